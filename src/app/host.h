@@ -1,0 +1,62 @@
+#pragma once
+// The one seam between the core and the world around it. The Qt front ends
+// implement it; tests fake it (scripted message-box answers, recorded posts,
+// a controllable clock). The core never calls the window system directly.
+
+#include <cstdint>
+
+// Message-box types and answers, with the values the operator's answers have
+// always had, so that result codes stay comparable.
+enum MessageBoxType {
+    MB_OK = 0x0,
+    MB_OKCANCEL = 0x1,
+    MB_YESNOCANCEL = 0x3,
+    MB_YESNO = 0x4,
+    MB_ICONERROR = 0x10,
+    MB_ICONQUESTION = 0x20,
+    MB_ICONWARNING = 0x30,
+    MB_ICONINFORMATION = 0x40,
+    MB_SYSTEMMODAL = 0x1000,
+};
+enum MessageBoxAnswer { IDOK = 1, IDCANCEL = 2, IDYES = 6, IDNO = 7 };
+
+// Window messages other parts post to the main window.
+constexpr int WM_USER_LIVE_TICK = 1034;      // WM_USER+10 with parameter 4660
+constexpr int LIVE_TICK_PARAM = 4660;
+constexpr int WM_USER_SOCKET_EVENT = 1124;   // WM_USER+100, FD_WRITE of the station socket
+
+class Host {
+public:
+    virtual ~Host() = default;
+
+    // Shows an operator message box (caption: the program title) and returns
+    // the button pressed. `owned` says whether the main window owns the box.
+    virtual int message_box(const char* text, int type, bool owned) = 0;
+
+    // Posts a WM_COMMAND with this command id to the main window (1910 start/stop, 158 ...).
+    virtual void post_command(int command_id) = 0;
+    // Posts WM_USER+10 with 4660: one live tick, run later by the message loop.
+    virtual void post_live_tick() = 0;
+    // Asks for a repaint of the status panel (whole client area when `all`).
+    virtual void invalidate(bool all) = 0;
+
+    // Asks to be told (send_next_datagram) when `socket` can be written again.
+    virtual void request_write_notification(int socket) = 0;
+
+    // Ends the program with this exit status. The real shell leaves the
+    // message loop; the core returns from the failing call right after it.
+    virtual void exit_program(int status) = 0;
+
+    // Multimedia millisecond clock (timeGetTime): wraps at 2^32.
+    virtual uint32_t time_ms() = 0;
+    // Wall clock, seconds since 1970.
+    virtual int64_t time_now() = 0;
+    // The C library's rand(): 0..32767.
+    virtual int rand() = 0;
+
+    // Opens a file with the platform's handler for the verb ("open" a text file
+    // in the text editor). Returns a value above 32 on success, 2 or 3 when the
+    // file or path is missing, other small values for other failures.
+    virtual int shell_open(const char* verb, const char* file, const char* parameters,
+                           const char* directory) = 0;
+};

@@ -1,0 +1,39 @@
+#pragma once
+// Operator messages, the string table, socket error words, the trace sink
+// and the weekday logs.
+
+#include <cstdio>
+
+struct Context;
+
+constexpr int TEXT_RING_SIZE = 4;
+constexpr int TEXT_BUFFER_SIZE = 2048;
+
+struct MessageState {
+    // load_text and socket_error_text hand out these buffers in rotation: a
+    // text stays valid until four further loads.
+    char ring[TEXT_RING_SIZE][TEXT_BUFFER_SIZE] = {};
+    int ring_next = 0;
+    // Traces are discarded unless VELMORA_TRACE names a file when the
+    // context is made; then they are appended there.
+    FILE* trace_file = nullptr;
+};
+
+// Formats (at most 1024 characters) and shows a message box titled with the
+// program title; returns the button pressed.
+int show_message(Context& ctx, bool owned, int type, const char* format, ...)
+    __attribute__((format(printf, 4, 5)));
+
+// The string-table text of `id` in the next ring buffer; empty when missing.
+const char* load_text(Context& ctx, int id);
+// The words for a socket error code (Winsock numbering) in the next ring buffer.
+const char* socket_error_text(Context& ctx, int code);
+
+void debug_trace(Context& ctx, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void open_trace_sink(Context& ctx);
+void close_trace_sink(Context& ctx);
+
+// Appends one formatted line to today's weekday log in the program directory.
+void write_daily_log(Context& ctx, const char* format, ...) __attribute__((format(printf, 2, 3)));
+// Opens a weekday log in the text editor; 1 on success, 0 after a message.
+int view_log(Context& ctx, const char* name);

@@ -1,0 +1,87 @@
+#pragma once
+// StationState: the settings of the station (one field per key of section
+// "VelmoraStation" of the settings file) and the run-time values of the main
+// window. Fields are read and written directly by the code that names them.
+
+#include <cstdint>
+#include <string>
+
+constexpr const char* PROGRAM_TITLE = "Radio Velmora Broadcaster (tm)";
+constexpr const char* SETTINGS_SECTION = "VelmoraStation";
+constexpr const char* DEFAULT_SETTINGS_FILE = "lumo.ini";
+constexpr int STATION_PORT_DEFAULT = 3456;
+constexpr int REPEATER_PORT_DEFAULT = 3454;
+// The master station runs elsewhere; by default it is looked for on loopback
+// so that a fresh installation never sends anything off the machine.
+constexpr const char* MASTER_IP_DEFAULT = "127.0.0.1";
+constexpr const char* DIRURL_DEFAULT = "127.0.0.1";
+
+enum BroadcastState { BS_IDLE = 0, BS_BROADCASTING = 1, BS_STOP_REQUESTED = 2, BS_TRANSITION = 3 };
+enum FeedMode {
+    FEED_SCRIPT = 0,
+    FEED_LIVE_PRIMING = 1,
+    FEED_LIVE_PRIMED = 2,
+    FEED_LIVE_SENDING = 3,
+    FEED_LIVE_STOPPING = 5,  // 4 and 5 are treated alike
+};
+
+struct StationState {
+    // --- paths ---
+    std::string program_dir;     // where the logs, station-list files and userlist.txt live
+    std::string settings_file;   // resolved path of the settings file
+    std::string user_list_path;  // program_dir + "/userlist.txt"
+
+    // --- settings, in the order they are loaded ---
+    int SamplingRate = 16000;
+    int device_rate = 22050;  // sound-card rate derived from SamplingRate
+    int LOG = 1;
+    int REPORT = 0;
+    int MAX_CLIENT = 20;
+    int BANDWIDTH = 28800;
+    int INTRANET = 0;
+    std::string WWW_URL;
+    std::string WWW_DESC;
+    std::string RepeaterIP;
+    int SPECIFIC_IP = 0;
+    std::string IP_ADDR = "0.0.0.0";
+    int MBONE = 0;
+    std::string MBONEIP = "0.0.0.0";
+    int ImageQuality = 2;
+    int Stream2X = 1;
+    int AutoStart = 0;
+    int TransferRate = 2000;
+    int MODE = 1;  // written as "Mode"; the feed chosen for the next start
+    std::string StationName;
+    std::string StationLocation;
+    std::string StationCategory;
+    std::string StationEMAIL;
+    std::string StationScript;
+    std::string LiveScript;  // never read at start-up
+    int AlwaysBindSocket = 0;
+    int NetNoConnect = 1;
+    int AudioSample11025 = 0;
+    long NextSrvID = 1000;
+    std::string DIRURL = DIRURL_DEFAULT;
+    int DIRURLPORT = 80;
+    // Ours: the UDP port of the station, so several stations can share a host.
+    int STATION_PORT = STATION_PORT_DEFAULT;
+    // Ours: the master station's address (start and close notices go there).
+    std::string MASTER_IP = MASTER_IP_DEFAULT;
+
+    // --- run-time values of the main window ---
+    int broadcast_state = BS_IDLE;
+    int feed_mode = FEED_LIVE_PRIMING;
+    int script_entries = 0;       // entries loaded for this broadcast; 0 = nothing loaded
+    uint32_t pace_clock = 0;      // timeGetTime value of the next due tick; 0 = not pacing
+    int send_interval_ms = 128;
+    int paint_ticks = 0;
+    int blink_phase = 0;
+    bool timer_running = false;   // re-entrance mark of pace_tick
+    bool close_done = false;      // run-once mark of the close handler
+    int keeper_watchdog = 0;      // 0..1500 ticks since the last keeper query
+    bool directory_listed = false;
+    std::string host_name;        // at most 64 characters
+    std::string station_address;  // "%d.%d.%d.%d"
+    bool no_sound_card = false;   // live broadcasting unavailable
+    bool start_minimised = false;
+};

@@ -1,0 +1,24 @@
+#include "support/fake_host.h"
+
+int FakeHost::message_box(const char* text, int type, bool owned) {
+    messages.push_back({text, type, owned});
+    if (!answers.empty()) {
+        int answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    int buttons = type & 0xF;
+    return (buttons == MB_YESNO || buttons == MB_YESNOCANCEL) ? IDYES : IDOK;
+}
+
+int FakeHost::rand() {
+    // The classic linear congruential generator: the same sequence every run.
+    rand_state = rand_state * 1103515245u + 12345u;
+    return static_cast<int>((rand_state / 65536u) % 32768u);
+}
+
+int FakeHost::shell_open(const char* verb, const char* file, const char* parameters,
+                         const char* directory) {
+    shell_opened.push_back(std::string(verb) + " " + file + " " + (parameters ? parameters : ""));
+    return shell_open_result;
+}

@@ -1,0 +1,49 @@
+#pragma once
+// A Host for tests: scripted message-box answers, recorded messages and posts,
+// a clock the test moves by hand, and a predictable rand().
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "app/host.h"
+
+struct RecordedMessage {
+    std::string text;
+    int type;
+    bool owned;
+};
+
+class FakeHost : public Host {
+public:
+    std::vector<RecordedMessage> messages;
+    std::deque<int> answers;  // answers for the next boxes; IDOK/IDYES when empty
+    std::vector<int> posted_commands;
+    int live_ticks_posted = 0;
+    int invalidations = 0;
+    std::vector<int> write_notification_requests;
+    std::vector<int> exit_statuses;
+    uint32_t clock_ms = 1000;
+    int64_t now = 1'700'000'000;  // a Tuesday, 2023-11-14 22:13:20 UTC
+    unsigned rand_state = 1;
+    int shell_open_result = 42;
+    std::vector<std::string> shell_opened;
+
+    int message_box(const char* text, int type, bool owned) override;
+    void post_command(int command_id) override { posted_commands.push_back(command_id); }
+    void post_live_tick() override { ++live_ticks_posted; }
+    void invalidate(bool) override { ++invalidations; }
+    void request_write_notification(int socket) override {
+        write_notification_requests.push_back(socket);
+    }
+    void exit_program(int status) override { exit_statuses.push_back(status); }
+    uint32_t time_ms() override { return clock_ms; }
+    int64_t time_now() override { return now; }
+    int rand() override;
+    int shell_open(const char* verb, const char* file, const char* parameters,
+                   const char* directory) override;
+
+    // The text of the last message box, or "" when none was shown.
+    std::string last_message() const { return messages.empty() ? "" : messages.back().text; }
+};
