@@ -90,8 +90,7 @@ int load_script(Context& ctx, const char* path) {
         show_refusal(ctx, "Invalid Script!");
         return 0;
     }
-    int available =
-        count_entry_lines(text, position, std::min(declared, SCRIPT_MAX_ENTRIES));
+    int available = count_entry_lines(text, position, std::min(declared, SCRIPT_MAX_ENTRIES));
     if (available == 0) {
         show_refusal(ctx, "Empty Script!");
         return 0;
