@@ -3,10 +3,8 @@
 #include <unistd.h>
 
 #include <cctype>
-#include <cerrno>
-#include <climits>
+#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 #include "app/context.h"
 #include "codec/set_rate.h"
