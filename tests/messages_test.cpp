@@ -3,6 +3,7 @@
 #include "app/context.h"
 #include "app/messages.h"
 #include "support/fake_host.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -38,6 +39,53 @@ TEST_F(MessagesTest, show_message_formats_and_returns_the_button) {
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].text, "bind: Address already in use");
     EXPECT_TRUE(host.messages[0].owned);
+}
+
+TEST_F(MessagesTest, string_table_holds_the_key_names_and_capture_texts) {
+    EXPECT_STREQ(load_text(*ctx, 1861), "AlwaysBindSocket");
+    EXPECT_STREQ(load_text(*ctx, 1862), "NetNoConnect");
+    EXPECT_STREQ(load_text(*ctx, 1866), "AudioSample11025");
+    EXPECT_STREQ(load_text(*ctx, 3001), "Can't allocate wave input format table.");
+    EXPECT_STREQ(load_text(*ctx, 3002),
+                 "The audio waveform device can't record in the required format.");
+    EXPECT_STREQ(load_text(*ctx, 3003), "Error Opening Wave Audio Input");
+    EXPECT_STREQ(load_text(*ctx, 3020), "Exit and restart program to implement this change.");
+}
+
+struct ViewLogTest : MessagesTest {
+    TempDir dir;
+    void SetUp() override {
+        ctx->state.program_dir = dir.path();
+        write_file(dir.file("vmb_mon.log"), "127.000.000.001 joined\n");
+    }
+};
+
+TEST_F(ViewLogTest, a_missing_log_is_reported_with_a_blank_after_the_colon) {
+    EXPECT_EQ(view_log(*ctx, "vmb_sun.log"), 0);
+    EXPECT_EQ(host.last_message(), dir.path() + "/vmb_sun.log: Log file not found!");
+    EXPECT_TRUE(host.shell_opened.empty());
+}
+
+TEST_F(ViewLogTest, an_existing_log_is_opened_in_the_text_viewer) {
+    EXPECT_EQ(view_log(*ctx, "vmb_mon.log"), 1);
+    ASSERT_EQ(host.shell_opened.size(), 1u);
+    EXPECT_EQ(host.shell_opened[0], "open " + dir.file("vmb_mon.log") + " ");
+    EXPECT_TRUE(host.messages.empty());
+}
+
+TEST_F(ViewLogTest, viewer_failures_are_told_apart) {
+    host.shell_open_result = 2;
+    EXPECT_EQ(view_log(*ctx, "vmb_mon.log"), 0);
+    EXPECT_EQ(host.last_message(), dir.path() + "/vmb_mon.log:Log file not found!");
+    host.shell_open_result = 3;
+    EXPECT_EQ(view_log(*ctx, "vmb_mon.log"), 0);
+    EXPECT_EQ(host.last_message(), dir.path() + "/vmb_mon.log:Log file not found!");
+    host.shell_open_result = 31;
+    EXPECT_EQ(view_log(*ctx, "vmb_mon.log"), 0);
+    EXPECT_EQ(host.last_message(), "Cannot open log file.");
+    host.shell_open_result = 32;
+    EXPECT_EQ(view_log(*ctx, "vmb_mon.log"), 0);
+    EXPECT_EQ(host.messages.size(), 4u);
 }
 
 }  // namespace

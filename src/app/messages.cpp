@@ -1,8 +1,15 @@
 #include "app/messages.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <string>
 
 #include "app/context.h"
 #include "app/string_table.h"
@@ -17,6 +24,12 @@ const int kSocketErrorCodes[50] = {
     10048, 10047, 10044, 10043, 10055, 10060, 10056, 10057, 10042, 10054,
     10053, 10050, 10052, 10061, 10064, 10065, 10041, 10045, 10051, 10059
 };
+
+// Short weekday names of the log files, Sunday first.
+const char* const kWeekdayNames[7] = {"sun", "mon", "tue", "wed", "thur", "fri", "sat"};
+
+// A weekday file older than this holds last week's lines: start it afresh.
+constexpr int64_t kLogRenewalSeconds = 86400;
 
 char* next_ring_buffer(Context& ctx) {
     MessageState& m = ctx.messages;
@@ -71,4 +84,58 @@ void debug_trace(Context& ctx, const char* format, ...) {
     vfprintf(ctx.messages.trace_file, format, args);
     va_end(args);
     fflush(ctx.messages.trace_file);
+}
+
+void write_daily_log(Context& ctx, const char* format, ...) {
+    char line[1025];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+
+    // A context whose paths were never set up has no log (and must not
+    // write into the root directory).
+    if (ctx.state.program_dir.empty()) return;
+    time_t now = static_cast<time_t>(ctx.host->time_now());
+    tm local{};
+    if (!localtime_r(&now, &local)) return;
+    std::string path = ctx.state.program_dir + "/vmb_" + kWeekdayNames[local.tm_wday] + ".log";
+
+    int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return;  // a log that cannot be opened loses the line
+    // Other writers wait until the line is complete.
+    flock(fd, LOCK_EX);
+    struct stat info;
+    if (fstat(fd, &info) == 0 && static_cast<int64_t>(now) - info.st_mtime > kLogRenewalSeconds &&
+        ftruncate(fd, 0) != 0) {
+        close(fd);
+        return;
+    }
+    // The line is written as it is: a '%' in it is not formatted again.
+    size_t length = strlen(line), done = 0;
+    while (done < length) {
+        ssize_t written = write(fd, line + done, length - done);
+        if (written <= 0) break;
+        done += static_cast<size_t>(written);
+    }
+    close(fd);
+}
+
+int view_log(Context& ctx, const char* name) {
+    if (!name) name = "";
+    const char* dir = ctx.state.program_dir.c_str();
+    std::string path = ctx.state.program_dir + "/" + name;
+    FILE* file = fopen(path.c_str(), "r");
+    if (!file) {
+        show_message(ctx, true, MB_OK, "%s/%s: Log file not found!", dir, name);
+        return 0;
+    }
+    fclose(file);
+    int result = ctx.host->shell_open("open", path.c_str(), nullptr, nullptr);
+    if (result > 32) return 1;
+    if (result == 2 || result == 3)
+        show_message(ctx, true, MB_OK, "%s/%s:Log file not found!", dir, name);
+    else
+        show_message(ctx, true, MB_OK, "Cannot open log file.");
+    return 0;
 }

@@ -33,7 +33,10 @@ void debug_trace(Context& ctx, const char* format, ...) __attribute__((format(pr
 void open_trace_sink(Context& ctx);
 void close_trace_sink(Context& ctx);
 
-// Appends one formatted line to today's weekday log in the program directory.
+// Appends one formatted line to today's weekday log in the program directory
+// ("vmb_sun.log" .. "vmb_sat.log", "vmb_thur.log" on Thursdays). A file last
+// written more than a day ago holds last week's lines and is emptied first.
+// A log that cannot be opened loses the line.
 void write_daily_log(Context& ctx, const char* format, ...) __attribute__((format(printf, 2, 3)));
 // Opens a weekday log in the text editor; 1 on success, 0 after a message.
 int view_log(Context& ctx, const char* name);

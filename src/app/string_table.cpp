@@ -12,6 +12,10 @@ const StringEntry kStrings[] = {
     {1013, "WinSock %02X.%02X detected, require version %02X.%02X"},
     {1014, "Error: %d - Cannot create input socket."},
     {1015, "Cannot create timeout timer"},
+    // Settings key names, looked up by id when the settings are read.
+    {1861, "AlwaysBindSocket"},
+    {1862, "NetNoConnect"},
+    {1866, "AudioSample11025"},
     {2000, "Name too long"},
     {2001, "Not initialized"},
     {2002, "System not ready"},
@@ -64,6 +68,9 @@ const StringEntry kStrings[] = {
     {2049, "Too many references"},
     {2099, "Unknown error code"},
     {3000, "The following messages should be translated when creating a localised version"},
+    {3001, "Can't allocate wave input format table."},
+    {3002, "The audio waveform device can't record in the required format."},
+    {3003, "Error Opening Wave Audio Input"},
     {3020, "Exit and restart program to implement this change."},
 };
 

@@ -1,0 +1,58 @@
+#pragma once
+// The settings file: section "VelmoraStation" of "lumo.ini" (or the file
+// named on the command line), read once at start-up and written key by key
+// by the dialogs. Also the start-up command line and the paths.
+
+#include <string>
+
+#include "app/station_state.h"
+
+struct Context;
+
+// The longest settings file name taken from the command line.
+constexpr int SETTINGS_NAME_MAX = 255;
+
+struct StartupOptions {
+    std::string settings_file = DEFAULT_SETTINGS_FILE;
+    bool start_minimised = false;
+    // A second start is refused only when the command line was empty after
+    // the minimised switch was blanked out; "/s" alone leaves two blanks, so
+    // it does not count as empty.
+    bool single_instance_check = true;
+};
+
+// Finds the minimised-start switch: the first of "-S", "/S", "-s", "/s"
+// that occurs, at its first occurrence, counts when it starts the text or
+// follows a white-space character, and ends the text or is followed by one.
+// When it counts, its two characters become blanks and the result is true.
+bool take_minimised_switch(std::string& command_line);
+
+// Splits the command line (without the program name): the minimised switch,
+// then the settings file name (the rest without surrounding blanks and
+// quotes, at most 255 characters; "lumo.ini" when nothing is left).
+StartupOptions parse_command_line(const char* command_line);
+
+// Sets the program directory (see platform/paths.h: VELMORA_HOME overrides
+// the executable's directory), the user list path and the settings file
+// path resolved from `settings_name`.
+void setup_paths(StationState& state, const std::string& settings_name);
+
+// Sets SamplingRate and device_rate: 8000 -> 11025, 16000 -> 22050,
+// 32000 -> 44100; 11025, 22050 and 44100 keep their value; anything else
+// sets both to 11025.
+void apply_sampling_rate(StationState& state, int rate);
+
+// A number read as text of at most 31 characters: empty gives `def`,
+// anything else its leading decimal number.
+long read_number_setting(const char* section, const char* key, long def, const char* file);
+
+// Reads every key of the section from ctx.state.settings_file into
+// ctx.state, clamping out-of-range values, and derives the codec's
+// rate_percent. Without a sound card the feed is forced to script (MODE 0)
+// and state.no_sound_card is set. Returns 1.
+int load_settings(Context& ctx, bool no_sound_card);
+
+// Write one key of section "VelmoraStation" of the settings file at once.
+// 1 on success, 0 when the file cannot be written.
+int write_setting_int(Context& ctx, const char* key, int value);
+int write_setting_string(Context& ctx, const char* key, const char* value);

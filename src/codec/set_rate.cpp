@@ -1,0 +1,14 @@
+#include "codec/set_rate.h"
+
+#include <climits>
+#include <cstdint>
+
+int set_rate(CodecState& codec, int sampling_rate, int transfer_rate) {
+    if (sampling_rate <= 0) return 0;
+    // 64-bit so that a large transfer rate cannot overflow the product.
+    int64_t quotient = static_cast<int64_t>(transfer_rate) * 100 / sampling_rate;
+    if (quotient > INT_MAX) quotient = INT_MAX;
+    if (quotient < INT_MIN) quotient = INT_MIN;
+    codec.rate_percent = quotient > 100 ? 90 : static_cast<int>(quotient);
+    return static_cast<int>(quotient);
+}

@@ -1,0 +1,27 @@
+#pragma once
+// Where the station keeps its files.
+//
+// The program directory holds the weekday logs, the station-list files and
+// userlist.txt. It is the directory of the running executable, unless the
+// environment variable VELMORA_HOME names another one (tests and the demo
+// use it to keep their files out of the installation).
+//
+// Per-user configuration (the settings file when it is named without a
+// directory, the registry substitute, the autostart entry) lives under
+// $XDG_CONFIG_HOME, or ~/.config when that is unset.
+
+#include <string>
+
+// Directory of the running executable (from /proc/self/exe), without the
+// trailing slash; "." when it cannot be found.
+std::string executable_dir();
+// $VELMORA_HOME when set and non-empty, otherwise executable_dir().
+std::string program_dir();
+// $XDG_CONFIG_HOME (when absolute) or $HOME/.config, without "/velmora".
+std::string user_config_root();
+// user_config_root() + "/velmora": where the settings file lives by default.
+std::string user_config_dir();
+// Creates `path` and its missing parents (mode 0755). 1 on success, 0 on failure.
+int make_directories(const std::string& path);
+// The part of `path` before its last slash ("" when there is none).
+std::string directory_of(const std::string& path);

@@ -1,0 +1,220 @@
+#include "platform/profile.h"
+
+#include <fcntl.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "platform/paths.h"
+
+namespace {
+
+std::string trim(const std::string& text) {
+    const char* blanks = " \t\r\n";
+    size_t first = text.find_first_not_of(blanks);
+    if (first == std::string::npos) return "";
+    size_t last = text.find_last_not_of(blanks);
+    return text.substr(first, last - first + 1);
+}
+
+bool same_name(const std::string& a, const char* b) { return strcasecmp(a.c_str(), b) == 0; }
+
+bool is_comment(const std::string& trimmed) {
+    return !trimmed.empty() && (trimmed[0] == ';' || trimmed[0] == '#');
+}
+
+// The section name of a "[name]" line, or false when the line is none.
+bool section_of(const std::string& trimmed, std::string* name) {
+    if (trimmed.size() < 2 || trimmed.front() != '[') return false;
+    size_t close = trimmed.find(']');
+    if (close == std::string::npos) return false;
+    *name = trim(trimmed.substr(1, close - 1));
+    return true;
+}
+
+// The key and raw value of a "key=value" line, or false when the line is none.
+bool entry_of(const std::string& trimmed, std::string* key, std::string* value) {
+    if (trimmed.empty() || is_comment(trimmed) || trimmed[0] == '[') return false;
+    size_t equals = trimmed.find('=');
+    if (equals == std::string::npos) return false;
+    *key = trim(trimmed.substr(0, equals));
+    *value = trim(trimmed.substr(equals + 1));
+    return true;
+}
+
+// The file split into lines, each without its line break; no lines when the
+// file is missing. False when it exists but cannot be read.
+bool read_lines(const std::string& path, std::vector<std::string>* out, bool* crlf) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return access(path.c_str(), F_OK) != 0;
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) return false;
+    std::vector<std::string>& lines = *out;
+    size_t start = 0;
+    while (start < bytes.size()) {
+        size_t end = bytes.find('\n', start);
+        if (end == std::string::npos) end = bytes.size();
+        lines.push_back(bytes.substr(start, end - start));
+        start = end + 1;
+    }
+    *crlf = !lines.empty() && !lines[0].empty() && lines[0].back() == '\r';
+    for (std::string& line : lines)
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+    return true;
+}
+
+bool find_value(const char* section, const char* key, const char* file, std::string* value) {
+    if (!section || !key) return false;
+    bool crlf = false;
+    std::vector<std::string> lines;
+    read_lines(resolve_profile_path(file), &lines, &crlf);
+    bool in_section = false;
+    for (const std::string& line : lines) {
+        std::string trimmed = trim(line), name, entry_value;
+        if (section_of(trimmed, &name)) {
+            in_section = same_name(name, section);
+        } else if (in_section && entry_of(trimmed, &name, &entry_value) && same_name(name, key)) {
+            *value = entry_value;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Writes `bytes` to a temporary file beside `path` and renames it over
+// `path`, so that a crash leaves either the old or the new file, never half.
+bool replace_file(const std::string& path, const std::string& bytes) {
+    std::string temp = path + ".XXXXXX";
+    int fd = mkstemp(temp.data());
+    if (fd < 0) return false;
+    struct stat old_info;
+    fchmod(fd, stat(path.c_str(), &old_info) == 0 ? (old_info.st_mode & 07777) : 0644);
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t written = write(fd, bytes.data() + done, bytes.size() - done);
+        if (written <= 0) break;
+        done += static_cast<size_t>(written);
+    }
+    bool ok = done == bytes.size() && fsync(fd) == 0;
+    ok = close(fd) == 0 && ok;
+    if (ok && rename(temp.c_str(), path.c_str()) == 0) return true;
+    unlink(temp.c_str());
+    return false;
+}
+
+bool usable_name(const char* name) {
+    return name && *name && !strpbrk(name, "\r\n") && !trim(name).empty();
+}
+
+}  // namespace
+
+std::string resolve_profile_path(const char* file) {
+    std::string name = file ? file : "";
+    if (name.find('/') != std::string::npos) return name;
+    return user_config_dir() + "/" + name;
+}
+
+int get_private_profile_int(const char* section, const char* key, int default_value,
+                            const char* file) {
+    std::string value;
+    if (!find_value(section, key, file, &value) || value.empty()) return default_value;
+    const char* p = value.c_str();
+    bool negative = *p == '-';
+    if (*p == '-' || *p == '+') ++p;
+    // Unsigned arithmetic: an overlong number wraps instead of overflowing.
+    uint32_t number = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) number = number * 10u + static_cast<uint32_t>(*p - '0');
+    if (negative) number = 0u - number;
+    return static_cast<int>(number);
+}
+
+int get_private_profile_string(const char* section, const char* key,
+                               const char* default_value, char* out, int size,
+                               const char* file) {
+    if (!out || size <= 0) return 0;
+    std::string value;
+    if (!find_value(section, key, file, &value)) value = trim(default_value ? default_value : "");
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front())
+        value = value.substr(1, value.size() - 2);
+    size_t length = value.size() < static_cast<size_t>(size - 1) ? value.size()
+                                                                  : static_cast<size_t>(size - 1);
+    memcpy(out, value.data(), length);
+    out[length] = '\0';
+    return static_cast<int>(length);
+}
+
+bool has_private_profile_key(const char* section, const char* key, const char* file) {
+    std::string value;
+    return find_value(section, key, file, &value);
+}
+
+int write_private_profile_string(const char* section, const char* key, const char* value,
+                                 const char* file) {
+    if (!usable_name(section) || strchr(section, ']') || !usable_name(key) || strchr(key, '=') ||
+        key[0] == '[' || key[0] == ';' || key[0] == '#')
+        return 0;
+    std::string path = resolve_profile_path(file);
+    std::string dir = directory_of(path);
+    if (!dir.empty() && !make_directories(dir)) return 0;
+
+    bool crlf = false;
+    std::vector<std::string> lines;
+    // A file we cannot read must not be replaced by one holding only this key.
+    if (!read_lines(path, &lines, &crlf)) return 0;
+    std::string new_line;
+    if (value) {
+        std::string text = value;
+        for (char& c : text)
+            if (c == '\r' || c == '\n') c = ' ';
+        new_line = trim(key) + "=" + text;
+    }
+
+    // Find the section and, inside it, the key or the line after its last entry.
+    int section_line = -1, key_line = -1, insert_at = -1;
+    bool in_section = false;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        std::string trimmed = trim(lines[i]), name, entry_value;
+        if (section_of(trimmed, &name)) {
+            if (in_section) break;  // the first matching section is the one used
+            in_section = same_name(name, section);
+            if (in_section) section_line = insert_at = static_cast<int>(i);
+        } else if (in_section && !trimmed.empty()) {
+            insert_at = static_cast<int>(i);
+            if (entry_of(trimmed, &name, &entry_value) && same_name(name, key)) {
+                key_line = static_cast<int>(i);
+                break;
+            }
+        }
+    }
+
+    if (key_line >= 0) {
+        if (value)
+            lines[key_line] = new_line;
+        else
+            lines.erase(lines.begin() + key_line);
+    } else if (!value) {
+        return 1;  // nothing to delete
+    } else if (section_line >= 0) {
+        lines.insert(lines.begin() + insert_at + 1, new_line);
+    } else {
+        if (!lines.empty() && !trim(lines.back()).empty()) lines.push_back("");
+        std::string header = trim(section);  // built in place: GCC 12 warns on "[" + name
+        header.insert(header.begin(), '[');
+        header.push_back(']');
+        lines.push_back(header);
+        lines.push_back(new_line);
+    }
+
+    std::string bytes;
+    for (const std::string& line : lines) bytes += line + (crlf ? "\r\n" : "\n");
+    return replace_file(path, bytes) ? 1 : 0;
+}

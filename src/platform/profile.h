@@ -1,0 +1,39 @@
+#pragma once
+// Private-profile settings: INI files made of "[section]" lines and
+// "key=value" lines. Sections and keys are found without regard to letter
+// case; blanks around names and values are ignored; lines starting with ';'
+// or '#' are comments. Writing changes one line and keeps the rest of the
+// file (other sections, comments, order) as it was.
+//
+// A file named without a directory lives in the per-user configuration
+// directory (user_config_dir()); a name with a directory is used as given.
+
+#include <string>
+
+// The path a profile file name stands for.
+std::string resolve_profile_path(const char* file);
+
+// The integer value of `key`: optional sign and the leading decimal digits
+// ("12abc" gives 12, "abc" gives 0). A missing file, section or key, or an
+// empty value, gives `default_value`.
+int get_private_profile_int(const char* section, const char* key, int default_value,
+                            const char* file);
+
+// Copies the value of `key` (or `default_value` when it is missing; nullptr
+// counts as "") into `out`, at most size - 1 characters, always terminated.
+// A value enclosed in matching quotes is returned without them. Returns the
+// number of characters copied.
+int get_private_profile_string(const char* section, const char* key,
+                               const char* default_value, char* out, int size,
+                               const char* file);
+
+// Whether the file has `key` in `section` (with any value, even empty).
+bool has_private_profile_key(const char* section, const char* key, const char* file);
+
+// Sets `key` to `value`, creating the file, the section and the key as
+// needed; a null `value` deletes the key. Line breaks in a value are stored
+// as blanks (they would end the line). The file is replaced atomically.
+// Returns 1 on success, 0 when the names are unusable or the file cannot be
+// written.
+int write_private_profile_string(const char* section, const char* key, const char* value,
+                                 const char* file);

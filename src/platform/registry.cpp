@@ -1,0 +1,34 @@
+#include "platform/registry.h"
+
+#include <cstdio>
+
+#include "platform/paths.h"
+#include "platform/profile.h"
+
+std::string registry_file_path() { return user_config_dir() + "/registry.ini"; }
+
+int registry_read_string(const char* key_path, const char* name, char* out, int size) {
+    if (!out || size <= 0) return -1;
+    out[0] = '\0';
+    if (!key_path || !*key_path || !name) return -1;
+    std::string file = registry_file_path();
+    if (!has_private_profile_key(key_path, name, file.c_str())) return -1;
+    get_private_profile_string(key_path, name, "", out, size, file.c_str());
+    return 0;
+}
+
+int registry_read_int(const char* key_path, const char* name, int default_value) {
+    if (!key_path || !*key_path || !name) return default_value;
+    return get_private_profile_int(key_path, name, default_value, registry_file_path().c_str());
+}
+
+int registry_write_string(const char* key_path, const char* name, const char* value) {
+    if (!key_path || !*key_path || !value) return 0;
+    return write_private_profile_string(key_path, name, value, registry_file_path().c_str());
+}
+
+int registry_write_int(const char* key_path, const char* name, int value) {
+    char text[16];
+    snprintf(text, sizeof text, "%d", value);
+    return registry_write_string(key_path, name, text);
+}

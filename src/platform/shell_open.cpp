@@ -1,0 +1,75 @@
+#include "platform/shell_open.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "platform/paths.h"
+
+namespace {
+
+// Runs the opener in a grandchild, so that nobody has to reap it later. The
+// close-on-exec pipe tells whether exec succeeded: it closes without data.
+int start_detached(const char* program, const char* file, const char* parameters,
+                   const char* directory) {
+    int status_pipe[2];
+    if (pipe2(status_pipe, O_CLOEXEC) != 0) return SHELL_NO_HANDLER;
+    pid_t child = fork();
+    if (child < 0) {
+        close(status_pipe[0]);
+        close(status_pipe[1]);
+        return SHELL_NO_HANDLER;
+    }
+    if (child == 0) {
+        if (fork() != 0) _exit(0);
+        setsid();
+        if (directory && *directory && chdir(directory) != 0) _exit(127);
+        int devnull = open("/dev/null", O_RDWR);
+        if (devnull >= 0) {
+            dup2(devnull, STDIN_FILENO);
+            dup2(devnull, STDOUT_FILENO);
+        }
+        const char* argv[] = {program, file, (parameters && *parameters) ? parameters : nullptr,
+                              nullptr};
+        execvp(program, const_cast<char* const*>(argv));
+        int error = errno;
+        ssize_t ignored = write(status_pipe[1], &error, sizeof error);
+        (void)ignored;
+        _exit(127);
+    }
+    close(status_pipe[1]);
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    int exec_error = 0;
+    ssize_t got;
+    while ((got = read(status_pipe[0], &exec_error, sizeof exec_error)) < 0 && errno == EINTR) {
+    }
+    close(status_pipe[0]);
+    return got == 0 ? SHELL_STARTED : SHELL_NO_HANDLER;
+}
+
+}  // namespace
+
+int shell_open_file(const char* verb, const char* file, const char* parameters,
+                    const char* directory) {
+    if (!file || !*file || (verb && strcmp(verb, "open") != 0)) return SHELL_NO_HANDLER;
+    if (!strstr(file, "://")) {
+        std::string path = file;
+        if (directory && *directory && file[0] != '/') path = std::string(directory) + "/" + file;
+        struct stat info;
+        if (stat(path.c_str(), &info) != 0) {
+            std::string dir = directory_of(path);
+            bool dir_missing = !dir.empty() && stat(dir.c_str(), &info) != 0;
+            return dir_missing ? SHELL_PATH_NOT_FOUND : SHELL_FILE_NOT_FOUND;
+        }
+    }
+    const char* opener = getenv("VELMORA_OPENER");
+    return start_detached(opener && *opener ? opener : "xdg-open", file, parameters, directory);
+}

@@ -1,0 +1,53 @@
+#include "platform/single_instance.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/profile.h"
+
+std::string instance_lock_path(const std::string& settings_path) {
+    std::string resolved = resolve_profile_path(settings_path.c_str());
+    // The readable part is the file's own name; the hash tells apart files of
+    // the same name in different directories.
+    uint32_t hash = 2166136261u;
+    for (unsigned char c : resolved) hash = (hash ^ c) * 16777619u;
+    std::string base = resolved.substr(resolved.rfind('/') + 1);
+    if (base.size() > 64) base.resize(64);
+
+    const char* runtime = getenv("XDG_RUNTIME_DIR");
+    std::string dir = runtime && runtime[0] == '/' ? runtime : "/tmp";
+    char tail[48];
+    if (dir == "/tmp")  // shared by all users: keep theirs apart
+        snprintf(tail, sizeof tail, "-%u-%08x.lock", static_cast<unsigned>(getuid()), hash);
+    else
+        snprintf(tail, sizeof tail, "-%08x.lock", hash);
+    return dir + "/velmora-" + base + tail;
+}
+
+int acquire_instance_lock(InstanceLock& lock, const std::string& settings_path) {
+    release_instance_lock(lock);
+    lock.path = instance_lock_path(settings_path);
+    int fd = open(lock.path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return -1;
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        int error = errno;
+        close(fd);
+        return error == EWOULDBLOCK ? 0 : -1;
+    }
+    lock.fd = fd;
+    return 1;
+}
+
+void release_instance_lock(InstanceLock& lock) {
+    if (lock.fd < 0) return;
+    // The file stays: removing it could let a third start lock a fresh inode
+    // while a second one still waits on the old.
+    close(lock.fd);
+    lock.fd = -1;
+}

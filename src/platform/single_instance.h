@@ -1,0 +1,20 @@
+#pragma once
+// One station per settings file: a second start on the same settings file
+// finds the first one's lock. Stations with different settings files run
+// side by side. The lock is an flock on a file in $XDG_RUNTIME_DIR (or /tmp)
+// named after the resolved settings path; the kernel drops it when the
+// process ends, however it ends.
+
+#include <string>
+
+struct InstanceLock {
+    int fd = -1;
+    std::string path;  // the lock file
+};
+
+// The lock file that stands for `settings_path`.
+std::string instance_lock_path(const std::string& settings_path);
+// 1: this process now holds the lock; 0: another station holds it;
+// -1: the lock file cannot be made (the caller may run unguarded).
+int acquire_instance_lock(InstanceLock& lock, const std::string& settings_path);
+void release_instance_lock(InstanceLock& lock);

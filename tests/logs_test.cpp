@@ -1,0 +1,86 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <utime.h>
+
+#include <ctime>
+#include <filesystem>
+
+#include "app/context.h"
+#include "app/messages.h"
+#include "support/fake_host.h"
+#include "support/scoped_env.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+// 2023-11-16 12:00:00 UTC, a Thursday.
+constexpr int64_t kThursdayNoon = 1'700'136'000;
+constexpr int64_t kDay = 86400;
+
+struct LogsTest : ::testing::Test {
+    TempDir dir;
+    ScopedEnv zone{"TZ", "UTC"};
+    FakeHost host;
+    std::unique_ptr<Context> ctx = make_context(host);
+
+    void SetUp() override {
+        tzset();
+        ctx->state.program_dir = dir.path();
+        host.now = kThursdayNoon;
+    }
+    void TearDown() override { tzset(); }
+
+    void set_mtime(const std::string& path, int64_t when) {
+        utimbuf times{static_cast<time_t>(when), static_cast<time_t>(when)};
+        ASSERT_EQ(utime(path.c_str(), &times), 0);
+    }
+};
+
+TEST_F(LogsTest, each_weekday_has_its_own_file_with_thur_for_thursday) {
+    const char* names[7] = {"thur", "fri", "sat", "sun", "mon", "tue", "wed"};
+    for (int day = 0; day < 7; ++day) {
+        host.now = kThursdayNoon + day * kDay;
+        write_daily_log(*ctx, "day %d\n", day);
+        EXPECT_EQ(read_file(dir.file(std::string("vmb_") + names[day] + ".log")),
+                  "day " + std::to_string(day) + "\n")
+            << names[day];
+    }
+}
+
+TEST_F(LogsTest, lines_of_the_same_day_are_appended) {
+    write_daily_log(*ctx, "%03d.%03d.%03d.%03d %s %d %d %d %d\n", 127, 0, 0, 1, "IN", 1, 2, 3, 4);
+    host.now += 3600;
+    write_daily_log(*ctx, "second\n");
+    EXPECT_EQ(read_file(dir.file("vmb_thur.log")), "127.000.000.001 IN 1 2 3 4\nsecond\n");
+}
+
+TEST_F(LogsTest, last_weeks_file_is_emptied_before_the_first_line) {
+    std::string path = dir.file("vmb_thur.log");
+    write_file(path, "a line of last week\n");
+    set_mtime(path, kThursdayNoon - 8 * kDay);
+    write_daily_log(*ctx, "today\n");
+    EXPECT_EQ(read_file(path), "today\n");
+
+    write_file(path, "earlier today\n");
+    set_mtime(path, kThursdayNoon - kDay + 60);
+    write_daily_log(*ctx, "later\n");
+    EXPECT_EQ(read_file(path), "earlier today\nlater\n");
+}
+
+TEST_F(LogsTest, a_percent_sign_in_the_line_is_stored_unchanged) {
+    write_daily_log(*ctx, "%s\n", "load 100% of %d %s");
+    write_daily_log(*ctx, "%d%%\n", 50);
+    EXPECT_EQ(read_file(dir.file("vmb_thur.log")), "load 100% of %d %s\n50%\n");
+}
+
+TEST_F(LogsTest, a_log_that_cannot_be_opened_loses_the_line_quietly) {
+    ctx->state.program_dir = dir.file("missing");
+    write_daily_log(*ctx, "lost\n");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("missing")));
+    EXPECT_TRUE(host.messages.empty());
+    ctx->state.program_dir.clear();  // paths never set up: nothing is written anywhere
+    write_daily_log(*ctx, "lost\n");
+    EXPECT_TRUE(host.messages.empty());
+}
+
+}  // namespace

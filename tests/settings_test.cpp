@@ -1,0 +1,248 @@
+#include "app/settings.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <climits>
+
+#include "app/context.h"
+#include "codec/set_rate.h"
+#include "platform/profile.h"
+#include "support/fake_host.h"
+#include "support/scoped_env.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+struct SettingsTest : ::testing::Test {
+    TempDir dir;
+    ScopedEnv config{"XDG_CONFIG_HOME", dir.file("config")};
+    ScopedEnv home{"VELMORA_HOME", dir.file("home")};
+    FakeHost host;
+    std::unique_ptr<Context> ctx = make_context(host);
+
+    void SetUp() override { ctx->state.settings_file = dir.file("lumo.ini"); }
+
+    // Loads a settings file whose section holds `lines`.
+    StationState& load(const std::string& lines, bool no_sound_card = false) {
+        write_file(ctx->state.settings_file, "[VelmoraStation]\n" + lines);
+        EXPECT_EQ(load_settings(*ctx, no_sound_card), 1);
+        return ctx->state;
+    }
+};
+
+TEST_F(SettingsTest, a_missing_file_loads_every_default) {
+    StationState& s = load("");
+    EXPECT_EQ(s.SamplingRate, 16000);
+    EXPECT_EQ(s.device_rate, 22050);
+    EXPECT_EQ(s.LOG, 1);
+    EXPECT_EQ(s.REPORT, 0);
+    EXPECT_EQ(s.MAX_CLIENT, 20);
+    EXPECT_EQ(s.BANDWIDTH, 28800);
+    EXPECT_EQ(s.IP_ADDR, "0.0.0.0");
+    EXPECT_EQ(s.MBONEIP, "0.0.0.0");
+    EXPECT_EQ(s.ImageQuality, 2);
+    EXPECT_EQ(s.Stream2X, 1);
+    EXPECT_EQ(s.TransferRate, 2000);  // the stored default 32 is below the floor
+    EXPECT_EQ(ctx->codec.rate_percent, 12);
+    EXPECT_EQ(s.MODE, 1);
+    EXPECT_FALSE(s.no_sound_card);
+    EXPECT_EQ(s.NetNoConnect, 1);
+    EXPECT_EQ(s.AlwaysBindSocket, 0);
+    EXPECT_EQ(s.NextSrvID, 1000);
+    EXPECT_EQ(s.DIRURL, "127.0.0.1");
+    EXPECT_EQ(s.DIRURLPORT, 80);
+    EXPECT_EQ(s.STATION_PORT, 3456);
+    EXPECT_EQ(s.MASTER_IP, "127.0.0.1");
+    EXPECT_EQ(s.StationLocation, "");
+
+    char name[256] = {};
+    gethostname(name, sizeof name - 1);
+    name[126] = '\0';
+    EXPECT_EQ(s.StationName, name);
+}
+
+TEST_F(SettingsTest, sampling_rate_outside_the_list_becomes_11025) {
+    EXPECT_EQ(load("SamplingRate=12000\n").SamplingRate, 11025);
+    EXPECT_EQ(ctx->state.device_rate, 11025);
+    EXPECT_EQ(load("SamplingRate=32000\n").SamplingRate, 32000);
+    EXPECT_EQ(ctx->state.device_rate, 44100);
+    EXPECT_EQ(load("SamplingRate=abc\n").SamplingRate, 11025);
+    EXPECT_EQ(load("SamplingRate=22050Hz\n").SamplingRate, 22050);
+}
+
+TEST_F(SettingsTest, apply_sampling_rate_derives_the_device_rate) {
+    const int cases[][3] = {{8000, 8000, 11025},   {11025, 11025, 11025}, {16000, 16000, 22050},
+                            {22050, 22050, 22050}, {32000, 32000, 44100}, {44100, 44100, 44100},
+                            {48000, 11025, 11025}, {0, 11025, 11025},     {-8000, 11025, 11025}};
+    for (const auto& c : cases) {
+        StationState s;
+        apply_sampling_rate(s, c[0]);
+        EXPECT_EQ(s.SamplingRate, c[1]) << c[0];
+        EXPECT_EQ(s.device_rate, c[2]) << c[0];
+    }
+}
+
+TEST_F(SettingsTest, transfer_rate_is_held_between_2000_and_four_times_the_sampling_rate) {
+    EXPECT_EQ(load("SamplingRate=16000\n").TransferRate, 2000);
+    EXPECT_EQ(load("SamplingRate=8000\nTransferRate=100000\n").TransferRate, 32000);
+    EXPECT_EQ(ctx->codec.rate_percent, 90);  // 400 percent asked for
+    EXPECT_EQ(load("SamplingRate=22050\nTransferRate=3000xyz\n").TransferRate, 3000);
+    EXPECT_EQ(ctx->codec.rate_percent, 13);
+    EXPECT_EQ(load("TransferRate=-7\n").TransferRate, 2000);
+}
+
+TEST_F(SettingsTest, listener_count_bandwidth_and_mode_are_clamped) {
+    EXPECT_EQ(load("MAX_CLIENT=-5\n").MAX_CLIENT, 0);
+    EXPECT_EQ(load("MAX_CLIENT=9000\n").MAX_CLIENT, 8192);
+    EXPECT_EQ(load("MAX_CLIENT=lots\n").MAX_CLIENT, 0);
+    EXPECT_EQ(load("BANDWIDTH=14400\n").BANDWIDTH, 28800);
+    EXPECT_EQ(load("BANDWIDTH=\n").BANDWIDTH, 28800);
+    EXPECT_EQ(load("BANDWIDTH=64000\n").BANDWIDTH, 64000);
+    EXPECT_EQ(load("MODE=7\n").MODE, 1);
+    EXPECT_EQ(load("Mode=-3\n").MODE, 0);
+    EXPECT_EQ(load("Mode=0\n").MODE, 0);
+}
+
+TEST_F(SettingsTest, without_a_sound_card_the_feed_is_always_the_script) {
+    StationState& s = load("Mode=1\n", true);
+    EXPECT_EQ(s.MODE, 0);
+    EXPECT_TRUE(s.no_sound_card);
+    EXPECT_EQ(load("Mode=7\n", true).MODE, 0);
+    EXPECT_FALSE(load("Mode=1\n", false).no_sound_card);
+}
+
+TEST_F(SettingsTest, texts_are_cut_to_their_limits) {
+    std::string long_name(300, 'n');
+    std::string long_ip(40, '1');
+    StationState& s = load("StationName=" + long_name + "\nIP_ADDR=" + long_ip +
+                           "\nWWW_DESC=" + std::string(800, 'd') + "\nStationScript=/x/a.vsk\n");
+    EXPECT_EQ(s.StationName, std::string(127, 'n'));
+    EXPECT_EQ(s.IP_ADDR, std::string(31, '1'));
+    EXPECT_EQ(s.WWW_DESC.size(), 749u);
+    EXPECT_EQ(s.StationScript, "/x/a.vsk");
+}
+
+TEST_F(SettingsTest, later_keys_and_our_own_keys_are_read) {
+    StationState& s = load(
+        "AlwaysBindSocket=1\nNetNoConnect=0\nAudioSample11025=1\nNextSrvID=77abc\n"
+        "DIRURL=dir.example\nDIRURLPORT=8080\nSTATION_PORT=4000\nMASTER_IP=127.0.0.9\n"
+        "RepeaterIP=127.0.0.5\nAutoStart=2\nINTRANET=1\nMBONE=1\nMBONEIP=239.1.2.3\n");
+    EXPECT_EQ(s.AlwaysBindSocket, 1);
+    EXPECT_EQ(s.NetNoConnect, 0);
+    EXPECT_EQ(s.AudioSample11025, 1);
+    EXPECT_EQ(s.NextSrvID, 77);
+    EXPECT_EQ(s.DIRURL, "dir.example");
+    EXPECT_EQ(s.DIRURLPORT, 8080);
+    EXPECT_EQ(s.STATION_PORT, 4000);
+    EXPECT_EQ(s.MASTER_IP, "127.0.0.9");
+    EXPECT_EQ(s.RepeaterIP, "127.0.0.5");
+    EXPECT_EQ(s.AutoStart, 2);
+    EXPECT_EQ(s.INTRANET, 1);
+    EXPECT_EQ(s.MBONE, 1);
+    EXPECT_EQ(s.MBONEIP, "239.1.2.3");
+}
+
+TEST_F(SettingsTest, ports_outside_1_to_65535_fall_back_to_their_defaults) {
+    EXPECT_EQ(load("STATION_PORT=70000\n").STATION_PORT, 3456);
+    EXPECT_EQ(load("STATION_PORT=0\n").STATION_PORT, 3456);
+    EXPECT_EQ(load("STATION_PORT=-1\n").STATION_PORT, 3456);
+    EXPECT_EQ(load("DIRURLPORT=70000\n").DIRURLPORT, 80);
+    EXPECT_EQ(load("DIRURLPORT=65535\n").DIRURLPORT, 65535);
+}
+
+TEST_F(SettingsTest, read_number_setting_gives_the_default_only_for_empty_text) {
+    write_file(ctx->state.settings_file,
+               "[VelmoraStation]\nA=\nB=-4\nC=x\nD=123456789012345678901234567890\n");
+    const char* file = ctx->state.settings_file.c_str();
+    EXPECT_EQ(read_number_setting("VelmoraStation", "A", 1000, file), 1000);
+    EXPECT_EQ(read_number_setting("VelmoraStation", "Missing", 1000, file), 1000);
+    EXPECT_EQ(read_number_setting("VelmoraStation", "B", 1000, file), -4);
+    EXPECT_EQ(read_number_setting("VelmoraStation", "C", 1000, file), 0);
+    EXPECT_EQ(read_number_setting("VelmoraStation", "D", 1000, file), LONG_MAX);
+}
+
+TEST_F(SettingsTest, written_settings_are_read_back_at_the_next_start) {
+    write_file(ctx->state.settings_file, "; operator's notes\n[VelmoraStation]\nMODE=1\n");
+    ASSERT_EQ(write_setting_int(*ctx, "Mode", 0), 1);
+    ASSERT_EQ(write_setting_string(*ctx, "StationLocation", "Harbour Street"), 1);
+    ASSERT_EQ(write_setting_int(*ctx, "BANDWIDTH", 56000), 1);
+    EXPECT_EQ(read_file(ctx->state.settings_file),
+              "; operator's notes\n[VelmoraStation]\nMode=0\nStationLocation=Harbour Street\n"
+              "BANDWIDTH=56000\n");
+    load_settings(*ctx, false);
+    EXPECT_EQ(ctx->state.MODE, 0);
+    EXPECT_EQ(ctx->state.StationLocation, "Harbour Street");
+    EXPECT_EQ(ctx->state.BANDWIDTH, 56000);
+}
+
+TEST_F(SettingsTest, set_rate_derives_the_percentage_and_returns_the_quotient) {
+    CodecState codec;
+    EXPECT_EQ(set_rate(codec, 16000, 2000), 12);
+    EXPECT_EQ(codec.rate_percent, 12);
+    EXPECT_EQ(set_rate(codec, 8000, 16000), 200);
+    EXPECT_EQ(codec.rate_percent, 90);
+    EXPECT_EQ(set_rate(codec, 8000, 8000), 100);
+    EXPECT_EQ(codec.rate_percent, 100);
+    EXPECT_EQ(set_rate(codec, 8000, 8080), 101);
+    EXPECT_EQ(codec.rate_percent, 90);
+    EXPECT_EQ(set_rate(codec, 44100, 2000), 4);
+    EXPECT_EQ(codec.rate_percent, 4);
+    EXPECT_EQ(set_rate(codec, 0, 2000), 0);  // no division by zero
+    EXPECT_EQ(codec.rate_percent, 4);
+    EXPECT_EQ(set_rate(codec, 1, INT_MAX), INT_MAX);  // no overflow
+    EXPECT_EQ(codec.rate_percent, 90);
+}
+
+TEST_F(SettingsTest, paths_follow_velmora_home_and_the_user_config_directory) {
+    StationState s;
+    setup_paths(s, "lumo.ini");
+    EXPECT_EQ(s.program_dir, dir.file("home"));
+    EXPECT_EQ(s.user_list_path, dir.file("home/userlist.txt"));
+    EXPECT_EQ(s.settings_file, dir.file("config/velmora/lumo.ini"));
+    setup_paths(s, "/etc/velmora/night.ini");
+    EXPECT_EQ(s.settings_file, "/etc/velmora/night.ini");
+}
+
+struct CommandLineTest : ::testing::Test {};
+
+TEST_F(CommandLineTest, minimised_switch_counts_only_as_a_word_of_its_own) {
+    struct Case {
+        const char* line;
+        bool minimised;
+        const char* file;
+    } cases[] = {
+        {"", false, "lumo.ini"},
+        {"/s", true, "lumo.ini"},
+        {"-S", true, "lumo.ini"},
+        {"a/s", false, "a/s"},
+        {"/sx", false, "/sx"},
+        {"night.ini /s", true, "night.ini"},
+        {"-s\tnight.ini", true, "night.ini"},
+        {"x/s /s", false, "x/s /s"},     // only the first occurrence is examined
+        {"/s -Sx", false, "/s -Sx"},     // "-S" is looked for first
+        {"  \"/tmp/my station.ini\" ", false, "/tmp/my station.ini"},
+    };
+    for (const Case& c : cases) {
+        StartupOptions options = parse_command_line(c.line);
+        EXPECT_EQ(options.start_minimised, c.minimised) << c.line;
+        EXPECT_EQ(options.settings_file, c.file) << c.line;
+    }
+}
+
+TEST_F(CommandLineTest, the_switch_is_blanked_and_a_blank_line_skips_the_instance_check) {
+    std::string line = "a.ini /S b";
+    EXPECT_TRUE(take_minimised_switch(line));
+    EXPECT_EQ(line, "a.ini    b");
+    EXPECT_TRUE(parse_command_line("").single_instance_check);
+    EXPECT_TRUE(parse_command_line(nullptr).single_instance_check);
+    EXPECT_FALSE(parse_command_line("/s").single_instance_check);
+    EXPECT_FALSE(parse_command_line("my.ini").single_instance_check);
+}
+
+TEST_F(CommandLineTest, overlong_settings_names_are_cut_to_255_characters) {
+    std::string line(300, 'f');
+    EXPECT_EQ(parse_command_line(line.c_str()).settings_file, std::string(255, 'f'));
+}
+
+}  // namespace
