@@ -4,15 +4,9 @@
 #include <memory>
 #include <new>
 
-namespace {
+#include "app/messages.h"
 
-// A plane value is the colour byte less 128; the write-back limits it to a
-// byte again, so coarse details of high-contrast pictures are clipped there.
-int16_t plane_value(uint8_t byte) { return static_cast<int16_t>(byte - 128); }
-uint8_t pixel_byte(int value) {
-    const int byte = value + 128;
-    return static_cast<uint8_t>(byte < 0 ? 0 : byte > 255 ? 255 : byte);
-}
+namespace {
 
 void report(const PictureProgress& progress, int percent) {
     if (progress) progress(percent);
@@ -44,7 +38,7 @@ int prepare_picture(uint8_t* pixels, size_t pixel_bytes, int width, int height,
         const uint8_t* row = pixels + static_cast<size_t>(y) * row_stride;
         const size_t line = static_cast<size_t>(y) * columns;
         for (int x = 0; x < columns; ++x)
-            for (int c = 0; c < 3; ++c) planes[c][line + x] = plane_value(row[x * 3 + c]);
+            for (int c = 0; c < 3; ++c) planes[c][line + x] = picture_value(row[x * 3 + c]);
     }
     report(progress, 10);
 
@@ -63,8 +57,32 @@ int prepare_picture(uint8_t* pixels, size_t pixel_bytes, int width, int height,
         uint8_t* row = pixels + static_cast<size_t>(y) * row_stride;
         const size_t line = static_cast<size_t>(y) * columns;
         for (int x = 0; x < columns; ++x)
-            for (int c = 0; c < 3; ++c) row[x * 3 + c] = pixel_byte(planes[c][line + x]);
+            for (int c = 0; c < 3; ++c) row[x * 3 + c] = picture_byte(planes[c][line + x]);
     }
     report(progress, 95);
     return 1;
+}
+
+int encode_picture_tile(CodecState& codec, const uint8_t* tile, int quality, uint8_t* out,
+                        Context* trace_ctx) {
+    int16_t planes[3][PICTURE_TILE_VALUES];
+    for (int i = 0; i < PICTURE_TILE_VALUES; ++i)
+        for (int c = 0; c < 3; ++c) planes[c][i] = picture_value(tile[i * 3 + c]);
+
+    codec.coding_mode = CODING_RUN_LENGTH;
+    out[0] = static_cast<uint8_t>(quality);
+    int length = 1;
+    RunTable runs;
+    for (int c = 0; c < 3; ++c) {
+        count_bits(codec, planes[c], PICTURE_TILE_VALUES, runs);
+        length += pack_coefficients(codec, planes[c], out + length, PICTURE_TILE_VALUES, runs) / 8;
+        if (trace_ctx == nullptr) continue;
+        if (c == 0)
+            debug_trace(*trace_ctx, "(%d - ", length);
+        else if (c == 1)
+            debug_trace(*trace_ctx, "%d - ", length);
+        else
+            debug_trace(*trace_ctx, "%d) -> ", length);
+    }
+    return length;
 }

@@ -111,8 +111,9 @@ void dequantise_picture_tile(int32_t tile[PICTURE_TILE_VALUES], int quality) {
         const int step = picture_step(quality, level);
         if (step == 0) return;
         // The quantiser truncates toward zero, so a non-zero value stands for
-        // magnitudes from |q| step up; take a point inside that interval.
-        const int offset = (step - 1) / 2;
+        // magnitudes from |q| step to |q| step + step - 1. Details cluster
+        // near zero, so a third of the way in beats the middle.
+        const int offset = step / 3;
         for_each_detail(tile, PICTURE_TILE_SIZE, PICTURE_TILE_SIZE, 2 << level,
                         [step, offset](int32_t& v) {
                             v = v > 0 ? v * step + offset : v < 0 ? v * step - offset : 0;

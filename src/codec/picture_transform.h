@@ -13,6 +13,14 @@ constexpr int PICTURE_TILE_VALUES = PICTURE_TILE_SIZE * PICTURE_TILE_SIZE;  // 1
 constexpr int PICTURE_LEVELS = 5;                                         // spans 2, 4, 8, 16, 32
 constexpr int PICTURE_QUALITY_MAX = 4;                                    // ImageQuality 0..4
 
+// A plane value is the colour byte less 128; turning values back into bytes
+// limits them to 0..255, so details that grew past a byte saturate.
+inline int16_t picture_value(uint8_t byte) { return static_cast<int16_t>(byte - 128); }
+inline uint8_t picture_byte(int value) {
+    const int byte = value + 128;
+    return static_cast<uint8_t>(byte < 0 ? 0 : byte > 255 ? 255 : byte);
+}
+
 // The quantiser step of `quality` (0..4) for the level of span 2 << level
 // (level 0..4): the quality's first step, lowered by its decrement per level
 // but never below 2. Returns 0 for a quality outside 0..4.
