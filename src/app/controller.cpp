@@ -13,6 +13,7 @@
 #include "live/datagram_queue.h"
 #include "live/live_ring.h"
 #include "media/script_file.h"
+#include "media/live_list.h"
 #include "server/listener_table.h"
 #include "server/sender.h"
 #include "server/station_socket.h"
@@ -107,7 +108,7 @@ int send_interval_for_rate(int sampling_rate) {
 
 int controller_startup(Context& ctx, const char* settings_file, bool no_sound_card,
                        bool* needs_station_info) {
-    set_up_paths(ctx.state, settings_file);
+    setup_paths(ctx.state, settings_file ? settings_file : "");
     if (!allocate_live_ring(ctx.live_ring)) return 0;
     load_settings(ctx, no_sound_card);
     ctx.state.feed_mode = ctx.state.MODE;
