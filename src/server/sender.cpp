@@ -240,6 +240,7 @@ FrameResult open_song(Context& ctx, TickNews& news) {
         int group = 0;
         while (index + group < entries && ctx.script.entries[index + group].count == 0) ++group;
         index += ctx.host->rand() % group;
+        if (station_closed(ctx)) return FRAME_FATAL;
         sender.entry_index = index;
     }
     const ScriptEntry& entry = ctx.script.entries[index];

@@ -159,6 +159,7 @@ int open_station(Context& ctx, const char* host_name, const char* multicast_grou
     StationSocket& station = ctx.station;
 
     reset_listener_table(ctx.listeners);
+    ctx.listeners.busy_rejections = 0;
     memset(ctx.sender.resend, 0, sizeof ctx.sender.resend);
     ctx.sender.resend_write = 0;
     station.local_addr_host = 0;
