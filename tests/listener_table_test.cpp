@@ -1,6 +1,7 @@
-#include <gtest/gtest.h>
+#include "server/listener_table.h"
 
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -11,7 +12,6 @@
 
 #include "app/context.h"
 #include "platform/udp_socket.h"
-#include "server/listener_table.h"
 #include "server/packet.h"
 #include "support/fake_host.h"
 #include "support/temp_dir.h"
@@ -168,7 +168,8 @@ TEST_F(ListenerTableTest, nine_fresh_probes_of_a_sixteenth_of_the_companion_rate
 TEST_F(ListenerTableTest, keeper_query_never_changes_the_table_even_when_full) {
     for (int i = 0; i < LISTENER_TABLE_SIZE; ++i) {
         ctx->listeners.entries[i].age = 3;
-        ctx->listeners.entries[i].addr.sin_addr.s_addr = htonl(0x0A000000u + static_cast<uint32_t>(i));
+        ctx->listeners.entries[i].addr.sin_addr.s_addr =
+            htonl(0x0A000000u + static_cast<uint32_t>(i));
     }
     auto before = std::make_unique<ListenerTable>(ctx->listeners);
     ctx->state.keeper_watchdog = 700;
@@ -193,9 +194,9 @@ TEST_F(ListenerTableTest, keeper_query_never_changes_the_table_even_when_full) {
 
 TEST_F(ListenerTableTest, user_list_admits_only_listed_user_ids) {
     std::string long_line = "carol " + std::string(300, 'x');
-    write_file(ctx->state.user_list_path,
-               "alice\n  , \"Bob Smith\" trailing words\r\n" + long_line + "\n" +
-                   std::string(40, 'z') + "\n\"unterminated quote\n");
+    write_file(ctx->state.user_list_path, "alice\n  , \"Bob Smith\" trailing words\r\n" +
+                                              long_line + "\n" + std::string(40, 'z') +
+                                              "\n\"unterminated quote\n");
     const char* path = ctx->state.user_list_path.c_str();
     EXPECT_TRUE(user_list_admits(path, "USERID alice"));
     EXPECT_TRUE(user_list_admits(path, "USERID:Bob Smith"));
@@ -379,7 +380,10 @@ TEST(ListenerLog, line_holds_address_both_times_and_the_four_numbers) {
     char small[10];
     EXPECT_EQ(format_listener_log_line(small, sizeof small, addr, 0, 0, 0, 0, 1, 0), 9);
     EXPECT_STREQ(small, "127.000.0");
-    if (old_tz) setenv("TZ", saved.c_str(), 1); else unsetenv("TZ");
+    if (old_tz)
+        setenv("TZ", saved.c_str(), 1);
+    else
+        unsetenv("TZ");
     tzset();
 }
 

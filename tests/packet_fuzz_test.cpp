@@ -9,9 +9,8 @@
 // random bytes, sometimes starting with a text the station recognises and
 // often without its NUL; the received size runs from 0 to beyond 5132 bytes.
 
-#include <gtest/gtest.h>
-
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 
 #include <climits>
 #include <cstring>
@@ -53,21 +52,31 @@ struct Fuzzer {
     int pick(int low, int high) { return std::uniform_int_distribution<int>(low, high)(rng); }
 
     std::vector<uint8_t> datagram() {
-        static const char* const kTexts[] = {"Radio Velmora's Keeper", "Repeater", "USERID alice",
-                                             "USERID ", "USERID", "QuitNow!", "GETPAL", "Receiver"};
+        static const char* const kTexts[] = {"Radio Velmora's Keeper",
+                                             "Repeater",
+                                             "USERID alice",
+                                             "USERID ",
+                                             "USERID",
+                                             "QuitNow!",
+                                             "GETPAL",
+                                             "Receiver"};
         int size = pick(0, 9) == 0 ? pick(0, 12) : pick(12, MAX_DATAGRAM + 64);
         std::vector<uint8_t> bytes(static_cast<size_t>(size));
         for (uint8_t& b : bytes) b = static_cast<uint8_t>(pick(0, 255));
         if (size >= 12) {
             uint16_t flags = static_cast<uint16_t>(pick(0, 0xFFFF));
-            if (pick(0, 1)) flags &= PF_TEXT | PF_COMPANION | PF_LEAVE | PF_KEEPALIVE | PF_MULTICAST_QUERY | PF_UPGRADE;
+            if (pick(0, 1))
+                flags &= PF_TEXT | PF_COMPANION | PF_LEAVE | PF_KEEPALIVE | PF_MULTICAST_QUERY |
+                         PF_UPGRADE;
             uint16_t length = pick(0, 2) == 0 ? static_cast<uint16_t>(pick(0, 0xFFFF))
                                               : static_cast<uint16_t>(size - 12);
-            put_packet_header(PacketHeader{static_cast<uint32_t>(rng()), static_cast<uint32_t>(rng()), flags, length},
+            put_packet_header(PacketHeader{static_cast<uint32_t>(rng()),
+                                           static_cast<uint32_t>(rng()), flags, length},
                               bytes.data());
             if (pick(0, 2) == 0) {
                 const char* text = kTexts[pick(0, 7)];
-                size_t n = std::min(strlen(text) + static_cast<size_t>(pick(0, 1)), bytes.size() - 12);
+                size_t n =
+                    std::min(strlen(text) + static_cast<size_t>(pick(0, 1)), bytes.size() - 12);
                 memcpy(bytes.data() + 12, text, n);  // with or without its NUL
             }
         }
@@ -149,8 +158,8 @@ TEST(PacketFuzz, malformed_datagrams_arrive_through_a_real_socket_and_are_read_s
     ReceivedDatagram d;
     for (int i = 0; i < 200; ++i) {
         std::vector<uint8_t> bytes = fuzz.datagram();
-        ASSERT_EQ(udp_send_to(peer.fd(), bytes.data(), static_cast<int>(bytes.size()), 0, &station.addr(),
-                              sizeof(sockaddr_in)),
+        ASSERT_EQ(udp_send_to(peer.fd(), bytes.data(), static_cast<int>(bytes.size()), 0,
+                              &station.addr(), sizeof(sockaddr_in)),
                   static_cast<int>(bytes.size()));
         ASSERT_EQ(udp_wait_readable(station.fd(), 1000), 1);
         int n = udp_receive_from(station.fd(), buffer.data(), MAX_DATAGRAM, nullptr, nullptr);
