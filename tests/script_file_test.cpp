@@ -48,9 +48,12 @@ struct ScriptFileTest : ::testing::Test {
 
 TEST_F(ScriptFileTest, header_read_gives_rate_and_percentage_or_the_defaults) {
     int rate = 0, percent = 0;
-    EXPECT_EQ(read_script_header(dir.file("missing.VSK").c_str(), &rate, &percent), 0);
-    EXPECT_EQ(rate, 8000);
-    EXPECT_EQ(percent, 32);
+    for (const std::string& unreadable : {dir.file("missing.VSK"), dir.path()}) {
+        rate = percent = 0;
+        EXPECT_EQ(read_script_header(unreadable.c_str(), &rate, &percent), 0);
+        EXPECT_EQ(rate, 8000);
+        EXPECT_EQ(percent, 32);
+    }
 
     write_script({"3 22050 041 SCRIPT", "1 a.VMA"});
     EXPECT_EQ(read_script_header(path.c_str(), &rate, &percent), 1);
@@ -238,8 +241,11 @@ TEST_F(ScriptFileTest, open_script_needs_every_song_file) {
     EXPECT_TRUE(host.messages.back().owned);
     expect_nothing_loaded();
 
-    EXPECT_EQ(open_script(*ctx, dir.file("missing.VSK").c_str()), 0);
-    expect_nothing_loaded();
+    for (const std::string& unreadable : {dir.file("missing.VSK"), dir.path()}) {
+        EXPECT_EQ(open_script(*ctx, unreadable.c_str()), 0);
+        EXPECT_EQ(open_live_list(*ctx, unreadable.c_str()), 0);
+        expect_nothing_loaded();
+    }
 }
 
 TEST_F(ScriptFileTest, live_list_loads_display_time_picture_and_text) {
