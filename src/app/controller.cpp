@@ -12,6 +12,7 @@
 #include "codec/set_rate.h"
 #include "live/datagram_queue.h"
 #include "live/live_ring.h"
+#include "media/live_list.h"
 #include "media/script_file.h"
 #include "server/listener_table.h"
 #include "server/sender.h"
