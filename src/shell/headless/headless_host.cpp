@@ -55,11 +55,11 @@ void HeadlessHost::exit_program(int status) {
     QCoreApplication::exit(status);
 }
 
-uint32_t HeadlessHost::time_ms() { return platform_time_ms(); }
+uint32_t HeadlessHost::time_ms() { return monotonic_ms(); }
 int64_t HeadlessHost::time_now() { return static_cast<int64_t>(::time(nullptr)); }
 int HeadlessHost::rand() { return static_cast<int>(random_() % 32768); }
 
 int HeadlessHost::shell_open(const char* verb, const char* file, const char* parameters,
                              const char* directory) {
-    return platform_shell_open(verb, file, parameters, directory);
+    return shell_open_file(verb, file, parameters, directory);
 }
