@@ -29,7 +29,7 @@
 namespace {
 
 constexpr int kRate = 44100;  // 46 ms a tick keeps the test short
-constexpr int kTransferRate = 2000;
+constexpr int kTransferRate = 4410;  // 10 percent: the script keeps the rate exact
 constexpr int kPort = 34611;
 constexpr int kSuperBlocksPerSong = 2;
 const char* const kSongTexts[] = {"First song", "Second song"};
@@ -114,7 +114,7 @@ protected:
         write_script(dir.file("demo.VSK"), names, codec.rate_percent);
         write_file(dir.file("station.ini"),
                    "[VelmoraStation]\n"
-                   "SamplingRate=44100\nTransferRate=2000\nBANDWIDTH=28800\nMode=0\n"
+                   "SamplingRate=44100\nTransferRate=4410\nBANDWIDTH=64000\nMode=0\n"
                    "AutoStart=1\nSPECIFIC_IP=1\nIP_ADDR=" + station_ip + "\n"
                    "STATION_PORT=" + std::to_string(kPort) + "\nMASTER_IP=" + master_ip + "\n"
                    "StationName=Test Station\nStationLocation=Loopback\n"

@@ -247,7 +247,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     l.socket = udp_open();
-    if (l.socket < 0 || !udp_bind(l.socket, local.sin_addr.s_addr, 0)) {
+    if (l.socket < 0 || udp_bind(l.socket, local.sin_addr.s_addr, 0) != 0) {
         fprintf(stderr, "velmora-listen: cannot open a socket on %s\n", o.bind_address.c_str());
         return 1;
     }

@@ -33,7 +33,7 @@ void HeadlessHost::post_live_tick() {
     });
 }
 
-void HeadlessHost::post_close() { QTimer::singleShot(0, this, [this] { emit close_requested(); }); }
+void HeadlessHost::post_close() { QTimer::singleShot(0, this, [this] { Q_EMIT close_requested(); }); }
 
 void HeadlessHost::request_write_notification(int socket) {
     if (!write_notifier_ || write_notifier_->socket() != socket) {

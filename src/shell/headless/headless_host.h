@@ -34,7 +34,7 @@ public:
     bool exit_requested() const { return exit_requested_; }
     int exit_status() const { return exit_status_; }
 
-signals:
+Q_SIGNALS:
     void close_requested();
 
 private:
