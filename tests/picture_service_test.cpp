@@ -455,7 +455,8 @@ TEST_F(PictureRequestTest, random_and_lying_pictures_and_requests_never_break_th
         set_modified(dir.file("fuzz.bmp"), 1'600'000'000);
         if (any(3) == 0 && exists(dir.file("fuzz.dbp"))) {
             std::string prepared = read_file(dir.file("fuzz.dbp"));
-            for (uint32_t k = any(4); k > 0; --k) put32(prepared, fields[any(6)], extremes[any(11)]);
+            if (prepared.size() >= 54)
+                for (uint32_t k = any(4); k > 0; --k) put32(prepared, fields[any(6)], extremes[any(11)]);
             if (any(2)) prepared.resize(any(static_cast<uint32_t>(prepared.size())));
             write_file(dir.file("fuzz.dbp"), prepared);
             set_modified(dir.file("fuzz.dbp"), 1'600'000'100);
