@@ -23,8 +23,7 @@ int load_live_list(Context& ctx, const char* path) {
         show_refusal(ctx, "Invalid List!");
         return 0;
     }
-    int available =
-        count_entry_lines(text, position, std::min(declared, SCRIPT_MAX_ENTRIES));
+    int available = count_entry_lines(text, position, std::min(declared, SCRIPT_MAX_ENTRIES));
     if (available == 0) {
         show_refusal(ctx, "Empty List!");
         return 0;

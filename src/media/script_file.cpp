@@ -59,7 +59,9 @@ int read_script_header(const char* path, int* rate, int* percent) {
     // The header is the first line, up to its zero byte.
     char line[SCRIPT_LINE_SIZE];
     size_t got = fread(line, 1, sizeof line - 1, file);
+    bool unreadable = ferror(file) != 0;  // a directory opens but does not read
     fclose(file);
+    if (unreadable) return 0;
     line[got] = '\0';
     if (char* semicolon = strchr(line, ';')) *semicolon = '\0';
 
@@ -90,8 +92,7 @@ int load_script(Context& ctx, const char* path) {
         show_refusal(ctx, "Invalid Script!");
         return 0;
     }
-    int available =
-        count_entry_lines(text, position, std::min(declared, SCRIPT_MAX_ENTRIES));
+    int available = count_entry_lines(text, position, std::min(declared, SCRIPT_MAX_ENTRIES));
     if (available == 0) {
         show_refusal(ctx, "Empty Script!");
         return 0;

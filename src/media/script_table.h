@@ -15,7 +15,7 @@ constexpr int SCRIPT_TEXT_SIZE = 768;  // the text sent with the entry
 constexpr int SCRIPT_MAX_ENTRIES = 32768;
 
 struct ScriptEntry {
-    int32_t count = 0;    // script: repeat count (0 opens a shuffle group); live list: seconds shown
+    int32_t count = 0;  // script: repeat count (0 opens a shuffle group); live list: seconds shown
     char song[SCRIPT_NAME_SIZE] = {};  // compressed sample file; empty in a live list
     char picture[SCRIPT_NAME_SIZE] = {};
     char text[SCRIPT_TEXT_SIZE] = {};

@@ -29,7 +29,9 @@ constexpr uint64_t kMaxWidenedSize = INT32_MAX - kHeaderSize - 8192;
 uint32_t read_u32(const uint8_t* p) {
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
-uint16_t read_u16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint16_t read_u16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
 
 }  // namespace
 
