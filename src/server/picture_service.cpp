@@ -13,6 +13,7 @@
 #include "live/datagram_queue.h"
 #include "server/packet.h"
 #include "server/picture_check.h"
+#include "server/station_socket.h"
 
 namespace {
 
@@ -56,12 +57,6 @@ void put_u32(uint8_t* p, uint32_t v) {
 void put_u16(uint8_t* p, uint16_t v) {
     p[0] = static_cast<uint8_t>(v);
     p[1] = static_cast<uint8_t>(v >> 8);
-}
-
-bool allocate_block(PictureBlock& block, size_t size) {
-    block.bytes.reset(new (std::nothrow) uint8_t[size]());
-    block.size = block.bytes ? size : 0;
-    return block.bytes != nullptr;
 }
 
 // ---- files -------------------------------------------------------------
@@ -109,7 +104,7 @@ ReadResult read_whole_file(const std::string& path, PictureBlock& block) {
     if (fseek(file, 0, SEEK_END) == 0) size = ftell(file);
     ReadResult result = READ_FAILED;
     if (size >= kHeaderSize && fseek(file, 0, SEEK_SET) == 0) {
-        if (!allocate_block(block, static_cast<size_t>(size)))
+        if (!block.assign(static_cast<size_t>(size), 0))
             result = READ_NO_MEMORY;
         else if (fread(block.data(), 1, block.size, file) == block.size)
             result = READ_DONE;
@@ -181,7 +176,7 @@ bool describe_block(const PictureBlock& block, bool prepared, BlockLayout& layou
 bool widen_block(const PictureBlock& source, const BlockLayout& layout, PictureBlock& widened) {
     const size_t stride = static_cast<size_t>(layout.rounded_width) * 3;
     const size_t image_size = stride * static_cast<size_t>(layout.height);
-    if (!allocate_block(widened, kHeaderSize + image_size)) return false;
+    if (!widened.assign(kHeaderSize + image_size, 0)) return false;
 
     uint8_t* header = widened.data();
     memcpy(header, source.data(), kHeaderSize);
@@ -213,11 +208,13 @@ bool widen_block(const PictureBlock& source, const BlockLayout& layout, PictureB
     return true;
 }
 
-// A picture too large for memory ends the program.
+// A picture too large for memory ends the program; callers see the
+// station socket closed and stop.
 int picture_out_of_memory(Context& ctx, const char* path) {
     debug_trace(ctx, "BMP %s: out of memory\n", path);
     show_message(ctx, false, MB_OK | MB_ICONERROR | MB_SYSTEMMODAL, "Error: Bitmap not loaded!");
-    ctx.host->exit_program(9);
+    close_station(ctx);
+    ctx.host->exit_program(EXIT_SOCKET_FAILED);
     return 0;
 }
 
@@ -286,6 +283,13 @@ void answer_tile(Context& ctx, const PictureSlot& slot, const char* prefix, cons
 }
 
 }  // namespace
+
+bool PictureBlock::assign(size_t count, uint8_t value) {
+    bytes.reset(new (std::nothrow) uint8_t[count]);
+    size = bytes ? count : 0;
+    if (bytes) memset(bytes.get(), value, count);
+    return bytes != nullptr;
+}
 
 int load_picture(Context& ctx, const char* path, int slot, const PictureProgress* progress) {
     if (path == nullptr || slot < 0 || slot >= PICTURE_SLOT_COUNT) return 0;
