@@ -208,6 +208,19 @@ TEST_F(PictureServiceTest, a_current_prepared_copy_is_used_without_preparing_aga
     EXPECT_EQ(slot_pixels(PICTURE_MAIN)[0], 'X');
 }
 
+TEST_F(PictureServiceTest, progress_follows_a_preparation_and_stays_silent_for_a_prepared_copy) {
+    std::vector<int> steps;
+    const PictureProgress progress = [&](int percent) { steps.push_back(percent); };
+    write_file(dir.file("p.bmp"), make_bmp24(make_photo_picture(64, 64, 6)));
+    set_modified(dir.file("p.bmp"), 1'600'000'000);
+    ASSERT_EQ(load_picture(*ctx, dir.file("p.bmp").c_str(), PICTURE_MAIN, &progress), 1);
+    EXPECT_EQ(steps, (std::vector<int>{10, 25, 40, 55, 65, 75, 85, 95}));
+
+    steps.clear();
+    ASSERT_EQ(load_picture(*ctx, dir.file("p.bmp").c_str(), PICTURE_MAIN, &progress), 1);
+    EXPECT_TRUE(steps.empty());
+}
+
 TEST_F(PictureServiceTest, a_changed_image_quality_prepares_again_and_rewrites_the_copy) {
     SyntheticPicture photo = make_photo_picture(64, 32, 5);
     ASSERT_EQ(write_and_load("q.bmp", make_bmp24(photo)), 1);
