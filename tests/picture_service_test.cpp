@@ -233,6 +233,12 @@ TEST_F(PictureServiceTest, a_changed_image_quality_prepares_again_and_rewrites_t
     std::string prepared = read_file(dir.file("q.dbp"));
     EXPECT_EQ(get32(prepared, 30), 30866u + 65536u * 4);
     EXPECT_NE(expected_prepared(photo, 4).pixels, expected_prepared(photo, 2).pixels);
+
+    // A quality without a schedule of its own takes the nearest one.
+    ctx->state.ImageQuality = 9;
+    ASSERT_EQ(load_picture(*ctx, dir.file("q.bmp").c_str(), PICTURE_MAIN), 1);
+    EXPECT_EQ(slot(PICTURE_MAIN).quality, 4);
+    EXPECT_EQ(slot_pixels(PICTURE_MAIN), expected_prepared(photo, 4).pixels);
 }
 
 TEST_F(PictureServiceTest, a_picture_touched_after_its_copy_was_written_prepares_again) {

@@ -3,6 +3,7 @@
 #include <strings.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -63,7 +64,7 @@ void put_u16(uint8_t* p, uint16_t v) {
 
 struct FileStamp {
     bool exists = false;
-    timespec modified{};
+    int64_t modified_ns = 0;  // modification time, nanoseconds since 1970
 };
 
 FileStamp file_stamp(const std::string& path) {
@@ -71,13 +72,9 @@ FileStamp file_stamp(const std::string& path) {
     struct stat info;
     if (stat(path.c_str(), &info) == 0) {
         stamp.exists = true;
-        stamp.modified = info.st_mtim;
+        stamp.modified_ns = static_cast<int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
     }
     return stamp;
-}
-
-bool later(const timespec& a, const timespec& b) {
-    return a.tv_sec != b.tv_sec ? a.tv_sec > b.tv_sec : a.tv_nsec > b.tv_nsec;
 }
 
 // "x.bmp" -> "x.dbp"; empty for names that do not end in ".bmp".
@@ -191,7 +188,7 @@ bool widen_block(const PictureBlock& source, const BlockLayout& layout, PictureB
     const uint8_t* rows = source.data() + layout.pixels_offset;
     // Colour table entries (blue, green, red, unused) that lie inside the
     // block; an index past them reads as black.
-    const size_t colours = (source.size - kColourTableAt) / 4 < 256 ? (source.size - kColourTableAt) / 4 : 256;
+    const size_t colours = std::min<size_t>((source.size - kColourTableAt) / 4, 256);
     const uint8_t* table = source.data() + kColourTableAt;
     for (int y = 0; y < layout.height; ++y) {
         const uint8_t* from = rows + static_cast<size_t>(y) * layout.source_stride;
@@ -298,10 +295,12 @@ int load_picture(Context& ctx, const char* path, int slot, const PictureProgress
     const FileStamp prepared_stamp = prepared_name.empty() ? FileStamp{} : file_stamp(prepared_name);
 
     free_picture(ctx, slot);
-    const int quality = ctx.state.ImageQuality;
+    // A settings file may hold any number; the nearest quantiser schedule
+    // serves rather than no picture at all.
+    int quality = ctx.state.ImageQuality;
     if (quality < 0 || quality > PICTURE_QUALITY_MAX) {
         debug_trace(ctx, "BMP %s: ImageQuality %d has no quantiser schedule\n", path, quality);
-        return 0;
+        quality = quality < 0 ? 0 : PICTURE_QUALITY_MAX;
     }
 
     PictureBlock block;
@@ -310,7 +309,7 @@ int load_picture(Context& ctx, const char* path, int slot, const PictureProgress
     uint8_t header[kHeaderSize];
     if (prepared_stamp.exists && read_header(prepared_name, header) &&
         get_u32(header + kCompressionAt) == prepared_picture_mark(quality) &&
-        !(picture_stamp.exists && later(picture_stamp.modified, prepared_stamp.modified))) {
+        !(picture_stamp.exists && picture_stamp.modified_ns > prepared_stamp.modified_ns)) {
         ReadResult result = read_picture(ctx, prepared_name, true, block, layout);
         if (result == READ_NO_MEMORY) return picture_out_of_memory(ctx, prepared_name.c_str());
         prepared = result == READ_DONE;
