@@ -16,6 +16,8 @@
 #include <vector>
 
 #include "codec/decoder.h"
+#include "codec/picture_coder.h"
+#include "codec/picture_decoder.h"
 #include "codec/super_block.h"
 #include "platform/clock.h"
 #include "platform/udp_socket.h"
@@ -35,6 +37,7 @@ struct Options {
     std::string user;
     double seconds = 10;
     std::string wav;
+    std::string pictures;  // directory for the received pictures; empty: none fetched
 };
 
 void usage() {
@@ -47,6 +50,7 @@ void usage() {
             "  --user ID    join as a listener of a station that keeps a user list\n"
             "  --seconds N  listen this long (default 10), Ctrl+C ends earlier\n"
             "  --wav FILE   write the decoded audio as 8-bit mono WAV\n"
+            "  --pictures DIR  fetch every picture the station shows and save it as BMP\n"
             "  --bind ADDR  the local address to listen on (default 127.0.0.1)\n");
 }
 
@@ -66,6 +70,7 @@ bool parse_options(int argc, char** argv, Options& o) {
         else if (a == "--user") { if (!(v = value("--user"))) return false; o.user = v; }
         else if (a == "--seconds") { if (!(v = value("--seconds"))) return false; o.seconds = atof(v); }
         else if (a == "--wav") { if (!(v = value("--wav"))) return false; o.wav = v; }
+        else if (a == "--pictures") { if (!(v = value("--pictures"))) return false; o.pictures = v; }
         else if (a == "--bind") { if (!(v = value("--bind"))) return false; o.bind_address = v; }
         else if (!a.empty() && a[0] == '-') { fprintf(stderr, "velmora-listen: unknown option %s\n", a.c_str()); return false; }
         else if (o.host.empty()) o.host = a;
@@ -77,6 +82,28 @@ bool parse_options(int argc, char** argv, Options& o) {
         return false;
     }
     return true;
+}
+
+// A 24-bit BMP of `width` x `height` (width a multiple of 4, so rows need
+// no padding), rows as stored: bottom row first.
+bool write_bmp24(const char* path, int width, int height, const uint8_t* pixels) {
+    uint32_t image = static_cast<uint32_t>(width) * height * 3;
+    uint8_t h[54] = {'B', 'M'};
+    auto put32 = [&](int at, uint32_t v) {
+        for (int i = 0; i < 4; ++i) h[at + i] = static_cast<uint8_t>(v >> (8 * i));
+    };
+    put32(2, 54 + image);
+    put32(10, 54);
+    put32(14, 40);
+    put32(18, static_cast<uint32_t>(width));
+    put32(22, static_cast<uint32_t>(height));
+    h[26] = 1;
+    h[28] = 24;
+    put32(34, image);
+    FILE* f = fopen(path, "wb");
+    if (!f) return false;
+    bool ok = fwrite(h, 1, sizeof h, f) == sizeof h && fwrite(pixels, 1, image, f) == image;
+    return (fclose(f) == 0) && ok;
 }
 
 bool is_loopback(const sockaddr_in& a) { return (ntohl(a.sin_addr.s_addr) >> 24) == 127; }
@@ -99,6 +126,16 @@ struct Listener {
     bool have_seq = false;
     std::map<uint32_t, int> asked;  // seq -> resend requests sent
     int audio_packets = 0, probes = 0, gaps = 0, recovered = 0;
+
+    // The picture being fetched: its tile grid and the tiles that arrived.
+    struct Picture {
+        int columns = 0, rows = 0;
+        std::map<int, std::vector<uint8_t>> tiles;  // by row * columns + column
+        std::map<int, int> asked;
+        uint32_t last_request_ms = 0;
+        bool active = false;
+    } picture;
+    int pictures_saved = 0;
     uint32_t last_keepalive_ms = 0;
     int packets_since_keepalive = 0;
 
@@ -155,8 +192,33 @@ struct Listener {
             if (*song) printf("now playing: %s\n", song);
         } else if (strcmp(text, "SONGTEXT") == 0) {
             printf("song: %s\n", second(9));
-        } else if (strncmp(text, "BMPPAL", 6) == 0) {
-            printf("picture: %.*s\n", length, text);
+        } else if (strncmp(text, "BMPPAL", 6) == 0 && length >= 12) {
+            int columns = 0, rows = 0;
+            sscanf(text + 6, "%3d%3d", &columns, &rows);
+            bool notice = length > 12;  // the sender's notice ends with a NUL, the reply does not
+            if (notice) {
+                printf("picture: %d x %d tiles\n", columns, rows);
+                if (!options.pictures.empty()) {
+                    save_picture();
+                    picture = Picture{};
+                    send_picture_request("GETPAL");
+                }
+            } else if (!options.pictures.empty() && columns > 0 && rows > 0 && columns <= 64 &&
+                       rows <= 64 && !picture.active) {
+                picture.columns = columns;
+                picture.rows = rows;
+                picture.active = true;
+                request_tiles();
+            }
+        } else if (strncmp(text, "BMPXY", 5) == 0 && length >= 11 && picture.active) {
+            int column = 0, row = 0;
+            sscanf(text + 5, "%3d%3d", &column, &row);
+            std::vector<uint8_t> tile(PICTURE_TILE_BYTES);
+            if (column < picture.columns && row < picture.rows &&
+                decode_picture_tile(d.payload + 11, length - 11, tile.data()))
+                picture.tiles[row * picture.columns + column] = std::move(tile);
+            if (static_cast<int>(picture.tiles.size()) == picture.columns * picture.rows)
+                save_picture();
         } else if (strcmp(text, "Busy") == 0 || strcmp(text, "BUSY") == 0 ||
                    strcmp(text, "IntranetOnly") == 0) {
             printf("refused: %s%s%s\n", text, strcmp(text, "BUSY") == 0 ? " " : "",
@@ -185,6 +247,54 @@ struct Listener {
             }
             highest_seq = seq;
         }
+    }
+
+    void send_picture_request(const char* text) {
+        send(0, session, PF_TEXT | PF_PICTURE, text, static_cast<int>(strlen(text)) + 1);
+    }
+
+    // Asks for the tiles still missing, each at most four times; tiles too
+    // big for one datagram never come and stay grey.
+    void request_tiles() {
+        picture.last_request_ms = monotonic_ms();
+        for (int r = 0; r < picture.rows; ++r)
+            for (int c = 0; c < picture.columns; ++c) {
+                int index = r * picture.columns + c;
+                if (picture.tiles.count(index) || picture.asked[index] >= 4) continue;
+                ++picture.asked[index];
+                char request[32];
+                snprintf(request, sizeof request, "GETBMPXY%03d%03d", c, r);
+                send_picture_request(request);
+            }
+    }
+
+    void retry_tiles() {
+        if (!picture.active || monotonic_ms() - picture.last_request_ms < 500) return;
+        if (static_cast<int>(picture.tiles.size()) < picture.columns * picture.rows) request_tiles();
+    }
+
+    // Writes the tiles that arrived as one 24-bit BMP, rows stored bottom first
+    // like the station's picture.
+    void save_picture() {
+        if (!picture.active || picture.tiles.empty()) return;
+        picture.active = false;
+        int width = picture.columns * 32, height = picture.rows * 32;
+        std::vector<uint8_t> pixels(static_cast<size_t>(width) * height * 3, 128);
+        for (auto& [index, tile] : picture.tiles) {
+            int c = index % picture.columns, r = index / picture.columns;
+            for (int y = 0; y < 32; ++y)
+                memcpy(&pixels[(static_cast<size_t>(r * 32 + y) * width + c * 32) * 3],
+                       &tile[static_cast<size_t>(y) * 96], 96);
+        }
+        char name[64];
+        snprintf(name, sizeof name, "/picture_%02d.bmp", ++pictures_saved);
+        std::string path = options.pictures + name;
+        if (write_bmp24(path.c_str(), width, height, pixels.data()))
+            printf("picture saved: %s (%zu of %d tiles)\n", path.c_str(), picture.tiles.size(),
+                   picture.columns * picture.rows);
+        else
+            fprintf(stderr, "velmora-listen: cannot write %s\n", path.c_str());
+        fflush(stdout);
     }
 
     void receive_one() {
@@ -269,7 +379,9 @@ int main(int argc, char** argv) {
             last_join = now;
         }
         if (l.admitted && now - l.last_keepalive_ms > 2000) l.keep_alive();
+        l.retry_tiles();
     }
+    l.save_picture();
     if (l.admitted) l.send(0, l.session, PF_LEAVE, nullptr, 0);
 
     int lost = 0;
@@ -282,8 +394,8 @@ int main(int argc, char** argv) {
         }
         printf("wrote %s: %zu samples at %d Hz\n", o.wav.c_str(), samples.size(), l.sampling_rate);
     }
-    printf("summary: packets %d, probes %d, gaps %d, recovered %d, lost %d\n", l.audio_packets,
-           l.probes, l.gaps, l.recovered, lost);
+    printf("summary: packets %d, probes %d, gaps %d, recovered %d, lost %d, pictures %d\n",
+           l.audio_packets, l.probes, l.gaps, l.recovered, lost, l.pictures_saved);
     udp_close(l.socket);
     if (g_stop == 2) return 3;  // refused by the station
     return l.admitted ? 0 : 1;
