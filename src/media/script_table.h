@@ -4,14 +4,28 @@
 #include <cstdint>
 #include <vector>
 
+struct Context;
+
+// Record widths of a script entry, terminating zero included.
+constexpr int SCRIPT_NAME_SIZE = 256;  // song and picture file names
+constexpr int SCRIPT_TEXT_SIZE = 768;  // the text sent with the entry
+
+// A script of this many songs plays for months; the bound keeps a file made
+// of millions of tiny lines from taking gigabytes of entries.
+constexpr int SCRIPT_MAX_ENTRIES = 32768;
+
 struct ScriptEntry {
-    int32_t count = 0;    // script: repeat count (0 opens a shuffle group); live list: seconds shown
-    char song[256] = {};  // compressed sample file; empty in a live list
-    char picture[256] = {};
-    char text[768] = {};
+    int32_t count = 0;  // script: repeat count (0 opens a shuffle group); live list: seconds shown
+    char song[SCRIPT_NAME_SIZE] = {};  // compressed sample file; empty in a live list
+    char picture[SCRIPT_NAME_SIZE] = {};
+    char text[SCRIPT_TEXT_SIZE] = {};
 };
 
 struct ScriptTable {
-    std::vector<ScriptEntry> entries;  // allocated for the header's entry count
+    std::vector<ScriptEntry> entries;  // the entries loaded; as many as ctx.state.script_entries
     bool loaded = false;               // a script or live list is loaded
 };
+
+// Frees the table, sets the entry count (ctx.state.script_entries) to 0 and
+// marks nothing as loaded.
+void free_script_table(Context& ctx);

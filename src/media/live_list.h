@@ -1,0 +1,15 @@
+#pragma once
+// Live lists: the header "%d %d LIVE" (entry count, sampling rate in Hz),
+// then one "%d %s %s" line an entry (seconds shown, picture, text), every
+// line ended by a zero byte.
+
+struct Context;
+
+// Loads the live list into the table (ctx.script, count in
+// ctx.state.script_entries). Returns the number of entries loaded, or 0 on a
+// refusal (after its message; silently when the file cannot be read).
+int load_live_list(Context& ctx, const char* path);
+
+// load_live_list, then makes sure every named picture opens; when one does
+// not, frees the table and returns 0 without a message.
+int open_live_list(Context& ctx, const char* path);

@@ -1,0 +1,161 @@
+#include "media/script_file.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/context.h"
+#include "media/script_table.h"
+#include "media/script_text.h"
+#include "media/script_tokens.h"
+#include "server/picture_check.h"
+
+namespace {
+
+bool is_station_rate(int rate) {
+    return rate == 8000 || rate == 11025 || rate == 16000 || rate == 22050 || rate == 32000 ||
+           rate == 44100;
+}
+
+// The connection a listener needs for this many bytes per second.
+const char* connection_class(int bytes_per_second) {
+    if (bytes_per_second > 6000) return "LAN";
+    if (bytes_per_second > 3200) return "ISDN";
+    if (bytes_per_second > 1600) return "28.8k";
+    return "14.4";
+}
+
+// Asks whether to play a script made for other settings; true on Yes.
+bool confirm_script_settings(Context& ctx, int script_rate, int script_bytes) {
+    const StationState& s = ctx.state;
+    int answer = show_message(
+        ctx, true, MB_YESNO | MB_ICONQUESTION,
+        "The script's sampling rate and bit rate do not match with the current setting.\n"
+        "To use the current setting, click NO, edit the script and save.\n\n"
+        "Script Setting: %s %d.%dkbps (%s)\nCurrent Setting: %s %d.%dkbps (%s)\n\n"
+        "Do you want to continue?",
+        script_rate == 8000 ? "Voice" : "Music", script_bytes * 8 / 1000,
+        script_bytes * 8 / 100 % 10, connection_class(script_bytes),
+        s.SamplingRate == 8000 ? "Voice" : "Music", s.TransferRate * 8 / 1000,
+        s.TransferRate * 8 / 100 % 10, connection_class(s.TransferRate));
+    return answer == IDYES;
+}
+
+// A script may name the WAV source of a song; the station always plays the
+// compressed file of the same name.
+void use_compressed_song(char* song) {
+    size_t length = strlen(song);
+    if (length >= 3) memcpy(song + length - 3, "VMA", 3);
+}
+
+}  // namespace
+
+int read_script_header(const char* path, int* rate, int* percent) {
+    *rate = 8000;
+    *percent = 32;
+    FILE* file = fopen(path, "rb");
+    if (!file) return 0;
+    // The header is the first line, up to its zero byte.
+    char line[SCRIPT_LINE_SIZE];
+    size_t got = fread(line, 1, sizeof line - 1, file);
+    bool unreadable = ferror(file) != 0;  // a directory opens but does not read
+    fclose(file);
+    if (unreadable) return 0;
+    line[got] = '\0';
+    if (char* semicolon = strchr(line, ';')) *semicolon = '\0';
+
+    char rate_field[SCRIPT_LINE_SIZE], percent_field[SCRIPT_LINE_SIZE];
+    int p = next_token(line, 0, rate_field, sizeof rate_field);  // the entry count
+    p = next_token(line, p, rate_field, sizeof rate_field);
+    next_token(line, p, percent_field, sizeof percent_field);
+    *rate = script_number(rate_field);
+    *percent = script_number(percent_field);
+    return 1;
+}
+
+int load_script(Context& ctx, const char* path) {
+    free_script_table(ctx);
+    ScriptText text;
+    if (!read_script_text(path, text)) return 0;
+
+    int position = 0, declared = 0;
+    char rate_field[SCRIPT_NAME_SIZE], percent_field[SCRIPT_NAME_SIZE], word[SCRIPT_TEXT_SIZE];
+    parse_script_line(ctx, text.bytes.data(), &position, &declared, rate_field, percent_field,
+                      word);
+    int script_rate = script_number(rate_field);
+    int percent = script_number(percent_field);
+
+    // A broken header is refused before it may touch the station's settings.
+    if (strcmp(word, "SCRIPT") != 0 || declared < 0 || !is_station_rate(script_rate) ||
+        percent < 1 || percent > 999) {
+        show_refusal(ctx, "Invalid Script!");
+        return 0;
+    }
+    int available = count_entry_lines(text, position, std::min(declared, SCRIPT_MAX_ENTRIES));
+    if (available == 0) {
+        show_refusal(ctx, "Empty Script!");
+        return 0;
+    }
+
+    int script_bytes = script_rate * percent / 100;
+    StationState& s = ctx.state;
+    if (script_rate != s.SamplingRate || abs(script_bytes - s.TransferRate) > 200) {
+        if (!confirm_script_settings(ctx, script_rate, script_bytes)) return -1;
+        s.SamplingRate = script_rate;
+        s.device_rate = script_rate % 11025 == 0 ? script_rate : script_rate * 11025 / 8000;
+    }
+    // The songs were compressed for this bit rate; broadcast at it (the
+    // settings file keeps its own values).
+    s.TransferRate = script_bytes;
+    ctx.codec.rate_percent = percent;
+
+    ctx.script.entries.assign(static_cast<size_t>(available), ScriptEntry{});
+    int accepted = 0;
+    while (accepted < available && position < text.length) {
+        ScriptEntry& entry = ctx.script.entries[static_cast<size_t>(accepted)];
+        if (!parse_script_line(ctx, text.bytes.data(), &position, &entry.count, entry.song,
+                               entry.picture, entry.text))
+            continue;
+        use_compressed_song(entry.song);
+        // A picture that cannot be opened (no name included) is no picture.
+        if (check_picture_file(entry.picture) == 1) {
+            show_message(ctx, true, MB_OK | MB_ICONERROR,
+                         "%s: unknown file format!\n"
+                         "Only 24bit uncompressed BMP files are supported.",
+                         entry.picture);
+            free_script_table(ctx);
+            return 0;
+        }
+        ++accepted;
+    }
+    return keep_entries(ctx, accepted);
+}
+
+int open_script(Context& ctx, const char* path) {
+    int loaded = load_script(ctx, path);
+    if (loaded < 1) return loaded;
+    for (int i = 0; i < loaded; ++i) {
+        const ScriptEntry& entry = ctx.script.entries[static_cast<size_t>(i)];
+        debug_trace(ctx, "%3d: %d x Song %s <<%s>>", i, entry.count, entry.song, entry.text);
+        long size = file_size(entry.song);
+        if (size < 0) {
+            debug_trace(ctx, " cannot open file!\n");
+            show_message(ctx, true, MB_OK | MB_ICONERROR,
+                         "Cannot open file %s\nPlease check the script.", entry.song);
+            free_script_table(ctx);
+            return 0;
+        }
+        debug_trace(ctx, " size : %ld\n", size);
+        // The companion (".V40") is optional here.
+        size_t length = strlen(entry.song);
+        if (length >= 4) {
+            char companion[SCRIPT_NAME_SIZE];
+            memcpy(companion, entry.song, length + 1);
+            memcpy(companion + length - 4, ".V40", 4);
+            long companion_size = file_size(companion);
+            if (companion_size >= 0) debug_trace(ctx, " size : %ld\n", companion_size);
+        }
+    }
+    return loaded;
+}

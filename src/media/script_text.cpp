@@ -1,0 +1,50 @@
+#include "media/script_text.h"
+
+#include <cstdio>
+
+#include "app/context.h"
+
+int read_script_text(const char* path, ScriptText& text) {
+    FILE* file = fopen(path, "rb");
+    if (!file) return 0;
+    long size = -1;
+    if (fseek(file, 0, SEEK_END) == 0) size = ftell(file);
+    bool ok = size >= 0 && size <= SCRIPT_FILE_MAX_SIZE && fseek(file, 0, SEEK_SET) == 0;
+    if (ok) {
+        text.bytes.assign(static_cast<size_t>(size) + 1, '\0');
+        ok = fread(text.bytes.data(), 1, static_cast<size_t>(size), file) ==
+             static_cast<size_t>(size);
+        text.length = static_cast<int>(size);
+    }
+    fclose(file);
+    return ok ? 1 : 0;
+}
+
+long file_size(const char* path) {
+    FILE* file = fopen(path, "rb");
+    if (!file) return -1;
+    long size = fseek(file, 0, SEEK_END) == 0 ? ftell(file) : 0;
+    fclose(file);
+    return size;
+}
+
+int count_entry_lines(const ScriptText& text, int position, int limit) {
+    int lines = 0;
+    bool in_line = false;
+    for (int i = position; i < text.length && lines < limit; ++i) {
+        if (text.bytes[i] != '\0' && !in_line) ++lines;
+        in_line = text.bytes[i] != '\0';
+    }
+    return lines;
+}
+
+void show_refusal(Context& ctx, const char* message) {
+    show_message(ctx, false, MB_OK | MB_ICONERROR | MB_SYSTEMMODAL, "%s", message);
+}
+
+int keep_entries(Context& ctx, int accepted) {
+    ctx.script.entries.resize(static_cast<size_t>(accepted));
+    ctx.state.script_entries = accepted;
+    ctx.script.loaded = accepted > 0;
+    return accepted;
+}
