@@ -20,3 +20,11 @@ struct LiveRing {
     int write_index = 0;                       // the pump's
     int read_index = 0;                        // the sender's
 };
+
+// Allocates the 128 buffer pairs, zeroed, with both indexes at 0. Returns 1,
+// or 0 when the memory cannot be had (start-up then fails).
+int allocate_live_ring(LiveRing& ring);
+// Nothing waits for the sender: the read index has caught up with the pump.
+bool live_ring_empty(const LiveRing& ring);
+// Both indexes back to 0, as when a live broadcast ends.
+void reset_live_ring(LiveRing& ring);

@@ -24,3 +24,38 @@ struct ListenerTable {
     int busy_rejections = 0;       // shown by the status panel
     bool repeater_present = false; // set by listener_load
 };
+
+struct Context;
+
+// Join request (PF_TEXT without PF_PICTURE). The first rule that fires
+// decides: keeper query, intranet, user list, slot, capacity, admission.
+// Returns 1 when the sender was admitted.
+int handle_join(Context& ctx, const sockaddr_in& from, int addr_len, int companion,
+                const char* text);
+// Multicast query: replies with the group (or "0.0.0.0"), station name and song text.
+void handle_multicast_query(Context& ctx, const sockaddr_in& from, int addr_len);
+// Leave (PF_LEAVE without PF_PICTURE): frees the sender's entry.
+void handle_leave(Context& ctx, const sockaddr_in& from);
+// Companion-stream upgrade (PF_UPGRADE, while Stream2X is on).
+void handle_upgrade(Context& ctx, const sockaddr_in& from, const char* text);
+// Frees the whole table and admits the repeater of RepeaterIP, when one is set.
+void add_receiver(Context& ctx);
+// The number of active listeners; stores 8 x the load (bits per second) in
+// *load_bps when given, and sets the repeater-present flag.
+int listener_load(Context& ctx, int* load_bps);
+
+// The first entry holding this IPv4 address (the port is not compared), or -1.
+int find_listener(const Context& ctx, const sockaddr_in& addr);
+// Every entry free, as when the station socket is set up.
+void reset_listener_table(ListenerTable& table);
+// Whether `addr` (host order) is outside the station's network: its address
+// under `net_mask` differs from the station's own address under the mask.
+bool outside_intranet(uint32_t addr_host, uint32_t station_host, uint32_t net_mask);
+// Whether a join text passes the user list file at `path`. Everybody passes
+// when the file cannot be opened.
+bool user_list_admits(const char* path, const char* text);
+// One weekday log line for a listener:
+// "%03d.%03d.%03d.%03d <joined date/time> <now date/time> mode count marker reserved\n".
+// Returns the characters written (cut to `size`).
+int format_listener_log_line(char* out, int size, const sockaddr_in& addr, int64_t joined,
+                             int64_t now, int mode, int count, int marker, int reserved);

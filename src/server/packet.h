@@ -13,6 +13,8 @@
 
 #include <cstdint>
 
+class Host;
+
 constexpr int PACKET_HEADER_SIZE = 12;
 constexpr int MAX_PAYLOAD = 5120;
 constexpr int MAX_DATAGRAM = PACKET_HEADER_SIZE + MAX_PAYLOAD;  // 5132: also the receive buffer
@@ -44,3 +46,55 @@ struct Datagram {
     PacketHeader header;
     uint8_t payload[MAX_PAYLOAD];
 };
+
+// A received datagram in host order. `length` never exceeds the payload bytes
+// that arrived, and a NUL always follows them, so a payload read as text
+// ends inside what was received.
+struct ReceivedDatagram {
+    PacketHeader header;
+    uint8_t payload[MAX_PAYLOAD + 1];
+};
+
+// C: the companion stream's bytes per second for a TransferRate R.
+constexpr int companion_rate(int transfer_rate) {
+    return 2 * transfer_rate < 7000 ? 2 * transfer_rate : 7000;
+}
+
+// The rate code of join and multicast replies for the station's SamplingRate:
+// the family bit (none for 11025, PF_RATE_22050, PF_RATE_44100) and
+// PF_RATE_EXACT when the rate is the family rate itself.
+uint16_t rate_code(int sampling_rate);
+
+// Header to and from its 12 wire bytes (big-endian).
+void put_packet_header(const PacketHeader& header, uint8_t* out);
+PacketHeader get_packet_header(const uint8_t* in);
+// Restamps the session of a datagram already in wire form.
+void put_wire_session(uint8_t* datagram, uint32_t session);
+
+// Reads `received` bytes from the socket into `out`. Returns 1, or 0 when
+// fewer than 12 bytes arrived (nothing to read). A `length` claiming more
+// than arrived is cut to what arrived.
+int parse_datagram(const uint8_t* bytes, int received, ReceivedDatagram& out);
+
+// Builders: each writes one whole datagram in wire form into `out` (room for
+// MAX_DATAGRAM bytes) and returns its size, `length` + 12. Texts that would
+// not fit the payload are cut; every text part stays NUL-terminated.
+int encode_datagram(const Datagram& datagram, uint8_t* out);
+int build_audio(uint8_t* out, uint32_t seq, uint32_t session, const uint8_t* frame, int length,
+                bool companion);
+int build_song_text(uint8_t* out, uint32_t seq, uint32_t session, const char* text);
+int build_picture_notice(uint8_t* out, uint32_t seq, uint32_t session, int columns, int rows);
+int build_join_accepted(uint8_t* out, uint32_t counter, uint32_t joined, int sampling_rate,
+                        const char* station_name, const char* song_text);
+int build_bandwidth_probe(uint8_t* out, uint32_t joined, int transfer_rate, Host& host);
+int build_busy(uint8_t* out, uint32_t counter);
+int build_closed_site(uint8_t* out, uint32_t counter);
+int build_intranet_only(uint8_t* out, uint32_t counter);
+int build_keeper_status(uint8_t* out, uint32_t counter, int transfer_rate, int active,
+                        int bandwidth);
+int build_multicast_reply(uint8_t* out, uint32_t counter, int sampling_rate, const char* group,
+                          const char* station_name, const char* song_text);
+int build_picture_reply(uint8_t* out, uint32_t seq, uint32_t session, const char* text,
+                        const uint8_t* tile, int tile_length);
+int build_master_announce(uint8_t* out, long account, const char* station_name);
+int build_master_close(uint8_t* out);

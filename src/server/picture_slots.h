@@ -1,21 +1,38 @@
 #pragma once
 // The two picture slots: slot 0 the main picture, slot 1 the logo.
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
-#include <vector>
 
 constexpr int PICTURE_MAIN = 0;
 constexpr int PICTURE_LOGO = 1;
+constexpr int PICTURE_SLOT_COUNT = 2;
 
+// A picture's whole BMP file image. Allocated without throwing, so that a
+// picture too large for memory is a failure the loader can report.
+struct PictureBlock {
+    std::unique_ptr<uint8_t[]> bytes;
+    size_t size = 0;
+
+    bool empty() const { return size == 0; }
+    uint8_t* data() { return bytes.get(); }
+    const uint8_t* data() const { return bytes.get(); }
+};
+
+// A loaded slot keeps this promise: `height` rows of `width` x 3 bytes start
+// at `pixels_offset` and end inside the block, so tile reads need no checks
+// beyond the grid.
 struct PictureSlot {
-    std::vector<uint8_t> block;  // the whole picture as a BMP file image; empty when free
-    int pixels_offset = 0;       // where the pixel rows start inside the block
+    PictureBlock block;          // empty when the slot is free
+    size_t pixels_offset = 0;    // where the pixel rows start inside the block
     int width = 0;               // pixels per row, a multiple of 4 once loaded
     int height = 0;
+    int quality = 0;             // ImageQuality the pixels were prepared at
 };
 
 struct PictureSlots {
-    PictureSlot slots[2];
+    PictureSlot slots[PICTURE_SLOT_COUNT];
     std::string shown_name;  // file name of the picture in the main slot
 };

@@ -1,0 +1,118 @@
+#include "live/datagram_queue.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "app/context.h"
+#include "app/messages.h"
+
+namespace {
+
+// Errors that concern one datagram only (its destination, or a socket that
+// no longer exists): retrying cannot help, and keeping the datagram at the
+// head would hold back every other listener's datagrams behind it.
+bool datagram_only_error(int code) {
+    switch (code) {
+    case WSAEHOSTUNREACH:
+    case WSAENETUNREACH:
+    case WSAEHOSTDOWN:
+    case WSAECONNREFUSED:
+    case WSAEMSGSIZE:
+    case WSAEACCES:
+    case WSAEINVAL:  // a destination port of 0, from a repeater entry without a port number
+    case WSAEDESTADDRREQ:
+    case WSAEAFNOSUPPORT:
+    case WSAEBADF:
+    case WSAENOTSOCK:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Shows string 1014 with the error code once per code and broadcast. The
+// code is marked before the box opens: the box runs a message loop in
+// which the sender may call again.
+void report_send_error(Context& ctx, int code) {
+    DatagramQueue& q = ctx.queue;
+    for (int i = 0; i < q.reported_count; ++i)
+        if (q.reported_errors[i] == code) return;
+    constexpr int kSlots = sizeof q.reported_errors / sizeof q.reported_errors[0];
+    if (q.reported_count == kSlots) return;
+    q.reported_errors[q.reported_count++] = code;
+    show_message(ctx, false, MB_OK | MB_ICONERROR, load_text(ctx, 1014), code);
+}
+
+void pop_head(DatagramQueue& q) {
+    q.head = (q.head + 1) % DATAGRAM_QUEUE_SIZE;
+    --q.count;
+}
+
+}  // namespace
+
+int bsendto(Context& ctx, int socket, const void* data, int length, int flags,
+            const sockaddr_in* addr, int addr_len) {
+    DatagramQueue& q = ctx.queue;
+    if (length < 0 || length > QUEUED_DATAGRAM_MAX || !addr || addr_len < 0 ||
+        addr_len > static_cast<int>(sizeof(sockaddr_in))) {
+        debug_trace(ctx, "Datagram of %d bytes not sent\n", length);
+        return length;
+    }
+    if (q.count == DATAGRAM_QUEUE_SIZE) {
+        // The socket has been blocked for 32 datagrams: the newest goes, the
+        // waiting ones keep their order.
+        ++q.dropped;
+        debug_trace(ctx, "Queue full: datagram dropped (%d)\n", q.dropped);
+        return length;
+    }
+    QueuedDatagram& entry = q.entries[q.tail];
+    entry.socket = socket;
+    if (length > 0) memcpy(entry.data, data, static_cast<size_t>(length));
+    entry.length = length;
+    entry.flags = flags;
+    entry.addr = sockaddr_in{};
+    memcpy(&entry.addr, addr, static_cast<size_t>(addr_len));
+    entry.addr_len = addr_len;
+    q.tail = (q.tail + 1) % DATAGRAM_QUEUE_SIZE;
+    ++q.count;
+    debug_trace(ctx, "--> %d %d %d\n", q.head, q.tail, q.ready ? 1 : 0);
+    if (q.ready) send_next_datagram(ctx);
+    return length;
+}
+
+void send_next_datagram(Context& ctx) {
+    DatagramQueue& q = ctx.queue;
+    if (q.count == 0) {
+        q.ready = true;
+        return;
+    }
+    QueuedDatagram& entry = q.entries[q.head];
+    errno = 0;
+    int sent = q.send(entry.socket, entry.data, entry.length, entry.flags, &entry.addr,
+                      entry.addr_len);
+    if (sent >= 0) {
+        // A datagram goes whole or not at all.
+        debug_trace(ctx, "<-- %d %d\n", q.head, q.tail);
+        pop_head(q);
+        q.ready = true;
+        if (q.count > 0) ctx.host->request_write_notification(entry.socket);
+        return;
+    }
+    int code = last_socket_error();
+    if (code == WSAEWOULDBLOCK) {
+        debug_trace(ctx, "-#- %d %d\n", q.head, q.tail);
+        q.ready = false;
+        ctx.host->request_write_notification(entry.socket);
+        return;
+    }
+    debug_trace(ctx, "-#- %d %d %d \n", q.head, q.tail, code);
+    int socket = entry.socket;
+    if (datagram_only_error(code)) {
+        pop_head(q);
+        q.ready = true;
+        if (q.count > 0) ctx.host->request_write_notification(socket);
+    }
+    report_send_error(ctx, code);
+}
+
+void reset_send_errors(Context& ctx) { ctx.queue.reported_count = 0; }

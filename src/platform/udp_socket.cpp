@@ -1,0 +1,154 @@
+#include "platform/udp_socket.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+int winsock_error_code(int errno_value) {
+    switch (errno_value) {
+    case EINTR: return WSAEINTR;
+    case EBADF: return WSAEBADF;
+    case EACCES:
+    case EPERM: return WSAEACCES;  // a firewall refusing the send
+    case EFAULT: return WSAEFAULT;
+    case EINVAL: return WSAEINVAL;
+    case EMFILE:
+    case ENFILE: return WSAEMFILE;
+#if EWOULDBLOCK != EAGAIN
+    case EWOULDBLOCK:
+#endif
+    case EAGAIN: return WSAEWOULDBLOCK;
+    case EINPROGRESS: return WSAEINPROGRESS;
+    case EALREADY: return WSAEALREADY;
+    case ENOTSOCK: return WSAENOTSOCK;
+    case EDESTADDRREQ: return WSAEDESTADDRREQ;
+    case EMSGSIZE: return WSAEMSGSIZE;
+    case EPROTOTYPE: return WSAEPROTOTYPE;
+    case ENOPROTOOPT: return WSAENOPROTOOPT;
+    case EPROTONOSUPPORT: return WSAEPROTONOSUPPORT;
+    case ESOCKTNOSUPPORT: return WSAESOCKTNOSUPPORT;
+    case EOPNOTSUPP: return WSAEOPNOTSUPP;
+    case EPFNOSUPPORT: return WSAEPFNOSUPPORT;
+    case EAFNOSUPPORT: return WSAEAFNOSUPPORT;
+    case EADDRINUSE: return WSAEADDRINUSE;
+    case EADDRNOTAVAIL: return WSAEADDRNOTAVAIL;
+    case ENETDOWN: return WSAENETDOWN;
+    case ENETUNREACH: return WSAENETUNREACH;
+    case ENETRESET: return WSAENETRESET;
+    case ECONNABORTED: return WSAECONNABORTED;
+    case ECONNRESET: return WSAECONNRESET;
+    case ENOBUFS:
+    case ENOMEM: return WSAENOBUFS;
+    case EISCONN: return WSAEISCONN;
+    case ENOTCONN: return WSAENOTCONN;
+    case ESHUTDOWN:
+    case EPIPE: return WSAESHUTDOWN;
+    case ETIMEDOUT: return WSAETIMEDOUT;
+    case ECONNREFUSED: return WSAECONNREFUSED;
+    case ELOOP: return WSAELOOP;
+    case ENAMETOOLONG: return WSAENAMETOOLONG;
+    case EHOSTDOWN: return WSAEHOSTDOWN;
+    case EHOSTUNREACH: return WSAEHOSTUNREACH;
+    case ENOTEMPTY: return WSAENOTEMPTY;
+    case EUSERS: return WSAEUSERS;
+    case EDQUOT: return WSAEDQUOT;
+    case ESTALE: return WSAESTALE;
+    case EREMOTE: return WSAEREMOTE;
+    default: return errno_value;
+    }
+}
+
+int last_socket_error() { return winsock_error_code(errno); }
+
+int udp_open() { return socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP); }
+
+int udp_bind(int socket, uint32_t addr_net, uint16_t port) {
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = addr_net;
+    return bind(socket, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+}
+
+int udp_set_nonblocking(int socket) {
+    int flags = fcntl(socket, F_GETFL, 0);
+    if (flags < 0) return -1;
+    return fcntl(socket, F_SETFL, flags | O_NONBLOCK);
+}
+
+int udp_wait_readable(int socket, int timeout_ms) {
+    pollfd entry{socket, POLLIN, 0};
+    int ready;
+    do {
+        ready = poll(&entry, 1, timeout_ms);
+    } while (ready < 0 && errno == EINTR);
+    if (ready < 0) return -1;
+    if (ready > 0 && (entry.revents & POLLNVAL)) {
+        errno = EBADF;
+        return -1;
+    }
+    return ready > 0 ? 1 : 0;
+}
+
+int udp_readable(int socket) { return udp_wait_readable(socket, 0); }
+
+int udp_send_to(int socket, const void* data, int length, int flags, const sockaddr_in* addr,
+                int addr_len) {
+    // MSG_NOSIGNAL: a vanished socket must give an error, not end the program.
+    ssize_t sent = sendto(socket, data, static_cast<size_t>(length), flags | MSG_NOSIGNAL,
+                          reinterpret_cast<const sockaddr*>(addr), static_cast<socklen_t>(addr_len));
+    return static_cast<int>(sent);
+}
+
+int udp_receive_from(int socket, void* buffer, int size, sockaddr_in* from, int* from_len) {
+    sockaddr_in source{};
+    socklen_t source_len = sizeof source;
+    ssize_t received = recvfrom(socket, buffer, static_cast<size_t>(size), 0,
+                                reinterpret_cast<sockaddr*>(&source), &source_len);
+    if (received < 0) return -1;
+    if (from) *from = source;
+    if (from_len) *from_len = static_cast<int>(source_len);
+    return static_cast<int>(received);
+}
+
+int udp_local_address(int socket, sockaddr_in* addr) {
+    socklen_t len = sizeof *addr;
+    return getsockname(socket, reinterpret_cast<sockaddr*>(addr), &len);
+}
+
+void udp_close(int socket) {
+    if (socket >= 0) close(socket);
+}
+
+int ipv4_from_dotted(const char* text, uint16_t port, sockaddr_in* addr) {
+    in_addr parsed{};
+    if (inet_pton(AF_INET, text, &parsed) != 1) return 0;
+    *addr = sockaddr_in{};
+    addr->sin_family = AF_INET;
+    addr->sin_port = htons(port);
+    addr->sin_addr = parsed;
+    return 1;
+}
+
+int resolve_ipv4(const char* host, uint32_t* addr_net) {
+    if (!host || !*host) return 0;
+    in_addr parsed{};
+    if (inet_pton(AF_INET, host, &parsed) == 1) {
+        *addr_net = parsed.s_addr;
+        return 1;
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host, nullptr, &hints, &found) != 0 || !found) return 0;
+    *addr_net = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
+    freeaddrinfo(found);
+    return 1;
+}

@@ -1,0 +1,290 @@
+#include "server/listener_table.h"
+
+#include <arpa/inet.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "app/context.h"
+#include "app/messages.h"
+#include "live/datagram_queue.h"
+#include "platform/udp_socket.h"
+#include "server/packet.h"
+
+namespace {
+
+constexpr const char* kKeeperQuery = "Radio Velmora's Keeper";
+constexpr int kUserIdLimit = 31;  // longer user ids never match
+constexpr int kProbeCount = 9;
+constexpr int kLogMarkerBusy = 1;
+constexpr int kLogMarkerLeft = 0;
+
+struct Load {
+    int active = 0;
+    int64_t bytes_per_second = 0;
+    bool repeater = false;
+};
+
+// One pass over the table: active listeners, the bytes per second they
+// cost (R for the audio stream, C for the companion stream), and whether
+// a repeater is among them.
+Load measure_load(const Context& ctx) {
+    const int64_t r = ctx.state.TransferRate;
+    const int64_t c = companion_rate(ctx.state.TransferRate);
+    Load load;
+    for (const ListenerEntry& entry : ctx.listeners.entries) {
+        if (entry.age >= AGE_FREE) continue;
+        ++load.active;
+        switch (entry.mode & 3) {
+        case 0: load.bytes_per_second += r; break;
+        case 1: load.bytes_per_second += c; break;
+        case 2: load.bytes_per_second += r; break;
+        case 3: load.bytes_per_second += r + c; break;
+        }
+        if (entry.mode & 2) load.repeater = true;
+    }
+    return load;
+}
+
+void reply(Context& ctx, const sockaddr_in& to, int addr_len, const uint8_t* datagram, int size) {
+    if (addr_len <= 0 || addr_len > static_cast<int>(sizeof to)) addr_len = sizeof to;
+    bsendto(ctx, ctx.station.socket, datagram, size, 0, &to, addr_len);
+}
+
+// The text of the script entry the sender is at; empty without a script.
+const char* current_song_text(const Context& ctx) {
+    const auto& entries = ctx.script.entries;
+    int index = ctx.sender.entry_index;
+    if (index < 0 || index >= static_cast<int>(entries.size())) return "";
+    const ScriptEntry& entry = entries[static_cast<size_t>(index)];
+    // The text field is filled by a file reader: never read past its end.
+    return memchr(entry.text, 0, sizeof entry.text) ? entry.text : "";
+}
+
+void log_listener(Context& ctx, const sockaddr_in& addr, int64_t joined, int mode, int count,
+                  int marker, int reserved) {
+    char line[160];
+    format_listener_log_line(line, sizeof line, addr, joined, ctx.host->time_now(), mode, count,
+                             marker, reserved);
+    write_daily_log(ctx, "%s", line);
+}
+
+// A whole line of the file without its line break; false at the end.
+bool read_line(FILE* file, std::string& line) {
+    line.clear();
+    int ch;
+    while ((ch = fgetc(file)) != EOF && ch != '\n') line.push_back(static_cast<char>(ch));
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return ch != EOF || !line.empty();
+}
+
+bool is_blank(char ch) { return ch == ' ' || ch == '\t'; }
+
+// A line's token: after blanks, then blanks and commas; a quoted token runs
+// to the closing quote, any other to the next blank.
+std::string first_token(const std::string& line) {
+    size_t i = 0;
+    while (i < line.size() && is_blank(line[i])) ++i;
+    while (i < line.size() && (is_blank(line[i]) || line[i] == ',')) ++i;
+    size_t end;
+    if (i < line.size() && line[i] == '"') {
+        ++i;
+        end = line.find('"', i);
+        if (end == std::string::npos) end = line.size();
+    } else {
+        end = i;
+        while (end < line.size() && !is_blank(line[end])) ++end;
+    }
+    return line.substr(i, end - i);
+}
+
+}  // namespace
+
+void reset_listener_table(ListenerTable& table) {
+    for (ListenerEntry& entry : table.entries) entry.age = AGE_FREE;
+}
+
+int find_listener(const Context& ctx, const sockaddr_in& addr) {
+    for (int i = 0; i < LISTENER_TABLE_SIZE; ++i)
+        if (ctx.listeners.entries[i].addr.sin_addr.s_addr == addr.sin_addr.s_addr) return i;
+    return -1;
+}
+
+bool outside_intranet(uint32_t addr_host, uint32_t station_host, uint32_t net_mask) {
+    return (addr_host & net_mask) != (station_host & net_mask);
+}
+
+bool user_list_admits(const char* path, const char* text) {
+    FILE* file = (path && *path) ? fopen(path, "r") : nullptr;
+    if (!file) return true;
+    bool admitted = false;
+    if (strlen(text) > 7 && strncmp(text, "USERID", 6) == 0) {
+        const char* id = text + 7;  // the seventh character is any separator
+        std::string line;
+        while (!admitted && read_line(file, line)) {
+            std::string token = first_token(line);
+            admitted = token.size() <= kUserIdLimit && token == id;
+        }
+    }
+    fclose(file);
+    return admitted;
+}
+
+int format_listener_log_line(char* out, int size, const sockaddr_in& addr, int64_t joined,
+                             int64_t now, int mode, int count, int marker, int reserved) {
+    const auto* ip = reinterpret_cast<const uint8_t*>(&addr.sin_addr.s_addr);  // network order
+    time_t joined_time = static_cast<time_t>(joined);
+    time_t now_time = static_cast<time_t>(now);
+    tm j{};
+    tm n{};
+    localtime_r(&joined_time, &j);
+    localtime_r(&now_time, &n);
+    char dates[96];
+    snprintf(dates, sizeof dates, "%02d/%02d/%04d %02d:%02d:%02d %02d/%02d/%04d %02d:%02d:%02d",
+             j.tm_mday, j.tm_mon + 1, j.tm_year + 1900, j.tm_hour, j.tm_min, j.tm_sec, n.tm_mday,
+             n.tm_mon + 1, n.tm_year + 1900, n.tm_hour, n.tm_min, n.tm_sec);
+    int written = snprintf(out, static_cast<size_t>(size), "%03d.%03d.%03d.%03d %s %d %d %d %d\n",
+                           ip[0], ip[1], ip[2], ip[3], dates, mode, count, marker, reserved);
+    return written < size ? written : size - 1;
+}
+
+int handle_join(Context& ctx, const sockaddr_in& from, int addr_len, int companion,
+                const char* text) {
+    if (!text) text = "";
+    const StationState& s = ctx.state;
+    const uint32_t counter = ctx.sender.packet_counter;
+    const int64_t r = s.TransferRate;
+    uint8_t out[MAX_DATAGRAM];
+
+    if (strcmp(text, kKeeperQuery) == 0) {
+        ctx.state.keeper_watchdog = 0;
+        int active = measure_load(ctx).active;
+        reply(ctx, from, addr_len, out, build_keeper_status(out, counter, s.TransferRate, active, s.BANDWIDTH));
+        return 0;
+    }
+    if (s.INTRANET &&
+        outside_intranet(ntohl(from.sin_addr.s_addr), ctx.station.local_addr_host, ctx.station.net_mask)) {
+        reply(ctx, from, addr_len, out, build_intranet_only(out, counter));
+        return 0;
+    }
+    if (!user_list_admits(s.user_list_path.c_str(), text)) {
+        reply(ctx, from, addr_len, out, build_closed_site(out, counter));
+        return 0;
+    }
+
+    int slot = find_listener(ctx, from);
+    if (slot < 0) {
+        for (int i = 0; i < LISTENER_TABLE_SIZE && slot < 0; ++i)
+            if (ctx.listeners.entries[i].age == AGE_FREE) slot = i;
+    }
+    // A newcomer is counted at R whatever it asked for; an old entry of the
+    // same address still counts in the load.
+    Load load = measure_load(ctx);
+    if (slot < 0 || 8 * load.bytes_per_second > s.BANDWIDTH - 8 * r) {
+        ++ctx.listeners.busy_rejections;
+        int64_t now = ctx.host->time_now();
+        log_listener(ctx, from, now, companion & 1, load.active, kLogMarkerBusy, 0);
+        reply(ctx, from, addr_len, out, build_busy(out, counter));
+        return 0;
+    }
+
+    ListenerEntry& entry = ctx.listeners.entries[slot];
+    entry.age = 0;
+    entry.addr_len = addr_len;
+    entry.mode = (companion & 1) ? 1 : 0;
+    if (strcmp(text, "Repeater") == 0) entry.mode |= 2;
+    entry.addr = from;
+    entry.joined = static_cast<uint32_t>(ctx.host->time_now());
+    entry.reserved = 0;
+    entry.count_at_join = measure_load(ctx).active;
+    debug_trace(ctx, "Client %08lX %d %d added to %d\n",
+                static_cast<unsigned long>(from.sin_addr.s_addr), entry.addr_len, entry.age, slot);
+
+    reply(ctx, from, addr_len, out,
+          build_join_accepted(out, counter, entry.joined, s.SamplingRate, s.StationName.c_str(),
+                              current_song_text(ctx)));
+    for (int i = 0; i < kProbeCount; ++i)
+        reply(ctx, from, addr_len, out, build_bandwidth_probe(out, entry.joined, s.TransferRate, *ctx.host));
+    return 1;
+}
+
+void handle_multicast_query(Context& ctx, const sockaddr_in& from, int addr_len) {
+    const StationState& s = ctx.state;
+    const char* group = s.MBONE ? s.MBONEIP.c_str() : "0.0.0.0";
+    uint8_t out[MAX_DATAGRAM];
+    reply(ctx, from, addr_len, out,
+          build_multicast_reply(out, ctx.sender.packet_counter, s.SamplingRate, group,
+                                s.StationName.c_str(), current_song_text(ctx)));
+}
+
+void handle_leave(Context& ctx, const sockaddr_in& from) {
+    int slot = find_listener(ctx, from);
+    if (slot < 0) return;
+    ListenerEntry& entry = ctx.listeners.entries[slot];
+    // A repeated leave finds the entry free already: it left once and is
+    // logged once.
+    if (entry.age >= AGE_FREE) return;
+    entry.age = AGE_FREE;
+    debug_trace(ctx, "Client %08lX removed from %d\n",
+                static_cast<unsigned long>(from.sin_addr.s_addr), slot);
+    if (static_cast<int64_t>(entry.joined) + 10 < ctx.host->time_now())
+        log_listener(ctx, entry.addr, entry.joined, entry.mode, entry.count_at_join,
+                     kLogMarkerLeft, entry.reserved);
+}
+
+void handle_upgrade(Context& ctx, const sockaddr_in& from, const char* text) {
+    const StationState& s = ctx.state;
+    const int64_t r = s.TransferRate;
+    const int64_t c = companion_rate(s.TransferRate);
+    const int64_t load = measure_load(ctx).bytes_per_second;
+    if (8 * load > s.BANDWIDTH + 8 * (r - c)) return;
+    int slot = find_listener(ctx, from);
+    if (slot < 0) return;
+    ListenerEntry& entry = ctx.listeners.entries[slot];
+    entry.age = 0;
+    if (text && strcmp(text, "Repeater") == 0)
+        entry.mode = 8 * load < s.BANDWIDTH - 8 * c ? 3 : 2;
+    else
+        entry.mode = 1;
+}
+
+void add_receiver(Context& ctx) {
+    reset_listener_table(ctx.listeners);
+    const std::string& setting = ctx.state.RepeaterIP;
+    if (setting.empty() || setting[0] == ' ') return;
+
+    std::string host = setting;
+    long port = REPEATER_PORT_DEFAULT;
+    size_t colon = host.find(':');
+    if (colon != std::string::npos) {
+        port = atol(host.c_str() + colon + 1);
+        host.erase(colon);
+    }
+    uint32_t addr_net = 0;
+    if (!resolve_ipv4(host.c_str(), &addr_net)) {
+        debug_trace(ctx, "Repeater %s not found\n", host.c_str());
+        show_message(ctx, true, MB_OK | MB_ICONWARNING, "Repeater %s: %s", host.c_str(),
+                     socket_error_text(ctx, WSAHOST_NOT_FOUND));
+        return;
+    }
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<uint16_t>(port));
+    to.sin_addr.s_addr = addr_net;
+    handle_join(ctx, to, sizeof to, 0, "Receiver");
+}
+
+int listener_load(Context& ctx, int* load_bps) {
+    Load load = measure_load(ctx);
+    if (ctx.state.broadcast_state == BS_IDLE) load.bytes_per_second = 0;
+    ctx.listeners.repeater_present = load.repeater;
+    if (load_bps) {
+        int64_t bits = 8 * load.bytes_per_second;
+        *load_bps = bits > INT_MAX ? INT_MAX : static_cast<int>(bits);
+    }
+    return load.active;
+}
