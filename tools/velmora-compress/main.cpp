@@ -4,7 +4,8 @@
 //   velmora-compress [options] IN.wav [OUT.VMA]  one file (OUT proposed from IN when omitted)
 //
 // Options:
-//   --settings FILE        the station's settings file (sampling and transfer rate)
+//   --settings FILE        the station's settings file (sampling and transfer rate);
+//                          without it the station's own "lumo.ini"
 //   --sampling-rate HZ     overrides the settings' SamplingRate
 //   --transfer-rate BPS    overrides the settings' TransferRate (bytes per second)
 //   --force                compresses again songs whose files are already up to date
@@ -112,7 +113,9 @@ const char* parse_options(int argc, char** argv, Options& o) {
             o.force = true;
         } else if (arg == "--settings") {
             if (!value) return "--settings needs a file name";
-            o.settings = value;
+            // A file named here is looked for where the user stands, not
+            // in the configuration directory the station uses for bare names.
+            o.settings = std::strchr(value, '/') ? value : std::string("./") + value;
             ++i;
         } else if (arg == "--sampling-rate") {
             if (!parse_number(value, 1, 1000000, o.sampling_rate) || !is_station_rate(o.sampling_rate))
