@@ -270,6 +270,39 @@ TEST_F(SenderTest, a_leave_ends_the_listeners_stream) {
     ticks(2);
     EXPECT_TRUE(listener.receive_all().empty());
     EXPECT_EQ(entry_of(listener)->age, AGE_FREE);
+
+    // Only a new join brings it back: a keep-alive does not revive the entry.
+    send_control(listener.fd(), station_addr(), PF_KEEPALIVE, "x");
+    ticks(1);
+    EXPECT_EQ(entry_of(listener)->age, AGE_FREE);
+    EXPECT_TRUE(listener.receive_all().empty());
+}
+
+TEST_F(SenderTest, a_master_close_notice_is_no_leave) {
+    add_song(1, 1, 10);
+    open();
+    LoopbackSocket listener(test_ip(94).c_str());
+    join(listener);
+    send_control(listener.fd(), station_addr(), PF_PICTURE | PF_LEAVE, "");
+    ticks(1);
+    EXPECT_EQ(entry_of(listener)->age, 2);
+}
+
+TEST_F(SenderTest, load_reports_are_kept_for_15_seconds) {
+    add_song(1, 1, 10);
+    open();
+    LoopbackSocket repeater(test_ip(96).c_str());
+    send_control(repeater.fd(), station_addr(), PF_LOAD_REPORT, "12/34");
+    ticks(1);
+    EXPECT_EQ(ctx->sender.load_report[0], 12);
+    EXPECT_EQ(ctx->sender.load_report[1], 34);
+    host.now += 15;
+    ticks(1);
+    EXPECT_EQ(ctx->sender.load_report[0], 12);
+    host.now += 1;
+    ticks(1);
+    EXPECT_EQ(ctx->sender.load_report[0], 0);
+    EXPECT_EQ(ctx->sender.load_report[1], 0);
 }
 
 TEST_F(SenderTest, silent_listeners_are_dropped_after_125_ticks_unless_kept_alive) {
@@ -521,14 +554,6 @@ TEST_F(LiveSenderTest, an_empty_ring_sends_its_next_entry_again_and_waits) {
     EXPECT_EQ(payload_text(audio[1]), frame(99, 0));
     EXPECT_EQ(payload_text(audio[2]), frame(99, 0));
     EXPECT_EQ(ctx->live_ring.read_index, 16);
-}
-
-TEST(CompanionName, replaces_the_last_three_characters) {
-    char out[256];
-    companion_file_name("music/Song.VMA", out, sizeof out);
-    EXPECT_STREQ(out, "music/Song.V40");
-    companion_file_name("ab", out, sizeof out);
-    EXPECT_STREQ(out, "ab");
 }
 
 }  // namespace

@@ -126,15 +126,6 @@ TEST_F(OpenStationTest, a_missing_host_name_is_fatal_with_status_3) {
     EXPECT_EQ(ctx->station.socket, -1);
 }
 
-TEST_F(OpenStationTest, multicast_group_is_the_destination_on_the_station_port) {
-    std::string group = test_ip(93);
-    ASSERT_EQ(open_station(*ctx, station_ip.c_str(), group.c_str(), "", "Test FM"), 1);
-    EXPECT_TRUE(ctx->station.multicast);
-    EXPECT_EQ(ctx->station.multicast_dest.sin_addr.s_addr, net(group.c_str()));
-    EXPECT_EQ(ntohs(ctx->station.multicast_dest.sin_port), TEST_STATION_PORT);
-    EXPECT_TRUE(host.messages.empty());
-}
-
 TEST_F(OpenStationTest, a_group_that_is_no_address_is_refused_but_the_station_runs) {
     ASSERT_EQ(open_station(*ctx, station_ip.c_str(), "not.a.group", "", "Test FM"), 1);
     EXPECT_FALSE(ctx->station.multicast);

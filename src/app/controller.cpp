@@ -12,8 +12,8 @@
 #include "codec/set_rate.h"
 #include "live/datagram_queue.h"
 #include "live/live_ring.h"
-#include "media/script_file.h"
 #include "media/live_list.h"
+#include "media/script_file.h"
 #include "server/listener_table.h"
 #include "server/sender.h"
 #include "server/station_socket.h"
@@ -108,7 +108,7 @@ int send_interval_for_rate(int sampling_rate) {
 
 int controller_startup(Context& ctx, const char* settings_file, bool no_sound_card,
                        bool* needs_station_info) {
-    setup_paths(ctx.state, settings_file ? settings_file : "");
+    setup_paths(ctx.state, settings_file && *settings_file ? settings_file : DEFAULT_SETTINGS_FILE);
     if (!allocate_live_ring(ctx.live_ring)) return 0;
     load_settings(ctx, no_sound_card);
     ctx.state.feed_mode = ctx.state.MODE;

@@ -224,6 +224,14 @@ void close_song(SenderState& sender) {
     sender.companion_file = nullptr;
 }
 
+// The companion of a sample file: its last three characters replaced by
+// "V40" ("song.VMA" -> "song.V40").
+void companion_file_name(const char* song, char* out, int size) {
+    snprintf(out, static_cast<size_t>(size), "%s", song);
+    int length = static_cast<int>(strlen(out));
+    if (length >= 3) memcpy(out + length - 3, "V40", 3);
+}
+
 void post_stop(Context& ctx) { ctx.host->post_command(kStopCommand); }
 
 // Step 8.1: opens the song of the current entry (a shuffle group picks one
@@ -524,12 +532,6 @@ bool quit_allowed_from(const Context& ctx, const sockaddr_in& from) {
     uint32_t addr = from.sin_addr.s_addr;
     if (addr == ctx.station.local_addr_net) return true;
     return ctx.station.master_known && addr == ctx.station.master.sin_addr.s_addr;
-}
-
-void companion_file_name(const char* song, char* out, int size) {
-    snprintf(out, static_cast<size_t>(size), "%s", song);
-    int length = static_cast<int>(strlen(out));
-    if (length >= 3) memcpy(out + length - 3, "V40", 3);
 }
 
 int broadcast_tick(Context& ctx) {

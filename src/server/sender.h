@@ -19,7 +19,3 @@ int broadcast_tick(Context& ctx);
 // station's own machine (the station's address) or the master station may
 // end the station; anybody else could otherwise switch it off from afar.
 bool quit_allowed_from(const Context& ctx, const sockaddr_in& from);
-
-// The name of the companion file of a sample file: its last three
-// characters replaced by "V40" ("song.VMA" -> "song.V40").
-void companion_file_name(const char* song, char* out, int size);

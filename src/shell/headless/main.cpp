@@ -18,6 +18,7 @@
 #include "app/context.h"
 #include "app/controller.h"
 #include "app/status_text.h"
+#include "platform/single_instance.h"
 #include "shell/headless/headless_host.h"
 
 namespace {
@@ -113,6 +114,14 @@ int main(int argc, char** argv) {
                PROGRAM_TITLE, ctx->state.settings_file.c_str());
     fflush(stdout);
 
+    // One station per settings file: a second one would fight for its port and logs.
+    InstanceLock instance_lock;
+    if (acquire_instance_lock(instance_lock, ctx->state.settings_file) == 0) {
+        printf("[%s] another station already runs with %s\n", PROGRAM_TITLE,
+               ctx->state.settings_file.c_str());
+        return 0;
+    }
+
     if (socketpair(AF_UNIX, SOCK_STREAM, 0, g_signal_pipe) != 0) return 1;
     QSocketNotifier signal_notifier(g_signal_pipe[0], QSocketNotifier::Read);
     QObject::connect(&signal_notifier, &QSocketNotifier::activated, [&] {
@@ -139,5 +148,6 @@ int main(int argc, char** argv) {
     if (start) host.post_command(CMD_START_STOP);
     int status = app.exec();
     print_status(*ctx);
+    release_instance_lock(instance_lock);
     return host.exit_requested() ? host.exit_status() : status;
 }
