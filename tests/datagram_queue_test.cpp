@@ -1,13 +1,13 @@
-#include <gtest/gtest.h>
+#include "live/datagram_queue.h"
 
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstring>
 #include <string>
 
 #include "app/context.h"
-#include "live/datagram_queue.h"
 #include "live/live_ring.h"
 #include "support/fake_host.h"
 #include "support/udp_loopback.h"
@@ -35,14 +35,15 @@ struct DatagramQueueTest : ::testing::Test {
 
     void SetUp() override {
         ctx->station.socket = station.fd();
-        ctx->queue.send = [this](int s, const void* data, int length, int flags, const sockaddr_in* addr,
-                                 int addr_len) {
+        ctx->queue.send = [this](int s, const void* data, int length, int flags,
+                                 const sockaddr_in* addr, int addr_len) {
             ++gate.attempts;
             if (gate.blocked) {
                 errno = EWOULDBLOCK;
                 return -1;
             }
-            if (gate.failing_port && addr->sin_port == htons(gate.failing_port) && gate.failures_left != 0) {
+            if (gate.failing_port && addr->sin_port == htons(gate.failing_port) &&
+                gate.failures_left != 0) {
                 if (gate.failures_left > 0) --gate.failures_left;
                 errno = gate.failing_errno;
                 return -1;
@@ -52,8 +53,8 @@ struct DatagramQueueTest : ::testing::Test {
     }
 
     int send_text(const std::string& text, const LoopbackSocket& to) {
-        return bsendto(*ctx, station.fd(), text.data(), static_cast<int>(text.size()), 0, &to.addr(),
-                       sizeof(sockaddr_in));
+        return bsendto(*ctx, station.fd(), text.data(), static_cast<int>(text.size()), 0,
+                       &to.addr(), sizeof(sockaddr_in));
     }
 
     static std::string as_text(const std::vector<uint8_t>& bytes) {
@@ -180,8 +181,8 @@ TEST_F(DatagramQueueTest, no_buffer_space_keeps_the_datagram_for_a_retry) {
 
 TEST_F(DatagramQueueTest, datagrams_larger_than_an_entry_are_refused_without_harm) {
     std::vector<uint8_t> big(QUEUED_DATAGRAM_MAX + 1, 7);
-    EXPECT_EQ(bsendto(*ctx, station.fd(), big.data(), static_cast<int>(big.size()), 0, &listener.addr(),
-                      sizeof(sockaddr_in)),
+    EXPECT_EQ(bsendto(*ctx, station.fd(), big.data(), static_cast<int>(big.size()), 0,
+                      &listener.addr(), sizeof(sockaddr_in)),
               static_cast<int>(big.size()));
     EXPECT_EQ(ctx->queue.count, 0);
     EXPECT_EQ(gate.attempts, 0);

@@ -1,10 +1,11 @@
+#include "server/packet.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "server/packet.h"
 #include "support/fake_host.h"
 
 namespace {

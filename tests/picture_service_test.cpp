@@ -208,6 +208,19 @@ TEST_F(PictureServiceTest, a_current_prepared_copy_is_used_without_preparing_aga
     EXPECT_EQ(slot_pixels(PICTURE_MAIN)[0], 'X');
 }
 
+TEST_F(PictureServiceTest, progress_follows_a_preparation_and_stays_silent_for_a_prepared_copy) {
+    std::vector<int> steps;
+    const PictureProgress progress = [&](int percent) { steps.push_back(percent); };
+    write_file(dir.file("p.bmp"), make_bmp24(make_photo_picture(64, 64, 6)));
+    set_modified(dir.file("p.bmp"), 1'600'000'000);
+    ASSERT_EQ(load_picture(*ctx, dir.file("p.bmp").c_str(), PICTURE_MAIN, &progress), 1);
+    EXPECT_EQ(steps, (std::vector<int>{10, 25, 40, 55, 65, 75, 85, 95}));
+
+    steps.clear();
+    ASSERT_EQ(load_picture(*ctx, dir.file("p.bmp").c_str(), PICTURE_MAIN, &progress), 1);
+    EXPECT_TRUE(steps.empty());
+}
+
 TEST_F(PictureServiceTest, a_changed_image_quality_prepares_again_and_rewrites_the_copy) {
     SyntheticPicture photo = make_photo_picture(64, 32, 5);
     ASSERT_EQ(write_and_load("q.bmp", make_bmp24(photo)), 1);
@@ -220,6 +233,12 @@ TEST_F(PictureServiceTest, a_changed_image_quality_prepares_again_and_rewrites_t
     std::string prepared = read_file(dir.file("q.dbp"));
     EXPECT_EQ(get32(prepared, 30), 30866u + 65536u * 4);
     EXPECT_NE(expected_prepared(photo, 4).pixels, expected_prepared(photo, 2).pixels);
+
+    // A quality without a schedule of its own takes the nearest one.
+    ctx->state.ImageQuality = 9;
+    ASSERT_EQ(load_picture(*ctx, dir.file("q.bmp").c_str(), PICTURE_MAIN), 1);
+    EXPECT_EQ(slot(PICTURE_MAIN).quality, 4);
+    EXPECT_EQ(slot_pixels(PICTURE_MAIN), expected_prepared(photo, 4).pixels);
 }
 
 TEST_F(PictureServiceTest, a_picture_touched_after_its_copy_was_written_prepares_again) {
@@ -455,7 +474,8 @@ TEST_F(PictureRequestTest, random_and_lying_pictures_and_requests_never_break_th
         set_modified(dir.file("fuzz.bmp"), 1'600'000'000);
         if (any(3) == 0 && exists(dir.file("fuzz.dbp"))) {
             std::string prepared = read_file(dir.file("fuzz.dbp"));
-            for (uint32_t k = any(4); k > 0; --k) put32(prepared, fields[any(6)], extremes[any(11)]);
+            if (prepared.size() >= 54)
+                for (uint32_t k = any(4); k > 0; --k) put32(prepared, fields[any(6)], extremes[any(11)]);
             if (any(2)) prepared.resize(any(static_cast<uint32_t>(prepared.size())));
             write_file(dir.file("fuzz.dbp"), prepared);
             set_modified(dir.file("fuzz.dbp"), 1'600'000'100);

@@ -1,12 +1,12 @@
-#include <gtest/gtest.h>
+#include "platform/udp_socket.h"
 
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstring>
 
 #include "app/context.h"
-#include "platform/udp_socket.h"
 #include "support/fake_host.h"
 #include "support/udp_loopback.h"
 
@@ -21,14 +21,22 @@ TEST(UdpSocket, errno_values_map_to_the_words_of_the_socket_error_table) {
         const char* words;
     };
     const Case cases[] = {
-        {EWOULDBLOCK, 10035, "Cannot make connection"}, {EAGAIN, 10035, "Cannot make connection"},
-        {ECONNREFUSED, 10061, "Connection refused"},   {EHOSTUNREACH, 10065, "Host is unreachable"},
-        {ENETUNREACH, 10051, "ICMP network unreachable"}, {EMSGSIZE, 10040, "Message too long"},
-        {EACCES, 10013, "Access denied"},              {ENOBUFS, 10055, "No buffer space is available"},
-        {EADDRINUSE, 10048, "Address already in use"}, {EADDRNOTAVAIL, 10049, "Can't assign requested address"},
-        {ECONNRESET, 10054, "Connection reset by peer"}, {EINVAL, 10022, "Invalid argument"},
-        {EBADF, 10009, "Bad file number"},             {ENOTSOCK, 10038, "Cannot initialize Winsock."},
-        {EHOSTDOWN, 10064, "Host is down"},            {ENETDOWN, 10050, "Network is down"},
+        {EWOULDBLOCK, 10035, "Cannot make connection"},
+        {EAGAIN, 10035, "Cannot make connection"},
+        {ECONNREFUSED, 10061, "Connection refused"},
+        {EHOSTUNREACH, 10065, "Host is unreachable"},
+        {ENETUNREACH, 10051, "ICMP network unreachable"},
+        {EMSGSIZE, 10040, "Message too long"},
+        {EACCES, 10013, "Access denied"},
+        {ENOBUFS, 10055, "No buffer space is available"},
+        {EADDRINUSE, 10048, "Address already in use"},
+        {EADDRNOTAVAIL, 10049, "Can't assign requested address"},
+        {ECONNRESET, 10054, "Connection reset by peer"},
+        {EINVAL, 10022, "Invalid argument"},
+        {EBADF, 10009, "Bad file number"},
+        {ENOTSOCK, 10038, "Cannot initialize Winsock."},
+        {EHOSTDOWN, 10064, "Host is down"},
+        {ENETDOWN, 10050, "Network is down"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(winsock_error_code(c.errno_value), c.code) << strerror(c.errno_value);

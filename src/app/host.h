@@ -59,4 +59,17 @@ public:
     // file or path is missing, other small values for other failures.
     virtual int shell_open(const char* verb, const char* file, const char* parameters,
                            const char* directory) = 0;
+
+    // Runs a modal dialog of the front end (Build Script, Settings, ...) and
+    // returns its result: 1 for OK, 0 when cancelled or when the front end
+    // has no such dialog (the headless station has none).
+    virtual int run_dialog(int dialog_id) { return 0; }
+
+    // Posts a close message to the main window: the front end ends the
+    // program in an orderly way (Exit of the Station menu).
+    virtual void post_close() {}
+
+    // Opens the sound card for a live broadcast; 1 when recording runs.
+    virtual int open_capture() { return 0; }
+    virtual void close_capture() {}
 };

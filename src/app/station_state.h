@@ -83,5 +83,16 @@ struct StationState {
     std::string host_name;        // at most 64 characters
     std::string station_address;  // "%d.%d.%d.%d"
     bool no_sound_card = false;   // live broadcasting unavailable
+    bool hourglass = false;       // the cursor while a live stop drains
+
+    // What the views show of the menus and the start/stop button.
+    struct MenuView {
+        int start_item_id = 105;  // 105 "&Start Broadcasting\tCtrl+S" or 146 "&Stop ..."
+        bool start_enabled = false;
+        bool build_script_enabled = true;
+        bool settings_enabled = true;  // Build Script, Station Info, Exit, Settings, Expert
+        bool button_enabled = false;
+        const char* button_text = "Start Broadcast";
+    } view;
     bool start_minimised = false;
 };

@@ -13,20 +13,20 @@ namespace {
 // head would hold back every other listener's datagrams behind it.
 bool datagram_only_error(int code) {
     switch (code) {
-    case WSAEHOSTUNREACH:
-    case WSAENETUNREACH:
-    case WSAEHOSTDOWN:
-    case WSAECONNREFUSED:
-    case WSAEMSGSIZE:
-    case WSAEACCES:
-    case WSAEINVAL:  // a destination port of 0, from a repeater entry without a port number
-    case WSAEDESTADDRREQ:
-    case WSAEAFNOSUPPORT:
-    case WSAEBADF:
-    case WSAENOTSOCK:
-        return true;
-    default:
-        return false;
+        case WSAEHOSTUNREACH:
+        case WSAENETUNREACH:
+        case WSAEHOSTDOWN:
+        case WSAECONNREFUSED:
+        case WSAEMSGSIZE:
+        case WSAEACCES:
+        case WSAEINVAL:  // a destination port of 0, from a repeater entry without a port number
+        case WSAEDESTADDRREQ:
+        case WSAEAFNOSUPPORT:
+        case WSAEBADF:
+        case WSAENOTSOCK:
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -88,8 +88,8 @@ void send_next_datagram(Context& ctx) {
     }
     QueuedDatagram& entry = q.entries[q.head];
     errno = 0;
-    int sent = q.send(entry.socket, entry.data, entry.length, entry.flags, &entry.addr,
-                      entry.addr_len);
+    int sent =
+        q.send(entry.socket, entry.data, entry.length, entry.flags, &entry.addr, entry.addr_len);
     if (sent >= 0) {
         // A datagram goes whole or not at all.
         debug_trace(ctx, "<-- %d %d\n", q.head, q.tail);
@@ -115,4 +115,6 @@ void send_next_datagram(Context& ctx) {
     report_send_error(ctx, code);
 }
 
-void reset_send_errors(Context& ctx) { ctx.queue.reported_count = 0; }
+void reset_send_errors(Context& ctx) {
+    ctx.queue.reported_count = 0;
+}

@@ -30,9 +30,9 @@ using SendFunction = std::function<int(int socket, const void* data, int length,
 
 struct DatagramQueue {
     QueuedDatagram entries[DATAGRAM_QUEUE_SIZE];
-    int head = 0;   // next to send
-    int tail = 0;   // next free
-    int count = 0;  // waiting datagrams: head == tail is empty or full
+    int head = 0;       // next to send
+    int tail = 0;       // next free
+    int count = 0;      // waiting datagrams: head == tail is empty or full
     bool ready = true;  // the socket took the last datagram
     int dropped = 0;    // datagrams dropped because the queue was full
     // The send itself. Tests put a stand-in in front of udp_send_to to make

@@ -8,7 +8,9 @@ int allocate_live_ring(LiveRing& ring) {
     return ring.entries ? 1 : 0;
 }
 
-bool live_ring_empty(const LiveRing& ring) { return ring.read_index == ring.write_index; }
+bool live_ring_empty(const LiveRing& ring) {
+    return ring.read_index == ring.write_index;
+}
 
 void reset_live_ring(LiveRing& ring) {
     ring.write_index = 0;

@@ -10,63 +10,79 @@
 #include <cerrno>
 #include <cstring>
 
+namespace {
+
+struct ErrorPair {
+    int errno_value;
+    int code;
+};
+
+// errno values and the Winsock numbers the operator messages know them by.
+// EWOULDBLOCK is EAGAIN on this platform.
+const ErrorPair kErrorCodes[] = {
+    {EINTR, WSAEINTR},
+    {EBADF, WSAEBADF},
+    {EACCES, WSAEACCES},
+    {EPERM, WSAEACCES},  // a firewall refusing the send
+    {EFAULT, WSAEFAULT},
+    {EINVAL, WSAEINVAL},
+    {EMFILE, WSAEMFILE},
+    {ENFILE, WSAEMFILE},
+    {EAGAIN, WSAEWOULDBLOCK},
+    {EWOULDBLOCK, WSAEWOULDBLOCK},
+    {EINPROGRESS, WSAEINPROGRESS},
+    {EALREADY, WSAEALREADY},
+    {ENOTSOCK, WSAENOTSOCK},
+    {EDESTADDRREQ, WSAEDESTADDRREQ},
+    {EMSGSIZE, WSAEMSGSIZE},
+    {EPROTOTYPE, WSAEPROTOTYPE},
+    {ENOPROTOOPT, WSAENOPROTOOPT},
+    {EPROTONOSUPPORT, WSAEPROTONOSUPPORT},
+    {ESOCKTNOSUPPORT, WSAESOCKTNOSUPPORT},
+    {EOPNOTSUPP, WSAEOPNOTSUPP},
+    {EPFNOSUPPORT, WSAEPFNOSUPPORT},
+    {EAFNOSUPPORT, WSAEAFNOSUPPORT},
+    {EADDRINUSE, WSAEADDRINUSE},
+    {EADDRNOTAVAIL, WSAEADDRNOTAVAIL},
+    {ENETDOWN, WSAENETDOWN},
+    {ENETUNREACH, WSAENETUNREACH},
+    {ENETRESET, WSAENETRESET},
+    {ECONNABORTED, WSAECONNABORTED},
+    {ECONNRESET, WSAECONNRESET},
+    {ENOBUFS, WSAENOBUFS},
+    {ENOMEM, WSAENOBUFS},
+    {EISCONN, WSAEISCONN},
+    {ENOTCONN, WSAENOTCONN},
+    {ESHUTDOWN, WSAESHUTDOWN},
+    {EPIPE, WSAESHUTDOWN},
+    {ETIMEDOUT, WSAETIMEDOUT},
+    {ECONNREFUSED, WSAECONNREFUSED},
+    {ELOOP, WSAELOOP},
+    {ENAMETOOLONG, WSAENAMETOOLONG},
+    {EHOSTDOWN, WSAEHOSTDOWN},
+    {EHOSTUNREACH, WSAEHOSTUNREACH},
+    {ENOTEMPTY, WSAENOTEMPTY},
+    {EUSERS, WSAEUSERS},
+    {EDQUOT, WSAEDQUOT},
+    {ESTALE, WSAESTALE},
+    {EREMOTE, WSAEREMOTE},
+};
+
+}  // namespace
+
 int winsock_error_code(int errno_value) {
-    switch (errno_value) {
-    case EINTR: return WSAEINTR;
-    case EBADF: return WSAEBADF;
-    case EACCES:
-    case EPERM: return WSAEACCES;  // a firewall refusing the send
-    case EFAULT: return WSAEFAULT;
-    case EINVAL: return WSAEINVAL;
-    case EMFILE:
-    case ENFILE: return WSAEMFILE;
-#if EWOULDBLOCK != EAGAIN
-    case EWOULDBLOCK:
-#endif
-    case EAGAIN: return WSAEWOULDBLOCK;
-    case EINPROGRESS: return WSAEINPROGRESS;
-    case EALREADY: return WSAEALREADY;
-    case ENOTSOCK: return WSAENOTSOCK;
-    case EDESTADDRREQ: return WSAEDESTADDRREQ;
-    case EMSGSIZE: return WSAEMSGSIZE;
-    case EPROTOTYPE: return WSAEPROTOTYPE;
-    case ENOPROTOOPT: return WSAENOPROTOOPT;
-    case EPROTONOSUPPORT: return WSAEPROTONOSUPPORT;
-    case ESOCKTNOSUPPORT: return WSAESOCKTNOSUPPORT;
-    case EOPNOTSUPP: return WSAEOPNOTSUPP;
-    case EPFNOSUPPORT: return WSAEPFNOSUPPORT;
-    case EAFNOSUPPORT: return WSAEAFNOSUPPORT;
-    case EADDRINUSE: return WSAEADDRINUSE;
-    case EADDRNOTAVAIL: return WSAEADDRNOTAVAIL;
-    case ENETDOWN: return WSAENETDOWN;
-    case ENETUNREACH: return WSAENETUNREACH;
-    case ENETRESET: return WSAENETRESET;
-    case ECONNABORTED: return WSAECONNABORTED;
-    case ECONNRESET: return WSAECONNRESET;
-    case ENOBUFS:
-    case ENOMEM: return WSAENOBUFS;
-    case EISCONN: return WSAEISCONN;
-    case ENOTCONN: return WSAENOTCONN;
-    case ESHUTDOWN:
-    case EPIPE: return WSAESHUTDOWN;
-    case ETIMEDOUT: return WSAETIMEDOUT;
-    case ECONNREFUSED: return WSAECONNREFUSED;
-    case ELOOP: return WSAELOOP;
-    case ENAMETOOLONG: return WSAENAMETOOLONG;
-    case EHOSTDOWN: return WSAEHOSTDOWN;
-    case EHOSTUNREACH: return WSAEHOSTUNREACH;
-    case ENOTEMPTY: return WSAENOTEMPTY;
-    case EUSERS: return WSAEUSERS;
-    case EDQUOT: return WSAEDQUOT;
-    case ESTALE: return WSAESTALE;
-    case EREMOTE: return WSAEREMOTE;
-    default: return errno_value;
-    }
+    for (const ErrorPair& pair : kErrorCodes)
+        if (pair.errno_value == errno_value) return pair.code;
+    return errno_value;
 }
 
-int last_socket_error() { return winsock_error_code(errno); }
+int last_socket_error() {
+    return winsock_error_code(errno);
+}
 
-int udp_open() { return socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP); }
+int udp_open() {
+    return socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+}
 
 int udp_bind(int socket, uint32_t addr_net, uint16_t port) {
     sockaddr_in addr{};
@@ -96,13 +112,16 @@ int udp_wait_readable(int socket, int timeout_ms) {
     return ready > 0 ? 1 : 0;
 }
 
-int udp_readable(int socket) { return udp_wait_readable(socket, 0); }
+int udp_readable(int socket) {
+    return udp_wait_readable(socket, 0);
+}
 
 int udp_send_to(int socket, const void* data, int length, int flags, const sockaddr_in* addr,
                 int addr_len) {
     // MSG_NOSIGNAL: a vanished socket must give an error, not end the program.
-    ssize_t sent = sendto(socket, data, static_cast<size_t>(length), flags | MSG_NOSIGNAL,
-                          reinterpret_cast<const sockaddr*>(addr), static_cast<socklen_t>(addr_len));
+    ssize_t sent =
+        sendto(socket, data, static_cast<size_t>(length), flags | MSG_NOSIGNAL,
+               reinterpret_cast<const sockaddr*>(addr), static_cast<socklen_t>(addr_len));
     return static_cast<int>(sent);
 }
 

@@ -40,10 +40,18 @@ Load measure_load(const Context& ctx) {
         if (entry.age >= AGE_FREE) continue;
         ++load.active;
         switch (entry.mode & 3) {
-        case 0: load.bytes_per_second += r; break;
-        case 1: load.bytes_per_second += c; break;
-        case 2: load.bytes_per_second += r; break;
-        case 3: load.bytes_per_second += r + c; break;
+            case 0:
+                load.bytes_per_second += r;
+                break;
+            case 1:
+                load.bytes_per_second += c;
+                break;
+            case 2:
+                load.bytes_per_second += r;
+                break;
+            case 3:
+                load.bytes_per_second += r + c;
+                break;
         }
         if (entry.mode & 2) load.repeater = true;
     }
@@ -82,7 +90,9 @@ bool read_line(FILE* file, std::string& line) {
     return ch != EOF || !line.empty();
 }
 
-bool is_blank(char ch) { return ch == ' ' || ch == '\t'; }
+bool is_blank(char ch) {
+    return ch == ' ' || ch == '\t';
+}
 
 // A line's token: after blanks, then blanks and commas; a quoted token runs
 // to the closing quote, any other to the next blank.
@@ -163,11 +173,12 @@ int handle_join(Context& ctx, const sockaddr_in& from, int addr_len, int compani
     if (strcmp(text, kKeeperQuery) == 0) {
         ctx.state.keeper_watchdog = 0;
         int active = measure_load(ctx).active;
-        reply(ctx, from, addr_len, out, build_keeper_status(out, counter, s.TransferRate, active, s.BANDWIDTH));
+        reply(ctx, from, addr_len, out,
+              build_keeper_status(out, counter, s.TransferRate, active, s.BANDWIDTH));
         return 0;
     }
-    if (s.INTRANET &&
-        outside_intranet(ntohl(from.sin_addr.s_addr), ctx.station.local_addr_host, ctx.station.net_mask)) {
+    if (s.INTRANET && outside_intranet(ntohl(from.sin_addr.s_addr), ctx.station.local_addr_host,
+                                       ctx.station.net_mask)) {
         reply(ctx, from, addr_len, out, build_intranet_only(out, counter));
         return 0;
     }
@@ -208,7 +219,8 @@ int handle_join(Context& ctx, const sockaddr_in& from, int addr_len, int compani
           build_join_accepted(out, counter, entry.joined, s.SamplingRate, s.StationName.c_str(),
                               current_song_text(ctx)));
     for (int i = 0; i < kProbeCount; ++i)
-        reply(ctx, from, addr_len, out, build_bandwidth_probe(out, entry.joined, s.TransferRate, *ctx.host));
+        reply(ctx, from, addr_len, out,
+              build_bandwidth_probe(out, entry.joined, s.TransferRate, *ctx.host));
     return 1;
 }
 
@@ -232,8 +244,8 @@ void handle_leave(Context& ctx, const sockaddr_in& from) {
     debug_trace(ctx, "Client %08lX removed from %d\n",
                 static_cast<unsigned long>(from.sin_addr.s_addr), slot);
     if (static_cast<int64_t>(entry.joined) + 10 < ctx.host->time_now())
-        log_listener(ctx, entry.addr, entry.joined, entry.mode, entry.count_at_join,
-                     kLogMarkerLeft, entry.reserved);
+        log_listener(ctx, entry.addr, entry.joined, entry.mode, entry.count_at_join, kLogMarkerLeft,
+                     entry.reserved);
 }
 
 void handle_upgrade(Context& ctx, const sockaddr_in& from, const char* text) {

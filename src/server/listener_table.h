@@ -21,8 +21,8 @@ struct ListenerEntry {
 
 struct ListenerTable {
     ListenerEntry entries[LISTENER_TABLE_SIZE];
-    int busy_rejections = 0;       // shown by the status panel
-    bool repeater_present = false; // set by listener_load
+    int busy_rejections = 0;        // shown by the status panel
+    bool repeater_present = false;  // set by listener_load
 };
 
 struct Context;

@@ -47,7 +47,9 @@ uint32_t get_u32(const uint8_t* in) {
     return (uint32_t{in[0]} << 24) | (uint32_t{in[1]} << 16) | (uint32_t{in[2]} << 8) | in[3];
 }
 
-uint16_t get_u16(const uint8_t* in) { return static_cast<uint16_t>((in[0] << 8) | in[1]); }
+uint16_t get_u16(const uint8_t* in) {
+    return static_cast<uint16_t>((in[0] << 8) | in[1]);
+}
 
 int finish(uint8_t* out, uint32_t seq, uint32_t session, uint16_t flags, int length) {
     put_packet_header(PacketHeader{seq, session, flags, static_cast<uint16_t>(length)}, out);
@@ -72,7 +74,9 @@ int text_datagram(uint8_t* out, uint32_t seq, uint32_t session, uint16_t flags,
     return finish(out, seq, session, flags, length);
 }
 
-int clamp(int value, int low, int high) { return value < low ? low : value > high ? high : value; }
+int clamp(int value, int low, int high) {
+    return value < low ? low : value > high ? high : value;
+}
 
 }  // namespace
 
@@ -97,7 +101,9 @@ PacketHeader get_packet_header(const uint8_t* in) {
     return PacketHeader{get_u32(in), get_u32(in + 4), get_u16(in + 8), get_u16(in + 10)};
 }
 
-void put_wire_session(uint8_t* datagram, uint32_t session) { put_u32(datagram + 4, session); }
+void put_wire_session(uint8_t* datagram, uint32_t session) {
+    put_u32(datagram + 4, session);
+}
 
 int parse_datagram(const uint8_t* bytes, int received, ReceivedDatagram& out) {
     out.header = PacketHeader{};
@@ -191,4 +197,6 @@ int build_master_announce(uint8_t* out, long account, const char* station_name) 
     return text_datagram(out, 0, 0, PF_PICTURE, {announce});
 }
 
-int build_master_close(uint8_t* out) { return finish(out, 0, 0, PF_PICTURE | PF_LEAVE, 0); }
+int build_master_close(uint8_t* out) {
+    return finish(out, 0, 0, PF_PICTURE | PF_LEAVE, 0);
+}

@@ -57,7 +57,8 @@ struct ReceivedDatagram {
 
 // C: the companion stream's bytes per second for a TransferRate R.
 constexpr int companion_rate(int transfer_rate) {
-    return 2 * transfer_rate < 7000 ? 2 * transfer_rate : 7000;
+    if (transfer_rate <= 0) return 0;
+    return transfer_rate < 3500 ? 2 * transfer_rate : 7000;
 }
 
 // The rate code of join and multicast replies for the station's SamplingRate:

@@ -3,6 +3,7 @@
 #include <strings.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include "live/datagram_queue.h"
 #include "server/packet.h"
 #include "server/picture_check.h"
+#include "server/station_socket.h"
 
 namespace {
 
@@ -58,17 +60,11 @@ void put_u16(uint8_t* p, uint16_t v) {
     p[1] = static_cast<uint8_t>(v >> 8);
 }
 
-bool allocate_block(PictureBlock& block, size_t size) {
-    block.bytes.reset(new (std::nothrow) uint8_t[size]());
-    block.size = block.bytes ? size : 0;
-    return block.bytes != nullptr;
-}
-
 // ---- files -------------------------------------------------------------
 
 struct FileStamp {
     bool exists = false;
-    timespec modified{};
+    int64_t modified_ns = 0;  // modification time, nanoseconds since 1970
 };
 
 FileStamp file_stamp(const std::string& path) {
@@ -76,13 +72,9 @@ FileStamp file_stamp(const std::string& path) {
     struct stat info;
     if (stat(path.c_str(), &info) == 0) {
         stamp.exists = true;
-        stamp.modified = info.st_mtim;
+        stamp.modified_ns = static_cast<int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
     }
     return stamp;
-}
-
-bool later(const timespec& a, const timespec& b) {
-    return a.tv_sec != b.tv_sec ? a.tv_sec > b.tv_sec : a.tv_nsec > b.tv_nsec;
 }
 
 // "x.bmp" -> "x.dbp"; empty for names that do not end in ".bmp".
@@ -109,7 +101,7 @@ ReadResult read_whole_file(const std::string& path, PictureBlock& block) {
     if (fseek(file, 0, SEEK_END) == 0) size = ftell(file);
     ReadResult result = READ_FAILED;
     if (size >= kHeaderSize && fseek(file, 0, SEEK_SET) == 0) {
-        if (!allocate_block(block, static_cast<size_t>(size)))
+        if (!block.assign(static_cast<size_t>(size), 0))
             result = READ_NO_MEMORY;
         else if (fread(block.data(), 1, block.size, file) == block.size)
             result = READ_DONE;
@@ -181,7 +173,7 @@ bool describe_block(const PictureBlock& block, bool prepared, BlockLayout& layou
 bool widen_block(const PictureBlock& source, const BlockLayout& layout, PictureBlock& widened) {
     const size_t stride = static_cast<size_t>(layout.rounded_width) * 3;
     const size_t image_size = stride * static_cast<size_t>(layout.height);
-    if (!allocate_block(widened, kHeaderSize + image_size)) return false;
+    if (!widened.assign(kHeaderSize + image_size, 0)) return false;
 
     uint8_t* header = widened.data();
     memcpy(header, source.data(), kHeaderSize);
@@ -196,7 +188,7 @@ bool widen_block(const PictureBlock& source, const BlockLayout& layout, PictureB
     const uint8_t* rows = source.data() + layout.pixels_offset;
     // Colour table entries (blue, green, red, unused) that lie inside the
     // block; an index past them reads as black.
-    const size_t colours = (source.size - kColourTableAt) / 4 < 256 ? (source.size - kColourTableAt) / 4 : 256;
+    const size_t colours = std::min<size_t>((source.size - kColourTableAt) / 4, 256);
     const uint8_t* table = source.data() + kColourTableAt;
     for (int y = 0; y < layout.height; ++y) {
         const uint8_t* from = rows + static_cast<size_t>(y) * layout.source_stride;
@@ -213,11 +205,13 @@ bool widen_block(const PictureBlock& source, const BlockLayout& layout, PictureB
     return true;
 }
 
-// A picture too large for memory ends the program.
+// A picture too large for memory ends the program; callers see the
+// station socket closed and stop.
 int picture_out_of_memory(Context& ctx, const char* path) {
     debug_trace(ctx, "BMP %s: out of memory\n", path);
     show_message(ctx, false, MB_OK | MB_ICONERROR | MB_SYSTEMMODAL, "Error: Bitmap not loaded!");
-    ctx.host->exit_program(9);
+    close_station(ctx);
+    ctx.host->exit_program(EXIT_SOCKET_FAILED);
     return 0;
 }
 
@@ -287,6 +281,13 @@ void answer_tile(Context& ctx, const PictureSlot& slot, const char* prefix, cons
 
 }  // namespace
 
+bool PictureBlock::assign(size_t count, uint8_t value) {
+    bytes.reset(new (std::nothrow) uint8_t[count]);
+    size = bytes ? count : 0;
+    if (bytes) memset(bytes.get(), value, count);
+    return bytes != nullptr;
+}
+
 int load_picture(Context& ctx, const char* path, int slot, const PictureProgress* progress) {
     if (path == nullptr || slot < 0 || slot >= PICTURE_SLOT_COUNT) return 0;
     const std::string prepared_name = prepared_name_of(path);
@@ -294,10 +295,12 @@ int load_picture(Context& ctx, const char* path, int slot, const PictureProgress
     const FileStamp prepared_stamp = prepared_name.empty() ? FileStamp{} : file_stamp(prepared_name);
 
     free_picture(ctx, slot);
-    const int quality = ctx.state.ImageQuality;
+    // A settings file may hold any number; the nearest quantiser schedule
+    // serves rather than no picture at all.
+    int quality = ctx.state.ImageQuality;
     if (quality < 0 || quality > PICTURE_QUALITY_MAX) {
         debug_trace(ctx, "BMP %s: ImageQuality %d has no quantiser schedule\n", path, quality);
-        return 0;
+        quality = quality < 0 ? 0 : PICTURE_QUALITY_MAX;
     }
 
     PictureBlock block;
@@ -306,7 +309,7 @@ int load_picture(Context& ctx, const char* path, int slot, const PictureProgress
     uint8_t header[kHeaderSize];
     if (prepared_stamp.exists && read_header(prepared_name, header) &&
         get_u32(header + kCompressionAt) == prepared_picture_mark(quality) &&
-        !(picture_stamp.exists && later(picture_stamp.modified, prepared_stamp.modified))) {
+        !(picture_stamp.exists && picture_stamp.modified_ns > prepared_stamp.modified_ns)) {
         ReadResult result = read_picture(ctx, prepared_name, true, block, layout);
         if (result == READ_NO_MEMORY) return picture_out_of_memory(ctx, prepared_name.c_str());
         prepared = result == READ_DONE;

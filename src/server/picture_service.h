@@ -22,7 +22,8 @@ constexpr uint32_t prepared_picture_mark(int quality) {
 // from its prepared copy ("x.dbp" next to "x.bmp") when that is marked with
 // the current ImageQuality and not older than the picture; otherwise the
 // picture is read, widened to 24 bits, prepared for the tile coder and its
-// prepared copy written. `progress` follows the preparation.
+// prepared copy written. `progress` follows the preparation. An ImageQuality
+// outside 0..4 is taken as the nearest of them.
 // Returns 1 when the slot holds the picture, 0 when it stays empty (missing
 // or unusable file). A picture that cannot be held in memory is fatal: a
 // message, the program ends with status 9, and 0 is returned.

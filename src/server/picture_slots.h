@@ -17,6 +17,9 @@ struct PictureBlock {
     size_t size = 0;
 
     bool empty() const { return size == 0; }
+    // Replaces the bytes with `count` copies of `value`; false, and the
+    // block empty, when memory runs short.
+    bool assign(size_t count, uint8_t value);
     uint8_t* data() { return bytes.get(); }
     const uint8_t* data() const { return bytes.get(); }
 };
@@ -32,7 +35,12 @@ struct PictureSlot {
     int quality = 0;             // ImageQuality the pixels were prepared at
 };
 
+// Qt's front ends define `slots` as a keyword macro; the field keeps its
+// name in every file that includes this one after Qt.
+#pragma push_macro("slots")
+#undef slots
 struct PictureSlots {
     PictureSlot slots[PICTURE_SLOT_COUNT];
     std::string shown_name;  // file name of the picture in the main slot
 };
+#pragma pop_macro("slots")

@@ -10,7 +10,7 @@
 #include <vector>
 
 class LoopbackSocket {
-public:
+   public:
     explicit LoopbackSocket(const char* ip);
     ~LoopbackSocket();
     LoopbackSocket(const LoopbackSocket&) = delete;
@@ -25,7 +25,7 @@ public:
     // Every datagram that arrives until none has come for quiet_ms.
     std::vector<std::vector<uint8_t>> receive_all(int quiet_ms = 100);
 
-private:
+   private:
     int fd_ = -1;
     sockaddr_in addr_{};
 };

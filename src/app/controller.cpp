@@ -1,0 +1,360 @@
+#include "app/controller.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "app/context.h"
+#include "app/messages.h"
+#include "app/settings.h"
+#include "codec/set_rate.h"
+#include "live/datagram_queue.h"
+#include "live/live_ring.h"
+#include "media/live_list.h"
+#include "media/script_file.h"
+#include "server/listener_table.h"
+#include "server/sender.h"
+#include "server/station_socket.h"
+
+namespace {
+
+const char* const kLogNames[7] = {"vmb_sun.log", "vmb_mon.log", "vmb_tue.log", "vmb_wed.log",
+                                  "vmb_thur.log", "vmb_fri.log", "vmb_sat.log"};
+
+bool is_idle(const Context& ctx) { return ctx.state.broadcast_state == BS_IDLE; }
+
+bool is_sending(const Context& ctx) {
+    return ctx.state.broadcast_state == BS_BROADCASTING ||
+           ctx.state.broadcast_state == BS_STOP_REQUESTED;
+}
+
+bool live_feed(const Context& ctx) { return ctx.state.feed_mode != FEED_SCRIPT; }
+
+void set_interp_threshold(Context& ctx) {
+    // At 8000 Hz the interpolating step is never chosen.
+    ctx.codec.interp_threshold = ctx.state.SamplingRate == 8000 ? 0 : 32;
+}
+
+// Host name and the station's address for the confirmation box and the
+// caption. Returns 1 when an address was found.
+int look_up_station_address(Context& ctx) {
+    char name[65] = {};
+    if (gethostname(name, sizeof name - 1) != 0) name[0] = '\0';
+    ctx.state.host_name = name;
+    uint32_t addr_net = 0;
+    if (!station_address_for_host(ctx, name, &addr_net)) return 0;
+    const auto* b = reinterpret_cast<const uint8_t*>(&addr_net);
+    char text[32];
+    snprintf(text, sizeof text, "%d.%d.%d.%d", b[0], b[1], b[2], b[3]);
+    ctx.state.station_address = text;
+    return 1;
+}
+
+void confirm_address(Context& ctx) {
+    if (ctx.state.AutoStart != 2)
+        show_message(ctx, false, MB_OK, "About to start broadcasting on IP address %s",
+                     ctx.state.station_address.c_str());
+}
+
+// Steps shared by both forms of start: from the state change to the end.
+void go_on_air(Context& ctx, bool menu_form) {
+    StationState& s = ctx.state;
+    s.broadcast_state = BS_TRANSITION;
+    s.keeper_watchdog = 0;
+    s.view.button_enabled = false;
+    update_broadcast_menu(ctx);
+
+    reset_send_errors(ctx);
+    const char* group = s.MBONE ? s.MBONEIP.c_str() : nullptr;
+    if (!open_station(ctx, s.host_name.c_str(), group, "", s.StationName.c_str())) {
+        // A fatal error: the host has been asked to end the program.
+        s.broadcast_state = BS_IDLE;
+        update_broadcast_menu(ctx);
+        return;
+    }
+    ctx.sender.packet_counter = 0;
+    add_receiver(ctx);
+
+    if (s.feed_mode == FEED_LIVE_PRIMING) {
+        if (ctx.host->open_capture()) {
+            // The sender enables the button when live sending begins.
+            s.broadcast_state = BS_BROADCASTING;
+        } else {
+            finish_stop(ctx);
+        }
+    } else {
+        s.view.button_enabled = true;
+        s.broadcast_state = BS_BROADCASTING;
+    }
+    update_broadcast_menu(ctx);
+    if (!menu_form) ctx.host->invalidate(true);
+}
+
+}  // namespace
+
+int send_interval_for_rate(int sampling_rate) {
+    switch (sampling_rate) {
+        case 8000: return 256;
+        case 11025: return 185;
+        case 16000: return 128;
+        case 22050: return 93;
+        case 32000: return 64;
+        case 44100: return 46;
+        default: return 2048 * 1000 / (sampling_rate > 0 ? sampling_rate : 11025);
+    }
+}
+
+int controller_startup(Context& ctx, const char* settings_file, bool no_sound_card,
+                       bool* needs_station_info) {
+    setup_paths(ctx.state, settings_file && *settings_file ? settings_file : DEFAULT_SETTINGS_FILE);
+    if (!allocate_live_ring(ctx.live_ring)) return 0;
+    load_settings(ctx, no_sound_card);
+    ctx.state.feed_mode = ctx.state.MODE;
+    update_start_menu(ctx);
+    if (needs_station_info) *needs_station_info = ctx.state.StationLocation.empty();
+    return 1;
+}
+
+void update_start_menu(Context& ctx) {
+    StationState& s = ctx.state;
+    s.view.start_item_id = CMD_START;
+    s.view.start_enabled = live_feed(ctx) || !s.StationScript.empty();
+    s.view.button_enabled = s.view.start_enabled;
+    s.view.build_script_enabled = !live_feed(ctx);
+}
+
+void update_broadcast_menu(Context& ctx) {
+    StationState& s = ctx.state;
+    bool idle = is_idle(ctx);
+    s.view.start_item_id = idle ? CMD_START : CMD_STOP;
+    s.view.settings_enabled = idle;
+}
+
+void refresh_rate(Context& ctx) {
+    StationState& s = ctx.state;
+    if (!live_feed(ctx)) {
+        int rate = 0, percent = 0;
+        read_script_header(s.StationScript.c_str(), &rate, &percent);
+        ctx.codec.rate_percent = percent;
+    } else {
+        set_rate(ctx.codec, s.SamplingRate, s.TransferRate);
+    }
+}
+
+void start_broadcast(Context& ctx, bool menu_form) {
+    StationState& s = ctx.state;
+    set_interp_threshold(ctx);
+
+    if (menu_form) {
+        if (!live_feed(ctx)) {
+            if (!s.StationScript.empty()) {
+                s.script_entries = open_script(ctx, s.StationScript.c_str());
+            } else {
+                ctx.host->run_dialog(DIALOG_LOAD_SCRIPT);
+            }
+            if (s.script_entries == -1) {
+                s.script_entries = 0;
+                ctx.host->post_command(CMD_BUILD_SCRIPT);
+            }
+        } else {
+            s.script_entries = open_live_list(ctx, s.LiveScript.c_str());
+        }
+        if (!live_feed(ctx) && s.script_entries <= 0) {
+            s.script_entries = 0;
+            update_broadcast_menu(ctx);
+            return;
+        }
+        close_station(ctx);
+        s.view.button_text = "Stop Broadcast";
+        if (look_up_station_address(ctx)) {
+            confirm_address(ctx);
+            ctx.host->invalidate(true);
+        }
+        if (s.StationName.empty()) s.StationName = s.host_name;
+    } else {
+        if (!live_feed(ctx) && s.script_entries <= 0) {
+            ctx.host->post_command(CMD_START);
+            return;
+        }
+        s.view.button_text = "Stop Broadcast";
+        if (s.StationName.empty()) {
+            char name[65] = {};
+            if (gethostname(name, sizeof name - 1) == 0) s.StationName = name;
+        }
+        if (look_up_station_address(ctx)) confirm_address(ctx);
+        if (live_feed(ctx)) s.script_entries = open_live_list(ctx, s.LiveScript.c_str());
+    }
+    go_on_air(ctx, menu_form);
+}
+
+void stop_broadcast(Context& ctx) {
+    StationState& s = ctx.state;
+    if (live_feed(ctx)) {
+        s.hourglass = true;
+        s.feed_mode = FEED_LIVE_STOPPING;
+        s.broadcast_state = BS_STOP_REQUESTED;
+        s.view.button_enabled = false;
+        ctx.host->close_capture();
+    } else {
+        s.view.button_enabled = false;
+        s.view.button_text = "Start Broadcast";
+        close_station(ctx);
+        ctx.host->invalidate(true);
+        s.view.button_enabled = true;
+        s.broadcast_state = BS_IDLE;
+    }
+    update_broadcast_menu(ctx);
+}
+
+void finish_stop(Context& ctx) {
+    StationState& s = ctx.state;
+    s.feed_mode = FEED_LIVE_PRIMING;
+    s.broadcast_state = BS_TRANSITION;
+    s.hourglass = true;
+    s.view.button_text = "Start Broadcast";
+    s.view.button_enabled = false;
+    close_station(ctx);
+    s.broadcast_state = BS_IDLE;
+    update_broadcast_menu(ctx);
+    s.view.button_enabled = true;
+    ctx.host->invalidate(true);
+    s.hourglass = false;
+}
+
+void pace_tick(Context& ctx) {
+    StationState& s = ctx.state;
+    if (s.pace_clock == 0 && s.AutoStart == 1) {
+        s.AutoStart = 2;
+        ctx.host->post_command(CMD_START_STOP);
+    }
+    if (s.directory_listed && s.keeper_watchdog < 1500) ++s.keeper_watchdog;
+    if (s.timer_running) return;
+    s.timer_running = true;
+
+    uint32_t now = ctx.host->time_ms();
+    if (is_sending(ctx)) {
+        if (s.pace_clock == 0) {
+            s.send_interval_ms = send_interval_for_rate(s.SamplingRate);
+            s.pace_clock = now - static_cast<uint32_t>(s.send_interval_ms);
+        }
+        uint32_t at_entry = s.pace_clock;
+        // "Before now" in the wrapping millisecond clock.
+        while (static_cast<int32_t>(s.pace_clock - now) < 0) {
+            if (s.feed_mode == FEED_SCRIPT) broadcast_tick(ctx);
+            if (!is_sending(ctx)) break;  // the tick stopped the broadcast
+            s.pace_clock += static_cast<uint32_t>(s.send_interval_ms);
+            if (s.pace_clock < at_entry) break;  // the clock wrapped around
+        }
+    } else {
+        s.pace_clock = 0;
+    }
+
+    ++s.paint_ticks;
+    ctx.host->invalidate(false);
+    if (s.paint_ticks == 3 || s.paint_ticks == 8) {
+        ctx.host->invalidate(true);
+        s.blink_phase ^= 1;
+        if (s.paint_ticks == 8) s.paint_ticks = 0;
+    }
+    s.timer_running = false;
+}
+
+void on_live_tick(Context& ctx, int parameter) {
+    if (parameter == LIVE_TICK_PARAM && is_sending(ctx)) broadcast_tick(ctx);
+}
+
+void on_socket_writable(Context& ctx) { send_next_datagram(ctx); }
+
+void on_key_released(Context& ctx, int key) {
+    StationState& s = ctx.state;
+    auto set_rates = [&](int rate, int device) {
+        if (!is_idle(ctx)) return;
+        s.SamplingRate = rate;
+        s.device_rate = device;
+    };
+    switch (key) {
+        case '1': set_rates(11025, 11025); break;
+        case '2': set_rates(22050, 22050); break;
+        case '3': set_rates(32000, 44100); break;
+        case '4': set_rates(44100, 44100); break;
+        case '6': set_rates(16000, 22050); break;
+        case '8': set_rates(8000, 11025); break;
+        case KEY_KEYPAD_PLUS:
+            if (s.TransferRate < s.SamplingRate) s.TransferRate += 125;
+            set_rate(ctx.codec, s.SamplingRate, s.TransferRate);
+            break;
+        case KEY_KEYPAD_MINUS:
+            if (s.TransferRate > 640) s.TransferRate -= 125;
+            set_rate(ctx.codec, s.SamplingRate, s.TransferRate);
+            break;
+        default: break;
+    }
+}
+
+int on_close_request(Context& ctx) {
+    if (!is_idle(ctx)) {
+        show_message(ctx, true, MB_OK, "Please shut down the current broadcast first.");
+        return 0;
+    }
+    if (!ctx.state.close_done) {
+        ctx.state.close_done = true;
+        close_station(ctx);
+    }
+    return 1;
+}
+
+void on_command(Context& ctx, int command_id) {
+    StationState& s = ctx.state;
+    bool idle = is_idle(ctx);
+    switch (command_id) {
+        case CMD_START:
+            if (idle) start_broadcast(ctx, true);
+            else ctx.host->post_command(CMD_START_STOP);
+            break;
+        case CMD_STOP:
+            if (!idle) ctx.host->post_command(CMD_START_STOP);
+            break;
+        case CMD_EXIT:
+            if (idle) ctx.host->post_close();
+            break;
+        case CMD_ONLINE_HELP:
+            ctx.host->shell_open("open", ONLINE_HELP_URL, nullptr, nullptr);
+            break;
+        case CMD_BUILD_SCRIPT:
+            if (!idle) break;
+            ctx.host->run_dialog(live_feed(ctx) ? DIALOG_LIVE_LIST_EDITOR : DIALOG_SCRIPT_BUILDER);
+            update_start_menu(ctx);
+            refresh_rate(ctx);
+            break;
+        case CMD_SETTINGS:
+            if (!idle) break;
+            if (ctx.host->run_dialog(DIALOG_OPTIONS) == 1)
+                ctx.host->run_dialog(DIALOG_PICTURE_PREPARATION);
+            ctx.state.feed_mode = ctx.state.MODE;
+            update_start_menu(ctx);
+            refresh_rate(ctx);
+            break;
+        case CMD_STATION_INFO:
+            if (idle) ctx.host->run_dialog(DIALOG_STATION_INFO);
+            break;
+        case CMD_EXPERT_SETTINGS:
+            if (idle) ctx.host->run_dialog(DIALOG_EXPERT_SETTINGS);
+            break;
+        case CMD_CHECK_CONNECTION:
+            ctx.host->shell_open("open", "chkconn.bat", nullptr, s.program_dir.c_str());
+            break;
+        case CMD_START_STOP:
+            if (idle) start_broadcast(ctx, false);
+            else stop_broadcast(ctx);
+            break;
+        case CMD_ABOUT:
+            ctx.host->run_dialog(DIALOG_ABOUT);
+            break;
+        default:
+            if (command_id >= CMD_VIEW_SUNDAY_LOG && command_id <= CMD_VIEW_SATURDAY_LOG)
+                view_log(ctx, kLogNames[command_id - CMD_VIEW_SUNDAY_LOG]);
+            break;
+    }
+}

@@ -1,0 +1,70 @@
+#pragma once
+// The main window's logic without drawing: commands, start and stop of a
+// broadcast, the 128 ms pacing timer, hidden keys and the orderly shutdown.
+// The front ends feed it the window's messages; it reaches back only through
+// the Host.
+
+struct Context;
+
+// Command ids of the menus, the accelerator and the start/stop button.
+enum Command {
+    CMD_START = 105,          // Station > Start Broadcasting, Ctrl+S
+    CMD_STOP = 146,           // the same item while broadcasting
+    CMD_EXIT = 147,
+    CMD_ONLINE_HELP = 148,
+    CMD_BUILD_SCRIPT = 158,
+    CMD_SETTINGS = 163,
+    CMD_STATION_INFO = 164,
+    CMD_EXPERT_SETTINGS = 165,
+    CMD_CHECK_CONNECTION = 166,
+    CMD_VIEW_SUNDAY_LOG = 168,  // ... 174 View Saturday Log
+    CMD_VIEW_SATURDAY_LOG = 174,
+    CMD_START_STOP = 1910,      // the start/stop button; other code posts it to stop
+    CMD_ABOUT = 2200,
+};
+
+// Dialogs the front end may run for a command (Host::run_dialog).
+enum DialogId {
+    DIALOG_SCRIPT_BUILDER = 120,
+    DIALOG_OPTIONS = 123,
+    DIALOG_PICTURE_PREPARATION = 124,
+    DIALOG_EXPERT_SETTINGS = 125,
+    DIALOG_ABOUT = 3000,
+    DIALOG_LIVE_LIST_EDITOR = 3103,
+    DIALOG_STATION_INFO = 3105,
+    DIALOG_LOAD_SCRIPT = 3200,  // the "Load Script" file dialog; loads the chosen script
+};
+
+// Hidden keys acted on when released.
+enum HiddenKey { KEY_KEYPAD_PLUS = 0x6B, KEY_KEYPAD_MINUS = 0x6D };
+
+constexpr const char* ONLINE_HELP_URL = "http://127.0.0.1/velmora/help.html";
+constexpr int PACE_TIMER_MS = 128;
+
+// Start-up without windows: settings file from the command line, paths,
+// settings, the live ring. Returns 1, or 0 when the station cannot run
+// (after a message). `needs_station_info` tells the front end to ask for
+// the station's details (the settings name no location).
+int controller_startup(Context& ctx, const char* settings_file, bool no_sound_card,
+                       bool* needs_station_info);
+
+void on_command(Context& ctx, int command_id);
+void start_broadcast(Context& ctx, bool menu_form);
+void stop_broadcast(Context& ctx);
+void finish_stop(Context& ctx);
+void pace_tick(Context& ctx);
+// WM_USER+10: one live tick when the parameter is 4660.
+void on_live_tick(Context& ctx, int parameter);
+// The station socket can be written again.
+void on_socket_writable(Context& ctx);
+void on_key_released(Context& ctx, int key);
+// The window's close box: 1 when the window may close (after closing the
+// station), 0 while a broadcast runs (after telling the operator).
+int on_close_request(Context& ctx);
+
+void update_start_menu(Context& ctx);
+void update_broadcast_menu(Context& ctx);
+// After Build Script and Settings: the codec rate follows the feed's material.
+void refresh_rate(Context& ctx);
+// The packet interval of a sampling rate: 2048 samples in milliseconds.
+int send_interval_for_rate(int sampling_rate);

@@ -1,0 +1,67 @@
+#include "app/status_text.h"
+
+#include <cstdio>
+
+#include "app/context.h"
+#include "server/listener_table.h"
+
+std::string rate_line(int transfer_rate) {
+    const char* kind = transfer_rate > 6000   ? "LAN"
+                       : transfer_rate > 3200 ? "ISDN"
+                       : transfer_rate > 1600 ? "28.8k"
+                                              : "14.4";
+    char text[64];
+    snprintf(text, sizeof text, "%d.%dkbps (%s)", transfer_rate * 8 / 1000,
+             (transfer_rate * 8 / 100) % 10, kind);
+    return text;
+}
+
+std::string elapsed_text(int64_t d) {
+    char text[64];
+    long days = static_cast<long>(d / 86400), hours = static_cast<long>(d / 3600 % 24);
+    long minutes = static_cast<long>(d / 60 % 60), seconds = static_cast<long>(d % 60);
+    if (d >= 86400)
+        snprintf(text, sizeof text, "%ldd %ldh %ldm %lds", days, hours, minutes, seconds);
+    else if (d >= 3600)
+        snprintf(text, sizeof text, "%ldh %ldm %lds", hours, minutes, seconds);
+    else
+        snprintf(text, sizeof text, "%ldm %lds", minutes, seconds);
+    return text;
+}
+
+std::string listeners_line(Context& ctx) {
+    int load = 0;  // bits per second
+    int active = listener_load(ctx, &load);
+    int bandwidth = ctx.state.BANDWIDTH > 0 ? ctx.state.BANDWIDTH : 1;
+    int percent = static_cast<int>(static_cast<int64_t>(load) * 100 / bandwidth);
+    char text[64];
+    if (ctx.listeners.repeater_present)
+        snprintf(text, sizeof text, "%d(R) - %d%%", ctx.sender.load_report[0] + active - 1,
+                 percent);
+    else
+        snprintf(text, sizeof text, "%d - %d%%", active, percent);
+    return text;
+}
+
+std::string now_playing(const Context& ctx) {
+    const StationState& s = ctx.state;
+    if (s.broadcast_state == BS_IDLE) return "Stopped";
+    const auto& entries = ctx.script.entries;
+    int index = ctx.sender.entry_index;
+    bool have_entry = index >= 0 && index < static_cast<int>(entries.size());
+    std::string text = s.feed_mode != FEED_SCRIPT ? "Live" : "";
+    if (have_entry) {
+        const ScriptEntry& e = entries[index];
+        if (s.feed_mode == FEED_SCRIPT) text = e.song;
+        if (e.picture[0]) text += std::string(" [") + e.picture + "]";
+        if (e.text[0]) text += std::string(" \"") + e.text + "\"";
+    }
+    return text;
+}
+
+std::string audio_type(const Context& ctx, int capture_rate) {
+    std::string text = ctx.state.SamplingRate == 8000 ? "Voice" : "Music";
+    bool running = ctx.state.broadcast_state != BS_IDLE;
+    text += running && capture_rate != ctx.state.SamplingRate ? '*' : ' ';
+    return text;
+}

@@ -1,0 +1,37 @@
+#include "codec/wav_writer.h"
+
+#include <cstdio>
+
+namespace {
+
+void put_u32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+void put_u16(uint8_t* p, uint16_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+
+}  // namespace
+
+int write_wav_u8_mono(const char* path, int sample_rate, const uint8_t* samples, uint32_t count) {
+    //   0 "RIFF" size "WAVE"   12 "fmt " 16: tag 1, channels 1, rate, byte rate,
+    //   align 1, 8 bits        36 "data" size, then the samples
+    uint8_t header[44] = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E',
+                          'f', 'm', 't', ' ', 16, 0, 0, 0};
+    put_u32(header + 4, 36 + count);
+    put_u16(header + 20, 1);
+    put_u16(header + 22, 1);
+    put_u32(header + 24, static_cast<uint32_t>(sample_rate));
+    put_u32(header + 28, static_cast<uint32_t>(sample_rate));
+    put_u16(header + 32, 1);
+    put_u16(header + 34, 8);
+    header[36] = 'd'; header[37] = 'a'; header[38] = 't'; header[39] = 'a';
+    put_u32(header + 40, count);
+    FILE* f = fopen(path, "wb");
+    if (!f) return 0;
+    bool ok = fwrite(header, 1, sizeof header, f) == sizeof header &&
+              (count == 0 || fwrite(samples, 1, count, f) == count);
+    ok = (fclose(f) == 0) && ok;
+    return ok ? 1 : 0;
+}

@@ -1,0 +1,569 @@
+#include "server/sender.h"
+
+#include <strings.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "app/context.h"
+#include "app/controller.h"
+#include "platform/udp_socket.h"
+#include "server/picture_service.h"
+
+namespace {
+
+constexpr int kSampleHeaderBytes = 16;  // "VMA ", rate, rate code, zeros
+constexpr int kStopCommand = 1910;
+constexpr char kQuitText[] = "QuitNow!";
+
+// What one pass of the tick (reception to fan-out) ended with.
+enum TickOutcome {
+    TICK_DONE,          // ran to its end, whether or not anything was sent
+    TICK_GIVE_UP,       // the script cannot go on: a stop was posted
+    TICK_QUIT,          // "QuitNow!": the pending count stays raised
+    TICK_FATAL,         // the program is ending
+    TICK_LIVE_STOPPED,  // a live stop has drained
+};
+
+enum FrameResult { FRAME_READY, FRAME_NONE, FRAME_GIVE_UP, FRAME_FATAL };
+
+// News of a tick: what goes out beside the audio.
+struct TickNews {
+    bool song_text = false;
+    bool picture_notice = false;
+};
+
+bool repeater_set(const StationState& state) {
+    return !state.RepeaterIP.empty() && state.RepeaterIP[0] != ' ';
+}
+
+int table_entries(const Context& ctx) {
+    if (!ctx.script.loaded) return 0;
+    return std::min(ctx.state.script_entries, static_cast<int>(ctx.script.entries.size()));
+}
+
+// Keeps the entry index inside the table (a new, shorter table may have been loaded).
+int current_entry(Context& ctx) {
+    if (ctx.sender.entry_index < 0 || ctx.sender.entry_index >= table_entries(ctx))
+        ctx.sender.entry_index = 0;
+    return ctx.sender.entry_index;
+}
+
+bool main_picture_loaded(const Context& ctx) {
+    return !ctx.pictures.slots[PICTURE_MAIN].block.empty();
+}
+
+bool station_closed(const Context& ctx) { return ctx.station.socket < 0; }
+
+const uint8_t* address_bytes(const sockaddr_in& addr) {
+    return reinterpret_cast<const uint8_t*>(&addr.sin_addr.s_addr);
+}
+
+// ---- reception ---------------------------------------------------------
+
+void resend_from_store(Context& ctx, const sockaddr_in& to, int to_len, uint32_t seq,
+                       uint32_t session) {
+    for (ResendSlot& slot : ctx.sender.resend) {
+        PacketHeader stored = get_packet_header(slot.bytes);
+        if (!(stored.flags & PF_AUDIO) || stored.seq != seq) continue;
+        put_wire_session(slot.bytes, session);
+        // Straight out, not through the queue: a resend is worth nothing late.
+        udp_send_to(ctx.station.socket, slot.bytes, stored.length + PACKET_HEADER_SIZE, 0, &to,
+                    to_len);
+        return;
+    }
+}
+
+// PF_KEEPALIVE: a keep-alive (length > 0) or a resend request (length 0).
+// Only a listener with an active entry is refreshed and served: a stranger
+// could otherwise revive a freed entry without passing the join rules, or
+// have audio sent to any address it names as its own.
+void handle_keepalive(Context& ctx, const sockaddr_in& from, int from_len,
+                      const ReceivedDatagram& datagram) {
+    int index = find_listener(ctx, from);
+    bool member = index >= 0 && ctx.listeners.entries[index].age < AGE_FREE;
+    if (member) ctx.listeners.entries[index].age = 0;
+
+    const uint8_t* a = address_bytes(from);
+    if (datagram.header.length != 0) {
+        char line[128];
+        int used = snprintf(line, sizeof line, "%d.%d.%d.%d ", a[0], a[1], a[2], a[3]);
+        for (int pair = 0; pair < 8 && 2 * pair < datagram.header.length; ++pair)
+            used += snprintf(line + used, sizeof line - used, " %d", datagram.payload[2 * pair]);
+        debug_trace(ctx, "%s\n", line);
+        return;
+    }
+    debug_trace(ctx, "%d.%d.%d.%d Recover %d\n", a[0], a[1], a[2], a[3],
+                static_cast<int>(datagram.header.seq));
+    if (!member) {
+        debug_trace(ctx, "Recover refused: %d.%d.%d.%d is not listening\n", a[0], a[1], a[2], a[3]);
+        return;
+    }
+    resend_from_store(ctx, from, from_len, datagram.header.seq, datagram.header.session);
+}
+
+void read_load_report(Context& ctx, const ReceivedDatagram& datagram) {
+    SenderState& sender = ctx.sender;
+    int listeners = sender.load_report[0];
+    int second = sender.load_report[1];
+    sscanf(reinterpret_cast<const char*>(datagram.payload), "%d/%d", &listeners, &second);
+    sender.load_report[0] = listeners;
+    sender.load_report[1] = second;
+    sender.load_report_time = ctx.host->time_now();
+}
+
+// Runs the handlers of one datagram in their fixed order; several may run.
+// Returns TICK_DONE, TICK_QUIT or TICK_FATAL.
+TickOutcome dispatch(Context& ctx, const sockaddr_in& from, int from_len,
+                     const ReceivedDatagram& datagram) {
+    uint16_t flags = datagram.header.flags;
+    const char* text = reinterpret_cast<const char*>(datagram.payload);
+    debug_trace(ctx, "[%04X]", flags);
+
+    if (flags & PF_LOAD_REPORT) read_load_report(ctx, datagram);
+    if ((flags & PF_LEAVE) && !(flags & PF_PICTURE)) handle_leave(ctx, from);
+    if (flags & PF_TEXT) {
+        if (flags & PF_PICTURE)
+            handle_picture_request(ctx, from, from_len, text, datagram.header.session);
+        else
+            handle_join(ctx, from, from_len, flags & PF_COMPANION, text);
+        if (station_closed(ctx)) return TICK_FATAL;
+    }
+    if (flags & PF_MULTICAST_QUERY) handle_multicast_query(ctx, from, from_len);
+    if ((flags & PF_UPGRADE) && ctx.state.Stream2X) handle_upgrade(ctx, from, text);
+    if (flags & PF_KEEPALIVE) handle_keepalive(ctx, from, from_len, datagram);
+    if (station_closed(ctx)) return TICK_FATAL;
+
+    if (strcmp(text, kQuitText) == 0) {
+        if (quit_allowed_from(ctx, from)) return TICK_QUIT;
+        const uint8_t* a = address_bytes(from);
+        debug_trace(ctx, "QuitNow! from %d.%d.%d.%d ignored\n", a[0], a[1], a[2], a[3]);
+    }
+    return TICK_DONE;
+}
+
+// Step 4: every waiting control datagram.
+TickOutcome receive_control_datagrams(Context& ctx) {
+    SenderState& sender = ctx.sender;
+    for (;;) {
+        int socket = ctx.station.socket;
+        int ready = udp_readable(socket);
+        if (ready == 0) return TICK_DONE;
+        if (ready < 0) {
+            station_fatal(ctx, "select", last_socket_error(), EXIT_SOCKET_FAILED);
+            return TICK_FATAL;
+        }
+        sockaddr_in from{};
+        int from_len = sizeof from;
+        int received = udp_receive_from(socket, sender.receive_bytes, MAX_DATAGRAM, &from, &from_len);
+        if (received < 0) {
+            int error = last_socket_error();
+            // An ICMP message about a listener that went away comes back as
+            // a refused or reset "connection"; it says nothing about us.
+            if (error == WSAECONNREFUSED || error == WSAECONNRESET) {
+                debug_trace(ctx, "recvfrom: a listener has gone (%d)\n", error);
+                continue;
+            }
+            if (error == WSAEINTR) continue;
+            if (error == WSAEWOULDBLOCK) return TICK_DONE;
+            station_fatal(ctx, "recvfrom", error, EXIT_SOCKET_FAILED);
+            return TICK_FATAL;
+        }
+        if (!parse_datagram(sender.receive_bytes, received, sender.received)) {
+            debug_trace(ctx, "Datagram of %d bytes ignored\n", received);
+            continue;
+        }
+        TickOutcome outcome = dispatch(ctx, from, from_len, sender.received);
+        if (outcome != TICK_DONE) return outcome;
+    }
+}
+
+// ---- pictures ------------------------------------------------------------
+
+// Loads the entry's picture into the main slot when it is not the one shown.
+// Returns true when it changed (a notice is due).
+bool change_picture(Context& ctx, const ScriptEntry& entry) {
+    if (strcasecmp(entry.picture, ctx.pictures.shown_name.c_str()) == 0) return false;
+    load_picture(ctx, entry.picture, PICTURE_MAIN);
+    ctx.pictures.shown_name = entry.picture;
+    return true;
+}
+
+// Step 5, live feed: the live list's pictures change on their own clock.
+void schedule_live_picture(Context& ctx, TickNews& news) {
+    SenderState& sender = ctx.sender;
+    int entries = table_entries(ctx);
+    if (ctx.state.feed_mode == FEED_SCRIPT || entries == 0 || sender.picture_countdown >= 0) return;
+    int index = current_entry(ctx);
+    const ScriptEntry& entry = ctx.script.entries[index];
+    news.song_text = true;
+    if (change_picture(ctx, entry)) {
+        if (station_closed(ctx)) return;
+        debug_trace(ctx, "Starting BMP %3d: %02ds %s %ld\n", index, entry.count, entry.picture,
+                    static_cast<long>(ctx.host->time_now()));
+        news.picture_notice = true;
+    }
+    sender.picture_countdown = entry.count;
+    sender.entry_index = (index + 1) % entries;
+}
+
+// ---- the script's sample files -----------------------------------------
+
+int read_length(FILE* file, int* length) {
+    uint8_t bytes[2];
+    if (fread(bytes, 1, 2, file) != 2) return 0;
+    *length = bytes[0] << 8 | bytes[1];  // big-endian, like every wire field
+    return 1;
+}
+
+void close_song(SenderState& sender) {
+    if (sender.song_file) fclose(sender.song_file);
+    if (sender.companion_file) fclose(sender.companion_file);
+    sender.song_file = nullptr;
+    sender.companion_file = nullptr;
+}
+
+// The companion of a sample file: its last three characters replaced by
+// "V40" ("song.VMA" -> "song.V40").
+void companion_file_name(const char* song, char* out, int size) {
+    snprintf(out, static_cast<size_t>(size), "%s", song);
+    int length = static_cast<int>(strlen(out));
+    if (length >= 3) memcpy(out + length - 3, "V40", 3);
+}
+
+void post_stop(Context& ctx) { ctx.host->post_command(kStopCommand); }
+
+// Step 8.1: opens the song of the current entry (a shuffle group picks one
+// of its entries) with its companion file.
+FrameResult open_song(Context& ctx, TickNews& news) {
+    SenderState& sender = ctx.sender;
+    // A song starts a super-block: listeners count on seq mod 8 being the
+    // frame's place in it.
+    sender.packet_counter = (sender.packet_counter + 7) & ~7u;
+
+    int entries = table_entries(ctx);
+    int index = current_entry(ctx);
+    if (ctx.script.entries[index].count == 0) {
+        int group = 0;
+        while (index + group < entries && ctx.script.entries[index + group].count == 0) ++group;
+        index += ctx.host->rand() % group;
+        if (station_closed(ctx)) return FRAME_FATAL;
+        sender.entry_index = index;
+    }
+    const ScriptEntry& entry = ctx.script.entries[index];
+    char song[SCRIPT_NAME_SIZE];
+    snprintf(song, sizeof song, "%.*s", SCRIPT_NAME_SIZE - 1, entry.song);
+
+    sender.song_file = fopen(song, "rb");
+    if (!sender.song_file) {
+        debug_trace(ctx, "File reading error %s\n", song);
+        // The box runs a message loop that may stop the broadcast and free
+        // the table: `entry` is not used after it.
+        show_message(ctx, true, MB_OK | MB_ICONERROR, "Cannot open file %s\nPlease check the script.",
+                     song);
+        post_stop(ctx);
+        return FRAME_GIVE_UP;
+    }
+    uint8_t header[kSampleHeaderBytes];
+    if (fread(header, 1, sizeof header, sender.song_file) == sizeof header)
+        ctx.codec.rate_percent = header[8] | header[9] << 8;  // the rate code, little-endian
+
+    char companion[SCRIPT_NAME_SIZE];
+    companion_file_name(song, companion, sizeof companion);
+    sender.companion_file = fopen(companion, "rb");
+    if (!sender.companion_file) {
+        sender.companion_file = fopen(song, "rb");
+        if (!sender.companion_file) {
+            debug_trace(ctx, "File reading error %s\n", companion);
+            close_song(sender);
+            post_stop(ctx);
+            return FRAME_GIVE_UP;
+        }
+        debug_trace(ctx, "Cannot find %s, using %s\n", companion, song);
+    }
+    if (fread(header, 1, sizeof header, sender.companion_file) != sizeof header)
+        debug_trace(ctx, "Short header in %s\n", companion);
+
+    news.song_text = true;
+    if (change_picture(ctx, entry)) {
+        if (station_closed(ctx)) return FRAME_FATAL;
+        debug_trace(ctx, "Starting %3d: %02d x %s %ld\n", index, entry.count, song,
+                    static_cast<long>(ctx.host->time_now()));
+        news.picture_notice = true;
+    }
+    return FRAME_READY;
+}
+
+// After the last repeat: a counted entry goes on to the next entry, a
+// shuffle group to the first counted entry after it, past the end to 0.
+void advance_entry(Context& ctx) {
+    int entries = table_entries(ctx);
+    int index = current_entry(ctx);
+    bool shuffled = ctx.script.entries[index].count == 0;
+    ++index;
+    if (shuffled)
+        while (index < entries && ctx.script.entries[index].count == 0) ++index;
+    ctx.sender.entry_index = index < entries ? index : 0;
+}
+
+// Reads up to 5000 bytes of a frame of `length`. A short read, or a frame
+// longer than the payload a file may carry, ends the pass through the song:
+// the files move to their end and the next tick finds it over.
+int read_frame(FILE* file, int length, uint8_t* out) {
+    int wanted = std::min(length, MAX_FILE_FRAME);
+    return static_cast<int>(fread(out, 1, static_cast<size_t>(wanted), file));
+}
+
+// Steps 8.2 to 8.4: the next frame pair.
+void read_frame_pair(Context& ctx, int length) {
+    SenderState& sender = ctx.sender;
+    int wanted = std::min(length, MAX_FILE_FRAME);
+    int got = read_frame(sender.song_file, length, sender.audio_frame);
+    if (got < wanted) {
+        debug_trace(ctx, "File reading error : %d != %d\n", got, wanted);
+        fseek(sender.song_file, 0, SEEK_END);
+    } else if (length > MAX_FILE_FRAME) {
+        debug_trace(ctx, "Frame of %d bytes cut to %d\n", length, MAX_FILE_FRAME);
+        fseek(sender.song_file, 0, SEEK_END);
+    }
+    // Only what was read goes out; the rest of the buffer is an older frame.
+    sender.audio_length = got;
+
+    int companion_length;
+    if (!read_length(sender.companion_file, &companion_length)) return;  // the last one goes again
+    wanted = std::min(companion_length, MAX_FILE_FRAME);
+    got = read_frame(sender.companion_file, companion_length, sender.companion_frame);
+    if (got < wanted || companion_length > MAX_FILE_FRAME) {
+        debug_trace(ctx, "File reading error (at %d): %d != %d\n",
+                    static_cast<int>(ftell(sender.companion_file)), got, wanted);
+        fseek(sender.song_file, 0, SEEK_END);
+        fseek(sender.companion_file, 0, SEEK_END);
+    }
+    sender.companion_length = got;
+}
+
+// Step 8: the next frame pair of the script, opening, looping and moving on
+// from songs as they end.
+FrameResult next_script_frame(Context& ctx, TickNews& news) {
+    SenderState& sender = ctx.sender;
+    // Every entry may be a song without frames: trying more songs than the
+    // table holds in one tick would only go round in circles.
+    int songs_left = table_entries(ctx) + 1;
+    for (;;) {
+        if (!sender.song_file) {
+            if (songs_left-- == 0) {
+                debug_trace(ctx, "No frames in %d songs\n", table_entries(ctx) + 1);
+                return FRAME_NONE;
+            }
+            FrameResult opened = open_song(ctx, news);
+            if (opened != FRAME_READY) return opened;
+        }
+        int length;
+        if (read_length(sender.song_file, &length)) {
+            read_frame_pair(ctx, length);
+            return FRAME_READY;
+        }
+        const ScriptEntry& entry = ctx.script.entries[current_entry(ctx)];
+        ++sender.repeat_count;
+        // A song without frames is not looped: each repeat would find its end at once.
+        bool has_frames = ftell(sender.song_file) > kSampleHeaderBytes;
+        if (sender.repeat_count < entry.count && has_frames) {
+            debug_trace(ctx, "Looping     :      %s\n", entry.song);
+            fseek(sender.song_file, kSampleHeaderBytes, SEEK_SET);
+            fseek(sender.companion_file, kSampleHeaderBytes, SEEK_SET);
+            continue;
+        }
+        advance_entry(ctx);
+        sender.repeat_count = 0;
+        close_song(sender);
+    }
+}
+
+// ---- live feed ---------------------------------------------------------
+
+// The pump keeps each frame's length in the host-order PacketHeader at the
+// start of its ring buffer.
+int take_live_frame(const uint8_t* buffer, uint8_t* out) {
+    PacketHeader header;
+    memcpy(&header, buffer, sizeof header);
+    int length = std::min<int>(header.length, MAX_LIVE_FRAME);
+    memcpy(out, buffer + PACKET_HEADER_SIZE, static_cast<size_t>(length));
+    return length;
+}
+
+void enable_start_button(Context& ctx) {
+    ctx.state.view.button_enabled = true;
+    ctx.host->invalidate(false);
+}
+
+// ---- sending -----------------------------------------------------------
+
+// Step 9: the datagrams of the tick in wire form, then the counter moves on.
+void build_tick_datagrams(Context& ctx, const TickNews& news) {
+    SenderState& sender = ctx.sender;
+    uint32_t seq = sender.packet_counter;
+    sender.audio.size = build_audio(sender.audio.bytes, seq, 0, sender.audio_frame,
+                                    sender.audio_length, false);
+    if (news.song_text) {
+        char text[SCRIPT_TEXT_SIZE] = "";
+        if (table_entries(ctx) > 0)
+            snprintf(text, sizeof text, "%.*s", SCRIPT_TEXT_SIZE - 1,
+                     ctx.script.entries[current_entry(ctx)].text);
+        sender.song_text.size = build_song_text(sender.song_text.bytes, seq, 0, text);
+    }
+    if (news.picture_notice) {
+        const PictureSlot& picture = ctx.pictures.slots[PICTURE_MAIN];
+        sender.picture_notice.size = build_picture_notice(sender.picture_notice.bytes, seq, 0,
+                                                          picture.width / 32, picture.height / 32);
+    }
+    sender.companion.size = build_audio(sender.companion.bytes, seq, 0, sender.companion_frame,
+                                        sender.companion_length, true);
+    ++sender.packet_counter;
+}
+
+void send_datagram(Context& ctx, const WireDatagram& datagram, const sockaddr_in& to, int to_len) {
+    bsendto(ctx, ctx.station.socket, datagram.bytes, datagram.size, 0, &to, to_len);
+}
+
+// Step 10: one copy of everything to the multicast group.
+void send_multicast(Context& ctx, const TickNews& news) {
+    if (!ctx.state.MBONE || !ctx.station.multicast) return;
+    const sockaddr_in& group = ctx.station.multicast_dest;
+    SenderState& sender = ctx.sender;
+    if (news.song_text) send_datagram(ctx, sender.song_text, group, sizeof group);
+    if (news.picture_notice && main_picture_loaded(ctx))
+        send_datagram(ctx, sender.picture_notice, group, sizeof group);
+    send_datagram(ctx, sender.audio, group, sizeof group);
+}
+
+// Step 11: every active listener, stamped with its admission time; then
+// everybody ages by one tick.
+void send_to_listeners(Context& ctx, const TickNews& news) {
+    SenderState& sender = ctx.sender;
+    bool notice = news.picture_notice && main_picture_loaded(ctx);
+    bool companion_flowing = ctx.state.feed_mode == FEED_SCRIPT ||
+                             ctx.state.feed_mode >= FEED_LIVE_SENDING;
+    // The repeater of RepeaterIP holds slot 0 for good.
+    bool slot0_kept = repeater_set(ctx.state);
+
+    for (int i = 0; i < LISTENER_TABLE_SIZE; ++i) {
+        ListenerEntry& listener = ctx.listeners.entries[i];
+        if (listener.age >= AGE_FREE) continue;
+        if (station_closed(ctx)) return;  // a stop ran inside a message box
+        const sockaddr_in& to = listener.addr;
+        int to_len = listener.addr_len;
+        if (news.song_text) {
+            put_wire_session(sender.song_text.bytes, listener.joined);
+            send_datagram(ctx, sender.song_text, to, to_len);
+        }
+        if (notice) {
+            put_wire_session(sender.picture_notice.bytes, listener.joined);
+            send_datagram(ctx, sender.picture_notice, to, to_len);
+        }
+        if ((listener.mode & 1) && companion_flowing) {
+            put_wire_session(sender.companion.bytes, listener.joined);
+            send_datagram(ctx, sender.companion, to, to_len);
+        }
+        if ((listener.mode & 2) || listener.mode == 0) {
+            put_wire_session(sender.audio.bytes, listener.joined);
+            send_datagram(ctx, sender.audio, to, to_len);
+            memcpy(sender.resend[sender.resend_write].bytes, sender.audio.bytes,
+                   static_cast<size_t>(sender.audio.size));
+            sender.resend_write = (sender.resend_write + 1) % RESEND_SLOTS;
+        }
+        if (!(i == 0 && slot0_kept)) ++listener.age;
+    }
+}
+
+// Steps 4 to 11: one pass of the tick.
+TickOutcome run_tick(Context& ctx) {
+    TickOutcome received = receive_control_datagrams(ctx);
+    if (received != TICK_DONE) return received;
+
+    TickNews news;
+    schedule_live_picture(ctx, news);
+    if (station_closed(ctx)) return TICK_FATAL;
+
+    StationState& state = ctx.state;
+    SenderState& sender = ctx.sender;
+    LiveRing& ring = ctx.live_ring;
+    if (state.feed_mode == FEED_LIVE_PRIMED) {
+        // Live sending starts on a super-block boundary.
+        if (sender.packet_counter % 8 != 0) return TICK_DONE;
+        state.feed_mode = FEED_LIVE_SENDING;
+        enable_start_button(ctx);
+    }
+    if (state.feed_mode >= 4 && sender.packet_counter % 8 == 0 && live_ring_empty(ring)) {
+        state.feed_mode = FEED_SCRIPT;
+        reset_live_ring(ring);
+        enable_start_button(ctx);
+        if (state.broadcast_state == BS_STOP_REQUESTED) return TICK_LIVE_STOPPED;
+    }
+
+    if (state.feed_mode >= FEED_LIVE_SENDING) {
+        if (!ring.entries) return TICK_DONE;
+        const LiveRingEntry& entry = ring.entries[ring.read_index];
+        sender.audio_length = take_live_frame(entry.main, sender.audio_frame);
+        sender.companion_length = take_live_frame(entry.companion, sender.companion_frame);
+        if (live_ring_empty(ring))
+            debug_trace(ctx, "Sending queue empty!\n");  // the entry just taken goes out again
+        else
+            ring.read_index = (ring.read_index + 1) % LIVE_RING_SIZE;
+    } else {
+        if (state.feed_mode == FEED_LIVE_PRIMING || table_entries(ctx) == 0) return TICK_DONE;
+        switch (next_script_frame(ctx, news)) {
+            case FRAME_READY: break;
+            case FRAME_NONE: return TICK_DONE;
+            case FRAME_GIVE_UP: return TICK_GIVE_UP;
+            case FRAME_FATAL: return TICK_FATAL;
+        }
+    }
+
+    build_tick_datagrams(ctx, news);
+    send_multicast(ctx, news);
+    send_to_listeners(ctx, news);
+    return TICK_DONE;
+}
+
+}  // namespace
+
+bool quit_allowed_from(const Context& ctx, const sockaddr_in& from) {
+    uint32_t addr = from.sin_addr.s_addr;
+    if (addr == ctx.station.local_addr_net) return true;
+    return ctx.station.master_known && addr == ctx.station.master.sin_addr.s_addr;
+}
+
+int broadcast_tick(Context& ctx) {
+    SenderState& sender = ctx.sender;
+    if (ctx.host->time_now() - sender.load_report_time > LOAD_REPORT_EXPIRY_SECONDS) {
+        sender.load_report[0] = 0;
+        sender.load_report[1] = 0;
+    }
+
+    if (++sender.pending_ticks > 1) {
+        debug_trace(ctx, "%d CPU not fast enough to catch up with packet sending!!\n",
+                    sender.pending_ticks);
+        if (sender.pending_ticks >= OVERLOAD_PENDING_TICKS) {
+            close_station(ctx);
+            ctx.host->exit_program(EXIT_OVERLOAD);
+        }
+        return 0;
+    }
+    if (sender.picture_countdown >= 0) --sender.picture_countdown;
+
+    // Ticks refused while this one ran (a message box inside it) are made up here.
+    do {
+        switch (run_tick(ctx)) {
+            case TICK_DONE: break;
+            case TICK_GIVE_UP: --sender.pending_ticks; return 0;
+            case TICK_QUIT: return 0;  // every later call is refused; the tenth ends the program
+            case TICK_FATAL: return 0;
+            case TICK_LIVE_STOPPED:
+                sender.pending_ticks = 0;
+                finish_stop(ctx);
+                return 1;
+        }
+    } while (--sender.pending_ticks > 0);
+    return 1;
+}

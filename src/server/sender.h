@@ -1,0 +1,21 @@
+#pragma once
+// The scheduled sender: one call is one tick of broadcasting (2048 samples).
+
+#include <netinet/in.h>
+
+#include <cstdint>
+
+struct Context;
+
+// Drains the control datagrams waiting at the station socket, takes the next
+// frame pair from the script's sample files or the live ring, and sends
+// audio, song text and picture notice to the multicast group and every
+// active listener. Returns 1 after a tick that ran to its end, 0 when the
+// tick was refused or cut short (also after a fatal error; the exit status
+// then went to the host).
+int broadcast_tick(Context& ctx);
+
+// Whether a "QuitNow!" from this address is obeyed: only a tool on the
+// station's own machine (the station's address) or the master station may
+// end the station; anybody else could otherwise switch it off from afar.
+bool quit_allowed_from(const Context& ctx, const sockaddr_in& from);

@@ -1,0 +1,244 @@
+#include "server/station_socket.h"
+
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <netdb.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "app/context.h"
+#include "platform/udp_socket.h"
+#include "server/picture_service.h"
+#include "server/station_list.h"
+#include "web/directory.h"
+
+namespace {
+
+constexpr int kMaxAddresses = 16;
+constexpr int kTimeToLive = 255;
+constexpr int kSendBufferBytes = 65536;
+
+bool is_loopback(uint32_t addr_net) { return (ntohl(addr_net) >> 24) == 127; }
+
+// The host's IPv4 addresses by name (network order); the count, or 0 with
+// the Winsock number of the failure in *error.
+int look_up_host(const char* host_name, uint32_t* out, int capacity, int* error) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* found = nullptr;
+    int result = getaddrinfo(host_name, nullptr, &hints, &found);
+    if (result != 0) {
+        *error = result == EAI_AGAIN ? WSATRY_AGAIN
+                 : (result == EAI_NONAME || result == EAI_NODATA) ? WSAHOST_NOT_FOUND
+                                                                   : WSANO_RECOVERY;
+        return 0;
+    }
+    int count = 0;
+    for (addrinfo* a = found; a && count < capacity; a = a->ai_next) {
+        uint32_t addr = reinterpret_cast<const sockaddr_in*>(a->ai_addr)->sin_addr.s_addr;
+        bool seen = false;
+        for (int i = 0; i < count; ++i) seen = seen || out[i] == addr;
+        if (!seen) out[count++] = addr;
+    }
+    freeaddrinfo(found);
+    if (count == 0) *error = WSANO_DATA;
+    return count;
+}
+
+// The IPv4 addresses of the machine's interfaces that are up (network order).
+int interface_addresses(uint32_t* out, int capacity) {
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0) return 0;
+    int count = 0;
+    for (ifaddrs* i = list; i && count < capacity; i = i->ifa_next) {
+        if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET) continue;
+        out[count++] = reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr;
+    }
+    freeifaddrs(list);
+    return count;
+}
+
+bool is_master(const StationSocket& station) {
+    return station.master_known && station.local_addr_net == station.master.sin_addr.s_addr;
+}
+
+void send_to_master(Context& ctx, const uint8_t* datagram, int size) {
+    if (!ctx.station.master_known) return;
+    bsendto(ctx, ctx.station.socket, datagram, size, 0, &ctx.station.master,
+            sizeof ctx.station.master);
+}
+
+void set_socket_options(Context& ctx) {
+    int socket = ctx.station.socket;
+    int ttl = kTimeToLive;
+    int set_result = setsockopt(socket, IPPROTO_IP, IP_TTL, &ttl, sizeof ttl);
+    int ttl_read = 0;
+    socklen_t length = sizeof ttl_read;
+    int get_result = getsockopt(socket, IPPROTO_IP, IP_TTL, &ttl_read, &length);
+    debug_trace(ctx, "\nsocket TTL: %d %ld (%d %ld)\n", set_result, static_cast<long>(ttl),
+                get_result, static_cast<long>(ttl_read));
+
+    int buffer = kSendBufferBytes;
+    setsockopt(socket, SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
+    int buffer_read = 0;
+    length = sizeof buffer_read;
+    getsockopt(socket, SOL_SOCKET, SO_SNDBUF, &buffer_read, &length);
+    debug_trace(ctx, "\nsocket SNDBUF: %d %d\n", buffer, buffer_read);
+}
+
+// Multicast copies go to the group on the station's port; the station never
+// joins the group itself and leaves the multicast time-to-live alone.
+void set_up_multicast(Context& ctx, const char* group) {
+    StationSocket& station = ctx.station;
+    if (!ipv4_from_dotted(group, static_cast<uint16_t>(ctx.state.STATION_PORT),
+                          &station.multicast_dest)) {
+        // Not an address: without this check the copies would go to
+        // 255.255.255.255, which is what inet_addr makes of bad text.
+        show_message(ctx, true, MB_OK | MB_ICONERROR, "Failed to activate MBONE");
+        return;
+    }
+    station.multicast = true;
+    in_addr any{};
+    any.s_addr = htonl(INADDR_ANY);
+    if (setsockopt(station.socket, IPPROTO_IP, IP_MULTICAST_IF, &any, sizeof any) != 0)
+        show_message(ctx, true, MB_OK | MB_ICONERROR, "Failed to activate MBONE");
+}
+
+}  // namespace
+
+uint32_t network_mask_of(uint32_t addr_host) {
+    if ((addr_host & 0x80000000u) == 0) return 0xFF000000u;
+    if (addr_host < 0xC0000000u) return 0xFFFF0000u;
+    if (addr_host < 0xDF000000u) return 0xFFFFFF00u;
+    return 0xFFFFFFFFu;
+}
+
+uint32_t choose_station_address(const uint32_t* looked_up, int looked_up_count,
+                                const uint32_t* interfaces, int interface_count) {
+    for (int i = 0; i < looked_up_count; ++i)
+        if (!is_loopback(looked_up[i])) return looked_up[i];
+    for (int i = 0; i < interface_count; ++i)
+        if (!is_loopback(interfaces[i]) && interfaces[i] != htonl(INADDR_ANY)) return interfaces[i];
+    return looked_up_count > 0 ? looked_up[0] : htonl(INADDR_ANY);
+}
+
+int station_address_for_host(Context& ctx, const char* host_name, uint32_t* addr_net,
+                             int* socket_error) {
+    uint32_t looked_up[kMaxAddresses];
+    int error = WSAHOST_NOT_FOUND;
+    int looked_up_count =
+        host_name && *host_name ? look_up_host(host_name, looked_up, kMaxAddresses, &error) : 0;
+    if (looked_up_count == 0) {
+        if (socket_error) *socket_error = error;
+        return 0;
+    }
+    if (ctx.state.SPECIFIC_IP) {
+        *addr_net = inet_addr(ctx.state.IP_ADDR.c_str());
+        return 1;
+    }
+    uint32_t interfaces[kMaxAddresses];
+    int interface_count = interface_addresses(interfaces, kMaxAddresses);
+    *addr_net = choose_station_address(looked_up, looked_up_count, interfaces, interface_count);
+    return 1;
+}
+
+int station_fatal(Context& ctx, const char* word, int socket_error, int status) {
+    close_station(ctx);
+    show_message(ctx, false, MB_OK | MB_ICONERROR | MB_SYSTEMMODAL, "%s: %s", word,
+                 socket_error_text(ctx, socket_error));
+    ctx.host->exit_program(status);
+    return 0;
+}
+
+int open_station(Context& ctx, const char* host_name, const char* multicast_group,
+                 const char* logo_path, const char* station_name) {
+    StationSocket& station = ctx.station;
+
+    reset_listener_table(ctx.listeners);
+    ctx.listeners.busy_rejections = 0;
+    memset(ctx.sender.resend, 0, sizeof ctx.sender.resend);
+    ctx.sender.resend_write = 0;
+    station.local_addr_host = 0;
+    station.local_addr_net = 0;
+    station.multicast = false;
+    station.master_known = ipv4_from_dotted(ctx.state.MASTER_IP.c_str(), MASTER_PORT,
+                                            &station.master) == 1;
+    if (!station.master_known)
+        debug_trace(ctx, "Master address %s is not a dotted address\n", ctx.state.MASTER_IP.c_str());
+
+    station.socket = udp_open();
+    if (station.socket < 0) return station_fatal(ctx, "socket", last_socket_error(), EXIT_NO_SOCKET);
+
+    if (!host_name || !*host_name) {
+        close_station(ctx);
+        show_message(ctx, false, MB_OK | MB_ICONERROR | MB_SYSTEMMODAL, "Please specify server URL.");
+        ctx.host->exit_program(EXIT_HOST_OR_BIND);
+        return 0;
+    }
+    uint32_t addr_net = 0;
+    int lookup_error = 0;
+    if (!station_address_for_host(ctx, host_name, &addr_net, &lookup_error))
+        return station_fatal(ctx, "gethost", lookup_error, EXIT_HOST_OR_BIND);
+    if (udp_bind(station.socket, addr_net, static_cast<uint16_t>(ctx.state.STATION_PORT)) != 0)
+        return station_fatal(ctx, "bind", last_socket_error(), EXIT_HOST_OR_BIND);
+    station.local_addr_net = addr_net;
+    station.local_addr_host = ntohl(addr_net);
+    station.net_mask = network_mask_of(station.local_addr_host);
+
+    set_socket_options(ctx);
+    if (multicast_group && *multicast_group) set_up_multicast(ctx, multicast_group);
+
+    uint8_t notice[MAX_DATAGRAM];
+    if (is_master(station)) {
+        station.server_number = ctx.state.NextSrvID;
+    } else if (!ctx.state.INTRANET) {
+        // The account number of the announce is the station's registered id.
+        int size = build_master_announce(notice, ctx.state.NextSrvID, station_name ? station_name : "");
+        send_to_master(ctx, notice, size);
+    }
+
+    station.broadcast_start_time = ctx.host->time_now();
+    if (logo_path && *logo_path) {
+        load_picture(ctx, logo_path, PICTURE_LOGO);
+        if (station.socket < 0) return 0;  // the logo could not be held: the program ends
+    }
+    write_station_lists(ctx);
+    directory_add(ctx);
+    return 1;
+}
+
+void close_station(Context& ctx) {
+    StationSocket& station = ctx.station;
+    if (station.socket < 0) return;
+
+    if (!is_master(station)) {
+        uint8_t notice[MAX_DATAGRAM];
+        int size = build_master_close(notice);
+        send_to_master(ctx, notice, size);
+    }
+    directory_remove(ctx);
+
+    udp_close(station.socket);
+    station.socket = -1;
+    // Whatever still waits in the queue was meant for the socket just closed;
+    // left there it would go out on the next broadcast's socket.
+    ctx.queue.head = ctx.queue.tail = ctx.queue.count = 0;
+    ctx.queue.ready = true;
+
+    free_picture(ctx, PICTURE_MAIN);
+    free_picture(ctx, PICTURE_LOGO);
+    ctx.pictures.shown_name.clear();
+    free_script_table(ctx);
+
+    if (ctx.state.feed_mode == FEED_SCRIPT) {
+        SenderState& sender = ctx.sender;
+        if (sender.song_file) fclose(sender.song_file);
+        if (sender.companion_file) fclose(sender.companion_file);
+        sender.song_file = nullptr;
+        sender.companion_file = nullptr;
+    }
+}

@@ -1,0 +1,65 @@
+#include "shell/headless/headless_host.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+#include <cstdio>
+#include <ctime>
+
+#include "app/context.h"
+#include "app/controller.h"
+#include "app/station_state.h"
+#include "platform/clock.h"
+#include "platform/shell_open.h"
+
+int HeadlessHost::message_box(const char* text, int type, bool owned) {
+    int buttons = type & 0xF;
+    bool question = buttons == MB_YESNO || buttons == MB_YESNOCANCEL;
+    int answer = question ? (answer_yes_ ? IDYES : IDNO) : IDOK;
+    printf("[%s] %s%s\n", PROGRAM_TITLE, text,
+           question ? (answer == IDYES ? "  -> Yes" : "  -> No") : "");
+    fflush(stdout);
+    return answer;
+}
+
+void HeadlessHost::post_command(int command_id) {
+    QTimer::singleShot(0, this, [this, command_id] {
+        if (ctx_ && !exit_requested_) on_command(*ctx_, command_id);
+    });
+}
+
+void HeadlessHost::post_live_tick() {
+    QTimer::singleShot(0, this, [this] {
+        if (ctx_ && !exit_requested_) on_live_tick(*ctx_, LIVE_TICK_PARAM);
+    });
+}
+
+void HeadlessHost::post_close() { QTimer::singleShot(0, this, [this] { emit close_requested(); }); }
+
+void HeadlessHost::request_write_notification(int socket) {
+    if (!write_notifier_ || write_notifier_->socket() != socket) {
+        write_notifier_ = std::make_unique<QSocketNotifier>(socket, QSocketNotifier::Write);
+        connect(write_notifier_.get(), &QSocketNotifier::activated, this, [this] {
+            write_notifier_->setEnabled(false);
+            if (ctx_) on_socket_writable(*ctx_);
+        });
+    }
+    write_notifier_->setEnabled(true);
+}
+
+void HeadlessHost::exit_program(int status) {
+    if (exit_requested_) return;
+    exit_requested_ = true;
+    exit_status_ = status;
+    printf("[%s] ending with exit status %d\n", PROGRAM_TITLE, status);
+    fflush(stdout);
+    QCoreApplication::exit(status);
+}
+
+uint32_t HeadlessHost::time_ms() { return monotonic_ms(); }
+int64_t HeadlessHost::time_now() { return static_cast<int64_t>(::time(nullptr)); }
+int HeadlessHost::rand() { return static_cast<int>(random_() % 32768); }
+
+int HeadlessHost::shell_open(const char* verb, const char* file, const char* parameters,
+                             const char* directory) {
+    return shell_open_file(verb, file, parameters, directory);
+}

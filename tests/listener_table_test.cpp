@@ -1,0 +1,390 @@
+#include "server/listener_table.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/context.h"
+#include "platform/udp_socket.h"
+#include "server/packet.h"
+#include "support/fake_host.h"
+#include "support/temp_dir.h"
+#include "support/udp_loopback.h"
+
+namespace {
+
+using Parts = std::vector<std::string>;
+
+PacketHeader header_of(const std::vector<uint8_t>& datagram) {
+    return datagram.size() >= 12 ? get_packet_header(datagram.data()) : PacketHeader{};
+}
+
+// The station socket on 127.0.3.1; listeners on other 127.0.3.x addresses.
+struct ListenerTableTest : ::testing::Test {
+    FakeHost host;
+    std::unique_ptr<Context> ctx = make_context(host);
+    TempDir dir;
+    LoopbackSocket station{"127.0.3.1"};
+    LoopbackSocket first{"127.0.3.2"};
+    LoopbackSocket second{"127.0.3.3"};
+
+    void SetUp() override {
+        udp_set_nonblocking(station.fd());
+        ctx->station.socket = station.fd();
+        ctx->station.local_addr_host = 0x7F000301;
+        ctx->station.net_mask = 0xFF000000;
+        StationState& s = ctx->state;
+        s.TransferRate = 2000;
+        s.BANDWIDTH = 28800;
+        s.SamplingRate = 16000;
+        s.StationName = "Velmora Test";
+        s.broadcast_state = BS_BROADCASTING;
+        s.program_dir = dir.path();
+        s.user_list_path = dir.file("userlist.txt");
+        ctx->sender.packet_counter = 100;
+    }
+
+    int join(const LoopbackSocket& who, const char* text, int companion = 0) {
+        return handle_join(*ctx, who.addr(), sizeof(sockaddr_in), companion, text);
+    }
+
+    void add_script_texts(std::initializer_list<const char*> texts) {
+        for (const char* text : texts) {
+            ScriptEntry entry;
+            snprintf(entry.text, sizeof entry.text, "%s", text);
+            ctx->script.entries.push_back(entry);
+        }
+    }
+
+    const ListenerEntry& entry(int i) const { return ctx->listeners.entries[i]; }
+};
+
+TEST_F(ListenerTableTest, first_listener_is_admitted_and_second_refused_busy_at_28800) {
+    EXPECT_EQ(join(first, "Hello"), 1);
+    auto replies = first.receive_all();
+    ASSERT_EQ(replies.size(), 10u);
+    EXPECT_EQ(text_parts(replies[0])[0], "STARTSEQ");
+    for (int i = 1; i < 10; ++i) {
+        PacketHeader probe = header_of(replies[i]);
+        EXPECT_EQ(probe.flags, PF_UPGRADE);
+        EXPECT_EQ(probe.seq, 0u);
+        EXPECT_EQ(probe.session, static_cast<uint32_t>(host.now));
+        EXPECT_EQ(probe.length, 4000 / 16);
+        EXPECT_EQ(replies[i].size(), 12u + 4000 / 16);
+    }
+    EXPECT_EQ(entry(0).age, 0);
+    EXPECT_EQ(entry(0).addr.sin_addr.s_addr, first.addr().sin_addr.s_addr);
+    EXPECT_EQ(entry(0).count_at_join, 1);
+
+    EXPECT_EQ(join(second, "Hello"), 0);
+    auto busy = second.receive();
+    EXPECT_EQ(text_parts(busy), Parts{"Busy"});
+    EXPECT_EQ(header_of(busy).seq, 108u);
+    EXPECT_EQ(header_of(busy).flags, PF_TEXT);
+    EXPECT_EQ(header_of(busy).length, 5);
+    EXPECT_EQ(ctx->listeners.busy_rejections, 1);
+    EXPECT_EQ(entry(1).age, AGE_FREE);
+    EXPECT_TRUE(second.receive(50).empty());
+}
+
+TEST_F(ListenerTableTest, a_rejoin_counts_the_old_entry_before_deciding) {
+    ASSERT_EQ(join(first, "Hello"), 1);
+    first.receive_all();
+    EXPECT_EQ(join(first, "Hello"), 0);  // 16000 > 12800 with its own old entry counted
+    EXPECT_EQ(text_parts(first.receive()), Parts{"Busy"});
+
+    ctx->state.BANDWIDTH = 44800;
+    host.now += 60;
+    EXPECT_EQ(join(first, "Hello"), 1);  // the same slot, reset
+    EXPECT_EQ(entry(0).joined, static_cast<uint32_t>(host.now));
+    EXPECT_EQ(entry(1).age, AGE_FREE);
+    EXPECT_EQ(header_of(first.receive()).session, static_cast<uint32_t>(host.now));
+}
+
+TEST_F(ListenerTableTest, startseq_carries_counter_minus_4_the_stamp_and_the_current_song) {
+    add_script_texts({"First song", "Second song", "Third song"});
+    ctx->sender.entry_index = 1;
+    ctx->state.BANDWIDTH = 1000000;
+    host.now = 1700000123;
+    ASSERT_EQ(join(first, "Hello", 1), 1);
+    auto reply = first.receive();
+    PacketHeader h = header_of(reply);
+    EXPECT_EQ(h.seq, 96u);
+    EXPECT_EQ(h.session, 1700000123u);
+    EXPECT_EQ(h.flags, PF_TEXT | PF_RATE_22050);
+    EXPECT_EQ(text_parts(reply), (Parts{"STARTSEQ", "Velmora Test", "Second song"}));
+    EXPECT_EQ(h.length, 8 + 12 + 11 + 3);
+    EXPECT_EQ(reply.size(), 12u + h.length);
+    EXPECT_EQ(entry(0).mode, 1);
+    first.receive_all();
+
+    for (int index : {7, -1}) {  // out of range: no song text
+        ctx->sender.entry_index = index;
+        ASSERT_EQ(join(first, "Hello"), 1);
+        auto again = first.receive();
+        EXPECT_EQ(std::string(again.end() - 2, again.end()), std::string("\0\0", 2));
+        EXPECT_EQ(header_of(again).length, 8 + 12 + 0 + 3);
+        first.receive_all();
+    }
+}
+
+TEST_F(ListenerTableTest, rate_code_flags_follow_the_sampling_rate) {
+    ctx->state.BANDWIDTH = 1000000;
+    const struct {
+        int rate;
+        uint16_t code;
+    } rates[] = {{8000, 0},
+                 {11025, PF_RATE_EXACT},
+                 {16000, PF_RATE_22050},
+                 {22050, PF_RATE_22050 | PF_RATE_EXACT},
+                 {32000, PF_RATE_44100},
+                 {44100, PF_RATE_44100 | PF_RATE_EXACT}};
+    for (const auto& r : rates) {
+        ctx->state.SamplingRate = r.rate;
+        ASSERT_EQ(join(first, "Hello"), 1);
+        EXPECT_EQ(header_of(first.receive()).flags, PF_TEXT | r.code) << r.rate;
+        first.receive_all();
+        handle_multicast_query(*ctx, second.addr(), sizeof(sockaddr_in));
+        EXPECT_EQ(header_of(second.receive()).flags, PF_TEXT | r.code) << r.rate;
+    }
+}
+
+TEST_F(ListenerTableTest, nine_fresh_probes_of_a_sixteenth_of_the_companion_rate) {
+    ctx->state.TransferRate = 5000;  // C = min(10000, 7000)
+    ctx->state.BANDWIDTH = 1000000;
+    ASSERT_EQ(join(first, "Hello"), 1);
+    auto replies = first.receive_all();
+    ASSERT_EQ(replies.size(), 10u);
+    for (int i = 1; i < 10; ++i) EXPECT_EQ(header_of(replies[i]).length, 7000 / 16);
+    EXPECT_NE(replies[1], replies[2]);  // random bytes drawn afresh for each
+}
+
+TEST_F(ListenerTableTest, keeper_query_never_changes_the_table_even_when_full) {
+    for (int i = 0; i < LISTENER_TABLE_SIZE; ++i) {
+        ctx->listeners.entries[i].age = 3;
+        ctx->listeners.entries[i].addr.sin_addr.s_addr =
+            htonl(0x0A000000u + static_cast<uint32_t>(i));
+    }
+    auto before = std::make_unique<ListenerTable>(ctx->listeners);
+    ctx->state.keeper_watchdog = 700;
+
+    EXPECT_EQ(join(second, "Radio Velmora's Keeper"), 0);
+    auto reply = second.receive();
+    EXPECT_EQ(text_parts(reply), Parts{"Broadcaster running\n2000 8192/28800"});
+    EXPECT_EQ(header_of(reply).seq, 108u);
+    EXPECT_EQ(ctx->state.keeper_watchdog, 0);
+    EXPECT_EQ(0, memcmp(before->entries, ctx->listeners.entries, sizeof before->entries));
+    EXPECT_EQ(ctx->listeners.busy_rejections, 0);
+
+    ctx->state.BANDWIDTH = 2000000000;  // bandwidth to spare, but no free slot
+    EXPECT_EQ(join(second, "Hello"), 0);
+    EXPECT_EQ(text_parts(second.receive()), Parts{"Busy"});
+    EXPECT_EQ(ctx->listeners.busy_rejections, 1);
+    EXPECT_EQ(0, memcmp(before->entries, ctx->listeners.entries, sizeof before->entries));
+
+    EXPECT_EQ(join(second, "Radio Velmora's keeper"), 0);  // case matters: an ordinary join
+    EXPECT_EQ(text_parts(second.receive()), Parts{"Busy"});
+}
+
+TEST_F(ListenerTableTest, user_list_admits_only_listed_user_ids) {
+    std::string long_line = "carol " + std::string(300, 'x');
+    write_file(ctx->state.user_list_path, "alice\n  , \"Bob Smith\" trailing words\r\n" +
+                                              long_line + "\n" + std::string(40, 'z') +
+                                              "\n\"unterminated quote\n");
+    const char* path = ctx->state.user_list_path.c_str();
+    EXPECT_TRUE(user_list_admits(path, "USERID alice"));
+    EXPECT_TRUE(user_list_admits(path, "USERID:Bob Smith"));
+    EXPECT_TRUE(user_list_admits(path, "USERID carol"));  // its line is longer than any buffer
+    EXPECT_TRUE(user_list_admits(path, "USERID unterminated quote"));
+    EXPECT_FALSE(user_list_admits(path, ("USERID " + std::string(40, 'z')).c_str()));
+    EXPECT_FALSE(user_list_admits(path, "USERID Alice"));
+    EXPECT_FALSE(user_list_admits(path, "USERID Bob"));
+    EXPECT_FALSE(user_list_admits(path, "USERID "));  // exactly 7 characters
+    EXPECT_FALSE(user_list_admits(path, "USERID"));
+    EXPECT_FALSE(user_list_admits(path, "userid alice"));
+    EXPECT_FALSE(user_list_admits(path, "Hello"));
+    EXPECT_TRUE(user_list_admits(dir.file("missing.txt").c_str(), "Hello"));
+}
+
+TEST_F(ListenerTableTest, a_seven_character_userid_is_refused_as_closed_site) {
+    write_file(ctx->state.user_list_path, "alice\n");
+    EXPECT_EQ(join(first, "USERID "), 0);
+    auto reply = first.receive();
+    EXPECT_EQ(std::string(reply.begin() + 12, reply.end()), std::string("BUSY\0ClosedSite\0", 16));
+    EXPECT_EQ(header_of(reply).length, 16);
+    EXPECT_EQ(header_of(reply).seq, 108u);
+    EXPECT_EQ(entry(0).age, AGE_FREE);
+    EXPECT_EQ(ctx->listeners.busy_rejections, 0);
+    EXPECT_EQ(join(first, "USERID alice"), 1);
+}
+
+TEST_F(ListenerTableTest, repeater_is_refused_closed_site_when_a_user_list_exists) {
+    LoopbackSocket repeater("127.0.3.4");
+    write_file(ctx->state.user_list_path, "alice\n");
+    ctx->state.RepeaterIP = "127.0.3.4:" + std::to_string(repeater.port());
+    add_receiver(*ctx);
+    EXPECT_EQ(text_parts(repeater.receive()), (Parts{"BUSY", "ClosedSite"}));
+    EXPECT_EQ(entry(0).age, AGE_FREE);
+}
+
+TEST_F(ListenerTableTest, add_receiver_frees_the_table_and_puts_the_repeater_in_slot_0) {
+    LoopbackSocket repeater("127.0.3.4");
+    for (int i = 0; i < 5; ++i) ctx->listeners.entries[i].age = 10;
+    ctx->state.RepeaterIP = "127.0.3.4:" + std::to_string(repeater.port());
+    add_receiver(*ctx);
+    EXPECT_EQ(text_parts(repeater.receive())[0], "STARTSEQ");
+    EXPECT_EQ(entry(0).age, 0);
+    EXPECT_EQ(entry(0).mode, 0);
+    EXPECT_EQ(entry(0).addr_len, 16);
+    EXPECT_EQ(entry(0).addr.sin_port, repeater.addr().sin_port);
+    for (int i = 1; i < 5; ++i) EXPECT_EQ(entry(i).age, AGE_FREE);
+
+    ctx->state.RepeaterIP = "127.0.3.5";  // no port: 3454
+    add_receiver(*ctx);
+    EXPECT_EQ(ntohs(entry(0).addr.sin_port), REPEATER_PORT_DEFAULT);
+    EXPECT_EQ(ntohl(entry(0).addr.sin_addr.s_addr), 0x7F000305u);
+
+    LoopbackSocket named("127.0.0.1");
+    ctx->state.RepeaterIP = "localhost:" + std::to_string(named.port());
+    add_receiver(*ctx);
+    EXPECT_EQ(entry(0).age, 0);
+    EXPECT_EQ(text_parts(named.receive())[0], "STARTSEQ");
+    EXPECT_TRUE(host.messages.empty());
+}
+
+TEST_F(ListenerTableTest, a_repeater_that_cannot_be_found_is_reported_and_not_added) {
+    ctx->state.RepeaterIP = ":3454";
+    ctx->listeners.entries[3].age = 0;
+    add_receiver(*ctx);
+    EXPECT_EQ(entry(0).age, AGE_FREE);
+    EXPECT_EQ(entry(3).age, AGE_FREE);
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_NE(host.messages[0].text.find("Host not found"), std::string::npos);
+
+    ctx->state.RepeaterIP = " 127.0.3.4";  // a leading blank switches it off
+    add_receiver(*ctx);
+    EXPECT_EQ(entry(0).age, AGE_FREE);
+    EXPECT_EQ(host.messages.size(), 1u);
+}
+
+TEST_F(ListenerTableTest, intranet_admits_only_the_station_network) {
+    EXPECT_FALSE(outside_intranet(0x96016363, 0x96010203, 0xFFFF0000));  // 150.1.99.99
+    EXPECT_TRUE(outside_intranet(0x96020001, 0x96010203, 0xFFFF0000));   // 150.2.0.1
+
+    LoopbackSocket outsider("127.0.9.2");
+    ctx->state.INTRANET = 1;
+    ctx->state.BANDWIDTH = 1000000;
+    ctx->station.net_mask = 0xFFFFFF00;
+    EXPECT_EQ(join(outsider, "Hello"), 0);
+    EXPECT_EQ(text_parts(outsider.receive()), Parts{"IntranetOnly"});
+    EXPECT_EQ(entry(0).age, AGE_FREE);
+    EXPECT_EQ(join(first, "Hello"), 1);
+
+    ctx->state.INTRANET = 0;
+    EXPECT_EQ(join(outsider, "Hello"), 1);
+}
+
+TEST_F(ListenerTableTest, leave_frees_the_entry_and_the_lowest_free_slot_is_reused) {
+    ctx->state.BANDWIDTH = 1000000;
+    LoopbackSocket third("127.0.3.6");
+    ASSERT_EQ(join(first, "Hello"), 1);
+    ASSERT_EQ(join(second, "Hello"), 1);
+    handle_leave(*ctx, third.addr());  // unknown: nothing happens
+    EXPECT_EQ(entry(0).age, 0);
+    EXPECT_EQ(entry(1).age, 0);
+
+    host.now += 20;
+    handle_leave(*ctx, first.addr());
+    EXPECT_EQ(entry(0).age, AGE_FREE);
+    handle_leave(*ctx, first.addr());  // twice: still free, nothing else changes
+    EXPECT_EQ(entry(1).age, 0);
+
+    ASSERT_EQ(join(third, "Hello"), 1);
+    EXPECT_EQ(entry(0).addr.sin_addr.s_addr, third.addr().sin_addr.s_addr);
+    EXPECT_EQ(entry(0).count_at_join, 2);
+    EXPECT_EQ(find_listener(*ctx, second.addr()), 1);
+    EXPECT_EQ(find_listener(*ctx, first.addr()), -1);
+}
+
+TEST_F(ListenerTableTest, upgrade_follows_the_bandwidth_rules) {
+    ASSERT_EQ(join(first, "Hello"), 1);
+    handle_upgrade(*ctx, first.addr(), "Please");  // 16000 > 28800 + 8 * (2000 - 4000)
+    EXPECT_EQ(entry(0).mode, 0);
+
+    ctx->state.BANDWIDTH = 64000;
+    ctx->listeners.entries[0].age = 50;
+    handle_upgrade(*ctx, first.addr(), "Repeater");  // 16000 < 64000 - 32000
+    EXPECT_EQ(entry(0).mode, 3);
+    EXPECT_EQ(entry(0).age, 0);
+    handle_upgrade(*ctx, first.addr(), "Please");
+    EXPECT_EQ(entry(0).mode, 1);
+    handle_upgrade(*ctx, first.addr(), "Repeater");  // 32000 is not below 32000
+    EXPECT_EQ(entry(0).mode, 2);
+
+    handle_upgrade(*ctx, second.addr(), "Repeater");  // unknown: ignored
+    EXPECT_EQ(find_listener(*ctx, second.addr()), -1);
+}
+
+TEST_F(ListenerTableTest, load_sums_the_cost_of_each_mode) {
+    for (int mode = 0; mode < 4; ++mode) {
+        ctx->listeners.entries[mode * 2].age = 124;
+        ctx->listeners.entries[mode * 2].mode = mode;
+    }
+    int bps = -1;
+    EXPECT_EQ(listener_load(*ctx, &bps), 4);
+    EXPECT_EQ(bps, 8 * (2000 + 4000 + 2000 + 6000));
+    EXPECT_TRUE(ctx->listeners.repeater_present);
+    EXPECT_EQ(listener_load(*ctx, nullptr), 4);
+
+    ctx->listeners.entries[4].age = AGE_FREE;
+    ctx->listeners.entries[6].age = AGE_FREE;
+    EXPECT_EQ(listener_load(*ctx, &bps), 2);
+    EXPECT_EQ(bps, 8 * 6000);
+    EXPECT_FALSE(ctx->listeners.repeater_present);
+
+    ctx->state.broadcast_state = BS_IDLE;
+    listener_load(*ctx, &bps);
+    EXPECT_EQ(bps, 0);
+}
+
+TEST_F(ListenerTableTest, multicast_query_names_the_group_and_leaves_the_table_alone) {
+    add_script_texts({"Only song"});
+    handle_multicast_query(*ctx, first.addr(), sizeof(sockaddr_in));
+    auto reply = first.receive();
+    EXPECT_EQ(text_parts(reply), (Parts{"0.0.0.0", "Velmora Test", "Only song"}));
+    EXPECT_EQ(header_of(reply).seq, 108u);
+    EXPECT_EQ(entry(0).age, AGE_FREE);
+
+    ctx->state.MBONE = 1;
+    ctx->state.MBONEIP = "239.1.2.3";
+    handle_multicast_query(*ctx, first.addr(), sizeof(sockaddr_in));
+    EXPECT_EQ(text_parts(first.receive())[0], "239.1.2.3");
+}
+
+TEST(ListenerLog, line_holds_address_both_times_and_the_four_numbers) {
+    const char* old_tz = getenv("TZ");
+    std::string saved = old_tz ? old_tz : "";
+    setenv("TZ", "UTC", 1);
+    tzset();
+    sockaddr_in addr{};
+    ipv4_from_dotted("127.0.3.2", 4000, &addr);
+    char line[160];
+    format_listener_log_line(line, sizeof line, addr, 1700000000, 1700000100, 1, 3, 0, 0);
+    EXPECT_STREQ(line, "127.000.003.002 14/11/2023 22:13:20 14/11/2023 22:15:00 1 3 0 0\n");
+    char small[10];
+    EXPECT_EQ(format_listener_log_line(small, sizeof small, addr, 0, 0, 0, 0, 1, 0), 9);
+    EXPECT_STREQ(small, "127.000.0");
+    if (old_tz)
+        setenv("TZ", saved.c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
+}
+
+}  // namespace

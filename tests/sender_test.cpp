@@ -1,0 +1,559 @@
+#include "server/sender.h"
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "app/controller.h"
+#include "station_test_support.h"
+
+namespace {
+
+using Datagrams = std::vector<std::vector<uint8_t>>;
+
+// Frames are told apart by their bytes: song `s`, frame `f`, main or companion.
+std::string frame(int song, int f, bool companion = false, int size = 20) {
+    std::string bytes(static_cast<size_t>(size), static_cast<char>(companion ? 0xC0 : 0x40));
+    bytes[0] = static_cast<char>(song);
+    bytes[1] = static_cast<char>(f);
+    return bytes;
+}
+
+std::vector<std::string> frames(int song, int count, bool companion = false) {
+    std::vector<std::string> all;
+    for (int f = 0; f < count; ++f) all.push_back(frame(song, f, companion));
+    return all;
+}
+
+std::string payload_text(const std::vector<uint8_t>& datagram) {
+    auto payload = payload_of(datagram);
+    return std::string(payload.begin(), payload.end());
+}
+
+struct SenderTest : StationTest {
+    // Script entry with a song made of `main` frames and, unless empty, a
+    // companion file of `companion` frames.
+    void add_song(int count, const std::string& name, const std::vector<std::string>& main,
+                  const std::vector<std::string>& companion, const std::string& text) {
+        std::string song = dir.file(name + ".VMA");
+        write_file(song, sample_file(main));
+        if (!companion.empty()) write_file(dir.file(name + ".V40"), sample_file(companion));
+        ScriptEntry entry;
+        entry.count = count;
+        snprintf(entry.song, sizeof entry.song, "%s", song.c_str());
+        snprintf(entry.text, sizeof entry.text, "%s", text.c_str());
+        ctx->script.entries.push_back(entry);
+        ctx->script.loaded = true;
+        ctx->state.script_entries = static_cast<int>(ctx->script.entries.size());
+    }
+
+    void add_song(int count, int id, int frame_count) {
+        add_song(count, "song" + std::to_string(id), frames(id, frame_count),
+                 frames(id, frame_count, true), "Song " + std::to_string(id));
+    }
+
+    // Joins from `listener` and runs the tick that admits it.
+    void join(LoopbackSocket& listener, bool companion = false) {
+        send_control(listener.fd(), station_addr(), PF_TEXT | (companion ? PF_COMPANION : 0),
+                     std::string("hello", 6));
+        ASSERT_EQ(broadcast_tick(*ctx), 1);
+    }
+
+    void ticks(int count) {
+        for (int i = 0; i < count; ++i) ASSERT_EQ(broadcast_tick(*ctx), 1);
+    }
+
+    ListenerEntry* entry_of(const LoopbackSocket& listener) {
+        int index = find_listener(*ctx, listener.addr());
+        return index < 0 ? nullptr : &ctx->listeners.entries[index];
+    }
+};
+
+// (song id, frame index) of the audio datagrams in order.
+std::vector<std::pair<int, int>> audio_frames(const Datagrams& all, uint16_t flags = PF_AUDIO) {
+    std::vector<std::pair<int, int>> seen;
+    for (const auto& d : with_flags(all, flags)) seen.push_back({d[12], d[13]});
+    return seen;
+}
+
+std::vector<uint32_t> audio_seqs(const Datagrams& all, uint16_t flags = PF_AUDIO) {
+    std::vector<uint32_t> seqs;
+    for (const auto& d : with_flags(all, flags)) seqs.push_back(header_of(d).seq);
+    return seqs;
+}
+
+TEST_F(SenderTest, a_join_gets_startseq_then_audio_stamped_with_its_admission) {
+    add_song(1, 1, 3);
+    open();
+    LoopbackSocket listener(test_ip(94).c_str());
+    join(listener);
+
+    Datagrams got = listener.receive_all();
+    auto startseq = texts_tagged(got, "STARTSEQ");
+    ASSERT_EQ(startseq.size(), 1u);
+    EXPECT_EQ(header_of(startseq[0]).session, static_cast<uint32_t>(host.now));
+    EXPECT_EQ(with_flags(got, PF_UPGRADE).size(), 9u);
+
+    auto song_text = texts_tagged(got, "SONGTEXT");
+    ASSERT_EQ(song_text.size(), 1u);
+    EXPECT_EQ(text_parts(song_text[0]), (std::vector<std::string>{"SONGTEXT", "Song 1"}));
+    EXPECT_EQ(header_of(song_text[0]).length, std::string("Song 1").size() + 10);
+
+    auto audio = with_flags(got, PF_AUDIO);
+    ASSERT_EQ(audio.size(), 1u);
+    EXPECT_EQ(header_of(audio[0]).seq, 0u);
+    EXPECT_EQ(header_of(audio[0]).session, static_cast<uint32_t>(host.now));
+    EXPECT_EQ(payload_text(audio[0]), frame(1, 0));
+    EXPECT_EQ(ctx->sender.packet_counter, 1u);
+    EXPECT_EQ(entry_of(listener)->age, 1);
+    EXPECT_TRUE(with_flags(got, PF_AUDIO | PF_COMPANION).empty());
+}
+
+TEST_F(SenderTest, every_song_starts_on_a_multiple_of_8_with_its_text) {
+    add_song(1, 1, 3);
+    add_song(1, 2, 2);
+    open();
+    LoopbackSocket plain(test_ip(94).c_str());
+    LoopbackSocket companion(test_ip(95).c_str());
+    join(plain);
+    join(companion, true);  // song 1 frame 1
+    ticks(4);               // 1/2, 2/0, 2/1, 1/0
+
+    Datagrams to_plain = plain.receive_all();
+    EXPECT_EQ(audio_frames(to_plain),
+              (std::vector<std::pair<int, int>>{{1, 0}, {1, 1}, {1, 2}, {2, 0}, {2, 1}, {1, 0}}));
+    EXPECT_EQ(audio_seqs(to_plain), (std::vector<uint32_t>{0, 1, 2, 8, 9, 16}));
+    std::vector<std::string> texts;
+    for (const auto& d : texts_tagged(to_plain, "SONGTEXT")) texts.push_back(text_parts(d)[1]);
+    EXPECT_EQ(texts, (std::vector<std::string>{"Song 1", "Song 2", "Song 1"}));
+
+    Datagrams to_companion = companion.receive_all();
+    EXPECT_TRUE(with_flags(to_companion, PF_AUDIO).empty());
+    auto companion_audio = with_flags(to_companion, PF_AUDIO | PF_COMPANION);
+    ASSERT_EQ(companion_audio.size(), 5u);
+    EXPECT_EQ(payload_text(companion_audio[0]), frame(1, 1, true));
+    EXPECT_EQ(audio_seqs(to_companion, PF_AUDIO | PF_COMPANION),
+              (std::vector<uint32_t>{1, 2, 8, 9, 16}));
+}
+
+TEST_F(SenderTest, a_song_without_companion_file_sends_its_own_frames_as_companion) {
+    add_song(1, "solo", frames(3, 2), {}, "Solo");
+    open();
+    LoopbackSocket companion(test_ip(95).c_str());
+    join(companion, true);
+    ticks(1);
+    auto got = with_flags(companion.receive_all(), PF_AUDIO | PF_COMPANION);
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(payload_text(got[0]), frame(3, 0));
+    EXPECT_EQ(payload_text(got[1]), frame(3, 1));
+}
+
+TEST_F(SenderTest, a_shorter_companion_repeats_its_last_frame) {
+    add_song(1, "short", frames(4, 3), frames(4, 1, true), "Short");
+    open();
+    LoopbackSocket companion(test_ip(95).c_str());
+    join(companion, true);
+    ticks(2);
+    auto got = with_flags(companion.receive_all(), PF_AUDIO | PF_COMPANION);
+    ASSERT_EQ(got.size(), 3u);
+    for (const auto& d : got) EXPECT_EQ(payload_text(d), frame(4, 0, true));
+}
+
+TEST_F(SenderTest, repeat_counts_loop_the_song_without_new_texts) {
+    add_song(3, 1, 2);
+    add_song(1, 2, 1);
+    open();
+    LoopbackSocket listener(test_ip(94).c_str());
+    join(listener);
+    ticks(6);
+    Datagrams got = listener.receive_all();
+    EXPECT_EQ(audio_frames(got), (std::vector<std::pair<int, int>>{
+                                     {1, 0}, {1, 1}, {1, 0}, {1, 1}, {1, 0}, {1, 1}, {2, 0}}));
+    EXPECT_EQ(audio_seqs(got), (std::vector<uint32_t>{0, 1, 2, 3, 4, 5, 8}));
+    EXPECT_EQ(texts_tagged(got, "SONGTEXT").size(), 2u);
+}
+
+TEST_F(SenderTest, an_all_shuffle_script_plays_one_entry_then_starts_over_at_entry_0) {
+    add_song(0, 1, 1);
+    add_song(0, 2, 1);
+    add_song(0, 3, 1);
+    host.rand_values = {2, 4};  // entry 0 + 2, then entry 0 + 4 % 3
+    open();
+    LoopbackSocket listener(test_ip(94).c_str());
+    join(listener);
+    EXPECT_EQ(ctx->sender.entry_index, 2);
+    ticks(1);
+    EXPECT_EQ(audio_frames(listener.receive_all()),
+              (std::vector<std::pair<int, int>>{{3, 0}, {2, 0}}));
+    EXPECT_EQ(ctx->sender.entry_index, 1);
+}
+
+TEST_F(SenderTest, a_shuffle_group_goes_on_to_the_next_counted_entry) {
+    add_song(1, 1, 1);
+    add_song(0, 2, 1);
+    add_song(0, 3, 1);
+    add_song(1, 4, 1);
+    host.rand_values = {0};
+    open();
+    LoopbackSocket listener(test_ip(94).c_str());
+    join(listener);
+    ticks(2);
+    EXPECT_EQ(audio_frames(listener.receive_all()),
+              (std::vector<std::pair<int, int>>{{1, 0}, {2, 0}, {4, 0}}));
+}
+
+TEST_F(SenderTest, oversized_and_short_frames_end_the_song) {
+    // A frame claiming 6000 bytes: 5000 go out and the song ends; then a
+    // frame claiming 100 bytes of which 40 are there.
+    std::string big(6000, 'b');
+    big[0] = 9;
+    add_song(1, "big", {big, frame(9, 1)}, {}, "Big");
+    std::string cut = sample_file({frame(8, 0)});
+    cut.push_back(0);
+    cut.push_back(100);
+    cut += std::string(40, 'c');
+    write_file(dir.file("cut.VMA"), cut);
+    ScriptEntry entry;
+    entry.count = 1;
+    snprintf(entry.song, sizeof entry.song, "%s", dir.file("cut.VMA").c_str());
+    ctx->script.entries.push_back(entry);
+    ctx->state.script_entries = 2;
+    open();
+    LoopbackSocket listener(test_ip(94).c_str());
+    join(listener);
+    ticks(3);
+    auto audio = with_flags(listener.receive_all(), PF_AUDIO);
+    ASSERT_EQ(audio.size(), 4u);
+    EXPECT_EQ(header_of(audio[0]).length, MAX_FILE_FRAME);
+    EXPECT_EQ(payload_text(audio[0]), big.substr(0, MAX_FILE_FRAME));
+    EXPECT_EQ(header_of(audio[1]).seq, 8u);  // the next song, not frame 1 of "big"
+    EXPECT_EQ(payload_text(audio[1]), frame(8, 0));
+    EXPECT_EQ(payload_text(audio[2]), std::string(40, 'c'));
+    EXPECT_EQ(header_of(audio[3]).seq, 16u);
+    EXPECT_EQ(audio[3][12], 9);
+}
+
+TEST_F(SenderTest, a_missing_song_file_stops_the_broadcast_with_a_message) {
+    add_song(1, 1, 1);
+    snprintf(ctx->script.entries[0].song, sizeof ctx->script.entries[0].song, "%s",
+             dir.file("gone.VMA").c_str());
+    open();
+    EXPECT_EQ(broadcast_tick(*ctx), 0);
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].text,
+              "Cannot open file " + dir.file("gone.VMA") + "\nPlease check the script.");
+    EXPECT_EQ(host.posted_commands, std::vector<int>{1910});
+    EXPECT_EQ(ctx->sender.pending_ticks, 0);  // the next tick is not refused
+    EXPECT_EQ(broadcast_tick(*ctx), 0);
+    EXPECT_EQ(host.messages.size(), 2u);
+}
+
+TEST_F(SenderTest, songs_without_frames_do_not_hang_the_tick) {
+    add_song(5, "empty1", {}, {}, "");
+    add_song(0, "empty2", {}, {}, "");
+    open();
+    EXPECT_EQ(broadcast_tick(*ctx), 1);
+    EXPECT_EQ(broadcast_tick(*ctx), 1);
+    EXPECT_TRUE(host.exit_statuses.empty());
+}
+
+TEST_F(SenderTest, a_leave_ends_the_listeners_stream) {
+    add_song(1, 1, 10);
+    open();
+    LoopbackSocket listener(test_ip(94).c_str());
+    join(listener);
+    listener.receive_all();
+    send_control(listener.fd(), station_addr(), PF_LEAVE, "");
+    ticks(2);
+    EXPECT_TRUE(listener.receive_all().empty());
+    EXPECT_EQ(entry_of(listener)->age, AGE_FREE);
+
+    // Only a new join brings it back: a keep-alive does not revive the entry.
+    send_control(listener.fd(), station_addr(), PF_KEEPALIVE, "x");
+    ticks(1);
+    EXPECT_EQ(entry_of(listener)->age, AGE_FREE);
+    EXPECT_TRUE(listener.receive_all().empty());
+}
+
+TEST_F(SenderTest, a_master_close_notice_is_no_leave) {
+    add_song(1, 1, 10);
+    open();
+    LoopbackSocket listener(test_ip(94).c_str());
+    join(listener);
+    send_control(listener.fd(), station_addr(), PF_PICTURE | PF_LEAVE, "");
+    ticks(1);
+    EXPECT_EQ(entry_of(listener)->age, 2);
+}
+
+TEST_F(SenderTest, load_reports_are_kept_for_15_seconds) {
+    add_song(1, 1, 10);
+    open();
+    LoopbackSocket repeater(test_ip(96).c_str());
+    send_control(repeater.fd(), station_addr(), PF_LOAD_REPORT, "12/34");
+    ticks(1);
+    EXPECT_EQ(ctx->sender.load_report[0], 12);
+    EXPECT_EQ(ctx->sender.load_report[1], 34);
+    host.now += 15;
+    ticks(1);
+    EXPECT_EQ(ctx->sender.load_report[0], 12);
+    host.now += 1;
+    ticks(1);
+    EXPECT_EQ(ctx->sender.load_report[0], 0);
+    EXPECT_EQ(ctx->sender.load_report[1], 0);
+}
+
+TEST_F(SenderTest, silent_listeners_are_dropped_after_125_ticks_unless_kept_alive) {
+    add_song(1, 1, 200);
+    open();
+    LoopbackSocket silent(test_ip(94).c_str());
+    LoopbackSocket lively(test_ip(95).c_str());
+    join(silent);
+    join(lively);
+    ticks(100);
+    send_control(lively.fd(), station_addr(), PF_KEEPALIVE, std::string("\x05\x00\x07\x00", 4));
+    ticks(22);
+    EXPECT_EQ(entry_of(silent)->age, 124);
+    ticks(1);
+    EXPECT_EQ(entry_of(silent)->age, AGE_FREE);
+    EXPECT_EQ(entry_of(lively)->age, 23);
+    EXPECT_EQ(with_flags(silent.receive_all(), PF_AUDIO).size(), 125u);
+}
+
+TEST_F(SenderTest, slot_0_never_ages_while_a_repeater_is_set) {
+    add_song(1, 1, 300);
+    LoopbackSocket repeater(test_ip(96).c_str());
+    ctx->state.RepeaterIP = test_ip(96) + ":" + std::to_string(repeater.port());
+    open();
+    add_receiver(*ctx);
+    ASSERT_EQ(ctx->listeners.entries[0].addr.sin_addr.s_addr, repeater.addr().sin_addr.s_addr);
+    LoopbackSocket listener(test_ip(94).c_str());
+    join(listener);
+    ticks(130);
+    EXPECT_EQ(ctx->listeners.entries[0].age, 0);
+    EXPECT_EQ(entry_of(listener)->age, AGE_FREE);
+    EXPECT_EQ(with_flags(repeater.receive_all(), PF_AUDIO).size(), 131u);
+}
+
+TEST_F(SenderTest, resends_go_only_to_listeners_and_only_for_packets_in_store) {
+    add_song(1, 1, 10);
+    open();
+    LoopbackSocket member(test_ip(94).c_str());
+    LoopbackSocket stranger(test_ip(95).c_str());
+    join(member);
+    ticks(3);
+    auto sent = with_flags(member.receive_all(), PF_AUDIO);
+    ASSERT_EQ(sent.size(), 4u);
+    EXPECT_EQ(entry_of(member)->age, 4);
+
+    send_control(member.fd(), station_addr(), PF_KEEPALIVE, "", 2, 0xABCD1234);
+    send_control(stranger.fd(), station_addr(), PF_KEEPALIVE, "", 2, 0xABCD1234);
+    ticks(1);
+    auto resent = member.receive_all();
+    auto again = with_flags(resent, PF_AUDIO);
+    ASSERT_EQ(again.size(), 2u);  // the resend, then the tick's own audio
+    EXPECT_EQ(header_of(again[0]).seq, 2u);
+    EXPECT_EQ(header_of(again[0]).session, 0xABCD1234u);
+    EXPECT_EQ(payload_of(again[0]), payload_of(sent[2]));
+    EXPECT_TRUE(stranger.receive_all().empty());
+    EXPECT_EQ(find_listener(*ctx, stranger.addr()), -1);
+
+    // A seq long gone: no answer, but the request still counts as a sign of life.
+    send_control(member.fd(), station_addr(), PF_KEEPALIVE, "", 999, 1);
+    ticks(1);
+    EXPECT_EQ(with_flags(member.receive_all(), PF_AUDIO).size(), 1u);
+    EXPECT_EQ(entry_of(member)->age, 1);
+}
+
+TEST_F(SenderTest, quit_from_the_station_machine_ends_the_program_at_the_tenth_tick) {
+    add_song(1, 1, 50);
+    open();
+    LoopbackSocket tool(station_ip.c_str());
+    send_control(tool.fd(), station_addr(), 0, std::string("QuitNow!", 9));
+    EXPECT_EQ(broadcast_tick(*ctx), 0);
+    for (int i = 1; i < 10; ++i) {
+        EXPECT_EQ(broadcast_tick(*ctx), 0);
+        EXPECT_TRUE(host.exit_statuses.empty()) << "tick " << i;
+    }
+    EXPECT_EQ(broadcast_tick(*ctx), 0);
+    EXPECT_EQ(host.exit_statuses, std::vector<int>{EXIT_OVERLOAD});
+    EXPECT_EQ(ctx->station.socket, -1);
+}
+
+TEST_F(SenderTest, quit_from_the_master_is_obeyed_and_from_others_ignored) {
+    add_song(1, 1, 50);
+    open();
+    LoopbackSocket other(test_ip(97).c_str());
+    send_control(other.fd(), station_addr(), 0, "QuitNow!");
+    ticks(12);
+    EXPECT_TRUE(host.exit_statuses.empty());
+
+    LoopbackSocket master(master_ip.c_str());
+    send_control(master.fd(), station_addr(), 0, "QuitNow!");
+    EXPECT_EQ(broadcast_tick(*ctx), 0);
+    EXPECT_EQ(broadcast_tick(*ctx), 0);  // refused from now on
+}
+
+TEST_F(SenderTest, overload_of_nested_ticks_ends_the_program_with_status_1) {
+    add_song(0, 1, 5);
+    open();
+    int nested_results = 0;
+    host.on_rand = [&] {
+        host.on_rand = nullptr;
+        for (int i = 0; i < 10; ++i) nested_results += broadcast_tick(*ctx);
+    };
+    broadcast_tick(*ctx);
+    EXPECT_EQ(nested_results, 0);
+    EXPECT_EQ(host.exit_statuses, std::vector<int>{EXIT_OVERLOAD});
+    EXPECT_EQ(ctx->station.socket, -1);
+}
+
+TEST_F(SenderTest, a_tick_refused_while_one_runs_is_made_up_at_its_end) {
+    add_song(0, 1, 5);
+    open();
+    LoopbackSocket listener(test_ip(94).c_str());
+    ctx->sender.packet_counter = 3;
+    send_control(listener.fd(), station_addr(), PF_TEXT, std::string("hello", 6));
+    int nested = -1;
+    host.on_rand = [&] {
+        host.on_rand = nullptr;
+        nested = broadcast_tick(*ctx);
+    };
+    EXPECT_EQ(broadcast_tick(*ctx), 1);
+    EXPECT_EQ(nested, 0);
+    EXPECT_EQ(ctx->sender.pending_ticks, 0);
+    EXPECT_EQ(audio_seqs(listener.receive_all()), (std::vector<uint32_t>{8, 9}));
+}
+
+TEST_F(SenderTest, a_listener_gone_away_is_no_receive_error) {
+    add_song(1, 1, 50);
+    open();
+    // Ask for ICMP errors on this socket, as some platforms always report
+    // them; a time-out keeps the read after the error from waiting long.
+    int on = 1;
+    setsockopt(ctx->station.socket, IPPROTO_IP, IP_RECVERR, &on, sizeof on);
+    timeval wait{0, 20000};
+    setsockopt(ctx->station.socket, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    {
+        LoopbackSocket listener(test_ip(94).c_str());
+        join(listener);
+    }
+    ticks(4);  // each sends to the closed port, each reads the refusal
+    EXPECT_TRUE(host.exit_statuses.empty());
+    EXPECT_GE(ctx->station.socket, 0);
+}
+
+TEST_F(SenderTest, other_receive_errors_end_the_program_with_status_9) {
+    add_song(1, 1, 50);
+    open();
+    int real_socket = ctx->station.socket;
+    ctx->station.socket = ::open("/dev/null", O_RDONLY);  // readable, but no socket
+    EXPECT_EQ(broadcast_tick(*ctx), 0);
+    EXPECT_EQ(host.exit_statuses, std::vector<int>{EXIT_SOCKET_FAILED});
+    EXPECT_EQ(ctx->station.socket, -1);
+    bool shown = false;
+    for (const auto& m : host.messages) shown = shown || m.text.rfind("recvfrom: ", 0) == 0;
+    EXPECT_TRUE(shown);
+    close(real_socket);
+}
+
+TEST_F(SenderTest, multicast_gets_one_copy_of_audio_and_text_per_tick) {
+    add_song(1, 1, 3);
+    std::string group = test_ip(98);
+    PortSocket members{group, TEST_STATION_PORT};
+    ctx->state.MBONE = 1;
+    ASSERT_EQ(open_station(*ctx, station_ip.c_str(), group.c_str(), "", "Test FM"), 1);
+    ticks(2);
+    Datagrams got = members.receive_all();
+    EXPECT_EQ(audio_seqs(got), (std::vector<uint32_t>{0, 1}));
+    ASSERT_EQ(texts_tagged(got, "SONGTEXT").size(), 1u);
+    EXPECT_EQ(header_of(with_flags(got, PF_AUDIO)[0]).session, 0u);
+}
+
+struct LiveSenderTest : SenderTest {
+    void SetUp() override {
+        SenderTest::SetUp();
+        ASSERT_EQ(allocate_live_ring(ctx->live_ring), 1);
+        // A live list of two entries; nothing is in either picture slot.
+        for (int i = 0; i < 2; ++i) {
+            ScriptEntry entry;
+            entry.count = 3;
+            snprintf(entry.text, sizeof entry.text, "Live %d", i);
+            ctx->script.entries.push_back(entry);
+        }
+        ctx->script.loaded = true;
+        ctx->state.script_entries = 2;
+        // The pump has queued entries 8 to 15.
+        for (int i = 8; i < 16; ++i) {
+            put_live_frame(ctx->live_ring.entries[i].main, frame(i, 0));
+            put_live_frame(ctx->live_ring.entries[i].companion, frame(i, 0, true));
+        }
+        ctx->live_ring.read_index = 8;
+        ctx->live_ring.write_index = 16;
+    }
+
+    static void put_live_frame(uint8_t* buffer, const std::string& bytes) {
+        PacketHeader header{};
+        header.length = static_cast<uint16_t>(bytes.size());
+        memcpy(buffer, &header, sizeof header);
+        memcpy(buffer + PACKET_HEADER_SIZE, bytes.data(), bytes.size());
+    }
+};
+
+TEST_F(LiveSenderTest, live_sending_starts_on_a_super_block_and_drains_to_a_stop) {
+    ctx->state.feed_mode = FEED_LIVE_PRIMING;
+    open();
+    LoopbackSocket companion(test_ip(95).c_str());
+    join(companion, true);
+    EXPECT_TRUE(with_flags(companion.receive_all(), PF_AUDIO | PF_COMPANION).empty());
+    EXPECT_EQ(ctx->sender.packet_counter, 0u);
+
+    ctx->state.feed_mode = FEED_LIVE_PRIMED;
+    ticks(8);
+    EXPECT_EQ(ctx->state.feed_mode, FEED_LIVE_SENDING);
+    EXPECT_TRUE(ctx->state.view.button_enabled);
+    Datagrams got = companion.receive_all();
+    EXPECT_EQ(audio_seqs(got, PF_AUDIO | PF_COMPANION),
+              (std::vector<uint32_t>{0, 1, 2, 3, 4, 5, 6, 7}));
+    EXPECT_EQ(payload_text(with_flags(got, PF_AUDIO | PF_COMPANION)[0]), frame(8, 0, true));
+    // Entry 0 was shown while priming (its 3 ticks counted from there);
+    // entry 1 follows at seq 3, announced with the text of the entry after
+    // it, as joins are told.
+    // The countdown of 3 shows each entry for 4 ticks.
+    auto texts = texts_tagged(got, "SONGTEXT");
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_EQ(header_of(texts[0]).seq, 3u);
+    EXPECT_EQ(text_parts(texts[0])[1], "Live 0");
+    EXPECT_EQ(header_of(texts[1]).seq, 7u);
+    EXPECT_EQ(text_parts(texts[1])[1], "Live 1");
+
+    ctx->state.feed_mode = FEED_LIVE_STOPPING;
+    ctx->state.broadcast_state = BS_STOP_REQUESTED;
+    EXPECT_EQ(broadcast_tick(*ctx), 1);
+    EXPECT_EQ(ctx->state.broadcast_state, BS_IDLE);
+    EXPECT_EQ(ctx->state.feed_mode, FEED_LIVE_PRIMING);  // finish_stop: live again
+    EXPECT_EQ(ctx->live_ring.read_index, 0);
+    EXPECT_EQ(ctx->live_ring.write_index, 0);
+    EXPECT_EQ(ctx->station.socket, -1);
+    EXPECT_EQ(ctx->sender.pending_ticks, 0);
+}
+
+TEST_F(LiveSenderTest, an_empty_ring_sends_its_next_entry_again_and_waits) {
+    ctx->state.feed_mode = FEED_LIVE_SENDING;
+    ctx->live_ring.read_index = 15;
+    put_live_frame(ctx->live_ring.entries[16].main, frame(99, 0));  // sent one lap ago
+    open();
+    LoopbackSocket listener(test_ip(94).c_str());
+    join(listener);
+    ticks(2);
+    auto audio = with_flags(listener.receive_all(), PF_AUDIO);
+    ASSERT_EQ(audio.size(), 3u);
+    EXPECT_EQ(payload_text(audio[0]), frame(15, 0));
+    EXPECT_EQ(payload_text(audio[1]), frame(99, 0));
+    EXPECT_EQ(payload_text(audio[2]), frame(99, 0));
+    EXPECT_EQ(ctx->live_ring.read_index, 16);
+}
+
+}  // namespace

@@ -1,0 +1,290 @@
+// velmora-listen: a listener for a station on this machine. It joins, keeps
+// its place with keep-alives, asks for resends of lost packets while the
+// station still holds them, decodes the audio in time order to a WAV file,
+// prints the song texts and a summary, and leaves on exit or Ctrl+C.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "codec/decoder.h"
+#include "codec/super_block.h"
+#include "platform/clock.h"
+#include "platform/udp_socket.h"
+#include "server/packet.h"
+#include "codec/wav_writer.h"
+
+namespace {
+
+volatile sig_atomic_t g_stop = 0;
+void on_signal(int) { g_stop = 1; }
+
+struct Options {
+    std::string host;
+    int port = 3456;
+    std::string bind_address = "127.0.0.1";
+    bool companion = false;
+    std::string user;
+    double seconds = 10;
+    std::string wav;
+};
+
+void usage() {
+    fprintf(stderr,
+            "usage: velmora-listen HOST [--port P] [--companion] [--user ID] [--seconds N]\n"
+            "                      [--wav OUT.wav] [--bind ADDRESS]\n"
+            "  HOST         the station's address (a 127.x.y.z address: this listener\n"
+            "               talks to stations on this machine only)\n"
+            "  --companion  receive the companion (double-rate) stream\n"
+            "  --user ID    join as a listener of a station that keeps a user list\n"
+            "  --seconds N  listen this long (default 10), Ctrl+C ends earlier\n"
+            "  --wav FILE   write the decoded audio as 8-bit mono WAV\n"
+            "  --bind ADDR  the local address to listen on (default 127.0.0.1)\n");
+}
+
+bool parse_options(int argc, char** argv, Options& o) {
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        auto value = [&](const char* name) -> const char* {
+            if (i + 1 >= argc) {
+                fprintf(stderr, "velmora-listen: %s needs a value\n", name);
+                return nullptr;
+            }
+            return argv[++i];
+        };
+        const char* v = nullptr;
+        if (a == "--companion") o.companion = true;
+        else if (a == "--port") { if (!(v = value("--port"))) return false; o.port = atoi(v); }
+        else if (a == "--user") { if (!(v = value("--user"))) return false; o.user = v; }
+        else if (a == "--seconds") { if (!(v = value("--seconds"))) return false; o.seconds = atof(v); }
+        else if (a == "--wav") { if (!(v = value("--wav"))) return false; o.wav = v; }
+        else if (a == "--bind") { if (!(v = value("--bind"))) return false; o.bind_address = v; }
+        else if (!a.empty() && a[0] == '-') { fprintf(stderr, "velmora-listen: unknown option %s\n", a.c_str()); return false; }
+        else if (o.host.empty()) o.host = a;
+        else { fprintf(stderr, "velmora-listen: more than one station given\n"); return false; }
+    }
+    if (o.host.empty()) return false;
+    if (o.port <= 0 || o.port > 65535) {
+        fprintf(stderr, "velmora-listen: bad port %d\n", o.port);
+        return false;
+    }
+    return true;
+}
+
+bool is_loopback(const sockaddr_in& a) { return (ntohl(a.sin_addr.s_addr) >> 24) == 127; }
+
+// The station's sampling rate from the rate code of its join reply.
+int rate_from_code(uint16_t flags) {
+    int family = (flags & PF_RATE_44100) ? 44100 : (flags & PF_RATE_22050) ? 22050 : 11025;
+    return (flags & PF_RATE_EXACT) ? family : family * 8000 / 11025;
+}
+
+struct Listener {
+    Options options;
+    int socket = -1;
+    sockaddr_in station{};
+    uint32_t session = 0;
+    int sampling_rate = 0;
+    bool admitted = false;
+    std::map<uint32_t, std::vector<uint8_t>> frames;  // by seq, the chosen stream
+    uint32_t highest_seq = 0;
+    bool have_seq = false;
+    std::map<uint32_t, int> asked;  // seq -> resend requests sent
+    int audio_packets = 0, probes = 0, gaps = 0, recovered = 0;
+    uint32_t last_keepalive_ms = 0;
+    int packets_since_keepalive = 0;
+
+    void send(uint32_t seq, uint32_t sess, uint16_t flags, const void* payload, int length) {
+        uint8_t bytes[MAX_DATAGRAM];
+        PacketHeader h{seq, sess, flags, static_cast<uint16_t>(length)};
+        put_packet_header(h, bytes);
+        if (length > 0) memcpy(bytes + PACKET_HEADER_SIZE, payload, length);
+        udp_send_to(socket, bytes, PACKET_HEADER_SIZE + length, 0, &station, sizeof station);
+    }
+
+    void join() {
+        std::string text = options.user.empty() ? "velmora-listen" : "USERID " + options.user;
+        send(0, 0, PF_TEXT | (options.companion ? PF_COMPANION : 0), text.c_str(),
+             static_cast<int>(text.size()) + 1);
+    }
+
+    void keep_alive() {
+        uint8_t stats[16] = {};
+        stats[0] = static_cast<uint8_t>(audio_packets);
+        stats[2] = static_cast<uint8_t>(gaps);
+        send(0, session, PF_KEEPALIVE, stats, sizeof stats);
+        last_keepalive_ms = monotonic_ms();
+        packets_since_keepalive = 0;
+    }
+
+    // Ask once more for every missing packet the station may still hold (its
+    // resend store keeps the last 80 audio datagrams).
+    void request_resends() {
+        if (!have_seq || options.companion) return;
+        uint32_t oldest = highest_seq > 60 ? highest_seq - 60 : 0;
+        for (uint32_t seq = oldest; seq < highest_seq; ++seq) {
+            if (frames.count(seq)) continue;
+            int& n = asked[seq];
+            if (n >= 2) continue;
+            ++n;
+            send(seq, session, PF_KEEPALIVE, nullptr, 0);
+        }
+    }
+
+    void on_text(const ReceivedDatagram& d) {
+        const char* text = reinterpret_cast<const char*>(d.payload);
+        int length = d.header.length;
+        auto second = [&](int at) -> const char* {
+            return at < length ? text + at : "";
+        };
+        if (strcmp(text, "STARTSEQ") == 0) {
+            const char* name = second(9);
+            const char* song = second(9 + static_cast<int>(strlen(name)) + 1);
+            session = d.header.session;
+            sampling_rate = rate_from_code(d.header.flags);
+            admitted = true;
+            printf("joined \"%s\" at %d Hz (session %u)\n", name, sampling_rate, session);
+            if (*song) printf("now playing: %s\n", song);
+        } else if (strcmp(text, "SONGTEXT") == 0) {
+            printf("song: %s\n", second(9));
+        } else if (strncmp(text, "BMPPAL", 6) == 0) {
+            printf("picture: %.*s\n", length, text);
+        } else if (strcmp(text, "Busy") == 0 || strcmp(text, "BUSY") == 0 ||
+                   strcmp(text, "IntranetOnly") == 0) {
+            printf("refused: %s%s%s\n", text, strcmp(text, "BUSY") == 0 ? " " : "",
+                   strcmp(text, "BUSY") == 0 ? second(5) : "");
+            g_stop = 2;
+        }
+        fflush(stdout);
+    }
+
+    void on_audio(const ReceivedDatagram& d) {
+        bool is_companion = d.header.flags & PF_COMPANION;
+        if (is_companion != options.companion) return;
+        uint32_t seq = d.header.seq;
+        if (asked.count(seq) && !frames.count(seq)) ++recovered;
+        frames[seq].assign(d.payload, d.payload + d.header.length);
+        ++audio_packets;
+        if (++packets_since_keepalive >= 40) keep_alive();
+        if (!have_seq) {
+            have_seq = true;
+            highest_seq = seq;
+        } else if (seq > highest_seq) {
+            if (seq > highest_seq + 1) {
+                gaps += static_cast<int>(seq - highest_seq - 1);
+                highest_seq = seq;
+                request_resends();
+            }
+            highest_seq = seq;
+        }
+    }
+
+    void receive_one() {
+        uint8_t bytes[MAX_DATAGRAM];
+        sockaddr_in from{};
+        int from_len = sizeof from;
+        int n = udp_receive_from(socket, bytes, sizeof bytes, &from, &from_len);
+        if (n < PACKET_HEADER_SIZE || from.sin_addr.s_addr != station.sin_addr.s_addr) return;
+        ReceivedDatagram d;
+        if (!parse_datagram(bytes, n, d)) return;
+        if (d.header.flags & PF_AUDIO) on_audio(d);
+        else if (d.header.flags & PF_UPGRADE) ++probes;
+        else if (d.header.flags & PF_TEXT) on_text(d);
+    }
+
+    // Whole super-blocks from the first seq on a multiple of 8 to the last
+    // complete block, decoded and restored to time order; lost frames are silence.
+    std::vector<uint8_t> decode_audio(int* lost) const {
+        std::vector<uint8_t> samples;
+        *lost = 0;
+        if (frames.empty()) return samples;
+        uint32_t first = (frames.begin()->first + 7) / 8 * 8;
+        uint32_t end = (frames.rbegin()->first + 1) / 8 * 8;
+        static uint8_t block_frames[kFramesPerSuperBlock][kFrameSamples];
+        static uint8_t block[kSuperBlockSamples];
+        for (uint32_t base = first; base + 8 <= end; base += 8) {
+            for (int n = 0; n < 8; ++n) {
+                auto it = frames.find(base + n);
+                if (it == frames.end() ||
+                    !decode_frame(it->second.data(), static_cast<int>(it->second.size()),
+                                  block_frames[n])) {
+                    if (it == frames.end()) ++*lost;
+                    memset(block_frames[n], 128, kFrameSamples);
+                }
+            }
+            deinterleave_super_block(block_frames, block);
+            samples.insert(samples.end(), block, block + kSuperBlockSamples);
+        }
+        return samples;
+    }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Listener l;
+    if (!parse_options(argc, argv, l.options)) {
+        usage();
+        return 2;
+    }
+    Options& o = l.options;
+    if (!ipv4_from_dotted(o.host.c_str(), static_cast<uint16_t>(o.port), &l.station) ||
+        !is_loopback(l.station)) {
+        fprintf(stderr, "velmora-listen: %s is not a 127.x.y.z address\n", o.host.c_str());
+        return 2;
+    }
+    sockaddr_in local{};
+    if (!ipv4_from_dotted(o.bind_address.c_str(), 0, &local) || !is_loopback(local)) {
+        fprintf(stderr, "velmora-listen: %s is not a 127.x.y.z address\n", o.bind_address.c_str());
+        return 2;
+    }
+    l.socket = udp_open();
+    if (l.socket < 0 || !udp_bind(l.socket, local.sin_addr.s_addr, 0)) {
+        fprintf(stderr, "velmora-listen: cannot open a socket on %s\n", o.bind_address.c_str());
+        return 1;
+    }
+    signal(SIGINT, on_signal);
+    signal(SIGTERM, on_signal);
+
+    uint32_t start = monotonic_ms();
+    uint32_t duration = static_cast<uint32_t>(o.seconds * 1000);
+    uint32_t last_join = start;
+    l.join();
+    while (!g_stop && monotonic_ms() - start < duration) {
+        pollfd p{l.socket, POLLIN, 0};
+        if (poll(&p, 1, 50) > 0) {
+            while (udp_readable(l.socket)) l.receive_one();
+        }
+        uint32_t now = monotonic_ms();
+        if (!l.admitted && now - last_join > 1000) {  // the join or its reply got lost
+            l.join();
+            last_join = now;
+        }
+        if (l.admitted && now - l.last_keepalive_ms > 2000) l.keep_alive();
+    }
+    if (l.admitted) l.send(0, l.session, PF_LEAVE, nullptr, 0);
+
+    int lost = 0;
+    std::vector<uint8_t> samples = l.decode_audio(&lost);
+    if (!o.wav.empty() && l.sampling_rate > 0) {
+        if (!write_wav_u8_mono(o.wav.c_str(), l.sampling_rate, samples.data(),
+                               static_cast<uint32_t>(samples.size()))) {
+            fprintf(stderr, "velmora-listen: cannot write %s\n", o.wav.c_str());
+            return 1;
+        }
+        printf("wrote %s: %zu samples at %d Hz\n", o.wav.c_str(), samples.size(), l.sampling_rate);
+    }
+    printf("summary: packets %d, probes %d, gaps %d, recovered %d, lost %d\n", l.audio_packets,
+           l.probes, l.gaps, l.recovered, lost);
+    udp_close(l.socket);
+    if (g_stop == 2) return 3;  // refused by the station
+    return l.admitted ? 0 : 1;
+}
