@@ -1,0 +1,78 @@
+#include "media/picture_pass.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "app/context.h"
+#include "media/script_table.h"
+#include "media/script_tokens.h"
+#include "server/picture_service.h"
+
+namespace {
+
+// The pass loads into the main slot; a broadcast running meanwhile must get
+// back the picture it shows, and an idle station should not keep the last
+// picture of the pass in memory.
+void restore_main_slot(Context& ctx) {
+    const std::string shown = ctx.pictures.shown_name;
+    if (shown.empty())
+        free_picture(ctx, PICTURE_MAIN);
+    else
+        load_picture(ctx, shown.c_str(), PICTURE_MAIN);
+}
+
+int close_pass(Context& ctx, PicturePass& pass) {
+    if (pass.open) restore_main_slot(ctx);
+    pass.open = false;
+    pass.text = ScriptText{};
+    return PICTURE_PASS_DONE;
+}
+
+}  // namespace
+
+int open_picture_pass(Context& ctx, PicturePass& pass, const char* path, bool script_mode) {
+    PictureProgress progress = std::move(pass.progress);
+    pass = PicturePass{};
+    pass.progress = std::move(progress);
+    pass.script_mode = script_mode;
+    if (path == nullptr || path[0] == '\0' || !read_script_text(path, pass.text)) return 0;
+
+    int declared = 0;
+    if (script_mode)
+        parse_script_line(ctx, pass.text.bytes.data(), &pass.position, &declared, nullptr, nullptr,
+                          nullptr);
+    else
+        parse_list_line(ctx, pass.text.bytes.data(), &pass.position, &declared, nullptr, nullptr);
+    pass.total = std::clamp(declared, 0, SCRIPT_MAX_ENTRIES);
+    pass.open = pass.total > 0;
+    if (!pass.open) pass.text = ScriptText{};
+    return pass.total;
+}
+
+int picture_pass_step(Context& ctx, PicturePass& pass) {
+    if (!pass.open) return PICTURE_PASS_DONE;
+
+    char first[SCRIPT_NAME_SIZE], second[SCRIPT_NAME_SIZE], rest[SCRIPT_TEXT_SIZE];
+    int count = 0;
+    bool found = false;
+    while (!found && pass.position < pass.text.length) {
+        found = pass.script_mode
+                    ? parse_script_line(ctx, pass.text.bytes.data(), &pass.position, &count, first,
+                                        second, rest) != 0
+                    : parse_list_line(ctx, pass.text.bytes.data(), &pass.position, &count, second,
+                                      rest) != 0;
+    }
+    if (!found) return close_pass(ctx, pass);  // the file ends before its count
+
+    ++pass.done;
+    std::snprintf(pass.count_text, sizeof pass.count_text, "%d left", pass.total - pass.done);
+    pass.picture = second;
+    if (!pass.picture.empty()) {
+        const PictureProgress* progress = pass.progress ? &pass.progress : nullptr;
+        if (load_picture(ctx, pass.picture.c_str(), PICTURE_MAIN, progress))
+            ++pass.prepared;
+        else
+            ++pass.failed;
+    }
+    return pass.done < pass.total ? PICTURE_PASS_RUNNING : close_pass(ctx, pass);
+}

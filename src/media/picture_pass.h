@@ -1,0 +1,45 @@
+#pragma once
+// Preparing pictures for broadcast: after a script or live list is saved,
+// every picture it names is loaded once through the picture service, which
+// prepares it for the tile coder and keeps the prepared ".dbp" copy next to
+// it, so that the broadcast later loads it without the transform.
+//
+// Like the song job it runs step by step, one entry per call, so the window
+// repaints in between (or a command-line loop shows its progress).
+
+#include <string>
+
+#include "codec/picture_coder.h"
+#include "media/script_text.h"
+
+struct Context;
+
+enum PicturePassResult {
+    PICTURE_PASS_DONE = 0,     // nothing (left) to do; the dialog closes
+    PICTURE_PASS_RUNNING = 1,  // call again
+};
+
+struct PicturePass {
+    ScriptText text;
+    int position = 0;        // start of the next line in text
+    bool script_mode = true; // script entries carry a song before the picture
+    int total = 0;           // entries the header announces
+    int done = 0;            // entries handled
+    int prepared = 0;        // pictures loaded and prepared (or found prepared)
+    int failed = 0;          // pictures named but not loadable
+    bool open = false;
+    std::string picture;     // the picture of the current entry (control 1062)
+    char count_text[32] = "";  // "%d left" (control 1091)
+    // Follows prepare_picture of the current picture (percent); optional.
+    PictureProgress progress;
+};
+
+// Opens the pass over a saved script (script_mode) or live list. Returns the
+// number of entries to handle; 0 when no file is named or it cannot be read
+// (the dialog closes at once).
+int open_picture_pass(Context& ctx, PicturePass& pass, const char* path, bool script_mode);
+
+// Handles the next entry: shows how many are left and, when it names a
+// picture, loads and prepares it. After the last entry the main picture slot
+// is given back what the station shows (or emptied) and the pass closes.
+int picture_pass_step(Context& ctx, PicturePass& pass);

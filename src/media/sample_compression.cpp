@@ -1,0 +1,427 @@
+#include "media/sample_compression.h"
+
+#include <fcntl.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "app/context.h"
+#include "app/messages.h"
+#include "codec/encoder.h"
+#include "codec/sample_file.h"
+#include "codec/set_rate.h"
+#include "codec/wav_reader.h"
+#include "media/script_file.h"
+#include "media/script_table.h"
+#include "media/script_text.h"
+#include "media/script_tokens.h"
+
+namespace {
+
+constexpr const char* kCannotOpen = "Cannot open file %s\nPlease check the script.";
+constexpr const char* kCannotWrite = "Cannot write file %s";
+constexpr const char* kIncompatible =
+    "Incompatible WAV file: %s\nOnly PCM samples are supported.\nCheck the sampling rate in Options.";
+constexpr int kRateCodeOffset = 8;
+
+bool ends_with_wav(const char* name) {
+    const size_t n = std::strlen(name);
+    return n >= 4 && strcasecmp(name + n - 4, ".WAV") == 0;
+}
+
+// The rate code of a compressed sample file, -1 when it cannot be read.
+int file_rate_code(const char* path) {
+    FILE* f = std::fopen(path, "rb");
+    if (f == nullptr) return -1;
+    SampleFileHeader header;
+    const int ok = read_sample_header(f, header);
+    std::fclose(f);
+    return ok ? header.rate_code : -1;
+}
+
+// Whether a sample file was made at this sampling rate with this rate code.
+bool header_matches(const std::string& path, int sampling_rate, int rate_code) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) return false;
+    SampleFileHeader header;
+    const bool ok = read_sample_header(f, header) && header.magic_ok &&
+                    header.sampling_rate == uint32_t(sampling_rate) && header.rate_code == rate_code;
+    std::fclose(f);
+    return ok;
+}
+
+bool up_to_date(const SongJob& job, const SongLine& line) {
+    return header_matches(line.destination, job.station_rate, job.main_rate_code) &&
+           header_matches(companion_name(line.destination), job.station_rate,
+                          job.companion_rate_code);
+}
+
+// Two names of one existing file: writing the destination must never
+// truncate the source.
+bool same_file(const std::string& a, const std::string& b) {
+    struct stat sa, sb;
+    if (stat(a.c_str(), &sa) != 0 || stat(b.c_str(), &sb) != 0) return false;
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+void close_file(FILE*& f, bool* write_failed = nullptr) {
+    if (f == nullptr) return;
+    if (std::fclose(f) != 0 && write_failed) *write_failed = true;
+    f = nullptr;
+}
+
+// The rate codes go into the headers only when a song is complete (they
+// are written as 0 at first), so files cut short by a cancel, a full disk or
+// a killed program are never taken as up to date on a later run.
+bool write_rate_code(FILE* f, int code) {
+    const uint8_t bytes[2] = {uint8_t(code & 0xFF), uint8_t(code >> 8 & 0xFF)};
+    return fseeko(f, kRateCodeOffset, SEEK_SET) == 0 && std::fwrite(bytes, 1, 2, f) == 2;
+}
+
+void abandon_song(SongJob& job) {
+    close_file(job.source);
+    close_file(job.destination);
+    close_file(job.companion);
+}
+
+int finish(SongJob& job) {
+    job.compressing = false;
+    return SONG_JOB_FINISHED;
+}
+
+// Closes the current song and moves to the next line.
+int close_song(Context& ctx, SongJob& job) {
+    SongLine& line = job.lines[size_t(job.current)];
+    if (line.status != SONG_REFUSED && job.destination != nullptr) {
+        bool failed = !write_rate_code(job.destination, job.main_rate_code) ||
+                      !write_rate_code(job.companion, job.companion_rate_code);
+        close_file(job.destination, &failed);
+        close_file(job.companion, &failed);
+        if (failed) {
+            show_message(ctx, true, MB_OK | MB_ICONERROR, kCannotWrite, line.destination.c_str());
+            line.status = SONG_REFUSED;
+        }
+    }
+    abandon_song(job);
+    if (line.status != SONG_REFUSED) line.status = SONG_DONE;
+    ++job.current;
+    return job.current < int(job.lines.size()) ? SONG_JOB_RUNNING : finish(job);
+}
+
+int refuse_song(Context& ctx, SongJob& job, const char* format, const std::string& path) {
+    show_message(ctx, true, MB_OK | MB_ICONERROR, format, path.c_str());
+    job.lines[size_t(job.current)].status = SONG_REFUSED;
+    return 0;
+}
+
+// Opens the current line's source and outputs and reads the source's
+// format. Returns 1, or 0 after refusing the line.
+int open_song(Context& ctx, SongJob& job) {
+    const SongLine& line = job.lines[size_t(job.current)];
+    const std::string companion = companion_name(line.destination);
+
+    job.source = std::fopen(line.source.c_str(), "rb");
+    if (job.source == nullptr) return refuse_song(ctx, job, kCannotOpen, line.source);
+    if (same_file(line.source, line.destination) || same_file(line.source, companion) ||
+        companion == line.destination)
+        return refuse_song(ctx, job, kCannotWrite, line.destination);
+
+    job.destination = std::fopen(line.destination.c_str(), "wb");
+    job.companion = job.destination ? std::fopen(companion.c_str(), "wb") : nullptr;
+    if (job.companion == nullptr) {
+        const bool destination_made = job.destination != nullptr;
+        abandon_song(job);
+        if (destination_made) std::remove(line.destination.c_str());
+        return refuse_song(ctx, job, kCannotOpen, destination_made ? companion : line.destination);
+    }
+
+    if (std::fwrite("VMA ", 1, 4, job.destination) != 4 || std::fwrite("VMA ", 1, 4, job.companion) != 4)
+        return refuse_song(ctx, job, kCannotWrite, line.destination);
+
+    WavInfo info;
+    if (read_wav_header(job.source, info) != WAV_OK || !info.has_format || info.sample_rate == 0 ||
+        info.sample_rate > SOURCE_RATE_MAX)
+        return refuse_song(ctx, job, kIncompatible, line.source);
+
+    uint8_t header[kSampleHeaderBytes];
+    make_sample_header(header, uint32_t(job.station_rate), 0);
+    if (std::fwrite(header + 4, 1, kSampleHeaderBytes - 4, job.destination) != kSampleHeaderBytes - 4 ||
+        std::fwrite(header + 4, 1, kSampleHeaderBytes - 4, job.companion) != kSampleHeaderBytes - 4)
+        return refuse_song(ctx, job, kCannotWrite, line.destination);
+
+    job.layout = pcm_layout(info.channels, info.bits_per_sample);
+    job.source_rate = info.sample_rate;
+    job.data_size = info.data_size;
+    job.bytes_left = info.data_size;
+    job.end_of_data = false;
+    // A pass reads the source bytes of 16384 / f output samples, in whole
+    // sample frames so that the next pass starts on a frame.
+    const int f = job.layout.frame_bytes;
+    const int64_t pass = int64_t(job.source_rate) * kSuperBlockSamples / job.station_rate / f * f;
+    job.pass_bytes = int(std::max<int64_t>(pass, f));
+    job.input.resize(size_t(job.pass_bytes));
+    return 1;
+}
+
+// Fills job.block from the source in f passes (f = bytes per sample frame),
+// pass l making samples l * 16384 / f onward. When the data runs out the
+// rest of the block is silence. Returns the number of samples taken from
+// the source.
+int build_super_block(SongJob& job) {
+    const int f = job.layout.frame_bytes;
+    const int per_pass = kSuperBlockSamples / f;
+    for (int l = 0; l < f; ++l) {
+        const uint32_t want = std::min<uint32_t>(uint32_t(job.pass_bytes), job.bytes_left);
+        const size_t got = std::fread(job.input.data(), 1, want, job.source);
+        job.bytes_left -= uint32_t(got);
+        const bool short_read = got < size_t(job.pass_bytes);
+        uint8_t* out = job.block + l * per_pass;
+        const int made = convert_pcm(job.input.data(), int(got), job.layout, job.source_rate,
+                                     uint32_t(job.station_rate), out, per_pass, short_read);
+        if (short_read) {
+            job.end_of_data = true;
+            const int taken = l * per_pass + made;
+            std::memset(job.block + taken, 128, size_t(kSuperBlockSamples - taken));
+            return taken;
+        }
+    }
+    return kSuperBlockSamples;
+}
+
+// Codes the eight frames of job.block into both files. Returns 1, or 0 when
+// a write fails.
+int write_super_block(Context& ctx, SongJob& job) {
+    interleave_super_block(job.block, job.frames);
+    for (int n = 0; n < kFramesPerSuperBlock; ++n) {
+        set_rate(ctx.codec, job.station_rate, job.transfer_rate);
+        int length = encode_frame(ctx.codec, job.frames[n], job.encoded);
+        if (!write_sample_frame(job.destination, job.encoded, length)) return 0;
+        set_rate(ctx.codec, job.station_rate, job.companion_transfer_rate);
+        length = encode_frame(ctx.codec, job.frames[n], job.encoded);
+        if (!write_sample_frame(job.companion, job.encoded, length)) return 0;
+    }
+    set_rate(ctx.codec, job.station_rate, job.transfer_rate);
+    return 1;
+}
+
+int run_step(Context& ctx, SongJob& job) {
+    const int total = int(job.lines.size());
+    if (job.source == nullptr) {
+        std::snprintf(job.status_text, sizeof job.status_text, "Compressing sample %d of %d (%d.00%%)",
+                      job.current + 1, total, 0);
+        job.percent = 0;
+        for (; job.current < total; ++job.current) {
+            SongLine& line = job.lines[size_t(job.current)];
+            if (line.status == SONG_DONE || line.status == SONG_REFUSED) continue;
+            if (!job.force && up_to_date(job, line)) {
+                line.status = SONG_DONE;
+                continue;
+            }
+            break;
+        }
+        if (job.current >= total) return finish(job);
+        if (!open_song(ctx, job)) return close_song(ctx, job);
+    }
+
+    if (job.end_of_data || job.bytes_left == 0) return close_song(ctx, job);
+
+    SongLine& line = job.lines[size_t(job.current)];
+    line.status = line.status == SONG_BUSY ? SONG_WAITING : SONG_BUSY;
+
+    // A source that ends before its data chunk says gives no samples at the
+    // end; a super-block of pure silence would only lengthen the song.
+    if (build_super_block(job) > 0 && !write_super_block(ctx, job)) {
+        refuse_song(ctx, job, kCannotWrite, line.destination);
+        return close_song(ctx, job);
+    }
+
+    const int64_t done = int64_t(job.data_size) - job.bytes_left;
+    job.percent = job.data_size ? int(std::min<int64_t>(done * 100 / job.data_size, 100)) : 100;
+    std::snprintf(job.status_text, sizeof job.status_text, "Compressing sample %d of %d (%d%%)",
+                  job.current + 1, total, job.percent);
+    return SONG_JOB_RUNNING;
+}
+
+void reset_job(Context& ctx, SongJob& job) {
+    abandon_song(job);
+    job.lines.clear();
+    job.current = 0;
+    job.script_path.clear();
+    job.script_entries = 0;
+    job.kept_rate_percent = 0;
+    job.saved_rate_percent = ctx.codec.rate_percent;
+    job.compressing = false;
+    job.in_step = false;
+    job.percent = 0;
+    std::snprintf(job.status_text, sizeof job.status_text, "Compressing samples for broadcasting...");
+}
+
+}  // namespace
+
+SongJob::~SongJob() { abandon_song(*this); }
+
+int open_song_job(Context& ctx, SongJob& job, const char* script_path) {
+    reset_job(ctx, job);
+    job.script_path = script_path ? script_path : "";
+
+    ScriptText text;
+    if (job.script_path.empty() || !read_script_text(job.script_path.c_str(), text)) {
+        show_message(ctx, true, MB_OK | MB_ICONERROR, kCannotOpen, job.script_path.c_str());
+        return -1;
+    }
+
+    int position = 0;
+    int declared = 0;
+    parse_script_line(ctx, text.bytes.data(), &position, &declared, nullptr, nullptr, nullptr);
+    const int wanted = std::clamp(declared, 0, SCRIPT_MAX_ENTRIES);
+
+    int waiting = 0;
+    char song[SCRIPT_NAME_SIZE], picture[SCRIPT_NAME_SIZE], rest[SCRIPT_TEXT_SIZE];
+    while (job.script_entries < wanted && position < text.length) {
+        int count = 0;
+        if (!parse_script_line(ctx, text.bytes.data(), &position, &count, song, picture, rest))
+            continue;
+        ++job.script_entries;
+        SongLine line;
+        if (ends_with_wav(song)) {
+            line.source = song;
+            line.destination = line.source.substr(0, line.source.size() - 4) + ".VMA";
+            ++waiting;
+        } else {
+            line.status = SONG_DONE;
+            line.source = song;
+            line.destination = song;
+            job.kept_rate_percent = std::max(job.kept_rate_percent, file_rate_code(song));
+        }
+        job.lines.push_back(std::move(line));
+    }
+
+    if (!rewrite_script_header(job.script_path.c_str(), declared, ctx.state.SamplingRate,
+                               job.kept_rate_percent))
+        show_message(ctx, true, MB_OK | MB_ICONERROR, kCannotWrite, job.script_path.c_str());
+    return waiting;
+}
+
+void open_conversion_job(Context& ctx, SongJob& job, const std::string& source,
+                         const std::string& destination) {
+    reset_job(ctx, job);
+    add_song_line(job, source, destination);
+}
+
+void add_song_line(SongJob& job, const std::string& source, const std::string& destination) {
+    job.lines.push_back(SongLine{SONG_WAITING, source, destination});
+}
+
+std::string song_line_text(const SongLine& line) {
+    std::string text = std::string(1, line.status) + " " + line.source;
+    if (text.size() < size_t(SONG_LINE_DESTINATION_COLUMN))
+        text.resize(size_t(SONG_LINE_DESTINATION_COLUMN), ' ');
+    return text + line.destination;
+}
+
+int start_song_job(Context& ctx, SongJob& job) {
+    if (job.lines.empty()) return 0;
+    job.station_rate = ctx.state.SamplingRate;
+    job.transfer_rate = ctx.state.TransferRate;
+    job.companion_transfer_rate = job.transfer_rate < COMPANION_RATE_CAP
+                                      ? std::min(2 * job.transfer_rate, COMPANION_RATE_CAP)
+                                      : job.transfer_rate;
+    set_rate(ctx.codec, job.station_rate, job.transfer_rate);
+    job.main_rate_code = ctx.codec.rate_percent;
+    job.companion_rate_code =
+        job.transfer_rate > 0 ? int(int64_t(std::min(2 * job.transfer_rate, COMPANION_RATE_CAP)) *
+                                    job.main_rate_code / job.transfer_rate)
+                              : 0;
+    job.kept_rate_percent = std::max(job.kept_rate_percent, job.main_rate_code);
+    job.current = 0;
+    job.compressing = true;
+    if (!job.script_path.empty() &&
+        !rewrite_script_header(job.script_path.c_str(), int(job.lines.size()), job.station_rate,
+                               job.kept_rate_percent))
+        show_message(ctx, true, MB_OK | MB_ICONERROR, kCannotWrite, job.script_path.c_str());
+    return 1;
+}
+
+int song_job_step(Context& ctx, SongJob& job) {
+    if (job.in_step || !job.compressing) return SONG_JOB_IDLE;
+    job.in_step = true;
+    const int result = run_step(ctx, job);
+    job.in_step = false;
+    return result;
+}
+
+int cancel_song_job(Context& ctx, SongJob& job) {
+    if (job.compressing) {
+        if (show_message(ctx, false, MB_YESNO | MB_ICONERROR, "%s", CANCEL_QUESTION) != IDYES)
+            return 0;
+        job.compressing = false;
+    }
+    end_song_job(ctx, job);
+    return 1;
+}
+
+void end_song_job(Context& ctx, SongJob& job) {
+    abandon_song(job);
+    job.compressing = false;
+    ctx.codec.rate_percent = job.saved_rate_percent;
+}
+
+int refused_songs(const SongJob& job) {
+    return int(std::count_if(job.lines.begin(), job.lines.end(),
+                             [](const SongLine& line) { return line.status == SONG_REFUSED; }));
+}
+
+int rewrite_script_header(const char* path, int count, int sampling_rate, int percent) {
+    char header[96];
+    const int header_length = std::snprintf(header, sizeof header, "%d %d %03d SCRIPT", count,
+                                            sampling_rate, percent);
+
+    FILE* f = std::fopen(path, "rb");
+    if (f == nullptr) return 0;
+    std::vector<char> old;
+    char buffer[8192];
+    size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) old.insert(old.end(), buffer, buffer + got);
+    const bool read_failed = std::ferror(f) != 0;
+    std::fclose(f);
+    if (read_failed) return 0;
+
+    const auto zero = std::find(old.begin(), old.end(), '\0');
+    if (zero - old.begin() == header_length) {
+        // Same length: the old line's zero byte stays where it is.
+        f = std::fopen(path, "r+b");
+        if (f == nullptr) return 0;
+        bool ok = std::fwrite(header, 1, size_t(header_length), f) == size_t(header_length);
+        if (std::fclose(f) != 0) ok = false;
+        return ok ? 1 : 0;
+    }
+
+    // Another length: the whole file anew, swapped in by a rename so that a
+    // failure half-way never leaves a broken script behind.
+    std::string temp = std::string(path) + ".XXXXXX";
+    const int fd = mkstemp(temp.data());
+    if (fd < 0) return 0;
+    struct stat st;
+    if (stat(path, &st) == 0) fchmod(fd, st.st_mode & 07777);
+    f = fdopen(fd, "wb");
+    if (f == nullptr) {
+        close(fd);
+        std::remove(temp.c_str());
+        return 0;
+    }
+    bool ok = std::fwrite(header, 1, size_t(header_length) + 1, f) == size_t(header_length) + 1;
+    if (zero != old.end()) {
+        const size_t rest = size_t(old.end() - zero - 1);
+        ok = ok && std::fwrite(&*zero + 1, 1, rest, f) == rest;
+    }
+    if (std::fflush(f) != 0 || fsync(fileno(f)) != 0) ok = false;
+    if (std::fclose(f) != 0) ok = false;
+    if (!ok || std::rename(temp.c_str(), path) != 0) {
+        std::remove(temp.c_str());
+        return 0;
+    }
+    return 1;
+}

@@ -1,0 +1,152 @@
+#pragma once
+// Preparing songs for broadcasting: a work list of WAV songs, each
+// compressed into a sample file (".VMA") at the station's rates and its
+// companion (".V40") at the doubled transfer rate.
+//
+// The job runs step by step so that a window timer (or a command-line loop)
+// can drive it and the window stays responsive: one call of song_job_step
+// compresses one super-block of 16384 samples (16 frame encodes).
+//
+//   open_song_job (a saved script) or open_conversion_job (one WAV file)
+//   start_song_job                       -- "Compress"
+//   song_job_step ... until SONG_JOB_FINISHED
+//   end_song_job                         -- the dialog closes
+//
+// cancel_song_job asks the operator first while a song is being compressed.
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "codec/codec_frame.h"
+#include "codec/super_block.h"
+#include "media/wave_conversion.h"
+
+struct Context;
+
+// Status characters of a work-list line.
+constexpr char SONG_WAITING = '#';  // to be compressed
+constexpr char SONG_BUSY = '*';     // being compressed; alternates with '#' every step
+constexpr char SONG_DONE = 'c';     // done, or already up to date
+constexpr char SONG_REFUSED = 'x';  // could not be compressed
+
+// The list box shows the destination from this column on.
+constexpr int SONG_LINE_DESTINATION_COLUMN = 256;
+
+// Companion files are coded at twice the transfer rate, but never above this
+// many bytes per second.
+constexpr int COMPANION_RATE_CAP = 7000;
+
+// A "fmt " chunk with a rate beyond this is not audio we can read; it would
+// also make one pass of source bytes absurdly large.
+constexpr uint32_t SOURCE_RATE_MAX = 768000;
+
+constexpr const char* CANCEL_QUESTION = "There are files being compressed, are you sure to CANCEL?";
+
+struct SongLine {
+    char status = SONG_WAITING;
+    std::string source;
+    std::string destination;
+};
+
+enum SongJobResult {
+    SONG_JOB_IDLE = 0,      // nothing is being compressed (or a step is already running)
+    SONG_JOB_RUNNING = 1,   // call again
+    SONG_JOB_FINISHED = 2,  // the last line is done; the dialog closes
+};
+
+struct SongJob {
+    std::vector<SongLine> lines;
+    int current = 0;                  // index of the line being worked on
+    std::string script_path;          // the script whose header is rewritten; empty for one file
+    int script_entries = 0;           // entry lines read from the script
+    int kept_rate_percent = 0;        // the highest rate code among songs already compressed
+    int saved_rate_percent = 32;      // rate_percent before the job opened; restored at its end
+    bool force = false;               // compress even songs whose files are up to date
+    bool compressing = false;
+    bool in_step = false;             // re-entry guard: a message box inside a step pumps messages
+
+    // Rates of this run, taken when it starts.
+    int station_rate = 0;
+    int transfer_rate = 0;
+    int companion_transfer_rate = 0;
+    int main_rate_code = 0;
+    int companion_rate_code = 0;
+
+    // The song being compressed; no file is open between songs.
+    FILE* source = nullptr;
+    FILE* destination = nullptr;
+    FILE* companion = nullptr;
+    PcmLayout layout;
+    uint32_t source_rate = 0;
+    uint32_t data_size = 0;
+    uint32_t bytes_left = 0;
+    bool end_of_data = false;
+    int pass_bytes = 0;               // source bytes read per pass
+
+    // Progress for the status text (1090) and for command-line loops.
+    char status_text[128] = "Compressing samples for broadcasting...";
+    int percent = 0;
+
+    std::vector<uint8_t> input;  // one pass of source bytes
+    uint8_t block[kSuperBlockSamples] = {};
+    uint8_t frames[kFramesPerSuperBlock][kFrameSamples] = {};
+    uint8_t encoded[kMaxFrameBytes] = {};
+
+    SongJob() = default;
+    SongJob(const SongJob&) = delete;
+    SongJob& operator=(const SongJob&) = delete;
+    ~SongJob();
+};
+
+// Opens the job for a saved script: every entry becomes a line; a song
+// named ".WAV" (any case) waits to be compressed into the same name with
+// ".VMA", any other song is taken as compressed already (its rate code
+// raises the kept rate percentage). Rewrites the script header with the
+// station's sampling rate and the kept percentage. Returns the number of
+// lines waiting (0: nothing to do, the dialog closes at once), or -1 when
+// the script cannot be read (after a message).
+int open_song_job(Context& ctx, SongJob& job, const char* script_path);
+
+// Opens the job for one file, as the "Wave" dialog returns it.
+void open_conversion_job(Context& ctx, SongJob& job, const std::string& source,
+                         const std::string& destination);
+
+// Appends a waiting line ("&Add").
+void add_song_line(SongJob& job, const std::string& source, const std::string& destination);
+
+// The list-box text of a line: status, blank, source, blanks up to column
+// 256, destination.
+std::string song_line_text(const SongLine& line);
+
+// "&Compress": takes the station's rates (set_rate), rewrites the script
+// header with the rate percentage in force, and starts. Returns 1, or 0 when
+// the list is empty.
+int start_song_job(Context& ctx, SongJob& job);
+
+// One step: opens the next song that is not up to date, or compresses one
+// super-block of the current one, or closes it. Returns SONG_JOB_RUNNING
+// while work remains, SONG_JOB_FINISHED after the last line, SONG_JOB_IDLE
+// when nothing is being compressed.
+int song_job_step(Context& ctx, SongJob& job);
+
+// "C&ancel": while compressing, asks CANCEL_QUESTION; No returns 0 and the
+// job goes on. Otherwise stops (files cut short stay as written but never
+// pass as up to date), ends the job and returns 1.
+int cancel_song_job(Context& ctx, SongJob& job);
+
+// Closes whatever is open and restores the rate_percent in force before the
+// job opened.
+void end_song_job(Context& ctx, SongJob& job);
+
+// Number of lines marked refused.
+int refused_songs(const SongJob& job);
+
+// Replaces the first line of a script with "%d %d %03d SCRIPT". A header of
+// the old length is written in place; one of another length rewrites the
+// whole file through a temporary file renamed over it, so neither stray
+// characters of the old header nor a clipped first entry can remain.
+// Returns 1, or 0 when the file cannot be read or written (it is then left
+// as it was).
+int rewrite_script_header(const char* path, int count, int sampling_rate, int percent);

@@ -1,0 +1,74 @@
+#include "media/wave_conversion.h"
+
+#include "app/context.h"
+#include "app/messages.h"
+#include "codec/sample_file.h"
+
+PcmLayout pcm_layout(int channels, int bits_per_sample) {
+    PcmLayout layout;
+    layout.sixteen_bit = bits_per_sample == 16;
+    layout.stereo = channels == 2;
+    layout.frame_bytes = (layout.sixteen_bit ? 2 : 1) * (layout.stereo ? 2 : 1);
+    return layout;
+}
+
+uint8_t pcm_frame_to_sample(const uint8_t* frame, const PcmLayout& layout) {
+    if (layout.sixteen_bit) {
+        const int left = int16_t(uint16_t(frame[0] | frame[1] << 8));
+        if (!layout.stereo) return uint8_t(left / 256 + 128);
+        const int right = int16_t(uint16_t(frame[2] | frame[3] << 8));
+        return uint8_t((left / 2 + right / 2) / 256 + 128);
+    }
+    if (!layout.stereo) return frame[0];
+    return uint8_t((frame[0] + frame[1] - 256) / 2 + 128);
+}
+
+int convert_pcm(const uint8_t* in, int in_bytes, const PcmLayout& layout, uint32_t source_rate,
+                uint32_t station_rate, uint8_t* out, int wanted, bool short_read) {
+    const int64_t f = layout.frame_bytes;
+    const int64_t whole = in_bytes / f * f;  // a cut-off frame at the end is not used
+    if (whole == 0 || source_rate == 0 || station_rate == 0) return 0;
+
+    int64_t count = wanted;
+    if (short_read) {
+        // Output position q = i * f counts while q < whole * station / source.
+        const int64_t limit = (whole * station_rate + f * source_rate - 1) / (f * source_rate);
+        if (limit < count) count = limit;
+    }
+    for (int64_t i = 0; i < count; ++i) {
+        int64_t at = i * f * source_rate / station_rate / f * f;
+        if (at > whole - f) at = whole - f;
+        out[i] = pcm_frame_to_sample(in + at, layout);
+    }
+    return int(count);
+}
+
+std::string wave_destination_name(const std::string& source) {
+    const size_t mark = source.find_last_of(".:\\/");
+    if (mark != std::string::npos && source[mark] == '.') return source.substr(0, mark) + ".VMA";
+    return source + ".VMA";
+}
+
+std::string companion_name(const std::string& destination) {
+    if (destination.size() < 4) return destination + ".V40";
+    return destination.substr(0, destination.size() - 4) + ".V40";
+}
+
+int accept_wave_source(Context& ctx, const char* path) {
+    switch (check_sample_file(path, ctx.state.SamplingRate)) {
+    case SAMPLE_CANNOT_OPEN:
+        show_message(ctx, true, MB_OK, "%s: File Not Found!\n", path);
+        return 0;
+    case SAMPLE_UNKNOWN_FORMAT:
+        show_message(ctx, true, MB_OK,
+                     "%s: unknown file format!\nOnly PCM wave files are supported.", path);
+        return 0;
+    case SAMPLE_RATE_MISMATCH:
+        show_message(ctx, true, MB_OK,
+                     "%s: sampling rate not matched.\nUse the original .wav file to recompress.",
+                     path);
+        return 0;
+    default:
+        return 1;
+    }
+}

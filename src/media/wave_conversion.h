@@ -1,0 +1,51 @@
+#pragma once
+// Turning the PCM of a WAV song into the codec's samples (unsigned 8-bit
+// mono at the station's sampling rate), and the choices of the "Wave" dialog
+// that picks one source and its destination.
+
+#include <cstdint>
+#include <string>
+
+struct Context;
+
+// How the source stores one sample frame.
+struct PcmLayout {
+    int frame_bytes = 1;       // 1 or 2, doubled for stereo
+    bool sixteen_bit = false;  // signed 16-bit samples; otherwise unsigned 8-bit
+    bool stereo = false;       // two channels, mixed to mono
+};
+
+// The layout of a "fmt " chunk: 16-bit only at exactly 16 bits per sample
+// (any other depth is read as 8-bit), stereo only at exactly two channels
+// (any other count is read as mono).
+PcmLayout pcm_layout(int channels, int bits_per_sample);
+
+// One unsigned 8-bit sample (128 = silence) from the sample frame at `frame`.
+// Divisions truncate toward zero, as listeners of older stations heard it.
+uint8_t pcm_frame_to_sample(const uint8_t* frame, const PcmLayout& layout);
+
+// Resamples by picking and converts. `in` holds `in_bytes` bytes of PCM at
+// `source_rate`; output sample i takes the source frame that starts at
+// i * frame_bytes * source_rate / station_rate, rounded down to a whole
+// frame (no filtering). Produces `wanted` samples, or, when `short_read`,
+// only those whose position lies within what was read (a source frame past
+// the whole frames read is replaced by the last whole one). Returns the
+// number of samples written to `out`.
+int convert_pcm(const uint8_t* in, int in_bytes, const PcmLayout& layout, uint32_t source_rate,
+                uint32_t station_rate, uint8_t* out, int wanted, bool short_read);
+
+// The destination the "Wave" dialog proposes for a source: from the end of
+// the path find the last ".", ":", "\" or "/"; a "." has the rest replaced by
+// ".VMA", anything else gets ".VMA" appended.
+std::string wave_destination_name(const std::string& source);
+
+// The companion file of a compressed sample file: its name with the last
+// four characters (".VMA") replaced by ".V40"; a shorter name gets ".V40"
+// appended.
+std::string companion_name(const std::string& destination);
+
+// The check the "Wave" dialog runs on a picked source (check_sample_file at
+// the station's sampling rate). A file that cannot be opened, is not PCM, or
+// is compressed at another rate is reported in a message box and refused
+// (0); a usable file or one that will be resampled is taken (1).
+int accept_wave_source(Context& ctx, const char* path);

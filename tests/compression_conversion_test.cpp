@@ -1,0 +1,153 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/context.h"
+#include "compression_test_media.h"
+#include "media/wave_conversion.h"
+#include "support/fake_host.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+std::vector<uint8_t> bytes(std::initializer_list<int> values) {
+    std::vector<uint8_t> out;
+    for (int v : values) out.push_back(uint8_t(v));
+    return out;
+}
+
+std::vector<uint8_t> le16_samples(std::initializer_list<int> values) {
+    std::vector<uint8_t> out;
+    for (int v : values) {
+        out.push_back(uint8_t(v & 0xFF));
+        out.push_back(uint8_t((v >> 8) & 0xFF));
+    }
+    return out;
+}
+
+TEST(PcmConversion, layouts_follow_bits_and_channels_exactly) {
+    EXPECT_EQ(pcm_layout(2, 16).frame_bytes, 4);
+    EXPECT_EQ(pcm_layout(1, 16).frame_bytes, 2);
+    EXPECT_EQ(pcm_layout(2, 8).frame_bytes, 2);
+    EXPECT_EQ(pcm_layout(1, 8).frame_bytes, 1);
+    // Other depths read as 8-bit, other channel counts as mono.
+    EXPECT_EQ(pcm_layout(2, 24).frame_bytes, 2);
+    EXPECT_FALSE(pcm_layout(2, 24).sixteen_bit);
+    EXPECT_EQ(pcm_layout(6, 16).frame_bytes, 2);
+    EXPECT_FALSE(pcm_layout(6, 16).stereo);
+}
+
+TEST(PcmConversion, sixteen_bit_samples_divide_toward_zero) {
+    const PcmLayout mono = pcm_layout(1, 16), stereo = pcm_layout(2, 16);
+    // -255 / 256 truncates to 0 (a floor would give 127).
+    EXPECT_EQ(pcm_frame_to_sample(le16_samples({-255}).data(), mono), 128);
+    EXPECT_EQ(pcm_frame_to_sample(le16_samples({-256}).data(), mono), 127);
+    EXPECT_EQ(pcm_frame_to_sample(le16_samples({32767}).data(), mono), 255);
+    EXPECT_EQ(pcm_frame_to_sample(le16_samples({-32768}).data(), mono), 0);
+    // (left / 2 + right / 2) / 256 + 128
+    EXPECT_EQ(pcm_frame_to_sample(le16_samples({-3, -3}).data(), stereo), 128);
+    EXPECT_EQ(pcm_frame_to_sample(le16_samples({-32768, -32768}).data(), stereo), 0);
+    EXPECT_EQ(pcm_frame_to_sample(le16_samples({32767, 32767}).data(), stereo), 255);
+    EXPECT_EQ(pcm_frame_to_sample(le16_samples({25600, -12800}).data(), stereo), 128 + 25);
+}
+
+TEST(PcmConversion, eight_bit_stereo_is_mixed_around_128) {
+    const PcmLayout stereo = pcm_layout(2, 8), mono = pcm_layout(1, 8);
+    EXPECT_EQ(pcm_frame_to_sample(bytes({0, 0}).data(), stereo), 0);
+    EXPECT_EQ(pcm_frame_to_sample(bytes({0, 1}).data(), stereo), 1);  // -255 / 2 = -127
+    EXPECT_EQ(pcm_frame_to_sample(bytes({255, 255}).data(), stereo), 255);
+    EXPECT_EQ(pcm_frame_to_sample(bytes({200, 100}).data(), stereo), 150);
+    EXPECT_EQ(pcm_frame_to_sample(bytes({77}).data(), mono), 77);
+}
+
+TEST(PcmConversion, downsampling_44100_stereo_to_11025_keeps_every_fourth_frame) {
+    // 16 frames of 16-bit stereo whose left channel counts 0, 256, 512, ...
+    std::vector<uint8_t> in;
+    for (int i = 0; i < 16; ++i) {
+        auto frame = le16_samples({i * 512, i * 512});
+        in.insert(in.end(), frame.begin(), frame.end());
+    }
+    uint8_t out[4];
+    ASSERT_EQ(convert_pcm(in.data(), int(in.size()), pcm_layout(2, 16), 44100, 11025, out, 4, false), 4);
+    EXPECT_EQ(out[0], 128 + 0);
+    EXPECT_EQ(out[1], 128 + 8);   // frame 4: (1024 + 1024) / 256
+    EXPECT_EQ(out[2], 128 + 16);  // frame 8
+    EXPECT_EQ(out[3], 128 + 24);  // frame 12
+}
+
+TEST(PcmConversion, upsampling_8000_to_11025_repeats_by_picking) {
+    std::vector<uint8_t> in(800);
+    for (size_t i = 0; i < in.size(); ++i) in[i] = uint8_t(i);
+    std::vector<uint8_t> out(2000, 0xEE);
+    const int made = convert_pcm(in.data(), 800, pcm_layout(1, 8), 8000, 11025, out.data(), 2000, true);
+    EXPECT_EQ(made, 1103);  // q below 800 * 11025 / 8000 = 1102.5
+    for (int q = 0; q < made; ++q) ASSERT_EQ(out[size_t(q)], uint8_t(q * 8000 / 11025)) << q;
+    EXPECT_EQ(out[1103], 0xEE);  // nothing written beyond
+    // About 11 output samples for every 8 input samples.
+    EXPECT_EQ(made * 8 / 800, 11);
+}
+
+TEST(PcmConversion, a_cut_off_frame_at_the_end_is_not_read) {
+    // Three bytes of 16-bit mono: one whole frame and half of another.
+    const auto in = bytes({0x00, 0x40, 0x7F});
+    uint8_t out[4] = {1, 2, 3, 4};
+    EXPECT_EQ(convert_pcm(in.data(), 3, pcm_layout(1, 16), 22050, 22050, out, 4, true), 1);
+    EXPECT_EQ(out[0], 128 + 64);
+    EXPECT_EQ(out[1], 2);
+    EXPECT_EQ(convert_pcm(in.data(), 1, pcm_layout(1, 16), 22050, 22050, out, 4, true), 0);
+}
+
+TEST(PcmConversion, a_full_pass_fills_every_wanted_sample_within_what_was_read) {
+    // 11025 -> 8000 in 8-bit mono: picks never point past the bytes read.
+    std::vector<uint8_t> in(22579, 7);
+    in.back() = 99;
+    std::vector<uint8_t> out(16384, 0);
+    EXPECT_EQ(convert_pcm(in.data(), int(in.size()), pcm_layout(1, 8), 11025, 8000, out.data(), 16384,
+                          false),
+              16384);
+    for (uint8_t s : out) ASSERT_TRUE(s == 7 || s == 99);
+}
+
+TEST(WaveDestination, replaces_the_extension_or_appends_one) {
+    EXPECT_EQ(wave_destination_name("C:\\music\\song.wav"), "C:\\music\\song.VMA");
+    EXPECT_EQ(wave_destination_name("/music/song.WAV"), "/music/song.VMA");
+    EXPECT_EQ(wave_destination_name("C:\\my.songs\\song"), "C:\\my.songs\\song.VMA");
+    EXPECT_EQ(wave_destination_name("/my.songs/song"), "/my.songs/song.VMA");
+    EXPECT_EQ(wave_destination_name("D:song"), "D:song.VMA");
+    EXPECT_EQ(wave_destination_name("a.b.c"), "a.b.VMA");
+    EXPECT_EQ(wave_destination_name("plain"), "plain.VMA");
+    EXPECT_EQ(companion_name("x/song.VMA"), "x/song.V40");
+    EXPECT_EQ(companion_name("ab"), "ab.V40");
+}
+
+TEST(WaveSource, refuses_missing_foreign_and_mismatched_files_with_their_messages) {
+    FakeHost host;
+    auto ctx = make_context(host);
+    ctx->state.SamplingRate = 11025;
+    TempDir dir;
+
+    EXPECT_EQ(accept_wave_source(*ctx, dir.file("none.wav").c_str()), 0);
+    EXPECT_EQ(host.last_message(), dir.file("none.wav") + ": File Not Found!\n");
+
+    write_file(dir.file("float.wav"),
+               wav_bytes::riff(wav_bytes::chunk("fmt ", wav_bytes::format(3, 1, 11025, 32)) +
+                               wav_bytes::chunk("data", std::string(64, '\0'))));
+    EXPECT_EQ(accept_wave_source(*ctx, dir.file("float.wav").c_str()), 0);
+    EXPECT_EQ(host.last_message(),
+              dir.file("float.wav") + ": unknown file format!\nOnly PCM wave files are supported.");
+
+    write_file(dir.file("old.VMA"), std::string("VMA \x22\x56\0\0\x20\0\0\0\0\0\0\0", 16));
+    EXPECT_EQ(accept_wave_source(*ctx, dir.file("old.VMA").c_str()), 0);
+    EXPECT_EQ(host.last_message(),
+              dir.file("old.VMA") +
+                  ": sampling rate not matched.\nUse the original .wav file to recompress.");
+
+    // A WAV at another rate is taken silently: it will be resampled.
+    const size_t shown = host.messages.size();
+    write_file(dir.file("cd.wav"), compression_media::wav(44100, 2, 16, std::string(400, '\0')));
+    EXPECT_EQ(accept_wave_source(*ctx, dir.file("cd.wav").c_str()), 1);
+    EXPECT_EQ(host.messages.size(), shown);
+}
+
+}  // namespace

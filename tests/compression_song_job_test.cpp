@@ -1,0 +1,418 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/context.h"
+#include "codec/set_rate.h"
+#include "compression_test_media.h"
+#include "media/sample_compression.h"
+#include "media/script_file.h"
+#include "support/fake_host.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using namespace compression_media;
+
+std::string zero_lines(std::initializer_list<std::string> lines) {
+    std::string out;
+    for (const auto& line : lines) out += line + '\0';
+    return out;
+}
+
+struct SongJobTest : ::testing::Test {
+    FakeHost host;
+    std::unique_ptr<Context> ctx = make_context(host);
+    TempDir dir;
+    SongJob job;
+
+    void station(int rate, int transfer) {
+        ctx->state.SamplingRate = rate;
+        ctx->state.TransferRate = transfer;
+    }
+
+    // Runs the job to its end; returns the number of steps taken.
+    int run() {
+        int steps = 0;
+        while (song_job_step(*ctx, job) == SONG_JOB_RUNNING) ++steps;
+        return steps + 1;
+    }
+
+    void convert(const std::string& wav_bytes, const std::string& name = "song") {
+        write_file(dir.file(name + ".wav"), wav_bytes);
+        open_conversion_job(*ctx, job, dir.file(name + ".wav"), dir.file(name + ".VMA"));
+        ASSERT_EQ(start_song_job(*ctx, job), 1);
+        run();
+    }
+};
+
+// The picking the job must do, worked out independently: output sample i
+// takes source frame i * source / station.
+std::vector<uint8_t> expected_16bit_stereo(const std::string& data, int source, int station) {
+    std::vector<uint8_t> out;
+    const long frames = long(data.size() / 4);
+    for (long i = 0;; ++i) {
+        const long at = long(int64_t(i) * source / station);
+        if (at >= frames) break;
+        auto s16 = [&](long byte) { return int(int16_t(uint8_t(data[size_t(byte)]) | uint8_t(data[size_t(byte) + 1]) << 8)); };
+        out.push_back(uint8_t((s16(at * 4) / 2 + s16(at * 4 + 2) / 2) / 256 + 128));
+    }
+    return out;
+}
+
+TEST_F(SongJobTest, cd_quality_source_is_resampled_to_11025_in_whole_super_blocks) {
+    station(11025, 3528);
+    const std::string data = tone(44100, 2, 16, 2.0);
+    convert(wav(44100, 2, 16, data));
+
+    ASSERT_EQ(job.lines[0].status, SONG_DONE);
+    const SampleFile main = read_sample_file(dir.file("song.VMA"));
+    const SampleFile companion = read_sample_file(dir.file("song.V40"));
+    ASSERT_TRUE(main.read && main.clean_end && companion.read && companion.clean_end);
+
+    // 2 s at 11025 Hz = 22050 samples: two super-blocks, sixteen frames each file.
+    EXPECT_EQ(main.frames.size(), 16u);
+    EXPECT_EQ(companion.frames.size(), 16u);
+    EXPECT_TRUE(main.header.magic_ok);
+    EXPECT_EQ(main.header.sampling_rate, 11025u);
+    EXPECT_EQ(main.header.rate_code, 32);  // 3528 * 100 / 11025
+    EXPECT_EQ(companion.header.sampling_rate, 11025u);
+    EXPECT_EQ(companion.header.rate_code, 7000 * 32 / 3528);  // 2 x 3528 capped at 7000
+    EXPECT_GT(bytes_of(companion.frames), bytes_of(main.frames));
+
+    const std::vector<uint8_t> expected = expected_16bit_stereo(data, 44100, 11025);
+    ASSERT_EQ(expected.size(), 22050u);
+    const std::vector<uint8_t> decoded = decode_song(main);
+    ASSERT_EQ(decoded.size(), 2u * kSuperBlockSamples);
+    EXPECT_GT(snr_db(expected, decoded, expected.size()), 15.0);
+    const std::vector<uint8_t> decoded_companion = decode_song(companion);
+    ASSERT_EQ(decoded_companion.size(), decoded.size());
+    EXPECT_GT(snr_db(expected, decoded_companion, expected.size()), snr_db(expected, decoded, expected.size()));
+    // The rest of the last super-block is silence.
+    for (size_t i = expected.size() + 256; i < decoded.size(); ++i) ASSERT_NEAR(decoded[i], 128, 6) << i;
+    // Progress reached the end of the song.
+    EXPECT_EQ(job.percent, 100);
+    EXPECT_STREQ(job.status_text, "Compressing sample 1 of 1 (100%)");
+}
+
+TEST_F(SongJobTest, voice_source_at_8000_is_stretched_to_11025) {
+    station(11025, 3528);
+    const std::string data = tone(8000, 1, 8, 1.5, 300.0);
+    convert(wav(8000, 1, 8, data));
+
+    const SampleFile main = read_sample_file(dir.file("song.VMA"));
+    std::vector<uint8_t> expected;
+    for (long q = 0; q * 8000 / 11025 < long(data.size()); ++q)
+        expected.push_back(uint8_t(data[size_t(q * 8000 / 11025)]));
+    EXPECT_EQ(expected.size(), 16538u);  // about 11 samples for 8
+    ASSERT_EQ(main.frames.size(), 16u);
+    EXPECT_GT(snr_db(expected, decode_song(main), expected.size()), 15.0);
+}
+
+TEST_F(SongJobTest, sixteen_bit_source_at_an_odd_ratio_stays_on_its_sample_frames) {
+    // 11025 -> 8000: a pass of 16384 * 11025 / 8000 bytes is odd; were it
+    // read as it is, the next pass would start inside a sample and turn the
+    // tone into noise.
+    station(8000, 2000);
+    const std::string data = tone(11025, 1, 16, 5.0, 200.0);
+    convert(wav(11025, 1, 16, data));
+
+    std::vector<uint8_t> expected;
+    for (long q = 0; q * 11025 / 8000 < long(data.size() / 2); ++q) {
+        const size_t at = size_t(q * 11025 / 8000) * 2;
+        expected.push_back(uint8_t(int16_t(uint8_t(data[at]) | uint8_t(data[at + 1]) << 8) / 256 + 128));
+    }
+    const std::vector<uint8_t> decoded = decode_song(read_sample_file(dir.file("song.VMA")));
+    ASSERT_GE(decoded.size(), expected.size());
+    EXPECT_EQ(decoded.size() % kSuperBlockSamples, 0u);
+    // Every super-block, not only the first, carries the tone.
+    for (size_t start = 0; start + kSuperBlockSamples <= expected.size(); start += kSuperBlockSamples) {
+        std::vector<uint8_t> want(expected.begin() + long(start), expected.begin() + long(start) + kSuperBlockSamples);
+        std::vector<uint8_t> got(decoded.begin() + long(start), decoded.begin() + long(start) + kSuperBlockSamples);
+        EXPECT_GT(snr_db(want, got, want.size()), 12.0) << "super-block at " << start;
+    }
+}
+
+TEST_F(SongJobTest, eight_bit_stereo_and_silence_compress_at_the_station_rate) {
+    station(22050, 2000);
+    const std::string data = tone(22050, 2, 8, 0.5) + std::string(22050, char(128));
+    convert(wav(22050, 2, 8, data));
+    const SampleFile main = read_sample_file(dir.file("song.VMA"));
+    const SampleFile companion = read_sample_file(dir.file("song.V40"));
+    EXPECT_EQ(main.header.rate_code, 9);        // 2000 * 100 / 22050
+    EXPECT_EQ(companion.header.rate_code, 18);  // 4000 * 9 / 2000: twice the main code
+    EXPECT_EQ(main.frames.size(), 16u);         // 22050 samples: two super-blocks
+    const std::vector<uint8_t> decoded = decode_song(main);
+    ASSERT_EQ(decoded.size(), 2u * kSuperBlockSamples);
+    // At this low rate the coarse levels spread some noise over the frame,
+    // but the silent second half stays far quieter than the tone.
+    auto loudness = [&](size_t from, size_t to) {
+        double sum = 0;
+        for (size_t i = from; i < to; ++i) sum += std::abs(int(decoded[i]) - 128);
+        return sum / double(to - from);
+    };
+    EXPECT_GT(loudness(0, 11025), 30.0);
+    EXPECT_LT(loudness(11025 + 256, decoded.size()), 3.0);
+}
+
+TEST_F(SongJobTest, song_ending_inside_a_super_block_is_filled_with_silence) {
+    station(16000, 2000);
+    // 20000 samples: one whole super-block and 3616 samples of a second.
+    std::string data = tone(16000, 1, 16, 20000.0 / 16000, 1000.0, 0.9);
+    convert(wav(16000, 1, 16, data));
+    const SampleFile main = read_sample_file(dir.file("song.VMA"));
+    const SampleFile companion = read_sample_file(dir.file("song.V40"));
+    EXPECT_EQ(main.frames.size(), 16u);
+    EXPECT_EQ(companion.frames.size(), 16u);
+    const std::vector<uint8_t> decoded = decode_song(main);
+    ASSERT_EQ(decoded.size(), 2u * kSuperBlockSamples);
+    int loud = 0;
+    for (size_t i = 16384; i < 20000; ++i) loud += std::abs(int(decoded[i]) - 128) > 40;
+    EXPECT_GT(loud, 500);  // the tone goes on into the second block
+    for (size_t i = 20000 + 256; i < decoded.size(); ++i) ASSERT_NEAR(decoded[i], 128, 6) << i;
+}
+
+TEST_F(SongJobTest, data_chunk_longer_than_the_file_ends_the_song_where_the_file_ends) {
+    station(11025, 3528);
+    std::string bytes = wav(11025, 1, 8, tone(11025, 1, 8, 1.0));
+    // Claim four times as much data as there is.
+    const size_t size_at = bytes.find("data") + 4;
+    bytes.replace(size_at, 4, wav_bytes::le32(4 * 11025));
+    convert(bytes);
+    EXPECT_EQ(job.lines[0].status, SONG_DONE);
+    EXPECT_EQ(read_sample_file(dir.file("song.VMA")).frames.size(), 8u);  // 11025 samples: one block
+}
+
+TEST_F(SongJobTest, one_step_compresses_one_super_block_and_the_status_blinks) {
+    station(11025, 3528);
+    write_file(dir.file("song.wav"), wav(11025, 1, 8, tone(11025, 1, 8, 3.0)));  // 33075 samples: 3 blocks
+    open_conversion_job(*ctx, job, dir.file("song.wav"), dir.file("song.VMA"));
+    EXPECT_EQ(song_job_step(*ctx, job), SONG_JOB_IDLE);  // not started yet
+    start_song_job(*ctx, job);
+
+    std::vector<char> status;
+    std::vector<size_t> frames_written;
+    int result;
+    while ((result = song_job_step(*ctx, job)) == SONG_JOB_RUNNING) {
+        status.push_back(job.lines[0].status);
+        fflush(job.destination);
+        frames_written.push_back(read_sample_file(dir.file("song.VMA")).frames.size());
+    }
+    EXPECT_EQ(result, SONG_JOB_FINISHED);
+    EXPECT_EQ(status, (std::vector<char>{'*', '#', '*'}));
+    EXPECT_EQ(frames_written, (std::vector<size_t>{8, 16, 24}));
+    EXPECT_EQ(job.lines[0].status, SONG_DONE);
+    EXPECT_FALSE(job.compressing);
+}
+
+TEST_F(SongJobTest, script_job_compresses_wav_songs_and_rewrites_the_header) {
+    station(11025, 3528);
+    write_file(dir.file("one.wav"), wav(22050, 1, 16, tone(22050, 1, 16, 0.5)));
+    write_file(dir.file("two.WAV"), wav(11025, 2, 8, tone(11025, 2, 8, 0.5)));
+    // An already compressed song whose code is higher than this station's.
+    write_file(dir.file("old.VMA"), std::string("VMA \x11\x2b\0\0\x28\0\0\0\0\0\0\0", 16));
+    const std::string entries = zero_lines({"1 " + dir.file("one.wav") + " \"\" first song",
+                                            "2 " + dir.file("two.WAV") + " pic.bmp second",
+                                            "1 " + dir.file("old.VMA") + " \"\" third"});
+    write_file(dir.file("show.VSK"), zero_lines({"3 8000 020 SCRIPT"}) + entries);
+
+    ASSERT_EQ(open_song_job(*ctx, job, dir.file("show.VSK").c_str()), 2);
+    ASSERT_EQ(job.lines.size(), 3u);
+    EXPECT_EQ(job.lines[0].destination, dir.file("one.VMA"));
+    EXPECT_EQ(job.lines[1].destination, dir.file("two.VMA"));
+    EXPECT_EQ(job.lines[2].status, SONG_DONE);
+    EXPECT_EQ(job.kept_rate_percent, 40);
+    EXPECT_EQ(read_file(dir.file("show.VSK")), zero_lines({"3 11025 040 SCRIPT"}) + entries);
+    const std::string line = song_line_text(job.lines[0]);
+    EXPECT_EQ(line.substr(0, 2), "# ");
+    EXPECT_EQ(line.substr(SONG_LINE_DESTINATION_COLUMN), dir.file("one.VMA"));
+
+    start_song_job(*ctx, job);
+    run();
+    EXPECT_EQ(job.lines[0].status, SONG_DONE);
+    EXPECT_EQ(job.lines[1].status, SONG_DONE);
+    EXPECT_EQ(refused_songs(job), 0);
+    EXPECT_EQ(read_sample_file(dir.file("one.VMA")).frames.size(), 8u);
+    EXPECT_EQ(read_sample_file(dir.file("two.V40")).frames.size(), 8u);
+
+    // The percentage in force before the job comes back when it ends.
+    SongJob again;
+    ctx->codec.rate_percent = 55;
+    open_song_job(*ctx, again, dir.file("show.VSK").c_str());
+    start_song_job(*ctx, again);
+    EXPECT_EQ(ctx->codec.rate_percent, 32);
+    end_song_job(*ctx, again);
+    EXPECT_EQ(ctx->codec.rate_percent, 55);
+}
+
+TEST_F(SongJobTest, up_to_date_songs_are_passed_over_and_force_compresses_them_again) {
+    station(11025, 3528);
+    write_file(dir.file("a.wav"), wav(11025, 1, 8, tone(11025, 1, 8, 1.0)));
+    write_file(dir.file("s.VSK"), zero_lines({"1 11025 032 SCRIPT", "1 " + dir.file("a.wav") + " \"\" x"}));
+    open_song_job(*ctx, job, dir.file("s.VSK").c_str());
+    start_song_job(*ctx, job);
+    run();
+    const std::string first = read_file(dir.file("a.VMA"));
+
+    // Mark the output so a rewrite would show.
+    std::string marked = first;
+    marked.back() ^= 0x5A;
+    write_file(dir.file("a.VMA"), marked);
+    SongJob again;
+    open_song_job(*ctx, again, dir.file("s.VSK").c_str());
+    start_song_job(*ctx, again);
+    EXPECT_EQ(song_job_step(*ctx, again), SONG_JOB_FINISHED);  // closes at once
+    EXPECT_EQ(again.lines[0].status, SONG_DONE);
+    EXPECT_EQ(read_file(dir.file("a.VMA")), marked);
+
+    // Another transfer rate makes the files out of date.
+    station(11025, 2000);
+    SongJob other;
+    open_song_job(*ctx, other, dir.file("s.VSK").c_str());
+    start_song_job(*ctx, other);
+    while (song_job_step(*ctx, other) == SONG_JOB_RUNNING) {
+    }
+    EXPECT_EQ(read_sample_file(dir.file("a.VMA")).header.rate_code, 18);
+
+    // --force compresses even an up-to-date song.
+    marked = read_file(dir.file("a.VMA"));
+    marked.back() ^= 0x5A;
+    write_file(dir.file("a.VMA"), marked);
+    SongJob forced;
+    forced.force = true;
+    open_song_job(*ctx, forced, dir.file("s.VSK").c_str());
+    start_song_job(*ctx, forced);
+    while (song_job_step(*ctx, forced) == SONG_JOB_RUNNING) {
+    }
+    EXPECT_NE(read_file(dir.file("a.VMA")), marked);
+}
+
+TEST_F(SongJobTest, companion_at_the_cap_is_still_recognised_as_up_to_date) {
+    station(22050, 5000);  // 2 x 5000 is capped at 7000
+    write_file(dir.file("a.wav"), wav(22050, 1, 8, tone(22050, 1, 8, 0.2)));
+    convert(read_file(dir.file("a.wav")), "a");
+    EXPECT_EQ(read_sample_file(dir.file("a.V40")).header.rate_code, 7000 * 22 / 5000);
+    const std::string before = read_file(dir.file("a.VMA"));
+    SongJob again;
+    open_conversion_job(*ctx, again, dir.file("a.wav"), dir.file("a.VMA"));
+    start_song_job(*ctx, again);
+    EXPECT_EQ(song_job_step(*ctx, again), SONG_JOB_FINISHED);
+    EXPECT_EQ(again.lines[0].status, SONG_DONE);
+    EXPECT_EQ(read_file(dir.file("a.VMA")), before);
+}
+
+TEST_F(SongJobTest, script_of_compressed_songs_closes_at_once) {
+    station(11025, 3528);
+    write_file(dir.file("a.VMA"), std::string("VMA \x11\x2b\0\0\x20\0\0\0\0\0\0\0", 16));
+    write_file(dir.file("s.VSK"), zero_lines({"2 11025 010 SCRIPT", "1 " + dir.file("a.VMA") + " \"\" a",
+                                              "1 " + dir.file("missing.VMA") + " \"\" b"}));
+    EXPECT_EQ(open_song_job(*ctx, job, dir.file("s.VSK").c_str()), 0);
+    EXPECT_EQ(read_file(dir.file("s.VSK")).substr(0, 19), std::string("2 11025 032 SCRIPT\0", 19));
+}
+
+TEST_F(SongJobTest, cancel_asks_and_leaves_cut_files_that_are_not_taken_as_done) {
+    station(11025, 3528);
+    write_file(dir.file("a.wav"), wav(11025, 1, 8, tone(11025, 1, 8, 4.0)));
+    open_conversion_job(*ctx, job, dir.file("a.wav"), dir.file("a.VMA"));
+    start_song_job(*ctx, job);
+    ASSERT_EQ(song_job_step(*ctx, job), SONG_JOB_RUNNING);
+
+    host.answers.push_back(IDNO);
+    EXPECT_EQ(cancel_song_job(*ctx, job), 0);
+    EXPECT_EQ(host.last_message(), CANCEL_QUESTION);
+    EXPECT_TRUE(job.compressing);
+    ASSERT_EQ(song_job_step(*ctx, job), SONG_JOB_RUNNING);
+
+    host.answers.push_back(IDYES);
+    EXPECT_EQ(cancel_song_job(*ctx, job), 1);
+    EXPECT_FALSE(job.compressing);
+    EXPECT_EQ(job.source, nullptr);
+    const SampleFile cut = read_sample_file(dir.file("a.VMA"));
+    EXPECT_EQ(cut.frames.size(), 16u);  // left as written
+    EXPECT_EQ(cut.header.rate_code, 0);
+
+    // A later run compresses the song again instead of passing it over.
+    SongJob again;
+    open_conversion_job(*ctx, again, dir.file("a.wav"), dir.file("a.VMA"));
+    start_song_job(*ctx, again);
+    while (song_job_step(*ctx, again) == SONG_JOB_RUNNING) {
+    }
+    EXPECT_EQ(read_sample_file(dir.file("a.VMA")).frames.size(), 24u);
+
+    // Cancel when idle ends without asking.
+    const size_t shown = host.messages.size();
+    EXPECT_EQ(cancel_song_job(*ctx, again), 1);
+    EXPECT_EQ(host.messages.size(), shown);
+}
+
+TEST_F(SongJobTest, unusable_songs_are_refused_with_their_messages_and_the_rest_goes_on) {
+    station(11025, 3528);
+    write_file(dir.file("good.wav"), wav(11025, 1, 8, tone(11025, 1, 8, 0.3)));
+    write_file(dir.file("nodata.wav"), wav_bytes::riff(wav_bytes::chunk("fmt ", wav_bytes::format(1, 1, 11025, 8))));
+    add_song_line(job, dir.file("missing.wav"), dir.file("missing.VMA"));
+    add_song_line(job, dir.file("nodata.wav"), dir.file("nodata.VMA"));
+    add_song_line(job, dir.file("good.wav"), dir.file("nowhere/good.VMA"));
+    add_song_line(job, dir.file("good.wav"), dir.file("good.wav"));  // would destroy its source
+    add_song_line(job, dir.file("good.wav"), dir.file("good.VMA"));
+    start_song_job(*ctx, job);
+    run();
+
+    EXPECT_EQ(job.lines[0].status, SONG_REFUSED);
+    EXPECT_EQ(job.lines[1].status, SONG_REFUSED);
+    EXPECT_EQ(job.lines[2].status, SONG_REFUSED);
+    EXPECT_EQ(job.lines[3].status, SONG_REFUSED);
+    EXPECT_EQ(job.lines[4].status, SONG_DONE);
+    EXPECT_EQ(refused_songs(job), 4);
+    ASSERT_GE(host.messages.size(), 4u);
+    EXPECT_EQ(host.messages[0].text, "Cannot open file " + dir.file("missing.wav") + "\nPlease check the script.");
+    EXPECT_EQ(host.messages[1].text, "Incompatible WAV file: " + dir.file("nodata.wav") +
+                                         "\nOnly PCM samples are supported.\nCheck the sampling rate in Options.");
+    EXPECT_EQ(host.messages[2].text, "Cannot open file " + dir.file("nowhere/good.VMA") + "\nPlease check the script.");
+    // Outputs of a song without data keep only their magic; the source is untouched.
+    EXPECT_EQ(read_file(dir.file("nodata.VMA")), "VMA ");
+    EXPECT_EQ(read_file(dir.file("good.wav")).substr(0, 4), "RIFF");
+    EXPECT_EQ(read_sample_file(dir.file("good.VMA")).frames.size(), 8u);
+}
+
+struct HeaderRewriteTest : ::testing::Test {
+    TempDir dir;
+    const std::string entries = zero_lines({"1 \"a b.wav\" \"\" first, text", "2 c.VMA d.bmp second ;x"});
+};
+
+TEST_F(HeaderRewriteTest, longer_header_rewrites_the_whole_file_keeping_every_entry) {
+    write_file(dir.file("s.VSK"), zero_lines({"2 8000 032 SCRIPT"}) + entries);
+    chmod(dir.file("s.VSK").c_str(), 0640);
+    ASSERT_EQ(rewrite_script_header(dir.file("s.VSK").c_str(), 2, 44100, 32), 1);
+    EXPECT_EQ(read_file(dir.file("s.VSK")), zero_lines({"2 44100 032 SCRIPT"}) + entries);
+    struct stat st;
+    ASSERT_EQ(stat(dir.file("s.VSK").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    int rate = 0, percent = 0;
+    EXPECT_EQ(read_script_header(dir.file("s.VSK").c_str(), &rate, &percent), 1);
+    EXPECT_EQ(rate, 44100);
+}
+
+TEST_F(HeaderRewriteTest, shorter_header_leaves_no_stray_characters) {
+    write_file(dir.file("s.VSK"), zero_lines({"12 44100 1234 SCRIPT"}) + entries);
+    ASSERT_EQ(rewrite_script_header(dir.file("s.VSK").c_str(), 2, 8000, 5), 1);
+    EXPECT_EQ(read_file(dir.file("s.VSK")), zero_lines({"2 8000 005 SCRIPT"}) + entries);
+}
+
+TEST_F(HeaderRewriteTest, same_length_is_written_in_place_and_no_temporary_file_remains) {
+    write_file(dir.file("s.VSK"), zero_lines({"2 11025 032 SCRIPT"}) + entries);
+    ASSERT_EQ(rewrite_script_header(dir.file("s.VSK").c_str(), 2, 22050, 40), 1);
+    EXPECT_EQ(read_file(dir.file("s.VSK")), zero_lines({"2 22050 040 SCRIPT"}) + entries);
+    write_file(dir.file("bare.VSK"), "1 8000 032 SCRIPT");  // a header without its zero byte
+    ASSERT_EQ(rewrite_script_header(dir.file("bare.VSK").c_str(), 1, 11025, 32), 1);
+    EXPECT_EQ(read_file(dir.file("bare.VSK")), zero_lines({"1 11025 032 SCRIPT"}));
+    int files = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path())) files += e.is_regular_file();
+    EXPECT_EQ(files, 2);
+    EXPECT_EQ(rewrite_script_header(dir.file("none.VSK").c_str(), 1, 8000, 32), 0);
+}
+
+}  // namespace

@@ -1,0 +1,224 @@
+// velmora-compress: prepares songs (and pictures) for broadcasting.
+//
+//   velmora-compress [options] SCRIPT.VSK        every WAV song of the script, then its pictures
+//   velmora-compress [options] IN.wav [OUT.VMA]  one file (OUT proposed from IN when omitted)
+//
+// Options:
+//   --settings FILE        the station's settings file (sampling and transfer rate);
+//                          without it the station's own "lumo.ini"
+//   --sampling-rate HZ     overrides the settings' SamplingRate
+//   --transfer-rate BPS    overrides the settings' TransferRate (bytes per second)
+//   --force                compresses again songs whose files are already up to date
+//
+// Song paths in a script are taken as the station takes them: relative to
+// the current directory. Exit status: 0 done, 1 some song or file was
+// refused, 2 wrong usage.
+
+#include <strings.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "app/context.h"
+#include "app/host.h"
+#include "app/settings.h"
+#include "media/picture_pass.h"
+#include "media/sample_compression.h"
+#include "media/wave_conversion.h"
+
+namespace {
+
+constexpr int kRefused = 1;
+constexpr int kUsageError = 2;
+
+// Message boxes become lines on stderr; questions are answered Yes.
+class ConsoleHost : public Host {
+public:
+    int exit_status = 0;
+
+    int message_box(const char* text, int type, bool) override {
+        std::fprintf(stderr, "\n%s\n", text);
+        return (type & 0xF) == MB_YESNO || (type & 0xF) == MB_YESNOCANCEL ? IDYES : IDOK;
+    }
+    void post_command(int) override {}
+    void post_live_tick() override {}
+    void invalidate(bool) override {}
+    void request_write_notification(int) override {}
+    void exit_program(int status) override { exit_status = status; }
+    uint32_t time_ms() override {
+        using namespace std::chrono;
+        return uint32_t(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+    }
+    int64_t time_now() override {
+        using namespace std::chrono;
+        return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
+    }
+    int rand() override { return int(generator() % 32768); }
+    int shell_open(const char*, const char*, const char*, const char*) override { return 0; }
+
+private:
+    std::minstd_rand generator{1};
+};
+
+int usage(const char* problem) {
+    if (problem) std::fprintf(stderr, "velmora-compress: %s\n", problem);
+    std::fprintf(stderr,
+                 "usage:\n"
+                 "  velmora-compress [options] SCRIPT.VSK\n"
+                 "  velmora-compress [options] IN.wav [OUT.VMA]\n"
+                 "options:\n"
+                 "  --settings FILE       settings file (default lumo.ini)\n"
+                 "  --sampling-rate HZ    8000, 11025, 16000, 22050, 32000 or 44100\n"
+                 "  --transfer-rate BPS   transfer rate in bytes per second\n"
+                 "  --force               compress again files that are up to date\n");
+    return kUsageError;
+}
+
+bool parse_number(const char* text, long low, long high, long& value) {
+    if (text == nullptr || *text == '\0') return false;
+    char* end = nullptr;
+    errno = 0;
+    const long v = std::strtol(text, &end, 10);
+    if (errno != 0 || *end != '\0' || v < low || v > high) return false;
+    value = v;
+    return true;
+}
+
+bool is_station_rate(long rate) {
+    for (long r : {8000L, 11025L, 16000L, 22050L, 32000L, 44100L})
+        if (rate == r) return true;
+    return false;
+}
+
+struct Options {
+    std::vector<std::string> paths;
+    std::string settings = DEFAULT_SETTINGS_FILE;
+    long sampling_rate = 0;
+    long transfer_rate = 0;
+    bool force = false;
+};
+
+const char* parse_options(int argc, char** argv, Options& o) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+        if (arg == "--force") {
+            o.force = true;
+        } else if (arg == "--settings") {
+            if (!value) return "--settings needs a file name";
+            // A file named here is looked for where the user stands, not
+            // in the configuration directory the station uses for bare names.
+            o.settings = std::strchr(value, '/') ? value : std::string("./") + value;
+            ++i;
+        } else if (arg == "--sampling-rate") {
+            if (!parse_number(value, 1, 1000000, o.sampling_rate) || !is_station_rate(o.sampling_rate))
+                return "--sampling-rate must be 8000, 11025, 16000, 22050, 32000 or 44100";
+            ++i;
+        } else if (arg == "--transfer-rate") {
+            if (!parse_number(value, 1, 1000000, o.transfer_rate))
+                return "--transfer-rate must be a positive number of bytes per second";
+            ++i;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return "unknown option";
+        } else {
+            o.paths.push_back(arg);
+        }
+    }
+    if (o.paths.empty() || o.paths.size() > 2) return "give a script, or a WAV file and its destination";
+    return nullptr;
+}
+
+// A RIFF file or a ".wav" name is a song to convert; anything else is taken
+// as a script.
+bool is_song(const std::string& path) {
+    if (path.size() >= 4 && strcasecmp(path.c_str() + path.size() - 4, ".wav") == 0) return true;
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) return false;
+    char magic[4] = {};
+    const bool riff = std::fread(magic, 1, 4, f) == 4 && std::memcmp(magic, "RIFF", 4) == 0;
+    std::fclose(f);
+    return riff;
+}
+
+// Drives the song job to its end with a progress line on stderr.
+void run_song_job(Context& ctx, SongJob& job) {
+    const bool terminal = isatty(fileno(stderr));
+    std::string shown;
+    while (song_job_step(ctx, job) == SONG_JOB_RUNNING) {
+        if (shown != job.status_text) {
+            shown = job.status_text;
+            std::fprintf(stderr, terminal ? "\r%-60s" : "%s\n", job.status_text);
+        }
+    }
+    if (terminal && !shown.empty()) std::fputc('\n', stderr);
+    for (const SongLine& line : job.lines)
+        std::printf("%c %s -> %s\n", line.status, line.source.c_str(), line.destination.c_str());
+}
+
+int prepare_script(Context& ctx, const std::string& script, bool force) {
+    SongJob job;
+    job.force = force;
+    const int waiting = open_song_job(ctx, job, script.c_str());
+    if (waiting < 0) return kRefused;
+    if (waiting > 0) {
+        start_song_job(ctx, job);
+        run_song_job(ctx, job);
+    }
+    const int refused = refused_songs(job);
+    end_song_job(ctx, job);
+
+    PicturePass pass;
+    if (open_picture_pass(ctx, pass, script.c_str(), true) > 0) {
+        while (picture_pass_step(ctx, pass) == PICTURE_PASS_RUNNING) {
+        }
+        std::printf("pictures: %d prepared, %d not loaded\n", pass.prepared, pass.failed);
+    }
+    return refused > 0 ? kRefused : 0;
+}
+
+int convert_one(Context& ctx, const std::string& source, std::string destination, bool force) {
+    if (!accept_wave_source(ctx, source.c_str())) return kRefused;
+    if (destination.empty()) destination = wave_destination_name(source);
+    SongJob job;
+    job.force = force;
+    open_conversion_job(ctx, job, source, destination);
+    start_song_job(ctx, job);
+    run_song_job(ctx, job);
+    const int refused = refused_songs(job);
+    end_song_job(ctx, job);
+    return refused > 0 ? kRefused : 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (const char* problem = parse_options(argc, argv, options)) return usage(problem);
+
+    ConsoleHost host;
+    auto ctx = make_context(host);
+    setup_paths(ctx->state, options.settings);
+    load_settings(*ctx, true);
+    if (options.sampling_rate) apply_sampling_rate(ctx->state, int(options.sampling_rate));
+    if (options.transfer_rate) ctx->state.TransferRate = int(options.transfer_rate);
+    // A fresh start: the codec-wide values as before any broadcast.
+    ctx->codec = CodecState{};
+
+    std::fprintf(stderr, "station: %d Hz, %d bytes per second\n", ctx->state.SamplingRate,
+                 ctx->state.TransferRate);
+    int status;
+    if (options.paths.size() == 2 || is_song(options.paths[0]))
+        status = convert_one(*ctx, options.paths[0], options.paths.size() == 2 ? options.paths[1] : "",
+                             options.force);
+    else
+        status = prepare_script(*ctx, options.paths[0], options.force);
+    if (host.exit_status != 0) return host.exit_status;
+    return status;
+}
