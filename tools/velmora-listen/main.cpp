@@ -190,6 +190,8 @@ struct Listener {
             admitted = true;
             printf("joined \"%s\" at %d Hz (session %u)\n", name, sampling_rate, session);
             if (*song) printf("now playing: %s\n", song);
+            // The picture being shown was announced before we came: ask for it.
+            if (!options.pictures.empty()) send_picture_request("GETPAL");
         } else if (strcmp(text, "SONGTEXT") == 0) {
             printf("song: %s\n", second(9));
         } else if (strncmp(text, "BMPPAL", 6) == 0 && length >= 12) {
