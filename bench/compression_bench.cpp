@@ -15,26 +15,10 @@
 #include <vector>
 
 #include "app/context.h"
+#include "bench_host.h"
 #include "media/sample_compression.h"
 
 namespace {
-
-class QuietHost : public Host {
-public:
-    int message_box(const char* text, int, bool) override {
-        std::fprintf(stderr, "%s\n", text);
-        return IDOK;
-    }
-    void post_command(int) override {}
-    void post_live_tick() override {}
-    void invalidate(bool) override {}
-    void request_write_notification(int) override {}
-    void exit_program(int) override {}
-    uint32_t time_ms() override { return 0; }
-    int64_t time_now() override { return 0; }
-    int rand() override { return 0; }
-    int shell_open(const char*, const char*, const char*, const char*) override { return 0; }
-};
 
 constexpr int kSourceRate = 44100;
 constexpr int kSeconds = 180;
@@ -102,7 +86,7 @@ struct BenchFiles {
 
 void prepare_three_minute_song(benchmark::State& state) {
     static BenchFiles files;
-    QuietHost host;
+    BenchHost host;
     auto ctx = make_context(host);
     ctx->state.SamplingRate = 22050;
     ctx->state.TransferRate = int(state.range(0));

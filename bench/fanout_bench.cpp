@@ -18,6 +18,7 @@
 #include <string>
 
 #include "app/context.h"
+#include "bench_host.h"
 #include "platform/udp_socket.h"
 #include "server/sender.h"
 #include "server/station_socket.h"
@@ -27,23 +28,6 @@ namespace {
 constexpr int kFrameBytes = 256;  // 2000 bytes/s at 16000 Hz: one frame per 128 ms
 constexpr int kListenerPort = 47999;
 constexpr const char* kStationIp = "127.78.0.1";
-
-class BenchHost : public Host {
-public:
-    int message_box(const char* text, int, bool) override {
-        fprintf(stderr, "message: %s\n", text);
-        return IDOK;
-    }
-    void post_command(int) override {}
-    void post_live_tick() override {}
-    void invalidate(bool) override {}
-    void request_write_notification(int) override {}
-    void exit_program(int status) override { fprintf(stderr, "exit %d\n", status); }
-    uint32_t time_ms() override { return 0; }
-    int64_t time_now() override { return 1'700'000'000; }
-    int rand() override { return 0; }
-    int shell_open(const char*, const char*, const char*, const char*) override { return 42; }
-};
 
 sockaddr_in listener_address(int index) {
     sockaddr_in addr{};

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "app/context.h"
+#include "bench_host.h"
 #include "platform/udp_socket.h"
 #include "server/picture_service.h"
 
@@ -22,20 +23,6 @@ namespace {
 
 constexpr int kWidth = 640;
 constexpr int kHeight = 480;
-
-class QuietHost : public Host {
-public:
-    int message_box(const char*, int, bool) override { return IDOK; }
-    void post_command(int) override {}
-    void post_live_tick() override {}
-    void invalidate(bool) override {}
-    void request_write_notification(int) override {}
-    void exit_program(int) override {}
-    uint32_t time_ms() override { return 0; }
-    int64_t time_now() override { return 0; }
-    int rand() override { return 0; }
-    int shell_open(const char*, const char*, const char*, const char*) override { return 42; }
-};
 
 void put32(std::string& bytes, int at, uint32_t value) {
     for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<char>(value >> (8 * i));
@@ -94,7 +81,7 @@ struct PictureFiles {
 void load_picture_640_by_480(benchmark::State& state) {
     const bool prepared_copy = state.range(0) == 1;
     PictureFiles files;
-    QuietHost host;
+    BenchHost host;
     std::unique_ptr<Context> ctx = make_context(host);
     load_picture(*ctx, files.picture.c_str(), PICTURE_MAIN);  // writes the prepared copy
     for (auto _ : state) {
@@ -110,7 +97,7 @@ BENCHMARK(load_picture_640_by_480)->Arg(0)->Arg(1)->ArgNames({"prepared_copy"})-
 
 void answer_tile_request(benchmark::State& state) {
     PictureFiles files;
-    QuietHost host;
+    BenchHost host;
     std::unique_ptr<Context> ctx = make_context(host);
     load_picture(*ctx, files.picture.c_str(), PICTURE_MAIN);
     // The station sends to itself on loopback; datagrams beyond its receive

@@ -219,6 +219,7 @@ TEST_F(ScriptFileTest, unusable_picture_refuses_the_script_missing_one_is_no_pic
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].text,
               bad + ": unknown file format!\nOnly 24bit uncompressed BMP files are supported.");
+    EXPECT_EQ(host.messages[0].caption, "Radio Velmora Server BMP");
     expect_nothing_loaded();
 
     write_script({"1 11025 032 SCRIPT", "1 a.VMA " + missing});

@@ -211,6 +211,7 @@ TEST_F(StationProcess, listener_hears_every_song_in_order_and_the_script_loops) 
     // Two songs of 16 packets each, then entry 0 again: about 40 ticks.
     int probes = 0;
     std::map<uint32_t, Bytes> audio;
+    auto first_audio = std::chrono::steady_clock::time_point{}, last_audio = first_audio;
     std::vector<std::pair<uint32_t, std::string>> song_texts;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(8);
     while (std::chrono::steady_clock::now() < deadline && song_texts.size() < 4) {
@@ -220,6 +221,8 @@ TEST_F(StationProcess, listener_hears_every_song_in_order_and_the_script_loops) 
         if (h.flags == PF_UPGRADE) ++probes;
         if (h.flags == PF_AUDIO) {
             EXPECT_EQ(h.session, joined.session);
+            last_audio = std::chrono::steady_clock::now();
+            if (audio.empty()) first_audio = last_audio;
             audio[h.seq] = Bytes(d.begin() + PACKET_HEADER_SIZE, d.end());
         }
         if (h.flags == PF_TEXT && text_parts(d)[0] == "SONGTEXT")
@@ -227,6 +230,12 @@ TEST_F(StationProcess, listener_hears_every_song_in_order_and_the_script_loops) 
         if (audio.size() % 20 == 0) send(listener, PF_KEEPALIVE, "stats");
     }
     EXPECT_EQ(probes, 9);
+    // Paced at 2048 samples a tick: 46 ms at 44100 Hz (loosely: the machine may be busy).
+    ASSERT_GE(audio.size(), 30u);
+    double ms_per_tick = std::chrono::duration<double, std::milli>(last_audio - first_audio).count() /
+                         static_cast<double>(audio.size() - 1);
+    EXPECT_GT(ms_per_tick, 30.0);
+    EXPECT_LT(ms_per_tick, 80.0);
     ASSERT_GE(song_texts.size(), 3u);
     // Every song starts on a super-block boundary, and the script loops.
     for (auto& [seq, text] : song_texts) EXPECT_EQ(seq % 8, 0u) << text;
@@ -329,6 +338,27 @@ TEST_F(StationProcess, signal_stops_the_station_after_a_close_notice_to_the_mast
     ASSERT_EQ(n, PACKET_HEADER_SIZE);
     EXPECT_EQ(get_packet_header(bytes).flags, PF_PICTURE | PF_LEAVE);  // the close notice
     udp_close(fd);
+}
+
+TEST_F(StationProcess, an_address_already_in_use_ends_the_station_with_status_3) {
+    int fd = udp_open();
+    sockaddr_in taken = station_addr();
+    ASSERT_EQ(udp_bind(fd, taken.sin_addr.s_addr, kPort), 0);
+    start_station();
+    int status = -2;
+    for (int i = 0; i < 100 && pid > 0; ++i) {
+        int raw = 0;
+        if (waitpid(pid, &raw, WNOHANG) == pid) {
+            pid = -1;
+            status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    udp_close(fd);
+    EXPECT_EQ(status, 3);
+    EXPECT_NE(read_file(dir.file("station.out")).find("bind: Address already in use"),
+              std::string::npos)
+        << read_file(dir.file("station.out"));
 }
 
 // Reads the samples of an 8-bit mono WAV written by velmora-listen.

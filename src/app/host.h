@@ -29,9 +29,10 @@ class Host {
 public:
     virtual ~Host() = default;
 
-    // Shows an operator message box (caption: the program title) and returns
-    // the button pressed. `owned` says whether the main window owns the box.
-    virtual int message_box(const char* text, int type, bool owned) = 0;
+    // Shows an operator message box and returns the button pressed. The
+    // caption is the program title for nearly every box. `owned` says
+    // whether the main window owns the box.
+    virtual int message_box(const char* text, const char* caption, int type, bool owned) = 0;
 
     // Posts a WM_COMMAND with this command id to the main window (1910 start/stop, 158 ...).
     virtual void post_command(int command_id) = 0;

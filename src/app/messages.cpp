@@ -46,7 +46,17 @@ int show_message(Context& ctx, bool owned, int type, const char* format, ...) {
     va_start(args, format);
     vsnprintf(text, sizeof text, format, args);
     va_end(args);
-    return ctx.host->message_box(text, type, owned);
+    return ctx.host->message_box(text, PROGRAM_TITLE, type, owned);
+}
+
+int show_captioned_message(Context& ctx, const char* caption, bool owned, int type,
+                           const char* format, ...) {
+    char text[1025];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    return ctx.host->message_box(text, caption, type, owned);
 }
 
 const char* load_text(Context& ctx, int id) {

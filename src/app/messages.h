@@ -23,6 +23,9 @@ struct MessageState {
 // program title; returns the button pressed.
 int show_message(Context& ctx, bool owned, int type, const char* format, ...)
     __attribute__((format(printf, 4, 5)));
+// The same with a caption of its own.
+int show_captioned_message(Context& ctx, const char* caption, bool owned, int type,
+                           const char* format, ...) __attribute__((format(printf, 5, 6)));
 
 // The string-table text of `id` in the next ring buffer; empty when missing.
 const char* load_text(Context& ctx, int id);

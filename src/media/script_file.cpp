@@ -120,10 +120,10 @@ int load_script(Context& ctx, const char* path) {
         use_compressed_song(entry.song);
         // A picture that cannot be opened (no name included) is no picture.
         if (check_picture_file(entry.picture) == 1) {
-            show_message(ctx, true, MB_OK | MB_ICONERROR,
-                         "%s: unknown file format!\n"
-                         "Only 24bit uncompressed BMP files are supported.",
-                         entry.picture);
+            show_captioned_message(ctx, "Radio Velmora Server BMP", true, MB_OK | MB_ICONERROR,
+                                   "%s: unknown file format!\n"
+                                   "Only 24bit uncompressed BMP files are supported.",
+                                   entry.picture);
             free_script_table(ctx);
             return 0;
         }

@@ -1,7 +1,7 @@
 #include "support/fake_host.h"
 
-int FakeHost::message_box(const char* text, int type, bool owned) {
-    messages.push_back({text, type, owned});
+int FakeHost::message_box(const char* text, const char* caption, int type, bool owned) {
+    messages.push_back({text, caption, type, owned});
     if (!answers.empty()) {
         int answer = answers.front();
         answers.pop_front();

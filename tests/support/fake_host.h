@@ -11,6 +11,7 @@
 
 struct RecordedMessage {
     std::string text;
+    std::string caption;
     int type;
     bool owned;
 };
@@ -30,7 +31,7 @@ public:
     int shell_open_result = 42;
     std::vector<std::string> shell_opened;
 
-    int message_box(const char* text, int type, bool owned) override;
+    int message_box(const char* text, const char* caption, int type, bool owned) override;
     void post_command(int command_id) override { posted_commands.push_back(command_id); }
     void post_live_tick() override { ++live_ticks_posted; }
     void invalidate(bool) override { ++invalidations; }

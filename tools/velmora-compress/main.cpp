@@ -43,7 +43,7 @@ class ConsoleHost : public Host {
 public:
     int exit_status = 0;
 
-    int message_box(const char* text, int type, bool) override {
+    int message_box(const char* text, const char*, int type, bool) override {
         std::fprintf(stderr, "\n%s\n", text);
         return (type & 0xF) == MB_YESNO || (type & 0xF) == MB_YESNOCANCEL ? IDYES : IDOK;
     }

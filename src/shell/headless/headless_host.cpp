@@ -11,11 +11,11 @@
 #include "platform/clock.h"
 #include "platform/shell_open.h"
 
-int HeadlessHost::message_box(const char* text, int type, bool owned) {
+int HeadlessHost::message_box(const char* text, const char* caption, int type, bool owned) {
     int buttons = type & 0xF;
     bool question = buttons == MB_YESNO || buttons == MB_YESNOCANCEL;
     int answer = question ? (answer_yes_ ? IDYES : IDNO) : IDOK;
-    printf("[%s] %s%s\n", PROGRAM_TITLE, text,
+    printf("[%s] %s%s\n", caption, text,
            question ? (answer == IDYES ? "  -> Yes" : "  -> No") : "");
     fflush(stdout);
     return answer;

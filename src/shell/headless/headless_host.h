@@ -18,7 +18,7 @@ public:
     explicit HeadlessHost(bool answer_yes) : answer_yes_(answer_yes) {}
     void attach(Context* ctx) { ctx_ = ctx; }
 
-    int message_box(const char* text, int type, bool owned) override;
+    int message_box(const char* text, const char* caption, int type, bool owned) override;
     void post_command(int command_id) override;
     void post_live_tick() override;
     void invalidate(bool) override {}

@@ -1,0 +1,24 @@
+#pragma once
+// The Host of the benchmarks: nothing to show or post; messages and exit
+// requests go to stderr so a benchmark that goes wrong says so.
+
+#include <cstdio>
+
+#include "app/host.h"
+
+class BenchHost : public Host {
+public:
+    int message_box(const char* text, const char*, int, bool) override {
+        fprintf(stderr, "message: %s\n", text);
+        return IDOK;
+    }
+    void post_command(int) override {}
+    void post_live_tick() override {}
+    void invalidate(bool) override {}
+    void request_write_notification(int) override {}
+    void exit_program(int status) override { fprintf(stderr, "exit %d\n", status); }
+    uint32_t time_ms() override { return 0; }
+    int64_t time_now() override { return 1'700'000'000; }
+    int rand() override { return 0; }
+    int shell_open(const char*, const char*, const char*, const char*) override { return 42; }
+};
