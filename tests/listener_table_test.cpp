@@ -258,6 +258,23 @@ TEST_F(ListenerTableTest, add_receiver_frees_the_table_and_puts_the_repeater_in_
     EXPECT_TRUE(host.messages.empty());
 }
 
+TEST_F(ListenerTableTest, the_repeater_takes_slot_0_though_it_listened_before_in_another_slot) {
+    LoopbackSocket repeater("127.0.3.4");
+    ctx->state.BANDWIDTH = 1000000;
+    ASSERT_EQ(join(first, "Hello"), 1);
+    ASSERT_EQ(join(second, "Hello"), 1);
+    ASSERT_EQ(join(repeater, "Hello"), 1);  // slot 2, in an earlier broadcast
+    repeater.receive_all();
+
+    ctx->state.RepeaterIP = "127.0.3.4:" + std::to_string(repeater.port());
+    add_receiver(*ctx);
+    EXPECT_EQ(text_parts(repeater.receive())[0], "STARTSEQ");
+    EXPECT_EQ(find_listener(*ctx, repeater.addr()), 0);
+    EXPECT_EQ(entry(0).age, 0);
+    EXPECT_EQ(entry(2).age, AGE_FREE);
+    EXPECT_EQ(find_listener(*ctx, first.addr()), -1);
+}
+
 TEST_F(ListenerTableTest, a_repeater_that_cannot_be_found_is_reported_and_not_added) {
     ctx->state.RepeaterIP = ":3454";
     ctx->listeners.entries[3].age = 0;

@@ -115,7 +115,10 @@ std::string first_token(const std::string& line) {
 }  // namespace
 
 void reset_listener_table(ListenerTable& table) {
-    for (ListenerEntry& entry : table.entries) entry.age = AGE_FREE;
+    // Addresses go too: a join takes the entry that holds its address before
+    // any free one, and the repeater must land in slot 0 of a fresh table
+    // even when it listened from another slot before.
+    for (ListenerEntry& entry : table.entries) entry = ListenerEntry{};
 }
 
 int find_listener(const Context& ctx, const sockaddr_in& addr) {
