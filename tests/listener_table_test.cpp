@@ -348,6 +348,20 @@ TEST_F(ListenerTableTest, upgrade_follows_the_bandwidth_rules) {
     EXPECT_EQ(find_listener(*ctx, second.addr()), -1);
 }
 
+TEST_F(ListenerTableTest, an_upgrade_from_a_listener_that_left_does_not_bring_it_back) {
+    ctx->state.BANDWIDTH = 40000;
+    ASSERT_EQ(join(first, "Hello"), 1);
+    ASSERT_EQ(join(second, "Hello"), 1);
+    handle_leave(*ctx, second.addr());
+    // 16000 is within 40000 + 8 * (2000 - 4000) for an upgrade of a listener
+    // that is still here; the one that left would add 32000 to the load.
+    handle_upgrade(*ctx, second.addr(), "Please");
+    EXPECT_EQ(entry(1).age, AGE_FREE);
+    int bps = 0;
+    EXPECT_EQ(listener_load(*ctx, &bps), 1);
+    EXPECT_EQ(bps, 16000);
+}
+
 TEST_F(ListenerTableTest, load_sums_the_cost_of_each_mode) {
     for (int mode = 0; mode < 4; ++mode) {
         ctx->listeners.entries[mode * 2].age = 124;

@@ -258,7 +258,10 @@ void handle_upgrade(Context& ctx, const sockaddr_in& from, const char* text) {
     const int64_t load = measure_load(ctx).bytes_per_second;
     if (8 * load > s.BANDWIDTH + 8 * (r - c)) return;
     int slot = find_listener(ctx, from);
-    if (slot < 0) return;
+    // Only a listener still here is upgraded: one that has left would come
+    // back without the join rules, and the check above counted it at R - C,
+    // not at the C it would add.
+    if (slot < 0 || ctx.listeners.entries[slot].age >= AGE_FREE) return;
     ListenerEntry& entry = ctx.listeners.entries[slot];
     entry.age = 0;
     if (text && strcmp(text, "Repeater") == 0)
