@@ -179,6 +179,26 @@ TEST_F(DatagramQueueTest, no_buffer_space_keeps_the_datagram_for_a_retry) {
     EXPECT_EQ(as_text(listener.receive()), "patient");
 }
 
+TEST_F(DatagramQueueTest, no_buffer_space_during_a_write_notification_does_not_stall_the_queue) {
+    gate.blocked = true;
+    send_text("held", listener);
+    EXPECT_FALSE(ctx->queue.ready);
+
+    gate.blocked = false;
+    gate.failing_port = listener.port();
+    gate.failing_errno = ENOBUFS;
+    gate.failures_left = 1;
+    send_next_datagram(*ctx);  // the write notification meets a full buffer
+    EXPECT_EQ(ctx->queue.count, 1);
+
+    // No further notification was asked for: the next datagram must retry.
+    send_text("next", listener);
+    EXPECT_EQ(as_text(listener.receive()), "held");
+    drain();
+    EXPECT_EQ(as_text(listener.receive()), "next");
+    EXPECT_EQ(ctx->queue.count, 0);
+}
+
 TEST_F(DatagramQueueTest, datagrams_larger_than_an_entry_are_refused_without_harm) {
     std::vector<uint8_t> big(QUEUED_DATAGRAM_MAX + 1, 7);
     EXPECT_EQ(bsendto(*ctx, station.fd(), big.data(), static_cast<int>(big.size()), 0,

@@ -258,6 +258,23 @@ TEST_F(ListenerTableTest, add_receiver_frees_the_table_and_puts_the_repeater_in_
     EXPECT_TRUE(host.messages.empty());
 }
 
+TEST_F(ListenerTableTest, the_repeater_takes_slot_0_though_it_listened_before_in_another_slot) {
+    LoopbackSocket repeater("127.0.3.4");
+    ctx->state.BANDWIDTH = 1000000;
+    ASSERT_EQ(join(first, "Hello"), 1);
+    ASSERT_EQ(join(second, "Hello"), 1);
+    ASSERT_EQ(join(repeater, "Hello"), 1);  // slot 2, in an earlier broadcast
+    repeater.receive_all();
+
+    ctx->state.RepeaterIP = "127.0.3.4:" + std::to_string(repeater.port());
+    add_receiver(*ctx);
+    EXPECT_EQ(text_parts(repeater.receive())[0], "STARTSEQ");
+    EXPECT_EQ(find_listener(*ctx, repeater.addr()), 0);
+    EXPECT_EQ(entry(0).age, 0);
+    EXPECT_EQ(entry(2).age, AGE_FREE);
+    EXPECT_EQ(find_listener(*ctx, first.addr()), -1);
+}
+
 TEST_F(ListenerTableTest, a_repeater_that_cannot_be_found_is_reported_and_not_added) {
     ctx->state.RepeaterIP = ":3454";
     ctx->listeners.entries[3].age = 0;
@@ -329,6 +346,20 @@ TEST_F(ListenerTableTest, upgrade_follows_the_bandwidth_rules) {
 
     handle_upgrade(*ctx, second.addr(), "Repeater");  // unknown: ignored
     EXPECT_EQ(find_listener(*ctx, second.addr()), -1);
+}
+
+TEST_F(ListenerTableTest, an_upgrade_from_a_listener_that_left_does_not_bring_it_back) {
+    ctx->state.BANDWIDTH = 40000;
+    ASSERT_EQ(join(first, "Hello"), 1);
+    ASSERT_EQ(join(second, "Hello"), 1);
+    handle_leave(*ctx, second.addr());
+    // 16000 is within 40000 + 8 * (2000 - 4000) for an upgrade of a listener
+    // that is still here; the one that left would add 32000 to the load.
+    handle_upgrade(*ctx, second.addr(), "Please");
+    EXPECT_EQ(entry(1).age, AGE_FREE);
+    int bps = 0;
+    EXPECT_EQ(listener_load(*ctx, &bps), 1);
+    EXPECT_EQ(bps, 16000);
 }
 
 TEST_F(ListenerTableTest, load_sums_the_cost_of_each_mode) {

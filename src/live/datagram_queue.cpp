@@ -109,9 +109,12 @@ void send_next_datagram(Context& ctx) {
     int socket = entry.socket;
     if (datagram_only_error(code)) {
         pop_head(q);
-        q.ready = true;
         if (q.count > 0) ctx.host->request_write_notification(socket);
     }
+    // A datagram kept after an error is retried by the next call. Called from
+    // a write notification the flag was clear: left so, later datagrams would
+    // only queue behind it and no notification would ever come.
+    q.ready = true;
     report_send_error(ctx, code);
 }
 

@@ -115,7 +115,10 @@ std::string first_token(const std::string& line) {
 }  // namespace
 
 void reset_listener_table(ListenerTable& table) {
-    for (ListenerEntry& entry : table.entries) entry.age = AGE_FREE;
+    // Addresses go too: a join takes the entry that holds its address before
+    // any free one, and the repeater must land in slot 0 of a fresh table
+    // even when it listened from another slot before.
+    for (ListenerEntry& entry : table.entries) entry = ListenerEntry{};
 }
 
 int find_listener(const Context& ctx, const sockaddr_in& addr) {
@@ -255,7 +258,10 @@ void handle_upgrade(Context& ctx, const sockaddr_in& from, const char* text) {
     const int64_t load = measure_load(ctx).bytes_per_second;
     if (8 * load > s.BANDWIDTH + 8 * (r - c)) return;
     int slot = find_listener(ctx, from);
-    if (slot < 0) return;
+    // Only a listener still here is upgraded: one that has left would come
+    // back without the join rules, and the check above counted it at R - C,
+    // not at the C it would add.
+    if (slot < 0 || ctx.listeners.entries[slot].age >= AGE_FREE) return;
     ListenerEntry& entry = ctx.listeners.entries[slot];
     entry.age = 0;
     if (text && strcmp(text, "Repeater") == 0)

@@ -36,7 +36,7 @@ int handle_join(Context& ctx, const sockaddr_in& from, int addr_len, int compani
 void handle_multicast_query(Context& ctx, const sockaddr_in& from, int addr_len);
 // Leave (PF_LEAVE without PF_PICTURE): frees the sender's entry.
 void handle_leave(Context& ctx, const sockaddr_in& from);
-// Companion-stream upgrade (PF_UPGRADE, while Stream2X is on).
+// Companion-stream upgrade of an active listener (PF_UPGRADE, while Stream2X is on).
 void handle_upgrade(Context& ctx, const sockaddr_in& from, const char* text);
 // Frees the whole table and admits the repeater of RepeaterIP, when one is set.
 void add_receiver(Context& ctx);
