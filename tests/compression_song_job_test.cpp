@@ -314,6 +314,21 @@ TEST_F(SongJobTest, script_of_compressed_songs_closes_at_once) {
     EXPECT_EQ(read_file(dir.file("s.VSK")).substr(0, 19), std::string("2 11025 032 SCRIPT\0", 19));
 }
 
+TEST_F(SongJobTest, files_that_are_not_scripts_are_refused_and_left_untouched) {
+    station(11025, 3528);
+    const std::string live = zero_lines({"2 8000 LIVE", "60 \"\" hello", "30 \"\" bye"});
+    const std::string notes = "Dear diary,\nno zero byte anywhere in here\n";
+    const std::string lower = zero_lines({"1 8000 032 script", "1 a.wav \"\" x"});
+    for (const std::string& bytes : {live, notes, lower}) {
+        host.messages.clear();
+        write_file(dir.file("not.VSK"), bytes);
+        EXPECT_EQ(open_song_job(*ctx, job, dir.file("not.VSK").c_str()), -1);
+        EXPECT_EQ(host.last_message(), "Invalid Script!");
+        EXPECT_EQ(read_file(dir.file("not.VSK")), bytes);
+        EXPECT_TRUE(job.lines.empty());
+    }
+}
+
 TEST_F(SongJobTest, cancel_asks_and_leaves_cut_files_that_are_not_taken_as_done) {
     station(11025, 3528);
     write_file(dir.file("a.wav"), wav(11025, 1, 8, tone(11025, 1, 8, 4.0)));

@@ -116,6 +116,13 @@ TEST_F(ToolTest, script_songs_and_pictures_are_prepared_and_a_refusal_fails_the_
     EXPECT_NE(read_file(dir.file("err.txt")).find("Cannot open file gone.wav\nPlease check the script."),
               std::string::npos);
     EXPECT_EQ(run("--settings station.ini missing.VSK"), 1);
+
+    // A file that is not a script is refused, not given a script header.
+    const std::string live = zero_lines({"1 8000 LIVE", "60 \"\" hello"});
+    write_file(dir.file("live.txt"), live);
+    EXPECT_EQ(run("--settings station.ini live.txt"), 1);
+    EXPECT_EQ(read_file(dir.file("live.txt")), live);
+    EXPECT_NE(read_file(dir.file("err.txt")).find("Invalid Script!"), std::string::npos);
 }
 
 TEST_F(ToolTest, one_file_takes_rates_from_settings_and_options_and_force_recompresses) {

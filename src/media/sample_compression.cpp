@@ -275,7 +275,14 @@ int open_song_job(Context& ctx, SongJob& job, const char* script_path) {
 
     int position = 0;
     int declared = 0;
-    parse_script_line(ctx, text.bytes.data(), &position, &declared, nullptr, nullptr, nullptr);
+    char word[SCRIPT_TEXT_SIZE];
+    parse_script_line(ctx, text.bytes.data(), &position, &declared, nullptr, nullptr, word);
+    // The header is rewritten below; a file that is not a script (a live
+    // list, a song named by mistake) must be left as it is.
+    if (std::strcmp(word, "SCRIPT") != 0) {
+        show_refusal(ctx, "Invalid Script!");
+        return -1;
+    }
     const int wanted = std::clamp(declared, 0, SCRIPT_MAX_ENTRIES);
 
     int waiting = 0;

@@ -106,7 +106,8 @@ struct SongJob {
 // raises the kept rate percentage). Rewrites the script header with the
 // station's sampling rate and the kept percentage. Returns the number of
 // lines waiting (0: nothing to do, the dialog closes at once), or -1 when
-// the script cannot be read (after a message).
+// the file cannot be read or is not a script (after a message; the file is
+// left untouched).
 int open_song_job(Context& ctx, SongJob& job, const char* script_path);
 
 // Opens the job for one file, as the "Wave" dialog returns it.
