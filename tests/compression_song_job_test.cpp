@@ -329,6 +329,36 @@ TEST_F(SongJobTest, files_that_are_not_scripts_are_refused_and_left_untouched) {
     }
 }
 
+TEST_F(SongJobTest, header_percentage_is_never_left_at_zero) {
+    // A script of WAV songs only has no compressed song to tell a
+    // percentage; its header takes the station's, so that the script still
+    // loads when the operator cancels before compressing.
+    station(11025, 3528);
+    write_file(dir.file("a.wav"), wav(11025, 1, 8, tone(11025, 1, 8, 0.2)));
+    write_file(dir.file("s.VSK"), zero_lines({"1 8000 020 SCRIPT", "1 " + dir.file("a.wav") + " \"\" a"}));
+    ctx->codec.rate_percent = 55;
+    ASSERT_EQ(open_song_job(*ctx, job, dir.file("s.VSK").c_str()), 1);
+    EXPECT_EQ(read_file(dir.file("s.VSK")).substr(0, 19), std::string("1 11025 032 SCRIPT\0", 19));
+    EXPECT_EQ(ctx->codec.rate_percent, 55);  // only looked at
+    ASSERT_EQ(cancel_song_job(*ctx, job), 1);
+    int rate = 0, percent = 0;
+    EXPECT_EQ(read_script_header(dir.file("s.VSK").c_str(), &rate, &percent), 1);
+    EXPECT_EQ(percent, 32);
+    EXPECT_EQ(load_script(*ctx, dir.file("s.VSK").c_str()), 1);
+
+    // Songs that cannot be read, or are no sample files at all, tell nothing
+    // either: the bytes of a foreign file are no rate code.
+    write_file(dir.file("foreign.VMA"), std::string("RIFF\0\0\0\0\xFF\xFF\0\0\0\0\0\0", 16));
+    write_file(dir.file("t.VSK"), zero_lines({"2 11025 010 SCRIPT", "1 " + dir.file("missing.VMA") + " \"\" m",
+                                              "1 " + dir.file("foreign.VMA") + " \"\" f"}));
+    SongJob other;
+    EXPECT_EQ(open_song_job(*ctx, other, dir.file("t.VSK").c_str()), 0);
+    EXPECT_EQ(read_file(dir.file("t.VSK")).substr(0, 19), std::string("2 11025 032 SCRIPT\0", 19));
+    host.messages.clear();
+    EXPECT_EQ(open_script(*ctx, dir.file("t.VSK").c_str()), 0);
+    EXPECT_EQ(host.last_message(), "Cannot open file " + dir.file("missing.VMA") + "\nPlease check the script.");
+}
+
 TEST_F(SongJobTest, cancel_asks_and_leaves_cut_files_that_are_not_taken_as_done) {
     station(11025, 3528);
     write_file(dir.file("a.wav"), wav(11025, 1, 8, tone(11025, 1, 8, 4.0)));

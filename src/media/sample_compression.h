@@ -104,7 +104,8 @@ struct SongJob {
 // named ".WAV" (any case) waits to be compressed into the same name with
 // ".VMA", any other song is taken as compressed already (its rate code
 // raises the kept rate percentage). Rewrites the script header with the
-// station's sampling rate and the kept percentage. Returns the number of
+// station's sampling rate and the kept percentage (the station's own
+// percentage while no compressed song tells one). Returns the number of
 // lines waiting (0: nothing to do, the dialog closes at once), or -1 when
 // the file cannot be read or is not a script (after a message; the file is
 // left untouched).
