@@ -423,6 +423,30 @@ TEST_F(SongJobTest, unusable_songs_are_refused_with_their_messages_and_the_rest_
     EXPECT_EQ(read_sample_file(dir.file("good.VMA")).frames.size(), 8u);
 }
 
+TEST_F(SongJobTest, source_rates_no_audio_has_are_refused_before_anything_is_coded) {
+    // One wrong byte in the "fmt " chunk: at 1 Hz every source byte would
+    // become some 8000 samples.
+    station(8000, 2000);
+    for (uint32_t rate : {0u, 1u, 999u, 768001u}) {
+        host.messages.clear();
+        write_file(dir.file("odd.wav"), wav(rate, 1, 8, std::string(65536, char(140))));
+        SongJob odd;
+        open_conversion_job(*ctx, odd, dir.file("odd.wav"), dir.file("odd.VMA"));
+        start_song_job(*ctx, odd);
+        for (int steps = 0; steps < 50 && song_job_step(*ctx, odd) == SONG_JOB_RUNNING; ++steps) {
+        }
+        EXPECT_EQ(odd.lines[0].status, SONG_REFUSED) << rate;
+        EXPECT_EQ(host.last_message(), "Incompatible WAV file: " + dir.file("odd.wav") +
+                                           "\nOnly PCM samples are supported.\nCheck the sampling rate in Options.")
+            << rate;
+        EXPECT_EQ(read_file(dir.file("odd.VMA")), "VMA ") << rate;
+    }
+    // The lowest rate taken still compresses.
+    convert(wav(1000, 1, 8, tone(1000, 1, 8, 1.0, 100.0)), "slow");
+    EXPECT_EQ(job.lines[0].status, SONG_DONE);
+    EXPECT_EQ(read_sample_file(dir.file("slow.VMA")).frames.size(), 8u);  // 8000 samples: one block
+}
+
 struct HeaderRewriteTest : ::testing::Test {
     TempDir dir;
     const std::string entries = zero_lines({"1 \"a b.wav\" \"\" first, text", "2 c.VMA d.bmp second ;x"});

@@ -151,7 +151,7 @@ int open_song(Context& ctx, SongJob& job) {
         return refuse_song(ctx, job, kCannotWrite, line.destination);
 
     WavInfo info;
-    if (read_wav_header(job.source, info) != WAV_OK || !info.has_format || info.sample_rate == 0 ||
+    if (read_wav_header(job.source, info) != WAV_OK || !info.has_format || info.sample_rate < SOURCE_RATE_MIN ||
         info.sample_rate > SOURCE_RATE_MAX)
         return refuse_song(ctx, job, kIncompatible, line.source);
 

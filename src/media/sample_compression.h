@@ -38,8 +38,11 @@ constexpr int SONG_LINE_DESTINATION_COLUMN = 256;
 // many bytes per second.
 constexpr int COMPANION_RATE_CAP = 7000;
 
-// A "fmt " chunk with a rate beyond this is not audio we can read; it would
-// also make one pass of source bytes absurdly large.
+// A "fmt " chunk with a rate beyond these is not audio we can read. Above,
+// one pass of source bytes would be absurdly large; below, each source byte
+// would be stretched into thousands of samples, and a song of a few
+// megabytes into files of gigabytes.
+constexpr uint32_t SOURCE_RATE_MIN = 1000;
 constexpr uint32_t SOURCE_RATE_MAX = 768000;
 
 constexpr const char* CANCEL_QUESTION = "There are files being compressed, are you sure to CANCEL?";
