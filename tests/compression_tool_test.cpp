@@ -159,6 +159,15 @@ TEST_F(ToolTest, bad_sources_and_bad_usage_fail) {
     EXPECT_EQ(run(""), 2);
     EXPECT_EQ(run("--sampling-rate 12345 a.wav"), 2);
     EXPECT_EQ(run("--transfer-rate -5 a.wav"), 2);
+    // Rates the station does not run at: rate percentage 0, or beyond 4 x 8000.
+    write_file(dir.file("a.wav"), wav(8000, 1, 8, tone(8000, 1, 8, 0.1)));
+    EXPECT_EQ(run("--settings station.ini --transfer-rate 1 a.wav"), 2);
+    EXPECT_EQ(run("--settings station.ini --sampling-rate 8000 --transfer-rate 32001 a.wav"), 2);
+    EXPECT_NE(read_file(dir.file("err.txt")).find("--transfer-rate must lie between 2000 and 32000"),
+              std::string::npos);
+    EXPECT_FALSE(exists(dir.file("a.VMA")));
+    EXPECT_EQ(run("--settings station.ini --sampling-rate 8000 --transfer-rate 2000 a.wav"), 0);
+    EXPECT_EQ(read_sample_file(dir.file("a.VMA")).header.rate_code, 25);
     EXPECT_EQ(run("--bogus a.wav"), 2);
 }
 
