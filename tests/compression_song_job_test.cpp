@@ -314,6 +314,51 @@ TEST_F(SongJobTest, script_of_compressed_songs_closes_at_once) {
     EXPECT_EQ(read_file(dir.file("s.VSK")).substr(0, 19), std::string("2 11025 032 SCRIPT\0", 19));
 }
 
+TEST_F(SongJobTest, files_that_are_not_scripts_are_refused_and_left_untouched) {
+    station(11025, 3528);
+    const std::string live = zero_lines({"2 8000 LIVE", "60 \"\" hello", "30 \"\" bye"});
+    const std::string notes = "Dear diary,\nno zero byte anywhere in here\n";
+    const std::string lower = zero_lines({"1 8000 032 script", "1 a.wav \"\" x"});
+    for (const std::string& bytes : {live, notes, lower}) {
+        host.messages.clear();
+        write_file(dir.file("not.VSK"), bytes);
+        EXPECT_EQ(open_song_job(*ctx, job, dir.file("not.VSK").c_str()), -1);
+        EXPECT_EQ(host.last_message(), "Invalid Script!");
+        EXPECT_EQ(read_file(dir.file("not.VSK")), bytes);
+        EXPECT_TRUE(job.lines.empty());
+    }
+}
+
+TEST_F(SongJobTest, header_percentage_is_never_left_at_zero) {
+    // A script of WAV songs only has no compressed song to tell a
+    // percentage; its header takes the station's, so that the script still
+    // loads when the operator cancels before compressing.
+    station(11025, 3528);
+    write_file(dir.file("a.wav"), wav(11025, 1, 8, tone(11025, 1, 8, 0.2)));
+    write_file(dir.file("s.VSK"), zero_lines({"1 8000 020 SCRIPT", "1 " + dir.file("a.wav") + " \"\" a"}));
+    ctx->codec.rate_percent = 55;
+    ASSERT_EQ(open_song_job(*ctx, job, dir.file("s.VSK").c_str()), 1);
+    EXPECT_EQ(read_file(dir.file("s.VSK")).substr(0, 19), std::string("1 11025 032 SCRIPT\0", 19));
+    EXPECT_EQ(ctx->codec.rate_percent, 55);  // only looked at
+    ASSERT_EQ(cancel_song_job(*ctx, job), 1);
+    int rate = 0, percent = 0;
+    EXPECT_EQ(read_script_header(dir.file("s.VSK").c_str(), &rate, &percent), 1);
+    EXPECT_EQ(percent, 32);
+    EXPECT_EQ(load_script(*ctx, dir.file("s.VSK").c_str()), 1);
+
+    // Songs that cannot be read, or are no sample files at all, tell nothing
+    // either: the bytes of a foreign file are no rate code.
+    write_file(dir.file("foreign.VMA"), std::string("RIFF\0\0\0\0\xFF\xFF\0\0\0\0\0\0", 16));
+    write_file(dir.file("t.VSK"), zero_lines({"2 11025 010 SCRIPT", "1 " + dir.file("missing.VMA") + " \"\" m",
+                                              "1 " + dir.file("foreign.VMA") + " \"\" f"}));
+    SongJob other;
+    EXPECT_EQ(open_song_job(*ctx, other, dir.file("t.VSK").c_str()), 0);
+    EXPECT_EQ(read_file(dir.file("t.VSK")).substr(0, 19), std::string("2 11025 032 SCRIPT\0", 19));
+    host.messages.clear();
+    EXPECT_EQ(open_script(*ctx, dir.file("t.VSK").c_str()), 0);
+    EXPECT_EQ(host.last_message(), "Cannot open file " + dir.file("missing.VMA") + "\nPlease check the script.");
+}
+
 TEST_F(SongJobTest, cancel_asks_and_leaves_cut_files_that_are_not_taken_as_done) {
     station(11025, 3528);
     write_file(dir.file("a.wav"), wav(11025, 1, 8, tone(11025, 1, 8, 4.0)));
@@ -376,6 +421,30 @@ TEST_F(SongJobTest, unusable_songs_are_refused_with_their_messages_and_the_rest_
     EXPECT_EQ(read_file(dir.file("nodata.VMA")), "VMA ");
     EXPECT_EQ(read_file(dir.file("good.wav")).substr(0, 4), "RIFF");
     EXPECT_EQ(read_sample_file(dir.file("good.VMA")).frames.size(), 8u);
+}
+
+TEST_F(SongJobTest, source_rates_no_audio_has_are_refused_before_anything_is_coded) {
+    // One wrong byte in the "fmt " chunk: at 1 Hz every source byte would
+    // become some 8000 samples.
+    station(8000, 2000);
+    for (uint32_t rate : {0u, 1u, 999u, 768001u}) {
+        host.messages.clear();
+        write_file(dir.file("odd.wav"), wav(rate, 1, 8, std::string(65536, char(140))));
+        SongJob odd;
+        open_conversion_job(*ctx, odd, dir.file("odd.wav"), dir.file("odd.VMA"));
+        start_song_job(*ctx, odd);
+        for (int steps = 0; steps < 50 && song_job_step(*ctx, odd) == SONG_JOB_RUNNING; ++steps) {
+        }
+        EXPECT_EQ(odd.lines[0].status, SONG_REFUSED) << rate;
+        EXPECT_EQ(host.last_message(), "Incompatible WAV file: " + dir.file("odd.wav") +
+                                           "\nOnly PCM samples are supported.\nCheck the sampling rate in Options.")
+            << rate;
+        EXPECT_EQ(read_file(dir.file("odd.VMA")), "VMA ") << rate;
+    }
+    // The lowest rate taken still compresses.
+    convert(wav(1000, 1, 8, tone(1000, 1, 8, 1.0, 100.0)), "slow");
+    EXPECT_EQ(job.lines[0].status, SONG_DONE);
+    EXPECT_EQ(read_sample_file(dir.file("slow.VMA")).frames.size(), 8u);  // 8000 samples: one block
 }
 
 struct HeaderRewriteTest : ::testing::Test {

@@ -116,6 +116,13 @@ TEST_F(ToolTest, script_songs_and_pictures_are_prepared_and_a_refusal_fails_the_
     EXPECT_NE(read_file(dir.file("err.txt")).find("Cannot open file gone.wav\nPlease check the script."),
               std::string::npos);
     EXPECT_EQ(run("--settings station.ini missing.VSK"), 1);
+
+    // A file that is not a script is refused, not given a script header.
+    const std::string live = zero_lines({"1 8000 LIVE", "60 \"\" hello"});
+    write_file(dir.file("live.txt"), live);
+    EXPECT_EQ(run("--settings station.ini live.txt"), 1);
+    EXPECT_EQ(read_file(dir.file("live.txt")), live);
+    EXPECT_NE(read_file(dir.file("err.txt")).find("Invalid Script!"), std::string::npos);
 }
 
 TEST_F(ToolTest, one_file_takes_rates_from_settings_and_options_and_force_recompresses) {
@@ -152,6 +159,15 @@ TEST_F(ToolTest, bad_sources_and_bad_usage_fail) {
     EXPECT_EQ(run(""), 2);
     EXPECT_EQ(run("--sampling-rate 12345 a.wav"), 2);
     EXPECT_EQ(run("--transfer-rate -5 a.wav"), 2);
+    // Rates the station does not run at: rate percentage 0, or beyond 4 x 8000.
+    write_file(dir.file("a.wav"), wav(8000, 1, 8, tone(8000, 1, 8, 0.1)));
+    EXPECT_EQ(run("--settings station.ini --transfer-rate 1 a.wav"), 2);
+    EXPECT_EQ(run("--settings station.ini --sampling-rate 8000 --transfer-rate 32001 a.wav"), 2);
+    EXPECT_NE(read_file(dir.file("err.txt")).find("--transfer-rate must lie between 2000 and 32000"),
+              std::string::npos);
+    EXPECT_FALSE(exists(dir.file("a.VMA")));
+    EXPECT_EQ(run("--settings station.ini --sampling-rate 8000 --transfer-rate 2000 a.wav"), 0);
+    EXPECT_EQ(read_sample_file(dir.file("a.VMA")).header.rate_code, 25);
     EXPECT_EQ(run("--bogus a.wav"), 2);
 }
 

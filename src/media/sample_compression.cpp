@@ -32,14 +32,23 @@ bool ends_with_wav(const char* name) {
     return n >= 4 && strcasecmp(name + n - 4, ".WAV") == 0;
 }
 
-// The rate code of a compressed sample file, -1 when it cannot be read.
+// The rate code of a compressed sample file, -1 when it cannot be read or
+// is no sample file (the bytes of a foreign file would put any number up to
+// 65535 into the script header).
 int file_rate_code(const char* path) {
     FILE* f = std::fopen(path, "rb");
     if (f == nullptr) return -1;
     SampleFileHeader header;
     const int ok = read_sample_header(f, header);
     std::fclose(f);
-    return ok ? header.rate_code : -1;
+    return ok && header.magic_ok ? header.rate_code : -1;
+}
+
+// The percentage the station compresses with at its current rates.
+int station_rate_percent(const Context& ctx) {
+    CodecState probe = ctx.codec;
+    set_rate(probe, ctx.state.SamplingRate, ctx.state.TransferRate);
+    return probe.rate_percent;
 }
 
 // Whether a sample file was made at this sampling rate with this rate code.
@@ -142,7 +151,7 @@ int open_song(Context& ctx, SongJob& job) {
         return refuse_song(ctx, job, kCannotWrite, line.destination);
 
     WavInfo info;
-    if (read_wav_header(job.source, info) != WAV_OK || !info.has_format || info.sample_rate == 0 ||
+    if (read_wav_header(job.source, info) != WAV_OK || !info.has_format || info.sample_rate < SOURCE_RATE_MIN ||
         info.sample_rate > SOURCE_RATE_MAX)
         return refuse_song(ctx, job, kIncompatible, line.source);
 
@@ -275,7 +284,14 @@ int open_song_job(Context& ctx, SongJob& job, const char* script_path) {
 
     int position = 0;
     int declared = 0;
-    parse_script_line(ctx, text.bytes.data(), &position, &declared, nullptr, nullptr, nullptr);
+    char word[SCRIPT_TEXT_SIZE];
+    parse_script_line(ctx, text.bytes.data(), &position, &declared, nullptr, nullptr, word);
+    // The header is rewritten below; a file that is not a script (a live
+    // list, a song named by mistake) must be left as it is.
+    if (std::strcmp(word, "SCRIPT") != 0) {
+        show_refusal(ctx, "Invalid Script!");
+        return -1;
+    }
     const int wanted = std::clamp(declared, 0, SCRIPT_MAX_ENTRIES);
 
     int waiting = 0;
@@ -299,8 +315,12 @@ int open_song_job(Context& ctx, SongJob& job, const char* script_path) {
         job.lines.push_back(std::move(line));
     }
 
-    if (!rewrite_script_header(job.script_path.c_str(), declared, ctx.state.SamplingRate,
-                               job.kept_rate_percent))
+    // With no compressed song to tell a percentage, "000" would make a
+    // script that no loader takes (a broadcast of it needs a bit rate); the
+    // songs will be compressed at the station's own.
+    const int percent =
+        job.kept_rate_percent > 0 ? job.kept_rate_percent : station_rate_percent(ctx);
+    if (!rewrite_script_header(job.script_path.c_str(), declared, ctx.state.SamplingRate, percent))
         show_message(ctx, true, MB_OK | MB_ICONERROR, kCannotWrite, job.script_path.c_str());
     return waiting;
 }

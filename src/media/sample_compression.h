@@ -38,8 +38,11 @@ constexpr int SONG_LINE_DESTINATION_COLUMN = 256;
 // many bytes per second.
 constexpr int COMPANION_RATE_CAP = 7000;
 
-// A "fmt " chunk with a rate beyond this is not audio we can read; it would
-// also make one pass of source bytes absurdly large.
+// A "fmt " chunk with a rate beyond these is not audio we can read. Above,
+// one pass of source bytes would be absurdly large; below, each source byte
+// would be stretched into thousands of samples, and a song of a few
+// megabytes into files of gigabytes.
+constexpr uint32_t SOURCE_RATE_MIN = 1000;
 constexpr uint32_t SOURCE_RATE_MAX = 768000;
 
 constexpr const char* CANCEL_QUESTION = "There are files being compressed, are you sure to CANCEL?";
@@ -104,9 +107,11 @@ struct SongJob {
 // named ".WAV" (any case) waits to be compressed into the same name with
 // ".VMA", any other song is taken as compressed already (its rate code
 // raises the kept rate percentage). Rewrites the script header with the
-// station's sampling rate and the kept percentage. Returns the number of
+// station's sampling rate and the kept percentage (the station's own
+// percentage while no compressed song tells one). Returns the number of
 // lines waiting (0: nothing to do, the dialog closes at once), or -1 when
-// the script cannot be read (after a message).
+// the file cannot be read or is not a script (after a message; the file is
+// left untouched).
 int open_song_job(Context& ctx, SongJob& job, const char* script_path);
 
 // Opens the job for one file, as the "Wave" dialog returns it.

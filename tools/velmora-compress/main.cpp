@@ -7,7 +7,8 @@
 //   --settings FILE        the station's settings file (sampling and transfer rate);
 //                          without it the station's own "lumo.ini"
 //   --sampling-rate HZ     overrides the settings' SamplingRate
-//   --transfer-rate BPS    overrides the settings' TransferRate (bytes per second)
+//   --transfer-rate BPS    overrides the settings' TransferRate (bytes per second,
+//                          2000 up to four times the sampling rate)
 //   --force                compresses again songs whose files are already up to date
 //
 // Song paths in a script are taken as the station takes them: relative to
@@ -17,6 +18,7 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -37,6 +39,12 @@ namespace {
 
 constexpr int kRefused = 1;
 constexpr int kUsageError = 2;
+
+// The transfer rates a station runs at: from 2000 bytes per second up to
+// four times its sampling rate. Below, the rate percentage drops to 0, which
+// no script loader takes and which marks a sample file as unfinished.
+constexpr int kMinimumTransferRate = 2000;
+int maximum_transfer_rate(int sampling_rate) { return 4 * sampling_rate; }
 
 // Message boxes become lines on stderr; questions are answered Yes.
 class ConsoleHost : public Host {
@@ -207,7 +215,16 @@ int main(int argc, char** argv) {
     setup_paths(ctx->state, options.settings);
     load_settings(*ctx, true);
     if (options.sampling_rate) apply_sampling_rate(ctx->state, int(options.sampling_rate));
-    if (options.transfer_rate) ctx->state.TransferRate = int(options.transfer_rate);
+    const int highest = maximum_transfer_rate(ctx->state.SamplingRate);
+    if (options.transfer_rate) {
+        if (options.transfer_rate < kMinimumTransferRate || options.transfer_rate > highest)
+            return usage(("--transfer-rate must lie between " + std::to_string(kMinimumTransferRate) +
+                          " and " + std::to_string(highest) + " at this sampling rate")
+                             .c_str());
+        ctx->state.TransferRate = int(options.transfer_rate);
+    }
+    // The settings' rate as the station would take it at this sampling rate.
+    ctx->state.TransferRate = std::clamp(ctx->state.TransferRate, kMinimumTransferRate, highest);
     // A fresh start: the codec-wide values as before any broadcast.
     ctx->codec = CodecState{};
 
