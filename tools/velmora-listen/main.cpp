@@ -213,10 +213,11 @@ struct Listener {
                 request_tiles();
             }
         } else if (strncmp(text, "BMPXY", 5) == 0 && length >= 11 && picture.active) {
-            int column = 0, row = 0;
-            sscanf(text + 5, "%3d%3d", &column, &row);
+            int column = -1, row = -1;
             std::vector<uint8_t> tile(PICTURE_TILE_BYTES);
-            if (column < picture.columns && row < picture.rows &&
+            // A damaged position ("-01") must not land outside the grid.
+            if (sscanf(text + 5, "%3d%3d", &column, &row) == 2 && column >= 0 && row >= 0 &&
+                column < picture.columns && row < picture.rows &&
                 decode_picture_tile(d.payload + 11, length - 11, tile.data()))
                 picture.tiles[row * picture.columns + column] = std::move(tile);
             if (static_cast<int>(picture.tiles.size()) == picture.columns * picture.rows)
