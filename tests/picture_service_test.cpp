@@ -411,6 +411,13 @@ TEST_F(PictureRequestTest, a_tile_reply_too_long_for_one_datagram_is_not_sent) {
     EXPECT_EQ(reply_to("GETPAL"), "BMPPAL003001");  // the service goes on
 }
 
+TEST_F(PictureRequestTest, a_grid_wider_than_three_digits_is_announced_as_999_columns) {
+    // 32032 pixels make 1001 columns; a request can name tiles 0 to 999 only.
+    ASSERT_EQ(write_and_load("wide.bmp", make_bmp24(make_gradient_picture(32032, 32))), 1);
+    EXPECT_EQ(reply_to("GETPAL"), "BMPPAL999001");
+    EXPECT_EQ(reply_to("GETBMPXY999000").substr(0, 11), "BMPXY999000");
+}
+
 TEST_F(PictureRequestTest, the_logo_announces_at_most_4_by_4_tiles_but_serves_all_of_them) {
     SyntheticPicture logo = make_photo_picture(200, 200, 21);
     ASSERT_EQ(write_and_load("logo.bmp", make_bmp24(logo), 1'600'000'000, PICTURE_LOGO), 1);

@@ -47,6 +47,7 @@ constexpr int kMaxSide = 32767;  // width and height travel as 16-bit signed val
 
 constexpr size_t kWritePiece = 8192;
 constexpr int kLogoGridMax = 4;  // the logo is announced as at most 4 x 4 tiles
+constexpr int kMaxAnnouncedGrid = 999;
 
 uint32_t get_u32(const uint8_t* p) {
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
@@ -415,10 +416,11 @@ void handle_picture_request(Context& ctx, const sockaddr_in& from, int addr_len,
     } else if (strncmp(text, "GETPAL", 6) == 0) {
         int columns = 0, rows = 0;
         picture_grid(ctx, slot_index, &columns, &rows);
-        if (slot_index == PICTURE_LOGO) {
-            columns = columns < kLogoGridMax ? columns : kLogoGridMax;
-            rows = rows < kLogoGridMax ? rows : kLogoGridMax;
-        }
+        // Requests name tiles with three digits, so a grid is announced as at
+        // most 999 x 999 (as in the notice); the logo as at most 4 x 4.
+        const int most = slot_index == PICTURE_LOGO ? kLogoGridMax : kMaxAnnouncedGrid;
+        columns = std::min(columns, most);
+        rows = std::min(rows, most);
         snprintf(reply, sizeof reply, "%sBMPPAL%03d%03d", prefix, columns, rows);
         send_picture_reply(ctx, from, addr_len, session, reply, nullptr, 0);
     } else {
