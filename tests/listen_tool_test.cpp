@@ -219,63 +219,72 @@ struct ServedPicture {
     }
 };
 
-TEST_F(ListenToolTest, pictures_are_fetched_tile_by_tile_and_saved_as_bmp) {
-    start_listener(2.5, {"--pictures", dir.path()});
-    PacketHeader h;
-    std::vector<uint8_t> payload;
-    sockaddr_in listener{};
-    ASSERT_TRUE(receive(h, payload, listener, 3000)) << read_file(dir.file("listen.out"));
-    uint8_t bytes[MAX_DATAGRAM];
-    int size = build_join_accepted(bytes, 4, kSession, kRate, "Test Station", "A Song");
-    udp_send_to(station, bytes, size, 0, &listener, sizeof listener);
-
+struct ListenPictureTest : ListenToolTest {
     // The picture shown when the listener joins, then the one a notice announces.
     const ServedPicture shown[2] = {ServedPicture(make_photo_picture(64, 32, 5)),
                                     ServedPicture(make_gradient_picture(32, 32))};
-    int current = 0;
-    std::vector<bool> served(2, false);
-    auto reply = [&](const std::string& text, const std::vector<uint8_t>& tile) {
-        int n = build_picture_reply(bytes, 0, kSession, text.c_str(), tile.data(), static_cast<int>(tile.size()));
-        udp_send_to(station, bytes, n, 0, &listener, sizeof listener);
-    };
 
-    bool left = false, sent_bogus = false;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!left && std::chrono::steady_clock::now() < deadline) {
-        if (!receive(h, payload, listener, 200)) continue;
-        left |= h.flags == PF_LEAVE;
-        if (h.flags != (PF_TEXT | PF_PICTURE)) continue;
-        EXPECT_EQ(h.session, kSession);
-        std::string request(payload.begin(), payload.end());
-        request = request.c_str();  // up to the NUL
-        const ServedPicture& picture = shown[current];
-        int column = 0, row = 0;
-        if (request == "GETPAL") {
-            char text[16];
-            snprintf(text, sizeof text, "BMPPAL%03d%03d", picture.columns, picture.rows);
-            reply(text, {});
-        } else if (sscanf(request.c_str(), "GETBMPXY%3d%3d", &column, &row) == 2 && column < picture.columns &&
-                   row < picture.rows) {
-            if (!sent_bogus) {
-                // A damaged reply with a negative column: it must be dropped,
-                // not stored beside the real tiles.
-                reply("BMPXY-01000", picture.payloads[0]);
-                sent_bogus = true;
-            }
-            char text[16];
-            snprintf(text, sizeof text, "BMPXY%03d%03d", column, row);
-            reply(text, picture.payloads[static_cast<size_t>(row * picture.columns + column)]);
-            if (current == 0) {
-                served[static_cast<size_t>(row * picture.columns + column)] = true;
-                if (served[0] && served[1]) {
-                    current = 1;
-                    size = build_picture_notice(bytes, 0, kSession, shown[1].columns, shown[1].rows);
-                    udp_send_to(station, bytes, size, 0, &listener, sizeof listener);
+    // Plays the station for a listener started with --pictures: admits it,
+    // answers its picture requests from shown[0] and, once both its tiles are
+    // out, announces shown[1] and serves that. Returns when the listener leaves.
+    void serve_pictures() {
+        PacketHeader h;
+        std::vector<uint8_t> payload;
+        sockaddr_in listener{};
+        ASSERT_TRUE(receive(h, payload, listener, 3000)) << read_file(dir.file("listen.out"));
+        uint8_t bytes[MAX_DATAGRAM];
+        int size = build_join_accepted(bytes, 4, kSession, kRate, "Test Station", "A Song");
+        udp_send_to(station, bytes, size, 0, &listener, sizeof listener);
+
+        auto reply = [&](const std::string& text, const std::vector<uint8_t>& tile) {
+            int n = build_picture_reply(bytes, 0, kSession, text.c_str(), tile.data(), static_cast<int>(tile.size()));
+            udp_send_to(station, bytes, n, 0, &listener, sizeof listener);
+        };
+        int current = 0;
+        std::vector<bool> served(2, false);
+        bool left = false, sent_bogus = false;
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (!left && std::chrono::steady_clock::now() < deadline) {
+            if (!receive(h, payload, listener, 200)) continue;
+            left |= h.flags == PF_LEAVE;
+            if (h.flags != (PF_TEXT | PF_PICTURE)) continue;
+            EXPECT_EQ(h.session, kSession);
+            std::string request(payload.begin(), payload.end());
+            request = request.c_str();  // up to the NUL
+            const ServedPicture& picture = shown[current];
+            int column = 0, row = 0;
+            if (request == "GETPAL") {
+                char text[16];
+                snprintf(text, sizeof text, "BMPPAL%03d%03d", picture.columns, picture.rows);
+                reply(text, {});
+            } else if (sscanf(request.c_str(), "GETBMPXY%3d%3d", &column, &row) == 2 &&
+                       column < picture.columns && row < picture.rows) {
+                if (!sent_bogus) {
+                    // A damaged reply with a negative column: it must be
+                    // dropped, not stored beside the real tiles.
+                    reply("BMPXY-01000", picture.payloads[0]);
+                    sent_bogus = true;
+                }
+                char text[16];
+                snprintf(text, sizeof text, "BMPXY%03d%03d", column, row);
+                reply(text, picture.payloads[static_cast<size_t>(row * picture.columns + column)]);
+                if (current == 0) {
+                    served[static_cast<size_t>(row * picture.columns + column)] = true;
+                    if (served[0] && served[1]) {
+                        current = 1;
+                        size = build_picture_notice(bytes, 0, kSession, shown[1].columns, shown[1].rows);
+                        udp_send_to(station, bytes, size, 0, &listener, sizeof listener);
+                    }
                 }
             }
         }
+        EXPECT_TRUE(left);
     }
-    EXPECT_TRUE(left);
+};
+
+TEST_F(ListenPictureTest, pictures_are_fetched_tile_by_tile_and_saved_as_bmp) {
+    start_listener(2.5, {"--pictures", dir.path()});
+    serve_pictures();
     EXPECT_EQ(wait_listener(), 0);
     std::string out = read_file(dir.file("listen.out"));
     EXPECT_NE(out.find("picture: 1 x 1 tiles"), std::string::npos) << out;
@@ -291,6 +300,15 @@ TEST_F(ListenToolTest, pictures_are_fetched_tile_by_tile_and_saved_as_bmp) {
         EXPECT_EQ(bmp[28], 24);
         EXPECT_EQ(std::vector<uint8_t>(bmp.begin() + 54, bmp.end()), shown[i].decoded) << "picture " << i + 1;
     }
+}
+
+TEST_F(ListenPictureTest, pictures_that_cannot_be_written_are_not_counted_as_saved) {
+    start_listener(2.5, {"--pictures", dir.file("missing")});
+    serve_pictures();
+    EXPECT_EQ(wait_listener(), 0);
+    std::string out = read_file(dir.file("listen.out"));
+    EXPECT_NE(out.find("cannot write " + dir.file("missing") + "/picture_02.bmp"), std::string::npos) << out;
+    EXPECT_NE(out.find("pictures 0"), std::string::npos) << out;
 }
 
 TEST(ListenToolUsage, refuses_stations_off_this_machine_and_bad_options) {

@@ -135,7 +135,8 @@ struct Listener {
         uint32_t last_request_ms = 0;
         bool active = false;
     } picture;
-    int pictures_saved = 0;
+    int pictures_fetched = 0;  // numbers the files
+    int pictures_saved = 0;    // those written
     uint32_t last_keepalive_ms = 0;
     int packets_since_keepalive = 0;
 
@@ -290,13 +291,15 @@ struct Listener {
                        &tile[static_cast<size_t>(y) * 96], 96);
         }
         char name[64];
-        snprintf(name, sizeof name, "/picture_%02d.bmp", ++pictures_saved);
+        snprintf(name, sizeof name, "/picture_%02d.bmp", ++pictures_fetched);
         std::string path = options.pictures + name;
-        if (write_bmp24(path.c_str(), width, height, pixels.data()))
+        if (write_bmp24(path.c_str(), width, height, pixels.data())) {
+            ++pictures_saved;
             printf("picture saved: %s (%zu of %d tiles)\n", path.c_str(), picture.tiles.size(),
                    picture.columns * picture.rows);
-        else
+        } else {
             fprintf(stderr, "velmora-listen: cannot write %s\n", path.c_str());
+        }
         fflush(stdout);
     }
 
