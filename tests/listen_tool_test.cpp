@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <string>
@@ -14,10 +15,13 @@
 #include "codec/codec_state.h"
 #include "codec/decoder.h"
 #include "codec/encoder.h"
+#include "codec/picture_coder.h"
+#include "codec/picture_decoder.h"
 #include "codec/set_rate.h"
 #include "codec/super_block.h"
 #include "platform/udp_socket.h"
 #include "server/packet.h"
+#include "support/synthetic_picture.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -73,22 +77,23 @@ protected:
         udp_close(station);
     }
 
-    void start_listener(double seconds) {
+    void start_listener(double seconds, std::vector<std::string> extra = {}) {
         // Everything is worked out before the fork: the child has another pid.
         std::string exe = std::string(VELMORA_BIN_DIR) + "/velmora-listen";
-        std::string port = std::to_string(ntohs(station_addr.sin_port));
-        std::string wav = dir.file("heard.wav");
-        std::string station_ip = own_ip(81), bind = own_ip(82);
-        std::string secs = std::to_string(seconds);
+        std::vector<std::string> arguments = {exe,      own_ip(81), "--port", std::to_string(ntohs(station_addr.sin_port)),
+                                              "--bind", own_ip(82), "--seconds", std::to_string(seconds),
+                                              "--wav",  dir.file("heard.wav")};
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        std::vector<char*> argv;
+        for (std::string& a : arguments) argv.push_back(a.data());
+        argv.push_back(nullptr);
         std::string output = dir.file("listen.out");
         pid = fork();
         if (pid == 0) {
             int out = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             dup2(out, 1);
             dup2(out, 2);
-            execl(exe.c_str(), exe.c_str(), station_ip.c_str(), "--port", port.c_str(), "--bind",
-                  bind.c_str(), "--seconds", secs.c_str(), "--wav", wav.c_str(),
-                  static_cast<char*>(nullptr));
+            execv(exe.c_str(), argv.data());
             _exit(127);
         }
     }
@@ -183,6 +188,127 @@ TEST_F(ListenToolTest, a_busy_station_ends_the_listener_with_a_refusal) {
     udp_send_to(station, bytes, size, 0, &listener, sizeof listener);
     EXPECT_EQ(wait_listener(), 3);
     EXPECT_NE(read_file(dir.file("listen.out")).find("refused: Busy"), std::string::npos);
+}
+
+// A picture as the station keeps it (prepared at quality 2), the payloads
+// it sends for its tiles, and what a listener makes of them.
+struct ServedPicture {
+    SyntheticPicture picture;
+    int columns = 0, rows = 0;
+    std::vector<std::vector<uint8_t>> payloads;  // by row * columns + column
+    std::vector<uint8_t> decoded;                // the whole grid, rows as stored
+
+    explicit ServedPicture(SyntheticPicture p) : picture(std::move(p)) {
+        columns = picture.width / 32;
+        rows = picture.height / 32;
+        EXPECT_EQ(prepare_picture(picture.pixels.data(), picture.pixels.size(), picture.width,
+                                  picture.height, picture.row_stride, 2, nullptr),
+                  1);
+        CodecState codec;
+        decoded.assign(static_cast<size_t>(picture.width) * picture.height * 3, 0);
+        for (int r = 0; r < rows; ++r)
+            for (int c = 0; c < columns; ++c) {
+                std::vector<uint8_t> payload(PICTURE_PAYLOAD_MAX_BYTES);
+                payload.resize(encode_picture_tile(codec, copy_tile(picture, c, r).data(), 2, payload.data()));
+                uint8_t tile[PICTURE_TILE_BYTES];
+                EXPECT_EQ(decode_picture_tile(payload.data(), static_cast<int>(payload.size()), tile), 1);
+                for (int y = 0; y < 32; ++y)
+                    memcpy(&decoded[(static_cast<size_t>(r * 32 + y) * picture.width + c * 32) * 3], tile + y * 96, 96);
+                payloads.push_back(std::move(payload));
+            }
+    }
+};
+
+struct ListenPictureTest : ListenToolTest {
+    // The picture shown when the listener joins, then the one a notice announces.
+    const ServedPicture shown[2] = {ServedPicture(make_photo_picture(64, 32, 5)),
+                                    ServedPicture(make_gradient_picture(32, 32))};
+
+    // Plays the station for a listener started with --pictures: admits it,
+    // answers its picture requests from shown[0] and, once both its tiles are
+    // out, announces shown[1] and serves that. Returns when the listener leaves.
+    void serve_pictures() {
+        PacketHeader h;
+        std::vector<uint8_t> payload;
+        sockaddr_in listener{};
+        ASSERT_TRUE(receive(h, payload, listener, 3000)) << read_file(dir.file("listen.out"));
+        uint8_t bytes[MAX_DATAGRAM];
+        int size = build_join_accepted(bytes, 4, kSession, kRate, "Test Station", "A Song");
+        udp_send_to(station, bytes, size, 0, &listener, sizeof listener);
+
+        auto reply = [&](const std::string& text, const std::vector<uint8_t>& tile) {
+            int n = build_picture_reply(bytes, 0, kSession, text.c_str(), tile.data(), static_cast<int>(tile.size()));
+            udp_send_to(station, bytes, n, 0, &listener, sizeof listener);
+        };
+        int current = 0;
+        std::vector<bool> served(2, false);
+        bool left = false, sent_bogus = false;
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (!left && std::chrono::steady_clock::now() < deadline) {
+            if (!receive(h, payload, listener, 200)) continue;
+            left |= h.flags == PF_LEAVE;
+            if (h.flags != (PF_TEXT | PF_PICTURE)) continue;
+            EXPECT_EQ(h.session, kSession);
+            std::string request(payload.begin(), payload.end());
+            request = request.c_str();  // up to the NUL
+            const ServedPicture& picture = shown[current];
+            int column = 0, row = 0;
+            if (request == "GETPAL") {
+                char text[16];
+                snprintf(text, sizeof text, "BMPPAL%03d%03d", picture.columns, picture.rows);
+                reply(text, {});
+            } else if (sscanf(request.c_str(), "GETBMPXY%3d%3d", &column, &row) == 2 &&
+                       column < picture.columns && row < picture.rows) {
+                if (!sent_bogus) {
+                    // A damaged reply with a negative column: it must be
+                    // dropped, not stored beside the real tiles.
+                    reply("BMPXY-01000", picture.payloads[0]);
+                    sent_bogus = true;
+                }
+                char text[16];
+                snprintf(text, sizeof text, "BMPXY%03d%03d", column, row);
+                reply(text, picture.payloads[static_cast<size_t>(row * picture.columns + column)]);
+                if (current == 0) {
+                    served[static_cast<size_t>(row * picture.columns + column)] = true;
+                    if (served[0] && served[1]) {
+                        current = 1;
+                        size = build_picture_notice(bytes, 0, kSession, shown[1].columns, shown[1].rows);
+                        udp_send_to(station, bytes, size, 0, &listener, sizeof listener);
+                    }
+                }
+            }
+        }
+        EXPECT_TRUE(left);
+    }
+};
+
+TEST_F(ListenPictureTest, pictures_are_fetched_tile_by_tile_and_saved_as_bmp) {
+    start_listener(2.5, {"--pictures", dir.path()});
+    serve_pictures();
+    EXPECT_EQ(wait_listener(), 0);
+    std::string out = read_file(dir.file("listen.out"));
+    EXPECT_NE(out.find("picture: 1 x 1 tiles"), std::string::npos) << out;
+    EXPECT_NE(out.find("pictures 2"), std::string::npos) << out;
+
+    for (int i = 0; i < 2; ++i) {
+        const std::string bmp = read_file(dir.file(i == 0 ? "picture_01.bmp" : "picture_02.bmp"));
+        const SyntheticPicture& p = shown[i].picture;
+        ASSERT_EQ(bmp.size(), 54 + shown[i].decoded.size()) << out;
+        EXPECT_EQ(bmp.substr(0, 2), "BM");
+        EXPECT_EQ(static_cast<uint8_t>(bmp[18]) | static_cast<uint8_t>(bmp[19]) << 8, p.width);
+        EXPECT_EQ(static_cast<uint8_t>(bmp[22]) | static_cast<uint8_t>(bmp[23]) << 8, p.height);
+        EXPECT_EQ(bmp[28], 24);
+        EXPECT_EQ(std::vector<uint8_t>(bmp.begin() + 54, bmp.end()), shown[i].decoded) << "picture " << i + 1;
+    }
+}
+
+TEST_F(ListenPictureTest, pictures_that_cannot_be_written_are_not_counted_as_saved) {
+    start_listener(2.5, {"--pictures", dir.file("missing")});
+    serve_pictures();
+    EXPECT_EQ(wait_listener(), 0);
+    std::string out = read_file(dir.file("listen.out"));
+    EXPECT_NE(out.find("cannot write " + dir.file("missing") + "/picture_02.bmp"), std::string::npos) << out;
+    EXPECT_NE(out.find("pictures 0"), std::string::npos) << out;
 }
 
 TEST(ListenToolUsage, refuses_stations_off_this_machine_and_bad_options) {

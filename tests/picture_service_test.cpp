@@ -334,6 +334,27 @@ TEST_F(PictureServiceTest, bmp_headers_that_lie_are_refused_by_the_check_and_the
     EXPECT_TRUE(host.exit_statuses.empty());
 }
 
+TEST_F(PictureServiceTest, directories_and_pipes_are_never_opened_as_pictures) {
+    // Opening a pipe would wait for a writer and stop the station with it.
+    ASSERT_EQ(mkdir(dir.file("folder.bmp").c_str(), 0700), 0);
+    ASSERT_EQ(mkfifo(dir.file("pipe.bmp").c_str(), 0600), 0);
+    for (const char* name : {"folder.bmp", "pipe.bmp"}) {
+        EXPECT_EQ(check_picture_file(dir.file(name).c_str()), 2) << name;
+        EXPECT_EQ(load_picture(*ctx, dir.file(name).c_str(), PICTURE_MAIN), 0) << name;
+        EXPECT_TRUE(slot(PICTURE_MAIN).block.empty()) << name;
+    }
+
+    // A pipe where the prepared copy goes is neither read nor written.
+    ASSERT_EQ(mkfifo(dir.file("song.dbp").c_str(), 0600), 0);
+    SyntheticPicture photo = make_photo_picture(64, 32, 3);
+    ASSERT_EQ(write_and_load("song.bmp", make_bmp24(photo)), 1);
+    EXPECT_EQ(slot_pixels(PICTURE_MAIN), expected_prepared(photo, 2).pixels);
+    struct stat info;
+    ASSERT_EQ(stat(dir.file("song.dbp").c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
+    EXPECT_TRUE(host.exit_statuses.empty());
+}
+
 // ---- requests over real sockets --------------------------------------------
 
 struct PictureRequestTest : PictureServiceTest {
@@ -409,6 +430,13 @@ TEST_F(PictureRequestTest, a_tile_reply_too_long_for_one_datagram_is_not_sent) {
 
     EXPECT_FALSE(answered("GETBMPXY003000"));
     EXPECT_EQ(reply_to("GETPAL"), "BMPPAL003001");  // the service goes on
+}
+
+TEST_F(PictureRequestTest, a_grid_wider_than_three_digits_is_announced_as_999_columns) {
+    // 32032 pixels make 1001 columns; a request can name tiles 0 to 999 only.
+    ASSERT_EQ(write_and_load("wide.bmp", make_bmp24(make_gradient_picture(32032, 32))), 1);
+    EXPECT_EQ(reply_to("GETPAL"), "BMPPAL999001");
+    EXPECT_EQ(reply_to("GETBMPXY999000").substr(0, 11), "BMPXY999000");
 }
 
 TEST_F(PictureRequestTest, the_logo_announces_at_most_4_by_4_tiles_but_serves_all_of_them) {

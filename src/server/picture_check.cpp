@@ -1,5 +1,7 @@
 #include "server/picture_check.h"
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <cstdio>
 
@@ -36,6 +38,10 @@ uint16_t read_u16(const uint8_t* p) {
 }  // namespace
 
 int check_picture_file(const char* path) {
+    // Only a plain file can be opened as a picture: a directory would read as
+    // an empty file, and opening a pipe would wait for a writer.
+    struct stat info;
+    if (path == nullptr || stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return 2;
     FILE* file = fopen(path, "rb");
     if (!file) return 2;
     uint8_t header[kHeaderSize];

@@ -47,6 +47,7 @@ constexpr int kMaxSide = 32767;  // width and height travel as 16-bit signed val
 
 constexpr size_t kWritePiece = 8192;
 constexpr int kLogoGridMax = 4;  // the logo is announced as at most 4 x 4 tiles
+constexpr int kMaxAnnouncedGrid = 999;
 
 uint32_t get_u32(const uint8_t* p) {
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
@@ -64,6 +65,7 @@ void put_u16(uint8_t* p, uint16_t v) {
 
 struct FileStamp {
     bool exists = false;
+    bool plain = false;       // a regular file; anything else (a directory, a pipe) is never opened
     int64_t modified_ns = 0;  // modification time, nanoseconds since 1970
 };
 
@@ -72,6 +74,7 @@ FileStamp file_stamp(const std::string& path) {
     struct stat info;
     if (stat(path.c_str(), &info) == 0) {
         stamp.exists = true;
+        stamp.plain = S_ISREG(info.st_mode);
         stamp.modified_ns = static_cast<int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
     }
     return stamp;
@@ -307,7 +310,7 @@ int load_picture(Context& ctx, const char* path, int slot, const PictureProgress
     BlockLayout layout;
     bool prepared = false;
     uint8_t header[kHeaderSize];
-    if (prepared_stamp.exists && read_header(prepared_name, header) &&
+    if (prepared_stamp.plain && read_header(prepared_name, header) &&
         get_u32(header + kCompressionAt) == prepared_picture_mark(quality) &&
         !(picture_stamp.exists && picture_stamp.modified_ns > prepared_stamp.modified_ns)) {
         ReadResult result = read_picture(ctx, prepared_name, true, block, layout);
@@ -343,6 +346,8 @@ int load_picture(Context& ctx, const char* path, int slot, const PictureProgress
         put_u32(written_header + kFileSizeAt, static_cast<uint32_t>(block.size));
         if (prepared_name.empty())
             debug_trace(ctx, "BMP %s: no prepared copy for a name without \".bmp\"\n", path);
+        else if (prepared_stamp.exists && !prepared_stamp.plain)
+            debug_trace(ctx, "BMP %s: %s is not a file, no prepared copy written\n", path, prepared_name.c_str());
         else if (!write_prepared_file(prepared_name, block))
             debug_trace(ctx, "BMP %s: prepared copy %s not written, the picture is used from memory\n",
                         path, prepared_name.c_str());
@@ -415,10 +420,11 @@ void handle_picture_request(Context& ctx, const sockaddr_in& from, int addr_len,
     } else if (strncmp(text, "GETPAL", 6) == 0) {
         int columns = 0, rows = 0;
         picture_grid(ctx, slot_index, &columns, &rows);
-        if (slot_index == PICTURE_LOGO) {
-            columns = columns < kLogoGridMax ? columns : kLogoGridMax;
-            rows = rows < kLogoGridMax ? rows : kLogoGridMax;
-        }
+        // Requests name tiles with three digits, so a grid is announced as at
+        // most 999 x 999 (as in the notice); the logo as at most 4 x 4.
+        const int most = slot_index == PICTURE_LOGO ? kLogoGridMax : kMaxAnnouncedGrid;
+        columns = std::min(columns, most);
+        rows = std::min(rows, most);
         snprintf(reply, sizeof reply, "%sBMPPAL%03d%03d", prefix, columns, rows);
         send_picture_reply(ctx, from, addr_len, session, reply, nullptr, 0);
     } else {

@@ -135,7 +135,8 @@ struct Listener {
         uint32_t last_request_ms = 0;
         bool active = false;
     } picture;
-    int pictures_saved = 0;
+    int pictures_fetched = 0;  // numbers the files
+    int pictures_saved = 0;    // those written
     uint32_t last_keepalive_ms = 0;
     int packets_since_keepalive = 0;
 
@@ -213,10 +214,11 @@ struct Listener {
                 request_tiles();
             }
         } else if (strncmp(text, "BMPXY", 5) == 0 && length >= 11 && picture.active) {
-            int column = 0, row = 0;
-            sscanf(text + 5, "%3d%3d", &column, &row);
+            int column = -1, row = -1;
             std::vector<uint8_t> tile(PICTURE_TILE_BYTES);
-            if (column < picture.columns && row < picture.rows &&
+            // A damaged position ("-01") must not land outside the grid.
+            if (sscanf(text + 5, "%3d%3d", &column, &row) == 2 && column >= 0 && row >= 0 &&
+                column < picture.columns && row < picture.rows &&
                 decode_picture_tile(d.payload + 11, length - 11, tile.data()))
                 picture.tiles[row * picture.columns + column] = std::move(tile);
             if (static_cast<int>(picture.tiles.size()) == picture.columns * picture.rows)
@@ -289,13 +291,15 @@ struct Listener {
                        &tile[static_cast<size_t>(y) * 96], 96);
         }
         char name[64];
-        snprintf(name, sizeof name, "/picture_%02d.bmp", ++pictures_saved);
+        snprintf(name, sizeof name, "/picture_%02d.bmp", ++pictures_fetched);
         std::string path = options.pictures + name;
-        if (write_bmp24(path.c_str(), width, height, pixels.data()))
+        if (write_bmp24(path.c_str(), width, height, pixels.data())) {
+            ++pictures_saved;
             printf("picture saved: %s (%zu of %d tiles)\n", path.c_str(), picture.tiles.size(),
                    picture.columns * picture.rows);
-        else
+        } else {
             fprintf(stderr, "velmora-listen: cannot write %s\n", path.c_str());
+        }
         fflush(stdout);
     }
 
