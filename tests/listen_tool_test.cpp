@@ -177,6 +177,28 @@ TEST_F(ListenToolTest, lost_packets_are_asked_for_again_and_the_rest_decodes_in_
     }
 }
 
+TEST_F(ListenToolTest, a_stray_far_away_seq_is_neither_a_gap_nor_hours_of_silence) {
+    start_listener(1.5);
+    PacketHeader h;
+    std::vector<uint8_t> payload;
+    sockaddr_in listener{};
+    ASSERT_TRUE(receive(h, payload, listener, 3000));
+    uint8_t bytes[MAX_DATAGRAM];
+    int size = build_join_accepted(bytes, 4, kSession, kRate, "Test Station", "");
+    udp_send_to(station, bytes, size, 0, &listener, sizeof listener);
+    for (uint32_t seq = 0; seq < 16; ++seq) send_audio(listener, seq, kSession);
+    size = build_audio(bytes, 3'000'000'000u, kSession, frames[0].data(),
+                       static_cast<int>(frames[0].size()), false);
+    udp_send_to(station, bytes, size, 0, &listener, sizeof listener);
+    EXPECT_EQ(wait_listener(), 0);
+    std::string out = read_file(dir.file("listen.out"));
+    EXPECT_NE(out.find("gaps 0, recovered 0, lost 0"), std::string::npos) << out;
+    std::string wav = read_file(dir.file("heard.wav"));
+    ASSERT_EQ(wav.size(), 44u + 2 * kSuperBlockSamples);
+    std::vector<uint8_t> heard(wav.begin() + 44, wav.end());
+    EXPECT_TRUE(std::equal(heard.begin(), heard.end(), expected.begin()));
+}
+
 TEST_F(ListenToolTest, a_busy_station_ends_the_listener_with_a_refusal) {
     start_listener(5);
     PacketHeader h;

@@ -232,6 +232,8 @@ struct Listener {
         fflush(stdout);
     }
 
+    static constexpr uint32_t kLongestGap = 1000;  // packets
+
     void on_audio(const ReceivedDatagram& d) {
         bool is_companion = d.header.flags & PF_COMPANION;
         if (is_companion != options.companion) return;
@@ -242,6 +244,9 @@ struct Listener {
         if (++packets_since_keepalive >= 40) keep_alive();
         if (!have_seq) {
             have_seq = true;
+            highest_seq = seq;
+        } else if (seq > highest_seq + kLongestGap) {
+            // Not a gap the station could fill: a stray or a restarted counter.
             highest_seq = seq;
         } else if (seq > highest_seq) {
             if (seq > highest_seq + 1) {
@@ -316,30 +321,48 @@ struct Listener {
         else if (d.header.flags & PF_TEXT) on_text(d);
     }
 
-    // Whole super-blocks from the first seq on a multiple of 8 to the last
-    // complete block, decoded and restored to time order; lost frames are silence.
+    // Whole super-blocks in time order, lost frames as silence. The block we
+    // joined inside and an unfinished last block are left out. Blocks that
+    // never arrived at all become silence when the hole is short; a longer
+    // one (a stray seq, a restarted station) is skipped rather than filled.
     std::vector<uint8_t> decode_audio(int* lost) const {
+        constexpr uint32_t kLongestSilentHole = 16;  // super-blocks
         std::vector<uint8_t> samples;
         *lost = 0;
         if (frames.empty()) return samples;
-        uint32_t first = (frames.begin()->first + 7) / 8 * 8;
-        uint32_t end = (frames.rbegin()->first + 1) / 8 * 8;
-        static uint8_t block_frames[kFramesPerSuperBlock][kFrameSamples];
-        static uint8_t block[kSuperBlockSamples];
-        for (uint32_t base = first; base + 8 <= end; base += 8) {
-            for (int n = 0; n < 8; ++n) {
-                auto it = frames.find(base + n);
-                if (it == frames.end() ||
-                    !decode_frame(it->second.data(), static_cast<int>(it->second.size()),
-                                  block_frames[n])) {
-                    if (it == frames.end()) ++*lost;
-                    memset(block_frames[n], 128, kFrameSamples);
+        std::vector<uint32_t> bases;
+        for (const auto& [seq, frame] : frames)
+            if (bases.empty() || bases.back() != seq / 8 * 8) bases.push_back(seq / 8 * 8);
+        if (frames.begin()->first % 8 != 0) bases.erase(bases.begin());
+        if (!bases.empty() && frames.rbegin()->first < bases.back() + 7) bases.pop_back();
+
+        static uint8_t silence[kSuperBlockSamples];
+        memset(silence, 128, sizeof silence);
+        for (size_t i = 0; i < bases.size(); ++i) {
+            uint32_t hole = i > 0 ? (bases[i] - bases[i - 1]) / 8 - 1 : 0;
+            if (hole <= kLongestSilentHole)
+                for (uint32_t h = 0; h < hole; ++h) {
+                    samples.insert(samples.end(), silence, silence + kSuperBlockSamples);
+                    *lost += 8;
                 }
-            }
-            deinterleave_super_block(block_frames, block);
-            samples.insert(samples.end(), block, block + kSuperBlockSamples);
+            append_block(bases[i], samples, lost);
         }
         return samples;
+    }
+
+    void append_block(uint32_t base, std::vector<uint8_t>& samples, int* lost) const {
+        static uint8_t block_frames[kFramesPerSuperBlock][kFrameSamples];
+        static uint8_t block[kSuperBlockSamples];
+        for (int n = 0; n < 8; ++n) {
+            auto it = frames.find(base + n);
+            if (it == frames.end()) ++*lost;
+            if (it == frames.end() ||
+                !decode_frame(it->second.data(), static_cast<int>(it->second.size()),
+                              block_frames[n]))
+                memset(block_frames[n], 128, kFrameSamples);
+        }
+        deinterleave_super_block(block_frames, block);
+        samples.insert(samples.end(), block, block + kSuperBlockSamples);
     }
 };
 
