@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include "app/context.h"
 #include "app/controller.h"
 #include "app/status_text.h"
@@ -152,6 +154,9 @@ TEST_F(ControllerTest, listeners_line_counts_load_against_bandwidth) {
     ctx->listeners.entries[2].age = AGE_FREE;
     ctx->sender.load_report[0] = 10;
     EXPECT_EQ(listeners_line(*ctx).substr(0, 5), "11(R)");
+    ctx->sender.load_report[0] = INT_MAX;  // whatever a repeater reports is shown, not overflowed
+    ctx->listeners.entries[2].age = 0;
+    EXPECT_EQ(listeners_line(*ctx).substr(0, 13), "2147483649(R)");
 }
 
 // A host whose sound card can be made to open, and which counts how often
