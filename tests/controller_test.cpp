@@ -185,17 +185,10 @@ struct StartStopTest : ::testing::Test {
 
     void SetUp() override {
         StationState& s = ctx->state;
+        set_test_station(s, dir, station_ip, master_ip);
         s.SamplingRate = 44100;
         s.device_rate = 44100;
         s.TransferRate = 4410;
-        s.SPECIFIC_IP = 1;
-        s.IP_ADDR = station_ip;
-        s.STATION_PORT = TEST_STATION_PORT;
-        s.MASTER_IP = master_ip;
-        s.BANDWIDTH = 100'000'000;
-        s.StationName = "Test FM";
-        s.program_dir = dir.path();
-        s.user_list_path = dir.file("userlist.txt");
         s.feed_mode = FEED_SCRIPT;
         s.StationScript = script;
         write_script(44100, 10);
@@ -229,12 +222,6 @@ struct StartStopTest : ::testing::Test {
         if (getsockname(ctx->station.socket, reinterpret_cast<sockaddr*>(&addr), &length) != 0)
             return "";
         return inet_ntoa(addr.sin_addr) + (":" + std::to_string(ntohs(addr.sin_port)));
-    }
-
-    sockaddr_in station_addr() const {
-        sockaddr_in addr{};
-        ipv4_from_dotted(station_ip.c_str(), TEST_STATION_PORT, &addr);
-        return addr;
     }
 
     std::string confirmation() const {
@@ -319,7 +306,7 @@ TEST_F(StartStopTest, the_timer_catches_up_every_missed_packet_interval_of_a_scr
     LoopbackSocket listener(test_ip(63).c_str());
     on_command(*ctx, CMD_START);
     ASSERT_EQ(ctx->state.broadcast_state, BS_BROADCASTING);
-    send_control(listener.fd(), station_addr(), PF_TEXT, std::string("hello", 6));
+    send_control(listener.fd(), test_station_addr(station_ip), PF_TEXT, std::string("hello", 6));
     pace_tick(*ctx);  // the first interval: the join is answered and one packet sent
     EXPECT_EQ(ctx->state.send_interval_ms, 46);
     EXPECT_EQ(with_flags(listener.receive_all(), PF_AUDIO).size(), 1u);
