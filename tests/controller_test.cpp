@@ -1,10 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include "app/context.h"
 #include "app/controller.h"
 #include "app/status_text.h"
 #include "codec/set_rate.h"
+#include "media/script_file.h"
+#include "station_test_support.h"
 #include "support/fake_host.h"
+#include "support/scoped_env.h"
 
 namespace {
 
@@ -149,6 +154,265 @@ TEST_F(ControllerTest, listeners_line_counts_load_against_bandwidth) {
     ctx->listeners.entries[2].age = AGE_FREE;
     ctx->sender.load_report[0] = 10;
     EXPECT_EQ(listeners_line(*ctx).substr(0, 5), "11(R)");
+    ctx->sender.load_report[0] = INT_MAX;  // whatever a repeater reports is shown, not overflowed
+    ctx->listeners.entries[2].age = 0;
+    EXPECT_EQ(listeners_line(*ctx).substr(0, 13), "2147483649(R)");
+}
+
+// A host whose sound card can be made to open, and which counts how often
+// capture is opened and closed.
+class CaptureHost : public FakeHost {
+public:
+    int capture_result = 0;  // what open_capture answers: no sound card by default
+    int captures_opened = 0;
+    int captures_closed = 0;
+    int open_capture() override {
+        ++captures_opened;
+        return capture_result;
+    }
+    void close_capture() override { ++captures_closed; }
+};
+
+// Starts and stops driven through the commands, with a real station socket
+// on an address of this test process and a master that hears its notices.
+struct StartStopTest : ::testing::Test {
+    CaptureHost host;
+    std::unique_ptr<Context> ctx = make_context(host);
+    TempDir dir;
+    std::string station_ip = test_ip(61);
+    std::string master_ip = test_ip(62);
+    std::string script = dir.file("show.VSK");
+
+    void SetUp() override {
+        StationState& s = ctx->state;
+        set_test_station(s, dir, station_ip, master_ip);
+        s.SamplingRate = 44100;
+        s.device_rate = 44100;
+        s.TransferRate = 4410;
+        s.feed_mode = FEED_SCRIPT;
+        s.StationScript = script;
+        write_script(44100, 10);
+    }
+    void TearDown() override { close_station(*ctx); }
+
+    // A script of two songs of 16 frames each; every frame's first byte is its song.
+    void write_script(int rate, int percent) {
+        std::string bytes = "2 " + std::to_string(rate) + " 0" + std::to_string(percent) + " SCRIPT";
+        bytes.push_back('\0');
+        for (int song = 1; song <= 2; ++song) {
+            std::string name = dir.file("song" + std::to_string(song) + ".VMA");
+            write_file(name, sample_file(std::vector<std::string>(16, std::string(20, char(song))),
+                                         rate, percent));
+            bytes += "1 " + name + " \"\" Song " + std::to_string(song);
+            bytes.push_back('\0');
+        }
+        write_file(script, bytes);
+    }
+
+    // Runs the commands the controller posted, as the message loop would.
+    void run_posted_commands() {
+        for (size_t i = 0; i < host.posted_commands.size() && i < 10; ++i)
+            on_command(*ctx, host.posted_commands[i]);
+        host.posted_commands.clear();
+    }
+
+    std::string bound_address() {
+        sockaddr_in addr{};
+        socklen_t length = sizeof addr;
+        if (getsockname(ctx->station.socket, reinterpret_cast<sockaddr*>(&addr), &length) != 0)
+            return "";
+        return inet_ntoa(addr.sin_addr) + (":" + std::to_string(ntohs(addr.sin_port)));
+    }
+
+    std::string confirmation() const {
+        return "About to start broadcasting on IP address " + station_ip;
+    }
+};
+
+TEST_F(StartStopTest, menu_start_binds_the_script_broadcast_to_the_chosen_address_after_the_box) {
+    on_command(*ctx, CMD_START);
+    const StationState& s = ctx->state;
+    ASSERT_EQ(s.broadcast_state, BS_BROADCASTING) << host.last_message();
+    EXPECT_EQ(bound_address(), station_ip + ":" + std::to_string(TEST_STATION_PORT));
+    EXPECT_EQ(s.station_address, station_ip);
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].text, confirmation());
+    EXPECT_EQ(host.messages[0].caption, PROGRAM_TITLE);
+    EXPECT_FALSE(host.messages[0].owned);
+    EXPECT_EQ(s.script_entries, 2);
+    EXPECT_EQ(ctx->codec.interp_threshold, 32);
+    EXPECT_TRUE(s.view.button_enabled);
+    EXPECT_STREQ(s.view.button_text, "Stop Broadcast");
+    EXPECT_EQ(s.view.start_item_id, CMD_STOP);
+    EXPECT_FALSE(s.view.settings_enabled);
+    EXPECT_TRUE(host.posted_commands.empty());
+}
+
+TEST_F(StartStopTest, the_box_is_left_out_with_autostart_two) {
+    ctx->state.AutoStart = 2;
+    on_command(*ctx, CMD_START);
+    EXPECT_EQ(ctx->state.broadcast_state, BS_BROADCASTING);
+    EXPECT_TRUE(host.messages.empty()) << host.last_message();
+}
+
+TEST_F(StartStopTest, autostart_one_starts_the_script_at_the_first_tick_without_the_box) {
+    ctx->state.AutoStart = 1;
+    pace_tick(*ctx);
+    run_posted_commands();  // 1910 with nothing loaded goes on to 105, which loads the script
+    run_posted_commands();
+    EXPECT_EQ(ctx->state.broadcast_state, BS_BROADCASTING);
+    EXPECT_EQ(ctx->state.script_entries, 2);
+    EXPECT_TRUE(host.messages.empty()) << host.last_message();
+    pace_tick(*ctx);
+    run_posted_commands();
+    EXPECT_EQ(ctx->state.broadcast_state, BS_BROADCASTING);  // the first tick starts only once
+}
+
+TEST_F(StartStopTest, the_button_form_names_an_unnamed_station_after_the_host) {
+    ctx->state.StationName.clear();
+    ASSERT_GT(open_script(*ctx, script.c_str()), 0);
+    on_command(*ctx, CMD_START_STOP);
+    EXPECT_EQ(ctx->state.broadcast_state, BS_BROADCASTING);
+    char name[65] = {};
+    gethostname(name, sizeof name - 1);
+    EXPECT_EQ(ctx->state.StationName, name);
+    EXPECT_EQ(host.last_message(), confirmation());
+}
+
+TEST_F(StartStopTest, a_declined_script_starts_nothing_and_opens_the_script_builder) {
+    write_script(22050, 20);  // made for other settings: the operator is asked
+    host.answers.push_back(IDNO);
+    on_command(*ctx, CMD_START);
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].type & 0xF, MB_YESNO);
+    EXPECT_EQ(host.posted_commands, std::vector<int>{CMD_BUILD_SCRIPT});
+    const StationState& s = ctx->state;
+    EXPECT_EQ(s.broadcast_state, BS_IDLE);
+    EXPECT_EQ(s.script_entries, 0);
+    EXPECT_EQ(ctx->station.socket, -1);
+    EXPECT_STREQ(s.view.button_text, "Start Broadcast");
+    EXPECT_EQ(s.view.start_item_id, CMD_START);
+}
+
+TEST_F(StartStopTest, a_script_that_cannot_be_opened_starts_nothing) {
+    ctx->state.StationScript = dir.file("missing.VSK");
+    on_command(*ctx, CMD_START);
+    EXPECT_EQ(ctx->state.broadcast_state, BS_IDLE);
+    EXPECT_EQ(ctx->station.socket, -1);
+    EXPECT_TRUE(host.posted_commands.empty());
+}
+
+TEST_F(StartStopTest, the_timer_catches_up_every_missed_packet_interval_of_a_script) {
+    LoopbackSocket listener(test_ip(63).c_str());
+    on_command(*ctx, CMD_START);
+    ASSERT_EQ(ctx->state.broadcast_state, BS_BROADCASTING);
+    send_control(listener.fd(), test_station_addr(station_ip), PF_TEXT, std::string("hello", 6));
+    pace_tick(*ctx);  // the first interval: the join is answered and one packet sent
+    EXPECT_EQ(ctx->state.send_interval_ms, 46);
+    EXPECT_EQ(with_flags(listener.receive_all(), PF_AUDIO).size(), 1u);
+    host.clock_ms += 128;  // 46 ms a packet: three are due
+    pace_tick(*ctx);
+    EXPECT_EQ(with_flags(listener.receive_all(), PF_AUDIO).size(), 3u);
+    host.clock_ms += 1000;  // a late timer: every missed packet goes out at once
+    pace_tick(*ctx);
+    EXPECT_EQ(with_flags(listener.receive_all(), PF_AUDIO).size(), 22u);
+}
+
+TEST_F(StartStopTest, stopping_a_script_returns_to_idle_at_once) {
+    PortSocket master(master_ip, 3456);
+    on_command(*ctx, CMD_START);
+    ASSERT_EQ(ctx->state.broadcast_state, BS_BROADCASTING);
+    EXPECT_EQ(with_flags(master.receive_all(), PF_PICTURE).size(), 1u);  // the announce
+
+    on_command(*ctx, CMD_START);  // Ctrl+S while broadcasting goes through the button
+    run_posted_commands();
+    const StationState& s = ctx->state;
+    EXPECT_EQ(s.broadcast_state, BS_IDLE);
+    EXPECT_EQ(ctx->station.socket, -1);
+    EXPECT_EQ(with_flags(master.receive_all(), PF_PICTURE | PF_LEAVE).size(), 1u);
+    EXPECT_EQ(s.script_entries, 0);
+    EXPECT_TRUE(s.view.button_enabled);
+    EXPECT_STREQ(s.view.button_text, "Start Broadcast");
+    EXPECT_EQ(s.view.start_item_id, CMD_START);
+    EXPECT_TRUE(s.view.settings_enabled);
+    EXPECT_FALSE(s.hourglass);
+
+    on_command(*ctx, CMD_START_STOP);  // the button again: the script is loaded afresh
+    run_posted_commands();
+    EXPECT_EQ(s.broadcast_state, BS_BROADCASTING);
+}
+
+TEST_F(StartStopTest, a_live_start_without_a_sound_card_returns_to_idle) {
+    PortSocket master(master_ip, 3456);
+    ctx->state.feed_mode = FEED_LIVE_PRIMING;
+    ctx->state.SamplingRate = 8000;
+    on_command(*ctx, CMD_START);
+    EXPECT_EQ(host.captures_opened, 1);
+    const StationState& s = ctx->state;
+    EXPECT_EQ(s.broadcast_state, BS_IDLE);
+    EXPECT_EQ(s.feed_mode, FEED_LIVE_PRIMING);
+    EXPECT_EQ(ctx->codec.interp_threshold, 0);
+    EXPECT_EQ(ctx->station.socket, -1);
+    EXPECT_TRUE(s.view.button_enabled);
+    EXPECT_STREQ(s.view.button_text, "Start Broadcast");
+    EXPECT_EQ(s.view.start_item_id, CMD_START);
+    EXPECT_FALSE(s.hourglass);
+    // The station was opened and closed again: announce, then close notice.
+    auto notices = master.receive_all();
+    ASSERT_EQ(notices.size(), 2u);
+    EXPECT_EQ(header_of(notices[0]).flags, PF_PICTURE);
+    EXPECT_EQ(header_of(notices[1]).flags, PF_PICTURE | PF_LEAVE);
+}
+
+TEST_F(StartStopTest, a_live_stop_keeps_capture_running_until_the_ring_has_drained) {
+    host.capture_result = 1;
+    ctx->state.feed_mode = FEED_LIVE_PRIMING;
+    on_command(*ctx, CMD_START);
+    const StationState& s = ctx->state;
+    ASSERT_EQ(s.broadcast_state, BS_BROADCASTING);
+    EXPECT_FALSE(s.view.button_enabled);  // until live sending begins
+
+    on_command(*ctx, CMD_START_STOP);
+    EXPECT_EQ(s.broadcast_state, BS_STOP_REQUESTED);
+    EXPECT_EQ(s.feed_mode, FEED_LIVE_STOPPING);
+    EXPECT_TRUE(s.hourglass);
+    EXPECT_FALSE(s.view.button_enabled);
+    EXPECT_EQ(host.captures_closed, 0);  // the pump closes it after its last cycle
+    EXPECT_GE(ctx->station.socket, 0);
+
+    finish_stop(*ctx);  // what the sender does once the ring is empty
+    EXPECT_EQ(s.broadcast_state, BS_IDLE);
+    EXPECT_EQ(s.feed_mode, FEED_LIVE_PRIMING);
+    EXPECT_FALSE(s.hourglass);
+    EXPECT_TRUE(s.view.button_enabled);
+    EXPECT_EQ(ctx->station.socket, -1);
+}
+
+TEST(ControllerStartupTest, without_a_sound_card_the_operator_is_told_and_the_feed_is_the_script) {
+    TempDir dir;
+    ScopedEnv home{"VELMORA_HOME", dir.path()};
+    write_file(dir.file("station.ini"), "[VelmoraStation]\nMode=1\nStationScript=/x/a.VSK\n");
+    FakeHost host;
+    auto ctx = make_context(host);
+    bool needs_info = false;
+    ASSERT_EQ(controller_startup(*ctx, dir.file("station.ini").c_str(), true, &needs_info), 1);
+    ASSERT_EQ(host.messages.size(), 2u);
+    EXPECT_EQ(host.messages[0].text,
+              "No wave recording devices installed!\n"
+              "Please make sure you have the right sound driver installed.");
+    EXPECT_EQ(host.messages[0].type, MB_OK);
+    EXPECT_EQ(host.messages[1].text, "No compatible sound card detected, live broadcast disabled.");
+    EXPECT_EQ(host.messages[1].type, MB_OK | MB_ICONERROR);
+    EXPECT_EQ(ctx->state.MODE, 0);
+    EXPECT_EQ(ctx->state.feed_mode, FEED_SCRIPT);
+    EXPECT_TRUE(ctx->state.view.start_enabled);
+    EXPECT_TRUE(needs_info);
+
+    FakeHost quiet_host;
+    auto with_card = make_context(quiet_host);
+    ASSERT_EQ(controller_startup(*with_card, dir.file("station.ini").c_str(), false, nullptr), 1);
+    EXPECT_TRUE(quiet_host.messages.empty());
+    EXPECT_EQ(with_card->state.feed_mode, FEED_LIVE_PRIMING);
 }
 
 }  // namespace

@@ -40,6 +40,13 @@ TEST_F(PlatformTest, shell_open_succeeds_above_32_only_when_the_opener_starts) {
         EXPECT_EQ(shell_open_file("print", dir.file("vmb_mon.log").c_str(), nullptr, nullptr),
                   SHELL_NO_HANDLER);
     }
+    {
+        // The file is there, but the working directory the opener should run in is not.
+        ScopedEnv opener{"VELMORA_OPENER", "true"};
+        EXPECT_EQ(shell_open_file("open", dir.file("vmb_mon.log").c_str(), nullptr,
+                                  dir.file("gone").c_str()),
+                  SHELL_PATH_NOT_FOUND);
+    }
     ScopedEnv opener{"VELMORA_OPENER", dir.file("no-such-opener")};
     EXPECT_EQ(shell_open_file("open", dir.file("vmb_mon.log").c_str(), nullptr, nullptr),
               SHELL_NO_HANDLER);

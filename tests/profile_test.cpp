@@ -132,6 +132,17 @@ TEST_F(ProfileTest, a_file_that_cannot_be_written_gives_failure) {
               0);
 }
 
+TEST_F(ProfileTest, a_huge_file_is_no_settings_file_and_is_left_alone) {
+    // Named by mistake (a recording, a device): reading stops at a megabyte.
+    std::string junk = std::string(2 << 20, 'x') + "\n[VelmoraStation]\nLOG=7\n";
+    write_file(ini, junk);
+    ASSERT_EQ(number("LOG", 1), 1);
+    EXPECT_EQ(text("LOG"), "dflt");
+    EXPECT_EQ(write_private_profile_string("VelmoraStation", "LOG", "0", ini.c_str()), 0);
+    EXPECT_EQ(std::filesystem::file_size(ini), junk.size());
+    EXPECT_EQ(get_private_profile_int("VelmoraStation", "LOG", 1, "/dev/zero"), 1);
+}
+
 TEST_F(ProfileTest, an_unreadable_file_is_not_replaced) {
     if (geteuid() == 0) GTEST_SKIP() << "root reads every file";
     write_file(ini, "[VelmoraStation]\nLOG=1\nSecret=keep\n");

@@ -112,23 +112,37 @@ protected:
         songs.push_back(write_song(names[0], 37));
         songs.push_back(write_song(names[1], 11));
         write_script(dir.file("demo.VSK"), names, codec.rate_percent);
+        write_settings("Mode=0\n");
+    }
+
+    // The station's settings with `extra` lines (the feed, for one).
+    void write_settings(const std::string& extra) {
         write_file(dir.file("station.ini"),
                    "[VelmoraStation]\n"
-                   "SamplingRate=44100\nTransferRate=4410\nBANDWIDTH=64000\nMode=0\n"
+                   "SamplingRate=44100\nTransferRate=4410\nBANDWIDTH=64000\n" + extra +
                    "AutoStart=1\nSPECIFIC_IP=1\nIP_ADDR=" + station_ip + "\n"
                    "STATION_PORT=" + std::to_string(kPort) + "\nMASTER_IP=" + master_ip + "\n"
                    "StationName=Test Station\nStationLocation=Loopback\n"
                    "StationScript=" + dir.file("demo.VSK") + "\n");
     }
 
-    void TearDown() override {
+    void TearDown() override { kill_station(); }
+
+    void kill_station() {
         if (pid > 0) {
             kill(pid, SIGKILL);
             waitpid(pid, nullptr, 0);
         }
+        pid = -1;
     }
 
-    void start_station() {
+    void start_station(const std::vector<std::string>& options = {"--status-interval", "1"}) {
+        std::vector<std::string> args = {std::string(VELMORA_BIN_DIR) + "/velmora-station",
+                                         dir.file("station.ini")};
+        args.insert(args.end(), options.begin(), options.end());
+        std::vector<char*> argv;
+        for (std::string& arg : args) argv.push_back(arg.data());
+        argv.push_back(nullptr);
         pid = fork();
         if (pid == 0) {
             int out = open(dir.file("station.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -137,10 +151,7 @@ protected:
             setenv("VELMORA_HOME", dir.path().c_str(), 1);
             setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
             setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1);
-            std::string exe = std::string(VELMORA_BIN_DIR) + "/velmora-station";
-            std::string settings = dir.file("station.ini");
-            execl(exe.c_str(), exe.c_str(), settings.c_str(), "--status-interval", "1",
-                  static_cast<char*>(nullptr));
+            execv(argv[0], argv.data());
             _exit(127);
         }
         ASSERT_GT(pid, 0);
@@ -149,6 +160,11 @@ protected:
     // Stops the station with a signal; returns its exit status.
     int stop_station(int signal_number) {
         kill(pid, signal_number);
+        return wait_for_exit();
+    }
+
+    // The exit status of the station once it has ended; -2 when it runs on.
+    int wait_for_exit() {
         int status = 0;
         for (int i = 0; i < 100; ++i) {
             if (waitpid(pid, &status, WNOHANG) == pid) {
@@ -359,6 +375,49 @@ TEST_F(StationProcess, an_address_already_in_use_ends_the_station_with_status_3)
     EXPECT_NE(read_file(dir.file("station.out")).find("bind: Address already in use"),
               std::string::npos)
         << read_file(dir.file("station.out"));
+}
+
+TEST_F(StationProcess, the_start_option_with_autostart_one_starts_the_broadcast_only_once) {
+    start_station({"--start", "--status-interval", "1"});
+    // Past the first few ticks, when a second start would have stopped it again.
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    LoopbackSocket listener(own_ip(79).c_str());
+    Bytes reply = join(listener);
+    ASSERT_FALSE(reply.empty()) << read_file(dir.file("station.out"));
+    EXPECT_EQ(text_parts(reply)[0], "STARTSEQ");
+}
+
+TEST_F(StationProcess, without_a_sound_card_a_live_feed_setting_plays_the_script) {
+    write_settings("Mode=1\n");
+    start_station();
+    LoopbackSocket listener(own_ip(80).c_str());
+    Bytes reply = join(listener);
+    ASSERT_FALSE(reply.empty()) << read_file(dir.file("station.out"));
+    EXPECT_EQ(text_parts(reply)[0], "STARTSEQ");
+    bool audio = false;
+    for (int i = 0; i < 20 && !audio; ++i) {
+        Bytes d = listener.receive(200);
+        audio = d.size() >= PACKET_HEADER_SIZE && get_packet_header(d.data()).flags == PF_AUDIO;
+    }
+    EXPECT_TRUE(audio);
+    // Each message is one line of the output.
+    std::string out = read_file(dir.file("station.out"));
+    EXPECT_NE(out.find("[Radio Velmora Broadcaster (tm)] No wave recording devices installed! "
+                       "Please make sure you have the right sound driver installed.\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("[Radio Velmora Broadcaster (tm)] No compatible sound card detected, "
+                       "live broadcast disabled.\n"),
+              std::string::npos);
+}
+
+TEST_F(StationProcess, a_status_interval_that_is_no_number_of_seconds_is_refused) {
+    for (const char* bad : {"abc", "-1", "5x", "3000000"}) {
+        start_station({"--status-interval", bad});
+        EXPECT_EQ(wait_for_exit(), 2) << bad;
+        kill_station();  // should it run on after all
+        EXPECT_NE(read_file(dir.file("station.out")).find("usage:"), std::string::npos) << bad;
+    }
 }
 
 // Reads the samples of an 8-bit mono WAV written by velmora-listen.

@@ -136,6 +136,27 @@ public:
     }
 };
 
+// Settings of a test station: its own address and port, its master on
+// another loopback address, bandwidth for every listener, files in `dir`.
+inline void set_test_station(StationState& s, const TempDir& dir, const std::string& station_ip,
+                             const std::string& master_ip) {
+    s.SPECIFIC_IP = 1;
+    s.IP_ADDR = station_ip;
+    s.STATION_PORT = TEST_STATION_PORT;
+    s.MASTER_IP = master_ip;
+    s.BANDWIDTH = 100'000'000;
+    s.StationName = "Test FM";
+    s.program_dir = dir.path();
+    s.user_list_path = dir.file("userlist.txt");
+}
+
+// The station's address and port as a listener sends to it.
+inline sockaddr_in test_station_addr(const std::string& station_ip) {
+    sockaddr_in addr{};
+    ipv4_from_dotted(station_ip.c_str(), TEST_STATION_PORT, &addr);
+    return addr;
+}
+
 // A test station: fresh context, bound to its own address and port, its
 // master on another loopback address, listeners free to join.
 struct StationTest : ::testing::Test {
@@ -146,17 +167,9 @@ struct StationTest : ::testing::Test {
     std::string master_ip = test_ip(92);
 
     void SetUp() override {
-        StationState& s = ctx->state;
-        s.SPECIFIC_IP = 1;
-        s.IP_ADDR = station_ip;
-        s.STATION_PORT = TEST_STATION_PORT;
-        s.MASTER_IP = master_ip;
-        s.BANDWIDTH = 100'000'000;
-        s.StationName = "Test FM";
-        s.program_dir = dir.path();
-        s.user_list_path = dir.file("userlist.txt");
-        s.broadcast_state = BS_BROADCASTING;
-        s.feed_mode = FEED_SCRIPT;
+        set_test_station(ctx->state, dir, station_ip, master_ip);
+        ctx->state.broadcast_state = BS_BROADCASTING;
+        ctx->state.feed_mode = FEED_SCRIPT;
     }
 
     void TearDown() override { close_station(*ctx); }
@@ -165,9 +178,5 @@ struct StationTest : ::testing::Test {
         ASSERT_EQ(open_station(*ctx, station_ip.c_str(), nullptr, "", "Test FM"), 1);
     }
 
-    sockaddr_in station_addr() const {
-        sockaddr_in addr{};
-        ipv4_from_dotted(station_ip.c_str(), TEST_STATION_PORT, &addr);
-        return addr;
-    }
+    sockaddr_in station_addr() const { return test_station_addr(station_ip); }
 };

@@ -110,6 +110,13 @@ int controller_startup(Context& ctx, const char* settings_file, bool no_sound_ca
                        bool* needs_station_info) {
     setup_paths(ctx.state, settings_file && *settings_file ? settings_file : DEFAULT_SETTINGS_FILE);
     if (!allocate_live_ring(ctx.live_ring)) return 0;
+    if (no_sound_card) {
+        show_message(ctx, true, MB_OK,
+                     "No wave recording devices installed!\n"
+                     "Please make sure you have the right sound driver installed.");
+        show_message(ctx, true, MB_OK | MB_ICONERROR,
+                     "No compatible sound card detected, live broadcast disabled.");
+    }
     load_settings(ctx, no_sound_card);
     ctx.state.feed_mode = ctx.state.MODE;
     update_start_menu(ctx);
@@ -196,7 +203,9 @@ void stop_broadcast(Context& ctx) {
         s.feed_mode = FEED_LIVE_STOPPING;
         s.broadcast_state = BS_STOP_REQUESTED;
         s.view.button_enabled = false;
-        ctx.host->close_capture();
+        // Capture goes on: the pump closes the sound card after its last
+        // cycle, and the sender calls finish_stop once the ring has drained.
+        // Closing it here would end the live ticks that drain the ring.
     } else {
         s.view.button_enabled = false;
         s.view.button_text = "Start Broadcast";

@@ -43,8 +43,10 @@ constexpr int PACE_TIMER_MS = 128;
 
 // Start-up without windows: settings file from the command line, paths,
 // settings, the live ring. Returns 1, or 0 when the station cannot run
-// (after a message). `needs_station_info` tells the front end to ask for
-// the station's details (the settings name no location).
+// (after a message). Without a sound card (`no_sound_card`) the operator is
+// told that live broadcasting is off, and the feed is the script.
+// `needs_station_info` tells the front end to ask for the station's details
+// (the settings name no location).
 int controller_startup(Context& ctx, const char* settings_file, bool no_sound_card,
                        bool* needs_station_info);
 

@@ -35,9 +35,9 @@ std::string listeners_line(Context& ctx) {
     int bandwidth = ctx.state.BANDWIDTH > 0 ? ctx.state.BANDWIDTH : 1;
     int percent = static_cast<int>(static_cast<int64_t>(load) * 100 / bandwidth);
     char text[64];
-    if (ctx.listeners.repeater_present)
-        snprintf(text, sizeof text, "%d(R) - %d%%", ctx.sender.load_report[0] + active - 1,
-                 percent);
+    if (ctx.listeners.repeater_present)  // the repeater's count comes off the network: any int
+        snprintf(text, sizeof text, "%lld(R) - %d%%",
+                 static_cast<long long>(ctx.sender.load_report[0]) + active - 1, percent);
     else
         snprintf(text, sizeof text, "%d - %d%%", active, percent);
     return text;

@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <vector>
 
 #include "platform/paths.h"
@@ -50,12 +49,21 @@ bool entry_of(const std::string& trimmed, std::string* key, std::string* value) 
     return true;
 }
 
+// Settings files hold a few kilobytes; anything far larger is no settings
+// file (a device such as /dev/zero would never end).
+constexpr size_t kMaxProfileBytes = 1 << 20;
+
 // The file split into lines, each without its line break; no lines when the
-// file is missing. False when it exists but cannot be read.
+// file is missing. False when it exists but cannot be read or is too large.
 bool read_lines(const std::string& path, std::vector<std::string>* out, bool* crlf) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return access(path.c_str(), F_OK) != 0;
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string bytes;
+    char chunk[8192];
+    while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
+        bytes.append(chunk, static_cast<size_t>(in.gcount()));
+        if (bytes.size() > kMaxProfileBytes) return false;
+    }
     if (in.bad()) return false;
     std::vector<std::string>& lines = *out;
     size_t start = 0;

@@ -7,6 +7,8 @@
 //
 // A file named without a directory lives in the per-user configuration
 // directory (user_config_dir()); a name with a directory is used as given.
+// A file larger than a megabyte is no settings file: it reads as empty and
+// is never rewritten.
 
 #include <string>
 

@@ -15,7 +15,8 @@
 namespace {
 
 // Runs the opener in a grandchild, so that nobody has to reap it later. The
-// close-on-exec pipe tells whether exec succeeded: it closes without data.
+// close-on-exec pipe tells whether exec succeeded: it closes without data,
+// or carries the result code of what failed.
 int start_detached(const char* program, const char* file, const char* parameters,
                    const char* directory) {
     int status_pipe[2];
@@ -28,8 +29,13 @@ int start_detached(const char* program, const char* file, const char* parameters
     }
     if (child == 0) {
         if (fork() != 0) _exit(0);
+        auto fail = [&](int result) {
+            ssize_t ignored = write(status_pipe[1], &result, sizeof result);
+            (void)ignored;
+            _exit(127);
+        };
         setsid();
-        if (directory && *directory && chdir(directory) != 0) _exit(127);
+        if (directory && *directory && chdir(directory) != 0) fail(SHELL_PATH_NOT_FOUND);
         int devnull = open("/dev/null", O_RDWR);
         if (devnull >= 0) {
             dup2(devnull, STDIN_FILENO);
@@ -38,21 +44,19 @@ int start_detached(const char* program, const char* file, const char* parameters
         const char* argv[] = {program, file, (parameters && *parameters) ? parameters : nullptr,
                               nullptr};
         execvp(program, const_cast<char* const*>(argv));
-        int error = errno;
-        ssize_t ignored = write(status_pipe[1], &error, sizeof error);
-        (void)ignored;
-        _exit(127);
+        fail(SHELL_NO_HANDLER);
     }
     close(status_pipe[1]);
     int status = 0;
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
-    int exec_error = 0;
+    int failure = SHELL_NO_HANDLER;
     ssize_t got;
-    while ((got = read(status_pipe[0], &exec_error, sizeof exec_error)) < 0 && errno == EINTR) {
+    while ((got = read(status_pipe[0], &failure, sizeof failure)) < 0 && errno == EINTR) {
     }
     close(status_pipe[0]);
-    return got == 0 ? SHELL_STARTED : SHELL_NO_HANDLER;
+    if (got == 0) return SHELL_STARTED;
+    return got == sizeof failure ? failure : SHELL_NO_HANDLER;
 }
 
 }  // namespace

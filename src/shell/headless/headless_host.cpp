@@ -4,6 +4,7 @@
 #include <QTimer>
 #include <cstdio>
 #include <ctime>
+#include <string>
 
 #include "app/context.h"
 #include "app/controller.h"
@@ -15,7 +16,11 @@ int HeadlessHost::message_box(const char* text, const char* caption, int type, b
     int buttons = type & 0xF;
     bool question = buttons == MB_YESNO || buttons == MB_YESNOCANCEL;
     int answer = question ? (answer_yes_ ? IDYES : IDNO) : IDOK;
-    printf("[%s] %s%s\n", caption, text,
+    // One output line per message, so that logs can be read line by line.
+    std::string line = text;
+    for (char& c : line)
+        if (c == '\n' || c == '\r') c = ' ';
+    printf("[%s] %s%s\n", caption, line.c_str(),
            question ? (answer == IDYES ? "  -> Yes" : "  -> No") : "");
     fflush(stdout);
     return answer;

@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -25,6 +26,8 @@ namespace {
 
 int g_signal_pipe[2] = {-1, -1};  // the only way out of a signal handler
 
+constexpr long kMaxStatusInterval = 86400;  // a day; the timer counts milliseconds in an int
+
 void on_signal(int) {
     char byte = 1;
     ssize_t ignored = write(g_signal_pipe[1], &byte, 1);
@@ -38,7 +41,8 @@ void usage() {
             "  SETTINGS-FILE      settings file (default lumo.ini in ~/.config/velmora)\n"
             "  --start            start broadcasting at once\n"
             "  --answer yes|no    the answer given to questions (default yes)\n"
-            "  --status-interval  seconds between status lines (default 5, 0 = none)\n");
+            "  --status-interval  seconds between status lines (default 5, 0 = none,\n"
+            "                     at most 86400)\n");
 }
 
 const char* state_word(const Context& ctx) {
@@ -88,7 +92,11 @@ int main(int argc, char** argv) {
             if (answer != "yes" && answer != "no") return usage(), 2;
             answer_yes = answer == "yes";
         } else if (arg == "--status-interval" && i + 1 < argc) {
-            status_interval = atoi(argv[++i]);
+            char* end = nullptr;
+            long seconds = strtol(argv[++i], &end, 10);
+            if (end == argv[i] || *end || seconds < 0 || seconds > kMaxStatusInterval)
+                return usage(), 2;
+            status_interval = static_cast<int>(seconds);
         } else if (arg == "-h" || arg == "--help") {
             usage();
             return 0;
@@ -104,8 +112,12 @@ int main(int argc, char** argv) {
     auto ctx = make_context(host);
     host.attach(ctx.get());
 
+    // This station records nothing: a live feed could never start, so the
+    // operator is told at once and the script is played instead.
+    const bool no_sound_card = true;
     bool needs_station_info = false;
-    if (!controller_startup(*ctx, settings_file.c_str(), false, &needs_station_info)) return 1;
+    if (!controller_startup(*ctx, settings_file.c_str(), no_sound_card, &needs_station_info))
+        return 1;
     printf("[%s] settings %s, station port %d\n", PROGRAM_TITLE,
            ctx->state.settings_file.c_str(), ctx->state.STATION_PORT);
     if (needs_station_info)
@@ -145,7 +157,9 @@ int main(int argc, char** argv) {
     QObject::connect(&status_timer, &QTimer::timeout, [&] { print_status(*ctx); });
     if (status_interval > 0) status_timer.start(status_interval * 1000);
 
-    if (start) host.post_command(CMD_START_STOP);
+    // With AutoStart 1 the first tick starts the broadcast; a second start
+    // command would toggle it off again.
+    if (start && ctx->state.AutoStart != 1) host.post_command(CMD_START_STOP);
     int status = app.exec();
     print_status(*ctx);
     release_instance_lock(instance_lock);
