@@ -9,6 +9,7 @@
 
 #include "app/controller.h"
 #include "station_test_support.h"
+#include "support/synthetic_picture.h"
 
 namespace {
 
@@ -31,6 +32,35 @@ std::vector<std::string> frames(int song, int count, bool companion = false) {
 std::string payload_text(const std::vector<uint8_t>& datagram) {
     auto payload = payload_of(datagram);
     return std::string(payload.begin(), payload.end());
+}
+
+// A 24-bit gradient BMP; `width` a multiple of 4, so its rows need no padding.
+std::string gradient_bmp(int width, int height) {
+    SyntheticPicture picture = make_gradient_picture(width, height);
+    std::string bmp(54, '\0');
+    auto put32 = [&bmp](int at, size_t value) {
+        for (int i = 0; i < 4; ++i) bmp[at + i] = static_cast<char>(value >> (8 * i));
+    };
+    bmp[0] = 'B';
+    bmp[1] = 'M';
+    put32(2, 54 + picture.pixels.size());
+    put32(10, 54);
+    put32(14, 40);
+    put32(18, static_cast<size_t>(width));
+    put32(22, static_cast<size_t>(height));
+    bmp[26] = 1;
+    bmp[28] = 24;
+    put32(34, picture.pixels.size());
+    bmp.append(picture.pixels.begin(), picture.pixels.end());
+    return bmp;
+}
+
+// The picture notices ("BMPPAL..." texts) among `all`, in order.
+Datagrams picture_notices(const Datagrams& all) {
+    Datagrams notices;
+    for (const auto& d : with_flags(all, PF_TEXT))
+        if (payload_text(d).rfind("BMPPAL", 0) == 0) notices.push_back(d);
+    return notices;
 }
 
 struct SenderTest : StationTest {
@@ -203,6 +233,63 @@ TEST_F(SenderTest, a_shuffle_group_goes_on_to_the_next_counted_entry) {
     ticks(2);
     EXPECT_EQ(audio_frames(listener.receive_all()),
               (std::vector<std::pair<int, int>>{{1, 0}, {2, 0}, {4, 0}}));
+}
+
+TEST_F(SenderTest, a_new_picture_is_announced_after_the_song_text_to_listeners_and_group) {
+    write_file(dir.file("wide.bmp"), gradient_bmp(96, 64));
+    add_song(1, 1, 1);
+    add_song(1, 2, 1);
+    add_song(1, 3, 1);
+    auto picture = [&](int entry, const std::string& name) {
+        snprintf(ctx->script.entries[entry].picture, SCRIPT_NAME_SIZE, "%s", dir.file(name).c_str());
+    };
+    picture(0, "wide.bmp");
+    picture(1, "WIDE.BMP");     // the same name in other case: nothing is loaded
+    picture(2, "missing.bmp");  // changes the picture, but there is none to announce
+    std::string group = test_ip(98);
+    PortSocket members{group, TEST_STATION_PORT};
+    ctx->state.MBONE = 1;
+    ASSERT_EQ(open_station(*ctx, station_ip.c_str(), group.c_str(), "", "Test FM"), 1);
+    LoopbackSocket listener(test_ip(94).c_str());
+    join(listener);  // song 1, seq 0
+    ticks(1);        // song 2
+    EXPECT_FALSE(ctx->pictures.slots[PICTURE_MAIN].block.empty());
+    ticks(2);        // song 3, then song 1 again at seq 24
+
+    Datagrams got = listener.receive_all();
+    auto notices = picture_notices(got);
+    ASSERT_EQ(notices.size(), 2u);
+    for (const auto& notice : notices) {
+        EXPECT_EQ(payload_text(notice), std::string("BMPPAL003002", 13));
+        EXPECT_EQ(header_of(notice).length, 13);
+        EXPECT_EQ(header_of(notice).session, static_cast<uint32_t>(host.now));
+    }
+    EXPECT_EQ(header_of(notices[0]).seq, 0u);
+    EXPECT_EQ(header_of(notices[1]).seq, 24u);
+    // Song text, notice, audio: the listener knows the song before its picture.
+    std::vector<std::string> order;
+    for (const auto& d : got) {
+        if (header_of(d).seq != 24u) continue;
+        order.push_back(header_of(d).flags == PF_AUDIO ? "audio" : text_parts(d)[0].substr(0, 6));
+    }
+    EXPECT_EQ(order, (std::vector<std::string>{"SONGTE", "BMPPAL", "audio"}));
+
+    auto to_group = picture_notices(members.receive_all());
+    ASSERT_EQ(to_group.size(), 2u);
+    EXPECT_EQ(header_of(to_group[1]).seq, 24u);
+    EXPECT_EQ(header_of(to_group[1]).session, 0u);
+}
+
+TEST_F(SenderTest, each_song_sets_the_frame_budget_from_its_header) {
+    add_song(1, 1, 1);
+    add_song(1, 2, 1);
+    write_file(ctx->script.entries[0].song, sample_file(frames(1, 1), 16000, 0x0123));
+    write_file(ctx->script.entries[1].song, sample_file(frames(2, 1), 16000, 45));
+    open();
+    ticks(1);
+    EXPECT_EQ(ctx->codec.rate_percent, 0x0123);
+    ticks(1);
+    EXPECT_EQ(ctx->codec.rate_percent, 45);
 }
 
 TEST_F(SenderTest, oversized_and_short_frames_end_the_song) {
@@ -538,6 +625,30 @@ TEST_F(LiveSenderTest, live_sending_starts_on_a_super_block_and_drains_to_a_stop
     EXPECT_EQ(ctx->live_ring.write_index, 0);
     EXPECT_EQ(ctx->station.socket, -1);
     EXPECT_EQ(ctx->sender.pending_ticks, 0);
+}
+
+TEST_F(LiveSenderTest, live_pictures_change_on_their_own_clock) {
+    write_file(dir.file("a.bmp"), gradient_bmp(64, 32));
+    write_file(dir.file("b.bmp"), gradient_bmp(32, 96));
+    for (int i = 0; i < 2; ++i) {
+        ctx->script.entries[i].count = 1;
+        snprintf(ctx->script.entries[i].picture, SCRIPT_NAME_SIZE, "%s",
+                 dir.file(i == 0 ? "a.bmp" : "b.bmp").c_str());
+    }
+    ctx->state.feed_mode = FEED_LIVE_SENDING;
+    open();
+    LoopbackSocket listener(test_ip(94).c_str());
+    join(listener);  // shows entry 0 for this tick and the next, seq 0
+    ticks(4);        // entry 1 at seq 2, entry 0 again at seq 4
+
+    auto notices = picture_notices(listener.receive_all());
+    ASSERT_EQ(notices.size(), 3u);
+    EXPECT_EQ(payload_text(notices[0]), std::string("BMPPAL002001", 13));
+    EXPECT_EQ(header_of(notices[0]).seq, 0u);
+    EXPECT_EQ(payload_text(notices[1]), std::string("BMPPAL001003", 13));
+    EXPECT_EQ(header_of(notices[1]).seq, 2u);
+    EXPECT_EQ(header_of(notices[2]).seq, 4u);
+    EXPECT_EQ(ctx->pictures.shown_name, dir.file("a.bmp"));
 }
 
 TEST_F(LiveSenderTest, an_empty_ring_sends_its_next_entry_again_and_waits) {
