@@ -454,6 +454,28 @@ TEST_F(SenderTest, resends_go_only_to_listeners_and_only_for_packets_in_store) {
     EXPECT_EQ(entry_of(member)->age, 1);
 }
 
+TEST_F(SenderTest, keep_alives_and_resend_requests_are_traced_with_the_sender_address) {
+    add_song(1, 1, 10);
+    std::string trace_path = dir.file("trace.txt");
+    ctx->messages.trace_file = fopen(trace_path.c_str(), "w");
+    ASSERT_NE(ctx->messages.trace_file, nullptr);
+    open();
+    LoopbackSocket listener(test_ip(94).c_str());
+    join(listener);
+    // The first byte of each of the first eight pairs, written one after the other.
+    send_control(listener.fd(), station_addr(), PF_KEEPALIVE,
+                 std::string("\x05\x01\x07\x02\x0c\x03", 6));
+    send_control(listener.fd(), station_addr(), PF_KEEPALIVE, "", 77, 1);
+    ticks(1);
+
+    std::string trace = read_file(trace_path);
+    std::string from = test_ip(94);
+    EXPECT_NE(trace.find(from + " 5712\n"), std::string::npos) << trace;
+    size_t recover = trace.find(from + " Recover 77");
+    ASSERT_NE(recover, std::string::npos) << trace;
+    EXPECT_NE(trace[recover + from.size() + 11], '\n');  // the next trace follows on
+}
+
 TEST_F(SenderTest, quit_from_the_station_machine_ends_the_program_at_the_tenth_tick) {
     add_song(1, 1, 50);
     open();

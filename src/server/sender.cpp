@@ -90,11 +90,11 @@ void handle_keepalive(Context& ctx, const sockaddr_in& from, int from_len,
         char line[128];
         int used = snprintf(line, sizeof line, "%d.%d.%d.%d ", a[0], a[1], a[2], a[3]);
         for (int pair = 0; pair < 8 && 2 * pair < datagram.header.length; ++pair)
-            used += snprintf(line + used, sizeof line - used, " %d", datagram.payload[2 * pair]);
+            used += snprintf(line + used, sizeof line - used, "%d", datagram.payload[2 * pair]);
         debug_trace(ctx, "%s\n", line);
         return;
     }
-    debug_trace(ctx, "%d.%d.%d.%d Recover %d\n", a[0], a[1], a[2], a[3],
+    debug_trace(ctx, "%d.%d.%d.%d Recover %d", a[0], a[1], a[2], a[3],
                 static_cast<int>(datagram.header.seq));
     if (!member) {
         debug_trace(ctx, "Recover refused: %d.%d.%d.%d is not listening\n", a[0], a[1], a[2], a[3]);
