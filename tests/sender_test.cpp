@@ -536,6 +536,27 @@ TEST_F(SenderTest, a_tick_refused_while_one_runs_is_made_up_at_its_end) {
     EXPECT_EQ(audio_seqs(listener.receive_all()), (std::vector<uint32_t>{8, 9}));
 }
 
+TEST_F(SenderTest, a_flood_of_requests_does_not_hold_the_tick) {
+    add_song(1, 1, 10);
+    open();
+    LoopbackSocket flooder(test_ip(99).c_str());
+    // Each load report the station reads asks the clock once, and each time
+    // the clock is asked another report arrives: the socket is never empty.
+    // The limit ends the flood should the tick never stop reading.
+    const int limit = 3 * LISTENER_TABLE_SIZE;
+    int sent = 0;
+    host.on_time_now = [&] {
+        if (sent == limit) return;
+        send_control(flooder.fd(), station_addr(), PF_LOAD_REPORT, "1/2");
+        ++sent;
+    };
+    EXPECT_EQ(broadcast_tick(*ctx), 1);
+    host.on_time_now = nullptr;
+    EXPECT_LT(sent, limit);
+    EXPECT_EQ(udp_readable(ctx->station.socket), 1);  // left for the next tick
+    EXPECT_EQ(ctx->sender.packet_counter, 1u);         // the tick's own audio went out
+}
+
 TEST_F(SenderTest, a_listener_gone_away_is_no_receive_error) {
     add_song(1, 1, 50);
     open();

@@ -16,6 +16,11 @@ namespace {
 constexpr int kSampleHeaderBytes = 16;  // "VMA ", rate, rate code, zeros
 constexpr int kStopCommand = 1910;
 constexpr char kQuitText[] = "QuitNow!";
+// A tick reads at most this many control datagrams; the rest wait for the
+// next tick. Without a bound a flood (or a buggy listener) faster than the
+// handlers would hold the tick, and every listener's audio, for as long as
+// it lasts. One request per listener and tick stays well inside it.
+constexpr int kMaxControlDatagramsPerTick = LISTENER_TABLE_SIZE;
 
 // What one pass of the tick (reception to fan-out) ended with.
 enum TickOutcome {
@@ -143,10 +148,14 @@ TickOutcome dispatch(Context& ctx, const sockaddr_in& from, int from_len,
     return TICK_DONE;
 }
 
-// Step 4: every waiting control datagram.
+// Step 4: the waiting control datagrams.
 TickOutcome receive_control_datagrams(Context& ctx) {
     SenderState& sender = ctx.sender;
-    for (;;) {
+    for (int attempt = 0;; ++attempt) {
+        if (attempt == kMaxControlDatagramsPerTick) {
+            debug_trace(ctx, "%d control datagrams read, the rest wait\n", attempt);
+            return TICK_DONE;
+        }
         int socket = ctx.station.socket;
         int ready = udp_readable(socket);
         if (ready == 0) return TICK_DONE;
