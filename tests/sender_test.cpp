@@ -241,7 +241,8 @@ TEST_F(SenderTest, a_new_picture_is_announced_after_the_song_text_to_listeners_a
     add_song(1, 2, 1);
     add_song(1, 3, 1);
     auto picture = [&](int entry, const std::string& name) {
-        snprintf(ctx->script.entries[entry].picture, SCRIPT_NAME_SIZE, "%s", dir.file(name).c_str());
+        ScriptEntry& e = ctx->script.entries[entry];
+        snprintf(e.picture, sizeof e.picture, "%s", dir.file(name).c_str());
     };
     picture(0, "wide.bmp");
     picture(1, "WIDE.BMP");     // the same name in other case: nothing is loaded
