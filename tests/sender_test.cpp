@@ -520,6 +520,24 @@ TEST_F(SenderTest, overload_of_nested_ticks_ends_the_program_with_status_1) {
     EXPECT_EQ(ctx->station.socket, -1);
 }
 
+TEST_F(SenderTest, a_stop_inside_a_tick_leaves_the_next_broadcast_free_to_run) {
+    add_song(0, 1, 5);
+    open();
+    host.on_rand = [&] {  // the operator stops while a message loop runs inside the tick
+        host.on_rand = nullptr;
+        stop_broadcast(*ctx);
+    };
+    EXPECT_EQ(broadcast_tick(*ctx), 0);
+    EXPECT_EQ(ctx->station.socket, -1);
+    EXPECT_EQ(ctx->sender.song_file, nullptr);
+
+    add_song(1, 2, 5);  // the next broadcast loads its script afresh
+    open();
+    ctx->state.broadcast_state = BS_BROADCASTING;
+    for (int i = 0; i < 12; ++i) EXPECT_EQ(broadcast_tick(*ctx), 1) << "tick " << i;
+    EXPECT_TRUE(host.exit_statuses.empty());
+}
+
 TEST_F(SenderTest, a_tick_refused_while_one_runs_is_made_up_at_its_end) {
     add_song(0, 1, 5);
     open();

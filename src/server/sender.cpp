@@ -27,7 +27,8 @@ enum TickOutcome {
     TICK_DONE,          // ran to its end, whether or not anything was sent
     TICK_GIVE_UP,       // the script cannot go on: a stop was posted
     TICK_QUIT,          // "QuitNow!": the pending count stays raised
-    TICK_FATAL,         // the program is ending
+    TICK_CLOSED,        // the station socket is closed: the program is ending,
+                        // or a stop ran in a message loop inside the tick
     TICK_LIVE_STOPPED,  // a live stop has drained
 };
 
@@ -119,7 +120,7 @@ void read_load_report(Context& ctx, const ReceivedDatagram& datagram) {
 }
 
 // Runs the handlers of one datagram in their fixed order; several may run.
-// Returns TICK_DONE, TICK_QUIT or TICK_FATAL.
+// Returns TICK_DONE, TICK_QUIT or TICK_CLOSED.
 TickOutcome dispatch(Context& ctx, const sockaddr_in& from, int from_len,
                      const ReceivedDatagram& datagram) {
     uint16_t flags = datagram.header.flags;
@@ -133,12 +134,12 @@ TickOutcome dispatch(Context& ctx, const sockaddr_in& from, int from_len,
             handle_picture_request(ctx, from, from_len, text, datagram.header.session);
         else
             handle_join(ctx, from, from_len, flags & PF_COMPANION, text);
-        if (station_closed(ctx)) return TICK_FATAL;
+        if (station_closed(ctx)) return TICK_CLOSED;
     }
     if (flags & PF_MULTICAST_QUERY) handle_multicast_query(ctx, from, from_len);
     if ((flags & PF_UPGRADE) && ctx.state.Stream2X) handle_upgrade(ctx, from, text);
     if (flags & PF_KEEPALIVE) handle_keepalive(ctx, from, from_len, datagram);
-    if (station_closed(ctx)) return TICK_FATAL;
+    if (station_closed(ctx)) return TICK_CLOSED;
 
     if (strcmp(text, kQuitText) == 0) {
         if (quit_allowed_from(ctx, from)) return TICK_QUIT;
@@ -161,7 +162,7 @@ TickOutcome receive_control_datagrams(Context& ctx) {
         if (ready == 0) return TICK_DONE;
         if (ready < 0) {
             station_fatal(ctx, "select", last_socket_error(), EXIT_SOCKET_FAILED);
-            return TICK_FATAL;
+            return TICK_CLOSED;
         }
         sockaddr_in from{};
         int from_len = sizeof from;
@@ -177,7 +178,7 @@ TickOutcome receive_control_datagrams(Context& ctx) {
             if (error == WSAEINTR) continue;
             if (error == WSAEWOULDBLOCK) return TICK_DONE;
             station_fatal(ctx, "recvfrom", error, EXIT_SOCKET_FAILED);
-            return TICK_FATAL;
+            return TICK_CLOSED;
         }
         if (!parse_datagram(sender.receive_bytes, received, sender.received)) {
             debug_trace(ctx, "Datagram of %d bytes ignored\n", received);
@@ -487,12 +488,13 @@ void send_to_listeners(Context& ctx, const TickNews& news) {
 
 // Steps 4 to 11: one pass of the tick.
 TickOutcome run_tick(Context& ctx) {
+    if (station_closed(ctx)) return TICK_CLOSED;  // a catch-up pass after a stop
     TickOutcome received = receive_control_datagrams(ctx);
     if (received != TICK_DONE) return received;
 
     TickNews news;
     schedule_live_picture(ctx, news);
-    if (station_closed(ctx)) return TICK_FATAL;
+    if (station_closed(ctx)) return TICK_CLOSED;
 
     StationState& state = ctx.state;
     SenderState& sender = ctx.sender;
@@ -525,7 +527,7 @@ TickOutcome run_tick(Context& ctx) {
             case FRAME_READY: break;
             case FRAME_NONE: return TICK_DONE;
             case FRAME_GIVE_UP: return TICK_GIVE_UP;
-            case FRAME_FATAL: return TICK_FATAL;
+            case FRAME_FATAL: return TICK_CLOSED;
         }
     }
 
@@ -567,7 +569,11 @@ int broadcast_tick(Context& ctx) {
             case TICK_DONE: break;
             case TICK_GIVE_UP: --sender.pending_ticks; return 0;
             case TICK_QUIT: return 0;  // every later call is refused; the tenth ends the program
-            case TICK_FATAL: return 0;
+            case TICK_CLOSED:
+                // Nothing is pending once the station is closed: the next
+                // broadcast must not find its first tick refused.
+                sender.pending_ticks = 0;
+                return 0;
             case TICK_LIVE_STOPPED:
                 sender.pending_ticks = 0;
                 finish_stop(ctx);
