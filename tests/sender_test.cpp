@@ -538,6 +538,26 @@ TEST_F(SenderTest, a_stop_inside_a_tick_leaves_the_next_broadcast_free_to_run) {
     EXPECT_TRUE(host.exit_statuses.empty());
 }
 
+TEST_F(SenderTest, a_stop_during_a_send_error_box_sends_nothing_more) {
+    add_song(1, 1, 1);
+    add_song(1, 2, 1);  // its text and audio both go to the group
+    std::string group = test_ip(98);
+    ctx->state.MBONE = 1;
+    ASSERT_EQ(open_station(*ctx, station_ip.c_str(), group.c_str(), "", "Test FM"), 1);
+    LoopbackSocket listener(test_ip(94).c_str());
+    join(listener);
+    listener.receive_all();
+    ctx->station.multicast_dest.sin_port = 0;  // the group's copies now fail to go
+    host.on_message = [&] {
+        host.on_message = nullptr;
+        stop_broadcast(*ctx);
+    };
+    broadcast_tick(*ctx);
+    ASSERT_EQ(host.messages.size(), 1u);  // no second box about the closed socket
+    EXPECT_EQ(ctx->station.socket, -1);
+    EXPECT_TRUE(with_flags(listener.receive_all(), PF_AUDIO).empty());
+}
+
 TEST_F(SenderTest, a_tick_refused_while_one_runs_is_made_up_at_its_end) {
     add_song(0, 1, 5);
     open();

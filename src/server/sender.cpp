@@ -432,7 +432,10 @@ void build_tick_datagrams(Context& ctx, const TickNews& news) {
     ++sender.packet_counter;
 }
 
+// A stop taken in the message loop of a send error box closes the station
+// in the middle of the fan-out: what is left of the tick is not sent.
 void send_datagram(Context& ctx, const WireDatagram& datagram, const sockaddr_in& to, int to_len) {
+    if (station_closed(ctx)) return;
     bsendto(ctx, ctx.station.socket, datagram.bytes, datagram.size, 0, &to, to_len);
 }
 
