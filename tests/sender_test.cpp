@@ -9,6 +9,7 @@
 
 #include "app/controller.h"
 #include "station_test_support.h"
+#include "support/synthetic_picture.h"
 
 namespace {
 
@@ -31,6 +32,35 @@ std::vector<std::string> frames(int song, int count, bool companion = false) {
 std::string payload_text(const std::vector<uint8_t>& datagram) {
     auto payload = payload_of(datagram);
     return std::string(payload.begin(), payload.end());
+}
+
+// A 24-bit gradient BMP; `width` a multiple of 4, so its rows need no padding.
+std::string gradient_bmp(int width, int height) {
+    SyntheticPicture picture = make_gradient_picture(width, height);
+    std::string bmp(54, '\0');
+    auto put32 = [&bmp](int at, size_t value) {
+        for (int i = 0; i < 4; ++i) bmp[at + i] = static_cast<char>(value >> (8 * i));
+    };
+    bmp[0] = 'B';
+    bmp[1] = 'M';
+    put32(2, 54 + picture.pixels.size());
+    put32(10, 54);
+    put32(14, 40);
+    put32(18, static_cast<size_t>(width));
+    put32(22, static_cast<size_t>(height));
+    bmp[26] = 1;
+    bmp[28] = 24;
+    put32(34, picture.pixels.size());
+    bmp.append(picture.pixels.begin(), picture.pixels.end());
+    return bmp;
+}
+
+// The picture notices ("BMPPAL..." texts) among `all`, in order.
+Datagrams picture_notices(const Datagrams& all) {
+    Datagrams notices;
+    for (const auto& d : with_flags(all, PF_TEXT))
+        if (payload_text(d).rfind("BMPPAL", 0) == 0) notices.push_back(d);
+    return notices;
 }
 
 struct SenderTest : StationTest {
@@ -205,6 +235,64 @@ TEST_F(SenderTest, a_shuffle_group_goes_on_to_the_next_counted_entry) {
               (std::vector<std::pair<int, int>>{{1, 0}, {2, 0}, {4, 0}}));
 }
 
+TEST_F(SenderTest, a_new_picture_is_announced_after_the_song_text_to_listeners_and_group) {
+    write_file(dir.file("wide.bmp"), gradient_bmp(96, 64));
+    add_song(1, 1, 1);
+    add_song(1, 2, 1);
+    add_song(1, 3, 1);
+    auto picture = [&](int entry, const std::string& name) {
+        ScriptEntry& e = ctx->script.entries[entry];
+        snprintf(e.picture, sizeof e.picture, "%s", dir.file(name).c_str());
+    };
+    picture(0, "wide.bmp");
+    picture(1, "WIDE.BMP");     // the same name in other case: nothing is loaded
+    picture(2, "missing.bmp");  // changes the picture, but there is none to announce
+    std::string group = test_ip(98);
+    PortSocket members{group, TEST_STATION_PORT};
+    ctx->state.MBONE = 1;
+    ASSERT_EQ(open_station(*ctx, station_ip.c_str(), group.c_str(), "", "Test FM"), 1);
+    LoopbackSocket listener(test_ip(94).c_str());
+    join(listener);  // song 1, seq 0
+    ticks(1);        // song 2
+    EXPECT_FALSE(ctx->pictures.slots[PICTURE_MAIN].block.empty());
+    ticks(2);        // song 3, then song 1 again at seq 24
+
+    Datagrams got = listener.receive_all();
+    auto notices = picture_notices(got);
+    ASSERT_EQ(notices.size(), 2u);
+    for (const auto& notice : notices) {
+        EXPECT_EQ(payload_text(notice), std::string("BMPPAL003002", 13));
+        EXPECT_EQ(header_of(notice).length, 13);
+        EXPECT_EQ(header_of(notice).session, static_cast<uint32_t>(host.now));
+    }
+    EXPECT_EQ(header_of(notices[0]).seq, 0u);
+    EXPECT_EQ(header_of(notices[1]).seq, 24u);
+    // Song text, notice, audio: the listener knows the song before its picture.
+    std::vector<std::string> order;
+    for (const auto& d : got) {
+        if (header_of(d).seq != 24u) continue;
+        order.push_back(header_of(d).flags == PF_AUDIO ? "audio" : text_parts(d)[0].substr(0, 6));
+    }
+    EXPECT_EQ(order, (std::vector<std::string>{"SONGTE", "BMPPAL", "audio"}));
+
+    auto to_group = picture_notices(members.receive_all());
+    ASSERT_EQ(to_group.size(), 2u);
+    EXPECT_EQ(header_of(to_group[1]).seq, 24u);
+    EXPECT_EQ(header_of(to_group[1]).session, 0u);
+}
+
+TEST_F(SenderTest, each_song_sets_the_frame_budget_from_its_header) {
+    add_song(1, 1, 1);
+    add_song(1, 2, 1);
+    write_file(ctx->script.entries[0].song, sample_file(frames(1, 1), 16000, 0x0123));
+    write_file(ctx->script.entries[1].song, sample_file(frames(2, 1), 16000, 45));
+    open();
+    ticks(1);
+    EXPECT_EQ(ctx->codec.rate_percent, 0x0123);
+    ticks(1);
+    EXPECT_EQ(ctx->codec.rate_percent, 45);
+}
+
 TEST_F(SenderTest, oversized_and_short_frames_end_the_song) {
     // A frame claiming 6000 bytes: 5000 go out and the song ends; then a
     // frame claiming 100 bytes of which 40 are there.
@@ -367,6 +455,28 @@ TEST_F(SenderTest, resends_go_only_to_listeners_and_only_for_packets_in_store) {
     EXPECT_EQ(entry_of(member)->age, 1);
 }
 
+TEST_F(SenderTest, keep_alives_and_resend_requests_are_traced_with_the_sender_address) {
+    add_song(1, 1, 10);
+    std::string trace_path = dir.file("trace.txt");
+    ctx->messages.trace_file = fopen(trace_path.c_str(), "w");
+    ASSERT_NE(ctx->messages.trace_file, nullptr);
+    open();
+    LoopbackSocket listener(test_ip(94).c_str());
+    join(listener);
+    // The first byte of each of the first eight pairs, written one after the other.
+    send_control(listener.fd(), station_addr(), PF_KEEPALIVE,
+                 std::string("\x05\x01\x07\x02\x0c\x03", 6));
+    send_control(listener.fd(), station_addr(), PF_KEEPALIVE, "", 77, 1);
+    ticks(1);
+
+    std::string trace = read_file(trace_path);
+    std::string from = test_ip(94);
+    EXPECT_NE(trace.find(from + " 5712\n"), std::string::npos) << trace;
+    size_t recover = trace.find(from + " Recover 77");
+    ASSERT_NE(recover, std::string::npos) << trace;
+    EXPECT_NE(trace[recover + from.size() + 11], '\n');  // the next trace follows on
+}
+
 TEST_F(SenderTest, quit_from_the_station_machine_ends_the_program_at_the_tenth_tick) {
     add_song(1, 1, 50);
     open();
@@ -410,6 +520,44 @@ TEST_F(SenderTest, overload_of_nested_ticks_ends_the_program_with_status_1) {
     EXPECT_EQ(ctx->station.socket, -1);
 }
 
+TEST_F(SenderTest, a_stop_inside_a_tick_leaves_the_next_broadcast_free_to_run) {
+    add_song(0, 1, 5);
+    open();
+    host.on_rand = [&] {  // the operator stops while a message loop runs inside the tick
+        host.on_rand = nullptr;
+        stop_broadcast(*ctx);
+    };
+    EXPECT_EQ(broadcast_tick(*ctx), 0);
+    EXPECT_EQ(ctx->station.socket, -1);
+    EXPECT_EQ(ctx->sender.song_file, nullptr);
+
+    add_song(1, 2, 5);  // the next broadcast loads its script afresh
+    open();
+    ctx->state.broadcast_state = BS_BROADCASTING;
+    for (int i = 0; i < 12; ++i) EXPECT_EQ(broadcast_tick(*ctx), 1) << "tick " << i;
+    EXPECT_TRUE(host.exit_statuses.empty());
+}
+
+TEST_F(SenderTest, a_stop_during_a_send_error_box_sends_nothing_more) {
+    add_song(1, 1, 1);
+    add_song(1, 2, 1);  // its text and audio both go to the group
+    std::string group = test_ip(98);
+    ctx->state.MBONE = 1;
+    ASSERT_EQ(open_station(*ctx, station_ip.c_str(), group.c_str(), "", "Test FM"), 1);
+    LoopbackSocket listener(test_ip(94).c_str());
+    join(listener);
+    listener.receive_all();
+    ctx->station.multicast_dest.sin_port = 0;  // the group's copies now fail to go
+    host.on_message = [&] {
+        host.on_message = nullptr;
+        stop_broadcast(*ctx);
+    };
+    broadcast_tick(*ctx);
+    ASSERT_EQ(host.messages.size(), 1u);  // no second box about the closed socket
+    EXPECT_EQ(ctx->station.socket, -1);
+    EXPECT_TRUE(with_flags(listener.receive_all(), PF_AUDIO).empty());
+}
+
 TEST_F(SenderTest, a_tick_refused_while_one_runs_is_made_up_at_its_end) {
     add_song(0, 1, 5);
     open();
@@ -425,6 +573,27 @@ TEST_F(SenderTest, a_tick_refused_while_one_runs_is_made_up_at_its_end) {
     EXPECT_EQ(nested, 0);
     EXPECT_EQ(ctx->sender.pending_ticks, 0);
     EXPECT_EQ(audio_seqs(listener.receive_all()), (std::vector<uint32_t>{8, 9}));
+}
+
+TEST_F(SenderTest, a_flood_of_requests_does_not_hold_the_tick) {
+    add_song(1, 1, 10);
+    open();
+    LoopbackSocket flooder(test_ip(99).c_str());
+    // Each load report the station reads asks the clock once, and each time
+    // the clock is asked another report arrives: the socket is never empty.
+    // The limit ends the flood should the tick never stop reading.
+    const int limit = 3 * LISTENER_TABLE_SIZE;
+    int sent = 0;
+    host.on_time_now = [&] {
+        if (sent == limit) return;
+        send_control(flooder.fd(), station_addr(), PF_LOAD_REPORT, "1/2");
+        ++sent;
+    };
+    EXPECT_EQ(broadcast_tick(*ctx), 1);
+    host.on_time_now = nullptr;
+    EXPECT_LT(sent, limit);
+    EXPECT_EQ(udp_readable(ctx->station.socket), 1);  // left for the next tick
+    EXPECT_EQ(ctx->sender.packet_counter, 1u);         // the tick's own audio went out
 }
 
 TEST_F(SenderTest, a_listener_gone_away_is_no_receive_error) {
@@ -538,6 +707,30 @@ TEST_F(LiveSenderTest, live_sending_starts_on_a_super_block_and_drains_to_a_stop
     EXPECT_EQ(ctx->live_ring.write_index, 0);
     EXPECT_EQ(ctx->station.socket, -1);
     EXPECT_EQ(ctx->sender.pending_ticks, 0);
+}
+
+TEST_F(LiveSenderTest, live_pictures_change_on_their_own_clock) {
+    write_file(dir.file("a.bmp"), gradient_bmp(64, 32));
+    write_file(dir.file("b.bmp"), gradient_bmp(32, 96));
+    for (int i = 0; i < 2; ++i) {
+        ctx->script.entries[i].count = 1;
+        snprintf(ctx->script.entries[i].picture, SCRIPT_NAME_SIZE, "%s",
+                 dir.file(i == 0 ? "a.bmp" : "b.bmp").c_str());
+    }
+    ctx->state.feed_mode = FEED_LIVE_SENDING;
+    open();
+    LoopbackSocket listener(test_ip(94).c_str());
+    join(listener);  // shows entry 0 for this tick and the next, seq 0
+    ticks(4);        // entry 1 at seq 2, entry 0 again at seq 4
+
+    auto notices = picture_notices(listener.receive_all());
+    ASSERT_EQ(notices.size(), 3u);
+    EXPECT_EQ(payload_text(notices[0]), std::string("BMPPAL002001", 13));
+    EXPECT_EQ(header_of(notices[0]).seq, 0u);
+    EXPECT_EQ(payload_text(notices[1]), std::string("BMPPAL001003", 13));
+    EXPECT_EQ(header_of(notices[1]).seq, 2u);
+    EXPECT_EQ(header_of(notices[2]).seq, 4u);
+    EXPECT_EQ(ctx->pictures.shown_name, dir.file("a.bmp"));
 }
 
 TEST_F(LiveSenderTest, an_empty_ring_sends_its_next_entry_again_and_waits) {

@@ -122,17 +122,29 @@ inline std::string sample_file(const std::vector<std::string>& frames, int rate 
 }
 
 // A host whose rand() answers from a list and may call back into the
-// sender, the way a message loop run inside a tick would.
+// sender, the way a message loop run inside a tick would; its clock and its
+// message boxes may call back too.
 class ReentrantHost : public FakeHost {
 public:
     std::deque<int> rand_values;
     std::function<void()> on_rand;
+    std::function<void()> on_time_now;
+    std::function<void()> on_message;
+    int message_box(const char* text, const char* caption, int type, bool owned) override {
+        int answer = FakeHost::message_box(text, caption, type, owned);
+        if (on_message) on_message();
+        return answer;
+    }
     int rand() override {
         if (on_rand) on_rand();
         if (rand_values.empty()) return FakeHost::rand();
         int value = rand_values.front();
         rand_values.pop_front();
         return value;
+    }
+    int64_t time_now() override {
+        if (on_time_now) on_time_now();
+        return FakeHost::time_now();
     }
 };
 

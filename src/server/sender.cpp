@@ -16,13 +16,19 @@ namespace {
 constexpr int kSampleHeaderBytes = 16;  // "VMA ", rate, rate code, zeros
 constexpr int kStopCommand = 1910;
 constexpr char kQuitText[] = "QuitNow!";
+// A tick reads at most this many control datagrams; the rest wait for the
+// next tick. Without a bound a flood (or a buggy listener) faster than the
+// handlers would hold the tick, and every listener's audio, for as long as
+// it lasts. One request per listener and tick stays well inside it.
+constexpr int kMaxControlDatagramsPerTick = LISTENER_TABLE_SIZE;
 
 // What one pass of the tick (reception to fan-out) ended with.
 enum TickOutcome {
     TICK_DONE,          // ran to its end, whether or not anything was sent
     TICK_GIVE_UP,       // the script cannot go on: a stop was posted
     TICK_QUIT,          // "QuitNow!": the pending count stays raised
-    TICK_FATAL,         // the program is ending
+    TICK_CLOSED,        // the station socket is closed: the program is ending,
+                        // or a stop ran in a message loop inside the tick
     TICK_LIVE_STOPPED,  // a live stop has drained
 };
 
@@ -90,11 +96,11 @@ void handle_keepalive(Context& ctx, const sockaddr_in& from, int from_len,
         char line[128];
         int used = snprintf(line, sizeof line, "%d.%d.%d.%d ", a[0], a[1], a[2], a[3]);
         for (int pair = 0; pair < 8 && 2 * pair < datagram.header.length; ++pair)
-            used += snprintf(line + used, sizeof line - used, " %d", datagram.payload[2 * pair]);
+            used += snprintf(line + used, sizeof line - used, "%d", datagram.payload[2 * pair]);
         debug_trace(ctx, "%s\n", line);
         return;
     }
-    debug_trace(ctx, "%d.%d.%d.%d Recover %d\n", a[0], a[1], a[2], a[3],
+    debug_trace(ctx, "%d.%d.%d.%d Recover %d", a[0], a[1], a[2], a[3],
                 static_cast<int>(datagram.header.seq));
     if (!member) {
         debug_trace(ctx, "Recover refused: %d.%d.%d.%d is not listening\n", a[0], a[1], a[2], a[3]);
@@ -114,7 +120,7 @@ void read_load_report(Context& ctx, const ReceivedDatagram& datagram) {
 }
 
 // Runs the handlers of one datagram in their fixed order; several may run.
-// Returns TICK_DONE, TICK_QUIT or TICK_FATAL.
+// Returns TICK_DONE, TICK_QUIT or TICK_CLOSED.
 TickOutcome dispatch(Context& ctx, const sockaddr_in& from, int from_len,
                      const ReceivedDatagram& datagram) {
     uint16_t flags = datagram.header.flags;
@@ -128,12 +134,12 @@ TickOutcome dispatch(Context& ctx, const sockaddr_in& from, int from_len,
             handle_picture_request(ctx, from, from_len, text, datagram.header.session);
         else
             handle_join(ctx, from, from_len, flags & PF_COMPANION, text);
-        if (station_closed(ctx)) return TICK_FATAL;
+        if (station_closed(ctx)) return TICK_CLOSED;
     }
     if (flags & PF_MULTICAST_QUERY) handle_multicast_query(ctx, from, from_len);
     if ((flags & PF_UPGRADE) && ctx.state.Stream2X) handle_upgrade(ctx, from, text);
     if (flags & PF_KEEPALIVE) handle_keepalive(ctx, from, from_len, datagram);
-    if (station_closed(ctx)) return TICK_FATAL;
+    if (station_closed(ctx)) return TICK_CLOSED;
 
     if (strcmp(text, kQuitText) == 0) {
         if (quit_allowed_from(ctx, from)) return TICK_QUIT;
@@ -143,16 +149,20 @@ TickOutcome dispatch(Context& ctx, const sockaddr_in& from, int from_len,
     return TICK_DONE;
 }
 
-// Step 4: every waiting control datagram.
+// Step 4: the waiting control datagrams.
 TickOutcome receive_control_datagrams(Context& ctx) {
     SenderState& sender = ctx.sender;
-    for (;;) {
+    for (int attempt = 0;; ++attempt) {
+        if (attempt == kMaxControlDatagramsPerTick) {
+            debug_trace(ctx, "%d control datagrams read, the rest wait\n", attempt);
+            return TICK_DONE;
+        }
         int socket = ctx.station.socket;
         int ready = udp_readable(socket);
         if (ready == 0) return TICK_DONE;
         if (ready < 0) {
             station_fatal(ctx, "select", last_socket_error(), EXIT_SOCKET_FAILED);
-            return TICK_FATAL;
+            return TICK_CLOSED;
         }
         sockaddr_in from{};
         int from_len = sizeof from;
@@ -168,7 +178,7 @@ TickOutcome receive_control_datagrams(Context& ctx) {
             if (error == WSAEINTR) continue;
             if (error == WSAEWOULDBLOCK) return TICK_DONE;
             station_fatal(ctx, "recvfrom", error, EXIT_SOCKET_FAILED);
-            return TICK_FATAL;
+            return TICK_CLOSED;
         }
         if (!parse_datagram(sender.receive_bytes, received, sender.received)) {
             debug_trace(ctx, "Datagram of %d bytes ignored\n", received);
@@ -422,7 +432,10 @@ void build_tick_datagrams(Context& ctx, const TickNews& news) {
     ++sender.packet_counter;
 }
 
+// A stop taken in the message loop of a send error box closes the station
+// in the middle of the fan-out: what is left of the tick is not sent.
 void send_datagram(Context& ctx, const WireDatagram& datagram, const sockaddr_in& to, int to_len) {
+    if (station_closed(ctx)) return;
     bsendto(ctx, ctx.station.socket, datagram.bytes, datagram.size, 0, &to, to_len);
 }
 
@@ -478,12 +491,13 @@ void send_to_listeners(Context& ctx, const TickNews& news) {
 
 // Steps 4 to 11: one pass of the tick.
 TickOutcome run_tick(Context& ctx) {
+    if (station_closed(ctx)) return TICK_CLOSED;  // a catch-up pass after a stop
     TickOutcome received = receive_control_datagrams(ctx);
     if (received != TICK_DONE) return received;
 
     TickNews news;
     schedule_live_picture(ctx, news);
-    if (station_closed(ctx)) return TICK_FATAL;
+    if (station_closed(ctx)) return TICK_CLOSED;
 
     StationState& state = ctx.state;
     SenderState& sender = ctx.sender;
@@ -516,7 +530,7 @@ TickOutcome run_tick(Context& ctx) {
             case FRAME_READY: break;
             case FRAME_NONE: return TICK_DONE;
             case FRAME_GIVE_UP: return TICK_GIVE_UP;
-            case FRAME_FATAL: return TICK_FATAL;
+            case FRAME_FATAL: return TICK_CLOSED;
         }
     }
 
@@ -558,7 +572,11 @@ int broadcast_tick(Context& ctx) {
             case TICK_DONE: break;
             case TICK_GIVE_UP: --sender.pending_ticks; return 0;
             case TICK_QUIT: return 0;  // every later call is refused; the tenth ends the program
-            case TICK_FATAL: return 0;
+            case TICK_CLOSED:
+                // Nothing is pending once the station is closed: the next
+                // broadcast must not find its first tick refused.
+                sender.pending_ticks = 0;
+                return 0;
             case TICK_LIVE_STOPPED:
                 sender.pending_ticks = 0;
                 finish_stop(ctx);

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
+#include <net/if.h>
 #include <netdb.h>
 #include <sys/socket.h>
 
@@ -56,6 +57,7 @@ int interface_addresses(uint32_t* out, int capacity) {
     int count = 0;
     for (ifaddrs* i = list; i && count < capacity; i = i->ifa_next) {
         if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET) continue;
+        if (!(i->ifa_flags & IFF_UP)) continue;
         out[count++] = reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr;
     }
     freeifaddrs(list);
