@@ -118,6 +118,18 @@ protected:
         return true;
     }
 
+    // Waits for the listener's join and answers it with `reply` (a built
+    // datagram); returns the listener's address.
+    sockaddr_in answer_join(const uint8_t* reply, int size) {
+        PacketHeader h;
+        std::vector<uint8_t> payload;
+        sockaddr_in listener{};
+        EXPECT_TRUE(receive(h, payload, listener, 3000)) << read_file(dir.file("listen.out"));
+        EXPECT_EQ(h.flags, PF_TEXT);
+        udp_send_to(station, reply, size, 0, &listener, sizeof listener);
+        return listener;
+    }
+
     void send_audio(const sockaddr_in& to, uint32_t seq, uint32_t session) {
         uint8_t bytes[MAX_DATAGRAM];
         int size = build_audio(bytes, seq, session, frames[seq].data(),
@@ -128,15 +140,11 @@ protected:
 
 TEST_F(ListenToolTest, lost_packets_are_asked_for_again_and_the_rest_decodes_in_time_order) {
     start_listener(2.5);
+    uint8_t bytes[MAX_DATAGRAM];
+    sockaddr_in listener = answer_join(
+        bytes, build_join_accepted(bytes, 4, kSession, kRate, "Test Station", "A Song"));
     PacketHeader h;
     std::vector<uint8_t> payload;
-    sockaddr_in listener{};
-    ASSERT_TRUE(receive(h, payload, listener, 3000)) << read_file(dir.file("listen.out"));
-    EXPECT_EQ(h.flags, PF_TEXT);  // the join
-
-    uint8_t bytes[MAX_DATAGRAM];
-    int size = build_join_accepted(bytes, 4, kSession, kRate, "Test Station", "A Song");
-    udp_send_to(station, bytes, size, 0, &listener, sizeof listener);
 
     // Packets 5 and 13 get lost on the way; only 5 is still in our store.
     for (uint32_t seq = 0; seq < kFrames; ++seq)
@@ -179,13 +187,9 @@ TEST_F(ListenToolTest, lost_packets_are_asked_for_again_and_the_rest_decodes_in_
 
 TEST_F(ListenToolTest, a_stray_far_away_seq_is_neither_a_gap_nor_hours_of_silence) {
     start_listener(1.5);
-    PacketHeader h;
-    std::vector<uint8_t> payload;
-    sockaddr_in listener{};
-    ASSERT_TRUE(receive(h, payload, listener, 3000));
     uint8_t bytes[MAX_DATAGRAM];
     int size = build_join_accepted(bytes, 4, kSession, kRate, "Test Station", "");
-    udp_send_to(station, bytes, size, 0, &listener, sizeof listener);
+    sockaddr_in listener = answer_join(bytes, size);
     for (uint32_t seq = 0; seq < 16; ++seq) send_audio(listener, seq, kSession);
     size = build_audio(bytes, 3'000'000'000u, kSession, frames[0].data(),
                        static_cast<int>(frames[0].size()), false);
@@ -201,13 +205,8 @@ TEST_F(ListenToolTest, a_stray_far_away_seq_is_neither_a_gap_nor_hours_of_silenc
 
 TEST_F(ListenToolTest, a_busy_station_ends_the_listener_with_a_refusal) {
     start_listener(5);
-    PacketHeader h;
-    std::vector<uint8_t> payload;
-    sockaddr_in listener{};
-    ASSERT_TRUE(receive(h, payload, listener, 3000));
     uint8_t bytes[MAX_DATAGRAM];
-    int size = build_busy(bytes, 8);
-    udp_send_to(station, bytes, size, 0, &listener, sizeof listener);
+    answer_join(bytes, build_busy(bytes, 8));
     EXPECT_EQ(wait_listener(), 3);
     EXPECT_NE(read_file(dir.file("listen.out")).find("refused: Busy"), std::string::npos);
 }
