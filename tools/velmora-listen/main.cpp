@@ -21,6 +21,7 @@
 #include "codec/super_block.h"
 #include "platform/clock.h"
 #include "platform/udp_socket.h"
+#include "server/bmp_header.h"
 #include "server/packet.h"
 #include "codec/wav_writer.h"
 
@@ -87,22 +88,13 @@ bool parse_options(int argc, char** argv, Options& o) {
 // A 24-bit BMP of `width` x `height` (width a multiple of 4, so rows need
 // no padding), rows as stored: bottom row first.
 bool write_bmp24(const char* path, int width, int height, const uint8_t* pixels) {
-    uint32_t image = static_cast<uint32_t>(width) * height * 3;
-    uint8_t h[54] = {'B', 'M'};
-    auto put32 = [&](int at, uint32_t v) {
-        for (int i = 0; i < 4; ++i) h[at + i] = static_cast<uint8_t>(v >> (8 * i));
-    };
-    put32(2, 54 + image);
-    put32(10, 54);
-    put32(14, 40);
-    put32(18, static_cast<uint32_t>(width));
-    put32(22, static_cast<uint32_t>(height));
-    h[26] = 1;
-    h[28] = 24;
-    put32(34, image);
+    uint8_t header[BMP_HEADER_SIZE];
+    make_bmp24_header(header, width, height);
+    size_t image = static_cast<size_t>(bmp24_row_bytes(width)) * static_cast<size_t>(height);
     FILE* f = fopen(path, "wb");
     if (!f) return false;
-    bool ok = fwrite(h, 1, sizeof h, f) == sizeof h && fwrite(pixels, 1, image, f) == image;
+    bool ok = fwrite(header, 1, sizeof header, f) == sizeof header &&
+              fwrite(pixels, 1, image, f) == image;
     return (fclose(f) == 0) && ok;
 }
 

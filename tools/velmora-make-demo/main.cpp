@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "server/bmp_header.h"
+
 namespace {
 
 constexpr int kWavRate = 44100;
@@ -68,19 +70,9 @@ bool write_song(const std::string& path, const std::vector<int>& melody, double 
 
 // A 24-bit picture with a colour gradient and rings; rows bottom first.
 bool write_picture(const std::string& path, int width, int height, int hue) {
-    int row_bytes = (width * 3 + 3) / 4 * 4;
-    std::vector<uint8_t> b = {'B', 'M'};
-    put32(b, 54 + row_bytes * height);
-    put32(b, 0);
-    put32(b, 54);
-    put32(b, 40);
-    put32(b, width);
-    put32(b, height);
-    put16(b, 1);
-    put16(b, 24);
-    put32(b, 0);
-    put32(b, row_bytes * height);
-    for (int i = 0; i < 4; ++i) put32(b, 0);
+    int row_bytes = bmp24_row_bytes(width);
+    std::vector<uint8_t> b(BMP_HEADER_SIZE);
+    make_bmp24_header(b.data(), width, height);
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
             double dx = x - width / 2.0, dy = y - height / 2.0;
