@@ -217,6 +217,11 @@ void stop_broadcast(Context& ctx) {
     update_broadcast_menu(ctx);
 }
 
+void on_start_button_ready(Context& ctx) {
+    ctx.state.view.button_enabled = true;
+    ctx.host->invalidate(false);
+}
+
 void finish_stop(Context& ctx) {
     StationState& s = ctx.state;
     s.feed_mode = FEED_LIVE_PRIMING;

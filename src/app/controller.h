@@ -54,6 +54,8 @@ void on_command(Context& ctx, int command_id);
 void start_broadcast(Context& ctx, bool menu_form);
 void stop_broadcast(Context& ctx);
 void finish_stop(Context& ctx);
+// Live sending began or ended: the start/stop button works again.
+void on_start_button_ready(Context& ctx);
 void pace_tick(Context& ctx);
 // WM_USER+10: one live tick when the parameter is 4660.
 void on_live_tick(Context& ctx, int parameter);

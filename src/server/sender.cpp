@@ -7,7 +7,6 @@
 #include <cstring>
 
 #include "app/context.h"
-#include "app/controller.h"
 #include "platform/udp_socket.h"
 #include "server/picture_service.h"
 
@@ -180,12 +179,11 @@ TickOutcome receive_control_datagrams(Context& ctx) {
             station_fatal(ctx, "recvfrom", error, EXIT_SOCKET_FAILED);
             return TICK_CLOSED;
         }
-        if (!parse_datagram(sender.receive_bytes, received, sender.received)) {
-            debug_trace(ctx, "Datagram of %d bytes ignored\n", received);
-            continue;
+        switch (handle_control_datagram(ctx, from, from_len, sender.receive_bytes, received)) {
+            case CONTROL_DONE: break;
+            case CONTROL_QUIT: return TICK_QUIT;
+            case CONTROL_CLOSED: return TICK_CLOSED;
         }
-        TickOutcome outcome = dispatch(ctx, from, from_len, sender.received);
-        if (outcome != TICK_DONE) return outcome;
     }
 }
 
@@ -402,9 +400,8 @@ int take_live_frame(const uint8_t* buffer, uint8_t* out) {
     return length;
 }
 
-void enable_start_button(Context& ctx) {
-    ctx.state.view.button_enabled = true;
-    ctx.host->invalidate(false);
+void report_start_button_ready(Context& ctx) {
+    if (ctx.sender.events.start_button_ready) ctx.sender.events.start_button_ready(ctx);
 }
 
 // ---- sending -----------------------------------------------------------
@@ -506,12 +503,12 @@ TickOutcome run_tick(Context& ctx) {
         // Live sending starts on a super-block boundary.
         if (sender.packet_counter % 8 != 0) return TICK_DONE;
         state.feed_mode = FEED_LIVE_SENDING;
-        enable_start_button(ctx);
+        report_start_button_ready(ctx);
     }
     if (state.feed_mode >= 4 && sender.packet_counter % 8 == 0 && live_ring_empty(ring)) {
         state.feed_mode = FEED_SCRIPT;
         reset_live_ring(ring);
-        enable_start_button(ctx);
+        report_start_button_ready(ctx);
         if (state.broadcast_state == BS_STOP_REQUESTED) return TICK_LIVE_STOPPED;
     }
 
@@ -541,6 +538,20 @@ TickOutcome run_tick(Context& ctx) {
 }
 
 }  // namespace
+
+int handle_control_datagram(Context& ctx, const sockaddr_in& from, int from_len,
+                            const uint8_t* bytes, int size) {
+    ReceivedDatagram& datagram = ctx.sender.received;
+    if (!parse_datagram(bytes, size, datagram)) {
+        debug_trace(ctx, "Datagram of %d bytes ignored\n", size);
+        return CONTROL_DONE;
+    }
+    switch (dispatch(ctx, from, from_len, datagram)) {
+        case TICK_QUIT: return CONTROL_QUIT;
+        case TICK_CLOSED: return CONTROL_CLOSED;
+        default: return CONTROL_DONE;
+    }
+}
 
 bool quit_allowed_from(const Context& ctx, const sockaddr_in& from) {
     uint32_t addr = from.sin_addr.s_addr;
@@ -579,7 +590,7 @@ int broadcast_tick(Context& ctx) {
                 return 0;
             case TICK_LIVE_STOPPED:
                 sender.pending_ticks = 0;
-                finish_stop(ctx);
+                if (sender.events.live_stop_drained) sender.events.live_stop_drained(ctx);
                 return 1;
         }
     } while (--sender.pending_ticks > 0);

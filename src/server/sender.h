@@ -15,6 +15,17 @@ struct Context;
 // then went to the host).
 int broadcast_tick(Context& ctx);
 
+// One control datagram as it arrived from `from`: every handler it asks for
+// runs, in their fixed order. The reception step of a tick feeds each
+// datagram through here.
+enum ControlResult {
+    CONTROL_DONE,    // handled (or ignored)
+    CONTROL_QUIT,    // an allowed "QuitNow!": the sender refuses every later tick
+    CONTROL_CLOSED,  // the station socket was closed while handling it
+};
+int handle_control_datagram(Context& ctx, const sockaddr_in& from, int from_len,
+                            const uint8_t* bytes, int size);
+
 // Whether a "QuitNow!" from this address is obeyed: only a tool on the
 // station's own machine (the station's address) or the master station may
 // end the station; anybody else could otherwise switch it off from afar.

@@ -24,7 +24,17 @@ struct WireDatagram {
     int size = 0;  // header + payload bytes
 };
 
+struct Context;
+
+// What the sender reports to whoever drives it (the controller). Set by
+// make_context; a test may put its own functions here.
+struct SenderEvents {
+    void (*start_button_ready)(Context&) = nullptr;  // live sending began or ended: the button works
+    void (*live_stop_drained)(Context&) = nullptr;   // a live stop may now finish
+};
+
 struct SenderState {
+    SenderEvents events;
     int pending_ticks = 0;       // re-entrance guard
     uint32_t packet_counter = 0; // the `seq` of the audio datagrams
 
