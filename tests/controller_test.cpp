@@ -302,20 +302,34 @@ TEST_F(StartStopTest, a_script_that_cannot_be_opened_starts_nothing) {
     EXPECT_TRUE(host.posted_commands.empty());
 }
 
-TEST_F(StartStopTest, the_timer_catches_up_every_missed_packet_interval_of_a_script) {
+TEST_F(StartStopTest, a_late_timer_catches_up_two_ticks_a_call_and_skips_a_long_stall) {
     LoopbackSocket listener(test_ip(63).c_str());
     on_command(*ctx, CMD_START);
     ASSERT_EQ(ctx->state.broadcast_state, BS_BROADCASTING);
     send_control(listener.fd(), test_station_addr(station_ip), PF_TEXT, std::string("hello", 6));
     pace_tick(*ctx);  // the first interval: the join is answered and one packet sent
     EXPECT_EQ(ctx->state.send_interval_ms, 46);
-    EXPECT_EQ(with_flags(listener.receive_all(), PF_AUDIO).size(), 1u);
-    host.clock_ms += 128;  // 46 ms a packet: three are due
-    pace_tick(*ctx);
-    EXPECT_EQ(with_flags(listener.receive_all(), PF_AUDIO).size(), 3u);
-    host.clock_ms += 1000;  // a late timer: every missed packet goes out at once
-    pace_tick(*ctx);
-    EXPECT_EQ(with_flags(listener.receive_all(), PF_AUDIO).size(), 22u);
+    auto audio = with_flags(listener.receive_all(), PF_AUDIO);
+    ASSERT_EQ(audio.size(), 1u);
+    uint32_t first_seq = get_packet_header(audio[0].data()).seq;
+
+    host.clock_ms += 128;  // 46 ms a packet: three are due, two go now
+    EXPECT_EQ(send_due_ticks(*ctx), 46);  // still late: the next call one interval on
+    EXPECT_EQ(with_flags(listener.receive_all(), PF_AUDIO).size(), 2u);
+    host.clock_ms += 46;
+    EXPECT_GT(send_due_ticks(*ctx), 0);
+    EXPECT_EQ(with_flags(listener.receive_all(), PF_AUDIO).size(), 2u);
+
+    // A five-second stall is not made up: one tick goes, its seq a whole
+    // number of super-blocks further on.
+    send_control(listener.fd(), test_station_addr(station_ip), PF_KEEPALIVE, std::string("ka", 2));
+    host.clock_ms += 5000;
+    send_due_ticks(*ctx);
+    audio = with_flags(listener.receive_all(), PF_AUDIO);
+    ASSERT_EQ(audio.size(), 1u);
+    uint32_t jump = get_packet_header(audio[0].data()).seq - (first_seq + 5);
+    EXPECT_GT(jump, 100u);
+    EXPECT_EQ(jump % 8, 0u);
 }
 
 TEST_F(StartStopTest, stopping_a_script_returns_to_idle_at_once) {

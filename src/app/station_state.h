@@ -77,6 +77,7 @@ struct StationState {
     int paint_ticks = 0;
     int blink_phase = 0;
     bool timer_running = false;   // re-entrance mark of pace_tick
+    bool ticks_running = false;   // re-entrance mark of send_due_ticks
     bool close_done = false;      // run-once mark of the close handler
     int keeper_watchdog = 0;      // 0..1500 ticks since the last keeper query
     bool directory_listed = false;
