@@ -3,12 +3,14 @@
 // shared by the tests and the quality report in bench/: a round trip through
 // the codec, tone levels and the steps at 256-sample chunk edges.
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <vector>
 
 #include "codec/codec_state.h"
 #include "codec/decoder.h"
+#include "codec/edge_smoothing.h"
 #include "codec/encoder.h"
 #include "codec/set_rate.h"
 #include "codec/super_block.h"
@@ -16,25 +18,38 @@
 namespace audio_measures {
 
 // Encodes `samples` as song preparation does (whole super-blocks, the rest
-// silence) at the given rates and decodes them again in time order. The
-// result has the length of `samples`.
-inline std::vector<uint8_t> codec_round_trip(const std::vector<uint8_t>& samples, int sampling_rate,
-                                             int transfer_rate) {
+// silence) at the given rates and decodes them again in time order, with
+// the quantiser step of the frame that carried each chunk, as a listener
+// has them for smooth_chunk_edges. The samples have the length of the input.
+struct RoundTrip {
+    std::vector<uint8_t> samples;
+    std::vector<float> chunk_steps;
+};
+
+inline RoundTrip codec_round_trip(const std::vector<uint8_t>& samples, int sampling_rate,
+                                  int transfer_rate) {
     CodecState codec;
     set_rate(codec, sampling_rate, transfer_rate);
-    std::vector<uint8_t> out;
+    RoundTrip out;
     uint8_t block[kSuperBlockSamples];
     uint8_t frames[kFramesPerSuperBlock][kFrameSamples];
     uint8_t frame[kMaxFrameBytes];
+    float steps[kFramesPerSuperBlock];
     for (size_t at = 0; at < samples.size(); at += kSuperBlockSamples) {
         for (size_t i = 0; i < size_t(kSuperBlockSamples); ++i)
             block[i] = at + i < samples.size() ? samples[at + i] : 128;
         interleave_super_block(block, frames);
-        for (auto& f : frames) decode_frame(frame, encode_frame(codec, f, frame), f);
+        for (int n = 0; n < kFramesPerSuperBlock; ++n) {
+            const int length = encode_frame(codec, frames[n], frame);
+            steps[n] = frame_sample_step(frame, length);
+            decode_frame(frame, length, frames[n]);
+        }
         deinterleave_super_block(frames, block);
-        out.insert(out.end(), block, block + kSuperBlockSamples);
+        out.samples.insert(out.samples.end(), block, block + kSuperBlockSamples);
+        for (int c = 0; c < kSuperBlockSamples / kChunkSamples; ++c)
+            out.chunk_steps.push_back(steps[c % kFramesPerSuperBlock]);
     }
-    out.resize(samples.size());
+    out.samples.resize(samples.size());
     return out;
 }
 
