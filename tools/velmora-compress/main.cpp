@@ -88,7 +88,8 @@ int usage(const char* problem) {
                  "  --sampling-rate HZ    8000, 11025, 16000, 22050, 32000 or 44100\n"
                  "  --transfer-rate BPS   transfer rate in bytes per second\n"
                  "  --force               compress again files that are up to date\n"
-                 "  --filter              resample through a low-pass filter (no aliases)\n");
+                 "  --filter              resample through a low-pass filter (no aliases;\n"
+                 "                        add --force to redo songs already prepared)\n");
     return kUsageError;
 }
 
