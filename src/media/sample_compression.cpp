@@ -25,6 +25,7 @@ constexpr const char* kCannotOpen = "Cannot open file %s\nPlease check the scrip
 constexpr const char* kCannotWrite = "Cannot write file %s";
 constexpr const char* kIncompatible =
     "Incompatible WAV file: %s\nOnly PCM samples are supported.\nCheck the sampling rate in Options.";
+constexpr const char* kCannotFilter = "Cannot resample %s through the filter: %s";
 constexpr int kRateCodeOffset = 8;
 
 bool ends_with_wav(const char* name) {
@@ -91,6 +92,7 @@ bool write_rate_code(FILE* f, int code) {
 }
 
 void abandon_song(SongJob& job) {
+    job.resampler.close();
     close_file(job.source);
     close_file(job.destination);
     close_file(job.companion);
@@ -123,6 +125,13 @@ int close_song(Context& ctx, SongJob& job) {
 int refuse_song(Context& ctx, SongJob& job, const char* format, const std::string& path) {
     show_message(ctx, true, MB_OK | MB_ICONERROR, format, path.c_str());
     job.lines[size_t(job.current)].status = SONG_REFUSED;
+    return 0;
+}
+
+int refuse_filtering(Context& ctx, SongJob& job, const char* reason) {
+    SongLine& line = job.lines[size_t(job.current)];
+    show_message(ctx, true, MB_OK | MB_ICONERROR, kCannotFilter, line.source.c_str(), reason);
+    line.status = SONG_REFUSED;
     return 0;
 }
 
@@ -172,7 +181,36 @@ int open_song(Context& ctx, SongJob& job) {
     const int64_t pass = int64_t(job.source_rate) * kSuperBlockSamples / job.station_rate / f * f;
     job.pass_bytes = int(std::max<int64_t>(pass, f));
     job.input.resize(size_t(job.pass_bytes));
+
+    if (job.filter && job.source_rate != uint32_t(job.station_rate)) {
+        if (const char* reason = job.resampler.open(job.source_rate, uint32_t(job.station_rate)))
+            return refuse_filtering(ctx, job, reason);
+    }
     return 1;
+}
+
+// Fills job.block through the filter: feeds it passes of source bytes until
+// it has a whole super-block ready or the song has ended; the rest of the
+// last block is silence. Returns the number of samples taken from the song,
+// or -1 after refusing it.
+int build_filtered_super_block(Context& ctx, SongJob& job) {
+    int taken = job.resampler.take(job.block, kSuperBlockSamples);
+    while (taken < kSuperBlockSamples && !job.resampler.drained()) {
+        const uint32_t want = std::min<uint32_t>(uint32_t(job.pass_bytes), job.bytes_left);
+        const size_t got = std::fread(job.input.data(), 1, want, job.source);
+        job.bytes_left -= uint32_t(got);
+        const bool last = got < size_t(job.pass_bytes) || job.bytes_left == 0;
+        if (const char* reason = job.resampler.feed(job.input.data(), int(got), job.layout, last)) {
+            refuse_filtering(ctx, job, reason);
+            return -1;
+        }
+        taken += job.resampler.take(job.block + taken, kSuperBlockSamples - taken);
+    }
+    if (taken < kSuperBlockSamples) {
+        job.end_of_data = true;
+        std::memset(job.block + taken, 128, size_t(kSuperBlockSamples - taken));
+    }
+    return taken;
 }
 
 // Fills job.block from the source in f passes (f = bytes per sample frame),
@@ -235,14 +273,19 @@ int run_step(Context& ctx, SongJob& job) {
         if (!open_song(ctx, job)) return close_song(ctx, job);
     }
 
-    if (job.end_of_data || job.bytes_left == 0) return close_song(ctx, job);
+    // The filter may still hold the song's last samples when all was read.
+    if (job.end_of_data || (job.bytes_left == 0 && !job.resampler.is_open()))
+        return close_song(ctx, job);
 
     SongLine& line = job.lines[size_t(job.current)];
     line.status = line.status == SONG_BUSY ? SONG_WAITING : SONG_BUSY;
 
     // A source that ends before its data chunk says gives no samples at the
     // end; a super-block of pure silence would only lengthen the song.
-    if (build_super_block(job) > 0 && !write_super_block(ctx, job)) {
+    const int made =
+        job.resampler.is_open() ? build_filtered_super_block(ctx, job) : build_super_block(job);
+    if (made < 0) return close_song(ctx, job);
+    if (made > 0 && !write_super_block(ctx, job)) {
         refuse_song(ctx, job, kCannotWrite, line.destination);
         return close_song(ctx, job);
     }

@@ -21,6 +21,7 @@
 
 #include "codec/codec_frame.h"
 #include "codec/super_block.h"
+#include "media/filtered_resampler.h"
 #include "media/wave_conversion.h"
 
 struct Context;
@@ -67,6 +68,7 @@ struct SongJob {
     int kept_rate_percent = 0;        // the highest rate code among songs already compressed
     int saved_rate_percent = 32;      // rate_percent before the job opened; restored at its end
     bool force = false;               // compress even songs whose files are up to date
+    bool filter = false;              // resample through a low-pass filter instead of picking
     bool compressing = false;
     bool in_step = false;             // re-entry guard: a message box inside a step pumps messages
 
@@ -87,6 +89,7 @@ struct SongJob {
     uint32_t bytes_left = 0;
     bool end_of_data = false;
     int pass_bytes = 0;               // source bytes read per pass
+    FilteredResampler resampler;      // open while a song is resampled through the filter
 
     // Progress for the status text (1090) and for command-line loops.
     char status_text[128] = "Compressing samples for broadcasting...";

@@ -10,6 +10,8 @@
 //   --transfer-rate BPS    overrides the settings' TransferRate (bytes per second,
 //                          2000 up to four times the sampling rate)
 //   --force                compresses again songs whose files are already up to date
+//   --filter               resamples through a low-pass filter instead of picking
+//                          samples (no aliases, but files differ from other stations')
 //
 // Song paths in a script are taken as the station takes them: relative to
 // the current directory. Exit status: 0 done, 1 some song or file was
@@ -85,7 +87,9 @@ int usage(const char* problem) {
                  "  --settings FILE       settings file (default lumo.ini)\n"
                  "  --sampling-rate HZ    8000, 11025, 16000, 22050, 32000 or 44100\n"
                  "  --transfer-rate BPS   transfer rate in bytes per second\n"
-                 "  --force               compress again files that are up to date\n");
+                 "  --force               compress again files that are up to date\n"
+                 "  --filter              resample through a low-pass filter (no aliases;\n"
+                 "                        add --force to redo songs already prepared)\n");
     return kUsageError;
 }
 
@@ -111,6 +115,7 @@ struct Options {
     long sampling_rate = 0;
     long transfer_rate = 0;
     bool force = false;
+    bool filter = false;
 };
 
 const char* parse_options(int argc, char** argv, Options& o) {
@@ -119,6 +124,8 @@ const char* parse_options(int argc, char** argv, Options& o) {
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
         if (arg == "--force") {
             o.force = true;
+        } else if (arg == "--filter") {
+            o.filter = true;
         } else if (arg == "--settings") {
             if (!value) return "--settings needs a file name";
             // A file named here is looked for where the user stands, not
@@ -170,9 +177,10 @@ void run_song_job(Context& ctx, SongJob& job) {
         std::printf("%c %s -> %s\n", line.status, line.source.c_str(), line.destination.c_str());
 }
 
-int prepare_script(Context& ctx, const std::string& script, bool force) {
+int prepare_script(Context& ctx, const std::string& script, bool force, bool filter) {
     SongJob job;
     job.force = force;
+    job.filter = filter;
     const int waiting = open_song_job(ctx, job, script.c_str());
     if (waiting < 0) return kRefused;
     if (waiting > 0) {
@@ -191,11 +199,13 @@ int prepare_script(Context& ctx, const std::string& script, bool force) {
     return refused > 0 ? kRefused : 0;
 }
 
-int convert_one(Context& ctx, const std::string& source, std::string destination, bool force) {
+int convert_one(Context& ctx, const std::string& source, std::string destination, bool force,
+                bool filter) {
     if (!accept_wave_source(ctx, source.c_str())) return kRefused;
     if (destination.empty()) destination = wave_destination_name(source);
     SongJob job;
     job.force = force;
+    job.filter = filter;
     open_conversion_job(ctx, job, source, destination);
     start_song_job(ctx, job);
     run_song_job(ctx, job);
@@ -233,9 +243,9 @@ int main(int argc, char** argv) {
     int status;
     if (options.paths.size() == 2 || is_song(options.paths[0]))
         status = convert_one(*ctx, options.paths[0], options.paths.size() == 2 ? options.paths[1] : "",
-                             options.force);
+                             options.force, options.filter);
     else
-        status = prepare_script(*ctx, options.paths[0], options.force);
+        status = prepare_script(*ctx, options.paths[0], options.force, options.filter);
     if (host.exit_status != 0) return host.exit_status;
     return status;
 }

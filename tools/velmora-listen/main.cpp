@@ -1,7 +1,8 @@
 // velmora-listen: a listener for a station on this machine. It joins, keeps
 // its place with keep-alives, asks for resends of lost packets while the
-// station still holds them, decodes the audio in time order to a WAV file,
-// prints the song texts and a summary, and leaves on exit or Ctrl+C.
+// station still holds them, decodes the audio in time order to a WAV file
+// (softening the steps the codec leaves at chunk edges), prints the song
+// texts and a summary, and leaves on exit or Ctrl+C.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "codec/decoder.h"
+#include "codec/edge_smoothing.h"
 #include "codec/picture_coder.h"
 #include "codec/picture_decoder.h"
 #include "codec/super_block.h"
@@ -39,12 +41,13 @@ struct Options {
     double seconds = 10;
     std::string wav;
     std::string pictures;  // directory for the received pictures; empty: none fetched
+    bool smoothing = true;  // soften the steps the codec leaves at chunk edges
 };
 
 void usage() {
     fprintf(stderr,
             "usage: velmora-listen HOST [--port P] [--companion] [--user ID] [--seconds N]\n"
-            "                      [--wav OUT.wav] [--bind ADDRESS]\n"
+            "                      [--wav OUT.wav] [--bind ADDRESS] [--no-smoothing]\n"
             "  HOST         the station's address (a 127.x.y.z address: this listener\n"
             "               talks to stations on this machine only)\n"
             "  --companion  receive the companion (double-rate) stream\n"
@@ -52,7 +55,9 @@ void usage() {
             "  --seconds N  listen this long (default 10), Ctrl+C ends earlier\n"
             "  --wav FILE   write the decoded audio as 8-bit mono WAV\n"
             "  --pictures DIR  fetch every picture the station shows and save it as BMP\n"
-            "  --bind ADDR  the local address to listen on (default 127.0.0.1)\n");
+            "  --bind ADDR  the local address to listen on (default 127.0.0.1)\n"
+            "  --no-smoothing  keep the steps the codec leaves at 256-sample chunk edges\n"
+            "               (by default they are softened to spare the clicks)\n");
 }
 
 bool parse_options(int argc, char** argv, Options& o) {
@@ -67,6 +72,7 @@ bool parse_options(int argc, char** argv, Options& o) {
         };
         const char* v = nullptr;
         if (a == "--companion") o.companion = true;
+        else if (a == "--no-smoothing") o.smoothing = false;
         else if (a == "--port") { if (!(v = value("--port"))) return false; o.port = atoi(v); }
         else if (a == "--user") { if (!(v = value("--user"))) return false; o.user = v; }
         else if (a == "--seconds") { if (!(v = value("--seconds"))) return false; o.seconds = atof(v); }
@@ -317,7 +323,8 @@ struct Listener {
     // joined inside and an unfinished last block are left out. Blocks that
     // never arrived at all become silence when the hole is short; a longer
     // one (a stray seq, a restarted station) is skipped rather than filled.
-    std::vector<uint8_t> decode_audio(int* lost) const {
+    // `steps` gets the quantiser step of each chunk's frame, 0 where lost.
+    std::vector<uint8_t> decode_audio(int* lost, std::vector<float>* steps) const {
         constexpr uint32_t kLongestSilentHole = 16;  // super-blocks
         std::vector<uint8_t> samples;
         *lost = 0;
@@ -335,16 +342,19 @@ struct Listener {
             if (hole <= kLongestSilentHole)
                 for (uint32_t h = 0; h < hole; ++h) {
                     samples.insert(samples.end(), silence, silence + kSuperBlockSamples);
+                    steps->insert(steps->end(), kSuperBlockSamples / kChunkSamples, 0.0f);
                     *lost += 8;
                 }
-            append_block(bases[i], samples, lost);
+            append_block(bases[i], samples, lost, steps);
         }
         return samples;
     }
 
-    void append_block(uint32_t base, std::vector<uint8_t>& samples, int* lost) const {
+    void append_block(uint32_t base, std::vector<uint8_t>& samples, int* lost,
+                      std::vector<float>* steps) const {
         static uint8_t block_frames[kFramesPerSuperBlock][kFrameSamples];
         static uint8_t block[kSuperBlockSamples];
+        float frame_steps[kFramesPerSuperBlock] = {};
         for (int n = 0; n < 8; ++n) {
             auto it = frames.find(base + n);
             if (it == frames.end()) ++*lost;
@@ -352,9 +362,13 @@ struct Listener {
                 !decode_frame(it->second.data(), static_cast<int>(it->second.size()),
                               block_frames[n]))
                 memset(block_frames[n], 128, kFrameSamples);
+            else
+                frame_steps[n] = frame_sample_step(it->second.data(), static_cast<int>(it->second.size()));
         }
         deinterleave_super_block(block_frames, block);
         samples.insert(samples.end(), block, block + kSuperBlockSamples);
+        for (int c = 0; c < kSuperBlockSamples / kChunkSamples; ++c)
+            steps->push_back(frame_steps[c % kFramesPerSuperBlock]);
     }
 };
 
@@ -406,7 +420,9 @@ int main(int argc, char** argv) {
     if (l.admitted) l.send(0, l.session, PF_LEAVE, nullptr, 0);
 
     int lost = 0;
-    std::vector<uint8_t> samples = l.decode_audio(&lost);
+    std::vector<float> chunk_steps;
+    std::vector<uint8_t> samples = l.decode_audio(&lost, &chunk_steps);
+    if (o.smoothing) smooth_chunk_edges(samples.data(), samples.size(), chunk_steps.data());
     if (!o.wav.empty() && l.sampling_rate > 0) {
         if (!write_wav_u8_mono(o.wav.c_str(), l.sampling_rate, samples.data(),
                                static_cast<uint32_t>(samples.size()))) {
