@@ -92,6 +92,31 @@ TEST(LoadStats, a_listener_misses_only_ticks_between_its_first_and_last) {
     EXPECT_EQ(listener_continuity(ticks, {}).missed, 0);
 }
 
+TEST(LoadStats, the_kernels_cpu_and_drop_counts_are_read_from_their_proc_lines) {
+    // A command name with blanks and a ")" of its own; utime 1234, stime 56.
+    EXPECT_EQ(cpu_ticks_from_stat("4242 (velmora ) st) S 1 4242 4242 0 -1 4194304 900 0 0 0 1234 "
+                                  "56 0 0 20 0 3 0 100 200000 300 1844 1 1 0 0 0 0 0\n"),
+              1290);
+    EXPECT_EQ(cpu_ticks_from_stat("garbage\n"), -1);
+
+    // /proc/net/udp pads every line with blanks after the drops column.
+    const char* header =
+        "   sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  "
+        "timeout inode ref pointer drops            \n";
+    const char* station =
+        "11462: 0100007F:0D80 00000000:0000 07 00000000:00030000 00:00000000 00000000     0   "
+        "     0 163442 2 0000000061695fda 4711        \n";
+    const char* any_address =
+        "  301: 00000000:0D80 00000000:0000 07 00000000:00000000 00:00000000 00000000  1000   "
+        "     0 163443 2 0000000061695fdb 5           \n";
+    const uint32_t loopback = htonl(0x7F000001), other = htonl(0x7F000002);
+    EXPECT_EQ(udp_drops_from_line(header, loopback, 3456), -1);
+    EXPECT_EQ(udp_drops_from_line(station, loopback, 3456), 4711);
+    EXPECT_EQ(udp_drops_from_line(station, other, 3456), -1);
+    EXPECT_EQ(udp_drops_from_line(station, loopback, 3457), -1);
+    EXPECT_EQ(udp_drops_from_line(any_address, other, 3456), 5);
+}
+
 // ---- the tool against a real station ------------------------------------
 
 constexpr int kRate = 16000;
@@ -206,6 +231,7 @@ TEST_F(LoadTool, twenty_listeners_are_all_served_every_tick_and_the_json_report_
     EXPECT_GE(per_tick, 19.0) << r.out;
     EXPECT_GT(report["resends_asked"].get<int>(), 0);
     EXPECT_TRUE(report["station_cpu_ms_per_tick"].is_number()) << r.out;
+    EXPECT_TRUE(report["station_socket_drops"].is_number()) << r.out;
     EXPECT_GE(report["lateness_ms"]["max"].get<double>(), 0.0);
     EXPECT_LE(report["on_time_share"].get<double>(), 1.0);
     int bursts = 0;

@@ -267,29 +267,20 @@ double process_cpu_seconds(long pid) {
     char line[1024] = "";
     bool read = fgets(line, sizeof line, f) != nullptr;
     fclose(f);
-    // The command name in parentheses may hold blanks: fields count from its end.
-    const char* after = read ? strrchr(line, ')') : nullptr;
-    unsigned long utime = 0, stime = 0;
-    if (!after || sscanf(after + 1, " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &utime,
-                         &stime) != 2)
-        return -1;
-    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+    long long ticks = read ? cpu_ticks_from_stat(line) : -1;
+    if (ticks < 0) return -1;
+    return static_cast<double>(ticks) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
-// The kernel's drop count of the UDP sockets bound to the station's address
-// and port (or to any address on its port), from /proc/net/udp; -1 when none.
+// The kernel's drop count of the station's socket; -1 when it is not found.
 long station_socket_drops(const sockaddr_in& station) {
     FILE* f = fopen("/proc/net/udp", "r");
     if (!f) return -1;
     char line[512];
     long drops = -1;
-    const unsigned port = ntohs(station.sin_port);
     while (fgets(line, sizeof line, f)) {
-        unsigned addr = 0, local_port = 0;
-        if (sscanf(line, " %*d: %8X:%4X", &addr, &local_port) != 2 || local_port != port) continue;
-        if (addr != station.sin_addr.s_addr && addr != 0) continue;
-        const char* last = strrchr(line, ' ');
-        if (last) drops = (drops < 0 ? 0 : drops) + atol(last + 1);
+        long d = udp_drops_from_line(line, station.sin_addr.s_addr, ntohs(station.sin_port));
+        if (d >= 0) drops = (drops < 0 ? 0 : drops) + d;
     }
     fclose(f);
     return drops;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -95,4 +97,27 @@ Continuity listener_continuity(const std::vector<uint32_t>& ticks,
 long unseen_ticks(const std::vector<uint32_t>& ticks) {
     if (ticks.size() < 2) return 0;
     return static_cast<long>(ticks.back() - ticks.front() + 1) - static_cast<long>(ticks.size());
+}
+
+long long cpu_ticks_from_stat(const char* line) {
+    // The command name in parentheses may hold blanks and parentheses itself:
+    // the fields count from its last ")". utime and stime are fields 14 and 15.
+    const char* after = strrchr(line, ')');
+    unsigned long long utime = 0, stime = 0;
+    if (!after || sscanf(after + 1, " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu",
+                         &utime, &stime) != 2)
+        return -1;
+    return static_cast<long long>(utime + stime);
+}
+
+long udp_drops_from_line(const char* line, uint32_t addr_net, uint16_t port) {
+    // sl: local rem st tx:rx tr:when retrnsmt uid timeout inode ref pointer drops;
+    // the kernel prints the address as the 32-bit value it holds (network order).
+    unsigned addr = 0, local_port = 0;
+    long drops = 0;
+    if (sscanf(line, " %*d: %8X:%4X %*X:%*X %*X %*X:%*X %*X:%*X %*X %*u %*u %*u %*d %*s %ld", &addr,
+               &local_port, &drops) != 3)
+        return -1;
+    if (local_port != port || (addr != addr_net && addr != 0)) return -1;
+    return drops;
 }

@@ -49,3 +49,14 @@ Continuity listener_continuity(const std::vector<uint32_t>& ticks,
 // Seqs inside the window's run that no listener received: the station
 // skipped them, or every copy was lost. `ticks` sorted, without repeats.
 long unseen_ticks(const std::vector<uint32_t>& ticks);
+
+// ---- the kernel's own counts ----------------------------------------------
+
+// utime + stime in clock ticks from the one line of /proc/<pid>/stat; -1
+// when the line is not one.
+long long cpu_ticks_from_stat(const char* line);
+
+// The drops column of one line of /proc/net/udp when that socket is bound to
+// `port` on `addr_net` (network order) or on any address; -1 for any other
+// socket or line.
+long udp_drops_from_line(const char* line, uint32_t addr_net, uint16_t port);
