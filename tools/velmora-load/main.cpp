@@ -253,7 +253,8 @@ struct Listener {
 // Per-process measures read at the start and the end of the window.
 struct Sample {
     int64_t realtime = 0;
-    double station_cpu_s = -1;  // -1: not known
+    double station_cpu_s = -1;   // -1: not known
+    double station_wait_s = -1;  // its main thread's time waiting for a core
     long station_drops = -1;
     double own_cpu_s = 0;
     uint64_t own_drops = 0;
@@ -270,6 +271,19 @@ double process_cpu_seconds(long pid) {
     long long ticks = read ? cpu_ticks_from_stat(line) : -1;
     if (ticks < 0) return -1;
     return static_cast<double>(ticks) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// How long the process's main thread (where the station's ticks run) has
+// waited for a core: the second field of /proc/<pid>/schedstat, in ns.
+double run_queue_wait_seconds(long pid) {
+    char path[64];
+    snprintf(path, sizeof path, "/proc/%ld/schedstat", pid);
+    FILE* f = fopen(path, "r");
+    if (!f) return -1;
+    unsigned long long running = 0, waiting = 0;
+    bool read = fscanf(f, "%llu %llu", &running, &waiting) == 2;
+    fclose(f);
+    return read ? static_cast<double>(waiting) / 1e9 : -1;
 }
 
 // The kernel's drop count of the station's socket; -1 when it is not found.
@@ -623,7 +637,10 @@ void Swarm::on_audio(Listener& l, const PacketHeader& h, int64_t arrival_ns) {
 Sample Swarm::sample() const {
     Sample s;
     s.realtime = realtime_ns();
-    if (o_.station_pid > 0) s.station_cpu_s = process_cpu_seconds(o_.station_pid);
+    if (o_.station_pid > 0) {
+        s.station_cpu_s = process_cpu_seconds(o_.station_pid);
+        s.station_wait_s = run_queue_wait_seconds(o_.station_pid);
+    }
     s.station_drops = station_socket_drops(station_);
     s.own_cpu_s = own_cpu_seconds();
     for (const Listener& l : listeners_) s.own_drops += l.kernel_drops;
@@ -717,8 +734,8 @@ struct Figures {
     long missed = 0, gaps = 0;
     int listeners_with_gaps = 0;
     Counters counters;
-    bool station_cpu_known = false, station_drops_known = false;
-    double station_cpu_ms_per_tick = 0, station_cpu_share = 0;
+    bool station_cpu_known = false, station_wait_known = false, station_drops_known = false;
+    double station_cpu_ms_per_tick = 0, station_cpu_share = 0, station_wait_ms_per_tick = 0;
     long station_drops = 0;
     double own_cpu_share = 0;
     uint64_t own_drops = 0;
@@ -760,6 +777,10 @@ Figures Swarm::figures() const {
         f.station_cpu_share = seconds / window;
         f.station_cpu_ms_per_tick = f.lateness.ticks > 0 ? seconds * 1000 / f.lateness.ticks : 0;
     }
+    f.station_wait_known = start_.station_wait_s >= 0 && end_.station_wait_s >= 0;
+    if (f.station_wait_known && f.lateness.ticks > 0)
+        f.station_wait_ms_per_tick =
+            (end_.station_wait_s - start_.station_wait_s) * 1000 / f.lateness.ticks;
     f.station_drops_known = start_.station_drops >= 0 && end_.station_drops >= 0;
     if (f.station_drops_known) f.station_drops = end_.station_drops - start_.station_drops;
     f.own_cpu_share = (end_.own_cpu_s - start_.own_cpu_s) / window;
@@ -808,6 +829,8 @@ void print_json(const Options& o, const Figures& f) {
     number(f.station_cpu_known, f.station_cpu_ms_per_tick, "%.3f");
     printf(", \"station_cpu_share\": ");
     number(f.station_cpu_known, f.station_cpu_share, "%.4f");
+    printf(", \"station_wait_ms_per_tick\": ");
+    number(f.station_wait_known, f.station_wait_ms_per_tick, "%.3f");
     printf(", \"station_socket_drops\": ");
     number(f.station_drops_known, static_cast<double>(f.station_drops), "%.0f");
     printf(",\n \"tool\": {\"cpu_share\": %.4f, \"socket_drops\": %llu, \"kept_up\": %s}}\n",
@@ -850,6 +873,9 @@ void print_text(const Options& o, const Figures& f) {
     if (f.station_cpu_known)
         printf("station CPU         %.2f ms per tick (%.1f %% of a core)\n",
                f.station_cpu_ms_per_tick, 100 * f.station_cpu_share);
+    if (f.station_wait_known)
+        printf("station waited      %.2f ms per tick for a core (its main thread)\n",
+               f.station_wait_ms_per_tick);
     if (f.station_drops_known)
         printf("station socket      %ld datagrams dropped by the kernel\n", f.station_drops);
     printf("load tool           %.1f %% of a core, %llu datagrams dropped at its sockets: %s\n",
