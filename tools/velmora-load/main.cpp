@@ -619,8 +619,8 @@ void Swarm::on_audio(Listener& l, const PacketHeader& h, int64_t arrival_ns) {
         l.recent |= uint64_t{1} << (l.highest_seq - seq);
     }
     l.last_audio_ns = arrival_ns;
-    if (!in_window(arrival_ns)) return;
     if (resent) ++counters_.resends_got;
+    if (!in_window(arrival_ns)) return;
     if (l.rejoined && !resent && l.admitted) {
         // What went by between the leave and the new "STARTSEQ" was not lost.
         l.rejoined = false;
@@ -867,7 +867,7 @@ void print_text(const Options& o, const Figures& f) {
     printf("seq continuity      %ld ticks missed in %ld gaps; %d listener%s with a gap\n", f.missed,
            f.gaps, f.listeners_with_gaps, f.listeners_with_gaps == 1 ? "" : "s");
     printf(
-        "requests            keep-alives %ld, resends asked %ld (received %ld), rejoins %ld, "
+        "sent, whole run     keep-alives %ld, resends asked %ld (received %ld), rejoins %ld, "
         "strangers' joins %ld\n",
         c.keepalives, c.resends_asked, c.resends_got, c.rejoins, c.flood_joins);
     if (f.station_cpu_known)
