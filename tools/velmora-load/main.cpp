@@ -349,6 +349,7 @@ class Swarm {
 
     const Options& o_;
     sockaddr_in station_;
+    uint32_t first_address_ = 0;
     std::vector<Listener> listeners_;
     int epoll_ = -1;
     uint32_t next_flood_address_ = 0;
@@ -363,6 +364,7 @@ class Swarm {
 };
 
 bool Swarm::open(uint32_t first_address) {
+    first_address_ = first_address;
     const uint64_t last = static_cast<uint64_t>(first_address) + o_.listeners - 1;
     if (last >= 0x7FFFFFFFu) {
         fprintf(stderr, "velmora-load: %d listeners from %s run past 127.255.255.254\n",
@@ -733,6 +735,12 @@ struct Figures {
     int admitted = 0;
     long missed = 0, gaps = 0;
     int listeners_with_gaps = 0;
+    // The listeners that missed most, for a closer look.
+    struct Missing {
+        uint32_t address;
+        Continuity continuity;
+    };
+    std::vector<Missing> worst;
     Counters counters;
     bool station_cpu_known = false, station_wait_known = false, station_drops_known = false;
     double station_cpu_ms_per_tick = 0, station_cpu_share = 0, station_wait_ms_per_tick = 0;
@@ -766,8 +774,15 @@ Figures Swarm::figures() const {
         Continuity c = listener_continuity(tick_seqs, got);
         f.missed += c.missed;
         f.gaps += c.gaps;
-        if (c.missed > 0) ++f.listeners_with_gaps;
+        if (c.missed > 0) {
+            ++f.listeners_with_gaps;
+            f.worst.push_back({first_address_ + static_cast<uint32_t>(&l - listeners_.data()), c});
+        }
     }
+    constexpr size_t kWorstShown = 10;
+    std::sort(f.worst.begin(), f.worst.end(),
+              [](auto& a, auto& b) { return a.continuity.missed > b.continuity.missed; });
+    if (f.worst.size() > kWorstShown) f.worst.resize(kWorstShown);
     const double window = f.window_s > 0 ? f.window_s : 1;
     f.datagrams_per_s = static_cast<double>(counters_.datagrams) / window;
     f.counters = counters_;
@@ -818,6 +833,13 @@ void print_json(const Options& o, const Figures& f) {
         " \"seq_missed\": %ld, \"seq_gaps\": %ld, \"listeners_with_gaps\": %d, "
         "\"resends_asked\": %ld, \"resends_received\": %ld,\n",
         f.missed, f.gaps, f.listeners_with_gaps, c.resends_asked, c.resends_got);
+    printf(" \"most_missed\": [");
+    comma = "";
+    for (const auto& w : f.worst)
+        printf("%s{\"address\": \"%s\", \"missed\": %ld, \"gaps\": %ld}",
+               std::exchange(comma, ", "), dotted(w.address).c_str(), w.continuity.missed,
+               w.continuity.gaps);
+    printf("],\n");
     // JSON has no NaN: what was not measured is null.
     auto number = [](bool known, double value, const char* format) {
         if (known)
@@ -866,6 +888,9 @@ void print_text(const Options& o, const Figures& f) {
            c.refusals);
     printf("seq continuity      %ld ticks missed in %ld gaps; %d listener%s with a gap\n", f.missed,
            f.gaps, f.listeners_with_gaps, f.listeners_with_gaps == 1 ? "" : "s");
+    for (const auto& w : f.worst)
+        printf("                    %s missed %ld in %ld gaps\n", dotted(w.address).c_str(),
+               w.continuity.missed, w.continuity.gaps);
     printf(
         "sent, whole run     keep-alives %ld, resends asked %ld (received %ld), rejoins %ld, "
         "strangers' joins %ld\n",
