@@ -119,7 +119,7 @@ TEST_F(ControllerTest, pace_clock_runs_only_while_sending) {
     EXPECT_EQ(ctx->state.pace_clock, 5000u);
     host.clock_ms = 5000 + 128;
     pace_tick(*ctx);
-    EXPECT_EQ(ctx->state.pace_clock, 5000u + 3 * 46);  // three intervals made up
+    EXPECT_EQ(ctx->state.pace_clock, 5139u);  // three intervals of 46.44 ms made up
 }
 
 TEST_F(ControllerTest, panel_blinks_with_phases_of_five_and_three_ticks) {
@@ -330,6 +330,19 @@ TEST_F(StartStopTest, a_late_timer_catches_up_two_ticks_a_call_and_skips_a_long_
     uint32_t jump = get_packet_header(audio[0].data()).seq - (first_seq + 5);
     EXPECT_GT(jump, 100u);
     EXPECT_EQ(jump % 8, 0u);
+}
+
+TEST_F(StartStopTest, ticks_keep_the_exact_pace_of_the_sampling_rate) {
+    on_command(*ctx, CMD_START);
+    ASSERT_EQ(ctx->state.broadcast_state, BS_BROADCASTING);
+    const uint32_t start = host.clock_ms;
+    // 1000 ticks of 2048 samples at 44100 Hz take 46.44 s; ticks 46 ms
+    // apart would make 1009 of them.
+    while (host.clock_ms - start < 46440) {
+        host.clock_ms += 5;
+        send_due_ticks(*ctx);
+    }
+    EXPECT_NEAR(static_cast<double>(ctx->sender.packet_counter), 1001.0, 1.0);
 }
 
 TEST_F(StartStopTest, stopping_a_script_returns_to_idle_at_once) {

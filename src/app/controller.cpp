@@ -248,6 +248,18 @@ constexpr int kMostTicksPerCall = 2;
 
 bool before(uint32_t a, uint32_t b) { return static_cast<int32_t>(a - b) < 0; }
 
+// Moves the pace clock on by `ticks` of 2048 samples exactly: the whole
+// milliseconds of send_interval_ms alone would run 1 % fast at 44100 Hz
+// (46 for 46.44 ms), and listeners would fill up with audio they cannot
+// play in time. The fraction is kept in 1/SamplingRate milliseconds.
+void advance_pace_clock(StationState& s, uint32_t ticks) {
+    const uint32_t rate = s.SamplingRate > 0 ? static_cast<uint32_t>(s.SamplingRate) : 11025;
+    const uint64_t per_tick = 2048u * 1000u;  // in 1/rate milliseconds
+    uint64_t total = s.pace_fraction + per_tick * ticks;
+    s.pace_clock += static_cast<uint32_t>(total / rate);
+    s.pace_fraction = static_cast<uint32_t>(total % rate);
+}
+
 // Steps of the 128 ms timer; `send` runs the due ticks as well.
 void timer_step(Context& ctx, bool send) {
     StationState& s = ctx.state;
@@ -286,12 +298,14 @@ int send_due_ticks(Context& ctx) {
     if (s.pace_clock == 0) {
         s.send_interval_ms = send_interval_for_rate(s.SamplingRate);
         s.pace_clock = now - static_cast<uint32_t>(s.send_interval_ms);
+        s.pace_fraction = 0;
     }
     const uint32_t interval = static_cast<uint32_t>(s.send_interval_ms);
     int32_t behind = static_cast<int32_t>(now - s.pace_clock);
     if (behind > kLongestCatchUpMs) {
-        uint32_t missed = static_cast<uint32_t>(behind) / interval;
-        s.pace_clock += missed * interval;
+        const uint64_t rate = s.SamplingRate > 0 ? static_cast<uint64_t>(s.SamplingRate) : 11025;
+        uint32_t missed = static_cast<uint32_t>(static_cast<uint64_t>(behind) * rate / (2048 * 1000));
+        advance_pace_clock(s, missed);
         // Listeners read a frame's place in its super-block from seq mod 8.
         if (s.feed_mode == FEED_SCRIPT) ctx.sender.packet_counter += missed / 8 * 8;
         debug_trace(ctx, "Clock %d ms behind: %u ticks skipped\n", behind, missed);
@@ -308,7 +322,7 @@ int send_due_ticks(Context& ctx) {
             ++sent;
         }
         if (!is_sending(ctx)) break;  // the tick stopped the broadcast
-        s.pace_clock += interval;
+        advance_pace_clock(s, 1);
         if (s.pace_clock < at_entry) break;  // the clock wrapped around
     }
     s.ticks_running = false;

@@ -73,6 +73,7 @@ struct StationState {
     int feed_mode = FEED_LIVE_PRIMING;
     int script_entries = 0;       // entries loaded for this broadcast; 0 = nothing loaded
     uint32_t pace_clock = 0;      // timeGetTime value of the next due tick; 0 = not pacing
+    uint32_t pace_fraction = 0;   // of the next due tick, in 1/SamplingRate ms
     int send_interval_ms = 128;
     int paint_ticks = 0;
     int blink_phase = 0;
