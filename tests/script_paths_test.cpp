@@ -117,4 +117,15 @@ TEST_F(ScriptPathsTest, velmora_compress_run_from_another_folder_prepares_the_sc
     EXPECT_TRUE(std::filesystem::exists(in_show("cover.dbp")));
 }
 
+TEST_F(ScriptPathsTest, the_demo_made_in_a_relative_folder_names_files_the_station_finds) {
+    ProgramResult made = run_program({program_path("velmora-make-demo"), "demo"}, dir.path());
+    ASSERT_EQ(made.status, 0) << made.output;
+    ProgramResult shown = run_program({program_path("velmora-script"), "show", dir.file("demo/demo.VSK")}, "/");
+    ASSERT_EQ(shown.status, 0) << shown.output;
+    EXPECT_NE(shown.output.find("\"morning.wav\"  (not compressed yet)  picture \"sunrise.bmp\""),
+              std::string::npos)
+        << shown.output;
+    EXPECT_EQ(shown.output.find("(missing)"), std::string::npos) << shown.output;
+}
+
 }  // namespace
