@@ -380,16 +380,7 @@ struct Listener {
 }  // namespace
 
 int main(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0) {
-            usage(stdout);
-            return 0;
-        }
-        if (strcmp(argv[i], "--version") == 0) {
-            print_version("velmora-listen");
-            return 0;
-        }
-    }
+    if (answer_help_or_version(argc, argv, "velmora-listen", usage)) return 0;
     Listener l;
     if (!parse_options(argc, argv, l.options)) {
         usage(stderr);

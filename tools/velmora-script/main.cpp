@@ -437,16 +437,7 @@ int show(Context& ctx, const Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0) {
-            usage(stdout);
-            return 0;
-        }
-        if (strcmp(argv[i], "--version") == 0) {
-            print_version("velmora-script");
-            return 0;
-        }
-    }
+    if (answer_help_or_version(argc, argv, "velmora-script", usage)) return 0;
     Options options;
     std::string problem = parse_options(argc, argv, options);
     if (!problem.empty()) return usage_error(problem);

@@ -97,6 +97,7 @@ struct HeldLock {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (answer_help_or_version(argc, argv, "velmora-station", usage)) return 0;
     QCoreApplication app(argc, argv);
     std::string settings_name;
     bool start = false, answer_yes = true;
@@ -115,12 +116,6 @@ int main(int argc, char** argv) {
             if (end == argv[i] || *end || seconds < 0 || seconds > kMaxStatusInterval)
                 return usage_error("--status-interval takes 0 to 86400 seconds");
             status_interval = static_cast<int>(seconds);
-        } else if (arg == "-h" || arg == "--help") {
-            usage(stdout);
-            return 0;
-        } else if (arg == "--version") {
-            print_version("velmora-station");
-            return 0;
         } else if (!arg.empty() && arg[0] == '-') {
             return usage_error("unknown option " + arg);
         } else if (!settings_name.empty()) {
