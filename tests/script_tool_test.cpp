@@ -126,7 +126,8 @@ TEST_F(ScriptToolTest, refusals_name_their_cause_and_leave_every_file_as_it_was)
         std::string says;
     };
     for (const Case& c : std::vector<Case>{
-             {{"new", "a.wav", "b.WAV"}, "a.wav exists and is not a script"},
+             {{"new", "a.wav", "b.WAV"}, "a.wav is neither a script nor a live list"},
+             {{"new", "live.VLS", "b.WAV"}, "live.VLS is a live list, not a script; it is left as it is"},
              {{"new", "show/show.VSK", "b.WAV"}, "show/show.VSK exists; --force replaces it"},
              {{"new", "x.VSK", "a.wav", "--settings", "nosuch.ini"}, "settings file nosuch.ini not found"},
              {{"add", "live.VLS", "a.wav"}, "live.VLS is a live list, not a script"},

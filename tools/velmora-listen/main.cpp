@@ -28,10 +28,10 @@
 
 namespace {
 
-volatile sig_atomic_t g_stop = 0;
-
 // A station answers a join at once; this long without an answer means none runs there.
 constexpr uint32_t kNoAnswerMs = 5000;
+
+volatile sig_atomic_t g_stop = 0;
 void on_signal(int) { g_stop = 1; }
 
 struct Options {

@@ -317,8 +317,9 @@ int new_script(Context& ctx, const Options& o) {
     if (stat(out.c_str(), &info) == 0) {
         ListFile existing;
         std::string problem;
-        if (!read_list_file(ctx, out, existing, &problem) || !existing.script)
-            return refuse(out + " exists and is not a script; it is left as it is");
+        if (!read_list_file(ctx, out, existing, &problem))
+            return refuse(problem + "; " + out + " is left as it is");
+        if (!existing.script) return refuse(out + " is a live list, not a script; it is left as it is");
         if (!o.force) return refuse(out + " exists; --force replaces it");
     }
 

@@ -104,13 +104,15 @@ int main(int argc, char** argv) {
     int status_interval = 5;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
+        if ((arg == "--answer" || arg == "--status-interval") && i + 1 == argc)
+            return usage_error(arg + " needs a value");
         if (arg == "--start") {
             start = true;
-        } else if (arg == "--answer" && i + 1 < argc) {
+        } else if (arg == "--answer") {
             std::string answer = argv[++i];
             if (answer != "yes" && answer != "no") return usage_error("--answer takes yes or no");
             answer_yes = answer == "yes";
-        } else if (arg == "--status-interval" && i + 1 < argc) {
+        } else if (arg == "--status-interval") {
             char* end = nullptr;
             long seconds = strtol(argv[++i], &end, 10);
             if (end == argv[i] || *end || seconds < 0 || seconds > kMaxStatusInterval)
