@@ -21,6 +21,7 @@ enum PicturePassResult {
 
 struct PicturePass {
     ScriptText text;
+    std::string path;        // the script or live list: relative pictures lie beside it
     int position = 0;        // start of the next line in text
     bool script_mode = true; // script entries carry a song before the picture
     int total = 0;           // entries the header announces

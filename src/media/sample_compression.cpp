@@ -18,6 +18,7 @@
 #include "media/script_table.h"
 #include "media/script_text.h"
 #include "media/script_tokens.h"
+#include "platform/paths.h"
 
 namespace {
 
@@ -345,15 +346,15 @@ int open_song_job(Context& ctx, SongJob& job, const char* script_path) {
             continue;
         ++job.script_entries;
         SongLine line;
+        line.source = resolve_beside(job.script_path, song);  // as the station finds it
         if (ends_with_wav(song)) {
-            line.source = song;
             line.destination = line.source.substr(0, line.source.size() - 4) + ".VMA";
             ++waiting;
         } else {
             line.status = SONG_DONE;
-            line.source = song;
-            line.destination = song;
-            job.kept_rate_percent = std::max(job.kept_rate_percent, file_rate_code(song));
+            line.destination = line.source;
+            job.kept_rate_percent =
+                std::max(job.kept_rate_percent, file_rate_code(line.source.c_str()));
         }
         job.lines.push_back(std::move(line));
     }

@@ -106,7 +106,8 @@ struct SongJob {
     ~SongJob();
 };
 
-// Opens the job for a saved script: every entry becomes a line; a song
+// Opens the job for a saved script: every entry becomes a line (a relative
+// song name taken from the script's folder, as the station takes it); a song
 // named ".WAV" (any case) waits to be compressed into the same name with
 // ".VMA", any other song is taken as compressed already (its rate code
 // raises the kept rate percentage). Rewrites the script header with the

@@ -111,7 +111,7 @@ bool is_station_rate(long rate) {
 
 struct Options {
     std::vector<std::string> paths;
-    std::string settings = DEFAULT_SETTINGS_FILE;
+    std::string settings;  // none named: the station's default file
     long sampling_rate = 0;
     long transfer_rate = 0;
     bool force = false;
@@ -128,9 +128,7 @@ const char* parse_options(int argc, char** argv, Options& o) {
             o.filter = true;
         } else if (arg == "--settings") {
             if (!value) return "--settings needs a file name";
-            // A file named here is looked for where the user stands, not
-            // in the configuration directory the station uses for bare names.
-            o.settings = std::strchr(value, '/') ? value : std::string("./") + value;
+            o.settings = value;
             ++i;
         } else if (arg == "--sampling-rate") {
             if (!parse_number(value, 1, 1000000, o.sampling_rate) || !is_station_rate(o.sampling_rate))
@@ -222,7 +220,12 @@ int main(int argc, char** argv) {
 
     ConsoleHost host;
     auto ctx = make_context(host);
-    setup_paths(ctx->state, options.settings);
+    std::string settings_file, problem;
+    if (!find_settings_file(options.settings.c_str(), &settings_file, &problem)) {
+        std::fprintf(stderr, "velmora-compress: %s\n", problem.c_str());
+        return kRefused;
+    }
+    setup_paths(ctx->state, settings_file);
     load_settings(*ctx, true);
     if (options.sampling_rate) apply_sampling_rate(ctx->state, int(options.sampling_rate));
     const int highest = maximum_transfer_rate(ctx->state.SamplingRate);

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "app/version.h"
 #include "codec/decoder.h"
 #include "codec/edge_smoothing.h"
 #include "codec/picture_coder.h"
@@ -28,6 +29,9 @@
 #include "codec/wav_writer.h"
 
 namespace {
+
+// A station answers a join at once; this long without an answer means none runs there.
+constexpr uint32_t kNoAnswerMs = 5000;
 
 volatile sig_atomic_t g_stop = 0;
 void on_signal(int) { g_stop = 1; }
@@ -44,21 +48,28 @@ struct Options {
     bool smoothing = true;  // soften the steps the codec leaves at chunk edges
 };
 
-void usage() {
-    fprintf(stderr,
+void usage(FILE* out) {
+    fprintf(out,
             "usage: velmora-listen HOST [--port P] [--companion] [--user ID] [--seconds N]\n"
-            "                      [--wav OUT.wav] [--bind ADDRESS] [--no-smoothing]\n"
+            "                      [--wav OUT.wav] [--pictures DIR] [--bind ADDRESS]\n"
+            "                      [--no-smoothing]\n"
+            "       velmora-listen --help | --version\n"
             "  HOST         the station's address (a 127.x.y.z address: this listener\n"
             "               talks to stations on this machine only)\n"
+            "  --port P     the station's port (default 3456)\n"
             "  --companion  receive the companion (double-rate) stream\n"
             "  --user ID    join as a listener of a station that keeps a user list\n"
-            "  --seconds N  listen this long (default 10), Ctrl+C ends earlier\n"
+            "  --seconds N  listen this long (default 10), Ctrl+C ends earlier; without\n"
+            "               an answer from the station it gives up after 5 seconds\n"
             "  --wav FILE   write the decoded audio as 8-bit mono WAV\n"
             "  --pictures DIR  fetch every picture the station shows and save it as BMP\n"
             "  --bind ADDR  the local address to listen on (default 127.0.0.1)\n"
             "  --no-smoothing  keep the steps the codec leaves at 256-sample chunk edges\n"
             "               (by default they are softened to spare the clicks)\n");
 }
+
+// Seconds to listen: above 0 and at most this, so that the milliseconds fit the clock.
+constexpr double kMaxSeconds = 1000000;
 
 bool parse_options(int argc, char** argv, Options& o) {
     for (int i = 1; i < argc; ++i) {
@@ -75,7 +86,16 @@ bool parse_options(int argc, char** argv, Options& o) {
         else if (a == "--no-smoothing") o.smoothing = false;
         else if (a == "--port") { if (!(v = value("--port"))) return false; o.port = atoi(v); }
         else if (a == "--user") { if (!(v = value("--user"))) return false; o.user = v; }
-        else if (a == "--seconds") { if (!(v = value("--seconds"))) return false; o.seconds = atof(v); }
+        else if (a == "--seconds") {
+            if (!(v = value("--seconds"))) return false;
+            char* end = nullptr;
+            o.seconds = strtod(v, &end);
+            if (end == v || *end || !(o.seconds > 0 && o.seconds <= kMaxSeconds)) {
+                fprintf(stderr, "velmora-listen: --seconds takes a number above 0 and up to %.0f, not %s\n",
+                        kMaxSeconds, v);
+                return false;
+            }
+        }
         else if (a == "--wav") { if (!(v = value("--wav"))) return false; o.wav = v; }
         else if (a == "--pictures") { if (!(v = value("--pictures"))) return false; o.pictures = v; }
         else if (a == "--bind") { if (!(v = value("--bind"))) return false; o.bind_address = v; }
@@ -375,9 +395,10 @@ struct Listener {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (answer_help_or_version(argc, argv, "velmora-listen", usage)) return 0;
     Listener l;
     if (!parse_options(argc, argv, l.options)) {
-        usage();
+        usage(stderr);
         return 2;
     }
     Options& o = l.options;
@@ -415,6 +436,12 @@ int main(int argc, char** argv) {
         }
         if (l.admitted && now - l.last_keepalive_ms > 2000) l.keep_alive();
         l.retry_tiles();
+        if (!l.admitted && now - start >= kNoAnswerMs) break;
+    }
+    if (!l.admitted && g_stop != 2) {
+        fprintf(stderr, "velmora-listen: no station answered at %s port %d\n", o.host.c_str(), o.port);
+        udp_close(l.socket);
+        return 1;
     }
     l.save_picture();
     if (l.admitted) l.send(0, l.session, PF_LEAVE, nullptr, 0);

@@ -106,14 +106,14 @@ int main(int argc, char** argv) {
     }
 
     // Script: zero-terminated lines; the third header field is completed when
-    // the songs are compressed.
+    // the songs are compressed. The files lie beside the script, where the
+    // station looks for names without a folder.
     std::vector<std::string> lines;
     struct stat st;
     if (stat(in("intro.wav").c_str(), &st) == 0)
-        lines.push_back("1 \"" + in("intro.wav") + "\" \"" + in("sunrise.bmp") +
-                        "\" Welcome to Radio Velmora");
-    lines.push_back("1 \"" + in("morning.wav") + "\" \"" + in("sunrise.bmp") + "\" Morning Tune");
-    lines.push_back("2 \"" + in("evening.wav") + "\" \"" + in("waves.bmp") + "\" Evening Tune");
+        lines.push_back("1 \"intro.wav\" \"sunrise.bmp\" Welcome to Radio Velmora");
+    lines.push_back("1 \"morning.wav\" \"sunrise.bmp\" Morning Tune");
+    lines.push_back("2 \"evening.wav\" \"waves.bmp\" Evening Tune");
     std::string script = std::to_string(lines.size()) + " 22050 000 SCRIPT";
     script.push_back('\0');
     for (const std::string& line : lines) {
