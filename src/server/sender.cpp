@@ -499,6 +499,13 @@ void send_to_listeners(Context& ctx, const TickNews& news) {
     // The repeater of RepeaterIP holds slot 0 for good.
     f.slot0_kept = repeater_set(ctx.state);
     f.stored = false;
+    // What any IPv4 path carries whole: 576 bytes with the IP and UDP headers.
+    constexpr int kUnfragmentedMost = 576 - 28;
+    SenderState& sender = ctx.sender;
+    int largest = std::max(sender.audio.size, f.companion_flowing ? sender.companion.size : 0);
+    if (f.song_text) largest = std::max(largest, sender.song_text.size);
+    if (f.picture_notice) largest = std::max(largest, sender.picture_notice.size);
+    f.small = largest <= kUnfragmentedMost;
     continue_fan_out(ctx);
 }
 
@@ -592,37 +599,60 @@ int read_station_socket(Context& ctx) {
     }
 }
 
-void continue_fan_out(Context& ctx) {
+namespace {
+
+// Sends batches until the tick's fan-out is done or the socket is full
+// (0), or a datagram fails (its error code; that datagram is passed over).
+int send_batches(Context& ctx) {
     FanOut& f = ctx.sender.fan_out;
-    f.waiting = false;
-    while (f.active) {
+    const int socket = ctx.station.socket;
+    // Datagrams this small never need fragments on any path: sent with
+    // "don't fragment" the system skips choosing a fragment id for each,
+    // a fifth of its cost per datagram. Larger ones (and the replies sent
+    // between two fan-outs) go as before.
+    bool dont_fragment = f.small && udp_set_dont_fragment(socket, true) == 0;
+    int error = 0;
+    while (f.active && !error) {
         if (station_closed(ctx)) {
             f.active = false;
-            return;
+            return 0;
         }
         if (f.sent == f.count) {
             fill_batch(ctx);
             if (f.count == 0) {
                 f.active = false;
-                return;
+                break;
             }
         }
         errno = 0;
-        int gone = f.send(ctx.station.socket, f.messages + f.sent, f.count - f.sent);
+        int gone = f.send(socket, f.messages + f.sent, f.count - f.sent);
         f.sent += std::max(gone, 0);
         if (f.sent == f.count) continue;
-        int error = last_socket_error();
-        if (error == WSAEWOULDBLOCK) {
+        int code = last_socket_error();
+        if (code == WSAEWOULDBLOCK) {
             f.waiting = true;
-            ctx.host->request_write_notification(ctx.station.socket);
-            return;
+            ctx.host->request_write_notification(socket);
+            break;
         }
-        if (error == WSAEINTR) continue;
-        // Any other failure concerns this datagram (its destination, mostly):
-        // it is lost, the other listeners' go on. The operator hears of each
-        // kind of failure once.
+        if (code == WSAEINTR) continue;
         ++f.sent;
-        report_send_error(ctx, error);
+        error = code;
+    }
+    if (dont_fragment) udp_set_dont_fragment(socket, false);
+    return error;
+}
+
+}  // namespace
+
+void continue_fan_out(Context& ctx) {
+    FanOut& f = ctx.sender.fan_out;
+    f.waiting = false;
+    while (f.active && !f.waiting) {
+        int error = send_batches(ctx);
+        // Any failure but a full socket concerns one datagram (its
+        // destination, mostly): it is lost, the other listeners' go on. The
+        // operator hears of each kind of failure once.
+        if (error) report_send_error(ctx, error);
     }
 }
 
