@@ -1,11 +1,14 @@
 #include "server/listener_table.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -210,6 +213,46 @@ TEST_F(ListenerTableTest, user_list_admits_only_listed_user_ids) {
     EXPECT_FALSE(user_list_admits(path, "userid alice"));
     EXPECT_FALSE(user_list_admits(path, "Hello"));
     EXPECT_TRUE(user_list_admits(dir.file("missing.txt").c_str(), "Hello"));
+}
+
+TEST_F(ListenerTableTest, the_user_list_is_read_again_only_when_its_file_changes) {
+    ctx->state.BANDWIDTH = 1000000;
+    const std::string& path = ctx->state.user_list_path;
+    EXPECT_EQ(join(first, "Hello"), 1);  // no file: everybody gets in
+    first.receive_all();
+
+    write_file(path, "alice\n");
+    EXPECT_EQ(join(first, "USERID bob"), 0);
+    EXPECT_EQ(text_parts(first.receive()), (Parts{"BUSY", "ClosedSite"}));
+    EXPECT_EQ(join(first, "USERID alice"), 1);
+
+    write_file(path, "alice\nbob\n");  // longer
+    EXPECT_EQ(join(second, "USERID bob"), 1);
+    // Edited in place to the same size a second later.
+    struct stat info;
+    ASSERT_EQ(stat(path.c_str(), &info), 0);
+    write_file(path, "carl\nfred\n");
+    timespec later[2] = {info.st_mtim, info.st_mtim};
+    later[1].tv_sec += 1;
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), later, 0), 0);
+    EXPECT_EQ(join(second, "USERID carl"), 1);
+    EXPECT_EQ(join(second, "USERID alice"), 0);
+
+    // Replaced by another file of the same size and time: another inode.
+    std::string next = dir.file("next.txt");
+    write_file(next, "dave\nerin\n");
+    ASSERT_EQ(stat(path.c_str(), &info), 0);
+    timespec same[2] = {info.st_mtim, info.st_mtim};
+    ASSERT_EQ(utimensat(AT_FDCWD, next.c_str(), same, 0), 0);
+    ASSERT_EQ(rename(next.c_str(), path.c_str()), 0);
+    EXPECT_EQ(join(second, "USERID dave"), 1);
+    EXPECT_EQ(join(second, "USERID carl"), 0);
+
+    std::filesystem::remove(path);  // gone: everybody again
+    EXPECT_EQ(join(second, "Hello"), 1);
+    write_file(path, "gina\n");
+    EXPECT_EQ(join(second, "Hello"), 0);
+    EXPECT_EQ(join(second, "USERID gina"), 1);
 }
 
 TEST_F(ListenerTableTest, a_seven_character_userid_is_refused_as_closed_site) {

@@ -18,7 +18,6 @@
 namespace {
 
 constexpr const char* kKeeperQuery = "Radio Velmora's Keeper";
-constexpr int kUserIdLimit = 31;  // longer user ids never match
 constexpr int kProbeCount = 9;
 constexpr int kLogMarkerBusy = 1;
 constexpr int kLogMarkerLeft = 0;
@@ -81,37 +80,6 @@ void log_listener(Context& ctx, const sockaddr_in& addr, int64_t joined, int mod
     write_daily_log(ctx, "%s", line);
 }
 
-// A whole line of the file without its line break; false at the end.
-bool read_line(FILE* file, std::string& line) {
-    line.clear();
-    int ch;
-    while ((ch = fgetc(file)) != EOF && ch != '\n') line.push_back(static_cast<char>(ch));
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    return ch != EOF || !line.empty();
-}
-
-bool is_blank(char ch) {
-    return ch == ' ' || ch == '\t';
-}
-
-// A line's token: after blanks, then blanks and commas; a quoted token runs
-// to the closing quote, any other to the next blank.
-std::string first_token(const std::string& line) {
-    size_t i = 0;
-    while (i < line.size() && is_blank(line[i])) ++i;
-    while (i < line.size() && (is_blank(line[i]) || line[i] == ',')) ++i;
-    size_t end;
-    if (i < line.size() && line[i] == '"') {
-        ++i;
-        end = line.find('"', i);
-        if (end == std::string::npos) end = line.size();
-    } else {
-        end = i;
-        while (end < line.size() && !is_blank(line[end])) ++end;
-    }
-    return line.substr(i, end - i);
-}
-
 }  // namespace
 
 void reset_listener_table(ListenerTable& table) {
@@ -129,22 +97,6 @@ int find_listener(const Context& ctx, const sockaddr_in& addr) {
 
 bool outside_intranet(uint32_t addr_host, uint32_t station_host, uint32_t net_mask) {
     return (addr_host & net_mask) != (station_host & net_mask);
-}
-
-bool user_list_admits(const char* path, const char* text) {
-    FILE* file = (path && *path) ? fopen(path, "r") : nullptr;
-    if (!file) return true;
-    bool admitted = false;
-    if (strlen(text) > 7 && strncmp(text, "USERID", 6) == 0) {
-        const char* id = text + 7;  // the seventh character is any separator
-        std::string line;
-        while (!admitted && read_line(file, line)) {
-            std::string token = first_token(line);
-            admitted = token.size() <= kUserIdLimit && token == id;
-        }
-    }
-    fclose(file);
-    return admitted;
 }
 
 int format_listener_log_line(char* out, int size, const sockaddr_in& addr, int64_t joined,
@@ -185,7 +137,7 @@ int handle_join(Context& ctx, const sockaddr_in& from, int addr_len, int compani
         reply(ctx, from, addr_len, out, build_intranet_only(out, counter));
         return 0;
     }
-    if (!user_list_admits(s.user_list_path.c_str(), text)) {
+    if (!user_list_admits(ctx.listeners.user_list, s.user_list_path.c_str(), text)) {
         reply(ctx, from, addr_len, out, build_closed_site(out, counter));
         return 0;
     }

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "server/user_list.h"
+
 constexpr int LISTENER_TABLE_SIZE = 8192;
 constexpr int AGE_FREE = 125;
 
@@ -23,6 +25,7 @@ struct ListenerTable {
     ListenerEntry entries[LISTENER_TABLE_SIZE];
     int busy_rejections = 0;        // shown by the status panel
     bool repeater_present = false;  // set by listener_load
+    UserList user_list;
 };
 
 struct Context;
@@ -51,9 +54,6 @@ void reset_listener_table(ListenerTable& table);
 // Whether `addr` (host order) is outside the station's network: its address
 // under `net_mask` differs from the station's own address under the mask.
 bool outside_intranet(uint32_t addr_host, uint32_t station_host, uint32_t net_mask);
-// Whether a join text passes the user list file at `path`. Everybody passes
-// when the file cannot be opened.
-bool user_list_admits(const char* path, const char* text);
 // One weekday log line for a listener:
 // "%03d.%03d.%03d.%03d <joined date/time> <now date/time> mode count marker reserved\n".
 // Returns the characters written (cut to `size`).
