@@ -163,6 +163,7 @@ TEST_F(ReflectionTest, every_datagram_a_station_sends_is_known_as_a_stations) {
     ask("LOGOGETBMPXY000000");
     ctx->state.MBONE = 1;
     ctx->state.MBONEIP = "239.1.2.3";
+    host.clock_ms += 4000;  // tokens for `other` to ask again
     send_control(other.fd(), station_addr(), PF_MULTICAST_QUERY, "");
     write_file(ctx->state.user_list_path, "alice\n");
     send_control(other.fd(), station_addr(), PF_TEXT, kHello);  // closed site
@@ -311,6 +312,10 @@ TEST_F(ReflectionTest, a_keep_alive_revives_nobody_a_join_would_leave_out) {
     ctx->station.net_mask = 0xFFFFFF00;
     EXPECT_FALSE(keep_alive());  // outside the station's network
     ctx->state.INTRANET = 0;
+    // The admission limits: its join took a token, three queries the rest.
+    for (int i = 0; i < 3; ++i) send_control(away.fd(), station_addr(), PF_MULTICAST_QUERY, "");
+    EXPECT_FALSE(keep_alive());
+    host.clock_ms += ADMIT_PER_ADDRESS.interval_ms;
     EXPECT_TRUE(keep_alive());
 }
 

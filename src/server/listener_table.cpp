@@ -280,7 +280,8 @@ int revive_listener(Context& ctx, const sockaddr_in& from) {
     if (slot < 0) return -1;
     ListenerEntry& entry = ctx.listeners.entries[slot];
     if (entry.age < AGE_FREE || !entry.heard) return -1;
-    if (outside_station_intranet(ctx, from) || !room_for_newcomer(ctx, measure_load(ctx)))
+    if (outside_station_intranet(ctx, from) || !room_for_newcomer(ctx, measure_load(ctx)) ||
+        !admit_request(ctx, from))
         return -1;
     entry.age = 0;
     entry.heard = false;

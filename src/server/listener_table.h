@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "server/admission.h"
 #include "server/user_list.h"
 
 constexpr int LISTENER_TABLE_SIZE = 8192;
@@ -34,6 +35,7 @@ struct ListenerTable {
     ListenerEntry entries[LISTENER_TABLE_SIZE];
     int busy_rejections = 0;        // shown by the status panel
     bool repeater_present = false;  // set by listener_load
+    AdmissionLimits admission;
     UserList user_list;
 };
 
@@ -54,7 +56,8 @@ void handle_leave(Context& ctx, const sockaddr_in& from);
 int hear_listener(Context& ctx, const sockaddr_in& from);
 // A keep-alive or resend request from an address whose entry is free:
 // revives the entry when it had been heard before it aged out and a join
-// from the address would be admitted now (intranet rule, capacity). The entry keeps its `joined` stamp and must be heard
+// from the address would be admitted now (intranet rule, capacity, the
+// admission limits). The entry keeps its `joined` stamp and must be heard
 // again within 4 seconds. Nothing is sent. Returns its index, or -1.
 int revive_listener(Context& ctx, const sockaddr_in& from);
 // Once a tick, before the fan-out: frees every entry not heard within 4

@@ -145,13 +145,16 @@ TickOutcome dispatch(Context& ctx, const sockaddr_in& from, int from_len,
         debug_trace(ctx, "a station's datagram from %d.%d.%d.%d ignored\n", a[0], a[1], a[2], a[3]);
         return TICK_DONE;
     }
+    // Joins and queries are answered to whatever address they carry: the
+    // admission limits decide before anything is sent.
     bool join = (flags & PF_TEXT) && !(flags & PF_PICTURE);
+    bool answered = !(join || (flags & PF_MULTICAST_QUERY)) || admit_request(ctx, from);
 
     if (flags & PF_LOAD_REPORT) read_load_report(ctx, datagram);
     if ((flags & PF_LEAVE) && !(flags & PF_PICTURE)) handle_leave(ctx, from);
     if (flags & PF_TEXT) {
         if (join) {
-            handle_join(ctx, from, from_len, flags & PF_COMPANION, text);
+            if (answered) handle_join(ctx, from, from_len, flags & PF_COMPANION, text);
         } else if (hear_listener(ctx, from) >= 0) {
             // A tile reply is some 5 kB for a 14-byte request: only a
             // listener in the table gets one, or a forger could aim them
@@ -163,7 +166,7 @@ TickOutcome dispatch(Context& ctx, const sockaddr_in& from, int from_len,
         }
         if (station_closed(ctx)) return TICK_CLOSED;
     }
-    if (flags & PF_MULTICAST_QUERY) handle_multicast_query(ctx, from, from_len);
+    if ((flags & PF_MULTICAST_QUERY) && answered) handle_multicast_query(ctx, from, from_len);
     if (flags & PF_UPGRADE) {
         hear_listener(ctx, from);
         if (ctx.state.Stream2X) handle_upgrade(ctx, from, text);
