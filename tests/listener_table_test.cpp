@@ -10,6 +10,7 @@
 #include <ctime>
 #include <filesystem>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@
 #include "platform/udp_socket.h"
 #include "server/packet.h"
 #include "support/fake_host.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "support/udp_loopback.h"
 
@@ -439,6 +441,70 @@ TEST_F(ListenerTableTest, multicast_query_names_the_group_and_leaves_the_table_a
     ctx->state.MBONEIP = "239.1.2.3";
     handle_multicast_query(*ctx, first.addr(), sizeof(sockaddr_in));
     EXPECT_EQ(text_parts(first.receive())[0], "239.1.2.3");
+}
+
+struct BusyLogTest : ListenerTableTest {
+    ScopedEnv zone{"TZ", "UTC"};
+
+    void SetUp() override {
+        ListenerTableTest::SetUp();
+        tzset();
+        ASSERT_EQ(join(first, "Hello"), 1);  // the station is full from now on
+        first.receive_all();
+    }
+    void TearDown() override { tzset(); }
+
+    // The weekday log's lines (host.now is a Tuesday).
+    std::vector<std::string> log_lines() {
+        std::istringstream in(read_file(dir.file("vmb_tue.log")));
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        return lines;
+    }
+
+    // A refused join from 127.4.x.y: nobody listens there.
+    void refuse(uint32_t n) {
+        sockaddr_in from{};
+        from.sin_family = AF_INET;
+        from.sin_port = htons(9);
+        from.sin_addr.s_addr = htonl(0x7F040000 + n);
+        EXPECT_EQ(handle_join(*ctx, from, sizeof from, 0, "Hello"), 0);
+    }
+};
+
+TEST_F(BusyLogTest, one_busy_line_per_address_a_minute_then_a_count_of_the_lines_left_out) {
+    for (int i = 0; i < 10; ++i, host.now += 5) refuse(1);
+    refuse(2);
+    EXPECT_EQ(ctx->listeners.busy_rejections, 11);
+    auto lines = log_lines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "127.004.000.001 14/11/2023 22:13:20 14/11/2023 22:13:20 0 1 1 0");
+    EXPECT_EQ(lines[1].substr(0, 16), "127.004.000.002 ");
+
+    host.now = 1'700'000'000 + 59;
+    tend_listener_table(*ctx);  // the minute is not over yet
+    EXPECT_EQ(log_lines().size(), 2u);
+    host.now += 1;
+    tend_listener_table(*ctx);
+    tend_listener_table(*ctx);  // once only
+    lines = log_lines();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[2], "9 busy lines left out between 14/11/2023 22:13:20 and 14/11/2023 22:14:20");
+
+    refuse(1);  // a minute after its last line: written again
+    EXPECT_EQ(log_lines().size(), 4u);
+}
+
+TEST_F(BusyLogTest, a_flood_from_ever_new_addresses_writes_a_bounded_number_of_lines) {
+    for (uint32_t n = 0; n < 5000; ++n) refuse(n);
+    host.now += BUSY_LOG_MINUTE;
+    refuse(1);  // the next line closes the minute first
+    auto lines = log_lines();
+    ASSERT_EQ(lines.size(), BUSY_LOG_LINES_PER_MINUTE + 2u);
+    EXPECT_EQ(lines[BUSY_LOG_LINES_PER_MINUTE].rfind(
+                  std::to_string(5000 - BUSY_LOG_LINES_PER_MINUTE) + " busy lines left out ", 0),
+              0u);
+    EXPECT_EQ(ctx->listeners.busy_rejections, 5001);
 }
 
 TEST(ListenerLog, line_holds_address_both_times_and_the_four_numbers) {

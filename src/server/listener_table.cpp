@@ -19,7 +19,6 @@ namespace {
 
 constexpr const char* kKeeperQuery = "Radio Velmora's Keeper";
 constexpr int kProbeCount = 9;
-constexpr int kLogMarkerBusy = 1;
 constexpr int kLogMarkerLeft = 0;
 
 struct Load {
@@ -159,11 +158,7 @@ int handle_join(Context& ctx, const sockaddr_in& from, int addr_len, int compani
     Load load = measure_load(ctx);
     if (slot < 0 || !room_for_newcomer(ctx, load)) {
         ++ctx.listeners.busy_rejections;
-        int64_t now = ctx.host->time_now();
-        char line[160];
-        format_listener_log_line(line, sizeof line, from, now, now, companion & 1, load.active,
-                                 kLogMarkerBusy, 0);
-        write_daily_log(ctx, "%s", line);
+        log_busy_refusal(ctx, from, companion & 1, load.active);
         reply(ctx, from, addr_len, out, build_busy(out, counter));
         return 0;
     }
@@ -302,6 +297,7 @@ void tend_listener_table(Context& ctx) {
         // Cleared, address and all: a keep-alive forged later cannot revive it.
         entry = ListenerEntry{};
     }
+    close_busy_log_minute(ctx);
 }
 
 int listener_load(Context& ctx, int* load_bps) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "server/admission.h"
+#include "server/busy_log.h"
 #include "server/user_list.h"
 
 constexpr int LISTENER_TABLE_SIZE = 8192;
@@ -36,6 +37,7 @@ struct ListenerTable {
     int busy_rejections = 0;        // shown by the status panel
     bool repeater_present = false;  // set by listener_load
     AdmissionLimits admission;
+    BusyLog busy_log;
     UserList user_list;
 };
 
@@ -61,7 +63,8 @@ int hear_listener(Context& ctx, const sockaddr_in& from);
 // again within 4 seconds. Nothing is sent. Returns its index, or -1.
 int revive_listener(Context& ctx, const sockaddr_in& from);
 // Once a tick, before the fan-out: frees every entry not heard within 4
-// seconds of its join (without a log line).
+// seconds of its join (without a log line) and closes the minute of the
+// busy log when it is over.
 void tend_listener_table(Context& ctx);
 // Companion-stream upgrade of an active listener (PF_UPGRADE, while Stream2X is on).
 void handle_upgrade(Context& ctx, const sockaddr_in& from, const char* text);
