@@ -121,14 +121,6 @@ void read_load_report(Context& ctx, const ReceivedDatagram& datagram) {
     sender.load_report_time = ctx.host->time_now();
 }
 
-// Whether a datagram comes from the station's own address and port: only
-// a forger sends that, to have the station answer itself for ever. A
-// listener on the station's machine has a port of its own.
-bool from_station_itself(const Context& ctx, const sockaddr_in& from) {
-    return from.sin_addr.s_addr == ctx.station.local_addr_net &&
-           ntohs(from.sin_port) == ctx.state.STATION_PORT;
-}
-
 // Runs the handlers of one datagram in their fixed order; several may run.
 // Returns TICK_DONE, TICK_QUIT or TICK_CLOSED.
 TickOutcome dispatch(Context& ctx, const sockaddr_in& from, int from_len,
@@ -137,7 +129,11 @@ TickOutcome dispatch(Context& ctx, const sockaddr_in& from, int from_len,
     const char* text = reinterpret_cast<const char*>(datagram.payload);
     debug_trace(ctx, "[%04X]", flags);
     const uint8_t* a = address_bytes(from);
-    if (from_station_itself(ctx, from)) {
+    // Only a forger sends from the station's own address and port, to have
+    // it answer itself for ever; a listener on the station's machine has a
+    // port of its own.
+    if (from.sin_addr.s_addr == ctx.station.local_addr_net &&
+        ntohs(from.sin_port) == ctx.state.STATION_PORT) {
         debug_trace(ctx, "from the station's own port, ignored\n");
         return TICK_DONE;
     }
