@@ -22,8 +22,9 @@ bool same_id(const uint8_t* id, const char* name) {
 int read_wav_header(FILE* f, WavInfo& info, uint32_t required_rate) {
     info = WavInfo{};
     uint8_t riff[kRiffHeaderBytes];
-    if (fseeko(f, 0, SEEK_SET) != 0 || fread(riff, 1, sizeof riff, f) != sizeof riff)
-        return WAV_NO_DATA;
+    if (fseeko(f, 0, SEEK_SET) != 0 || fread(riff, 1, sizeof riff, f) != sizeof riff ||
+        !same_id(riff, "riff") || !same_id(riff + 8, "wave"))
+        return WAV_NOT_RIFF;
 
     for (;;) {
         uint8_t head[kChunkHeaderBytes];

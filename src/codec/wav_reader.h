@@ -13,6 +13,7 @@ enum WavResult {
     WAV_NOT_PCM = 2,        // an "fmt " chunk with a format tag other than 1
     WAV_RATE_MISMATCH = 3,  // an "fmt " chunk with a rate other than the one required
     WAV_TRUNCATED = 4,      // the file ends inside the 16 bytes of an "fmt " chunk
+    WAV_NOT_RIFF = 5,       // the file does not start with "RIFF" and "WAVE"
 };
 
 struct WavInfo {

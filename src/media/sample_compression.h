@@ -22,6 +22,7 @@
 #include "codec/codec_frame.h"
 #include "codec/super_block.h"
 #include "media/wave_conversion.h"
+#include "platform/safe_files.h"
 
 struct Context;
 
@@ -51,6 +52,10 @@ struct SongLine {
     char status = SONG_WAITING;
     std::string source;
     std::string destination;
+    // Why the line was refused, in plain words naming the file and the
+    // cause; the window shows its own message boxes, a command line prints
+    // this instead.
+    std::string problem;
 };
 
 enum SongJobResult {
@@ -77,10 +82,11 @@ struct SongJob {
     int main_rate_code = 0;
     int companion_rate_code = 0;
 
-    // The song being compressed; no file is open between songs.
+    // The song being compressed; no file is open between songs. The
+    // outputs are temporary files until the song is complete.
     FILE* source = nullptr;
-    FILE* destination = nullptr;
-    FILE* companion = nullptr;
+    OutputFile destination;
+    OutputFile companion;
     PcmLayout layout;
     uint32_t source_rate = 0;
     uint32_t data_size = 0;
@@ -115,10 +121,12 @@ struct SongJob {
 int open_song_job(Context& ctx, SongJob& job, const char* script_path);
 
 // Opens the job for one file, as the "Wave" dialog returns it.
+// The destination is taken through song_destination_name.
 void open_conversion_job(Context& ctx, SongJob& job, const std::string& source,
                          const std::string& destination);
 
-// Appends a waiting line ("&Add").
+// Appends a waiting line ("&Add"); the destination is taken through
+// song_destination_name.
 void add_song_line(SongJob& job, const std::string& source, const std::string& destination);
 
 // The list-box text of a line: status, blank, source, blanks up to column
@@ -134,11 +142,20 @@ int start_song_job(Context& ctx, SongJob& job);
 // super-block of the current one, or closes it. Returns SONG_JOB_RUNNING
 // while work remains, SONG_JOB_FINISHED after the last line, SONG_JOB_IDLE
 // when nothing is being compressed.
+//
+// A song is up to date when both its files carry the station's sampling
+// rate and this run's rate codes and neither is older than its source (the
+// rule of the prepared pictures). A song is opened only once its source has
+// been read as far as its samples and found usable; its files are written
+// under temporary names and renamed into place when the song is complete,
+// and an output that is the same file as the source or the script (links
+// followed) is refused, so no song is ever lost to a refused source, a
+// cancel or a crash.
 int song_job_step(Context& ctx, SongJob& job);
 
 // "C&ancel": while compressing, asks CANCEL_QUESTION; No returns 0 and the
-// job goes on. Otherwise stops (files cut short stay as written but never
-// pass as up to date), ends the job and returns 1.
+// job goes on. Otherwise stops (the song being compressed keeps its old
+// files, if it had any), ends the job and returns 1.
 int cancel_song_job(Context& ctx, SongJob& job);
 
 // Closes whatever is open and restores the rate_percent in force before the

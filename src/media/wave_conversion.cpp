@@ -1,5 +1,7 @@
 #include "media/wave_conversion.h"
 
+#include <strings.h>
+
 #include "app/context.h"
 #include "app/messages.h"
 #include "codec/sample_file.h"
@@ -47,6 +49,12 @@ std::string wave_destination_name(const std::string& source) {
     const size_t mark = source.find_last_of(".:\\/");
     if (mark != std::string::npos && source[mark] == '.') return source.substr(0, mark) + ".VMA";
     return source + ".VMA";
+}
+
+std::string song_destination_name(const std::string& requested) {
+    const size_t n = requested.size();
+    if (n >= 4 && strcasecmp(requested.c_str() + n - 4, ".VMA") == 0) return requested;
+    return requested + ".VMA";
 }
 
 std::string companion_name(const std::string& destination) {

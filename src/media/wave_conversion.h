@@ -39,6 +39,11 @@ int convert_pcm(const uint8_t* in, int in_bytes, const PcmLayout& layout, uint32
 // ".VMA", anything else gets ".VMA" appended.
 std::string wave_destination_name(const std::string& source);
 
+// The destination a song is compressed to: a name that ends in ".VMA" (any
+// case) as it is, any other with ".VMA" appended, so that the companion
+// name made from it stays beside it.
+std::string song_destination_name(const std::string& requested);
+
 // The companion file of a compressed sample file: its name with the last
 // four characters (".VMA") replaced by ".V40"; a shorter name gets ".V40"
 // appended.
