@@ -659,3 +659,75 @@ TEST_F(SongJobTest, a_pipe_named_as_a_song_is_refused_without_waiting_for_a_writ
 }
 
 }  // namespace
+
+namespace {
+
+// A 2 s tone in 24-bit, 32-bit or float samples came out as 6.1 s of noise.
+TEST_F(SongJobTest, deep_float_and_extensible_songs_compress_exactly_like_their_16_bit_original) {
+    using namespace wav_bytes;
+    station(11025, 3528);
+    const std::string data = tone(44100, 2, 16, 2.0);
+    convert(wav(44100, 2, 16, data), "ref");
+    const std::string reference = read_file(dir.file("ref.VMA"));
+    ASSERT_EQ(read_sample_file(dir.file("ref.VMA")).frames.size(), 16u);
+
+    const struct {
+        const char* what;
+        std::string bytes;
+    } variants[] = {
+        {"24-bit", pcm(44100, 2, 24, widen16(data, 24))},
+        {"32-bit", pcm(44100, 2, 32, widen16(data, 32))},
+        {"float", riff(chunk("fmt ", format(3, 2, 44100, 32)) + chunk("data", widen16(data, 32, true)))},
+        {"extensible 24 in 32", riff(chunk("fmt ", extensible_format(2, 44100, 32, 24, 1)) +
+                                     chunk("data", widen16(data, 32)))},
+        {"extensible float", riff(chunk("fmt ", extensible_format(2, 44100, 32, 32, 3)) +
+                                  chunk("data", widen16(data, 32, true)))},
+        {"odd chunk and its pad byte first", riff(chunk("LIST", "abc") + chunk("fmt ", format(1, 2, 44100, 16)) +
+                                                  chunk("data", data))},
+    };
+    for (const auto& variant : variants) {
+        convert(variant.bytes, "variant");
+        EXPECT_EQ(job.lines[0].status, SONG_DONE) << variant.what << ": " << job.lines[0].problem;
+        EXPECT_TRUE(read_file(dir.file("variant.VMA")) == reference) << variant.what;
+    }
+}
+
+TEST_F(SongJobTest, every_channel_of_a_surround_song_is_mixed_in) {
+    station(11025, 3528);
+    // Six channels: the tone in the fifth, the rest silent.
+    const std::string mono = tone(11025, 1, 16, 2.0, 440.0, 0.9);
+    std::string six;
+    for (size_t i = 0; i < mono.size(); i += 2) six += std::string(8, '\0') + mono.substr(i, 2) + std::string(2, '\0');
+    convert(wav(11025, 6, 16, six));
+    ASSERT_EQ(job.lines[0].status, SONG_DONE) << job.lines[0].problem;
+    std::vector<uint8_t> expected;
+    for (size_t i = 0; i < mono.size(); i += 2)
+        expected.push_back(uint8_t(int16_t(uint8_t(mono[i]) | uint8_t(mono[i + 1]) << 8) / 6 / 256 + 128));
+    const SampleFile main = read_sample_file(dir.file("song.VMA"));
+    EXPECT_EQ(main.frames.size(), 16u);  // 2 s, not 12
+    EXPECT_GT(snr_db(expected, decode_song(main), expected.size()), 12.0);
+}
+
+TEST_F(SongJobTest, samples_that_cannot_be_read_are_refused_by_their_format) {
+    using namespace wav_bytes;
+    station(11025, 3528);
+    const struct {
+        std::string fmt;
+        const char* problem;
+    } odd[] = {
+        {format(1, 1, 11025, 12), "12-bit PCM: only 8, 16, 24 and 32-bit PCM samples are read"},
+        {format(3, 1, 11025, 64), "64-bit float samples: only 32-bit float samples are read"},
+        {format(2, 1, 11025, 4), "format tag 2 (ADPCM): only PCM and float samples are read"},
+        {extensible_format(2, 11025, 4, 4, 2), "format tag 2 (ADPCM): only PCM and float samples are read"},
+        {format(1, 0, 11025, 16), "0 channels: 1 to 256 are read"},
+        {format(1, 300, 11025, 16), "300 channels: 1 to 256 are read"},
+    };
+    for (const auto& source : odd) {
+        convert(riff(chunk("fmt ", source.fmt) + chunk("data", std::string(9000, '\1'))), "odd");
+        EXPECT_EQ(job.lines[0].status, SONG_REFUSED) << source.problem;
+        EXPECT_EQ(job.lines[0].problem, dir.file("odd.wav") + ": " + source.problem);
+        EXPECT_EQ(names_in(dir), (std::set<std::string>{"odd.wav"}));
+    }
+}
+
+}  // namespace

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstring>
 
@@ -123,9 +124,11 @@ std::string source_problem(int result, const WavInfo& info) {
     case WAV_OK: break;
     case WAV_NOT_RIFF: return "not a RIFF WAVE file";
     case WAV_TRUNCATED: return "its format chunk is cut off";
+    case WAV_NOT_PCM: return wav_format_problem(info);
     default: return info.has_format ? "it has no data chunk" : "it has no format chunk before its data";
     }
     if (!info.has_format) return "its data chunk comes before its format chunk";
+    if (const std::string format = wav_format_problem(info); !format.empty()) return format;
     if (info.sample_rate < SOURCE_RATE_MIN || info.sample_rate > SOURCE_RATE_MAX)
         return "sampling rate " + std::to_string(info.sample_rate) + " Hz: only " +
                std::to_string(SOURCE_RATE_MIN) + " to " + std::to_string(SOURCE_RATE_MAX) + " Hz are read";
@@ -146,7 +149,7 @@ int open_song(Context& ctx, SongJob& job) {
 
     WavInfo info;
     std::string problem = source_problem(read_wav_header(job.source, info), info);
-    job.layout = pcm_layout(info.channels, info.bits_per_sample);
+    job.layout = pcm_layout(info.channels, info.bits_per_sample, info.sample_format == WAV_FORMAT_FLOAT);
     // A data chunk that is empty, or that the file cuts off before its
     // first sample frame, would make a song of nothing.
     struct stat st;
@@ -177,23 +180,27 @@ int open_song(Context& ctx, SongJob& job) {
     job.data_size = info.data_size;
     job.bytes_left = info.data_size;
     job.end_of_data = false;
-    // A pass reads the source bytes of 16384 / f output samples, in whole
-    // sample frames so that the next pass starts on a frame.
+    // A super-block is built in f passes for f = 1, 2 or 4 bytes per sample
+    // frame (8 or 16-bit, mono or stereo), as other stations build it; for
+    // larger frames in as many as the next power of two, so that a pass
+    // never reads much more than 16384 x source rate / station rate bytes.
+    // A pass reads the source frames of its output samples whole, so that
+    // the next pass starts on a frame.
     const int f = job.layout.frame_bytes;
-    const int64_t pass = int64_t(job.source_rate) * kSuperBlockSamples / job.station_rate / f * f;
-    job.pass_bytes = int(std::max<int64_t>(pass, f));
+    job.pass_samples = kSuperBlockSamples / int(std::bit_ceil(unsigned(f)));
+    const int64_t frames = int64_t(job.source_rate) * job.pass_samples / job.station_rate;
+    job.pass_bytes = int(std::max<int64_t>(frames, 1) * f);
     job.input.resize(size_t(job.pass_bytes));
     return 1;
 }
 
-// Fills job.block from the source in f passes (f = bytes per sample frame),
-// pass l making samples l * 16384 / f onward. When the data runs out the
+// Fills job.block from the source in passes of job.pass_samples, pass l
+// making samples l * job.pass_samples onward. When the data runs out the
 // rest of the block is silence. Returns the number of samples taken from
 // the source.
 int build_super_block(SongJob& job) {
-    const int f = job.layout.frame_bytes;
-    const int per_pass = kSuperBlockSamples / f;
-    for (int l = 0; l < f; ++l) {
+    const int per_pass = job.pass_samples;
+    for (int l = 0; l < kSuperBlockSamples / per_pass; ++l) {
         const uint32_t want = std::min<uint32_t>(uint32_t(job.pass_bytes), job.bytes_left);
         const size_t got = std::fread(job.input.data(), 1, want, job.source);
         job.bytes_left -= uint32_t(got);

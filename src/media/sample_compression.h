@@ -92,6 +92,7 @@ struct SongJob {
     uint32_t data_size = 0;
     uint32_t bytes_left = 0;
     bool end_of_data = false;
+    int pass_samples = 0;             // output samples made per pass
     int pass_bytes = 0;               // source bytes read per pass
 
     // Progress for the status text (1090) and for command-line loops.

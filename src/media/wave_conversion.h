@@ -8,20 +8,28 @@
 
 struct Context;
 
-// How the source stores one sample frame.
+// How the source stores one sample frame: `channels` samples of
+// `sample_bytes` each, little-endian, unsigned at 8 bits and signed above,
+// or 32-bit floats of full scale 1.0.
 struct PcmLayout {
-    int frame_bytes = 1;       // 1 or 2, doubled for stereo
-    bool sixteen_bit = false;  // signed 16-bit samples; otherwise unsigned 8-bit
-    bool stereo = false;       // two channels, mixed to mono
+    int frame_bytes = 1;   // channels x sample_bytes
+    int channels = 1;
+    int sample_bytes = 1;  // 1, 2, 3 or 4
+    bool floating = false;
 };
 
-// The layout of a "fmt " chunk: 16-bit only at exactly 16 bits per sample
-// (any other depth is read as 8-bit), stereo only at exactly two channels
-// (any other count is read as mono).
-PcmLayout pcm_layout(int channels, int bits_per_sample);
+// The layout of a "fmt " chunk the WAV reader found convertible (see
+// wav_format_problem).
+PcmLayout pcm_layout(int channels, int bits_per_sample, bool floating = false);
 
-// One unsigned 8-bit sample (128 = silence) from the sample frame at `frame`.
-// Divisions truncate toward zero, as listeners of older stations heard it.
+// One unsigned 8-bit sample (128 = silence) from the sample frame at
+// `frame`. Each sample is taken to the 16-bit scale (8-bit: (v - 128) x 256,
+// 24 and 32-bit: the top 16 bits, float: v x 32768 within the 16-bit range),
+// the channels are mixed as the sum of each divided by the channel count,
+// and the mix divided by 256 plus 128. Divisions truncate toward zero, as
+// listeners of older stations heard it: mono is value / 256 + 128, 16-bit
+// stereo (left / 2 + right / 2) / 256 + 128, 8-bit stereo
+// (left + right - 256) / 2 + 128.
 uint8_t pcm_frame_to_sample(const uint8_t* frame, const PcmLayout& layout);
 
 // Resamples by picking and converts. `in` holds `in_bytes` bytes of PCM at
