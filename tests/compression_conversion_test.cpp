@@ -115,11 +115,33 @@ TEST(PcmConversion, upsampling_8000_to_11025_repeats_by_picking) {
     for (size_t i = 0; i < in.size(); ++i) in[i] = uint8_t(i);
     std::vector<uint8_t> out(2000, 0xEE);
     const int made = convert_pcm(in.data(), 800, pcm_layout(1, 8), 8000, 11025, out.data(), 2000, true);
-    EXPECT_EQ(made, 1103);  // q below 800 * 11025 / 8000 = 1102.5
+    EXPECT_EQ(made, 1102);  // q below 800 * 11025 / 8000 = 1102 in integers
     for (int q = 0; q < made; ++q) ASSERT_EQ(out[size_t(q)], uint8_t(q * 8000 / 11025)) << q;
-    EXPECT_EQ(out[1103], 0xEE);  // nothing written beyond
+    EXPECT_EQ(out[1102], 0xEE);  // nothing written beyond
     // About 11 output samples for every 8 input samples.
     EXPECT_EQ(made * 8 / 800, 11);
+}
+
+TEST(PcmConversion, the_last_short_pass_stops_below_bytes_read_times_station_over_source_rate) {
+    // 16-bit stereo, 8000 -> 11025, three frames (12 bytes) read: positions
+    // q = 0, 4, 8, 12 lie below 12 * 11025 / 8000 = 16 (16.5 exactly; q = 16
+    // would be one sample too many). They take the frames starting at
+    // q * 8000 / 11025 rounded down to a multiple of 4: bytes 0, 0, 4, 8.
+    std::vector<uint8_t> in;
+    for (int frame : {10, 20, 30}) {
+        auto bytes = le16_samples({frame * 256, frame * 256});
+        in.insert(in.end(), bytes.begin(), bytes.end());
+    }
+    uint8_t out[8] = {};
+    ASSERT_EQ(convert_pcm(in.data(), 12, pcm_layout(2, 16), 8000, 11025, out, 8, true), 4);
+    EXPECT_EQ(std::vector<uint8_t>(out, out + 4), bytes({138, 138, 148, 158}));
+    // 16-bit mono, 11025 -> 16000, one frame read: 2 * 16000 / 11025 = 2,
+    // so only q = 0.
+    EXPECT_EQ(convert_pcm(in.data(), 2, pcm_layout(1, 16), 11025, 16000, out, 8, true), 1);
+    // 8-bit mono, 8000 -> 11025, one byte read: 11025 / 8000 = 1, only q = 0.
+    EXPECT_EQ(convert_pcm(in.data(), 1, pcm_layout(1, 8), 8000, 11025, out, 8, true), 1);
+    // A full pass is not cut.
+    EXPECT_EQ(convert_pcm(in.data(), 12, pcm_layout(2, 16), 8000, 11025, out, 8, false), 8);
 }
 
 TEST(PcmConversion, a_cut_off_frame_at_the_end_is_not_read) {

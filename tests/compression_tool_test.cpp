@@ -150,6 +150,20 @@ TEST_F(ToolTest, one_file_takes_rates_from_settings_and_options_and_force_recomp
     EXPECT_EQ(read_file(dir.file("out.VMA")), original);
 }
 
+// Voice stations run at 1000 bytes per second, and a running station can
+// be taken down to 500.
+TEST_F(ToolTest, transfer_rates_down_to_500_bytes_per_second_are_taken) {
+    settings(8000, 2000);
+    write_file(dir.file("v.wav"), wav(8000, 1, 8, tone(8000, 1, 8, 0.5)));
+    ASSERT_EQ(run("--settings station.ini --transfer-rate 1000 v.wav"), 0) << read_file(dir.file("err.txt"));
+    EXPECT_EQ(read_sample_file(dir.file("v.VMA")).header.rate_code, 12);  // 1000 * 100 / 8000
+    EXPECT_EQ(read_sample_file(dir.file("v.V40")).header.rate_code, 24);
+    ASSERT_EQ(run("--settings station.ini --sampling-rate 44100 --transfer-rate 500 v.wav"), 0)
+        << read_file(dir.file("err.txt"));
+    EXPECT_EQ(read_sample_file(dir.file("v.VMA")).header.rate_code, 1);
+    EXPECT_NE(read_file(dir.file("err.txt")).find("station: 44100 Hz, 500 bytes per second"), std::string::npos);
+}
+
 TEST_F(ToolTest, bad_sources_and_bad_usage_fail) {
     settings(11025, 3528);
     EXPECT_EQ(run("--settings station.ini nothing.wav"), 1);
@@ -163,8 +177,9 @@ TEST_F(ToolTest, bad_sources_and_bad_usage_fail) {
     write_file(dir.file("a.wav"), wav(8000, 1, 8, tone(8000, 1, 8, 0.1)));
     EXPECT_EQ(run("--settings station.ini --transfer-rate 1 a.wav"), 2);
     EXPECT_EQ(run("--settings station.ini --sampling-rate 8000 --transfer-rate 32001 a.wav"), 2);
-    EXPECT_NE(read_file(dir.file("err.txt")).find("--transfer-rate must lie between 2000 and 32000"),
+    EXPECT_NE(read_file(dir.file("err.txt")).find("--transfer-rate must lie between 500 and 32000"),
               std::string::npos);
+    EXPECT_EQ(run("--settings station.ini --sampling-rate 8000 --transfer-rate 499 a.wav"), 2);
     EXPECT_FALSE(exists(dir.file("a.VMA")));
     EXPECT_EQ(run("--settings station.ini --sampling-rate 8000 --transfer-rate 2000 a.wav"), 0);
     EXPECT_EQ(read_sample_file(dir.file("a.VMA")).header.rate_code, 25);

@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "app/context.h"
@@ -53,9 +54,11 @@ int convert_pcm(const uint8_t* in, int in_bytes, const PcmLayout& layout, uint32
 
     int64_t count = wanted;
     if (short_read) {
-        // Output position q = i * f counts while q < whole * station / source.
-        const int64_t limit = (whole * station_rate + f * source_rate - 1) / (f * source_rate);
-        if (limit < count) count = limit;
+        // Output byte positions q = i * f run below whole * station / source
+        // taken in integer arithmetic, as other stations take it; the exact
+        // quotient would take one sample more at the end of some songs.
+        const int64_t limit = whole * station_rate / source_rate;
+        count = std::min(count, (limit + f - 1) / f);
     }
     for (int64_t i = 0; i < count; ++i) {
         int64_t at = i * f * source_rate / station_rate / f * f;

@@ -36,9 +36,10 @@ uint8_t pcm_frame_to_sample(const uint8_t* frame, const PcmLayout& layout);
 // `source_rate`; output sample i takes the source frame that starts at
 // i * frame_bytes * source_rate / station_rate, rounded down to a whole
 // frame (no filtering). Produces `wanted` samples, or, when `short_read`,
-// only those whose position lies within what was read (a source frame past
-// the whole frames read is replaced by the last whole one). Returns the
-// number of samples written to `out`.
+// only those whose byte position i * frame_bytes lies below (whole bytes
+// read) * station_rate / source_rate in integer division (a source frame
+// past the whole frames read is replaced by the last whole one). Returns
+// the number of samples written to `out`.
 int convert_pcm(const uint8_t* in, int in_bytes, const PcmLayout& layout, uint32_t source_rate,
                 uint32_t station_rate, uint8_t* out, int wanted, bool short_read);
 

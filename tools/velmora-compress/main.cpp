@@ -8,7 +8,7 @@
 //                          without it the station's own "lumo.ini"
 //   --sampling-rate HZ     overrides the settings' SamplingRate
 //   --transfer-rate BPS    overrides the settings' TransferRate (bytes per second,
-//                          2000 up to four times the sampling rate)
+//                          500 up to four times the sampling rate)
 //   --force                compresses again songs whose files are already up to date
 //
 // Song paths in a script are taken as the station takes them: relative to
@@ -40,10 +40,11 @@ namespace {
 constexpr int kRefused = 1;
 constexpr int kUsageError = 2;
 
-// The transfer rates a station runs at: from 2000 bytes per second up to
-// four times its sampling rate. Below, the rate percentage drops to 0, which
-// no script loader takes and which marks a sample file as unfinished.
-constexpr int kMinimumTransferRate = 2000;
+// The transfer rates a running station can reach: from 500 bytes per
+// second (the keypad and the expert settings go that low; voice stations
+// run at 1000) up to four times its sampling rate. Even at 44100 Hz, 500
+// keeps the rate percentage at 1, never the 0 no script loader takes.
+constexpr int kMinimumTransferRate = 500;
 int maximum_transfer_rate(int sampling_rate) { return 4 * sampling_rate; }
 
 // Message boxes become lines on stderr; questions are answered Yes.
