@@ -731,3 +731,51 @@ TEST_F(SongJobTest, samples_that_cannot_be_read_are_refused_by_their_format) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(SongJobTest, script_lines_the_station_would_not_play_are_refused_with_their_line_and_cause) {
+    station(11025, 3528);
+    write_file(dir.file("a.wav"), wav(11025, 1, 8, tone(11025, 1, 8, 0.5)));
+    write_file(dir.file("wide.VMA"), std::string("VMA \x22\x56\0\0\x20\0\0\0\0\0\0\0", 16));  // 22050 Hz
+    write_file(dir.file("cut.VMA"), std::string("VMA \x11\x2b\0\0\x20\0\0\0\0\0\0\0\0\x09xx", 20));
+    const std::string long_name = dir.path() + "/" + std::string(260, 'n') + ".wav";
+    const std::string long_picture = std::string(256, 'p') + ".bmp";
+    write_file(dir.file("s.VSK"),
+               zero_lines({"6 11025 032 SCRIPT", "1 " + dir.file("gone.VMA") + " \"\" missing", "",
+                           "1 " + long_name + " \"\" long", "1 \"\" pic.bmp nothing",
+                           "1 " + dir.file("wide.VMA") + " \"\" other rate",
+                           "1 " + dir.file("cut.VMA") + " \"\" cut off",
+                           "1 " + dir.file("a.wav") + " " + long_picture + " fine but its picture",
+                           "1 " + dir.file("a.wav") + " \"\" beyond"}));
+    ASSERT_EQ(open_song_job(*ctx, job, dir.file("s.VSK").c_str()), 1);
+    ASSERT_EQ(job.lines.size(), 6u);
+    const std::pair<int, std::string> refused[] = {
+        {2, dir.file("gone.VMA") + ": No such file or directory"},
+        {4, "the song name is longer than 255 characters"},
+        {5, "no song is named"},
+        {6, dir.file("wide.VMA") + ": compressed at 22050 Hz, the station runs at 11025 Hz"},
+        {7, dir.file("cut.VMA") + ": its frames do not add up (the file is cut off or damaged)"},
+    };
+    for (size_t i = 0; i < 5; ++i) {
+        EXPECT_EQ(job.lines[i].status, SONG_REFUSED) << i;
+        EXPECT_EQ(job.lines[i].script_line, refused[i].first) << i;
+        EXPECT_EQ(job.lines[i].problem, refused[i].second) << i;
+    }
+    EXPECT_EQ(job.lines[5].status, SONG_WAITING);
+    EXPECT_EQ(job.lines[5].script_line, 8);
+    ASSERT_EQ(job.script_problems.size(), 2u);
+    EXPECT_EQ(job.script_problems[0].line, 8);
+    EXPECT_EQ(job.script_problems[0].text, "the picture name is longer than 255 characters");
+    EXPECT_EQ(job.script_problems[1].line, 9);
+    EXPECT_EQ(job.script_problems[1].text, "beyond the 6 songs the header announces");
+
+    write_file(dir.file("none.VSK"), zero_lines({"-3 11025 032 SCRIPT"}));
+    SongJob none;
+    EXPECT_EQ(open_song_job(*ctx, none, dir.file("none.VSK").c_str()), 0);
+    ASSERT_EQ(none.script_problems.size(), 1u);
+    EXPECT_EQ(none.script_problems[0].line, 1);
+    EXPECT_EQ(none.script_problems[0].text, "the header announces -3 songs");
+}
+
+}  // namespace

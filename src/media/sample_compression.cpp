@@ -46,6 +46,29 @@ int file_rate_code(const char* path) {
     return ok && header.magic_ok ? header.rate_code : -1;
 }
 
+// The file the station plays for a song named in a script: the name with
+// its last three characters replaced by "VMA".
+std::string played_song_name(const std::string& song) {
+    return song.size() >= 3 ? song.substr(0, song.size() - 3) + "VMA" : song;
+}
+
+// Why a compressed song the station would play is of no use, or "".
+std::string compressed_song_problem(const std::string& path, int sampling_rate) {
+    std::string why;
+    FILE* f = open_regular_file(path.c_str(), &why);
+    if (f == nullptr) return path + ": " + why;
+    SampleFileHeader header;
+    const bool read = read_sample_header(f, header) == 1;
+    std::fclose(f);
+    if (!read || !header.magic_ok) return path + ": not a compressed sample file";
+    if (header.sampling_rate != uint32_t(sampling_rate))
+        return path + ": compressed at " + std::to_string(header.sampling_rate) + " Hz, the station runs at " +
+               std::to_string(sampling_rate) + " Hz";
+    if (check_sample_file(path.c_str(), sampling_rate) != SAMPLE_USABLE)
+        return path + ": its frames do not add up (the file is cut off or damaged)";
+    return "";
+}
+
 // The percentage the station compresses with at its current rates.
 int station_rate_percent(const Context& ctx) {
     CodecState probe = ctx.codec;
@@ -278,6 +301,8 @@ void reset_job(Context& ctx, SongJob& job) {
     job.lines.clear();
     job.current = 0;
     job.script_path.clear();
+    job.problem.clear();
+    job.script_problems.clear();
     job.script_entries = 0;
     job.kept_rate_percent = 0;
     job.saved_rate_percent = ctx.codec.rate_percent;
@@ -296,8 +321,10 @@ int open_song_job(Context& ctx, SongJob& job, const char* script_path) {
     job.script_path = script_path ? script_path : "";
 
     ScriptText text;
-    if (job.script_path.empty() || !read_script_text(job.script_path.c_str(), text)) {
+    std::string why = "no script is named";
+    if (job.script_path.empty() || !read_script_text(job.script_path.c_str(), text, &why)) {
         show_message(ctx, true, MB_OK | MB_ICONERROR, kCannotOpen, job.script_path.c_str());
+        job.problem = "cannot read " + job.script_path + ": " + why;
         return -1;
     }
 
@@ -309,27 +336,50 @@ int open_song_job(Context& ctx, SongJob& job, const char* script_path) {
     // list, a song named by mistake) must be left as it is.
     if (std::strcmp(word, "SCRIPT") != 0) {
         show_refusal(ctx, "Invalid Script!");
+        job.problem = job.script_path + " is not a script: its first line does not end in \"SCRIPT\"";
         return -1;
     }
     const int wanted = std::clamp(declared, 0, SCRIPT_MAX_ENTRIES);
+    if (declared < 1) job.script_problems.push_back({1, "the header announces " + std::to_string(declared) + " songs"});
 
     int waiting = 0;
+    int line_number = 1;
     char song[SCRIPT_NAME_SIZE], picture[SCRIPT_NAME_SIZE], rest[SCRIPT_TEXT_SIZE];
-    while (job.script_entries < wanted && position < text.length) {
+    while (position < text.length) {
+        const int line_start = position;
+        ++line_number;
         int count = 0;
         if (!parse_script_line(ctx, text.bytes.data(), &position, &count, song, picture, rest))
             continue;
+        if (job.script_entries >= wanted) {
+            job.script_problems.push_back(
+                {line_number, "beyond the " + std::to_string(wanted) + " songs the header announces"});
+            continue;
+        }
         ++job.script_entries;
         SongLine line;
-        if (ends_with_wav(song)) {
-            line.source = song;
+        line.script_line = line_number;
+        line.source = song;
+        int song_length = 0, picture_length = 0;
+        script_name_lengths(text.bytes.data(), line_start, &song_length, &picture_length);
+        if (picture_length >= SCRIPT_NAME_SIZE)
+            job.script_problems.push_back({line_number, "the picture name is longer than " +
+                                                            std::to_string(SCRIPT_NAME_SIZE - 1) + " characters"});
+        if (song_length >= SCRIPT_NAME_SIZE) {
+            line.status = SONG_REFUSED;
+            line.problem = "the song name is longer than " + std::to_string(SCRIPT_NAME_SIZE - 1) + " characters";
+        } else if (song[0] == '\0') {
+            line.status = SONG_REFUSED;
+            line.problem = "no song is named";
+        } else if (ends_with_wav(song)) {
             line.destination = line.source.substr(0, line.source.size() - 4) + ".VMA";
             ++waiting;
         } else {
-            line.status = SONG_DONE;
-            line.source = song;
-            line.destination = song;
-            job.kept_rate_percent = std::max(job.kept_rate_percent, file_rate_code(song));
+            line.destination = played_song_name(song);
+            line.problem = compressed_song_problem(line.destination, ctx.state.SamplingRate);
+            line.status = line.problem.empty() ? SONG_DONE : SONG_REFUSED;
+            if (line.status == SONG_DONE)
+                job.kept_rate_percent = std::max(job.kept_rate_percent, file_rate_code(line.destination.c_str()));
         }
         job.lines.push_back(std::move(line));
     }
@@ -339,8 +389,10 @@ int open_song_job(Context& ctx, SongJob& job, const char* script_path) {
     // songs will be compressed at the station's own.
     const int percent =
         job.kept_rate_percent > 0 ? job.kept_rate_percent : station_rate_percent(ctx);
-    if (!rewrite_script_header(job.script_path.c_str(), declared, ctx.state.SamplingRate, percent))
+    if (!rewrite_script_header(job.script_path.c_str(), declared, ctx.state.SamplingRate, percent)) {
         show_message(ctx, true, MB_OK | MB_ICONERROR, kCannotWrite, job.script_path.c_str());
+        job.script_problems.push_back({1, "the header could not be rewritten with the station's rates"});
+    }
     return waiting;
 }
 

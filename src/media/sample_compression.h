@@ -56,6 +56,13 @@ struct SongLine {
     // cause; the window shows its own message boxes, a command line prints
     // this instead.
     std::string problem;
+    int script_line = 0;  // the line of the script that names the song; 0 for one file
+};
+
+// A script line that was not taken as it stands, and why.
+struct ScriptProblem {
+    int line = 0;
+    std::string text;
 };
 
 enum SongJobResult {
@@ -69,6 +76,8 @@ struct SongJob {
     int current = 0;                  // index of the line being worked on
     std::string script_path;          // the script whose header is rewritten; empty for one file
     int script_entries = 0;           // entry lines read from the script
+    std::string problem;              // why the script could not be opened
+    std::vector<ScriptProblem> script_problems;  // lines skipped or taken otherwise than written
     int kept_rate_percent = 0;        // the highest rate code among songs already compressed
     int saved_rate_percent = 32;      // rate_percent before the job opened; restored at its end
     bool force = false;               // compress even songs whose files are up to date
@@ -117,8 +126,15 @@ struct SongJob {
 // station's sampling rate and the kept percentage (the station's own
 // percentage while no compressed song tells one). Returns the number of
 // lines waiting (0: nothing to do, the dialog closes at once), or -1 when
-// the file cannot be read or is not a script (after a message; the file is
-// left untouched).
+// the file cannot be read or is not a script (after a message and with the
+// cause in job.problem; the file is left untouched).
+//
+// Lines the station would not play as the user meant them are refused with
+// their cause: no song named, a song name longer than 255 characters (the
+// station would read it cut), and a compressed song the station cannot
+// play (missing, not a sample file, made at another sampling rate, cut
+// off). A header count below 1, entry lines beyond the count and picture
+// names longer than 255 characters go to job.script_problems.
 int open_song_job(Context& ctx, SongJob& job, const char* script_path);
 
 // Opens the job for one file, as the "Wave" dialog returns it.
