@@ -88,6 +88,38 @@ TEST_F(PicturePassTest, no_file_or_an_unreadable_one_closes_at_once) {
     EXPECT_EQ(picture_pass_step(*ctx, pass), PICTURE_PASS_DONE);
 }
 
+TEST_F(PicturePassTest, each_entry_says_why_its_picture_cannot_be_shown_or_what_listeners_get) {
+    write_file(dir.file("crop.bmp"), bmp_bytes(100, 70, 8));
+    write_file(dir.file("deep.bmp"), bmp_bytes(64, 64, 16));
+    write_file(dir.file("whole.bmp"), bmp_bytes(64, 32));
+    write_file(dir.file("s.VSK"), zero_lines({"3 11025 032 SCRIPT", "1 x.VMA " + dir.file("crop.bmp") + " a", "",
+                                              "1 y.VMA " + dir.file("deep.bmp") + " b",
+                                              "1 z.VMA " + dir.file("whole.bmp") + " c"}));
+    ASSERT_EQ(open_picture_pass(*ctx, pass, dir.file("s.VSK").c_str(), true), 3);
+    EXPECT_EQ(picture_pass_step(*ctx, pass), PICTURE_PASS_RUNNING);
+    EXPECT_EQ(pass.line, 2);
+    EXPECT_EQ(pass.problem, "");
+    EXPECT_EQ(pass.note, "100 x 70: the listeners get 96 x 64");  // 3 x 2 whole tiles
+    EXPECT_EQ(picture_pass_step(*ctx, pass), PICTURE_PASS_RUNNING);
+    EXPECT_EQ(pass.line, 4);
+    EXPECT_EQ(pass.problem, "16 bits per pixel: only 8 and 24-bit pictures are shown");
+    EXPECT_EQ(picture_pass_step(*ctx, pass), PICTURE_PASS_DONE);
+    EXPECT_EQ(pass.line, 5);
+    EXPECT_EQ(pass.problem, "");
+    EXPECT_EQ(pass.note, "");
+    EXPECT_EQ(pass.prepared, 2);
+    EXPECT_EQ(pass.failed, 1);
+
+    // A script named like the prepared copy of its own picture.
+    write_file(dir.file("show.bmp"), bmp_bytes(64, 32));
+    const std::string script = zero_lines({"1 11025 032 SCRIPT", "1 x.VMA " + dir.file("show.bmp") + " a"});
+    write_file(dir.file("show.dbp"), script);
+    ASSERT_EQ(open_picture_pass(*ctx, pass, dir.file("show.dbp").c_str(), true), 1);
+    EXPECT_EQ(picture_pass_step(*ctx, pass), PICTURE_PASS_DONE);
+    EXPECT_EQ(pass.problem, "its prepared copy " + dir.file("show.dbp") + " would replace the script itself");
+    EXPECT_EQ(read_file(dir.file("show.dbp")), script);
+}
+
 struct ToolTest : ::testing::Test {
     TempDir dir;
 
@@ -431,6 +463,46 @@ TEST_F(ToolTest, help_and_version_answer_with_status_zero) {
     const std::string version = read_file(dir.file("out.txt"));
     EXPECT_EQ(version.rfind("velmora-compress 2.18 (build ", 0), 0u) << version;
     EXPECT_GT(version.size(), std::string("velmora-compress 2.18 (build )\n").size()) << version;
+}
+
+}  // namespace
+
+namespace {
+
+// Pictures the station refuses used to pass with exit status 0.
+TEST_F(ToolTest, pictures_the_station_cannot_show_fail_the_run_naming_picture_and_reason) {
+    settings(11025, 3528);
+    write_file(dir.file("a.wav"), wav(11025, 1, 8, tone(11025, 1, 8, 0.3)));
+    auto script_with = [&](const std::string& picture) {
+        write_file(dir.file("s.VSK"), zero_lines({"1 11025 032 SCRIPT", "1 a.wav " + picture + " a song"}));
+        return run("--settings station.ini s.VSK");
+    };
+    std::string down = bmp_bytes(64, 32);
+    put_u32(down, 22, static_cast<uint32_t>(-32));
+    write_file(dir.file("down.bmp"), down);
+    EXPECT_EQ(script_with("down.bmp"), 0) << errors();
+    EXPECT_TRUE(exists(dir.file("down.dbp")));
+    std::string down8 = bmp_bytes(64, 32, 8);
+    put_u32(down8, 22, static_cast<uint32_t>(-32));
+    write_file(dir.file("down8.bmp"), down8);
+    EXPECT_EQ(script_with("down8.bmp"), 0) << errors();
+    EXPECT_TRUE(exists(dir.file("down8.dbp")));
+
+    write_file(dir.file("crop.bmp"), bmp_bytes(120, 80));
+    EXPECT_EQ(script_with("crop.bmp"), 0) << errors();
+    EXPECT_TRUE(said("velmora-compress: s.VSK line 2: crop.bmp: 120 x 80: the listeners get 96 x 64\n")) << errors();
+
+    const std::pair<std::string, std::string> refused[] = {
+        {"deep.bmp", "32 bits per pixel: only 8 and 24-bit pictures are shown"},
+        {"tiny.bmp", "20 x 20: smaller than one 32 x 32 tile, the listeners get nothing"},
+        {"gone.bmp", "cannot be opened: No such file or directory"},
+    };
+    write_file(dir.file("deep.bmp"), bmp_bytes(64, 64, 32));
+    write_file(dir.file("tiny.bmp"), bmp_bytes(20, 20));
+    for (const auto& [picture, reason] : refused) {
+        EXPECT_EQ(script_with(picture), 1) << picture;
+        EXPECT_TRUE(said("velmora-compress: s.VSK line 2: " + picture + ": " + reason + "\n")) << errors();
+    }
 }
 
 }  // namespace

@@ -14,7 +14,8 @@
 //   --help, -h / --version
 //
 // Song paths in a script are taken as the station takes them: relative to
-// the current directory. Files are written under temporary names and renamed
+// the current directory. A picture the station cannot show fails the run;
+// one cut to whole 32 x 32 tiles is said. Files are written under temporary names and renamed
 // into place when complete; Ctrl+C leaves the files of earlier runs as they
 // were. Exit status: 0 done, 1 some song, picture or script line was
 // refused (each named with its cause on stderr), 2 wrong usage, 130
@@ -257,14 +258,20 @@ int prepare_script(Context& ctx, ConsoleHost& host, const std::string& script, b
     const int refused = refused_songs(job) + int(job.script_problems.size());
     end_song_job(ctx, job);
 
+    // Every picture the station could not show fails the run; one that is
+    // cut to whole tiles is only said.
     PicturePass pass;
     if (open_picture_pass(ctx, pass, script.c_str(), true) > 0) {
-        while (!stop_requested && picture_pass_step(ctx, pass) == PICTURE_PASS_RUNNING) {
-        }
+        int result;
+        do {
+            result = picture_pass_step(ctx, pass);
+            if (!pass.problem.empty()) report(script, pass.line, pass.picture + ": " + pass.problem);
+            if (!pass.note.empty()) report(script, pass.line, pass.picture + ": " + pass.note);
+        } while (!stop_requested && result == PICTURE_PASS_RUNNING);
         if (stop_requested) return kInterrupted;
-        std::printf("pictures: %d prepared, %d not loaded\n", pass.prepared, pass.failed);
+        std::printf("pictures: %d prepared, %d not shown\n", pass.prepared, pass.failed);
     }
-    return refused > 0 ? kRefused : 0;
+    return refused + pass.failed > 0 ? kRefused : 0;
 }
 
 int convert_one(Context& ctx, ConsoleHost& host, const std::string& source, std::string destination,
