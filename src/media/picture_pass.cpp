@@ -39,6 +39,7 @@ void prepare_entry_picture(Context& ctx, PicturePass& pass) {
         pass.problem = check != 0 ? facts.problem : "it could not be loaded";
         return;
     }
+    if (check != 0) return;  // the picture is gone, but its prepared copy serves
     // Listeners get whole 32 x 32 tiles of the picture's width rounded up
     // to a multiple of 4.
     int columns = 0, rows = 0;
