@@ -38,12 +38,12 @@ sockaddr_in listener_address(int index) {
 }
 
 // A station broadcasting a long song to a full table.
-struct FanOut {
+struct BenchStation {
     BenchHost host;
     std::unique_ptr<Context> ctx = make_context(host);
     std::string dir;
 
-    FanOut() {
+    BenchStation() {
         char pattern[] = "/tmp/velmora-fanout-XXXXXX";
         dir = mkdtemp(pattern);
         std::string song = dir + "/long.VMA";
@@ -79,7 +79,7 @@ struct FanOut {
         refresh();
     }
 
-    ~FanOut() {
+    ~BenchStation() {
         close_station(*ctx);
         std::string command = "rm -rf " + dir;
         if (system(command.c_str()) != 0) fprintf(stderr, "cannot remove %s\n", dir.c_str());
@@ -92,7 +92,7 @@ struct FanOut {
 };
 
 void BM_BareSendto(benchmark::State& state) {
-    FanOut station;
+    BenchStation station;
     uint8_t datagram[PACKET_HEADER_SIZE + kFrameBytes] = {};
     sockaddr_in addresses[LISTENER_TABLE_SIZE];
     for (int i = 0; i < LISTENER_TABLE_SIZE; ++i) addresses[i] = listener_address(i);
@@ -105,7 +105,7 @@ void BM_BareSendto(benchmark::State& state) {
 }
 
 void BM_BroadcastTick(benchmark::State& state) {
-    FanOut station;
+    BenchStation station;
     for (auto _ : state) {
         state.PauseTiming();
         station.refresh();

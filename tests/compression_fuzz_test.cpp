@@ -53,12 +53,18 @@ struct CompressionFuzz : ::testing::Test {
         ctx->state.TransferRate = 2000;
     }
 
-    // Converts `bytes` as a WAV song; checks the outcome.
+    // Converts `bytes` as a WAV song, picking samples and through the
+    // resampling filter; checks the outcome.
     void convert(const std::string& bytes, const std::string& what) {
+        for (bool filter : {false, true}) convert(bytes, filter, what + (filter ? " (filtered)" : ""));
+    }
+
+    void convert(const std::string& bytes, bool filter, const std::string& what) {
         write_file("in.wav", bytes);
         std::remove("in.VMA");
         std::remove("in.V40");
         SongJob job;
+        job.filter = filter;
         open_conversion_job(*ctx, job, "in.wav", "in.VMA");
         start_song_job(*ctx, job);
         int steps = 0;

@@ -119,7 +119,7 @@ TEST_F(ControllerTest, pace_clock_runs_only_while_sending) {
     EXPECT_EQ(ctx->state.pace_clock, 5000u);
     host.clock_ms = 5000 + 128;
     pace_tick(*ctx);
-    EXPECT_EQ(ctx->state.pace_clock, 5000u + 3 * 46);  // three intervals made up
+    EXPECT_EQ(ctx->state.pace_clock, 5139u);  // three intervals of 46.44 ms made up
 }
 
 TEST_F(ControllerTest, panel_blinks_with_phases_of_five_and_three_ticks) {
@@ -302,20 +302,47 @@ TEST_F(StartStopTest, a_script_that_cannot_be_opened_starts_nothing) {
     EXPECT_TRUE(host.posted_commands.empty());
 }
 
-TEST_F(StartStopTest, the_timer_catches_up_every_missed_packet_interval_of_a_script) {
+TEST_F(StartStopTest, a_late_timer_catches_up_two_ticks_a_call_and_skips_a_long_stall) {
     LoopbackSocket listener(test_ip(63).c_str());
     on_command(*ctx, CMD_START);
     ASSERT_EQ(ctx->state.broadcast_state, BS_BROADCASTING);
     send_control(listener.fd(), test_station_addr(station_ip), PF_TEXT, std::string("hello", 6));
     pace_tick(*ctx);  // the first interval: the join is answered and one packet sent
     EXPECT_EQ(ctx->state.send_interval_ms, 46);
-    EXPECT_EQ(with_flags(listener.receive_all(), PF_AUDIO).size(), 1u);
-    host.clock_ms += 128;  // 46 ms a packet: three are due
-    pace_tick(*ctx);
-    EXPECT_EQ(with_flags(listener.receive_all(), PF_AUDIO).size(), 3u);
-    host.clock_ms += 1000;  // a late timer: every missed packet goes out at once
-    pace_tick(*ctx);
-    EXPECT_EQ(with_flags(listener.receive_all(), PF_AUDIO).size(), 22u);
+    auto audio = with_flags(listener.receive_all(), PF_AUDIO);
+    ASSERT_EQ(audio.size(), 1u);
+    uint32_t first_seq = get_packet_header(audio[0].data()).seq;
+
+    host.clock_ms += 128;  // 46 ms a packet: three are due, two go now
+    EXPECT_EQ(send_due_ticks(*ctx), 46);  // still late: the next call one interval on
+    EXPECT_EQ(with_flags(listener.receive_all(), PF_AUDIO).size(), 2u);
+    host.clock_ms += 46;
+    EXPECT_GT(send_due_ticks(*ctx), 0);
+    EXPECT_EQ(with_flags(listener.receive_all(), PF_AUDIO).size(), 2u);
+
+    // A five-second stall is not made up: one tick goes, its seq a whole
+    // number of super-blocks further on.
+    send_control(listener.fd(), test_station_addr(station_ip), PF_KEEPALIVE, std::string("ka", 2));
+    host.clock_ms += 5000;
+    send_due_ticks(*ctx);
+    audio = with_flags(listener.receive_all(), PF_AUDIO);
+    ASSERT_EQ(audio.size(), 1u);
+    uint32_t jump = get_packet_header(audio[0].data()).seq - (first_seq + 5);
+    EXPECT_GT(jump, 100u);
+    EXPECT_EQ(jump % 8, 0u);
+}
+
+TEST_F(StartStopTest, ticks_keep_the_exact_pace_of_the_sampling_rate) {
+    on_command(*ctx, CMD_START);
+    ASSERT_EQ(ctx->state.broadcast_state, BS_BROADCASTING);
+    const uint32_t start = host.clock_ms;
+    // 1000 ticks of 2048 samples at 44100 Hz take 46.44 s; ticks 46 ms
+    // apart would make 1009 of them.
+    while (host.clock_ms - start < 46440) {
+        host.clock_ms += 5;
+        send_due_ticks(*ctx);
+    }
+    EXPECT_NEAR(static_cast<double>(ctx->sender.packet_counter), 1001.0, 1.0);
 }
 
 TEST_F(StartStopTest, stopping_a_script_returns_to_idle_at_once) {

@@ -60,9 +60,12 @@ TEST_F(PlatformTest, one_station_per_settings_file) {
     EXPECT_EQ(acquire_instance_lock(other, "/srv/velmora/lumo.ini"), 1);
     EXPECT_NE(first.path, other.path);
     release_instance_lock(first);
+    EXPECT_FALSE(std::filesystem::exists(first.path)) << "a clean end leaves no lock file";
     EXPECT_EQ(acquire_instance_lock(second, "/etc/velmora/lumo.ini"), 1);
+    EXPECT_TRUE(std::filesystem::exists(second.path));
     release_instance_lock(second);
     release_instance_lock(other);
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 }
 
 TEST_F(PlatformTest, an_unusable_lock_directory_is_reported_as_such) {

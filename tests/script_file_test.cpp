@@ -89,7 +89,7 @@ TEST_F(ScriptFileTest, matching_script_loads_without_a_question) {
     EXPECT_EQ(std::string(ctx->script.entries[1].picture), picture);
     EXPECT_STREQ(ctx->script.entries[1].text, "Now playing: b");
     EXPECT_EQ(ctx->script.entries[2].count, 0);
-    EXPECT_STREQ(ctx->script.entries[2].song, "c.VMA");
+    EXPECT_EQ(std::string(ctx->script.entries[2].song), dir.file("c.VMA"));  // beside the script
 
     EXPECT_EQ(ctx->state.TransferRate, 3528);
     EXPECT_EQ(ctx->codec.rate_percent, 32);
@@ -200,14 +200,14 @@ TEST_F(ScriptFileTest, entry_count_follows_the_file_not_the_header_claim) {
 
     write_script({"2 11025 032 SCRIPT", "1 a.VMA", "2 b.VMA", "3 c.VMA"});
     EXPECT_EQ(load_script(*ctx, path.c_str()), 2);  // lines beyond the count are ignored
-    EXPECT_STREQ(ctx->script.entries[1].song, "b.VMA");
+    EXPECT_EQ(std::string(ctx->script.entries[1].song), dir.file("b.VMA"));
 }
 
 TEST_F(ScriptFileTest, last_line_without_its_zero_byte_still_counts) {
     write_file(path, zero_lines({"2 11025 032 SCRIPT", "1 a.VMA"}) + "7 b.wav pic text");
     EXPECT_EQ(load_script(*ctx, path.c_str()), 2);
     EXPECT_EQ(ctx->script.entries[1].count, 7);
-    EXPECT_STREQ(ctx->script.entries[1].song, "b.VMA");
+    EXPECT_EQ(std::string(ctx->script.entries[1].song), dir.file("b.VMA"));
     EXPECT_STREQ(ctx->script.entries[1].text, "text");
 }
 

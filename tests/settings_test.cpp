@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <filesystem>
 
 #include "app/context.h"
 #include "codec/set_rate.h"
@@ -243,6 +244,59 @@ TEST_F(CommandLineTest, the_switch_is_blanked_and_a_blank_line_skips_the_instanc
 TEST_F(CommandLineTest, overlong_settings_names_are_cut_to_255_characters) {
     std::string line(300, 'f');
     EXPECT_EQ(parse_command_line(line.c_str()).settings_file, std::string(255, 'f'));
+}
+
+// find_settings_file from a working folder of the test's own.
+struct SettingsFileTest : ::testing::Test {
+    TempDir dir;
+    ScopedEnv config{"XDG_CONFIG_HOME", dir.file("config")};
+    std::filesystem::path old_cwd = std::filesystem::current_path();
+    std::string work = std::filesystem::canonical(dir.path()).string() + "/work";
+    std::string config_dir = dir.file("config/velmora");
+
+    SettingsFileTest() {
+        std::filesystem::create_directories(work);
+        std::filesystem::create_directories(config_dir);
+        std::filesystem::current_path(work);
+    }
+    ~SettingsFileTest() override { std::filesystem::current_path(old_cwd); }
+
+    std::string found(const char* name) {
+        std::string path, problem;
+        EXPECT_EQ(find_settings_file(name, &path, &problem), 1) << problem;
+        return path;
+    }
+    std::string refused(const char* name) {
+        std::string path, problem;
+        EXPECT_EQ(find_settings_file(name, &path, &problem), 0) << path;
+        return problem;
+    }
+};
+
+TEST_F(SettingsFileTest, a_bare_name_is_looked_for_here_first_then_in_the_configuration_folder) {
+    write_file(work + "/a.ini", "[VelmoraStation]\n");
+    write_file(config_dir + "/a.ini", "[VelmoraStation]\n");
+    write_file(config_dir + "/b.ini", "[VelmoraStation]\n");
+    EXPECT_EQ(found("a.ini"), work + "/a.ini");
+    EXPECT_EQ(found("b.ini"), std::filesystem::canonical(config_dir + "/b.ini").string());
+    EXPECT_EQ(found("./a.ini"), work + "/a.ini");
+    EXPECT_EQ(found((work + "/a.ini").c_str()), work + "/a.ini");
+    // Every name of one file is the same station.
+    std::filesystem::create_symlink(work + "/a.ini", work + "/link.ini");
+    EXPECT_EQ(found("link.ini"), work + "/a.ini");
+}
+
+TEST_F(SettingsFileTest, a_named_file_that_is_missing_or_no_file_is_an_error_naming_the_paths_tried) {
+    EXPECT_EQ(refused("nosuch.ini"), "settings file nosuch.ini not found (tried " + work +
+                                         "/nosuch.ini and " + config_dir + "/nosuch.ini)");
+    EXPECT_EQ(refused("conf/nosuch.ini"), "settings file conf/nosuch.ini not found (tried conf/nosuch.ini)");
+    std::filesystem::create_directories(work + "/folder.ini");
+    EXPECT_EQ(refused("folder.ini"), "settings file " + work + "/folder.ini is not a regular file");
+}
+
+TEST_F(SettingsFileTest, without_a_name_the_default_file_is_used_even_before_it_exists) {
+    EXPECT_EQ(found(""), config_dir + "/lumo.ini");
+    EXPECT_EQ(found(nullptr), config_dir + "/lumo.ini");
 }
 
 }  // namespace

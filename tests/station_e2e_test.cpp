@@ -430,9 +430,11 @@ Bytes wav_samples(const std::string& path) {
 TEST_F(StationProcess, velmora_listen_writes_exactly_what_the_decoder_makes_of_the_broadcast) {
     start_station();
     std::string wav = dir.file("heard.wav");
+    // Without edge smoothing, so the file holds the decoder's samples as they are.
     std::string command = std::string(VELMORA_BIN_DIR) + "/velmora-listen " + station_ip +
                           " --port " + std::to_string(kPort) + " --bind " + own_ip(78) +
-                          " --seconds 4 --wav " + wav + " > " + dir.file("listen.out") + " 2>&1";
+                          " --seconds 4 --no-smoothing --wav " + wav + " > " + dir.file("listen.out") +
+                          " 2>&1";
     ASSERT_EQ(system(command.c_str()), 0) << read_file(dir.file("listen.out"));
     Bytes heard = wav_samples(wav);
     ASSERT_GE(heard.size(), 2u * kSuperBlockSamples) << read_file(dir.file("listen.out"));

@@ -237,7 +237,31 @@ void finish_stop(Context& ctx) {
     s.hourglass = false;
 }
 
-void pace_tick(Context& ctx) {
+namespace {
+
+// A stall longer than this (a suspended machine, a debugger) is skipped
+// rather than made up: the ticks missed would be late anyway.
+constexpr int kLongestCatchUpMs = 2000;
+// A late clock is caught up at most this many ticks per interval, so that
+// listeners never get a whole second of audio in one burst.
+constexpr int kMostTicksPerCall = 2;
+
+bool before(uint32_t a, uint32_t b) { return static_cast<int32_t>(a - b) < 0; }
+
+// Moves the pace clock on by `ticks` of 2048 samples exactly: the whole
+// milliseconds of send_interval_ms alone would run 1 % fast at 44100 Hz
+// (46 for 46.44 ms), and listeners would fill up with audio they cannot
+// play in time. The fraction is kept in 1/SamplingRate milliseconds.
+void advance_pace_clock(StationState& s, uint32_t ticks) {
+    const uint32_t rate = s.SamplingRate > 0 ? static_cast<uint32_t>(s.SamplingRate) : 11025;
+    const uint64_t per_tick = 2048u * 1000u;  // in 1/rate milliseconds
+    uint64_t total = s.pace_fraction + per_tick * ticks;
+    s.pace_clock += static_cast<uint32_t>(total / rate);
+    s.pace_fraction = static_cast<uint32_t>(total % rate);
+}
+
+// Steps of the 128 ms timer; `send` runs the due ticks as well.
+void timer_step(Context& ctx, bool send) {
     StationState& s = ctx.state;
     if (s.pace_clock == 0 && s.AutoStart == 1) {
         s.AutoStart = 2;
@@ -247,23 +271,7 @@ void pace_tick(Context& ctx) {
     if (s.timer_running) return;
     s.timer_running = true;
 
-    uint32_t now = ctx.host->time_ms();
-    if (is_sending(ctx)) {
-        if (s.pace_clock == 0) {
-            s.send_interval_ms = send_interval_for_rate(s.SamplingRate);
-            s.pace_clock = now - static_cast<uint32_t>(s.send_interval_ms);
-        }
-        uint32_t at_entry = s.pace_clock;
-        // "Before now" in the wrapping millisecond clock.
-        while (static_cast<int32_t>(s.pace_clock - now) < 0) {
-            if (s.feed_mode == FEED_SCRIPT) broadcast_tick(ctx);
-            if (!is_sending(ctx)) break;  // the tick stopped the broadcast
-            s.pace_clock += static_cast<uint32_t>(s.send_interval_ms);
-            if (s.pace_clock < at_entry) break;  // the clock wrapped around
-        }
-    } else {
-        s.pace_clock = 0;
-    }
+    if (send) send_due_ticks(ctx);
 
     ++s.paint_ticks;
     ctx.host->invalidate(false);
@@ -275,11 +283,74 @@ void pace_tick(Context& ctx) {
     s.timer_running = false;
 }
 
+}  // namespace
+
+int send_due_ticks(Context& ctx) {
+    StationState& s = ctx.state;
+    if (!is_sending(ctx)) {
+        s.pace_clock = 0;
+        return PACE_TIMER_MS;
+    }
+    // A tick is running below us (a message box inside it): try again soon.
+    if (s.ticks_running) return 1;
+
+    uint32_t now = ctx.host->time_ms();
+    if (s.pace_clock == 0) {
+        s.send_interval_ms = send_interval_for_rate(s.SamplingRate);
+        s.pace_clock = now - static_cast<uint32_t>(s.send_interval_ms);
+        s.pace_fraction = 0;
+    }
+    const uint32_t interval = static_cast<uint32_t>(s.send_interval_ms);
+    int32_t behind = static_cast<int32_t>(now - s.pace_clock);
+    if (behind > kLongestCatchUpMs) {
+        const uint64_t rate = s.SamplingRate > 0 ? static_cast<uint64_t>(s.SamplingRate) : 11025;
+        uint32_t missed = static_cast<uint32_t>(static_cast<uint64_t>(behind) * rate / (2048 * 1000));
+        advance_pace_clock(s, missed);
+        // Listeners read a frame's place in its super-block from seq mod 8.
+        if (s.feed_mode == FEED_SCRIPT) ctx.sender.packet_counter += missed / 8 * 8;
+        debug_trace(ctx, "Clock %d ms behind: %u ticks skipped\n", behind, missed);
+    }
+
+    s.ticks_running = true;
+    uint32_t at_entry = s.pace_clock;
+    int sent = 0;
+    // In live feed the ticks come from the capture messages; the clock only advances.
+    bool script = s.feed_mode == FEED_SCRIPT;
+    while (before(s.pace_clock, now) && (!script || sent < kMostTicksPerCall)) {
+        if (script) {
+            broadcast_tick(ctx);
+            ++sent;
+        }
+        if (!is_sending(ctx)) break;  // the tick stopped the broadcast
+        advance_pace_clock(s, 1);
+        if (s.pace_clock < at_entry) break;  // the clock wrapped around
+    }
+    s.ticks_running = false;
+    if (!is_sending(ctx)) {
+        s.pace_clock = 0;
+        return PACE_TIMER_MS;
+    }
+    // Still late: the next two go one interval from now.
+    if (before(s.pace_clock, now)) return static_cast<int>(interval);
+    return static_cast<int>(s.pace_clock - now) + 1;
+}
+
+void pace_tick(Context& ctx) { timer_step(ctx, true); }
+
+void panel_tick(Context& ctx) { timer_step(ctx, false); }
+
 void on_live_tick(Context& ctx, int parameter) {
     if (parameter == LIVE_TICK_PARAM && is_sending(ctx)) broadcast_tick(ctx);
 }
 
-void on_socket_writable(Context& ctx) { send_next_datagram(ctx); }
+void on_socket_writable(Context& ctx) {
+    continue_fan_out(ctx);
+    send_next_datagram(ctx);
+}
+
+void on_socket_readable(Context& ctx) {
+    if (ctx.station.socket >= 0) read_station_socket(ctx);
+}
 
 void on_key_released(Context& ctx, int key) {
     StationState& s = ctx.state;

@@ -56,11 +56,22 @@ void stop_broadcast(Context& ctx);
 void finish_stop(Context& ctx);
 // Live sending began or ended: the start/stop button works again.
 void on_start_button_ready(Context& ctx);
+// The 128 ms timer of a front end with one timer: the panel's rhythm and the
+// script ticks that are due.
 void pace_tick(Context& ctx);
+// The 128 ms timer of a front end that paces the ticks with a timer of its
+// own (send_due_ticks): the panel's rhythm only.
+void panel_tick(Context& ctx);
+// Sends the script ticks that are due: at most two per call while the clock
+// is late, none of a stall longer than two seconds (seq jumps by whole
+// super-blocks). Returns the milliseconds until it wants to be called again.
+int send_due_ticks(Context& ctx);
 // WM_USER+10: one live tick when the parameter is 4660.
 void on_live_tick(Context& ctx, int parameter);
 // The station socket can be written again.
 void on_socket_writable(Context& ctx);
+// The station socket has datagrams waiting.
+void on_socket_readable(Context& ctx);
 void on_key_released(Context& ctx, int key);
 // The window's close box: 1 when the window may close (after closing the
 // station), 0 while a broadcast runs (after telling the operator).

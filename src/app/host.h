@@ -41,8 +41,12 @@ public:
     // Asks for a repaint of the status panel (whole client area when `all`).
     virtual void invalidate(bool all) = 0;
 
-    // Asks to be told (send_next_datagram) when `socket` can be written again.
+    // Asks to be told (on_socket_writable) when `socket` can be written again.
     virtual void request_write_notification(int socket) = 0;
+    // Turns on or off the calls of on_socket_readable while `socket` has
+    // datagrams waiting. The station socket is watched from its opening to
+    // its closing; off while the sender's intake is full.
+    virtual void set_read_notification(int socket, bool enabled) {}
 
     // Ends the program with this exit status. The real shell leaves the
     // message loop; the core returns from the failing call right after it.

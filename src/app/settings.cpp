@@ -1,10 +1,15 @@
 #include "app/settings.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <vector>
 
 #include "app/context.h"
 #include "codec/set_rate.h"
@@ -53,6 +58,13 @@ std::string host_name() {
 
 bool is_blank(char c) { return isspace(static_cast<unsigned char>(c)) != 0; }
 
+// The absolute path of an existing file, links resolved; `path` itself when
+// that cannot be worked out.
+std::string real_path(const std::string& path) {
+    char resolved[PATH_MAX];
+    return realpath(path.c_str(), resolved) ? std::string(resolved) : path;
+}
+
 }  // namespace
 
 bool take_minimised_switch(std::string& command_line) {
@@ -85,6 +97,37 @@ StartupOptions parse_command_line(const char* command_line) {
     if (name.size() > SETTINGS_NAME_MAX) name.resize(SETTINGS_NAME_MAX);
     if (!name.empty()) options.settings_file = name;
     return options;
+}
+
+int find_settings_file(const char* name, std::string* path, std::string* problem) {
+    if (!name || !*name) {
+        *path = real_path(resolve_profile_path(DEFAULT_SETTINGS_FILE));
+        return 1;
+    }
+    std::vector<std::string> candidates = {name};
+    if (!strchr(name, '/')) {
+        char cwd[PATH_MAX];
+        if (getcwd(cwd, sizeof cwd)) candidates[0] = std::string(cwd) + "/" + name;
+        candidates.push_back(resolve_profile_path(name));
+    }
+    for (const std::string& candidate : candidates) {
+        struct stat info;
+        if (stat(candidate.c_str(), &info) != 0) {
+            if (errno == ENOENT || errno == ENOTDIR) continue;
+            *problem = "cannot use settings file " + candidate + ": " + strerror(errno);
+            return 0;
+        }
+        if (!S_ISREG(info.st_mode)) {
+            *problem = "settings file " + candidate + " is not a regular file";
+            return 0;
+        }
+        *path = real_path(candidate);
+        return 1;
+    }
+    *problem = std::string("settings file ") + name + " not found (tried " + candidates[0];
+    for (size_t i = 1; i < candidates.size(); ++i) *problem += " and " + candidates[i];
+    *problem += ")";
+    return 0;
 }
 
 void setup_paths(StationState& state, const std::string& settings_name) {

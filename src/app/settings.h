@@ -32,6 +32,17 @@ bool take_minimised_switch(std::string& command_line);
 // quotes, at most 255 characters; "lumo.ini" when nothing is left).
 StartupOptions parse_command_line(const char* command_line);
 
+// The settings file a program was given on its command line. No name (null
+// or empty): "lumo.ini" in the configuration folder, which need not exist
+// yet (the first setting written creates it). A name with a folder
+// ("./a.ini", "/etc/velmora/night.ini") is that file; a bare name is looked
+// for in the current folder first, then in the configuration folder. A
+// named file must exist and be a regular file: a mistyped name must not
+// start a station on the defaults. Returns 1 with *path set (the file's
+// real, absolute path once it exists, so that every name of one file locks
+// the same station), or 0 with *problem naming the file and each path tried.
+int find_settings_file(const char* name, std::string* path, std::string* problem);
+
 // Sets the program directory (see platform/paths.h: VELMORA_HOME overrides
 // the executable's directory), the user list path and the settings file
 // path resolved from `settings_name`.

@@ -73,10 +73,12 @@ struct StationState {
     int feed_mode = FEED_LIVE_PRIMING;
     int script_entries = 0;       // entries loaded for this broadcast; 0 = nothing loaded
     uint32_t pace_clock = 0;      // timeGetTime value of the next due tick; 0 = not pacing
+    uint32_t pace_fraction = 0;   // of the next due tick, in 1/SamplingRate ms
     int send_interval_ms = 128;
     int paint_ticks = 0;
     int blink_phase = 0;
     bool timer_running = false;   // re-entrance mark of pace_tick
+    bool ticks_running = false;   // re-entrance mark of send_due_ticks
     bool close_done = false;      // run-once mark of the close handler
     int keeper_watchdog = 0;      // 0..1500 ticks since the last keeper query
     bool directory_listed = false;

@@ -30,19 +30,6 @@ bool datagram_only_error(int code) {
     }
 }
 
-// Shows string 1014 with the error code once per code and broadcast. The
-// code is marked before the box opens: the box runs a message loop in
-// which the sender may call again.
-void report_send_error(Context& ctx, int code) {
-    DatagramQueue& q = ctx.queue;
-    for (int i = 0; i < q.reported_count; ++i)
-        if (q.reported_errors[i] == code) return;
-    constexpr int kSlots = sizeof q.reported_errors / sizeof q.reported_errors[0];
-    if (q.reported_count == kSlots) return;
-    q.reported_errors[q.reported_count++] = code;
-    show_message(ctx, false, MB_OK | MB_ICONERROR, load_text(ctx, 1014), code);
-}
-
 void pop_head(DatagramQueue& q) {
     q.head = (q.head + 1) % DATAGRAM_QUEUE_SIZE;
     --q.count;
@@ -116,6 +103,18 @@ void send_next_datagram(Context& ctx) {
     // only queue behind it and no notification would ever come.
     q.ready = true;
     report_send_error(ctx, code);
+}
+
+// The code is marked before the box opens: the box runs a message loop in
+// which the sender may call again.
+void report_send_error(Context& ctx, int code) {
+    DatagramQueue& q = ctx.queue;
+    for (int i = 0; i < q.reported_count; ++i)
+        if (q.reported_errors[i] == code) return;
+    constexpr int kSlots = sizeof q.reported_errors / sizeof q.reported_errors[0];
+    if (q.reported_count == kSlots) return;
+    q.reported_errors[q.reported_count++] = code;
+    show_message(ctx, false, MB_OK | MB_ICONERROR, load_text(ctx, 1014), code);
 }
 
 void reset_send_errors(Context& ctx) {

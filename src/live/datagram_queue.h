@@ -55,6 +55,10 @@ int bsendto(Context& ctx, int socket, const void* data, int length, int flags,
 // leaves others waiting, so the queue drains through the notifications.
 void send_next_datagram(Context& ctx);
 
+// Shows the send-failure message for this error code, once per code and
+// broadcast.
+void report_send_error(Context& ctx, int code);
+
 // Forgets which send errors were shown, so that a new broadcast reports
 // each kind of error again once.
 void reset_send_errors(Context& ctx);

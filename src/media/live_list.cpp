@@ -36,6 +36,10 @@ int load_live_list(Context& ctx, const char* path) {
         if (!parse_list_line(ctx, text.bytes.data(), &position, &entry.count, entry.picture,
                              entry.text))
             continue;
+        if (!resolve_entry_names(ctx, path, entry)) {
+            free_script_table(ctx);
+            return 0;
+        }
         if (check_picture_file(entry.picture) == 1) {
             show_message(ctx, true, MB_OK | MB_ICONERROR, "%s: unknown file format!",
                          entry.picture);

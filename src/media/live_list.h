@@ -6,7 +6,8 @@
 struct Context;
 
 // Loads the live list into the table (ctx.script, count in
-// ctx.state.script_entries). Returns the number of entries loaded, or 0 on a
+// ctx.state.script_entries). Relative picture names are taken from the
+// list's folder. Returns the number of entries loaded, or 0 on a
 // refusal (after its message; silently when the file cannot be read).
 int load_live_list(Context& ctx, const char* path);
 

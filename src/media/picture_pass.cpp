@@ -6,6 +6,7 @@
 #include "app/context.h"
 #include "media/script_table.h"
 #include "media/script_tokens.h"
+#include "platform/paths.h"
 #include "platform/safe_files.h"
 #include "server/picture_check.h"
 #include "server/picture_service.h"
@@ -66,8 +67,8 @@ int open_picture_pass(Context& ctx, PicturePass& pass, const char* path, bool sc
     pass = PicturePass{};
     pass.progress = std::move(progress);
     pass.script_mode = script_mode;
-    pass.path = path ? path : "";
     if (path == nullptr || path[0] == '\0' || !read_script_text(path, pass.text)) return 0;
+    pass.path = path;
 
     int declared = 0;
     if (script_mode)
@@ -101,7 +102,7 @@ int picture_pass_step(Context& ctx, PicturePass& pass) {
 
     ++pass.done;
     std::snprintf(pass.count_text, sizeof pass.count_text, "%d left", pass.total - pass.done);
-    pass.picture = second;
+    pass.picture = resolve_beside(pass.path, second);
     if (!pass.picture.empty()) {
         prepare_entry_picture(ctx, pass);
         if (pass.problem.empty())

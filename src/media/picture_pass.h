@@ -21,7 +21,7 @@ enum PicturePassResult {
 
 struct PicturePass {
     ScriptText text;
-    std::string path;        // the script or live list
+    std::string path;        // the script or live list: relative pictures lie beside it
     int position = 0;        // start of the next line in text
     int line = 1;            // the line of the current entry (the header is line 1)
     bool script_mode = true; // script entries carry a song before the picture

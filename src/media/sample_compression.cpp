@@ -20,6 +20,7 @@
 #include "media/script_table.h"
 #include "media/script_text.h"
 #include "media/script_tokens.h"
+#include "platform/paths.h"
 #include "platform/safe_files.h"
 
 namespace {
@@ -28,6 +29,7 @@ constexpr const char* kCannotOpen = "Cannot open file %s\nPlease check the scrip
 constexpr const char* kCannotWrite = "Cannot write file %s";
 constexpr const char* kIncompatible =
     "Incompatible WAV file: %s\nOnly PCM samples are supported.\nCheck the sampling rate in Options.";
+constexpr const char* kCannotFilter = "Cannot resample %s through the filter: %s";
 
 bool ends_with_wav(const char* name) {
     const size_t n = std::strlen(name);
@@ -99,6 +101,7 @@ bool up_to_date(const SongJob& job, const SongLine& line) {
 }
 
 void abandon_song(SongJob& job) {
+    job.resampler.close();
     if (job.source != nullptr) std::fclose(job.source);
     job.source = nullptr;
     abandon_output(job.destination);
@@ -158,6 +161,14 @@ std::string source_problem(int result, const WavInfo& info) {
     return "";
 }
 
+int refuse_filtering(Context& ctx, SongJob& job, const char* reason) {
+    SongLine& line = job.lines[size_t(job.current)];
+    show_message(ctx, true, MB_OK | MB_ICONERROR, kCannotFilter, line.source.c_str(), reason);
+    line.status = SONG_REFUSED;
+    line.problem = "cannot resample " + line.source + " through the filter: " + reason;
+    return 0;
+}
+
 // Opens the current line's source, reads it up to its samples, and only
 // when it is usable creates the temporary outputs. Returns 1, or 0 after
 // refusing the line.
@@ -189,6 +200,11 @@ int open_song(Context& ctx, SongJob& job) {
             return refuse_song(ctx, job, kCannotWrite, output, output + " is the script itself");
     }
 
+    if (job.filter && info.sample_rate != uint32_t(job.station_rate)) {
+        if (const char* reason = job.resampler.open(info.sample_rate, uint32_t(job.station_rate)))
+            return refuse_filtering(ctx, job, reason);
+    }
+
     for (OutputFile* output : {&job.destination, &job.companion}) {
         const std::string& path = output == &job.destination ? line.destination : companion;
         if (!begin_output(*output, path))
@@ -215,6 +231,30 @@ int open_song(Context& ctx, SongJob& job) {
     job.pass_bytes = int(std::max<int64_t>(frames, 1) * f);
     job.input.resize(size_t(job.pass_bytes));
     return 1;
+}
+
+// Fills job.block through the filter: feeds it passes of source bytes until
+// it has a whole super-block ready or the song has ended; the rest of the
+// last block is silence. Returns the number of samples taken from the song,
+// or -1 after refusing it.
+int build_filtered_super_block(Context& ctx, SongJob& job) {
+    int taken = job.resampler.take(job.block, kSuperBlockSamples);
+    while (taken < kSuperBlockSamples && !job.resampler.drained()) {
+        const uint32_t want = std::min<uint32_t>(uint32_t(job.pass_bytes), job.bytes_left);
+        const size_t got = std::fread(job.input.data(), 1, want, job.source);
+        job.bytes_left -= uint32_t(got);
+        const bool last = got < size_t(job.pass_bytes) || job.bytes_left == 0;
+        if (const char* reason = job.resampler.feed(job.input.data(), int(got), job.layout, last)) {
+            refuse_filtering(ctx, job, reason);
+            return -1;
+        }
+        taken += job.resampler.take(job.block + taken, kSuperBlockSamples - taken);
+    }
+    if (taken < kSuperBlockSamples) {
+        job.end_of_data = true;
+        std::memset(job.block + taken, 128, size_t(kSuperBlockSamples - taken));
+    }
+    return taken;
 }
 
 // Fills job.block from the source in passes of job.pass_samples, pass l
@@ -276,14 +316,19 @@ int run_step(Context& ctx, SongJob& job) {
         if (!open_song(ctx, job)) return close_song(ctx, job);
     }
 
-    if (job.end_of_data || job.bytes_left == 0) return close_song(ctx, job);
+    // The filter may still hold the song's last samples when all was read.
+    if (job.end_of_data || (job.bytes_left == 0 && !job.resampler.is_open()))
+        return close_song(ctx, job);
 
     SongLine& line = job.lines[size_t(job.current)];
     line.status = line.status == SONG_BUSY ? SONG_WAITING : SONG_BUSY;
 
     // A source that ends before its data chunk says gives no samples at the
     // end; a super-block of pure silence would only lengthen the song.
-    if (build_super_block(job) > 0 && !write_super_block(ctx, job)) {
+    const int made =
+        job.resampler.is_open() ? build_filtered_super_block(ctx, job) : build_super_block(job);
+    if (made < 0) return close_song(ctx, job);
+    if (made > 0 && !write_super_block(ctx, job)) {
         refuse_song(ctx, job, kCannotWrite, line.destination,
                     "cannot write " + line.destination + ": " + std::strerror(errno));
         return close_song(ctx, job);
@@ -359,7 +404,7 @@ int open_song_job(Context& ctx, SongJob& job, const char* script_path) {
         ++job.script_entries;
         SongLine line;
         line.script_line = line_number;
-        line.source = song;
+        line.source = resolve_beside(job.script_path, song);  // as the station finds it
         int song_length = 0, picture_length = 0;
         script_name_lengths(text.bytes.data(), line_start, &song_length, &picture_length);
         if (picture_length >= SCRIPT_NAME_SIZE)
@@ -375,7 +420,7 @@ int open_song_job(Context& ctx, SongJob& job, const char* script_path) {
             line.destination = line.source.substr(0, line.source.size() - 4) + ".VMA";
             ++waiting;
         } else {
-            line.destination = played_song_name(song);
+            line.destination = played_song_name(line.source);
             line.problem = compressed_song_problem(line.destination, ctx.state.SamplingRate);
             line.status = line.problem.empty() ? SONG_DONE : SONG_REFUSED;
             if (line.status == SONG_DONE)

@@ -21,6 +21,7 @@
 
 #include "codec/codec_frame.h"
 #include "codec/super_block.h"
+#include "media/filtered_resampler.h"
 #include "media/wave_conversion.h"
 #include "platform/safe_files.h"
 
@@ -81,6 +82,7 @@ struct SongJob {
     int kept_rate_percent = 0;        // the highest rate code among songs already compressed
     int saved_rate_percent = 32;      // rate_percent before the job opened; restored at its end
     bool force = false;               // compress even songs whose files are up to date
+    bool filter = false;              // resample through a low-pass filter instead of picking
     bool compressing = false;
     bool in_step = false;             // re-entry guard: a message box inside a step pumps messages
 
@@ -103,6 +105,7 @@ struct SongJob {
     bool end_of_data = false;
     int pass_samples = 0;             // output samples made per pass
     int pass_bytes = 0;               // source bytes read per pass
+    FilteredResampler resampler;      // open while a song is resampled through the filter
 
     // Progress for the status text (1090) and for command-line loops.
     char status_text[128] = "Compressing samples for broadcasting...";
@@ -119,7 +122,8 @@ struct SongJob {
     ~SongJob();
 };
 
-// Opens the job for a saved script: every entry becomes a line; a song
+// Opens the job for a saved script: every entry becomes a line (a relative
+// song name taken from the script's folder, as the station takes it); a song
 // named ".WAV" (any case) waits to be compressed into the same name with
 // ".VMA", any other song is taken as compressed already (its rate code
 // raises the kept rate percentage). Rewrites the script header with the

@@ -117,6 +117,10 @@ int load_script(Context& ctx, const char* path) {
         if (!parse_script_line(ctx, text.bytes.data(), &position, &entry.count, entry.song,
                                entry.picture, entry.text))
             continue;
+        if (!resolve_entry_names(ctx, path, entry)) {
+            free_script_table(ctx);
+            return 0;
+        }
         use_compressed_song(entry.song);
         // A picture that cannot be opened (no name included) is no picture.
         if (check_picture_file(entry.picture) == 1) {

@@ -10,7 +10,8 @@ struct Context;
 int read_script_header(const char* path, int* rate, int* percent);
 
 // Loads the script into the table (ctx.script, count in
-// ctx.state.script_entries). When its sampling rate or bit rate differs from
+// ctx.state.script_entries). Relative song and picture names are taken from
+// the script's folder. When its sampling rate or bit rate differs from
 // the station's, asks whether to continue; Yes takes the script's sampling
 // rate. Takes the script's transfer rate and rate_percent for the broadcast.
 // Returns the number of entries loaded, 0 on a refusal (after its message;

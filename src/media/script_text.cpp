@@ -3,8 +3,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "app/context.h"
+#include "media/script_table.h"
+#include "platform/paths.h"
 #include "platform/safe_files.h"
 
 int read_script_text(const char* path, ScriptText& text, std::string* why) {
@@ -40,6 +43,19 @@ int count_entry_lines(const ScriptText& text, int position, int limit) {
         in_line = text.bytes[i] != '\0';
     }
     return lines;
+}
+
+int resolve_entry_names(Context& ctx, const char* script_path, ScriptEntry& entry) {
+    for (char* name : {entry.song, entry.picture}) {
+        std::string resolved = resolve_beside(script_path, name);
+        if (resolved.size() >= static_cast<size_t>(SCRIPT_NAME_SIZE)) {
+            show_message(ctx, true, MB_OK | MB_ICONERROR,
+                         "Cannot open file %s\nPlease check the script.", resolved.c_str());
+            return 0;
+        }
+        memcpy(name, resolved.c_str(), resolved.size() + 1);
+    }
+    return 1;
 }
 
 void show_refusal(Context& ctx, const char* message) {

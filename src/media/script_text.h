@@ -27,6 +27,12 @@ int count_entry_lines(const ScriptText& text, int position, int limit);
 long file_size(const char* path);
 
 struct Context;
+struct ScriptEntry;
+
+// Takes the entry's song and picture names relative to the folder of the
+// script at `script_path` (resolve_beside). 1, or 0 after the message
+// "Cannot open file" when a name so made does not fit its field.
+int resolve_entry_names(Context& ctx, const char* script_path, ScriptEntry& entry);
 
 // Shows a loader's refusal ("Invalid Script!", "Empty List!") in a
 // system-modal error box.

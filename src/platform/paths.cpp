@@ -52,3 +52,10 @@ std::string directory_of(const std::string& path) {
     if (slash == std::string::npos) return "";
     return path.substr(0, slash);
 }
+
+std::string resolve_beside(const std::string& file, const std::string& name) {
+    if (name.empty() || name[0] == '/') return name;
+    size_t slash = file.rfind('/');
+    if (slash == std::string::npos) return name;
+    return file.substr(0, slash + 1) + name;
+}

@@ -25,3 +25,8 @@ std::string user_config_dir();
 int make_directories(const std::string& path);
 // The part of `path` before its last slash ("" when there is none).
 std::string directory_of(const std::string& path);
+// `name` as seen from the folder of `file`: a relative name is joined to
+// that folder; an absolute or empty name, or a `file` without a folder,
+// leaves it as it is. Scripts name their songs and pictures this way, so a
+// script works from any current folder.
+std::string resolve_beside(const std::string& file, const std::string& name);

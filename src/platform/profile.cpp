@@ -1,8 +1,6 @@
 #include "platform/profile.h"
 
-#include <fcntl.h>
 #include <strings.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -13,6 +11,7 @@
 #include <vector>
 
 #include "platform/paths.h"
+#include "platform/replace_file.h"
 
 namespace {
 
@@ -94,27 +93,6 @@ bool find_value(const char* section, const char* key, const char* file, std::str
             return true;
         }
     }
-    return false;
-}
-
-// Writes `bytes` to a temporary file beside `path` and renames it over
-// `path`, so that a crash leaves either the old or the new file, never half.
-bool replace_file(const std::string& path, const std::string& bytes) {
-    std::string temp = path + ".XXXXXX";
-    int fd = mkstemp(temp.data());
-    if (fd < 0) return false;
-    struct stat old_info;
-    fchmod(fd, stat(path.c_str(), &old_info) == 0 ? (old_info.st_mode & 07777) : 0644);
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t written = write(fd, bytes.data() + done, bytes.size() - done);
-        if (written <= 0) break;
-        done += static_cast<size_t>(written);
-    }
-    bool ok = done == bytes.size() && fsync(fd) == 0;
-    ok = close(fd) == 0 && ok;
-    if (ok && rename(temp.c_str(), path.c_str()) == 0) return true;
-    unlink(temp.c_str());
     return false;
 }
 
@@ -224,5 +202,5 @@ int write_private_profile_string(const char* section, const char* key, const cha
 
     std::string bytes;
     for (const std::string& line : lines) bytes += line + (crlf ? "\r\n" : "\n");
-    return replace_file(path, bytes) ? 1 : 0;
+    return replace_file(path, bytes);
 }

@@ -90,17 +90,21 @@ int begin_output(OutputFile& out, const std::string& path) {
     out.why.clear();
     const int fd = create_temporary(path, out.temp_path);
     if (fd < 0) {
-        out.why = creation_problem(path, errno);
+        const int error = errno;
+        out.why = creation_problem(path, error);
         out.temp_path.clear();
+        errno = error;
         return 0;
     }
     struct stat existing;
     if (stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) fchmod(fd, existing.st_mode & 07777);
     out.file = fdopen(fd, "wb");
     if (out.file == nullptr) {
-        out.why = std::strerror(errno);
+        const int error = errno;
+        out.why = std::strerror(error);
         close(fd);
         abandon_output(out);
+        errno = error;
         return 0;
     }
     return 1;
@@ -125,6 +129,7 @@ int commit_output(OutputFile& out) {
     if (!ok) {
         out.why = std::strerror(error);
         abandon_output(out);
+        errno = error;
         return 0;
     }
     out.temp_path.clear();

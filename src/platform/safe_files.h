@@ -40,12 +40,12 @@ struct OutputFile {
 
 // Creates the temporary file for `path` (with the mode an existing
 // destination has, else the usual mode for new files). Returns 1, or 0 with
-// the cause in `out.why` (a missing folder is named as such).
+// the cause in `out.why` (a missing folder is named as such) and errno set.
 int begin_output(OutputFile& out, const std::string& path);
 
 // Flushes the file to the disk, closes it and renames it over the
-// destination. Returns 1, or 0 with the cause in `out.why`; the temporary
-// file is then removed and the destination left as it was.
+// destination. Returns 1, or 0 with the cause in `out.why` and errno set;
+// the temporary file is then removed and the destination left as it was.
 int commit_output(OutputFile& out);
 
 // Closes and removes the temporary file; the destination stays as it was.

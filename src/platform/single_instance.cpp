@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -30,24 +31,45 @@ std::string instance_lock_path(const std::string& settings_path) {
     return dir + "/velmora-" + base + tail;
 }
 
+namespace {
+
+// Whether the open lock file is still the one the path names: a station
+// that ended removes it, and a lock taken on the removed file guards nothing.
+bool still_linked(int fd, const std::string& path) {
+    struct stat open_file, named_file;
+    return fstat(fd, &open_file) == 0 && stat(path.c_str(), &named_file) == 0 &&
+           open_file.st_dev == named_file.st_dev && open_file.st_ino == named_file.st_ino;
+}
+
+}  // namespace
+
 int acquire_instance_lock(InstanceLock& lock, const std::string& settings_path) {
     release_instance_lock(lock);
     lock.path = instance_lock_path(settings_path);
-    int fd = open(lock.path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) return -1;
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        int error = errno;
+    // A few rounds: each one lost means another station ended in between.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        int fd = open(lock.path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (fd < 0) return -1;
+        if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            int error = errno;
+            close(fd);
+            errno = error;  // for the caller's message
+            return error == EWOULDBLOCK ? 0 : -1;
+        }
+        if (still_linked(fd, lock.path)) {
+            lock.fd = fd;
+            return 1;
+        }
         close(fd);
-        return error == EWOULDBLOCK ? 0 : -1;
     }
-    lock.fd = fd;
-    return 1;
+    return -1;
 }
 
 void release_instance_lock(InstanceLock& lock) {
     if (lock.fd < 0) return;
-    // The file stays: removing it could let a third start lock a fresh inode
-    // while a second one still waits on the old.
+    // Removed while still held: a station that opened the file meanwhile
+    // finds, once it gets the lock, that the file is gone and starts over.
+    unlink(lock.path.c_str());
     close(lock.fd);
     lock.fd = -1;
 }

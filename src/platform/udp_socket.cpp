@@ -125,6 +125,79 @@ int udp_send_to(int socket, const void* data, int length, int flags, const socka
     return static_cast<int>(sent);
 }
 
+int udp_send_many(int socket, const UdpMessage* messages, int count) {
+    constexpr int kChunk = 256;
+    int done = 0;
+    while (done < count) {
+        int n = count - done < kChunk ? count - done : kChunk;
+#ifdef __linux__
+        mmsghdr headers[kChunk];
+        iovec parts[kChunk][2];
+        for (int i = 0; i < n; ++i) {
+            const UdpMessage& m = messages[done + i];
+            parts[i][0] = iovec{const_cast<void*>(m.head), static_cast<size_t>(m.head_len)};
+            parts[i][1] = iovec{const_cast<void*>(m.body), static_cast<size_t>(m.body_len)};
+            headers[i] = mmsghdr{};
+            headers[i].msg_hdr.msg_name = const_cast<sockaddr_in*>(m.addr);
+            headers[i].msg_hdr.msg_namelen = static_cast<socklen_t>(m.addr_len);
+            headers[i].msg_hdr.msg_iov = parts[i];
+            headers[i].msg_hdr.msg_iovlen = 2;
+        }
+        int sent = sendmmsg(socket, headers, static_cast<unsigned>(n), MSG_NOSIGNAL);
+#else
+        int sent = 0;
+        for (; sent < n; ++sent) {
+            const UdpMessage& m = messages[done + sent];
+            uint8_t whole[65536];
+            memcpy(whole, m.head, static_cast<size_t>(m.head_len));
+            memcpy(whole + m.head_len, m.body, static_cast<size_t>(m.body_len));
+            if (udp_send_to(socket, whole, m.head_len + m.body_len, 0, m.addr, m.addr_len) < 0) break;
+        }
+        if (sent == 0) sent = -1;
+#endif
+        // A failure of the first message of a chunk comes back as -1; errno
+        // says why. A failure later in the chunk shows as a short count and
+        // is reported by the next call, which starts with that message.
+        if (sent < 0) return done;
+        done += sent;
+    }
+    return done;
+}
+
+int udp_receive_many(int socket, UdpReceived* received, int count) {
+#ifdef __linux__
+    constexpr int kChunk = 64;
+    if (count > kChunk) count = kChunk;
+    mmsghdr headers[kChunk];
+    iovec parts[kChunk];
+    for (int i = 0; i < count; ++i) {
+        parts[i] = iovec{received[i].bytes, static_cast<size_t>(received[i].capacity)};
+        headers[i] = mmsghdr{};
+        headers[i].msg_hdr.msg_name = &received[i].from;
+        headers[i].msg_hdr.msg_namelen = sizeof received[i].from;
+        headers[i].msg_hdr.msg_iov = &parts[i];
+        headers[i].msg_hdr.msg_iovlen = 1;
+    }
+    int got = recvmmsg(socket, headers, static_cast<unsigned>(count), MSG_DONTWAIT, nullptr);
+    if (got < 0) return (errno == EAGAIN || errno == EWOULDBLOCK) ? 0 : -1;
+    for (int i = 0; i < got; ++i) {
+        received[i].size = static_cast<int>(headers[i].msg_len);
+        received[i].from_len = static_cast<int>(headers[i].msg_hdr.msg_namelen);
+    }
+    return got;
+#else
+    int got = 0;
+    for (; got < count; ++got) {
+        if (udp_readable(socket) != 1) break;
+        int size = udp_receive_from(socket, received[got].bytes, received[got].capacity,
+                                    &received[got].from, &received[got].from_len);
+        if (size < 0) return got > 0 ? got : -1;
+        received[got].size = size;
+    }
+    return got;
+#endif
+}
+
 int udp_receive_from(int socket, void* buffer, int size, sockaddr_in* from, int* from_len) {
     sockaddr_in source{};
     socklen_t source_len = sizeof source;

@@ -73,6 +73,34 @@ int udp_wait_readable(int socket, int timeout_ms);
 // The bytes sent, or -1.
 int udp_send_to(int socket, const void* data, int length, int flags, const sockaddr_in* addr,
                 int addr_len);
+// One outgoing datagram of a batch: a head (the header, restamped for each
+// listener) and a body shared by every copy.
+struct UdpMessage {
+    const sockaddr_in* addr = nullptr;
+    int addr_len = 0;
+    const void* head = nullptr;
+    int head_len = 0;
+    const void* body = nullptr;
+    int body_len = 0;
+};
+// Sends the messages in order, as many system calls as few as it can
+// (sendmmsg on Linux). Returns how many went; when that is fewer than
+// `count`, errno tells why the next one did not (EAGAIN: the socket is full).
+int udp_send_many(int socket, const UdpMessage* messages, int count);
+
+// One received datagram of a batch: `bytes` has room for `capacity` bytes;
+// a longer datagram is cut and `size` is what was kept.
+struct UdpReceived {
+    uint8_t* bytes = nullptr;
+    int capacity = 0;
+    int size = 0;
+    sockaddr_in from{};
+    int from_len = 0;
+};
+// Receives up to `count` waiting datagrams without waiting (recvmmsg on
+// Linux). Returns how many arrived (0 when none waits), or -1 with errno.
+int udp_receive_many(int socket, UdpReceived* received, int count);
+
 // The bytes received (a longer datagram is cut to `size`), or -1. `from` and
 // `from_len` may be null; when given, *from_len is the address length.
 int udp_receive_from(int socket, void* buffer, int size, sockaddr_in* from, int* from_len);

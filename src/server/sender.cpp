@@ -148,43 +148,32 @@ TickOutcome dispatch(Context& ctx, const sockaddr_in& from, int from_len,
     return TICK_DONE;
 }
 
-// Step 4: the waiting control datagrams.
+// Step 4: the waiting control datagrams, in the order they arrived.
 TickOutcome receive_control_datagrams(Context& ctx) {
-    SenderState& sender = ctx.sender;
-    for (int attempt = 0;; ++attempt) {
-        if (attempt == kMaxControlDatagramsPerTick) {
-            debug_trace(ctx, "%d control datagrams read, the rest wait\n", attempt);
-            return TICK_DONE;
+    if (!read_station_socket(ctx)) return TICK_CLOSED;
+    ReceiveIntake& intake = ctx.sender.intake;
+    for (int handled = 0; intake.count > 0; ++handled) {
+        if (handled == kMaxControlDatagramsPerTick) {
+            debug_trace(ctx, "%d control datagrams read, the rest wait\n", handled);
+            break;
         }
-        int socket = ctx.station.socket;
-        int ready = udp_readable(socket);
-        if (ready == 0) return TICK_DONE;
-        if (ready < 0) {
-            station_fatal(ctx, "select", last_socket_error(), EXIT_SOCKET_FAILED);
-            return TICK_CLOSED;
-        }
-        sockaddr_in from{};
-        int from_len = sizeof from;
-        int received = udp_receive_from(socket, sender.receive_bytes, MAX_DATAGRAM, &from, &from_len);
-        if (received < 0) {
-            int error = last_socket_error();
-            // An ICMP message about a listener that went away comes back as
-            // a refused or reset "connection"; it says nothing about us.
-            if (error == WSAECONNREFUSED || error == WSAECONNRESET) {
-                debug_trace(ctx, "recvfrom: a listener has gone (%d)\n", error);
-                continue;
-            }
-            if (error == WSAEINTR) continue;
-            if (error == WSAEWOULDBLOCK) return TICK_DONE;
-            station_fatal(ctx, "recvfrom", error, EXIT_SOCKET_FAILED);
-            return TICK_CLOSED;
-        }
-        switch (handle_control_datagram(ctx, from, from_len, sender.receive_bytes, received)) {
+        // The slot is free once taken: the datagram is parsed before any
+        // handler can run a message loop that reads the socket again.
+        const UdpReceived& slot = intake.slots[intake.head];
+        sockaddr_in from = slot.from;
+        intake.head = (intake.head + 1) % INTAKE_SLOTS;
+        --intake.count;
+        switch (handle_control_datagram(ctx, from, slot.from_len, slot.bytes, slot.size)) {
             case CONTROL_DONE: break;
             case CONTROL_QUIT: return TICK_QUIT;
             case CONTROL_CLOSED: return TICK_CLOSED;
         }
     }
+    if (intake.paused) {
+        intake.paused = false;
+        ctx.host->set_read_notification(ctx.station.socket, true);
+    }
+    return TICK_DONE;
 }
 
 // ---- pictures ------------------------------------------------------------
@@ -448,42 +437,69 @@ void send_multicast(Context& ctx, const TickNews& news) {
 }
 
 // Step 11: every active listener, stamped with its admission time; then
-// everybody ages by one tick.
-void send_to_listeners(Context& ctx, const TickNews& news) {
-    SenderState& sender = ctx.sender;
-    bool notice = news.picture_notice && main_picture_loaded(ctx);
-    bool companion_flowing = ctx.state.feed_mode == FEED_SCRIPT ||
-                             ctx.state.feed_mode >= FEED_LIVE_SENDING;
-    // The repeater of RepeaterIP holds slot 0 for good.
-    bool slot0_kept = repeater_set(ctx.state);
+// everybody ages by one tick. The tick's datagrams are batched, a listener's
+// in the order song text, picture notice, companion audio, audio.
+void add_to_batch(FanOut& fan_out, const WireDatagram& datagram, const ListenerEntry& listener) {
+    int k = fan_out.count++;
+    memcpy(fan_out.heads[k], datagram.bytes, PACKET_HEADER_SIZE);
+    put_wire_session(fan_out.heads[k], listener.joined);
+    fan_out.addrs[k] = listener.addr;
+    int addr_len = listener.addr_len;
+    if (addr_len <= 0 || addr_len > static_cast<int>(sizeof listener.addr)) addr_len = sizeof listener.addr;
+    fan_out.messages[k] = UdpMessage{&fan_out.addrs[k], addr_len, fan_out.heads[k],
+                                     PACKET_HEADER_SIZE, datagram.bytes + PACKET_HEADER_SIZE,
+                                     datagram.size - PACKET_HEADER_SIZE};
+}
 
-    for (int i = 0; i < LISTENER_TABLE_SIZE; ++i) {
+// Fills the next batch from the table, ageing each listener taken.
+void fill_batch(Context& ctx) {
+    SenderState& sender = ctx.sender;
+    FanOut& f = sender.fan_out;
+    f.count = f.sent = 0;
+    constexpr int kMostPerListener = 4;
+    while (f.next_listener < LISTENER_TABLE_SIZE && f.count + kMostPerListener <= FAN_OUT_BATCH) {
+        int i = f.next_listener++;
         ListenerEntry& listener = ctx.listeners.entries[i];
         if (listener.age >= AGE_FREE) continue;
-        if (station_closed(ctx)) return;  // a stop ran inside a message box
-        const sockaddr_in& to = listener.addr;
-        int to_len = listener.addr_len;
-        if (news.song_text) {
-            put_wire_session(sender.song_text.bytes, listener.joined);
-            send_datagram(ctx, sender.song_text, to, to_len);
-        }
-        if (notice) {
-            put_wire_session(sender.picture_notice.bytes, listener.joined);
-            send_datagram(ctx, sender.picture_notice, to, to_len);
-        }
-        if ((listener.mode & 1) && companion_flowing) {
-            put_wire_session(sender.companion.bytes, listener.joined);
-            send_datagram(ctx, sender.companion, to, to_len);
-        }
+        if (f.song_text) add_to_batch(f, sender.song_text, listener);
+        if (f.picture_notice) add_to_batch(f, sender.picture_notice, listener);
+        if ((listener.mode & 1) && f.companion_flowing) add_to_batch(f, sender.companion, listener);
         if ((listener.mode & 2) || listener.mode == 0) {
-            put_wire_session(sender.audio.bytes, listener.joined);
-            send_datagram(ctx, sender.audio, to, to_len);
-            memcpy(sender.resend[sender.resend_write].bytes, sender.audio.bytes,
-                   static_cast<size_t>(sender.audio.size));
-            sender.resend_write = (sender.resend_write + 1) % RESEND_SLOTS;
+            add_to_batch(f, sender.audio, listener);
+            if (!f.stored) {
+                memcpy(sender.resend[sender.resend_write].bytes, sender.audio.bytes,
+                       static_cast<size_t>(sender.audio.size));
+                sender.resend_write = (sender.resend_write + 1) % RESEND_SLOTS;
+                f.stored = true;
+            }
         }
-        if (!(i == 0 && slot0_kept)) ++listener.age;
+        if (!(i == 0 && f.slot0_kept)) ++listener.age;
     }
+}
+
+void send_to_listeners(Context& ctx, const TickNews& news) {
+    FanOut& f = ctx.sender.fan_out;
+    if (f.active) {
+        // The socket could not take the last tick in time: what it still
+        // holds back is late now and goes no more.
+        continue_fan_out(ctx);
+        if (f.active) {
+            ++f.cut_short;
+            debug_trace(ctx, "Fan-out cut short at listener %d (%d)\n", f.next_listener, f.cut_short);
+        }
+    }
+    f.active = true;
+    f.waiting = false;
+    f.count = f.sent = 0;
+    f.next_listener = 0;
+    f.song_text = news.song_text;
+    f.picture_notice = news.picture_notice && main_picture_loaded(ctx);
+    f.companion_flowing = ctx.state.feed_mode == FEED_SCRIPT ||
+                          ctx.state.feed_mode >= FEED_LIVE_SENDING;
+    // The repeater of RepeaterIP holds slot 0 for good.
+    f.slot0_kept = repeater_set(ctx.state);
+    f.stored = false;
+    continue_fan_out(ctx);
 }
 
 // Steps 4 to 11: one pass of the tick.
@@ -534,10 +550,89 @@ TickOutcome run_tick(Context& ctx) {
     build_tick_datagrams(ctx, news);
     send_multicast(ctx, news);
     send_to_listeners(ctx, news);
-    return TICK_DONE;
+    return station_closed(ctx) ? TICK_CLOSED : TICK_DONE;
 }
 
 }  // namespace
+
+int read_station_socket(Context& ctx) {
+    ReceiveIntake& intake = ctx.sender.intake;
+    for (;;) {
+        if (station_closed(ctx)) return 0;
+        int socket = ctx.station.socket;
+        if (intake.count == INTAKE_SLOTS) {
+            // Full: the rest stays in the kernel until a tick has made room.
+            if (!intake.paused) ctx.host->set_read_notification(socket, false);
+            intake.paused = true;
+            return 1;
+        }
+        int tail = (intake.head + intake.count) % INTAKE_SLOTS;
+        int room = std::min(INTAKE_SLOTS - intake.count, INTAKE_SLOTS - tail);
+        for (int i = tail; i < tail + room; ++i) {
+            intake.slots[i].bytes = intake.storage[i];
+            intake.slots[i].capacity = INTAKE_DATAGRAM_BYTES;
+        }
+        int got = udp_receive_many(socket, &intake.slots[tail], room);
+        if (got == 0) return 1;
+        if (got > 0) {
+            intake.count += got;
+            continue;
+        }
+        int error = last_socket_error();
+        // An ICMP message about a listener that went away comes back as a
+        // refused or reset "connection"; it says nothing about us.
+        if (error == WSAECONNREFUSED || error == WSAECONNRESET) {
+            debug_trace(ctx, "recvfrom: a listener has gone (%d)\n", error);
+            continue;
+        }
+        if (error == WSAEINTR) continue;
+        if (error == WSAEWOULDBLOCK) return 1;
+        station_fatal(ctx, "recvfrom", error, EXIT_SOCKET_FAILED);
+        return 0;
+    }
+}
+
+void continue_fan_out(Context& ctx) {
+    FanOut& f = ctx.sender.fan_out;
+    f.waiting = false;
+    while (f.active) {
+        if (station_closed(ctx)) {
+            f.active = false;
+            return;
+        }
+        if (f.sent == f.count) {
+            fill_batch(ctx);
+            if (f.count == 0) {
+                f.active = false;
+                return;
+            }
+        }
+        errno = 0;
+        int gone = f.send(ctx.station.socket, f.messages + f.sent, f.count - f.sent);
+        f.sent += std::max(gone, 0);
+        if (f.sent == f.count) continue;
+        int error = last_socket_error();
+        if (error == WSAEWOULDBLOCK) {
+            f.waiting = true;
+            ctx.host->request_write_notification(ctx.station.socket);
+            return;
+        }
+        if (error == WSAEINTR) continue;
+        // Any other failure concerns this datagram (its destination, mostly):
+        // it is lost, the other listeners' go on. The operator hears of each
+        // kind of failure once.
+        ++f.sent;
+        report_send_error(ctx, error);
+    }
+}
+
+void forget_station_traffic(Context& ctx) {
+    SenderState& sender = ctx.sender;
+    sender.intake.head = sender.intake.count = 0;
+    sender.intake.paused = false;
+    sender.fan_out.active = sender.fan_out.waiting = false;
+    sender.fan_out.count = sender.fan_out.sent = 0;
+}
 
 int handle_control_datagram(Context& ctx, const sockaddr_in& from, int from_len,
                             const uint8_t* bytes, int size) {

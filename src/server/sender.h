@@ -15,6 +15,15 @@ struct Context;
 // then went to the host).
 int broadcast_tick(Context& ctx);
 
+// Moves the datagrams waiting at the station socket into the intake, where
+// the next tick handles them. Called by each tick and whenever the socket
+// is readable. Returns 0 after a fatal socket error (the station is closed).
+int read_station_socket(Context& ctx);
+// Sends what is left of the tick's fan-out, once the socket can be written.
+void continue_fan_out(Context& ctx);
+// The socket is closing: nothing waiting in or out belongs to the next one.
+void forget_station_traffic(Context& ctx);
+
 // One control datagram as it arrived from `from`: every handler it asks for
 // runs, in their fixed order. The reception step of a tick feeds each
 // datagram through here.

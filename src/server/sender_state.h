@@ -3,8 +3,10 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 
+#include "platform/udp_socket.h"
 #include "server/packet.h"
 
 constexpr int RESEND_SLOTS = 80;
@@ -25,6 +27,46 @@ struct WireDatagram {
 };
 
 struct Context;
+
+// Control datagrams wait here from the moment the socket has them until the
+// next tick handles them in arrival order. Reading as soon as the socket is
+// readable keeps the kernel's receive buffer from overflowing when a full
+// table sends its keep-alives. A request is a short text: a datagram is
+// kept up to 256 payload bytes, which every request fits with room to spare.
+constexpr int INTAKE_SLOTS = 8192;
+constexpr int INTAKE_DATAGRAM_BYTES = PACKET_HEADER_SIZE + 256;
+
+struct ReceiveIntake {
+    uint8_t storage[INTAKE_SLOTS][INTAKE_DATAGRAM_BYTES];
+    UdpReceived slots[INTAKE_SLOTS];
+    int head = 0;         // oldest waiting datagram
+    int count = 0;
+    bool paused = false;  // full: read notifications are off until a tick makes room
+};
+
+// The tick's datagrams to every listener go out in batches; a socket that is
+// full keeps the rest of the tick waiting here until it can be written.
+constexpr int FAN_OUT_BATCH = 256;
+
+struct FanOut {
+    UdpMessage messages[FAN_OUT_BATCH];
+    uint8_t heads[FAN_OUT_BATCH][PACKET_HEADER_SIZE];  // restamped with each listener's session
+    sockaddr_in addrs[FAN_OUT_BATCH];
+    int count = 0;             // messages in the batch
+    int sent = 0;              // of which gone
+    int next_listener = 0;     // first table entry not yet in a batch
+    bool active = false;       // a tick's fan-out is under way
+    bool waiting = false;      // the socket was full: a write notification is due
+    bool song_text = false;    // what the tick carries besides the audio
+    bool picture_notice = false;
+    bool companion_flowing = false;
+    bool slot0_kept = false;
+    bool stored = false;       // the tick's audio is in the resend store
+    int cut_short = 0;         // fan-outs a new tick found still waiting
+    // The send itself. Tests put a stand-in in front of udp_send_many to
+    // make the socket full on demand.
+    std::function<int(int socket, const UdpMessage* messages, int count)> send = udp_send_many;
+};
 
 // What the sender reports to whoever drives it (the controller). Set by
 // make_context; a test may put its own functions here.
@@ -50,11 +92,13 @@ struct SenderState {
     WireDatagram song_text;
     WireDatagram picture_notice;
 
-    // Control datagrams are read here, away from the audio frame, so that a
-    // listener's request can never leak into what others are sent.
-    uint8_t receive_bytes[MAX_DATAGRAM];
-    ReceivedDatagram received;  // the same in host order, its payload NUL-terminated
+    // Control datagrams are read into the intake, away from the audio frame,
+    // so that a listener's request can never leak into what others are sent.
+    ReceiveIntake intake;
+    ReceivedDatagram received;  // the one being handled, in host order, NUL-terminated
+    FanOut fan_out;
 
+    // The audio of the last 80 ticks sent to listeners, one copy per tick.
     ResendSlot resend[RESEND_SLOTS];
     int resend_write = 0;
 

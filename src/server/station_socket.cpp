@@ -13,6 +13,7 @@
 #include "app/context.h"
 #include "platform/udp_socket.h"
 #include "server/picture_service.h"
+#include "server/sender.h"
 #include "server/station_list.h"
 #include "web/directory.h"
 
@@ -20,7 +21,11 @@ namespace {
 
 constexpr int kMaxAddresses = 16;
 constexpr int kTimeToLive = 255;
-constexpr int kSendBufferBytes = 65536;
+// A whole tick for a full table waits in the kernel rather than in our
+// fan-out (8192 listeners x a few hundred bytes), and a second of their
+// keep-alives fits the receive buffer between two reads.
+constexpr int kSendBufferBytes = 4 << 20;
+constexpr int kReceiveBufferBytes = 8 << 20;
 
 bool is_loopback(uint32_t addr_net) { return (ntohl(addr_net) >> 24) == 127; }
 
@@ -74,6 +79,17 @@ void send_to_master(Context& ctx, const uint8_t* datagram, int size) {
             sizeof ctx.station.master);
 }
 
+// Sets a socket buffer size, past the system's cap when the process may
+// (the FORCE option needs CAP_NET_ADMIN); returns the size read back.
+int set_buffer_size(int socket, int option, int force_option, int bytes) {
+    if (setsockopt(socket, SOL_SOCKET, force_option, &bytes, sizeof bytes) != 0)
+        setsockopt(socket, SOL_SOCKET, option, &bytes, sizeof bytes);
+    int granted = 0;
+    socklen_t length = sizeof granted;
+    getsockopt(socket, SOL_SOCKET, option, &granted, &length);
+    return granted;
+}
+
 void set_socket_options(Context& ctx) {
     int socket = ctx.station.socket;
     int ttl = kTimeToLive;
@@ -85,11 +101,21 @@ void set_socket_options(Context& ctx) {
                 get_result, static_cast<long>(ttl_read));
 
     int buffer = kSendBufferBytes;
-    setsockopt(socket, SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
-    int buffer_read = 0;
-    length = sizeof buffer_read;
-    getsockopt(socket, SOL_SOCKET, SO_SNDBUF, &buffer_read, &length);
+    int buffer_read = set_buffer_size(socket, SO_SNDBUF, SO_SNDBUFFORCE, buffer);
     debug_trace(ctx, "\nsocket SNDBUF: %d %d\n", buffer, buffer_read);
+
+    buffer = kReceiveBufferBytes;
+    buffer_read = set_buffer_size(socket, SO_RCVBUF, SO_RCVBUFFORCE, buffer);
+    debug_trace(ctx, "\nsocket RCVBUF: %d %d\n", buffer, buffer_read);
+    // The kernel reports twice the size it grants (its own bookkeeping).
+    if (buffer_read / 2 < buffer && !ctx.station.small_receive_buffer_told) {
+        ctx.station.small_receive_buffer_told = true;
+        show_message(ctx, true, MB_OK | MB_ICONINFORMATION,
+                     "The system limits the station socket's receive buffer to %d kB (the station "
+                     "asks for %d kB). With thousands of listeners keep-alives may be lost: raise "
+                     "net.core.rmem_max (sysctl) to at least %d.",
+                     buffer_read / 2 / 1024, buffer / 1024, buffer);
+    }
 }
 
 // Multicast copies go to the group on the station's port; the station never
@@ -191,7 +217,13 @@ int open_station(Context& ctx, const char* host_name, const char* multicast_grou
     station.local_addr_host = ntohl(addr_net);
     station.net_mask = network_mask_of(station.local_addr_host);
 
+    // Never wait in a send or a receive: a full socket keeps the rest of a
+    // tick for later (the fan-out, the datagram queue) instead of holding
+    // the station's one thread.
+    if (udp_set_nonblocking(station.socket) != 0)
+        return station_fatal(ctx, "socket", last_socket_error(), EXIT_NO_SOCKET);
     set_socket_options(ctx);
+    ctx.host->set_read_notification(station.socket, true);
     if (multicast_group && *multicast_group) set_up_multicast(ctx, multicast_group);
 
     uint8_t notice[MAX_DATAGRAM];
@@ -224,8 +256,10 @@ void close_station(Context& ctx) {
     }
     directory_remove(ctx);
 
+    ctx.host->set_read_notification(station.socket, false);
     udp_close(station.socket);
     station.socket = -1;
+    forget_station_traffic(ctx);
     // Whatever still waits in the queue was meant for the socket just closed;
     // left there it would go out on the next broadcast's socket.
     ctx.queue.head = ctx.queue.tail = ctx.queue.count = 0;

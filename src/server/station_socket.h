@@ -28,6 +28,7 @@ struct StationSocket {
     bool master_known = false;     // MASTER_IP is a dotted address
     long server_number = 0;        // NextSrvID, read when we are the master
     int64_t broadcast_start_time = 0;
+    bool small_receive_buffer_told = false;  // the operator hears of a capped buffer once
 };
 
 // Creates, binds and configures the station socket, announces the station

@@ -24,6 +24,7 @@ public:
     int live_ticks_posted = 0;
     int invalidations = 0;
     std::vector<int> write_notification_requests;
+    std::vector<std::pair<int, bool>> read_notifications;  // (socket, enabled) in order
     std::vector<int> exit_statuses;
     uint32_t clock_ms = 1000;
     int64_t now = 1'700'000'000;  // a Tuesday, 2023-11-14 22:13:20 UTC
@@ -37,6 +38,9 @@ public:
     void invalidate(bool) override { ++invalidations; }
     void request_write_notification(int socket) override {
         write_notification_requests.push_back(socket);
+    }
+    void set_read_notification(int socket, bool enabled) override {
+        read_notifications.push_back({socket, enabled});
     }
     void exit_program(int status) override { exit_statuses.push_back(status); }
     uint32_t time_ms() override { return clock_ms; }

@@ -1,9 +1,10 @@
 #pragma once
 // Synthetic unsigned 8-bit mono test audio (128 = silence), made in the test
 // instead of shipped. Header-only so the benchmarks can use it too. Everything
-// but music_like is pure integer arithmetic, so byte-exact reference vectors
-// may be built on it.
+// but music_like and speech_like is pure integer arithmetic, so byte-exact
+// reference vectors may be built on it.
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -67,6 +68,84 @@ inline std::vector<uint8_t> music_like(int n, int sampling_rate = 22050, uint32_
         v += double(int(seed >> 28) - 8) * 0.5;
         int s = 128 + int(std::lround(v));
         out[size_t(i)] = uint8_t(s < 0 ? 0 : s > 255 ? 255 : s);
+    }
+    return out;
+}
+
+// Something like speech: syllables of a voiced source (a glottal pulse
+// train whose pitch falls over each phrase) through three formant
+// resonators gliding from vowel to vowel, with noise for the consonants and
+// pauses between words and phrases, at the given sampling rate.
+inline std::vector<uint8_t> speech_like(int n, int sampling_rate = 16000, uint32_t seed = 3) {
+    struct Vowel { double f1, f2, f3; };
+    static const Vowel kVowels[] = {{730, 1090, 2440}, {270, 2290, 3010}, {300, 870, 2240},
+                                    {530, 1840, 2480}, {570, 840, 2410}, {660, 1720, 2410}};
+    const double pi = 3.14159265358979323846;
+    const double fs = sampling_rate;
+    auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return double(seed >> 8) / double(1u << 24);  // 0 .. 1
+    };
+
+    std::vector<double> v(static_cast<size_t>(n), 0.0);
+    double y1[3] = {}, y2[3] = {};  // resonator states
+    double formant[3] = {500, 1500, 2500};
+    double phase = 0;
+    double lips = 0;
+    int i = 0;
+    while (i < n) {
+        // A phrase of 3 to 6 syllables, then a longer pause.
+        const int syllables = 3 + int(next() * 4);
+        for (int k = 0; k < syllables && i < n; ++k) {
+            const Vowel& target = kVowels[int(next() * 6) % 6];
+            const int consonant = int(next() * 0.10 * fs);   // up to 100 ms of noise
+            const int vowel = int((0.12 + next() * 0.16) * fs);  // 120 .. 280 ms
+            const double pitch_from = 150 - 40.0 * k / syllables, pitch_to = pitch_from - 12;
+            for (int j = 0; j < consonant + vowel && i < n; ++j, ++i) {
+                const bool voiced = j >= consonant;
+                const double t = voiced ? double(j - consonant) / vowel : 0;
+                const double pitch = pitch_from + (pitch_to - pitch_from) * t;
+                const double target_f[3] = {target.f1, target.f2, target.f3};
+                for (int f = 0; f < 3; ++f) formant[f] += (target_f[f] - formant[f]) * 0.004;
+                double source;
+                if (voiced) {
+                    phase += pitch / fs;
+                    if (phase >= 1) phase -= 1;
+                    // Opening for 40 % of the period, a quick close, then rest.
+                    source = phase < 0.4    ? 0.5 - 0.5 * std::cos(pi * phase / 0.4)
+                             : phase < 0.56 ? std::cos(pi / 2 * (phase - 0.4) / 0.16)
+                                            : 0;
+                    // Voicing swells in over the first sixth and fades over the last fifth.
+                    source = source * std::sin(pi / 2 * std::min(1.0, t * 6)) *
+                             std::min(1.0, (1 - t) * 5);
+                } else {
+                    source = (next() - 0.5) * 0.3;
+                }
+                double x = source;
+                for (int f = 0; f < 3; ++f) {
+                    const double r = std::exp(-pi * (60 + 30 * f) / fs);
+                    const double c = 2 * r * std::cos(2 * pi * formant[f] / fs);
+                    const double y = (1 - c + r * r) * x + c * y1[f] - r * r * y2[f];  // unit gain at 0 Hz
+                    y2[f] = y1[f];
+                    y1[f] = y;
+                    x = y;
+                }
+                // The lips radiate the difference of the air flow.
+                v[size_t(i)] = x - lips;
+                lips = x;
+            }
+            // A pause between words.
+            for (int j = int((0.03 + next() * 0.08) * fs); j > 0 && i < n; --j) ++i;
+        }
+        for (int j = int((0.25 + next() * 0.3) * fs); j > 0 && i < n; --j) ++i;
+    }
+
+    double peak = 1e-9;
+    for (double x : v) peak = std::max(peak, std::abs(x));
+    std::vector<uint8_t> out(static_cast<size_t>(n));
+    for (size_t k = 0; k < out.size(); ++k) {
+        const long s = 128 + std::lround(v[k] / peak * 100);
+        out[k] = uint8_t(s < 0 ? 0 : s > 255 ? 255 : s);
     }
     return out;
 }

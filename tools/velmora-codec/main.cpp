@@ -282,16 +282,7 @@ int info_command(const Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            print_usage(stdout);
-            return 0;
-        }
-        if (std::strcmp(argv[i], "--version") == 0) {
-            std::printf("%s\n", version_text(kProgram).c_str());
-            return 0;
-        }
-    }
+    if (answer_help_or_version(argc, argv, kProgram, print_usage)) return 0;
     if (argc < 2) return usage(nullptr);
     std::string command = argv[1];
     Options o;

@@ -11,32 +11,32 @@
 //   --transfer-rate BPS    overrides the settings' TransferRate (bytes per second,
 //                          500 up to four times the sampling rate)
 //   --force                compresses again songs whose files are already up to date
+//   --filter               resamples through a low-pass filter instead of picking
+//                          samples (no aliases, but files differ from other stations')
 //   --help, -h / --version
 //
-// Song paths in a script are taken as the station takes them: relative to
-// the current directory. A picture the station cannot show fails the run;
-// one cut to whole 32 x 32 tiles is said. Files are written under temporary names and renamed
-// into place when complete; Ctrl+C leaves the files of earlier runs as they
-// were. Exit status: 0 done, 1 some song, picture or script line was
-// refused (each named with its cause on stderr), 2 wrong usage, 130
-// interrupted.
+// Song and picture paths in a script are taken as the station takes them:
+// relative to the script's folder. A picture the station cannot show fails
+// the run; one cut to whole 32 x 32 tiles is said. Files are written under
+// temporary names and renamed into place when complete; Ctrl+C leaves the
+// files of earlier runs as they were. Exit status: 0 done, 1 some song,
+// picture or script line was refused (each named with its cause on
+// stderr), 2 wrong usage, 130 interrupted.
 
 #include <strings.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <random>
 #include <string>
 #include <vector>
 
+#include "app/console_host.h"
 #include "app/context.h"
-#include "app/host.h"
 #include "app/settings.h"
 #include "app/version.h"
 #include "media/picture_pass.h"
@@ -63,39 +63,6 @@ int maximum_transfer_rate(int sampling_rate) { return 4 * sampling_rate; }
 volatile std::sig_atomic_t stop_requested = 0;
 void request_stop(int) { stop_requested = 1; }
 
-// Message boxes become lines on stderr; questions are answered Yes. While
-// the song job runs, its boxes (texts for the window, which point at
-// dialogs a command line does not have) are not printed: the job keeps the
-// plain cause of every refusal, and the tool prints that.
-class ConsoleHost : public Host {
-public:
-    int exit_status = 0;
-    bool window_texts_shown = true;
-
-    int message_box(const char* text, const char*, int type, bool) override {
-        if (window_texts_shown) std::fprintf(stderr, "\n%s\n", text);
-        return (type & 0xF) == MB_YESNO || (type & 0xF) == MB_YESNOCANCEL ? IDYES : IDOK;
-    }
-    void post_command(int) override {}
-    void post_live_tick() override {}
-    void invalidate(bool) override {}
-    void request_write_notification(int) override {}
-    void exit_program(int status) override { exit_status = status; }
-    uint32_t time_ms() override {
-        using namespace std::chrono;
-        return uint32_t(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-    }
-    int64_t time_now() override {
-        using namespace std::chrono;
-        return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
-    }
-    int rand() override { return int(generator() % 32768); }
-    int shell_open(const char*, const char*, const char*, const char*) override { return 0; }
-
-private:
-    std::minstd_rand generator{1};
-};
-
 void print_usage(FILE* to) {
     std::fprintf(to,
                  "usage:\n"
@@ -109,6 +76,8 @@ void print_usage(FILE* to) {
                  "  --sampling-rate HZ    8000, 11025, 16000, 22050, 32000 or 44100\n"
                  "  --transfer-rate BPS   transfer rate in bytes per second (500 to 4 x the sampling rate)\n"
                  "  --force               compress again files that are up to date\n"
+                 "  --filter              resample through a low-pass filter (no aliases;\n"
+                 "                        add --force to redo songs already prepared)\n"
                  "  --help, -h            this text\n"
                  "  --version             the version and build\n");
 }
@@ -141,27 +110,20 @@ struct Options {
     long sampling_rate = 0;
     long transfer_rate = 0;
     bool force = false;
-    bool help = false;
-    bool version = false;
+    bool filter = false;
 };
 
 const char* parse_options(int argc, char** argv, Options& o) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-        if (arg == "--help" || arg == "-h") {
-            o.help = true;
-            return nullptr;
-        } else if (arg == "--version") {
-            o.version = true;
-            return nullptr;
-        } else if (arg == "--force") {
+        if (arg == "--force") {
             o.force = true;
+        } else if (arg == "--filter") {
+            o.filter = true;
         } else if (arg == "--settings") {
             if (!value) return "--settings needs a file name";
-            // A file named here is looked for where the user stands, not
-            // in the configuration directory the station uses for bare names.
-            o.settings = std::strchr(value, '/') ? value : std::string("./") + value;
+            o.settings = value;
             ++i;
         } else if (arg == "--sampling-rate") {
             if (!parse_number(value, 1, 1000000, o.sampling_rate) || !is_station_rate(o.sampling_rate))
@@ -239,9 +201,10 @@ void print_song_lines(const SongJob& job) {
     }
 }
 
-int prepare_script(Context& ctx, ConsoleHost& host, const std::string& script, bool force) {
+int prepare_script(Context& ctx, ConsoleHost& host, const std::string& script, const Options& options) {
     SongJob job;
-    job.force = force;
+    job.force = options.force;
+    job.filter = options.filter;
     host.window_texts_shown = false;
     const int waiting = open_song_job(ctx, job, script.c_str());
     host.window_texts_shown = true;
@@ -275,10 +238,11 @@ int prepare_script(Context& ctx, ConsoleHost& host, const std::string& script, b
 }
 
 int convert_one(Context& ctx, ConsoleHost& host, const std::string& source, std::string destination,
-                bool force) {
+                const Options& options) {
     if (destination.empty()) destination = wave_destination_name(source);
     SongJob job;
-    job.force = force;
+    job.force = options.force;
+    job.filter = options.filter;
     open_conversion_job(ctx, job, source, destination);
     start_song_job(ctx, job);
     if (run_song_job(ctx, host, job) == kInterrupted) return kInterrupted;
@@ -291,16 +255,9 @@ int convert_one(Context& ctx, ConsoleHost& host, const std::string& source, std:
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (answer_help_or_version(argc, argv, kProgram, print_usage)) return 0;
     Options options;
     if (const char* problem = parse_options(argc, argv, options)) return usage_error(problem);
-    if (options.help) {
-        print_usage(stdout);
-        return 0;
-    }
-    if (options.version) {
-        std::printf("%s\n", version_text(kProgram).c_str());
-        return 0;
-    }
 
     struct sigaction stop {};
     stop.sa_handler = request_stop;
@@ -308,7 +265,12 @@ int main(int argc, char** argv) {
 
     ConsoleHost host;
     auto ctx = make_context(host);
-    setup_paths(ctx->state, options.settings);
+    std::string settings_file, problem;
+    if (!find_settings_file(options.settings.c_str(), &settings_file, &problem)) {
+        std::fprintf(stderr, "%s: %s\n", kProgram, problem.c_str());
+        return kRefused;
+    }
+    setup_paths(ctx->state, settings_file);
     load_settings(*ctx, true);
     if (options.sampling_rate) apply_sampling_rate(ctx->state, int(options.sampling_rate));
     const int highest = maximum_transfer_rate(ctx->state.SamplingRate);
@@ -328,9 +290,9 @@ int main(int argc, char** argv) {
     int status;
     if (options.paths.size() == 2 || is_song(options.paths[0]))
         status = convert_one(*ctx, host, options.paths[0], options.paths.size() == 2 ? options.paths[1] : "",
-                             options.force);
+                             options);
     else
-        status = prepare_script(*ctx, host, options.paths[0], options.force);
+        status = prepare_script(*ctx, host, options.paths[0], options);
     if (host.exit_status != 0) return host.exit_status;
     return status;
 }

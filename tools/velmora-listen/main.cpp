@@ -1,7 +1,8 @@
 // velmora-listen: a listener for a station on this machine. It joins, keeps
 // its place with keep-alives, asks for resends of lost packets while the
-// station still holds them, decodes the audio in time order to a WAV file,
-// prints the song texts and a summary, and leaves on exit or Ctrl+C.
+// station still holds them, decodes the audio in time order to a WAV file
+// (softening the steps the codec leaves at chunk edges), prints the song
+// texts and a summary, and leaves on exit or Ctrl+C.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -15,7 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "app/version.h"
 #include "codec/decoder.h"
+#include "codec/edge_smoothing.h"
 #include "codec/picture_coder.h"
 #include "codec/picture_decoder.h"
 #include "codec/super_block.h"
@@ -26,6 +29,9 @@
 #include "codec/wav_writer.h"
 
 namespace {
+
+// A station answers a join at once; this long without an answer means none runs there.
+constexpr uint32_t kNoAnswerMs = 5000;
 
 volatile sig_atomic_t g_stop = 0;
 void on_signal(int) { g_stop = 1; }
@@ -39,21 +45,31 @@ struct Options {
     double seconds = 10;
     std::string wav;
     std::string pictures;  // directory for the received pictures; empty: none fetched
+    bool smoothing = true;  // soften the steps the codec leaves at chunk edges
 };
 
-void usage() {
-    fprintf(stderr,
+void usage(FILE* out) {
+    fprintf(out,
             "usage: velmora-listen HOST [--port P] [--companion] [--user ID] [--seconds N]\n"
-            "                      [--wav OUT.wav] [--bind ADDRESS]\n"
+            "                      [--wav OUT.wav] [--pictures DIR] [--bind ADDRESS]\n"
+            "                      [--no-smoothing]\n"
+            "       velmora-listen --help | --version\n"
             "  HOST         the station's address (a 127.x.y.z address: this listener\n"
             "               talks to stations on this machine only)\n"
+            "  --port P     the station's port (default 3456)\n"
             "  --companion  receive the companion (double-rate) stream\n"
             "  --user ID    join as a listener of a station that keeps a user list\n"
-            "  --seconds N  listen this long (default 10), Ctrl+C ends earlier\n"
+            "  --seconds N  listen this long (default 10), Ctrl+C ends earlier; without\n"
+            "               an answer from the station it gives up after 5 seconds\n"
             "  --wav FILE   write the decoded audio as 8-bit mono WAV\n"
             "  --pictures DIR  fetch every picture the station shows and save it as BMP\n"
-            "  --bind ADDR  the local address to listen on (default 127.0.0.1)\n");
+            "  --bind ADDR  the local address to listen on (default 127.0.0.1)\n"
+            "  --no-smoothing  keep the steps the codec leaves at 256-sample chunk edges\n"
+            "               (by default they are softened to spare the clicks)\n");
 }
+
+// Seconds to listen: above 0 and at most this, so that the milliseconds fit the clock.
+constexpr double kMaxSeconds = 1000000;
 
 bool parse_options(int argc, char** argv, Options& o) {
     for (int i = 1; i < argc; ++i) {
@@ -67,9 +83,19 @@ bool parse_options(int argc, char** argv, Options& o) {
         };
         const char* v = nullptr;
         if (a == "--companion") o.companion = true;
+        else if (a == "--no-smoothing") o.smoothing = false;
         else if (a == "--port") { if (!(v = value("--port"))) return false; o.port = atoi(v); }
         else if (a == "--user") { if (!(v = value("--user"))) return false; o.user = v; }
-        else if (a == "--seconds") { if (!(v = value("--seconds"))) return false; o.seconds = atof(v); }
+        else if (a == "--seconds") {
+            if (!(v = value("--seconds"))) return false;
+            char* end = nullptr;
+            o.seconds = strtod(v, &end);
+            if (end == v || *end || !(o.seconds > 0 && o.seconds <= kMaxSeconds)) {
+                fprintf(stderr, "velmora-listen: --seconds takes a number above 0 and up to %.0f, not %s\n",
+                        kMaxSeconds, v);
+                return false;
+            }
+        }
         else if (a == "--wav") { if (!(v = value("--wav"))) return false; o.wav = v; }
         else if (a == "--pictures") { if (!(v = value("--pictures"))) return false; o.pictures = v; }
         else if (a == "--bind") { if (!(v = value("--bind"))) return false; o.bind_address = v; }
@@ -317,7 +343,8 @@ struct Listener {
     // joined inside and an unfinished last block are left out. Blocks that
     // never arrived at all become silence when the hole is short; a longer
     // one (a stray seq, a restarted station) is skipped rather than filled.
-    std::vector<uint8_t> decode_audio(int* lost) const {
+    // `steps` gets the quantiser step of each chunk's frame, 0 where lost.
+    std::vector<uint8_t> decode_audio(int* lost, std::vector<float>* steps) const {
         constexpr uint32_t kLongestSilentHole = 16;  // super-blocks
         std::vector<uint8_t> samples;
         *lost = 0;
@@ -335,16 +362,19 @@ struct Listener {
             if (hole <= kLongestSilentHole)
                 for (uint32_t h = 0; h < hole; ++h) {
                     samples.insert(samples.end(), silence, silence + kSuperBlockSamples);
+                    steps->insert(steps->end(), kSuperBlockSamples / kChunkSamples, 0.0f);
                     *lost += 8;
                 }
-            append_block(bases[i], samples, lost);
+            append_block(bases[i], samples, lost, steps);
         }
         return samples;
     }
 
-    void append_block(uint32_t base, std::vector<uint8_t>& samples, int* lost) const {
+    void append_block(uint32_t base, std::vector<uint8_t>& samples, int* lost,
+                      std::vector<float>* steps) const {
         static uint8_t block_frames[kFramesPerSuperBlock][kFrameSamples];
         static uint8_t block[kSuperBlockSamples];
+        float frame_steps[kFramesPerSuperBlock] = {};
         for (int n = 0; n < 8; ++n) {
             auto it = frames.find(base + n);
             if (it == frames.end()) ++*lost;
@@ -352,18 +382,23 @@ struct Listener {
                 !decode_frame(it->second.data(), static_cast<int>(it->second.size()),
                               block_frames[n]))
                 memset(block_frames[n], 128, kFrameSamples);
+            else
+                frame_steps[n] = frame_sample_step(it->second.data(), static_cast<int>(it->second.size()));
         }
         deinterleave_super_block(block_frames, block);
         samples.insert(samples.end(), block, block + kSuperBlockSamples);
+        for (int c = 0; c < kSuperBlockSamples / kChunkSamples; ++c)
+            steps->push_back(frame_steps[c % kFramesPerSuperBlock]);
     }
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (answer_help_or_version(argc, argv, "velmora-listen", usage)) return 0;
     Listener l;
     if (!parse_options(argc, argv, l.options)) {
-        usage();
+        usage(stderr);
         return 2;
     }
     Options& o = l.options;
@@ -401,12 +436,20 @@ int main(int argc, char** argv) {
         }
         if (l.admitted && now - l.last_keepalive_ms > 2000) l.keep_alive();
         l.retry_tiles();
+        if (!l.admitted && now - start >= kNoAnswerMs) break;
+    }
+    if (!l.admitted && g_stop != 2) {
+        fprintf(stderr, "velmora-listen: no station answered at %s port %d\n", o.host.c_str(), o.port);
+        udp_close(l.socket);
+        return 1;
     }
     l.save_picture();
     if (l.admitted) l.send(0, l.session, PF_LEAVE, nullptr, 0);
 
     int lost = 0;
-    std::vector<uint8_t> samples = l.decode_audio(&lost);
+    std::vector<float> chunk_steps;
+    std::vector<uint8_t> samples = l.decode_audio(&lost, &chunk_steps);
+    if (o.smoothing) smooth_chunk_edges(samples.data(), samples.size(), chunk_steps.data());
     if (!o.wav.empty() && l.sampling_rate > 0) {
         if (!write_wav_u8_mono(o.wav.c_str(), l.sampling_rate, samples.data(),
                                static_cast<uint32_t>(samples.size()))) {

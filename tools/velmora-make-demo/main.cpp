@@ -111,15 +111,8 @@ bool write_picture(const std::string& path, int width, int height, int hue) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (answer_help_or_version(argc, argv, kProgram, print_usage)) return 0;
     const std::string first = argc > 1 ? argv[1] : "";
-    if (first == "--help" || first == "-h") {
-        print_usage(stdout);
-        return 0;
-    }
-    if (first == "--version") {
-        printf("%s\n", version_text(kProgram).c_str());
-        return 0;
-    }
     // An option is never taken for a folder to make.
     if (argc != 2 || first.empty() || first[0] == '-') {
         if (!first.empty() && first[0] == '-') fprintf(stderr, "%s: unknown option %s\n", kProgram, first.c_str());
@@ -139,14 +132,14 @@ int main(int argc, char** argv) {
     if (!ok) return 1;
 
     // Script: zero-terminated lines; the third header field is completed when
-    // the songs are compressed.
+    // the songs are compressed. The files lie beside the script, where the
+    // station looks for names without a folder.
     std::vector<std::string> lines;
     struct stat st;
     if (stat(in("intro.wav").c_str(), &st) == 0)
-        lines.push_back("1 \"" + in("intro.wav") + "\" \"" + in("sunrise.bmp") +
-                        "\" Welcome to Radio Velmora");
-    lines.push_back("1 \"" + in("morning.wav") + "\" \"" + in("sunrise.bmp") + "\" Morning Tune");
-    lines.push_back("2 \"" + in("evening.wav") + "\" \"" + in("waves.bmp") + "\" Evening Tune");
+        lines.push_back("1 \"intro.wav\" \"sunrise.bmp\" Welcome to Radio Velmora");
+    lines.push_back("1 \"morning.wav\" \"sunrise.bmp\" Morning Tune");
+    lines.push_back("2 \"evening.wav\" \"waves.bmp\" Evening Tune");
     std::string script = std::to_string(lines.size()) + " 22050 000 SCRIPT";
     script.push_back('\0');
     for (const std::string& line : lines) {

@@ -51,6 +51,23 @@ void HeadlessHost::request_write_notification(int socket) {
     write_notifier_->setEnabled(true);
 }
 
+void HeadlessHost::set_read_notification(int socket, bool enabled) {
+    if (!enabled) {
+        // Off before the socket closes: a notifier must not outlive its socket.
+        if (read_notifier_ && read_notifier_->socket() == socket) read_notifier_->setEnabled(false);
+        return;
+    }
+    // A fresh notifier each time: the socket of a new broadcast may have
+    // the number of the one closed.
+    if (!read_notifier_ || !read_notifier_->isEnabled() || read_notifier_->socket() != socket) {
+        read_notifier_ = std::make_unique<QSocketNotifier>(socket, QSocketNotifier::Read);
+        connect(read_notifier_.get(), &QSocketNotifier::activated, this, [this] {
+            if (ctx_) on_socket_readable(*ctx_);
+        });
+    }
+    read_notifier_->setEnabled(true);
+}
+
 void HeadlessHost::exit_program(int status) {
     if (exit_requested_) return;
     exit_requested_ = true;

@@ -23,6 +23,7 @@ public:
     void post_live_tick() override;
     void invalidate(bool) override {}
     void request_write_notification(int socket) override;
+    void set_read_notification(int socket, bool enabled) override;
     void exit_program(int status) override;
     uint32_t time_ms() override;
     int64_t time_now() override;
@@ -43,5 +44,6 @@ private:
     bool exit_requested_ = false;
     int exit_status_ = 0;
     std::unique_ptr<QSocketNotifier> write_notifier_;
+    std::unique_ptr<QSocketNotifier> read_notifier_;
     std::minstd_rand random_{std::random_device{}()};
 };

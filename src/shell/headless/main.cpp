@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -18,7 +19,9 @@
 
 #include "app/context.h"
 #include "app/controller.h"
+#include "app/settings.h"
 #include "app/status_text.h"
+#include "app/version.h"
 #include "platform/single_instance.h"
 #include "shell/headless/headless_host.h"
 
@@ -34,15 +37,24 @@ void on_signal(int) {
     (void)ignored;
 }
 
-void usage() {
-    fprintf(stderr,
+void usage(FILE* out) {
+    fprintf(out,
             "usage: velmora-station [SETTINGS-FILE] [--start] [--answer yes|no]\n"
             "                       [--status-interval SECONDS]\n"
-            "  SETTINGS-FILE      settings file (default lumo.ini in ~/.config/velmora)\n"
+            "       velmora-station --help | --version\n"
+            "  SETTINGS-FILE      the station's settings file: a name with a folder is that\n"
+            "                     file, a bare name is looked for in the current folder,\n"
+            "                     then in ~/.config/velmora (default: lumo.ini there)\n"
             "  --start            start broadcasting at once\n"
             "  --answer yes|no    the answer given to questions (default yes)\n"
             "  --status-interval  seconds between status lines (default 5, 0 = none,\n"
             "                     at most 86400)\n");
+}
+
+int usage_error(const std::string& problem) {
+    fprintf(stderr, "velmora-station: %s\n", problem.c_str());
+    usage(stderr);
+    return 2;
 }
 
 const char* state_word(const Context& ctx) {
@@ -76,37 +88,63 @@ void stop_and_quit(Context& ctx) {
     QCoreApplication::exit(0);
 }
 
+// The lock goes when main ends, whichever way it returns.
+struct HeldLock {
+    InstanceLock lock;
+    ~HeldLock() { release_instance_lock(lock); }
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (answer_help_or_version(argc, argv, "velmora-station", usage)) return 0;
     QCoreApplication app(argc, argv);
-    std::string settings_file;
+    std::string settings_name;
     bool start = false, answer_yes = true;
     int status_interval = 5;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
+        if ((arg == "--answer" || arg == "--status-interval") && i + 1 == argc)
+            return usage_error(arg + " needs a value");
         if (arg == "--start") {
             start = true;
-        } else if (arg == "--answer" && i + 1 < argc) {
+        } else if (arg == "--answer") {
             std::string answer = argv[++i];
-            if (answer != "yes" && answer != "no") return usage(), 2;
+            if (answer != "yes" && answer != "no") return usage_error("--answer takes yes or no");
             answer_yes = answer == "yes";
-        } else if (arg == "--status-interval" && i + 1 < argc) {
+        } else if (arg == "--status-interval") {
             char* end = nullptr;
             long seconds = strtol(argv[++i], &end, 10);
             if (end == argv[i] || *end || seconds < 0 || seconds > kMaxStatusInterval)
-                return usage(), 2;
+                return usage_error("--status-interval takes 0 to 86400 seconds");
             status_interval = static_cast<int>(seconds);
-        } else if (arg == "-h" || arg == "--help") {
-            usage();
-            return 0;
         } else if (!arg.empty() && arg[0] == '-') {
-            usage();
-            return 2;
+            return usage_error("unknown option " + arg);
+        } else if (!settings_name.empty()) {
+            return usage_error("one settings file only, not " + settings_name + " and " + arg);
         } else {
-            settings_file = arg;
+            settings_name = arg;
         }
     }
+
+    std::string settings_file, problem;
+    if (!find_settings_file(settings_name.c_str(), &settings_file, &problem)) {
+        fprintf(stderr, "velmora-station: %s\n", problem.c_str());
+        return 1;
+    }
+    // One station per settings file: a second one would fight for its port and logs.
+    HeldLock instance;
+    int locked = acquire_instance_lock(instance.lock, settings_file);
+    if (locked == 0) {
+        fprintf(stderr, "velmora-station: another station already runs with %s (its lock is %s)\n",
+                settings_file.c_str(), instance.lock.path.c_str());
+        return 1;
+    }
+    if (locked < 0)
+        fprintf(stderr,
+                "velmora-station: warning: cannot make the lock file %s (%s); a second station "
+                "on these settings would not be stopped\n",
+                instance.lock.path.c_str(), strerror(errno));
 
     HeadlessHost host(answer_yes);
     auto ctx = make_context(host);
@@ -120,19 +158,12 @@ int main(int argc, char** argv) {
         return 1;
     printf("[%s] settings %s, station port %d\n", PROGRAM_TITLE,
            ctx->state.settings_file.c_str(), ctx->state.STATION_PORT);
+    if (locked > 0) printf("[%s] lock file %s\n", PROGRAM_TITLE, instance.lock.path.c_str());
     if (needs_station_info)
         printf("[%s] hint: the settings name no StationLocation; set StationName, "
                "StationLocation and the other station details in %s\n",
                PROGRAM_TITLE, ctx->state.settings_file.c_str());
     fflush(stdout);
-
-    // One station per settings file: a second one would fight for its port and logs.
-    InstanceLock instance_lock;
-    if (acquire_instance_lock(instance_lock, ctx->state.settings_file) == 0) {
-        printf("[%s] another station already runs with %s\n", PROGRAM_TITLE,
-               ctx->state.settings_file.c_str());
-        return 0;
-    }
 
     if (socketpair(AF_UNIX, SOCK_STREAM, 0, g_signal_pipe) != 0) return 1;
     QSocketNotifier signal_notifier(g_signal_pipe[0], QSocketNotifier::Read);
@@ -147,11 +178,22 @@ int main(int argc, char** argv) {
     signal(SIGTERM, on_signal);
     QObject::connect(&host, &HeadlessHost::close_requested, [&] { stop_and_quit(*ctx); });
 
-    QTimer pace_timer;
-    QObject::connect(&pace_timer, &QTimer::timeout, [&] {
-        if (!host.exit_requested()) pace_tick(*ctx);
+    // The panel's 128 ms rhythm and the ticks' own precise timer, re-armed
+    // for the moment the next tick is due, so that ticks go out one at a
+    // time on schedule whatever the sampling rate.
+    QTimer panel_timer;
+    QObject::connect(&panel_timer, &QTimer::timeout, [&] {
+        if (!host.exit_requested()) panel_tick(*ctx);
     });
-    pace_timer.start(PACE_TIMER_MS);
+    panel_timer.start(PACE_TIMER_MS);
+    QTimer send_timer;
+    send_timer.setSingleShot(true);
+    send_timer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&send_timer, &QTimer::timeout, [&] {
+        if (host.exit_requested()) return;
+        send_timer.start(send_due_ticks(*ctx));
+    });
+    send_timer.start(0);
 
     QTimer status_timer;
     QObject::connect(&status_timer, &QTimer::timeout, [&] { print_status(*ctx); });
@@ -162,6 +204,5 @@ int main(int argc, char** argv) {
     if (start && ctx->state.AutoStart != 1) host.post_command(CMD_START_STOP);
     int status = app.exec();
     print_status(*ctx);
-    release_instance_lock(instance_lock);
     return host.exit_requested() ? host.exit_status() : status;
 }

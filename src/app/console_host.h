@@ -1,0 +1,30 @@
+#pragma once
+// A Host for the command-line tools: there is no window, so a message box
+// becomes a line on stderr and a question is answered Yes.
+
+#include <random>
+
+#include "app/host.h"
+
+class ConsoleHost : public Host {
+public:
+    int exit_status = 0;  // what exit_program asked for; 0 when it was not called
+    // Off while core work runs that keeps the plain cause of each refusal
+    // for the tool to print: its boxes carry the window's texts, which point
+    // at dialogs a command line does not have. Questions are still answered.
+    bool window_texts_shown = true;
+
+    int message_box(const char* text, const char* caption, int type, bool owned) override;
+    void post_command(int) override {}
+    void post_live_tick() override {}
+    void invalidate(bool) override {}
+    void request_write_notification(int) override {}
+    void exit_program(int status) override { exit_status = status; }
+    uint32_t time_ms() override;
+    int64_t time_now() override;
+    int rand() override { return static_cast<int>(generator_() % 32768); }
+    int shell_open(const char*, const char*, const char*, const char*) override { return 0; }
+
+private:
+    std::minstd_rand generator_{1};
+};
