@@ -1,6 +1,7 @@
 #include "platform/safe_files.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,16 +25,17 @@ std::string creation_problem(const std::string& path, int error) {
     return std::strerror(error);
 }
 
-// A name beside `path` that no other writer uses: six characters from the
-// clock, the process and a counter, tried until one is free.
+// A name beside `path` that no other writer uses: six random characters,
+// tried until one is free.
 int create_temporary(const std::string& path, std::string& temp_path) {
-    static unsigned counter = 0;
     static const char digits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    unsigned long seed = static_cast<unsigned long>(now.tv_nsec) ^ (static_cast<unsigned long>(getpid()) << 16);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        unsigned long value = seed + 7919ul * ++counter;
+        unsigned value = 0;
+        if (getrandom(&value, sizeof value, 0) != sizeof value) {
+            timespec now{};
+            clock_gettime(CLOCK_REALTIME, &now);
+            value = unsigned(now.tv_nsec) ^ unsigned(getpid()) << 12 ^ unsigned(attempt) * 7919u;
+        }
         std::string suffix;
         for (int i = 0; i < 6; ++i, value /= 36) suffix += digits[value % 36];
         temp_path = path + ".tmp" + suffix;
