@@ -6,10 +6,12 @@
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
 
 #include "app/context.h"
 #include "app/controller.h"
+#include "app/panel_view.h"
 #include "app/settings.h"
 #include "app/version.h"
 #include "platform/single_instance.h"
@@ -133,16 +135,22 @@ int main(int argc, char** argv) {
     if (needs_station_info) host.post_command(CMD_STATION_INFO);
 
     bool screenshot_failed = false;
-    if (!screenshot.empty()) {
-        QTimer::singleShot(static_cast<int>(after * 1000), &window, [&] {
-            if (!save_screenshot(window, QString::fromLocal8Bit(screenshot.c_str()))) {
-                fprintf(stderr, "velmora-broadcaster: cannot write the screenshot %s\n",
-                        screenshot.c_str());
-                screenshot_failed = true;
-            }
-            window.close_for_exit();
-        });
-    }
+    // The picture is taken at the first moment after the delay at which a
+    // station on the air shows its blinking "BROADCASTING".
+    std::function<void()> take_screenshot = [&] {
+        if (ctx->state.broadcast_state != BS_IDLE && !broadcasting_visible(*ctx)) {
+            QTimer::singleShot(PACE_TIMER_MS / 2, &window, take_screenshot);
+            return;
+        }
+        if (!save_screenshot(window, QString::fromLocal8Bit(screenshot.c_str()))) {
+            fprintf(stderr, "velmora-broadcaster: cannot write the screenshot %s\n",
+                    screenshot.c_str());
+            screenshot_failed = true;
+        }
+        window.close_for_exit();
+    };
+    if (!screenshot.empty())
+        QTimer::singleShot(static_cast<int>(after * 1000), &window, take_screenshot);
     int status = app.exec();
     if (host.exit_requested()) return host.exit_status();
     return screenshot_failed ? 1 : status;
