@@ -104,16 +104,16 @@ def background():
     fill(rows, 0, 40, W, 41, CYAN + 20)
     # sunken well for the directory lamp at (10, 13)
     bevel_box(rows, 7, 10, 32, 26, BLUE + 2)
-    # clock well (125..470, 58..80) and the mode texts beside it
-    bevel_box(rows, 120, 55, 470, 80, BLUE + 3)
+    # clock well (125.., 58..80) and the mode texts beside it
+    bevel_box(rows, 120, 55, 476, 80, BLUE + 3)
     # "BROADCASTING" and start/elapsed wells
     bevel_box(rows, 10, 86, 300, 130, BLUE + 2)
-    bevel_box(rows, 368, 86, 470, 138, BLUE + 3)
+    bevel_box(rows, 368, 86, 476, 138, BLUE + 3)
     # level meter groove at (12, 150), 452 x 18
     bevel_box(rows, 10, 148, 466, 170, BLUE)
     # rate and audio type, listeners and busy count
     bevel_box(rows, 132, 180, 340, 236, BLUE + 3)
-    bevel_box(rows, 372, 180, 470, 230, BLUE + 3)
+    bevel_box(rows, 372, 180, 476, 230, BLUE + 3)
     # a row of small cyan dots: our station's mark
     for i in range(12):
         disc_x = 44 + i * 12

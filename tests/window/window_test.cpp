@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QMenuBar>
 #include <QTest>
@@ -202,6 +203,15 @@ TEST_F(WindowTest, panel_shows_broadcasting_and_the_rate_line_where_they_belong)
     EXPECT_EQ(count_pixels(dark, kBroadcastingArea, is_broadcasting_red), 0);
     EXPECT_EQ(window->windowTitle().toStdString(),
               std::string(PROGRAM_TITLE) + " " + test_ip(81) + " [0 - 0%]");
+}
+
+TEST(PanelFontTest, the_widest_texts_end_inside_the_panel) {
+    QFontMetrics small(panel_font(kSmallFontPixels)), large(panel_font(kLargeFontPixels));
+    EXPECT_LE(375 + small.horizontalAdvance("Dec 28 20:58:58"), 478);  // start time
+    EXPECT_LE(375 + small.horizontalAdvance("99d 23h 59m 59s"), 478);  // elapsed
+    EXPECT_LE(125 + small.horizontalAdvance("Wed Sep 28 20:58:58 2026"), 340);  // clock, before MBONE
+    EXPECT_LE(380 + small.horizontalAdvance("8192 - 100%"), 478);  // listeners
+    EXPECT_LE(16 + large.horizontalAdvance("BROADCASTING"), 300);
 }
 
 }  // namespace

@@ -10,13 +10,6 @@
 
 namespace {
 
-QFont panel_font(int pixels) {
-    QFont font(QStringLiteral("Arial"));
-    font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(pixels);
-    return font;
-}
-
 // Texts are placed by their top-left corner.
 void text_at(QPainter& p, int x, int y, const std::string& text) {
     if (text.empty()) return;
@@ -25,6 +18,16 @@ void text_at(QPainter& p, int x, int y, const std::string& text) {
 }
 
 }  // namespace
+
+QFont panel_font(int pixels) {
+    QFont font(QStringLiteral("Arial"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPixelSize(pixels);
+    // The panel was laid out for narrow letters (6 pixels on average): the
+    // start time at x 375 must end inside the 478-pixel panel.
+    font.setStretch(80);
+    return font;
+}
 
 int hidden_key_code(int qt_key, bool keypad) {
     if (keypad) {
@@ -62,11 +65,11 @@ void StatusPanel::paintEvent(QPaintEvent*) {
     if (skin_.background.isNull()) p.fillRect(rect(), Qt::black);
     else p.drawImage(0, 0, skin_.background);
 
-    p.setFont(panel_font(28));
+    p.setFont(panel_font(kLargeFontPixels));
     p.setPen(QColor(255, 0, 0));
     if (broadcasting_visible(ctx)) text_at(p, 16, 90, "BROADCASTING");
 
-    p.setFont(panel_font(14));
+    p.setFont(panel_font(kSmallFontPixels));
     p.setPen(QColor(255, 255, 110));
     text_at(p, 375, 90, start_time_text(ctx));
     text_at(p, 125, 60, clock_text(ctx.host->time_now()));

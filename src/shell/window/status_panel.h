@@ -45,6 +45,11 @@ private:
     const Skin& skin_;
 };
 
+// The panel's two fonts: a sans-serif family at these pixel sizes.
+constexpr int kSmallFontPixels = 14;
+constexpr int kLargeFontPixels = 28;
+QFont panel_font(int pixels);
+
 // The code of a hidden key for the controller ('1' .. '8', keypad + and -),
 // or 0 for any other key. Only the top-row digits count as digits.
 int hidden_key_code(int qt_key, bool keypad);
