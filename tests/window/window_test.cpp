@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QLabel>
+#include <QTimer>
 #include <QFontMetrics>
 #include <QKeyEvent>
 #include <QMenuBar>
@@ -203,6 +205,44 @@ TEST_F(WindowTest, panel_shows_broadcasting_and_the_rate_line_where_they_belong)
     EXPECT_EQ(count_pixels(dark, kBroadcastingArea, is_broadcasting_red), 0);
     EXPECT_EQ(window->windowTitle().toStdString(),
               std::string(PROGRAM_TITLE) + " " + test_ip(81) + " [0 - 0%]");
+}
+
+TEST_F(WindowTest, about_shows_the_version) {
+    QString version;
+    QTimer::singleShot(0, [&] {
+        QWidget* about = QApplication::activeModalWidget();
+        if (!about) return;
+        if (auto* label = about->findChild<QLabel*>("version")) version = label->text();
+        about->close();
+    });
+    window->action(CMD_ABOUT)->trigger();
+    EXPECT_EQ(version, "2.18");
+}
+
+TEST(SkinTest, another_skin_sets_the_panel_and_button_sizes_from_its_files) {
+    TempDir dir;
+    QImage background(320, 380, QImage::Format_RGB32), button(100, 50, QImage::Format_RGB32);
+    background.fill(Qt::darkBlue);
+    button.fill(Qt::gray);
+    ASSERT_TRUE(background.save(QString::fromStdString(dir.file("background.bmp"))));
+    ASSERT_TRUE(button.save(QString::fromStdString(dir.file("button.bmp"))));
+    QString problem;
+    Skin skin = load_skin(QString::fromStdString(dir.path()), &problem);
+    // The missing lamp and meter are named and left out.
+    EXPECT_TRUE(problem.contains("lamp.bmp")) << problem.toStdString();
+    EXPECT_TRUE(problem.contains("meter.bmp"));
+    EXPECT_FALSE(problem.contains("button.bmp"));
+
+    WindowHost host;
+    auto ctx = make_context(host);
+    host.attach(ctx.get());
+    MainWindow window(*ctx, host, skin);
+    window.show();
+    EXPECT_EQ(window.panel()->size(), QSize(320, 380));
+    EXPECT_EQ(window.button()->geometry(), QRect(136, 362, 100, 10));
+    ctx->state.peak_level = 50;
+    ctx->state.directory_listed = true;
+    EXPECT_FALSE(window.panel()->grab().isNull());  // paints without lamp and meter
 }
 
 TEST(PanelFontTest, the_widest_texts_end_inside_the_panel) {
