@@ -106,7 +106,10 @@ int main(int argc, char** argv) {
                      SETTINGS_NAME_MAX, options.settings_file.c_str());
         return 1;
     }
-    bool named = !command_line.empty() && options.settings_file != DEFAULT_SETTINGS_FILE;
+    // Only the switch (or nothing) given: the default settings file.
+    std::string without_switch = command_line;
+    take_minimised_switch(without_switch);
+    bool named = without_switch.find_first_not_of(" \t") != std::string::npos;
     std::string settings_file, problem;
     if (!find_settings_file(named ? options.settings_file.c_str() : "", &settings_file, &problem)) {
         show_message(*ctx, false, MB_OK | MB_ICONERROR, "%s", problem.c_str());
