@@ -415,6 +415,34 @@ TEST_F(StartStopTest, a_live_stop_keeps_capture_running_until_the_ring_has_drain
     EXPECT_EQ(ctx->station.socket, -1);
 }
 
+TEST_F(StartStopTest, a_live_stop_the_sound_card_never_drains_ends_after_ten_seconds) {
+    host.capture_result = 1;
+    ctx->state.feed_mode = FEED_LIVE_PRIMING;
+    on_command(*ctx, CMD_START);
+    ASSERT_EQ(ctx->state.broadcast_state, BS_BROADCASTING);
+    on_command(*ctx, CMD_START_STOP);
+    size_t boxes = host.messages.size();
+
+    host.clock_ms += 9999;  // no capture buffer comes any more
+    panel_tick(*ctx);
+    EXPECT_EQ(ctx->state.broadcast_state, BS_STOP_REQUESTED);
+    EXPECT_EQ(host.captures_closed, 0);
+
+    host.clock_ms += 1;
+    panel_tick(*ctx);
+    EXPECT_EQ(ctx->state.broadcast_state, BS_IDLE);
+    EXPECT_EQ(host.captures_closed, 1);
+    EXPECT_EQ(ctx->station.socket, -1);
+    EXPECT_TRUE(ctx->state.view.button_enabled);
+    EXPECT_FALSE(ctx->state.hourglass);
+    ASSERT_EQ(host.messages.size(), boxes + 1);
+    EXPECT_NE(host.last_message().find("sound card"), std::string::npos);
+    EXPECT_EQ(host.messages.back().type, MB_OK | MB_ICONWARNING);
+
+    pace_tick(*ctx);  // the headless station's timer as well: one message only
+    EXPECT_EQ(host.messages.size(), boxes + 1);
+}
+
 TEST(ControllerStartupTest, without_a_sound_card_the_operator_is_told_and_the_feed_is_the_script) {
     TempDir dir;
     ScopedEnv home{"VELMORA_HOME", dir.path()};

@@ -177,6 +177,26 @@ TEST_F(SettingsTest, written_settings_are_read_back_at_the_next_start) {
     EXPECT_EQ(ctx->state.BANDWIDTH, 56000);
 }
 
+TEST_F(SettingsTest, a_settings_file_that_cannot_be_written_gives_one_error_naming_it) {
+    SettingsWrite saved;
+    ASSERT_EQ(write_setting_int(*ctx, saved, "Mode", 0), 1);
+    EXPECT_EQ(finish_settings_write(*ctx, saved), 1);
+    EXPECT_TRUE(host.messages.empty());
+
+    // Its folder is a file: no write can succeed, as on a full or read-only disk.
+    write_file(dir.file("blocked"), "");
+    ctx->state.settings_file = dir.file("blocked/lumo.ini");
+    SettingsWrite failed;
+    EXPECT_EQ(write_setting_int(*ctx, failed, "Mode", 1), 0);
+    EXPECT_EQ(write_setting_string(*ctx, failed, "StationName", "Night"), 0);
+    EXPECT_EQ(failed.failures, 2);
+    EXPECT_EQ(finish_settings_write(*ctx, failed), 0);
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_NE(host.last_message().find(dir.file("blocked/lumo.ini")), std::string::npos);
+    EXPECT_NE(host.last_message().find(strerror(ENOTDIR)), std::string::npos) << host.last_message();
+    EXPECT_EQ(host.messages[0].type, MB_OK | MB_ICONERROR);
+}
+
 TEST_F(SettingsTest, set_rate_derives_the_percentage_and_returns_the_quotient) {
     CodecState codec;
     EXPECT_EQ(set_rate(codec, 16000, 2000), 12);
@@ -241,9 +261,14 @@ TEST_F(CommandLineTest, the_switch_is_blanked_and_a_blank_line_skips_the_instanc
     EXPECT_FALSE(parse_command_line("my.ini").single_instance_check);
 }
 
-TEST_F(CommandLineTest, overlong_settings_names_are_cut_to_255_characters) {
+TEST_F(CommandLineTest, overlong_settings_names_are_refused_never_cut) {
     std::string line(300, 'f');
-    EXPECT_EQ(parse_command_line(line.c_str()).settings_file, std::string(255, 'f'));
+    StartupOptions options = parse_command_line(line.c_str());
+    EXPECT_TRUE(options.name_too_long);
+    EXPECT_EQ(options.settings_file, line);  // never a shorter, other file's name
+    std::string longest(SETTINGS_NAME_MAX, 'f');
+    EXPECT_FALSE(parse_command_line(longest.c_str()).name_too_long);
+    EXPECT_FALSE(parse_command_line((longest + " /s").c_str()).name_too_long);
 }
 
 // find_settings_file from a working folder of the test's own.

@@ -203,6 +203,7 @@ void stop_broadcast(Context& ctx) {
         s.feed_mode = FEED_LIVE_STOPPING;
         s.broadcast_state = BS_STOP_REQUESTED;
         s.view.button_enabled = false;
+        s.stop_requested_ms = ctx.host->time_ms();
         // Capture goes on: the pump closes the sound card after its last
         // cycle, and the sender calls finish_stop once the ring has drained.
         // Closing it here would end the live ticks that drain the ring.
@@ -248,6 +249,22 @@ constexpr int kMostTicksPerCall = 2;
 
 bool before(uint32_t a, uint32_t b) { return static_cast<int32_t>(a - b) < 0; }
 
+// A live stop that drains this long will not finish by itself: the sound
+// card has stopped delivering, so no live tick comes to empty the ring.
+constexpr uint32_t kLongestStopMs = 10000;
+
+void end_stuck_stop(Context& ctx) {
+    StationState& s = ctx.state;
+    if (s.broadcast_state != BS_STOP_REQUESTED) return;
+    if (ctx.host->time_ms() - s.stop_requested_ms < kLongestStopMs) return;
+    ctx.host->close_capture();
+    finish_stop(ctx);
+    show_message(ctx, true, MB_OK | MB_ICONWARNING,
+                 "The sound card delivered nothing for %u seconds after the stop: recording "
+                 "was closed and the broadcast ended without its last seconds.",
+                 kLongestStopMs / 1000);
+}
+
 // Moves the pace clock on by `ticks` of 2048 samples exactly: the whole
 // milliseconds of send_interval_ms alone would run 1 % fast at 44100 Hz
 // (46 for 46.44 ms), and listeners would fill up with audio they cannot
@@ -271,6 +288,7 @@ void timer_step(Context& ctx, bool send) {
     if (s.timer_running) return;
     s.timer_running = true;
 
+    end_stuck_stop(ctx);
     if (send) send_due_ticks(ctx);
 
     ++s.paint_ticks;

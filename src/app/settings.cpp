@@ -94,7 +94,7 @@ StartupOptions parse_command_line(const char* command_line) {
         --end;
     }
     std::string name = text.substr(first, end - first);
-    if (name.size() > SETTINGS_NAME_MAX) name.resize(SETTINGS_NAME_MAX);
+    options.name_too_long = name.size() > SETTINGS_NAME_MAX;
     if (!name.empty()) options.settings_file = name;
     return options;
 }
@@ -225,4 +225,27 @@ int write_setting_int(Context& ctx, const char* key, int value) {
 int write_setting_string(Context& ctx, const char* key, const char* value) {
     return write_private_profile_string(SETTINGS_SECTION, key, value ? value : "",
                                         ctx.state.settings_file.c_str());
+}
+
+int write_setting_string(Context& ctx, SettingsWrite& write, const char* key, const char* value) {
+    errno = 0;
+    if (write_setting_string(ctx, key, value)) return 1;
+    if (write.failures++ == 0) write.first_error = errno;
+    return 0;
+}
+
+int write_setting_int(Context& ctx, SettingsWrite& write, const char* key, int value) {
+    char text[16];
+    snprintf(text, sizeof text, "%d", value);
+    return write_setting_string(ctx, write, key, text);
+}
+
+int finish_settings_write(Context& ctx, const SettingsWrite& write) {
+    if (write.failures == 0) return 1;
+    const char* cause = write.first_error ? strerror(write.first_error) : "the file cannot be written";
+    show_message(ctx, true, MB_OK | MB_ICONERROR,
+                 "The settings could not be saved to %s: %s.\nThe changes last only until the "
+                 "program ends.",
+                 ctx.state.settings_file.c_str(), cause);
+    return 0;
 }

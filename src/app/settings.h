@@ -19,6 +19,9 @@ struct StartupOptions {
     // the minimised switch was blanked out; "/s" alone leaves two blanks, so
     // it does not count as empty.
     bool single_instance_check = true;
+    // The name was longer than SETTINGS_NAME_MAX: the program refuses to
+    // start rather than open a file of a shorter, other name.
+    bool name_too_long = false;
 };
 
 // Finds the minimised-start switch: the first of "-S", "/S", "-s", "/s"
@@ -29,7 +32,8 @@ bool take_minimised_switch(std::string& command_line);
 
 // Splits the command line (without the program name): the minimised switch,
 // then the settings file name (the rest without surrounding blanks and
-// quotes, at most 255 characters; "lumo.ini" when nothing is left).
+// quotes; "lumo.ini" when nothing is left). A name above 255 characters
+// is never cut: name_too_long is set and the name kept whole.
 StartupOptions parse_command_line(const char* command_line);
 
 // The settings file a program was given on its command line. No name (null
@@ -67,3 +71,15 @@ int load_settings(Context& ctx, bool no_sound_card);
 // 1 on success, 0 when the file cannot be written.
 int write_setting_int(Context& ctx, const char* key, int value);
 int write_setting_string(Context& ctx, const char* key, const char* value);
+
+// Keys written together by one dialog or command. Each write that fails is
+// counted with its system error; finish_settings_write then tells the
+// operator once, naming the file, so nobody carries on as if it were saved.
+struct SettingsWrite {
+    int failures = 0;
+    int first_error = 0;  // errno of the first failed write
+};
+int write_setting_int(Context& ctx, SettingsWrite& write, const char* key, int value);
+int write_setting_string(Context& ctx, SettingsWrite& write, const char* key, const char* value);
+// 1 when every key was written; 0 after one error box naming the file.
+int finish_settings_write(Context& ctx, const SettingsWrite& write);

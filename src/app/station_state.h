@@ -86,6 +86,11 @@ struct StationState {
     std::string station_address;  // "%d.%d.%d.%d"
     bool no_sound_card = false;   // live broadcasting unavailable
     bool hourglass = false;       // the cursor while a live stop drains
+    uint32_t stop_requested_ms = 0;  // time_ms of the live stop that is draining
+    // What the panel shows of live capture: the rate open_capture last
+    // recorded at (16000 until it has been opened once) and the input level.
+    int capture_rate = 16000;
+    int peak_level = 0;
 
     // What the views show of the menus and the start/stop button.
     struct MenuView {

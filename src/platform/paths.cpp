@@ -44,7 +44,10 @@ int make_directories(const std::string& path) {
         if (slash == std::string::npos) break;
     }
     struct stat info;
-    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? 1 : 0;
+    if (stat(path.c_str(), &info) != 0) return 0;
+    if (S_ISDIR(info.st_mode)) return 1;
+    errno = ENOTDIR;  // not the EEXIST of mkdir: the caller's message names the cause
+    return 0;
 }
 
 std::string directory_of(const std::string& path) {

@@ -27,15 +27,7 @@
 
 namespace {
 
-int g_signal_pipe[2] = {-1, -1};  // the only way out of a signal handler
-
 constexpr long kMaxStatusInterval = 86400;  // a day; the timer counts milliseconds in an int
-
-void on_signal(int) {
-    char byte = 1;
-    ssize_t ignored = write(g_signal_pipe[1], &byte, 1);
-    (void)ignored;
-}
 
 void usage(FILE* out) {
     fprintf(out,
@@ -80,11 +72,7 @@ void print_status(Context& ctx) {
 
 // Stops whatever runs, closes the station and leaves with status 0.
 void stop_and_quit(Context& ctx) {
-    if (ctx.state.broadcast_state != BS_IDLE) {
-        if (ctx.state.feed_mode == FEED_SCRIPT) stop_broadcast(ctx);
-        else finish_stop(ctx);
-    }
-    on_close_request(ctx);
+    stop_for_exit(ctx);
     QCoreApplication::exit(0);
 }
 
@@ -165,17 +153,11 @@ int main(int argc, char** argv) {
                PROGRAM_TITLE, ctx->state.settings_file.c_str());
     fflush(stdout);
 
-    if (socketpair(AF_UNIX, SOCK_STREAM, 0, g_signal_pipe) != 0) return 1;
-    QSocketNotifier signal_notifier(g_signal_pipe[0], QSocketNotifier::Read);
-    QObject::connect(&signal_notifier, &QSocketNotifier::activated, [&] {
-        char byte;
-        ssize_t ignored = read(g_signal_pipe[0], &byte, 1);
-        (void)ignored;
-        printf("[%s] signal received, stopping\n", PROGRAM_TITLE);
-        stop_and_quit(*ctx);
-    });
-    signal(SIGINT, on_signal);
-    signal(SIGTERM, on_signal);
+    if (!watch_stop_signals(&app, [&] {
+            printf("[%s] signal received, stopping\n", PROGRAM_TITLE);
+            stop_and_quit(*ctx);
+        }))
+        return 1;
     QObject::connect(&host, &HeadlessHost::close_requested, [&] { stop_and_quit(*ctx); });
 
     // The panel's 128 ms rhythm and the ticks' own precise timer, re-armed

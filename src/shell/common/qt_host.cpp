@@ -1,0 +1,129 @@
+#include "shell/common/qt_host.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QTimer>
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+#include <string>
+
+#include "app/context.h"
+#include "app/controller.h"
+#include "app/station_state.h"
+#include "platform/clock.h"
+#include "platform/shell_open.h"
+
+int print_message_box(const char* text, const char* caption, int type, bool answer_yes) {
+    int buttons = type & 0xF;
+    bool question = buttons == MB_YESNO || buttons == MB_YESNOCANCEL;
+    int answer = question ? (answer_yes ? IDYES : IDNO) : IDOK;
+    // One output line per message, so that logs can be read line by line.
+    std::string line = text;
+    for (char& c : line)
+        if (c == '\n' || c == '\r') c = ' ';
+    printf("[%s] %s%s\n", caption, line.c_str(),
+           question ? (answer == IDYES ? "  -> Yes" : "  -> No") : "");
+    fflush(stdout);
+    return answer;
+}
+
+void QtHost::post_command(int command_id) {
+    QTimer::singleShot(0, this, [this, command_id] {
+        if (!ctx_ || exit_requested_) return;
+        on_command(*ctx_, command_id);
+        Q_EMIT controller_called();
+    });
+}
+
+void QtHost::post_live_tick() {
+    QTimer::singleShot(0, this, [this] {
+        if (!ctx_ || exit_requested_) return;
+        on_live_tick(*ctx_, LIVE_TICK_PARAM);
+        Q_EMIT controller_called();
+    });
+}
+
+void QtHost::post_close() { QTimer::singleShot(0, this, [this] { Q_EMIT close_requested(); }); }
+
+void QtHost::request_write_notification(int socket) {
+    if (!write_notifier_ || write_notifier_->socket() != socket) {
+        write_notifier_ = std::make_unique<QSocketNotifier>(socket, QSocketNotifier::Write);
+        connect(write_notifier_.get(), &QSocketNotifier::activated, this, [this] {
+            write_notifier_->setEnabled(false);
+            if (ctx_) on_socket_writable(*ctx_);
+        });
+    }
+    write_notifier_->setEnabled(true);
+}
+
+void QtHost::set_read_notification(int socket, bool enabled) {
+    if (!enabled) {
+        // Off before the socket closes: a notifier must not outlive its socket.
+        if (read_notifier_ && read_notifier_->socket() == socket) read_notifier_->setEnabled(false);
+        return;
+    }
+    // A fresh notifier each time: the socket of a new broadcast may have
+    // the number of the one closed.
+    if (!read_notifier_ || !read_notifier_->isEnabled() || read_notifier_->socket() != socket) {
+        read_notifier_ = std::make_unique<QSocketNotifier>(socket, QSocketNotifier::Read);
+        connect(read_notifier_.get(), &QSocketNotifier::activated, this, [this] {
+            if (!ctx_) return;
+            on_socket_readable(*ctx_);
+            Q_EMIT controller_called();
+        });
+    }
+    read_notifier_->setEnabled(true);
+}
+
+void QtHost::exit_program(int status) {
+    if (exit_requested_) return;
+    exit_requested_ = true;
+    exit_status_ = status;
+    printf("[%s] ending with exit status %d\n", PROGRAM_TITLE, status);
+    fflush(stdout);
+    QCoreApplication::exit(status);
+}
+
+uint32_t QtHost::time_ms() { return monotonic_ms(); }
+int64_t QtHost::time_now() { return static_cast<int64_t>(::time(nullptr)); }
+int QtHost::rand() { return static_cast<int>(random_() % 32768); }
+
+int QtHost::shell_open(const char* verb, const char* file, const char* parameters,
+                       const char* directory) {
+    return shell_open_file(verb, file, parameters, directory);
+}
+
+void stop_for_exit(Context& ctx) {
+    if (ctx.state.broadcast_state != BS_IDLE) {
+        if (ctx.state.feed_mode == FEED_SCRIPT) stop_broadcast(ctx);
+        else finish_stop(ctx);
+    }
+    on_close_request(ctx);
+}
+
+namespace {
+int g_signal_pipe[2] = {-1, -1};  // the only way out of a signal handler
+
+void on_signal(int) {
+    char byte = 1;
+    ssize_t ignored = write(g_signal_pipe[1], &byte, 1);
+    (void)ignored;
+}
+}  // namespace
+
+bool watch_stop_signals(QObject* owner, std::function<void()> on_stop) {
+    if (socketpair(AF_UNIX, SOCK_STREAM, 0, g_signal_pipe) != 0) return false;
+    auto* notifier = new QSocketNotifier(g_signal_pipe[0], QSocketNotifier::Read, owner);
+    QObject::connect(notifier, &QSocketNotifier::activated, owner, [on_stop] {
+        char byte;
+        ssize_t ignored = read(g_signal_pipe[0], &byte, 1);
+        (void)ignored;
+        on_stop();
+    });
+    signal(SIGINT, on_signal);
+    signal(SIGTERM, on_signal);
+    return true;
+}

@@ -1,0 +1,65 @@
+#pragma once
+// What the window and the headless station share of the Host: posted
+// commands and live ticks run from Qt's event loop, socket notifications
+// from QSocketNotifier, the exit status, the clocks and the opener. Only
+// message boxes, dialogs, repaints and capture differ between them.
+
+#include <QObject>
+#include <QSocketNotifier>
+#include <functional>
+#include <memory>
+#include <random>
+
+#include "app/host.h"
+
+struct Context;
+
+class QtHost : public QObject, public Host {
+    Q_OBJECT
+public:
+    void attach(Context* ctx) { ctx_ = ctx; }
+
+    void post_command(int command_id) override;
+    void post_live_tick() override;
+    void request_write_notification(int socket) override;
+    void set_read_notification(int socket, bool enabled) override;
+    void exit_program(int status) override;
+    uint32_t time_ms() override;
+    int64_t time_now() override;
+    int rand() override;
+    int shell_open(const char* verb, const char* file, const char* parameters,
+                   const char* directory) override;
+    void post_close() override;
+
+    bool exit_requested() const { return exit_requested_; }
+    int exit_status() const { return exit_status_; }
+
+Q_SIGNALS:
+    void close_requested();
+    // The controller ran for a posted message or a socket notification: a
+    // window brings its menus and button up to date.
+    void controller_called();
+
+protected:
+    Context* ctx_ = nullptr;
+
+private:
+    bool exit_requested_ = false;
+    int exit_status_ = 0;
+    std::unique_ptr<QSocketNotifier> write_notifier_;
+    std::unique_ptr<QSocketNotifier> read_notifier_;
+    std::minstd_rand random_{std::random_device{}()};
+};
+
+// A message box as one line of output: the caption, the text with its line
+// breaks as blanks, and the answer given. Returns the answer: OK for plain
+// boxes, Yes or No (as `answer_yes` says) for questions.
+int print_message_box(const char* text, const char* caption, int type, bool answer_yes);
+
+// Stops whatever broadcast runs (a live one without draining) and closes
+// the station, as the end of the program needs: the close notice goes out.
+void stop_for_exit(Context& ctx);
+
+// Runs `on_stop` from the event loop when SIGINT or SIGTERM arrives.
+// Returns false when the signal pipe cannot be made.
+bool watch_stop_signals(QObject* owner, std::function<void()> on_stop);

@@ -1,0 +1,55 @@
+#pragma once
+// The operator's window: the four menus with their command ids, Ctrl+S, the
+// skinned status panel with the start/stop button, the panel timer and the
+// precise send timer. Every controller call is followed by sync_view, which
+// copies the menu and button state, the caption and the cursor into the
+// widgets.
+
+#include <QMainWindow>
+#include <QTimer>
+#include <map>
+
+#include "shell/window/skin.h"
+
+struct Context;
+class QAction;
+class StatusPanel;
+class StartStopButton;
+class WindowHost;
+
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    MainWindow(Context& ctx, WindowHost& host, Skin skin);
+
+    // Runs one command through the controller, then syncs the view.
+    void run_command(int command_id);
+    void sync_view();
+    // The 128 ms panel timer and the send timer; off until started.
+    void start_timers();
+    // Stops any broadcast, closes the station and lets the window close.
+    void close_for_exit();
+
+    // The menu item that sends `command_id` now (105 and 146 are one item).
+    QAction* action(int command_id) const;
+    StatusPanel* panel() const { return panel_; }
+    StartStopButton* button() const { return button_; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    QAction* add_item(QMenu* menu, const char* text, int command_id);
+    void show_about();
+
+    Context& ctx_;
+    WindowHost& host_;
+    Skin skin_;
+    StatusPanel* panel_ = nullptr;
+    StartStopButton* button_ = nullptr;
+    std::map<int, QAction*> actions_;
+    QAction* start_item_ = nullptr;
+    QTimer panel_timer_;
+    QTimer send_timer_;
+    bool exiting_ = false;
+};

@@ -1,0 +1,121 @@
+#include "shell/window/status_panel.h"
+
+#include <QKeyEvent>
+#include <QPainter>
+
+#include "app/context.h"
+#include "app/controller.h"
+#include "app/panel_view.h"
+#include "app/status_text.h"
+
+namespace {
+
+// Texts are placed by their top-left corner.
+void text_at(QPainter& p, int x, int y, const std::string& text) {
+    if (text.empty()) return;
+    p.drawText(QRect(x, y, 10000, 1000), Qt::AlignLeft | Qt::AlignTop,
+               QString::fromLocal8Bit(text.c_str()));
+}
+
+}  // namespace
+
+QFont panel_font(int pixels) {
+    QFont font(QStringLiteral("Arial"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPixelSize(pixels);
+    // The panel was laid out for narrow letters (6 pixels on average): the
+    // start time at x 375 must end inside the 478-pixel panel.
+    font.setStretch(80);
+    return font;
+}
+
+int hidden_key_code(int qt_key, bool keypad) {
+    if (keypad) {
+        if (qt_key == Qt::Key_Plus) return KEY_KEYPAD_PLUS;
+        if (qt_key == Qt::Key_Minus) return KEY_KEYPAD_MINUS;
+        return 0;
+    }
+    switch (qt_key) {
+        case Qt::Key_1: case Qt::Key_2: case Qt::Key_3:
+        case Qt::Key_4: case Qt::Key_6: case Qt::Key_8:
+            return '0' + (qt_key - Qt::Key_0);
+        default: return 0;
+    }
+}
+
+StatusPanel::StatusPanel(Context& ctx, const Skin& skin, QWidget* parent)
+    : QWidget(parent), ctx_(ctx), skin_(skin) {
+    QSize size = skin.background.isNull() ? QSize(478, 401) : skin.background.size();
+    setFixedSize(size);
+    setFocusPolicy(Qt::StrongFocus);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void StatusPanel::keyReleaseEvent(QKeyEvent* event) {
+    if (event->isAutoRepeat()) return;  // one press acts once
+    int key = hidden_key_code(event->key(), event->modifiers() & Qt::KeypadModifier);
+    if (key) Q_EMIT key_released(key);
+    else QWidget::keyReleaseEvent(event);
+}
+
+void StatusPanel::paintEvent(QPaintEvent*) {
+    Context& ctx = ctx_;
+    const StationState& s = ctx.state;
+    QPainter p(this);
+    if (skin_.background.isNull()) p.fillRect(rect(), Qt::black);
+    else p.drawImage(0, 0, skin_.background);
+
+    p.setFont(panel_font(kLargeFontPixels));
+    p.setPen(QColor(255, 0, 0));
+    if (broadcasting_visible(ctx)) text_at(p, 16, 90, "BROADCASTING");
+
+    p.setFont(panel_font(kSmallFontPixels));
+    p.setPen(QColor(255, 255, 110));
+    text_at(p, 375, 90, start_time_text(ctx));
+    text_at(p, 125, 60, clock_text(ctx.host->time_now()));
+    if (s.INTRANET) text_at(p, 375, 60, "Intranet Only");
+    if (s.MBONE) text_at(p, 340, 60, "MBONE");
+    text_at(p, 140, 185, rate_line(s.TransferRate));
+    text_at(p, 140, 215, audio_type(ctx, s.capture_rate));
+    text_at(p, 375, 117, elapsed_line(ctx));
+
+    NowPlayingLines playing = now_playing_lines(ctx);
+    text_at(p, 20, 275, playing.first);
+    text_at(p, 20, 290, playing.picture);
+    if (!playing.text.empty())
+        p.drawText(QRect(20, 305, 440, 40), Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap,
+                   QString::fromLocal8Bit(playing.text.c_str()));
+
+    text_at(p, 380, 185, listeners_line(ctx));
+    text_at(p, 380, 210, std::to_string(ctx.listeners.busy_rejections));
+
+    // A zero-width source would draw the whole meter: nothing at silence.
+    int meter = meter_width(s.peak_level, skin_.meter.width());
+    if (meter > 0) p.drawImage(QPoint(12, 150), skin_.meter, QRect(0, 0, meter, skin_.meter.height()));
+    QImage lamp = skin_frame(skin_.lamp, kLampFrames, lamp_frame(s.directory_listed, s.keeper_watchdog));
+    if (!lamp.isNull()) p.drawImage(10, 13, lamp);
+
+    // The caption carries the listener count; it is rewritten with the panel.
+    if (QWidget* top = window()) {
+        QString caption = QString::fromLocal8Bit(caption_text(ctx).c_str());
+        if (top->windowTitle() != caption) top->setWindowTitle(caption);
+    }
+}
+
+StartStopButton::StartStopButton(Context& ctx, const Skin& skin, QWidget* parent)
+    : QAbstractButton(parent), ctx_(ctx), skin_(skin) {
+    setFocusPolicy(Qt::NoFocus);
+    setText(QStringLiteral("Start Broadcast"));
+    setGeometry(136, 362, skin.button_width(), skin.button_height());
+}
+
+int StartStopButton::face() const {
+    return button_face(isEnabled(), ctx_.state.broadcast_state != BS_IDLE, isDown());
+}
+
+void StartStopButton::paintEvent(QPaintEvent*) {
+    QImage frame = skin_frame(skin_.button, kButtonFaces, face());
+    if (frame.isNull()) return;
+    QPainter p(this);
+    p.drawImage(0, 0, frame);
+}

@@ -1,0 +1,68 @@
+#include "shell/window/window_host.h"
+
+#include <QMessageBox>
+#include <QPushButton>
+
+#include "app/controller.h"
+
+void WindowHost::set_widgets(QWidget* main_window, QWidget* panel) {
+    main_window_ = main_window;
+    panel_ = panel;
+}
+
+int WindowHost::message_box(const char* text, const char* caption, int type, bool owned) {
+    if (box_answers) return box_answers(text, type);
+    QMessageBox box(owned ? main_window_.data() : nullptr);
+    box.setWindowTitle(QString::fromLocal8Bit(caption));
+    box.setText(QString::fromLocal8Bit(text));
+    box.setTextFormat(Qt::PlainText);
+    switch (type & 0xF0) {
+        case MB_ICONERROR: box.setIcon(QMessageBox::Critical); break;
+        case MB_ICONQUESTION: box.setIcon(QMessageBox::Question); break;
+        case MB_ICONWARNING: box.setIcon(QMessageBox::Warning); break;
+        case MB_ICONINFORMATION: box.setIcon(QMessageBox::Information); break;
+        default: box.setIcon(QMessageBox::NoIcon); break;
+    }
+    // Escape and the close box give the last answer: Cancel or No.
+    struct Choice {
+        QMessageBox::StandardButton button;
+        int answer;
+    };
+    std::vector<Choice> choices;
+    switch (type & 0xF) {
+        case MB_OKCANCEL: choices = {{QMessageBox::Ok, IDOK}, {QMessageBox::Cancel, IDCANCEL}}; break;
+        case MB_YESNOCANCEL:
+            choices = {{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}, {QMessageBox::Cancel, IDCANCEL}};
+            break;
+        case MB_YESNO: choices = {{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}}; break;
+        default: choices = {{QMessageBox::Ok, IDOK}}; break;
+    }
+    QMessageBox::StandardButtons buttons;
+    for (const Choice& c : choices) buttons |= c.button;
+    box.setStandardButtons(buttons);
+    box.setDefaultButton(choices.front().button);
+    box.setEscapeButton(choices.back().button);
+    if (type & MB_SYSTEMMODAL) box.setWindowModality(Qt::ApplicationModal);
+    auto pressed = static_cast<QMessageBox::StandardButton>(box.exec());
+    for (const Choice& c : choices)
+        if (c.button == pressed) return c.answer;
+    return choices.back().answer;
+}
+
+void WindowHost::invalidate(bool all) {
+    if (!panel_) return;
+    if (all) {
+        panel_->update();
+        return;
+    }
+    // The three strips that change every tick: meter, clock, elapsed time.
+    int w = panel_->width();
+    panel_->update(0, 150, w, 20);
+    panel_->update(125, 60, w - 125, 20);
+    panel_->update(375, 117, w - 375, 18);
+}
+
+int WindowHost::run_dialog(int dialog_id) {
+    auto found = dialogs.find(dialog_id);
+    return found == dialogs.end() ? 0 : found->second();
+}

@@ -1,0 +1,30 @@
+#pragma once
+// The Host of the window: message boxes as QMessageBox, dialogs by id,
+// repaints of the status panel. Tests (and unattended runs) answer the boxes
+// and dialogs through `box_answers` and `dialogs` instead of a modal loop.
+
+#include <QPointer>
+#include <QWidget>
+#include <functional>
+#include <map>
+
+#include "shell/common/qt_host.h"
+
+class WindowHost : public QtHost {
+public:
+    // The main window (owner of owned boxes) and the panel to repaint.
+    void set_widgets(QWidget* main_window, QWidget* panel);
+
+    int message_box(const char* text, const char* caption, int type, bool owned) override;
+    void invalidate(bool all) override;
+    int run_dialog(int dialog_id) override;
+
+    // Set: every box is answered by it (text, type -> answer) and never shown.
+    std::function<int(const char* text, int type)> box_answers;
+    // Dialogs the front end has, by id; a missing one answers 0 (cancelled).
+    std::map<int, std::function<int()>> dialogs;
+
+private:
+    QPointer<QWidget> main_window_;
+    QPointer<QWidget> panel_;
+};

@@ -1,0 +1,264 @@
+// The operator's window offscreen: its geometry, menus and their greying in
+// each broadcast state, Ctrl+S, the hidden keys, the close box and the
+// panel's texts, driven on a real script broadcast on a loopback address.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QTimer>
+#include <QFontMetrics>
+#include <QKeyEvent>
+#include <QMenuBar>
+#include <QTest>
+
+#include "app/context.h"
+#include "app/controller.h"
+#include "codec/codec_state.h"
+#include "codec/set_rate.h"
+#include "panel_pixels.h"
+#include "shell/window/main_window.h"
+#include "shell/window/status_panel.h"
+#include "shell/window/window_host.h"
+#include "station_test_support.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+struct WindowTest : ::testing::Test {
+    WindowHost host;
+    std::unique_ptr<Context> ctx = make_context(host);
+    TempDir dir;
+    std::vector<std::string> boxes;
+    std::unique_ptr<MainWindow> window;
+
+    void SetUp() override {
+        host.attach(ctx.get());
+        host.box_answers = [this](const char* text, int type) {
+            boxes.push_back(text);
+            return (type & 0xF) == MB_YESNO ? IDYES : IDOK;
+        };
+        StationState& s = ctx->state;
+        set_test_station(s, dir, test_ip(81), test_ip(82));
+        s.SamplingRate = 16000;
+        s.TransferRate = 2000;
+        s.feed_mode = FEED_SCRIPT;
+        s.StationScript = dir.file("show.VSK");
+        CodecState codec;
+        set_rate(codec, s.SamplingRate, s.TransferRate);
+        char header[64];
+        snprintf(header, sizeof header, "1 16000 %03d SCRIPT", codec.rate_percent);
+        std::string script = header;
+        script.push_back('\0');
+        std::string song = dir.file("song.VMA");
+        write_file(song, sample_file(std::vector<std::string>(16, std::string(20, 'x'))));
+        script += "1 " + song + " \"\" A song";
+        script.push_back('\0');
+        write_file(s.StationScript, script);
+        update_start_menu(*ctx);
+        window = std::make_unique<MainWindow>(*ctx, host, load_skin("", nullptr));
+        window->show();
+    }
+    void TearDown() override {
+        close_station(*ctx);
+        window.reset();
+    }
+
+    bool enabled(int id) const {
+        QAction* item = window->action(id);
+        return item && item->isEnabled();
+    }
+};
+
+TEST_F(WindowTest, panel_is_the_skin_and_the_button_sits_on_it_without_taking_focus) {
+    EXPECT_EQ(window->panel()->size(), QSize(478, 401));
+    EXPECT_EQ(window->centralWidget(), window->panel());
+    EXPECT_EQ(window->button()->geometry(), QRect(136, 362, 221, 26));
+    EXPECT_EQ(window->button()->focusPolicy(), Qt::NoFocus);
+    EXPECT_EQ(window->minimumSize(), window->maximumSize());  // not resizable
+    EXPECT_FALSE(window->windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_TRUE(window->windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_EQ(window->button()->face(), 1);  // idle, enabled
+}
+
+TEST_F(WindowTest, menus_carry_their_ids_and_grey_in_each_broadcast_state) {
+    QStringList menus;
+    for (QAction* menu : window->menuBar()->actions()) menus << menu->text();
+    EXPECT_EQ(menus, QStringList({"&Station", "&Options", "&Log", "&Help"}));
+    for (int id = CMD_VIEW_SUNDAY_LOG; id <= CMD_VIEW_SATURDAY_LOG; ++id) EXPECT_TRUE(enabled(id));
+    EXPECT_EQ(window->action(CMD_VIEW_SATURDAY_LOG)->text(), "View Saturday Log");
+    for (int id : {CMD_ONLINE_HELP, CMD_CHECK_CONNECTION, CMD_ABOUT}) EXPECT_TRUE(enabled(id));
+    const int settings_items[] = {CMD_BUILD_SCRIPT, CMD_STATION_INFO, CMD_EXIT, CMD_SETTINGS,
+                                  CMD_EXPERT_SETTINGS};
+    EXPECT_TRUE(enabled(CMD_START));
+    for (int id : settings_items) EXPECT_TRUE(enabled(id)) << id;
+
+    window->run_command(CMD_START);  // a real start; the address box is answered
+    ASSERT_EQ(ctx->state.broadcast_state, BS_BROADCASTING) << (boxes.empty() ? "" : boxes.back());
+    EXPECT_EQ(window->action(CMD_START), nullptr);
+    ASSERT_TRUE(enabled(CMD_STOP));
+    EXPECT_EQ(window->action(CMD_STOP)->text(), "&Stop Broadcasting");
+    for (int id : settings_items) EXPECT_FALSE(enabled(id)) << id;
+    EXPECT_EQ(window->button()->face(), 4);
+
+    // A live stop draining: still greyed, the button disabled, a wait cursor.
+    ctx->state.feed_mode = FEED_LIVE_SENDING;
+    stop_broadcast(*ctx);
+    window->sync_view();
+    EXPECT_TRUE(enabled(CMD_STOP));
+    for (int id : settings_items) EXPECT_FALSE(enabled(id)) << id;
+    EXPECT_EQ(window->button()->face(), 2);
+    EXPECT_EQ(window->panel()->cursor().shape(), Qt::WaitCursor);
+    finish_stop(*ctx);
+    ctx->state.feed_mode = FEED_SCRIPT;
+    window->sync_view();
+    EXPECT_EQ(window->panel()->cursor().shape(), Qt::ArrowCursor);
+
+    // Back on the air through the button (which loads the script through
+    // the posted Start command), off again through the button.
+    QTest::mouseClick(window->button(), Qt::LeftButton);
+    QTest::qWait(20);
+    EXPECT_EQ(ctx->state.broadcast_state, BS_BROADCASTING);
+    QTest::mouseClick(window->button(), Qt::LeftButton);
+    EXPECT_EQ(ctx->state.broadcast_state, BS_IDLE);
+    EXPECT_TRUE(enabled(CMD_START));
+    for (int id : settings_items) EXPECT_TRUE(enabled(id)) << id;
+}
+
+TEST_F(WindowTest, ctrl_s_starts_and_stops_and_is_dead_while_greyed) {
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    QTest::keyClick(window.get(), Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(ctx->state.broadcast_state, BS_BROADCASTING);
+    QTest::keyClick(window.get(), Qt::Key_S, Qt::ControlModifier);  // posts the stop
+    QTest::qWait(20);
+    EXPECT_EQ(ctx->state.broadcast_state, BS_IDLE);
+
+    ctx->state.StationScript.clear();  // nothing to play: the item greys
+    update_start_menu(*ctx);
+    window->sync_view();
+    ASSERT_FALSE(enabled(CMD_START));
+    EXPECT_EQ(window->button()->face(), 2);
+    size_t shown = boxes.size();
+    QTest::keyClick(window.get(), Qt::Key_S, Qt::ControlModifier);
+    QTest::qWait(20);
+    EXPECT_EQ(ctx->state.broadcast_state, BS_IDLE);
+    EXPECT_EQ(boxes.size(), shown);
+}
+
+TEST_F(WindowTest, close_is_refused_while_broadcasting_with_one_message) {
+    window->run_command(CMD_START);
+    ASSERT_EQ(ctx->state.broadcast_state, BS_BROADCASTING);
+    boxes.clear();
+    EXPECT_FALSE(window->close());
+    EXPECT_TRUE(window->isVisible());
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0], "Please shut down the current broadcast first.");
+    window->run_command(CMD_STOP);
+    QTest::qWait(20);  // the stop item posts the start/stop command
+    EXPECT_EQ(ctx->state.broadcast_state, BS_IDLE);
+    EXPECT_TRUE(window->close());
+}
+
+TEST_F(WindowTest, hidden_keys_act_once_per_press_and_keypad_keys_need_the_keypad) {
+    QWidget* panel = window->panel();
+    QTest::keyClick(panel, Qt::Key_Plus, Qt::KeypadModifier);
+    EXPECT_EQ(ctx->state.TransferRate, 2125);
+    QKeyEvent repeat(QEvent::KeyRelease, Qt::Key_Plus, Qt::KeypadModifier, QString(), true);
+    QApplication::sendEvent(panel, &repeat);
+    EXPECT_EQ(ctx->state.TransferRate, 2125);
+    QTest::keyClick(panel, Qt::Key_Plus);  // the main keyboard's plus is no hidden key
+    EXPECT_EQ(ctx->state.TransferRate, 2125);
+    QTest::keyClick(panel, Qt::Key_Minus, Qt::KeypadModifier);
+    EXPECT_EQ(ctx->state.TransferRate, 2000);
+    QTest::keyClick(panel, Qt::Key_3, Qt::KeypadModifier);  // a keypad digit is no digit
+    EXPECT_EQ(ctx->state.SamplingRate, 16000);
+    QTest::keyClick(panel, Qt::Key_3);
+    EXPECT_EQ(ctx->state.SamplingRate, 32000);
+    EXPECT_EQ(ctx->state.device_rate, 44100);
+}
+
+TEST_F(WindowTest, dialogs_are_dispatched_by_id_and_refused_while_broadcasting) {
+    int station_info_runs = 0;
+    host.dialogs[DIALOG_STATION_INFO] = [&] { return ++station_info_runs, 1; };
+    window->action(CMD_STATION_INFO)->trigger();
+    EXPECT_EQ(station_info_runs, 1);
+    EXPECT_EQ(host.run_dialog(DIALOG_OPTIONS), 0);  // no such dialog yet: cancelled
+    window->run_command(CMD_START);
+    window->run_command(CMD_STATION_INFO);
+    EXPECT_EQ(station_info_runs, 1);
+}
+
+TEST_F(WindowTest, panel_shows_broadcasting_and_the_rate_line_where_they_belong) {
+    QImage background = load_skin("", nullptr).background.convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(count_pixels(background, kBroadcastingArea, is_broadcasting_red), 0);
+    ASSERT_EQ(count_pixels(background, kRateLineArea, is_text_yellow), 0);
+
+    window->run_command(CMD_START);
+    ctx->state.blink_phase = 1;
+    QImage lit = window->panel()->grab().toImage();
+    EXPECT_GT(count_pixels(lit, kBroadcastingArea, is_broadcasting_red), 100);
+    EXPECT_EQ(count_pixels(lit, QRect(0, 0, 478, 88), is_broadcasting_red), 0);  // nowhere above
+    EXPECT_GT(count_pixels(lit, kRateLineArea, is_text_yellow), 40);
+    ctx->state.blink_phase = 0;  // the blink's dark phase
+    QImage dark = window->panel()->grab().toImage();
+    EXPECT_EQ(count_pixels(dark, kBroadcastingArea, is_broadcasting_red), 0);
+    EXPECT_EQ(window->windowTitle().toStdString(),
+              std::string(PROGRAM_TITLE) + " " + test_ip(81) + " [0 - 0%]");
+}
+
+TEST_F(WindowTest, about_shows_the_version) {
+    QString version;
+    QTimer::singleShot(0, [&] {
+        QWidget* about = QApplication::activeModalWidget();
+        if (!about) return;
+        if (auto* label = about->findChild<QLabel*>("version")) version = label->text();
+        about->close();
+    });
+    window->action(CMD_ABOUT)->trigger();
+    EXPECT_EQ(version, "2.18");
+}
+
+TEST(SkinTest, another_skin_sets_the_panel_and_button_sizes_from_its_files) {
+    TempDir dir;
+    QImage background(320, 380, QImage::Format_RGB32), button(100, 50, QImage::Format_RGB32);
+    background.fill(Qt::darkBlue);
+    button.fill(Qt::gray);
+    ASSERT_TRUE(background.save(QString::fromStdString(dir.file("background.bmp"))));
+    ASSERT_TRUE(button.save(QString::fromStdString(dir.file("button.bmp"))));
+    QString problem;
+    Skin skin = load_skin(QString::fromStdString(dir.path()), &problem);
+    // The missing lamp and meter are named and left out.
+    EXPECT_TRUE(problem.contains("lamp.bmp")) << problem.toStdString();
+    EXPECT_TRUE(problem.contains("meter.bmp"));
+    EXPECT_FALSE(problem.contains("button.bmp"));
+
+    WindowHost host;
+    auto ctx = make_context(host);
+    host.attach(ctx.get());
+    MainWindow window(*ctx, host, skin);
+    window.show();
+    EXPECT_EQ(window.panel()->size(), QSize(320, 380));
+    EXPECT_EQ(window.button()->geometry(), QRect(136, 362, 100, 10));
+    ctx->state.peak_level = 50;
+    ctx->state.directory_listed = true;
+    EXPECT_FALSE(window.panel()->grab().isNull());  // paints without lamp and meter
+}
+
+TEST(PanelFontTest, the_widest_texts_end_inside_the_panel) {
+    QFontMetrics small(panel_font(kSmallFontPixels)), large(panel_font(kLargeFontPixels));
+    EXPECT_LE(375 + small.horizontalAdvance("Dec 28 20:58:58"), 478);  // start time
+    EXPECT_LE(375 + small.horizontalAdvance("99d 23h 59m 59s"), 478);  // elapsed
+    EXPECT_LE(125 + small.horizontalAdvance("Wed Sep 28 20:58:58 2026"), 340);  // clock, before MBONE
+    EXPECT_LE(380 + small.horizontalAdvance("8192 - 100%"), 478);  // listeners
+    EXPECT_LE(16 + large.horizontalAdvance("BROADCASTING"), 300);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
