@@ -11,6 +11,7 @@
 #include "app/settings.h"
 #include "codec/set_rate.h"
 #include "live/datagram_queue.h"
+#include "live/live_capture.h"
 #include "live/live_ring.h"
 #include "media/live_list.h"
 #include "media/script_file.h"
@@ -78,7 +79,7 @@ void go_on_air(Context& ctx, bool menu_form) {
     add_receiver(ctx);
 
     if (s.feed_mode == FEED_LIVE_PRIMING) {
-        if (ctx.host->open_capture()) {
+        if (open_capture(ctx)) {
             // The sender enables the button when live sending begins.
             s.broadcast_state = BS_BROADCASTING;
         } else {
@@ -224,6 +225,7 @@ void on_start_button_ready(Context& ctx) {
 
 void finish_stop(Context& ctx) {
     StationState& s = ctx.state;
+    close_capture(ctx);  // already closed by the pump, unless the program is ending
     s.feed_mode = FEED_LIVE_PRIMING;
     s.broadcast_state = BS_TRANSITION;
     s.hourglass = true;
