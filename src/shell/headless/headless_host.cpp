@@ -9,6 +9,7 @@
 #include "app/context.h"
 #include "app/controller.h"
 #include "app/station_state.h"
+#include "live/live_capture.h"
 #include "platform/clock.h"
 #include "platform/shell_open.h"
 
@@ -84,4 +85,45 @@ int HeadlessHost::rand() { return static_cast<int>(random_() % 32768); }
 int HeadlessHost::shell_open(const char* verb, const char* file, const char* parameters,
                              const char* directory) {
     return shell_open_file(verb, file, parameters, directory);
+}
+
+void HeadlessHost::set_capture_source(std::unique_ptr<CaptureSource> source) {
+    if (!source) {
+        capture_.reset();
+        return;
+    }
+    capture_ = std::make_unique<CaptureDevice>(
+        std::move(source),
+        [this](int id, int recorded) {
+            if (ctx_ && !exit_requested_) on_capture_buffer(*ctx_, id, recorded);
+        },
+        [](const std::string& notice) {
+            printf("[%s] %s\n", PROGRAM_TITLE, notice.c_str());
+            fflush(stdout);
+        });
+}
+
+int HeadlessHost::capture_query(int rate) {
+    return capture_ ? capture_->query(rate) : CAPTURE_NO_DEVICE;
+}
+
+int HeadlessHost::capture_open(int rate, char* error_text, int error_size) {
+    if (!capture_) return Host::capture_open(rate, error_text, error_size);
+    return capture_->open(rate, error_text, error_size);
+}
+
+void HeadlessHost::capture_add_buffer(int buffer_id, uint8_t* data, int length) {
+    if (capture_) capture_->add_buffer(buffer_id, data, length);
+}
+
+void HeadlessHost::capture_start() {
+    if (capture_) capture_->start();
+}
+
+void HeadlessHost::capture_reset() {
+    if (capture_) capture_->reset();
+}
+
+void HeadlessHost::capture_close() {
+    if (capture_) capture_->close();
 }

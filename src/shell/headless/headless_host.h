@@ -9,6 +9,7 @@
 #include <random>
 
 #include "app/host.h"
+#include "shell/capture/capture_device.h"
 
 struct Context;
 
@@ -32,6 +33,15 @@ public:
                    const char* directory) override;
     void post_close() override;
 
+    // Live capture goes to `source` (null: no recording device).
+    void set_capture_source(std::unique_ptr<CaptureSource> source);
+    int capture_query(int rate) override;
+    int capture_open(int rate, char* error_text, int error_size) override;
+    void capture_add_buffer(int buffer_id, uint8_t* data, int length) override;
+    void capture_start() override;
+    void capture_reset() override;
+    void capture_close() override;
+
     bool exit_requested() const { return exit_requested_; }
     int exit_status() const { return exit_status_; }
 
@@ -45,5 +55,6 @@ private:
     int exit_status_ = 0;
     std::unique_ptr<QSocketNotifier> write_notifier_;
     std::unique_ptr<QSocketNotifier> read_notifier_;
+    std::unique_ptr<CaptureDevice> capture_;
     std::minstd_rand random_{std::random_device{}()};
 };
