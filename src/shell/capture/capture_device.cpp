@@ -9,7 +9,7 @@ namespace {
 
 // Behind the clock by more than this, a card counts as stopped.
 constexpr int64_t kStalledMs = 1000;
-constexpr int kReopenMs = 3000;
+constexpr int kReopenMs = 2000;
 // A paced source late by more than this (a suspended machine) skips ahead.
 constexpr int64_t kLongestCatchUpMs = 2000;
 constexpr uint8_t kSilence = 128;
@@ -25,13 +25,10 @@ CaptureDevice::CaptureDevice(std::unique_ptr<CaptureSource> source,
     connect(&timer_, &QTimer::timeout, this, [this] { fill_due_buffers(); });
     reopen_timer_.setInterval(kReopenMs);
     connect(&reopen_timer_, &QTimer::timeout, this, [this] {
+        // Opened again; its first samples end the silence (take_samples).
+        source_->close();
         std::string error;
-        if (source_->open(rate_, error) != CAPTURE_OK) return;
-        reopen_timer_.stop();
-        faulty_ = false;
-        samples_given_ = clock_.nsecsElapsed() / 1000 * rate_ / 1000000;
-        timer_.start(static_cast<int>(kStalledMs / 2));
-        if (notice_) notice_("live capture: the recording device delivers again");
+        source_->open(rate_, error);
     });
     source_->deliver = [this](const uint8_t* data, int count) { take_samples(data, count); };
     source_->fault = [this](const std::string& reason) { source_fault(reason); };
@@ -97,7 +94,15 @@ void CaptureDevice::fill_due_buffers() {
 }
 
 void CaptureDevice::take_samples(const uint8_t* data, int count) {
-    if (!running_ || faulty_) return;
+    if (!running_) return;
+    if (faulty_) {
+        faulty_ = false;
+        reopen_timer_.stop();
+        if (notice_) notice_("live capture: the recording device delivers again");
+        for (Buffer& buffer : queue_) buffer.filled = 0;
+        samples_given_ = clock_.nsecsElapsed() / 1000 * rate_ / 1000000;
+        timer_.start(static_cast<int>(kStalledMs / 2));  // back to watching the card
+    }
     while (count > 0 && !queue_.empty()) {
         Buffer& buffer = queue_.front();
         int n = std::min(count, buffer.length - buffer.filled);

@@ -146,11 +146,13 @@ private:
 
 // ---- the sound card -----------------------------------------------------
 
+// The card records signed 16-bit mono, made 8-bit as songs are: 8-bit
+// capture is accepted by some back ends and then delivers nothing.
 QAudioFormat capture_format(int rate) {
     QAudioFormat format;
     format.setSampleRate(rate);
     format.setChannelCount(1);
-    format.setSampleFormat(QAudioFormat::UInt8);
+    format.setSampleFormat(QAudioFormat::Int16);
     return format;
 }
 
@@ -179,18 +181,17 @@ public:
             return CAPTURE_NO_DEVICE;
         }
         input_ = std::make_unique<QAudioSource>(device, capture_format(rate));
-        input_->setBufferSize(rate / 10);  // a tenth of a second: low latency
-        // The card writes into our device (its push mode reads nothing on
-        // some back ends).
-        sink_.deliver = &deliver;
-        sink_.open(QIODevice::WriteOnly);
-        input_->start(&sink_);
-        if (input_->error() != QAudio::NoError) {
+//        input_->setBufferSize(rate / 5);  // a tenth of a second of 16-bit samples: low latency
+        QIODevice* io = input_->start();
+        if (!io || input_->error() != QAudio::NoError) {
             error = device.description().toStdString() + ": " + audio_error_text(input_->error());
             input_.reset();
-            sink_.close();
             return CAPTURE_ERROR;
         }
+        QObject::connect(io, &QIODevice::readyRead, [this, io] {
+            QByteArray bytes = io->readAll();
+            converter_.convert(bytes.constData(), bytes.size(), deliver);
+        });
         QObject::connect(input_.get(), &QAudioSource::stateChanged, [this](QAudio::State) {
             if (input_ && input_->error() != QAudio::NoError && fault) fault(audio_error_text(input_->error()));
         });
@@ -202,27 +203,38 @@ public:
             input_->stop();
             input_.reset();
         }
-        sink_.close();
     }
     bool paced() const override { return false; }
     void read(uint8_t* out, int count) override { memset(out, kSilence, static_cast<size_t>(count)); }
 
 private:
-    // Hands what the card writes to the source's `deliver`.
-    class Sink : public QIODevice {
+    // Turns the card's 16-bit samples into ours, as songs are converted.
+    class Converter {
     public:
-        std::function<void(const uint8_t*, int)>* deliver = nullptr;
-
-    protected:
-        qint64 readData(char*, qint64) override { return -1; }
-        qint64 writeData(const char* data, qint64 size) override {
-            if (deliver && *deliver && size > 0)
-                (*deliver)(reinterpret_cast<const uint8_t*>(data), static_cast<int>(size));
-            return size;
+        void convert(const char* data, qint64 size, const std::function<void(const uint8_t*, int)>& deliver) {
+            const PcmLayout layout = pcm_layout(1, 16);
+            int count = 0;
+            for (qint64 i = 0; i < size; ++i) {
+                pair_[pair_fill_++] = static_cast<uint8_t>(data[i]);
+                if (pair_fill_ < 2) continue;
+                pair_fill_ = 0;
+                samples_[count++] = pcm_frame_to_sample(pair_, layout);
+                if (count == kChunk) {
+                    if (deliver) deliver(samples_, count);
+                    count = 0;
+                }
+            }
+            if (count > 0 && deliver) deliver(samples_, count);
         }
+
+    private:
+        static constexpr int kChunk = 4096;
+        uint8_t pair_[2] = {};
+        int pair_fill_ = 0;
+        uint8_t samples_[kChunk] = {};
     };
 
-    Sink sink_;
+    Converter converter_;
     std::unique_ptr<QAudioSource> input_;
 };
 
