@@ -160,17 +160,23 @@ TEST_F(ControllerTest, listeners_line_counts_load_against_bandwidth) {
 }
 
 // A host whose sound card can be made to open, and which counts how often
-// capture is opened and closed.
+// capture is opened and closed. Each box takes the operator a second.
 class CaptureHost : public FakeHost {
 public:
-    int capture_result = 0;  // what open_capture answers: no sound card by default
+    int capture_result = CAPTURE_NO_DEVICE;  // no sound card by default
     int captures_opened = 0;
     int captures_closed = 0;
-    int open_capture() override {
+    int capture_query(int) override { return capture_result; }
+    int capture_open(int, char* error_text, int) override {
         ++captures_opened;
+        error_text[0] = '\0';
         return capture_result;
     }
-    void close_capture() override { ++captures_closed; }
+    void capture_close() override { ++captures_closed; }
+    int message_box(const char* text, const char* caption, int type, bool owned) override {
+        ++now;
+        return FakeHost::message_box(text, caption, type, owned);
+    }
 };
 
 // Starts and stops driven through the commands, with a real station socket
@@ -374,7 +380,12 @@ TEST_F(StartStopTest, a_live_start_without_a_sound_card_returns_to_idle) {
     ctx->state.feed_mode = FEED_LIVE_PRIMING;
     ctx->state.SamplingRate = 8000;
     on_command(*ctx, CMD_START);
-    EXPECT_EQ(host.captures_opened, 1);
+    // Tried again until two seconds have passed, one box per attempt.
+    ASSERT_EQ(host.messages.size(), 3u);
+    EXPECT_EQ(host.messages[1].text, "The audio waveform device can't record in the required format.");
+    EXPECT_EQ(host.messages[2].text, host.messages[1].text);
+    EXPECT_EQ(host.messages[1].type, MB_ICONWARNING);
+    EXPECT_EQ(host.captures_opened, 0);
     const StationState& s = ctx->state;
     EXPECT_EQ(s.broadcast_state, BS_IDLE);
     EXPECT_EQ(s.feed_mode, FEED_LIVE_PRIMING);
@@ -392,7 +403,7 @@ TEST_F(StartStopTest, a_live_start_without_a_sound_card_returns_to_idle) {
 }
 
 TEST_F(StartStopTest, a_live_stop_keeps_capture_running_until_the_ring_has_drained) {
-    host.capture_result = 1;
+    host.capture_result = CAPTURE_OK;
     ctx->state.feed_mode = FEED_LIVE_PRIMING;
     on_command(*ctx, CMD_START);
     const StationState& s = ctx->state;
@@ -408,6 +419,7 @@ TEST_F(StartStopTest, a_live_stop_keeps_capture_running_until_the_ring_has_drain
     EXPECT_GE(ctx->station.socket, 0);
 
     finish_stop(*ctx);  // what the sender does once the ring is empty
+    EXPECT_EQ(host.captures_closed, 1);  // (the pump would have closed it already)
     EXPECT_EQ(s.broadcast_state, BS_IDLE);
     EXPECT_EQ(s.feed_mode, FEED_LIVE_PRIMING);
     EXPECT_FALSE(s.hourglass);
@@ -416,7 +428,7 @@ TEST_F(StartStopTest, a_live_stop_keeps_capture_running_until_the_ring_has_drain
 }
 
 TEST_F(StartStopTest, a_live_stop_the_sound_card_never_drains_ends_after_ten_seconds) {
-    host.capture_result = 1;
+    host.capture_result = CAPTURE_OK;
     ctx->state.feed_mode = FEED_LIVE_PRIMING;
     on_command(*ctx, CMD_START);
     ASSERT_EQ(ctx->state.broadcast_state, BS_BROADCASTING);

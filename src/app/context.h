@@ -9,6 +9,7 @@
 #include "app/station_state.h"
 #include "codec/codec_state.h"
 #include "live/datagram_queue.h"
+#include "live/live_capture.h"
 #include "live/live_ring.h"
 #include "media/script_table.h"
 #include "server/listener_table.h"
@@ -25,6 +26,7 @@ struct Context {
     ScriptTable script;
     PictureSlots pictures;
     LiveRing live_ring;
+    LiveCapture capture;
     DatagramQueue queue;
     StationSocket station;
     SenderState sender;

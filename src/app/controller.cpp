@@ -11,6 +11,7 @@
 #include "app/settings.h"
 #include "codec/set_rate.h"
 #include "live/datagram_queue.h"
+#include "live/live_capture.h"
 #include "live/live_ring.h"
 #include "media/live_list.h"
 #include "media/script_file.h"
@@ -78,7 +79,7 @@ void go_on_air(Context& ctx, bool menu_form) {
     add_receiver(ctx);
 
     if (s.feed_mode == FEED_LIVE_PRIMING) {
-        if (ctx.host->open_capture()) {
+        if (open_capture(ctx)) {
             // The sender enables the button when live sending begins.
             s.broadcast_state = BS_BROADCASTING;
         } else {
@@ -225,6 +226,7 @@ void on_start_button_ready(Context& ctx) {
 
 void finish_stop(Context& ctx) {
     StationState& s = ctx.state;
+    close_capture(ctx);  // already closed by the pump, unless the program is ending
     s.feed_mode = FEED_LIVE_PRIMING;
     s.broadcast_state = BS_TRANSITION;
     s.hourglass = true;
@@ -257,8 +259,7 @@ void end_stuck_stop(Context& ctx) {
     StationState& s = ctx.state;
     if (s.broadcast_state != BS_STOP_REQUESTED) return;
     if (ctx.host->time_ms() - s.stop_requested_ms < kLongestStopMs) return;
-    ctx.host->close_capture();
-    finish_stop(ctx);
+    finish_stop(ctx);  // closes capture too
     show_message(ctx, true, MB_OK | MB_ICONWARNING,
                  "The sound card delivered nothing for %u seconds after the stop: recording "
                  "was closed and the broadcast ended without its last seconds.",

@@ -25,6 +25,14 @@ constexpr int WM_USER_LIVE_TICK = 1034;      // WM_USER+10 with parameter 4660
 constexpr int LIVE_TICK_PARAM = 4660;
 constexpr int WM_USER_SOCKET_EVENT = 1124;   // WM_USER+100, FD_WRITE of the station socket
 
+// Answers of the wave-input calls, numbered as the platform's.
+enum CaptureAnswer {
+    CAPTURE_OK = 0,
+    CAPTURE_ERROR = 1,        // the device failed (its words say why)
+    CAPTURE_NO_DEVICE = 2,    // no recording device
+    CAPTURE_BAD_FORMAT = 32,  // the device does not record this format
+};
+
 class Host {
 public:
     virtual ~Host() = default;
@@ -74,7 +82,27 @@ public:
     // program in an orderly way (Exit of the Station menu).
     virtual void post_close() {}
 
-    // Opens the sound card for a live broadcast; 1 when recording runs.
-    virtual int open_capture() { return 0; }
-    virtual void close_capture() {}
+    // ---- Wave input: the sound card, or a source standing in for it ----
+    // Always 8-bit mono PCM at `rate` samples per second. A front end
+    // without any recording device keeps these defaults (no device).
+    //
+    // Whether the default recording device records at `rate`, asked without
+    // opening it: CAPTURE_OK, CAPTURE_BAD_FORMAT or another refusal.
+    virtual int capture_query(int rate) { return CAPTURE_NO_DEVICE; }
+    // Opens the default recording device at `rate`. On failure returns the
+    // code and puts the device's words for it in `error_text`.
+    virtual int capture_open(int rate, char* error_text, int error_size) {
+        if (error_size > 0) error_text[0] = '\0';
+        return CAPTURE_NO_DEVICE;
+    }
+    // Queues a buffer: recording fills `length` bytes of `data`, then the
+    // front end posts the buffer back to the one thread, where it calls
+    // on_capture_buffer(ctx, buffer_id, bytes recorded). Buffers fill in the
+    // order they were queued; the data stays the core's.
+    virtual void capture_add_buffer(int buffer_id, uint8_t* data, int length) {}
+    virtual void capture_start() {}
+    // Stops recording: every queued buffer comes back at once, posted like a
+    // full one (with the bytes recorded so far), and none is queued after.
+    virtual void capture_reset() {}
+    virtual void capture_close() {}
 };

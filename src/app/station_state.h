@@ -89,8 +89,6 @@ struct StationState {
     uint32_t stop_requested_ms = 0;  // time_ms of the live stop that is draining
     // What the panel shows of live capture: the rate open_capture last
     // recorded at (16000 until it has been opened once) and the input level.
-    int capture_rate = 16000;
-    int peak_level = 0;
 
     // What the views show of the menus and the start/stop button.
     struct MenuView {

@@ -240,7 +240,7 @@ TEST(SkinTest, another_skin_sets_the_panel_and_button_sizes_from_its_files) {
     window.show();
     EXPECT_EQ(window.panel()->size(), QSize(320, 380));
     EXPECT_EQ(window.button()->geometry(), QRect(136, 362, 100, 10));
-    ctx->state.peak_level = 50;
+    ctx->capture.peak_level = 50;
     ctx->state.directory_listed = true;
     EXPECT_FALSE(window.panel()->grab().isNull());  // paints without lamp and meter
 }

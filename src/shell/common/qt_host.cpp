@@ -11,6 +11,7 @@
 #include <string>
 
 #include "app/context.h"
+#include "live/live_capture.h"
 #include "app/controller.h"
 #include "app/station_state.h"
 #include "platform/clock.h"
@@ -126,4 +127,47 @@ bool watch_stop_signals(QObject* owner, std::function<void()> on_stop) {
     signal(SIGINT, on_signal);
     signal(SIGTERM, on_signal);
     return true;
+}
+
+void QtHost::set_capture_source(std::unique_ptr<CaptureSource> source) {
+    if (!source) {
+        capture_.reset();
+        return;
+    }
+    capture_ = std::make_unique<CaptureDevice>(
+        std::move(source),
+        [this](int id, int recorded) {
+            if (ctx_ && !exit_requested_) on_capture_buffer(*ctx_, id, recorded);
+        },
+        [this](const std::string& notice) { capture_notice(notice); });
+}
+
+void QtHost::capture_notice(const std::string& text) {
+    printf("[%s] %s\n", PROGRAM_TITLE, text.c_str());
+    fflush(stdout);
+}
+
+int QtHost::capture_query(int rate) {
+    return capture_ ? capture_->query(rate) : CAPTURE_NO_DEVICE;
+}
+
+int QtHost::capture_open(int rate, char* error_text, int error_size) {
+    if (!capture_) return Host::capture_open(rate, error_text, error_size);
+    return capture_->open(rate, error_text, error_size);
+}
+
+void QtHost::capture_add_buffer(int buffer_id, uint8_t* data, int length) {
+    if (capture_) capture_->add_buffer(buffer_id, data, length);
+}
+
+void QtHost::capture_start() {
+    if (capture_) capture_->start();
+}
+
+void QtHost::capture_reset() {
+    if (capture_) capture_->reset();
+}
+
+void QtHost::capture_close() {
+    if (capture_) capture_->close();
 }

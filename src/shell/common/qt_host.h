@@ -1,8 +1,8 @@
 #pragma once
 // What the window and the headless station share of the Host: posted
 // commands and live ticks run from Qt's event loop, socket notifications
-// from QSocketNotifier, the exit status, the clocks and the opener. Only
-// message boxes, dialogs, repaints and capture differ between them.
+// from QSocketNotifier, the exit status, the clocks, the opener and live
+// capture. Only message boxes, dialogs and repaints differ between them.
 
 #include <QObject>
 #include <QSocketNotifier>
@@ -11,6 +11,7 @@
 #include <random>
 
 #include "app/host.h"
+#include "shell/capture/capture_device.h"
 
 struct Context;
 
@@ -31,6 +32,17 @@ public:
                    const char* directory) override;
     void post_close() override;
 
+    // Live capture goes to `source` (null: no recording device).
+    void set_capture_source(std::unique_ptr<CaptureSource> source);
+    int capture_query(int rate) override;
+    int capture_open(int rate, char* error_text, int error_size) override;
+    void capture_add_buffer(int buffer_id, uint8_t* data, int length) override;
+    void capture_start() override;
+    void capture_reset() override;
+    void capture_close() override;
+    // A capture fault or its recovery, told without a modal box.
+    virtual void capture_notice(const std::string& text);
+
     bool exit_requested() const { return exit_requested_; }
     int exit_status() const { return exit_status_; }
 
@@ -48,6 +60,7 @@ private:
     int exit_status_ = 0;
     std::unique_ptr<QSocketNotifier> write_notifier_;
     std::unique_ptr<QSocketNotifier> read_notifier_;
+    std::unique_ptr<CaptureDevice> capture_;
     std::minstd_rand random_{std::random_device{}()};
 };
 

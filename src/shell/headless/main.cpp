@@ -32,7 +32,7 @@ constexpr long kMaxStatusInterval = 86400;  // a day; the timer counts milliseco
 void usage(FILE* out) {
     fprintf(out,
             "usage: velmora-station [SETTINGS-FILE] [--start] [--answer yes|no]\n"
-            "                       [--status-interval SECONDS]\n"
+            "                       [--status-interval SECONDS] [--capture SOURCE]\n"
             "       velmora-station --help | --version\n"
             "  SETTINGS-FILE      the station's settings file: a name with a folder is that\n"
             "                     file, a bare name is looked for in the current folder,\n"
@@ -40,7 +40,10 @@ void usage(FILE* out) {
             "  --start            start broadcasting at once\n"
             "  --answer yes|no    the answer given to questions (default yes)\n"
             "  --status-interval  seconds between status lines (default 5, 0 = none,\n"
-            "                     at most 86400)\n");
+            "                     at most 86400)\n"
+            "  --capture SOURCE   broadcast live from SOURCE: default (the sound card),\n"
+            "                     a WAV file (looped), - (raw unsigned 8-bit mono at the\n"
+            "                     sampling rate on standard input) or tone:HZ\n");
 }
 
 int usage_error(const std::string& problem) {
@@ -63,8 +66,10 @@ void print_status(Context& ctx) {
     std::string elapsed = "----";
     if (s.broadcast_state != BS_IDLE)
         elapsed = elapsed_text(ctx.host->time_now() - ctx.station.broadcast_start_time);
-    printf("%s | %s | %s | listeners %s | busy %d | %s | %s\n", state_word(ctx),
-           s.feed_mode == FEED_SCRIPT ? "script" : "live", rate_line(s.TransferRate).c_str(),
+    std::string feed = "script";
+    if (s.feed_mode != FEED_SCRIPT) feed = "live, level " + std::to_string(ctx.capture.peak_level);
+    printf("%s | %s | %s | listeners %s | busy %d | %s | %s\n", state_word(ctx), feed.c_str(),
+           rate_line(s.TransferRate).c_str(),
            listeners_line(ctx).c_str(), ctx.listeners.busy_rejections, elapsed.c_str(),
            now_playing(ctx).c_str());
     fflush(stdout);
@@ -90,9 +95,10 @@ int main(int argc, char** argv) {
     std::string settings_name;
     bool start = false, answer_yes = true;
     int status_interval = 5;
+    std::string capture_name;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
-        if ((arg == "--answer" || arg == "--status-interval") && i + 1 == argc)
+        if ((arg == "--answer" || arg == "--status-interval" || arg == "--capture") && i + 1 == argc)
             return usage_error(arg + " needs a value");
         if (arg == "--start") {
             start = true;
@@ -100,6 +106,8 @@ int main(int argc, char** argv) {
             std::string answer = argv[++i];
             if (answer != "yes" && answer != "no") return usage_error("--answer takes yes or no");
             answer_yes = answer == "yes";
+        } else if (arg == "--capture") {
+            capture_name = argv[++i];
         } else if (arg == "--status-interval") {
             char* end = nullptr;
             long seconds = strtol(argv[++i], &end, 10);
@@ -138,12 +146,24 @@ int main(int argc, char** argv) {
     auto ctx = make_context(host);
     host.attach(ctx.get());
 
-    // This station records nothing: a live feed could never start, so the
-    // operator is told at once and the script is played instead.
-    const bool no_sound_card = true;
+    // --capture makes the feed live from its source; without it a live feed
+    // records from the sound card, when there is one.
+    std::string capture_problem;
+    auto source = make_capture_source(capture_name.empty() ? "default" : capture_name, capture_problem);
+    if (!source) {
+        fprintf(stderr, "velmora-station: --capture %s: %s\n", capture_name.c_str(), capture_problem.c_str());
+        return 2;
+    }
+    const bool no_sound_card = capture_name.empty() && !sound_card_present();
+    if (!no_sound_card) host.set_capture_source(std::move(source));
     bool needs_station_info = false;
     if (!controller_startup(*ctx, settings_file.c_str(), no_sound_card, &needs_station_info))
         return 1;
+    if (!capture_name.empty()) {
+        ctx->state.MODE = 1;
+        ctx->state.feed_mode = FEED_LIVE_PRIMING;
+        update_start_menu(*ctx);
+    }
     printf("[%s] settings %s, station port %d\n", PROGRAM_TITLE,
            ctx->state.settings_file.c_str(), ctx->state.STATION_PORT);
     if (locked > 0) printf("[%s] lock file %s\n", PROGRAM_TITLE, instance.lock.path.c_str());

@@ -15,6 +15,7 @@
 #include "app/settings.h"
 #include "app/version.h"
 #include "platform/single_instance.h"
+#include "shell/capture/capture_source.h"
 #include "shell/window/main_window.h"
 #include "shell/window/window_host.h"
 
@@ -123,8 +124,12 @@ int main(int argc, char** argv) {
     Skin skin = load_skin(QString::fromLocal8Bit(skin_dir.c_str()), &skin_problem);
     if (!skin_problem.isEmpty()) fprintf(stderr, "velmora-broadcaster: %s", qPrintable(skin_problem));
 
-    // Live capture is not built into this window yet: the feed is the script.
-    const bool no_sound_card = true;
+    // The sound card, when there is one, records a live feed.
+    const bool no_sound_card = !sound_card_present();
+    if (!no_sound_card) {
+        std::string problem;
+        host.set_capture_source(make_capture_source("default", problem));
+    }
     bool needs_station_info = false;
     if (!controller_startup(*ctx, settings_file.c_str(), no_sound_card, &needs_station_info))
         return 1;

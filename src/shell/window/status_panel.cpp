@@ -76,7 +76,7 @@ void StatusPanel::paintEvent(QPaintEvent*) {
     if (s.INTRANET) text_at(p, 375, 60, "Intranet Only");
     if (s.MBONE) text_at(p, 340, 60, "MBONE");
     text_at(p, 140, 185, rate_line(s.TransferRate));
-    text_at(p, 140, 215, audio_type(ctx, s.capture_rate));
+    text_at(p, 140, 215, audio_type(ctx, ctx.capture.rate));
     text_at(p, 375, 117, elapsed_line(ctx));
 
     NowPlayingLines playing = now_playing_lines(ctx);
@@ -90,7 +90,7 @@ void StatusPanel::paintEvent(QPaintEvent*) {
     text_at(p, 380, 210, std::to_string(ctx.listeners.busy_rejections));
 
     // A zero-width source would draw the whole meter: nothing at silence.
-    int meter = meter_width(s.peak_level, skin_.meter.width());
+    int meter = meter_width(ctx.capture.peak_level, skin_.meter.width());
     if (meter > 0) p.drawImage(QPoint(12, 150), skin_.meter, QRect(0, 0, meter, skin_.meter.height()));
     QImage lamp = skin_frame(skin_.lamp, kLampFrames, lamp_frame(s.directory_listed, s.keeper_watchdog));
     if (!lamp.isNull()) p.drawImage(10, 13, lamp);

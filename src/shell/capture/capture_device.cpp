@@ -1,0 +1,147 @@
+#include "shell/capture/capture_device.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "app/host.h"
+
+namespace {
+
+// Behind the clock by more than this, a card counts as stopped.
+constexpr int64_t kStalledMs = 1000;
+constexpr int kReopenMs = 2000;
+// A paced source late by more than this (a suspended machine) skips ahead.
+constexpr int64_t kLongestCatchUpMs = 2000;
+constexpr uint8_t kSilence = 128;
+
+}  // namespace
+
+CaptureDevice::CaptureDevice(std::unique_ptr<CaptureSource> source,
+                             std::function<void(int, int)> returned,
+                             std::function<void(const std::string&)> notice)
+    : source_(std::move(source)), returned_(std::move(returned)), notice_(std::move(notice)) {
+    timer_.setSingleShot(true);
+    timer_.setTimerType(Qt::PreciseTimer);
+    connect(&timer_, &QTimer::timeout, this, [this] { fill_due_buffers(); });
+    reopen_timer_.setInterval(kReopenMs);
+    connect(&reopen_timer_, &QTimer::timeout, this, [this] {
+        // Opened again; its first samples end the silence (take_samples).
+        source_->close();
+        std::string error;
+        source_->open(rate_, error);
+    });
+    source_->deliver = [this](const uint8_t* data, int count) { take_samples(data, count); };
+    source_->fault = [this](const std::string& reason) { source_fault(reason); };
+}
+
+CaptureDevice::~CaptureDevice() { close(); }
+
+int CaptureDevice::query(int rate) { return source_->query(rate); }
+
+int CaptureDevice::open(int rate, char* error_text, int error_size) {
+    std::string error;
+    int answer = source_->open(rate, error);
+    snprintf(error_text, static_cast<size_t>(error_size), "%s", error.c_str());
+    if (answer == CAPTURE_OK) rate_ = rate;
+    return answer;
+}
+
+void CaptureDevice::add_buffer(int id, uint8_t* data, int length) {
+    queue_.push_back({id, data, length, 0});
+    if (running_ && !timer_.isActive()) timer_.start(0);
+}
+
+void CaptureDevice::start() {
+    running_ = true;
+    faulty_ = false;
+    samples_given_ = 0;
+    clock_.start();
+    timer_.start(0);
+}
+
+void CaptureDevice::give_back(const Buffer& buffer) {
+    // Posted, as a sound card's notification: the core never runs inside our call.
+    QMetaObject::invokeMethod(
+        this, [this, buffer] { returned_(buffer.id, buffer.filled); }, Qt::QueuedConnection);
+}
+
+void CaptureDevice::fill_due_buffers() {
+    if (!running_) return;
+    int64_t due = clock_.nsecsElapsed() / 1000 * rate_ / 1000000;  // samples of playing time
+    if (!source_->paced() && !faulty_) {
+        // The card's own clock fills the buffers; ours only watches it.
+        if (due - samples_given_ > kStalledMs * rate_ / 1000)
+            source_fault("the recording device stopped delivering");
+        else
+            timer_.start(static_cast<int>(kStalledMs / 2));
+        return;
+    }
+    // A stall of the machine is skipped, not made up in a burst.
+    if (due - samples_given_ > kLongestCatchUpMs * rate_ / 1000) samples_given_ = due;
+    while (!queue_.empty() && samples_given_ + queue_.front().length <= due) {
+        Buffer buffer = queue_.front();
+        queue_.pop_front();
+        if (faulty_) memset(buffer.data, kSilence, static_cast<size_t>(buffer.length));
+        else source_->read(buffer.data, buffer.length);
+        buffer.filled = buffer.length;
+        samples_given_ += buffer.length;
+        give_back(buffer);
+    }
+    if (queue_.empty()) return;  // add_buffer starts the timer again
+    int64_t next = (samples_given_ + queue_.front().length) * 1000000 / rate_;  // microseconds
+    int64_t wait_ms = (next - clock_.nsecsElapsed() / 1000 + 999) / 1000;
+    timer_.start(static_cast<int>(std::max<int64_t>(wait_ms, 0)));
+}
+
+void CaptureDevice::take_samples(const uint8_t* data, int count) {
+    if (!running_) return;
+    if (faulty_) {
+        faulty_ = false;
+        reopen_timer_.stop();
+        if (notice_) notice_("live capture: the recording device delivers again");
+        for (Buffer& buffer : queue_) buffer.filled = 0;
+        samples_given_ = clock_.nsecsElapsed() / 1000 * rate_ / 1000000;
+        timer_.start(static_cast<int>(kStalledMs / 2));  // back to watching the card
+    }
+    while (count > 0 && !queue_.empty()) {
+        Buffer& buffer = queue_.front();
+        int n = std::min(count, buffer.length - buffer.filled);
+        memcpy(buffer.data + buffer.filled, data, static_cast<size_t>(n));
+        buffer.filled += n;
+        data += n;
+        count -= n;
+        samples_given_ += n;
+        if (buffer.filled == buffer.length) {
+            give_back(buffer);
+            queue_.pop_front();
+        }
+    }
+    // Samples with no buffer to take them are lost, as on a card.
+}
+
+void CaptureDevice::source_fault(const std::string& reason) {
+    if (faulty_ || !running_) return;
+    faulty_ = true;
+    source_->close();
+    if (notice_)
+        notice_("live capture: " + reason + "; sending silence and opening it again every " +
+                std::to_string(kReopenMs / 1000) + " seconds");
+    // Silence from the clock, from now on.
+    samples_given_ = clock_.nsecsElapsed() / 1000 * rate_ / 1000000;
+    for (Buffer& buffer : queue_) buffer.filled = 0;
+    reopen_timer_.start();
+    timer_.start(0);  // the clock fills them now
+}
+
+void CaptureDevice::reset() {
+    running_ = false;
+    timer_.stop();
+    reopen_timer_.stop();
+    for (const Buffer& buffer : queue_) give_back(buffer);
+    queue_.clear();
+}
+
+void CaptureDevice::close() {
+    reset();
+    source_->close();
+}

@@ -1,0 +1,263 @@
+#include "shell/capture/capture_source.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QAudioDevice>
+#include <QAudioFormat>
+#include <QAudioSource>
+#include <QIODevice>
+#include <QMediaDevices>
+#include <QSocketNotifier>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "app/host.h"
+#include "codec/wav_reader.h"
+#include "media/wave_conversion.h"
+
+namespace {
+
+constexpr uint8_t kSilence = 128;
+
+// ---- a test tone ------------------------------------------------------
+
+class ToneSource : public CaptureSource {
+public:
+    explicit ToneSource(double hz) : hz_(hz) {}
+    int open(int rate, std::string&) override {
+        rate_ = rate;
+        return CAPTURE_OK;
+    }
+    void read(uint8_t* out, int count) override {
+        for (int i = 0; i < count; ++i, ++position_) {
+            double phase = 2.0 * M_PI * hz_ * static_cast<double>(position_) / rate_;
+            out[i] = static_cast<uint8_t>(std::lround(kSilence + 100.0 * std::sin(phase)));
+        }
+    }
+
+private:
+    double hz_;
+    int rate_ = 8000;
+    int64_t position_ = 0;
+};
+
+// ---- a WAV file, converted as songs are, played in a loop -------------
+
+class WavFileSource : public CaptureSource {
+public:
+    explicit WavFileSource(std::string path) : path_(std::move(path)) {}
+
+    // Reads the whole file: its samples at `rate`, or the reason it cannot serve.
+    int open(int rate, std::string& error) override {
+        samples_.clear();
+        position_ = 0;
+        FILE* f = fopen(path_.c_str(), "rb");
+        if (!f) {
+            error = path_ + ": " + strerror(errno);
+            return CAPTURE_ERROR;
+        }
+        WavInfo info;
+        int result = read_wav_header(f, info);
+        std::vector<uint8_t> pcm;
+        if (result == WAV_OK && info.has_format && info.sample_rate > 0) {
+            pcm.resize(info.data_size);
+            pcm.resize(fread(pcm.data(), 1, pcm.size(), f));
+        }
+        fclose(f);
+        if (result == WAV_NOT_PCM) error = path_ + ": not PCM audio";
+        else if (result != WAV_OK || !info.has_format || info.sample_rate == 0)
+            error = path_ + ": not a WAV file (no format or no data chunk)";
+        if (!error.empty()) return CAPTURE_ERROR;
+        PcmLayout layout = pcm_layout(info.channels, info.bits_per_sample);
+        int64_t frames = static_cast<int64_t>(pcm.size()) / layout.frame_bytes;
+        int64_t wanted = frames * rate / info.sample_rate;
+        if (wanted <= 0 || wanted > INT32_MAX) {
+            error = path_ + ": holds no samples";
+            return CAPTURE_ERROR;
+        }
+        samples_.resize(static_cast<size_t>(wanted));
+        int made = convert_pcm(pcm.data(), static_cast<int>(pcm.size()), layout, info.sample_rate,
+                               static_cast<uint32_t>(rate), samples_.data(), static_cast<int>(wanted), true);
+        samples_.resize(static_cast<size_t>(made));
+        if (samples_.empty()) {
+            error = path_ + ": holds no samples";
+            return CAPTURE_ERROR;
+        }
+        return CAPTURE_OK;
+    }
+    void read(uint8_t* out, int count) override {
+        for (int i = 0; i < count; ++i) {
+            out[i] = samples_[position_];
+            position_ = (position_ + 1) % samples_.size();  // looped at its end
+        }
+    }
+
+private:
+    std::string path_;
+    std::vector<uint8_t> samples_;
+    size_t position_ = 0;
+};
+
+// ---- standard input: raw unsigned 8-bit mono at the capture rate ------
+
+class StdinSource : public CaptureSource {
+public:
+    int open(int rate, std::string&) override {
+        // A few seconds ahead at most: a faster writer waits in its pipe.
+        limit_ = static_cast<size_t>(rate) * 4;
+        if (!notifier_ && !ended_) {
+            fcntl(0, F_SETFL, fcntl(0, F_GETFL) | O_NONBLOCK);
+            notifier_ = std::make_unique<QSocketNotifier>(0, QSocketNotifier::Read);
+            QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { take_input(); });
+        }
+        return CAPTURE_OK;
+    }
+    void read(uint8_t* out, int count) override {
+        int n = static_cast<int>(std::min(waiting_.size(), static_cast<size_t>(count)));
+        std::copy(waiting_.begin(), waiting_.begin() + n, out);
+        waiting_.erase(waiting_.begin(), waiting_.begin() + n);
+        memset(out + n, kSilence, static_cast<size_t>(count - n));  // at its end: silence
+        if (notifier_ && waiting_.size() < limit_) notifier_->setEnabled(true);
+    }
+
+private:
+    void take_input() {
+        uint8_t bytes[4096];
+        ssize_t n = ::read(0, bytes, sizeof bytes);
+        if (n > 0) {
+            waiting_.insert(waiting_.end(), bytes, bytes + n);
+            if (waiting_.size() >= limit_) notifier_->setEnabled(false);
+        } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+            ended_ = true;
+            notifier_->setEnabled(false);
+            notifier_.release()->deleteLater();
+        }
+    }
+
+    std::vector<uint8_t> waiting_;
+    size_t limit_ = 64000;
+    bool ended_ = false;
+    std::unique_ptr<QSocketNotifier> notifier_;
+};
+
+// ---- the sound card -----------------------------------------------------
+
+// The card records signed 16-bit mono, made 8-bit as songs are: 8-bit
+// capture is accepted by some back ends and then delivers nothing.
+QAudioFormat capture_format(int rate) {
+    QAudioFormat format;
+    format.setSampleRate(rate);
+    format.setChannelCount(1);
+    format.setSampleFormat(QAudioFormat::Int16);
+    return format;
+}
+
+const char* audio_error_text(QAudio::Error error) {
+    switch (error) {
+        case QAudio::OpenError: return "the recording device cannot be opened";
+        case QAudio::IOError: return "the recording device failed while reading";
+        case QAudio::UnderrunError: return "the recording device delivers too slowly";
+        case QAudio::FatalError: return "the recording device is no longer usable";
+        default: return "no error";
+    }
+}
+
+class SoundCardSource : public CaptureSource {
+public:
+    int query(int rate) override {
+        QAudioDevice device = QMediaDevices::defaultAudioInput();
+        if (device.isNull()) return CAPTURE_NO_DEVICE;
+        return device.isFormatSupported(capture_format(rate)) ? CAPTURE_OK : CAPTURE_BAD_FORMAT;
+    }
+    int open(int rate, std::string& error) override {
+        close();
+        QAudioDevice device = QMediaDevices::defaultAudioInput();
+        if (device.isNull()) {
+            error = "no recording device";
+            return CAPTURE_NO_DEVICE;
+        }
+        input_ = std::make_unique<QAudioSource>(device, capture_format(rate));
+//        input_->setBufferSize(rate / 5);  // a tenth of a second of 16-bit samples: low latency
+        QIODevice* io = input_->start();
+        if (!io || input_->error() != QAudio::NoError) {
+            error = device.description().toStdString() + ": " + audio_error_text(input_->error());
+            input_.reset();
+            return CAPTURE_ERROR;
+        }
+        QObject::connect(io, &QIODevice::readyRead, [this, io] {
+            QByteArray bytes = io->readAll();
+            converter_.convert(bytes.constData(), bytes.size(), deliver);
+        });
+        QObject::connect(input_.get(), &QAudioSource::stateChanged, [this](QAudio::State) {
+            if (input_ && input_->error() != QAudio::NoError && fault) fault(audio_error_text(input_->error()));
+        });
+        return CAPTURE_OK;
+    }
+    void close() override {
+        if (input_) {
+            input_->disconnect();
+            input_->stop();
+            input_.reset();
+        }
+    }
+    bool paced() const override { return false; }
+    void read(uint8_t* out, int count) override { memset(out, kSilence, static_cast<size_t>(count)); }
+
+private:
+    // Turns the card's 16-bit samples into ours, as songs are converted.
+    class Converter {
+    public:
+        void convert(const char* data, qint64 size, const std::function<void(const uint8_t*, int)>& deliver) {
+            const PcmLayout layout = pcm_layout(1, 16);
+            int count = 0;
+            for (qint64 i = 0; i < size; ++i) {
+                pair_[pair_fill_++] = static_cast<uint8_t>(data[i]);
+                if (pair_fill_ < 2) continue;
+                pair_fill_ = 0;
+                samples_[count++] = pcm_frame_to_sample(pair_, layout);
+                if (count == kChunk) {
+                    if (deliver) deliver(samples_, count);
+                    count = 0;
+                }
+            }
+            if (count > 0 && deliver) deliver(samples_, count);
+        }
+
+    private:
+        static constexpr int kChunk = 4096;
+        uint8_t pair_[2] = {};
+        int pair_fill_ = 0;
+        uint8_t samples_[kChunk] = {};
+    };
+
+    Converter converter_;
+    std::unique_ptr<QAudioSource> input_;
+};
+
+}  // namespace
+
+int CaptureSource::query(int) { return CAPTURE_OK; }
+
+bool sound_card_present() { return !QMediaDevices::audioInputs().isEmpty(); }
+
+std::unique_ptr<CaptureSource> make_capture_source(const std::string& name, std::string& error) {
+    if (name == "default") return std::make_unique<SoundCardSource>();
+    if (name == "-") return std::make_unique<StdinSource>();
+    if (name.rfind("tone:", 0) == 0) {
+        char* end = nullptr;
+        double hz = strtod(name.c_str() + 5, &end);
+        if (end == name.c_str() + 5 || *end || !(hz > 0 && hz < 100000)) {
+            error = "tone:HZ takes a frequency in hertz, not " + name.substr(5);
+            return nullptr;
+        }
+        return std::make_unique<ToneSource>(hz);
+    }
+    // A WAV file: proved readable now, so that a wrong name is told at once.
+    auto source = std::make_unique<WavFileSource>(name);
+    if (source->open(8000, error) != CAPTURE_OK) return nullptr;
+    return source;
+}
