@@ -15,6 +15,7 @@
 #include "server/picture_slots.h"
 #include "server/sender_state.h"
 #include "server/station_socket.h"
+#include "web/http_client.h"
 
 struct Context {
     Host* host = nullptr;
@@ -28,6 +29,7 @@ struct Context {
     DatagramQueue queue;
     StationSocket station;
     SenderState sender;
+    WebState web;
 
     ~Context() { close_trace_sink(*this); }
 };
