@@ -85,3 +85,12 @@ int HeadlessHost::shell_open(const char* verb, const char* file, const char* par
                              const char* directory) {
     return shell_open_file(verb, file, parameters, directory);
 }
+
+int HeadlessHost::proxy_dialog(bool reauthenticate) {
+    printf("[%s] the %s refused the request (HTTP 401/407): store the proxy and its credentials "
+           "with: velmora-station --set-proxy SERVER PORT USER (the password is read from "
+           "standard input)\n",
+           PROGRAM_TITLE, reauthenticate ? "proxy" : "web server");
+    fflush(stdout);
+    return 0;
+}

@@ -9,6 +9,7 @@
 #include <random>
 
 #include "app/host.h"
+#include "shell/headless/http_runner.h"
 
 struct Context;
 
@@ -31,6 +32,12 @@ public:
     int shell_open(const char* verb, const char* file, const char* parameters,
                    const char* directory) override;
     void post_close() override;
+    void run_http_exchange(HttpExchange& exchange) override { http_.run(exchange); }
+    // There is no dialog to ask: the operator is told how to store
+    // credentials, and the request fails (no retry without new ones).
+    int proxy_dialog(bool reauthenticate) override;
+
+    HttpRunner& http() { return http_; }
 
     bool exit_requested() const { return exit_requested_; }
     int exit_status() const { return exit_status_; }
@@ -45,5 +52,6 @@ private:
     int exit_status_ = 0;
     std::unique_ptr<QSocketNotifier> write_notifier_;
     std::unique_ptr<QSocketNotifier> read_notifier_;
+    HttpRunner http_;
     std::minstd_rand random_{std::random_device{}()};
 };
