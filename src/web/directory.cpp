@@ -1,5 +1,6 @@
 #include "web/directory.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -164,9 +165,18 @@ void read_categories(Context& ctx, char* body, CategoryList& list) {
 
 int fetch_categories(Context& ctx, CategoryList& list) {
     read_directory_settings(ctx);
+    // "HOST" or "HOST:PORT" (ours, so that a test host needs no privileged port).
+    std::string host = ctx.state.CATEGORIES_URL;
+    int port = 80;
+    size_t colon = host.rfind(':');
+    if (colon != std::string::npos) {
+        port = atoi(host.c_str() + colon + 1);
+        host.erase(colon);
+        if (port < 1 || port > 65535) port = 80;
+    }
     std::vector<char> reply(CATEGORIES_BUFFER_SIZE, '\0');
-    int result = http_get(ctx, "Getting station categories...", ctx.state.CATEGORIES_URL.c_str(),
-                          80, kCategoriesPath, reply.data(), CATEGORIES_BUFFER_SIZE);
+    int result = http_get(ctx, "Getting station categories...", host.c_str(), port,
+                          kCategoriesPath, reply.data(), CATEGORIES_BUFFER_SIZE);
     if (result == -1) return -1;
     list = CategoryList{};
     if (result != 1) return 0;

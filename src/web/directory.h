@@ -38,7 +38,8 @@ struct CategoryList {
     std::string download_address;
 };
 
-// Asks the categories host (CATEGORIES_URL, port 80) for the category list.
+// Asks the categories host (CATEGORIES_URL, "HOST" for port 80 or
+// "HOST:PORT") for the category list.
 // A newer announced version is offered for download once per run (the
 // address opened with the platform's opener on Yes). Returns 1 when the
 // host answered with the list (status 200), 0 otherwise (paths then empty),

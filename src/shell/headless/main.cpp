@@ -57,7 +57,8 @@ void usage(FILE* out) {
             "  --status-interval  seconds between status lines (default 5, 0 = none,\n"
             "                     at most 86400)\n"
             "  --list-categories  prints the station directory's categories, one path a\n"
-            "                     line, from CATEGORIES_URL (port 80), and any newer version\n"
+            "                     line, from CATEGORIES_URL (HOST or HOST:PORT, port 80 by\n"
+            "                     default), and any newer version\n"
             "                     announced (opened only with --answer yes)\n"
             "  --set-proxy        stores the HTTP proxy for the directory requests (an empty\n"
             "                     SERVER: no proxy; PORT 0: the directory's port); reads the\n"
@@ -137,7 +138,7 @@ int list_categories(Context& ctx) {
     CategoryList list;
     if (fetch_categories(ctx, list) != 1) {
         fprintf(stderr, "velmora-station: the station directory's categories could not be fetched "
-                        "from %s port 80\n", ctx.state.CATEGORIES_URL.c_str());
+                        "from %s\n", ctx.state.CATEGORIES_URL.c_str());
         return 1;
     }
     for (const std::string& path : list.paths) printf("%s\n", path.c_str());
