@@ -257,6 +257,20 @@ TEST_F(WebProcesses, a_directory_that_never_answers_fails_the_add_once_while_the
     EXPECT_EQ(count_of(requests(), "del_vsl"), 0);  // never listed: nothing to remove
 }
 
+TEST_F(WebProcesses, sigterm_during_a_stalled_add_ends_the_request_at_once_and_the_station_cleanly) {
+    start_directory("silent");
+    write_settings("");  // the full 30-second time-out
+    start_station();
+    ASSERT_TRUE(wait_for([&] { return requests().find(kAddStart) != std::string::npos; }, 10000))
+        << station_output();
+    auto signalled = Clock::now();
+    station.signal(SIGTERM);
+    EXPECT_EQ(station.wait(5000), 0) << station_output();
+    EXPECT_LT(Clock::now() - signalled, std::chrono::seconds(3));
+    EXPECT_EQ(count_of(requests(), "del_vsl"), 0);  // the add never got through
+    EXPECT_EQ(count_of(station_output(), "Failed to contact the web server"), 0);
+}
+
 TEST_F(WebProcesses, list_categories_prints_the_paths_and_fails_when_nobody_answers) {
     write_settings("");
     ProgramResult unreachable = list_categories();
