@@ -58,8 +58,8 @@ void usage(FILE* out) {
             "                     at most 86400)\n"
             "  --list-categories  prints the station directory's categories, one path a\n"
             "                     line, from CATEGORIES_URL (HOST or HOST:PORT, port 80 by\n"
-            "                     default), and any newer version\n"
-            "                     announced (opened only with --answer yes)\n"
+            "                     default), and any newer version announced (its address\n"
+            "                     is opened only with --answer yes)\n"
             "  --set-proxy        stores the HTTP proxy for the directory requests (an empty\n"
             "                     SERVER: no proxy; PORT 0: the directory's port); reads the\n"
             "                     password as one line from standard input\n");
