@@ -61,13 +61,21 @@ TEST_F(SampleFileTest, the_extension_decides_how_a_file_is_read) {
 TEST_F(SampleFileTest, wav_files_are_checked_chunk_by_chunk) {
     EXPECT_EQ(check("ok.wav", pcm(22050, 2, 16, "abcd")), SAMPLE_USABLE);
     EXPECT_EQ(check("rate.wav", pcm(44100, 2, 16, "abcd")), SAMPLE_NEEDS_WORK);
+    EXPECT_EQ(check("adpcm.wav", riff(chunk("fmt ", format(2, 1, 22050, 4)) + chunk("data", "abcd"))),
+              SAMPLE_UNKNOWN_FORMAT);
+    EXPECT_EQ(check("12bit.wav", pcm(22050, 1, 12, "abcd")), SAMPLE_UNKNOWN_FORMAT);
     EXPECT_EQ(check("float.wav", riff(chunk("fmt ", format(3, 1, 22050, 32)) + chunk("data", "abcd"))),
+              SAMPLE_USABLE);
+    EXPECT_EQ(check("ext.wav", riff(chunk("fmt ", extensible_format(2, 22050, 32, 24, 1)) + chunk("data", "abcd"))),
+              SAMPLE_USABLE);
+    EXPECT_EQ(check("extadpcm.wav", riff(chunk("fmt ", extensible_format(2, 22050, 4, 4, 2)) + chunk("data", "ab"))),
               SAMPLE_UNKNOWN_FORMAT);
     EXPECT_EQ(check("nodata.wav", riff(chunk("fmt ", format(1, 1, 22050, 8)))), SAMPLE_NEEDS_WORK);
     EXPECT_EQ(check("cutfmt.wav", riff(chunk("fmt ", format(1, 1, 22050, 8))).substr(0, 12 + 8 + 10)),
               SAMPLE_NEEDS_WORK);
     EXPECT_EQ(check("tiny.wav", "RIFF"), SAMPLE_NEEDS_WORK);
-    // Ids in any case; unknown chunks skipped by their size, odd sizes without a pad byte.
+    EXPECT_EQ(check("rifx.wav", "RIFX" + pcm(22050, 2, 16, "abcd").substr(4)), SAMPLE_NEEDS_WORK);
+    // Ids in any case; unknown chunks skipped by their size and the pad byte after an odd size.
     EXPECT_EQ(check("case.wav", riff(chunk("LIST", "odd") + chunk("FMT ", format(1, 1, 22050, 8)) +
                                      chunk("DaTa", "x"))),
               SAMPLE_USABLE);
@@ -95,7 +103,7 @@ TEST_F(SampleFileTest, wav_reader_reports_the_format_and_stands_at_the_data) {
     EXPECT_EQ(info.sample_rate, 44100u);
     EXPECT_EQ(info.bits_per_sample, 16);
     EXPECT_EQ(info.data_size, 7u);
-    EXPECT_EQ(info.data_offset, int64_t(bytes.size() - 7));
+    EXPECT_EQ(info.data_offset, int64_t(bytes.find("PCMDATA")));
     char data[8] = {};
     EXPECT_EQ(std::fread(data, 1, 7, f), 7u);
     EXPECT_STREQ(data, "PCMDATA");

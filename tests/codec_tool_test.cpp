@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -76,6 +78,46 @@ TEST_F(CodecToolTest, bad_use_and_bad_files_fail_clearly) {
     EXPECT_EQ(run("info " + dir.file("cut.VMA")), 0);
     EXPECT_NE(output.find("check: 1"), std::string::npos) << output;
     EXPECT_EQ(run("info " + dir.file("missing.VMA")), 1);
+}
+
+}  // namespace
+
+namespace {
+
+// "velmora-codec decode s.VMA s.VMA" used to destroy its input.
+TEST_F(CodecToolTest, an_output_that_is_the_input_is_refused_and_the_input_kept) {
+    write_file(dir.file("in.raw"), std::string(5000, '\x90'));
+    const std::string raw = dir.file("in.raw"), vma = dir.file("s.VMA");
+    ASSERT_EQ(run("encode " + raw + " " + vma + " --sampling-rate 8000 --rate-percent 32"), 0) << output;
+    const std::string compressed = read_file(vma);
+
+    EXPECT_EQ(run("decode " + vma + " " + vma), 1);
+    EXPECT_NE(output.find("s.VMA is the same file as"), std::string::npos) << output;
+    EXPECT_EQ(read_file(vma), compressed);
+
+    std::filesystem::create_symlink(raw, dir.file("link.VMA"));
+    EXPECT_EQ(run("encode " + raw + " " + dir.file("link.VMA") + " --sampling-rate 8000 --rate-percent 32"), 1);
+    EXPECT_EQ(read_file(raw), std::string(5000, '\x90'));
+
+    // A missing folder is named; no file is left half-written anywhere.
+    EXPECT_EQ(run("decode " + vma + " " + dir.file("nowhere/out.raw")), 1);
+    EXPECT_NE(output.find("cannot write " + dir.file("nowhere/out.raw") + ": the folder " + dir.file("nowhere") +
+                          " does not exist"),
+              std::string::npos)
+        << output;
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        names.insert(entry.path().filename().string());
+    EXPECT_EQ(names, (std::set<std::string>{"in.raw", "link.VMA", "log.txt", "s.VMA"}));
+}
+
+TEST_F(CodecToolTest, help_anywhere_and_version_answer_with_status_zero) {
+    EXPECT_EQ(run("--help"), 0);
+    EXPECT_NE(output.find("usage:"), std::string::npos) << output;
+    EXPECT_EQ(run("encode -h"), 0);
+    EXPECT_NE(output.find("usage:"), std::string::npos) << output;
+    EXPECT_EQ(run("--version"), 0);
+    EXPECT_EQ(output.rfind("velmora-codec 2.18 (build ", 0), 0u) << output;
 }
 
 }  // namespace

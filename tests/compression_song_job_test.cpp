@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -17,6 +19,14 @@
 namespace {
 
 using namespace compression_media;
+
+// The names in a folder: no temporary file may be left behind.
+std::set<std::string> names_in(const TempDir& dir) {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        names.insert(entry.path().filename().string());
+    return names;
+}
 
 std::string zero_lines(std::initializer_list<std::string> lines) {
     std::string out;
@@ -199,12 +209,16 @@ TEST_F(SongJobTest, one_step_compresses_one_super_block_and_the_status_blinks) {
     int result;
     while ((result = song_job_step(*ctx, job)) == SONG_JOB_RUNNING) {
         status.push_back(job.lines[0].status);
-        fflush(job.destination);
-        frames_written.push_back(read_sample_file(dir.file("song.VMA")).frames.size());
+        // The song is written under a temporary name until it is complete.
+        EXPECT_FALSE(std::filesystem::exists(dir.file("song.VMA")));
+        fflush(job.destination.file);
+        frames_written.push_back(read_sample_file(job.destination.temp_path).frames.size());
     }
     EXPECT_EQ(result, SONG_JOB_FINISHED);
     EXPECT_EQ(status, (std::vector<char>{'*', '#', '*'}));
     EXPECT_EQ(frames_written, (std::vector<size_t>{8, 16, 24}));
+    EXPECT_EQ(read_sample_file(dir.file("song.VMA")).frames.size(), 24u);
+    EXPECT_EQ(names_in(dir), (std::set<std::string>{"song.V40", "song.VMA", "song.wav"}));
     EXPECT_EQ(job.lines[0].status, SONG_DONE);
     EXPECT_FALSE(job.compressing);
 }
@@ -359,8 +373,11 @@ TEST_F(SongJobTest, header_percentage_is_never_left_at_zero) {
     EXPECT_EQ(host.last_message(), "Cannot open file " + dir.file("missing.VMA") + "\nPlease check the script.");
 }
 
-TEST_F(SongJobTest, cancel_asks_and_leaves_cut_files_that_are_not_taken_as_done) {
+TEST_F(SongJobTest, cancel_asks_and_leaves_the_old_files_as_they_were) {
     station(11025, 3528);
+    // The files of an earlier run, which a cancelled run must not touch.
+    write_file(dir.file("a.VMA"), "old main file");
+    write_file(dir.file("a.V40"), "old companion");
     write_file(dir.file("a.wav"), wav(11025, 1, 8, tone(11025, 1, 8, 4.0)));
     open_conversion_job(*ctx, job, dir.file("a.wav"), dir.file("a.VMA"));
     start_song_job(*ctx, job);
@@ -376,11 +393,11 @@ TEST_F(SongJobTest, cancel_asks_and_leaves_cut_files_that_are_not_taken_as_done)
     EXPECT_EQ(cancel_song_job(*ctx, job), 1);
     EXPECT_FALSE(job.compressing);
     EXPECT_EQ(job.source, nullptr);
-    const SampleFile cut = read_sample_file(dir.file("a.VMA"));
-    EXPECT_EQ(cut.frames.size(), 16u);  // left as written
-    EXPECT_EQ(cut.header.rate_code, 0);
+    EXPECT_EQ(read_file(dir.file("a.VMA")), "old main file");
+    EXPECT_EQ(read_file(dir.file("a.V40")), "old companion");
+    EXPECT_EQ(names_in(dir), (std::set<std::string>{"a.V40", "a.VMA", "a.wav"}));
 
-    // A later run compresses the song again instead of passing it over.
+    // A later run compresses the song.
     SongJob again;
     open_conversion_job(*ctx, again, dir.file("a.wav"), dir.file("a.VMA"));
     start_song_job(*ctx, again);
@@ -401,7 +418,9 @@ TEST_F(SongJobTest, unusable_songs_are_refused_with_their_messages_and_the_rest_
     add_song_line(job, dir.file("missing.wav"), dir.file("missing.VMA"));
     add_song_line(job, dir.file("nodata.wav"), dir.file("nodata.VMA"));
     add_song_line(job, dir.file("good.wav"), dir.file("nowhere/good.VMA"));
-    add_song_line(job, dir.file("good.wav"), dir.file("good.wav"));  // would destroy its source
+    // A destination that is the source through a link would destroy it.
+    std::filesystem::create_symlink(dir.file("good.wav"), dir.file("alias.VMA"));
+    add_song_line(job, dir.file("good.wav"), dir.file("alias.VMA"));
     add_song_line(job, dir.file("good.wav"), dir.file("good.VMA"));
     start_song_job(*ctx, job);
     run();
@@ -417,8 +436,14 @@ TEST_F(SongJobTest, unusable_songs_are_refused_with_their_messages_and_the_rest_
     EXPECT_EQ(host.messages[1].text, "Incompatible WAV file: " + dir.file("nodata.wav") +
                                          "\nOnly PCM samples are supported.\nCheck the sampling rate in Options.");
     EXPECT_EQ(host.messages[2].text, "Cannot open file " + dir.file("nowhere/good.VMA") + "\nPlease check the script.");
-    // Outputs of a song without data keep only their magic; the source is untouched.
-    EXPECT_EQ(read_file(dir.file("nodata.VMA")), "VMA ");
+    // The plain causes, for a command line.
+    EXPECT_EQ(job.lines[0].problem, "cannot open " + dir.file("missing.wav") + ": No such file or directory");
+    EXPECT_EQ(job.lines[1].problem, dir.file("nodata.wav") + ": it has no data chunk");
+    EXPECT_EQ(job.lines[2].problem, "cannot create " + dir.file("nowhere/good.VMA") + ": the folder " +
+                                        dir.file("nowhere") + " does not exist");
+    EXPECT_EQ(job.lines[3].problem, dir.file("alias.VMA") + " is the song's source itself");
+    // No output of a refused song is made; the source is untouched.
+    EXPECT_EQ(names_in(dir), (std::set<std::string>{"alias.VMA", "good.V40", "good.VMA", "good.wav", "nodata.wav"}));
     EXPECT_EQ(read_file(dir.file("good.wav")).substr(0, 4), "RIFF");
     EXPECT_EQ(read_sample_file(dir.file("good.VMA")).frames.size(), 8u);
 }
@@ -439,7 +464,7 @@ TEST_F(SongJobTest, source_rates_no_audio_has_are_refused_before_anything_is_cod
         EXPECT_EQ(host.last_message(), "Incompatible WAV file: " + dir.file("odd.wav") +
                                            "\nOnly PCM samples are supported.\nCheck the sampling rate in Options.")
             << rate;
-        EXPECT_EQ(read_file(dir.file("odd.VMA")), "VMA ") << rate;
+        EXPECT_FALSE(std::filesystem::exists(dir.file("odd.VMA"))) << rate;
     }
     // The lowest rate taken still compresses.
     convert(wav(1000, 1, 8, tone(1000, 1, 8, 1.0, 100.0)), "slow");
@@ -482,6 +507,275 @@ TEST_F(HeaderRewriteTest, same_length_is_written_in_place_and_no_temporary_file_
     for (const auto& e : std::filesystem::directory_iterator(dir.path())) files += e.is_regular_file();
     EXPECT_EQ(files, 2);
     EXPECT_EQ(rewrite_script_header(dir.file("none.VSK").c_str(), 1, 8000, 32), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Sources refused only after the outputs were opened used to cut the good
+// files of an earlier run down to their magic.
+TEST_F(SongJobTest, refused_sources_leave_the_files_of_an_earlier_run_byte_identical) {
+    station(11025, 3528);
+    convert(wav(11025, 1, 16, tone(11025, 1, 16, 1.0)), "out");
+    ASSERT_EQ(job.lines[0].status, SONG_DONE);
+    const std::string main = read_file(dir.file("out.VMA")), companion = read_file(dir.file("out.V40"));
+
+    using namespace wav_bytes;
+    const std::string fmt = chunk("fmt ", format(1, 1, 11025, 16)), data = chunk("data", std::string(4000, '\1'));
+    const struct {
+        const char* what;
+        std::string bytes;
+        const char* problem;
+    } bad[] = {
+        {"data before fmt", riff(data + fmt), "its data chunk comes before its format chunk"},
+        {"rate below 1000 Hz", pcm(999, 1, 16, std::string(4000, '\1')),
+         "sampling rate 999 Hz: only 1000 to 768000 Hz are read"},
+        {"no data chunk", riff(fmt), "it has no data chunk"},
+        {"empty data chunk", riff(fmt + chunk("data", "")), "it holds no samples"},
+        {"not RIFF", "RIFX" + riff(fmt + data).substr(4), "not a RIFF WAVE file"},
+    };
+    for (const auto& source : bad) {
+        write_file(dir.file("bad.wav"), source.bytes);
+        SongJob again;
+        again.force = true;
+        open_conversion_job(*ctx, again, dir.file("bad.wav"), dir.file("out.VMA"));
+        start_song_job(*ctx, again);
+        while (song_job_step(*ctx, again) == SONG_JOB_RUNNING) {
+        }
+        EXPECT_EQ(again.lines[0].status, SONG_REFUSED) << source.what;
+        EXPECT_EQ(again.lines[0].problem, dir.file("bad.wav") + ": " + source.problem) << source.what;
+        EXPECT_EQ(read_file(dir.file("out.VMA")), main) << source.what;
+        EXPECT_EQ(read_file(dir.file("out.V40")), companion) << source.what;
+        EXPECT_EQ(names_in(dir), (std::set<std::string>{"bad.wav", "out.V40", "out.VMA", "out.wav"})) << source.what;
+    }
+}
+
+TEST_F(SongJobTest, outputs_that_are_the_script_or_the_source_through_a_link_are_refused) {
+    station(11025, 3528);
+    // A script named like the song's compressed file.
+    write_file(dir.file("mix.wav"), wav(11025, 1, 8, tone(11025, 1, 8, 0.5)));
+    const std::string script = zero_lines({"1 11025 032 SCRIPT", "1 " + dir.file("mix.wav") + " \"\" mix"});
+    write_file(dir.file("mix.VMA"), script);
+    ASSERT_EQ(open_song_job(*ctx, job, dir.file("mix.VMA").c_str()), 1);
+    start_song_job(*ctx, job);
+    run();
+    EXPECT_EQ(job.lines[0].status, SONG_REFUSED);
+    EXPECT_EQ(job.lines[0].problem, dir.file("mix.VMA") + " is the script itself");
+    EXPECT_EQ(read_file(dir.file("mix.VMA")), script);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("mix.V40")));
+
+    // A companion that is a link to the source.
+    std::filesystem::create_symlink(dir.file("mix.wav"), dir.file("song.V40"));
+    const std::string source = read_file(dir.file("mix.wav"));
+    SongJob linked;
+    open_conversion_job(*ctx, linked, dir.file("mix.wav"), dir.file("song.VMA"));
+    start_song_job(*ctx, linked);
+    while (song_job_step(*ctx, linked) == SONG_JOB_RUNNING) {
+    }
+    EXPECT_EQ(linked.lines[0].status, SONG_REFUSED);
+    EXPECT_EQ(linked.lines[0].problem, dir.file("song.V40") + " is the song's source itself");
+    EXPECT_EQ(read_file(dir.file("mix.wav")), source);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("song.VMA")));
+}
+
+TEST_F(SongJobTest, a_destination_without_vma_gets_it_appended_and_its_companion_stays_beside_it) {
+    station(11025, 3528);
+    std::filesystem::create_directory(dir.file("music"));
+    write_file(dir.file("s.wav"), wav(11025, 1, 8, tone(11025, 1, 8, 0.5)));
+    open_conversion_job(*ctx, job, dir.file("s.wav"), dir.file("music/ab"));
+    EXPECT_EQ(job.lines[0].destination, dir.file("music/ab.VMA"));
+    start_song_job(*ctx, job);
+    run();
+    EXPECT_EQ(job.lines[0].status, SONG_DONE);
+    EXPECT_EQ(names_in(dir), (std::set<std::string>{"music", "s.wav"}));
+    EXPECT_EQ(read_sample_file(dir.file("music/ab.VMA")).frames.size(), 8u);
+    EXPECT_EQ(read_sample_file(dir.file("music/ab.V40")).frames.size(), 8u);
+    // Any case of ".VMA" is a destination as it stands.
+    add_song_line(job, dir.file("s.wav"), dir.file("x.vma"));
+    EXPECT_EQ(job.lines.back().destination, dir.file("x.vma"));
+}
+
+// Sets a file's modification time `seconds` away from now.
+void age(const std::string& path, int seconds) {
+    timespec times[2] = {{0, UTIME_OMIT}, {time(nullptr) + seconds, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
+}
+
+TEST_F(SongJobTest, a_song_is_up_to_date_only_when_its_files_are_not_older_than_its_source) {
+    station(11025, 3528);
+    auto compress = [&](const std::string& source) {
+        SongJob again;
+        open_conversion_job(*ctx, again, dir.file(source), dir.file("out.VMA"));
+        start_song_job(*ctx, again);
+        while (song_job_step(*ctx, again) == SONG_JOB_RUNNING) {
+        }
+        EXPECT_EQ(again.lines[0].status, SONG_DONE) << source;
+    };
+    write_file(dir.file("a.wav"), wav(11025, 1, 8, tone(11025, 1, 8, 1.0, 300.0)));
+    write_file(dir.file("b.wav"), wav(11025, 1, 8, tone(11025, 1, 8, 2.0, 900.0)));
+    age(dir.file("a.wav"), -100);
+    compress("a.wav");
+    ASSERT_EQ(read_sample_file(dir.file("out.VMA")).frames.size(), 8u);
+
+    // The same song again: passed over.
+    const std::string made = read_file(dir.file("out.VMA"));
+    compress("a.wav");
+    EXPECT_EQ(read_file(dir.file("out.VMA")), made);
+
+    // Another, newer song to the same file is compressed, not taken as done.
+    age(dir.file("b.wav"), 100);
+    compress("b.wav");
+    EXPECT_EQ(read_sample_file(dir.file("out.VMA")).frames.size(), 16u);
+
+    // A changed song is compressed again.
+    write_file(dir.file("a.wav"), wav(11025, 1, 8, tone(11025, 1, 8, 3.0, 300.0)));
+    age(dir.file("a.wav"), 200);
+    compress("a.wav");
+    EXPECT_EQ(read_sample_file(dir.file("out.VMA")).frames.size(), 24u);
+    // Only the main file being newer is not enough.
+    age(dir.file("a.wav"), 300);
+    age(dir.file("out.VMA"), 400);
+    const std::string before = read_file(dir.file("out.V40"));
+    std::string marked = read_file(dir.file("out.VMA"));
+    marked.back() ^= 0x11;
+    write_file(dir.file("out.VMA"), marked);
+    age(dir.file("out.VMA"), 400);
+    compress("a.wav");
+    EXPECT_NE(read_file(dir.file("out.VMA")), marked);
+    EXPECT_EQ(read_file(dir.file("out.V40")), before);  // same song, same bytes
+}
+
+TEST_F(SongJobTest, a_pipe_named_as_a_song_is_refused_without_waiting_for_a_writer) {
+    station(11025, 3528);
+    ASSERT_EQ(mkfifo(dir.file("pipe.wav").c_str(), 0600), 0);
+    open_conversion_job(*ctx, job, dir.file("pipe.wav"), dir.file("pipe.VMA"));
+    start_song_job(*ctx, job);
+    run();
+    EXPECT_EQ(job.lines[0].status, SONG_REFUSED);
+    EXPECT_EQ(job.lines[0].problem,
+              "cannot open " + dir.file("pipe.wav") + ": it is not a regular file (a pipe or a device)");
+    EXPECT_EQ(names_in(dir), (std::set<std::string>{"pipe.wav"}));
+}
+
+}  // namespace
+
+namespace {
+
+// A 2 s tone in 24-bit, 32-bit or float samples came out as 6.1 s of noise.
+TEST_F(SongJobTest, deep_float_and_extensible_songs_compress_exactly_like_their_16_bit_original) {
+    using namespace wav_bytes;
+    station(11025, 3528);
+    const std::string data = tone(44100, 2, 16, 2.0);
+    convert(wav(44100, 2, 16, data), "ref");
+    const std::string reference = read_file(dir.file("ref.VMA"));
+    ASSERT_EQ(read_sample_file(dir.file("ref.VMA")).frames.size(), 16u);
+
+    const struct {
+        const char* what;
+        std::string bytes;
+    } variants[] = {
+        {"24-bit", pcm(44100, 2, 24, widen16(data, 24))},
+        {"32-bit", pcm(44100, 2, 32, widen16(data, 32))},
+        {"float", riff(chunk("fmt ", format(3, 2, 44100, 32)) + chunk("data", widen16(data, 32, true)))},
+        {"extensible 24 in 32", riff(chunk("fmt ", extensible_format(2, 44100, 32, 24, 1)) +
+                                     chunk("data", widen16(data, 32)))},
+        {"extensible float", riff(chunk("fmt ", extensible_format(2, 44100, 32, 32, 3)) +
+                                  chunk("data", widen16(data, 32, true)))},
+        {"odd chunk and its pad byte first", riff(chunk("LIST", "abc") + chunk("fmt ", format(1, 2, 44100, 16)) +
+                                                  chunk("data", data))},
+    };
+    for (const auto& variant : variants) {
+        convert(variant.bytes, "variant");
+        EXPECT_EQ(job.lines[0].status, SONG_DONE) << variant.what << ": " << job.lines[0].problem;
+        EXPECT_TRUE(read_file(dir.file("variant.VMA")) == reference) << variant.what;
+    }
+}
+
+TEST_F(SongJobTest, every_channel_of_a_surround_song_is_mixed_in) {
+    station(11025, 3528);
+    // Six channels: the tone in the fifth, the rest silent.
+    const std::string mono = tone(11025, 1, 16, 2.0, 440.0, 0.9);
+    std::string six;
+    for (size_t i = 0; i < mono.size(); i += 2) six += std::string(8, '\0') + mono.substr(i, 2) + std::string(2, '\0');
+    convert(wav(11025, 6, 16, six));
+    ASSERT_EQ(job.lines[0].status, SONG_DONE) << job.lines[0].problem;
+    std::vector<uint8_t> expected;
+    for (size_t i = 0; i < mono.size(); i += 2)
+        expected.push_back(uint8_t(int16_t(uint8_t(mono[i]) | uint8_t(mono[i + 1]) << 8) / 6 / 256 + 128));
+    const SampleFile main = read_sample_file(dir.file("song.VMA"));
+    EXPECT_EQ(main.frames.size(), 16u);  // 2 s, not 12
+    EXPECT_GT(snr_db(expected, decode_song(main), expected.size()), 12.0);
+}
+
+TEST_F(SongJobTest, samples_that_cannot_be_read_are_refused_by_their_format) {
+    using namespace wav_bytes;
+    station(11025, 3528);
+    const struct {
+        std::string fmt;
+        const char* problem;
+    } odd[] = {
+        {format(1, 1, 11025, 12), "12-bit PCM: only 8, 16, 24 and 32-bit PCM samples are read"},
+        {format(3, 1, 11025, 64), "64-bit float samples: only 32-bit float samples are read"},
+        {format(2, 1, 11025, 4), "format tag 2 (ADPCM): only PCM and float samples are read"},
+        {extensible_format(2, 11025, 4, 4, 2), "format tag 2 (ADPCM): only PCM and float samples are read"},
+        {format(1, 0, 11025, 16), "0 channels: 1 to 256 are read"},
+        {format(1, 300, 11025, 16), "300 channels: 1 to 256 are read"},
+    };
+    for (const auto& source : odd) {
+        convert(riff(chunk("fmt ", source.fmt) + chunk("data", std::string(9000, '\1'))), "odd");
+        EXPECT_EQ(job.lines[0].status, SONG_REFUSED) << source.problem;
+        EXPECT_EQ(job.lines[0].problem, dir.file("odd.wav") + ": " + source.problem);
+        EXPECT_EQ(names_in(dir), (std::set<std::string>{"odd.wav"}));
+    }
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(SongJobTest, script_lines_the_station_would_not_play_are_refused_with_their_line_and_cause) {
+    station(11025, 3528);
+    write_file(dir.file("a.wav"), wav(11025, 1, 8, tone(11025, 1, 8, 0.5)));
+    write_file(dir.file("wide.VMA"), std::string("VMA \x22\x56\0\0\x20\0\0\0\0\0\0\0", 16));  // 22050 Hz
+    write_file(dir.file("cut.VMA"), std::string("VMA \x11\x2b\0\0\x20\0\0\0\0\0\0\0\0\x09xx", 20));
+    const std::string long_name = dir.path() + "/" + std::string(260, 'n') + ".wav";
+    const std::string long_picture = std::string(256, 'p') + ".bmp";
+    write_file(dir.file("s.VSK"),
+               zero_lines({"6 11025 032 SCRIPT", "1 " + dir.file("gone.VMA") + " \"\" missing", "",
+                           "1 " + long_name + " \"\" long", "1 \"\" pic.bmp nothing",
+                           "1 " + dir.file("wide.VMA") + " \"\" other rate",
+                           "1 " + dir.file("cut.VMA") + " \"\" cut off",
+                           "1 " + dir.file("a.wav") + " " + long_picture + " fine but its picture",
+                           "1 " + dir.file("a.wav") + " \"\" beyond"}));
+    ASSERT_EQ(open_song_job(*ctx, job, dir.file("s.VSK").c_str()), 1);
+    ASSERT_EQ(job.lines.size(), 6u);
+    const std::pair<int, std::string> refused[] = {
+        {2, dir.file("gone.VMA") + ": No such file or directory"},
+        {4, "the song name is longer than 255 characters"},
+        {5, "no song is named"},
+        {6, dir.file("wide.VMA") + ": compressed at 22050 Hz, the station runs at 11025 Hz"},
+        {7, dir.file("cut.VMA") + ": its frames do not add up (the file is cut off or damaged)"},
+    };
+    for (size_t i = 0; i < 5; ++i) {
+        EXPECT_EQ(job.lines[i].status, SONG_REFUSED) << i;
+        EXPECT_EQ(job.lines[i].script_line, refused[i].first) << i;
+        EXPECT_EQ(job.lines[i].problem, refused[i].second) << i;
+    }
+    EXPECT_EQ(job.lines[5].status, SONG_WAITING);
+    EXPECT_EQ(job.lines[5].script_line, 8);
+    ASSERT_EQ(job.script_problems.size(), 2u);
+    EXPECT_EQ(job.script_problems[0].line, 8);
+    EXPECT_EQ(job.script_problems[0].text, "the picture name is longer than 255 characters");
+    EXPECT_EQ(job.script_problems[1].line, 9);
+    EXPECT_EQ(job.script_problems[1].text, "beyond the 6 songs the header announces");
+
+    write_file(dir.file("none.VSK"), zero_lines({"-3 11025 032 SCRIPT"}));
+    SongJob none;
+    EXPECT_EQ(open_song_job(*ctx, none, dir.file("none.VSK").c_str()), 0);
+    ASSERT_EQ(none.script_problems.size(), 1u);
+    EXPECT_EQ(none.script_problems[0].line, 1);
+    EXPECT_EQ(none.script_problems[0].text, "the header announces -3 songs");
 }
 
 }  // namespace

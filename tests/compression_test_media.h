@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,26 @@ inline std::string tone(uint32_t rate, int channels, int bits, double seconds, d
         }
     }
     return data;
+}
+
+// 16-bit PCM data stored as `bits`-bit integers (the added low bytes zero)
+// or, with `floating`, as 32-bit floats of the same values: every reader
+// that takes the top 16 bits must hear exactly the 16-bit song.
+inline std::string widen16(const std::string& data, int bits, bool floating = false) {
+    std::string out;
+    for (size_t i = 0; i + 1 < data.size(); i += 2) {
+        const int16_t v = int16_t(uint16_t(uint8_t(data[i]) | uint8_t(data[i + 1]) << 8));
+        if (floating) {
+            const float f = float(v) / 32768.0f;
+            char bytes[4];
+            std::memcpy(bytes, &f, 4);
+            out.append(bytes, 4);
+        } else {
+            out.append(size_t(bits / 8 - 2), '\0');
+            out += data.substr(i, 2);
+        }
+    }
+    return out;
 }
 
 inline std::string wav(uint32_t rate, int channels, int bits, const std::string& data) {

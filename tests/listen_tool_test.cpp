@@ -216,6 +216,47 @@ TEST_F(ListenToolTest, a_stray_far_away_seq_is_neither_a_gap_nor_hours_of_silenc
     EXPECT_TRUE(std::equal(heard.begin(), heard.end(), expected.begin()));
 }
 
+TEST_F(ListenToolTest, a_keep_alive_follows_startseq_at_once_and_silence_brings_a_new_join) {
+    start_listener(4.5);
+    uint8_t bytes[MAX_DATAGRAM];
+    sockaddr_in listener = answer_join(
+        bytes, build_join_accepted(bytes, 4, kSession, kRate, "Test Station", ""));
+    PacketHeader h;
+    std::vector<uint8_t> payload;
+    // Before any audio: a station keeps only listeners it hears from.
+    ASSERT_TRUE(receive(h, payload, listener, 1000));
+    EXPECT_EQ(h.flags, PF_KEEPALIVE);
+    EXPECT_GT(h.length, 0);
+    EXPECT_EQ(h.session, kSession);
+
+    for (uint32_t seq = 0; seq < 8; ++seq) send_audio(listener, seq, kSession);
+    auto stopped = std::chrono::steady_clock::now();
+    bool joined_again = false;
+    while (!joined_again && std::chrono::steady_clock::now() - stopped < std::chrono::seconds(5)) {
+        if (!receive(h, payload, listener, 200)) continue;
+        joined_again = h.flags == PF_TEXT;
+        if (!joined_again) {
+            EXPECT_EQ(h.flags, PF_KEEPALIVE);
+        }
+    }
+    ASSERT_TRUE(joined_again) << read_file(dir.file("listen.out"));
+    EXPECT_GE(std::chrono::steady_clock::now() - stopped, std::chrono::milliseconds(2500));
+
+    // Admitted again, it listens on with its new session.
+    int size = build_join_accepted(bytes, 12, kSession + 1, kRate, "Test Station", "");
+    udp_send_to(station, bytes, size, 0, &listener, sizeof listener);
+    ASSERT_TRUE(receive(h, payload, listener, 1000));
+    EXPECT_EQ(h.flags, PF_KEEPALIVE);
+    EXPECT_EQ(h.session, kSession + 1);
+    for (uint32_t seq = 8; seq < kFrames; ++seq) send_audio(listener, seq, kSession + 1);
+    EXPECT_EQ(wait_listener(), 0);
+    std::string out = read_file(dir.file("listen.out"));
+    EXPECT_NE(out.find("no audio for 3 seconds: joining again\njoined \"Test Station\""),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("packets 24, probes 0, gaps 0"), std::string::npos) << out;
+}
+
 TEST_F(ListenToolTest, a_busy_station_ends_the_listener_with_a_refusal) {
     start_listener(5);
     uint8_t bytes[MAX_DATAGRAM];

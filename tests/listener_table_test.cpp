@@ -1,12 +1,16 @@
 #include "server/listener_table.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -14,6 +18,7 @@
 #include "platform/udp_socket.h"
 #include "server/packet.h"
 #include "support/fake_host.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "support/udp_loopback.h"
 
@@ -212,6 +217,46 @@ TEST_F(ListenerTableTest, user_list_admits_only_listed_user_ids) {
     EXPECT_TRUE(user_list_admits(dir.file("missing.txt").c_str(), "Hello"));
 }
 
+TEST_F(ListenerTableTest, the_user_list_is_read_again_only_when_its_file_changes) {
+    ctx->state.BANDWIDTH = 1000000;
+    const std::string& path = ctx->state.user_list_path;
+    EXPECT_EQ(join(first, "Hello"), 1);  // no file: everybody gets in
+    first.receive_all();
+
+    write_file(path, "alice\n");
+    EXPECT_EQ(join(first, "USERID bob"), 0);
+    EXPECT_EQ(text_parts(first.receive()), (Parts{"BUSY", "ClosedSite"}));
+    EXPECT_EQ(join(first, "USERID alice"), 1);
+
+    write_file(path, "alice\nbob\n");  // longer
+    EXPECT_EQ(join(second, "USERID bob"), 1);
+    // Edited in place to the same size a second later.
+    struct stat info;
+    ASSERT_EQ(stat(path.c_str(), &info), 0);
+    write_file(path, "carl\nfred\n");
+    timespec later[2] = {info.st_mtim, info.st_mtim};
+    later[1].tv_sec += 1;
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), later, 0), 0);
+    EXPECT_EQ(join(second, "USERID carl"), 1);
+    EXPECT_EQ(join(second, "USERID alice"), 0);
+
+    // Replaced by another file of the same size and time: another inode.
+    std::string next = dir.file("next.txt");
+    write_file(next, "dave\nerin\n");
+    ASSERT_EQ(stat(path.c_str(), &info), 0);
+    timespec same[2] = {info.st_mtim, info.st_mtim};
+    ASSERT_EQ(utimensat(AT_FDCWD, next.c_str(), same, 0), 0);
+    ASSERT_EQ(rename(next.c_str(), path.c_str()), 0);
+    EXPECT_EQ(join(second, "USERID dave"), 1);
+    EXPECT_EQ(join(second, "USERID carl"), 0);
+
+    std::filesystem::remove(path);  // gone: everybody again
+    EXPECT_EQ(join(second, "Hello"), 1);
+    write_file(path, "gina\n");
+    EXPECT_EQ(join(second, "Hello"), 0);
+    EXPECT_EQ(join(second, "USERID gina"), 1);
+}
+
 TEST_F(ListenerTableTest, a_seven_character_userid_is_refused_as_closed_site) {
     write_file(ctx->state.user_list_path, "alice\n");
     EXPECT_EQ(join(first, "USERID "), 0);
@@ -396,6 +441,70 @@ TEST_F(ListenerTableTest, multicast_query_names_the_group_and_leaves_the_table_a
     ctx->state.MBONEIP = "239.1.2.3";
     handle_multicast_query(*ctx, first.addr(), sizeof(sockaddr_in));
     EXPECT_EQ(text_parts(first.receive())[0], "239.1.2.3");
+}
+
+struct BusyLogTest : ListenerTableTest {
+    ScopedEnv zone{"TZ", "UTC"};
+
+    void SetUp() override {
+        ListenerTableTest::SetUp();
+        tzset();
+        ASSERT_EQ(join(first, "Hello"), 1);  // the station is full from now on
+        first.receive_all();
+    }
+    void TearDown() override { tzset(); }
+
+    // The weekday log's lines (host.now is a Tuesday).
+    std::vector<std::string> log_lines() {
+        std::istringstream in(read_file(dir.file("vmb_tue.log")));
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        return lines;
+    }
+
+    // A refused join from 127.4.x.y: nobody listens there.
+    void refuse(uint32_t n) {
+        sockaddr_in from{};
+        from.sin_family = AF_INET;
+        from.sin_port = htons(9);
+        from.sin_addr.s_addr = htonl(0x7F040000 + n);
+        EXPECT_EQ(handle_join(*ctx, from, sizeof from, 0, "Hello"), 0);
+    }
+};
+
+TEST_F(BusyLogTest, one_busy_line_per_address_a_minute_then_a_count_of_the_lines_left_out) {
+    for (int i = 0; i < 10; ++i, host.now += 5) refuse(1);
+    refuse(2);
+    EXPECT_EQ(ctx->listeners.busy_rejections, 11);
+    auto lines = log_lines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "127.004.000.001 14/11/2023 22:13:20 14/11/2023 22:13:20 0 1 1 0");
+    EXPECT_EQ(lines[1].substr(0, 16), "127.004.000.002 ");
+
+    host.now = 1'700'000'000 + 59;
+    tend_listener_table(*ctx);  // the minute is not over yet
+    EXPECT_EQ(log_lines().size(), 2u);
+    host.now += 1;
+    tend_listener_table(*ctx);
+    tend_listener_table(*ctx);  // once only
+    lines = log_lines();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[2], "9 busy lines left out between 14/11/2023 22:13:20 and 14/11/2023 22:14:20");
+
+    refuse(1);  // a minute after its last line: written again
+    EXPECT_EQ(log_lines().size(), 4u);
+}
+
+TEST_F(BusyLogTest, a_flood_from_ever_new_addresses_writes_a_bounded_number_of_lines) {
+    for (uint32_t n = 0; n < 5000; ++n) refuse(n);
+    host.now += BUSY_LOG_MINUTE;
+    refuse(1);  // the next line closes the minute first
+    auto lines = log_lines();
+    ASSERT_EQ(lines.size(), BUSY_LOG_LINES_PER_MINUTE + 2u);
+    EXPECT_EQ(lines[BUSY_LOG_LINES_PER_MINUTE].rfind(
+                  std::to_string(5000 - BUSY_LOG_LINES_PER_MINUTE) + " busy lines left out ", 0),
+              0u);
+    EXPECT_EQ(ctx->listeners.busy_rejections, 5001);
 }
 
 TEST(ListenerLog, line_holds_address_both_times_and_the_four_numbers) {

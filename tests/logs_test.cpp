@@ -62,9 +62,34 @@ TEST_F(LogsTest, last_weeks_file_is_emptied_before_the_first_line) {
     EXPECT_EQ(read_file(path), "today\n");
 
     write_file(path, "earlier today\n");
-    set_mtime(path, kThursdayNoon - kDay + 60);
+    set_mtime(path, kThursdayNoon - 12 * 3600 + 1);  // 00:00:01
     write_daily_log(*ctx, "later\n");
     EXPECT_EQ(read_file(path), "earlier today\nlater\n");
+
+    // Less than a day ago, but on another date.
+    write_file(path, "yesterday\n");
+    set_mtime(path, kThursdayNoon - kDay + 60);
+    write_daily_log(*ctx, "today\n");
+    EXPECT_EQ(read_file(path), "today\n");
+}
+
+// Lines written every hour for eight days (the file stamped as the file
+// system would): each weekday file is started afresh on its day and ends
+// holding that day's lines only.
+TEST_F(LogsTest, weekday_files_are_renewed_while_they_keep_being_written) {
+    const int64_t start = kThursdayNoon - 12 * 3600;  // Thursday 00:00
+    for (int64_t hour = 0; hour < 8 * 24; ++hour) {
+        host.now = start + hour * 3600 + 1800;
+        write_daily_log(*ctx, "hour %lld\n", static_cast<long long>(hour));
+        const char* names[7] = {"thur", "fri", "sat", "sun", "mon", "tue", "wed"};
+        set_mtime(dir.file(std::string("vmb_") + names[(hour / 24) % 7] + ".log"), host.now);
+    }
+    std::string thursday;  // the second Thursday
+    for (int hour = 7 * 24; hour < 8 * 24; ++hour) thursday += "hour " + std::to_string(hour) + "\n";
+    EXPECT_EQ(read_file(dir.file("vmb_thur.log")), thursday);
+    std::string wednesday;
+    for (int hour = 6 * 24; hour < 7 * 24; ++hour) wednesday += "hour " + std::to_string(hour) + "\n";
+    EXPECT_EQ(read_file(dir.file("vmb_wed.log")), wednesday);
 }
 
 TEST_F(LogsTest, a_percent_sign_in_the_line_is_stored_unchanged) {

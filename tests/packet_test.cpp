@@ -132,6 +132,51 @@ TEST_F(PacketTest, oversized_texts_and_frames_are_cut_to_the_payload) {
     EXPECT_EQ(build_picture_reply(out, 0, 0, huge.c_str(), frame.data(), 9000), MAX_DATAGRAM);
 }
 
+// Every request a listener sends stays a request; the station's own
+// datagrams (checked whole against the real handlers elsewhere) are known
+// by their flags or their first words, also at 8000 Hz without a rate code.
+TEST_F(PacketTest, station_replies_are_told_from_every_listener_request) {
+    const struct {
+        uint16_t flags;
+        std::string payload;
+    } requests[] = {
+        {PF_TEXT, std::string("hello", 6)},
+        {PF_TEXT | PF_COMPANION, std::string("Repeater", 9)},
+        {PF_TEXT, std::string("USERID alice", 13)},
+        {PF_TEXT, std::string("Radio Velmora's Keeper", 23)},
+        {PF_TEXT, "Receiver"},
+        {PF_TEXT, ""},
+        {PF_TEXT, std::string("10.0.0.1x", 10)},  // not an address alone
+        {PF_TEXT, std::string("300.1.2.3", 10)},
+        {PF_TEXT, std::string("1.2.3", 6)},
+        {PF_MULTICAST_QUERY | PF_COMPANION, ""},
+        {PF_LEAVE, ""},
+        {PF_KEEPALIVE, std::string("\x05\0\x01\0", 4)},
+        {PF_KEEPALIVE, ""},
+        {PF_UPGRADE, std::string("Repeater", 9)},
+        {PF_TEXT | PF_PICTURE, std::string("GETPAL", 7)},
+        {PF_TEXT | PF_PICTURE, std::string("LOGOGETBMPXY001002", 19)},
+        {PF_LOAD_REPORT, "12/34"},
+        {0, std::string("QuitNow!", 9)},
+    };
+    for (const auto& r : requests)
+        EXPECT_FALSE(is_station_reply(r.flags, reinterpret_cast<const uint8_t*>(r.payload.data()),
+                                      static_cast<int>(r.payload.size())))
+            << std::hex << r.flags << " " << r.payload;
+
+    auto reply = [&](int size) {
+        PacketHeader h = get_packet_header(out);
+        EXPECT_EQ(size, PACKET_HEADER_SIZE + h.length);
+        return is_station_reply(h.flags, out + PACKET_HEADER_SIZE, h.length);
+    };
+    EXPECT_TRUE(reply(build_join_accepted(out, 9, 1, 8000, "Velmora FM", "Song")));
+    EXPECT_TRUE(reply(build_multicast_reply(out, 9, 8000, "0.0.0.0", "Velmora FM", "Song")));
+    EXPECT_TRUE(reply(build_multicast_reply(out, 9, 8000, "239.255.255.255", "", "")));
+    EXPECT_TRUE(reply(build_picture_reply(out, 9, 1, "N/A", nullptr, 0)));
+    for (int rate : {11025, 16000, 22050, 32000, 44100})
+        EXPECT_TRUE(reply(build_multicast_reply(out, 9, rate, "", "", ""))) << rate;
+}
+
 TEST_F(PacketTest, received_length_is_clamped_to_what_arrived) {
     ReceivedDatagram d;
     uint8_t bytes[20];

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <random>
@@ -306,7 +307,10 @@ TEST_F(PictureServiceTest, bmp_headers_that_lie_are_refused_by_the_check_and_the
         {"width zero", 18, 0},
         {"width negative", 18, static_cast<uint32_t>(-40)},
         {"height zero", 22, 0},
-        {"height negative (rows top-down)", 22, static_cast<uint32_t>(-36)},
+        {"more top-down rows than the file holds", 22, static_cast<uint32_t>(-37)},
+        {"compressed pixels", 30, 1},
+        {"an old 12-byte information header", 14, 12},
+        {"pixels inside a 124-byte information header", 14, 124},
         {"more rows than the file holds", 22, 37},
         {"wider than the file holds", 18, 400},
         {"width overflowing the row size", 18, 0x7fffffff},
@@ -332,6 +336,74 @@ TEST_F(PictureServiceTest, bmp_headers_that_lie_are_refused_by_the_check_and_the
     EXPECT_EQ(check_picture_file(dir.file("lie.bmp").c_str()), 0);
     EXPECT_EQ(load_picture(*ctx, dir.file("lie.bmp").c_str(), PICTURE_MAIN), 1);
     EXPECT_TRUE(host.exit_statuses.empty());
+}
+
+// The same picture with its rows stored top row first (a negative height).
+std::string top_down(const std::string& bmp) {
+    const uint32_t offset = get32(bmp, 10);
+    const int height = static_cast<int>(get32(bmp, 22));
+    const size_t stride = (bmp.size() - offset) / static_cast<size_t>(height);
+    std::string flipped = bmp.substr(0, offset);
+    put32(flipped, 22, static_cast<uint32_t>(-height));
+    for (int y = height - 1; y >= 0; --y) flipped += bmp.substr(offset + static_cast<size_t>(y) * stride, stride);
+    return flipped;
+}
+
+TEST_F(PictureServiceTest, top_down_pictures_are_read_as_their_bottom_up_twins) {
+    const std::string pictures[] = {make_bmp24(make_photo_picture(70, 40, 3)), make_bmp8(45, 33)};
+    for (const std::string& bottom_up : pictures) {
+        ASSERT_EQ(write_and_load("up.bmp", bottom_up), 1);
+        const std::vector<uint8_t> expected = slot_pixels(PICTURE_MAIN);
+        const std::string flipped = top_down(bottom_up);
+        ASSERT_EQ(write_and_load("down.bmp", flipped), 1);
+        EXPECT_EQ(slot_pixels(PICTURE_MAIN), expected);
+        // The prepared copy stores its rows bottom first, and serves as such.
+        const std::string prepared = read_file(dir.file("down.dbp"));
+        EXPECT_EQ(get32(prepared, 22), get32(bottom_up, 22));
+        ASSERT_EQ(load_picture(*ctx, dir.file("down.bmp").c_str(), PICTURE_MAIN), 1);
+        EXPECT_EQ(slot_pixels(PICTURE_MAIN), expected);
+        remove(dir.file("down.dbp").c_str());
+        remove(dir.file("up.dbp").c_str());
+    }
+}
+
+// Newer programs write information headers of 108 or 124 bytes; the colour
+// table of an 8-bit picture follows the header, not offset 54.
+TEST_F(PictureServiceTest, an_8_bit_colour_table_is_found_after_the_real_header_size) {
+    const int width = 40, height = 32;
+    ASSERT_EQ(write_and_load("plain.bmp", make_bmp8(width, height)), 1);
+    const std::vector<uint8_t> expected = slot_pixels(PICTURE_MAIN);
+
+    std::string v5 = make_bmp8(width, height);
+    v5.insert(54, std::string(124 - 40, '\x55'));  // the newer header's fields
+    put32(v5, 14, 124);
+    put32(v5, 10, 14 + 124 + 1024);
+    put32(v5, 2, static_cast<uint32_t>(v5.size()));
+    ASSERT_EQ(write_and_load("v5.bmp", v5), 1);
+    EXPECT_EQ(slot_pixels(PICTURE_MAIN), expected);
+
+    // Only the colours the header counts are used: a pixel beyond them is
+    // black, as if the table held black there.
+    std::string black = make_bmp8(width, height);
+    for (size_t at = 54 + 16 * 4; at < 54 + 1024; ++at) black[at] = '\0';
+    ASSERT_EQ(write_and_load("black.bmp", black), 1);
+    const std::vector<uint8_t> sixteen_colours = slot_pixels(PICTURE_MAIN);
+    std::string counted = make_bmp8(width, height);
+    put32(counted, 46, 16);
+    ASSERT_EQ(write_and_load("counted.bmp", counted), 1);
+    EXPECT_EQ(slot_pixels(PICTURE_MAIN), sixteen_colours);
+    EXPECT_NE(sixteen_colours, expected);
+}
+
+TEST_F(PictureServiceTest, a_link_at_the_prepared_copy_is_replaced_not_followed) {
+    write_file(dir.file("victim.txt"), "someone's notes");
+    symlink(dir.file("victim.txt").c_str(), dir.file("pic.dbp").c_str());
+    ASSERT_EQ(write_and_load("pic.bmp", make_bmp24(make_photo_picture(64, 32, 5))), 1);
+    EXPECT_EQ(read_file(dir.file("victim.txt")), "someone's notes");
+    struct stat info;
+    ASSERT_EQ(lstat(dir.file("pic.dbp").c_str(), &info), 0);
+    EXPECT_TRUE(S_ISREG(info.st_mode));
+    EXPECT_EQ(get32(read_file(dir.file("pic.dbp")), 30), prepared_picture_mark(ctx->state.ImageQuality));
 }
 
 TEST_F(PictureServiceTest, directories_and_pipes_are_never_opened_as_pictures) {

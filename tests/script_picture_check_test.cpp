@@ -54,7 +54,8 @@ TEST_F(PictureCheckTest, headers_that_lie_about_the_pixels_are_not_usable) {
     EXPECT_EQ(check(with_u32(18, 0)), 1);  // no width
     EXPECT_EQ(check(with_u32(22, 0)), 1);  // no height
     EXPECT_EQ(check(with_u32(18, static_cast<uint32_t>(-16))), 1);
-    EXPECT_EQ(check(with_u32(22, static_cast<uint32_t>(-16))), 1);  // top-down rows
+    EXPECT_EQ(check(with_u32(22, static_cast<uint32_t>(-16))), 0);  // top-down rows are read
+    EXPECT_EQ(check(with_u32(22, static_cast<uint32_t>(-17))), 1);
     EXPECT_EQ(check(with_u32(18, 17)), 1);                          // rows beyond the file
     EXPECT_EQ(check(with_u32(22, 17)), 1);
     EXPECT_EQ(check(with_u32(10, 55)), 1);  // pixels start too late

@@ -193,6 +193,8 @@ protected:
     }
 
     // Joins until "STARTSEQ" (or a refusal) comes back; returns the reply.
+    // Admitted, the listener sends its first keep-alive at once, as
+    // listeners must (unless the join carried one already).
     Bytes join(LoopbackSocket& s, uint16_t flags = PF_TEXT, const std::string& text = "hello") {
         for (int attempt = 0; attempt < 40; ++attempt) {
             send(s, flags, text);
@@ -203,6 +205,8 @@ protected:
                 PacketHeader h = get_packet_header(d.data());
                 if (h.flags & PF_TEXT && !(h.flags & PF_AUDIO)) {
                     auto parts = text_parts(d);
+                    if (!parts.empty() && parts[0] == "STARTSEQ" && !(flags & PF_KEEPALIVE))
+                        send(s, PF_KEEPALIVE, "stats");
                     if (!parts.empty() && (parts[0] == "STARTSEQ" || parts[0] == "Busy" ||
                                            parts[0] == "BUSY"))
                         return d;
@@ -210,6 +214,16 @@ protected:
             }
         }
         return {};
+    }
+
+    // Audio datagrams that arrive until none has come for `quiet_ms`.
+    int count_audio_until_quiet(LoopbackSocket& listener, int quiet_ms) {
+        int audio = 0;
+        for (;;) {
+            Bytes d = listener.receive(quiet_ms);
+            if (d.empty()) return audio;
+            if (get_packet_header(d.data()).flags == PF_AUDIO) ++audio;
+        }
     }
 };
 
@@ -323,14 +337,24 @@ TEST_F(StationProcess, resend_request_returns_the_stored_packet_with_the_request
 TEST_F(StationProcess, silent_listener_is_dropped_after_125_ticks) {
     start_station();
     LoopbackSocket listener(own_ip(77).c_str());
-    ASSERT_FALSE(join(listener).empty());
-    int audio = 0;
-    for (;;) {
-        Bytes d = listener.receive(1500);
-        if (d.empty()) break;
-        if (get_packet_header(d.data()).flags == PF_AUDIO) ++audio;
+    // Its keep-alive rides on the join, so both count from the same tick.
+    ASSERT_FALSE(join(listener, PF_TEXT | PF_KEEPALIVE).empty());
+    EXPECT_EQ(count_audio_until_quiet(listener, 1500), 125);
+}
+
+TEST_F(StationProcess, a_listener_never_heard_after_its_join_is_dropped_after_4_seconds) {
+    start_station();
+    LoopbackSocket listener(own_ip(82).c_str());
+    Bytes reply;
+    for (int attempt = 0; attempt < 20 && reply.empty(); ++attempt) {
+        send(listener, PF_TEXT, "hello");  // and never a word after it
+        reply = listener.receive(250);
     }
-    EXPECT_EQ(audio, 125);
+    ASSERT_FALSE(reply.empty()) << read_file(dir.file("station.out"));
+    // 4 seconds are some 86 ticks of 46 ms; ageing alone would allow 125.
+    int audio = count_audio_until_quiet(listener, 1500);
+    EXPECT_GT(audio, 40);
+    EXPECT_LT(audio, 125);
 }
 
 TEST_F(StationProcess, signal_stops_the_station_after_a_close_notice_to_the_master) {

@@ -68,8 +68,9 @@ TEST_F(StationIoTest, the_station_socket_never_waits_and_asks_for_big_buffers) {
     getsockopt(socket, SOL_SOCKET, SO_RCVBUF, &granted, &length);
     // Either the buffer holds a second of a full table's keep-alives, or
     // the operator is told how to raise the system's cap.
-    if (granted < 2 * (8 << 20))
+    if (granted < 2 * (8 << 20)) {
         EXPECT_NE(host.last_message().find("net.core.rmem_max"), std::string::npos);
+    }
 
     close_station(*ctx);
     EXPECT_EQ(host.read_notifications.back(), std::make_pair(socket, false));
@@ -102,7 +103,9 @@ TEST_F(StationIoTest, a_full_socket_holds_the_rest_of_the_tick_until_it_can_be_w
     EXPECT_EQ(first[0], second[0]);
     EXPECT_EQ(ctx->sender.fan_out.cut_short, 0);
     // Everybody aged once for the tick, whether sent at once or later.
-    for (auto& l : listeners) EXPECT_EQ(ctx->listeners.entries[find_listener(*ctx, l->addr())].age, 1);
+    for (auto& l : listeners) {
+        EXPECT_EQ(ctx->listeners.entries[find_listener(*ctx, l->addr())].age, 1);
+    }
 }
 
 TEST_F(StationIoTest, a_tick_the_socket_never_took_is_cut_short_by_the_next) {

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 int ConsoleHost::message_box(const char* text, const char*, int type, bool) {
-    std::fprintf(stderr, "%s\n", text);
+    if (window_texts_shown) std::fprintf(stderr, "%s\n", text);
     int buttons = type & 0xF;
     return buttons == MB_YESNO || buttons == MB_YESNOCANCEL ? IDYES : IDOK;
 }

@@ -9,6 +9,10 @@
 class ConsoleHost : public Host {
 public:
     int exit_status = 0;  // what exit_program asked for; 0 when it was not called
+    // Off while core work runs that keeps the plain cause of each refusal
+    // for the tool to print: its boxes carry the window's texts, which point
+    // at dialogs a command line does not have. Questions are still answered.
+    bool window_texts_shown = true;
 
     int message_box(const char* text, const char* caption, int type, bool owned) override;
     void post_command(int) override {}

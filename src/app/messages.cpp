@@ -28,8 +28,16 @@ const int kSocketErrorCodes[50] = {
 // Short weekday names of the log files, Sunday first.
 const char* const kWeekdayNames[7] = {"sun", "mon", "tue", "wed", "thur", "fri", "sat"};
 
-// A weekday file older than this holds last week's lines: start it afresh.
-constexpr int64_t kLogRenewalSeconds = 86400;
+// Whether a weekday file last written at `modified` holds old lines and is
+// started afresh: it was written on an earlier date than `today` (local
+// time). That is every file written more than a day ago, and one written
+// on another date less than a day ago (the clock or the time zone changed).
+bool written_before_today(time_t modified, const tm& today) {
+    tm midnight = today;
+    midnight.tm_hour = midnight.tm_min = midnight.tm_sec = 0;
+    midnight.tm_isdst = -1;
+    return modified < mktime(&midnight);
+}
 
 char* next_ring_buffer(Context& ctx) {
     MessageState& m = ctx.messages;
@@ -116,7 +124,7 @@ void write_daily_log(Context& ctx, const char* format, ...) {
     // Other writers wait until the line is complete.
     flock(fd, LOCK_EX);
     struct stat info;
-    if (fstat(fd, &info) == 0 && static_cast<int64_t>(now) - info.st_mtime > kLogRenewalSeconds &&
+    if (fstat(fd, &info) == 0 && written_before_today(info.st_mtime, local) &&
         ftruncate(fd, 0) != 0) {
         close(fd);
         return;

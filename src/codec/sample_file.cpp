@@ -40,11 +40,11 @@ int check_compressed(FILE* f, int sampling_rate) {
 
 int check_wav(FILE* f, int sampling_rate) {
     WavInfo info;
-    switch (read_wav_header(f, info, uint32_t(sampling_rate))) {
-        case WAV_OK: return SAMPLE_USABLE;
-        case WAV_NOT_PCM: return SAMPLE_UNKNOWN_FORMAT;
-        default: return SAMPLE_NEEDS_WORK;  // no data, another rate, a cut-off "fmt "
-    }
+    const int result = read_wav_header(f, info, uint32_t(sampling_rate));
+    if (result == WAV_NOT_PCM || (info.has_format && !wav_format_problem(info).empty()))
+        return SAMPLE_UNKNOWN_FORMAT;
+    // No data, another rate, a cut-off "fmt ": the song job says what it makes of it.
+    return result == WAV_OK ? SAMPLE_USABLE : SAMPLE_NEEDS_WORK;
 }
 
 }  // namespace

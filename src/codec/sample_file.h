@@ -24,7 +24,7 @@ enum SampleCheck {
     SAMPLE_USABLE = 0,          // usable without conversion
     SAMPLE_NEEDS_WORK = 1,      // WAV at another rate or without data; or frames that do not add up
     SAMPLE_CANNOT_OPEN = 2,
-    SAMPLE_UNKNOWN_FORMAT = 11, // WAV not PCM, or a ".VMA" without the magic
+    SAMPLE_UNKNOWN_FORMAT = 11, // WAV of samples that cannot be read, or a ".VMA" without the magic
     SAMPLE_RATE_MISMATCH = 12,  // ".VMA" compressed at another sampling rate
 };
 

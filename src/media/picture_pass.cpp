@@ -7,6 +7,8 @@
 #include "media/script_table.h"
 #include "media/script_tokens.h"
 #include "platform/paths.h"
+#include "platform/safe_files.h"
+#include "server/picture_check.h"
 #include "server/picture_service.h"
 
 namespace {
@@ -20,6 +22,35 @@ void restore_main_slot(Context& ctx) {
         free_picture(ctx, PICTURE_MAIN);
     else
         load_picture(ctx, shown.c_str(), PICTURE_MAIN);
+}
+
+// Loads and prepares the entry's picture; sets pass.problem when it cannot
+// be shown and pass.note when listeners get less than the whole picture.
+void prepare_entry_picture(Context& ctx, PicturePass& pass) {
+    const char* picture = pass.picture.c_str();
+    const std::string prepared = prepared_picture_name(picture);
+    if (!prepared.empty() && same_file(prepared, pass.path)) {
+        pass.problem = "its prepared copy " + prepared + " would replace the script itself";
+        return;
+    }
+    PictureFacts facts;
+    const int check = check_picture_file(picture, &facts);
+    const PictureProgress* progress = pass.progress ? &pass.progress : nullptr;
+    if (!load_picture(ctx, picture, PICTURE_MAIN, progress)) {
+        pass.problem = check != 0 ? facts.problem : "it could not be loaded";
+        return;
+    }
+    if (check != 0) return;  // the picture is gone, but its prepared copy serves
+    // Listeners get whole 32 x 32 tiles of the picture's width rounded up
+    // to a multiple of 4.
+    int columns = 0, rows = 0;
+    picture_grid(ctx, PICTURE_MAIN, &columns, &rows);
+    const std::string size = std::to_string(facts.width) + " x " + std::to_string(facts.height);
+    if (columns == 0 || rows == 0)
+        pass.problem = size + ": smaller than one 32 x 32 tile, the listeners get nothing";
+    else if (columns * PICTURE_TILE_SIZE != facts.width || rows * PICTURE_TILE_SIZE != facts.height)
+        pass.note = size + ": the listeners get " + std::to_string(columns * PICTURE_TILE_SIZE) + " x " +
+                    std::to_string(rows * PICTURE_TILE_SIZE);
 }
 
 int close_pass(Context& ctx, PicturePass& pass) {
@@ -52,12 +83,15 @@ int open_picture_pass(Context& ctx, PicturePass& pass, const char* path, bool sc
 }
 
 int picture_pass_step(Context& ctx, PicturePass& pass) {
+    pass.problem.clear();
+    pass.note.clear();
     if (!pass.open) return PICTURE_PASS_DONE;
 
     char first[SCRIPT_NAME_SIZE], second[SCRIPT_NAME_SIZE], rest[SCRIPT_TEXT_SIZE];
     int count = 0;
     bool found = false;
     while (!found && pass.position < pass.text.length) {
+        ++pass.line;
         found = pass.script_mode
                     ? parse_script_line(ctx, pass.text.bytes.data(), &pass.position, &count, first,
                                         second, rest) != 0
@@ -70,8 +104,8 @@ int picture_pass_step(Context& ctx, PicturePass& pass) {
     std::snprintf(pass.count_text, sizeof pass.count_text, "%d left", pass.total - pass.done);
     pass.picture = resolve_beside(pass.path, second);
     if (!pass.picture.empty()) {
-        const PictureProgress* progress = pass.progress ? &pass.progress : nullptr;
-        if (load_picture(ctx, pass.picture.c_str(), PICTURE_MAIN, progress))
+        prepare_entry_picture(ctx, pass);
+        if (pass.problem.empty())
             ++pass.prepared;
         else
             ++pass.failed;

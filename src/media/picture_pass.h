@@ -23,6 +23,7 @@ struct PicturePass {
     ScriptText text;
     std::string path;        // the script or live list: relative pictures lie beside it
     int position = 0;        // start of the next line in text
+    int line = 1;            // the line of the current entry (the header is line 1)
     bool script_mode = true; // script entries carry a song before the picture
     int total = 0;           // entries the header announces
     int done = 0;            // entries handled
@@ -30,6 +31,11 @@ struct PicturePass {
     int failed = 0;          // pictures named but not loadable
     bool open = false;
     std::string picture;     // the picture of the current entry (control 1062)
+    // Why the current entry's picture cannot be shown ("32 bits per pixel:
+    // ..."), or what the listeners get of it when that is less than the
+    // picture ("120 x 80: the listeners get 96 x 64"); "" when neither.
+    std::string problem;
+    std::string note;
     char count_text[32] = "";  // "%d left" (control 1091)
     // Follows prepare_picture of the current picture (percent); optional.
     PictureProgress progress;
@@ -41,6 +47,9 @@ struct PicturePass {
 int open_picture_pass(Context& ctx, PicturePass& pass, const char* path, bool script_mode);
 
 // Handles the next entry: shows how many are left and, when it names a
-// picture, loads and prepares it. After the last entry the main picture slot
-// is given back what the station shows (or emptied) and the pass closes.
+// picture, loads and prepares it, noting a problem or what the listeners
+// get of it. A picture smaller than one tile, or whose prepared copy would
+// replace the script itself, counts as failed. After the last entry the
+// main picture slot is given back what the station shows (or emptied) and
+// the pass closes.
 int picture_pass_step(Context& ctx, PicturePass& pass);

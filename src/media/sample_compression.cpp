@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
+#include <cerrno>
 #include <cstring>
 
 #include "app/context.h"
@@ -19,6 +21,7 @@
 #include "media/script_text.h"
 #include "media/script_tokens.h"
 #include "platform/paths.h"
+#include "platform/safe_files.h"
 
 namespace {
 
@@ -27,7 +30,6 @@ constexpr const char* kCannotWrite = "Cannot write file %s";
 constexpr const char* kIncompatible =
     "Incompatible WAV file: %s\nOnly PCM samples are supported.\nCheck the sampling rate in Options.";
 constexpr const char* kCannotFilter = "Cannot resample %s through the filter: %s";
-constexpr int kRateCodeOffset = 8;
 
 bool ends_with_wav(const char* name) {
     const size_t n = std::strlen(name);
@@ -38,12 +40,35 @@ bool ends_with_wav(const char* name) {
 // is no sample file (the bytes of a foreign file would put any number up to
 // 65535 into the script header).
 int file_rate_code(const char* path) {
-    FILE* f = std::fopen(path, "rb");
+    FILE* f = open_regular_file(path);
     if (f == nullptr) return -1;
     SampleFileHeader header;
     const int ok = read_sample_header(f, header);
     std::fclose(f);
     return ok && header.magic_ok ? header.rate_code : -1;
+}
+
+// The file the station plays for a song named in a script: the name with
+// its last three characters replaced by "VMA".
+std::string played_song_name(const std::string& song) {
+    return song.size() >= 3 ? song.substr(0, song.size() - 3) + "VMA" : song;
+}
+
+// Why a compressed song the station would play is of no use, or "".
+std::string compressed_song_problem(const std::string& path, int sampling_rate) {
+    std::string why;
+    FILE* f = open_regular_file(path.c_str(), &why);
+    if (f == nullptr) return path + ": " + why;
+    SampleFileHeader header;
+    const bool read = read_sample_header(f, header) == 1;
+    std::fclose(f);
+    if (!read || !header.magic_ok) return path + ": not a compressed sample file";
+    if (header.sampling_rate != uint32_t(sampling_rate))
+        return path + ": compressed at " + std::to_string(header.sampling_rate) + " Hz, the station runs at " +
+               std::to_string(sampling_rate) + " Hz";
+    if (check_sample_file(path.c_str(), sampling_rate) != SAMPLE_USABLE)
+        return path + ": its frames do not add up (the file is cut off or damaged)";
+    return "";
 }
 
 // The percentage the station compresses with at its current rates.
@@ -55,7 +80,7 @@ int station_rate_percent(const Context& ctx) {
 
 // Whether a sample file was made at this sampling rate with this rate code.
 bool header_matches(const std::string& path, int sampling_rate, int rate_code) {
-    FILE* f = std::fopen(path.c_str(), "rb");
+    FILE* f = open_regular_file(path.c_str());
     if (f == nullptr) return false;
     SampleFileHeader header;
     const bool ok = read_sample_header(f, header) && header.magic_ok &&
@@ -64,39 +89,23 @@ bool header_matches(const std::string& path, int sampling_rate, int rate_code) {
     return ok;
 }
 
+// Rate codes alone would pass over a song that was changed, or another
+// song compressed to the same name; the outputs must not be older than the
+// source either.
 bool up_to_date(const SongJob& job, const SongLine& line) {
+    const std::string companion = companion_name(line.destination);
+    const int64_t source_time = modified_ns(line.source);
     return header_matches(line.destination, job.station_rate, job.main_rate_code) &&
-           header_matches(companion_name(line.destination), job.station_rate,
-                          job.companion_rate_code);
-}
-
-// Two names of one existing file: writing the destination must never
-// truncate the source.
-bool same_file(const std::string& a, const std::string& b) {
-    struct stat sa, sb;
-    if (stat(a.c_str(), &sa) != 0 || stat(b.c_str(), &sb) != 0) return false;
-    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
-
-void close_file(FILE*& f, bool* write_failed = nullptr) {
-    if (f == nullptr) return;
-    if (std::fclose(f) != 0 && write_failed) *write_failed = true;
-    f = nullptr;
-}
-
-// The rate codes go into the headers only when a song is complete (they
-// are written as 0 at first), so files cut short by a cancel, a full disk or
-// a killed program are never taken as up to date on a later run.
-bool write_rate_code(FILE* f, int code) {
-    const uint8_t bytes[2] = {uint8_t(code & 0xFF), uint8_t(code >> 8 & 0xFF)};
-    return fseeko(f, kRateCodeOffset, SEEK_SET) == 0 && std::fwrite(bytes, 1, 2, f) == 2;
+           header_matches(companion, job.station_rate, job.companion_rate_code) && source_time >= 0 &&
+           modified_ns(line.destination) >= source_time && modified_ns(companion) >= source_time;
 }
 
 void abandon_song(SongJob& job) {
     job.resampler.close();
-    close_file(job.source);
-    close_file(job.destination);
-    close_file(job.companion);
+    if (job.source != nullptr) std::fclose(job.source);
+    job.source = nullptr;
+    abandon_output(job.destination);
+    abandon_output(job.companion);
 }
 
 int finish(SongJob& job) {
@@ -104,18 +113,30 @@ int finish(SongJob& job) {
     return SONG_JOB_FINISHED;
 }
 
-// Closes the current song and moves to the next line.
+// Shows the window's message and keeps the plain cause for a command line.
+int refuse_song(Context& ctx, SongJob& job, const char* format, const std::string& path,
+                const std::string& problem) {
+    show_message(ctx, true, MB_OK | MB_ICONERROR, format, path.c_str());
+    SongLine& line = job.lines[size_t(job.current)];
+    line.status = SONG_REFUSED;
+    line.problem = problem;
+    return 0;
+}
+
+// Closes the current song, its files renamed into place when it is
+// complete, and moves to the next line. The main file goes last: once it
+// is in place the song is whole.
 int close_song(Context& ctx, SongJob& job) {
     SongLine& line = job.lines[size_t(job.current)];
-    if (line.status != SONG_REFUSED && job.destination != nullptr) {
-        bool failed = !write_rate_code(job.destination, job.main_rate_code) ||
-                      !write_rate_code(job.companion, job.companion_rate_code);
-        close_file(job.destination, &failed);
-        close_file(job.companion, &failed);
-        if (failed) {
-            show_message(ctx, true, MB_OK | MB_ICONERROR, kCannotWrite, line.destination.c_str());
-            line.status = SONG_REFUSED;
-        }
+    if (line.status != SONG_REFUSED && job.destination.file != nullptr) {
+        OutputFile* failed = nullptr;
+        if (!commit_output(job.companion))
+            failed = &job.companion;
+        else if (!commit_output(job.destination))
+            failed = &job.destination;
+        if (failed != nullptr)
+            refuse_song(ctx, job, kCannotWrite, line.destination,
+                        "cannot write " + failed->path + ": " + failed->why);
     }
     abandon_song(job);
     if (line.status != SONG_REFUSED) line.status = SONG_DONE;
@@ -123,70 +144,92 @@ int close_song(Context& ctx, SongJob& job) {
     return job.current < int(job.lines.size()) ? SONG_JOB_RUNNING : finish(job);
 }
 
-int refuse_song(Context& ctx, SongJob& job, const char* format, const std::string& path) {
-    show_message(ctx, true, MB_OK | MB_ICONERROR, format, path.c_str());
-    job.lines[size_t(job.current)].status = SONG_REFUSED;
-    return 0;
+// What keeps a source from being compressed, or "" when it is usable.
+std::string source_problem(int result, const WavInfo& info) {
+    switch (result) {
+    case WAV_OK: break;
+    case WAV_NOT_RIFF: return "not a RIFF WAVE file";
+    case WAV_TRUNCATED: return "its format chunk is cut off";
+    case WAV_NOT_PCM: return wav_format_problem(info);
+    default: return info.has_format ? "it has no data chunk" : "it has no format chunk before its data";
+    }
+    if (!info.has_format) return "its data chunk comes before its format chunk";
+    if (const std::string format = wav_format_problem(info); !format.empty()) return format;
+    if (info.sample_rate < SOURCE_RATE_MIN || info.sample_rate > SOURCE_RATE_MAX)
+        return "sampling rate " + std::to_string(info.sample_rate) + " Hz: only " +
+               std::to_string(SOURCE_RATE_MIN) + " to " + std::to_string(SOURCE_RATE_MAX) + " Hz are read";
+    return "";
 }
 
 int refuse_filtering(Context& ctx, SongJob& job, const char* reason) {
     SongLine& line = job.lines[size_t(job.current)];
     show_message(ctx, true, MB_OK | MB_ICONERROR, kCannotFilter, line.source.c_str(), reason);
     line.status = SONG_REFUSED;
+    line.problem = "cannot resample " + line.source + " through the filter: " + reason;
     return 0;
 }
 
-// Opens the current line's source and outputs and reads the source's
-// format. Returns 1, or 0 after refusing the line.
+// Opens the current line's source, reads it up to its samples, and only
+// when it is usable creates the temporary outputs. Returns 1, or 0 after
+// refusing the line.
 int open_song(Context& ctx, SongJob& job) {
     const SongLine& line = job.lines[size_t(job.current)];
     const std::string companion = companion_name(line.destination);
 
-    job.source = std::fopen(line.source.c_str(), "rb");
-    if (job.source == nullptr) return refuse_song(ctx, job, kCannotOpen, line.source);
-    if (same_file(line.source, line.destination) || same_file(line.source, companion) ||
-        companion == line.destination)
-        return refuse_song(ctx, job, kCannotWrite, line.destination);
-
-    job.destination = std::fopen(line.destination.c_str(), "wb");
-    job.companion = job.destination ? std::fopen(companion.c_str(), "wb") : nullptr;
-    if (job.companion == nullptr) {
-        const bool destination_made = job.destination != nullptr;
-        abandon_song(job);
-        if (destination_made) std::remove(line.destination.c_str());
-        return refuse_song(ctx, job, kCannotOpen, destination_made ? companion : line.destination);
-    }
-
-    if (std::fwrite("VMA ", 1, 4, job.destination) != 4 || std::fwrite("VMA ", 1, 4, job.companion) != 4)
-        return refuse_song(ctx, job, kCannotWrite, line.destination);
+    std::string why;
+    job.source = open_regular_file(line.source.c_str(), &why);
+    if (job.source == nullptr)
+        return refuse_song(ctx, job, kCannotOpen, line.source, "cannot open " + line.source + ": " + why);
 
     WavInfo info;
-    if (read_wav_header(job.source, info) != WAV_OK || !info.has_format || info.sample_rate < SOURCE_RATE_MIN ||
-        info.sample_rate > SOURCE_RATE_MAX)
-        return refuse_song(ctx, job, kIncompatible, line.source);
+    std::string problem = source_problem(read_wav_header(job.source, info), info);
+    job.layout = pcm_layout(info.channels, info.bits_per_sample, info.sample_format == WAV_FORMAT_FLOAT);
+    // A data chunk that is empty, or that the file cuts off before its
+    // first sample frame, would make a song of nothing.
+    struct stat st;
+    if (problem.empty() && (fstat(fileno(job.source), &st) != 0 ||
+                            std::min<int64_t>(info.data_size, st.st_size - info.data_offset) <
+                                job.layout.frame_bytes))
+        problem = "it holds no samples";
+    if (!problem.empty()) return refuse_song(ctx, job, kIncompatible, line.source, line.source + ": " + problem);
 
-    uint8_t header[kSampleHeaderBytes];
-    make_sample_header(header, uint32_t(job.station_rate), 0);
-    if (std::fwrite(header + 4, 1, kSampleHeaderBytes - 4, job.destination) != kSampleHeaderBytes - 4 ||
-        std::fwrite(header + 4, 1, kSampleHeaderBytes - 4, job.companion) != kSampleHeaderBytes - 4)
-        return refuse_song(ctx, job, kCannotWrite, line.destination);
+    for (const std::string& output : {line.destination, companion}) {
+        if (same_file(output, line.source))
+            return refuse_song(ctx, job, kCannotWrite, output, output + " is the song's source itself");
+        if (!job.script_path.empty() && same_file(output, job.script_path))
+            return refuse_song(ctx, job, kCannotWrite, output, output + " is the script itself");
+    }
 
-    job.layout = pcm_layout(info.channels, info.bits_per_sample);
+    if (job.filter && info.sample_rate != uint32_t(job.station_rate)) {
+        if (const char* reason = job.resampler.open(info.sample_rate, uint32_t(job.station_rate)))
+            return refuse_filtering(ctx, job, reason);
+    }
+
+    for (OutputFile* output : {&job.destination, &job.companion}) {
+        const std::string& path = output == &job.destination ? line.destination : companion;
+        if (!begin_output(*output, path))
+            return refuse_song(ctx, job, kCannotOpen, path, "cannot create " + path + ": " + output->why);
+    }
+    if (!write_sample_header(job.destination.file, uint32_t(job.station_rate), job.main_rate_code) ||
+        !write_sample_header(job.companion.file, uint32_t(job.station_rate), job.companion_rate_code))
+        return refuse_song(ctx, job, kCannotWrite, line.destination,
+                           "cannot write " + line.destination + ": " + std::strerror(errno));
+
     job.source_rate = info.sample_rate;
     job.data_size = info.data_size;
     job.bytes_left = info.data_size;
     job.end_of_data = false;
-    // A pass reads the source bytes of 16384 / f output samples, in whole
-    // sample frames so that the next pass starts on a frame.
+    // A super-block is built in f passes for f = 1, 2 or 4 bytes per sample
+    // frame (8 or 16-bit, mono or stereo), as other stations build it; for
+    // larger frames in as many as the next power of two, so that a pass
+    // never reads much more than 16384 x source rate / station rate bytes.
+    // A pass reads the source frames of its output samples whole, so that
+    // the next pass starts on a frame.
     const int f = job.layout.frame_bytes;
-    const int64_t pass = int64_t(job.source_rate) * kSuperBlockSamples / job.station_rate / f * f;
-    job.pass_bytes = int(std::max<int64_t>(pass, f));
+    job.pass_samples = kSuperBlockSamples / int(std::bit_ceil(unsigned(f)));
+    const int64_t frames = int64_t(job.source_rate) * job.pass_samples / job.station_rate;
+    job.pass_bytes = int(std::max<int64_t>(frames, 1) * f);
     job.input.resize(size_t(job.pass_bytes));
-
-    if (job.filter && job.source_rate != uint32_t(job.station_rate)) {
-        if (const char* reason = job.resampler.open(job.source_rate, uint32_t(job.station_rate)))
-            return refuse_filtering(ctx, job, reason);
-    }
     return 1;
 }
 
@@ -214,14 +257,13 @@ int build_filtered_super_block(Context& ctx, SongJob& job) {
     return taken;
 }
 
-// Fills job.block from the source in f passes (f = bytes per sample frame),
-// pass l making samples l * 16384 / f onward. When the data runs out the
+// Fills job.block from the source in passes of job.pass_samples, pass l
+// making samples l * job.pass_samples onward. When the data runs out the
 // rest of the block is silence. Returns the number of samples taken from
 // the source.
 int build_super_block(SongJob& job) {
-    const int f = job.layout.frame_bytes;
-    const int per_pass = kSuperBlockSamples / f;
-    for (int l = 0; l < f; ++l) {
+    const int per_pass = job.pass_samples;
+    for (int l = 0; l < kSuperBlockSamples / per_pass; ++l) {
         const uint32_t want = std::min<uint32_t>(uint32_t(job.pass_bytes), job.bytes_left);
         const size_t got = std::fread(job.input.data(), 1, want, job.source);
         job.bytes_left -= uint32_t(got);
@@ -246,10 +288,10 @@ int write_super_block(Context& ctx, SongJob& job) {
     for (int n = 0; n < kFramesPerSuperBlock; ++n) {
         set_rate(ctx.codec, job.station_rate, job.transfer_rate);
         int length = encode_frame(ctx.codec, job.frames[n], job.encoded);
-        if (!write_sample_frame(job.destination, job.encoded, length)) return 0;
+        if (!write_sample_frame(job.destination.file, job.encoded, length)) return 0;
         set_rate(ctx.codec, job.station_rate, job.companion_transfer_rate);
         length = encode_frame(ctx.codec, job.frames[n], job.encoded);
-        if (!write_sample_frame(job.companion, job.encoded, length)) return 0;
+        if (!write_sample_frame(job.companion.file, job.encoded, length)) return 0;
     }
     set_rate(ctx.codec, job.station_rate, job.transfer_rate);
     return 1;
@@ -287,7 +329,8 @@ int run_step(Context& ctx, SongJob& job) {
         job.resampler.is_open() ? build_filtered_super_block(ctx, job) : build_super_block(job);
     if (made < 0) return close_song(ctx, job);
     if (made > 0 && !write_super_block(ctx, job)) {
-        refuse_song(ctx, job, kCannotWrite, line.destination);
+        refuse_song(ctx, job, kCannotWrite, line.destination,
+                    "cannot write " + line.destination + ": " + std::strerror(errno));
         return close_song(ctx, job);
     }
 
@@ -303,6 +346,8 @@ void reset_job(Context& ctx, SongJob& job) {
     job.lines.clear();
     job.current = 0;
     job.script_path.clear();
+    job.problem.clear();
+    job.script_problems.clear();
     job.script_entries = 0;
     job.kept_rate_percent = 0;
     job.saved_rate_percent = ctx.codec.rate_percent;
@@ -321,8 +366,10 @@ int open_song_job(Context& ctx, SongJob& job, const char* script_path) {
     job.script_path = script_path ? script_path : "";
 
     ScriptText text;
-    if (job.script_path.empty() || !read_script_text(job.script_path.c_str(), text)) {
+    std::string why = "no script is named";
+    if (job.script_path.empty() || !read_script_text(job.script_path.c_str(), text, &why)) {
         show_message(ctx, true, MB_OK | MB_ICONERROR, kCannotOpen, job.script_path.c_str());
+        job.problem = "cannot read " + job.script_path + ": " + why;
         return -1;
     }
 
@@ -334,27 +381,50 @@ int open_song_job(Context& ctx, SongJob& job, const char* script_path) {
     // list, a song named by mistake) must be left as it is.
     if (std::strcmp(word, "SCRIPT") != 0) {
         show_refusal(ctx, "Invalid Script!");
+        job.problem = job.script_path + " is not a script: its first line does not end in \"SCRIPT\"";
         return -1;
     }
     const int wanted = std::clamp(declared, 0, SCRIPT_MAX_ENTRIES);
+    if (declared < 1) job.script_problems.push_back({1, "the header announces " + std::to_string(declared) + " songs"});
 
     int waiting = 0;
+    int line_number = 1;
     char song[SCRIPT_NAME_SIZE], picture[SCRIPT_NAME_SIZE], rest[SCRIPT_TEXT_SIZE];
-    while (job.script_entries < wanted && position < text.length) {
+    while (position < text.length) {
+        const int line_start = position;
+        ++line_number;
         int count = 0;
         if (!parse_script_line(ctx, text.bytes.data(), &position, &count, song, picture, rest))
             continue;
+        if (job.script_entries >= wanted) {
+            job.script_problems.push_back(
+                {line_number, "beyond the " + std::to_string(wanted) + " songs the header announces"});
+            continue;
+        }
         ++job.script_entries;
         SongLine line;
+        line.script_line = line_number;
         line.source = resolve_beside(job.script_path, song);  // as the station finds it
-        if (ends_with_wav(song)) {
+        int song_length = 0, picture_length = 0;
+        script_name_lengths(text.bytes.data(), line_start, &song_length, &picture_length);
+        if (picture_length >= SCRIPT_NAME_SIZE)
+            job.script_problems.push_back({line_number, "the picture name is longer than " +
+                                                            std::to_string(SCRIPT_NAME_SIZE - 1) + " characters"});
+        if (song_length >= SCRIPT_NAME_SIZE) {
+            line.status = SONG_REFUSED;
+            line.problem = "the song name is longer than " + std::to_string(SCRIPT_NAME_SIZE - 1) + " characters";
+        } else if (song[0] == '\0') {
+            line.status = SONG_REFUSED;
+            line.problem = "no song is named";
+        } else if (ends_with_wav(song)) {
             line.destination = line.source.substr(0, line.source.size() - 4) + ".VMA";
             ++waiting;
         } else {
-            line.status = SONG_DONE;
-            line.destination = line.source;
-            job.kept_rate_percent =
-                std::max(job.kept_rate_percent, file_rate_code(line.source.c_str()));
+            line.destination = played_song_name(line.source);
+            line.problem = compressed_song_problem(line.destination, ctx.state.SamplingRate);
+            line.status = line.problem.empty() ? SONG_DONE : SONG_REFUSED;
+            if (line.status == SONG_DONE)
+                job.kept_rate_percent = std::max(job.kept_rate_percent, file_rate_code(line.destination.c_str()));
         }
         job.lines.push_back(std::move(line));
     }
@@ -364,8 +434,10 @@ int open_song_job(Context& ctx, SongJob& job, const char* script_path) {
     // songs will be compressed at the station's own.
     const int percent =
         job.kept_rate_percent > 0 ? job.kept_rate_percent : station_rate_percent(ctx);
-    if (!rewrite_script_header(job.script_path.c_str(), declared, ctx.state.SamplingRate, percent))
+    if (!rewrite_script_header(job.script_path.c_str(), declared, ctx.state.SamplingRate, percent)) {
         show_message(ctx, true, MB_OK | MB_ICONERROR, kCannotWrite, job.script_path.c_str());
+        job.script_problems.push_back({1, "the header could not be rewritten with the station's rates"});
+    }
     return waiting;
 }
 
@@ -376,7 +448,7 @@ void open_conversion_job(Context& ctx, SongJob& job, const std::string& source,
 }
 
 void add_song_line(SongJob& job, const std::string& source, const std::string& destination) {
-    job.lines.push_back(SongLine{SONG_WAITING, source, destination});
+    job.lines.push_back(SongLine{SONG_WAITING, source, song_destination_name(destination), ""});
 }
 
 std::string song_line_text(const SongLine& line) {
@@ -443,7 +515,7 @@ int rewrite_script_header(const char* path, int count, int sampling_rate, int pe
     const int header_length = std::snprintf(header, sizeof header, "%d %d %03d SCRIPT", count,
                                             sampling_rate, percent);
 
-    FILE* f = std::fopen(path, "rb");
+    FILE* f = open_regular_file(path);
     if (f == nullptr) return 0;
     std::vector<char> old;
     char buffer[8192];
@@ -465,27 +537,12 @@ int rewrite_script_header(const char* path, int count, int sampling_rate, int pe
 
     // Another length: the whole file anew, swapped in by a rename so that a
     // failure half-way never leaves a broken script behind.
-    std::string temp = std::string(path) + ".XXXXXX";
-    const int fd = mkstemp(temp.data());
-    if (fd < 0) return 0;
-    struct stat st;
-    if (stat(path, &st) == 0) fchmod(fd, st.st_mode & 07777);
-    f = fdopen(fd, "wb");
-    if (f == nullptr) {
-        close(fd);
-        std::remove(temp.c_str());
-        return 0;
-    }
-    bool ok = std::fwrite(header, 1, size_t(header_length) + 1, f) == size_t(header_length) + 1;
+    OutputFile out;
+    if (!begin_output(out, path)) return 0;
+    bool ok = std::fwrite(header, 1, size_t(header_length) + 1, out.file) == size_t(header_length) + 1;
     if (zero != old.end()) {
         const size_t rest = size_t(old.end() - zero - 1);
-        ok = ok && std::fwrite(&*zero + 1, 1, rest, f) == rest;
+        ok = ok && std::fwrite(&*zero + 1, 1, rest, out.file) == rest;
     }
-    if (std::fflush(f) != 0 || fsync(fileno(f)) != 0) ok = false;
-    if (std::fclose(f) != 0) ok = false;
-    if (!ok || std::rename(temp.c_str(), path) != 0) {
-        std::remove(temp.c_str());
-        return 0;
-    }
-    return 1;
+    return ok && commit_output(out) ? 1 : 0;
 }

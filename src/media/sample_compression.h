@@ -23,6 +23,7 @@
 #include "codec/super_block.h"
 #include "media/filtered_resampler.h"
 #include "media/wave_conversion.h"
+#include "platform/safe_files.h"
 
 struct Context;
 
@@ -52,6 +53,17 @@ struct SongLine {
     char status = SONG_WAITING;
     std::string source;
     std::string destination;
+    // Why the line was refused, in plain words naming the file and the
+    // cause; the window shows its own message boxes, a command line prints
+    // this instead.
+    std::string problem;
+    int script_line = 0;  // the line of the script that names the song; 0 for one file
+};
+
+// A script line that was not taken as it stands, and why.
+struct ScriptProblem {
+    int line = 0;
+    std::string text;
 };
 
 enum SongJobResult {
@@ -65,6 +77,8 @@ struct SongJob {
     int current = 0;                  // index of the line being worked on
     std::string script_path;          // the script whose header is rewritten; empty for one file
     int script_entries = 0;           // entry lines read from the script
+    std::string problem;              // why the script could not be opened
+    std::vector<ScriptProblem> script_problems;  // lines skipped or taken otherwise than written
     int kept_rate_percent = 0;        // the highest rate code among songs already compressed
     int saved_rate_percent = 32;      // rate_percent before the job opened; restored at its end
     bool force = false;               // compress even songs whose files are up to date
@@ -79,15 +93,17 @@ struct SongJob {
     int main_rate_code = 0;
     int companion_rate_code = 0;
 
-    // The song being compressed; no file is open between songs.
+    // The song being compressed; no file is open between songs. The
+    // outputs are temporary files until the song is complete.
     FILE* source = nullptr;
-    FILE* destination = nullptr;
-    FILE* companion = nullptr;
+    OutputFile destination;
+    OutputFile companion;
     PcmLayout layout;
     uint32_t source_rate = 0;
     uint32_t data_size = 0;
     uint32_t bytes_left = 0;
     bool end_of_data = false;
+    int pass_samples = 0;             // output samples made per pass
     int pass_bytes = 0;               // source bytes read per pass
     FilteredResampler resampler;      // open while a song is resampled through the filter
 
@@ -114,15 +130,24 @@ struct SongJob {
 // station's sampling rate and the kept percentage (the station's own
 // percentage while no compressed song tells one). Returns the number of
 // lines waiting (0: nothing to do, the dialog closes at once), or -1 when
-// the file cannot be read or is not a script (after a message; the file is
-// left untouched).
+// the file cannot be read or is not a script (after a message and with the
+// cause in job.problem; the file is left untouched).
+//
+// Lines the station would not play as the user meant them are refused with
+// their cause: no song named, a song name longer than 255 characters (the
+// station would read it cut), and a compressed song the station cannot
+// play (missing, not a sample file, made at another sampling rate, cut
+// off). A header count below 1, entry lines beyond the count and picture
+// names longer than 255 characters go to job.script_problems.
 int open_song_job(Context& ctx, SongJob& job, const char* script_path);
 
 // Opens the job for one file, as the "Wave" dialog returns it.
+// The destination is taken through song_destination_name.
 void open_conversion_job(Context& ctx, SongJob& job, const std::string& source,
                          const std::string& destination);
 
-// Appends a waiting line ("&Add").
+// Appends a waiting line ("&Add"); the destination is taken through
+// song_destination_name.
 void add_song_line(SongJob& job, const std::string& source, const std::string& destination);
 
 // The list-box text of a line: status, blank, source, blanks up to column
@@ -138,11 +163,20 @@ int start_song_job(Context& ctx, SongJob& job);
 // super-block of the current one, or closes it. Returns SONG_JOB_RUNNING
 // while work remains, SONG_JOB_FINISHED after the last line, SONG_JOB_IDLE
 // when nothing is being compressed.
+//
+// A song is up to date when both its files carry the station's sampling
+// rate and this run's rate codes and neither is older than its source (the
+// rule of the prepared pictures). A song is opened only once its source has
+// been read as far as its samples and found usable; its files are written
+// under temporary names and renamed into place when the song is complete,
+// and an output that is the same file as the source or the script (links
+// followed) is refused, so no song is ever lost to a refused source, a
+// cancel or a crash.
 int song_job_step(Context& ctx, SongJob& job);
 
 // "C&ancel": while compressing, asks CANCEL_QUESTION; No returns 0 and the
-// job goes on. Otherwise stops (files cut short stay as written but never
-// pass as up to date), ends the job and returns 1.
+// job goes on. Otherwise stops (the song being compressed keeps its old
+// files, if it had any), ends the job and returns 1.
 int cancel_song_job(Context& ctx, SongJob& job);
 
 // Closes whatever is open and restores the rate_percent in force before the

@@ -1,5 +1,6 @@
 #include "media/script_text.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -7,9 +8,10 @@
 #include "app/context.h"
 #include "media/script_table.h"
 #include "platform/paths.h"
+#include "platform/safe_files.h"
 
-int read_script_text(const char* path, ScriptText& text) {
-    FILE* file = fopen(path, "rb");
+int read_script_text(const char* path, ScriptText& text, std::string* why) {
+    FILE* file = open_regular_file(path, why);
     if (!file) return 0;
     long size = -1;
     if (fseek(file, 0, SEEK_END) == 0) size = ftell(file);
@@ -20,6 +22,7 @@ int read_script_text(const char* path, ScriptText& text) {
              static_cast<size_t>(size);
         text.length = static_cast<int>(size);
     }
+    if (!ok && why) *why = size > SCRIPT_FILE_MAX_SIZE ? "larger than any script may be" : strerror(errno);
     fclose(file);
     return ok ? 1 : 0;
 }

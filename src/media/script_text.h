@@ -1,6 +1,7 @@
 #pragma once
 // A script or live-list file read whole into memory for the loaders.
 
+#include <string>
 #include <vector>
 
 // Larger files are not scripts; reading them would only waste memory.
@@ -13,8 +14,10 @@ struct ScriptText {
 
 // Reads the file whole. The extra zero ends a last line that lacks its own,
 // so the line parser never runs past the buffer. 0 when the file cannot be
-// opened or read, or is larger than SCRIPT_FILE_MAX_SIZE; else 1.
-int read_script_text(const char* path, ScriptText& text);
+// opened or read, is not a regular file (a pipe would never end), or is
+// larger than SCRIPT_FILE_MAX_SIZE, with the cause in `why` when given;
+// else 1.
+int read_script_text(const char* path, ScriptText& text, std::string* why = nullptr);
 
 // How many lines of non-zero length start at or after `position` (the entry
 // lines a loader may still accept), counting no further than `limit`.

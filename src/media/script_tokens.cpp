@@ -16,6 +16,16 @@ void copy_cut(char* to, int size, const char* from) {
     to[length] = '\0';
 }
 
+// The content of the line at `start` as readers take it: at most
+// SCRIPT_LINE_SIZE - 1 characters, cut at a ";", without blanks at its end.
+void line_content(const char* start, char (&line)[SCRIPT_LINE_SIZE]) {
+    copy_cut(line, sizeof line, start);
+    if (char* semicolon = strchr(line, ';')) *semicolon = '\0';
+    int end = static_cast<int>(strlen(line));
+    while (end > 0 && line[end - 1] == ' ') --end;
+    line[end] = '\0';
+}
+
 // Splits one line into the number, up to two fields and the rest. The
 // caller's buffers may be null; they are filled only when given.
 int parse_line(Context& ctx, const char* text, int* position, int field_count, int* count,
@@ -31,11 +41,7 @@ int parse_line(Context& ctx, const char* text, int* position, int field_count, i
     int result = 0;
     if (length > 0) {
         char line[SCRIPT_LINE_SIZE];
-        copy_cut(line, sizeof line, start);
-        if (char* semicolon = strchr(line, ';')) *semicolon = '\0';
-        int end = static_cast<int>(strlen(line));
-        while (end > 0 && line[end - 1] == ' ') --end;
-        line[end] = '\0';
+        line_content(start, line);
 
         int p = next_token(line, 0, number, sizeof number);
         value = script_number(number);
@@ -98,4 +104,14 @@ int parse_script_line(Context& ctx, const char* text, int* position, int* count,
 int parse_list_line(Context& ctx, const char* text, int* position, int* count, char* field2,
                     char* rest) {
     return parse_line(ctx, text, position, 1, count, field2, nullptr, rest);
+}
+
+void script_name_lengths(const char* text, int position, int* song_length, int* picture_length) {
+    char line[SCRIPT_LINE_SIZE], field[SCRIPT_LINE_SIZE];
+    line_content(text + position, line);
+    int p = next_token(line, 0, field, sizeof field);  // the count
+    p = next_token(line, p, field, sizeof field);
+    *song_length = static_cast<int>(strlen(field));
+    next_token(line, p, field, sizeof field);
+    *picture_length = static_cast<int>(strlen(field));
 }

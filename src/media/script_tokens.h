@@ -39,3 +39,8 @@ int parse_script_line(Context& ctx, const char* text, int* position, int* count,
 // and live-list headers (entry count, sampling rate, "LIVE").
 int parse_list_line(Context& ctx, const char* text, int* position, int* count, char* field2,
                     char* rest);
+
+// The lengths of the song and picture names of the script entry line at
+// `text + position` as written; a name longer than SCRIPT_NAME_SIZE - 1
+// reaches the readers above cut, naming another file.
+void script_name_lengths(const char* text, int position, int* song_length, int* picture_length);

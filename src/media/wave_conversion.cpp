@@ -1,26 +1,49 @@
 #include "media/wave_conversion.h"
 
+#include <strings.h>
+
+#include <algorithm>
+#include <cstring>
+
 #include "app/context.h"
 #include "app/messages.h"
 #include "codec/sample_file.h"
 
-PcmLayout pcm_layout(int channels, int bits_per_sample) {
+PcmLayout pcm_layout(int channels, int bits_per_sample, bool floating) {
     PcmLayout layout;
-    layout.sixteen_bit = bits_per_sample == 16;
-    layout.stereo = channels == 2;
-    layout.frame_bytes = (layout.sixteen_bit ? 2 : 1) * (layout.stereo ? 2 : 1);
+    layout.channels = channels > 0 ? channels : 1;
+    layout.sample_bytes = bits_per_sample >= 8 && bits_per_sample <= 32 ? bits_per_sample / 8 : 1;
+    layout.floating = floating;
+    layout.frame_bytes = layout.channels * layout.sample_bytes;
     return layout;
 }
 
-uint8_t pcm_frame_to_sample(const uint8_t* frame, const PcmLayout& layout) {
-    if (layout.sixteen_bit) {
-        const int left = int16_t(uint16_t(frame[0] | frame[1] << 8));
-        if (!layout.stereo) return uint8_t(left / 256 + 128);
-        const int right = int16_t(uint16_t(frame[2] | frame[3] << 8));
-        return uint8_t((left / 2 + right / 2) / 256 + 128);
+namespace {
+
+// One sample in the 16-bit scale.
+int sample16(const uint8_t* p, const PcmLayout& layout) {
+    switch (layout.sample_bytes) {
+    case 1: return (p[0] - 128) * 256;
+    case 2: return int16_t(uint16_t(p[0] | p[1] << 8));
+    case 3: return int32_t(uint32_t(p[0]) << 8 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 24) / 65536;
+    default: break;
     }
-    if (!layout.stereo) return frame[0];
-    return uint8_t((frame[0] + frame[1] - 256) / 2 + 128);
+    const uint32_t bits = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+    if (!layout.floating) return int32_t(bits) / 65536;
+    float value;
+    std::memcpy(&value, &bits, sizeof value);
+    const float scaled = value * 32768.0f;
+    if (!(scaled > -32768.0f)) return scaled <= -32768.0f ? -32768 : 0;  // NaN is silence
+    return scaled >= 32767.0f ? 32767 : int(scaled);
+}
+
+}  // namespace
+
+uint8_t pcm_frame_to_sample(const uint8_t* frame, const PcmLayout& layout) {
+    int mix = 0;
+    for (int c = 0; c < layout.channels; ++c)
+        mix += sample16(frame + c * layout.sample_bytes, layout) / layout.channels;
+    return uint8_t(mix / 256 + 128);
 }
 
 int convert_pcm(const uint8_t* in, int in_bytes, const PcmLayout& layout, uint32_t source_rate,
@@ -31,9 +54,11 @@ int convert_pcm(const uint8_t* in, int in_bytes, const PcmLayout& layout, uint32
 
     int64_t count = wanted;
     if (short_read) {
-        // Output position q = i * f counts while q < whole * station / source.
-        const int64_t limit = (whole * station_rate + f * source_rate - 1) / (f * source_rate);
-        if (limit < count) count = limit;
+        // Output byte positions q = i * f run below whole * station / source
+        // taken in integer arithmetic, as other stations take it; the exact
+        // quotient would take one sample more at the end of some songs.
+        const int64_t limit = whole * station_rate / source_rate;
+        count = std::min(count, (limit + f - 1) / f);
     }
     for (int64_t i = 0; i < count; ++i) {
         int64_t at = i * f * source_rate / station_rate / f * f;
@@ -47,6 +72,12 @@ std::string wave_destination_name(const std::string& source) {
     const size_t mark = source.find_last_of(".:\\/");
     if (mark != std::string::npos && source[mark] == '.') return source.substr(0, mark) + ".VMA";
     return source + ".VMA";
+}
+
+std::string song_destination_name(const std::string& requested) {
+    const size_t n = requested.size();
+    if (n >= 4 && strcasecmp(requested.c_str() + n - 4, ".VMA") == 0) return requested;
+    return requested + ".VMA";
 }
 
 std::string companion_name(const std::string& destination) {

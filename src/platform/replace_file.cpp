@@ -1,33 +1,18 @@
 #include "platform/replace_file.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
+
+#include "platform/safe_files.h"
 
 int replace_file(const std::string& path, const std::string& bytes) {
-    std::string temp = path + ".XXXXXX";
-    int fd = mkstemp(temp.data());
-    if (fd < 0) return 0;
-    struct stat old_info;
-    fchmod(fd, stat(path.c_str(), &old_info) == 0 ? (old_info.st_mode & 07777) : 0644);
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t written = write(fd, bytes.data() + done, bytes.size() - done);
-        if (written <= 0) break;
-        done += static_cast<size_t>(written);
+    OutputFile out;
+    if (!begin_output(out, path)) return 0;
+    if (std::fwrite(bytes.data(), 1, bytes.size(), out.file) != bytes.size()) {
+        const int error = errno ? errno : EIO;
+        abandon_output(out);
+        errno = error;
+        return 0;
     }
-    bool ok = done == bytes.size() && fsync(fd) == 0;
-    int error = errno;
-    if (close(fd) != 0 && ok) {
-        ok = false;
-        error = errno;
-    }
-    if (ok && rename(temp.c_str(), path.c_str()) == 0) return 1;
-    if (ok) error = errno;
-    unlink(temp.c_str());
-    errno = error ? error : EIO;
-    return 0;
+    return commit_output(out);
 }

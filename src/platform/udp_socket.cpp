@@ -98,6 +98,11 @@ int udp_set_nonblocking(int socket) {
     return fcntl(socket, F_SETFL, flags | O_NONBLOCK);
 }
 
+int udp_set_dont_fragment(int socket, bool on) {
+    int mode = on ? IP_PMTUDISC_PROBE : IP_PMTUDISC_WANT;  // WANT: the system's default
+    return setsockopt(socket, IPPROTO_IP, IP_MTU_DISCOVER, &mode, sizeof mode);
+}
+
 int udp_wait_readable(int socket, int timeout_ms) {
     pollfd entry{socket, POLLIN, 0};
     int ready;

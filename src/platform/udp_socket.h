@@ -70,6 +70,9 @@ int udp_set_nonblocking(int socket);
 int udp_readable(int socket);
 // 1 when a datagram arrives within timeout_ms, 0 when none does, -1 on error.
 int udp_wait_readable(int socket, int timeout_ms);
+// Sets or clears "don't fragment" on what the socket sends (without path
+// MTU discovery: the caller vouches that its datagrams are small); 0 or -1.
+int udp_set_dont_fragment(int socket, bool on);
 // The bytes sent, or -1.
 int udp_send_to(int socket, const void* data, int length, int flags, const sockaddr_in* addr,
                 int addr_len);

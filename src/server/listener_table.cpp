@@ -18,9 +18,7 @@
 namespace {
 
 constexpr const char* kKeeperQuery = "Radio Velmora's Keeper";
-constexpr int kUserIdLimit = 31;  // longer user ids never match
 constexpr int kProbeCount = 9;
-constexpr int kLogMarkerBusy = 1;
 constexpr int kLogMarkerLeft = 0;
 
 struct Load {
@@ -73,43 +71,23 @@ const char* current_song_text(const Context& ctx) {
     return memchr(entry.text, 0, sizeof entry.text) ? entry.text : "";
 }
 
-void log_listener(Context& ctx, const sockaddr_in& addr, int64_t joined, int mode, int count,
-                  int marker, int reserved) {
+// The weekday log line of a listener that left.
+void log_departure(Context& ctx, const ListenerEntry& entry) {
     char line[160];
-    format_listener_log_line(line, sizeof line, addr, joined, ctx.host->time_now(), mode, count,
-                             marker, reserved);
+    format_listener_log_line(line, sizeof line, entry.addr, entry.joined, ctx.host->time_now(),
+                             entry.mode, entry.count_at_join, kLogMarkerLeft, entry.reserved);
     write_daily_log(ctx, "%s", line);
 }
 
-// A whole line of the file without its line break; false at the end.
-bool read_line(FILE* file, std::string& line) {
-    line.clear();
-    int ch;
-    while ((ch = fgetc(file)) != EOF && ch != '\n') line.push_back(static_cast<char>(ch));
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    return ch != EOF || !line.empty();
+// A newcomer is counted at R whatever it asked for; an old entry of the
+// same address still counts in the load.
+bool room_for_newcomer(const Context& ctx, const Load& load) {
+    return 8 * load.bytes_per_second <= ctx.state.BANDWIDTH - 8 * int64_t{ctx.state.TransferRate};
 }
 
-bool is_blank(char ch) {
-    return ch == ' ' || ch == '\t';
-}
-
-// A line's token: after blanks, then blanks and commas; a quoted token runs
-// to the closing quote, any other to the next blank.
-std::string first_token(const std::string& line) {
-    size_t i = 0;
-    while (i < line.size() && is_blank(line[i])) ++i;
-    while (i < line.size() && (is_blank(line[i]) || line[i] == ',')) ++i;
-    size_t end;
-    if (i < line.size() && line[i] == '"') {
-        ++i;
-        end = line.find('"', i);
-        if (end == std::string::npos) end = line.size();
-    } else {
-        end = i;
-        while (end < line.size() && !is_blank(line[end])) ++end;
-    }
-    return line.substr(i, end - i);
+bool outside_station_intranet(const Context& ctx, const sockaddr_in& from) {
+    return ctx.state.INTRANET && outside_intranet(ntohl(from.sin_addr.s_addr),
+                                                  ctx.station.local_addr_host, ctx.station.net_mask);
 }
 
 }  // namespace
@@ -129,22 +107,6 @@ int find_listener(const Context& ctx, const sockaddr_in& addr) {
 
 bool outside_intranet(uint32_t addr_host, uint32_t station_host, uint32_t net_mask) {
     return (addr_host & net_mask) != (station_host & net_mask);
-}
-
-bool user_list_admits(const char* path, const char* text) {
-    FILE* file = (path && *path) ? fopen(path, "r") : nullptr;
-    if (!file) return true;
-    bool admitted = false;
-    if (strlen(text) > 7 && strncmp(text, "USERID", 6) == 0) {
-        const char* id = text + 7;  // the seventh character is any separator
-        std::string line;
-        while (!admitted && read_line(file, line)) {
-            std::string token = first_token(line);
-            admitted = token.size() <= kUserIdLimit && token == id;
-        }
-    }
-    fclose(file);
-    return admitted;
 }
 
 int format_listener_log_line(char* out, int size, const sockaddr_in& addr, int64_t joined,
@@ -170,7 +132,6 @@ int handle_join(Context& ctx, const sockaddr_in& from, int addr_len, int compani
     if (!text) text = "";
     const StationState& s = ctx.state;
     const uint32_t counter = ctx.sender.packet_counter;
-    const int64_t r = s.TransferRate;
     uint8_t out[MAX_DATAGRAM];
 
     if (strcmp(text, kKeeperQuery) == 0) {
@@ -180,12 +141,11 @@ int handle_join(Context& ctx, const sockaddr_in& from, int addr_len, int compani
               build_keeper_status(out, counter, s.TransferRate, active, s.BANDWIDTH));
         return 0;
     }
-    if (s.INTRANET && outside_intranet(ntohl(from.sin_addr.s_addr), ctx.station.local_addr_host,
-                                       ctx.station.net_mask)) {
+    if (outside_station_intranet(ctx, from)) {
         reply(ctx, from, addr_len, out, build_intranet_only(out, counter));
         return 0;
     }
-    if (!user_list_admits(s.user_list_path.c_str(), text)) {
+    if (!user_list_admits(ctx.listeners.user_list, s.user_list_path.c_str(), text)) {
         reply(ctx, from, addr_len, out, build_closed_site(out, counter));
         return 0;
     }
@@ -195,18 +155,22 @@ int handle_join(Context& ctx, const sockaddr_in& from, int addr_len, int compani
         for (int i = 0; i < LISTENER_TABLE_SIZE && slot < 0; ++i)
             if (ctx.listeners.entries[i].age == AGE_FREE) slot = i;
     }
-    // A newcomer is counted at R whatever it asked for; an old entry of the
-    // same address still counts in the load.
     Load load = measure_load(ctx);
-    if (slot < 0 || 8 * load.bytes_per_second > s.BANDWIDTH - 8 * r) {
+    if (slot < 0 || !room_for_newcomer(ctx, load)) {
         ++ctx.listeners.busy_rejections;
-        int64_t now = ctx.host->time_now();
-        log_listener(ctx, from, now, companion & 1, load.active, kLogMarkerBusy, 0);
+        log_busy_refusal(ctx, from, companion & 1, load.active);
         reply(ctx, from, addr_len, out, build_busy(out, counter));
         return 0;
     }
 
     ListenerEntry& entry = ctx.listeners.entries[slot];
+    // A join repeated while the entry is active neither forgets that the
+    // listener was heard nor gives an unheard one more time: repeated
+    // forged joins buy no more audio than one.
+    if (entry.age >= AGE_FREE) {
+        entry.heard = false;
+        entry.joined_ms = ctx.host->time_ms();
+    }
     entry.age = 0;
     entry.addr_len = addr_len;
     entry.mode = (companion & 1) ? 1 : 0;
@@ -244,11 +208,11 @@ void handle_leave(Context& ctx, const sockaddr_in& from) {
     // logged once.
     if (entry.age >= AGE_FREE) return;
     entry.age = AGE_FREE;
+    entry.heard = false;  // a keep-alive still on its way must not bring it back
     debug_trace(ctx, "Client %08lX removed from %d\n",
                 static_cast<unsigned long>(from.sin_addr.s_addr), slot);
     if (static_cast<int64_t>(entry.joined) + 10 < ctx.host->time_now())
-        log_listener(ctx, entry.addr, entry.joined, entry.mode, entry.count_at_join, kLogMarkerLeft,
-                     entry.reserved);
+        log_departure(ctx, entry);
 }
 
 void handle_upgrade(Context& ctx, const sockaddr_in& from, const char* text) {
@@ -293,7 +257,47 @@ void add_receiver(Context& ctx) {
     to.sin_family = AF_INET;
     to.sin_port = htons(static_cast<uint16_t>(port));
     to.sin_addr.s_addr = addr_net;
-    handle_join(ctx, to, sizeof to, 0, "Receiver");
+    // The repeater is the operator's own choice, not a stranger's request:
+    // it needs no sign of life to keep its place.
+    if (handle_join(ctx, to, sizeof to, 0, "Receiver") == 1)
+        ctx.listeners.entries[find_listener(ctx, to)].heard = true;
+}
+
+int hear_listener(Context& ctx, const sockaddr_in& from) {
+    int slot = find_listener(ctx, from);
+    if (slot < 0 || ctx.listeners.entries[slot].age >= AGE_FREE) return -1;
+    ctx.listeners.entries[slot].heard = true;
+    return slot;
+}
+
+int revive_listener(Context& ctx, const sockaddr_in& from) {
+    int slot = find_listener(ctx, from);
+    if (slot < 0) return -1;
+    ListenerEntry& entry = ctx.listeners.entries[slot];
+    if (entry.age < AGE_FREE || !entry.heard) return -1;
+    if (outside_station_intranet(ctx, from) || !room_for_newcomer(ctx, measure_load(ctx)) ||
+        !admit_request(ctx, from))
+        return -1;
+    entry.age = 0;
+    entry.heard = false;
+    entry.joined_ms = ctx.host->time_ms();
+    debug_trace(ctx, "Client %08lX revived in %d\n", static_cast<unsigned long>(from.sin_addr.s_addr),
+                slot);
+    return slot;
+}
+
+void tend_listener_table(Context& ctx) {
+    const uint32_t now = ctx.host->time_ms();
+    for (int i = 0; i < LISTENER_TABLE_SIZE; ++i) {
+        ListenerEntry& entry = ctx.listeners.entries[i];
+        if (entry.age >= AGE_FREE || entry.heard || now - entry.joined_ms < FIRST_SIGN_OF_LIFE_MS)
+            continue;
+        debug_trace(ctx, "Client %08lX not heard since its join, removed from %d\n",
+                    static_cast<unsigned long>(entry.addr.sin_addr.s_addr), i);
+        // Cleared, address and all: a keep-alive forged later cannot revive it.
+        entry = ListenerEntry{};
+    }
+    close_busy_log_minute(ctx);
 }
 
 int listener_load(Context& ctx, int* load_bps) {

@@ -6,8 +6,15 @@
 
 #include <cstdint>
 
+#include "server/admission.h"
+#include "server/busy_log.h"
+#include "server/user_list.h"
+
 constexpr int LISTENER_TABLE_SIZE = 8192;
 constexpr int AGE_FREE = 125;
+// A join may be forged: a listener must show itself (a keep-alive, a resend
+// request, anything) within this time of its join or lose its entry.
+constexpr uint32_t FIRST_SIGN_OF_LIFE_MS = 4000;
 
 struct ListenerEntry {
     int32_t age = AGE_FREE;
@@ -17,12 +24,21 @@ struct ListenerEntry {
     int32_t count_at_join = 0;
     int32_t reserved = 0;
     sockaddr_in addr{};
+    // Beyond the fields above, which the weekday log and the status panel
+    // know: a join alone proves nothing (its source may be forged), so an
+    // entry is kept past its first 4 seconds only when the listener was
+    // heard from after its join, and only such an entry may be revived.
+    bool heard = false;
+    uint32_t joined_ms = 0;  // the host's millisecond clock at the join (or revival)
 };
 
 struct ListenerTable {
     ListenerEntry entries[LISTENER_TABLE_SIZE];
     int busy_rejections = 0;        // shown by the status panel
     bool repeater_present = false;  // set by listener_load
+    AdmissionLimits admission;
+    BusyLog busy_log;
+    UserList user_list;
 };
 
 struct Context;
@@ -34,8 +50,22 @@ int handle_join(Context& ctx, const sockaddr_in& from, int addr_len, int compani
                 const char* text);
 // Multicast query: replies with the group (or "0.0.0.0"), station name and song text.
 void handle_multicast_query(Context& ctx, const sockaddr_in& from, int addr_len);
-// Leave (PF_LEAVE without PF_PICTURE): frees the sender's entry.
+// Leave (PF_LEAVE without PF_PICTURE): frees the sender's entry; it can
+// come back only with a join.
 void handle_leave(Context& ctx, const sockaddr_in& from);
+// A datagram from the listener after its join: its active entry is marked
+// heard. Returns the entry's index, or -1 when the address has none.
+int hear_listener(Context& ctx, const sockaddr_in& from);
+// A keep-alive or resend request from an address whose entry is free:
+// revives the entry when it had been heard before it aged out and a join
+// from the address would be admitted now (intranet rule, capacity, the
+// admission limits). The entry keeps its `joined` stamp and must be heard
+// again within 4 seconds. Nothing is sent. Returns its index, or -1.
+int revive_listener(Context& ctx, const sockaddr_in& from);
+// Once a tick, before the fan-out: frees every entry not heard within 4
+// seconds of its join (without a log line) and closes the minute of the
+// busy log when it is over.
+void tend_listener_table(Context& ctx);
 // Companion-stream upgrade of an active listener (PF_UPGRADE, while Stream2X is on).
 void handle_upgrade(Context& ctx, const sockaddr_in& from, const char* text);
 // Frees the whole table and admits the repeater of RepeaterIP, when one is set.
@@ -51,9 +81,6 @@ void reset_listener_table(ListenerTable& table);
 // Whether `addr` (host order) is outside the station's network: its address
 // under `net_mask` differs from the station's own address under the mask.
 bool outside_intranet(uint32_t addr_host, uint32_t station_host, uint32_t net_mask);
-// Whether a join text passes the user list file at `path`. Everybody passes
-// when the file cannot be opened.
-bool user_list_admits(const char* path, const char* text);
 // One weekday log line for a listener:
 // "%03d.%03d.%03d.%03d <joined date/time> <now date/time> mode count marker reserved\n".
 // Returns the characters written (cut to `size`).

@@ -78,6 +78,36 @@ int clamp(int value, int low, int high) {
     return value < low ? low : value > high ? high : value;
 }
 
+// The first words of every text datagram a station sends; no listener
+// request starts with one. Picture replies for the logo carry "LOGO" first.
+constexpr const char* kStationReplyWords[] = {
+    "STARTSEQ", "SONGTEXT",  "Busy",    "BUSY",       "IntranetOnly", "Broadcaster running",
+    "BMPPAL",   "BMPXY",     "N/A",     "LOGOBMPPAL", "LOGOBMPXY",    "LOGON/A"};
+
+bool starts_with(const uint8_t* payload, int length, const char* word) {
+    size_t n = strlen(word);
+    return static_cast<size_t>(length) >= n && memcmp(payload, word, n) == 0;
+}
+
+// A multicast reply starts with the group as a dotted IPv4 address and its
+// NUL ("0.0.0.0" without multicast); at 8000 Hz it carries no rate code.
+bool starts_with_dotted_address(const uint8_t* payload, int length) {
+    int at = 0;
+    for (int part = 0; part < 4; ++part) {
+        if (part > 0) {
+            if (at >= length || payload[at] != '.') return false;
+            ++at;
+        }
+        int digits = 0, value = 0;
+        while (at < length && digits < 3 && payload[at] >= '0' && payload[at] <= '9') {
+            value = value * 10 + (payload[at++] - '0');
+            ++digits;
+        }
+        if (digits == 0 || value > 255) return false;
+    }
+    return at < length && payload[at] == 0;
+}
+
 }  // namespace
 
 uint16_t rate_code(int sampling_rate) {
@@ -199,4 +229,12 @@ int build_master_announce(uint8_t* out, long account, const char* station_name) 
 
 int build_master_close(uint8_t* out) {
     return finish(out, 0, 0, PF_PICTURE | PF_LEAVE, 0);
+}
+
+bool is_station_reply(uint16_t flags, const uint8_t* payload, int length) {
+    if (flags & (PF_AUDIO | PF_RATE_22050 | PF_RATE_44100 | PF_RATE_EXACT)) return true;
+    if (!(flags & PF_TEXT) || !payload || length <= 0) return false;
+    for (const char* word : kStationReplyWords)
+        if (starts_with(payload, length, word)) return true;
+    return starts_with_dotted_address(payload, length);
 }

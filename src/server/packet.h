@@ -77,6 +77,14 @@ void put_wire_session(uint8_t* datagram, uint32_t session);
 // than arrived is cut to what arrived.
 int parse_datagram(const uint8_t* bytes, int received, ReceivedDatagram& out);
 
+// Whether a datagram is one that stations send (audio, a text reply or
+// announcement, a picture reply) rather than a listener's request: it
+// carries PF_AUDIO or a rate code, or its text starts with a word of a
+// station's reply, or it is a multicast reply (the group's dotted address
+// first). A station never takes such a datagram as a request: answering
+// it would answer a station, which answers again, for ever.
+bool is_station_reply(uint16_t flags, const uint8_t* payload, int length);
+
 // Builders: each writes one whole datagram in wire form into `out` (room for
 // MAX_DATAGRAM bytes) and returns its size, `length` + 12. Texts that would
 // not fit the payload are cut; every text part stays NUL-terminated.

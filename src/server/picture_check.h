@@ -1,6 +1,19 @@
 #pragma once
 // The BMP test run on a picture before it is taken into a script, a live
-// list or the settings.
+// list or the settings, and before the picture service reads it.
 
-// 0 when the file is a usable BMP, 1 when it is not, 2 when it cannot be opened.
-int check_picture_file(const char* path);
+#include <string>
+
+// What the test found out about a picture.
+struct PictureFacts {
+    int width = 0;
+    int height = 0;         // rows, whatever their order
+    int bits = 0;           // 8 or 24 when usable
+    bool top_down = false;  // rows stored top row first (a negative height)
+    std::string problem;    // why the picture cannot be shown; "" when usable
+};
+
+// 0 when the file is a usable BMP, 1 when it is not, 2 when it cannot be
+// opened (or is no regular file). `facts`, when given, gets the picture's
+// size and, for 1 and 2, the cause in plain words.
+int check_picture_file(const char* path, PictureFacts* facts = nullptr);

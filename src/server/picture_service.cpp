@@ -12,6 +12,7 @@
 
 #include "app/context.h"
 #include "live/datagram_queue.h"
+#include "platform/safe_files.h"
 #include "server/packet.h"
 #include "server/picture_check.h"
 #include "server/station_socket.h"
@@ -24,13 +25,15 @@ namespace {
 //   0       2      "BM"
 //   2       4      file size (of a prepared file: the size of the block written)
 //   10      4      offset of the pixel rows
-//   14      4      size of the information header (40)
+//   14      4      size of the information header (40; 108 or 124 in newer files)
 //   18      4      width in pixels, signed
-//   22      4      height in rows, signed; rows stored bottom row first
-//   28      2      bits per pixel: 8 (colour table of 4-byte entries at 54) or 24
+//   22      4      height in rows, signed; rows stored bottom row first, or
+//                  top row first when negative (never in a prepared file)
+//   28      2      bits per pixel: 8 (colour table of 4-byte entries right
+//                  after the information header) or 24
 //   30      4      compression; the prepared mark in a prepared file
 //   34      4      size of the pixel rows
-//   46      4      colours used, 50: colours important (0 for 24 bits)
+//   46      4      colours used (0: 256), 50: colours important (0 for 24 bits)
 constexpr int kHeaderSize = 54;
 constexpr int kFileSizeAt = 2;
 constexpr int kPixelOffsetAt = 10;
@@ -42,7 +45,7 @@ constexpr int kCompressionAt = 30;
 constexpr int kImageSizeAt = 34;
 constexpr int kColoursUsedAt = 46;
 constexpr int kColoursImportantAt = 50;
-constexpr int kColourTableAt = 54;
+constexpr int kFileHeaderSize = 14;
 constexpr int kMaxSide = 32767;  // width and height travel as 16-bit signed values
 
 constexpr size_t kWritePiece = 8192;
@@ -80,15 +83,8 @@ FileStamp file_stamp(const std::string& path) {
     return stamp;
 }
 
-// "x.bmp" -> "x.dbp"; empty for names that do not end in ".bmp".
-std::string prepared_name_of(const char* path) {
-    size_t length = strlen(path);
-    if (length <= 4 || strcasecmp(path + length - 4, ".bmp") != 0) return {};
-    return std::string(path, length - 4) + ".dbp";
-}
-
 bool read_header(const std::string& path, uint8_t header[kHeaderSize]) {
-    FILE* file = fopen(path.c_str(), "rb");
+    FILE* file = open_regular_file(path.c_str());
     if (!file) return false;
     bool whole = fread(header, 1, kHeaderSize, file) == kHeaderSize;
     fclose(file);
@@ -98,7 +94,7 @@ bool read_header(const std::string& path, uint8_t header[kHeaderSize]) {
 enum ReadResult { READ_FAILED = 0, READ_DONE = 1, READ_NO_MEMORY = -1 };
 
 ReadResult read_whole_file(const std::string& path, PictureBlock& block) {
-    FILE* file = fopen(path.c_str(), "rb");
+    FILE* file = open_regular_file(path.c_str());
     if (!file) return READ_FAILED;
     long size = -1;
     if (fseek(file, 0, SEEK_END) == 0) size = ftell(file);
@@ -114,20 +110,19 @@ ReadResult read_whole_file(const std::string& path, PictureBlock& block) {
     return result;
 }
 
-// Writes the prepared copy, created or truncated, in pieces of 8192 bytes.
-// A copy that could not be written whole is removed: left behind with its
-// mark it would be taken for a prepared picture next time.
+// Writes the prepared copy in pieces of 8192 bytes under a temporary name
+// and renames it into place when whole: a copy cut short would be taken for
+// a prepared picture next time, and a link at its name must be replaced,
+// never followed into someone else's file.
 bool write_prepared_file(const std::string& path, const PictureBlock& block) {
-    FILE* file = fopen(path.c_str(), "wb");
-    if (!file) return false;
+    OutputFile out;
+    if (!begin_output(out, path)) return false;
     bool written = true;
     for (size_t at = 0; written && at < block.size; at += kWritePiece) {
         size_t piece = block.size - at < kWritePiece ? block.size - at : kWritePiece;
-        written = fwrite(block.data() + at, 1, piece, file) == piece;
+        written = fwrite(block.data() + at, 1, piece, out.file) == piece;
     }
-    if (fclose(file) != 0) written = false;
-    if (!written) remove(path.c_str());
-    return written;
+    return written && commit_output(out);
 }
 
 // ---- the picture in its block -------------------------------------------
@@ -137,9 +132,12 @@ struct BlockLayout {
     size_t pixels_offset = 0;
     int width = 0;          // as the header says
     int rounded_width = 0;  // up to a multiple of 4
-    int height = 0;
+    int height = 0;         // rows, whatever their order
+    bool top_down = false;  // rows stored top row first
     int bits = 0;
     size_t source_stride = 0;  // bytes from one stored row to the next
+    size_t colour_table_offset = 0;  // 8 bits: right after the information header
+    size_t colours = 0;              // 8 bits: colour table entries inside the block
 };
 
 // The header must describe rows that lie inside the block: a header that
@@ -152,6 +150,8 @@ bool describe_block(const PictureBlock& block, bool prepared, BlockLayout& layou
     int32_t width = static_cast<int32_t>(get_u32(header + kWidthAt));
     int32_t height = static_cast<int32_t>(get_u32(header + kHeightAt));
     int bits = get_u16(header + kBitsAt);
+    const bool top_down = height < 0 && !prepared;
+    if (top_down && height >= -kMaxSide) height = -height;
     if (width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide) return false;
     if (bits != 24 && (bits != 8 || prepared)) return false;
 
@@ -159,7 +159,18 @@ bool describe_block(const PictureBlock& block, bool prepared, BlockLayout& layou
     layout.width = width;
     layout.rounded_width = (width + 3) / 4 * 4;
     layout.height = height;
+    layout.top_down = top_down;
     layout.bits = bits;
+    if (bits == 8) {
+        // Entries (blue, green, red, unused) as many as the header says are
+        // used, as far as they lie inside the block; an index past them
+        // reads as black.
+        const uint64_t table = kFileHeaderSize + uint64_t(get_u32(header + kInfoSizeAt));
+        const uint32_t used = get_u32(header + kColoursUsedAt);
+        layout.colour_table_offset = table < block.size ? static_cast<size_t>(table) : block.size;
+        layout.colours = std::min<size_t>((block.size - layout.colour_table_offset) / 4,
+                                          used >= 1 && used <= 256 ? used : 256);
+    }
     if (prepared)
         layout.source_stride = static_cast<size_t>(layout.rounded_width) * 3;
     else
@@ -169,10 +180,11 @@ bool describe_block(const PictureBlock& block, bool prepared, BlockLayout& layou
 }
 
 // Builds the 24-bit block the tile coder reads, rows of rounded width x 3
-// bytes from offset 54: from an 8-bit picture through its colour table, and
-// from a 24-bit picture whose rows the BMP pads differently. The header is
-// the picture's own with the fields that change. The new block starts
-// zeroed, so the padding pixels are black.
+// bytes from offset 54, bottom row first: from an 8-bit picture through its
+// colour table, from a 24-bit picture whose rows the BMP pads differently,
+// and from a picture stored top row first. The header is the picture's own
+// with the fields that change. The new block starts zeroed, so the padding
+// pixels are black.
 bool widen_block(const PictureBlock& source, const BlockLayout& layout, PictureBlock& widened) {
     const size_t stride = static_cast<size_t>(layout.rounded_width) * 3;
     const size_t image_size = stride * static_cast<size_t>(layout.height);
@@ -183,25 +195,24 @@ bool widen_block(const PictureBlock& source, const BlockLayout& layout, PictureB
     put_u32(header + kFileSizeAt, static_cast<uint32_t>(widened.size));
     put_u32(header + kPixelOffsetAt, kHeaderSize);
     put_u32(header + kInfoSizeAt, 40);
+    put_u32(header + kHeightAt, static_cast<uint32_t>(layout.height));
     put_u16(header + kBitsAt, 24);
     put_u32(header + kImageSizeAt, static_cast<uint32_t>(image_size));
     put_u32(header + kColoursUsedAt, 0);
     put_u32(header + kColoursImportantAt, 0);
 
     const uint8_t* rows = source.data() + layout.pixels_offset;
-    // Colour table entries (blue, green, red, unused) that lie inside the
-    // block; an index past them reads as black.
-    const size_t colours = std::min<size_t>((source.size - kColourTableAt) / 4, 256);
-    const uint8_t* table = source.data() + kColourTableAt;
+    const uint8_t* table = source.data() + layout.colour_table_offset;
     for (int y = 0; y < layout.height; ++y) {
-        const uint8_t* from = rows + static_cast<size_t>(y) * layout.source_stride;
+        const int stored = layout.top_down ? layout.height - 1 - y : y;
+        const uint8_t* from = rows + static_cast<size_t>(stored) * layout.source_stride;
         uint8_t* to = header + kHeaderSize + static_cast<size_t>(y) * stride;
         if (layout.bits == 24) {
             memcpy(to, from, static_cast<size_t>(layout.width) * 3);
             continue;
         }
         for (int x = 0; x < layout.width; ++x) {
-            if (from[x] >= colours) continue;
+            if (from[x] >= layout.colours) continue;
             memcpy(to + x * 3, table + from[x] * 4, 3);
         }
     }
@@ -284,6 +295,12 @@ void answer_tile(Context& ctx, const PictureSlot& slot, const char* prefix, cons
 
 }  // namespace
 
+std::string prepared_picture_name(const char* path) {
+    size_t length = strlen(path);
+    if (length <= 4 || strcasecmp(path + length - 4, ".bmp") != 0) return {};
+    return std::string(path, length - 4) + ".dbp";
+}
+
 bool PictureBlock::assign(size_t count, uint8_t value) {
     bytes.reset(new (std::nothrow) uint8_t[count]);
     size = bytes ? count : 0;
@@ -293,7 +310,7 @@ bool PictureBlock::assign(size_t count, uint8_t value) {
 
 int load_picture(Context& ctx, const char* path, int slot, const PictureProgress* progress) {
     if (path == nullptr || slot < 0 || slot >= PICTURE_SLOT_COUNT) return 0;
-    const std::string prepared_name = prepared_name_of(path);
+    const std::string prepared_name = prepared_picture_name(path);
     const FileStamp picture_stamp = file_stamp(path);
     const FileStamp prepared_stamp = prepared_name.empty() ? FileStamp{} : file_stamp(prepared_name);
 
@@ -326,7 +343,7 @@ int load_picture(Context& ctx, const char* path, int slot, const PictureProgress
 
     if (!prepared) {
         const size_t stride = static_cast<size_t>(layout.rounded_width) * 3;
-        if (layout.bits != 24 || layout.source_stride != stride) {
+        if (layout.bits != 24 || layout.source_stride != stride || layout.top_down) {
             PictureBlock widened;
             if (!widen_block(block, layout, widened)) return picture_out_of_memory(ctx, path);
             block = std::move(widened);

@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 
 #include <cstdint>
+#include <string>
 
 #include "codec/picture_coder.h"
 #include "server/picture_slots.h"
@@ -18,11 +19,17 @@ constexpr uint32_t prepared_picture_mark(int quality) {
     return PREPARED_PICTURE_MARK + 65536u * static_cast<uint32_t>(quality);
 }
 
+// The name of a picture's prepared copy: "x.bmp" -> "x.dbp"; empty for a
+// name that does not end in ".bmp" (any case).
+std::string prepared_picture_name(const char* path);
+
 // Loads the picture file at `path` into `slot` (PICTURE_MAIN or PICTURE_LOGO),
 // from its prepared copy ("x.dbp" next to "x.bmp") when that is marked with
 // the current ImageQuality and not older than the picture; otherwise the
-// picture is read, widened to 24 bits, prepared for the tile coder and its
-// prepared copy written. `progress` follows the preparation. An ImageQuality
+// picture is read, widened to 24 bits with its rows bottom first, prepared
+// for the tile coder and its prepared copy written (under a temporary name
+// renamed into place: a link at the copy's name is replaced, never
+// followed). `progress` follows the preparation. An ImageQuality
 // outside 0..4 is taken as the nearest of them.
 // Returns 1 when the slot holds the picture, 0 when it stays empty (missing
 // or unusable file). A picture that cannot be held in memory is fatal: a

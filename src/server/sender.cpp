@@ -67,28 +67,30 @@ const uint8_t* address_bytes(const sockaddr_in& addr) {
 
 // ---- reception ---------------------------------------------------------
 
-void resend_from_store(Context& ctx, const sockaddr_in& to, int to_len, uint32_t seq,
+// Answers to the address and port of the listener's entry, never to the
+// request's port: a forged request cannot aim the audio elsewhere.
+void resend_from_store(Context& ctx, const ListenerEntry& listener, uint32_t seq,
                        uint32_t session) {
     for (ResendSlot& slot : ctx.sender.resend) {
         PacketHeader stored = get_packet_header(slot.bytes);
         if (!(stored.flags & PF_AUDIO) || stored.seq != seq) continue;
         put_wire_session(slot.bytes, session);
         // Straight out, not through the queue: a resend is worth nothing late.
-        udp_send_to(ctx.station.socket, slot.bytes, stored.length + PACKET_HEADER_SIZE, 0, &to,
-                    to_len);
+        udp_send_to(ctx.station.socket, slot.bytes, stored.length + PACKET_HEADER_SIZE, 0,
+                    &listener.addr, listener.addr_len);
         return;
     }
 }
 
 // PF_KEEPALIVE: a keep-alive (length > 0) or a resend request (length 0).
-// Only a listener with an active entry is refreshed and served: a stranger
-// could otherwise revive a freed entry without passing the join rules, or
-// have audio sent to any address it names as its own.
-void handle_keepalive(Context& ctx, const sockaddr_in& from, int from_len,
-                      const ReceivedDatagram& datagram) {
-    int index = find_listener(ctx, from);
-    bool member = index >= 0 && ctx.listeners.entries[index].age < AGE_FREE;
-    if (member) ctx.listeners.entries[index].age = 0;
+// A listener with an active entry is refreshed and served; an entry that
+// has aged out is revived only as a join would be admitted (and only when
+// its listener had been heard before): a stranger could otherwise have
+// audio sent to any address it names as its own.
+void handle_keepalive(Context& ctx, const sockaddr_in& from, const ReceivedDatagram& datagram) {
+    int index = hear_listener(ctx, from);
+    if (index < 0) index = revive_listener(ctx, from);
+    if (index >= 0) ctx.listeners.entries[index].age = 0;
 
     const uint8_t* a = address_bytes(from);
     if (datagram.header.length != 0) {
@@ -101,11 +103,12 @@ void handle_keepalive(Context& ctx, const sockaddr_in& from, int from_len,
     }
     debug_trace(ctx, "%d.%d.%d.%d Recover %d", a[0], a[1], a[2], a[3],
                 static_cast<int>(datagram.header.seq));
-    if (!member) {
+    if (index < 0) {
         debug_trace(ctx, "Recover refused: %d.%d.%d.%d is not listening\n", a[0], a[1], a[2], a[3]);
         return;
     }
-    resend_from_store(ctx, from, from_len, datagram.header.seq, datagram.header.session);
+    resend_from_store(ctx, ctx.listeners.entries[index], datagram.header.seq,
+                      datagram.header.session);
 }
 
 void read_load_report(Context& ctx, const ReceivedDatagram& datagram) {
@@ -125,24 +128,50 @@ TickOutcome dispatch(Context& ctx, const sockaddr_in& from, int from_len,
     uint16_t flags = datagram.header.flags;
     const char* text = reinterpret_cast<const char*>(datagram.payload);
     debug_trace(ctx, "[%04X]", flags);
+    const uint8_t* a = address_bytes(from);
+    // Only a forger sends from the station's own address and port, to have
+    // it answer itself for ever; a listener on the station's machine has a
+    // port of its own.
+    if (from.sin_addr.s_addr == ctx.station.local_addr_net &&
+        ntohs(from.sin_port) == ctx.state.STATION_PORT) {
+        debug_trace(ctx, "from the station's own port, ignored\n");
+        return TICK_DONE;
+    }
+    if (is_station_reply(flags, datagram.payload, datagram.header.length)) {
+        debug_trace(ctx, "a station's datagram from %d.%d.%d.%d ignored\n", a[0], a[1], a[2], a[3]);
+        return TICK_DONE;
+    }
+    // Joins and queries are answered to whatever address they carry: the
+    // admission limits decide before anything is sent.
+    bool join = (flags & PF_TEXT) && !(flags & PF_PICTURE);
+    bool answered = !(join || (flags & PF_MULTICAST_QUERY)) || admit_request(ctx, from);
 
     if (flags & PF_LOAD_REPORT) read_load_report(ctx, datagram);
     if ((flags & PF_LEAVE) && !(flags & PF_PICTURE)) handle_leave(ctx, from);
     if (flags & PF_TEXT) {
-        if (flags & PF_PICTURE)
+        if (join) {
+            if (answered) handle_join(ctx, from, from_len, flags & PF_COMPANION, text);
+        } else if (hear_listener(ctx, from) >= 0) {
+            // A tile reply is some 5 kB for a 14-byte request: only a
+            // listener in the table gets one, or a forger could aim them
+            // at anybody.
             handle_picture_request(ctx, from, from_len, text, datagram.header.session);
-        else
-            handle_join(ctx, from, from_len, flags & PF_COMPANION, text);
+        } else {
+            debug_trace(ctx, "picture request from %d.%d.%d.%d ignored: not listening\n", a[0],
+                        a[1], a[2], a[3]);
+        }
         if (station_closed(ctx)) return TICK_CLOSED;
     }
-    if (flags & PF_MULTICAST_QUERY) handle_multicast_query(ctx, from, from_len);
-    if ((flags & PF_UPGRADE) && ctx.state.Stream2X) handle_upgrade(ctx, from, text);
-    if (flags & PF_KEEPALIVE) handle_keepalive(ctx, from, from_len, datagram);
+    if ((flags & PF_MULTICAST_QUERY) && answered) handle_multicast_query(ctx, from, from_len);
+    if (flags & PF_UPGRADE) {
+        hear_listener(ctx, from);
+        if (ctx.state.Stream2X) handle_upgrade(ctx, from, text);
+    }
+    if (flags & PF_KEEPALIVE) handle_keepalive(ctx, from, datagram);
     if (station_closed(ctx)) return TICK_CLOSED;
 
     if (strcmp(text, kQuitText) == 0) {
         if (quit_allowed_from(ctx, from)) return TICK_QUIT;
-        const uint8_t* a = address_bytes(from);
         debug_trace(ctx, "QuitNow! from %d.%d.%d.%d ignored\n", a[0], a[1], a[2], a[3]);
     }
     return TICK_DONE;
@@ -499,6 +528,13 @@ void send_to_listeners(Context& ctx, const TickNews& news) {
     // The repeater of RepeaterIP holds slot 0 for good.
     f.slot0_kept = repeater_set(ctx.state);
     f.stored = false;
+    // What any IPv4 path carries whole: 576 bytes with the IP and UDP headers.
+    constexpr int kUnfragmentedMost = 576 - 28;
+    SenderState& sender = ctx.sender;
+    int largest = std::max(sender.audio.size, f.companion_flowing ? sender.companion.size : 0);
+    if (f.song_text) largest = std::max(largest, sender.song_text.size);
+    if (f.picture_notice) largest = std::max(largest, sender.picture_notice.size);
+    f.small = largest <= kUnfragmentedMost;
     continue_fan_out(ctx);
 }
 
@@ -549,6 +585,7 @@ TickOutcome run_tick(Context& ctx) {
 
     build_tick_datagrams(ctx, news);
     send_multicast(ctx, news);
+    tend_listener_table(ctx);
     send_to_listeners(ctx, news);
     return station_closed(ctx) ? TICK_CLOSED : TICK_DONE;
 }
@@ -592,37 +629,60 @@ int read_station_socket(Context& ctx) {
     }
 }
 
-void continue_fan_out(Context& ctx) {
+namespace {
+
+// Sends batches until the tick's fan-out is done or the socket is full
+// (0), or a datagram fails (its error code; that datagram is passed over).
+int send_batches(Context& ctx) {
     FanOut& f = ctx.sender.fan_out;
-    f.waiting = false;
-    while (f.active) {
+    const int socket = ctx.station.socket;
+    // Datagrams this small never need fragments on any path: sent with
+    // "don't fragment" the system skips choosing a fragment id for each,
+    // a fifth of its cost per datagram. Larger ones (and the replies sent
+    // between two fan-outs) go as before.
+    bool dont_fragment = f.small && udp_set_dont_fragment(socket, true) == 0;
+    int error = 0;
+    while (f.active && !error) {
         if (station_closed(ctx)) {
             f.active = false;
-            return;
+            return 0;
         }
         if (f.sent == f.count) {
             fill_batch(ctx);
             if (f.count == 0) {
                 f.active = false;
-                return;
+                break;
             }
         }
         errno = 0;
-        int gone = f.send(ctx.station.socket, f.messages + f.sent, f.count - f.sent);
+        int gone = f.send(socket, f.messages + f.sent, f.count - f.sent);
         f.sent += std::max(gone, 0);
         if (f.sent == f.count) continue;
-        int error = last_socket_error();
-        if (error == WSAEWOULDBLOCK) {
+        int code = last_socket_error();
+        if (code == WSAEWOULDBLOCK) {
             f.waiting = true;
-            ctx.host->request_write_notification(ctx.station.socket);
-            return;
+            ctx.host->request_write_notification(socket);
+            break;
         }
-        if (error == WSAEINTR) continue;
-        // Any other failure concerns this datagram (its destination, mostly):
-        // it is lost, the other listeners' go on. The operator hears of each
-        // kind of failure once.
+        if (code == WSAEINTR) continue;
         ++f.sent;
-        report_send_error(ctx, error);
+        error = code;
+    }
+    if (dont_fragment) udp_set_dont_fragment(socket, false);
+    return error;
+}
+
+}  // namespace
+
+void continue_fan_out(Context& ctx) {
+    FanOut& f = ctx.sender.fan_out;
+    f.waiting = false;
+    while (f.active && !f.waiting) {
+        int error = send_batches(ctx);
+        // Any failure but a full socket concerns one datagram (its
+        // destination, mostly): it is lost, the other listeners' go on. The
+        // operator hears of each kind of failure once.
+        if (error) report_send_error(ctx, error);
     }
 }
 

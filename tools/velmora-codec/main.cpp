@@ -4,6 +4,10 @@
 //   velmora-codec encode IN.raw OUT.VMA --sampling-rate HZ --rate-percent P [--interp-threshold T]
 //   velmora-codec decode IN.VMA OUT.raw
 //   velmora-codec info FILE [--sampling-rate HZ]
+//   velmora-codec --help | -h | --version
+//
+// An output is written under a temporary name and renamed into place when
+// complete; an output that is the input (also through a link) is refused.
 
 #include <strings.h>
 
@@ -14,27 +18,47 @@
 #include <string>
 #include <vector>
 
+#include "app/version.h"
 #include "codec/codec_state.h"
 #include "codec/decoder.h"
 #include "codec/encoder.h"
 #include "codec/sample_file.h"
 #include "codec/super_block.h"
 #include "codec/wav_reader.h"
+#include "platform/safe_files.h"
 
 namespace {
 
+constexpr const char* kProgram = "velmora-codec";
 constexpr int kUsageError = 2;
 
-int usage(const char* problem) {
-    if (problem) std::fprintf(stderr, "velmora-codec: %s\n", problem);
-    std::fprintf(stderr,
+void print_usage(FILE* to) {
+    std::fprintf(to,
                  "usage:\n"
                  "  velmora-codec encode IN.raw OUT.VMA --sampling-rate HZ --rate-percent P"
                  " [--interp-threshold T]\n"
                  "  velmora-codec decode IN.VMA OUT.raw\n"
                  "  velmora-codec info FILE [--sampling-rate HZ]\n"
+                 "  velmora-codec --help | -h | --version\n"
                  "IN.raw holds unsigned 8-bit mono samples (128 = silence).\n");
+}
+
+int usage(const char* problem) {
+    if (problem) std::fprintf(stderr, "%s: %s\n", kProgram, problem);
+    print_usage(stderr);
     return kUsageError;
+}
+
+// An output must never be one of the inputs: writing it would destroy them.
+bool output_is_input(const char* input, const char* output) {
+    if (!same_file(input, output)) return false;
+    std::fprintf(stderr, "%s: %s is the same file as %s; give another output\n", kProgram, output, input);
+    return true;
+}
+
+int cannot_write(const OutputFile& out) {
+    std::fprintf(stderr, "%s: cannot write %s: %s\n", kProgram, out.path.c_str(), out.why.c_str());
+    return 1;
 }
 
 // Parses a whole decimal number within [low, high].
@@ -106,11 +130,10 @@ int encode_command(const Options& o) {
     size_t blocks = (samples.size() + kSuperBlockSamples - 1) / kSuperBlockSamples;
     samples.resize(blocks * kSuperBlockSamples, 128);
 
-    FILE* out = std::fopen(o.paths[1], "wb");
-    if (!out) {
-        std::fprintf(stderr, "velmora-codec: cannot create %s: %s\n", o.paths[1], std::strerror(errno));
-        return 1;
-    }
+    if (output_is_input(o.paths[0], o.paths[1])) return 1;
+    OutputFile output;
+    if (!begin_output(output, o.paths[1])) return cannot_write(output);
+    FILE* out = output.file;
     CodecState codec;
     codec.rate_percent = int(o.rate_percent);
     codec.interp_threshold = int(o.interp_threshold);
@@ -122,11 +145,8 @@ int encode_command(const Options& o) {
         for (int n = 0; ok && n < kFramesPerSuperBlock; ++n)
             ok = write_sample_frame(out, frame, encode_frame(codec, frames[n], frame)) == 1;
     }
-    if (std::fclose(out) != 0) ok = false;
-    if (!ok) {
-        std::fprintf(stderr, "velmora-codec: cannot write %s\n", o.paths[1]);
-        return 1;
-    }
+    if (!ok) output.why = std::strerror(errno);
+    if (!ok || !commit_output(output)) return cannot_write(output);
     return 0;
 }
 
@@ -143,12 +163,12 @@ int decode_command(const Options& o) {
         std::fclose(in);
         return 1;
     }
-    FILE* out = std::fopen(o.paths[1], "wb");
-    if (!out) {
-        std::fprintf(stderr, "velmora-codec: cannot create %s: %s\n", o.paths[1], std::strerror(errno));
+    OutputFile output;
+    if (output_is_input(o.paths[0], o.paths[1]) || !begin_output(output, o.paths[1])) {
         std::fclose(in);
-        return 1;
+        return output.why.empty() ? 1 : cannot_write(output);
     }
+    FILE* out = output.file;
 
     static uint8_t frames[kFramesPerSuperBlock][kFrameSamples];
     uint8_t block[kSuperBlockSamples];
@@ -179,11 +199,9 @@ int decode_command(const Options& o) {
         written = std::fwrite(block, 1, sizeof block, out) == sizeof block;
     }
     std::fclose(in);
-    if (std::fclose(out) != 0) written = false;
-    if (!written) {
-        std::fprintf(stderr, "velmora-codec: cannot write %s\n", o.paths[1]);
-        return 1;
-    }
+    // What could be decoded is kept for inspection; bad frames still fail the run.
+    if (!written) output.why = std::strerror(errno);
+    if (!written || !commit_output(output)) return cannot_write(output);
     return bad ? 1 : 0;
 }
 
@@ -203,6 +221,7 @@ int info_command(const Options& o) {
     const char* path = o.paths[0];
     FILE* f = std::fopen(path, "rb");
     if (!f) {
+        std::fprintf(stderr, "%s: cannot open %s: %s\n", kProgram, path, std::strerror(errno));
         std::printf("check: %d (%s)\n", SAMPLE_CANNOT_OPEN, check_meaning(SAMPLE_CANNOT_OPEN));
         return 1;
     }
@@ -263,6 +282,7 @@ int info_command(const Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (answer_help_or_version(argc, argv, kProgram, print_usage)) return 0;
     if (argc < 2) return usage(nullptr);
     std::string command = argv[1];
     Options o;
@@ -270,8 +290,8 @@ int main(int argc, char** argv) {
     if (command == "encode") return encode_command(o);
     if (command == "decode") return decode_command(o);
     if (command == "info") return info_command(o);
-    if (command == "--help" || command == "-h" || command == "help") {
-        usage(nullptr);
+    if (command == "help") {
+        print_usage(stdout);
         return 0;
     }
     return usage("unknown command");

@@ -1,95 +1,90 @@
 // velmora-compress: prepares songs (and pictures) for broadcasting.
 //
 //   velmora-compress [options] SCRIPT.VSK        every WAV song of the script, then its pictures
-//   velmora-compress [options] IN.wav [OUT.VMA]  one file (OUT proposed from IN when omitted)
+//   velmora-compress [options] IN.wav [OUT.VMA]  one file (OUT proposed from IN when omitted;
+//                                                ".VMA" is appended to an OUT without it)
 //
 // Options:
 //   --settings FILE        the station's settings file (sampling and transfer rate);
 //                          without it the station's own "lumo.ini"
 //   --sampling-rate HZ     overrides the settings' SamplingRate
 //   --transfer-rate BPS    overrides the settings' TransferRate (bytes per second,
-//                          2000 up to four times the sampling rate)
+//                          500 up to four times the sampling rate)
 //   --force                compresses again songs whose files are already up to date
 //   --filter               resamples through a low-pass filter instead of picking
 //                          samples (no aliases, but files differ from other stations')
+//   --help, -h / --version
 //
-// Song paths in a script are taken as the station takes them: relative to
-// the current directory. Exit status: 0 done, 1 some song or file was
-// refused, 2 wrong usage.
+// Song and picture paths in a script are taken as the station takes them:
+// relative to the script's folder. A picture the station cannot show fails
+// the run; one cut to whole 32 x 32 tiles is said. Files are written under
+// temporary names and renamed into place when complete; Ctrl+C leaves the
+// files of earlier runs as they were. Exit status: 0 done, 1 some song,
+// picture or script line was refused (each named with its cause on
+// stderr), 2 wrong usage, 130 interrupted.
 
 #include <strings.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <random>
 #include <string>
 #include <vector>
 
+#include "app/console_host.h"
 #include "app/context.h"
-#include "app/host.h"
 #include "app/settings.h"
+#include "app/version.h"
 #include "media/picture_pass.h"
 #include "media/sample_compression.h"
 #include "media/wave_conversion.h"
+#include "platform/safe_files.h"
 
 namespace {
 
+constexpr const char* kProgram = "velmora-compress";
 constexpr int kRefused = 1;
 constexpr int kUsageError = 2;
+constexpr int kInterrupted = 130;
 
-// The transfer rates a station runs at: from 2000 bytes per second up to
-// four times its sampling rate. Below, the rate percentage drops to 0, which
-// no script loader takes and which marks a sample file as unfinished.
-constexpr int kMinimumTransferRate = 2000;
+// The transfer rates a running station can reach: from 500 bytes per
+// second (the keypad and the expert settings go that low; voice stations
+// run at 1000) up to four times its sampling rate. Even at 44100 Hz, 500
+// keeps the rate percentage at 1, never the 0 no script loader takes.
+constexpr int kMinimumTransferRate = 500;
 int maximum_transfer_rate(int sampling_rate) { return 4 * sampling_rate; }
 
-// Message boxes become lines on stderr; questions are answered Yes.
-class ConsoleHost : public Host {
-public:
-    int exit_status = 0;
+// Ctrl+C, a hang-up or a termination request: the work stops between two
+// steps, and the job removes the files it was writing.
+volatile std::sig_atomic_t stop_requested = 0;
+void request_stop(int) { stop_requested = 1; }
 
-    int message_box(const char* text, const char*, int type, bool) override {
-        std::fprintf(stderr, "\n%s\n", text);
-        return (type & 0xF) == MB_YESNO || (type & 0xF) == MB_YESNOCANCEL ? IDYES : IDOK;
-    }
-    void post_command(int) override {}
-    void post_live_tick() override {}
-    void invalidate(bool) override {}
-    void request_write_notification(int) override {}
-    void exit_program(int status) override { exit_status = status; }
-    uint32_t time_ms() override {
-        using namespace std::chrono;
-        return uint32_t(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-    }
-    int64_t time_now() override {
-        using namespace std::chrono;
-        return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
-    }
-    int rand() override { return int(generator() % 32768); }
-    int shell_open(const char*, const char*, const char*, const char*) override { return 0; }
-
-private:
-    std::minstd_rand generator{1};
-};
-
-int usage(const char* problem) {
-    if (problem) std::fprintf(stderr, "velmora-compress: %s\n", problem);
-    std::fprintf(stderr,
+void print_usage(FILE* to) {
+    std::fprintf(to,
                  "usage:\n"
                  "  velmora-compress [options] SCRIPT.VSK\n"
                  "  velmora-compress [options] IN.wav [OUT.VMA]\n"
+                 "Compresses WAV songs (8, 16, 24 or 32-bit PCM or 32-bit float, any channel count)\n"
+                 "into OUT.VMA and its companion OUT.V40 for the station, and prepares the pictures\n"
+                 "of a script. Songs whose files are up to date are passed over.\n"
                  "options:\n"
                  "  --settings FILE       settings file (default lumo.ini)\n"
                  "  --sampling-rate HZ    8000, 11025, 16000, 22050, 32000 or 44100\n"
-                 "  --transfer-rate BPS   transfer rate in bytes per second\n"
+                 "  --transfer-rate BPS   transfer rate in bytes per second (500 to 4 x the sampling rate)\n"
                  "  --force               compress again files that are up to date\n"
                  "  --filter              resample through a low-pass filter (no aliases;\n"
-                 "                        add --force to redo songs already prepared)\n");
+                 "                        add --force to redo songs already prepared)\n"
+                 "  --help, -h            this text\n"
+                 "  --version             the version and build\n");
+}
+
+int usage_error(const std::string& problem) {
+    std::fprintf(stderr, "%s: %s\n", kProgram, problem.c_str());
+    print_usage(stderr);
     return kUsageError;
 }
 
@@ -111,7 +106,7 @@ bool is_station_rate(long rate) {
 
 struct Options {
     std::vector<std::string> paths;
-    std::string settings;  // none named: the station's default file
+    std::string settings = DEFAULT_SETTINGS_FILE;
     long sampling_rate = 0;
     long transfer_rate = 0;
     bool force = false;
@@ -152,7 +147,7 @@ const char* parse_options(int argc, char** argv, Options& o) {
 // as a script.
 bool is_song(const std::string& path) {
     if (path.size() >= 4 && strcasecmp(path.c_str() + path.size() - 4, ".wav") == 0) return true;
-    FILE* f = std::fopen(path.c_str(), "rb");
+    FILE* f = open_regular_file(path.c_str());
     if (f == nullptr) return false;
     char magic[4] = {};
     const bool riff = std::fread(magic, 1, 4, f) == 4 && std::memcmp(magic, "RIFF", 4) == 0;
@@ -160,53 +155,98 @@ bool is_song(const std::string& path) {
     return riff;
 }
 
-// Drives the song job to its end with a progress line on stderr.
-void run_song_job(Context& ctx, SongJob& job) {
+// "velmora-compress: mix.VSK line 3: ..." or "velmora-compress: ..." for one file.
+void report(const std::string& script, int line, const std::string& text) {
+    if (line > 0)
+        std::fprintf(stderr, "%s: %s line %d: %s\n", kProgram, script.c_str(), line, text.c_str());
+    else
+        std::fprintf(stderr, "%s: %s\n", kProgram, text.c_str());
+}
+
+// Drives the song job to its end with progress on stderr: one line kept
+// up to date on a terminal, a line every 10 % for a pipe or a log file.
+// Returns 0, or kInterrupted after a stop request (the job's temporary
+// files removed).
+int run_song_job(Context& ctx, ConsoleHost& host, SongJob& job) {
     const bool terminal = isatty(fileno(stderr));
     std::string shown;
-    while (song_job_step(ctx, job) == SONG_JOB_RUNNING) {
-        if (shown != job.status_text) {
-            shown = job.status_text;
-            std::fprintf(stderr, terminal ? "\r%-60s" : "%s\n", job.status_text);
+    int shown_line = -1, shown_tens = -1;
+    host.window_texts_shown = false;
+    while (!stop_requested && song_job_step(ctx, job) == SONG_JOB_RUNNING) {
+        if (shown == job.status_text) continue;
+        if (terminal) {
+            std::fprintf(stderr, "\r%-60s", job.status_text);
+        } else if (job.current != shown_line || job.percent / 10 != shown_tens) {
+            std::fprintf(stderr, "%s\n", job.status_text);
+            shown_line = job.current;
+            shown_tens = job.percent / 10;
         }
+        shown = job.status_text;
     }
+    host.window_texts_shown = true;
     if (terminal && !shown.empty()) std::fputc('\n', stderr);
-    for (const SongLine& line : job.lines)
-        std::printf("%c %s -> %s\n", line.status, line.source.c_str(), line.destination.c_str());
+    if (stop_requested) {
+        end_song_job(ctx, job);
+        std::fprintf(stderr, "%s: interrupted; files of earlier runs are as they were\n", kProgram);
+        return kInterrupted;
+    }
+    return 0;
 }
 
-int prepare_script(Context& ctx, const std::string& script, bool force, bool filter) {
+// The work list on stdout, and the cause of every refused line on stderr.
+void print_song_lines(const SongJob& job) {
+    for (const SongLine& line : job.lines) {
+        std::printf("%c %s -> %s\n", line.status, line.source.c_str(), line.destination.c_str());
+        if (line.status == SONG_REFUSED) report(job.script_path, line.script_line, line.problem);
+    }
+}
+
+int prepare_script(Context& ctx, ConsoleHost& host, const std::string& script, const Options& options) {
     SongJob job;
-    job.force = force;
-    job.filter = filter;
+    job.force = options.force;
+    job.filter = options.filter;
+    host.window_texts_shown = false;
     const int waiting = open_song_job(ctx, job, script.c_str());
-    if (waiting < 0) return kRefused;
+    host.window_texts_shown = true;
+    if (waiting < 0) {
+        report("", 0, job.problem);
+        return kRefused;
+    }
+    for (const ScriptProblem& problem : job.script_problems) report(script, problem.line, problem.text);
     if (waiting > 0) {
         start_song_job(ctx, job);
-        run_song_job(ctx, job);
+        if (run_song_job(ctx, host, job) == kInterrupted) return kInterrupted;
     }
-    const int refused = refused_songs(job);
+    print_song_lines(job);
+    const int refused = refused_songs(job) + int(job.script_problems.size());
     end_song_job(ctx, job);
 
+    // Every picture the station could not show fails the run; one that is
+    // cut to whole tiles is only said.
     PicturePass pass;
     if (open_picture_pass(ctx, pass, script.c_str(), true) > 0) {
-        while (picture_pass_step(ctx, pass) == PICTURE_PASS_RUNNING) {
-        }
-        std::printf("pictures: %d prepared, %d not loaded\n", pass.prepared, pass.failed);
+        int result;
+        do {
+            result = picture_pass_step(ctx, pass);
+            if (!pass.problem.empty()) report(script, pass.line, pass.picture + ": " + pass.problem);
+            if (!pass.note.empty()) report(script, pass.line, pass.picture + ": " + pass.note);
+        } while (!stop_requested && result == PICTURE_PASS_RUNNING);
+        if (stop_requested) return kInterrupted;
+        std::printf("pictures: %d prepared, %d not shown\n", pass.prepared, pass.failed);
     }
-    return refused > 0 ? kRefused : 0;
+    return refused + pass.failed > 0 ? kRefused : 0;
 }
 
-int convert_one(Context& ctx, const std::string& source, std::string destination, bool force,
-                bool filter) {
-    if (!accept_wave_source(ctx, source.c_str())) return kRefused;
+int convert_one(Context& ctx, ConsoleHost& host, const std::string& source, std::string destination,
+                const Options& options) {
     if (destination.empty()) destination = wave_destination_name(source);
     SongJob job;
-    job.force = force;
-    job.filter = filter;
+    job.force = options.force;
+    job.filter = options.filter;
     open_conversion_job(ctx, job, source, destination);
     start_song_job(ctx, job);
-    run_song_job(ctx, job);
+    if (run_song_job(ctx, host, job) == kInterrupted) return kInterrupted;
+    print_song_lines(job);
     const int refused = refused_songs(job);
     end_song_job(ctx, job);
     return refused > 0 ? kRefused : 0;
@@ -215,14 +255,19 @@ int convert_one(Context& ctx, const std::string& source, std::string destination
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (answer_help_or_version(argc, argv, kProgram, print_usage)) return 0;
     Options options;
-    if (const char* problem = parse_options(argc, argv, options)) return usage(problem);
+    if (const char* problem = parse_options(argc, argv, options)) return usage_error(problem);
+
+    struct sigaction stop {};
+    stop.sa_handler = request_stop;
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &stop, nullptr);
 
     ConsoleHost host;
     auto ctx = make_context(host);
     std::string settings_file, problem;
     if (!find_settings_file(options.settings.c_str(), &settings_file, &problem)) {
-        std::fprintf(stderr, "velmora-compress: %s\n", problem.c_str());
+        std::fprintf(stderr, "%s: %s\n", kProgram, problem.c_str());
         return kRefused;
     }
     setup_paths(ctx->state, settings_file);
@@ -231,9 +276,8 @@ int main(int argc, char** argv) {
     const int highest = maximum_transfer_rate(ctx->state.SamplingRate);
     if (options.transfer_rate) {
         if (options.transfer_rate < kMinimumTransferRate || options.transfer_rate > highest)
-            return usage(("--transfer-rate must lie between " + std::to_string(kMinimumTransferRate) +
-                          " and " + std::to_string(highest) + " at this sampling rate")
-                             .c_str());
+            return usage_error("--transfer-rate must lie between " + std::to_string(kMinimumTransferRate) +
+                               " and " + std::to_string(highest) + " at this sampling rate");
         ctx->state.TransferRate = int(options.transfer_rate);
     }
     // The settings' rate as the station would take it at this sampling rate.
@@ -245,10 +289,10 @@ int main(int argc, char** argv) {
                  ctx->state.TransferRate);
     int status;
     if (options.paths.size() == 2 || is_song(options.paths[0]))
-        status = convert_one(*ctx, options.paths[0], options.paths.size() == 2 ? options.paths[1] : "",
-                             options.force, options.filter);
+        status = convert_one(*ctx, host, options.paths[0], options.paths.size() == 2 ? options.paths[1] : "",
+                             options);
     else
-        status = prepare_script(*ctx, options.paths[0], options.force, options.filter);
+        status = prepare_script(*ctx, host, options.paths[0], options);
     if (host.exit_status != 0) return host.exit_status;
     return status;
 }

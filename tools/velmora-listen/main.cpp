@@ -1,8 +1,11 @@
 // velmora-listen: a listener for a station on this machine. It joins, keeps
-// its place with keep-alives, asks for resends of lost packets while the
-// station still holds them, decodes the audio in time order to a WAV file
-// (softening the steps the codec leaves at chunk edges), prints the song
-// texts and a summary, and leaves on exit or Ctrl+C.
+// its place with keep-alives (the first right after "STARTSEQ": a station
+// drops a listener it has not heard from within 4 seconds of its join),
+// joins again when the audio stops for 3 seconds, asks for resends of lost
+// packets while the station still holds them, decodes the audio in time
+// order to a WAV file (softening the steps the codec leaves at chunk
+// edges), prints the song texts and a summary, and leaves on
+// exit or Ctrl+C.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -157,6 +160,7 @@ struct Listener {
     int pictures_saved = 0;    // those written
     uint32_t last_keepalive_ms = 0;
     int packets_since_keepalive = 0;
+    uint32_t last_audio_ms = 0;  // or the admission, before the first audio
 
     void send(uint32_t seq, uint32_t sess, uint16_t flags, const void* payload, int length) {
         uint8_t bytes[MAX_DATAGRAM];
@@ -207,6 +211,8 @@ struct Listener {
             session = d.header.session;
             sampling_rate = rate_from_code(d.header.flags);
             admitted = true;
+            last_audio_ms = monotonic_ms();
+            keep_alive();  // the station keeps only listeners it hears from
             printf("joined \"%s\" at %d Hz (session %u)\n", name, sampling_rate, session);
             if (*song) printf("now playing: %s\n", song);
             // The picture being shown was announced before we came: ask for it.
@@ -259,6 +265,7 @@ struct Listener {
         if (asked.count(seq) && !frames.count(seq)) ++recovered;
         frames[seq].assign(d.payload, d.payload + d.header.length);
         ++audio_packets;
+        last_audio_ms = monotonic_ms();
         if (++packets_since_keepalive >= 40) keep_alive();
         if (!have_seq) {
             have_seq = true;
@@ -420,6 +427,8 @@ int main(int argc, char** argv) {
     signal(SIGINT, on_signal);
     signal(SIGTERM, on_signal);
 
+    // The audio stopped this long: the station lost us (or restarted).
+    constexpr uint32_t kRejoinAfterMs = 3000;
     uint32_t start = monotonic_ms();
     uint32_t duration = static_cast<uint32_t>(o.seconds * 1000);
     uint32_t last_join = start;
@@ -431,6 +440,12 @@ int main(int argc, char** argv) {
         }
         uint32_t now = monotonic_ms();
         if (!l.admitted && now - last_join > 1000) {  // the join or its reply got lost
+            l.join();
+            last_join = now;
+        }
+        if (l.admitted && now - l.last_audio_ms > kRejoinAfterMs && now - last_join > kRejoinAfterMs) {
+            printf("no audio for %u seconds: joining again\n", kRejoinAfterMs / 1000);
+            fflush(stdout);
             l.join();
             last_join = now;
         }

@@ -3,20 +3,27 @@
 // (24-bit BMP), a script naming them, and a settings file that binds the
 // station to 127.0.0.1. A spoken "intro.wav" already in the folder becomes
 // the first song.
+//
+//   velmora-make-demo DIR | --help | -h | --version
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "app/version.h"
+#include "platform/safe_files.h"
 #include "server/bmp_header.h"
 
 namespace {
 
+constexpr const char* kProgram = "velmora-make-demo";
 constexpr int kWavRate = 44100;
 constexpr double kPi = 3.14159265358979323846;
 
@@ -28,11 +35,26 @@ void put32(std::vector<uint8_t>& b, uint32_t v) {
     for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
 
+// Writes a whole file, renamed into place when complete; says why not.
 bool write_bytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-    FILE* f = fopen(path.c_str(), "wb");
-    if (!f) return false;
-    bool ok = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    return (fclose(f) == 0) && ok;
+    OutputFile out;
+    bool ok = begin_output(out, path) == 1;
+    if (ok && fwrite(bytes.data(), 1, bytes.size(), out.file) != bytes.size()) {
+        out.why = strerror(errno);
+        ok = false;
+    }
+    ok = ok && commit_output(out);
+    if (!ok) fprintf(stderr, "%s: cannot write %s: %s\n", kProgram, path.c_str(), out.why.c_str());
+    return ok;
+}
+
+void print_usage(FILE* to) {
+    fprintf(to,
+            "usage: velmora-make-demo DIR\n"
+            "Writes the demo station's material into DIR (made when missing): two songs,\n"
+            "two pictures, the script demo.VSK and the settings file demo.ini.\n"
+            "  --help, -h   this text\n"
+            "  --version    the version and build\n");
 }
 
 // A little tune: notes of `melody` (semitones above A3) with a soft chord
@@ -89,21 +111,25 @@ bool write_picture(const std::string& path, int width, int height, int hue) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        fprintf(stderr, "usage: velmora-make-demo DIR\n");
+    if (answer_help_or_version(argc, argv, kProgram, print_usage)) return 0;
+    const std::string first = argc > 1 ? argv[1] : "";
+    // An option is never taken for a folder to make.
+    if (argc != 2 || first.empty() || first[0] == '-') {
+        if (!first.empty() && first[0] == '-') fprintf(stderr, "%s: unknown option %s\n", kProgram, first.c_str());
+        print_usage(stderr);
         return 2;
     }
-    std::string dir = argv[1];
-    mkdir(dir.c_str(), 0755);
+    std::string dir = first;
+    if (mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) {
+        fprintf(stderr, "%s: cannot make the folder %s: %s\n", kProgram, dir.c_str(), strerror(errno));
+        return 1;
+    }
     auto in = [&](const char* name) { return dir + "/" + name; };
     bool ok = write_song(in("morning.wav"), {0, 4, 7, 12, 7, 4, 0, 4, 7, 11, 14, 12}, 0.5) &&
               write_song(in("evening.wav"), {12, 11, 7, 4, 5, 7, 9, 7, 4, 2, 0, 0}, 0.5) &&
               write_picture(in("sunrise.bmp"), 160, 96, 0) &&
               write_picture(in("waves.bmp"), 128, 128, 1);
-    if (!ok) {
-        fprintf(stderr, "velmora-make-demo: cannot write into %s\n", dir.c_str());
-        return 1;
-    }
+    if (!ok) return 1;
 
     // Script: zero-terminated lines; the third header field is completed when
     // the songs are compressed. The files lie beside the script, where the
@@ -128,10 +154,8 @@ int main(int argc, char** argv) {
         "StationName=Radio Velmora Demo\nStationLocation=This machine\n"
         "StationCategory=Demo\nStationScript=" + in("demo.VSK") + "\n";
     if (!write_bytes(in("demo.VSK"), bytes) ||
-        !write_bytes(in("demo.ini"), std::vector<uint8_t>(settings.begin(), settings.end()))) {
-        fprintf(stderr, "velmora-make-demo: cannot write the script or settings\n");
+        !write_bytes(in("demo.ini"), std::vector<uint8_t>(settings.begin(), settings.end())))
         return 1;
-    }
     printf("demo material in %s: %zu songs, 2 pictures, demo.VSK, demo.ini\n", dir.c_str(),
            lines.size());
     return 0;

@@ -1,0 +1,146 @@
+#include "platform/safe_files.h"
+
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+
+#include "platform/paths.h"
+
+namespace {
+
+// The cause of a failed creation: a missing folder is the usual mistake and
+// "No such file or directory" would not say which part is missing.
+std::string creation_problem(const std::string& path, int error) {
+    if (error == ENOENT) {
+        const std::string folder = directory_of(path);
+        struct stat info;
+        if (!folder.empty() && stat(folder.c_str(), &info) != 0)
+            return "the folder " + folder + " does not exist";
+    }
+    return std::strerror(error);
+}
+
+// A name beside `path` that no other writer uses: six random characters,
+// tried until one is free.
+int create_temporary(const std::string& path, std::string& temp_path) {
+    static const char digits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        unsigned value = 0;
+        if (getrandom(&value, sizeof value, 0) != sizeof value) {
+            timespec now{};
+            clock_gettime(CLOCK_REALTIME, &now);
+            value = unsigned(now.tv_nsec) ^ unsigned(getpid()) << 12 ^ unsigned(attempt) * 7919u;
+        }
+        std::string suffix;
+        for (int i = 0; i < 6; ++i, value /= 36) suffix += digits[value % 36];
+        temp_path = path + ".tmp" + suffix;
+        // 0666 as any new file gets it, narrowed by the user's umask.
+        const int fd = open(temp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;
+}
+
+}  // namespace
+
+FILE* open_regular_file(const char* path, std::string* why) {
+    // Non-blocking, so that opening a pipe without a writer returns at once.
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (why) *why = std::strerror(errno);
+        return nullptr;
+    }
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        if (why)
+            *why = S_ISDIR(info.st_mode) ? "it is a folder, not a file"
+                                         : "it is not a regular file (a pipe or a device)";
+        close(fd);
+        return nullptr;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    FILE* file = fdopen(fd, "rb");
+    if (file == nullptr) {
+        if (why) *why = std::strerror(errno);
+        close(fd);
+    }
+    return file;
+}
+
+bool same_file(const std::string& a, const std::string& b) {
+    struct stat sa, sb;
+    if (stat(a.c_str(), &sa) != 0 || stat(b.c_str(), &sb) != 0) return false;
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+int64_t modified_ns(const std::string& path) {
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0) return -1;
+    return int64_t(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
+}
+
+OutputFile::~OutputFile() { abandon_output(*this); }
+
+int begin_output(OutputFile& out, const std::string& path) {
+    abandon_output(out);
+    out.path = path;
+    out.why.clear();
+    const int fd = create_temporary(path, out.temp_path);
+    if (fd < 0) {
+        const int error = errno;
+        out.why = creation_problem(path, error);
+        out.temp_path.clear();
+        errno = error;
+        return 0;
+    }
+    struct stat existing;
+    if (stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) fchmod(fd, existing.st_mode & 07777);
+    out.file = fdopen(fd, "wb");
+    if (out.file == nullptr) {
+        const int error = errno;
+        out.why = std::strerror(error);
+        close(fd);
+        abandon_output(out);
+        errno = error;
+        return 0;
+    }
+    return 1;
+}
+
+int commit_output(OutputFile& out) {
+    if (out.file == nullptr) {
+        if (out.why.empty()) out.why = "nothing was written";
+        return 0;
+    }
+    bool ok = std::fflush(out.file) == 0 && fsync(fileno(out.file)) == 0;
+    int error = errno;
+    if (std::fclose(out.file) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    out.file = nullptr;
+    if (ok && std::rename(out.temp_path.c_str(), out.path.c_str()) != 0) {
+        ok = false;
+        error = errno;
+    }
+    if (!ok) {
+        out.why = std::strerror(error);
+        abandon_output(out);
+        errno = error;
+        return 0;
+    }
+    out.temp_path.clear();
+    return 1;
+}
+
+void abandon_output(OutputFile& out) {
+    if (out.file != nullptr) std::fclose(out.file);
+    out.file = nullptr;
+    if (!out.temp_path.empty()) unlink(out.temp_path.c_str());
+    out.temp_path.clear();
+}
