@@ -16,6 +16,7 @@
 #include "server/picture_slots.h"
 #include "server/sender_state.h"
 #include "server/station_socket.h"
+#include "web/http_client.h"
 
 struct Context {
     Host* host = nullptr;
@@ -30,6 +31,7 @@ struct Context {
     DatagramQueue queue;
     StationSocket station;
     SenderState sender;
+    WebState web;
 
     ~Context() { close_trace_sink(*this); }
 };

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+struct HttpExchange;
+
 // Message-box types and answers, with the values the operator's answers have
 // always had, so that result codes stay comparable.
 enum MessageBoxType {
@@ -105,4 +107,24 @@ public:
     // full one (with the bytes recorded so far), and none is queued after.
     virtual void capture_reset() {}
     virtual void capture_close() {}
+
+    // Runs one HTTP exchange of the directory client (web/http_client.h):
+    // looks up exchange.connect_host while its phase is HTTP_LOOKING_UP,
+    // connects to connect_addr:connect_port, sends `request` once connected,
+    // and reports each event (http_lookup_done, http_connected,
+    // http_received in chunks of at most 4095 bytes, http_closed,
+    // http_failed, http_timed_out after timeout_ms from the connection
+    // attempt) until the phase is HTTP_DONE. It returns only then, serving
+    // the program's other timers and sockets meanwhile (a nested event loop).
+    // The default has no network: the exchange fails at once.
+    virtual void run_http_exchange(HttpExchange& exchange);
+
+    // The proxy dialog after a 401 or 407: shows the four proxy values of the
+    // per-user registry (web/proxy_settings.h), with server and port locked
+    // and the hint "Please re-enter the user id and password." when
+    // `reauthenticate` (the refused attempt went through a proxy). Returns 1
+    // after OK saved them (save_proxy_settings), so the request is tried
+    // again; 0 when the dialog was closed without OK (Escape, window close)
+    // or the front end has none: the request then fails.
+    virtual int proxy_dialog(bool reauthenticate) { return 0; }
 };

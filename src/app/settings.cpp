@@ -209,11 +209,19 @@ int load_settings(Context& ctx, bool no_sound_card) {
     s.AudioSample11025 = read.number(load_text(ctx, 1866), 0);
 
     s.NextSrvID = read_number_setting(SETTINGS_SECTION, "NextSrvID", 1000, read.file);
-    s.DIRURL = read.text("DIRURL", DIRURL_DEFAULT, 63);
-    s.DIRURLPORT = port_setting(read, "DIRURLPORT", 80);
+    read_directory_settings(ctx);
     s.STATION_PORT = port_setting(read, "STATION_PORT", STATION_PORT_DEFAULT);
     s.MASTER_IP = read.text("MASTER_IP", MASTER_IP_DEFAULT, 63);
     return 1;
+}
+
+void read_directory_settings(Context& ctx) {
+    StationState& s = ctx.state;
+    Reader read{s.settings_file.c_str()};
+    s.DIRURL = read.text("DIRURL", DIRURL_DEFAULT, 63);
+    s.DIRURLPORT = port_setting(read, "DIRURLPORT", 80);
+    s.CATEGORIES_URL = read.text("CATEGORIES_URL", CATEGORIES_URL_DEFAULT, 63);
+    s.HTTP_TIMEOUT = clamp(read.number("HTTP_TIMEOUT", HTTP_TIMEOUT_DEFAULT), 1, 3600);
 }
 
 int write_setting_int(Context& ctx, const char* key, int value) {

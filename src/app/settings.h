@@ -67,6 +67,11 @@ long read_number_setting(const char* section, const char* key, long def, const c
 // and state.no_sound_card is set. Returns 1.
 int load_settings(Context& ctx, bool no_sound_card);
 
+// (Re-)reads the web directory's keys: DIRURL, DIRURLPORT, CATEGORIES_URL
+// and HTTP_TIMEOUT. The directory reads them anew at each add and remove, so
+// a changed settings file counts from the next start or stop.
+void read_directory_settings(Context& ctx);
+
 // Write one key of section "VelmoraStation" of the settings file at once.
 // 1 on success, 0 when the file cannot be written.
 int write_setting_int(Context& ctx, const char* key, int value);

@@ -15,6 +15,9 @@ constexpr int REPEATER_PORT_DEFAULT = 3454;
 // so that a fresh installation never sends anything off the machine.
 constexpr const char* MASTER_IP_DEFAULT = "127.0.0.1";
 constexpr const char* DIRURL_DEFAULT = "127.0.0.1";
+// Ours: the host that lists the directory's categories (always port 80).
+constexpr const char* CATEGORIES_URL_DEFAULT = "127.0.0.1";
+constexpr int HTTP_TIMEOUT_DEFAULT = 30;  // seconds a directory request may take
 
 enum BroadcastState { BS_IDLE = 0, BS_BROADCASTING = 1, BS_STOP_REQUESTED = 2, BS_TRANSITION = 3 };
 enum FeedMode {
@@ -63,6 +66,8 @@ struct StationState {
     long NextSrvID = 1000;
     std::string DIRURL = DIRURL_DEFAULT;
     int DIRURLPORT = 80;
+    std::string CATEGORIES_URL = CATEGORIES_URL_DEFAULT;  // ours
+    int HTTP_TIMEOUT = HTTP_TIMEOUT_DEFAULT;  // ours: seconds from the connection attempt, 1..3600
     // Ours: the UDP port of the station, so several stations can share a host.
     int STATION_PORT = STATION_PORT_DEFAULT;
     // Ours: the master station's address (start and close notices go there).

@@ -1,5 +1,9 @@
 #include "platform/registry.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 
 #include "platform/paths.h"
@@ -24,7 +28,17 @@ int registry_read_int(const char* key_path, const char* name, int default_value)
 
 int registry_write_string(const char* key_path, const char* name, const char* value) {
     if (!key_path || !*key_path || !value) return 0;
-    return write_private_profile_string(key_path, name, value, registry_file_path().c_str());
+    std::string file = registry_file_path();
+    // The registry holds the proxy password (scrambled, not encrypted): it
+    // is made readable by its owner only before anything goes into it, and
+    // rewriting keeps the file's permission bits.
+    make_directories(directory_of(file));
+    int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        fchmod(fd, 0600);
+        close(fd);
+    }
+    return write_private_profile_string(key_path, name, value, file.c_str());
 }
 
 int registry_write_int(const char* key_path, const char* name, int value) {

@@ -1,6 +1,60 @@
 #include "server/station_list.h"
 
-#include "app/context.h"
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
-// The station-list files are not written yet.
-void write_station_lists(Context& ctx) {}
+#include "app/context.h"
+#include "app/messages.h"
+#include "platform/replace_file.h"
+
+namespace {
+
+std::string padded_address(uint32_t a) {
+    char text[20];
+    snprintf(text, sizeof text, "%03u.%03u.%03u.%03u", a >> 24, a >> 16 & 255, a >> 8 & 255, a & 255);
+    return text;
+}
+
+}  // namespace
+
+std::string station_list_file_name(const Context& ctx) {
+    uint32_t a = ctx.station.local_addr_host;
+    uint32_t reversed = (a & 255) << 24 | (a >> 8 & 255) << 16 | (a >> 16 & 255) << 8 | a >> 24;
+    char name[16];
+    snprintf(name, sizeof name, "%08X.vsl", reversed);
+    return name;
+}
+
+std::string station_list_record(const Context& ctx) {
+    const StationState& s = ctx.state;
+    return padded_address(ctx.station.local_addr_host) + " " + s.StationName + "\n" +
+           s.StationCategory + "\n" + s.WWW_URL + "\n" + s.WWW_DESC + "\n";
+}
+
+std::string directory_add_record(const Context& ctx) {
+    const StationState& s = ctx.state;
+    return padded_address(ctx.station.local_addr_host) + " " + ACCOUNT_TAG + " " + s.StationName +
+           "\n" + s.StationCategory + "\n" + s.WWW_URL + "\n" + s.WWW_DESC + "\nEMAIL:" +
+           s.StationEMAIL + "\nLOCATION:" + s.StationLocation + "\n";
+}
+
+std::string directory_remove_record(const Context& ctx) {
+    return padded_address(ctx.station.local_addr_host) + " " + ACCOUNT_TAG + "\n" +
+           ctx.state.StationCategory + "\n";
+}
+
+int write_station_lists(Context& ctx) {
+    std::string record = station_list_record(ctx);
+    int written = 0;
+    for (const std::string& name : {station_list_file_name(ctx), std::string("listen.vsl")}) {
+        std::string path = ctx.state.program_dir + "/" + name;
+        if (replace_file(path, record)) {
+            ++written;
+        } else {
+            show_message(ctx, true, MB_OK | MB_ICONWARNING, "Cannot write the station list %s: %s",
+                         path.c_str(), strerror(errno));
+        }
+    }
+    return written == 2 ? 1 : 0;
+}

@@ -242,6 +242,9 @@ int open_station(Context& ctx, const char* host_name, const char* multicast_grou
     }
     write_station_lists(ctx);
     directory_add(ctx);
+    // The add runs in a nested event loop: a fatal error served meanwhile
+    // may have closed the station and ended the program.
+    if (station.socket < 0) return 0;
     return 1;
 }
 

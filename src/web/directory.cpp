@@ -1,7 +1,185 @@
 #include "web/directory.h"
 
-#include "app/context.h"
+#include <cstdlib>
+#include <cstring>
+#include <vector>
 
-// The directory is not contacted yet.
-void directory_add(Context& ctx) {}
-void directory_remove(Context& ctx) {}
+#include "app/context.h"
+#include "app/messages.h"
+#include "app/settings.h"
+#include "app/version.h"
+#include "server/station_list.h"
+#include "web/http_client.h"
+#include "web/text_routines.h"
+
+namespace {
+
+constexpr const char* kAddPath = "/cgi-local/ul_vsl.prl?vslFile=";
+constexpr const char* kRemovePath = "/cgi-local/del_vsl.prl?vslFile=";
+constexpr const char* kContentField = "&vslContent=";
+constexpr const char* kCategoriesPath = "/cgi-local/vmb_list_categories.prl?ID=id";
+
+bool is_letter_or_digit(unsigned char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
+
+void ask_about_new_version(Context& ctx, const char* line, CategoryList& list) {
+    const char* version = line + strlen("VMBversion:");
+    const char* colon = strchr(version, ':');
+    if (!colon || colon == version) return;
+    list.announced_version.assign(version, static_cast<size_t>(colon - version));
+    list.download_address = colon + 1;
+    // Only the first (length - 1) characters count: 2.19 is no newer than 2.18.
+    size_t compared = list.announced_version.size() - 1;
+    if (strncmp(list.announced_version.c_str(), PROGRAM_VERSION, compared) == 0 ||
+        ctx.web.version_asked)
+        return;
+    ctx.web.version_asked = true;
+    int answer = show_captioned_message(
+        ctx, "New version", true, MB_YESNO | MB_ICONQUESTION,
+        "A newer version is available for download, do you want to download it now?\n\n"
+        "Current version: %s\nNew version: %s\n",
+        PROGRAM_VERSION, list.announced_version.c_str());
+    if (answer == IDYES) ctx.host->shell_open("open", list.download_address.c_str(), nullptr, nullptr);
+}
+
+}  // namespace
+
+std::string escape_content(const std::string& content, size_t limit) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string escaped;
+    for (unsigned char c : content) {
+        size_t size = is_letter_or_digit(c) ? 1 : 3;
+        if (escaped.size() + size > limit) break;  // cut at a whole escape
+        if (size == 1) {
+            escaped.push_back(static_cast<char>(c));
+        } else {
+            escaped.push_back('%');
+            escaped.push_back(kDigits[c >> 4]);
+            escaped.push_back(kDigits[c & 15]);
+        }
+    }
+    return escaped;
+}
+
+std::string directory_path(bool add, const std::string& file_name, const std::string& content) {
+    std::string path = std::string(add ? kAddPath : kRemovePath) + file_name + kContentField;
+    // Both the escaped content and the whole path fit a 4096-byte buffer with its NUL.
+    size_t room = DIRECTORY_BUFFER_SIZE - 1 > path.size() ? DIRECTORY_BUFFER_SIZE - 1 - path.size() : 0;
+    if (room > DIRECTORY_BUFFER_SIZE - 1) room = DIRECTORY_BUFFER_SIZE - 1;
+    return path + escape_content(content, room);
+}
+
+void directory_update(Context& ctx, const std::string& file_name, const std::string& content,
+                      bool add) {
+    StationState& s = ctx.state;
+    read_directory_settings(ctx);
+    if (s.INTRANET) {
+        // No directory for an intranet station; its socket's write
+        // readiness drives the datagram queue instead.
+        if (ctx.station.socket >= 0) ctx.host->request_write_notification(ctx.station.socket);
+        return;
+    }
+    WebState& web = ctx.web;
+    if (web.busy) {
+        // Another request runs (the categories, say): this one waits for it.
+        // A remove cancels an add that never went out.
+        if (!add && !web.pending.empty() && web.pending.back().add)
+            web.pending.pop_back();
+        else
+            web.pending.push_back({add, file_name, content});
+        return;
+    }
+    if (!add && !s.directory_listed) return;
+
+    std::string path = directory_path(add, file_name, content);
+    char reply[DIRECTORY_BUFFER_SIZE];
+    reply[0] = '\0';
+    if (add) {
+        int result = http_get(ctx, "Adding station to directory...\r\n", s.DIRURL.c_str(),
+                              s.DIRURLPORT, path.c_str(), reply, sizeof reply);
+        // Any reply counts as listed, whatever its status.
+        s.directory_listed = result == 1 || (result == 0 && reply[0] != '\0');
+        if (result != 1 && reply[0] == '\0')
+            show_message(ctx, true, MB_OK | MB_ICONERROR,
+                         "You could not be added to the directory as the station daemon was not "
+                         "contacted.  Try stopping and restarting your station in a few hours.");
+    } else {
+        http_get(ctx, "Removing station from directory...\r\n", s.DIRURL.c_str(), s.DIRURLPORT,
+                 path.c_str(), reply, sizeof reply);
+        s.directory_listed = false;
+    }
+    ctx.host->invalidate(false);  // the directory lamp
+}
+
+void directory_add(Context& ctx) {
+    directory_update(ctx, station_list_file_name(ctx), directory_add_record(ctx), true);
+}
+
+void directory_remove(Context& ctx) {
+    directory_update(ctx, station_list_file_name(ctx), directory_remove_record(ctx), false);
+}
+
+void run_pending_directory_requests(Context& ctx) {
+    while (!ctx.web.busy && !ctx.web.pending.empty()) {
+        PendingDirectoryRequest request = ctx.web.pending.front();
+        ctx.web.pending.pop_front();
+        directory_update(ctx, request.file_name, request.content, request.add);
+    }
+}
+
+void read_categories(Context& ctx, char* body, CategoryList& list) {
+    std::vector<char> buffer(strlen(body) + 1, '\0');
+    char* line = buffer.data();
+    int position = next_line(body, 0, line);
+    if (position == 0) return;  // the first line was the last one
+
+    std::string path;
+    int previous_depth = 0;
+    while (strncmp(line, "end of list", 11) != 0) {
+        const char* blank = strchr(line, ' ');
+        // A line without a blank, or with nothing before it, names no category.
+        if (blank && blank != line) {
+            int depth = static_cast<int>(blank - line);
+            if (depth <= previous_depth)
+                for (int pop = previous_depth - depth + 1; pop > 0; --pop) {
+                    size_t cut = path.rfind('\\');
+                    path.erase(cut == std::string::npos ? 0 : cut);
+                }
+            path += "\\";
+            path += blank + 1;
+            list.paths.push_back(path);
+            previous_depth = depth;
+        }
+        position = next_line(body, position, line);
+        if (position == 0) return;  // a last line without a line end is not taken
+    }
+    // The trailer, from the "end of list" line on.
+    for (;;) {
+        if (strncmp(line, "end of all", 10) == 0) return;
+        if (strncmp(line, "VMBversion:", 11) == 0) ask_about_new_version(ctx, line, list);
+        position = next_line(body, position, line);
+        if (position == 0) return;
+    }
+}
+
+int fetch_categories(Context& ctx, CategoryList& list) {
+    read_directory_settings(ctx);
+    // "HOST" or "HOST:PORT" (ours, so that a test host needs no privileged port).
+    std::string host = ctx.state.CATEGORIES_URL;
+    int port = 80;
+    size_t colon = host.rfind(':');
+    if (colon != std::string::npos) {
+        port = atoi(host.c_str() + colon + 1);
+        host.erase(colon);
+        if (port < 1 || port > 65535) port = 80;
+    }
+    std::vector<char> reply(CATEGORIES_BUFFER_SIZE, '\0');
+    int result = http_get(ctx, "Getting station categories...", host.c_str(), port,
+                          kCategoriesPath, reply.data(), CATEGORIES_BUFFER_SIZE);
+    if (result == -1) return -1;
+    list = CategoryList{};
+    if (result != 1) return 0;
+    read_categories(ctx, reply.data(), list);
+    return 1;
+}

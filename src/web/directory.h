@@ -1,9 +1,50 @@
 #pragma once
-// The station's entry in the web station directory.
+// The station's entry in the web station directory, and the directory's
+// list of station categories.
+
+#include <string>
+#include <vector>
 
 struct Context;
 
-// Adds the open station to the directory (not in intranet mode).
+constexpr int DIRECTORY_BUFFER_SIZE = 4096;      // escaped content, path, add/remove reply
+constexpr int CATEGORIES_BUFFER_SIZE = 131072;   // the categories reply
+
+// Adds (add true) or removes the station's record `content` under
+// `file_name`. Intranet-only: the directory is not contacted; the station
+// socket's write notifications are asked for instead. A remove while the
+// station is not listed does nothing. While another request runs, the
+// request waits and runs when that one ends. An add that gets no reply at
+// all tells the operator; any reply counts as listed.
+void directory_update(Context& ctx, const std::string& file_name, const std::string& content,
+                      bool add);
+// The open station's add and remove, with its records.
 void directory_add(Context& ctx);
-// Removes the station from the directory when it was listed.
 void directory_remove(Context& ctx);
+// Runs the directory requests that waited for a running request (http_get calls it).
+void run_pending_directory_requests(Context& ctx);
+
+// Escapes the content for the query: letters and digits stay, every other
+// byte becomes "%XX". Cut at a whole escape so that the result stays within
+// `limit` characters.
+std::string escape_content(const std::string& content, size_t limit);
+// The add or remove path; a content too long for the path buffer is cut at
+// a whole escape.
+std::string directory_path(bool add, const std::string& file_name, const std::string& content);
+
+struct CategoryList {
+    std::vector<std::string> paths;  // "\Music", "\Music\Rock", ... in the server's order
+    std::string announced_version;   // from a "VMBversion:" line; empty when none
+    std::string download_address;
+};
+
+// Asks the categories host (CATEGORIES_URL, "HOST" for port 80 or
+// "HOST:PORT") for the category list.
+// A newer announced version is offered for download once per run (the
+// address opened with the platform's opener on Yes). Returns 1 when the
+// host answered with the list (status 200), 0 otherwise (paths then empty),
+// -1 when another request was running.
+int fetch_categories(Context& ctx, CategoryList& list);
+// The walk over a categories reply body (modified in place). The version
+// question is put through the host when a newer version is announced.
+void read_categories(Context& ctx, char* body, CategoryList& list);

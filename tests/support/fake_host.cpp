@@ -22,3 +22,13 @@ int FakeHost::shell_open(const char* verb, const char* file, const char* paramet
     shell_opened.push_back(std::string(verb) + " " + file + " " + (parameters ? parameters : ""));
     return shell_open_result;
 }
+
+void FakeHost::run_http_exchange(HttpExchange& exchange) {
+    http_exchanges.push_back(exchange);
+    if (http_server) return http_server(exchange);
+    http_lookup_done(exchange, true, 0x7F000001);
+    http_connected(exchange);
+    const char reply[] = "HTTP/1.0 200 OK\r\n\r\n";
+    http_received(exchange, reply, sizeof reply - 1);
+    http_closed(exchange);
+}

@@ -4,10 +4,12 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "app/host.h"
+#include "web/http_client.h"
 
 struct RecordedMessage {
     std::string text;
@@ -32,6 +34,17 @@ public:
     int shell_open_result = 42;
     std::vector<std::string> shell_opened;
 
+    // The directory's exchanges as the runner got them (request text, the
+    // host and port contacted). `http_server` plays the network: by default
+    // a directory that answers every request "200 OK" with an empty body.
+    std::vector<HttpExchange> http_exchanges;
+    std::function<void(HttpExchange&)> http_server;
+    // Proxy dialogs shown (their re-authentication mode) and what they do:
+    // `proxy_dialog_action` runs as the user's input (it may save settings)
+    // and returns the dialog's result; without one the dialog is closed (0).
+    std::vector<bool> proxy_dialogs;
+    std::function<int(bool)> proxy_dialog_action;
+
     int message_box(const char* text, const char* caption, int type, bool owned) override;
     void post_command(int command_id) override { posted_commands.push_back(command_id); }
     void post_live_tick() override { ++live_ticks_posted; }
@@ -48,6 +61,12 @@ public:
     int rand() override;
     int shell_open(const char* verb, const char* file, const char* parameters,
                    const char* directory) override;
+
+    void run_http_exchange(HttpExchange& exchange) override;
+    int proxy_dialog(bool reauthenticate) override {
+        proxy_dialogs.push_back(reauthenticate);
+        return proxy_dialog_action ? proxy_dialog_action(reauthenticate) : 0;
+    }
 
     // The text of the last message box, or "" when none was shown.
     std::string last_message() const { return messages.empty() ? "" : messages.back().text; }

@@ -12,6 +12,7 @@
 
 #include "app/host.h"
 #include "shell/capture/capture_device.h"
+#include "shell/common/http_runner.h"
 
 struct Context;
 
@@ -43,6 +44,10 @@ public:
     // A capture fault or its recovery, told without a modal box.
     virtual void capture_notice(const std::string& text);
 
+    // The directory's HTTP requests, in a nested event loop.
+    void run_http_exchange(HttpExchange& exchange) override { http_.run(exchange); }
+    HttpRunner& http() { return http_; }
+
     bool exit_requested() const { return exit_requested_; }
     int exit_status() const { return exit_status_; }
 
@@ -61,6 +66,7 @@ private:
     std::unique_ptr<QSocketNotifier> write_notifier_;
     std::unique_ptr<QSocketNotifier> read_notifier_;
     std::unique_ptr<CaptureDevice> capture_;
+    HttpRunner http_;
     std::minstd_rand random_{std::random_device{}()};
 };
 

@@ -15,6 +15,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <functional>
+#include <iostream>
 #include <string>
 
 #include "app/context.h"
@@ -24,6 +26,9 @@
 #include "app/version.h"
 #include "platform/single_instance.h"
 #include "shell/headless/headless_host.h"
+#include "platform/registry.h"
+#include "web/directory.h"
+#include "web/proxy_settings.h"
 
 namespace {
 
@@ -33,6 +38,8 @@ void usage(FILE* out) {
     fprintf(out,
             "usage: velmora-station [SETTINGS-FILE] [--start] [--answer yes|no]\n"
             "                       [--status-interval SECONDS] [--capture SOURCE]\n"
+            "       velmora-station [SETTINGS-FILE] --list-categories [--answer yes|no]\n"
+            "       velmora-station --set-proxy SERVER PORT USER   (password on standard input)\n"
             "       velmora-station --help | --version\n"
             "  SETTINGS-FILE      the station's settings file: a name with a folder is that\n"
             "                     file, a bare name is looked for in the current folder,\n"
@@ -43,7 +50,14 @@ void usage(FILE* out) {
             "                     at most 86400)\n"
             "  --capture SOURCE   broadcast live from SOURCE: default (the sound card),\n"
             "                     a WAV file (looped), - (raw unsigned 8-bit mono at the\n"
-            "                     sampling rate on standard input) or tone:HZ\n");
+            "                     sampling rate on standard input) or tone:HZ\n"
+            "  --list-categories  prints the station directory's categories, one path a\n"
+            "                     line, from CATEGORIES_URL (HOST or HOST:PORT, port 80 by\n"
+            "                     default), and any newer version announced (its address\n"
+            "                     is opened only with --answer yes)\n"
+            "  --set-proxy        stores the HTTP proxy for the directory requests (an empty\n"
+            "                     SERVER: no proxy; PORT 0: the directory's port); reads the\n"
+            "                     password as one line from standard input\n");
 }
 
 int usage_error(const std::string& problem) {
@@ -68,10 +82,10 @@ void print_status(Context& ctx) {
         elapsed = elapsed_text(ctx.host->time_now() - ctx.station.broadcast_start_time);
     std::string feed = "script";
     if (s.feed_mode != FEED_SCRIPT) feed = "live, level " + std::to_string(ctx.capture.peak_level);
-    printf("%s | %s | %s | listeners %s | busy %d | %s | %s\n", state_word(ctx), feed.c_str(),
+    printf("%s | %s | %s | listeners %s | busy %d | %s | %s | %s\n", state_word(ctx), feed.c_str(),
            rate_line(s.TransferRate).c_str(),
            listeners_line(ctx).c_str(), ctx.listeners.busy_rejections, elapsed.c_str(),
-           now_playing(ctx).c_str());
+           s.directory_listed ? "listed" : "unlisted", now_playing(ctx).c_str());
     fflush(stdout);
 }
 
@@ -79,6 +93,52 @@ void print_status(Context& ctx) {
 void stop_and_quit(Context& ctx) {
     stop_for_exit(ctx);
     QCoreApplication::exit(0);
+}
+
+// --set-proxy: the four values as the proxy dialog stores them.
+int set_proxy(const std::string& server, const std::string& port_text, const std::string& user) {
+    char* end = nullptr;
+    long port = strtol(port_text.c_str(), &end, 10);
+    if (port_text.empty() || *end || port < 0 || port > 65535)
+        return usage_error("--set-proxy takes a port of 0 to 65535, not " + port_text);
+    if (server.size() > PROXY_FIELD_MAX || user.size() > PROXY_FIELD_MAX)
+        return usage_error("--set-proxy: the server and the user id have at most 127 characters");
+    std::string password;
+    if (!std::getline(std::cin, password) && !std::cin.eof()) {
+        fprintf(stderr, "velmora-station: cannot read the password from standard input\n");
+        return 1;
+    }
+    if (!password.empty() && password.back() == '\r') password.pop_back();
+    if (password.size() > PROXY_FIELD_MAX) {
+        fprintf(stderr, "velmora-station: the password has more than 127 characters\n");
+        return 1;
+    }
+    if (!save_proxy_settings({server, static_cast<int>(port), user, password})) {
+        fprintf(stderr, "velmora-station: cannot write %s: %s\n", registry_file_path().c_str(),
+                strerror(errno));
+        return 1;
+    }
+    if (server.empty())
+        printf("velmora-station: no proxy (stored in %s)\n", registry_file_path().c_str());
+    else
+        printf("velmora-station: proxy %s port %ld for user %s stored in %s\n", server.c_str(), port,
+               user.c_str(), registry_file_path().c_str());
+    return 0;
+}
+
+// --list-categories: one category path a line; 1 when the directory could not be reached.
+int list_categories(Context& ctx) {
+    CategoryList list;
+    if (fetch_categories(ctx, list) != 1) {
+        fprintf(stderr, "velmora-station: the station directory's categories could not be fetched "
+                        "from %s\n", ctx.state.CATEGORIES_URL.c_str());
+        return 1;
+    }
+    for (const std::string& path : list.paths) printf("%s\n", path.c_str());
+    if (!list.announced_version.empty())
+        printf("version %s announced, download: %s\n", list.announced_version.c_str(),
+               list.download_address.c_str());
+    return 0;
 }
 
 // The lock goes when main ends, whichever way it returns.
@@ -93,11 +153,19 @@ int main(int argc, char** argv) {
     if (answer_help_or_version(argc, argv, "velmora-station", usage)) return 0;
     QCoreApplication app(argc, argv);
     std::string settings_name;
-    bool start = false, answer_yes = true;
+    bool start = false, answer_yes = true, answer_given = false, categories = false;
     int status_interval = 5;
     std::string capture_name;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
+        if (arg == "--set-proxy") {
+            if (argc != 5 || i != 1) return usage_error("--set-proxy takes SERVER PORT USER and nothing else");
+            return set_proxy(argv[2], argv[3], argv[4]);
+        }
+        if (arg == "--list-categories") {
+            categories = true;
+            continue;
+        }
         if ((arg == "--answer" || arg == "--status-interval" || arg == "--capture") && i + 1 == argc)
             return usage_error(arg + " needs a value");
         if (arg == "--start") {
@@ -106,6 +174,7 @@ int main(int argc, char** argv) {
             std::string answer = argv[++i];
             if (answer != "yes" && answer != "no") return usage_error("--answer takes yes or no");
             answer_yes = answer == "yes";
+            answer_given = true;
         } else if (arg == "--capture") {
             capture_name = argv[++i];
         } else if (arg == "--status-interval") {
@@ -127,6 +196,15 @@ int main(int argc, char** argv) {
     if (!find_settings_file(settings_name.c_str(), &settings_file, &problem)) {
         fprintf(stderr, "velmora-station: %s\n", problem.c_str());
         return 1;
+    }
+    if (categories) {
+        // Downloading a new version is for an operator who asked for it.
+        HeadlessHost host(answer_given && answer_yes);
+        auto ctx = make_context(host);
+        host.attach(ctx.get());
+        setup_paths(ctx->state, settings_file);
+        load_settings(*ctx, true);
+        return list_categories(*ctx);
     }
     // One station per settings file: a second one would fight for its port and logs.
     HeldLock instance;
@@ -173,9 +251,16 @@ int main(int argc, char** argv) {
                PROGRAM_TITLE, ctx->state.settings_file.c_str());
     fflush(stdout);
 
+    // A request under way (the directory add, say) ends at once; the stop
+    // runs once its caller has returned to the main loop.
+    std::function<void()> stop_when_no_request = [&] {
+        if (!host.http().running()) return stop_and_quit(*ctx);
+        host.http().abort();
+        QTimer::singleShot(10, stop_when_no_request);
+    };
     if (!watch_stop_signals(&app, [&] {
             printf("[%s] signal received, stopping\n", PROGRAM_TITLE);
-            stop_and_quit(*ctx);
+            stop_when_no_request();
         }))
         return 1;
     QObject::connect(&host, &HeadlessHost::close_requested, [&] { stop_and_quit(*ctx); });

@@ -1,0 +1,213 @@
+// The station directory: station-list records and files, the add and remove
+// requests with their escaping and the listed flag, and the categories walk.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "app/context.h"
+#include "server/station_list.h"
+#include "support/fake_host.h"
+#include "support/scoped_env.h"
+#include "support/temp_dir.h"
+#include "web/directory.h"
+#include "web/http_client.h"
+
+namespace {
+
+struct DirectoryTest : ::testing::Test {
+    TempDir dir;
+    ScopedEnv config{"XDG_CONFIG_HOME", dir.path()};
+    FakeHost host;
+    std::unique_ptr<Context> ctx = make_context(host);
+
+    void SetUp() override {
+        write_file(dir.file("station.ini"),
+                   "[VelmoraStation]\nDIRURL=127.0.0.3\nDIRURLPORT=8081\nCATEGORIES_URL=127.0.0.4\n");
+        StationState& s = ctx->state;
+        s.settings_file = dir.file("station.ini");
+        s.program_dir = dir.path();
+        s.StationName = "Night FM";
+        s.StationCategory = "Music";
+        s.WWW_URL = "http://x";
+        s.WWW_DESC = "";
+        s.StationEMAIL = "a@b";
+        s.StationLocation = "Here";
+        ctx->station.local_addr_host = 0xC0A80102;  // 192.168.1.2
+        ctx->station.socket = 7;
+    }
+    void answer(const std::string& reply) {
+        host.http_server = [reply](HttpExchange& e) {
+            http_lookup_done(e, true, 1);
+            http_connected(e);
+            http_received(e, reply.data(), static_cast<int>(reply.size()));
+            http_closed(e);
+        };
+    }
+    void never_answer() {
+        host.http_server = [](HttpExchange& e) { http_lookup_done(e, false, 0); };
+    }
+    std::string sent_path(size_t i) {
+        std::string request = host.http_exchanges.at(i).request;
+        return request.substr(4, request.find(" HTTP/1.0") - 4);
+    }
+};
+
+TEST_F(DirectoryTest, records_and_files_carry_the_padded_address_and_the_account_tag) {
+    EXPECT_EQ(station_list_file_name(*ctx), "0201A8C0.vsl");
+    EXPECT_EQ(station_list_record(*ctx), "192.168.001.002 Night FM\nMusic\nhttp://x\n\n");
+    EXPECT_EQ(directory_add_record(*ctx),
+              "192.168.001.002 VelmoraPro Night FM\nMusic\nhttp://x\n\nEMAIL:a@b\nLOCATION:Here\n");
+    EXPECT_EQ(directory_remove_record(*ctx), "192.168.001.002 VelmoraPro\nMusic\n");
+    write_file(dir.file("listen.vsl"), "an older station\n");
+    EXPECT_EQ(write_station_lists(*ctx), 1);
+    EXPECT_EQ(read_file(dir.file("0201A8C0.vsl")), station_list_record(*ctx));
+    EXPECT_EQ(read_file(dir.file("listen.vsl")), station_list_record(*ctx));
+
+    ctx->state.program_dir = dir.file("missing");
+    EXPECT_EQ(write_station_lists(*ctx), 0);
+    ASSERT_EQ(host.messages.size(), 2u);  // one for each file, naming it and the cause
+    EXPECT_NE(host.messages[0].text.find(dir.file("missing/0201A8C0.vsl") + ": No such file"),
+              std::string::npos);
+}
+
+TEST_F(DirectoryTest, content_is_escaped_byte_by_byte_and_cut_only_at_a_whole_escape) {
+    EXPECT_EQ(escape_content("Ab9", 100), "Ab9");
+    EXPECT_EQ(escape_content("a b\n\xE9:", 100), "a%20b%0A%E9%3A");
+    EXPECT_EQ(escape_content("ab c", 4), "ab");  // "%20" would not fit
+    std::string long_content(3000, ' ');
+    std::string path = directory_path(true, "0201A8C0.vsl", long_content);
+    EXPECT_LE(path.size(), 4095u);
+    EXPECT_EQ(path.size() % 3, std::string("/cgi-local/ul_vsl.prl?vslFile=0201A8C0.vsl&vslContent=").size() % 3);
+    EXPECT_EQ(path.substr(path.size() - 3), "%20");
+}
+
+TEST_F(DirectoryTest, add_and_remove_go_to_the_configured_directory_and_any_reply_lists) {
+    answer("HTTP/1.0 500 Whatever\r\n\r\n");
+    directory_add(*ctx);
+    ASSERT_EQ(host.http_exchanges.size(), 1u);
+    EXPECT_EQ(host.http_exchanges[0].connect_host, "127.0.0.3");
+    EXPECT_EQ(host.http_exchanges[0].connect_port, 8081);
+    EXPECT_EQ(sent_path(0),
+              "/cgi-local/ul_vsl.prl?vslFile=0201A8C0.vsl&vslContent=192%2E168%2E001%2E002%20"
+              "VelmoraPro%20Night%20FM%0AMusic%0Ahttp%3A%2F%2Fx%0A%0AEMAIL%3Aa%40b%0ALOCATION%3AHere%0A");
+    EXPECT_TRUE(ctx->state.directory_listed);
+    EXPECT_TRUE(host.messages.empty());
+
+    never_answer();  // a failed remove still unlists
+    directory_remove(*ctx);
+    ASSERT_EQ(host.http_exchanges.size(), 2u);
+    EXPECT_EQ(sent_path(1), "/cgi-local/del_vsl.prl?vslFile=0201A8C0.vsl&vslContent="
+                            "192%2E168%2E001%2E002%20VelmoraPro%0AMusic%0A");
+    EXPECT_FALSE(ctx->state.directory_listed);
+    EXPECT_TRUE(host.messages.empty());  // silent
+}
+
+TEST_F(DirectoryTest, an_unanswered_add_tells_the_operator_and_the_stop_sends_no_remove) {
+    never_answer();
+    directory_add(*ctx);
+    EXPECT_FALSE(ctx->state.directory_listed);
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].text,
+              "You could not be added to the directory as the station daemon was not contacted.  "
+              "Try stopping and restarting your station in a few hours.");
+    EXPECT_EQ(host.messages[0].caption, "Radio Velmora Broadcaster (tm)");
+    directory_remove(*ctx);
+    EXPECT_EQ(host.http_exchanges.size(), 1u);
+}
+
+TEST_F(DirectoryTest, an_intranet_station_asks_for_write_notices_and_contacts_nobody) {
+    write_file(dir.file("station.ini"), "[VelmoraStation]\nINTRANET=1\n");
+    ctx->state.INTRANET = 1;
+    directory_add(*ctx);
+    ctx->state.directory_listed = true;
+    directory_remove(*ctx);
+    EXPECT_TRUE(host.http_exchanges.empty());
+    EXPECT_EQ(host.write_notification_requests, (std::vector<int>{7, 7}));
+    EXPECT_TRUE(ctx->state.directory_listed);  // not changed
+}
+
+TEST_F(DirectoryTest, an_add_refused_by_a_running_request_runs_when_that_one_ends) {
+    int calls = 0;
+    host.http_server = [&](HttpExchange& e) {
+        // The first request is the categories fetch; the broadcast starts during it.
+        if (++calls == 1) directory_add(*ctx);
+        EXPECT_TRUE(ctx->web.pending.size() <= 1u);
+        http_lookup_done(e, true, 1);
+        http_connected(e);
+        const char reply[] = "HTTP/1.0 200 OK\r\n\r\n";
+        http_received(e, reply, sizeof reply - 1);
+        http_closed(e);
+    };
+    CategoryList list;
+    EXPECT_EQ(fetch_categories(*ctx, list), 1);
+    ASSERT_EQ(host.http_exchanges.size(), 2u);
+    EXPECT_EQ(host.http_exchanges[0].connect_host, "127.0.0.4");
+    EXPECT_EQ(host.http_exchanges[0].connect_port, 80);
+    EXPECT_EQ(sent_path(0), "/cgi-local/vmb_list_categories.prl?ID=id");
+    EXPECT_EQ(sent_path(1).substr(0, 22), "/cgi-local/ul_vsl.prl?");
+    EXPECT_TRUE(ctx->state.directory_listed);
+
+    // Started and stopped while the other request ran: nothing goes out.
+    calls = 0;
+    ctx->state.directory_listed = false;
+    host.http_exchanges.clear();
+    host.http_server = [&](HttpExchange& e) {
+        if (++calls == 1) {
+            directory_add(*ctx);
+            directory_remove(*ctx);
+        }
+        http_failed(e, "none");
+    };
+    fetch_categories(*ctx, list);
+    EXPECT_EQ(host.http_exchanges.size(), 1u);
+    EXPECT_TRUE(ctx->web.pending.empty());
+    EXPECT_FALSE(ctx->state.directory_listed);
+}
+
+std::vector<std::string> walk(Context& ctx, std::string body, CategoryList* out = nullptr) {
+    CategoryList list;
+    read_categories(ctx, body.data(), list);
+    if (out) *out = list;
+    return list.paths;
+}
+
+TEST_F(DirectoryTest, the_category_walk_follows_the_depths_and_stops_where_the_lines_end) {
+    using Paths = std::vector<std::string>;
+    EXPECT_EQ(walk(*ctx, "1 Music\r\n12 Rock\r\n.. Jazz\r\n1 Talk\r\nend of list\r\nend of all\r\n"),
+              (Paths{"\\Music", "\\Music\\Rock", "\\Music\\Jazz", "\\Talk"}));
+    // From depth 3 straight back to 1: three components go.
+    EXPECT_EQ(walk(*ctx, "a A\nbb B\nccc C\nd D\nend of list\n"),
+              (Paths{"\\A", "\\A\\B", "\\A\\B\\C", "\\D"}));
+    // No "end of list": every terminated line is a category; the last one, unterminated, is not.
+    EXPECT_EQ(walk(*ctx, "a A\rb B\rend of all\rc C"), (Paths{"\\A", "\\B", "\\B\\of all"}));
+    // Lines without a marker name nothing.
+    EXPECT_EQ(walk(*ctx, "a A\nnoblank\n B\nend of list\n"), (Paths{"\\A"}));
+    EXPECT_TRUE(walk(*ctx, "a A").empty());  // a single line is the last one
+}
+
+TEST_F(DirectoryTest, a_newer_version_is_offered_once_and_only_when_its_first_characters_differ) {
+    CategoryList list;
+    walk(*ctx, "a A\nend of list\nVMBversion:2.19:http://get/it\nend of all\n", &list);
+    walk(*ctx, "a A\nend of list\nVMBversion:2.18:http://get/it\nend of all\n");
+    walk(*ctx, "a A\nend of list\nVMBversion:3.00\nend of all\n");  // no address: ignored
+    EXPECT_EQ(list.announced_version, "2.19");
+    EXPECT_TRUE(host.messages.empty());
+
+    host.answers = {IDYES};
+    walk(*ctx, "a A\nend of list\nVMBversion:2.20:http://get/it\nend of all\n", &list);
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].caption, "New version");
+    EXPECT_EQ(host.messages[0].text,
+              "A newer version is available for download, do you want to download it now?\n\n"
+              "Current version: 2.18\nNew version: 2.20\n");
+    EXPECT_EQ(host.shell_opened, std::vector<std::string>{"open http://get/it "});
+    EXPECT_EQ(list.download_address, "http://get/it");
+
+    walk(*ctx, "a A\nend of list\nVMBversion:3.00:http://x\nend of all\n", &list);
+    EXPECT_EQ(host.messages.size(), 1u);  // asked once a run
+    EXPECT_EQ(list.announced_version, "3.00");
+}
+
+}  // namespace
