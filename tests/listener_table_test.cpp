@@ -528,3 +528,22 @@ TEST(ListenerLog, line_holds_address_both_times_and_the_four_numbers) {
 }
 
 }  // namespace
+
+TEST(ListenerLookup, a_remembered_place_is_used_only_while_it_still_holds_the_address) {
+    FakeHost host;
+    auto ctx = make_context(host);
+    sockaddr_in a{}, b{};
+    a.sin_addr.s_addr = htonl(0x7F000105);
+    b.sin_addr.s_addr = htonl(0x7F000106);
+    ctx->listeners.entries[7].addr = a;
+    EXPECT_EQ(find_listener(*ctx, a), 7);  // found by searching, then remembered
+    EXPECT_EQ(find_listener(*ctx, a), 7);
+    // The entry changes hands: the remembered place is stale for a.
+    ctx->listeners.entries[7].addr = b;
+    ctx->listeners.entries[3].addr = a;
+    EXPECT_EQ(find_listener(*ctx, a), 3);
+    EXPECT_EQ(find_listener(*ctx, b), 7);
+    reset_listener_table(ctx->listeners);
+    EXPECT_EQ(find_listener(*ctx, a), -1);
+    EXPECT_EQ(find_listener(*ctx, b), -1);
+}

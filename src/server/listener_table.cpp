@@ -100,8 +100,20 @@ void reset_listener_table(ListenerTable& table) {
 }
 
 int find_listener(const Context& ctx, const sockaddr_in& addr) {
-    for (int i = 0; i < LISTENER_TABLE_SIZE; ++i)
-        if (ctx.listeners.entries[i].addr.sin_addr.s_addr == addr.sin_addr.s_addr) return i;
+    const ListenerTable& table = ctx.listeners;
+    const uint32_t wanted = addr.sin_addr.s_addr;
+    // Fibonacci hashing: the top 14 bits of the product.
+    const uint32_t bucket = (wanted * 2654435769u) >> (32 - 14);
+    static_assert(LISTENER_HINT_SLOTS == 1 << 14);
+    const int hint = table.hints[bucket];
+    if (hint >= 0 && hint < LISTENER_TABLE_SIZE && table.entries[hint].addr.sin_addr.s_addr == wanted)
+        return hint;
+    for (int i = 0; i < LISTENER_TABLE_SIZE; ++i) {
+        if (table.entries[i].addr.sin_addr.s_addr == wanted) {
+            table.hints[bucket] = static_cast<int16_t>(i);
+            return i;
+        }
+    }
     return -1;
 }
 

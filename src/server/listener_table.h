@@ -32,8 +32,16 @@ struct ListenerEntry {
     uint32_t joined_ms = 0;  // the host's millisecond clock at the join (or revival)
 };
 
+// Where an address was last found in the table, by a hash of the address.
+// A table holds each address at most once (a join takes the entry that has
+// it), so a hint that still names an entry with the address is the answer;
+// any other hint is stale and the table is searched. Keep-alives of a full
+// table would otherwise search 8192 entries each, a thousand times a tick.
+constexpr int LISTENER_HINT_SLOTS = 16384;
+
 struct ListenerTable {
     ListenerEntry entries[LISTENER_TABLE_SIZE];
+    mutable int16_t hints[LISTENER_HINT_SLOTS] = {};
     int busy_rejections = 0;        // shown by the status panel
     bool repeater_present = false;  // set by listener_load
     AdmissionLimits admission;
