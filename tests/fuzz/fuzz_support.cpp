@@ -1,7 +1,6 @@
 #include "fuzz/fuzz_support.h"
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -58,16 +57,6 @@ std::string write_fuzz_file(const std::string& name, const std::string& bytes) {
     return write_fuzz_file(name, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
 }
 
-InFuzzDir::InFuzzDir() : previous_(open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
-    if (previous_ < 0 || chdir(fuzz_dir().c_str()) != 0)
-        fuzz_failure(__FILE__, __LINE__, "changing into the temporary directory");
-}
-
-InFuzzDir::~InFuzzDir() {
-    if (fchdir(previous_) != 0) fuzz_failure(__FILE__, __LINE__, "changing back from the temporary directory");
-    close(previous_);
-}
-
 void empty_fuzz_subdir(const std::string& name) {
     std::string dir = fuzz_path(name);
     DIR* listing = opendir(dir.c_str());
@@ -104,6 +93,9 @@ void open_loopback_station(Context& ctx) {
     if (station.socket < 0 || !ipv4_from_dotted("127.0.0.1", 0, &self) ||
         udp_bind(station.socket, self.sin_addr.s_addr, 0) != 0)
         fuzz_failure(__FILE__, __LINE__, "a UDP socket bound to 127.0.0.1");
+    if (udp_local_address(station.socket, &self) != 0)
+        fuzz_failure(__FILE__, __LINE__, "the station socket's address");
+    ctx.state.STATION_PORT = ntohs(self.sin_port);
     station.local_addr_net = self.sin_addr.s_addr;
     station.local_addr_host = ntohl(self.sin_addr.s_addr);
     station.net_mask = network_mask_of(station.local_addr_host);

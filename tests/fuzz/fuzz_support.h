@@ -24,20 +24,6 @@ std::string fuzz_path(const std::string& name);
 // Replaces fuzz_path(name) with these bytes; returns the path.
 std::string write_fuzz_file(const std::string& name, const uint8_t* data, size_t size);
 std::string write_fuzz_file(const std::string& name, const std::string& bytes);
-// While it lives the working directory is fuzz_dir(), so relative names in
-// an input are found there. libFuzzer reads and writes its own files
-// between inputs, from the directory it was started in.
-class InFuzzDir {
-public:
-    InFuzzDir();
-    ~InFuzzDir();
-    InFuzzDir(const InFuzzDir&) = delete;
-    InFuzzDir& operator=(const InFuzzDir&) = delete;
-
-private:
-    int previous_;
-};
-
 // Removes every file of a directory made under fuzz_dir() (the weekday logs
 // of one input, so that the next starts without them).
 void empty_fuzz_subdir(const std::string& name);
@@ -54,8 +40,9 @@ void empty_fuzz_subdir(const std::string& name);
 Context& renew_context(std::unique_ptr<Context>& ctx, Host& host);
 
 // Opens the station socket bound to 127.0.0.1 on an ephemeral port and sets
-// the station's addresses (own address 127.0.0.1, class A mask) as
-// open_station would, without announcing the station to anybody. Aborts
+// the station's addresses (own address 127.0.0.1, class A mask, that port
+// as STATION_PORT) as open_station would, without announcing the station
+// to anybody. Aborts
 // when no socket can be had: a target without one would test nothing.
 void open_loopback_station(Context& ctx);
 // The address the station socket is bound to.

@@ -129,6 +129,24 @@ void wav_seeds() {
     seed("wav", "not-pcm", riff(chunk("fmt ", format(3, 1, 22050, 32)) + chunk("data", std::string(64, '\0'))));
     seed("wav", "data-without-fmt", riff(chunk("data", tone(8000, 1, 8, 0.05))));
     seed("wav", "cut-in-fmt", riff(chunk("fmt ", format(1, 1, 22050, 16))).substr(0, 30));
+    // 24-bit, 32-bit float and extensible samples, and a chunk of odd size with its pad byte.
+    std::string pcm24;
+    for (int i = 0; i < 300; ++i) pcm24 += std::string{char(i * 7), char(i * 3), char(i - 150)};
+    seed("wav", "mono-24bit-16000", pcm(16000, 1, 24, pcm24));
+    std::string floats;
+    for (float v : {0.0f, 0.5f, -0.5f, 1.5f, -2.0f, 1e30f, -1e-30f, 0.25f}) {
+        uint32_t bits;
+        memcpy(&bits, &v, sizeof bits);
+        floats += le32(bits);
+    }
+    seed("wav", "stereo-float-8000", riff(chunk("fmt ", format(3, 2, 8000, 32)) + chunk("data", floats + floats)));
+    const std::string pcm_guid = le32(1) + std::string("\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71", 12);
+    seed("wav", "extensible-16bit-22050",
+         riff(chunk("fmt ", format(0xFFFE, 2, 22050, 16) + le16(22) + le16(16) + le32(3) + pcm_guid) +
+              chunk("data", tone(22050, 2, 16, 0.01))));
+    seed("wav", "odd-chunk-padded",
+         riff(chunk("LIST", "odd") + std::string(1, '\0') + chunk("fmt ", format(1, 1, 11025, 8)) +
+              chunk("data", tone(11025, 1, 8, 0.05))));
     seed("wav", "data-size-beyond-file",
          riff(chunk("fmt ", format(1, 1, 44100, 16))) + "data" + le32(0x7FFFFFF0) + tone(44100, 1, 16, 0.01));
 }

@@ -6,10 +6,9 @@
 // Input layout: the whole file, zero-terminated lines: a header
 // ("count rate percent SCRIPT" or "count rate LIVE"), then entries
 // ("count song picture text" or "seconds picture text"); ";" starts a
-// comment, a field may be quoted. The input runs in this process's
-// temporary directory, where relative names find "a.VMA", "a.V40", "b.VMA",
-// "a.bmp" and "logo.bmp". (A crash there leaves its input in that directory
-// unless -artifact_prefix is absolute, as scripts/fuzz gives it.)
+// comment, a field may be quoted. The file lies in this process's temporary
+// directory, so relative names are found beside it: "a.VMA", "a.V40",
+// "b.VMA", "a.bmp" and "logo.bmp".
 //
 // Checked beside the sanitizers: after every load the table and the entry
 // count agree and every field is terminated inside its record; a script the
@@ -63,7 +62,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    InFuzzDir here;
     const std::string bytes(reinterpret_cast<const char*>(data), size);
     const std::string path = write_fuzz_file("fuzz.VSK", bytes);
     FakeHost host;

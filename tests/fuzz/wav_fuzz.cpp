@@ -28,13 +28,15 @@ namespace {
 constexpr size_t kMaxDataBytes = 1 << 16;
 
 void convert(const std::vector<uint8_t>& pcm, const WavInfo& info) {
-    // The song job refuses other rates before it converts.
-    if (!info.has_format || info.sample_rate < SOURCE_RATE_MIN || info.sample_rate > SOURCE_RATE_MAX)
+    // The song job refuses what it cannot read before it converts.
+    if (!info.has_format || !wav_format_problem(info).empty() || info.sample_rate < SOURCE_RATE_MIN ||
+        info.sample_rate > SOURCE_RATE_MAX)
         return;
-    const PcmLayout layout = pcm_layout(info.channels, info.bits_per_sample);
+    const PcmLayout layout =
+        pcm_layout(info.channels, info.bits_per_sample, info.sample_format == WAV_FORMAT_FLOAT);
     // One frame's worth of samples: a whole pass of the job (eight times as
     // many) goes through the same steps and took nearly all of the run.
-    const int wanted = kFrameSamples / layout.frame_bytes;
+    const int wanted = kFrameSamples;
     std::vector<uint8_t> out(static_cast<size_t>(wanted));
     for (uint32_t station_rate : {8000u, 44100u})
         for (bool short_read : {false, true}) {
