@@ -154,6 +154,19 @@ uint32_t choose_station_address(const uint32_t* looked_up, int looked_up_count,
     return looked_up_count > 0 ? looked_up[0] : htonl(INADDR_ANY);
 }
 
+int station_address_choices(const char* host_name, uint32_t* out, int capacity) {
+    int error = 0;
+    int count = host_name && *host_name ? look_up_host(host_name, out, capacity, &error) : 0;
+    uint32_t interfaces[kMaxAddresses];
+    int interface_count = interface_addresses(interfaces, kMaxAddresses);
+    for (int i = 0; i < interface_count && count < capacity; ++i) {
+        bool seen = false;
+        for (int j = 0; j < count; ++j) seen = seen || out[j] == interfaces[i];
+        if (!seen) out[count++] = interfaces[i];
+    }
+    return count;
+}
+
 int station_address_for_host(Context& ctx, const char* host_name, uint32_t* addr_net,
                              int* socket_error) {
     uint32_t looked_up[kMaxAddresses];

@@ -65,5 +65,11 @@ uint32_t network_mask_of(uint32_t addr_host);
 // loopback addresses (common on Linux, where the host name maps to
 // 127.0.1.1), the first non-loopback interface address; failing both, the
 // first address looked up. Addresses are in network order.
+// The addresses an operator may bind the station to (network order): those
+// the host name look-up gives, then the interface addresses it did not (on
+// Linux the host name often maps to 127.0.1.1 alone). Returns the count;
+// 0 when there are none.
+int station_address_choices(const char* host_name, uint32_t* out, int capacity);
+
 uint32_t choose_station_address(const uint32_t* looked_up, int looked_up_count,
                                 const uint32_t* interfaces, int interface_count);

@@ -1,0 +1,326 @@
+#include "app/settings_dialogs.h"
+
+#include <arpa/inet.h>
+#include <strings.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "app/context.h"
+#include "app/messages.h"
+#include "app/settings.h"
+#include "platform/autostart.h"
+#include "platform/registry.h"
+#include "server/station_socket.h"
+
+const ConnectionRate CONNECTION_RATES[CONNECTION_RATE_COUNT] = {
+    {"28800 (28.8/56 modem)", 28800},
+    {"64k (ISDN)", 64000},
+    {"128k (ADSL/Cable/Dual ISDN)", 128000},
+    {"1.53M (T1)", 1530000},
+    {"10M (10Base)", 10000000},
+    {"44.53M (T3)", 44530000},
+    {"100M (100Base)", 100000000},
+};
+
+namespace {
+
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+int clamp_to_int(uint64_t value) { return value > INT_MAX ? INT_MAX : static_cast<int>(value); }
+
+}  // namespace
+
+// ---- Options ----
+
+int parse_bit_rate(const char* text) {
+    std::string number;
+    uint64_t multiplier = 1;
+    for (const char* p = text ? text : ""; *p; ++p) {
+        if (is_blank(*p) || *p == ',') continue;
+        if (isdigit(static_cast<unsigned char>(*p)) || *p == '.') {
+            number += *p;
+            continue;
+        }
+        if (*p == 'k' || *p == 'K') multiplier = 1000;
+        if (*p == 'm' || *p == 'M') multiplier = 1000000;
+        break;
+    }
+    // Whole part, then the fraction up to a second point. Only as many
+    // fraction digits as the multiplier has zeros can reach the truncated
+    // result; the whole part saturates long before it could overflow.
+    const uint64_t kSaturated = uint64_t{1} << 40;
+    uint64_t whole = 0;
+    size_t at = 0;
+    for (; at < number.size() && number[at] != '.'; ++at)
+        whole = std::min<uint64_t>(whole * 10 + static_cast<uint64_t>(number[at] - '0'), kSaturated);
+    uint64_t fraction = 0, scale = 1;
+    if (at < number.size()) {
+        for (++at; at < number.size() && number[at] != '.' && scale < multiplier; ++at) {
+            fraction = fraction * 10 + static_cast<uint64_t>(number[at] - '0');
+            scale *= 10;
+        }
+    }
+    return clamp_to_int(whole * multiplier + fraction * multiplier / scale);
+}
+
+OptionsView options_view(StationState& s) {
+    OptionsView view;
+    if (s.no_sound_card) {
+        view.live_enabled = false;
+        s.MODE = 0;
+    }
+    view.mode = s.MODE == 0 ? 0 : 1;
+    view.audio_type = s.SamplingRate == 8000 ? 0 : 1;
+    view.bandwidth_text = std::to_string(s.BANDWIDTH);
+    for (int i = 0; i < CONNECTION_RATE_COUNT; ++i)
+        if (CONNECTION_RATES[i].value == s.BANDWIDTH) view.rate_index = i;
+    view.script = s.StationScript;
+    return view;
+}
+
+int options_ok(Context& ctx, const OptionsChoice& choice) {
+    StationState& s = ctx.state;
+    int bandwidth = parse_bit_rate(choice.bandwidth_text.substr(0, BANDWIDTH_TEXT_MAX).c_str());
+    s.BANDWIDTH = bandwidth > BANDWIDTH_MINIMUM ? bandwidth : BANDWIDTH_MINIMUM;
+    if (s.MAX_CLIENT <= 0) {
+        show_message(ctx, true, MB_OK,
+                     "Warning: Not enough bandwidth\nLower the bit rate or change the MAX listeners.");
+        return 0;
+    }
+    if (s.INTRANET &&
+        show_message(ctx, true, MB_YESNO,
+                     "Warning: Your station will not be listed in our directory as you have "
+                     "intranet mode selected.\nDo you want to continue?") != IDYES)
+        return 0;
+    // A path is never cut: a shorter one would name another file.
+    if (choice.script.size() > SCRIPT_PATH_MAX) {
+        show_message(ctx, true, MB_OK | MB_ICONERROR,
+                     "The script path is longer than %d characters: %.60s...", SCRIPT_PATH_MAX,
+                     choice.script.c_str());
+        return 0;
+    }
+    apply_sampling_rate(s, AUDIO_TYPE_RATES[choice.audio_type == 0 ? 0 : 1]);
+    s.MODE = choice.mode == 0 ? 0 : 1;
+    s.StationScript = choice.script;
+
+    SettingsWrite write;
+    write_setting_int(ctx, write, "SamplingRate", s.SamplingRate);
+    write_setting_int(ctx, write, "MBONE", s.MBONE);
+    write_setting_int(ctx, write, "BANDWIDTH", s.BANDWIDTH);
+    write_setting_int(ctx, write, "ImageQuality", s.ImageQuality);
+    write_setting_int(ctx, write, "TransferRate", s.TransferRate);
+    write_setting_int(ctx, write, "Mode", s.MODE);
+    write_setting_string(ctx, write, "MBONEIP", s.MBONEIP.c_str());
+    write_setting_int(ctx, write, "INTRANET", s.INTRANET);
+    write_setting_string(ctx, write, "StationScript", s.StationScript.c_str());
+    return finish_settings_write(ctx, write);
+}
+
+// ---- Expert Settings ----
+
+int max_stream_rate(int sampling_rate, int bandwidth) {
+    int maximum = std::min(sampling_rate, bandwidth / 8);
+    return std::min(maximum, STREAM_RATE_CEILING);
+}
+
+std::string stream_rate_text(int rate) {
+    const char* connection = rate > 7000   ? "T1/LAN"
+                             : rate > 5000 ? "ISDN"
+                             : rate > 2530 ? "56k"
+                             : rate > 1600 ? "28.8k"
+                                           : "14.4";
+    long long bits = static_cast<long long>(rate) * 8;
+    char text[64];
+    snprintf(text, sizeof text, "%lld,%03lld bps (%s)", bits / 1000, bits % 1000, connection);
+    return text;
+}
+
+int scroll_stream_rate(int value, int request, int thumb, int maximum) {
+    switch (request) {
+        case SCROLL_LINE_LEFT: value -= STREAM_RATE_LINE; break;
+        case SCROLL_LINE_RIGHT: value += STREAM_RATE_LINE; break;
+        case SCROLL_PAGE_LEFT: value -= STREAM_RATE_PAGE; break;
+        case SCROLL_PAGE_RIGHT: value += STREAM_RATE_PAGE; break;
+        case SCROLL_THUMB_POSITION:
+        case SCROLL_THUMB_TRACK: value = thumb; break;
+        case SCROLL_TO_LEFT: value = maximum; break;
+        case SCROLL_TO_RIGHT: value = STREAM_RATE_FLOOR; break;
+        default: break;
+    }
+    if (value < STREAM_RATE_FLOOR) value = STREAM_RATE_FLOOR;
+    if (value > maximum) value = maximum;
+    return value;
+}
+
+bool specific_ip_acceptable(const std::string& text) {
+    in_addr parsed{};
+    if (inet_aton(text.c_str(), &parsed) == 0) return false;
+    uint32_t host = ntohl(parsed.s_addr);
+    uint32_t first = host >> 24, last = host & 0xFF;
+    return first != 0 && first != 255 && last != 0 && last != 255;
+}
+
+int find_item_with_prefix(const std::vector<std::string>& items, const std::string& prefix) {
+    for (size_t i = 0; i < items.size(); ++i)
+        if (items[i].size() >= prefix.size() &&
+            strncasecmp(items[i].c_str(), prefix.c_str(), prefix.size()) == 0)
+            return static_cast<int>(i);
+    return -1;
+}
+
+std::vector<std::string> local_address_texts() {
+    char name[129] = {};
+    if (gethostname(name, sizeof name - 1) != 0) name[0] = '\0';
+    uint32_t found[32];
+    int count = station_address_choices(name, found, 32);
+    std::vector<std::string> texts;
+    for (int i = 0; i < count; ++i) {
+        char text[INET_ADDRSTRLEN];
+        in_addr addr{found[i]};
+        texts.push_back(inet_ntop(AF_INET, &addr, text, sizeof text) ? text : "");
+    }
+    return texts;
+}
+
+ExpertView expert_view(const StationState& s, std::vector<std::string> addresses) {
+    ExpertView view;
+    view.specific_ip = s.SPECIFIC_IP != 0;
+    view.addresses = std::move(addresses);
+    view.address_index = find_item_with_prefix(view.addresses, s.IP_ADDR);
+    if (view.address_index < 0 && !view.addresses.empty()) view.address_index = 0;
+    view.auto_rate = s.Stream2X != 0;
+    view.autostart = s.AutoStart != 0;
+    view.maximum = max_stream_rate(s.SamplingRate, s.BANDWIDTH);
+    view.rate = s.TransferRate;
+    view.repeater = s.RepeaterIP;
+    return view;
+}
+
+int expert_ok(Context& ctx, const ExpertChoice& choice, const std::string& program) {
+    StationState& s = ctx.state;
+    SettingsWrite write;
+    if (choice.specific_ip) {
+        if (!specific_ip_acceptable(choice.address)) {
+            show_message(ctx, true, MB_OK, "Invalid Specific IP Address");
+            return 0;
+        }
+        if (show_message(ctx, true, MB_YESNO,
+                         "Warning: Make sure you get the correct IP from your network "
+                         "administrator.\nDo you want to continue?") != IDYES)
+            return 0;
+        s.IP_ADDR = choice.address;
+        write_setting_string(ctx, write, "IP_ADDR", s.IP_ADDR.c_str());
+        s.SPECIFIC_IP = 1;
+    } else {
+        s.SPECIFIC_IP = 0;
+    }
+    s.Stream2X = choice.auto_rate ? 1 : 0;
+    s.AutoStart = choice.autostart ? 1 : 0;
+    s.TransferRate = choice.rate;
+    write_setting_int(ctx, write, "Stream2X", s.Stream2X);
+    write_setting_int(ctx, write, "AutoStart", s.AutoStart);
+    write_setting_int(ctx, write, "TransferRate", s.TransferRate);
+    write_setting_int(ctx, write, "SPECIFIC_IP", s.SPECIFIC_IP);
+    // The stored address list may be far longer than the edit holds: only
+    // an edit by the operator replaces it.
+    if (choice.repeater_edited) s.RepeaterIP = choice.repeater.substr(0, REPEATER_EDIT_MAX);
+    write_setting_string(ctx, write, "RepeaterIP", s.RepeaterIP.c_str());
+    if (!finish_settings_write(ctx, write)) return 0;
+
+    errno = 0;
+    bool done = choice.autostart ? create_autostart_entry(program) : remove_autostart_entry();
+    if (!done) {
+        show_message(ctx, true, MB_OK | MB_ICONERROR, "The autostart entry %s could not be %s: %s.",
+                     autostart_entry_path().c_str(), choice.autostart ? "created" : "removed",
+                     errno ? strerror(errno) : "invalid program path");
+        return 0;
+    }
+    // The file says 1 (start at the next login); the running station must
+    // not start by itself at its next timer tick.
+    if (choice.autostart) s.AutoStart = 2;
+    return 1;
+}
+
+// ---- Station Information ----
+
+StationInfo station_info_view(const StationState& s) {
+    return {s.StationName, s.StationLocation, s.StationCategory, s.StationEMAIL, s.WWW_URL, s.WWW_DESC};
+}
+
+CategoryChoice category_choice(int fetch_result, const std::vector<std::string>& fetched,
+                               const std::string& stored) {
+    CategoryChoice choice;
+    if (fetch_result != 1 || fetched.empty()) {
+        choice.items = {stored};
+        return choice;
+    }
+    choice.items = fetched;
+    choice.selected = std::max(find_item_with_prefix(fetched, stored), 0);
+    return choice;
+}
+
+int station_info_ok(Context& ctx, const StationInfo& info) {
+    StationState& s = ctx.state;
+    s.StationName = info.name;
+    s.StationLocation = info.location;
+    s.StationCategory = info.category;
+    s.StationEMAIL = info.email;
+    s.WWW_URL = info.url;
+    s.WWW_DESC = info.description;
+    SettingsWrite write;
+    write_setting_string(ctx, write, "StationName", s.StationName.c_str());
+    write_setting_string(ctx, write, "StationLocation", s.StationLocation.c_str());
+    write_setting_string(ctx, write, "StationCategory", s.StationCategory.c_str());
+    write_setting_string(ctx, write, "StationEMAIL", s.StationEMAIL.c_str());
+    write_setting_string(ctx, write, "WWW_URL", s.WWW_URL.c_str());
+    write_setting_string(ctx, write, "WWW_DESC", s.WWW_DESC.c_str());
+    return finish_settings_write(ctx, write);
+}
+
+// ---- Proxy Information ----
+
+ProxyView proxy_view(bool reauthenticate) {
+    ProxySettings stored;
+    load_proxy_settings(stored);
+    ProxyView view;
+    view.server = stored.server;
+    view.port = stored.port > 0 ? std::to_string(stored.port) : "";
+    view.user_id = stored.user_id;
+    view.password = stored.password;
+    if (reauthenticate) {
+        view.server_and_port_enabled = false;
+        view.hint = PROXY_REENTRY_HINT;
+    }
+    return view;
+}
+
+int proxy_ok(Context& ctx, const ProxyView& entered) {
+    long port = 0;
+    if (!entered.port.empty()) {
+        char* end = nullptr;
+        port = strtol(entered.port.c_str(), &end, 10);
+        if (*end || !isdigit(static_cast<unsigned char>(entered.port[0])) || port > 65535) {
+            show_message(ctx, true, MB_OK | MB_ICONERROR,
+                         "The proxy port must be a number from 0 to 65535, not \"%.20s\".",
+                         entered.port.c_str());
+            return 0;
+        }
+    }
+    ProxySettings proxy{entered.server.substr(0, PROXY_FIELD_MAX), static_cast<int>(port),
+                        entered.user_id.substr(0, PROXY_FIELD_MAX),
+                        entered.password.substr(0, PROXY_FIELD_MAX)};
+    errno = 0;
+    if (!save_proxy_settings(proxy)) {
+        show_message(ctx, true, MB_OK | MB_ICONERROR, "The proxy settings could not be saved to %s: %s.",
+                     registry_file_path().c_str(), errno ? strerror(errno) : "the file cannot be written");
+        return 0;
+    }
+    return 1;
+}

@@ -1,0 +1,176 @@
+#pragma once
+// The decisions of the four settings dialogs (Options, Expert Settings,
+// Station Information, Proxy Information) without a window: what each
+// control shows for the stored settings, what is enabled, which question
+// comes when, and what is written in which order. The Qt views only move
+// values between their controls and these functions.
+//
+// The *_ok functions are the dialogs' OK: they take what the operator set,
+// ask the questions through the host, store the values in memory and in the
+// settings file (or the per-user registry), and return 1 when the dialog may
+// close, 0 when it stays open (a warning, a No, a refused value, a failed
+// write, each told to the operator).
+
+#include <string>
+#include <vector>
+
+#include "app/station_state.h"
+#include "web/proxy_settings.h"
+
+struct Context;
+
+// ---- Options ----
+
+struct ConnectionRate {
+    const char* text;
+    int value;  // parse_bit_rate(text)
+};
+constexpr int CONNECTION_RATE_COUNT = 7;
+extern const ConnectionRate CONNECTION_RATES[CONNECTION_RATE_COUNT];
+// The audio types in list order and their sampling rates.
+constexpr const char* AUDIO_TYPE_NAMES[2] = {"Voice", "Music"};
+constexpr int AUDIO_TYPE_RATES[2] = {8000, 22050};
+constexpr int BANDWIDTH_MINIMUM = 28800;
+constexpr int BANDWIDTH_TEXT_MAX = 11;  // characters of the bit-rate field that count
+constexpr int SCRIPT_PATH_MAX = 127;
+
+// A bit rate as typed: blanks and commas are skipped, digits and points
+// make the number (it ends at a second point), and the first other
+// character multiplies it by 1000 ("k", "K") or 1000000 ("m", "M") or just
+// ends it. The fraction is exact and independent of the locale ("1.53M" is
+// 1530000); the result is truncated and a huge one clamps to INT_MAX. No
+// number gives 0.
+int parse_bit_rate(const char* text);
+
+struct OptionsView {
+    bool live_enabled = true;  // no recording device: greyed
+    int mode = 0;              // 0 script, 1 live
+    int audio_type = 0;        // index into AUDIO_TYPE_NAMES
+    std::string bandwidth_text;
+    int rate_index = -1;       // the CONNECTION_RATES entry of BANDWIDTH; -1: the number alone
+    std::string script;
+};
+// What the dialog shows on opening. Without a recording device the mode is
+// set to script in memory as well.
+OptionsView options_view(StationState& state);
+// The script label, edit and Browse are usable in script mode only.
+inline bool options_script_enabled(int mode) { return mode == 0; }
+
+struct OptionsChoice {
+    int mode = 0;
+    int audio_type = 0;
+    std::string bandwidth_text;
+    std::string script;
+};
+// OK of the Options dialog. The bandwidth goes into memory before the
+// checks (a refused OK keeps it there). Intranet mode and the picture
+// quality are written back unchanged; intranet mode is confirmed at each OK
+// while it is on. Keys written: SamplingRate, MBONE, BANDWIDTH,
+// ImageQuality, TransferRate, Mode, MBONEIP, INTRANET, StationScript.
+int options_ok(Context& ctx, const OptionsChoice& choice);
+
+// ---- Expert Settings ----
+
+constexpr int STREAM_RATE_FLOOR = 640;   // bytes per second
+constexpr int STREAM_RATE_CEILING = 16000;
+constexpr int STREAM_RATE_LINE = 125;
+constexpr int STREAM_RATE_PAGE = 250;
+constexpr int REPEATER_EDIT_MAX = 127;  // what the repeater edit holds
+
+// The scroll bar's requests, numbered as the platform's.
+enum ScrollRequest {
+    SCROLL_LINE_LEFT = 0,
+    SCROLL_LINE_RIGHT = 1,
+    SCROLL_PAGE_LEFT = 2,
+    SCROLL_PAGE_RIGHT = 3,
+    SCROLL_THUMB_POSITION = 4,
+    SCROLL_THUMB_TRACK = 5,
+    SCROLL_TO_LEFT = 6,   // jumps to the maximum rate
+    SCROLL_TO_RIGHT = 7,  // jumps to the floor
+};
+
+// The highest stream rate: the smallest of the sampling rate, BANDWIDTH / 8
+// and 16000 bytes per second.
+int max_stream_rate(int sampling_rate, int bandwidth);
+// "20,480 bps (56k)": the rate in bits per second with its connection class.
+std::string stream_rate_text(int rate);
+// The rate after one scroll request on `value`, limited to 640 .. maximum
+// (the maximum wins when it is itself under 640).
+int scroll_stream_rate(int value, int request, int thumb, int maximum);
+// A dotted address the station may bind: it parses, and neither its first
+// nor its last byte is 0 or 255.
+bool specific_ip_acceptable(const std::string& text);
+// The first item that begins with `prefix`, letter case ignored; -1 when none does.
+int find_item_with_prefix(const std::vector<std::string>& items, const std::string& prefix);
+// This computer's IPv4 addresses as dotted texts (see station_address_choices).
+std::vector<std::string> local_address_texts();
+
+struct ExpertView {
+    bool specific_ip = false;  // also: the address list is usable
+    std::vector<std::string> addresses;
+    int address_index = -1;    // the first address beginning with IP_ADDR, or the first
+    bool auto_rate = false;
+    bool autostart = false;
+    int maximum = 0;           // of the scroll bar
+    int rate = 0;              // TransferRate, kept even above the maximum until the first scroll
+    std::string repeater;
+};
+ExpertView expert_view(const StationState& state, std::vector<std::string> addresses);
+
+struct ExpertChoice {
+    bool specific_ip = false;
+    std::string address;
+    bool auto_rate = false;
+    bool autostart = false;
+    int rate = 0;
+    std::string repeater;        // the repeater edit's text
+    bool repeater_edited = false;  // unedited: the stored RepeaterIP is written back whole
+};
+// OK of the Expert Settings dialog: the address check and its question,
+// IP_ADDR written at once when confirmed, then Stream2X, AutoStart,
+// TransferRate, SPECIFIC_IP and RepeaterIP; then the autostart entry for
+// `program` is created (AutoStart becomes 2 in memory, so the running
+// station does not start by itself) or removed. A failed entry is told.
+int expert_ok(Context& ctx, const ExpertChoice& choice, const std::string& program);
+
+// ---- Station Information ----
+
+constexpr int STATION_FIELD_MAX = 128;
+constexpr int STATION_DESCRIPTION_MAX = 750;
+
+struct StationInfo {
+    std::string name, location, category, email, url, description;
+};
+StationInfo station_info_view(const StationState& state);
+
+struct CategoryChoice {
+    std::vector<std::string> items;
+    int selected = 0;
+};
+// The category list after fetch_categories answered `fetch_result`: the
+// directory's list with the first item that begins with the stored
+// category selected (or the first item); when the list could not be had
+// (or came empty) the stored category stays the only item, so that OK
+// never stores an empty category in its place.
+CategoryChoice category_choice(int fetch_result, const std::vector<std::string>& fetched,
+                               const std::string& stored);
+// OK: StationName, StationLocation, StationCategory, StationEMAIL, WWW_URL,
+// WWW_DESC, in memory and in this order in the settings file.
+int station_info_ok(Context& ctx, const StationInfo& info);
+
+// ---- Proxy Information ----
+
+constexpr const char* PROXY_HINT = "Leave blank if you do not use proxy server.";
+constexpr const char* PROXY_REENTRY_HINT = "Please re-enter the user id and password.";
+
+struct ProxyView {
+    std::string server, port, user_id, password;  // the password unscrambled
+    bool server_and_port_enabled = true;           // locked when re-authenticating
+    const char* hint = PROXY_HINT;
+};
+// The stored values (per-user registry) as the dialog shows them.
+ProxyView proxy_view(bool reauthenticate);
+// OK: saves the four values as --set-proxy does (the password scrambled
+// with the key of the user id just typed). A port that is no number from 0
+// to 65535, or a registry that cannot be written, is told; 0 then.
+int proxy_ok(Context& ctx, const ProxyView& entered);

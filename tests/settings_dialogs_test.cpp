@@ -1,0 +1,337 @@
+// The settings dialogs' decisions without a window: the bit-rate parser,
+// what each dialog shows for stored settings, its checks and questions, and
+// the keys its OK writes, read back from the settings file and the registry.
+
+#include "app/settings_dialogs.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <clocale>
+#include <cstdlib>
+#include <sstream>
+
+#include "app/context.h"
+#include "platform/autostart.h"
+#include "platform/registry.h"
+#include "support/child_process.h"
+#include "support/fake_host.h"
+#include "support/scoped_env.h"
+#include "support/temp_dir.h"
+#include "web/http_client.h"
+#include "web/text_routines.h"
+
+namespace {
+
+struct SettingsDialogs : ::testing::Test {
+    TempDir dir;
+    ScopedEnv config{"XDG_CONFIG_HOME", dir.file("config")};
+    FakeHost host;
+    std::unique_ptr<Context> ctx = make_context(host);
+
+    void SetUp() override { ctx->state.settings_file = dir.file("lumo.ini"); }
+
+    // "KEY=value" lines of the settings file, in file order.
+    std::vector<std::string> written() const {
+        std::vector<std::string> lines;
+        if (access(ctx->state.settings_file.c_str(), F_OK) != 0) return lines;
+        std::istringstream in(read_file(ctx->state.settings_file));
+        for (std::string line; std::getline(in, line);)
+            if (line.find('=') != std::string::npos) lines.push_back(line);
+        return lines;
+    }
+    // Settings writes fail: the settings file lies below a regular file.
+    void make_settings_unwritable() {
+        write_file(dir.file("plain"), "");
+        ctx->state.settings_file = dir.file("plain/lumo.ini");
+    }
+};
+
+TEST(BitRateText, parses_the_list_typed_rates_and_clamps_huge_ones) {
+    for (const ConnectionRate& rate : CONNECTION_RATES) EXPECT_EQ(parse_bit_rate(rate.text), rate.value) << rate.text;
+    EXPECT_EQ(parse_bit_rate("1.53M"), 1530000);
+    EXPECT_EQ(parse_bit_rate("64k"), 64000);
+    EXPECT_EQ(parse_bit_rate("56,000"), 56000);
+    EXPECT_EQ(parse_bit_rate(" 1.5 k"), 1500);
+    EXPECT_EQ(parse_bit_rate("0.0000019M"), 1);
+    EXPECT_EQ(parse_bit_rate("1.2.9M"), 1200000);  // the number ends at a second point
+    EXPECT_EQ(parse_bit_rate("12x5M"), 12);         // any other character ends it
+    EXPECT_EQ(parse_bit_rate(""), 0);
+    EXPECT_EQ(parse_bit_rate("-5k"), 0);
+    EXPECT_EQ(parse_bit_rate("99999M"), INT_MAX);
+    EXPECT_EQ(parse_bit_rate("99999999999999999999999999"), INT_MAX);
+    EXPECT_EQ(parse_bit_rate("2147.483648M"), INT_MAX);
+    EXPECT_EQ(parse_bit_rate("2147.4836469M"), 2147483646);
+    EXPECT_EQ(parse_bit_rate("2.5559k"), 2555);
+}
+
+// A locale whose decimal mark is a comma; compiled into `dir` when the
+// system has none installed. Empty when none can be had.
+std::string comma_locale(const TempDir& dir) {
+    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8"})
+        if (setlocale(LC_NUMERIC, name)) return name;
+    ProgramResult made = run_program({"/usr/bin/localedef", "-i", "de_DE", "-f", "UTF-8",
+                                      dir.file("de_DE.UTF-8")}, "", {}, 60000);
+    setenv("LOCPATH", dir.path().c_str(), 1);
+    return setlocale(LC_NUMERIC, "de_DE.UTF-8") ? "de_DE.UTF-8" : "";
+}
+
+TEST(BitRateText, reads_a_point_as_the_decimal_mark_under_a_comma_locale) {
+    TempDir dir;
+    std::string locale = comma_locale(dir);
+    if (locale.empty()) GTEST_SKIP() << "no locale with a decimal comma can be made here";
+    ASSERT_NE(strtod("1.53", nullptr), 1.53) << locale;  // the locale is in force
+    EXPECT_EQ(parse_bit_rate("1.53M (T1)"), 1530000);
+    EXPECT_EQ(parse_bit_rate("44.53M"), 44530000);
+    setlocale(LC_NUMERIC, "C");
+    unsetenv("LOCPATH");
+}
+
+TEST_F(SettingsDialogs, options_show_the_stored_rate_mode_and_audio_type) {
+    StationState& s = ctx->state;
+    s.BANDWIDTH = 128000;
+    s.SamplingRate = 16000;
+    s.MODE = 1;
+    OptionsView view = options_view(s);
+    EXPECT_EQ(view.rate_index, 2);
+    EXPECT_EQ(view.audio_type, 1);  // 16000 and 22050 are music
+    EXPECT_EQ(view.mode, 1);
+    EXPECT_TRUE(view.live_enabled);
+
+    s.BANDWIDTH = 100000;
+    s.SamplingRate = 8000;
+    s.no_sound_card = true;  // live is greyed and the dialog opens in script mode
+    view = options_view(s);
+    EXPECT_EQ(view.rate_index, -1);
+    EXPECT_EQ(view.bandwidth_text, "100000");
+    EXPECT_EQ(view.audio_type, 0);
+    EXPECT_FALSE(view.live_enabled);
+    EXPECT_EQ(view.mode, 0);
+    EXPECT_EQ(s.MODE, 0);
+}
+
+TEST_F(SettingsDialogs, options_ok_writes_its_keys_in_order_and_keeps_intranet_and_picture_quality) {
+    StationState& s = ctx->state;
+    s.INTRANET = 1;
+    s.ImageQuality = 3;
+    s.MBONE = 1;
+    s.MBONEIP = "239.1.2.3";
+    s.TransferRate = 2205;
+    ASSERT_EQ(options_ok(*ctx, {1, 1, "20000", "/radio/show.VSK"}), 1);
+    ASSERT_EQ(host.messages.size(), 1u);  // intranet mode is confirmed while it is on
+    EXPECT_NE(host.messages[0].text.find("intranet mode selected"), std::string::npos);
+    EXPECT_EQ(written(), (std::vector<std::string>{
+                             "SamplingRate=22050", "MBONE=1", "BANDWIDTH=28800", "ImageQuality=3",
+                             "TransferRate=2205", "Mode=1", "MBONEIP=239.1.2.3", "INTRANET=1",
+                             "StationScript=/radio/show.VSK"}));
+    EXPECT_EQ(s.device_rate, 22050);
+
+    ASSERT_EQ(options_ok(*ctx, {0, 0, "1.53M (T1)", ""}), 1);
+    EXPECT_EQ(s.SamplingRate, 8000);
+    EXPECT_EQ(s.device_rate, 11025);
+    EXPECT_EQ(s.BANDWIDTH, 1530000);
+    EXPECT_EQ(s.MODE, 0);
+}
+
+TEST_F(SettingsDialogs, options_ok_refusals_write_nothing_but_keep_the_bandwidth_in_memory) {
+    StationState& s = ctx->state;
+    s.MAX_CLIENT = 0;
+    EXPECT_EQ(options_ok(*ctx, {0, 1, "64k", "a.VSK"}), 0);
+    EXPECT_EQ(host.last_message(), "Warning: Not enough bandwidth\nLower the bit rate or change the MAX listeners.");
+    EXPECT_EQ(s.BANDWIDTH, 64000);
+
+    s.MAX_CLIENT = 20;
+    s.INTRANET = 1;
+    host.answers = {IDNO};
+    EXPECT_EQ(options_ok(*ctx, {0, 1, "128k", "a.VSK"}), 0);
+    EXPECT_EQ(s.BANDWIDTH, 128000);
+
+    s.INTRANET = 0;
+    EXPECT_EQ(options_ok(*ctx, {0, 1, "128k", "/" + std::string(127, 'p')}), 0);  // never cut
+    EXPECT_NE(host.last_message().find("longer than 127"), std::string::npos);
+    EXPECT_TRUE(written().empty());
+    EXPECT_EQ(s.StationScript, "");
+
+    make_settings_unwritable();
+    size_t shown = host.messages.size();
+    EXPECT_EQ(options_ok(*ctx, {0, 1, "128k", "a.VSK"}), 0);
+    ASSERT_EQ(host.messages.size(), shown + 1);  // one box for nine failed keys
+    EXPECT_NE(host.last_message().find(ctx->state.settings_file), std::string::npos);
+}
+
+TEST(StreamRate, maximum_text_and_scroll_follow_the_range_rule) {
+    EXPECT_EQ(max_stream_rate(22050, 28800), 3600);
+    EXPECT_EQ(max_stream_rate(8000, 1530000), 8000);
+    EXPECT_EQ(max_stream_rate(22050, 10000000), 16000);
+    EXPECT_EQ(max_stream_rate(44100, INT_MAX), 16000);
+    EXPECT_EQ(stream_rate_text(2560), "20,480 bps (56k)");
+    EXPECT_EQ(stream_rate_text(640), "5,120 bps (14.4)");
+    EXPECT_EQ(stream_rate_text(7001), "56,008 bps (T1/LAN)");
+    EXPECT_EQ(stream_rate_text(5001), "40,008 bps (ISDN)");
+    EXPECT_EQ(stream_rate_text(1601), "12,808 bps (28.8k)");
+
+    EXPECT_EQ(scroll_stream_rate(2000, SCROLL_LINE_RIGHT, 0, 3600), 2125);
+    EXPECT_EQ(scroll_stream_rate(2000, SCROLL_PAGE_LEFT, 0, 3600), 1750);
+    EXPECT_EQ(scroll_stream_rate(700, SCROLL_LINE_LEFT, 0, 3600), 640);
+    EXPECT_EQ(scroll_stream_rate(2000, SCROLL_THUMB_TRACK, 3000, 3600), 3000);
+    EXPECT_EQ(scroll_stream_rate(2000, SCROLL_TO_LEFT, 0, 3600), 3600);
+    EXPECT_EQ(scroll_stream_rate(2000, SCROLL_TO_RIGHT, 0, 3600), 640);
+    EXPECT_EQ(scroll_stream_rate(2000, 8, 0, 3600), 2000);
+    // A stored rate above the maximum is clamped at the first scroll, even one that lowers it.
+    EXPECT_EQ(scroll_stream_rate(9000, SCROLL_LINE_LEFT, 0, 3600), 3600);
+    EXPECT_EQ(scroll_stream_rate(2000, SCROLL_LINE_RIGHT, 0, 500), 500);  // the maximum wins under 640
+}
+
+TEST(SpecificAddress, first_and_last_bytes_of_0_or_255_and_non_addresses_are_refused) {
+    for (const char* bad : {"10.0.0.0", "10.0.0.255", "0.1.2.3", "255.1.2.3", "", "10.0.0.300", "host"})
+        EXPECT_FALSE(specific_ip_acceptable(bad)) << bad;
+    EXPECT_TRUE(specific_ip_acceptable("192.168.1.10"));
+    EXPECT_TRUE(specific_ip_acceptable("127.0.0.1"));
+}
+
+TEST(ItemPrefix, the_first_item_beginning_with_the_text_is_found_whatever_the_case) {
+    std::vector<std::string> items = {"\\Music\\Rock", "\\Music", "\\Talk"};
+    EXPECT_EQ(find_item_with_prefix(items, "\\music"), 0);
+    EXPECT_EQ(find_item_with_prefix(items, "\\TALK"), 2);
+    EXPECT_EQ(find_item_with_prefix(items, "\\Talk\\News"), -1);
+    EXPECT_EQ(find_item_with_prefix(items, ""), 0);
+    EXPECT_EQ(find_item_with_prefix({}, ""), -1);
+}
+
+TEST_F(SettingsDialogs, expert_view_keeps_a_stored_rate_above_the_maximum_and_picks_the_address) {
+    StationState& s = ctx->state;
+    s.SamplingRate = 22050;
+    s.BANDWIDTH = 28800;
+    s.TransferRate = 8000;
+    s.IP_ADDR = "10.1.1";
+    ExpertView view = expert_view(s, {"127.0.1.1", "10.1.1.20", "10.1.1.7"});
+    EXPECT_EQ(view.maximum, 3600);
+    EXPECT_EQ(view.rate, 8000);
+    EXPECT_EQ(view.address_index, 1);
+    s.IP_ADDR = "0.0.0.0";
+    EXPECT_EQ(expert_view(s, {"127.0.1.1", "10.1.1.20"}).address_index, 0);
+    EXPECT_EQ(expert_view(s, {}).address_index, -1);  // no address: the dialog still opens
+}
+
+TEST_F(SettingsDialogs, expert_ok_checks_the_address_writes_in_order_and_keeps_a_long_repeater_list) {
+    StationState& s = ctx->state;
+    std::string repeaters(749, 'r');
+    s.RepeaterIP = repeaters;
+    ExpertChoice choice{true, "10.0.0.255", true, false, 3000, repeaters.substr(0, 127), false};
+    EXPECT_EQ(expert_ok(*ctx, choice, "/usr/bin/velmora-broadcaster"), 0);
+    EXPECT_EQ(host.last_message(), "Invalid Specific IP Address");
+    choice.address = "192.168.1.10";
+    host.answers = {IDNO};
+    EXPECT_EQ(expert_ok(*ctx, choice, "/usr/bin/velmora-broadcaster"), 0);
+    EXPECT_NE(host.last_message().find("network administrator"), std::string::npos);
+    EXPECT_TRUE(written().empty());
+
+    ASSERT_EQ(expert_ok(*ctx, choice, "/usr/bin/velmora-broadcaster"), 1);
+    EXPECT_EQ(written(), (std::vector<std::string>{"IP_ADDR=192.168.1.10", "Stream2X=1", "AutoStart=0",
+                                                   "TransferRate=3000", "SPECIFIC_IP=1",
+                                                   "RepeaterIP=" + repeaters}));
+    EXPECT_EQ(s.IP_ADDR, "192.168.1.10");
+
+    choice.specific_ip = false;  // IP_ADDR stays, SPECIFIC_IP goes off
+    choice.repeater = "127.0.0.9";
+    choice.repeater_edited = true;
+    ASSERT_EQ(expert_ok(*ctx, choice, "/usr/bin/velmora-broadcaster"), 1);
+    EXPECT_EQ(s.SPECIFIC_IP, 0);
+    EXPECT_EQ(s.IP_ADDR, "192.168.1.10");
+    EXPECT_EQ(written().back(), "RepeaterIP=127.0.0.9");
+}
+
+TEST_F(SettingsDialogs, expert_ok_creates_and_removes_the_autostart_entry_and_tells_a_failure) {
+    StationState& s = ctx->state;
+    ExpertChoice choice{false, "", false, true, 2000, "", false};
+    ASSERT_EQ(expert_ok(*ctx, choice, "/opt/velmora/velmora-broadcaster"), 1);
+    EXPECT_EQ(s.AutoStart, 2);  // the running station does not start by itself
+    EXPECT_NE(std::find(written().begin(), written().end(), "AutoStart=1"), written().end());
+    ASSERT_TRUE(autostart_entry_exists());
+    EXPECT_NE(read_file(autostart_entry_path()).find("/opt/velmora/velmora-broadcaster"), std::string::npos);
+    ASSERT_EQ(expert_ok(*ctx, choice, "/opt/velmora/velmora-broadcaster"), 1);  // the same entry again
+    choice.autostart = false;
+    ASSERT_EQ(expert_ok(*ctx, choice, "/opt/velmora/velmora-broadcaster"), 1);
+    EXPECT_FALSE(autostart_entry_exists());
+    EXPECT_EQ(s.AutoStart, 0);
+
+    // The autostart folder cannot be made: told, and the dialog stays open.
+    ASSERT_EQ(rmdir(dir.file("config/autostart").c_str()), 0);
+    write_file(dir.file("config/autostart"), "");
+    size_t shown = host.messages.size();
+    choice.autostart = true;
+    EXPECT_EQ(expert_ok(*ctx, choice, "/opt/velmora/velmora-broadcaster"), 0);
+    ASSERT_EQ(host.messages.size(), shown + 1);
+    EXPECT_NE(host.last_message().find("could not be created"), std::string::npos);
+    EXPECT_NE(host.last_message().find(autostart_entry_path()), std::string::npos);
+}
+
+TEST(Categories, the_stored_category_selects_by_prefix_and_survives_a_failed_fetch) {
+    std::vector<std::string> list = {"\\Music\\Rock", "\\Music", "\\Talk"};
+    EXPECT_EQ(category_choice(1, list, "\\Music").selected, 0);  // whichever matching item comes first
+    EXPECT_EQ(category_choice(1, list, "\\talk").selected, 2);
+    CategoryChoice gone = category_choice(1, list, "\\Sport");
+    EXPECT_EQ(gone.items, list);
+    EXPECT_EQ(gone.selected, 0);
+    for (int failed : {0, -1}) {
+        CategoryChoice kept = category_choice(failed, {}, "\\Talk");
+        EXPECT_EQ(kept.items, std::vector<std::string>{"\\Talk"});
+        EXPECT_EQ(kept.selected, 0);
+    }
+    EXPECT_EQ(category_choice(1, {}, "\\Talk").items, std::vector<std::string>{"\\Talk"});
+}
+
+TEST_F(SettingsDialogs, station_info_ok_writes_the_six_keys_in_order) {
+    std::string description(750, 'd');
+    ASSERT_EQ(station_info_ok(*ctx, {"Night FM", "Harbour", "\\Music\\Jazz", "op@example.test",
+                                     "http://127.0.0.1/", description}), 1);
+    EXPECT_EQ(written(), (std::vector<std::string>{"StationName=Night FM", "StationLocation=Harbour",
+                                                   "StationCategory=\\Music\\Jazz",
+                                                   "StationEMAIL=op@example.test",
+                                                   "WWW_URL=http://127.0.0.1/", "WWW_DESC=" + description}));
+    EXPECT_EQ(ctx->state.StationCategory, "\\Music\\Jazz");
+    make_settings_unwritable();
+    EXPECT_EQ(station_info_ok(*ctx, {"a", "b", "c", "d", "e", "f"}), 0);
+    EXPECT_EQ(host.messages.size(), 1u);
+}
+
+TEST_F(SettingsDialogs, proxy_dialog_locks_server_and_port_when_reauthenticating) {
+    ASSERT_TRUE(save_proxy_settings({"proxy.test", 8888, "operator", "old"}));
+    ProxyView open = proxy_view(false);
+    EXPECT_EQ(open.server, "proxy.test");
+    EXPECT_EQ(open.port, "8888");
+    EXPECT_EQ(open.password, "old");
+    EXPECT_TRUE(open.server_and_port_enabled);
+    EXPECT_STREQ(open.hint, "Leave blank if you do not use proxy server.");
+    ProxyView locked = proxy_view(true);
+    EXPECT_FALSE(locked.server_and_port_enabled);
+    EXPECT_STREQ(locked.hint, "Please re-enter the user id and password.");
+}
+
+TEST_F(SettingsDialogs, proxy_password_saved_by_the_dialog_is_what_the_request_sends) {
+    ProxyView entered;
+    entered.server = "127.0.0.1";
+    entered.port = "70000";
+    entered.user_id = "operator";
+    entered.password = "s3cret:with colon";
+    EXPECT_EQ(proxy_ok(*ctx, entered), 0);
+    EXPECT_NE(host.last_message().find("70000"), std::string::npos);
+    entered.port = "8888";
+    ASSERT_EQ(proxy_ok(*ctx, entered), 1);
+    EXPECT_EQ(read_file(registry_file_path()).find("s3cret"), std::string::npos);  // stored scrambled
+    EXPECT_EQ(proxy_view(false).password, "s3cret:with colon");
+
+    char reply[256];
+    http_get(*ctx, "test", "directory.test", 80, "/", reply, sizeof reply);
+    ASSERT_EQ(host.http_exchanges.size(), 1u);
+    char expected[128];
+    base64_encode("operator:s3cret:with colon", expected);
+    EXPECT_NE(host.http_exchanges[0].request.find(std::string("Proxy-authorization: Basic ") + expected),
+              std::string::npos)
+        << host.http_exchanges[0].request;
+    EXPECT_EQ(host.http_exchanges[0].connect_port, 8888);
+}
+
+}  // namespace
