@@ -24,6 +24,7 @@
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "support/udp_loopback.h"
+#include "support/web_servers.h"
 #include "web/proxy_settings.h"
 
 namespace {
@@ -109,28 +110,15 @@ struct WebProcesses : ::testing::Test {
     }
 
     void start_directory(const std::string& mode = "answer") {
-        ASSERT_TRUE(directory.start({"/usr/bin/python3", std::string(VELMORA_SOURCE_DIR) + "/tests/directory_server.py",
-                                     "--address", directory_ip, "--port", std::to_string(kDirectoryPort),
-                                     "--log", dir.file("requests.log"), "--mode", mode},
-                                    dir.file("directory-" + mode + ".out")));
-        ASSERT_TRUE(wait_for([&] { return read_file_or_empty(dir.file("directory-" + mode + ".out"))
-                                              .find("ready") != std::string::npos; }, 10000))
-            << read_file_or_empty(dir.file("directory-" + mode + ".out"));
+        ASSERT_EQ(start_directory_server(directory, directory_ip, kDirectoryPort, dir.file("requests.log"),
+                                         mode, dir.file("directory-" + mode + ".out")),
+                  "");
     }
 
     void start_proxy(bool basic_auth) {
-        ASSERT_EQ(access("/usr/bin/tinyproxy", X_OK), 0) << "tinyproxy is missing: run scripts/setup";
-        write_file(dir.file("tinyproxy.conf"),
-                   "Listen " + proxy_ip + "\nPort " + std::to_string(kProxyPort) +
-                       "\nMaxClients 8\nTimeout 10\nLogLevel Info\n" +
-                       (basic_auth ? "BasicAuth operator s3cret\n" : ""));
-        ASSERT_TRUE(proxy.start({"/usr/bin/tinyproxy", "-d", "-c", dir.file("tinyproxy.conf")},
-                                dir.file("proxy.out")));
-        // Ready once it accepts a connection.
-        ASSERT_TRUE(wait_for([&] {
-            return read_file_or_empty(dir.file("proxy.out")).find("listening") != std::string::npos ||
-                   read_file_or_empty(dir.file("proxy.out")).find("Listening") != std::string::npos;
-        }, 5000)) << read_file_or_empty(dir.file("proxy.out"));
+        ASSERT_EQ(start_test_proxy(proxy, proxy_ip, kProxyPort, basic_auth, dir.file("tinyproxy.conf"),
+                                   dir.file("proxy.out")),
+                  "");
     }
 
     void write_settings(const std::string& extra) {

@@ -183,7 +183,7 @@ TEST_F(WindowTest, dialogs_are_dispatched_by_id_and_refused_while_broadcasting) 
     host.dialogs[DIALOG_STATION_INFO] = [&] { return ++station_info_runs, 1; };
     window->action(CMD_STATION_INFO)->trigger();
     EXPECT_EQ(station_info_runs, 1);
-    EXPECT_EQ(host.run_dialog(DIALOG_OPTIONS), 0);  // no such dialog yet: cancelled
+    EXPECT_EQ(host.run_dialog(9999), 0);  // no such dialog: cancelled
     window->run_command(CMD_START);
     window->run_command(CMD_STATION_INFO);
     EXPECT_EQ(station_info_runs, 1);

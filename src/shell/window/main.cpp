@@ -30,7 +30,8 @@ void usage(FILE* out) {
             "  /s              start minimised (also -s, /S, -S)\n"
             "  --skin DIR      draw the window from background.bmp, button.bmp, lamp.bmp\n"
             "                  and meter.bmp in DIR instead of the built-in skin\n"
-            "  --unattended    print message boxes and answer them OK or Yes\n"
+            "  --unattended    print message boxes and answer them OK or Yes; dialogs\n"
+            "                  are not shown (cancelled)\n"
             "  --screenshot    save a picture of the window after --after seconds\n"
             "                  (default 1), stop the station and end; implies --unattended\n");
 }
@@ -95,10 +96,17 @@ int main(int argc, char** argv) {
 
     StartupOptions options = parse_command_line(command_line.c_str());
     WindowHost host;
-    if (unattended)
+    if (unattended) {
         host.box_answers = [](const char* text, int type) {
             return print_message_box(text, PROGRAM_TITLE, type, true);
         };
+        // Nobody fills a dialog: it is named and left, which cancels it.
+        host.dialog_driver = [](QDialog& dialog) {
+            printf("[%s] dialog \"%s\" not shown in an unattended run\n", PROGRAM_TITLE,
+                   qPrintable(dialog.windowTitle()));
+            fflush(stdout);
+        };
+    }
     auto ctx = make_context(host);
     host.attach(ctx.get());
     if (options.name_too_long) {

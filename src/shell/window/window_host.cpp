@@ -4,6 +4,7 @@
 #include <QPushButton>
 
 #include "app/controller.h"
+#include "shell/window/dialogs/proxy_dialog.h"
 
 void WindowHost::set_widgets(QWidget* main_window, QWidget* panel) {
     main_window_ = main_window;
@@ -65,4 +66,18 @@ void WindowHost::invalidate(bool all) {
 int WindowHost::run_dialog(int dialog_id) {
     auto found = dialogs.find(dialog_id);
     return found == dialogs.end() ? 0 : found->second();
+}
+
+int WindowHost::exec_dialog(QDialog& dialog) {
+    if (!dialog_driver) return dialog.exec();
+    dialog.setResult(QDialog::Rejected);
+    dialog.show();
+    dialog_driver(dialog);
+    if (dialog.isVisible()) dialog.reject();
+    return dialog.result();
+}
+
+int WindowHost::proxy_dialog(bool reauthenticate) {
+    if (!ctx_) return 0;
+    return run_proxy_dialog(*ctx_, *this, main_window_.data(), reauthenticate);
 }

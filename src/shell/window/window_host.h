@@ -3,6 +3,7 @@
 // repaints of the status panel. Tests (and unattended runs) answer the boxes
 // and dialogs through `box_answers` and `dialogs` instead of a modal loop.
 
+#include <QDialog>
 #include <QPointer>
 #include <QWidget>
 #include <functional>
@@ -18,11 +19,20 @@ public:
     int message_box(const char* text, const char* caption, int type, bool owned) override;
     void invalidate(bool all) override;
     int run_dialog(int dialog_id) override;
+    // The proxy dialog after a 401 or 407 (shell/window/dialogs/proxy_dialog.h).
+    int proxy_dialog(bool reauthenticate) override;
+    // Runs a dialog modally, or hands it to `dialog_driver`; its result.
+    int exec_dialog(QDialog& dialog);
+    QWidget* main_window() const { return main_window_.data(); }
 
     // Set: every box is answered by it (text, type -> answer) and never shown.
     std::function<int(const char* text, int type)> box_answers;
     // Dialogs the front end has, by id; a missing one answers 0 (cancelled).
     std::map<int, std::function<int()>> dialogs;
+    // Set: every dialog is shown without a modal loop and handed to it (a
+    // test fills its controls and presses its buttons; an unattended run
+    // leaves it). A dialog still open afterwards counts as cancelled.
+    std::function<void(QDialog&)> dialog_driver;
 
 private:
     QPointer<QWidget> main_window_;

@@ -1,0 +1,110 @@
+#include "shell/window/dialogs/expert_dialog.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QVBoxLayout>
+
+#include "app/context.h"
+#include "app/settings_dialogs.h"
+#include "shell/window/dialogs/dialog_parts.h"
+#include "shell/window/dialogs/proxy_dialog.h"
+#include "shell/window/window_host.h"
+
+namespace {
+
+// The bar's actions as the scroll requests the rate rule knows.
+int scroll_request(int action) {
+    switch (action) {
+        case QAbstractSlider::SliderSingleStepSub: return SCROLL_LINE_LEFT;
+        case QAbstractSlider::SliderSingleStepAdd: return SCROLL_LINE_RIGHT;
+        case QAbstractSlider::SliderPageStepSub: return SCROLL_PAGE_LEFT;
+        case QAbstractSlider::SliderPageStepAdd: return SCROLL_PAGE_RIGHT;
+        case QAbstractSlider::SliderMove: return SCROLL_THUMB_TRACK;
+        case QAbstractSlider::SliderToMinimum: return SCROLL_TO_LEFT;
+        case QAbstractSlider::SliderToMaximum: return SCROLL_TO_RIGHT;
+        default: return -1;
+    }
+}
+
+}  // namespace
+
+ExpertDialog::ExpertDialog(Context& ctx, WindowHost& host, std::vector<std::string> addresses,
+                           QWidget* parent)
+    : QDialog(parent), ctx_(ctx), host_(host) {
+    setWindowTitle(QStringLiteral("Expert Settings"));
+    ExpertView view = expert_view(ctx_.state, std::move(addresses));
+    rate_ = view.rate;
+    maximum_ = view.maximum;
+
+    specific_ip = new QCheckBox(QStringLiteral("Specify IP:"));
+    specific_ip->setChecked(view.specific_ip);
+    address = new QComboBox;
+    for (const std::string& text : view.addresses) address->addItem(QString::fromStdString(text));
+    address->setCurrentIndex(view.address_index);
+    address->setEnabled(view.specific_ip);
+    proxy = new QPushButton(QStringLiteral("HTTP Proxy"));
+
+    stream_rate = new QScrollBar(Qt::Horizontal);
+    stream_rate->setRange(0, maximum_);
+    stream_rate->setSingleStep(STREAM_RATE_LINE);
+    stream_rate->setPageStep(STREAM_RATE_PAGE);
+    stream_rate->setValue(rate_);  // shown at the end when above the maximum
+    stream_rate->setMinimumWidth(220);
+    rate_text = new QLabel(QString::fromStdString(stream_rate_text(rate_)));
+    auto_rate = new QCheckBox(QStringLiteral("Auto Bit Rate"));
+    auto_rate->setChecked(view.auto_rate);
+    autostart = new QCheckBox(QStringLiteral("Autostart broadcasting"));
+    autostart->setChecked(view.autostart);
+    // Not shown: the repeater list is kept in the settings file, written back as stored.
+    repeater = new QLineEdit(QString::fromStdString(view.repeater), this);
+    repeater->hide();
+
+    auto* grid = new QGridLayout;
+    grid->addWidget(specific_ip, 0, 0);
+    grid->addWidget(address, 0, 1);
+    grid->addWidget(proxy, 0, 2);
+    grid->addWidget(new QLabel(QStringLiteral("Stream bit rate:")), 1, 0);
+    grid->addWidget(stream_rate, 1, 1);
+    grid->addWidget(rate_text, 1, 2);
+    grid->addWidget(auto_rate, 2, 0);
+    grid->addWidget(autostart, 2, 1);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(grid);
+    layout->addLayout(ok_cancel_row(this, &ok, &cancel));
+
+    connect(specific_ip, &QCheckBox::toggled, address, &QWidget::setEnabled);
+    connect(proxy, &QPushButton::clicked, this, [this] { run_proxy_dialog(ctx_, host_, this, false); });
+    connect(stream_rate, &QAbstractSlider::actionTriggered, this, &ExpertDialog::scroll);
+    connect(ok, &QPushButton::clicked, this, &ExpertDialog::press_ok);
+}
+
+void ExpertDialog::scroll(int action) {
+    rate_ = scroll_stream_rate(rate_, scroll_request(action), stream_rate->sliderPosition(), maximum_);
+    // Overrides where the bar itself would have gone.
+    stream_rate->setSliderPosition(rate_);
+    rate_text->setText(QString::fromStdString(stream_rate_text(rate_)));
+}
+
+void ExpertDialog::press_ok() {
+    ExpertChoice choice;
+    choice.specific_ip = specific_ip->isChecked();
+    choice.address = address->currentText().toStdString();
+    choice.auto_rate = auto_rate->isChecked();
+    choice.autostart = autostart->isChecked();
+    choice.rate = rate_;
+    choice.repeater = repeater->text().toStdString();
+    choice.repeater_edited = repeater->isModified();
+    if (expert_ok(ctx_, choice, QCoreApplication::applicationFilePath().toStdString())) accept();
+}
+
+int run_expert_dialog(Context& ctx, WindowHost& host, QWidget* owner) {
+    ExpertDialog dialog(ctx, host, local_address_texts(), owner);
+    return host.exec_dialog(dialog) == QDialog::Accepted ? 1 : 0;
+}

@@ -1,0 +1,391 @@
+// The settings dialogs offscreen, opened from the main window's commands:
+// what they show, what OK writes to the settings file, the registry and the
+// autostart folder, that Cancel writes nothing and that none opens while a
+// broadcast runs. The categories come from the real directory server, and a
+// refusal by a real proxy (tinyproxy) brings up the proxy dialog.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QTest>
+#include <deque>
+#include <functional>
+
+#include "app/context.h"
+#include "app/controller.h"
+#include "app/settings.h"
+#include "platform/autostart.h"
+#include "shell/window/dialogs/expert_dialog.h"
+#include "shell/window/dialogs/options_dialog.h"
+#include "shell/window/dialogs/proxy_dialog.h"
+#include "shell/window/dialogs/station_info_dialog.h"
+#include "shell/window/main_window.h"
+#include "shell/window/window_host.h"
+#include "station_test_support.h"
+#include "support/scoped_env.h"
+#include "support/temp_dir.h"
+#include "support/web_servers.h"
+#include "web/proxy_settings.h"
+
+namespace {
+
+constexpr int kDirectoryPort = 8080;
+constexpr int kProxyPort = 8888;
+
+// Processes events until `done` holds (at most timeout_ms).
+bool process_until(const std::function<bool()>& done, int timeout_ms) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > timeout_ms) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+std::string file_or_empty(const std::string& path) {
+    return access(path.c_str(), F_OK) == 0 ? read_file(path) : "";
+}
+
+struct SettingsDialogsWindow : ::testing::Test {
+    TempDir dir;
+    ScopedEnv config{"XDG_CONFIG_HOME", dir.file("config")};
+    WindowHost host;
+    std::unique_ptr<Context> ctx = make_context(host);
+    std::unique_ptr<MainWindow> window;
+    std::vector<std::string> boxes;
+    // What the operator does in each dialog, in the order they open.
+    std::deque<std::function<void(QDialog&)>> operator_steps;
+    QStringList dialogs_shown;
+    std::string directory_ip = test_ip(101), proxy_ip = test_ip(102), station_ip = test_ip(103);
+    ChildProcess directory, proxy;
+
+    void SetUp() override {
+        host.attach(ctx.get());
+        host.box_answers = [this](const char* text, int type) {
+            boxes.push_back(text);
+            if ((type & 0xF) != MB_YESNO) return static_cast<int>(IDOK);
+            // No download from the test; every other question is answered Yes.
+            return strstr(text, "newer version") ? static_cast<int>(IDNO) : static_cast<int>(IDYES);
+        };
+        host.dialog_driver = [this](QDialog& dialog) {
+            dialogs_shown.push_back(dialog.windowTitle());
+            if (operator_steps.empty()) return;  // left open: cancelled
+            auto step = std::move(operator_steps.front());
+            operator_steps.pop_front();
+            step(dialog);
+        };
+        StationState& s = ctx->state;
+        set_test_station(s, dir, station_ip, test_ip(104));
+        s.settings_file = dir.file("lumo.ini");
+        s.SamplingRate = 16000;
+        s.BANDWIDTH = 128000;
+        s.TransferRate = 2000;
+        s.StationCategory = "\\Music";
+        // The directory settings are read from the file at each request.
+        write_settings("DIRURL=" + directory_ip + "\nDIRURLPORT=" + std::to_string(kDirectoryPort) +
+                       "\nCATEGORIES_URL=" + directory_ip + ":" + std::to_string(kDirectoryPort) + "\n");
+        window = std::make_unique<MainWindow>(*ctx, host, load_skin("", nullptr));
+        window->show();
+    }
+    void TearDown() override {
+        close_station(*ctx);
+        window.reset();
+    }
+
+    void write_settings(const std::string& lines) { write_file(ctx->state.settings_file, "[VelmoraStation]\n" + lines); }
+    std::string settings() const { return read_file(ctx->state.settings_file); }
+    std::string requests() const { return file_or_empty(dir.file("requests.log")); }
+
+    void start_directory() {
+        ASSERT_EQ(start_directory_server(directory, directory_ip, kDirectoryPort, dir.file("requests.log"),
+                                         "answer", dir.file("directory.out")),
+                  "");
+    }
+    // The next dialog opened is handed to `step` as a `Dialog`.
+    template <typename Dialog>
+    void then(std::function<void(Dialog&)> step) {
+        operator_steps.push_back([step](QDialog& dialog) {
+            auto* typed = qobject_cast<Dialog*>(&dialog);
+            ASSERT_NE(typed, nullptr) << dialog.windowTitle().toStdString();
+            step(*typed);
+        });
+    }
+};
+
+TEST_F(SettingsDialogsWindow, options_open_from_settings_write_on_ok_and_nothing_on_cancel) {
+    ctx->state.MODE = 0;
+    ctx->state.feed_mode = FEED_SCRIPT;
+    then<OptionsDialog>([](OptionsDialog& d) {
+        EXPECT_EQ(d.bit_rate->currentText(), "128k (ADSL/Cable/Dual ISDN)");
+        EXPECT_EQ(d.audio_type->currentText(), "Music");
+        EXPECT_TRUE(d.script_mode->isChecked());
+        EXPECT_TRUE(d.script->isEnabled());
+        d.choose_script = [] { return QStringLiteral("/radio/night.VSK"); };
+        QTest::mouseClick(d.browse, Qt::LeftButton);
+        EXPECT_EQ(d.script->text(), "/radio/night.VSK");
+        d.live_mode->click();
+        EXPECT_FALSE(d.script->isEnabled());
+        EXPECT_FALSE(d.browse->isEnabled());
+        d.audio_type->setCurrentIndex(0);
+        d.bit_rate->setEditText("64k");
+        QTest::mouseClick(d.ok, Qt::LeftButton);
+    });
+    window->action(CMD_SETTINGS)->trigger();
+    ASSERT_EQ(dialogs_shown, QStringList{"Options"});
+    std::string written = settings();
+    EXPECT_NE(written.find("SamplingRate=8000\nMBONE=0\nBANDWIDTH=64000\nImageQuality=2\nTransferRate=2000\n"
+                           "Mode=1\nMBONEIP=0.0.0.0\nINTRANET=0\nStationScript=/radio/night.VSK\n"),
+              std::string::npos)
+        << written;
+    // The main window takes the new mode and rate at once.
+    EXPECT_EQ(ctx->state.feed_mode, FEED_LIVE_PRIMING);
+    EXPECT_EQ(ctx->state.device_rate, 11025);
+    EXPECT_FALSE(window->action(CMD_BUILD_SCRIPT)->isEnabled());
+
+    then<OptionsDialog>([](OptionsDialog& d) {
+        EXPECT_TRUE(d.live_mode->isChecked());
+        EXPECT_EQ(d.bit_rate->currentText(), "64k (ISDN)");
+        d.bit_rate->setEditText("1.53M");
+        d.script_mode->click();
+        QTest::mouseClick(d.cancel, Qt::LeftButton);
+    });
+    window->run_command(CMD_SETTINGS);
+    EXPECT_EQ(settings(), written);
+    EXPECT_EQ(ctx->state.MODE, 1);
+    EXPECT_EQ(ctx->state.BANDWIDTH, 64000);
+}
+
+TEST_F(SettingsDialogsWindow, options_without_a_sound_card_grey_live_and_open_in_script_mode) {
+    ctx->state.no_sound_card = true;
+    ctx->state.MODE = 1;
+    OptionsDialog dialog(*ctx, window.get());
+    EXPECT_FALSE(dialog.live_mode->isEnabled());
+    EXPECT_TRUE(dialog.script_mode->isChecked());
+    EXPECT_TRUE(dialog.script->isEnabled());
+}
+
+TEST_F(SettingsDialogsWindow, no_settings_dialog_opens_while_broadcasting) {
+    ctx->state.broadcast_state = BS_BROADCASTING;
+    update_broadcast_menu(*ctx);
+    window->sync_view();
+    for (int command : {CMD_SETTINGS, CMD_EXPERT_SETTINGS, CMD_STATION_INFO}) {
+        EXPECT_FALSE(window->action(command)->isEnabled()) << command;
+        window->run_command(command);  // as the accelerator or a posted command would
+    }
+    EXPECT_TRUE(dialogs_shown.empty());
+    ctx->state.broadcast_state = BS_IDLE;
+}
+
+TEST_F(SettingsDialogsWindow, expert_settings_keep_a_high_rate_until_scrolled_and_set_up_autostart) {
+    ctx->state.TransferRate = 8000;  // above the maximum of 16000 Hz and 128k: 16000
+    ctx->state.BANDWIDTH = 28800;    // maximum 3600
+    ctx->state.SPECIFIC_IP = 0;
+    ctx->state.RepeaterIP = std::string(749, '7');
+    then<ExpertDialog>([](ExpertDialog& d) {
+        EXPECT_EQ(d.rate_text->text(), "64,000 bps (T1/LAN)");
+        EXPECT_FALSE(d.address->isEnabled());
+        d.specific_ip->click();
+        EXPECT_TRUE(d.address->isEnabled());
+        d.specific_ip->click();
+        d.autostart->setChecked(true);
+        QTest::mouseClick(d.cancel, Qt::LeftButton);
+    });
+    window->run_command(CMD_EXPERT_SETTINGS);
+    EXPECT_EQ(settings().find("TransferRate"), std::string::npos);
+    EXPECT_FALSE(autostart_entry_exists());
+
+    then<ExpertDialog>([](ExpertDialog& d) {
+        EXPECT_EQ(d.rate(), 8000);
+        d.stream_rate->triggerAction(QAbstractSlider::SliderSingleStepSub);  // clamps to the maximum
+        EXPECT_EQ(d.rate_text->text(), "28,800 bps (56k)");
+        d.stream_rate->triggerAction(QAbstractSlider::SliderPageStepSub);
+        EXPECT_EQ(d.stream_rate->value(), 3350);
+        d.autostart->setChecked(true);
+        d.auto_rate->setChecked(false);
+        QTest::mouseClick(d.ok, Qt::LeftButton);
+    });
+    window->action(CMD_EXPERT_SETTINGS)->trigger();
+    std::string written = settings();
+    EXPECT_NE(written.find("Stream2X=0\nAutoStart=1\nTransferRate=3350\nSPECIFIC_IP=0\nRepeaterIP=" +
+                           std::string(749, '7') + "\n"),
+              std::string::npos)
+        << written;
+    EXPECT_TRUE(autostart_entry_exists());
+    EXPECT_EQ(ctx->state.AutoStart, 2);
+    pace_tick(*ctx);  // the running station does not start by itself
+    EXPECT_EQ(ctx->state.broadcast_state, BS_IDLE);
+}
+
+TEST_F(SettingsDialogsWindow, the_http_proxy_button_opens_the_proxy_dialog_open_and_saves_it) {
+    ASSERT_TRUE(save_proxy_settings({"old.proxy", 3128, "dj", "pa55"}));
+    then<ExpertDialog>([](ExpertDialog& d) {
+        QTest::mouseClick(d.proxy, Qt::LeftButton);
+        QTest::mouseClick(d.cancel, Qt::LeftButton);  // the proxy is saved all the same
+    });
+    then<ProxyDialog>([](ProxyDialog& d) {
+        EXPECT_TRUE(d.server->isEnabled());
+        EXPECT_TRUE(d.port->isEnabled());
+        EXPECT_EQ(d.hint->text(), "Leave blank if you do not use proxy server.");
+        EXPECT_EQ(d.password->text(), "pa55");
+        EXPECT_EQ(d.password->echoMode(), QLineEdit::Password);
+        d.server->setText("127.0.0.1");
+        d.port->setText("8888");
+        d.password->setText("n3w pass");
+        QTest::mouseClick(d.ok, Qt::LeftButton);
+    });
+    window->run_command(CMD_EXPERT_SETTINGS);
+    ASSERT_EQ(dialogs_shown, QStringList({"Expert Settings", "Proxy Information"}));
+    ProxySettings stored;
+    ASSERT_TRUE(load_proxy_settings(stored));
+    EXPECT_EQ(stored.server, "127.0.0.1");
+    EXPECT_EQ(stored.port, 8888);
+    EXPECT_EQ(stored.user_id, "dj");
+    EXPECT_EQ(stored.password, "n3w pass");
+}
+
+TEST_F(SettingsDialogsWindow, station_information_lists_the_directory_categories_and_writes_on_ok) {
+    start_directory();
+    ctx->state.StationCategory = "\\music";  // a prefix of the first item: selects it
+    then<StationInfoDialog>([](StationInfoDialog& d) {
+        ASSERT_TRUE(process_until([&] { return d.categories_fetched(); }, 20000));
+        QStringList items;
+        for (int i = 0; i < d.category->count(); ++i) items << d.category->itemText(i);
+        EXPECT_EQ(items, QStringList({"\\Music", "\\Music\\Rock", "\\Music\\Jazz", "\\Talk"}));
+        EXPECT_EQ(d.category->currentText(), "\\Music");
+        d.category->setCurrentIndex(2);
+        d.name->setText("Night FM");
+        d.location->setText("Harbour");
+        d.email->setText("dj@example.com");
+        d.url->setText("http://127.0.0.1/");
+        d.description->setPlainText(QString(749, 'd'));
+        d.description->moveCursor(QTextCursor::End);
+        QTest::keyClicks(d.description, "ef");  // the 751st character is not taken
+        EXPECT_EQ(d.description->toPlainText().size(), 750);
+        QTest::mouseClick(d.ok, Qt::LeftButton);
+    });
+    window->run_command(CMD_STATION_INFO);
+    ASSERT_EQ(dialogs_shown.size(), 1u);
+    EXPECT_NE(settings().find("StationName=Night FM\nStationLocation=Harbour\nStationCategory=\\Music\\Jazz\n"
+                              "StationEMAIL=dj@example.com\nWWW_URL=http://127.0.0.1/\nWWW_DESC=" +
+                              std::string(749, 'd') + "e\n"),
+              std::string::npos)
+        << settings();
+
+    // Cancel after the list came again: nothing changes; the version question came only once.
+    std::string written = settings();
+    then<StationInfoDialog>([](StationInfoDialog& d) {
+        ASSERT_TRUE(process_until([&] { return d.categories_fetched(); }, 20000));
+        EXPECT_EQ(d.category->currentText(), "\\Music\\Jazz");
+        d.category->setCurrentIndex(3);
+        QTest::mouseClick(d.cancel, Qt::LeftButton);
+    });
+    window->run_command(CMD_STATION_INFO);
+    EXPECT_EQ(settings(), written);
+    EXPECT_EQ(ctx->state.StationCategory, "\\Music\\Jazz");
+    int questions = 0;
+    for (const std::string& box : boxes) questions += box.find("newer version") != std::string::npos;
+    EXPECT_EQ(questions, 1);
+}
+
+TEST_F(SettingsDialogsWindow, station_information_keeps_the_stored_category_when_the_directory_is_away) {
+    ctx->state.StationCategory = "\\Talk";  // nobody listens on the directory's address
+    then<StationInfoDialog>([](StationInfoDialog& d) {
+        ASSERT_TRUE(process_until([&] { return d.categories_fetched(); }, 20000));
+        ASSERT_EQ(d.category->count(), 1);
+        EXPECT_EQ(d.category->currentText(), "\\Talk");
+        QTest::mouseClick(d.ok, Qt::LeftButton);
+    });
+    window->run_command(CMD_STATION_INFO);
+    EXPECT_NE(settings().find("StationCategory=\\Talk\n"), std::string::npos) << settings();
+}
+
+// A proxy that refuses the stored password: the dialog comes up locked for
+// each refused request; Escape ends the request, the right password lets
+// the add through.
+TEST_F(SettingsDialogsWindow, a_proxy_refusal_asks_again_for_the_password_and_escape_gives_up) {
+    start_directory();
+    ASSERT_EQ(start_test_proxy(proxy, proxy_ip, kProxyPort, true, dir.file("tinyproxy.conf"),
+                               dir.file("proxy.out")),
+              "");
+    ASSERT_TRUE(save_proxy_settings({proxy_ip, kProxyPort, TEST_PROXY_USER, "wrong"}));
+    ctx->state.MODE = 1;  // live: the start lists the station, the missing sound card ends it
+    ctx->state.feed_mode = FEED_LIVE_PRIMING;
+    update_start_menu(*ctx);
+    window->sync_view();
+
+    auto escape = [](ProxyDialog& d) {
+        EXPECT_FALSE(d.server->isEnabled());
+        EXPECT_FALSE(d.port->isEnabled());
+        EXPECT_EQ(d.hint->text(), "Please re-enter the user id and password.");
+        QTest::keyClick(&d, Qt::Key_Escape);
+    };
+    then<ProxyDialog>(escape);  // the add
+    then<ProxyDialog>(escape);  // the remove after the refused add counted as a listing
+    window->run_command(CMD_START);
+    ASSERT_TRUE(process_until([&] { return ctx->state.broadcast_state == BS_IDLE; }, 20000));
+    EXPECT_EQ(dialogs_shown.size(), 2u);
+    EXPECT_EQ(requests(), "");  // no retry got past the proxy
+
+    dialogs_shown.clear();
+    then<ProxyDialog>([](ProxyDialog& d) {
+        EXPECT_FALSE(d.server->isEnabled());
+        d.password->setText(TEST_PROXY_PASSWORD);
+        QTest::mouseClick(d.ok, Qt::LeftButton);
+    });
+    window->run_command(CMD_START);
+    ASSERT_TRUE(process_until([&] { return ctx->state.broadcast_state == BS_IDLE; }, 20000));
+    EXPECT_EQ(dialogs_shown.size(), 1u);  // the remove went through with the saved password
+    EXPECT_NE(requests().find("GET /cgi-local/ul_vsl.prl?vslFile="), std::string::npos)
+        << requests() << file_or_empty(dir.file("proxy.out"));
+    EXPECT_NE(requests().find("GET /cgi-local/del_vsl.prl?vslFile="), std::string::npos) << requests();
+}
+
+// Pictures of the four dialogs; with VELMORA_DIALOG_PICTURES set they are
+// saved there (the README's come from docs/).
+TEST_F(SettingsDialogsWindow, each_dialog_paints_with_its_title) {
+    ctx->state.StationName = "Radio Velmora Night";
+    ctx->state.StationLocation = "Harbour Street";
+    ctx->state.StationEMAIL = "dj@example.com";
+    ctx->state.WWW_DESC = "Songs for the night shift.";
+    ctx->state.StationScript = "/home/dj/shows/night.VSK";
+    ctx->state.MODE = 0;
+    OptionsDialog options(*ctx, nullptr);
+    ExpertDialog expert(*ctx, host, {"192.168.1.10", "10.0.0.7"}, nullptr);
+    StationInfoDialog station(*ctx, nullptr);
+    ProxyDialog proxy_dialog(*ctx, false, nullptr);
+    const char* dir_name = getenv("VELMORA_DIALOG_PICTURES");
+    const std::pair<QDialog*, const char*> all[] = {{&options, "options"},
+                                                    {&expert, "expert-settings"},
+                                                    {&station, "station-information"},
+                                                    {&proxy_dialog, "proxy-information"}};
+    for (const auto& [dialog, name] : all) {
+        dialog->show();
+        QImage picture = dialog->grab().toImage();
+        EXPECT_GE(picture.width(), 300) << name;
+        EXPECT_GE(picture.height(), 100) << name;
+        if (dir_name) {
+            EXPECT_TRUE(picture.save(QString("%1/%2.png").arg(dir_name, name))) << name;
+        }
+        dialog->hide();
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
