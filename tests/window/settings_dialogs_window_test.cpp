@@ -359,7 +359,9 @@ TEST_F(SettingsDialogsWindow, each_dialog_paints_with_its_title) {
     ctx->state.StationEMAIL = "dj@example.com";
     ctx->state.WWW_DESC = "Songs for the night shift.";
     ctx->state.StationScript = "/home/dj/shows/night.VSK";
+    ctx->state.StationCategory = "\\Music\\Jazz";
     ctx->state.MODE = 0;
+    ASSERT_TRUE(save_proxy_settings({"proxy.example.com", 3128, "dj", "pa55word"}));
     OptionsDialog options(*ctx, nullptr);
     ExpertDialog expert(*ctx, host, {"192.168.1.10", "10.0.0.7"}, nullptr);
     StationInfoDialog station(*ctx, nullptr);

@@ -58,6 +58,9 @@ ExpertDialog::ExpertDialog(Context& ctx, WindowHost& host, std::vector<std::stri
     stream_rate->setValue(rate_);  // shown at the end when above the maximum
     stream_rate->setMinimumWidth(220);
     rate_text = new QLabel(QString::fromStdString(stream_rate_text(rate_)));
+    // Wide enough for every rate, so that the bar keeps its place while it moves.
+    rate_text->setMinimumWidth(rate_text->fontMetrics().horizontalAdvance(
+        QString::fromStdString(stream_rate_text(STREAM_RATE_CEILING))));
     auto_rate = new QCheckBox(QStringLiteral("Auto Bit Rate"));
     auto_rate->setChecked(view.auto_rate);
     autostart = new QCheckBox(QStringLiteral("Autostart broadcasting"));
