@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <clocale>
 #include <cstdlib>
@@ -80,13 +81,17 @@ std::string comma_locale(const TempDir& dir) {
 
 TEST(BitRateText, reads_a_point_as_the_decimal_mark_under_a_comma_locale) {
     TempDir dir;
+    struct BackToC {
+        ~BackToC() {
+            setlocale(LC_NUMERIC, "C");
+            unsetenv("LOCPATH");
+        }
+    } back_to_c;
     std::string locale = comma_locale(dir);
     if (locale.empty()) GTEST_SKIP() << "no locale with a decimal comma can be made here";
     ASSERT_NE(strtod("1.53", nullptr), 1.53) << locale;  // the locale is in force
     EXPECT_EQ(parse_bit_rate("1.53M (T1)"), 1530000);
     EXPECT_EQ(parse_bit_rate("44.53M"), 44530000);
-    setlocale(LC_NUMERIC, "C");
-    unsetenv("LOCPATH");
 }
 
 TEST_F(SettingsDialogs, options_show_the_stored_rate_mode_and_audio_type) {
@@ -248,7 +253,8 @@ TEST_F(SettingsDialogs, expert_ok_creates_and_removes_the_autostart_entry_and_te
     ExpertChoice choice{false, "", false, true, 2000, "", false};
     ASSERT_EQ(expert_ok(*ctx, choice, "/opt/velmora/velmora-broadcaster"), 1);
     EXPECT_EQ(s.AutoStart, 2);  // the running station does not start by itself
-    EXPECT_NE(std::find(written().begin(), written().end(), "AutoStart=1"), written().end());
+    std::vector<std::string> keys = written();
+    EXPECT_NE(std::find(keys.begin(), keys.end(), "AutoStart=1"), keys.end());
     ASSERT_TRUE(autostart_entry_exists());
     EXPECT_NE(read_file(autostart_entry_path()).find("/opt/velmora/velmora-broadcaster"), std::string::npos);
     ASSERT_EQ(expert_ok(*ctx, choice, "/opt/velmora/velmora-broadcaster"), 1);  // the same entry again
@@ -284,14 +290,16 @@ TEST(Categories, the_stored_category_selects_by_prefix_and_survives_a_failed_fet
 }
 
 TEST_F(SettingsDialogs, station_info_ok_writes_the_six_keys_in_order) {
-    std::string description(750, 'd');
+    std::string description(748, 'd');
     ASSERT_EQ(station_info_ok(*ctx, {"Night FM", "Harbour", "\\Music\\Jazz", "op@example.test",
-                                     "http://127.0.0.1/", description}), 1);
+                                     "http://127.0.0.1/", "d\r\n" + description}), 1);
+    description = "d  " + description;  // one line, in memory as in the file and the station list
     EXPECT_EQ(written(), (std::vector<std::string>{"StationName=Night FM", "StationLocation=Harbour",
                                                    "StationCategory=\\Music\\Jazz",
                                                    "StationEMAIL=op@example.test",
                                                    "WWW_URL=http://127.0.0.1/", "WWW_DESC=" + description}));
     EXPECT_EQ(ctx->state.StationCategory, "\\Music\\Jazz");
+    EXPECT_EQ(ctx->state.WWW_DESC, description);
     make_settings_unwritable();
     EXPECT_EQ(station_info_ok(*ctx, {"a", "b", "c", "d", "e", "f"}), 0);
     EXPECT_EQ(host.messages.size(), 1u);

@@ -267,13 +267,20 @@ CategoryChoice category_choice(int fetch_result, const std::vector<std::string>&
 }
 
 int station_info_ok(Context& ctx, const StationInfo& info) {
+    // Each field is one line of the station-list record (and of the
+    // settings file): line breaks become blanks.
+    auto one_line = [](std::string text) {
+        for (char& c : text)
+            if (c == '\r' || c == '\n') c = ' ';
+        return text;
+    };
     StationState& s = ctx.state;
-    s.StationName = info.name;
-    s.StationLocation = info.location;
-    s.StationCategory = info.category;
-    s.StationEMAIL = info.email;
-    s.WWW_URL = info.url;
-    s.WWW_DESC = info.description;
+    s.StationName = one_line(info.name);
+    s.StationLocation = one_line(info.location);
+    s.StationCategory = one_line(info.category);
+    s.StationEMAIL = one_line(info.email);
+    s.WWW_URL = one_line(info.url);
+    s.WWW_DESC = one_line(info.description);
     SettingsWrite write;
     write_setting_string(ctx, write, "StationName", s.StationName.c_str());
     write_setting_string(ctx, write, "StationLocation", s.StationLocation.c_str());

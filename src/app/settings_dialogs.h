@@ -155,7 +155,8 @@ struct CategoryChoice {
 CategoryChoice category_choice(int fetch_result, const std::vector<std::string>& fetched,
                                const std::string& stored);
 // OK: StationName, StationLocation, StationCategory, StationEMAIL, WWW_URL,
-// WWW_DESC, in memory and in this order in the settings file.
+// WWW_DESC, in memory and in this order in the settings file, each as one
+// line (line breaks become blanks).
 int station_info_ok(Context& ctx, const StationInfo& info);
 
 // ---- Proxy Information ----
