@@ -10,6 +10,7 @@
 // step's message box is open.
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QTimer>
 #include <string>
 
@@ -27,6 +28,7 @@ class QPushButton;
 class SongPreparationDialog : public QDialog {
     Q_OBJECT
 public:
+    static constexpr int kRedrawMs = 40;
     SongPreparationDialog(Context& ctx, EditorSeams& seams, const std::string& script, QWidget* parent);
     ~SongPreparationDialog() override;
 
@@ -55,6 +57,7 @@ private:
     int waiting_ = 0;
     bool ended_ = false;
     QTimer timer_;
+    QElapsedTimer shown_;  // since the view last showed the job
     QListWidget* list_;
     QLabel* status_;
     QProgressBar* progress_;
