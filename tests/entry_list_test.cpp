@@ -140,9 +140,14 @@ TEST_F(EntryListTest, a_save_that_fails_half_way_keeps_the_old_file_and_the_chan
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_NE(host.last_message().find(path), std::string::npos);
     EXPECT_NE(host.last_message().find("too large"), std::string::npos) << host.last_message();
-    // No temporary file is left beside it.
     ASSERT_EQ(save_entry_file(*ctx, script, dir.file("other/missing/show.VSK")), 0);
-    EXPECT_EQ(read_file(path), old_bytes);
+
+    // A script is never saved over a file it names.
+    write_file(dir.file("song.wav"), "RIFF");
+    EntryList named{SCRIPT_LIST, {format_entry(SCRIPT_LIST, {1, dir.file("song.wav"), "", ""})}, -1, true};
+    EXPECT_EQ(save_entry_file(*ctx, named, dir.file("song.wav")), 0);
+    EXPECT_EQ(read_file(dir.file("song.wav")), "RIFF");
+    EXPECT_NE(host.last_message().find("names that file itself"), std::string::npos);
 }
 
 TEST_F(EntryListTest, add_remove_and_duplicate_move_the_selection_as_each_editor_wants) {

@@ -14,6 +14,7 @@
 #include "media/script_text.h"
 #include "media/script_tokens.h"
 #include "platform/replace_file.h"
+#include "platform/safe_files.h"
 #include "server/picture_check.h"
 
 namespace {
@@ -143,6 +144,16 @@ std::string entry_file_bytes(const EntryList& list, int sampling_rate) {
 }
 
 int save_entry_file(Context& ctx, EntryList& list, const std::string& path) {
+    // Saving over one of its own songs or pictures would destroy it.
+    for (const std::string& entry : list.entries) {
+        const EntryFields fields = split_entry(list.kind, entry);
+        for (const std::string* named : {&fields.song, &fields.picture}) {
+            if (named->empty() || !same_file(path, *named)) continue;
+            show_message(ctx, true, MB_OK | MB_ICONERROR,
+                         "The script cannot be saved to %s: the script names that file itself.", path.c_str());
+            return 0;
+        }
+    }
     errno = 0;
     if (!replace_file(path, entry_file_bytes(list, ctx.state.SamplingRate))) {
         show_message(ctx, true, MB_OK | MB_ICONERROR,

@@ -86,7 +86,8 @@ int read_entry_file(Context& ctx, EntryList& list, const char* path);
 std::string entry_file_bytes(const EntryList& list, int sampling_rate);
 
 // Writes the list to `path` through a temporary file renamed over it, and
-// clears the modified flag. On any failure the old file stays as it was,
+// clears the modified flag. A path that is one of the entries' own songs or
+// pictures is refused. On any failure the old file stays as it was,
 // the list stays modified and the operator is told the file and the cause
 // (0); else 1.
 int save_entry_file(Context& ctx, EntryList& list, const std::string& path);

@@ -334,6 +334,79 @@ TEST_F(EditorsTest, start_without_a_script_asks_for_one_and_broadcasts_it) {
     close_station(*ctx);
 }
 
+TEST_F(EditorsTest, wave_dialog_takes_only_a_usable_source_and_proposes_its_destination) {
+    const std::string song = write_song("tune.wav", 0.2, 440);
+    write_file(dir.file("ulaw.wav"), wav_bytes::riff(wav_bytes::chunk("fmt ", wav_bytes::format(7, 1, 8000, 8)) +
+                                                     wav_bytes::chunk("data", std::string(800, '\x80'))));
+    WaveDialog wave(*ctx, seams, nullptr);
+    wave.take_source(dir.file("ulaw.wav"));
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0], dir.file("ulaw.wav") + ": unknown file format!\nOnly PCM wave files are supported.");
+    EXPECT_TRUE(wave.source()->text().isEmpty());
+    wave.take_source(song);
+    EXPECT_EQ(wave.source()->text().toStdString(), song);
+    EXPECT_EQ(wave.destination()->text().toStdString(), dir.file("tune.VMA"));
+    wave.destination()->setText("kept.VMA");
+    wave.take_source(song);  // a destination given stays
+    EXPECT_EQ(wave.destination()->text(), "kept.VMA");
+}
+
+// Pixels in `area` of the picture that differ from its first pixel: text drawn there.
+int drawn_pixels(const QImage& image, const QRect& area) {
+    const QRgb background = image.pixel(area.topLeft());
+    int drawn = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x) drawn += image.pixel(x, y) != background;
+    return drawn;
+}
+
+// The pictures of the README: the editors and the song dialog at work. With
+// VELMORA_SCREENSHOTS naming a folder they are saved there as PNG.
+TEST_F(EditorsTest, editors_and_the_song_dialog_draw_their_entries_and_progress) {
+    const char* folder = getenv("VELMORA_SCREENSHOTS");
+    auto keep = [&](QWidget& widget, const char* name) {
+        QImage shot = widget.grab().toImage();
+        EXPECT_EQ(shot.size(), widget.size() * widget.devicePixelRatio());
+        if (folder) EXPECT_TRUE(shot.save(QString::fromLocal8Bit(folder) + "/" + name, "PNG"));
+        return shot;
+    };
+    auto first_row_drawn = [&](EntryListEditor& editor, const QImage& shot) {
+        QRect row = editor.list()->visualItemRect(editor.list()->item(0));
+        row.translate(editor.list()->viewport()->mapTo(&editor, QPoint(0, 0)));
+        return drawn_pixels(shot, row.intersected(editor.list()->geometry()));
+    };
+    const std::string song = write_song("night.wav", 8.0, 330);
+    const std::string script = dir.file("night.VSK");
+    write_file(dir.file("cover.bmp"), bmp_bytes(96, 64));
+    EntryList list{SCRIPT_LIST,
+                   {format_entry(SCRIPT_LIST, {2, song, dir.file("cover.bmp"), "Night mix"}),
+                    format_entry(SCRIPT_LIST, {0, dir.file("morning.VMA"), "", ""})},
+                   -1, true};
+    ASSERT_EQ(save_entry_file(*ctx, list, script), 1);
+    ctx->state.StationScript = script;
+    EntryListEditor builder(*ctx, seams, SCRIPT_LIST, nullptr);
+    builder.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&builder));
+    EXPECT_GT(first_row_drawn(builder, keep(builder, "script-builder.png")), 50);
+
+    EntryList live_list{LIVE_LIST, {format_entry(LIVE_LIST, {120, dir.file("cover.bmp"), "Good evening"})}, -1, true};
+    ASSERT_EQ(save_entry_file(*ctx, live_list, dir.file("evening.live")), 1);
+    ctx->state.LiveScript = dir.file("evening.live");
+    EntryListEditor live(*ctx, seams, LIVE_LIST, nullptr);
+    live.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&live));
+    EXPECT_GT(first_row_drawn(live, keep(live, "live-list-editor.png")), 50);
+
+    SongPreparationDialog songs(*ctx, seams, script, nullptr);
+    songs.open();
+    QTest::mouseClick(songs.compress_button(), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return songs.progress()->value() >= 40; }, 30000));
+    QImage shot = keep(songs, "preparing-songs.png");
+    EXPECT_GT(drawn_pixels(shot, songs.status()->geometry()), 50);
+    QTest::mouseClick(songs.cancel_button(), Qt::LeftButton);  // "are you sure" Yes
+    EXPECT_FALSE(songs.isVisible());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
