@@ -273,8 +273,9 @@ TEST_F(EditorsTest, edits_keep_what_the_dialog_hides_and_closing_never_loses_cha
         EXPECT_EQ(info.repeat()->currentIndex(), -1);  // 12 has no item
         QTest::mouseClick(info.ok(), Qt::LeftButton);
     });
-    editor.list()->setCurrentRow(0);
-    QTest::mouseClick(editor.edit_button(), Qt::LeftButton);
+    const QPoint first = editor.list()->visualItemRect(editor.list()->item(0)).center();
+    QTest::mouseClick(editor.list()->viewport(), Qt::LeftButton, {}, first);
+    QTest::mouseDClick(editor.list()->viewport(), Qt::LeftButton, {}, first);
     EXPECT_EQ(editor.model().entries[0],
               "12 \"" + song + "\" \"" + dir.file("pic.bmp") + "\" Night mix");
     EXPECT_TRUE(editor.model().modified);
@@ -389,7 +390,7 @@ TEST_F(EditorsTest, editors_and_the_song_dialog_draw_their_entries_and_progress)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&builder));
     EXPECT_GT(first_row_drawn(builder, keep(builder, "script-builder.png")), 50);
 
-    EntryList live_list{LIVE_LIST, {format_entry(LIVE_LIST, {120, dir.file("cover.bmp"), "Good evening"})}, -1, true};
+    EntryList live_list{LIVE_LIST, {format_entry(LIVE_LIST, {120, "", dir.file("cover.bmp"), "Good evening"})}, -1, true};
     ASSERT_EQ(save_entry_file(*ctx, live_list, dir.file("evening.live")), 1);
     ctx->state.LiveScript = dir.file("evening.live");
     EntryListEditor live(*ctx, seams, LIVE_LIST, nullptr);

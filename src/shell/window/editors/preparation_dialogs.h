@@ -78,6 +78,10 @@ public:
     QLabel* picture_label() const { return picture_; }
     QLabel* count_label() const { return count_; }
 
+    // Escape and the close box wait for the pass: it takes a moment per
+    // picture, and only its end gives the station's own picture back.
+    void reject() override {}
+
 private:
     void step();
 
