@@ -101,7 +101,7 @@ void SongPreparationDialog::step() {
     const int before = job_.current;
     const int result = song_job_step(ctx_, job_);
     // Redrawing after every step would cost the job half its speed again;
-    // 25 times a second shows the same.
+    // ten times a second shows the same.
     if (result != SONG_JOB_RUNNING || job_.current != before || !shown_.isValid() ||
         shown_.elapsed() >= kRedrawMs) {
         show_line(before);

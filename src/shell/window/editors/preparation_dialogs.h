@@ -28,7 +28,7 @@ class QPushButton;
 class SongPreparationDialog : public QDialog {
     Q_OBJECT
 public:
-    static constexpr int kRedrawMs = 40;
+    static constexpr int kRedrawMs = 100;
     SongPreparationDialog(Context& ctx, EditorSeams& seams, const std::string& script, QWidget* parent);
     ~SongPreparationDialog() override;
 
