@@ -10,6 +10,7 @@
 
 #include "app/context.h"
 #include "app/controller.h"
+#include "shell/window/editors/editors.h"
 #include "shell/window/status_panel.h"
 #include "shell/window/window_host.h"
 
@@ -60,6 +61,7 @@ MainWindow::MainWindow(Context& ctx, WindowHost& host, Skin skin)
         show_about();
         return 1;
     };
+    install_editors(ctx_, host_, this);
 
     // Not resizable: the panel's coordinates are the skin's pixels.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
