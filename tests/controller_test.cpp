@@ -351,6 +351,27 @@ TEST_F(StartStopTest, ticks_keep_the_exact_pace_of_the_sampling_rate) {
     EXPECT_NEAR(static_cast<double>(ctx->sender.packet_counter), 1001.0, 1.0);
 }
 
+TEST_F(StartStopTest, the_next_tick_is_due_counting_from_the_end_of_a_slow_one) {
+    LoopbackSocket listener(test_ip(64).c_str());
+    on_command(*ctx, CMD_START);
+    ASSERT_EQ(ctx->state.broadcast_state, BS_BROADCASTING);
+    send_control(listener.fd(), test_station_addr(station_ip), PF_TEXT, std::string("hello", 6));
+    pace_tick(*ctx);
+    // A fan-out to a full table takes tens of milliseconds.
+    ctx->sender.fan_out.send = [&](int socket, const UdpMessage* messages, int count) {
+        host.clock_ms += 30;
+        return udp_send_many(socket, messages, count);
+    };
+    uint32_t due = ctx->state.pace_clock;
+    host.clock_ms = due + 1;
+    int wait = send_due_ticks(*ctx);
+    // Due one interval after the last, however long the tick took.
+    EXPECT_EQ(host.clock_ms + static_cast<uint32_t>(wait), ctx->state.pace_clock + 1);
+    EXPECT_LT(wait, 46 - 30 + 2);
+    host.clock_ms = ctx->state.pace_clock + 20;  // later still than the slow tick itself
+    EXPECT_EQ(send_due_ticks(*ctx), 1);
+}
+
 TEST_F(StartStopTest, stopping_a_script_returns_to_idle_at_once) {
     PortSocket master(master_ip, 3456);
     on_command(*ctx, CMD_START);

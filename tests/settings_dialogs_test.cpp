@@ -154,8 +154,8 @@ TEST_F(SettingsDialogs, options_ok_refusals_write_nothing_but_keep_the_bandwidth
     EXPECT_EQ(s.BANDWIDTH, 128000);
 
     s.INTRANET = 0;
-    EXPECT_EQ(options_ok(*ctx, {0, 1, "128k", "/" + std::string(127, 'p')}), 0);  // never cut
-    EXPECT_NE(host.last_message().find("longer than 127"), std::string::npos);
+    EXPECT_EQ(options_ok(*ctx, {0, 1, "128k", "/" + std::string(255, 'p')}), 0);  // never cut
+    EXPECT_NE(host.last_message().find("longer than 255"), std::string::npos);
     EXPECT_TRUE(written().empty());
     EXPECT_EQ(s.StationScript, "");
 

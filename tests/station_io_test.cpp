@@ -3,6 +3,7 @@
 // they arrive so that a burst larger than the kernel's buffer is not lost.
 
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 
 #include <cerrno>
@@ -163,6 +164,43 @@ TEST_F(StationIoTest, a_full_intake_stops_reading_until_a_tick_makes_room) {
     ASSERT_EQ(broadcast_tick(*ctx), 1);
     EXPECT_FALSE(ctx->sender.intake.paused);
     EXPECT_EQ(host.read_notifications.back(), std::make_pair(ctx->station.socket, true));
+}
+
+TEST_F(StationIoTest, only_datagrams_every_path_carries_whole_go_out_with_dont_fragment) {
+    // Frames alternately small and larger than the 548 bytes any IPv4 path
+    // carries unfragmented. Sent with "don't fragment", the larger ones
+    // would be refused on an ordinary 1500-byte link.
+    std::string song = dir.file("mixed.VMA");
+    std::vector<std::string> frames;
+    for (int f = 0; f < 8; ++f) frames.push_back(std::string(f % 2 ? 1000 : 30, 'm'));
+    write_file(song, sample_file(frames));
+    snprintf(ctx->script.entries[0].song, sizeof ctx->script.entries[0].song, "%s", song.c_str());
+    join(2);
+    int calls_with_df = 0, calls_without = 0;
+    ctx->sender.fan_out.send = [&](int socket, const UdpMessage* messages, int count) {
+        int mode = -1;
+        socklen_t length = sizeof mode;
+        getsockopt(socket, IPPROTO_IP, IP_MTU_DISCOVER, &mode, &length);
+        int largest = 0;
+        for (int i = 0; i < count; ++i)
+            largest = std::max(largest, messages[i].head_len + messages[i].body_len);
+        if (mode == IP_PMTUDISC_PROBE) {
+            EXPECT_LE(largest, 576 - 28);
+            ++calls_with_df;
+        } else {
+            ++calls_without;
+        }
+        return udp_send_many(socket, messages, count);
+    };
+    for (int t = 0; t < 4; ++t) ASSERT_EQ(broadcast_tick(*ctx), 1);
+    EXPECT_GT(calls_with_df, 0);
+    EXPECT_GT(calls_without, 0);
+    EXPECT_EQ(audio_seqs(*listeners[1]).size(), 4u);
+    // Replies between two fan-outs go as the system's default has them.
+    int mode = -1;
+    socklen_t length = sizeof mode;
+    getsockopt(ctx->station.socket, IPPROTO_IP, IP_MTU_DISCOVER, &mode, &length);
+    EXPECT_EQ(mode, IP_PMTUDISC_WANT);
 }
 
 TEST_F(StationIoTest, resends_reach_back_eighty_ticks_whatever_the_table_holds) {

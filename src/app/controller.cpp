@@ -351,7 +351,12 @@ int send_due_ticks(Context& ctx) {
     }
     // Still late: the next two go one interval from now.
     if (before(s.pace_clock, now)) return static_cast<int>(interval);
-    return static_cast<int>(s.pace_clock - now) + 1;
+    // Counted from the moment the ticks are done: a fan-out to a full table
+    // takes tens of milliseconds, and counting from the entry would make
+    // every tick that much late.
+    const uint32_t done = ctx.host->time_ms();
+    if (!before(done, s.pace_clock)) return 1;
+    return static_cast<int>(s.pace_clock - done) + 1;
 }
 
 void pace_tick(Context& ctx) { timer_step(ctx, true); }

@@ -202,7 +202,7 @@ int load_settings(Context& ctx, bool no_sound_card) {
     s.StationLocation = read.text("StationLocation", "", 127);
     s.StationCategory = read.text("StationCategory", "", 127);
     s.StationEMAIL = read.text("StationEMAIL", "", 127);
-    s.StationScript = read.text("StationScript", "", 127);
+    s.StationScript = read.text("StationScript", "", 255);
 
     s.AlwaysBindSocket = read.number(load_text(ctx, 1861), 0);
     s.NetNoConnect = read.number(load_text(ctx, 1862), 1);

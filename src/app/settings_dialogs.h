@@ -32,7 +32,7 @@ constexpr const char* AUDIO_TYPE_NAMES[2] = {"Voice", "Music"};
 constexpr int AUDIO_TYPE_RATES[2] = {8000, 22050};
 constexpr int BANDWIDTH_MINIMUM = 28800;
 constexpr int BANDWIDTH_TEXT_MAX = 11;  // characters of the bit-rate field that count
-constexpr int SCRIPT_PATH_MAX = 127;
+constexpr int SCRIPT_PATH_MAX = 255;  // as long as StationScript is read
 
 // A bit rate as typed: blanks and commas are skipped, digits and points
 // make the number (it ends at a second point), and the first other

@@ -478,6 +478,9 @@ void add_to_batch(FanOut& fan_out, const WireDatagram& datagram, const ListenerE
     fan_out.messages[k] = UdpMessage{&fan_out.addrs[k], addr_len, fan_out.heads[k],
                                      PACKET_HEADER_SIZE, datagram.bytes + PACKET_HEADER_SIZE,
                                      datagram.size - PACKET_HEADER_SIZE};
+    // What any IPv4 path carries whole: 576 bytes with the IP and UDP headers.
+    constexpr int kUnfragmentedMost = 576 - 28;
+    if (datagram.size > kUnfragmentedMost) fan_out.batch_small = false;
 }
 
 // Fills the next batch from the table, ageing each listener taken.
@@ -485,6 +488,7 @@ void fill_batch(Context& ctx) {
     SenderState& sender = ctx.sender;
     FanOut& f = sender.fan_out;
     f.count = f.sent = 0;
+    f.batch_small = true;
     constexpr int kMostPerListener = 4;
     while (f.next_listener < LISTENER_TABLE_SIZE && f.count + kMostPerListener <= FAN_OUT_BATCH) {
         int i = f.next_listener++;
@@ -528,13 +532,6 @@ void send_to_listeners(Context& ctx, const TickNews& news) {
     // The repeater of RepeaterIP holds slot 0 for good.
     f.slot0_kept = repeater_set(ctx.state);
     f.stored = false;
-    // What any IPv4 path carries whole: 576 bytes with the IP and UDP headers.
-    constexpr int kUnfragmentedMost = 576 - 28;
-    SenderState& sender = ctx.sender;
-    int largest = std::max(sender.audio.size, f.companion_flowing ? sender.companion.size : 0);
-    if (f.song_text) largest = std::max(largest, sender.song_text.size);
-    if (f.picture_notice) largest = std::max(largest, sender.picture_notice.size);
-    f.small = largest <= kUnfragmentedMost;
     continue_fan_out(ctx);
 }
 
@@ -636,16 +633,16 @@ namespace {
 int send_batches(Context& ctx) {
     FanOut& f = ctx.sender.fan_out;
     const int socket = ctx.station.socket;
-    // Datagrams this small never need fragments on any path: sent with
-    // "don't fragment" the system skips choosing a fragment id for each,
-    // a fifth of its cost per datagram. Larger ones (and the replies sent
+    // A batch of datagrams small enough for any path goes out with "don't
+    // fragment": the system then skips choosing a fragment id for each, a
+    // fifth of its cost per datagram. Larger ones (and the replies sent
     // between two fan-outs) go as before.
-    bool dont_fragment = f.small && udp_set_dont_fragment(socket, true) == 0;
+    bool dont_fragment = false;
     int error = 0;
     while (f.active && !error) {
         if (station_closed(ctx)) {
             f.active = false;
-            return 0;
+            return 0;  // the socket is gone
         }
         if (f.sent == f.count) {
             fill_batch(ctx);
@@ -654,6 +651,8 @@ int send_batches(Context& ctx) {
                 break;
             }
         }
+        if (f.batch_small != dont_fragment && udp_set_dont_fragment(socket, f.batch_small) == 0)
+            dont_fragment = f.batch_small;
         errno = 0;
         int gone = f.send(socket, f.messages + f.sent, f.count - f.sent);
         f.sent += std::max(gone, 0);

@@ -62,7 +62,7 @@ struct FanOut {
     bool companion_flowing = false;
     bool slot0_kept = false;
     bool stored = false;       // the tick's audio is in the resend store
-    bool small = false;        // every datagram of the tick fits any path unfragmented
+    bool batch_small = false;  // every datagram of the batch fits any path unfragmented
     int cut_short = 0;         // fan-outs a new tick found still waiting
     // The send itself. Tests put a stand-in in front of udp_send_many to
     // make the socket full on demand.

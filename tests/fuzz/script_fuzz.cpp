@@ -1,7 +1,8 @@
 // Fuzz target: scripts (".VSK") and live lists as every reader of them takes
 // them: the script loaders (with the operator answering No, then Yes, to a
-// script made for other settings), the live-list loaders, the header reader
-// and the song job, which rewrites the header line.
+// script made for other settings), the live-list loaders, the header reader,
+// the editors' reader and writer, and the song job, which rewrites the
+// header line.
 //
 // Input layout: the whole file, zero-terminated lines: a header
 // ("count rate percent SCRIPT" or "count rate LIVE"), then entries
@@ -13,14 +14,17 @@
 // Checked beside the sanitizers: after every load the table and the entry
 // count agree and every field is terminated inside its record; a script the
 // song job refuses is left untouched, and one it takes keeps every byte
-// after its header line.
+// after its header line; what an editor reads it writes back so that it
+// reads the same entries again.
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
 
 #include "app/context.h"
 #include "fuzz/fuzz_support.h"
+#include "media/entry_list.h"
 #include "media/live_list.h"
 #include "media/sample_compression.h"
 #include "media/script_file.h"
@@ -76,6 +80,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check_table(ctx, open_script(ctx, path.c_str()));
     check_table(ctx, load_live_list(ctx, path.c_str()));
     check_table(ctx, open_live_list(ctx, path.c_str()));
+
+    for (EntryListKind kind : {SCRIPT_LIST, LIVE_LIST}) {
+        EntryList list{kind, {}, -1, false};
+        const int read = read_entry_file(ctx, list, path.c_str());
+        FUZZ_CHECK(read >= -1);
+        FUZZ_CHECK(static_cast<int>(list.entries.size()) == std::max(read, 0));
+        for (const std::string& entry : list.entries) FUZZ_CHECK(!entry.empty() && entry.find('\0') == std::string::npos);
+        if (read <= 0 || save_entry_file(ctx, list, fuzz_path("saved.VSK")) != 1) continue;
+        EntryList again{kind, {}, -1, false};
+        FUZZ_CHECK(read_entry_file(ctx, again, fuzz_path("saved.VSK").c_str()) == read);
+        FUZZ_CHECK(again.entries == list.entries);
+    }
 
     int rate = 0, percent = 0;
     FUZZ_CHECK(read_script_header(path.c_str(), &rate, &percent) == 1);

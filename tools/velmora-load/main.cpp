@@ -50,6 +50,7 @@ struct Options {
     double resend_rate = 0;     // per listener and second
     double rejoin_rate = 0;     // per listener and second
     double flood = 0;           // strangers' joins per second
+    double flood_start = 0;     // seconds after the start
     double join_rate = 2000;    // listeners' joins (and retries) per second
     double seconds = 10;
     double warmup = 3;
@@ -78,6 +79,8 @@ void usage(FILE* out) {
             "  --flood N               joins per second from strangers that never keep alive\n"
             "                          (default 0), each from a fresh address and port\n"
             "  --flood-first-address A the strangers' first address (default 127.200.0.1)\n"
+            "  --flood-start S         seconds after the start the flood begins (default 0;\n"
+            "                          after the listeners are in, it meets a full table)\n"
             "  --warmup S              seconds before the measurement (default 3)\n"
             "  --seconds S             seconds measured (default 10)\n"
             "  --station-pid PID       also measure the station's CPU per tick\n"
@@ -113,6 +116,7 @@ int parse_options(int argc, char** argv, Options& o) {
         {"--rejoin-rate", &o.rejoin_rate, 0, 1000},
         {"--join-rate", &o.join_rate, 1, 1e6},
         {"--flood", &o.flood, 0, 1e6},
+        {"--flood-start", &o.flood_start, 0, 86400},
         {"--seconds", &o.seconds, 0.1, 86400},
         {"--warmup", &o.warmup, 0, 86400},
         {"--station-pid", &pid, 1, INT_MAX},
@@ -655,7 +659,8 @@ bool Swarm::run() {
     const int64_t window_end = window_begin + static_cast<int64_t>(o_.seconds * 1e9);
     EvenPace joins(o_.join_rate, begin), keepalives(o_.keepalive_rate * o_.listeners, begin),
         resends(o_.resend_rate * o_.listeners, begin),
-        rejoins(o_.rejoin_rate * o_.listeners, begin), flood(o_.flood, begin);
+        rejoins(o_.rejoin_rate * o_.listeners, begin),
+        flood(o_.flood, begin + static_cast<int64_t>(o_.flood_start * 1e9));
     for (size_t i = 0; i < listeners_.size(); ++i) queue_join(i, begin);
     uint64_t keepalive_slot = 0, resend_slot = 0, rejoin_slot = 0;
     const size_t n = listeners_.size();
@@ -811,8 +816,9 @@ void print_json(const Options& o, const Figures& f) {
         o.station.c_str(), f.sampling_rate, o.listeners, o.warmup, f.window_s);
     printf(
         " \"keepalive_rate\": %g, \"resend_rate\": %g, \"rejoin_rate\": %g, \"flood\": %g, "
-        "\"companion\": %s,\n",
-        o.keepalive_rate, o.resend_rate, o.rejoin_rate, o.flood, o.companion ? "true" : "false");
+        "\"flood_start_s\": %g, \"companion\": %s,\n",
+        o.keepalive_rate, o.resend_rate, o.rejoin_rate, o.flood, o.flood_start,
+        o.companion ? "true" : "false");
     printf(
         " \"ticks\": %d, \"unseen_ticks\": %ld, \"lateness_ms\": {\"p50\": %.3f, \"p99\": %.3f, "
         "\"max\": %.3f},\n",

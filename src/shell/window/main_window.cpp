@@ -11,6 +11,7 @@
 #include "app/context.h"
 #include "app/controller.h"
 #include "shell/window/dialogs/settings_dialogs.h"
+#include "shell/window/editors/editors.h"
 #include "shell/window/status_panel.h"
 #include "shell/window/window_host.h"
 
@@ -62,6 +63,7 @@ MainWindow::MainWindow(Context& ctx, WindowHost& host, Skin skin)
         return 1;
     };
     install_settings_dialogs(ctx_, host_, this);
+    install_editors(ctx_, host_, this);
 
     // Not resizable: the panel's coordinates are the skin's pixels.
     layout()->setSizeConstraint(QLayout::SetFixedSize);

@@ -1,0 +1,235 @@
+#include "media/entry_list.h"
+
+#include <strings.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "app/context.h"
+#include "app/host.h"
+#include "app/messages.h"
+#include "app/settings.h"
+#include "codec/sample_file.h"
+#include "media/script_table.h"
+#include "media/script_text.h"
+#include "media/script_tokens.h"
+#include "platform/replace_file.h"
+#include "platform/safe_files.h"
+#include "server/picture_check.h"
+
+namespace {
+
+bool ends_with_case(const std::string& text, const char* tail) {
+    size_t n = strlen(tail);
+    return text.size() >= n && strcasecmp(text.c_str() + text.size() - n, tail) == 0;
+}
+
+std::string quoted(const std::string& path) {
+    if (path.size() >= 2 && path.front() == '"' && path.back() == '"') return path;
+    return "\"" + path + "\"";
+}
+
+}  // namespace
+
+EntryFields split_entry(EntryListKind kind, const std::string& entry) {
+    // Fields may be longer than any record: a path that is too long must
+    // reach accept_entry_path whole, not cut to a name that happens to fit.
+    std::vector<char> field(entry.size() + 1);
+    const char* line = entry.c_str();
+    const int size = static_cast<int>(field.size());
+    EntryFields fields;
+    int p = next_token(line, 0, field.data(), size);
+    fields.count = script_number(field.data());
+    if (kind == SCRIPT_LIST) {
+        p = next_token(line, p, field.data(), size);
+        fields.song = field.data();
+    }
+    p = next_token(line, p, field.data(), size);
+    fields.picture = field.data();
+    fields.text = line + skip_blanks(line, p);
+    return fields;
+}
+
+std::string format_entry(EntryListKind kind, const EntryFields& fields) {
+    std::string entry = std::to_string(fields.count) + " ";
+    if (kind == SCRIPT_LIST) entry += quoted(fields.song) + " ";
+    return entry + quoted(fields.picture) + " " + fields.text;
+}
+
+int accept_entry_path(Context& ctx, const std::string& path) {
+    const char* cause = nullptr;
+    if (path.size() > static_cast<size_t>(ENTRY_PATH_MAX))
+        cause = "the path is longer than 255 characters, which a script cannot hold";
+    else if (path.find('"') != std::string::npos)
+        cause = "a script cannot hold a path with a double quote";
+    else if (path.find(';') != std::string::npos)
+        cause = "a script cannot hold a path with a \";\", which ends its line";
+    if (!cause) return 1;
+    show_message(ctx, true, MB_OK | MB_ICONERROR, "%.300s: %s.", path.c_str(), cause);
+    return 0;
+}
+
+int accept_song_file(Context& ctx, const std::string& path) {
+    if (!accept_entry_path(ctx, path)) return 0;
+    switch (check_sample_file(path.c_str(), ctx.state.SamplingRate)) {
+        case 0:
+        case 1: return 1;
+        case 2: show_message(ctx, true, MB_OK, "%s: File Not Found!\n", path.c_str()); return 0;
+        case 11:
+            show_message(ctx, true, MB_OK, "%s: unknown file format!\nOnly PCM wave files are supported.",
+                         path.c_str());
+            return 0;
+        case 12:
+            show_message(ctx, true, MB_OK,
+                         "%s: sampling rate not matched.\nUse the original .wav file to recompress.",
+                         path.c_str());
+            return 0;
+        default: return 0;
+    }
+}
+
+int accept_picture_file(Context& ctx, const std::string& path) {
+    if (!accept_entry_path(ctx, path)) return 0;
+    switch (check_picture_file(path.c_str())) {
+        case 0: return 1;
+        case 2: show_message(ctx, true, MB_OK, "%s: File Not Found!\n", path.c_str()); return 0;
+        default:
+            show_message(ctx, true, MB_OK,
+                         "%s: unknown file format!\nOnly 8/24 bit uncompressed BMP files are supported.",
+                         path.c_str());
+            return 0;
+    }
+}
+
+int read_entry_file(Context& ctx, EntryList& list, const char* path) {
+    ScriptText text;
+    if (!read_script_text(path, text)) return 0;
+    const char* bytes = text.bytes.data();
+    const std::string header = bytes;
+    const bool script = list.kind == SCRIPT_LIST;
+    const char* word = script ? "SCRIPT" : "LIVE";
+    const size_t shortest = script ? 7 : 5;
+    if (header.size() < shortest || header.compare(header.size() - strlen(word), std::string::npos, word) != 0) {
+        show_message(ctx, true, MB_OK, "%s", script ? "Invalid Script" : "Invalid Text/Picture List");
+        return -1;
+    }
+    int announced = script_number(header.c_str());
+    if (announced > SCRIPT_MAX_ENTRIES) announced = SCRIPT_MAX_ENTRIES;
+    int added = 0;
+    // The extra zero after the file ends a last line that lacks its own.
+    for (int p = static_cast<int>(header.size()) + 1; added < announced && p < text.length;) {
+        const char* line = bytes + p;
+        p += static_cast<int>(strlen(line)) + 1;
+        if (*line == '\0') continue;
+        list.entries.emplace_back(line);
+        ++added;
+    }
+    return added;
+}
+
+std::string entry_file_bytes(const EntryList& list, int sampling_rate) {
+    char header[64];
+    const int count = static_cast<int>(list.entries.size());
+    if (list.kind == SCRIPT_LIST)
+        snprintf(header, sizeof header, "%d %d %03d SCRIPT", count, sampling_rate, 0);
+    else
+        snprintf(header, sizeof header, "%d %d LIVE", count, sampling_rate);
+    std::string bytes = header;
+    bytes.push_back('\0');
+    for (const std::string& entry : list.entries) {
+        bytes += entry;
+        bytes.push_back('\0');
+    }
+    return bytes;
+}
+
+int save_entry_file(Context& ctx, EntryList& list, const std::string& path) {
+    // Saving over one of its own songs or pictures would destroy it.
+    for (const std::string& entry : list.entries) {
+        const EntryFields fields = split_entry(list.kind, entry);
+        for (const std::string* named : {&fields.song, &fields.picture}) {
+            if (named->empty() || !same_file(path, *named)) continue;
+            show_message(ctx, true, MB_OK | MB_ICONERROR,
+                         "The script cannot be saved to %s: the script names that file itself.", path.c_str());
+            return 0;
+        }
+    }
+    errno = 0;
+    if (!replace_file(path, entry_file_bytes(list, ctx.state.SamplingRate))) {
+        show_message(ctx, true, MB_OK | MB_ICONERROR,
+                     "The script could not be saved to %s: %s.\nThe old file is unchanged.", path.c_str(),
+                     errno ? strerror(errno) : "the file cannot be written");
+        return 0;
+    }
+    list.modified = false;
+    return 1;
+}
+
+int insert_position(Context& ctx, const EntryList& list) {
+    const int size = static_cast<int>(list.entries.size());
+    if (list.selected < 0 || list.selected >= size) return size;
+    if (list.selected > 0) return list.selected + 1;
+    return show_message(ctx, true, MB_YESNO, "%s", TOP_QUESTION) == IDYES ? 0 : 1;
+}
+
+void insert_entry(EntryList& list, int position, const std::string& entry) {
+    list.entries.insert(list.entries.begin() + position, entry);
+    list.selected = position;
+    list.modified = true;
+}
+
+void replace_selected(EntryList& list, const std::string& entry) {
+    if (list.selected < 0 || list.selected >= static_cast<int>(list.entries.size())) return;
+    list.entries[static_cast<size_t>(list.selected)] = entry;
+    list.modified = true;
+}
+
+void remove_selected(EntryList& list) {
+    const int size = static_cast<int>(list.entries.size());
+    if (list.selected < 0 || list.selected >= size) return;
+    list.entries.erase(list.entries.begin() + list.selected);
+    list.modified = true;
+    if (list.kind == LIVE_LIST || size == 1) list.selected = -1;
+    else if (list.selected == size - 1) list.selected = size - 2;
+}
+
+void duplicate_selected(EntryList& list) {
+    if (list.selected < 0 || list.selected >= static_cast<int>(list.entries.size())) return;
+    const std::string copy = list.entries[static_cast<size_t>(list.selected)];
+    list.entries.insert(list.entries.begin() + list.selected, copy);
+    list.modified = true;
+}
+
+int drop_sound_files(Context& ctx, EntryList& list, const std::vector<std::string>& paths) {
+    int added = 0;
+    for (const std::string& path : paths) {
+        if (!ends_with_case(path, ".WAV") && !ends_with_case(path, ".VMA")) continue;
+        if (!accept_song_file(ctx, path)) continue;
+        EntryFields fields;
+        fields.count = 1;
+        fields.song = path;
+        list.entries.push_back(format_entry(SCRIPT_LIST, fields));
+        ++added;
+    }
+    return added;
+}
+
+int close_decision(Context& ctx, const EntryList& list) {
+    if (!list.modified) return CLOSE_NOW;
+    switch (show_message(ctx, true, MB_YESNOCANCEL, "%s", SAVE_QUESTION)) {
+        case IDYES: return CLOSE_AFTER_SAVE;
+        case IDNO: return CLOSE_DISCARD;
+        default: return CLOSE_STAY;
+    }
+}
+
+int offer_as_default(Context& ctx, EntryListKind kind, const std::string& path) {
+    std::string& current = kind == SCRIPT_LIST ? ctx.state.StationScript : ctx.state.LiveScript;
+    if (strcasecmp(current.c_str(), path.c_str()) == 0) return 0;
+    if (show_message(ctx, true, MB_YESNO, "%s", DEFAULT_QUESTION) != IDYES) return 0;
+    current = path;
+    SettingsWrite write;
+    write_setting_string(ctx, write, kind == SCRIPT_LIST ? "StationScript" : "LiveScript", path.c_str());
+    finish_settings_write(ctx, write);
+    return 1;
+}

@@ -1,0 +1,39 @@
+#include "shell/window/editors/editors.h"
+
+#include "app/context.h"
+#include "app/controller.h"
+#include "media/script_file.h"
+#include "shell/window/editors/editor_seams.h"
+#include "shell/window/editors/entry_list_editor.h"
+#include "shell/window/editors/preparation_dialogs.h"
+#include "shell/window/window_host.h"
+
+int choose_script_file(Context& ctx, EditorSeams& seams, QWidget* owner) {
+    const std::string path = seams.choose_file(owner, {"Load Script", SCRIPT_FILTER, false, seams.script_file});
+    if (path.empty()) {
+        ctx.state.script_entries = 0;
+        return 0;
+    }
+    seams.script_file = path;
+    ctx.state.script_entries = open_script(ctx, path.c_str());
+    return 1;
+}
+
+std::shared_ptr<EditorSeams> install_editors(Context& ctx, WindowHost& host, QWidget* owner) {
+    auto seams = std::make_shared<EditorSeams>();
+    auto editor = [&ctx, seams, owner](EntryListKind kind) {
+        EntryListEditor dialog(ctx, *seams, kind, owner);
+        return seams->run_modal(dialog);
+    };
+    host.dialogs[DIALOG_SCRIPT_BUILDER] = [editor] { return editor(SCRIPT_LIST); };
+    host.dialogs[DIALOG_LIVE_LIST_EDITOR] = [editor] { return editor(LIVE_LIST); };
+    host.dialogs[DIALOG_LOAD_SCRIPT] = [&ctx, seams, owner] { return choose_script_file(ctx, *seams, owner); };
+    // After the settings: the pictures of what the station will play.
+    host.dialogs[DIALOG_PICTURE_PREPARATION] = [&ctx, seams, owner] {
+        const bool live = ctx.state.MODE != FEED_SCRIPT;  // the feed the settings just chose
+        const std::string& path = live ? ctx.state.LiveScript : ctx.state.StationScript;
+        PicturePassDialog pass(ctx, path, !live, owner);
+        return pass.total() > 0 ? seams->run_modal(pass) : 0;
+    };
+    return seams;
+}
