@@ -108,6 +108,16 @@ TEST_F(BroadcasterProcess, on_the_air_by_itself_heard_by_a_listener_and_pictured
     EXPECT_GT(count_pixels(panel, kRateLineArea, is_text_yellow), 40);
 }
 
+TEST_F(BroadcasterProcess, an_unattended_start_without_a_script_names_the_file_dialog_and_goes_on) {
+    std::string settings = read_file(dir.file("station.ini"));
+    settings.replace(settings.find("StationScript="), std::string::npos, "StationScript=\n");
+    write_file(dir.file("station.ini"), settings);
+    start({"--screenshot", dir.file("shot.png"), "--after", "2"});
+    ASSERT_EQ(broadcaster.wait(20000), 0) << read_file(dir.file("window.out"));
+    EXPECT_NE(read_file(dir.file("window.out")).find("dialog \"Load Script\" not shown"), std::string::npos)
+        << read_file(dir.file("window.out"));
+}
+
 TEST_F(BroadcasterProcess, sigterm_closes_the_window_after_the_close_notice_and_a_second_start_ends_quietly) {
     int master = udp_open();
     sockaddr_in master_addr{};

@@ -1,5 +1,7 @@
 #include "shell/window/window_host.h"
 
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -75,6 +77,23 @@ int WindowHost::exec_dialog(QDialog& dialog) {
     dialog_driver(dialog);
     if (dialog.isVisible()) dialog.reject();
     return dialog.result();
+}
+
+std::string ask_for_file(QWidget* owner, const FileQuestion& question,
+                         const std::function<int(QDialog&)>& run) {
+    // A pattern such as "*.VSK" only says where to start: no file is named.
+    QString start = QString::fromLocal8Bit(question.start.c_str());
+    if (start.contains(QLatin1Char('*'))) start = QFileInfo(start).path();
+    QFileDialog dialog(owner, QString::fromLatin1(question.title), start,
+                       QString::fromLatin1(question.filter));
+    dialog.setAcceptMode(question.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(question.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    if (run(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    return dialog.selectedFiles().first().toLocal8Bit().toStdString();
+}
+
+std::string WindowHost::choose_file(QWidget* owner, const FileQuestion& question) {
+    return ask_for_file(owner, question, [this](QDialog& dialog) { return exec_dialog(dialog); });
 }
 
 int WindowHost::proxy_dialog(bool reauthenticate) {

@@ -8,8 +8,21 @@
 #include <QWidget>
 #include <functional>
 #include <map>
+#include <string>
 
 #include "shell/common/qt_host.h"
+
+struct FileQuestion {
+    const char* title;   // "Open Script", "Save Script", "Load Script", "Open Sample", ...
+    const char* filter;  // Qt filter text
+    bool save = false;   // a save dialog (asks before overwriting)
+    std::string start;   // the name the dialog starts from
+};
+
+// Runs a file dialog for `question` with `run` (QDialog::exec, or a host's
+// exec_dialog): the chosen path, or "" when cancelled.
+std::string ask_for_file(QWidget* owner, const FileQuestion& question,
+                         const std::function<int(QDialog&)>& run);
 
 class WindowHost : public QtHost {
 public:
@@ -23,6 +36,9 @@ public:
     int proxy_dialog(bool reauthenticate) override;
     // Runs a dialog modally, or hands it to `dialog_driver`; its result.
     int exec_dialog(QDialog& dialog);
+    // A file dialog run through exec_dialog (so an unattended run names it and
+    // goes on): the chosen path, or "" when cancelled.
+    std::string choose_file(QWidget* owner, const FileQuestion& question);
     QWidget* main_window() const { return main_window_.data(); }
 
     // Set: every box is answered by it (text, type -> answer) and never shown.

@@ -91,5 +91,9 @@ void OptionsDialog::press_ok() {
 
 int run_options_dialog(Context& ctx, WindowHost& host, QWidget* owner) {
     OptionsDialog dialog(ctx, owner);
+    dialog.choose_script = [&host, &dialog] {
+        return QString::fromLocal8Bit(
+            host.choose_file(&dialog, {"Open Script", "Radio Velmora DJ (*.VSK)", false, "*.VSK"}).c_str());
+    };
     return host.exec_dialog(dialog) == QDialog::Accepted ? 1 : 0;
 }

@@ -9,14 +9,9 @@
 #include <functional>
 #include <string>
 
-class QWidget;
+#include "shell/window/window_host.h"
 
-struct FileQuestion {
-    const char* title;   // "Open Script", "Save Script", "Load Script", "Open Sample", ...
-    const char* filter;  // Qt filter text
-    bool save = false;   // a save dialog (asks before overwriting)
-    std::string start;   // the name the dialog starts from
-};
+class QWidget;
 
 constexpr const char* SCRIPT_FILTER = "Radio Velmora DJ (*.VSK *.vsk)";
 constexpr const char* SAMPLE_FILTER = "Microsoft PCM (*.wav *.WAV);;Radio Velmora VMA (*.VMA *.vma)";

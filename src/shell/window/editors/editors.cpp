@@ -21,6 +21,12 @@ int choose_script_file(Context& ctx, EditorSeams& seams, QWidget* owner) {
 
 std::shared_ptr<EditorSeams> install_editors(Context& ctx, WindowHost& host, QWidget* owner) {
     auto seams = std::make_shared<EditorSeams>();
+    // Through the host, as every dialog of the window: an unattended run
+    // names them and goes on instead of waiting for an operator.
+    seams->run_modal = [&host](QDialog& dialog) { return host.exec_dialog(dialog); };
+    seams->choose_file = [&host](QWidget* owner, const FileQuestion& question) {
+        return host.choose_file(owner, question);
+    };
     auto editor = [&ctx, seams, owner](EntryListKind kind) {
         EntryListEditor dialog(ctx, *seams, kind, owner);
         return seams->run_modal(dialog);
