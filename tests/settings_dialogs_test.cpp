@@ -2,6 +2,7 @@
 // what each dialog shows for stored settings, its checks and questions, and
 // the keys its OK writes, read back from the settings file and the registry.
 
+#include "app/settings.h"
 #include "app/settings_dialogs.h"
 
 #include <gtest/gtest.h>
@@ -303,6 +304,17 @@ TEST_F(SettingsDialogs, station_info_ok_writes_the_six_keys_in_order) {
     make_settings_unwritable();
     EXPECT_EQ(station_info_ok(*ctx, {"a", "b", "c", "d", "e", "f"}), 0);
     EXPECT_EQ(host.messages.size(), 1u);
+}
+
+TEST_F(SettingsDialogs, the_longest_station_information_comes_back_whole_at_the_next_start) {
+    const std::string field(STATION_FIELD_MAX, 'f'), description(STATION_DESCRIPTION_MAX, 'd');
+    ASSERT_EQ(station_info_ok(*ctx, {field, field, field, field, field, description}), 1);
+    ASSERT_EQ(load_settings(*ctx, true), 1);
+    const StationState& s = ctx->state;
+    for (const std::string* read : {&s.StationName, &s.StationLocation, &s.StationCategory,
+                                    &s.StationEMAIL, &s.WWW_URL})
+        EXPECT_EQ(*read, field);
+    EXPECT_EQ(s.WWW_DESC, description);
 }
 
 TEST_F(SettingsDialogs, proxy_dialog_locks_server_and_port_when_reauthenticating) {

@@ -135,8 +135,10 @@ int expert_ok(Context& ctx, const ExpertChoice& choice, const std::string& progr
 
 // ---- Station Information ----
 
-constexpr int STATION_FIELD_MAX = 128;
-constexpr int STATION_DESCRIPTION_MAX = 750;
+// What the settings file gives back at the next start: a longer text would
+// come back cut.
+constexpr int STATION_FIELD_MAX = 127;
+constexpr int STATION_DESCRIPTION_MAX = 749;
 
 struct StationInfo {
     std::string name, location, category, email, url, description;

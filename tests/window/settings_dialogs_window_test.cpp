@@ -268,17 +268,17 @@ TEST_F(SettingsDialogsWindow, station_information_lists_the_directory_categories
         d.location->setText("Harbour");
         d.email->setText("dj@example.com");
         d.url->setText("http://127.0.0.1/");
-        d.description->setPlainText(QString(749, 'd'));
+        d.description->setPlainText(QString(748, 'd'));
         d.description->moveCursor(QTextCursor::End);
-        QTest::keyClicks(d.description, "ef");  // the 751st character is not taken
-        EXPECT_EQ(d.description->toPlainText().size(), 750);
+        QTest::keyClicks(d.description, "ef");  // the 750th character is not taken
+        EXPECT_EQ(d.description->toPlainText().size(), 749);
         QTest::mouseClick(d.ok, Qt::LeftButton);
     });
     window->run_command(CMD_STATION_INFO);
     ASSERT_EQ(dialogs_shown.size(), 1u);
     EXPECT_NE(settings().find("StationName=Night FM\nStationLocation=Harbour\nStationCategory=\\Music\\Jazz\n"
                               "StationEMAIL=dj@example.com\nWWW_URL=http://127.0.0.1/\nWWW_DESC=" +
-                              std::string(749, 'd') + "e\n"),
+                              std::string(748, 'd') + "e\n"),
               std::string::npos)
         << settings();
 
