@@ -57,7 +57,9 @@ void check_song(SettingsReport& report, const std::string& script, int line, con
         SampleFileHeader header;
         const bool read = f != nullptr && read_sample_header(f, header) == 1 && header.magic_ok;
         if (f != nullptr) std::fclose(f);
-        if (!read)
+        if (!read && file != played)  // the station plays on; the double-rate stream stays silent
+            add_problem(report, script, line, file + ": missing or not a compressed sample file", false);
+        else if (!read)
             problem(file + ": missing or not a compressed sample file");
         else if (header.rate_code != code)
             problem(file + ": made with rate code " + std::to_string(header.rate_code) +

@@ -375,9 +375,10 @@ std::string song_out_of_date(const std::string& source, const std::string& desti
     const int64_t source_time = modified_ns(source);
     for (const std::string& output : {destination, companion_name(destination)}) {
         const int code = output == destination ? main_code : companion_code;
+        if (access(output.c_str(), F_OK) != 0) return output + " is missing";
         if (!header_matches(output, sampling_rate, code))
-            return output + " is missing, or not made at " + std::to_string(sampling_rate) +
-                   " Hz with rate code " + std::to_string(code);
+            return output + " was not made at " + std::to_string(sampling_rate) + " Hz with rate code " +
+                   std::to_string(code);
         if (source_time < 0 || modified_ns(output) < source_time)
             return output + " is older than " + source;
         if (!made_from(output, source)) return output + " was not made from " + source;
