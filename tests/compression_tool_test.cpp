@@ -518,6 +518,17 @@ TEST_F(ToolTest, without_a_settings_file_the_defaults_apply_but_a_named_one_must
 
     EXPECT_EQ(run("--settings nosuch.ini song.wav"), 1);
     EXPECT_TRUE(said("settings file nosuch.ini not found")) << errors();
+
+    // A named file whose settings would all be ignored makes nothing at the
+    // default rates; a value not used as written is said.
+    std::filesystem::remove(dir.file("song.VMA"));
+    write_file(dir.file("station.ini"), "SamplingRate=22050\nTransferRate=2646\n");
+    EXPECT_EQ(run("--settings station.ini song.wav"), 1);
+    EXPECT_TRUE(said(dir.file("station.ini") + ":1: no [VelmoraStation] line")) << errors();
+    EXPECT_FALSE(std::filesystem::exists(dir.file("song.VMA")));
+    write_file(dir.file("station.ini"), "[VelmoraStation]\nSamplingRate=22050\nTransferRate=99999\n");
+    ASSERT_EQ(run("--settings station.ini song.wav"), 0) << errors();
+    EXPECT_TRUE(said("TransferRate=99999 is out of range: 88200 is used")) << errors();
 }
 
 void set_modified(const std::string& path, int seconds_from_now) {

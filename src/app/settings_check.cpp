@@ -280,3 +280,12 @@ void tell_settings_problems(Context& ctx, const SettingsReport& report) {
     if (!replaced.empty())
         show_message(ctx, true, MB_OK | MB_ICONWARNING, "Settings not used as written: %s", replaced.c_str());
 }
+
+int load_tool_settings(Context& ctx) {
+    SettingsReport report;
+    check_settings_file(ctx.state.settings_file, report);
+    const int file_errors = report.errors();
+    load_settings(ctx, true, &report);
+    tell_settings_problems(ctx, report);
+    return file_errors == 0 ? 1 : 0;
+}

@@ -75,3 +75,9 @@ int check_station(Context& ctx, SettingsReport& report);
 // Tells the operator: each error as its own message, the warnings together
 // in one line.
 void tell_settings_problems(Context& ctx, const SettingsReport& report);
+
+// The settings a tool prepares material with (ctx.state.settings_file):
+// the file checked, then loaded, every problem told. Returns 1, or 0 when
+// the file's settings would all be ignored (no section, too large,
+// unreadable): material made at the default rates would not suit the station.
+int load_tool_settings(Context& ctx);

@@ -38,6 +38,7 @@
 #include "app/console_host.h"
 #include "app/context.h"
 #include "app/settings.h"
+#include "app/settings_check.h"
 #include "app/version.h"
 #include "media/picture_pass.h"
 #include "media/sample_compression.h"
@@ -272,7 +273,7 @@ int main(int argc, char** argv) {
         return kRefused;
     }
     setup_paths(ctx->state, settings_file);
-    load_settings(*ctx, true);
+    if (!load_tool_settings(*ctx)) return kRefused;
     if (options.sampling_rate) apply_sampling_rate(ctx->state, int(options.sampling_rate));
     const int highest = maximum_transfer_rate(ctx->state.SamplingRate);
     if (options.transfer_rate) {
