@@ -19,6 +19,7 @@
 #include "compression_test_media.h"
 #include "platform/profile.h"
 #include "script_test_media.h"
+#include "station_test_support.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
 
@@ -35,8 +36,8 @@ protected:
     // Good settings after the section line; a case puts its own line first,
     // where it wins over a later line of the same key.
     std::string good = "SamplingRate=11025\nTransferRate=2000\nBANDWIDTH=64000\nMode=0\nSPECIFIC_IP=1\n"
-                       "IP_ADDR=127.0.0.1\nSTATION_PORT=34791\nStationName=Check\nStationLocation=Here\n"
-                       "StationScript=" + script + "\n";
+                       "IP_ADDR=" + test_ip(66) + "\nSTATION_PORT=34791\nStationName=Check\nMASTER_IP=" +
+                       test_ip(67) + "\nStationScript=" + script + "\n";
 
     EnvironmentList env() const {
         return {{"VELMORA_HOME", dir.path()}, {"XDG_CONFIG_HOME", dir.file("config")},
