@@ -50,7 +50,7 @@ void check_settings(const StationState& s) {
     FUZZ_CHECK(s.DIRURLPORT >= 1 && s.DIRURLPORT <= 65535);
     FUZZ_CHECK(s.WWW_URL.size() <= 127 && s.WWW_DESC.size() <= 749 && s.RepeaterIP.size() <= 749);
     FUZZ_CHECK(s.IP_ADDR.size() <= 31 && s.MBONEIP.size() <= 31);
-    FUZZ_CHECK(s.StationName.size() <= 127 && s.StationScript.size() <= 127);
+    FUZZ_CHECK(s.StationName.size() <= 127 && s.StationScript.size() <= 255);
     FUZZ_CHECK(s.DIRURL.size() <= 63 && s.MASTER_IP.size() <= 63);
 }
 
