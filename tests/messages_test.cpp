@@ -1,7 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "app/context.h"
-#include "app/messages.h"
+#include "app/program.h"
+#include "base/messages.h"
 #include "support/fake_host.h"
 #include "support/temp_dir.h"
 

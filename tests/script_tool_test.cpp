@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/context.h"
+#include "app/program.h"
 #include "compression_test_media.h"
 #include "media/script_file.h"
 #include "script_test_media.h"
@@ -55,7 +56,7 @@ TEST_F(ScriptToolTest, new_writes_a_script_the_station_loads_entry_for_entry) {
                           "2 \"../a.wav\" \"../cover.bmp\" Good morning, listeners",
                           "2 \"../b.WAV\" \"../cover.bmp\" Good morning, listeners"}));
 
-    ASSERT_EQ(load_script(*ctx, script.c_str()), 2) << host.last_message();
+    ASSERT_EQ(load_script(*ctx, ctx->script, ctx->codec, script.c_str()), 2) << host.last_message();
     EXPECT_TRUE(host.messages.empty()) << "made for this station: no question";
     const ScriptEntry& first = ctx->script.entries[0];
     EXPECT_EQ(first.count, 2);
@@ -77,7 +78,7 @@ TEST_F(ScriptToolTest, add_remove_and_show_edit_and_print_a_script_in_place) {
     ASSERT_EQ(removed.status, 0) << removed.output;
     EXPECT_EQ(removed.output, "show/show.VSK: 2 entries\n");
 
-    ASSERT_EQ(load_script(*ctx, script.c_str()), 2) << host.last_message();
+    ASSERT_EQ(load_script(*ctx, ctx->script, ctx->codec, script.c_str()), 2) << host.last_message();
     EXPECT_EQ(ctx->script.entries[0].count, 0);
     EXPECT_EQ(std::string(ctx->script.entries[0].song), dir.file("show/../b.VMA"));
     EXPECT_STREQ(ctx->script.entries[0].text, "B first");

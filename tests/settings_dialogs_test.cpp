@@ -16,6 +16,7 @@
 #include <sstream>
 
 #include "app/context.h"
+#include "app/program.h"
 #include "platform/autostart.h"
 #include "platform/registry.h"
 #include "support/child_process.h"
@@ -344,7 +345,7 @@ TEST_F(SettingsDialogs, proxy_password_saved_by_the_dialog_is_what_the_request_s
     EXPECT_EQ(proxy_view(false).password, "s3cret:with colon");
 
     char reply[256];
-    http_get(*ctx, "test", "directory.test", 80, "/", reply, sizeof reply);
+    http_get(*ctx, ctx->web, "test", "directory.test", 80, "/", reply, sizeof reply);
     ASSERT_EQ(host.http_exchanges.size(), 1u);
     char expected[128];
     base64_encode("operator:s3cret:with colon", expected);

@@ -5,8 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/context.h"
-#include "app/messages.h"
+#include "base/messages.h"
 #include "codec/sample_file.h"
 
 PcmLayout pcm_layout(int channels, int bits_per_sample, bool floating) {
@@ -85,17 +84,17 @@ std::string companion_name(const std::string& destination) {
     return destination.substr(0, destination.size() - 4) + ".V40";
 }
 
-int accept_wave_source(Context& ctx, const char* path) {
-    switch (check_sample_file(path, ctx.state.SamplingRate)) {
+int accept_wave_source(Services& services, const char* path) {
+    switch (check_sample_file(path, services.state.SamplingRate)) {
     case SAMPLE_CANNOT_OPEN:
-        show_message(ctx, true, MB_OK, "%s: File Not Found!\n", path);
+        show_message(services, true, MB_OK, "%s: File Not Found!\n", path);
         return 0;
     case SAMPLE_UNKNOWN_FORMAT:
-        show_message(ctx, true, MB_OK,
+        show_message(services, true, MB_OK,
                      "%s: unknown file format!\nOnly PCM wave files are supported.", path);
         return 0;
     case SAMPLE_RATE_MISMATCH:
-        show_message(ctx, true, MB_OK,
+        show_message(services, true, MB_OK,
                      "%s: sampling rate not matched.\nUse the original .wav file to recompress.",
                      path);
         return 0;

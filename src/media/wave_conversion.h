@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-struct Context;
+struct Services;
 
 // How the source stores one sample frame: `channels` samples of
 // `sample_bytes` each, little-endian, unsigned at 8 bits and signed above,
@@ -62,4 +62,4 @@ std::string companion_name(const std::string& destination);
 // the station's sampling rate). A file that cannot be opened, is not PCM, or
 // is compressed at another rate is reported in a message box and refused
 // (0); a usable file or one that will be resampled is taken (1).
-int accept_wave_source(Context& ctx, const char* path);
+int accept_wave_source(Services& services, const char* path);

@@ -17,7 +17,7 @@
 
 #include <cstdint>
 
-struct Context;
+struct Services;
 
 struct BucketRule {
     int burst;             // tokens saved up at most: requests answered at once
@@ -57,4 +57,4 @@ constexpr int hash_slot(uint32_t key, int bits) {
 // Takes a token from each of the three buckets of `from` and returns true,
 // or, when any of them is empty, takes none, counts and traces the refusal
 // and returns false: the request is then left without any reply.
-bool admit_request(Context& ctx, const sockaddr_in& from);
+bool admit_request(Services& services, AdmissionLimits& limits, const sockaddr_in& from);

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/host.h"
+#include "base/host.h"
 #include "web/http_client.h"
 
 struct RecordedMessage {

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "app/version.h"
+#include "base/version.h"
 #include "codec/decoder.h"
 #include "codec/edge_smoothing.h"
 #include "codec/picture_coder.h"

@@ -21,11 +21,12 @@
 #include <string>
 
 #include "app/context.h"
+#include "app/program.h"
 #include "app/controller.h"
 #include "app/settings.h"
 #include "app/settings_check.h"
 #include "app/status_text.h"
-#include "app/version.h"
+#include "base/version.h"
 #include "platform/single_instance.h"
 #include "shell/headless/headless_host.h"
 #include "platform/registry.h"
@@ -137,7 +138,7 @@ int set_proxy(const std::string& server, const std::string& port_text, const std
 // --list-categories: one category path a line; 1 when the directory could not be reached.
 int list_categories(Context& ctx) {
     CategoryList list;
-    if (fetch_categories(ctx, list) != 1) {
+    if (fetch_categories(ctx, ctx.web, list) != 1) {
         fprintf(stderr, "velmora-station: the station directory's categories could not be fetched "
                         "from %s\n", ctx.state.CATEGORIES_URL.c_str());
         return 1;
