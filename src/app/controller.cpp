@@ -18,6 +18,7 @@
 #include "server/listener_table.h"
 #include "server/sender.h"
 #include "server/station_socket.h"
+#include "web/directory.h"
 
 namespace {
 
@@ -32,6 +33,15 @@ bool is_sending(const Context& ctx) {
 }
 
 bool live_feed(const Context& ctx) { return ctx.state.feed_mode != FEED_SCRIPT; }
+
+// Once the first tick has gone out, the directory add is posted: it runs
+// from the event loop, whose nested loop then keeps the ticks and the
+// answers to listeners going while the directory takes its time.
+void list_once_on_air(Context& ctx) {
+    if (!ctx.state.listing_due || !is_sending(ctx) || ctx.sender.packet_counter == 0) return;
+    ctx.state.listing_due = false;
+    ctx.host->post_command(CMD_LIST_STATION);
+}
 
 void set_interp_threshold(Context& ctx) {
     // At 8000 Hz the interpolating step is never chosen.
@@ -63,6 +73,7 @@ void confirm_address(Context& ctx) {
 void go_on_air(Context& ctx, bool menu_form) {
     StationState& s = ctx.state;
     s.broadcast_state = BS_TRANSITION;
+    s.failure_status = 0;
     s.keeper_watchdog = 0;
     s.view.button_enabled = false;
     update_broadcast_menu(ctx);
@@ -211,6 +222,8 @@ void stop_broadcast(Context& ctx) {
     } else {
         s.view.button_enabled = false;
         s.view.button_text = "Start Broadcast";
+        // No tick runs while the directory is told of the stop.
+        s.broadcast_state = BS_TRANSITION;
         close_station(ctx);
         ctx.host->invalidate(true);
         s.view.button_enabled = true;
@@ -345,6 +358,7 @@ int send_due_ticks(Context& ctx) {
         if (s.pace_clock < at_entry) break;  // the clock wrapped around
     }
     s.ticks_running = false;
+    list_once_on_air(ctx);
     if (!is_sending(ctx)) {
         s.pace_clock = 0;
         return PACE_TIMER_MS;
@@ -364,7 +378,10 @@ void pace_tick(Context& ctx) { timer_step(ctx, true); }
 void panel_tick(Context& ctx) { timer_step(ctx, false); }
 
 void on_live_tick(Context& ctx, int parameter) {
-    if (parameter == LIVE_TICK_PARAM && is_sending(ctx)) broadcast_tick(ctx);
+    if (parameter == LIVE_TICK_PARAM && is_sending(ctx)) {
+        broadcast_tick(ctx);
+        list_once_on_air(ctx);
+    }
 }
 
 void on_socket_writable(Context& ctx) {
@@ -460,6 +477,9 @@ void on_command(Context& ctx, int command_id) {
             break;
         case CMD_ABOUT:
             ctx.host->run_dialog(DIALOG_ABOUT);
+            break;
+        case CMD_LIST_STATION:
+            if (is_sending(ctx) && ctx.station.socket >= 0) directory_add(ctx);
             break;
         default:
             if (command_id >= CMD_VIEW_SUNDAY_LOG && command_id <= CMD_VIEW_SATURDAY_LOG)
