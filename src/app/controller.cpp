@@ -123,11 +123,21 @@ int controller_startup(Context& ctx, const char* settings_file, bool no_sound_ca
     setup_paths(ctx.state, settings_file && *settings_file ? settings_file : DEFAULT_SETTINGS_FILE);
     if (!allocate_live_ring(ctx.live_ring)) return 0;
     if (no_sound_card) {
-        show_message(ctx, true, MB_OK,
-                     "No wave recording devices installed!\n"
-                     "Please make sure you have the right sound driver installed.");
-        show_message(ctx, true, MB_OK | MB_ICONERROR,
-                     "No compatible sound card detected, live broadcast disabled.");
+        // A script station needs no recording device: one plain note then,
+        // the warnings only for a station set to broadcast live.
+        bool live_wanted = read_number_setting(SETTINGS_SECTION, "Mode", 1,
+                                               ctx.state.settings_file.c_str()) != 0;
+        if (!live_wanted) {
+            show_message(ctx, true, MB_OK | MB_ICONINFORMATION,
+                         "No recording device found: live broadcasting is off. A script station "
+                         "needs none.");
+        } else {
+            show_message(ctx, true, MB_OK,
+                         "No wave recording devices installed!\n"
+                         "Please make sure you have the right sound driver installed.");
+            show_message(ctx, true, MB_OK | MB_ICONERROR,
+                         "No compatible sound card detected, live broadcast disabled.");
+        }
     }
     load_settings(ctx, no_sound_card);
     ctx.state.feed_mode = ctx.state.MODE;
