@@ -332,12 +332,16 @@ TEST_F(SenderTest, a_missing_song_file_stops_the_broadcast_with_a_message) {
              dir.file("gone.VMA").c_str());
     open();
     EXPECT_EQ(broadcast_tick(*ctx), 0);
+    // The messages wait for the event loop: the tick never waits for a box.
+    EXPECT_TRUE(host.messages.empty());
+    EXPECT_EQ(host.posted_commands, (std::vector<int>{CMD_SHOW_MESSAGES, 1910}));
+    on_command(*ctx, CMD_SHOW_MESSAGES);
     ASSERT_EQ(host.messages.size(), 2u);
     EXPECT_EQ(host.messages[0].text, "Cannot open file " + dir.file("gone.VMA") +
                                          " (No such file or directory)\nThe song is skipped; please "
                                          "check the script.");
     EXPECT_EQ(host.messages[1].text, "No song of the script can be played: the broadcast stops.");
-    EXPECT_EQ(host.posted_commands, std::vector<int>{1910});
+    EXPECT_EQ(host.messages[1].type, MB_OK | MB_ICONERROR);
     EXPECT_EQ(ctx->state.failure_status, 1);
     EXPECT_EQ(ctx->sender.pending_ticks, 0);  // the next tick is not refused
 }
@@ -353,6 +357,8 @@ TEST_F(SenderTest, songs_that_cannot_be_played_are_skipped_with_one_message_each
     ticks(5);
     auto played = audio_frames(listener.receive_all());
     EXPECT_EQ(played, (std::vector<std::pair<int, int>>{{1, 0}, {4, 0}, {1, 0}, {4, 0}, {1, 0}, {4, 0}}));
+    EXPECT_EQ(host.posted_commands, std::vector<int>{CMD_SHOW_MESSAGES});  // no stop
+    on_command(*ctx, CMD_SHOW_MESSAGES);
     ASSERT_EQ(host.messages.size(), 2u);  // once each, not once a round
     EXPECT_NE(host.messages[0].text.find(std::string(ctx->script.entries[1].song) +
                                          " (No such file or directory)"),
@@ -360,7 +366,6 @@ TEST_F(SenderTest, songs_that_cannot_be_played_are_skipped_with_one_message_each
     EXPECT_NE(host.messages[1].text.find(std::string(ctx->script.entries[2].song) +
                                          " (not a compressed sample file)"),
               std::string::npos);
-    EXPECT_TRUE(host.posted_commands.empty());
     EXPECT_EQ(ctx->state.failure_status, 0);
 
     // Put back while on the air, the song plays again at its turn.

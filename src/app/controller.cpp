@@ -488,6 +488,12 @@ void on_command(Context& ctx, int command_id) {
         case CMD_ABOUT:
             ctx.host->run_dialog(DIALOG_ABOUT);
             break;
+        case CMD_SHOW_MESSAGES: {
+            auto posted = std::move(s.posted_messages);
+            s.posted_messages.clear();
+            for (const auto& [type, text] : posted) show_message(ctx, true, type, "%s", text.c_str());
+            break;
+        }
         case CMD_LIST_STATION:
             if (is_sending(ctx) && ctx.station.socket >= 0) directory_add(ctx);
             break;

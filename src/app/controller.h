@@ -25,6 +25,9 @@ enum Command {
     // directory once its first tick is out (from the event loop, so that
     // the request's nested loop keeps serving ticks and listeners).
     CMD_LIST_STATION = 9001,
+    // Ours: shows the messages a tick left (post_message), from the event
+    // loop, so that no box holds the ticks while it waits for the operator.
+    CMD_SHOW_MESSAGES = 9002,
 };
 
 // Dialogs the front end may run for a command (Host::run_dialog).

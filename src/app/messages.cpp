@@ -13,6 +13,7 @@
 #include <string>
 
 #include "app/context.h"
+#include "app/controller.h"
 #include "app/string_table.h"
 
 namespace {
@@ -67,6 +68,17 @@ int show_message(Context& ctx, bool owned, int type, const char* format, ...) {
     vsnprintf(text, sizeof text, format, args);
     va_end(args);
     return ctx.host->message_box(text, PROGRAM_TITLE, type, owned);
+}
+
+void post_message(Context& ctx, int type, const char* format, ...) {
+    char text[1025];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    auto& posted = ctx.state.posted_messages;
+    if (posted.empty()) ctx.host->post_command(CMD_SHOW_MESSAGES);
+    posted.emplace_back(type, text);
 }
 
 int show_captioned_message(Context& ctx, const char* caption, bool owned, int type,

@@ -27,6 +27,11 @@ struct MessageState {
 int show_message(Context& ctx, bool owned, int type, const char* format, ...)
     __attribute__((format(printf, 4, 5)));
 // The same with a caption of its own.
+// Formats a message like show_message and shows it later, from the event
+// loop (CMD_SHOW_MESSAGES): for the sender, whose tick must not wait for
+// the operator to close a box.
+void post_message(Context& ctx, int type, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
 int show_captioned_message(Context& ctx, const char* caption, bool owned, int type,
                            const char* format, ...) __attribute__((format(printf, 5, 6)));
 

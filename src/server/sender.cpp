@@ -272,7 +272,8 @@ void post_stop(Context& ctx) { ctx.host->post_command(kStopCommand); }
 void advance_entry(Context& ctx);
 
 // A song that cannot be played is skipped: the operator hears of it once
-// per broadcast, and the script goes on with its next entry. Only when no
+// per broadcast (from the event loop: the ticks never wait for the box),
+// and the script goes on with its next entry. Only when no
 // entry can be played does the broadcast stop, as a failure of the station.
 FrameResult skip_song(Context& ctx, int index, const char* song, const char* reason) {
     SenderState& sender = ctx.sender;
@@ -281,15 +282,12 @@ FrameResult skip_song(Context& ctx, int index, const char* song, const char* rea
     debug_trace(ctx, "File reading error %s\n", song);
     if (!sender.unplayable[index]) {
         sender.unplayable[index] = true;
-        // The box runs a message loop that may stop the broadcast and free
-        // the table: nothing of the table is used after it unchecked.
-        show_message(ctx, true, MB_OK | MB_ICONWARNING,
+        post_message(ctx, MB_OK | MB_ICONWARNING,
                      "Cannot open file %s (%s)\nThe song is skipped; please check the script.",
                      song, reason);
-        if (station_closed(ctx)) return FRAME_FATAL;
     }
     if (std::count(sender.unplayable.begin(), sender.unplayable.end(), true) >= entries) {
-        show_message(ctx, true, MB_OK | MB_ICONERROR,
+        post_message(ctx, MB_OK | MB_ICONERROR,
                      "No song of the script can be played: the broadcast stops.");
         ctx.state.failure_status = 1;
         post_stop(ctx);
