@@ -1,6 +1,6 @@
 #include "app/context.h"
 
-#include "app/commands.h"
+#include "base/commands.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 // The front ends feed it the window's messages; it reaches back only through
 // the Host.
 
-#include "app/commands.h"
+#include "base/commands.h"
 
 struct Context;
 struct SettingsReport;

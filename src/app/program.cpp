@@ -12,11 +12,6 @@ Context& context_of(Services& services) { return static_cast<Context&>(services)
 
 void close_station_before_exit(Services& services) { close_station(context_of(services)); }
 
-void run_waiting_directory_requests(Services& services) {
-    Context& ctx = context_of(services);
-    run_pending_directory_requests(ctx, ctx.web, ctx.station.socket);
-}
-
 void reread_directory_settings(Services& services) { read_directory_settings(context_of(services)); }
 
 void start_button_ready(Services& services) { on_start_button_ready(context_of(services)); }
@@ -29,7 +24,6 @@ std::unique_ptr<Context> make_context(Host& host) {
     auto ctx = std::make_unique<Context>();
     ctx->host = &host;
     ctx->before_fatal_exit = close_station_before_exit;
-    ctx->web.request_ended = run_waiting_directory_requests;
     ctx->web.read_settings = reread_directory_settings;
     ctx->sender.events.start_button_ready = start_button_ready;
     ctx->sender.events.live_stop_drained = live_stop_drained;

@@ -19,6 +19,7 @@ int open_station(Context& ctx, const char* host_name, const char* multicast_grou
     ctx.listeners.busy_rejections = 0;
     memset(ctx.sender.resend, 0, sizeof ctx.sender.resend);
     ctx.sender.resend_write = 0;
+    ctx.sender.unplayable.clear();
     StationParts parts = station_parts(ctx);
     if (!open_station_socket(parts, host_name, multicast_group, station_name)) return 0;
 
@@ -27,10 +28,9 @@ int open_station(Context& ctx, const char* host_name, const char* multicast_grou
         if (ctx.station.socket < 0) return 0;  // the logo could not be held: the program ends
     }
     write_station_lists(ctx, ctx.station.local_addr_host);
-    directory_add(ctx, ctx.web, ctx.station.socket, ctx.station.local_addr_host);
-    // The add runs in a nested event loop: a fatal error served meanwhile
-    // may have closed the station and ended the program.
-    if (ctx.station.socket < 0) return 0;
+    // The directory add waits for the first tick (CMD_LIST_STATION): a
+    // directory that is slow to answer must not keep the station silent.
+    ctx.state.listing_due = true;
     return 1;
 }
 
@@ -38,7 +38,7 @@ void close_station(Context& ctx) {
     if (ctx.station.socket < 0) return;
     StationParts parts = station_parts(ctx);
     tell_master_station_closes(parts);
-    directory_remove(ctx, ctx.web, ctx.station.socket, ctx.station.local_addr_host);
+    ctx.state.listing_due = false;
     close_station_socket(parts);
     forget_station_traffic(parts);
     // Whatever still waits in the queue was meant for the socket just closed;
@@ -57,4 +57,7 @@ void close_station(Context& ctx) {
         sender.song_file = nullptr;
         sender.companion_file = nullptr;
     }
+    // Last: the audio has stopped and the socket is closed, so a slow
+    // directory holds nothing but the stop itself (for a few seconds).
+    directory_remove(ctx, ctx.web, ctx.station.socket, ctx.station.local_addr_host);
 }

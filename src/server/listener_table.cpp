@@ -269,6 +269,13 @@ int hear_listener(const StationParts& ctx, const sockaddr_in& from) {
     return slot;
 }
 
+bool is_heard_listener(const ListenerTable& table, const sockaddr_in& from) {
+    int slot = find_listener(table, from);
+    if (slot < 0) return false;
+    const ListenerEntry& entry = table.entries[slot];
+    return entry.age < AGE_FREE && entry.heard && entry.addr.sin_port == from.sin_port;
+}
+
 int revive_listener(const StationParts& ctx, const sockaddr_in& from) {
     int slot = find_listener(ctx.listeners, from);
     if (slot < 0) return -1;

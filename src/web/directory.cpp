@@ -1,5 +1,6 @@
 #include "web/directory.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -83,7 +84,7 @@ void directory_update(Services& services, WebState& web, int station_socket,
         if (!add && !web.pending.empty() && web.pending.back().add)
             web.pending.pop_back();
         else
-            web.pending.push_back({add, file_name, content});
+            web.pending.push_back({add, station_socket, file_name, content});
         return;
     }
     if (!add && !s.directory_listed) return;
@@ -91,21 +92,26 @@ void directory_update(Services& services, WebState& web, int station_socket,
     std::string path = directory_path(add, file_name, content);
     char reply[DIRECTORY_BUFFER_SIZE];
     reply[0] = '\0';
+    HttpOutcome outcome;
     if (add) {
         int result = http_get(services, web, "Adding station to directory...\r\n", s.DIRURL.c_str(),
-                              s.DIRURLPORT, path.c_str(), reply, sizeof reply);
-        // Any reply counts as listed, whatever its status.
-        s.directory_listed = result == 1 || (result == 0 && reply[0] != '\0');
-        if (result != 1 && reply[0] == '\0')
+                              s.DIRURLPORT, path.c_str(), reply, sizeof reply, &outcome);
+        // Any whole reply counts as listed, whatever its status; a time-out
+        // or a reply broken off never does.
+        s.directory_listed = result == 1 || (result == 0 && outcome.complete && reply[0] != '\0');
+        // A time-out has told the operator already: one failure, one message.
+        if (!s.directory_listed && !outcome.timed_out)
             show_message(services, true, MB_OK | MB_ICONERROR,
                          "You could not be added to the directory as the station daemon was not "
                          "contacted.  Try stopping and restarting your station in a few hours.");
     } else {
         http_get(services, web, "Removing station from directory...\r\n", s.DIRURL.c_str(), s.DIRURLPORT,
-                 path.c_str(), reply, sizeof reply);
+                 path.c_str(), reply, sizeof reply, &outcome,
+                 std::min(REMOVE_TIMEOUT_MS, s.HTTP_TIMEOUT * 1000));
         s.directory_listed = false;
     }
     services.host->invalidate(false);  // the directory lamp
+    run_pending_directory_requests(services, web);
 }
 
 void directory_add(Services& services, WebState& web, int station_socket, uint32_t local_addr_host) {
@@ -118,11 +124,12 @@ void directory_remove(Services& services, WebState& web, int station_socket, uin
                      directory_remove_record(services.state, local_addr_host), false);
 }
 
-void run_pending_directory_requests(Services& services, WebState& web, int station_socket) {
+void run_pending_directory_requests(Services& services, WebState& web) {
     while (!web.busy && !web.pending.empty()) {
         PendingDirectoryRequest request = web.pending.front();
         web.pending.pop_front();
-        directory_update(services, web, station_socket, request.file_name, request.content, request.add);
+        directory_update(services, web, request.station_socket, request.file_name, request.content,
+                         request.add);
     }
 }
 
@@ -173,11 +180,15 @@ int fetch_categories(Services& services, WebState& web, CategoryList& list) {
         if (port < 1 || port > 65535) port = 80;
     }
     std::vector<char> reply(CATEGORIES_BUFFER_SIZE, '\0');
+    HttpOutcome outcome;
     int result = http_get(services, web, "Getting station categories...", host.c_str(), port,
-                          kCategoriesPath, reply.data(), CATEGORIES_BUFFER_SIZE);
+                          kCategoriesPath, reply.data(), CATEGORIES_BUFFER_SIZE, &outcome);
     if (result == -1) return -1;
     list = CategoryList{};
-    if (result != 1) return 0;
-    read_categories(services, web, reply.data(), list);
-    return 1;
+    if (result == 1) {
+        read_categories(services, web, reply.data(), list);
+        list.cut = outcome.cut;
+    }
+    run_pending_directory_requests(services, web);
+    return result == 1 ? 1 : 0;
 }

@@ -103,6 +103,7 @@ void http_received(HttpExchange& exchange, const char* data, int size) {
 void http_closed(HttpExchange& exchange) {
     if (exchange.phase == HTTP_DONE) return;
     log_line(exchange, "Closing connection...");
+    exchange.complete = true;
     exchange.phase = HTTP_DONE;
 }
 
@@ -145,17 +146,18 @@ void Host::run_http_exchange(HttpExchange& exchange) {
 }
 
 int http_get(Services& services, HttpClient& client, const char* progress, const char* host, int port,
-             const char* path, char* output, int capacity) {
+             const char* path, char* output, int capacity, HttpOutcome* outcome, int timeout_ms) {
     if (client.busy) return -1;
+    if (outcome) *outcome = HttpOutcome{};
     if (!output || capacity <= 0) return 0;
     client.busy = true;
     int result = 0;
+    if (timeout_ms <= 0) timeout_ms = services.state.HTTP_TIMEOUT * 1000;
     for (;;) {
         ProxySettings proxy;
         bool via_proxy = load_proxy_settings(proxy) != 0;
         HttpExchange& exchange = client.exchange;
-        prepare_exchange(exchange, proxy, via_proxy, host, port, path, output, capacity,
-                         services.state.HTTP_TIMEOUT * 1000);
+        prepare_exchange(exchange, proxy, via_proxy, host, port, path, output, capacity, timeout_ms);
         exchange.log = one_line(progress) + "\n" + exchange.log;
         services.host->run_http_exchange(exchange);
         http_abort(exchange);  // a runner that returned early ended the exchange
@@ -164,7 +166,10 @@ int http_get(Services& services, HttpClient& client, const char* progress, const
         if (exchange.timed_out)
             show_captioned_message(services, one_line(progress).c_str(), false, MB_OK | MB_ICONERROR,
                                    "Failed to contact the web server.  Try again later");
-        if (output[0] == '\0') break;
+        if (outcome) *outcome = HttpOutcome{exchange.complete, exchange.timed_out, exchange.full};
+        // A reply cut short by a time-out or an error is no answer at all,
+        // whatever its status line said.
+        if (output[0] == '\0' || !exchange.complete) break;
         int verdict = http_verdict(output);
         if (verdict == HTTP_SUCCESS) {
             const char* body = strstr(output, "\r\n\r\n") + 4;
@@ -177,6 +182,5 @@ int http_get(Services& services, HttpClient& client, const char* progress, const
         if (verdict != HTTP_AUTHENTICATE || services.host->proxy_dialog(via_proxy) != 1) break;
     }
     client.busy = false;
-    if (client.request_ended) client.request_ended(services);
     return result;
 }
