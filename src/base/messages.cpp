@@ -14,6 +14,7 @@
 
 #include "base/commands.h"
 #include "base/string_table.h"
+#include "platform/udp_socket.h"
 
 namespace {
 
@@ -97,7 +98,8 @@ const char* load_text(Services& ctx, int id) {
     return buffer;
 }
 
-const char* socket_error_text(Services& ctx, int code) {
+const char* socket_error_text(Services& ctx, int error) {
+    const int code = winsock_error_code(error);
     int id = 2099;
     for (int i = 0; i < 50; ++i) {
         if (kSocketErrorCodes[i] == code) {

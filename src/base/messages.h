@@ -63,8 +63,9 @@ int show_captioned_message(Services& ctx, const char* caption, bool owned, int t
 
 // The string-table text of `id` in the next ring buffer; empty when missing.
 const char* load_text(Services& ctx, int id);
-// The words for a socket error code (Winsock numbering) in the next ring buffer.
-const char* socket_error_text(Services& ctx, int code);
+// The words for a socket error in the next ring buffer: an errno value, or
+// one of the look-up failures of platform/udp_socket.h (WSAHOST_NOT_FOUND ...).
+const char* socket_error_text(Services& ctx, int error);
 
 void debug_trace(Services& ctx, const char* format, ...) __attribute__((format(printf, 2, 3)));
 void open_trace_sink(Services& ctx);

@@ -12,17 +12,18 @@ namespace {
 // head would hold back every other listener's datagrams behind it.
 bool datagram_only_error(int code) {
     switch (code) {
-        case WSAEHOSTUNREACH:
-        case WSAENETUNREACH:
-        case WSAEHOSTDOWN:
-        case WSAECONNREFUSED:
-        case WSAEMSGSIZE:
-        case WSAEACCES:
-        case WSAEINVAL:  // a destination port of 0, from a repeater entry without a port number
-        case WSAEDESTADDRREQ:
-        case WSAEAFNOSUPPORT:
-        case WSAEBADF:
-        case WSAENOTSOCK:
+        case EHOSTUNREACH:
+        case ENETUNREACH:
+        case EHOSTDOWN:
+        case ECONNREFUSED:
+        case EMSGSIZE:
+        case EACCES:
+        case EPERM:   // a firewall refusing the send
+        case EINVAL:  // a destination port of 0, from a repeater entry without a port number
+        case EDESTADDRREQ:
+        case EAFNOSUPPORT:
+        case EBADF:
+        case ENOTSOCK:
             return true;
         default:
             return false;
@@ -82,14 +83,14 @@ void send_next_datagram(Services& services, DatagramQueue& q) {
         if (q.count > 0) services.host->request_write_notification(entry.socket);
         return;
     }
-    int code = last_socket_error();
-    if (code == WSAEWOULDBLOCK) {
+    int code = errno;
+    if (socket_would_block(code)) {
         debug_trace(services, "-#- %d %d\n", q.head, q.tail);
         q.ready = false;
         services.host->request_write_notification(entry.socket);
         return;
     }
-    debug_trace(services, "-#- %d %d %d \n", q.head, q.tail, code);
+    debug_trace(services, "-#- %d %d %d \n", q.head, q.tail, winsock_error_code(code));
     int socket = entry.socket;
     if (datagram_only_error(code)) {
         pop_head(q);
@@ -104,7 +105,9 @@ void send_next_datagram(Services& services, DatagramQueue& q) {
 
 // The code is marked before the box opens: the box runs a message loop in
 // which the sender may call again.
-void report_send_error(Services& services, DatagramQueue& q, int code) {
+void report_send_error(Services& services, DatagramQueue& q, int error) {
+    // The operator knows the errors by their Winsock numbers.
+    const int code = winsock_error_code(error);
     for (int i = 0; i < q.reported_count; ++i)
         if (q.reported_errors[i] == code) return;
     constexpr int kSlots = sizeof q.reported_errors / sizeof q.reported_errors[0];

@@ -55,9 +55,9 @@ int bsendto(Services& services, DatagramQueue& queue, int socket, const void* da
 // leaves others waiting, so the queue drains through the notifications.
 void send_next_datagram(Services& services, DatagramQueue& queue);
 
-// Shows the send-failure message for this error code, once per code and
-// broadcast.
-void report_send_error(Services& services, DatagramQueue& queue, int code);
+// Shows the send-failure message for this error (an errno value), once per
+// kind of error and broadcast.
+void report_send_error(Services& services, DatagramQueue& queue, int error);
 
 // Drops every waiting datagram; the queue is ready for a new socket.
 void drop_queued_datagrams(DatagramQueue& queue);

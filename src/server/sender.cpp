@@ -660,15 +660,15 @@ int read_station_socket(const StationParts& ctx) {
             intake.count += got;
             continue;
         }
-        int error = last_socket_error();
+        int error = errno;
         // An ICMP message about a listener that went away comes back as a
         // refused or reset "connection"; it says nothing about us.
-        if (error == WSAECONNREFUSED || error == WSAECONNRESET) {
-            debug_trace(ctx.services, "recvfrom: a listener has gone (%d)\n", error);
+        if (error == ECONNREFUSED || error == ECONNRESET) {
+            debug_trace(ctx.services, "recvfrom: a listener has gone (%d)\n", winsock_error_code(error));
             continue;
         }
-        if (error == WSAEINTR) continue;
-        if (error == WSAEWOULDBLOCK) return 1;
+        if (error == EINTR) continue;
+        if (socket_would_block(error)) return 1;
         station_fatal(ctx.services, "recvfrom", error, EXIT_SOCKET_FAILED);
         return 0;
     }
@@ -705,13 +705,13 @@ int send_batches(const StationParts& ctx) {
         int gone = f.send(socket, f.messages + f.sent, f.count - f.sent);
         f.sent += std::max(gone, 0);
         if (f.sent == f.count) continue;
-        int code = last_socket_error();
-        if (code == WSAEWOULDBLOCK) {
+        int code = errno;
+        if (socket_would_block(code)) {
             f.waiting = true;
             ctx.services.host->request_write_notification(socket);
             break;
         }
-        if (code == WSAEINTR) continue;
+        if (code == EINTR) continue;
         ++f.sent;
         error = code;
     }

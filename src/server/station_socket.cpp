@@ -206,7 +206,7 @@ int open_station_socket(const StationParts& ctx, const char* host_name, const ch
         debug_trace(ctx.services, "Master address %s is not a dotted address\n", ctx.services.state.MASTER_IP.c_str());
 
     station.socket = udp_open();
-    if (station.socket < 0) return station_fatal(ctx.services, "socket", last_socket_error(), EXIT_NO_SOCKET);
+    if (station.socket < 0) return station_fatal(ctx.services, "socket", errno, EXIT_NO_SOCKET);
 
     if (!host_name || !*host_name) {
         prepare_fatal_exit(ctx.services);
@@ -219,7 +219,7 @@ int open_station_socket(const StationParts& ctx, const char* host_name, const ch
     if (!station_address_for_host(ctx.services, host_name, &addr_net, &lookup_error))
         return station_fatal(ctx.services, "gethost", lookup_error, EXIT_HOST_OR_BIND);
     if (udp_bind(station.socket, addr_net, static_cast<uint16_t>(ctx.services.state.STATION_PORT)) != 0)
-        return station_fatal(ctx.services, "bind", last_socket_error(), EXIT_HOST_OR_BIND);
+        return station_fatal(ctx.services, "bind", errno, EXIT_HOST_OR_BIND);
     station.local_addr_net = addr_net;
     station.local_addr_host = ntohl(addr_net);
     station.net_mask = network_mask_of(station.local_addr_host);
@@ -228,7 +228,7 @@ int open_station_socket(const StationParts& ctx, const char* host_name, const ch
     // tick for later (the fan-out, the datagram queue) instead of holding
     // the station's one thread.
     if (udp_set_nonblocking(station.socket) != 0)
-        return station_fatal(ctx.services, "socket", last_socket_error(), EXIT_NO_SOCKET);
+        return station_fatal(ctx.services, "socket", errno, EXIT_NO_SOCKET);
     set_socket_options(ctx);
     ctx.services.host->set_read_notification(station.socket, true);
     if (multicast_group && *multicast_group) set_up_multicast(ctx, multicast_group);

@@ -50,7 +50,8 @@ int station_fatal(Services& services, const char* word, int socket_error, int st
 // The address the station binds for `host_name` (network order): IP_ADDR
 // when SPECIFIC_IP is on, otherwise the one choose_station_address picks
 // from the host name look-up. Returns 1, or 0 when the name cannot be
-// looked up (*socket_error, when given, then holds the Winsock number).
+// looked up (*socket_error, when given, then holds the look-up failure,
+// WSAHOST_NOT_FOUND ...).
 int station_address_for_host(Services& services, const char* host_name, uint32_t* addr_net,
                              int* socket_error = nullptr);
 
