@@ -64,8 +64,7 @@ StatusSection song_section(const Context& ctx) {
         words = e.text;
     }
     return {"song",
-            {text("playing", now_playing(ctx), "the status line's song"),
-             text("file", song, "the song's compressed sample file"),
+            {text("file", song, "the song's compressed sample file"),
              text("picture", picture, "the picture shown with it"),
              text("text", words, "the song's text")}};
 }

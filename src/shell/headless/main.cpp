@@ -148,6 +148,8 @@ struct HeldLock {
 
 int main(int argc, char** argv) {
     if (answer_help_or_version(argc, argv, "velmora-station", usage)) return 0;
+    // Whole lines at once into a pipe or the journal, as into a terminal.
+    setvbuf(stdout, nullptr, _IOLBF, 0);
     QCoreApplication app(argc, argv);
     std::string settings_name;
     bool start = false, answer_yes = true, answer_given = false, categories = false;
