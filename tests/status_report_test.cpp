@@ -122,6 +122,7 @@ TEST_F(StatusReportTest, requests_get_their_reply_or_a_clear_refusal) {
         {"GET /metrics?x=1 HTTP/1.0\r\n\r\n", "HTTP/1.1 200 OK", "text/plain; version=0.0.4", true},
         {"GET / HTTP/1.1\r\n\r\n", "HTTP/1.1 200 OK", "text/html", true},
         {"HEAD /status.json HTTP/1.1\r\n\r\n", "HTTP/1.1 200 OK", "application/json", false},
+        {"GET /metrics HTTP/1.0\n\n", "HTTP/1.1 200 OK", "text/plain; version=0.0.4", true},
         {"GET /etc/passwd HTTP/1.1\r\n\r\n", "HTTP/1.1 404 Not Found", "text/plain", true},
         {"POST / HTTP/1.1\r\n\r\n", "HTTP/1.1 405 Method Not Allowed", "text/plain", true},
         {"hello\r\n\r\n", "HTTP/1.1 400 Bad Request", "text/plain", true},

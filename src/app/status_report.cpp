@@ -159,6 +159,7 @@ std::string reply(const char* status, const char* type, const std::string& body,
 }  // namespace
 
 StatusReport collect_status(Context& ctx) {
+    // Another part of the station with a state to show adds its section here.
     return {station_section(ctx), listeners_section(ctx), song_section(ctx),
             datagrams_section(ctx)};
 }
@@ -232,7 +233,7 @@ std::string status_page(const StatusReport& report, int refresh_seconds) {
 }
 
 std::string status_http_reply(Context& ctx, const std::string& request_head) {
-    size_t line_end = request_head.find("\r\n");
+    size_t line_end = request_head.find_first_of("\r\n");
     std::string line = request_head.substr(0, line_end);
     size_t first = line.find(' '), second = line.find(' ', first == std::string::npos ? 0 : first + 1);
     if (first == std::string::npos || second == std::string::npos ||

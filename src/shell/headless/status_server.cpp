@@ -83,10 +83,13 @@ void StatusServer::read_request(QTcpSocket* socket) {
     }
     // The head stays in the socket's buffer until it is complete.
     QByteArray head = socket->peek(STATUS_REQUEST_MAX + 1);
-    qsizetype end = head.indexOf("\r\n\r\n");
+    // The blank line that ends the head; a hand-typed request may end its lines with "\n" alone.
+    qsizetype end = head.indexOf("\r\n\r\n"), blank = 4;
+    qsizetype bare = head.indexOf("\n\n");
+    if (bare >= 0 && (end < 0 || bare < end)) end = bare, blank = 2;
     std::string reply;
-    if (end >= 0 && end + 4 <= STATUS_REQUEST_MAX)
-        reply = status_http_reply(ctx_, head.left(end + 4).toStdString());
+    if (end >= 0 && end + blank <= STATUS_REQUEST_MAX)
+        reply = status_http_reply(ctx_, head.left(end + blank).toStdString());
     else if (head.size() > STATUS_REQUEST_MAX)
         reply = status_too_large_reply();
     else
