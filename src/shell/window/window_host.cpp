@@ -6,6 +6,7 @@
 #include <QPushButton>
 
 #include "app/controller.h"
+#include "app/station_state.h"
 #include "shell/window/dialogs/proxy_dialog.h"
 
 void WindowHost::set_widgets(QWidget* main_window, QWidget* panel) {
