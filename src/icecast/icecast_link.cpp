@@ -8,6 +8,7 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 
@@ -88,12 +89,20 @@ struct Connection {
     std::string failure;
 };
 
+// libshout's words for a failure, with the system's when it has them.
+std::string shout_failure(shout_t* shout, int system_error) {
+    std::string text = shout_get_error(shout);
+    if (system_error) text += std::string(": ") + strerror(system_error);
+    return text;
+}
+
 int send_encoded(Connection& c, const unsigned char* bytes, size_t size) {
     if (c.send_failed || size == 0) return 0;
+    errno = 0;
     int result = shout_send(c.shout, bytes, size);
     if (result != SHOUTERR_SUCCESS && result != SHOUTERR_BUSY) {
         c.send_failed = true;
-        c.failure = shout_get_error(c.shout);
+        c.failure = shout_failure(c.shout, errno);
         return 1;
     }
     return 0;
@@ -278,6 +287,7 @@ int connect_server(IcecastShared& s, Connection& c, std::string* problem) {
     ignored = shout_set_audio_info(shout, SHOUT_AI_BITRATE, bitrate.c_str());
 
     // The look-up of the host name happens here; it may take its time.
+    errno = 0;
     int result = shout_open(shout);
     auto deadline = Clock::now() + kConnectTimeout;
     // Under way, the answer is busy or (from some versions) unconnected.
@@ -287,10 +297,11 @@ int connect_server(IcecastShared& s, Connection& c, std::string* problem) {
             *problem = "the server did not answer within 10 seconds";
             return CONNECT_FAILED;
         }
+        errno = 0;
         result = shout_get_connected(shout);
     }
     if (result == SHOUTERR_SUCCESS || result == SHOUTERR_CONNECTED) return CONNECT_OK;
-    *problem = shout_get_error(shout);
+    *problem = shout_failure(shout, result == SHOUTERR_NOLOGIN ? 0 : errno);
     return result == SHOUTERR_NOLOGIN ? CONNECT_REFUSED : CONNECT_FAILED;
 }
 
@@ -352,9 +363,9 @@ std::string stream(IcecastShared& s, Connection& c, SuperBlockAssembly& assembly
             if (s.stopping) return "";
         }
         // Whatever libshout holds back goes first.
-        if (shout_send(c.shout, nullptr, 0) != SHOUTERR_SUCCESS && shout_queuelen(c.shout) == 0 &&
-            shout_get_connected(c.shout) != SHOUTERR_CONNECTED)
-            return shout_get_error(c.shout);
+        errno = 0;
+        int flushed = shout_send(c.shout, nullptr, 0);
+        if (flushed != SHOUTERR_SUCCESS && flushed != SHOUTERR_BUSY) return shout_failure(c.shout, errno);
         ssize_t queued = shout_queuelen(c.shout);
         if (queued < backlog || queued == 0) progress = Clock::now();
         backlog = queued;
