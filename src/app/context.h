@@ -37,6 +37,7 @@ struct Context {
 
     ~Context() {
         stop_icecast_link(icecast.link);
+        wait_for_retired_link(icecast.link, 500);
         close_trace_sink(*this);
     }
 };

@@ -254,14 +254,15 @@ void set_meta(shout_t* shout, const char* key, const std::string& value) {
     }
 }
 
-int connect_server(IcecastShared& s, Connection& c, std::string* problem) {
-    const IcecastConfig& config = *c.config;
-    c.shout = shout_new();
-    if (!c.shout) {
+// The one shout_t of a worker, set up once and opened for every attempt:
+// libshout 2.4 keeps part of a failed attempt's state with its shout_t, so a
+// fresh one per attempt would leave a little memory behind each time.
+shout_t* make_shout(const IcecastConfig& config, std::string* problem) {
+    shout_t* shout = shout_new();
+    if (!shout) {
         *problem = "out of memory";
-        return CONNECT_FAILED;
+        return nullptr;
     }
-    shout_t* shout = c.shout;
     unsigned format = config.format == ICECAST_MP3 ? SHOUT_FORMAT_MP3 : SHOUT_FORMAT_OGG;
     if (shout_set_host(shout, config.target.host.c_str()) != SHOUTERR_SUCCESS ||
         shout_set_port(shout, static_cast<unsigned short>(config.target.port)) != SHOUTERR_SUCCESS ||
@@ -272,7 +273,8 @@ int connect_server(IcecastShared& s, Connection& c, std::string* problem) {
         shout_set_content_format(shout, format, SHOUT_USAGE_AUDIO, nullptr) != SHOUTERR_SUCCESS ||
         shout_set_nonblocking(shout, SHOUT_BLOCKING_NONE) != SHOUTERR_SUCCESS) {
         *problem = shout_get_error(shout);
-        return CONNECT_FAILED;
+        shout_free(shout);
+        return nullptr;
     }
     int ignored = shout_set_agent(shout, "Radio Velmora Broadcaster");
     (void)ignored;
@@ -285,6 +287,11 @@ int connect_server(IcecastShared& s, Connection& c, std::string* problem) {
     ignored = shout_set_audio_info(shout, SHOUT_AI_SAMPLERATE, rate.c_str());
     ignored = shout_set_audio_info(shout, SHOUT_AI_CHANNELS, "1");
     ignored = shout_set_audio_info(shout, SHOUT_AI_BITRATE, bitrate.c_str());
+    return shout;
+}
+
+int connect_server(IcecastShared& s, Connection& c, std::string* problem) {
+    shout_t* shout = c.shout;
 
     // The look-up of the host name happens here; it may take its time.
     errno = 0;
@@ -307,11 +314,8 @@ int connect_server(IcecastShared& s, Connection& c, std::string* problem) {
 
 void disconnect(Connection& c) {
     close_encoder(c);
-    if (c.shout) {
-        shout_close(c.shout);
-        shout_free(c.shout);
-        c.shout = nullptr;
-    }
+    int ignored = shout_close(c.shout);  // "unconnected" after a failed attempt
+    (void)ignored;
     c.send_failed = false;
 }
 
@@ -411,11 +415,17 @@ void run_worker(std::shared_ptr<IcecastShared> shared, IcecastConfig config) {
     auto assembly = std::make_unique<SuperBlockAssembly>();
     Connection c;
     c.config = &config;
+    std::string problem;
+    c.shout = make_shout(config, &problem);
+    if (!c.shout) {
+        report(s, ICECAST_EVENT_LOST, problem);
+        return;
+    }
     std::string title;
     int retry_ms = ICECAST_FIRST_RETRY_MS;
     bool refused_told = false;
     while (!stopping(s)) {
-        std::string problem;
+        problem.clear();
         int result = connect_server(s, c, &problem);
         if (result == CONNECT_STOPPED) break;
         if (result == CONNECT_OK) {
@@ -445,6 +455,12 @@ void run_worker(std::shared_ptr<IcecastShared> shared, IcecastConfig config) {
         retry_ms = std::min(retry_ms * 2, ICECAST_LONGEST_RETRY_MS);
     }
     disconnect(c);
+    shout_free(c.shout);
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        s.finished = true;
+    }
+    s.wake.notify_all();
 }
 
 std::once_flag g_shout_ready;
@@ -469,7 +485,14 @@ void stop_icecast_link(IcecastLink& link) {
         link.shared->notify = nullptr;
     }
     link.shared->wake.notify_all();
-    link.shared.reset();
+    link.retired = std::move(link.shared);
+}
+
+void wait_for_retired_link(IcecastLink& link, int ms) {
+    if (!link.retired) return;
+    IcecastShared& s = *link.retired;
+    std::unique_lock<std::mutex> lock(s.mutex);
+    s.wake.wait_for(lock, std::chrono::milliseconds(ms), [&] { return s.finished; });
 }
 
 bool icecast_link_running(const IcecastLink& link) { return link.shared != nullptr; }

@@ -72,6 +72,7 @@ struct IcecastShared {
     int head = 0;
     int count = 0;
     bool stopping = false;
+    bool finished = false;  // the worker has let go of everything it held
     // A title that was pushed out of a full queue still counts.
     std::string dropped_title;
     bool dropped_title_waiting = false;
@@ -84,6 +85,9 @@ struct IcecastShared {
 
 struct IcecastLink {
     std::shared_ptr<IcecastShared> shared;
+    // The last worker let go of: at the end of the program it is given a
+    // moment to close its connection and free what it holds.
+    std::shared_ptr<IcecastShared> retired;
 };
 
 // Starts the worker on `config`. `notify` is called from the worker's
@@ -93,6 +97,8 @@ void start_icecast_link(IcecastLink& link, const IcecastConfig& config, std::fun
 // without waiting. Nothing is reported after this.
 void stop_icecast_link(IcecastLink& link);
 bool icecast_link_running(const IcecastLink& link);
+// The program ends: waits at most `ms` for the last worker to finish.
+void wait_for_retired_link(IcecastLink& link, int ms);
 
 // Queues one item; when the queue is full the oldest audio goes. Never blocks
 // on the worker (only on the queue's lock, held for a copy).
