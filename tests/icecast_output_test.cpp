@@ -15,6 +15,7 @@
 
 #include "app/context.h"
 #include "app/settings.h"
+#include "app/settings_check.h"
 #include "support/fake_host.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
@@ -140,6 +141,17 @@ TEST_F(IcecastStation, a_wrong_key_is_told_and_leaves_the_output_off) {
               std::string::npos) << host.last_message();
     EXPECT_NE(host.last_message().find(ctx->state.settings_file), std::string::npos);
     EXPECT_STREQ(icecast_state_word(*ctx), "off");
+}
+
+TEST_F(IcecastStation, the_settings_check_names_a_wrong_key_at_its_line_as_a_warning) {
+    load("StationName=x\nICECAST_URL=http://127.0.0.1:8001/x\nICECAST_BITRATE=999\n");
+    SettingsReport report;
+    check_network_settings(*ctx, report);
+    ASSERT_EQ(report.problems.size(), 1u);
+    EXPECT_FALSE(report.problems[0].error);  // the broadcast starts; only the output stays off
+    EXPECT_EQ(report.problems[0].line, 4);
+    EXPECT_NE(report.problems[0].text.find("ICECAST_BITRATE must be 8 to 320"), std::string::npos)
+        << report.problems[0].text;
 }
 
 TEST_F(IcecastStation, a_password_in_a_file_others_can_read_is_warned_of_once) {
