@@ -375,7 +375,12 @@ std::string stream(IcecastShared& s, Connection& c, SuperBlockAssembly& assembly
         backlog = queued;
         if (queued > 0 && Clock::now() - progress > kStallTimeout)
             return "the server stopped taking the stream";
-        if (queued > kMostBacklogBytes) continue;  // the queue drops the oldest meanwhile
+        if (queued > kMostBacklogBytes) {
+            // Nothing is taken meanwhile (the queue drops the oldest); waiting
+            // for the stop alone, as items keep coming.
+            if (!pause_unless_stopped(s, 20)) return "";
+            continue;
+        }
 
         std::string title_first;
         for (int taken = 0; taken < 8; ++taken) {
