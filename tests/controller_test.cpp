@@ -95,7 +95,21 @@ TEST_F(ControllerTest, start_menu_follows_feed_and_script) {
     ctx->state.feed_mode = FEED_LIVE_PRIMING;
     update_start_menu(*ctx);
     EXPECT_TRUE(ctx->state.view.start_enabled);
-    EXPECT_FALSE(ctx->state.view.build_script_enabled);
+    // Build Script opens the live list editor in live feed: never greyed while idle.
+    EXPECT_TRUE(ctx->state.view.build_script_enabled);
+}
+
+TEST_F(ControllerTest, build_script_opens_the_editor_of_the_feed) {
+    for (int feed : {FEED_SCRIPT, FEED_LIVE_PRIMING}) {
+        FakeHost fresh;
+        auto c = make_context(fresh);
+        c->state.feed_mode = feed;
+        update_start_menu(*c);
+        ASSERT_TRUE(c->state.view.build_script_enabled) << feed;
+        on_command(*c, CMD_BUILD_SCRIPT);
+        ASSERT_EQ(fresh.dialogs_run.size(), 1u) << feed;
+        EXPECT_EQ(fresh.dialogs_run[0], feed == FEED_SCRIPT ? DIALOG_SCRIPT_BUILDER : DIALOG_LIVE_LIST_EDITOR);
+    }
 }
 
 TEST_F(ControllerTest, the_button_in_script_feed_with_nothing_loaded_goes_through_the_menu_form) {

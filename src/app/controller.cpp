@@ -130,7 +130,9 @@ void update_start_menu(Context& ctx) {
     s.view.start_item_id = CMD_START;
     s.view.start_enabled = live_feed(ctx) || !s.StationScript.empty();
     s.view.button_enabled = s.view.start_enabled;
-    s.view.build_script_enabled = !live_feed(ctx);
+    // Build Script opens the Script Builder in script feed and the live
+    // list editor in live feed: usable while idle in both.
+    s.view.build_script_enabled = true;
 }
 
 void update_broadcast_menu(Context& ctx) {
@@ -156,6 +158,18 @@ void start_broadcast(Context& ctx, bool menu_form) {
     set_interp_threshold(ctx);
 
     if (menu_form) {
+        std::string why;
+        if (!live_feed(ctx) && !s.StationScript.empty() && !script_readable(s.StationScript, &why)) {
+            // As for a script the operator declined: the builder opens to mend it.
+            show_message(ctx, true, MB_OK | MB_ICONERROR,
+                         "Cannot open the script %s: %s.\nThe Script Builder opens so that you can "
+                         "make it or choose another one.",
+                         s.StationScript.c_str(), why.c_str());
+            s.script_entries = 0;
+            ctx.host->post_command(CMD_BUILD_SCRIPT);
+            update_broadcast_menu(ctx);
+            return;
+        }
         if (!live_feed(ctx)) {
             if (!s.StationScript.empty()) {
                 s.script_entries = open_script(ctx, s.StationScript.c_str());

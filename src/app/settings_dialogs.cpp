@@ -15,6 +15,8 @@
 #include "app/context.h"
 #include "app/messages.h"
 #include "app/settings.h"
+#include "codec/set_rate.h"
+#include "media/script_file.h"
 #include "platform/autostart.h"
 #include "platform/registry.h"
 #include "server/station_socket.h"
@@ -109,6 +111,21 @@ int options_ok(Context& ctx, const OptionsChoice& choice) {
     apply_sampling_rate(s, AUDIO_TYPE_RATES[choice.audio_type == 0 ? 0 : 1]);
     s.MODE = choice.mode == 0 ? 0 : 1;
     s.StationScript = choice.script;
+    // The rate in memory is the one the script loaded last plays at; a
+    // different one in the file would be replaced without a word.
+    const long stored_rate =
+        read_number_setting(SETTINGS_SECTION, "TransferRate", s.TransferRate, s.settings_file.c_str());
+    std::string notes, problem;
+    if (stored_rate != s.TransferRate)
+        notes = "TransferRate becomes " + std::to_string(s.TransferRate) +
+                " bytes per second (the settings file had " + std::to_string(stored_rate) +
+                "): the script loaded last plays at this rate.";
+    const std::string rounding = stream_rate_note(s.SamplingRate, s.TransferRate);
+    if (!rounding.empty()) notes += (notes.empty() ? "" : "\n") + rounding;
+    if (s.MODE == 0 && !s.StationScript.empty() && !script_readable(s.StationScript, &problem))
+        notes += std::string(notes.empty() ? "" : "\n") + "Warning: the script " + s.StationScript +
+                 " cannot be opened (" + problem + "); Start will open the Script Builder.";
+    if (!notes.empty()) show_message(ctx, true, MB_OK | MB_ICONWARNING, "%s", notes.c_str());
 
     SettingsWrite write;
     write_setting_int(ctx, write, "SamplingRate", s.SamplingRate);
@@ -121,6 +138,20 @@ int options_ok(Context& ctx, const OptionsChoice& choice) {
     write_setting_int(ctx, write, "INTRANET", s.INTRANET);
     write_setting_string(ctx, write, "StationScript", s.StationScript.c_str());
     return finish_settings_write(ctx, write);
+}
+
+std::string stream_rate_note(int sampling_rate, int rate) {
+    if (sampling_rate <= 0) return "";
+    CodecState probe;
+    set_rate(probe, sampling_rate, rate);
+    const int sent = static_cast<int>(static_cast<int64_t>(sampling_rate) * probe.rate_percent / 100);
+    if (sent == rate || transfer_rate_for_percent(sampling_rate, probe.rate_percent) == rate) return "";
+    char text[256];
+    snprintf(text, sizeof text,
+             "The stream rate of %d bytes per second goes on the air as %d bytes per second "
+             "(%d %% of %d Hz): the codec codes whole percentages of the sampling rate.",
+             rate, sent, probe.rate_percent, sampling_rate);
+    return text;
 }
 
 // ---- Expert Settings ----
@@ -224,6 +255,8 @@ int expert_ok(Context& ctx, const ExpertChoice& choice, const std::string& progr
     s.Stream2X = choice.auto_rate ? 1 : 0;
     s.AutoStart = choice.autostart ? 1 : 0;
     s.TransferRate = choice.rate;
+    const std::string rounding = stream_rate_note(s.SamplingRate, s.TransferRate);
+    if (!rounding.empty()) show_message(ctx, true, MB_OK | MB_ICONINFORMATION, "%s", rounding.c_str());
     write_setting_int(ctx, write, "Stream2X", s.Stream2X);
     write_setting_int(ctx, write, "AutoStart", s.AutoStart);
     write_setting_int(ctx, write, "TransferRate", s.TransferRate);

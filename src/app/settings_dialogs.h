@@ -69,6 +69,12 @@ struct OptionsChoice {
 // ImageQuality, TransferRate, Mode, MBONEIP, INTRANET, StationScript.
 int options_ok(Context& ctx, const OptionsChoice& choice);
 
+// What a stream rate becomes on the air: the codec codes whole percentages
+// of the sampling rate, so 2500 bytes per second at 22050 Hz goes out as 11 %,
+// 2425 bytes per second. "" when the rate goes out as it is; otherwise a
+// sentence for the operator naming both rates.
+std::string stream_rate_note(int sampling_rate, int rate);
+
 // ---- Expert Settings ----
 
 constexpr int STREAM_RATE_FLOOR = 640;   // bytes per second
