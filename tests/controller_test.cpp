@@ -112,6 +112,27 @@ TEST_F(ControllerTest, build_script_opens_the_editor_of_the_feed) {
     }
 }
 
+TEST_F(ControllerTest, a_script_that_cannot_be_opened_is_named_and_opens_the_builder) {
+    ctx->state.feed_mode = FEED_SCRIPT;
+    ctx->state.StationScript = "/some/nothere.VSK";
+    for (int command : {CMD_START, CMD_START_STOP}) {
+        host.messages.clear();
+        host.posted_commands.clear();
+        on_command(*ctx, command);
+        if (command == CMD_START_STOP) {  // the button goes through the menu form
+            ASSERT_EQ(host.posted_commands, std::vector<int>{CMD_START});
+            host.posted_commands.clear();
+            on_command(*ctx, CMD_START);
+        }
+        EXPECT_EQ(ctx->state.broadcast_state, BS_IDLE);
+        EXPECT_EQ(host.posted_commands, std::vector<int>{CMD_BUILD_SCRIPT});
+        ASSERT_EQ(host.messages.size(), 1u);
+        EXPECT_EQ(host.last_message(),
+                  "Cannot open the script /some/nothere.VSK: No such file or directory.\nThe Script Builder "
+                  "opens so that you can make it or choose another one.");
+    }
+}
+
 TEST_F(ControllerTest, the_button_in_script_feed_with_nothing_loaded_goes_through_the_menu_form) {
     ctx->state.feed_mode = FEED_SCRIPT;
     ctx->state.script_entries = 0;

@@ -16,6 +16,8 @@
 #include <sstream>
 
 #include "app/context.h"
+#include "codec/set_rate.h"
+#include "media/script_file.h"
 #include "platform/autostart.h"
 #include "platform/registry.h"
 #include "support/child_process.h"
@@ -188,6 +190,55 @@ TEST(StreamRate, maximum_text_and_scroll_follow_the_range_rule) {
     // A stored rate above the maximum is clamped at the first scroll, even one that lowers it.
     EXPECT_EQ(scroll_stream_rate(9000, SCROLL_LINE_LEFT, 0, 3600), 3600);
     EXPECT_EQ(scroll_stream_rate(2000, SCROLL_LINE_RIGHT, 0, 500), 500);  // the maximum wins under 640
+}
+
+TEST(StreamRate, a_rate_the_codec_cannot_send_as_it_is_is_named_with_what_goes_out) {
+    // A percentage survives the way through a transfer rate and back.
+    for (int rate : {8000, 11025, 16000, 22050, 32000, 44100})
+        for (int percent = 1; percent <= 100; ++percent) {
+            CodecState codec;
+            set_rate(codec, rate, transfer_rate_for_percent(rate, percent));
+            ASSERT_EQ(codec.rate_percent, percent) << rate << " Hz, " << percent << " %";
+        }
+    EXPECT_EQ(transfer_rate_for_percent(22050, 11), 2426);  // 2425 would come back as 10 %
+    const std::string note = stream_rate_note(22050, 2500);
+    for (const char* part : {"2500 bytes per second", "2425 bytes per second", "11 % of 22050 Hz"})
+        EXPECT_NE(note.find(part), std::string::npos) << part << ": " << note;
+    for (auto [rate, transfer] : {std::pair{22050, 2646}, {22050, 2426}, {11025, 3528}, {8000, 2000}})
+        EXPECT_EQ(stream_rate_note(rate, transfer), "") << rate << " " << transfer;
+    // 11 % of 22050 Hz is 2425.5: 2425 itself is a little less, and goes out as 10 %.
+    EXPECT_NE(stream_rate_note(22050, 2425).find("as 2205 bytes per second (10 % of 22050 Hz)"), std::string::npos);
+}
+
+TEST_F(SettingsDialogs, options_and_expert_say_when_a_rate_changes_or_the_script_is_missing) {
+    StationState& s = ctx->state;
+    // A script of 11 % at 22050 Hz was loaded: the rate in memory is the script's.
+    write_file(dir.file("eleven.VSK"), std::string("1 22050 011 SCRIPT\0" "1 \"a.VMA\" \"\" \0", 33));
+    write_file(s.settings_file, "[VelmoraStation]\nSamplingRate=22050\nTransferRate=2425\n");
+    s.SamplingRate = 22050;
+    s.TransferRate = 2425;
+    ASSERT_EQ(load_script(*ctx, dir.file("eleven.VSK").c_str()), 1) << host.last_message();
+    EXPECT_EQ(s.TransferRate, 2426);
+    EXPECT_EQ(station_script_percent(s), 11);  // a script made now keeps the 11 %
+
+    host.messages.clear();
+    ASSERT_EQ(options_ok(*ctx, {0, 1, "64k", dir.file("nothere.VSK")}), 1);
+    ASSERT_EQ(host.messages.size(), 1u);
+    for (const std::string& part : std::vector<std::string>{"TransferRate becomes 2426", "the settings file had 2425",
+                                    dir.file("nothere.VSK") + " cannot be opened (No such file or directory)"})
+        EXPECT_NE(host.last_message().find(part), std::string::npos) << part << "\n" << host.last_message();
+    EXPECT_EQ(s.StationScript, dir.file("nothere.VSK"));  // warned, not refused
+
+    host.messages.clear();
+    ExpertChoice choice{false, "", false, false, 2500, "", false};
+    ASSERT_EQ(expert_ok(*ctx, choice, "/usr/bin/velmora-broadcaster"), 1);
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_NE(host.last_message().find("goes on the air as 2425 bytes per second"), std::string::npos)
+        << host.last_message();
+    choice.rate = 2646;  // 12 % exactly: nothing to say
+    host.messages.clear();
+    ASSERT_EQ(expert_ok(*ctx, choice, "/usr/bin/velmora-broadcaster"), 1);
+    EXPECT_TRUE(host.messages.empty()) << host.last_message();
 }
 
 TEST(SpecificAddress, first_and_last_bytes_of_0_or_255_and_non_addresses_are_refused) {

@@ -125,7 +125,6 @@ int options_ok(Context& ctx, const OptionsChoice& choice) {
     if (s.MODE == 0 && !s.StationScript.empty() && !script_readable(s.StationScript, &problem))
         notes += std::string(notes.empty() ? "" : "\n") + "Warning: the script " + s.StationScript +
                  " cannot be opened (" + problem + "); Start will open the Script Builder.";
-    if (!notes.empty()) show_message(ctx, true, MB_OK | MB_ICONWARNING, "%s", notes.c_str());
 
     SettingsWrite write;
     write_setting_int(ctx, write, "SamplingRate", s.SamplingRate);
@@ -137,7 +136,9 @@ int options_ok(Context& ctx, const OptionsChoice& choice) {
     write_setting_string(ctx, write, "MBONEIP", s.MBONEIP.c_str());
     write_setting_int(ctx, write, "INTRANET", s.INTRANET);
     write_setting_string(ctx, write, "StationScript", s.StationScript.c_str());
-    return finish_settings_write(ctx, write);
+    if (!finish_settings_write(ctx, write)) return 0;
+    if (!notes.empty()) show_message(ctx, true, MB_OK | MB_ICONWARNING, "%s", notes.c_str());
+    return 1;
 }
 
 std::string stream_rate_note(int sampling_rate, int rate) {
@@ -255,8 +256,6 @@ int expert_ok(Context& ctx, const ExpertChoice& choice, const std::string& progr
     s.Stream2X = choice.auto_rate ? 1 : 0;
     s.AutoStart = choice.autostart ? 1 : 0;
     s.TransferRate = choice.rate;
-    const std::string rounding = stream_rate_note(s.SamplingRate, s.TransferRate);
-    if (!rounding.empty()) show_message(ctx, true, MB_OK | MB_ICONINFORMATION, "%s", rounding.c_str());
     write_setting_int(ctx, write, "Stream2X", s.Stream2X);
     write_setting_int(ctx, write, "AutoStart", s.AutoStart);
     write_setting_int(ctx, write, "TransferRate", s.TransferRate);
@@ -278,6 +277,8 @@ int expert_ok(Context& ctx, const ExpertChoice& choice, const std::string& progr
     // The file says 1 (start at the next login); the running station must
     // not start by itself at its next timer tick.
     if (choice.autostart) s.AutoStart = 2;
+    const std::string rounding = stream_rate_note(s.SamplingRate, s.TransferRate);
+    if (!rounding.empty()) show_message(ctx, true, MB_OK | MB_ICONINFORMATION, "%s", rounding.c_str());
     return 1;
 }
 
