@@ -341,6 +341,31 @@ TEST(Categories, the_stored_category_selects_by_prefix_and_survives_a_failed_fet
     EXPECT_EQ(category_choice(1, {}, "\\Talk").items, std::vector<std::string>{"\\Talk"});
 }
 
+TEST(Categories, a_list_that_could_not_be_had_is_told_with_its_host_and_cause) {
+    EXPECT_EQ(category_fetch_note(1, 3, "127.0.0.1:8080", ""), "");
+    HttpExchange refused;
+    refused.log = "Getting station categories...\nConnecting...\nFailed: Connection refused\n";
+    HttpExchange late;
+    late.timed_out = true;
+    late.timeout_ms = 30000;
+    struct Case {
+        int result;
+        size_t fetched;
+        std::string cause;
+        const char* says;
+    };
+    for (const Case& c : std::vector<Case>{{0, 0, http_failure_cause(refused), "127.0.0.1:8080: Connection refused."},
+                                           {0, 0, http_failure_cause(late), ": no answer within 30 seconds."},
+                                           {0, 0, http_failure_cause(HttpExchange{}), "did not answer with the category list"},
+                                           {1, 0, "", "it sent no categories"},
+                                           {-1, 0, "", "another directory request was running"}}) {
+        const std::string note = category_fetch_note(c.result, c.fetched, "127.0.0.1:8080", c.cause);
+        EXPECT_EQ(note.rfind("The category list could not be fetched from 127.0.0.1:8080: ", 0), 0u) << note;
+        EXPECT_NE(note.find(c.says), std::string::npos) << note;
+        EXPECT_NE(note.find("Type the station's category"), std::string::npos) << note;
+    }
+}
+
 TEST_F(SettingsDialogs, station_info_ok_writes_the_six_keys_in_order) {
     std::string description(748, 'd');
     ASSERT_EQ(station_info_ok(*ctx, {"Night FM", "Harbour", "\\Music\\Jazz", "op@example.test",

@@ -300,6 +300,26 @@ CategoryChoice category_choice(int fetch_result, const std::vector<std::string>&
     return choice;
 }
 
+std::string category_fetch_note(int fetch_result, size_t fetched, const std::string& host,
+                                const std::string& cause) {
+    if (fetch_result == 1 && fetched > 0) return "";
+    std::string why = fetch_result == -1 ? "another directory request was running"
+                      : fetch_result == 1 ? "it sent no categories"
+                      : !cause.empty()    ? cause
+                                          : "it did not answer with the category list";
+    return "The category list could not be fetched from " + host + ": " + why +
+           ". Type the station's category (such as \\Music\\Rock).";
+}
+
+std::string http_failure_cause(const HttpExchange& exchange) {
+    if (exchange.timed_out) return "no answer within " + std::to_string(exchange.timeout_ms / 1000) + " seconds";
+    const std::string marker = "Failed: ";
+    size_t at = exchange.log.rfind(marker);
+    if (at == std::string::npos) return "";
+    at += marker.size();
+    return exchange.log.substr(at, exchange.log.find('\n', at) - at);
+}
+
 int station_info_ok(Context& ctx, const StationInfo& info) {
     // Each field is one line of the station-list record (and of the
     // settings file): line breaks become blanks.
