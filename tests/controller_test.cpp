@@ -4,6 +4,7 @@
 
 #include "app/context.h"
 #include "app/controller.h"
+#include "app/panel_view.h"
 #include "app/status_text.h"
 #include "codec/set_rate.h"
 #include "media/script_file.h"
@@ -110,6 +111,15 @@ TEST_F(ControllerTest, build_script_opens_the_editor_of_the_feed) {
         ASSERT_EQ(fresh.dialogs_run.size(), 1u) << feed;
         EXPECT_EQ(fresh.dialogs_run[0], feed == FEED_SCRIPT ? DIALOG_SCRIPT_BUILDER : DIALOG_LIVE_LIST_EDITOR);
     }
+}
+
+TEST_F(ControllerTest, a_stop_takes_the_address_out_of_the_caption) {
+    pretend_broadcasting();
+    ctx->state.station_address = "127.0.0.9";
+    on_command(*ctx, CMD_START_STOP);
+    EXPECT_EQ(ctx->state.broadcast_state, BS_IDLE);
+    EXPECT_EQ(ctx->state.station_address, "");
+    EXPECT_EQ(caption_text(*ctx).find("127.0.0.9"), std::string::npos);
 }
 
 TEST_F(ControllerTest, a_script_that_cannot_be_opened_is_named_and_opens_the_builder) {

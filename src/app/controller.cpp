@@ -226,6 +226,7 @@ void stop_broadcast(Context& ctx) {
         s.view.button_enabled = false;
         s.view.button_text = "Start Broadcast";
         close_station(ctx);
+        s.station_address.clear();  // the caption no longer names an address the station left
         ctx.host->invalidate(true);
         s.view.button_enabled = true;
         s.broadcast_state = BS_IDLE;
@@ -247,6 +248,7 @@ void finish_stop(Context& ctx) {
     s.view.button_text = "Start Broadcast";
     s.view.button_enabled = false;
     close_station(ctx);
+    s.station_address.clear();
     s.broadcast_state = BS_IDLE;
     update_broadcast_menu(ctx);
     s.view.button_enabled = true;
