@@ -138,8 +138,8 @@ TEST_F(ControllerTest, a_script_that_cannot_be_opened_is_named_and_opens_the_bui
         EXPECT_EQ(host.posted_commands, std::vector<int>{CMD_BUILD_SCRIPT});
         ASSERT_EQ(host.messages.size(), 1u);
         EXPECT_EQ(host.last_message(),
-                  "Cannot open the script /some/nothere.VSK: No such file or directory.\nThe Script Builder "
-                  "opens so that you can make it or choose another one.");
+                  "Cannot open the script /some/nothere.VSK: No such file or directory.\nPlease check "
+                  "StationScript, or make the script in the Script Builder.");
     }
 }
 

@@ -162,8 +162,8 @@ void start_broadcast(Context& ctx, bool menu_form) {
         if (!live_feed(ctx) && !s.StationScript.empty() && !script_readable(s.StationScript, &why)) {
             // As for a script the operator declined: the builder opens to mend it.
             show_message(ctx, true, MB_OK | MB_ICONERROR,
-                         "Cannot open the script %s: %s.\nThe Script Builder opens so that you can "
-                         "make it or choose another one.",
+                         "Cannot open the script %s: %s.\nPlease check StationScript, or make the "
+                         "script in the Script Builder.",
                          s.StationScript.c_str(), why.c_str());
             s.script_entries = 0;
             ctx.host->post_command(CMD_BUILD_SCRIPT);
