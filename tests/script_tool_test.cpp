@@ -87,6 +87,10 @@ TEST_F(ScriptToolTest, the_window_and_the_tool_write_one_header_for_one_station)
         EXPECT_EQ(tool_header, transfer == 2646 ? "1 22050 012 SCRIPT"
                                : transfer == 2426 ? "1 22050 011 SCRIPT"
                                                   : "1 22050 010 SCRIPT");
+        // Made for this station: started, it asks no question about rates.
+        host.messages.clear();
+        EXPECT_EQ(load_script(*ctx, dir.file("tool.VSK").c_str()), 1) << transfer;
+        EXPECT_TRUE(host.messages.empty()) << transfer << ": " << host.last_message();
     }
 }
 

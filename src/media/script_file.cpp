@@ -118,7 +118,11 @@ int load_script(Context& ctx, const char* path) {
 
     int script_bytes = script_rate * percent / 100;
     StationState& s = ctx.state;
-    if (script_rate != s.SamplingRate || abs(script_bytes - s.TransferRate) > 200) {
+    // A script made for these very settings never asks, even where the
+    // percentage's rate lies further from TransferRate than 200 (2425 bytes
+    // per second at 22050 Hz are compressed at 10 %, 2205).
+    const bool made_here = script_rate == s.SamplingRate && percent == station_script_percent(s);
+    if (!made_here && (script_rate != s.SamplingRate || abs(script_bytes - s.TransferRate) > 200)) {
         if (!confirm_script_settings(ctx, script_rate, script_bytes)) return -1;
         s.SamplingRate = script_rate;
         s.device_rate = script_rate % 11025 == 0 ? script_rate : script_rate * 11025 / 8000;
