@@ -10,11 +10,11 @@
 #include "app/messages.h"
 #include "app/settings.h"
 #include "codec/sample_file.h"
-#include "codec/wav_reader.h"
 #include "media/script_file.h"
 #include "media/script_table.h"
 #include "media/script_text.h"
 #include "media/script_tokens.h"
+#include "media/wave_conversion.h"
 #include "platform/replace_file.h"
 #include "platform/safe_files.h"
 #include "server/picture_check.h"
@@ -71,36 +71,11 @@ int accept_entry_path(Context& ctx, const std::string& path) {
     return 0;
 }
 
-namespace {
-
-// A song named ".wav" that is no RIFF/WAVE file at all (a text renamed):
-// the sample check leaves such a file to the preparation, which could only
-// refuse it later.
-bool named_wav_but_not_riff(const std::string& path) {
-    if (path.size() < 4 || strcasecmp(path.c_str() + path.size() - 4, ".wav") != 0) return false;
-    FILE* f = open_regular_file(path.c_str());
-    if (f == nullptr) return false;
-    WavInfo info;
-    const int result = read_wav_header(f, info);
-    fclose(f);
-    return result == WAV_NOT_RIFF;
-}
-
-}  // namespace
-
 int accept_song_file(Context& ctx, const std::string& path) {
     if (!accept_entry_path(ctx, path)) return 0;
     switch (check_sample_file(path.c_str(), ctx.state.SamplingRate)) {
         case 0:
-        case 1:
-            if (named_wav_but_not_riff(path)) {
-                show_message(ctx, true, MB_OK,
-                             "%s: unknown file format!\nIt is not a RIFF/WAVE file; only PCM wave files "
-                             "are supported.",
-                             path.c_str());
-                return 0;
-            }
-            return 1;
+        case 1: return refuse_wav_that_is_not_riff(ctx, path.c_str()) ? 0 : 1;
         case 2: show_message(ctx, true, MB_OK, "%s: File Not Found!\n", path.c_str()); return 0;
         case 11:
             show_message(ctx, true, MB_OK, "%s: unknown file format!\nOnly PCM wave files are supported.",

@@ -345,6 +345,11 @@ TEST_F(EditorsTest, wave_dialog_takes_only_a_usable_source_and_proposes_its_dest
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0], dir.file("ulaw.wav") + ": unknown file format!\nOnly PCM wave files are supported.");
     EXPECT_TRUE(wave.source()->text().isEmpty());
+    write_file(dir.file("notes.wav"), "my notes, not a song\n");
+    wave.take_source(dir.file("notes.wav"));
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_NE(boxes[1].find("It is not a RIFF/WAVE file"), std::string::npos) << boxes[1];
+    EXPECT_TRUE(wave.source()->text().isEmpty());
     wave.take_source(song);
     EXPECT_EQ(wave.source()->text().toStdString(), song);
     EXPECT_EQ(wave.destination()->text().toStdString(), dir.file("tune.VMA"));
