@@ -15,10 +15,10 @@
 // entry a line, `%d "%s" "%s" %s` (repeat count, song, picture, text). A
 // live list has the header "%d %d LIVE" and entries `%d "%s" %s` (seconds
 // shown, picture, text). Songs and pictures are written relative to the
-// file's folder, where the station and velmora-compress look for them. A file is replaced through a
-// temporary file renamed into place, and an existing file that is not a
-// script is never written. Exit status: 0 done, 1 a file or an entry was
-// refused (nothing written), 2 wrong usage.
+// file's folder, where the station and velmora-compress look for them. A
+// file is replaced through a temporary file renamed into place, and an
+// existing file of the other kind (or none) is never written. Exit status:
+// 0 done, 1 a file or an entry was refused (nothing written), 2 wrong usage.
 
 #include <strings.h>
 #include <sys/stat.h>
