@@ -1,9 +1,10 @@
+#include "app/controller.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
 
 #include "app/context.h"
-#include "app/controller.h"
 #include "app/panel_view.h"
 #include "app/status_text.h"
 #include "codec/set_rate.h"
@@ -109,7 +110,8 @@ TEST_F(ControllerTest, build_script_opens_the_editor_of_the_feed) {
         ASSERT_TRUE(c->state.view.build_script_enabled) << feed;
         on_command(*c, CMD_BUILD_SCRIPT);
         ASSERT_EQ(fresh.dialogs_run.size(), 1u) << feed;
-        EXPECT_EQ(fresh.dialogs_run[0], feed == FEED_SCRIPT ? DIALOG_SCRIPT_BUILDER : DIALOG_LIVE_LIST_EDITOR);
+        EXPECT_EQ(fresh.dialogs_run[0],
+                  feed == FEED_SCRIPT ? DIALOG_SCRIPT_BUILDER : DIALOG_LIVE_LIST_EDITOR);
     }
 }
 
@@ -137,9 +139,10 @@ TEST_F(ControllerTest, a_script_that_cannot_be_opened_is_named_and_opens_the_bui
         EXPECT_EQ(ctx->state.broadcast_state, BS_IDLE);
         EXPECT_EQ(host.posted_commands, std::vector<int>{CMD_BUILD_SCRIPT});
         ASSERT_EQ(host.messages.size(), 1u);
-        EXPECT_EQ(host.last_message(),
-                  "Cannot open the script /some/nothere.VSK: No such file or directory.\nPlease check "
-                  "StationScript, or make the script in the Script Builder.");
+        EXPECT_EQ(
+            host.last_message(),
+            "Cannot open the script /some/nothere.VSK: No such file or directory.\nPlease check "
+            "StationScript, or make the script in the Script Builder.");
     }
 }
 

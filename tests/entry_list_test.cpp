@@ -217,9 +217,10 @@ TEST_F(EntryListTest, song_info_refuses_a_text_named_wav_and_texts_the_station_w
     write_file(dir.file("notes.wav"), "my notes, not a song\n");
     write_file(dir.file("tone.wav"), wav_bytes::pcm(11025, 1, 8, std::string(11025, '\x80')));
     EXPECT_EQ(accept_song_file(*ctx, dir.file("notes.wav")), 0);
-    EXPECT_EQ(host.last_message(), dir.file("notes.wav") +
-                                       ": unknown file format!\nIt is not a RIFF/WAVE file; only PCM wave files "
-                                       "are supported.");
+    EXPECT_EQ(host.last_message(),
+              dir.file("notes.wav") +
+                  ": unknown file format!\nIt is not a RIFF/WAVE file; only PCM wave files "
+                  "are supported.");
     EXPECT_EQ(accept_song_file(*ctx, dir.file("tone.wav")), 1);
 
     struct Case {
@@ -227,12 +228,13 @@ TEST_F(EntryListTest, song_info_refuses_a_text_named_wav_and_texts_the_station_w
         int accepted;
         const char* says;
     };
-    for (const Case& c : std::vector<Case>{{"", 1, ""},
-                                           {"Two lines\nof text", 1, ""},
-                                           {std::string(ENTRY_TEXT_MAX, 'x'), 1, ""},
-                                           {std::string(ENTRY_TEXT_MAX + 1, 'x'), 0, "751 characters"},
-                                           {"half; lost", 0, "\";\""},
-                                           {"say \"hello\"", 0, "double quote"}}) {
+    for (const Case& c :
+         std::vector<Case>{{"", 1, ""},
+                           {"Two lines\nof text", 1, ""},
+                           {std::string(ENTRY_TEXT_MAX, 'x'), 1, ""},
+                           {std::string(ENTRY_TEXT_MAX + 1, 'x'), 0, "751 characters"},
+                           {"half; lost", 0, "\";\""},
+                           {"say \"hello\"", 0, "double quote"}}) {
         host.messages.clear();
         EXPECT_EQ(accept_entry_text(*ctx, c.text), c.accepted) << c.text;
         if (c.accepted)

@@ -1,7 +1,8 @@
+#include "app/messages.h"
+
 #include <gtest/gtest.h>
 
 #include "app/context.h"
-#include "app/messages.h"
 #include "support/fake_host.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
@@ -88,7 +89,8 @@ TEST_F(ViewLogTest, viewer_failures_are_told_apart) {
         EXPECT_EQ(view_log(*ctx, "vmb_mon.log"), 0);
         for (const std::string& part : {dir.file("vmb_mon.log"), std::string("\"no-such-viewer\""),
                                         std::string("VELMORA_OPENER"), std::string("xdg-open")})
-            EXPECT_NE(host.last_message().find(part), std::string::npos) << part << "\n" << host.last_message();
+            EXPECT_NE(host.last_message().find(part), std::string::npos) << part << "\n"
+                                                                         << host.last_message();
     }
     host.shell_open_result = 32;
     EXPECT_EQ(view_log(*ctx, "vmb_mon.log"), 0);

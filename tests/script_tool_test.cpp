@@ -77,14 +77,16 @@ TEST_F(ScriptToolTest, the_window_and_the_tool_write_one_header_for_one_station)
     for (int transfer : {2425, 2426, 2646}) {
         write_file(dir.file("rates.ini"), "[VelmoraStation]\nSamplingRate=22050\nTransferRate=" +
                                               std::to_string(transfer) + "\n");
-        ASSERT_EQ(tool({"new", "tool.VSK", "a.wav", "--settings", "rates.ini", "--force"}).status, 0);
+        ASSERT_EQ(tool({"new", "tool.VSK", "a.wav", "--settings", "rates.ini", "--force"}).status,
+                  0);
         ctx->state.settings_file = dir.file("rates.ini");
         load_settings(*ctx, true);
-        EntryList built{SCRIPT_LIST, {format_entry(SCRIPT_LIST, {1, dir.file("a.wav"), "", ""})}, -1, true};
+        EntryList built{
+            SCRIPT_LIST, {format_entry(SCRIPT_LIST, {1, dir.file("a.wav"), "", ""})}, -1, true};
         ASSERT_EQ(save_entry_file(*ctx, built, dir.file("window.VSK")), 1);
         const std::string tool_header = read_file(dir.file("tool.VSK")).c_str();
         EXPECT_EQ(read_file(dir.file("window.VSK")).c_str(), tool_header) << transfer;
-        EXPECT_EQ(tool_header, transfer == 2646 ? "1 22050 012 SCRIPT"
+        EXPECT_EQ(tool_header, transfer == 2646   ? "1 22050 012 SCRIPT"
                                : transfer == 2426 ? "1 22050 011 SCRIPT"
                                                   : "1 22050 010 SCRIPT");
         // Made for this station: started, it asks no question about rates.
@@ -95,8 +97,9 @@ TEST_F(ScriptToolTest, the_window_and_the_tool_write_one_header_for_one_station)
 }
 
 TEST_F(ScriptToolTest, live_lists_are_written_for_a_headless_live_station) {
-    ProgramResult made = tool({"new-live", "show/live.VLS", "cover.bmp", "--text", "Live from the desk",
-                               "--seconds", "90", "--settings", "station.ini"});
+    ProgramResult made =
+        tool({"new-live", "show/live.VLS", "cover.bmp", "--text", "Live from the desk", "--seconds",
+              "90", "--settings", "station.ini"});
     ASSERT_EQ(made.status, 0) << made.output;
     EXPECT_EQ(read_file(dir.file("show/live.VLS")),
               zero_lines({"1 22050 LIVE", "90 \"../cover.bmp\" Live from the desk"}));
@@ -110,7 +113,8 @@ TEST_F(ScriptToolTest, live_lists_are_written_for_a_headless_live_station) {
               zero_lines({"1 22050 LIVE", "90 \"../cover.bmp\" Live from the desk"}));
 
     // The station reads LiveScript at start-up: a headless live feed shows the list.
-    write_file(dir.file("live.ini"), "[VelmoraStation]\nMode=1\nLiveScript=" + dir.file("show/live.VLS") + "\n");
+    write_file(dir.file("live.ini"),
+               "[VelmoraStation]\nMode=1\nLiveScript=" + dir.file("show/live.VLS") + "\n");
     ctx->state.settings_file = dir.file("live.ini");
     load_settings(*ctx, false);
     EXPECT_EQ(ctx->state.LiveScript, dir.file("show/live.VLS"));
@@ -120,18 +124,25 @@ TEST_F(ScriptToolTest, live_lists_are_written_for_a_headless_live_station) {
         std::string says;
     };
     for (const Case& c : std::vector<Case>{
-             {{"new-live", "show/live.VLS", "--text", "x"}, "show/live.VLS exists; --force replaces it"},
-             {{"new-live", "show/show.VSK", "--text", "x", "--force"}, "is a script, not a live list"},
+             {{"new-live", "show/live.VLS", "--text", "x"},
+              "show/live.VLS exists; --force replaces it"},
+             {{"new-live", "show/show.VSK", "--text", "x", "--force"},
+              "is a script, not a live list"},
              {{"add-live", "show/live.VLS", "a.wav"}, "8- and 24-bit uncompressed BMP"},
              {{"add-live", "show/live.VLS", "--text", "a; b"}, "a text cannot hold a semicolon"}}) {
         if (c.args[1] == "show/show.VSK")
-            ASSERT_EQ(tool({"new", "show/show.VSK", "a.wav", "--settings", "station.ini", "--force"}).status, 0);
+            ASSERT_EQ(
+                tool({"new", "show/show.VSK", "a.wav", "--settings", "station.ini", "--force"})
+                    .status,
+                0);
         ProgramResult run = tool(c.args);
         EXPECT_EQ(run.status, 1) << run.output;
         EXPECT_NE(run.output.find(c.says), std::string::npos) << run.output;
     }
     for (const std::vector<std::string>& wrong :
-         {std::vector<std::string>{"new-live", "x.VLS"}, {"add-live"}, {"new-live", "x.VLS", "--seconds", "0", "--text", "t"},
+         {std::vector<std::string>{"new-live", "x.VLS"},
+          {"add-live"},
+          {"new-live", "x.VLS", "--seconds", "0", "--text", "t"},
           {"add-live", "x.VLS", "--repeat", "2", "--text", "t"}}) {
         ProgramResult run = tool(wrong);
         EXPECT_EQ(run.status, 2) << run.output;

@@ -159,7 +159,8 @@ void start_broadcast(Context& ctx, bool menu_form) {
 
     if (menu_form) {
         std::string why;
-        if (!live_feed(ctx) && !s.StationScript.empty() && !script_readable(s.StationScript, &why)) {
+        if (!live_feed(ctx) && !s.StationScript.empty() &&
+            !script_readable(s.StationScript, &why)) {
             // As for a script the operator declined: the builder opens to mend it.
             show_message(ctx, true, MB_OK | MB_ICONERROR,
                          "Cannot open the script %s: %s.\nPlease check StationScript, or make the "

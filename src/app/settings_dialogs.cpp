@@ -113,8 +113,8 @@ int options_ok(Context& ctx, const OptionsChoice& choice) {
     s.StationScript = choice.script;
     // The rate in memory is the one the script loaded last plays at; a
     // different one in the file would be replaced without a word.
-    const long stored_rate =
-        read_number_setting(SETTINGS_SECTION, "TransferRate", s.TransferRate, s.settings_file.c_str());
+    const long stored_rate = read_number_setting(SETTINGS_SECTION, "TransferRate", s.TransferRate,
+                                                 s.settings_file.c_str());
     std::string notes, problem;
     if (stored_rate != s.TransferRate)
         notes = "TransferRate becomes " + std::to_string(s.TransferRate) +
@@ -145,8 +145,10 @@ std::string stream_rate_note(int sampling_rate, int rate) {
     if (sampling_rate <= 0) return "";
     CodecState probe;
     set_rate(probe, sampling_rate, rate);
-    const int sent = static_cast<int>(static_cast<int64_t>(sampling_rate) * probe.rate_percent / 100);
-    if (sent == rate || transfer_rate_for_percent(sampling_rate, probe.rate_percent) == rate) return "";
+    const int sent =
+        static_cast<int>(static_cast<int64_t>(sampling_rate) * probe.rate_percent / 100);
+    if (sent == rate || transfer_rate_for_percent(sampling_rate, probe.rate_percent) == rate)
+        return "";
     char text[256];
     snprintf(text, sizeof text,
              "The stream rate of %d bytes per second goes on the air as %d bytes per second "
@@ -278,7 +280,8 @@ int expert_ok(Context& ctx, const ExpertChoice& choice, const std::string& progr
     // not start by itself at its next timer tick.
     if (choice.autostart) s.AutoStart = 2;
     const std::string rounding = stream_rate_note(s.SamplingRate, s.TransferRate);
-    if (!rounding.empty()) show_message(ctx, true, MB_OK | MB_ICONINFORMATION, "%s", rounding.c_str());
+    if (!rounding.empty())
+        show_message(ctx, true, MB_OK | MB_ICONINFORMATION, "%s", rounding.c_str());
     return 1;
 }
 
@@ -303,7 +306,7 @@ CategoryChoice category_choice(int fetch_result, const std::vector<std::string>&
 std::string category_fetch_note(int fetch_result, size_t fetched, const std::string& host,
                                 const std::string& cause) {
     if (fetch_result == 1 && fetched > 0) return "";
-    std::string why = fetch_result == -1 ? "another directory request was running"
+    std::string why = fetch_result == -1  ? "another directory request was running"
                       : fetch_result == 1 ? "it sent no categories"
                       : !cause.empty()    ? cause
                                           : "it did not answer with the category list";
@@ -312,7 +315,8 @@ std::string category_fetch_note(int fetch_result, size_t fetched, const std::str
 }
 
 std::string http_failure_cause(const HttpExchange& exchange) {
-    if (exchange.timed_out) return "no answer within " + std::to_string(exchange.timeout_ms / 1000) + " seconds";
+    if (exchange.timed_out)
+        return "no answer within " + std::to_string(exchange.timeout_ms / 1000) + " seconds";
     const std::string marker = "Failed: ";
     size_t at = exchange.log.rfind(marker);
     if (at == std::string::npos) return "";

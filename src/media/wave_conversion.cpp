@@ -97,9 +97,10 @@ int refuse_wav_that_is_not_riff(Context& ctx, const char* path) {
     const int result = read_wav_header(f, info);
     std::fclose(f);
     if (result != WAV_NOT_RIFF) return 0;
-    show_message(ctx, true, MB_OK,
-                 "%s: unknown file format!\nIt is not a RIFF/WAVE file; only PCM wave files are supported.",
-                 path);
+    show_message(
+        ctx, true, MB_OK,
+        "%s: unknown file format!\nIt is not a RIFF/WAVE file; only PCM wave files are supported.",
+        path);
     return 1;
 }
 

@@ -4,6 +4,8 @@
 // window host. A script built here is then broadcast by velmora-station and
 // heard by velmora-listen.
 
+#include "shell/window/editors/editors.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -28,7 +30,6 @@
 #include "media/script_text.h"
 #include "script_test_media.h"
 #include "shell/window/editors/editor_seams.h"
-#include "shell/window/editors/editors.h"
 #include "shell/window/editors/entry_dialogs.h"
 #include "shell/window/editors/entry_list_editor.h"
 #include "shell/window/editors/preparation_dialogs.h"
@@ -371,7 +372,8 @@ TEST_F(EditorsTest, song_info_takes_a_text_and_refuses_a_text_file_named_wav) {
     QTest::mouseClick(info.ok(), Qt::LeftButton);
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes.back(), dir.file("notes.wav") +
-                                ": unknown file format!\nIt is not a RIFF/WAVE file; only PCM wave files are supported.");
+                                ": unknown file format!\nIt is not a RIFF/WAVE file; only PCM wave "
+                                "files are supported.");
     EXPECT_TRUE(info.isVisible());
 
     info.song()->setText(QString::fromStdString(song));
@@ -384,27 +386,32 @@ TEST_F(EditorsTest, song_info_takes_a_text_and_refuses_a_text_file_named_wav) {
     info.text()->setPlainText("Good morning, listeners");
     QTest::mouseClick(info.ok(), Qt::LeftButton);
     EXPECT_EQ(info.result(), QDialog::Accepted);
-    EXPECT_EQ(format_entry(SCRIPT_LIST, info.fields()), "2 \"" + song + "\" \"\" Good morning, listeners");
+    EXPECT_EQ(format_entry(SCRIPT_LIST, info.fields()),
+              "2 \"" + song + "\" \"\" Good morning, listeners");
 }
 
 TEST_F(EditorsTest, file_dialogs_add_the_filter_extension_to_a_bare_name) {
-    for (auto [filter, suffix] : {std::pair{SCRIPT_FILTER, "VSK"}, {BITMAP_FILTER, "BMP"}, {WAVE_FILTER, "wav"},
-                                  {"Radio Velmora DJ (*.VSK)", "VSK"}, {"All files (*)", ""}})
+    for (auto [filter, suffix] : {std::pair{SCRIPT_FILTER, "VSK"},
+                                  {BITMAP_FILTER, "BMP"},
+                                  {WAVE_FILTER, "wav"},
+                                  {"Radio Velmora DJ (*.VSK)", "VSK"},
+                                  {"All files (*)", ""}})
         EXPECT_EQ(filter_suffix(filter), QString::fromLatin1(suffix)) << filter;
     // The real dialog, its name typed as an operator types it.
     struct Case {
         const char* typed;
         const char* chosen;
     };
-    for (const Case& c : {Case{"show", "show.VSK"}, {"night.vsk", "night.vsk"}, {"late.show", "late.show"}}) {
-        const std::string chosen = ask_for_file(nullptr, {"Save Script", SCRIPT_FILTER, true, dir.file("*.VSK")},
-                                                [&](QDialog& dialog) {
-                                                    auto& files = dynamic_cast<QFileDialog&>(dialog);
-                                                    files.setOption(QFileDialog::DontUseNativeDialog);
-                                                    files.selectFile(QString::fromStdString(dir.file(c.typed)));
-                                                    static_cast<QDialog&>(files).accept();
-                                                    return files.result();
-                                                });
+    for (const Case& c :
+         {Case{"show", "show.VSK"}, {"night.vsk", "night.vsk"}, {"late.show", "late.show"}}) {
+        const std::string chosen = ask_for_file(
+            nullptr, {"Save Script", SCRIPT_FILTER, true, dir.file("*.VSK")}, [&](QDialog& dialog) {
+                auto& files = dynamic_cast<QFileDialog&>(dialog);
+                files.setOption(QFileDialog::DontUseNativeDialog);
+                files.selectFile(QString::fromStdString(dir.file(c.typed)));
+                static_cast<QDialog&>(files).accept();
+                return files.result();
+            });
         EXPECT_EQ(chosen, dir.file(c.chosen)) << c.typed;
     }
 }

@@ -310,7 +310,8 @@ TEST_F(SettingsDialogsWindow, station_information_keeps_the_stored_category_when
         // Told why, with the host and the cause, and a category can be typed.
         EXPECT_TRUE(d.category_note->isVisible());
         const QString note = d.category_note->text();
-        EXPECT_TRUE(note.startsWith("The category list could not be fetched from ")) << note.toStdString();
+        EXPECT_TRUE(note.startsWith("The category list could not be fetched from "))
+            << note.toStdString();
         EXPECT_TRUE(note.contains(QString::number(kDirectoryPort))) << note.toStdString();
         EXPECT_TRUE(note.contains("refused")) << note.toStdString();
         ASSERT_TRUE(d.category->isEditable());
@@ -318,7 +319,8 @@ TEST_F(SettingsDialogsWindow, station_information_keeps_the_stored_category_when
         QTest::mouseClick(d.ok, Qt::LeftButton);
     });
     window->run_command(CMD_STATION_INFO);
-    EXPECT_NE(settings().find("StationCategory=\\Talk\\Late Night\n"), std::string::npos) << settings();
+    EXPECT_NE(settings().find("StationCategory=\\Talk\\Late Night\n"), std::string::npos)
+        << settings();
 }
 
 // A proxy that refuses the stored password: the dialog comes up locked for

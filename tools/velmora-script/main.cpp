@@ -299,7 +299,8 @@ bool picture_in_list(const std::string& list_path, const std::string& picture, s
     if (picture.empty()) return true;
     if (!is_regular_file(picture, problem)) return false;
     if (check_picture_file(picture.c_str()) != 0)
-        return *problem = picture + ": the station shows 8- and 24-bit uncompressed BMP pictures only",
+        return *problem =
+                   picture + ": the station shows 8- and 24-bit uncompressed BMP pictures only",
                false;
     return name_in_script(list_path, picture, name, problem);
 }
@@ -312,7 +313,8 @@ bool entry_text(std::string text, std::string* out, std::string* problem) {
     if (text.find(';') != std::string::npos)
         return *problem = "a text cannot hold a semicolon: it would end the entry's line", false;
     if (text.size() >= static_cast<size_t>(SCRIPT_TEXT_SIZE))
-        return *problem = "a text holds at most " + std::to_string(SCRIPT_TEXT_SIZE - 1) + " characters",
+        return *problem =
+                   "a text holds at most " + std::to_string(SCRIPT_TEXT_SIZE - 1) + " characters",
                false;
     *out = text;
     return true;
@@ -391,9 +393,11 @@ int check_replaceable(Context& ctx, const std::string& out, bool script, bool fo
     if (stat(out.c_str(), &info) != 0) return 0;
     ListFile existing;
     std::string problem;
-    if (!read_list_file(ctx, out, existing, &problem)) return refuse(problem + "; " + out + " is left as it is");
+    if (!read_list_file(ctx, out, existing, &problem))
+        return refuse(problem + "; " + out + " is left as it is");
     if (existing.script != script)
-        return refuse(out + (script ? " is a live list, not a script" : " is a script, not a live list") +
+        return refuse(out +
+                      (script ? " is a live list, not a script" : " is a script, not a live list") +
                       "; it is left as it is");
     if (!force) return refuse(out + " exists; --force replaces it");
     return 0;
@@ -433,8 +437,8 @@ int new_live_list(Context& ctx, const Options& o) {
     list.rate = ctx.state.SamplingRate;
     if (int refused = make_live_entries(out, o, &list.entries)) return refused;
     if (int failed = write_list(out, list)) return failed;
-    printf("wrote %s: live list of %s for %d Hz\n", out.c_str(), entries_text(list.entries.size()).c_str(),
-           list.rate);
+    printf("wrote %s: live list of %s for %d Hz\n", out.c_str(),
+           entries_text(list.entries.size()).c_str(), list.rate);
     return 0;
 }
 
@@ -443,7 +447,8 @@ int read_list_for_edit(Context& ctx, const std::string& path, bool script, ListF
     std::string problem;
     if (!read_list_file(ctx, path, file, &problem)) return refuse(problem);
     if (file.script != script)
-        return refuse(path + (script ? " is a live list, not a script" : " is a script, not a live list") +
+        return refuse(path +
+                      (script ? " is a live list, not a script" : " is a script, not a live list") +
                       "; it is left as it is");
     return 0;
 }
@@ -455,8 +460,8 @@ int add_entries(Context& ctx, const Options& o, bool script) {
     if (int refused = read_list_for_edit(ctx, path, script, file)) return refused;
     long last = static_cast<long>(file.entries.size()) + 1;
     if (o.at > last)
-        return refuse("--at " + std::to_string(o.at) + ": the " + (script ? "script" : "list") + " has " +
-                      entries_text(file.entries.size()));
+        return refuse("--at " + std::to_string(o.at) + ": the " + (script ? "script" : "list") +
+                      " has " + entries_text(file.entries.size()));
     std::vector<std::string> added;
     if (int refused = script ? make_entries(path, o, &added) : make_live_entries(path, o, &added))
         return refused;

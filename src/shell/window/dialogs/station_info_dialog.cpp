@@ -68,8 +68,9 @@ void StationInfoDialog::fetch_categories_once() {
     category->clear();
     for (const std::string& path : choice.items) category->addItem(QString::fromStdString(path));
     category->setCurrentIndex(choice.selected);
-    const std::string note = category_fetch_note(result, list.paths.size(), ctx_.state.CATEGORIES_URL,
-                                                 http_failure_cause(ctx_.web.exchange));
+    const std::string note =
+        category_fetch_note(result, list.paths.size(), ctx_.state.CATEGORIES_URL,
+                            http_failure_cause(ctx_.web.exchange));
     category->setEditable(!note.empty());
     category_note->setText(QString::fromStdString(note));
     category_note->setVisible(!note.empty());
