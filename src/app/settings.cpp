@@ -275,6 +275,9 @@ int load_settings(Context& ctx, bool no_sound_card, SettingsReport* report) {
     s.StationCategory = read.text("StationCategory", "", 127);
     s.StationEMAIL = read.text("StationEMAIL", "", 127);
     s.StationScript = read.text("StationScript", "", 255);
+    // The live list a live feed shows (written by the live list editor and
+    // velmora-script new-live); a headless live station has no other way to it.
+    s.LiveScript = read.text("LiveScript", "", 255);
 
     s.AlwaysBindSocket = plain(load_text(ctx, 1861), 0);
     s.NetNoConnect = plain(load_text(ctx, 1862), 1);

@@ -61,7 +61,7 @@ struct StationState {
     std::string StationCategory;
     std::string StationEMAIL;
     std::string StationScript;
-    std::string LiveScript;  // never read at start-up
+    std::string LiveScript;  // the live list of a live feed
     int AlwaysBindSocket = 0;
     int NetNoConnect = 1;
     int AudioSample11025 = 0;

@@ -34,6 +34,7 @@ public:
     unsigned rand_state = 1;
     int shell_open_result = 42;
     std::vector<std::string> shell_opened;
+    std::vector<int> dialogs_run;  // the dialog ids asked for, in order; each answers 0
 
     // The directory's exchanges as the runner got them (request text, the
     // host and port contacted). `http_server` plays the network: by default
@@ -66,6 +67,10 @@ public:
     int shell_open(const char* verb, const char* file, const char* parameters,
                    const char* directory) override;
 
+    int run_dialog(int dialog_id) override {
+        dialogs_run.push_back(dialog_id);
+        return 0;
+    }
     void run_http_exchange(HttpExchange& exchange) override;
     int proxy_dialog(bool reauthenticate) override {
         proxy_dialogs.push_back(reauthenticate);

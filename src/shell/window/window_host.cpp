@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
 
 #include "app/controller.h"
 #include "app/station_state.h"
@@ -94,6 +95,12 @@ int WindowHost::exec_dialog(QDialog& dialog) {
     return dialog.result();
 }
 
+QString filter_suffix(const char* filter) {
+    static const QRegularExpression pattern(QStringLiteral("\\*\\.([A-Za-z0-9]+)"));
+    QRegularExpressionMatch match = pattern.match(QString::fromLatin1(filter ? filter : ""));
+    return match.hasMatch() ? match.captured(1) : QString();
+}
+
 std::string ask_for_file(QWidget* owner, const FileQuestion& question,
                          const std::function<int(QDialog&)>& run) {
     // A pattern such as "*.VSK" only says where to start: no file is named.
@@ -102,6 +109,8 @@ std::string ask_for_file(QWidget* owner, const FileQuestion& question,
     QFileDialog dialog(owner, QString::fromLatin1(question.title), start,
                        QString::fromLatin1(question.filter));
     dialog.setAcceptMode(question.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    // "show" typed in "Save Script" becomes "show.VSK", which "Open Script" then finds.
+    dialog.setDefaultSuffix(filter_suffix(question.filter));
     dialog.setFileMode(question.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     if (run(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
     return dialog.selectedFiles().first().toLocal8Bit().toStdString();

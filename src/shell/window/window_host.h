@@ -19,6 +19,11 @@ struct FileQuestion {
     std::string start;   // the name the dialog starts from
 };
 
+// The extension of a filter's first pattern ("VSK" of "Radio Velmora DJ
+// (*.VSK *.vsk)"), "" when it has none: what a file dialog appends to a
+// name typed without one.
+QString filter_suffix(const char* filter);
+
 // Runs a file dialog for `question` with `run` (QDialog::exec, or a host's
 // exec_dialog): the chosen path, or "" when cancelled.
 std::string ask_for_file(QWidget* owner, const FileQuestion& question,
