@@ -70,7 +70,8 @@ std::string now_playing(const Context& ctx) {
 
 std::string audio_type(const Context& ctx, int capture_rate) {
     std::string text = ctx.state.SamplingRate == 8000 ? "Voice" : "Music";
-    bool running = ctx.state.broadcast_state != BS_IDLE;
-    text += running && capture_rate != ctx.state.SamplingRate ? '*' : ' ';
+    // The mark is about the sound card: a script broadcast records nothing.
+    bool recording = ctx.state.broadcast_state != BS_IDLE && ctx.state.feed_mode != FEED_SCRIPT;
+    text += recording && capture_rate != ctx.state.SamplingRate ? '*' : ' ';
     return text;
 }

@@ -28,8 +28,6 @@ namespace {
 
 constexpr const char* kCannotOpen = "Cannot open file %s\nPlease check the script.";
 constexpr const char* kCannotWrite = "Cannot write file %s";
-constexpr const char* kIncompatible =
-    "Incompatible WAV file: %s\nOnly PCM samples are supported.\nCheck the sampling rate in Options.";
 constexpr const char* kCannotFilter = "Cannot resample %s through the filter: %s";
 
 bool ends_with_wav(const char* name) {
@@ -47,13 +45,6 @@ int file_rate_code(const char* path) {
     const int ok = read_sample_header(f, header);
     std::fclose(f);
     return ok && header.magic_ok ? header.rate_code : -1;
-}
-
-// The percentage the station compresses with at its current rates.
-int station_rate_percent(const Context& ctx) {
-    CodecState probe = ctx.codec;
-    set_rate(probe, ctx.state.SamplingRate, ctx.state.TransferRate);
-    return probe.rate_percent;
 }
 
 // Whether a sample file was made at this sampling rate with this rate code.
@@ -93,6 +84,10 @@ int refuse_song(Context& ctx, SongJob& job, const char* format, const std::strin
     SongLine& line = job.lines[size_t(job.current)];
     line.status = SONG_REFUSED;
     line.problem = problem;
+    // The progress must not go on claiming the song before it, or 100 %.
+    std::snprintf(job.status_text, sizeof job.status_text, "Sample %d of %d not compressed",
+                  job.current + 1, int(job.lines.size()));
+    job.percent = 0;
     return 0;
 }
 
@@ -164,7 +159,11 @@ int open_song(Context& ctx, SongJob& job) {
                             std::min<int64_t>(info.data_size, st.st_size - info.data_offset) <
                                 job.layout.frame_bytes))
         problem = "it holds no samples";
-    if (!problem.empty()) return refuse_song(ctx, job, kIncompatible, line.source, line.source + ": " + problem);
+    if (!problem.empty()) {
+        // The cause itself: a text named ".wav" is no RIFF file, not a question of rates.
+        const std::string message = "Cannot compress " + line.source + ": " + problem + ".";
+        return refuse_song(ctx, job, "%s", message, line.source + ": " + problem);
+    }
 
     for (const std::string& output : {line.destination, companion}) {
         if (same_file(output, line.source))
@@ -277,8 +276,8 @@ int write_super_block(Context& ctx, SongJob& job) {
 int run_step(Context& ctx, SongJob& job) {
     const int total = int(job.lines.size());
     if (job.source == nullptr) {
-        std::snprintf(job.status_text, sizeof job.status_text, "Compressing sample %d of %d (%d.00%%)",
-                      job.current + 1, total, 0);
+        std::snprintf(job.status_text, sizeof job.status_text, "Compressing sample %d of %d (0%%)",
+                      job.current + 1, total);
         job.percent = 0;
         for (; job.current < total; ++job.current) {
             SongLine& line = job.lines[size_t(job.current)];
@@ -458,7 +457,7 @@ int open_song_job(Context& ctx, SongJob& job, const char* script_path) {
     // script that no loader takes (a broadcast of it needs a bit rate); the
     // songs will be compressed at the station's own.
     const int percent =
-        job.kept_rate_percent > 0 ? job.kept_rate_percent : station_rate_percent(ctx);
+        job.kept_rate_percent > 0 ? job.kept_rate_percent : station_script_percent(ctx.state);
     if (!rewrite_script_header(job.script_path.c_str(), declared, ctx.state.SamplingRate, percent)) {
         show_message(ctx, true, MB_OK | MB_ICONERROR, kCannotWrite, job.script_path.c_str());
         job.script_problems.push_back({1, "the header could not be rewritten with the station's rates"});
@@ -532,9 +531,9 @@ int refused_songs(const SongJob& job) {
 }
 
 int rewrite_script_header(const char* path, int count, int sampling_rate, int percent) {
-    char header[96];
-    const int header_length = std::snprintf(header, sizeof header, "%d %d %03d SCRIPT", count,
-                                            sampling_rate, percent);
+    const std::string header_line = script_header(count, sampling_rate, percent);
+    const char* header = header_line.c_str();
+    const int header_length = int(header_line.size());
 
     FILE* f = open_regular_file(path);
     if (f == nullptr) return 0;
