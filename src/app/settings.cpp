@@ -183,6 +183,9 @@ int find_settings_file(const char* name, std::string* path, std::string* problem
 
 void setup_paths(StationState& state, const std::string& settings_name) {
     state.program_dir = program_dir();
+    // An installed program's folder under ~/.local/state may not exist yet;
+    // when it cannot be made, the logs and station lists report their own failure.
+    make_directories(state.program_dir);
     state.user_list_path = state.program_dir + "/userlist.txt";
     state.settings_file = resolve_profile_path(settings_name.c_str());
 }

@@ -29,6 +29,15 @@ std::string elapsed_text(int64_t d) {
     return text;
 }
 
+const char* broadcast_state_word(const Context& ctx) {
+    switch (ctx.state.broadcast_state) {
+        case BS_BROADCASTING: return "BROADCASTING";
+        case BS_STOP_REQUESTED: return "STOPPING";
+        case BS_TRANSITION: return "STARTING";
+        default: return "IDLE";
+    }
+}
+
 std::string listeners_line(Context& ctx) {
     int load = 0;  // bits per second
     int active = listener_load(ctx, &load);

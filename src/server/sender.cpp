@@ -86,6 +86,7 @@ void resend_from_store(Context& ctx, const ListenerEntry& listener, uint32_t seq
         // Straight out, not through the queue: a resend is worth nothing late.
         udp_send_to(ctx.station.socket, slot.bytes, stored.length + PACKET_HEADER_SIZE, 0,
                     &listener.addr, listener.addr_len);
+        ++ctx.sender.counters.resends_sent;
         return;
     }
 }
@@ -115,6 +116,7 @@ void handle_keepalive(Context& ctx, const sockaddr_in& from, const ReceivedDatag
         debug_trace(ctx, "Recover refused: %d.%d.%d.%d is not listening\n", a[0], a[1], a[2], a[3]);
         return;
     }
+    ++ctx.sender.counters.resend_requests;
     resend_from_store(ctx, ctx.listeners.entries[index], datagram.header.seq,
                       datagram.header.session);
 }
@@ -699,6 +701,7 @@ int send_batches(Context& ctx) {
         errno = 0;
         int gone = f.send(socket, f.messages + f.sent, f.count - f.sent);
         f.sent += std::max(gone, 0);
+        ctx.sender.counters.fan_out_sent += std::max(gone, 0);
         if (f.sent == f.count) continue;
         int code = last_socket_error();
         if (code == WSAEWOULDBLOCK) {
