@@ -64,7 +64,7 @@ struct Files {
             write(song, wav_bytes::pcm(kRate, 2, 16, data));
             list.entries.push_back(format_entry(SCRIPT_LIST, {1, song, "", ""}));
         }
-        write(script, entry_file_bytes(list, kRate));
+        write(script, entry_file_bytes(list, kRate, 0));  // the preparation writes the percentage
     }
     ~Files() {
         for (int s = 0; s < kSongs; ++s)

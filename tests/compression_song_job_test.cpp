@@ -434,8 +434,9 @@ TEST_F(SongJobTest, unusable_songs_are_refused_with_their_messages_and_the_rest_
     EXPECT_EQ(refused_songs(job), 4);
     ASSERT_GE(host.messages.size(), 4u);
     EXPECT_EQ(host.messages[0].text, "Cannot open file " + dir.file("missing.wav") + "\nPlease check the script.");
-    EXPECT_EQ(host.messages[1].text, "Incompatible WAV file: " + dir.file("nodata.wav") +
-                                         "\nOnly PCM samples are supported.\nCheck the sampling rate in Options.");
+    // The real cause, not a word about PCM or rates.
+    EXPECT_EQ(host.messages[1].text,
+              "Cannot compress " + dir.file("nodata.wav") + ": it has no data chunk.");
     EXPECT_EQ(host.messages[2].text, "Cannot open file " + dir.file("nowhere/good.VMA") + "\nPlease check the script.");
     // The plain causes, for a command line.
     EXPECT_EQ(job.lines[0].problem, "cannot open " + dir.file("missing.wav") + ": No such file or directory");
@@ -447,6 +448,26 @@ TEST_F(SongJobTest, unusable_songs_are_refused_with_their_messages_and_the_rest_
     EXPECT_EQ(names_in(dir), (std::set<std::string>{"alias.VMA", "good.V40", "good.VMA", "good.wav", "nodata.wav"}));
     EXPECT_EQ(read_file(dir.file("good.wav")).substr(0, 4), "RIFF");
     EXPECT_EQ(read_sample_file(dir.file("good.VMA")).frames.size(), 8u);
+}
+
+TEST_F(SongJobTest, a_text_named_wav_is_refused_with_its_cause_and_no_progress_is_claimed) {
+    station(11025, 3528);
+    write_file(dir.file("good.wav"), wav(11025, 1, 8, tone(11025, 1, 8, 0.3)));
+    write_file(dir.file("notes.wav"), "these are my notes, not a song\n");
+    add_song_line(job, dir.file("good.wav"), dir.file("good.VMA"));
+    add_song_line(job, dir.file("notes.wav"), dir.file("notes.VMA"));
+    add_song_line(job, dir.file("good.wav"), dir.file("again.VMA"));
+    ASSERT_EQ(start_song_job(*ctx, ctx->codec, job), 1);
+    for (int steps = 0; job.lines[1].status != SONG_REFUSED && steps < 100; ++steps)
+        song_job_step(*ctx, ctx->codec, job);
+    ASSERT_EQ(job.lines[1].status, SONG_REFUSED);
+    // Not "Compressing sample 2 of 3 (100%)": the song before it is done, this one is not.
+    EXPECT_STREQ(job.status_text, "Sample 2 of 3 not compressed");
+    EXPECT_EQ(job.percent, 0);
+    EXPECT_EQ(host.last_message(),
+              "Cannot compress " + dir.file("notes.wav") + ": not a RIFF WAVE file.");
+    run();
+    EXPECT_EQ(job.lines[2].status, SONG_DONE);
 }
 
 TEST_F(SongJobTest, source_rates_no_audio_has_are_refused_before_anything_is_coded) {
@@ -462,9 +483,11 @@ TEST_F(SongJobTest, source_rates_no_audio_has_are_refused_before_anything_is_cod
         for (int steps = 0; steps < 50 && song_job_step(*ctx, ctx->codec, odd) == SONG_JOB_RUNNING; ++steps) {
         }
         EXPECT_EQ(odd.lines[0].status, SONG_REFUSED) << rate;
-        EXPECT_EQ(host.last_message(), "Incompatible WAV file: " + dir.file("odd.wav") +
-                                           "\nOnly PCM samples are supported.\nCheck the sampling rate in Options.")
-            << rate;
+        EXPECT_EQ(host.last_message().rfind("Cannot compress " + dir.file("odd.wav") +
+                                                ": sampling rate " + std::to_string(rate) + " Hz",
+                                            0),
+                  0u)
+            << host.last_message();
         EXPECT_FALSE(std::filesystem::exists(dir.file("odd.VMA"))) << rate;
     }
     // The lowest rate taken still compresses.

@@ -1,3 +1,5 @@
+#include "app/controller.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -6,6 +8,7 @@
 #include "app/program.h"
 #include "app/station.h"
 #include "app/controller.h"
+#include "app/panel_view.h"
 #include "app/status_text.h"
 #include "codec/set_rate.h"
 #include "media/script_file.h"
@@ -97,7 +100,53 @@ TEST_F(ControllerTest, start_menu_follows_feed_and_script) {
     ctx->state.feed_mode = FEED_LIVE_PRIMING;
     update_start_menu(*ctx);
     EXPECT_TRUE(ctx->state.view.start_enabled);
-    EXPECT_FALSE(ctx->state.view.build_script_enabled);
+    // Build Script opens the live list editor in live feed: never greyed while idle.
+    EXPECT_TRUE(ctx->state.view.build_script_enabled);
+}
+
+TEST_F(ControllerTest, build_script_opens_the_editor_of_the_feed) {
+    for (int feed : {FEED_SCRIPT, FEED_LIVE_PRIMING}) {
+        FakeHost fresh;
+        auto c = make_context(fresh);
+        c->state.feed_mode = feed;
+        update_start_menu(*c);
+        ASSERT_TRUE(c->state.view.build_script_enabled) << feed;
+        on_command(*c, CMD_BUILD_SCRIPT);
+        ASSERT_EQ(fresh.dialogs_run.size(), 1u) << feed;
+        EXPECT_EQ(fresh.dialogs_run[0],
+                  feed == FEED_SCRIPT ? DIALOG_SCRIPT_BUILDER : DIALOG_LIVE_LIST_EDITOR);
+    }
+}
+
+TEST_F(ControllerTest, a_stop_takes_the_address_out_of_the_caption) {
+    pretend_broadcasting();
+    ctx->state.station_address = "127.0.0.9";
+    on_command(*ctx, CMD_START_STOP);
+    EXPECT_EQ(ctx->state.broadcast_state, BS_IDLE);
+    EXPECT_EQ(ctx->state.station_address, "");
+    EXPECT_EQ(caption_text(*ctx).find("127.0.0.9"), std::string::npos);
+}
+
+TEST_F(ControllerTest, a_script_that_cannot_be_opened_is_named_and_opens_the_builder) {
+    ctx->state.feed_mode = FEED_SCRIPT;
+    ctx->state.StationScript = "/some/nothere.VSK";
+    for (int command : {CMD_START, CMD_START_STOP}) {
+        host.messages.clear();
+        host.posted_commands.clear();
+        on_command(*ctx, command);
+        if (command == CMD_START_STOP) {  // the button goes through the menu form
+            ASSERT_EQ(host.posted_commands, std::vector<int>{CMD_START});
+            host.posted_commands.clear();
+            on_command(*ctx, CMD_START);
+        }
+        EXPECT_EQ(ctx->state.broadcast_state, BS_IDLE);
+        EXPECT_EQ(host.posted_commands, std::vector<int>{CMD_BUILD_SCRIPT});
+        ASSERT_EQ(host.messages.size(), 1u);
+        EXPECT_EQ(
+            host.last_message(),
+            "Cannot open the script /some/nothere.VSK: No such file or directory.\nPlease check "
+            "StationScript, or make the script in the Script Builder.");
+    }
 }
 
 TEST_F(ControllerTest, the_button_in_script_feed_with_nothing_loaded_goes_through_the_menu_form) {

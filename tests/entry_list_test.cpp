@@ -83,7 +83,9 @@ TEST_F(EntryListTest, saved_entries_load_as_written_in_the_station_and_in_the_ed
     const std::string path = dir.file("show.VSK");
     ASSERT_EQ(save_entry_file(*ctx, script, path), 1);
     EXPECT_FALSE(script.modified);
-    EXPECT_EQ(read_file(path).substr(0, 20), std::string("2 11025 000 SCRIPT\0", 19) + '2');
+    // The header carries the rate percentage the station compresses at
+    // (3528 bytes per second of 11025 Hz), the one velmora-script writes too.
+    EXPECT_EQ(read_file(path).substr(0, 20), std::string("2 11025 032 SCRIPT\0", 19) + '2');
 
     EntryList again{SCRIPT_LIST, {}, -1, false};
     ASSERT_EQ(read_entry_file(*ctx, again, path.c_str()), 2);
@@ -93,11 +95,10 @@ TEST_F(EntryListTest, saved_entries_load_as_written_in_the_station_and_in_the_ed
     EXPECT_EQ(back.song, pictured.song);
     EXPECT_EQ(back.picture, pictured.picture);
     EXPECT_EQ(back.text, pictured.text);
-    // The station reads the same file the same way once its songs are
-    // prepared (an unprepared header's rate percentage 000 is refused).
-    EXPECT_EQ(load_script(*ctx, ctx->script, ctx->codec, path.c_str()), 0);
-    ASSERT_EQ(rewrite_script_header(path.c_str(), 2, 11025, 32), 1);
+    // The station reads the same file the same way, even before its songs
+    // are prepared (a header of 000 was refused by every loader).
     ASSERT_EQ(load_script(*ctx, ctx->script, ctx->codec, path.c_str()), 2);
+    EXPECT_TRUE(host.messages.empty()) << host.last_message();
     EXPECT_EQ(ctx->script.entries[1].count, 12);
     EXPECT_STREQ(ctx->script.entries[1].picture, pictured.picture.c_str());
     EXPECT_STREQ(ctx->script.entries[1].text, pictured.text.c_str());
@@ -211,6 +212,37 @@ TEST_F(EntryListTest, dropped_sound_files_are_checked_and_other_files_ignored) {
               dir.file("ulaw.wav") + ": unknown file format!\nOnly PCM wave files are supported.");
     EXPECT_NE(host.messages[2].text.find("longer than 255 characters"), std::string::npos);
     EXPECT_EQ(accept_entry_path(*ctx, "a;b.wav"), 0);
+}
+
+TEST_F(EntryListTest, song_info_refuses_a_text_named_wav_and_texts_the_station_would_cut) {
+    write_file(dir.file("notes.wav"), "my notes, not a song\n");
+    write_file(dir.file("tone.wav"), wav_bytes::pcm(11025, 1, 8, std::string(11025, '\x80')));
+    EXPECT_EQ(accept_song_file(*ctx, dir.file("notes.wav")), 0);
+    EXPECT_EQ(host.last_message(),
+              dir.file("notes.wav") +
+                  ": unknown file format!\nIt is not a RIFF/WAVE file; only PCM wave files "
+                  "are supported.");
+    EXPECT_EQ(accept_song_file(*ctx, dir.file("tone.wav")), 1);
+
+    struct Case {
+        std::string text;
+        int accepted;
+        const char* says;
+    };
+    for (const Case& c :
+         std::vector<Case>{{"", 1, ""},
+                           {"Two lines\nof text", 1, ""},
+                           {std::string(ENTRY_TEXT_MAX, 'x'), 1, ""},
+                           {std::string(ENTRY_TEXT_MAX + 1, 'x'), 0, "751 characters"},
+                           {"half; lost", 0, "\";\""},
+                           {"say \"hello\"", 0, "double quote"}}) {
+        host.messages.clear();
+        EXPECT_EQ(accept_entry_text(*ctx, c.text), c.accepted) << c.text;
+        if (c.accepted)
+            EXPECT_TRUE(host.messages.empty()) << c.text;
+        else
+            EXPECT_NE(host.last_message().find(c.says), std::string::npos) << host.last_message();
+    }
 }
 
 TEST_F(EntryListTest, closing_and_the_default_question_follow_the_answers) {

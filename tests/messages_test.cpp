@@ -1,9 +1,12 @@
+#include "base/messages.h"
+
 #include <gtest/gtest.h>
 
 #include "app/context.h"
 #include "app/program.h"
 #include "base/messages.h"
 #include "support/fake_host.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -82,8 +85,15 @@ TEST_F(ViewLogTest, viewer_failures_are_told_apart) {
     EXPECT_EQ(view_log(*ctx, "vmb_mon.log"), 0);
     EXPECT_EQ(host.last_message(), dir.path() + "/vmb_mon.log:Log file not found!");
     host.shell_open_result = 31;
-    EXPECT_EQ(view_log(*ctx, "vmb_mon.log"), 0);
-    EXPECT_EQ(host.last_message(), "Cannot open log file.");
+    {
+        // No opener: the file, the opener that is missing and how to name another.
+        ScopedEnv opener("VELMORA_OPENER", "no-such-viewer");
+        EXPECT_EQ(view_log(*ctx, "vmb_mon.log"), 0);
+        for (const std::string& part : {dir.file("vmb_mon.log"), std::string("\"no-such-viewer\""),
+                                        std::string("VELMORA_OPENER"), std::string("xdg-open")})
+            EXPECT_NE(host.last_message().find(part), std::string::npos) << part << "\n"
+                                                                         << host.last_message();
+    }
     host.shell_open_result = 32;
     EXPECT_EQ(view_log(*ctx, "vmb_mon.log"), 0);
     EXPECT_EQ(host.messages.size(), 4u);

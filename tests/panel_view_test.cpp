@@ -77,6 +77,10 @@ TEST_F(PanelViewTest, audio_type_marks_a_card_recording_at_another_rate) {
     EXPECT_EQ(audio_type(*ctx, 16000), "Music ");
     ctx->state.SamplingRate = 8000;
     EXPECT_EQ(audio_type(*ctx, 8000), "Voice ");
+    // A script broadcast records nothing: no mark, whatever rate the card last had.
+    ctx->state.SamplingRate = 16000;
+    on_air(FEED_SCRIPT);
+    EXPECT_EQ(audio_type(*ctx, 22050), "Music ");
 }
 
 TEST_F(PanelViewTest, now_playing_lines_follow_the_feed) {
@@ -109,6 +113,8 @@ TEST_F(PanelViewTest, now_playing_lines_follow_the_feed) {
 TEST_F(PanelViewTest, caption_carries_address_and_listener_count) {
     ctx->state.station_address = "127.0.0.9";
     EXPECT_EQ(caption_text(*ctx), "Radio Velmora Broadcaster (tm) 127.0.0.9 [0 - 0%]");
+    ctx->state.station_address.clear();  // after a stop
+    EXPECT_EQ(caption_text(*ctx), "Radio Velmora Broadcaster (tm) [0 - 0%]");
 }
 
 TEST(PanelDecisionTest, lamp_meter_and_button_faces) {

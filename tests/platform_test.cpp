@@ -126,6 +126,28 @@ TEST_F(PlatformTest, program_directory_follows_velmora_home) {
     EXPECT_TRUE(std::filesystem::exists(executable_dir() + "/platform_test"));
 }
 
+TEST_F(PlatformTest, an_installed_program_keeps_its_files_in_the_user_state_folder) {
+    ScopedEnv home{"HOME", dir.file("home")};
+    const std::string build_bin = executable_dir();  // build/release/tests: inside the build folder
+    struct Case {
+        const char* xdg_state_home;
+        std::string exe_dir;
+        std::string expected;
+    } cases[] = {
+        {"", build_bin, build_bin},
+        {"", build_bin + "/sub", build_bin + "/sub"},
+        {"", "/usr/bin", dir.file("home") + "/.local/state/velmora"},
+        {"relative/state", "/usr/local/bin", dir.file("home") + "/.local/state/velmora"},
+        {"/srv/state", "/usr/bin", "/srv/state/velmora"},
+        // A folder whose name merely starts like the build folder is not inside it.
+        {"/srv/state", directory_of(build_bin) + "-copy", "/srv/state/velmora"},
+    };
+    for (const Case& c : cases) {
+        ScopedEnv state{"XDG_STATE_HOME", c.xdg_state_home};
+        EXPECT_EQ(program_dir_for(c.exe_dir), c.expected) << c.exe_dir << " " << c.xdg_state_home;
+    }
+}
+
 TEST_F(PlatformTest, config_root_ignores_a_relative_xdg_value) {
     ScopedEnv relative{"XDG_CONFIG_HOME", "relative/dir"};
     ScopedEnv home{"HOME", dir.file("user")};

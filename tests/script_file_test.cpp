@@ -6,6 +6,7 @@
 
 #include "app/context.h"
 #include "app/program.h"
+#include "codec/set_rate.h"
 #include "media/live_list.h"
 #include "script_test_media.h"
 #include "support/fake_host.h"
@@ -145,7 +146,12 @@ TEST_F(ScriptFileTest, another_sampling_rate_asks_and_yes_sets_station_and_captu
                   std::string::npos);
         EXPECT_EQ(ctx->state.SamplingRate, c.rate);
         EXPECT_EQ(ctx->state.device_rate, c.capture);
-        EXPECT_EQ(ctx->state.TransferRate, c.rate * 25 / 100);
+        // 25 % of the rate, rounded up where it is no whole number (5512.5 is
+        // 5513) so that the rate gives 25 % back when a dialog writes it.
+        EXPECT_EQ(ctx->state.TransferRate, (c.rate * 25 + 99) / 100);
+        CodecState back;
+        set_rate(back, c.rate, ctx->state.TransferRate);
+        EXPECT_EQ(back.rate_percent, 25);
         EXPECT_EQ(ctx->codec.rate_percent, 25);
     }
 }

@@ -10,7 +10,10 @@
 
 #include "app/context.h"
 #include "app/program.h"
+#include "app/settings.h"
 #include "compression_test_media.h"
+#include "media/entry_list.h"
+#include "media/live_list.h"
 #include "media/script_file.h"
 #include "script_test_media.h"
 #include "support/child_process.h"
@@ -68,6 +71,83 @@ TEST_F(ScriptToolTest, new_writes_a_script_the_station_loads_entry_for_entry) {
     // Without --settings the station's default file (absent here: its defaults).
     ASSERT_EQ(tool({"new", "plain.VSK", "a.wav"}).status, 0);
     EXPECT_EQ(read_file(dir.file("plain.VSK")), zero_lines({"1 16000 012 SCRIPT", "1 \"a.wav\" \"\""}));
+}
+
+TEST_F(ScriptToolTest, the_window_and_the_tool_write_one_header_for_one_station) {
+    // 2425 bytes per second at 22050 Hz: 10 % (2205) by the station's rule, in both.
+    for (int transfer : {2425, 2426, 2646}) {
+        write_file(dir.file("rates.ini"), "[VelmoraStation]\nSamplingRate=22050\nTransferRate=" +
+                                              std::to_string(transfer) + "\n");
+        ASSERT_EQ(tool({"new", "tool.VSK", "a.wav", "--settings", "rates.ini", "--force"}).status,
+                  0);
+        ctx->state.settings_file = dir.file("rates.ini");
+        load_settings(*ctx, true);
+        EntryList built{
+            SCRIPT_LIST, {format_entry(SCRIPT_LIST, {1, dir.file("a.wav"), "", ""})}, -1, true};
+        ASSERT_EQ(save_entry_file(*ctx, built, dir.file("window.VSK")), 1);
+        const std::string tool_header = read_file(dir.file("tool.VSK")).c_str();
+        EXPECT_EQ(read_file(dir.file("window.VSK")).c_str(), tool_header) << transfer;
+        EXPECT_EQ(tool_header, transfer == 2646   ? "1 22050 012 SCRIPT"
+                               : transfer == 2426 ? "1 22050 011 SCRIPT"
+                                                  : "1 22050 010 SCRIPT");
+        // Made for this station: started, it asks no question about rates.
+        host.messages.clear();
+        EXPECT_EQ(load_script(*ctx, ctx->script, ctx->codec, dir.file("tool.VSK").c_str()), 1) << transfer;
+        EXPECT_TRUE(host.messages.empty()) << transfer << ": " << host.last_message();
+    }
+}
+
+TEST_F(ScriptToolTest, live_lists_are_written_for_a_headless_live_station) {
+    ProgramResult made =
+        tool({"new-live", "show/live.VLS", "cover.bmp", "--text", "Live from the desk", "--seconds",
+              "90", "--settings", "station.ini"});
+    ASSERT_EQ(made.status, 0) << made.output;
+    EXPECT_EQ(read_file(dir.file("show/live.VLS")),
+              zero_lines({"1 22050 LIVE", "90 \"../cover.bmp\" Live from the desk"}));
+    ASSERT_EQ(tool({"add-live", "show/live.VLS", "--text", "Text only", "--at", "1"}).status, 0);
+    ASSERT_EQ(load_live_list(*ctx, ctx->script, dir.file("show/live.VLS").c_str()), 2) << host.last_message();
+    EXPECT_EQ(ctx->script.entries[0].count, 360);
+    EXPECT_STREQ(ctx->script.entries[0].text, "Text only");
+    EXPECT_EQ(std::string(ctx->script.entries[1].picture), dir.file("show/../cover.bmp"));
+    ASSERT_EQ(tool({"remove", "show/live.VLS", "1"}).status, 0);
+    EXPECT_EQ(read_file(dir.file("show/live.VLS")),
+              zero_lines({"1 22050 LIVE", "90 \"../cover.bmp\" Live from the desk"}));
+
+    // The station reads LiveScript at start-up: a headless live feed shows the list.
+    write_file(dir.file("live.ini"),
+               "[VelmoraStation]\nMode=1\nLiveScript=" + dir.file("show/live.VLS") + "\n");
+    ctx->state.settings_file = dir.file("live.ini");
+    load_settings(*ctx, false);
+    EXPECT_EQ(ctx->state.LiveScript, dir.file("show/live.VLS"));
+
+    struct Case {
+        std::vector<std::string> args;
+        std::string says;
+    };
+    for (const Case& c : std::vector<Case>{
+             {{"new-live", "show/live.VLS", "--text", "x"},
+              "show/live.VLS exists; --force replaces it"},
+             {{"new-live", "show/show.VSK", "--text", "x", "--force"},
+              "is a script, not a live list"},
+             {{"add-live", "show/live.VLS", "a.wav"}, "8- and 24-bit uncompressed BMP"},
+             {{"add-live", "show/live.VLS", "--text", "a; b"}, "a text cannot hold a semicolon"}}) {
+        if (c.args[1] == "show/show.VSK")
+            ASSERT_EQ(
+                tool({"new", "show/show.VSK", "a.wav", "--settings", "station.ini", "--force"})
+                    .status,
+                0);
+        ProgramResult run = tool(c.args);
+        EXPECT_EQ(run.status, 1) << run.output;
+        EXPECT_NE(run.output.find(c.says), std::string::npos) << run.output;
+    }
+    for (const std::vector<std::string>& wrong :
+         {std::vector<std::string>{"new-live", "x.VLS"},
+          {"add-live"},
+          {"new-live", "x.VLS", "--seconds", "0", "--text", "t"},
+          {"add-live", "x.VLS", "--repeat", "2", "--text", "t"}}) {
+        ProgramResult run = tool(wrong);
+        EXPECT_EQ(run.status, 2) << run.output;
+    }
 }
 
 TEST_F(ScriptToolTest, add_remove_and_show_edit_and_print_a_script_in_place) {

@@ -2,7 +2,6 @@
 // what each dialog shows for stored settings, its checks and questions, and
 // the keys its OK writes, read back from the settings file and the registry.
 
-#include "app/settings.h"
 #include "app/settings_dialogs.h"
 
 #include <gtest/gtest.h>
@@ -17,6 +16,9 @@
 
 #include "app/context.h"
 #include "app/program.h"
+#include "app/settings.h"
+#include "codec/set_rate.h"
+#include "media/script_file.h"
 #include "platform/autostart.h"
 #include "platform/registry.h"
 #include "support/child_process.h"
@@ -191,6 +193,62 @@ TEST(StreamRate, maximum_text_and_scroll_follow_the_range_rule) {
     EXPECT_EQ(scroll_stream_rate(2000, SCROLL_LINE_RIGHT, 0, 500), 500);  // the maximum wins under 640
 }
 
+TEST(StreamRate, a_rate_the_codec_cannot_send_as_it_is_is_named_with_what_goes_out) {
+    // A percentage survives the way through a transfer rate and back.
+    for (int rate : {8000, 11025, 16000, 22050, 32000, 44100})
+        for (int percent = 1; percent <= 100; ++percent) {
+            CodecState codec;
+            set_rate(codec, rate, transfer_rate_for_percent(rate, percent));
+            ASSERT_EQ(codec.rate_percent, percent) << rate << " Hz, " << percent << " %";
+        }
+    EXPECT_EQ(transfer_rate_for_percent(22050, 11), 2426);  // 2425 would come back as 10 %
+    const std::string note = stream_rate_note(22050, 2500);
+    for (const char* part : {"2500 bytes per second", "2425 bytes per second", "11 % of 22050 Hz"})
+        EXPECT_NE(note.find(part), std::string::npos) << part << ": " << note;
+    for (auto [rate, transfer] :
+         {std::pair{22050, 2646}, {22050, 2426}, {11025, 3528}, {8000, 2000}})
+        EXPECT_EQ(stream_rate_note(rate, transfer), "") << rate << " " << transfer;
+    // 11 % of 22050 Hz is 2425.5: 2425 itself is a little less, and goes out as 10 %.
+    EXPECT_NE(stream_rate_note(22050, 2425).find("as 2205 bytes per second (10 % of 22050 Hz)"),
+              std::string::npos);
+}
+
+TEST_F(SettingsDialogs, options_and_expert_say_when_a_rate_changes_or_the_script_is_missing) {
+    StationState& s = ctx->state;
+    // A script of 11 % at 22050 Hz was loaded: the rate in memory is the script's.
+    write_file(dir.file("eleven.VSK"), std::string("1 22050 011 SCRIPT\0"
+                                                   "1 \"a.VMA\" \"\" \0",
+                                                   33));
+    write_file(s.settings_file, "[VelmoraStation]\nSamplingRate=22050\nTransferRate=2425\n");
+    s.SamplingRate = 22050;
+    s.TransferRate = 2425;
+    ASSERT_EQ(load_script(*ctx, ctx->script, ctx->codec, dir.file("eleven.VSK").c_str()), 1) << host.last_message();
+    EXPECT_EQ(s.TransferRate, 2426);
+    EXPECT_EQ(station_script_percent(s), 11);  // a script made now keeps the 11 %
+
+    host.messages.clear();
+    ASSERT_EQ(options_ok(*ctx, {0, 1, "64k", dir.file("nothere.VSK")}), 1);
+    ASSERT_EQ(host.messages.size(), 1u);
+    for (const std::string& part : std::vector<std::string>{
+             "TransferRate becomes 2426", "the settings file had 2425",
+             dir.file("nothere.VSK") + " cannot be opened (No such file or directory)"})
+        EXPECT_NE(host.last_message().find(part), std::string::npos) << part << "\n"
+                                                                     << host.last_message();
+    EXPECT_EQ(s.StationScript, dir.file("nothere.VSK"));  // warned, not refused
+
+    host.messages.clear();
+    ExpertChoice choice{false, "", false, false, 2500, "", false};
+    ASSERT_EQ(expert_ok(*ctx, choice, "/usr/bin/velmora-broadcaster"), 1);
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_NE(host.last_message().find("goes on the air as 2425 bytes per second"),
+              std::string::npos)
+        << host.last_message();
+    choice.rate = 2646;  // 12 % exactly: nothing to say
+    host.messages.clear();
+    ASSERT_EQ(expert_ok(*ctx, choice, "/usr/bin/velmora-broadcaster"), 1);
+    EXPECT_TRUE(host.messages.empty()) << host.last_message();
+}
+
 TEST(SpecificAddress, first_and_last_bytes_of_0_or_255_and_non_addresses_are_refused) {
     for (const char* bad : {"10.0.0.0", "10.0.0.255", "0.1.2.3", "255.1.2.3", "", "10.0.0.300", "host"})
         EXPECT_FALSE(specific_ip_acceptable(bad)) << bad;
@@ -289,6 +347,34 @@ TEST(Categories, the_stored_category_selects_by_prefix_and_survives_a_failed_fet
         EXPECT_EQ(kept.selected, 0);
     }
     EXPECT_EQ(category_choice(1, {}, "\\Talk").items, std::vector<std::string>{"\\Talk"});
+}
+
+TEST(Categories, a_list_that_could_not_be_had_is_told_with_its_host_and_cause) {
+    EXPECT_EQ(category_fetch_note(1, 3, "127.0.0.1:8080", ""), "");
+    HttpExchange refused;
+    refused.log = "Getting station categories...\nConnecting...\nFailed: Connection refused\n";
+    HttpExchange late;
+    late.timed_out = true;
+    late.timeout_ms = 30000;
+    struct Case {
+        int result;
+        size_t fetched;
+        std::string cause;
+        const char* says;
+    };
+    for (const Case& c : std::vector<Case>{
+             {0, 0, http_failure_cause(refused), "127.0.0.1:8080: Connection refused."},
+             {0, 0, http_failure_cause(late), ": no answer within 30 seconds."},
+             {0, 0, http_failure_cause(HttpExchange{}), "did not answer with the category list"},
+             {1, 0, "", "it sent no categories"},
+             {-1, 0, "", "another directory request was running"}}) {
+        const std::string note =
+            category_fetch_note(c.result, c.fetched, "127.0.0.1:8080", c.cause);
+        EXPECT_EQ(note.rfind("The category list could not be fetched from 127.0.0.1:8080: ", 0), 0u)
+            << note;
+        EXPECT_NE(note.find(c.says), std::string::npos) << note;
+        EXPECT_NE(note.find("Type the station's category"), std::string::npos) << note;
+    }
 }
 
 TEST_F(SettingsDialogs, station_info_ok_writes_the_six_keys_in_order) {

@@ -7,6 +7,7 @@
 #include "base/messages.h"
 #include "base/station_state.h"
 #include "codec/codec_state.h"
+#include "icecast/icecast_output.h"
 #include "live/datagram_queue.h"
 #include "live/live_capture.h"
 #include "live/live_ring.h"
@@ -29,8 +30,13 @@ struct Context : Services {
     StationSocket station;
     SenderState sender;
     WebState web;
+    IcecastOutput icecast;
 
-    ~Context() { close_trace_sink(*this); }
+    ~Context() {
+        stop_icecast_link(icecast.link);
+        wait_for_retired_link(icecast.link, 500);
+        close_trace_sink(*this);
+    }
 };
 
 // The records live capture works on.

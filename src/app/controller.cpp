@@ -104,6 +104,7 @@ void go_on_air(Context& ctx, bool menu_form) {
     }
     ctx.sender.packet_counter = 0;
     add_receiver(station_parts(ctx));
+    icecast_start(ctx, ctx.icecast);
 
     if (s.feed_mode == FEED_LIVE_PRIMING) {
         if (open_capture(live_parts(ctx))) {
@@ -169,7 +170,9 @@ void update_start_menu(Context& ctx) {
     s.view.start_item_id = CMD_START;
     s.view.start_enabled = live_feed(ctx) || !s.StationScript.empty();
     s.view.button_enabled = s.view.start_enabled;
-    s.view.build_script_enabled = !live_feed(ctx);
+    // Build Script opens the Script Builder in script feed and the live
+    // list editor in live feed: usable while idle in both.
+    s.view.build_script_enabled = true;
 }
 
 void update_broadcast_menu(Context& ctx) {
@@ -196,6 +199,19 @@ void start_broadcast(Context& ctx, bool menu_form) {
     set_interp_threshold(ctx);
 
     if (menu_form) {
+        std::string why;
+        if (!live_feed(ctx) && !s.StationScript.empty() &&
+            !script_readable(s.StationScript, &why)) {
+            // As for a script the operator declined: the builder opens to mend it.
+            show_message(ctx, true, MB_OK | MB_ICONERROR,
+                         "Cannot open the script %s: %s.\nPlease check StationScript, or make the "
+                         "script in the Script Builder.",
+                         s.StationScript.c_str(), why.c_str());
+            s.script_entries = 0;
+            ctx.host->post_command(CMD_BUILD_SCRIPT);
+            update_broadcast_menu(ctx);
+            return;
+        }
         if (!live_feed(ctx)) {
             if (!s.StationScript.empty()) {
                 s.script_entries = open_script(ctx, ctx.script, ctx.codec, s.StationScript.c_str());
@@ -254,6 +270,7 @@ void stop_broadcast(Context& ctx) {
         // No tick runs while the directory is told of the stop.
         s.broadcast_state = BS_TRANSITION;
         close_station(ctx);
+        s.station_address.clear();  // the caption no longer names an address the station left
         ctx.host->invalidate(true);
         s.view.button_enabled = true;
         s.broadcast_state = BS_IDLE;
@@ -275,6 +292,7 @@ void finish_stop(Context& ctx) {
     s.view.button_text = "Start Broadcast";
     s.view.button_enabled = false;
     close_station(ctx);
+    s.station_address.clear();
     s.broadcast_state = BS_IDLE;
     update_broadcast_menu(ctx);
     s.view.button_enabled = true;

@@ -70,7 +70,8 @@ NowPlayingLines now_playing_lines(const Context& ctx) {
 }
 
 std::string caption_text(Context& ctx) {
-    return std::string(PROGRAM_TITLE) + " " + ctx.state.station_address + " [" +
+    const std::string& address = ctx.state.station_address;
+    return std::string(PROGRAM_TITLE) + " " + (address.empty() ? "" : address + " ") + "[" +
            listeners_line(ctx) + "]";
 }
 

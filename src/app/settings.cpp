@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/context.h"
+#include "icecast/icecast_settings.h"
 #include "app/settings_report.h"
 #include "codec/set_rate.h"
 #include "platform/paths.h"
@@ -183,6 +184,9 @@ int find_settings_file(const char* name, std::string* path, std::string* problem
 
 void setup_paths(StationState& state, const std::string& settings_name) {
     state.program_dir = program_dir();
+    // An installed program's folder under ~/.local/state may not exist yet;
+    // when it cannot be made, the logs and station lists report their own failure.
+    make_directories(state.program_dir);
     state.user_list_path = state.program_dir + "/userlist.txt";
     state.settings_file = resolve_profile_path(settings_name.c_str());
 }
@@ -275,6 +279,9 @@ int load_settings(Context& ctx, bool no_sound_card, SettingsReport* report) {
     s.StationCategory = read.text("StationCategory", "", 127);
     s.StationEMAIL = read.text("StationEMAIL", "", 127);
     s.StationScript = read.text("StationScript", "", 255);
+    // The live list a live feed shows (written by the live list editor and
+    // velmora-script new-live); a headless live station has no other way to it.
+    s.LiveScript = read.text("LiveScript", "", 255);
 
     s.AlwaysBindSocket = plain(load_text(ctx, 1861), 0);
     s.NetNoConnect = plain(load_text(ctx, 1862), 1);
@@ -284,6 +291,11 @@ int load_settings(Context& ctx, bool no_sound_card, SettingsReport* report) {
     read_directory_settings(ctx, report);
     s.STATION_PORT = port_setting(read, "STATION_PORT", STATION_PORT_DEFAULT, true);
     s.MASTER_IP = read.text("MASTER_IP", MASTER_IP_DEFAULT, 63);
+    s.ICECAST_URL = read.text("ICECAST_URL", "", ICECAST_URL_MAX);
+    s.ICECAST_USER = read.text("ICECAST_USER", ICECAST_USER_DEFAULT, ICECAST_FIELD_MAX);
+    s.ICECAST_PASSWORD = read.text("ICECAST_PASSWORD", "", ICECAST_FIELD_MAX);
+    s.ICECAST_FORMAT = read.text("ICECAST_FORMAT", "opus", 15);
+    s.ICECAST_BITRATE = read.number("ICECAST_BITRATE", 0);
     return 1;
 }
 

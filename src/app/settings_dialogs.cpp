@@ -16,6 +16,8 @@
 #include "base/messages.h"
 #include "app/settings.h"
 #include "app/settings_check.h"
+#include "codec/set_rate.h"
+#include "media/script_file.h"
 #include "platform/autostart.h"
 #include "platform/registry.h"
 #include "server/station_socket.h"
@@ -110,6 +112,20 @@ int options_ok(Context& ctx, const OptionsChoice& choice) {
     apply_sampling_rate(s, AUDIO_TYPE_RATES[choice.audio_type == 0 ? 0 : 1]);
     s.MODE = choice.mode == 0 ? 0 : 1;
     s.StationScript = choice.script;
+    // The rate in memory is the one the script loaded last plays at; a
+    // different one in the file would be replaced without a word.
+    const long stored_rate = read_number_setting(SETTINGS_SECTION, "TransferRate", s.TransferRate,
+                                                 s.settings_file.c_str());
+    std::string notes, problem;
+    if (stored_rate != s.TransferRate)
+        notes = "TransferRate becomes " + std::to_string(s.TransferRate) +
+                " bytes per second (the settings file had " + std::to_string(stored_rate) +
+                "): the script loaded last plays at this rate.";
+    const std::string rounding = stream_rate_note(s.SamplingRate, s.TransferRate);
+    if (!rounding.empty()) notes += (notes.empty() ? "" : "\n") + rounding;
+    if (s.MODE == 0 && !s.StationScript.empty() && !script_readable(s.StationScript, &problem))
+        notes += std::string(notes.empty() ? "" : "\n") + "Warning: the script " + s.StationScript +
+                 " cannot be opened (" + problem + "); Start will open the Script Builder.";
 
     SettingsWrite write;
     write_setting_int(ctx, write, "SamplingRate", s.SamplingRate);
@@ -121,7 +137,25 @@ int options_ok(Context& ctx, const OptionsChoice& choice) {
     write_setting_string(ctx, write, "MBONEIP", s.MBONEIP.c_str());
     write_setting_int(ctx, write, "INTRANET", s.INTRANET);
     write_setting_string(ctx, write, "StationScript", s.StationScript.c_str());
-    return finish_settings_write(ctx, write);
+    if (!finish_settings_write(ctx, write)) return 0;
+    if (!notes.empty()) show_message(ctx, true, MB_OK | MB_ICONWARNING, "%s", notes.c_str());
+    return 1;
+}
+
+std::string stream_rate_note(int sampling_rate, int rate) {
+    if (sampling_rate <= 0) return "";
+    CodecState probe;
+    set_rate(probe, sampling_rate, rate);
+    const int sent =
+        static_cast<int>(static_cast<int64_t>(sampling_rate) * probe.rate_percent / 100);
+    if (sent == rate || transfer_rate_for_percent(sampling_rate, probe.rate_percent) == rate)
+        return "";
+    char text[256];
+    snprintf(text, sizeof text,
+             "The stream rate of %d bytes per second goes on the air as %d bytes per second "
+             "(%d %% of %d Hz): the codec codes whole percentages of the sampling rate.",
+             rate, sent, probe.rate_percent, sampling_rate);
+    return text;
 }
 
 // ---- Expert Settings ----
@@ -250,6 +284,9 @@ int expert_ok(Context& ctx, const ExpertChoice& choice, const std::string& progr
     // The file says 1 (start at the next login); the running station must
     // not start by itself at its next timer tick.
     if (choice.autostart) s.AutoStart = 2;
+    const std::string rounding = stream_rate_note(s.SamplingRate, s.TransferRate);
+    if (!rounding.empty())
+        show_message(ctx, true, MB_OK | MB_ICONINFORMATION, "%s", rounding.c_str());
     return 1;
 }
 
@@ -269,6 +306,27 @@ CategoryChoice category_choice(int fetch_result, const std::vector<std::string>&
     choice.items = fetched;
     choice.selected = std::max(find_item_with_prefix(fetched, stored), 0);
     return choice;
+}
+
+std::string category_fetch_note(int fetch_result, size_t fetched, const std::string& host,
+                                const std::string& cause) {
+    if (fetch_result == 1 && fetched > 0) return "";
+    std::string why = fetch_result == -1  ? "another directory request was running"
+                      : fetch_result == 1 ? "it sent no categories"
+                      : !cause.empty()    ? cause
+                                          : "it did not answer with the category list";
+    return "The category list could not be fetched from " + host + ": " + why +
+           ". Type the station's category (such as \\Music\\Rock).";
+}
+
+std::string http_failure_cause(const HttpExchange& exchange) {
+    if (exchange.timed_out)
+        return "no answer within " + std::to_string(exchange.timeout_ms / 1000) + " seconds";
+    const std::string marker = "Failed: ";
+    size_t at = exchange.log.rfind(marker);
+    if (at == std::string::npos) return "";
+    at += marker.size();
+    return exchange.log.substr(at, exchange.log.find('\n', at) - at);
 }
 
 int station_info_ok(Context& ctx, const StationInfo& info) {

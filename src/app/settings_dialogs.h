@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "base/station_state.h"
+#include "web/http_client.h"
 #include "web/proxy_settings.h"
 
 struct Context;
@@ -68,6 +69,12 @@ struct OptionsChoice {
 // while it is on. Keys written: SamplingRate, MBONE, BANDWIDTH,
 // ImageQuality, TransferRate, Mode, MBONEIP, INTRANET, StationScript.
 int options_ok(Context& ctx, const OptionsChoice& choice);
+
+// What a stream rate becomes on the air: the codec codes whole percentages
+// of the sampling rate, so 2500 bytes per second at 22050 Hz goes out as 11 %,
+// 2425 bytes per second. "" when the rate goes out as it is; otherwise a
+// sentence for the operator naming both rates.
+std::string stream_rate_note(int sampling_rate, int rate);
 
 // ---- Expert Settings ----
 
@@ -160,6 +167,15 @@ struct CategoryChoice {
 // never stores an empty category in its place.
 CategoryChoice category_choice(int fetch_result, const std::vector<std::string>& fetched,
                                const std::string& stored);
+// Why the directory gave no categories, told under the list, which then
+// takes a typed category: "" when the list came. `host` is CATEGORIES_URL,
+// `cause` what the request ran into (http_failure_cause), "" when unknown.
+std::string category_fetch_note(int fetch_result, size_t fetched, const std::string& host,
+                                const std::string& cause);
+// What ended a request without a reply: the look-up, connect or receive
+// error, or the time-out; "" when it ended otherwise.
+std::string http_failure_cause(const HttpExchange& exchange);
+
 // OK: StationName, StationLocation, StationCategory, StationEMAIL, WWW_URL,
 // WWW_DESC, in memory and in this order in the settings file, each as one
 // line (line breaks become blanks).

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/context.h"
+#include "icecast/icecast_output.h"
 #include "live/datagram_queue.h"
 #include "media/picture_slots.h"
 #include "media/script_table.h"
@@ -35,6 +36,7 @@ int open_station(Context& ctx, const char* host_name, const char* multicast_grou
 }
 
 void close_station(Context& ctx) {
+    icecast_stop(ctx, ctx.icecast);
     if (ctx.station.socket < 0) return;
     StationParts parts = station_parts(ctx);
     tell_master_station_closes(parts);

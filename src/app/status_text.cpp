@@ -29,6 +29,15 @@ std::string elapsed_text(int64_t d) {
     return text;
 }
 
+const char* broadcast_state_word(const Context& ctx) {
+    switch (ctx.state.broadcast_state) {
+        case BS_BROADCASTING: return "BROADCASTING";
+        case BS_STOP_REQUESTED: return "STOPPING";
+        case BS_TRANSITION: return "STARTING";
+        default: return "IDLE";
+    }
+}
+
 std::string listeners_line(Context& ctx) {
     int load = 0;  // bits per second
     int active = listener_load(station_parts(ctx), &load);
@@ -61,7 +70,8 @@ std::string now_playing(const Context& ctx) {
 
 std::string audio_type(const Context& ctx, int capture_rate) {
     std::string text = ctx.state.SamplingRate == 8000 ? "Voice" : "Music";
-    bool running = ctx.state.broadcast_state != BS_IDLE;
-    text += running && capture_rate != ctx.state.SamplingRate ? '*' : ' ';
+    // The mark is about the sound card: a script broadcast records nothing.
+    bool recording = ctx.state.broadcast_state != BS_IDLE && ctx.state.feed_mode != FEED_SCRIPT;
+    text += recording && capture_rate != ctx.state.SamplingRate ? '*' : ' ';
     return text;
 }

@@ -14,6 +14,7 @@
 
 #include "base/commands.h"
 #include "base/string_table.h"
+#include "platform/shell_open.h"
 #include "platform/udp_socket.h"
 
 namespace {
@@ -196,6 +197,10 @@ int view_log(Services& ctx, const char* name) {
     if (result == 2 || result == 3)
         show_message(ctx, true, MB_OK, "%s/%s:Log file not found!", dir, name);
     else
-        show_message(ctx, true, MB_OK, "Cannot open log file.");
+        show_message(ctx, true, MB_OK,
+                     "Cannot open log file %s: the opener \"%s\" could not be started (is it "
+                     "installed?).\nInstall xdg-open (package xdg-utils) or name another viewer in "
+                     "VELMORA_OPENER.",
+                     path.c_str(), shell_opener());
     return 0;
 }

@@ -12,3 +12,8 @@ int set_rate(CodecState& codec, int sampling_rate, int transfer_rate) {
     codec.rate_percent = quotient > 100 ? 90 : static_cast<int>(quotient);
     return static_cast<int>(quotient);
 }
+
+int transfer_rate_for_percent(int sampling_rate, int percent) {
+    const int64_t rate = (static_cast<int64_t>(sampling_rate) * percent + 99) / 100;
+    return rate > INT_MAX ? INT_MAX : rate < INT_MIN ? INT_MIN : static_cast<int>(rate);
+}

@@ -8,3 +8,10 @@
 // quotient. A sampling rate of 0 or below leaves rate_percent as it is and
 // returns 0.
 int set_rate(CodecState& codec, int sampling_rate, int transfer_rate);
+
+// The transfer rate a percentage stands for: the smallest rate that
+// set_rate turns back into `percent` (sampling_rate x percent / 100
+// rounded up). Truncating instead would lose a percent on the way back at
+// rates that are no whole multiple (11 % of 22050 Hz is 2425.5: 2425 comes
+// back as 10 %, 2426 as 11 %).
+int transfer_rate_for_percent(int sampling_rate, int percent);

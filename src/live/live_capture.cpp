@@ -12,6 +12,7 @@
 #include "codec/encoder.h"
 #include "codec/set_rate.h"
 #include "codec/super_block.h"
+#include "icecast/icecast_output.h"
 #include "live/live_ring.h"
 #include "server/packet.h"
 
@@ -174,6 +175,7 @@ void pump_block(const LiveParts& live, const uint8_t* data, uint16_t recorded, i
 
     convert_buffer(live, data, recorded, capture_rate);
     cap.peak_level = block_peak(cap.block);
+    icecast_program_samples(live.services, live.icecast, cap.block, kFrameSamples);
     for (int k = 0; k < LIVE_BANK_PACKETS; ++k)
         memcpy(cap.banks[cap.write_bank][k] + kChunkSamples * cap.slot, cap.block + kChunkSamples * k, kChunkSamples);
 

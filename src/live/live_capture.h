@@ -11,6 +11,7 @@
 #include "codec/codec_frame.h"
 
 struct CodecState;
+struct IcecastOutput;
 struct LiveRing;
 struct Services;
 
@@ -56,6 +57,7 @@ struct LiveParts {
     LiveCapture& capture;
     LiveRing& ring;     // filled for the sender
     CodecState& codec;
+    IcecastOutput& icecast;  // fed the captured samples
     uint32_t packets_sent;  // the sender's count: the CPU check times the first bank only
     // The pump cannot keep up: the program stops the broadcast.
     void (*stop_broadcast)(Services&) = nullptr;

@@ -8,9 +8,11 @@
 #include "base/host.h"
 #include "base/messages.h"
 #include "codec/sample_file.h"
+#include "media/script_file.h"
 #include "media/script_table.h"
 #include "media/script_text.h"
 #include "media/script_tokens.h"
+#include "media/wave_conversion.h"
 #include "platform/replace_file.h"
 #include "platform/safe_files.h"
 #include "media/picture_check.h"
@@ -71,7 +73,8 @@ int accept_song_file(Services& services, const std::string& path) {
     if (!accept_entry_path(services, path)) return 0;
     switch (check_sample_file(path.c_str(), services.state.SamplingRate)) {
         case 0:
-        case 1: return 1;
+        case 1:
+            return refuse_wav_that_is_not_riff(services, path.c_str()) ? 0 : 1;
         case 2: show_message(services, true, MB_OK, "%s: File Not Found!\n", path.c_str()); return 0;
         case 11:
             show_message(services, true, MB_OK, "%s: unknown file format!\nOnly PCM wave files are supported.",
@@ -97,6 +100,28 @@ int accept_picture_file(Services& services, const std::string& path) {
                          path.c_str());
             return 0;
     }
+}
+
+int accept_entry_text(Services& services, const std::string& text) {
+    if (text.size() > static_cast<size_t>(ENTRY_TEXT_MAX)) {
+        show_message(services, true, MB_OK | MB_ICONERROR,
+                     "The text has %d characters; an entry holds %d.",
+                     static_cast<int>(text.size()), ENTRY_TEXT_MAX);
+        return 0;
+    }
+    if (text.find(';') != std::string::npos) {
+        show_message(
+            services, true, MB_OK | MB_ICONERROR,
+            "The text holds a \";\", which ends an entry for the station: the rest would be lost.");
+        return 0;
+    }
+    if (text.find('"') != std::string::npos) {
+        show_message(
+            services, true, MB_OK | MB_ICONERROR,
+            "The text holds a double quote, which the entry's fields use: write it without one.");
+        return 0;
+    }
+    return 1;
 }
 
 int read_entry_file(Services& services, EntryList& list, const char* path) {
@@ -125,14 +150,12 @@ int read_entry_file(Services& services, EntryList& list, const char* path) {
     return added;
 }
 
-std::string entry_file_bytes(const EntryList& list, int sampling_rate) {
+std::string entry_file_bytes(const EntryList& list, int sampling_rate, int percent) {
     char header[64];
     const int count = static_cast<int>(list.entries.size());
-    if (list.kind == SCRIPT_LIST)
-        snprintf(header, sizeof header, "%d %d %03d SCRIPT", count, sampling_rate, 0);
-    else
-        snprintf(header, sizeof header, "%d %d LIVE", count, sampling_rate);
-    std::string bytes = header;
+    snprintf(header, sizeof header, "%d %d LIVE", count, sampling_rate);
+    std::string bytes =
+        list.kind == SCRIPT_LIST ? script_header(count, sampling_rate, percent) : header;
     bytes.push_back('\0');
     for (const std::string& entry : list.entries) {
         bytes += entry;
@@ -153,7 +176,8 @@ int save_entry_file(Services& services, EntryList& list, const std::string& path
         }
     }
     errno = 0;
-    if (!replace_file(path, entry_file_bytes(list, services.state.SamplingRate))) {
+    if (!replace_file(path, entry_file_bytes(list, services.state.SamplingRate,
+                                             station_script_percent(services.state)))) {
         show_message(services, true, MB_OK | MB_ICONERROR,
                      "The script could not be saved to %s: %s.\nThe old file is unchanged.", path.c_str(),
                      errno ? strerror(errno) : "the file cannot be written");

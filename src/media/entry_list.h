@@ -70,6 +70,10 @@ int accept_entry_path(Services& services, const std::string& path);
 int accept_song_file(Services& services, const std::string& path);
 // The picture check of a chosen picture: 1 when usable, 0 after its message.
 int accept_picture_file(Services& services, const std::string& path);
+// The text of an entry (script or live list): at most ENTRY_TEXT_MAX
+// characters, no ";" (the station would end the entry there) and no double
+// quote. 1, or 0 after a message naming the cause.
+int accept_entry_text(Services& services, const std::string& text);
 
 // Appends the entries of a file to the list (the list is not emptied; the
 // modified flag is not changed). The header must end with "SCRIPT" (at least
@@ -81,9 +85,9 @@ int accept_picture_file(Services& services, const std::string& path);
 int read_entry_file(Services& services, EntryList& list, const char* path);
 
 // The bytes of the file for the list: the header with the station's sampling
-// rate (a script's rate percentage "000" until its songs are prepared), then
-// every entry, each line ended by a zero byte.
-std::string entry_file_bytes(const EntryList& list, int sampling_rate);
+// rate (a script's with the rate percentage its songs are compressed at,
+// station_script_percent), then every entry, each line ended by a zero byte.
+std::string entry_file_bytes(const EntryList& list, int sampling_rate, int percent);
 
 // Writes the list to `path` through a temporary file renamed over it, and
 // clears the modified flag. A path that is one of the entries' own songs or

@@ -27,8 +27,6 @@ namespace {
 
 constexpr const char* kCannotOpen = "Cannot open file %s\nPlease check the script.";
 constexpr const char* kCannotWrite = "Cannot write file %s";
-constexpr const char* kIncompatible =
-    "Incompatible WAV file: %s\nOnly PCM samples are supported.\nCheck the sampling rate in Options.";
 constexpr const char* kCannotFilter = "Cannot resample %s through the filter: %s";
 
 bool ends_with_wav(const char* name) {
@@ -46,13 +44,6 @@ int file_rate_code(const char* path) {
     const int ok = read_sample_header(f, header);
     std::fclose(f);
     return ok && header.magic_ok ? header.rate_code : -1;
-}
-
-// The percentage the station compresses with at its current rates.
-int station_rate_percent(const Services& services, const CodecState& codec) {
-    CodecState probe = codec;
-    set_rate(probe, services.state.SamplingRate, services.state.TransferRate);
-    return probe.rate_percent;
 }
 
 // Whether a sample file was made at this sampling rate with this rate code.
@@ -92,6 +83,10 @@ int refuse_song(Services& services, SongJob& job, const char* format, const std:
     SongLine& line = job.lines[size_t(job.current)];
     line.status = SONG_REFUSED;
     line.problem = problem;
+    // The progress must not go on claiming the song before it, or 100 %.
+    std::snprintf(job.status_text, sizeof job.status_text, "Sample %d of %d not compressed",
+                  job.current + 1, int(job.lines.size()));
+    job.percent = 0;
     return 0;
 }
 
@@ -163,7 +158,11 @@ int open_song(Services& services, SongJob& job) {
                             std::min<int64_t>(info.data_size, st.st_size - info.data_offset) <
                                 job.layout.frame_bytes))
         problem = "it holds no samples";
-    if (!problem.empty()) return refuse_song(services, job, kIncompatible, line.source, line.source + ": " + problem);
+    if (!problem.empty()) {
+        // The cause itself: a text named ".wav" is no RIFF file, not a question of rates.
+        const std::string message = "Cannot compress " + line.source + ": " + problem + ".";
+        return refuse_song(services, job, "%s", message, line.source + ": " + problem);
+    }
 
     for (const std::string& output : {line.destination, companion}) {
         if (same_file(output, line.source))
@@ -276,8 +275,8 @@ int write_super_block(Services& services, CodecState& codec, SongJob& job) {
 int run_step(Services& services, CodecState& codec, SongJob& job) {
     const int total = int(job.lines.size());
     if (job.source == nullptr) {
-        std::snprintf(job.status_text, sizeof job.status_text, "Compressing sample %d of %d (%d.00%%)",
-                      job.current + 1, total, 0);
+        std::snprintf(job.status_text, sizeof job.status_text, "Compressing sample %d of %d (0%%)",
+                      job.current + 1, total);
         job.percent = 0;
         for (; job.current < total; ++job.current) {
             SongLine& line = job.lines[size_t(job.current)];
@@ -457,7 +456,7 @@ int open_song_job(Services& services, CodecState& codec, SongJob& job, const cha
     // script that no loader takes (a broadcast of it needs a bit rate); the
     // songs will be compressed at the station's own.
     const int percent =
-        job.kept_rate_percent > 0 ? job.kept_rate_percent : station_rate_percent(services, codec);
+        job.kept_rate_percent > 0 ? job.kept_rate_percent : station_script_percent(services.state);
     if (!rewrite_script_header(job.script_path.c_str(), declared, services.state.SamplingRate, percent)) {
         show_message(services, true, MB_OK | MB_ICONERROR, kCannotWrite, job.script_path.c_str());
         job.script_problems.push_back({1, "the header could not be rewritten with the station's rates"});
@@ -531,9 +530,9 @@ int refused_songs(const SongJob& job) {
 }
 
 int rewrite_script_header(const char* path, int count, int sampling_rate, int percent) {
-    char header[96];
-    const int header_length = std::snprintf(header, sizeof header, "%d %d %03d SCRIPT", count,
-                                            sampling_rate, percent);
+    const std::string header_line = script_header(count, sampling_rate, percent);
+    const char* header = header_line.c_str();
+    const int header_length = int(header_line.size());
 
     FILE* f = open_regular_file(path);
     if (f == nullptr) return 0;

@@ -7,6 +7,7 @@
 
 #include "base/messages.h"
 #include "codec/codec_state.h"
+#include "codec/set_rate.h"
 #include "media/script_table.h"
 #include "media/script_text.h"
 #include "media/script_tokens.h"
@@ -51,6 +52,23 @@ void use_compressed_song(char* song) {
 }
 
 }  // namespace
+
+std::string script_header(int count, int sampling_rate, int percent) {
+    char header[96];
+    snprintf(header, sizeof header, "%d %d %03d SCRIPT", count, sampling_rate, percent);
+    return header;
+}
+
+int station_script_percent(const StationState& state) {
+    CodecState probe;
+    set_rate(probe, state.SamplingRate, state.TransferRate);
+    return probe.rate_percent;
+}
+
+int script_readable(const std::string& path, std::string* why) {
+    ScriptText text;
+    return read_script_text(path.c_str(), text, why) ? 1 : 0;
+}
 
 int read_script_header(const char* path, int* rate, int* percent) {
     *rate = 8000;
@@ -101,14 +119,19 @@ int load_script(Services& services, ScriptTable& script, CodecState& codec, cons
 
     int script_bytes = script_rate * percent / 100;
     StationState& s = services.state;
-    if (script_rate != s.SamplingRate || abs(script_bytes - s.TransferRate) > 200) {
+    // A script made for these very settings never asks, even where the
+    // percentage's rate lies further from TransferRate than 200 (2425 bytes
+    // per second at 22050 Hz are compressed at 10 %, 2205).
+    const bool made_here = script_rate == s.SamplingRate && percent == station_script_percent(s);
+    if (!made_here && (script_rate != s.SamplingRate || abs(script_bytes - s.TransferRate) > 200)) {
         if (!confirm_script_settings(services, script_rate, script_bytes)) return -1;
         s.SamplingRate = script_rate;
         s.device_rate = script_rate % 11025 == 0 ? script_rate : script_rate * 11025 / 8000;
     }
     // The songs were compressed for this bit rate; broadcast at it (the
-    // settings file keeps its own values).
-    s.TransferRate = script_bytes;
+    // settings file keeps its own values). The rate is the one that gives
+    // this percentage back, so that a dialog writing it keeps the script's.
+    s.TransferRate = transfer_rate_for_percent(script_rate, percent);
     codec.rate_percent = percent;
 
     script.entries.assign(static_cast<size_t>(available), ScriptEntry{});

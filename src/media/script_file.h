@@ -3,9 +3,24 @@
 // sampling rate in Hz, rate percentage), then one "%d %s %s %s" line an entry
 // (repeat count, song, picture, text), every line ended by a zero byte.
 
+#include <string>
+
 struct CodecState;
 struct ScriptTable;
 struct Services;
+struct StationState;
+
+// The header line of a script of `count` entries: "%d %d %03d SCRIPT".
+std::string script_header(int count, int sampling_rate, int percent);
+// The rate percentage a script made now is written with: the one the
+// station compresses its songs at (set_rate of SamplingRate and
+// TransferRate). The Script Builder, velmora-script and the preparation
+// all take it from here, so that one station's settings give one header.
+int station_script_percent(const StationState& state);
+
+// Whether the script file can be read at all: 1, or 0 with *why (the
+// system's error text, or what else keeps it from being read).
+int script_readable(const std::string& path, std::string* why);
 
 // Reads the header's sampling rate and rate percentage. When the file cannot
 // be opened: 8000 and 32 with result 0; else result 1.

@@ -3,10 +3,13 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "base/messages.h"
 #include "codec/sample_file.h"
+#include "codec/wav_reader.h"
+#include "platform/safe_files.h"
 
 PcmLayout pcm_layout(int channels, int bits_per_sample, bool floating) {
     PcmLayout layout;
@@ -84,6 +87,22 @@ std::string companion_name(const std::string& destination) {
     return destination.substr(0, destination.size() - 4) + ".V40";
 }
 
+int refuse_wav_that_is_not_riff(Services& services, const char* path) {
+    const size_t length = std::strlen(path);
+    if (length < 4 || strcasecmp(path + length - 4, ".wav") != 0) return 0;
+    FILE* f = open_regular_file(path);
+    if (f == nullptr) return 0;
+    WavInfo info;
+    const int result = read_wav_header(f, info);
+    std::fclose(f);
+    if (result != WAV_NOT_RIFF) return 0;
+    show_message(
+        services, true, MB_OK,
+        "%s: unknown file format!\nIt is not a RIFF/WAVE file; only PCM wave files are supported.",
+        path);
+    return 1;
+}
+
 int accept_wave_source(Services& services, const char* path) {
     switch (check_sample_file(path, services.state.SamplingRate)) {
     case SAMPLE_CANNOT_OPEN:
@@ -99,6 +118,6 @@ int accept_wave_source(Services& services, const char* path) {
                      path);
         return 0;
     default:
-        return 1;
+        return refuse_wav_that_is_not_riff(services, path) ? 0 : 1;
     }
 }

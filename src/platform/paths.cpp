@@ -16,23 +16,49 @@ std::string executable_dir() {
     return dir.empty() ? "/" : dir;
 }
 
-std::string program_dir() {
-    const char* home = getenv("VELMORA_HOME");
-    if (home && *home) return home;
-    return executable_dir();
+// Set for this file alone by the build (src/CMakeLists.txt): the build
+// folder, whose programs keep their files beside themselves.
+#ifndef VELMORA_BUILD_DIR
+#define VELMORA_BUILD_DIR ""
+#endif
+
+namespace {
+
+// Whether `path` is `folder` or lies below it.
+bool inside(const std::string& path, const std::string& folder) {
+    if (folder.empty() || path.compare(0, folder.size(), folder) != 0) return false;
+    return path.size() == folder.size() || path[folder.size()] == '/';
 }
 
-std::string user_config_root() {
-    const char* xdg = getenv("XDG_CONFIG_HOME");
-    // Relative values are invalid and must be ignored.
+// The XDG base directory of `variable` (relative values are invalid and
+// ignored), else $HOME + `fallback`.
+std::string xdg_dir(const char* variable, const char* fallback) {
+    const char* xdg = getenv(variable);
     if (xdg && xdg[0] == '/') return xdg;
     const char* home = getenv("HOME");
     if (!home || !*home) {
         const passwd* entry = getpwuid(getuid());
         home = entry ? entry->pw_dir : "/tmp";
     }
-    return std::string(home) + "/.config";
+    return std::string(home) + fallback;
 }
+
+}  // namespace
+
+std::string program_dir() {
+    const char* home = getenv("VELMORA_HOME");
+    if (home && *home) return home;
+    return program_dir_for(executable_dir());
+}
+
+std::string program_dir_for(const std::string& exe_dir) {
+    if (inside(exe_dir, VELMORA_BUILD_DIR)) return exe_dir;
+    return user_state_dir();
+}
+
+std::string user_state_dir() { return xdg_dir("XDG_STATE_HOME", "/.local/state") + "/velmora"; }
+
+std::string user_config_root() { return xdg_dir("XDG_CONFIG_HOME", "/.config"); }
 
 std::string user_config_dir() { return user_config_root() + "/velmora"; }
 

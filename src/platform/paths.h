@@ -2,9 +2,11 @@
 // Where the station keeps its files.
 //
 // The program directory holds the weekday logs, the station-list files and
-// userlist.txt. It is the directory of the running executable, unless the
-// environment variable VELMORA_HOME names another one (tests and the demo
-// use it to keep their files out of the installation).
+// userlist.txt. The environment variable VELMORA_HOME names it when set
+// (tests, the demo and the system service use it). Otherwise a program run
+// from its build folder keeps its files beside the executable, and an
+// installed program keeps them in $XDG_STATE_HOME/velmora
+// (~/.local/state/velmora): never beside /usr/bin.
 //
 // Per-user configuration (the settings file when it is named without a
 // directory, the registry substitute, the autostart entry) lives under
@@ -15,8 +17,14 @@
 // Directory of the running executable (from /proc/self/exe), without the
 // trailing slash; "." when it cannot be found.
 std::string executable_dir();
-// $VELMORA_HOME when set and non-empty, otherwise executable_dir().
+// $VELMORA_HOME when set and non-empty, otherwise program_dir_for(executable_dir()).
 std::string program_dir();
+// The program directory of an executable in `exe_dir` without VELMORA_HOME:
+// `exe_dir` itself inside the build folder this was compiled in, else
+// user_state_dir().
+std::string program_dir_for(const std::string& exe_dir);
+// $XDG_STATE_HOME/velmora (when absolute) or $HOME/.local/state/velmora.
+std::string user_state_dir();
 // $XDG_CONFIG_HOME (when absolute) or $HOME/.config, without "/velmora".
 std::string user_config_root();
 // user_config_root() + "/velmora": where the settings file lives by default.

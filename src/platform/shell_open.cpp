@@ -61,6 +61,11 @@ int start_detached(const char* program, const char* file, const char* parameters
 
 }  // namespace
 
+const char* shell_opener() {
+    const char* opener = getenv("VELMORA_OPENER");
+    return opener && *opener ? opener : "xdg-open";
+}
+
 int shell_open_file(const char* verb, const char* file, const char* parameters,
                     const char* directory) {
     if (!file || !*file || (verb && strcmp(verb, "open") != 0)) return SHELL_NO_HANDLER;
@@ -74,6 +79,5 @@ int shell_open_file(const char* verb, const char* file, const char* parameters,
             return dir_missing ? SHELL_PATH_NOT_FOUND : SHELL_FILE_NOT_FOUND;
         }
     }
-    const char* opener = getenv("VELMORA_OPENER");
-    return start_detached(opener && *opener ? opener : "xdg-open", file, parameters, directory);
+    return start_detached(shell_opener(), file, parameters, directory);
 }

@@ -15,5 +15,8 @@ constexpr int SHELL_STARTED = 33;         // above 32: success
 // `verb` is accepted for "open" only (anything else gives SHELL_NO_HANDLER).
 // `parameters` and `directory` may be null; `directory` becomes the opener's
 // working directory. Addresses with "://" are not checked for existence.
+// The opener program: VELMORA_OPENER when set, else "xdg-open".
+const char* shell_opener();
+
 int shell_open_file(const char* verb, const char* file, const char* parameters,
                     const char* directory);

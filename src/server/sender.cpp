@@ -9,6 +9,7 @@
 
 #include "base/messages.h"
 #include "codec/codec_state.h"
+#include "icecast/icecast_output.h"
 #include "live/datagram_queue.h"
 #include "live/live_ring.h"
 #include "media/picture_slots.h"
@@ -95,6 +96,7 @@ void resend_from_store(const StationParts& ctx, const ListenerEntry& listener, u
         // Straight out, not through the queue: a resend is worth nothing late.
         udp_send_to(ctx.station.socket, slot.bytes, stored.length + PACKET_HEADER_SIZE, 0,
                     &listener.addr, listener.addr_len);
+        ++ctx.sender.counters.resends_sent;
         return;
     }
 }
@@ -124,6 +126,7 @@ void handle_keepalive(const StationParts& ctx, const sockaddr_in& from, const Re
         debug_trace(ctx.services, "Recover refused: %d.%d.%d.%d is not listening\n", a[0], a[1], a[2], a[3]);
         return;
     }
+    ++ctx.sender.counters.resend_requests;
     resend_from_store(ctx, ctx.listeners.entries[index], datagram.header.seq,
                       datagram.header.session);
 }
@@ -482,7 +485,13 @@ void build_tick_datagrams(const StationParts& ctx, const TickNews& news) {
             snprintf(text, sizeof text, "%.*s", SCRIPT_TEXT_SIZE - 1,
                      ctx.script.entries[current_entry(ctx)].text);
         sender.song_text.size = build_song_text(sender.song_text.bytes, seq, 0, text);
+        icecast_program_title(ctx.services, ctx.icecast, text);
     }
+    // The Icecast listeners hear what the UDP listeners hear; live, the
+    // pump hands it the captured samples instead.
+    if (ctx.services.state.feed_mode == FEED_SCRIPT)
+        icecast_program_frame(ctx.services, ctx.icecast, seq, sender.audio_frame,
+                              sender.audio_length);
     if (news.picture_notice) {
         const PictureSlot& picture = ctx.pictures.slots[PICTURE_MAIN];
         sender.picture_notice.size = build_picture_notice(sender.picture_notice.bytes, seq, 0,
@@ -704,6 +713,7 @@ int send_batches(const StationParts& ctx) {
         errno = 0;
         int gone = f.send(socket, f.messages + f.sent, f.count - f.sent);
         f.sent += std::max(gone, 0);
+        ctx.sender.counters.fan_out_sent += std::max(gone, 0);
         if (f.sent == f.count) continue;
         int code = errno;
         if (socket_would_block(code)) {

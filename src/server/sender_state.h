@@ -77,8 +77,16 @@ struct SenderEvents {
     void (*live_stop_drained)(Services&) = nullptr;  // a live stop may now finish
 };
 
+// What the status endpoint counts, from the start of the process.
+struct SenderCounters {
+    int64_t fan_out_sent = 0;     // datagrams of the ticks sent to listeners
+    int64_t resend_requests = 0;  // resend requests of listeners in the table
+    int64_t resends_sent = 0;     // of which the audio was still in the store
+};
+
 struct SenderState {
     SenderEvents events;
+    SenderCounters counters;
     int pending_ticks = 0;       // re-entrance guard
     uint32_t packet_counter = 0; // the `seq` of the audio datagrams
 

@@ -6,6 +6,7 @@
 
 struct CodecState;
 struct DatagramQueue;
+struct IcecastOutput;
 struct ListenerTable;
 struct LiveRing;
 struct PictureSlots;
@@ -24,4 +25,5 @@ struct StationParts {
     PictureSlots& pictures;
     LiveRing& live_ring;
     CodecState& codec;
+    IcecastOutput& icecast;  // fed the same program
 };

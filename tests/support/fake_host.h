@@ -2,6 +2,7 @@
 // A Host for tests: scripted message-box answers, recorded messages and posts,
 // a clock the test moves by hand, and a predictable rand().
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -33,6 +34,7 @@ public:
     unsigned rand_state = 1;
     int shell_open_result = 42;
     std::vector<std::string> shell_opened;
+    std::vector<int> dialogs_run;  // the dialog ids asked for, in order; each answers 0
 
     // The directory's exchanges as the runner got them (request text, the
     // host and port contacted). `http_server` plays the network: by default
@@ -48,6 +50,9 @@ public:
     int message_box(const char* text, const char* caption, int type, bool owned) override;
     void post_command(int command_id) override { posted_commands.push_back(command_id); }
     void post_live_tick() override { ++live_ticks_posted; }
+    // From the Icecast worker's thread.
+    std::atomic<int> icecast_events_posted{0};
+    void post_icecast_event() override { ++icecast_events_posted; }
     void invalidate(bool) override { ++invalidations; }
     void request_write_notification(int socket) override {
         write_notification_requests.push_back(socket);
@@ -62,6 +67,10 @@ public:
     int shell_open(const char* verb, const char* file, const char* parameters,
                    const char* directory) override;
 
+    int run_dialog(int dialog_id) override {
+        dialogs_run.push_back(dialog_id);
+        return 0;
+    }
     void run_http_exchange(HttpExchange& exchange) override;
     int proxy_dialog(bool reauthenticate) override {
         proxy_dialogs.push_back(reauthenticate);

@@ -4,10 +4,13 @@
 // window host. A script built here is then broadcast by velmora-station and
 // heard by velmora-listen.
 
+#include "shell/window/editors/editors.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -29,7 +32,6 @@
 #include "media/script_text.h"
 #include "script_test_media.h"
 #include "shell/window/editors/editor_seams.h"
-#include "shell/window/editors/editors.h"
 #include "shell/window/editors/entry_dialogs.h"
 #include "shell/window/editors/entry_list_editor.h"
 #include "shell/window/editors/preparation_dialogs.h"
@@ -346,12 +348,86 @@ TEST_F(EditorsTest, wave_dialog_takes_only_a_usable_source_and_proposes_its_dest
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0], dir.file("ulaw.wav") + ": unknown file format!\nOnly PCM wave files are supported.");
     EXPECT_TRUE(wave.source()->text().isEmpty());
+    write_file(dir.file("notes.wav"), "my notes, not a song\n");
+    wave.take_source(dir.file("notes.wav"));
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_NE(boxes[1].find("It is not a RIFF/WAVE file"), std::string::npos) << boxes[1];
+    EXPECT_TRUE(wave.source()->text().isEmpty());
     wave.take_source(song);
     EXPECT_EQ(wave.source()->text().toStdString(), song);
     EXPECT_EQ(wave.destination()->text().toStdString(), dir.file("tune.VMA"));
     wave.destination()->setText("kept.VMA");
     wave.take_source(song);  // a destination given stays
     EXPECT_EQ(wave.destination()->text(), "kept.VMA");
+}
+
+TEST_F(EditorsTest, song_info_takes_a_text_and_refuses_a_text_file_named_wav) {
+    const std::string song = write_song("song.wav", 0.2, 440);
+    write_file(dir.file("notes.wav"), "my notes, not a song\n");
+    EntryFields fields = split_entry(SCRIPT_LIST, "2 \"" + song + "\" \"\" Morning show");
+    SongInfoDialog info(*ctx, seams, fields, nullptr);
+    info.show();
+    EXPECT_EQ(info.text()->toPlainText(), "Morning show");  // kept on edit
+
+    info.song()->setText(QString::fromStdString(dir.file("notes.wav")));
+    info.ok()->setFocus();
+    QTest::mouseClick(info.ok(), Qt::LeftButton);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes.back(), dir.file("notes.wav") +
+                                ": unknown file format!\nIt is not a RIFF/WAVE file; only PCM wave "
+                                "files are supported.");
+    EXPECT_TRUE(info.isVisible());
+
+    info.song()->setText(QString::fromStdString(song));
+    info.text()->setPlainText("Half; lost");
+    QTest::mouseClick(info.ok(), Qt::LeftButton);
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_NE(boxes.back().find("\";\""), std::string::npos);
+    EXPECT_TRUE(info.isVisible());
+
+    info.text()->setPlainText("Good morning, listeners");
+    QTest::mouseClick(info.ok(), Qt::LeftButton);
+    EXPECT_EQ(info.result(), QDialog::Accepted);
+    EXPECT_EQ(format_entry(SCRIPT_LIST, info.fields()),
+              "2 \"" + song + "\" \"\" Good morning, listeners");
+}
+
+TEST_F(EditorsTest, file_dialogs_add_the_filter_extension_to_a_bare_name) {
+    for (auto [filter, suffix] : {std::pair{SCRIPT_FILTER, "VSK"},
+                                  {BITMAP_FILTER, "BMP"},
+                                  {WAVE_FILTER, "wav"},
+                                  {"Radio Velmora DJ (*.VSK)", "VSK"},
+                                  {"All files (*)", ""}})
+        EXPECT_EQ(filter_suffix(filter), QString::fromLatin1(suffix)) << filter;
+    // The real dialog, its name typed as an operator types it.
+    struct Case {
+        const char* typed;
+        const char* chosen;
+    };
+    for (const Case& c :
+         {Case{"show", "show.VSK"}, {"night.vsk", "night.vsk"}, {"late.show", "late.show"}}) {
+        const std::string chosen = ask_for_file(
+            nullptr, {"Save Script", SCRIPT_FILTER, true, dir.file("*.VSK")}, [&](QDialog& dialog) {
+                auto& files = dynamic_cast<QFileDialog&>(dialog);
+                files.setOption(QFileDialog::DontUseNativeDialog);
+                files.selectFile(QString::fromStdString(dir.file(c.typed)));
+                static_cast<QDialog&>(files).accept();
+                return files.result();
+            });
+        EXPECT_EQ(chosen, dir.file(c.chosen)) << c.typed;
+    }
+}
+
+TEST_F(EditorsTest, the_song_dialog_shows_no_percentage_before_compress) {
+    const std::string song = write_song("quiet.wav", 0.5, 440);
+    EntryList list{SCRIPT_LIST, {format_entry(SCRIPT_LIST, {1, song, "", ""})}, -1, true};
+    ASSERT_EQ(save_entry_file(*ctx, list, dir.file("quiet.VSK")), 1);
+    SongPreparationDialog songs(*ctx, seams, dir.file("quiet.VSK"), nullptr);
+    songs.show();
+    EXPECT_FALSE(songs.progress()->isTextVisible());
+    QTest::mouseClick(songs.compress_button(), Qt::LeftButton);
+    EXPECT_TRUE(songs.progress()->isTextVisible());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !songs.isVisible(); }, 30000));
 }
 
 // Pixels in `area` of the picture that differ from its first pixel: text drawn there.

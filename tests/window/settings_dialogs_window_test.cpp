@@ -155,7 +155,8 @@ TEST_F(SettingsDialogsWindow, options_open_from_settings_write_on_ok_and_nothing
     // The main window takes the new mode and rate at once.
     EXPECT_EQ(ctx->state.feed_mode, FEED_LIVE_PRIMING);
     EXPECT_EQ(ctx->state.device_rate, 11025);
-    EXPECT_FALSE(window->action(CMD_BUILD_SCRIPT)->isEnabled());
+    // Build Script stays usable: in live feed it opens the live list editor.
+    EXPECT_TRUE(window->action(CMD_BUILD_SCRIPT)->isEnabled());
 
     then<OptionsDialog>([](OptionsDialog& d) {
         EXPECT_TRUE(d.live_mode->isChecked());
@@ -286,6 +287,8 @@ TEST_F(SettingsDialogsWindow, station_information_lists_the_directory_categories
         for (int i = 0; i < d.category->count(); ++i) items << d.category->itemText(i);
         EXPECT_EQ(items, QStringList({"\\Music", "\\Music\\Rock", "\\Music\\Jazz", "\\Talk"}));
         EXPECT_EQ(d.category->currentText(), "\\Music");
+        EXPECT_FALSE(d.category_note->isVisible());
+        EXPECT_FALSE(d.category->isEditable());
         d.category->setCurrentIndex(2);
         d.name->setText("Night FM");
         d.location->setText("Harbour");
@@ -327,10 +330,20 @@ TEST_F(SettingsDialogsWindow, station_information_keeps_the_stored_category_when
         ASSERT_TRUE(process_until([&] { return d.categories_fetched(); }, 20000));
         ASSERT_EQ(d.category->count(), 1);
         EXPECT_EQ(d.category->currentText(), "\\Talk");
+        // Told why, with the host and the cause, and a category can be typed.
+        EXPECT_TRUE(d.category_note->isVisible());
+        const QString note = d.category_note->text();
+        EXPECT_TRUE(note.startsWith("The category list could not be fetched from "))
+            << note.toStdString();
+        EXPECT_TRUE(note.contains(QString::number(kDirectoryPort))) << note.toStdString();
+        EXPECT_TRUE(note.contains("refused")) << note.toStdString();
+        ASSERT_TRUE(d.category->isEditable());
+        d.category->setEditText("\\Talk\\Late Night");
         QTest::mouseClick(d.ok, Qt::LeftButton);
     });
     window->run_command(CMD_STATION_INFO);
-    EXPECT_NE(settings().find("StationCategory=\\Talk\n"), std::string::npos) << settings();
+    EXPECT_NE(settings().find("StationCategory=\\Talk\\Late Night\n"), std::string::npos)
+        << settings();
 }
 
 // A proxy that refuses the stored password: the dialog comes up locked for

@@ -29,6 +29,7 @@
 #include "base/version.h"
 #include "platform/single_instance.h"
 #include "shell/headless/headless_host.h"
+#include "shell/headless/status_server.h"
 #include "platform/registry.h"
 #include "web/directory.h"
 #include "web/proxy_settings.h"
@@ -41,6 +42,7 @@ void usage(FILE* out) {
     fprintf(out,
             "usage: velmora-station [SETTINGS-FILE] [--start] [--answer yes|no]\n"
             "                       [--status-interval SECONDS] [--capture SOURCE]\n"
+            "                       [--status-http [ADDR:]PORT]\n"
             "       velmora-station [SETTINGS-FILE] --list-categories [--answer yes|no]\n"
             "       velmora-station --check [SETTINGS-FILE]\n"
             "       velmora-station --set-proxy SERVER PORT USER   (password on standard input)\n"
@@ -52,6 +54,10 @@ void usage(FILE* out) {
             "  --answer yes|no    the answer given to questions (default yes)\n"
             "  --status-interval  seconds between status lines (default 5, 0 = none,\n"
             "                     at most 86400)\n"
+            "  --status-http [ADDR:]PORT\n"
+            "                     serves the station's status over HTTP: /status.json,\n"
+            "                     /metrics (Prometheus) and / (a page), on 127.0.0.1\n"
+            "                     unless ADDR is given (0.0.0.0 for every address)\n"
             "  --capture SOURCE   broadcast live from SOURCE: default (the sound card),\n"
             "                     a WAV file (looped), - (raw unsigned 8-bit mono at the\n"
             "                     sampling rate on standard input) or tone:HZ\n"
@@ -75,15 +81,6 @@ int usage_error(const std::string& problem) {
     return 2;
 }
 
-const char* state_word(const Context& ctx) {
-    switch (ctx.state.broadcast_state) {
-        case BS_BROADCASTING: return "BROADCASTING";
-        case BS_STOP_REQUESTED: return "STOPPING";
-        case BS_TRANSITION: return "STARTING";
-        default: return "IDLE";
-    }
-}
-
 void print_status(Context& ctx) {
     const StationState& s = ctx.state;
     std::string elapsed = "----";
@@ -91,10 +88,12 @@ void print_status(Context& ctx) {
         elapsed = elapsed_text(ctx.host->time_now() - ctx.station.broadcast_start_time);
     std::string feed = "script";
     if (s.feed_mode != FEED_SCRIPT) feed = "live, level " + std::to_string(ctx.capture.peak_level);
-    printf("%s | %s | %s | listeners %s | busy %d | %s | %s | %s\n", state_word(ctx), feed.c_str(),
+    std::string icecast = icecast_status_text(ctx, ctx.icecast);
+    if (!icecast.empty()) icecast = " | " + icecast;
+    printf("%s | %s | %s | listeners %s | busy %d | %s | %s | %s%s\n", broadcast_state_word(ctx), feed.c_str(),
            rate_line(s.TransferRate).c_str(),
            listeners_line(ctx).c_str(), ctx.listeners.busy_rejections, elapsed.c_str(),
-           s.directory_listed ? "listed" : "unlisted", now_playing(ctx).c_str());
+           s.directory_listed ? "listed" : "unlisted", now_playing(ctx).c_str(), icecast.c_str());
     fflush(stdout);
 }
 
@@ -190,11 +189,13 @@ struct HeldLock {
 
 int main(int argc, char** argv) {
     if (answer_help_or_version(argc, argv, "velmora-station", usage)) return 0;
+    // Whole lines at once into a pipe or the journal, as into a terminal.
+    setvbuf(stdout, nullptr, _IOLBF, 0);
     QCoreApplication app(argc, argv);
     std::string settings_name;
     bool start = false, answer_yes = true, answer_given = false, categories = false, check = false;
     int status_interval = 5;
-    std::string capture_name;
+    std::string capture_name, status_http;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--set-proxy") {
@@ -209,7 +210,8 @@ int main(int argc, char** argv) {
             check = true;
             continue;
         }
-        if ((arg == "--answer" || arg == "--status-interval" || arg == "--capture") && i + 1 == argc)
+        if ((arg == "--answer" || arg == "--status-interval" || arg == "--capture" ||
+             arg == "--status-http") && i + 1 == argc)
             return usage_error(arg + " needs a value");
         if (arg == "--start") {
             start = true;
@@ -220,6 +222,8 @@ int main(int argc, char** argv) {
             answer_given = true;
         } else if (arg == "--capture") {
             capture_name = argv[++i];
+        } else if (arg == "--status-http") {
+            status_http = argv[++i];
         } else if (arg == "--status-interval") {
             char* end = nullptr;
             long seconds = strtol(argv[++i], &end, 10);
@@ -274,6 +278,13 @@ int main(int argc, char** argv) {
     HeadlessHost host(answer_yes);
     auto ctx = make_context(host);
     host.attach(ctx.get());
+    // Bound before the station starts: a port in use ends the start with its reason.
+    StatusServer status_server(*ctx, nullptr);
+    std::string status_problem;
+    if (!status_http.empty() && !status_server.listen(status_http, status_problem)) {
+        fprintf(stderr, "velmora-station: %s\n", status_problem.c_str());
+        return 1;
+    }
 
     // --capture makes the feed live from its source; without it a live feed
     // records from the sound card, when there is one.
@@ -306,6 +317,9 @@ int main(int argc, char** argv) {
     printf("[%s] settings %s, station port %d\n", PROGRAM_TITLE,
            ctx->state.settings_file.c_str(), ctx->state.STATION_PORT);
     if (locked > 0) printf("[%s] lock file %s\n", PROGRAM_TITLE, instance.lock.path.c_str());
+    if (!status_http.empty())
+        printf("[%s] status on %s (also status.json and metrics)\n", PROGRAM_TITLE,
+               status_server.url().c_str());
     if (needs_station_info)
         printf("[%s] hint: the settings name no StationLocation; set StationName, "
                "StationLocation and the other station details in %s\n",

@@ -4,13 +4,29 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
 
 #include "app/controller.h"
+#include "base/station_state.h"
 #include "shell/window/dialogs/proxy_dialog.h"
 
 void WindowHost::set_widgets(QWidget* main_window, QWidget* panel) {
     main_window_ = main_window;
     panel_ = panel;
+}
+
+void WindowHost::notice(const char* text) {
+    QtHost::notice(text);  // the line on standard output, as for capture
+    if (box_answers) {
+        box_answers(text, MB_OK | MB_ICONWARNING);
+        return;
+    }
+    auto* box = new QMessageBox(QMessageBox::Warning, QString::fromLocal8Bit(PROGRAM_TITLE),
+                                QString::fromLocal8Bit(text), QMessageBox::Ok, main_window_.data());
+    box->setTextFormat(Qt::PlainText);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    box->show();
 }
 
 int WindowHost::message_box(const char* text, const char* caption, int type, bool owned) {
@@ -79,6 +95,12 @@ int WindowHost::exec_dialog(QDialog& dialog) {
     return dialog.result();
 }
 
+QString filter_suffix(const char* filter) {
+    static const QRegularExpression pattern(QStringLiteral("\\*\\.([A-Za-z0-9]+)"));
+    QRegularExpressionMatch match = pattern.match(QString::fromLatin1(filter ? filter : ""));
+    return match.hasMatch() ? match.captured(1) : QString();
+}
+
 std::string ask_for_file(QWidget* owner, const FileQuestion& question,
                          const std::function<int(QDialog&)>& run) {
     // A pattern such as "*.VSK" only says where to start: no file is named.
@@ -87,6 +109,8 @@ std::string ask_for_file(QWidget* owner, const FileQuestion& question,
     QFileDialog dialog(owner, QString::fromLatin1(question.title), start,
                        QString::fromLatin1(question.filter));
     dialog.setAcceptMode(question.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    // "show" typed in "Save Script" becomes "show.VSK", which "Open Script" then finds.
+    dialog.setDefaultSuffix(filter_suffix(question.filter));
     dialog.setFileMode(question.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     if (run(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
     return dialog.selectedFiles().first().toLocal8Bit().toStdString();

@@ -19,6 +19,11 @@ struct FileQuestion {
     std::string start;   // the name the dialog starts from
 };
 
+// The extension of a filter's first pattern ("VSK" of "Radio Velmora DJ
+// (*.VSK *.vsk)"), "" when it has none: what a file dialog appends to a
+// name typed without one.
+QString filter_suffix(const char* filter);
+
 // Runs a file dialog for `question` with `run` (QDialog::exec, or a host's
 // exec_dialog): the chosen path, or "" when cancelled.
 std::string ask_for_file(QWidget* owner, const FileQuestion& question,
@@ -30,6 +35,8 @@ public:
     void set_widgets(QWidget* main_window, QWidget* panel);
 
     int message_box(const char* text, const char* caption, int type, bool owned) override;
+    // A box that waits for nobody: the station goes on while it is open.
+    void notice(const char* text) override;
     void invalidate(bool all) override;
     int run_dialog(int dialog_id) override;
     // The proxy dialog after a 401 or 407 (shell/window/dialogs/proxy_dialog.h).

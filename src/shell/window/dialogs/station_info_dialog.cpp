@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -43,6 +44,10 @@ StationInfoDialog::StationInfoDialog(Context& ctx, QWidget* parent) : QDialog(pa
     form->addRow(QStringLiteral("Station Name:"), name);
     form->addRow(QStringLiteral("Location:"), location);
     form->addRow(QStringLiteral("Category:"), category);
+    category_note = new QLabel;
+    category_note->setWordWrap(true);
+    category_note->hide();
+    form->addRow(QString(), category_note);
     form->addRow(QStringLiteral("Email address:\n(e.g. dj@example.com)"), email);
     form->addRow(QStringLiteral("World Wide Web URL:\n(e.g. http://www.example.com/)"), url);
     form->addRow(QStringLiteral("Short Description: "), description);
@@ -63,6 +68,12 @@ void StationInfoDialog::fetch_categories_once() {
     category->clear();
     for (const std::string& path : choice.items) category->addItem(QString::fromStdString(path));
     category->setCurrentIndex(choice.selected);
+    const std::string note =
+        category_fetch_note(result, list.paths.size(), ctx_.state.CATEGORIES_URL,
+                            http_failure_cause(ctx_.web.exchange));
+    category->setEditable(!note.empty());
+    category_note->setText(QString::fromStdString(note));
+    category_note->setVisible(!note.empty());
     fetched_ = true;
 }
 

@@ -7,6 +7,7 @@
 
 struct Context;
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
@@ -20,6 +21,9 @@ public:
     QLineEdit* name = nullptr;
     QLineEdit* location = nullptr;
     QComboBox* category = nullptr;
+    // Why the list holds no categories from the directory (hidden when it does);
+    // the category can then be typed.
+    QLabel* category_note = nullptr;
     QLineEdit* email = nullptr;
     QLineEdit* url = nullptr;
     QPlainTextEdit* description = nullptr;

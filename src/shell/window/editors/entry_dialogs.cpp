@@ -34,6 +34,15 @@ QLineEdit* path_row(QFormLayout* form, const char* label, QPushButton** browse) 
     return edit;
 }
 
+// The "Text:" edit: several lines, Tab moves on.
+QPlainTextEdit* text_edit(QFormLayout* form, const std::string& text) {
+    auto* edit = new QPlainTextEdit;
+    edit->setPlainText(from_local(text));
+    edit->setTabChangesFocus(true);
+    form->addRow(QStringLiteral("Text:"), edit);
+    return edit;
+}
+
 // OK and Cancel. Enter in an edit only moves the focus to OK, as it always
 // did: no button is the default.
 QPushButton* ok_cancel(QDialog* dialog, QFormLayout* form) {
@@ -68,6 +77,7 @@ SongInfoDialog::SongInfoDialog(Context& ctx, EditorSeams& seams, const EntryFiel
     song_->setText(from_local(fields.song));
     picture_ = path_row(form, "Picture:", &browse_picture);
     picture_->setText(from_local(fields.picture));
+    text_ = text_edit(form, fields.text);
     ok_ = ok_cancel(this, form);
 
     connect(browse_song, &QPushButton::clicked, this, [this] {
@@ -91,11 +101,14 @@ void SongInfoDialog::confirm() {
         return;
     }
     const std::string picture = unquoted(to_local(picture_->text().trimmed()));
+    const std::string text = to_local(text_->toPlainText());
     if (!accept_song_file(ctx_, song)) return;
     if (!picture.empty() && !accept_picture_file(ctx_, picture)) return;
+    if (!accept_entry_text(ctx_, text)) return;
     if (repeat_->currentIndex() >= 0) fields_.count = repeat_->currentIndex();
     fields_.song = song;
     fields_.picture = picture;
+    fields_.text = text;
     accept();
 }
 
@@ -106,10 +119,7 @@ ListEntryDialog::ListEntryDialog(Context& ctx, EditorSeams& seams, const EntryFi
     QPushButton* browse;
     picture_ = path_row(form, "Bitmap:", &browse);
     picture_->setText(from_local(fields.picture));
-    text_ = new QPlainTextEdit;
-    text_->setPlainText(from_local(fields.text));
-    text_->setTabChangesFocus(true);
-    form->addRow(QStringLiteral("Text:"), text_);
+    text_ = text_edit(form, fields.text);
     duration_ = new QComboBox;
     duration_->setEditable(true);
     for (int seconds = 60; seconds <= 540; seconds += 60) duration_->addItem(QStringLiteral("%1 seconds").arg(seconds));
@@ -130,16 +140,7 @@ void ListEntryDialog::confirm() {
     const std::string picture = unquoted(to_local(picture_->text().trimmed()));
     if (!picture.empty() && !accept_picture_file(ctx_, picture)) return;
     const std::string text = to_local(text_->toPlainText());
-    if (text.size() > static_cast<size_t>(ENTRY_TEXT_MAX)) {
-        show_message(ctx_, true, MB_OK | MB_ICONERROR, "The text has %d characters; an entry holds %d.",
-                     static_cast<int>(text.size()), ENTRY_TEXT_MAX);
-        return;
-    }
-    if (text.find(';') != std::string::npos) {
-        show_message(ctx_, true, MB_OK | MB_ICONERROR,
-                     "The text holds a \";\", which ends an entry for the station: the rest would be lost.");
-        return;
-    }
+    if (!accept_entry_text(ctx_, text)) return;
     fields_.count = script_number(to_local(duration_->currentText()).c_str());
     fields_.picture = picture;
     fields_.text = text;

@@ -1,8 +1,9 @@
 #pragma once
 // The "Song Info" dialogs of the two editors: one for a script entry
-// (repeat count, song and picture), one for a live-list entry (picture,
-// text of several lines, seconds shown). Both take the entry's fields and
-// give them back on OK; fields a dialog does not show stay as they came.
+// (repeat count, song, picture and the text sent while the song plays), one
+// for a live-list entry (picture, text of several lines, seconds shown).
+// Both take the entry's fields and give them back on OK; fields a dialog
+// does not show stay as they came.
 
 #include <QDialog>
 
@@ -24,10 +25,11 @@ public:
     QComboBox* repeat() const { return repeat_; }
     QLineEdit* song() const { return song_; }
     QLineEdit* picture() const { return picture_; }
+    QPlainTextEdit* text() const { return text_; }
     QPushButton* ok() const { return ok_; }
 
-    // OK: checks the song (an empty one cancels) and the picture, and keeps
-    // the dialog open after the message of a refused file.
+    // OK: checks the song (an empty one cancels), the picture and the text,
+    // and keeps the dialog open after the message of a refusal.
     void confirm();
 
 private:
@@ -37,6 +39,7 @@ private:
     QComboBox* repeat_;
     QLineEdit* song_;
     QLineEdit* picture_;
+    QPlainTextEdit* text_;
     QPushButton* ok_;
 };
 

@@ -44,6 +44,8 @@ SongPreparationDialog::SongPreparationDialog(Context& ctx, EditorSeams& seams, c
     progress_ = new QProgressBar;
     progress_->setRange(0, 100);
     progress_->setValue(0);
+    // No percentage before Compress: nothing has been done yet.
+    progress_->setTextVisible(false);
     status_row->addWidget(status_, 1);
     status_row->addWidget(progress_);
     layout->addLayout(status_row);
@@ -88,6 +90,7 @@ SongPreparationDialog::~SongPreparationDialog() {
 
 void SongPreparationDialog::compress() {
     if (!start_song_job(ctx_, ctx_.codec, job_)) return;
+    progress_->setTextVisible(true);
     for (QPushButton* b : {add_, remove_, compress_}) b->setEnabled(false);
     timer_.start(0);
 }

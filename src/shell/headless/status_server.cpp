@@ -1,0 +1,103 @@
+#include "shell/headless/status_server.h"
+
+#include <QTcpSocket>
+#include <QTimer>
+#include <algorithm>
+#include <cstdlib>
+
+#include "app/status_report.h"
+
+namespace {
+
+// "[ADDR:]PORT" with ADDR an IPv4 address or an IPv6 address in brackets.
+bool parse_address(const std::string& text, QHostAddress& host, quint16& port) {
+    std::string address = "127.0.0.1", port_text = text;
+    size_t colon = text.rfind(':');
+    if (colon != std::string::npos) {
+        address = text.substr(0, colon);
+        port_text = text.substr(colon + 1);
+        if (address.size() > 2 && address.front() == '[' && address.back() == ']')
+            address = address.substr(1, address.size() - 2);
+        else if (address.find(':') != std::string::npos)
+            return false;  // an IPv6 address needs its brackets
+    }
+    char* end = nullptr;
+    long number = strtol(port_text.c_str(), &end, 10);
+    if (port_text.empty() || *end || number < 1 || number > 65535) return false;
+    port = static_cast<quint16>(number);
+    return host.setAddress(QString::fromStdString(address));
+}
+
+}  // namespace
+
+bool StatusServer::listen(const std::string& address, std::string& problem) {
+    QHostAddress host;
+    quint16 port = 0;
+    if (!parse_address(address, host, port)) {
+        problem = "--status-http takes [ADDR:]PORT (PORT 1 to 65535, an IPv6 ADDR in brackets), not " +
+                  address;
+        return false;
+    }
+    if (!server_.listen(host, port)) {
+        problem = "--status-http " + address + ": " + server_.errorString().toStdString();
+        return false;
+    }
+    server_.setMaxPendingConnections(kMaxWaiting);
+    connect(&server_, &QTcpServer::newConnection, this, [this] { accept_connections(); });
+    return true;
+}
+
+std::string StatusServer::url() const {
+    QHostAddress host = server_.serverAddress();
+    QString name = host.protocol() == QAbstractSocket::IPv6Protocol ? "[" + host.toString() + "]"
+                                                                    : host.toString();
+    return "http://" + name.toStdString() + ":" + std::to_string(server_.serverPort()) + "/";
+}
+
+void StatusServer::accept_connections() {
+    while (QTcpSocket* socket = server_.nextPendingConnection()) {
+        if (static_cast<int>(waiting_.size()) >= kMaxWaiting) {
+            QTcpSocket* oldest = waiting_.front();
+            forget(oldest);
+            oldest->abort();
+            oldest->deleteLater();
+        }
+        waiting_.push_back(socket);
+        socket->setReadBufferSize(STATUS_REQUEST_MAX + 1);  // a longer head is refused anyway
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { read_request(socket); });
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QObject::destroyed, this, [this, socket] { forget(socket); });
+        QTimer::singleShot(kConnectionDeadlineMs, socket, [socket] {
+            socket->abort();
+            socket->deleteLater();
+        });
+        // Whatever came with the connection already is read at once.
+        if (socket->bytesAvailable() > 0) read_request(socket);
+    }
+}
+
+void StatusServer::read_request(QTcpSocket* socket) {
+    if (std::find(waiting_.begin(), waiting_.end(), socket) == waiting_.end()) {
+        socket->readAll();  // answered already: whatever follows is ignored
+        return;
+    }
+    // The head stays in the socket's buffer until it is complete.
+    QByteArray head = socket->peek(STATUS_REQUEST_MAX + 1);
+    // The blank line that ends the head; a hand-typed request may end its lines with "\n" alone.
+    qsizetype end = head.indexOf("\r\n\r\n"), blank = 4;
+    qsizetype bare = head.indexOf("\n\n");
+    if (bare >= 0 && (end < 0 || bare < end)) end = bare, blank = 2;
+    std::string reply;
+    if (end >= 0 && end + blank <= STATUS_REQUEST_MAX)
+        reply = status_http_reply(ctx_, head.left(end + blank).toStdString());
+    else if (head.size() > STATUS_REQUEST_MAX)
+        reply = status_too_large_reply();
+    else
+        return;  // more to come, within the deadline
+    forget(socket);
+    socket->readAll();
+    socket->write(reply.data(), static_cast<qint64>(reply.size()));
+    socket->disconnectFromHost();  // once the reply is written
+}
+
+void StatusServer::forget(QTcpSocket* socket) { waiting_.remove(socket); }
