@@ -67,13 +67,14 @@ void send_picture_request(Listener& l, const char* text) {
     send(l, 0, l.session, PF_TEXT | PF_PICTURE, text, static_cast<int>(strlen(text)) + 1);
 }
 
-// Hands the current picture to the owner when any tile of it came.
+// Hands the current picture to the owner when any tile of it came; it
+// stays current (for drawing the tiles just noted) until the next one starts.
 void finish_picture(Listener& l) {
     if (l.picture.active && l.picture.tiles > 0) {
         l.finished_pictures.push_back(l.picture);
         note(l, kNotePictureDone);
     }
-    l.picture = ListenerPicture{};
+    l.picture.active = false;
 }
 
 // Asks for the tiles still missing, each at most four times; tiles too big
@@ -93,6 +94,7 @@ void request_tiles(Listener& l, uint32_t now_ms) {
 }
 
 void start_picture(Listener& l, int columns, int rows, uint32_t now_ms) {
+    l.picture = ListenerPicture{};
     ListenerPicture& p = l.picture;
     p.columns = columns;
     p.rows = rows;
