@@ -5,12 +5,9 @@
 // began, also when a relay in the test loses 5 % of the station's datagrams.
 
 #include <gtest/gtest.h>
-#include <poll.h>
 
-#include <atomic>
 #include <cmath>
 #include <cstring>
-#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,99 +16,22 @@
 #include "server/packet.h"
 #include "support/audio_measures.h"
 #include "support/child_process.h"
+#include "support/lossy_relay.h"
+#include "support/played_tone.h"
 #include "support/private_pulseaudio.h"
 #include "support/temp_dir.h"
 #include "support/udp_loopback.h"
 
 namespace {
 
-constexpr int kRecordRate = 48000;
-constexpr int kWindow = kRecordRate / 50;  // 20 ms
+using played_tone::Heard;
+using played_tone::kRecordRate;
 constexpr double kToneHz = 1000;
 
 std::string own_ip(int role) {
     unsigned pid = static_cast<unsigned>(getpid());
     return "127." + std::to_string(role) + "." + std::to_string((pid >> 8) & 0xFF) + "." +
            std::to_string(pid & 0xFF);
-}
-
-// Passes datagrams between a listener and a station, losing a share of the
-// station's audio datagrams (resent ones included) on the way.
-class LossyRelay {
-public:
-    LossyRelay(const std::string& ip, const sockaddr_in& station, double loss)
-        : facing_listener_(ip.c_str()), facing_station_(ip.c_str()), station_(station), loss_(loss) {
-        thread_ = std::thread([this] { run(); });
-    }
-    ~LossyRelay() {
-        stop_ = true;
-        thread_.join();
-    }
-    uint16_t port() const { return facing_listener_.port(); }
-    int dropped() const { return dropped_; }
-
-private:
-    void run() {
-        std::mt19937 random(20);
-        std::uniform_real_distribution<double> chance(0, 1);
-        sockaddr_in listener{};
-        uint8_t bytes[MAX_DATAGRAM];
-        while (!stop_) {
-            pollfd p[2] = {{facing_listener_.fd(), POLLIN, 0}, {facing_station_.fd(), POLLIN, 0}};
-            if (poll(p, 2, 50) <= 0) continue;
-            sockaddr_in from{};
-            int from_len = sizeof from;
-            if (p[0].revents & POLLIN) {
-                int n = udp_receive_from(facing_listener_.fd(), bytes, sizeof bytes, &listener, &from_len);
-                if (n > 0) udp_send_to(facing_station_.fd(), bytes, n, 0, &station_, sizeof station_);
-            }
-            if (p[1].revents & POLLIN) {
-                int n = udp_receive_from(facing_station_.fd(), bytes, sizeof bytes, &from, &from_len);
-                if (n < PACKET_HEADER_SIZE || listener.sin_port == 0) continue;
-                if ((get_packet_header(bytes).flags & PF_AUDIO) && chance(random) < loss_) {
-                    ++dropped_;
-                    continue;
-                }
-                udp_send_to(facing_listener_.fd(), bytes, n, 0, &listener, sizeof listener);
-            }
-        }
-    }
-
-    LoopbackSocket facing_listener_, facing_station_;
-    sockaddr_in station_;
-    double loss_;
-    std::atomic<bool> stop_{false};
-    std::atomic<int> dropped_{0};
-    std::thread thread_;
-};
-
-struct Heard {
-    std::vector<double> window_levels;  // RMS of each 20-ms window
-    int first = -1, last = -1;          // first and last window with the tone
-    int holes = 0;                      // windows without it between them
-    std::vector<uint8_t> tone;          // the played stretch as 8-bit samples
-};
-
-Heard analyse(const std::string& raw) {
-    Heard h;
-    const size_t n = raw.size() / 2;
-    std::vector<int16_t> s(n);
-    memcpy(s.data(), raw.data(), n * 2);
-    for (size_t at = 0; at + kWindow <= n; at += kWindow) {
-        double sum = 0;
-        for (size_t i = at; i < at + kWindow; ++i) sum += double(s[i]) * s[i];
-        h.window_levels.push_back(std::sqrt(sum / kWindow));
-    }
-    // The tone plays at about 8000 RMS; silence and the codec's noise far below 1000.
-    for (int w = 0; w < int(h.window_levels.size()); ++w)
-        if (h.window_levels[size_t(w)] > 1000) {
-            if (h.first < 0) h.first = w;
-            h.last = w;
-        }
-    for (int w = h.first; w >= 0 && w <= h.last; ++w) h.holes += h.window_levels[size_t(w)] <= 1000;
-    for (size_t i = size_t(std::max(h.first, 0)) * kWindow; i < size_t(h.last + 1) * kWindow; ++i)
-        h.tone.push_back(uint8_t(128 + s[i] / 256));
-    return h;
 }
 
 class ListenPlay : public ::testing::Test {
@@ -158,7 +78,7 @@ protected:
         recorder.wait(2000);
         *output = r.output;
         EXPECT_EQ(r.status, 0) << r.output << read_file(dir.file("station.out"));
-        return analyse(read_file(dir.file("heard.raw")));
+        return played_tone::analyse(read_file(dir.file("heard.raw")));
     }
 
     void expect_the_tone_without_holes(const Heard& h, const std::string& output) {
