@@ -6,11 +6,13 @@
 //   playback of a velmora-station sending a test tone, on a clean path and
 //   through a relay that loses 5 % of the station's audio datagrams.
 //   First sound: from starting velmora-listen to the tone leaving the sink.
+//   Moments in the recording are counted back from its end: its last
+//   sample left the sink when parec was told to stop (a silent stream keeps
+//   the sink running, so the recording has no gaps).
 //   CPU: velmora-listen --play at 44100 Hz, user plus system time over the run.
 //   Sound to ear: a station recording from a pipe; tone bursts written into
 //   it are timed against their onsets at the sink, at 16000 and 44100 Hz
-//   (the pipe holds up to one capture block, as a sound card's buffer does;
-//   parec's own start adds an error of a few tens of ms).
+//   (the pipe holds up to one capture block, as a sound card's buffer does).
 //   Tuner: the longest the window's event loop is held (a 1-ms timer's
 //   largest lateness) while a station sends audio and a 20 x 15-tile
 //   picture is fetched again every 3 seconds.
@@ -26,10 +28,12 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTimer>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -90,6 +94,46 @@ pid_t start_piped_station(const std::string& ini, int* input) {
     return pid;
 }
 
+// Silence played into the sink all along: an idle null sink's monitor
+// records nothing, and the recordings must have no gaps.
+ChildProcess keep_sink_running;
+
+std::vector<int16_t> samples_of(const std::string& raw) {
+    std::vector<int16_t> s(raw.size() / 2);
+    memcpy(s.data(), raw.data(), s.size() * 2);
+    return s;
+}
+
+// The amplitude of `hz` in `count` samples from `at` (Hann-windowed single bin).
+double tone_amplitude(const std::vector<int16_t>& s, size_t at, size_t count, double hz) {
+    double re = 0, im = 0, gain = 0;
+    for (size_t i = 0; i < count && at + i < s.size(); ++i) {
+        const double w = 0.5 - 0.5 * std::cos(2 * M_PI * double(i) / double(count));
+        re += w * s[at + i] * std::cos(2 * M_PI * hz * double(i) / kRecordRate);
+        im -= w * s[at + i] * std::sin(2 * M_PI * hz * double(i) / kRecordRate);
+        gain += w;
+    }
+    return 2 * std::sqrt(re * re + im * im) / std::max(gain, 1.0);
+}
+
+// Seconds into the recording where `hz` sets in after at least 200 ms
+// without it and stays for 100 ms (the broadband edge of another tone's
+// start does not count), at 2-ms steps.
+std::vector<double> onsets(const std::vector<int16_t>& s, double hz) {
+    const size_t step = kRecordRate / 500, window = 4 * step;  // 8 ms: 125 Hz wide
+    std::vector<bool> on;
+    for (size_t at = 0; at + window <= s.size(); at += step) on.push_back(tone_amplitude(s, at, window, hz) > 2500);
+    std::vector<double> found;
+    int quiet = 0;
+    for (size_t i = 0; i < on.size(); ++i) {
+        if (on[i] && quiet >= 100 && i + 50 < on.size() &&
+            std::all_of(on.begin() + long(i), on.begin() + long(i + 50), [](bool b) { return b; }))
+            found.push_back(double(i * step + window / 2) / kRecordRate);
+        quiet = on[i] ? 0 : quiet + 1;
+    }
+    return found;
+}
+
 struct Recorder {
     ChildProcess parec;
     Clock::time_point started;
@@ -100,17 +144,27 @@ struct Recorder {
                     dir.file("parec.out"), dir.path(), env);
         started = Clock::now();
     }
+    Clock::time_point stopped;
+    // The recording; its last sample is taken to have left the sink when
+    // parec was told to stop (the marker stream keeps the sink running, so
+    // the recording has no gaps).
     std::string stop() {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        stopped = Clock::now();
         parec.signal(SIGTERM);
         parec.wait(2000);
         return read_file(dir.file("heard.raw"));
     }
 };
 
+// The moment (seconds since `since`) sample `index` of a recording of `count` left the sink.
+double moment(const Recorder& r, double index, size_t count, Clock::time_point since) {
+    return std::chrono::duration<double>(r.stopped - since).count() - (double(count) - index) / kRecordRate;
+}
+
 // velmora-listen --play for `seconds`, its CPU time from the shell's `times`.
-ProgramResult listen(uint16_t port, double seconds, double* cpu_seconds) {
-    const std::string command = program_path("velmora-listen") + " 127.0.0.5 --port " + std::to_string(port) +
+ProgramResult listen(const std::string& host, uint16_t port, double seconds, double* cpu_seconds) {
+    const std::string command = program_path("velmora-listen") + " " + host + " --port " + std::to_string(port) +
                                 " --bind 127.0.0.7 --play --seconds " + std::to_string(seconds) + "; times";
     ProgramResult r = run_program({"/bin/bash", "-c", command}, dir.path(), env, 120000);
     int um = 0, sm = 0;
@@ -133,26 +187,37 @@ void holes(double loss) {
     LossyRelay relay("127.0.0.8", to, loss);
     Recorder recorder;
     recorder.start();
-    const Clock::time_point begun = Clock::now();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const Clock::time_point listen_started = Clock::now();
     double cpu = 0;
     const double seconds = 24;
-    ProgramResult r = listen(loss > 0 ? relay.port() : uint16_t(port), seconds, &cpu);
-    played_tone::Heard h = played_tone::analyse(recorder.stop());
-    if (h.first < 0) {
+    ProgramResult r = loss > 0 ? listen("127.0.0.8", relay.port(), seconds, &cpu)
+                               : listen("127.0.0.5", uint16_t(port), seconds, &cpu);
+    const std::vector<int16_t> heard = samples_of(recorder.stop());
+    const std::vector<double> tone = onsets(heard, 1000);
+    if (tone.empty()) {
         printf("  loss %2.0f %%: no tone heard\n%s\n", loss * 100, r.output.c_str());
         return;
     }
-    int without = 0, windows = std::min(1000, int(h.window_levels.size()) - h.first);
-    for (int w = h.first; w < h.first + windows; ++w) without += h.window_levels[size_t(w)] <= played_tone::kToneLevel;
-    const double first_sound = std::chrono::duration<double>(recorder.started - begun).count() + h.first * 0.020;
-    size_t summary = r.output.find("summary:");
-    printf("  loss %2.0f %%: holes %d of %d windows (%.2f %%), first sound after %.2f s, relay dropped %d\n"
+    // 20-ms windows from the first sound on.
+    const size_t window = kRecordRate / 50, first = size_t(tone[0] * kRecordRate);
+    int without = 0, windows = 0;
+    for (size_t at = first; windows < 1000 && at + window <= heard.size(); at += window, ++windows)
+        without += tone_amplitude(heard, at, window, 1000) < 2500;
+    const size_t summary = r.output.find("summary:");
+    printf("  loss %2.0f %%: holes %d of %d windows (%.2f %%), first sound %.2f s after the start, relay dropped %d\n"
            "             %s",
-           loss * 100, without, windows, 100.0 * without / std::max(windows, 1), first_sound, relay.dropped(),
+           loss * 100, without, windows, 100.0 * without / std::max(windows, 1),
+           moment(recorder, tone[0] * kRecordRate, heard.size(), listen_started),
+           relay.dropped(),
            summary == std::string::npos ? "\n" : r.output.substr(summary, r.output.find('\n', summary) - summary + 1).c_str());
     if (loss == 0) printf("  CPU of velmora-listen --play at 44100 Hz: %.2f s over %.0f s = %.1f %% of a core\n", cpu,
                           seconds, 100 * cpu / seconds);
 }
+
+// Each burst has a tone of its own, so that none is taken for another
+// however late it comes.
+double burst_hz(size_t k) { return 500 + 250 * double(k % 6); }
 
 void sound_to_ear(int rate) {
     const int port = next_port++;
@@ -160,8 +225,8 @@ void sound_to_ear(int rate) {
     pid_t station = start_piped_station(station_ini(rate, port), &input);
     signal(SIGPIPE, SIG_IGN);
     const Clock::time_point begun = Clock::now();
-    std::vector<double> bursts;  // written, seconds since `begun`
     std::atomic<bool> stop{false};
+    std::vector<double> bursts;  // seconds since `begun` each was written
     std::thread writer([&] {
         const int lead = 2048;  // one capture block ahead, so the station never reads short
         int64_t written = 0;
@@ -171,51 +236,38 @@ void sound_to_ear(int rate) {
             chunk.clear();
             for (; written < target; ++written) {
                 const double t = double(written - lead) / rate;  // when it is written
-                const bool on = t >= 6 && fmod(t - 6, 2.0) < 0.5;
-                chunk.push_back(on ? uint8_t(128 + std::lround(90 * std::sin(2 * M_PI * 1000 * t))) : 128);
-                if (on && (bursts.empty() || t - bursts.back() > 1.0)) bursts.push_back(t);
+                const bool on = t >= 9 && fmod(t - 9, 2.0) < 0.5;
+                if (on && fmod(t - 9, 2.0) < 1.0 / rate) bursts.push_back(t);
+                chunk.push_back(on ? uint8_t(128 + std::lround(90 * std::sin(2 * M_PI * burst_hz(bursts.size() - 1) * t))) : 128);
             }
             if (!chunk.empty() && write(input, chunk.data(), chunk.size()) < 0) break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     Recorder recorder;
     recorder.start();
-    const double recording_at = seconds_since(begun);
     double cpu = 0;
-    listen(uint16_t(port), 15, &cpu);
-    const std::string raw = recorder.stop();
+    listen("127.0.0.5", uint16_t(port), 17, &cpu);
+    const std::vector<int16_t> heard = samples_of(recorder.stop());
     stop = true;
     writer.join();
     close(input);
     kill(station, SIGTERM);
     waitpid(station, nullptr, 0);
-    // Onsets at 1-ms resolution: a loud millisecond after at least 200 quiet ones.
-    std::vector<double> onsets;
-    const size_t n = raw.size() / 2, ms = kRecordRate / 1000;
-    int quiet = 0;
-    for (size_t at = 0; at + ms <= n; at += ms) {
-        int peak = 0;
-        for (size_t i = at; i < at + ms; ++i) {
-            int16_t v;
-            memcpy(&v, raw.data() + 2 * i, 2);
-            peak = std::max(peak, std::abs(int(v)));
-        }
-        if (peak > 4000 && quiet >= 200) onsets.push_back(recording_at + double(at) / kRecordRate);
-        quiet = peak > 4000 ? 0 : quiet + 1;
-    }
-    double sum = 0, most = 0;
+    double sum = 0, most = 0, least = 1e9;
     int matched = 0;
-    for (double b : bursts) {
-        for (double o : onsets)
-            if (o > b && o - b < 5) {
-                sum += o - b, most = std::max(most, o - b), ++matched;
+    for (size_t k = 0; k < bursts.size(); ++k)
+        for (double o : onsets(heard, burst_hz(k))) {
+            const double at = moment(recorder, o * kRecordRate, heard.size(), begun);
+            if (at > bursts[k] && at - bursts[k] < 8) {
+                sum += at - bursts[k], most = std::max(most, at - bursts[k]), least = std::min(least, at - bursts[k]);
+                ++matched;
                 break;
             }
-    }
-    if (matched == 0) printf("  %5d Hz: no burst heard (%zu written, %zu onsets)\n", rate, bursts.size(), onsets.size());
-    else printf("  %5d Hz: sound to ear %.2f s on average, %.2f s at most (%d bursts)\n", rate, sum / matched, most, matched);
+        }
+    if (matched == 0) printf("  %5d Hz: no burst heard (%zu written)\n", rate, bursts.size());
+    else printf("  %5d Hz: sound to ear %.2f s on average (%.2f to %.2f s, %d bursts)\n", rate, sum / matched, least, most, matched);
 }
 
 // A station played in a thread of its own: tone audio at 44100 Hz and a
@@ -278,7 +330,31 @@ void tuner_station(LoopbackSocket& socket, std::atomic<bool>& stop) {
     }
 }
 
+// The largest lateness of a 1-ms timer over `ms` (after a first second), and its 99.9th percentile.
+std::pair<double, double> event_loop_lateness(int ms) {
+    QElapsedTimer clock, since_last;
+    clock.start();
+    since_last.start();
+    std::vector<qint64> late;
+    QTimer probe;
+    probe.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        const qint64 gap = since_last.nsecsElapsed() / 1000;  // microseconds
+        since_last.restart();
+        if (clock.elapsed() > 1000) late.push_back(gap - 1000);
+        if (clock.elapsed() > ms + 1000) QCoreApplication::quit();
+    });
+    probe.start(1);
+    QApplication::exec();
+    std::sort(late.begin(), late.end());
+    if (late.empty()) return {0, 0};
+    return {late.back() / 1000.0, late[late.size() * 999 / 1000] / 1000.0};
+}
+
 void tuner_blocks() {
+    const auto idle = event_loop_lateness(3000);
+    printf("  this machine's own noise: an idle event loop is held up to %.1f ms (99.9th percentile %.1f ms)\n",
+           idle.first, idle.second);
     LoopbackSocket socket("127.0.0.9");
     std::atomic<bool> stop{false};
     std::thread station([&] { tuner_station(socket, stop); });
@@ -286,31 +362,12 @@ void tuner_blocks() {
     window.show();
     window.open_station(QString("127.0.0.9:%1").arg(socket.port()));
     window.play();
-    QElapsedTimer clock, since_last;
-    clock.start();
-    since_last.start();
-    qint64 longest = 0;
-    std::vector<qint64> late;
-    QTimer probe;
-    probe.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&probe, &QTimer::timeout, [&] {
-        const qint64 gap = since_last.nsecsElapsed() / 1000;  // microseconds
-        since_last.restart();
-        if (clock.elapsed() > 1000) {
-            late.push_back(gap - 1000);
-            longest = std::max(longest, gap - 1000);
-        }
-        if (clock.elapsed() > 13000) QCoreApplication::quit();
-    });
-    probe.start(1);
-    QApplication::exec();
+    const auto busy = event_loop_lateness(12000);
     stop = true;
     station.join();
-    std::sort(late.begin(), late.end());
     printf("  longest event-loop block %.1f ms (99.9th percentile %.1f ms) over 12 s; %d of 300 tiles\n"
            "  of the last picture; %d audio packets; status: %s\n",
-           longest / 1000.0, late.empty() ? 0.0 : late[late.size() * 999 / 1000] / 1000.0,
-           window.listener().picture.tiles, window.listener().audio_packets,
+           busy.first, busy.second, window.listener().picture.tiles, window.listener().audio_packets,
            qPrintable(window.status_text()));
     window.stop();
 }
@@ -329,6 +386,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     QApplication app(argc, argv);
+    keep_sink_running.start({"/bin/sh", "-c", "exec pacat -d ear --raw --rate=48000 --channels=1 --format=s16le < /dev/zero"},
+                            dir.file("pacat.out"), dir.path(), env);
     printf("Holes over 20 s of playback (velmora-listen --play, 44100 Hz station, 1.5 s buffer):\n");
     holes(0);
     holes(0.05);

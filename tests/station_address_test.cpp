@@ -28,8 +28,11 @@ TEST(StationAddress, typed_addresses_take_a_port_after_a_colon_or_blank_and_defa
         std::string error;
         const int ok = parse_station_address(c.typed, &entry, &error);
         EXPECT_EQ(ok, *c.expected ? 1 : 0) << c.typed;
-        if (ok) EXPECT_EQ(station_address_text(entry), c.expected) << c.typed;
-        else EXPECT_FALSE(error.empty()) << c.typed;
+        if (ok) {
+            EXPECT_EQ(station_address_text(entry), c.expected) << c.typed;
+        } else {
+            EXPECT_FALSE(error.empty()) << c.typed;
+        }
     }
 }
 

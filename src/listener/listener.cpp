@@ -27,6 +27,10 @@ constexpr int kTileAsks = 4;
 // The player is about to need the next super-block when less than this is
 // decoded: a few of its 10-ms feeds, and the time a decode may take.
 constexpr int kDueMs = 120;
+// Datagrams read by one poll: a picture's tiles come in a burst, and
+// decoding 16 of them keeps one poll to a few milliseconds; the rest wait
+// for the next.
+constexpr int kMostPerPoll = 16;
 // Larger grids are not fetched: 64 x 64 tiles is a 2048-pixel square.
 constexpr int kMostTiles = 64;
 
@@ -37,7 +41,7 @@ int rate_from_code(uint16_t flags) {
 }
 
 void note(Listener& l, ListenerNoteKind kind, std::string text = {}, int column = 0, int row = 0) {
-    l.notes.push_back({kind, std::move(text), column, row});
+    l.notes.push_back({kind, std::move(text), {}, column, row});
 }
 
 void send(Listener& l, uint32_t seq, uint32_t session, uint16_t flags, const void* payload, int length) {
@@ -149,11 +153,9 @@ void on_text(Listener& l, const ReceivedDatagram& d, uint32_t now_ms) {
         l.admitted = true;
         l.last_audio_ms = now_ms;
         keep_alive(l, now_ms);  // the station keeps only listeners it hears from
+        l.song = song;
         note(l, kNoteJoined, name);
-        if (*song) {
-            l.song = song;
-            note(l, kNoteSongText, song);
-        }
+        l.notes.back().song = song;
         // The picture being shown was announced before we came: ask for it.
         if (l.config.fetch_pictures) send_picture_request(l, "GETPAL");
     } else if (strcmp(text, "SONGTEXT") == 0) {
@@ -228,7 +230,7 @@ void listener_receive(Listener& l, const uint8_t* bytes, int size, const sockadd
 void listener_poll(Listener& l, uint32_t now_ms) {
     if (l.socket < 0) return;
     uint8_t bytes[MAX_DATAGRAM];
-    for (int i = 0; i < 256 && udp_readable(l.socket) > 0; ++i) {
+    for (int i = 0; i < kMostPerPoll && udp_readable(l.socket) > 0; ++i) {
         sockaddr_in from{};
         int from_len = sizeof from;
         const int n = udp_receive_from(l.socket, bytes, sizeof bytes, &from, &from_len);

@@ -30,7 +30,7 @@ struct ListenerConfig {
 };
 
 enum ListenerNoteKind {
-    kNoteJoined,            // text: station name; the song follows as kNoteSongText when known
+    kNoteJoined,            // text: station name; song: what was playing when we came
     kNoteSongText,          // text: the song
     kNotePictureAnnounced,  // column, row: the new picture's tile grid
     kNotePictureTile,       // column, row: a tile of the current picture arrived
@@ -43,6 +43,7 @@ enum ListenerNoteKind {
 struct ListenerNote {
     ListenerNoteKind kind;
     std::string text;
+    std::string song;
     int column = 0, row = 0;
 };
 
@@ -79,7 +80,8 @@ struct Listener {
 
 // Opens the socket and sends the join. Returns 1, or 0 with the cause in `error`.
 int listener_open(Listener& l, const ListenerConfig& config, uint32_t now_ms, std::string* error);
-// Reads every waiting datagram, then sends what is due (joins, keep-alives,
+// Reads the waiting datagrams (at most 16: call again while the socket is
+// readable), then sends what is due (joins, keep-alives,
 // resend and tile requests).
 void listener_poll(Listener& l, uint32_t now_ms);
 // One datagram as received from `from` (only the station's are taken).

@@ -170,8 +170,9 @@ TEST_F(TunerTest, station_text_and_picture_tiles_reach_the_window_and_the_statio
     // The README's picture; with VELMORA_SCREENSHOTS naming a folder it is saved there.
     QImage shot = window.grab().toImage();
     EXPECT_EQ(shot.size(), window.size() * window.devicePixelRatio());
-    if (const char* folder = getenv("VELMORA_SCREENSHOTS"))
+    if (const char* folder = getenv("VELMORA_SCREENSHOTS")) {
         EXPECT_TRUE(shot.save(QString::fromLocal8Bit(folder) + "/velmora-tuner.png", "PNG"));
+    }
 
     window.stop();
     TunerWindow later;

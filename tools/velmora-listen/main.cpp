@@ -165,8 +165,6 @@ struct Run {
     AudioPlayer player;
     QAudioDevice device;
     std::vector<uint8_t> heard;  // for --wav
-    std::string last_song;
-    bool just_joined = false;
     int pictures_fetched = 0, pictures_saved = 0;
     int status = 0;  // set when the run ends early
     bool ending = false;
@@ -198,14 +196,11 @@ struct Run {
             switch (n.kind) {
             case kNoteJoined:
                 printf("joined \"%s\" at %d Hz (session %u)\n", n.text.c_str(), l.sampling_rate, l.session);
-                just_joined = true;
+                if (!n.song.empty()) printf("now playing: %s\n", n.song.c_str());
                 start_player();
                 break;
             case kNoteSongText:
-                if (just_joined) printf("now playing: %s\n", n.text.c_str());
-                else if (n.text != last_song) printf("song: %s\n", n.text.c_str());
-                last_song = n.text;
-                just_joined = false;
+                printf("song: %s\n", n.text.c_str());  // sent by the station when it changes
                 break;
             case kNotePictureAnnounced:
                 printf("picture: %d x %d tiles\n", n.column, n.row);

@@ -269,6 +269,7 @@ void TunerWindow::take_notes() {
         switch (n.kind) {
         case kNoteJoined:
             name_->setText(QString::fromStdString(n.text));
+            song_->setText(QString::fromStdString(n.song));
             if (have_device_ && (!player_.running() || player_.station_rate() != listener_.sampling_rate)) {
                 QString error;
                 if (!player_.start(device_, listener_.sampling_rate, listener_.config.buffer_ms, &error)) {
