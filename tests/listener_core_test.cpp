@@ -243,6 +243,8 @@ TEST_F(ListenerFed, playing_starts_at_the_mark_and_a_rejoin_far_from_the_old_cou
     join(50'000, 8);  // the station started again with another counter
     EXPECT_EQ(l.notes[l.notes.size() - 2].kind, kNoteRestarted);
     EXPECT_EQ(l.audio.restarts, 1);
+    Bytes rest;
+    EXPECT_EQ(listener_decode(l, false, rest), kChunkSamples) << "the old stream's last chunk still plays";
     audio(50'004, 8);
     EXPECT_EQ(l.audio.next_base, 50'008u);
     playout_close(p);

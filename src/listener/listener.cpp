@@ -142,8 +142,7 @@ void on_text(Listener& l, const ReceivedDatagram& d, uint32_t now_ms) {
         JitterBuffer& jb = l.audio;
         if (jb.started && (counter > jb.highest + kJitterLongestGap ||
                            counter + kJitterLongestGap < jb.next_base)) {
-            std::vector<uint8_t> unused;
-            jitter_restart(jb, unused);
+            jitter_restart(jb, l.flushed);
             ++jb.restarts;
             note(l, kNoteRestarted);
         }
@@ -190,8 +189,7 @@ void on_audio(Listener& l, const ReceivedDatagram& d, uint32_t now_ms) {
     ++l.audio_packets;
     l.last_audio_ms = now_ms;
     if (++l.packets_since_keepalive >= kKeepAlivePackets) keep_alive(l, now_ms);
-    std::vector<uint8_t> unused;
-    if (jitter_store(l.audio, d.header.seq, d.payload, d.header.length, now_ms, unused) ==
+    if (jitter_store(l.audio, d.header.seq, d.payload, d.header.length, now_ms, l.flushed) ==
         kJitterRestarted)
         note(l, kNoteRestarted);
 }
@@ -255,6 +253,12 @@ void listener_poll(Listener& l, uint32_t now_ms) {
 }
 
 int listener_decode(Listener& l, bool due, std::vector<uint8_t>& out) {
+    if (!l.flushed.empty()) {
+        const int n = static_cast<int>(l.flushed.size());
+        out.insert(out.end(), l.flushed.begin(), l.flushed.end());
+        l.flushed.clear();
+        return n;
+    }
     return jitter_decode_next(l.audio, due, out);
 }
 
@@ -273,9 +277,9 @@ void listener_close(Listener& l) {
 
 void listener_feed(Listener& l, Playout& playout, std::vector<uint8_t>* keep) {
     std::vector<uint8_t> decoded;
-    while (listener_decode(l, false, decoded) > 0) {
-    }
     for (;;) {
+        while (listener_decode(l, false, decoded) > 0) {
+        }
         const int buffered = playout_buffered_ms(playout) +
                              static_cast<int>(int64_t(decoded.size()) * 1000 / std::max(l.sampling_rate, 1));
         const bool due = buffered < kDueMs &&

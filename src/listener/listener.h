@@ -69,6 +69,7 @@ struct Listener {
     std::string station_name, song;
 
     JitterBuffer audio;
+    std::vector<uint8_t> flushed;  // decoded when the station's counter began afresh, not yet taken
     ListenerPicture picture;
     std::vector<ListenerPicture> finished_pictures;  // for the owner to keep or drop
     std::vector<ListenerNote> notes;                  // for the owner to take

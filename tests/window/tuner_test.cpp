@@ -150,6 +150,7 @@ TEST(TunerText, status_line_shows_buffer_and_datagram_counts) {
     audio.gaps = 15, audio.recovered = 12, audio.lost = 3, audio.late = 1;
     EXPECT_EQ(tuner_status_text(1400, 1500, audio, true), "Buffer 1.4 of 1.5 s | lost 3, recovered 12 of 15 gaps, 1 late");
     EXPECT_EQ(tuner_status_text(300, 1500, JitterBuffer{}, false), "Filling 0.3 of 1.5 s | lost 0, recovered 0 of 0 gaps, 0 late");
+    EXPECT_EQ(tuner_status_text(-1, 1500, JitterBuffer{}, false), "lost 0, recovered 0 of 0 gaps, 0 late");
 }
 
 TEST_F(TunerTest, station_text_and_picture_tiles_reach_the_window_and_the_station_is_remembered) {

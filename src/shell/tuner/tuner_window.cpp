@@ -44,8 +44,11 @@ void save_recent(const QString& entry) {
 
 std::string tuner_status_text(int buffered_ms, int mark_ms, const JitterBuffer& audio, bool playing) {
     char text[160];
-    snprintf(text, sizeof text, "%s %.1f of %.1f s | lost %d, recovered %d of %d gaps, %d late",
-             playing ? "Buffer" : "Filling", buffered_ms / 1000.0, mark_ms / 1000.0, audio.lost,
+    int n = 0;
+    if (buffered_ms >= 0)
+        n = snprintf(text, sizeof text, "%s %.1f of %.1f s | ", playing ? "Buffer" : "Filling",
+                     buffered_ms / 1000.0, mark_ms / 1000.0);
+    snprintf(text + n, sizeof text - size_t(n), "lost %d, recovered %d of %d gaps, %d late", audio.lost,
              audio.recovered, audio.gaps, audio.late);
     return text;
 }
@@ -257,9 +260,9 @@ void TunerWindow::step() {
     meter_->setValue(player_.running() ? player_.playout().peak * 100 / 32767 : 0);
     if (listener_.admitted) {
         const Playout& p = player_.playout();
-        QString counts = QString::fromStdString(tuner_status_text(
-            playout_buffered_ms(p) + listener_pending_ms(listener_), listener_.config.buffer_ms,
-            listener_.audio, p.playing));
+        const int buffered = player_.running() ? playout_buffered_ms(p) + listener_pending_ms(listener_) : -1;
+        QString counts = QString::fromStdString(
+            tuner_status_text(buffered, listener_.config.buffer_ms, listener_.audio, p.playing));
         status_->setText(problem_.isEmpty() ? counts : problem_ + " | " + counts);
     }
 }

@@ -25,8 +25,9 @@ class QPushButton;
 class QSlider;
 class QSocketNotifier;
 
-// The status line: buffer fill against the mark, then the datagrams lost
-// and recovered, e.g. "Buffer 1.4 of 1.5 s | lost 3, recovered 12 of 15 gaps".
+// The status line: buffer fill against the mark (left out when
+// `buffered_ms` is -1: nothing plays), then the datagrams lost and
+// recovered, e.g. "Buffer 1.4 of 1.5 s | lost 3, recovered 12 of 15 gaps, 0 late".
 std::string tuner_status_text(int buffered_ms, int mark_ms, const JitterBuffer& audio, bool playing);
 
 // The picture as its tiles arrive, scaled to fit, grey where tiles are missing.
