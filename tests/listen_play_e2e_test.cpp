@@ -124,6 +124,20 @@ TEST_F(ListenPlay, resends_fill_what_a_lossy_path_loses_before_it_is_due) {
     EXPECT_NE(output.find("lost 0, late 0"), std::string::npos) << output;
 }
 
+TEST_F(ListenPlay, ctrl_c_stops_playing_at_once_with_its_summary) {
+    ChildProcess listener;
+    ASSERT_TRUE(listener.start({program_path("velmora-listen"), station_ip, "--port", std::to_string(station_port),
+                                "--bind", own_ip(93), "--play"},
+                               dir.file("listen.out"), dir.path(), env));
+    std::this_thread::sleep_for(std::chrono::seconds(4));
+    ASSERT_EQ(listener.wait(0), -2) << read_file(dir.file("listen.out"));  // plays on
+    listener.signal(SIGINT);
+    EXPECT_EQ(listener.wait(1000), 0) << read_file(dir.file("listen.out"));
+    const std::string out = read_file(dir.file("listen.out"));
+    EXPECT_NE(out.find("playing on"), std::string::npos) << out;
+    EXPECT_NE(out.find("summary: packets"), std::string::npos) << out;
+}
+
 TEST(ListenPlayWithoutSound, no_sound_server_ends_at_once_naming_the_audio_output) {
     TempDir dir;
     ProgramResult r = run_program({program_path("velmora-listen"), "127.0.0.1", "--play"}, dir.path(),

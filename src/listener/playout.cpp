@@ -9,6 +9,10 @@ struct PlayoutResampler {
     soxr_t soxr = nullptr;
 };
 
+namespace {
+void playout_trim(Playout& p);
+}
+
 int playout_open(Playout& p, int in_rate, int out_rate, int mark_ms) {
     playout_close(p);
     p.in_rate = in_rate;
@@ -47,6 +51,7 @@ void playout_add(Playout& p, const uint8_t* samples, size_t count) {
     for (size_t i = 0; i < count; ++i) wide[i] = static_cast<int16_t>((samples[i] - 128) * 256);
     if (!p.resampler) {
         p.samples.insert(p.samples.end(), wide.begin(), wide.end());
+        playout_trim(p);
         return;
     }
     std::vector<int16_t> resampled(count * size_t(p.out_rate) / size_t(p.in_rate) + 64);
@@ -54,7 +59,17 @@ void playout_add(Playout& p, const uint8_t* samples, size_t count) {
     soxr_process(p.resampler->soxr, wide.data(), count, nullptr, resampled.data(), resampled.size(),
                  &done);
     p.samples.insert(p.samples.end(), resampled.begin(), resampled.begin() + long(done));
+    playout_trim(p);
 }
+
+namespace {
+void playout_trim(Playout& p) {
+    // A station that sends faster than it plays must not make the delay grow
+    // without end: past four marks, the oldest audio goes.
+    const size_t mark = size_t(p.mark_ms) * size_t(p.out_rate) / 1000;
+    if (p.samples.size() - p.read_at > 4 * mark) p.read_at = p.samples.size() - mark;
+}
+}  // namespace
 
 int playout_buffered_ms(const Playout& p) {
     if (p.out_rate <= 0) return 0;

@@ -32,7 +32,9 @@ struct Playout {
 int playout_open(Playout& p, int in_rate, int out_rate, int mark_ms);
 void playout_close(Playout& p);
 
-// Adds decoded unsigned 8-bit samples at the station's rate.
+// Adds decoded unsigned 8-bit samples at the station's rate. More than four
+// marks at hand (a station sending faster than it plays) are cut back to
+// one mark, the oldest audio going.
 void playout_add(Playout& p, const uint8_t* samples, size_t count);
 
 // Audio at hand, in milliseconds at the output rate.
