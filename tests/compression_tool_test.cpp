@@ -8,6 +8,7 @@
 #include <csignal>
 
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -18,6 +19,7 @@
 #include "script_test_media.h"
 #include "server/picture_service.h"
 #include "support/fake_host.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -503,6 +505,126 @@ TEST_F(ToolTest, pictures_the_station_cannot_show_fail_the_run_naming_picture_an
         EXPECT_EQ(script_with(picture), 1) << picture;
         EXPECT_TRUE(said("velmora-compress: s.VSK line 2: " + picture + ": " + reason + "\n")) << errors();
     }
+}
+
+// A fresh machine has no settings file: only a file named on the command
+// line must exist.
+TEST_F(ToolTest, without_a_settings_file_the_defaults_apply_but_a_named_one_must_exist) {
+    ScopedEnv fresh{"XDG_CONFIG_HOME", dir.file("fresh-config")};
+    write_file(dir.file("song.wav"), wav(22050, 1, 8, tone(22050, 1, 8, 0.5)));
+    ASSERT_EQ(run("song.wav song.VMA --sampling-rate 22050 --transfer-rate 2646"), 0) << errors();
+    EXPECT_EQ(read_sample_file(dir.file("song.VMA")).header.rate_code, 12);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("fresh-config")));  // nothing written there
+
+    EXPECT_EQ(run("--settings nosuch.ini song.wav"), 1);
+    EXPECT_TRUE(said("settings file nosuch.ini not found")) << errors();
+
+    // A named file whose settings would all be ignored makes nothing at the
+    // default rates; a value not used as written is said.
+    std::filesystem::remove(dir.file("song.VMA"));
+    write_file(dir.file("station.ini"), "SamplingRate=22050\nTransferRate=2646\n");
+    EXPECT_EQ(run("--settings station.ini song.wav"), 1);
+    EXPECT_TRUE(said(dir.file("station.ini") + ":1: no [VelmoraStation] line")) << errors();
+    EXPECT_FALSE(std::filesystem::exists(dir.file("song.VMA")));
+    write_file(dir.file("station.ini"), "[VelmoraStation]\nSamplingRate=22050\nTransferRate=99999\n");
+    ASSERT_EQ(run("--settings station.ini song.wav"), 0) << errors();
+    EXPECT_TRUE(said("TransferRate=99999 is out of range: 88200 is used")) << errors();
+}
+
+void set_modified(const std::string& path, int seconds_from_now) {
+    timespec times[2] = {{0, UTIME_OMIT}, {time(nullptr) + seconds_from_now, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
+}
+
+TEST_F(ToolTest, a_destination_made_from_another_source_is_compressed_again) {
+    settings(11025, 2000);
+    write_file(dir.file("a.wav"), wav(11025, 1, 8, tone(11025, 1, 8, 1.0, 300.0)));
+    write_file(dir.file("b.wav"), wav(11025, 1, 8, tone(11025, 1, 8, 2.0, 900.0)));
+    set_modified(dir.file("b.wav"), -3600);  // older than anything made from a.wav
+    ASSERT_EQ(run("--settings station.ini a.wav out.VMA"), 0) << errors();
+    ASSERT_EQ(read_sample_file(dir.file("out.VMA")).frames.size(), 8u);
+
+    ASSERT_EQ(run("--settings station.ini b.wav out.VMA"), 0) << errors();
+    EXPECT_EQ(read_sample_file(dir.file("out.VMA")).frames.size(), 16u);
+    EXPECT_EQ(read_sample_file(dir.file("out.V40")).frames.size(), 16u);
+
+    // Made from b.wav as it is: passed over.
+    std::string marked = read_file(dir.file("out.VMA"));
+    marked.back() ^= 0x21;
+    write_file(dir.file("out.VMA"), marked);
+    ASSERT_EQ(run("--settings station.ini b.wav out.VMA"), 0) << errors();
+    EXPECT_EQ(read_file(dir.file("out.VMA")), marked);
+    // A copy that lost the record of its source is made again.
+    std::filesystem::remove(dir.file("copy.VMA"));
+    write_file(dir.file("copy.VMA"), read_file(dir.file("out.VMA")));
+    write_file(dir.file("copy.V40"), read_file(dir.file("out.V40")));
+    ASSERT_EQ(run("--settings station.ini b.wav copy.VMA"), 0) << errors();
+    EXPECT_NE(read_file(dir.file("copy.VMA")), marked);
+}
+
+// Starts velmora-compress on long.wav into `destination` in `folder` and
+// returns once a temporary file not among `before` holds written frames
+// (its writer has long taken its lock).
+pid_t start_compressing(const std::string& folder, const std::string& destination,
+                        const std::set<std::string>& before) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(folder.c_str()) != 0) _exit(126);
+        const int log = open("/dev/null", O_WRONLY);
+        dup2(log, 1);
+        dup2(log, 2);
+        execl(VELMORA_BIN_DIR "/velmora-compress", "velmora-compress", "--force", "--settings", "station.ini",
+              "long.wav", destination.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    for (int waited = 0; waited < 20000; ++waited) {
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+            const std::string name = entry.path().filename().string();
+            std::error_code gone;  // renamed away meanwhile
+            const auto size = std::filesystem::file_size(entry.path(), gone);
+            if (name.rfind(destination + ".tmp", 0) == 0 && !before.count(name) && !gone && size >= 8192)
+                return pid;
+        }
+        usleep(1000);
+    }
+    return pid;
+}
+
+std::set<std::string> temporaries_in(const std::string& folder) {
+    std::set<std::string> found;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        if (entry.path().filename().string().find(".tmp") != std::string::npos)
+            found.insert(entry.path().filename().string());
+    return found;
+}
+
+TEST_F(ToolTest, temporary_files_of_a_killed_run_are_swept_by_the_next_but_not_those_being_written) {
+    settings(8000, 2000);
+    write_file(dir.file("long.wav"), long_song());
+    const StoppedTool killed = stop_while_compressing(dir.path(), "out.VMA.tmp", SIGKILL);
+    ASSERT_TRUE(WIFSIGNALED(killed.status));
+    const std::set<std::string> left = temporaries_in(dir.path());
+    ASSERT_FALSE(left.empty());
+
+    // Another preparation of the same destination is under way (stopped, its files open).
+    const pid_t writer = start_compressing(dir.path(), "out.VMA", left);
+    kill(writer, SIGSTOP);
+    std::set<std::string> being_written;
+    for (const std::string& name : temporaries_in(dir.path()))
+        if (!left.count(name)) being_written.insert(name);
+    EXPECT_FALSE(being_written.empty());
+    // Not ours: another destination, another pattern.
+    write_file(dir.file("other.VMA.tmpabc123"), "x");
+    write_file(dir.file("out.VMA.tmp-keep"), "x");
+    for (const std::string& name : temporaries_in(dir.path())) set_modified(dir.file(name), -60);
+
+    ASSERT_EQ(run("--force --settings station.ini long.wav out.VMA"), 0) << errors();
+    std::set<std::string> expected = being_written;
+    expected.insert({"other.VMA.tmpabc123", "out.VMA.tmp-keep"});
+    EXPECT_EQ(temporaries_in(dir.path()), expected);
+
+    kill(writer, SIGKILL);
+    waitpid(writer, nullptr, 0);
 }
 
 }  // namespace

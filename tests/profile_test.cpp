@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 
 #include "support/scoped_env.h"
@@ -150,6 +151,30 @@ TEST_F(ProfileTest, an_unreadable_file_is_not_replaced) {
     EXPECT_EQ(write_private_profile_string("VelmoraStation", "LOG", "0", ini.c_str()), 0);
     chmod(ini.c_str(), 0600);
     EXPECT_EQ(read_file(ini), "[VelmoraStation]\nLOG=1\nSecret=keep\n");
+}
+
+TEST_F(ProfileTest, a_byte_order_mark_is_read_past_and_kept_when_writing) {
+    write_file(ini, "\xEF\xBB\xBF[VelmoraStation]\r\nLOG=0\r\n");
+    EXPECT_EQ(number("LOG"), 0);
+    EXPECT_EQ(private_profile_key_line("VelmoraStation", "log", ini.c_str()), 2);
+    ASSERT_EQ(write_private_profile_string("VelmoraStation", "REPORT", "1", ini.c_str()), 1);
+    EXPECT_EQ(read_file(ini), "\xEF\xBB\xBF[VelmoraStation]\r\nLOG=0\r\nREPORT=1\r\n");
+}
+
+TEST_F(ProfileTest, the_summary_tells_what_a_reader_would_pass_over) {
+    write_file(ini, "Mode=0\n; note\nLOG=1\n[Other]\nA=1\n[VelmoraStation]\nB=2\n");
+    ProfileSummary summary = summarize_profile("VelmoraStation", ini.c_str());
+    EXPECT_TRUE(summary.exists);
+    EXPECT_TRUE(summary.has_section);
+    EXPECT_EQ(summary.loose_keys, 2);
+    EXPECT_EQ(summary.first_loose_key_line, 1);
+    EXPECT_EQ(summary.other_section_keys, 1);
+    EXPECT_EQ(private_profile_key_line("VelmoraStation", "B", ini.c_str()), 7);
+    EXPECT_EQ(private_profile_key_line("VelmoraStation", "A", ini.c_str()), 0);
+
+    write_file(ini, std::string(PROFILE_MAX_BYTES + 1, ';'));
+    EXPECT_EQ(summarize_profile("VelmoraStation", ini.c_str()).read_error, EFBIG);
+    EXPECT_FALSE(summarize_profile("VelmoraStation", dir.file("none.ini").c_str()).exists);
 }
 
 }  // namespace

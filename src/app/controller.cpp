@@ -9,6 +9,7 @@
 #include "app/context.h"
 #include "app/messages.h"
 #include "app/settings.h"
+#include "app/settings_check.h"
 #include "codec/set_rate.h"
 #include "live/datagram_queue.h"
 #include "live/live_capture.h"
@@ -57,6 +58,20 @@ void confirm_address(Context& ctx) {
     if (ctx.state.AutoStart != 2)
         show_message(ctx, false, MB_OK, "About to start broadcasting on IP address %s",
                      ctx.state.station_address.c_str());
+}
+
+// An address or port the station cannot use is refused before anything is
+// opened: the system would read a mistyped address as the broadcast address.
+bool refuse_unusable_settings(Context& ctx) {
+    SettingsReport report;
+    check_network_settings(ctx, report);
+    if (report.errors() == 0) return false;
+    for (const SettingsProblem& problem : report.problems)
+        if (problem.error)
+            show_message(ctx, true, MB_OK | MB_ICONERROR, "Cannot start broadcasting: %s",
+                         problem_text(problem).c_str());
+    update_broadcast_menu(ctx);
+    return true;
 }
 
 // Steps shared by both forms of start: from the state change to the end.
@@ -108,7 +123,7 @@ int send_interval_for_rate(int sampling_rate) {
 }
 
 int controller_startup(Context& ctx, const char* settings_file, bool no_sound_card,
-                       bool* needs_station_info) {
+                       bool* needs_station_info, SettingsReport* report) {
     setup_paths(ctx.state, settings_file && *settings_file ? settings_file : DEFAULT_SETTINGS_FILE);
     if (!allocate_live_ring(ctx.live_ring)) return 0;
     if (no_sound_card) {
@@ -118,7 +133,9 @@ int controller_startup(Context& ctx, const char* settings_file, bool no_sound_ca
         show_message(ctx, true, MB_OK | MB_ICONERROR,
                      "No compatible sound card detected, live broadcast disabled.");
     }
-    load_settings(ctx, no_sound_card);
+    if (report) check_settings_file(ctx.state.settings_file, *report);
+    load_settings(ctx, no_sound_card, report);
+    if (report) check_network_settings(ctx, *report);
     ctx.state.feed_mode = ctx.state.MODE;
     update_start_menu(ctx);
     if (needs_station_info) *needs_station_info = ctx.state.StationLocation.empty();
@@ -153,6 +170,7 @@ void refresh_rate(Context& ctx) {
 
 void start_broadcast(Context& ctx, bool menu_form) {
     StationState& s = ctx.state;
+    if (refuse_unusable_settings(ctx)) return;
     set_interp_threshold(ctx);
 
     if (menu_form) {

@@ -5,6 +5,7 @@
 // the Host.
 
 struct Context;
+struct SettingsReport;
 
 // Command ids of the menus, the accelerator and the start/stop button.
 enum Command {
@@ -46,9 +47,11 @@ constexpr int PACE_TIMER_MS = 128;
 // (after a message). Without a sound card (`no_sound_card`) the operator is
 // told that live broadcasting is off, and the feed is the script.
 // `needs_station_info` tells the front end to ask for the station's details
-// (the settings name no location).
+// (the settings name no location). `report`, when given, gets what is wrong
+// with the settings file and its values (check_settings_file, load_settings,
+// check_network_settings); the front end tells it (tell_settings_problems).
 int controller_startup(Context& ctx, const char* settings_file, bool no_sound_card,
-                       bool* needs_station_info);
+                       bool* needs_station_info, SettingsReport* report = nullptr);
 
 void on_command(Context& ctx, int command_id);
 void start_broadcast(Context& ctx, bool menu_form);

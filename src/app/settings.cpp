@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/context.h"
+#include "app/settings_check.h"
 #include "codec/set_rate.h"
 #include "platform/paths.h"
 #include "platform/profile.h"
@@ -25,28 +26,77 @@ constexpr int kMinimumTransferRate = 2000;
 // The station name defaults to the host name, cut to this length.
 constexpr int kHostNameMax = 126;
 
+// Reads keys of the settings file; with a report, every stored value that
+// does not load as written (not a number, out of range, cut) is noted there
+// as a warning naming the key, its text and what is used instead.
 struct Reader {
     const char* file;
+    SettingsReport* report = nullptr;
 
     int number(const char* key, int def) const {
         return get_private_profile_int(SETTINGS_SECTION, key, def, file);
     }
     // A text key with its limit of `limit` characters.
     std::string text(const char* key, const char* def, int limit) const {
-        std::string buffer(static_cast<size_t>(limit) + 1, '\0');
+        std::string buffer(static_cast<size_t>(limit) + 2, '\0');
         int length = get_private_profile_string(SETTINGS_SECTION, key, def, buffer.data(),
-                                                limit + 1, file);
+                                                limit + 2, file);
+        if (length > limit) {
+            length = limit;
+            note(key, "is longer than " + std::to_string(limit) + " characters and is cut");
+        }
         buffer.resize(static_cast<size_t>(length));
         return buffer;
+    }
+    // The stored text of a key; false when the file has none.
+    bool stored(const char* key, std::string* value) const {
+        if (!has_private_profile_key(SETTINGS_SECTION, key, file)) return false;
+        char buffer[64];
+        get_private_profile_string(SETTINGS_SECTION, key, "", buffer, sizeof buffer, file);
+        *value = buffer;
+        return true;
+    }
+    // Notes a number key whose stored text is not `used` written as a
+    // plain whole number. An absent or empty key gives its default quietly.
+    void check(const char* key, long used) const {
+        std::string value;
+        if (!report || !stored(key, &value) || value.empty()) return;
+        long parsed = 0;
+        if (whole_number(value, &parsed) && parsed == used) return;
+        note(key, "=" + value + (whole_number(value, &parsed) ? " is out of range" : " is no number") +
+                      ": " + std::to_string(used) + " is used");
+    }
+    void note(const char* key, const std::string& what) const {
+        if (!report) return;
+        add_key_problem(*report, file, key, key + (what[0] == '=' ? what : " " + what), false);
+    }
+    static bool whole_number(const std::string& text, long* value) {
+        char* end = nullptr;
+        errno = 0;
+        *value = strtol(text.c_str(), &end, 10);
+        return end != text.c_str() && *end == '\0' && errno == 0 && *value >= INT_MIN &&
+               *value <= INT_MAX;
     }
 };
 
 int clamp(int value, int low, int high) { return value < low ? low : (value > high ? high : value); }
 
-// A port number, or `def` when the value cannot be one.
-int port_setting(const Reader& read, const char* key, int def) {
+bool is_port(long value) { return value >= 1 && value <= 65535; }
+
+// A port number, or `def` when the value cannot be one. A station port
+// that is no port is an error (the station must not come up on another
+// port than the operator gave); any other port a warning.
+int port_setting(const Reader& read, const char* key, int def, bool station_port) {
     int port = read.number(key, def);
-    return port >= 1 && port <= 65535 ? port : def;
+    std::string value;
+    if (!is_port(port) && station_port && read.report && read.stored(key, &value)) {
+        add_key_problem(*read.report, read.file, key,
+                        std::string(key) + "=" + value + " is not a port (1 to 65535)", true);
+        return def;
+    }
+    port = is_port(port) ? port : def;
+    read.check(key, port);
+    return port;
 }
 
 std::string host_name() {
@@ -165,36 +215,57 @@ long read_number_setting(const char* section, const char* key, long def, const c
     return strtol(text, nullptr, 10);
 }
 
-int load_settings(Context& ctx, bool no_sound_card) {
+int load_settings(Context& ctx, bool no_sound_card, SettingsReport* report) {
     StationState& s = ctx.state;
-    const Reader read{s.settings_file.c_str()};
+    const Reader read{s.settings_file.c_str(), report};
+    // A number key loaded as the file says, noted when it did not.
+    auto plain = [&](const char* key, int def) {
+        int value = read.number(key, def);
+        read.check(key, value);
+        return value;
+    };
 
     apply_sampling_rate(s, read.number("SamplingRate", 16000));
-    s.LOG = read.number("LOG", 1);
-    s.REPORT = read.number("REPORT", 0);
+    read.check("SamplingRate", s.SamplingRate);
+    s.LOG = plain("LOG", 1);
+    s.REPORT = plain("REPORT", 0);
     s.MAX_CLIENT = clamp(read.number("MAX_CLIENT", 20), 0, kListenerTableSize);
-    s.BANDWIDTH = read.number("BANDWIDTH", 28800);
-    if (s.BANDWIDTH < kMinimumBandwidth) s.BANDWIDTH = kMinimumBandwidth;
-    s.INTRANET = read.number("INTRANET", 0);
+    read.check("MAX_CLIENT", s.MAX_CLIENT);
+    const int bandwidth = read.number("BANDWIDTH", 28800);
+    s.BANDWIDTH = bandwidth < kMinimumBandwidth ? kMinimumBandwidth : bandwidth;
+    std::string stored;
+    if (bandwidth <= 0 && report && read.stored("BANDWIDTH", &stored)) {
+        // Not a small bandwidth but none at all: a mistake, never a choice.
+        add_key_problem(*report, read.file, "BANDWIDTH",
+                        "BANDWIDTH=" + stored +
+                            " is no bandwidth: give the station's outgoing bits per second (" +
+                            std::to_string(kMinimumBandwidth) + " or more)",
+                        true);
+    } else {
+        read.check("BANDWIDTH", s.BANDWIDTH);
+    }
+    s.INTRANET = plain("INTRANET", 0);
     s.WWW_URL = read.text("WWW_URL", "", 127);
     s.WWW_DESC = read.text("WWW_DESC", "", 749);
     s.RepeaterIP = read.text("RepeaterIP", "", 749);
-    s.SPECIFIC_IP = read.number("SPECIFIC_IP", 0);
+    s.SPECIFIC_IP = plain("SPECIFIC_IP", 0);
     s.IP_ADDR = read.text("IP_ADDR", "0.0.0.0", 31);
-    s.MBONE = read.number("MBONE", 0);
+    s.MBONE = plain("MBONE", 0);
     s.MBONEIP = read.text("MBONEIP", "0.0.0.0", 31);
-    s.ImageQuality = read.number("ImageQuality", 2);
-    s.Stream2X = read.number("Stream2X", 1);
-    s.AutoStart = read.number("AutoStart", 0);
+    s.ImageQuality = plain("ImageQuality", 2);
+    s.Stream2X = plain("Stream2X", 1);
+    s.AutoStart = plain("AutoStart", 0);
 
     // The stored default (32) is below the floor, so a missing key loads as 2000.
     int transfer = read.number("TransferRate", 32);
     if (transfer < kMinimumTransferRate) transfer = kMinimumTransferRate;
     if (transfer > 4 * s.SamplingRate) transfer = 4 * s.SamplingRate;
     s.TransferRate = transfer;
+    read.check("TransferRate", s.TransferRate);
     set_rate(ctx.codec, s.SamplingRate, s.TransferRate);
 
     s.MODE = clamp(read.number("Mode", 1), 0, 1);
+    read.check("Mode", s.MODE);
     s.no_sound_card = no_sound_card;
     if (no_sound_card) s.MODE = 0;
 
@@ -204,24 +275,25 @@ int load_settings(Context& ctx, bool no_sound_card) {
     s.StationEMAIL = read.text("StationEMAIL", "", 127);
     s.StationScript = read.text("StationScript", "", 255);
 
-    s.AlwaysBindSocket = read.number(load_text(ctx, 1861), 0);
-    s.NetNoConnect = read.number(load_text(ctx, 1862), 1);
-    s.AudioSample11025 = read.number(load_text(ctx, 1866), 0);
+    s.AlwaysBindSocket = plain(load_text(ctx, 1861), 0);
+    s.NetNoConnect = plain(load_text(ctx, 1862), 1);
+    s.AudioSample11025 = plain(load_text(ctx, 1866), 0);
 
     s.NextSrvID = read_number_setting(SETTINGS_SECTION, "NextSrvID", 1000, read.file);
-    read_directory_settings(ctx);
-    s.STATION_PORT = port_setting(read, "STATION_PORT", STATION_PORT_DEFAULT);
+    read_directory_settings(ctx, report);
+    s.STATION_PORT = port_setting(read, "STATION_PORT", STATION_PORT_DEFAULT, true);
     s.MASTER_IP = read.text("MASTER_IP", MASTER_IP_DEFAULT, 63);
     return 1;
 }
 
-void read_directory_settings(Context& ctx) {
+void read_directory_settings(Context& ctx, SettingsReport* report) {
     StationState& s = ctx.state;
-    Reader read{s.settings_file.c_str()};
+    Reader read{s.settings_file.c_str(), report};
     s.DIRURL = read.text("DIRURL", DIRURL_DEFAULT, 63);
-    s.DIRURLPORT = port_setting(read, "DIRURLPORT", 80);
+    s.DIRURLPORT = port_setting(read, "DIRURLPORT", 80, false);
     s.CATEGORIES_URL = read.text("CATEGORIES_URL", CATEGORIES_URL_DEFAULT, 63);
     s.HTTP_TIMEOUT = clamp(read.number("HTTP_TIMEOUT", HTTP_TIMEOUT_DEFAULT), 1, 3600);
+    read.check("HTTP_TIMEOUT", s.HTTP_TIMEOUT);
 }
 
 int write_setting_int(Context& ctx, const char* key, int value) {

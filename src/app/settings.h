@@ -8,6 +8,7 @@
 #include "app/station_state.h"
 
 struct Context;
+struct SettingsReport;
 
 // The longest settings file name taken from the command line.
 constexpr int SETTINGS_NAME_MAX = 255;
@@ -64,13 +65,16 @@ long read_number_setting(const char* section, const char* key, long def, const c
 // Reads every key of the section from ctx.state.settings_file into
 // ctx.state, clamping out-of-range values, and derives the codec's
 // rate_percent. Without a sound card the feed is forced to script (MODE 0)
-// and state.no_sound_card is set. Returns 1.
-int load_settings(Context& ctx, bool no_sound_card);
+// and state.no_sound_card is set. With a report, each stored value that is
+// not used as written (no number, out of range, too long) is noted there as
+// a warning, and a BANDWIDTH of 0 or less or a STATION_PORT that is no port
+// as an error (the value in memory is still the default). Returns 1.
+int load_settings(Context& ctx, bool no_sound_card, SettingsReport* report = nullptr);
 
 // (Re-)reads the web directory's keys: DIRURL, DIRURLPORT, CATEGORIES_URL
 // and HTTP_TIMEOUT. The directory reads them anew at each add and remove, so
 // a changed settings file counts from the next start or stop.
-void read_directory_settings(Context& ctx);
+void read_directory_settings(Context& ctx, SettingsReport* report = nullptr);
 
 // Write one key of section "VelmoraStation" of the settings file at once.
 // 1 on success, 0 when the file cannot be written.

@@ -15,6 +15,7 @@
 #include "app/context.h"
 #include "app/messages.h"
 #include "app/settings.h"
+#include "app/settings_check.h"
 #include "platform/autostart.h"
 #include "platform/registry.h"
 #include "server/station_socket.h"
@@ -200,6 +201,10 @@ ExpertView expert_view(const StationState& s, std::vector<std::string> addresses
     view.maximum = max_stream_rate(s.SamplingRate, s.BANDWIDTH);
     view.rate = s.TransferRate;
     view.repeater = s.RepeaterIP;
+    const std::string problem = address_problem(s.IP_ADDR);
+    if (!problem.empty() && (s.SPECIFIC_IP || s.IP_ADDR != "0.0.0.0"))
+        view.address_note = "The stored address IP_ADDR=" + s.IP_ADDR + " " + problem +
+                            ": the station cannot bind to it. Choose one of this computer's addresses.";
     return view;
 }
 

@@ -114,6 +114,10 @@ struct ExpertView {
     int maximum = 0;           // of the scroll bar
     int rate = 0;              // TransferRate, kept even above the maximum until the first scroll
     std::string repeater;
+    // A stored IP_ADDR the station cannot use (address_problem), named so
+    // that OK does not put the list's first address in its place unseen;
+    // "" when the stored address is usable or none was chosen.
+    std::string address_note;
 };
 ExpertView expert_view(const StationState& state, std::vector<std::string> addresses);
 

@@ -22,6 +22,7 @@
 #include "media/script_tokens.h"
 #include "platform/paths.h"
 #include "platform/safe_files.h"
+#include "platform/source_record.h"
 
 namespace {
 
@@ -48,29 +49,6 @@ int file_rate_code(const char* path) {
     return ok && header.magic_ok ? header.rate_code : -1;
 }
 
-// The file the station plays for a song named in a script: the name with
-// its last three characters replaced by "VMA".
-std::string played_song_name(const std::string& song) {
-    return song.size() >= 3 ? song.substr(0, song.size() - 3) + "VMA" : song;
-}
-
-// Why a compressed song the station would play is of no use, or "".
-std::string compressed_song_problem(const std::string& path, int sampling_rate) {
-    std::string why;
-    FILE* f = open_regular_file(path.c_str(), &why);
-    if (f == nullptr) return path + ": " + why;
-    SampleFileHeader header;
-    const bool read = read_sample_header(f, header) == 1;
-    std::fclose(f);
-    if (!read || !header.magic_ok) return path + ": not a compressed sample file";
-    if (header.sampling_rate != uint32_t(sampling_rate))
-        return path + ": compressed at " + std::to_string(header.sampling_rate) + " Hz, the station runs at " +
-               std::to_string(sampling_rate) + " Hz";
-    if (check_sample_file(path.c_str(), sampling_rate) != SAMPLE_USABLE)
-        return path + ": its frames do not add up (the file is cut off or damaged)";
-    return "";
-}
-
 // The percentage the station compresses with at its current rates.
 int station_rate_percent(const Context& ctx) {
     CodecState probe = ctx.codec;
@@ -89,15 +67,10 @@ bool header_matches(const std::string& path, int sampling_rate, int rate_code) {
     return ok;
 }
 
-// Rate codes alone would pass over a song that was changed, or another
-// song compressed to the same name; the outputs must not be older than the
-// source either.
 bool up_to_date(const SongJob& job, const SongLine& line) {
-    const std::string companion = companion_name(line.destination);
-    const int64_t source_time = modified_ns(line.source);
-    return header_matches(line.destination, job.station_rate, job.main_rate_code) &&
-           header_matches(companion, job.station_rate, job.companion_rate_code) && source_time >= 0 &&
-           modified_ns(line.destination) >= source_time && modified_ns(companion) >= source_time;
+    return song_out_of_date(line.source, line.destination, job.station_rate, job.main_rate_code,
+                            job.companion_rate_code)
+        .empty();
 }
 
 void abandon_song(SongJob& job) {
@@ -210,6 +183,10 @@ int open_song(Context& ctx, SongJob& job) {
         if (!begin_output(*output, path))
             return refuse_song(ctx, job, kCannotOpen, path, "cannot create " + path + ": " + output->why);
     }
+    // Kept with each file and renamed into place with it: a crash can never
+    // pair new files with an old record.
+    record_source(job.destination.file, line.source);
+    record_source(job.companion.file, line.source);
     if (!write_sample_header(job.destination.file, uint32_t(job.station_rate), job.main_rate_code) ||
         !write_sample_header(job.companion.file, uint32_t(job.station_rate), job.companion_rate_code))
         return refuse_song(ctx, job, kCannotWrite, line.destination,
@@ -361,6 +338,54 @@ void reset_job(Context& ctx, SongJob& job) {
 
 SongJob::~SongJob() { abandon_song(*this); }
 
+std::string played_song_name(const std::string& song) {
+    return song.size() >= 3 ? song.substr(0, song.size() - 3) + "VMA" : song;
+}
+
+std::string compressed_song_problem(const std::string& path, int sampling_rate) {
+    std::string why;
+    FILE* f = open_regular_file(path.c_str(), &why);
+    if (f == nullptr) return path + ": " + why;
+    SampleFileHeader header;
+    const bool read = read_sample_header(f, header) == 1;
+    std::fclose(f);
+    if (!read || !header.magic_ok) return path + ": not a compressed sample file";
+    if (header.sampling_rate != uint32_t(sampling_rate))
+        return path + ": compressed at " + std::to_string(header.sampling_rate) + " Hz, the station runs at " +
+               std::to_string(sampling_rate) + " Hz";
+    if (check_sample_file(path.c_str(), sampling_rate) != SAMPLE_USABLE)
+        return path + ": its frames do not add up (the file is cut off or damaged)";
+    return "";
+}
+
+void song_rate_codes(int sampling_rate, int transfer_rate, int* main_code, int* companion_code) {
+    CodecState probe;
+    set_rate(probe, sampling_rate, transfer_rate);
+    *main_code = probe.rate_percent;
+    *companion_code = transfer_rate > 0 ? int(int64_t(std::min(2 * transfer_rate, COMPANION_RATE_CAP)) *
+                                              probe.rate_percent / transfer_rate)
+                                        : 0;
+}
+
+// Rate codes alone would pass over a song that was changed, or another
+// song compressed to the same name: the files must also not be older than
+// the source and carry the record of having been made from it.
+std::string song_out_of_date(const std::string& source, const std::string& destination,
+                             int sampling_rate, int main_code, int companion_code) {
+    const int64_t source_time = modified_ns(source);
+    for (const std::string& output : {destination, companion_name(destination)}) {
+        const int code = output == destination ? main_code : companion_code;
+        if (access(output.c_str(), F_OK) != 0) return output + " is missing";
+        if (!header_matches(output, sampling_rate, code))
+            return output + " was not made at " + std::to_string(sampling_rate) + " Hz with rate code " +
+                   std::to_string(code);
+        if (source_time < 0 || modified_ns(output) < source_time)
+            return output + " is older than " + source;
+        if (!made_from(output, source)) return output + " was not made from " + source;
+    }
+    return "";
+}
+
 int open_song_job(Context& ctx, SongJob& job, const char* script_path) {
     reset_job(ctx, job);
     job.script_path = script_path ? script_path : "";
@@ -466,11 +491,7 @@ int start_song_job(Context& ctx, SongJob& job) {
                                       ? std::min(2 * job.transfer_rate, COMPANION_RATE_CAP)
                                       : job.transfer_rate;
     set_rate(ctx.codec, job.station_rate, job.transfer_rate);
-    job.main_rate_code = ctx.codec.rate_percent;
-    job.companion_rate_code =
-        job.transfer_rate > 0 ? int(int64_t(std::min(2 * job.transfer_rate, COMPANION_RATE_CAP)) *
-                                    job.main_rate_code / job.transfer_rate)
-                              : 0;
+    song_rate_codes(job.station_rate, job.transfer_rate, &job.main_rate_code, &job.companion_rate_code);
     job.kept_rate_percent = std::max(job.kept_rate_percent, job.main_rate_code);
     job.current = 0;
     job.compressing = true;

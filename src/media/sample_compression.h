@@ -164,15 +164,34 @@ int start_song_job(Context& ctx, SongJob& job);
 // while work remains, SONG_JOB_FINISHED after the last line, SONG_JOB_IDLE
 // when nothing is being compressed.
 //
-// A song is up to date when both its files carry the station's sampling
-// rate and this run's rate codes and neither is older than its source (the
-// rule of the prepared pictures). A song is opened only once its source has
+// A song is up to date as song_out_of_date says. A song is opened only once its source has
 // been read as far as its samples and found usable; its files are written
 // under temporary names and renamed into place when the song is complete,
 // and an output that is the same file as the source or the script (links
 // followed) is refused, so no song is ever lost to a refused source, a
 // cancel or a crash.
 int song_job_step(Context& ctx, SongJob& job);
+
+// The file the station plays for a song a script names: the name with its
+// last three characters replaced by "VMA".
+std::string played_song_name(const std::string& song);
+
+// Why a compressed song the station would play is of no use (missing, not
+// a sample file, made at another sampling rate, cut off), naming the file;
+// "" when the station can play it.
+std::string compressed_song_problem(const std::string& path, int sampling_rate);
+
+// The rate codes of a song's main file and of its companion at these rates.
+void song_rate_codes(int sampling_rate, int transfer_rate, int* main_code, int* companion_code);
+
+// Why the prepared files of `source` at `destination` (and its companion)
+// must be made again, naming the file; "" when they are up to date: both
+// carry this sampling rate and these rate codes, neither is older than the
+// source, and both hold the record of having been made from the source as
+// it is now (platform/source_record.h). Files without the record, made
+// before it was kept or copied without it, are made again.
+std::string song_out_of_date(const std::string& source, const std::string& destination,
+                             int sampling_rate, int main_code, int companion_code);
 
 // "C&ancel": while compressing, asks CANCEL_QUESTION; No returns 0 and the
 // job goes on. Otherwise stops (the song being compressed keeps its old

@@ -3,6 +3,7 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -50,21 +51,45 @@ bool entry_of(const std::string& trimmed, std::string* key, std::string* value) 
 
 // Settings files hold a few kilobytes; anything far larger is no settings
 // file (a device such as /dev/zero would never end).
-constexpr size_t kMaxProfileBytes = 1 << 20;
+constexpr size_t kMaxProfileBytes = PROFILE_MAX_BYTES;
 
-// The file split into lines, each without its line break; no lines when the
-// file is missing. False when it exists but cannot be read or is too large.
-bool read_lines(const std::string& path, std::vector<std::string>* out, bool* crlf) {
+// Editors on other systems start UTF-8 files with a byte-order mark; it is
+// no part of the first line's name.
+constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
+
+struct ProfileText {
+    std::vector<std::string> lines;  // without their line breaks
+    bool crlf = false;               // lines end in "\r\n": written back so
+    bool bom = false;                // a byte-order mark came first: written back so
+};
+
+// The file split into lines; no lines when the file is missing. False, with
+// errno set, when it exists but cannot be read or is too large (EFBIG).
+bool read_lines(const std::string& path, ProfileText* out) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) return access(path.c_str(), F_OK) != 0;
+    if (!in) {
+        if (access(path.c_str(), F_OK) != 0) return true;
+        if (errno == 0) errno = EACCES;
+        return false;
+    }
     std::string bytes;
     char chunk[8192];
     while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
         bytes.append(chunk, static_cast<size_t>(in.gcount()));
-        if (bytes.size() > kMaxProfileBytes) return false;
+        if (bytes.size() > kMaxProfileBytes) {
+            errno = EFBIG;
+            return false;
+        }
     }
-    if (in.bad()) return false;
-    std::vector<std::string>& lines = *out;
+    if (in.bad()) {
+        if (errno == 0) errno = EIO;
+        return false;
+    }
+    if (bytes.compare(0, 3, kByteOrderMark) == 0) {
+        bytes.erase(0, 3);
+        out->bom = true;
+    }
+    std::vector<std::string>& lines = out->lines;
     size_t start = 0;
     while (start < bytes.size()) {
         size_t end = bytes.find('\n', start);
@@ -72,28 +97,34 @@ bool read_lines(const std::string& path, std::vector<std::string>* out, bool* cr
         lines.push_back(bytes.substr(start, end - start));
         start = end + 1;
     }
-    *crlf = !lines.empty() && !lines[0].empty() && lines[0].back() == '\r';
+    out->crlf = !lines.empty() && !lines[0].empty() && lines[0].back() == '\r';
     for (std::string& line : lines)
         if (!line.empty() && line.back() == '\r') line.pop_back();
     return true;
 }
 
-bool find_value(const char* section, const char* key, const char* file, std::string* value) {
+// The value of `key` in `section` and its line (from 1).
+bool find_entry(const char* section, const char* key, const char* file, std::string* value,
+                int* line_number) {
     if (!section || !key) return false;
-    bool crlf = false;
-    std::vector<std::string> lines;
-    read_lines(resolve_profile_path(file), &lines, &crlf);
+    ProfileText text;
+    read_lines(resolve_profile_path(file), &text);
     bool in_section = false;
-    for (const std::string& line : lines) {
-        std::string trimmed = trim(line), name, entry_value;
+    for (size_t i = 0; i < text.lines.size(); ++i) {
+        std::string trimmed = trim(text.lines[i]), name, entry_value;
         if (section_of(trimmed, &name)) {
             in_section = same_name(name, section);
         } else if (in_section && entry_of(trimmed, &name, &entry_value) && same_name(name, key)) {
             *value = entry_value;
+            if (line_number) *line_number = static_cast<int>(i) + 1;
             return true;
         }
     }
     return false;
+}
+
+bool find_value(const char* section, const char* key, const char* file, std::string* value) {
+    return find_entry(section, key, file, value, nullptr);
 }
 
 bool usable_name(const char* name) {
@@ -143,6 +174,39 @@ bool has_private_profile_key(const char* section, const char* key, const char* f
     return find_value(section, key, file, &value);
 }
 
+int private_profile_key_line(const char* section, const char* key, const char* file) {
+    std::string value;
+    int line = 0;
+    return find_entry(section, key, file, &value, &line) ? line : 0;
+}
+
+ProfileSummary summarize_profile(const char* section, const char* file) {
+    ProfileSummary summary;
+    std::string path = resolve_profile_path(file);
+    summary.exists = access(path.c_str(), F_OK) == 0;
+    ProfileText text;
+    errno = 0;
+    if (!read_lines(path, &text)) {
+        summary.read_error = errno ? errno : EIO;
+        return summary;
+    }
+    summary.byte_order_mark = text.bom;
+    bool before_sections = true, in_section = false;
+    for (size_t i = 0; i < text.lines.size(); ++i) {
+        std::string trimmed = trim(text.lines[i]), name, value;
+        const int line = static_cast<int>(i) + 1;
+        if (section_of(trimmed, &name)) {
+            before_sections = false;
+            in_section = same_name(name, section);
+            if (in_section) summary.has_section = true;
+        } else if (entry_of(trimmed, &name, &value) && !in_section) {
+            int& count = before_sections ? summary.loose_keys : summary.other_section_keys;
+            if (count++ == 0 && before_sections) summary.first_loose_key_line = line;
+        }
+    }
+    return summary;
+}
+
 int write_private_profile_string(const char* section, const char* key, const char* value,
                                  const char* file) {
     if (!usable_name(section) || strchr(section, ']') || !usable_name(key) || strchr(key, '=') ||
@@ -152,10 +216,10 @@ int write_private_profile_string(const char* section, const char* key, const cha
     std::string dir = directory_of(path);
     if (!dir.empty() && !make_directories(dir)) return 0;
 
-    bool crlf = false;
-    std::vector<std::string> lines;
+    ProfileText text;
     // A file we cannot read must not be replaced by one holding only this key.
-    if (!read_lines(path, &lines, &crlf)) return 0;
+    if (!read_lines(path, &text)) return 0;
+    std::vector<std::string>& lines = text.lines;
     std::string new_line;
     if (value) {
         std::string text = value;
@@ -200,7 +264,7 @@ int write_private_profile_string(const char* section, const char* key, const cha
         lines.push_back(new_line);
     }
 
-    std::string bytes;
-    for (const std::string& line : lines) bytes += line + (crlf ? "\r\n" : "\n");
+    std::string bytes = text.bom ? kByteOrderMark : "";
+    for (const std::string& line : lines) bytes += line + (text.crlf ? "\r\n" : "\n");
     return replace_file(path, bytes);
 }

@@ -8,9 +8,12 @@
 // A file named without a directory lives in the per-user configuration
 // directory (user_config_dir()); a name with a directory is used as given.
 // A file larger than a megabyte is no settings file: it reads as empty and
-// is never rewritten.
+// is never rewritten. A UTF-8 byte-order mark before the first line is
+// skipped when reading and kept when writing.
 
 #include <string>
+
+constexpr long PROFILE_MAX_BYTES = 1L << 20;
 
 // The path a profile file name stands for.
 std::string resolve_profile_path(const char* file);
@@ -31,6 +34,21 @@ int get_private_profile_string(const char* section, const char* key,
 
 // Whether the file has `key` in `section` (with any value, even empty).
 bool has_private_profile_key(const char* section, const char* key, const char* file);
+
+// The line (from 1) that holds `key` in `section`; 0 when there is none.
+int private_profile_key_line(const char* section, const char* key, const char* file);
+
+// What a reader would silently pass over in a profile file.
+struct ProfileSummary {
+    bool exists = false;
+    int read_error = 0;          // errno when it exists but cannot be read (EFBIG: too large)
+    bool byte_order_mark = false;
+    bool has_section = false;    // a "[section]" line is there
+    int loose_keys = 0;          // key lines before the first section line: read by nobody
+    int first_loose_key_line = 0;
+    int other_section_keys = 0;  // key lines in other sections
+};
+ProfileSummary summarize_profile(const char* section, const char* file);
 
 // Sets `key` to `value`, creating the file, the section and the key as
 // needed; a null `value` deletes the key. Line breaks in a value are stored

@@ -1,6 +1,8 @@
 #include "platform/safe_files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,10 +27,25 @@ std::string creation_problem(const std::string& path, int error) {
     return std::strerror(error);
 }
 
+constexpr char kTemporaryDigits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+constexpr int kTemporarySuffixLength = 6;
+// A writer locks its temporary file an instant after creating it; one that
+// has not changed for this long is not being created right now.
+constexpr int kStaleSeconds = 2;
+
+// Whether `name` is `base` + ".tmp" + six of our characters.
+bool is_temporary_of(const std::string& name, const std::string& base) {
+    const std::string prefix = base + ".tmp";
+    if (name.size() != prefix.size() + kTemporarySuffixLength || name.compare(0, prefix.size(), prefix) != 0)
+        return false;
+    return name.find_first_not_of(kTemporaryDigits, prefix.size()) == std::string::npos;
+}
+
 // A name beside `path` that no other writer uses: six random characters,
-// tried until one is free.
+// tried until one is free. The writer holds a lock on it until it is
+// renamed or removed; the system drops the lock when the writer dies.
 int create_temporary(const std::string& path, std::string& temp_path) {
-    static const char digits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    static const char* digits = kTemporaryDigits;
     for (int attempt = 0; attempt < 100; ++attempt) {
         unsigned value = 0;
         if (getrandom(&value, sizeof value, 0) != sizeof value) {
@@ -41,6 +58,7 @@ int create_temporary(const std::string& path, std::string& temp_path) {
         temp_path = path + ".tmp" + suffix;
         // 0666 as any new file gets it, narrowed by the user's umask.
         const int fd = open(temp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) flock(fd, LOCK_EX | LOCK_NB);
         if (fd >= 0 || errno != EEXIST) return fd;
     }
     return -1;
@@ -84,10 +102,35 @@ int64_t modified_ns(const std::string& path) {
     return int64_t(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
 }
 
+int remove_stale_temporaries(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    DIR* dir = opendir(folder.c_str());
+    if (dir == nullptr) return 0;
+    const time_t stale_before = time(nullptr) - kStaleSeconds;
+    int removed = 0;
+    while (const dirent* entry = readdir(dir)) {
+        if (!is_temporary_of(entry->d_name, base)) continue;
+        const std::string name = folder + "/" + entry->d_name;
+        const int fd = open(name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct stat info;
+        // A lock we get means its writer is gone.
+        if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_mtime < stale_before &&
+            flock(fd, LOCK_EX | LOCK_NB) == 0 && unlink(name.c_str()) == 0)
+            ++removed;
+        close(fd);
+    }
+    closedir(dir);
+    return removed;
+}
+
 OutputFile::~OutputFile() { abandon_output(*this); }
 
 int begin_output(OutputFile& out, const std::string& path) {
     abandon_output(out);
+    remove_stale_temporaries(path);
     out.path = path;
     out.why.clear();
     const int fd = create_temporary(path, out.temp_path);

@@ -38,8 +38,17 @@ struct OutputFile {
     ~OutputFile();  // abandons an output that was not committed
 };
 
+// Removes the temporary files of `path` that a writer killed or crashed
+// while writing left behind: named `path` + ".tmp" + six letters or digits
+// as begin_output names them, unchanged for two seconds, and not locked (a
+// writer locks its temporary file until it is renamed or removed, and the
+// system drops the lock when the writer dies, so a file another running
+// preparation is writing is never touched). Returns the number removed.
+int remove_stale_temporaries(const std::string& path);
+
 // Creates the temporary file for `path` (with the mode an existing
-// destination has, else the usual mode for new files). Returns 1, or 0 with
+// destination has, else the usual mode for new files), after removing the
+// stale temporary files of `path` (remove_stale_temporaries). Returns 1, or 0 with
 // the cause in `out.why` (a missing folder is named as such) and errno set.
 int begin_output(OutputFile& out, const std::string& path);
 

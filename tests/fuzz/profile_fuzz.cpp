@@ -6,16 +6,19 @@
 // lines ending in "\n" or "\r\n"; ";" and "#" start comment lines.
 //
 // Checked beside the sanitizers: the loaded settings stay inside the ranges
-// the loader promises; a value read into a small buffer is cut and
+// the loader promises; a load that reports what it replaced loads the same
+// values, and each problem names the file and a line of it; a value read into a small buffer is cut and
 // terminated; after writing one key it reads back as written while the
 // other keys keep their values.
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
 
 #include "app/context.h"
 #include "app/settings.h"
+#include "app/settings_check.h"
 #include "fuzz/fuzz_support.h"
 #include "platform/profile.h"
 #include "support/fake_host.h"
@@ -47,7 +50,7 @@ void check_settings(const StationState& s) {
     FUZZ_CHECK(s.DIRURLPORT >= 1 && s.DIRURLPORT <= 65535);
     FUZZ_CHECK(s.WWW_URL.size() <= 127 && s.WWW_DESC.size() <= 749 && s.RepeaterIP.size() <= 749);
     FUZZ_CHECK(s.IP_ADDR.size() <= 31 && s.MBONEIP.size() <= 31);
-    FUZZ_CHECK(s.StationName.size() <= 127 && s.StationScript.size() <= 127);
+    FUZZ_CHECK(s.StationName.size() <= 127 && s.StationScript.size() <= 255);
     FUZZ_CHECK(s.DIRURL.size() <= 63 && s.MASTER_IP.size() <= 63);
 }
 
@@ -66,6 +69,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ctx.state.settings_file = path;
     FUZZ_CHECK(load_settings(ctx, false) == 1);
     check_settings(ctx.state);
+
+    const StationState quiet = ctx.state;
+    SettingsReport report;
+    check_settings_file(path, report);
+    FUZZ_CHECK(load_settings(ctx, false, &report) == 1);
+    FUZZ_CHECK(ctx.state.SamplingRate == quiet.SamplingRate && ctx.state.TransferRate == quiet.TransferRate &&
+               ctx.state.BANDWIDTH == quiet.BANDWIDTH && ctx.state.STATION_PORT == quiet.STATION_PORT &&
+               ctx.state.IP_ADDR == quiet.IP_ADDR && ctx.state.StationName == quiet.StationName);
+    const int lines = int(std::count(data, data + size, '\n')) + 1;
+    for (const SettingsProblem& problem : report.problems)
+        FUZZ_CHECK(problem.file == path && !problem.text.empty() && problem.line >= 0 && problem.line <= lines);
 
     for (int room : {1, 2, 5}) {
         char small[5];

@@ -118,6 +118,20 @@ TEST_F(BroadcasterProcess, an_unattended_start_without_a_script_names_the_file_d
         << read_file(dir.file("window.out"));
 }
 
+TEST_F(BroadcasterProcess, an_address_that_does_not_parse_is_named_and_never_bound_as_the_broadcast_address) {
+    std::string settings = read_file(dir.file("station.ini"));
+    settings.replace(settings.find("IP_ADDR="), settings.find('\n', settings.find("IP_ADDR=")) - settings.find("IP_ADDR="),
+                     "IP_ADDR=300.1.2.3");
+    write_file(dir.file("station.ini"), settings);
+    start({"--screenshot", dir.file("shot.png"), "--after", "1.5"});
+    ASSERT_EQ(broadcaster.wait(20000), 0) << read_file(dir.file("window.out"));
+    const std::string out = read_file(dir.file("window.out"));
+    const std::string problem = dir.file("station.ini") + ":8: IP_ADDR=300.1.2.3 is not a dotted IPv4 address";
+    EXPECT_NE(out.find("] " + problem), std::string::npos) << out;                         // at start-up
+    EXPECT_NE(out.find("Cannot start broadcasting: " + problem), std::string::npos) << out;  // at Start
+    EXPECT_EQ(out.find("About to start broadcasting"), std::string::npos) << out;
+}
+
 TEST_F(BroadcasterProcess, sigterm_closes_the_window_after_the_close_notice_and_a_second_start_ends_quietly) {
     int master = udp_open();
     sockaddr_in master_addr{};

@@ -227,6 +227,25 @@ TEST_F(SettingsDialogsWindow, expert_settings_keep_a_high_rate_until_scrolled_an
     EXPECT_EQ(ctx->state.broadcast_state, BS_IDLE);
 }
 
+TEST_F(SettingsDialogsWindow, expert_settings_name_a_stored_address_the_station_cannot_bind) {
+    ctx->state.SPECIFIC_IP = 1;
+    ctx->state.IP_ADDR = "300.1.2.3";
+    then<ExpertDialog>([](ExpertDialog& d) {
+        ASSERT_NE(d.address_note, nullptr);
+        EXPECT_TRUE(d.address_note->text().startsWith(
+            "The stored address IP_ADDR=300.1.2.3 is not a dotted IPv4 address"))
+            << d.address_note->text().toStdString();
+        QTest::mouseClick(d.cancel, Qt::LeftButton);
+    });
+    window->run_command(CMD_EXPERT_SETTINGS);
+    ctx->state.IP_ADDR = "127.0.0.1";
+    then<ExpertDialog>([](ExpertDialog& d) {
+        EXPECT_EQ(d.address_note, nullptr);
+        QTest::mouseClick(d.cancel, Qt::LeftButton);
+    });
+    window->run_command(CMD_EXPERT_SETTINGS);
+}
+
 TEST_F(SettingsDialogsWindow, the_http_proxy_button_opens_the_proxy_dialog_open_and_saves_it) {
     ASSERT_TRUE(save_proxy_settings({"old.proxy", 3128, "dj", "pa55"}));
     then<ExpertDialog>([](ExpertDialog& d) {

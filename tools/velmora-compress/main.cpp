@@ -38,6 +38,7 @@
 #include "app/console_host.h"
 #include "app/context.h"
 #include "app/settings.h"
+#include "app/settings_check.h"
 #include "app/version.h"
 #include "media/picture_pass.h"
 #include "media/sample_compression.h"
@@ -72,7 +73,8 @@ void print_usage(FILE* to) {
                  "into OUT.VMA and its companion OUT.V40 for the station, and prepares the pictures\n"
                  "of a script. Songs whose files are up to date are passed over.\n"
                  "options:\n"
-                 "  --settings FILE       settings file (default lumo.ini)\n"
+                 "  --settings FILE       settings file (default lumo.ini in ~/.config/velmora,\n"
+                 "                        which need not exist: then the defaults)\n"
                  "  --sampling-rate HZ    8000, 11025, 16000, 22050, 32000 or 44100\n"
                  "  --transfer-rate BPS   transfer rate in bytes per second (500 to 4 x the sampling rate)\n"
                  "  --force               compress again files that are up to date\n"
@@ -106,7 +108,7 @@ bool is_station_rate(long rate) {
 
 struct Options {
     std::vector<std::string> paths;
-    std::string settings = DEFAULT_SETTINGS_FILE;
+    std::string settings;  // none named: the default file, which need not exist
     long sampling_rate = 0;
     long transfer_rate = 0;
     bool force = false;
@@ -271,7 +273,7 @@ int main(int argc, char** argv) {
         return kRefused;
     }
     setup_paths(ctx->state, settings_file);
-    load_settings(*ctx, true);
+    if (!load_tool_settings(*ctx)) return kRefused;
     if (options.sampling_rate) apply_sampling_rate(ctx->state, int(options.sampling_rate));
     const int highest = maximum_transfer_rate(ctx->state.SamplingRate);
     if (options.transfer_rate) {

@@ -31,6 +31,7 @@
 #include "app/console_host.h"
 #include "app/context.h"
 #include "app/settings.h"
+#include "app/settings_check.h"
 #include "app/version.h"
 #include "media/script_table.h"
 #include "media/script_text.h"
@@ -326,7 +327,7 @@ int new_script(Context& ctx, const Options& o) {
     std::string settings_file, problem;
     if (!find_settings_file(o.settings.c_str(), &settings_file, &problem)) return refuse(problem);
     setup_paths(ctx.state, settings_file);
-    load_settings(ctx, true);
+    if (!load_tool_settings(ctx)) return kRefused;
 
     ListFile script;
     script.script = true;

@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -22,6 +23,7 @@
 #include "app/context.h"
 #include "app/controller.h"
 #include "app/settings.h"
+#include "app/settings_check.h"
 #include "app/status_text.h"
 #include "app/version.h"
 #include "platform/single_instance.h"
@@ -39,6 +41,7 @@ void usage(FILE* out) {
             "usage: velmora-station [SETTINGS-FILE] [--start] [--answer yes|no]\n"
             "                       [--status-interval SECONDS] [--capture SOURCE]\n"
             "       velmora-station [SETTINGS-FILE] --list-categories [--answer yes|no]\n"
+            "       velmora-station --check [SETTINGS-FILE]\n"
             "       velmora-station --set-proxy SERVER PORT USER   (password on standard input)\n"
             "       velmora-station --help | --version\n"
             "  SETTINGS-FILE      the station's settings file: a name with a folder is that\n"
@@ -55,6 +58,11 @@ void usage(FILE* out) {
             "                     line, from CATEGORIES_URL (HOST or HOST:PORT, port 80 by\n"
             "                     default), and any newer version announced (its address\n"
             "                     is opened only with --answer yes)\n"
+            "  --check            checks the settings file and everything it names (the\n"
+            "                     addresses and ports, the script, each song prepared and\n"
+            "                     up to date at these rates, each picture) without\n"
+            "                     starting; lists every problem with its file and line\n"
+            "                     and ends with status 1 when there is one\n"
             "  --set-proxy        stores the HTTP proxy for the directory requests (an empty\n"
             "                     SERVER: no proxy; PORT 0: the directory's port); reads the\n"
             "                     password as one line from standard input\n");
@@ -141,6 +149,29 @@ int list_categories(Context& ctx) {
     return 0;
 }
 
+// --check: every problem of the settings and what they name, one a line
+// ("FILE:LINE: error: ..."); 0 when there is none.
+int check_settings(Context& ctx) {
+    SettingsReport report;
+    check_station(ctx, report);
+    // Each file's problems together, in the order of their lines.
+    std::stable_sort(report.problems.begin(), report.problems.end(),
+                     [](const SettingsProblem& a, const SettingsProblem& b) {
+                         return a.file != b.file ? a.file < b.file : a.line < b.line;
+                     });
+    for (SettingsProblem problem : report.problems) {
+        problem.text = (problem.error ? "error: " : "warning: ") + problem.text;
+        printf("%s\n", problem_text(problem).c_str());
+    }
+    if (report.problems.empty()) {
+        printf("%s: no problems found\n", ctx.state.settings_file.c_str());
+        return 0;
+    }
+    printf("%s: %d error%s, %d warning%s\n", ctx.state.settings_file.c_str(), report.errors(),
+           report.errors() == 1 ? "" : "s", report.warnings(), report.warnings() == 1 ? "" : "s");
+    return 1;
+}
+
 // The lock goes when main ends, whichever way it returns.
 struct HeldLock {
     InstanceLock lock;
@@ -153,7 +184,7 @@ int main(int argc, char** argv) {
     if (answer_help_or_version(argc, argv, "velmora-station", usage)) return 0;
     QCoreApplication app(argc, argv);
     std::string settings_name;
-    bool start = false, answer_yes = true, answer_given = false, categories = false;
+    bool start = false, answer_yes = true, answer_given = false, categories = false, check = false;
     int status_interval = 5;
     std::string capture_name;
     for (int i = 1; i < argc; ++i) {
@@ -164,6 +195,10 @@ int main(int argc, char** argv) {
         }
         if (arg == "--list-categories") {
             categories = true;
+            continue;
+        }
+        if (arg == "--check") {
+            check = true;
             continue;
         }
         if ((arg == "--answer" || arg == "--status-interval" || arg == "--capture") && i + 1 == argc)
@@ -196,6 +231,14 @@ int main(int argc, char** argv) {
     if (!find_settings_file(settings_name.c_str(), &settings_file, &problem)) {
         fprintf(stderr, "velmora-station: %s\n", problem.c_str());
         return 1;
+    }
+    if (check) {
+        // Nothing is started and no lock taken: a running station's file may be checked.
+        HeadlessHost host(false);
+        auto ctx = make_context(host);
+        host.attach(ctx.get());
+        setup_paths(ctx->state, settings_file);
+        return check_settings(*ctx);
     }
     if (categories) {
         // Downloading a new version is for an operator who asked for it.
@@ -235,12 +278,22 @@ int main(int argc, char** argv) {
     const bool no_sound_card = capture_name.empty() && !sound_card_present();
     if (!no_sound_card) host.set_capture_source(std::move(source));
     bool needs_station_info = false;
-    if (!controller_startup(*ctx, settings_file.c_str(), no_sound_card, &needs_station_info))
+    SettingsReport report;
+    if (!controller_startup(*ctx, settings_file.c_str(), no_sound_card, &needs_station_info, &report))
         return 1;
     if (!capture_name.empty()) {
         ctx->state.MODE = 1;
         ctx->state.feed_mode = FEED_LIVE_PRIMING;
         update_start_menu(*ctx);
+    }
+    // Nobody is here to pick a script: a script feed that starts must have one.
+    if (ctx->state.feed_mode == FEED_SCRIPT)
+        check_station_script(*ctx, report, start || ctx->state.AutoStart == 1);
+    tell_settings_problems(*ctx, report);
+    if (report.errors() > 0) {
+        fprintf(stderr, "velmora-station: the station does not start: %d problem%s in %s (see above)\n",
+                report.errors(), report.errors() == 1 ? "" : "s", settings_file.c_str());
+        return 1;
     }
     printf("[%s] settings %s, station port %d\n", PROGRAM_TITLE,
            ctx->state.settings_file.c_str(), ctx->state.STATION_PORT);

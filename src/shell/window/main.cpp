@@ -13,6 +13,7 @@
 #include "app/controller.h"
 #include "app/panel_view.h"
 #include "app/settings.h"
+#include "app/settings_check.h"
 #include "app/version.h"
 #include "platform/single_instance.h"
 #include "shell/capture/capture_source.h"
@@ -139,14 +140,20 @@ int main(int argc, char** argv) {
         host.set_capture_source(make_capture_source("default", problem));
     }
     bool needs_station_info = false;
-    if (!controller_startup(*ctx, settings_file.c_str(), no_sound_card, &needs_station_info))
+    SettingsReport report;
+    if (!controller_startup(*ctx, settings_file.c_str(), no_sound_card, &needs_station_info, &report))
         return 1;
+    // Start asks for a script when none is named; a named one must be there.
+    if (ctx->state.feed_mode == FEED_SCRIPT) check_station_script(*ctx, report, false);
 
     MainWindow window(*ctx, host, std::move(skin));
     watch_stop_signals(&window, [&] { window.close_for_exit(); });
     window.start_timers();
     if (options.start_minimised) window.showMinimized();
     else window.show();
+    // The operator is told, then fixes what the dialogs can fix; an address
+    // the station cannot use keeps Start refused until then.
+    tell_settings_problems(*ctx, report);
     // A station without settings asks for them first.
     if (needs_station_info) host.post_command(CMD_STATION_INFO);
 

@@ -80,6 +80,11 @@ ExpertDialog::ExpertDialog(Context& ctx, WindowHost& host, std::vector<std::stri
     grid->addWidget(autostart, 2, 1);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid);
+    if (!view.address_note.empty()) {
+        address_note = new QLabel(QString::fromStdString(view.address_note));
+        address_note->setWordWrap(true);
+        layout->addWidget(address_note);
+    }
     layout->addLayout(ok_cancel_row(this, &ok, &cancel));
 
     connect(specific_ip, &QCheckBox::toggled, address, &QWidget::setEnabled);

@@ -28,6 +28,7 @@ public:
     QPushButton* proxy = nullptr;
     QScrollBar* stream_rate = nullptr;
     QLabel* rate_text = nullptr;
+    QLabel* address_note = nullptr;  // only when the stored address cannot be used
     QCheckBox* auto_rate = nullptr;
     QCheckBox* autostart = nullptr;
     QLineEdit* repeater = nullptr;  // hidden, as the settings keep it
