@@ -37,6 +37,9 @@ int main(int argc, char** argv) {
     TunerWindow window;
     watch_stop_signals(&window, [&] { window.close(); });
     window.show();
-    if (argc == 2 && window.open_station(QString::fromLocal8Bit(argv[1]))) window.play();
+    if (argc == 2) {
+        if (window.open_station(QString::fromLocal8Bit(argv[1]))) window.play();
+        else fprintf(stderr, "velmora-tuner: %s\n", qPrintable(window.status_text()));  // also on the status line
+    }
     return app.exec();
 }
