@@ -125,6 +125,15 @@ TEST_F(ListenPlay, resends_fill_what_a_lossy_path_loses_before_it_is_due) {
 }
 
 TEST_F(ListenPlay, ctrl_c_stops_playing_at_once_with_its_summary) {
+    // The outputs are listed, and one that does not exist is refused before joining.
+    ProgramResult r = run_program({program_path("velmora-listen"), "--list-devices"}, dir.path(), env, 10000);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.output.find(" (default)"), std::string::npos) << r.output;
+    r = run_program({program_path("velmora-listen"), station_ip, "--play", "--device", "No Such Card"}, dir.path(),
+                    env, 10000);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("no audio output called \"No Such Card\""), std::string::npos) << r.output;
+
     ChildProcess listener;
     ASSERT_TRUE(listener.start({program_path("velmora-listen"), station_ip, "--port", std::to_string(station_port),
                                 "--bind", own_ip(93), "--play"},

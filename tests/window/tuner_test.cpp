@@ -9,6 +9,8 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QMimeData>
+#include <QUrl>
 #include <QTest>
 #include <cmath>
 #include <cstring>
@@ -190,6 +192,19 @@ TEST(TunerStations, station_lists_and_bad_addresses_are_read_or_refused_with_a_r
     EXPECT_TRUE(window.status_text().contains("names are not looked up")) << window.status_text().toStdString();
     EXPECT_FALSE(window.open_station(QString::fromStdString(dir.file("missing.vsl"))));
     EXPECT_TRUE(window.status_text().contains("missing.vsl")) << window.status_text().toStdString();
+
+    // A station-list file dropped on the window is opened and played.
+    write_file(dir.file("night.vsl"), "127.000.000.001 Night Talk\nTalk\n\n\nLOCATION:Quay 4\n");
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QString::fromStdString(dir.file("night.vsl")))});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&window, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&window, &drop);
+    EXPECT_EQ(window.station_text(), "Night Talk\nQuay 4");
+    EXPECT_TRUE(window.playing());
+    window.stop();
 }
 
 }  // namespace
