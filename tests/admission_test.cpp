@@ -94,6 +94,67 @@ TEST_F(AdmissionTest, a_forger_is_capped_per_address_per_network_and_overall) {
                 1024 + 200 * 10, 1);
 }
 
+// Listeners already in the table (heard since their join) that re-join.
+struct RejoinTest : AdmissionTest {
+    sockaddr_in seat(int slot, uint32_t addr, uint16_t port, bool heard = true) {
+        sockaddr_in a = address(addr);
+        a.sin_port = htons(port);
+        ListenerEntry& entry = ctx->listeners.entries[slot];
+        entry.age = 0;
+        entry.heard = heard;
+        entry.addr = a;
+        return a;
+    }
+    bool rejoin(const sockaddr_in& from) {
+        return admit_request(*ctx, from, is_heard_listener(*ctx, from));
+    }
+};
+
+TEST_F(RejoinTest, a_whole_network_of_listeners_rejoining_every_20_seconds_all_stay) {
+    // Every address of one /24 re-joins every 20 s (12.7 a second, more
+    // than the network's 8): for 5 minutes each re-join is answered.
+    std::vector<sockaddr_in> listeners;
+    for (int i = 0; i < 254; ++i) listeners.push_back(seat(i, 0x0A070700 + 1 + i, 40000));
+    const uint32_t start = host.clock_ms;
+    int refused = 0, answered = 0;
+    for (int ms = 0; ms < 300000; ms += 10) {
+        host.clock_ms = start + static_cast<uint32_t>(ms);
+        for (size_t i = 0; i < listeners.size(); ++i) {
+            if ((ms + static_cast<int>(i) * 70) % 20000 != 0) continue;  // spread over the 20 s
+            rejoin(listeners[i]) ? ++answered : ++refused;
+        }
+    }
+    EXPECT_EQ(refused, 0);
+    EXPECT_EQ(answered, 254 * 15);
+}
+
+TEST_F(RejoinTest, only_a_heard_entry_of_the_same_address_and_port_skips_the_network_budget) {
+    const sockaddr_in known = seat(0, 0x0A080801, 40000);
+    seat(1, 0x0A080802, 40000, false);  // joined, never heard
+    seat(2, 0x0A080803, 40000);
+    ctx->listeners.entries[2].age = AGE_FREE;  // aged out
+    // Strangers of the same /24 use up its budget.
+    int strangers = 0;
+    for (uint32_t i = 0; i < 300; ++i) strangers += admit(0x0A080810 + i % 200);
+    ASSERT_EQ(strangers, 256);
+    struct Case {
+        const char* what;
+        sockaddr_in from;
+        bool answered;
+    } cases[] = {
+        {"the known listener", known, true},
+        {"its address from another port", [&] { auto a = known; a.sin_port = htons(40001); return a; }(), false},
+        {"a listener never heard", [&] { auto a = address(0x0A080802); a.sin_port = htons(40000); return a; }(), false},
+        {"an entry aged out", [&] { auto a = address(0x0A080803); a.sin_port = htons(40000); return a; }(), false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(rejoin(c.from), c.answered) << c.what;
+    // The known listener still has only its own address's 4 tokens: a forger
+    // naming it gets no more than any other address.
+    int answered = 1;
+    for (int i = 0; i < 10; ++i) answered += rejoin(known);
+    EXPECT_EQ(answered, 4);
+}
+
 struct AdmissionStationTest : StationTest {};
 
 TEST_F(AdmissionStationTest, a_request_over_the_limits_gets_no_reply_and_is_counted_and_traced) {

@@ -496,6 +496,17 @@ TEST(ControllerStartupTest, without_a_sound_card_the_operator_is_told_and_the_fe
     EXPECT_TRUE(ctx->state.view.start_enabled);
     EXPECT_TRUE(needs_info);
 
+    // A script station needs no recording device: one plain note.
+    write_file(dir.file("script.ini"), "[VelmoraStation]\nMode=0\nStationScript=/x/a.VSK\n");
+    FakeHost script_host;
+    auto script_station = make_context(script_host);
+    ASSERT_EQ(controller_startup(*script_station, dir.file("script.ini").c_str(), true, nullptr), 1);
+    ASSERT_EQ(script_host.messages.size(), 1u);
+    EXPECT_EQ(script_host.messages[0].text,
+              "No recording device found: live broadcasting is off. A script station needs none.");
+    EXPECT_EQ(script_host.messages[0].type, MB_OK | MB_ICONINFORMATION);
+    EXPECT_EQ(script_station->state.feed_mode, FEED_SCRIPT);
+
     FakeHost quiet_host;
     auto with_card = make_context(quiet_host);
     ASSERT_EQ(controller_startup(*with_card, dir.file("station.ini").c_str(), false, nullptr), 1);

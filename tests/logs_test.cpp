@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utime.h>
 
 #include <ctime>
@@ -98,12 +99,43 @@ TEST_F(LogsTest, a_percent_sign_in_the_line_is_stored_unchanged) {
     EXPECT_EQ(read_file(dir.file("vmb_thur.log")), "load 100% of %d %s\n50%\n");
 }
 
-TEST_F(LogsTest, a_log_that_cannot_be_opened_loses_the_line_quietly) {
-    ctx->state.program_dir = dir.file("missing");
-    write_daily_log(*ctx, "lost\n");
+TEST_F(LogsTest, a_log_that_cannot_be_written_is_told_once_not_once_a_line) {
+    // A folder that is not there, a full disk (/dev/full takes no byte) and a
+    // folder the station may not write: each loses its lines and says so
+    // once, naming the file and the cause, until a line gets through again.
+    std::filesystem::create_directory(dir.file("full"));
+    std::filesystem::create_symlink("/dev/full", dir.file("full/vmb_thur.log"));
+    std::filesystem::create_directory(dir.file("locked"));
+    chmod(dir.file("locked").c_str(), 0500);
+    const bool root = geteuid() == 0;  // root writes anywhere: no read-only folder then
+    struct Case {
+        std::string folder, cause;
+    } cases[] = {{dir.file("missing"), "No such file or directory"},
+                 {dir.file("full"), "No space left on device"},
+                 {dir.file("locked"), "Permission denied"}};
+    for (const Case& c : cases) {
+        if (root && c.folder == dir.file("locked")) continue;
+        ctx->state.program_dir = dir.path();
+        write_daily_log(*ctx, "kept\n");
+        host.messages.clear();
+        ctx->state.program_dir = c.folder;
+        for (int i = 0; i < 5; ++i) write_daily_log(*ctx, "lost %d\n", i);
+        ASSERT_EQ(host.messages.size(), 1u) << c.folder;
+        EXPECT_EQ(host.messages[0].text, "Cannot write the log file " + c.folder + "/vmb_thur.log: " +
+                                             c.cause + "\nLog lines are lost until it can be written again.");
+        EXPECT_EQ(host.messages[0].type, MB_OK | MB_ICONWARNING);
+
+        ctx->state.program_dir = dir.path();  // a line gets through: the next loss is told again
+        write_daily_log(*ctx, "kept\n");
+        ctx->state.program_dir = c.folder;
+        write_daily_log(*ctx, "lost again\n");
+        EXPECT_EQ(host.messages.size(), 2u) << c.folder;
+    }
     EXPECT_FALSE(std::filesystem::exists(dir.file("missing")));
-    EXPECT_TRUE(host.messages.empty());
-    ctx->state.program_dir.clear();  // paths never set up: nothing is written anywhere
+    chmod(dir.file("locked").c_str(), 0700);
+
+    host.messages.clear();
+    ctx->state.program_dir.clear();  // paths never set up: nothing is written anywhere, quietly
     write_daily_log(*ctx, "lost\n");
     EXPECT_TRUE(host.messages.empty());
 }

@@ -325,18 +325,57 @@ TEST_F(SenderTest, oversized_and_short_frames_end_the_song) {
 }
 
 TEST_F(SenderTest, a_missing_song_file_stops_the_broadcast_with_a_message) {
+    // The script's only song: nothing can be played, so the station stops
+    // as a failure (a headless station then ends with status 1).
     add_song(1, 1, 1);
     snprintf(ctx->script.entries[0].song, sizeof ctx->script.entries[0].song, "%s",
              dir.file("gone.VMA").c_str());
     open();
     EXPECT_EQ(broadcast_tick(*ctx), 0);
-    ASSERT_EQ(host.messages.size(), 1u);
-    EXPECT_EQ(host.messages[0].text,
-              "Cannot open file " + dir.file("gone.VMA") + "\nPlease check the script.");
-    EXPECT_EQ(host.posted_commands, std::vector<int>{1910});
+    // The messages wait for the event loop: the tick never waits for a box.
+    EXPECT_TRUE(host.messages.empty());
+    EXPECT_EQ(host.posted_commands, (std::vector<int>{CMD_SHOW_MESSAGES, 1910}));
+    on_command(*ctx, CMD_SHOW_MESSAGES);
+    ASSERT_EQ(host.messages.size(), 2u);
+    EXPECT_EQ(host.messages[0].text, "Cannot open file " + dir.file("gone.VMA") +
+                                         " (No such file or directory)\nThe song is skipped; please "
+                                         "check the script.");
+    EXPECT_EQ(host.messages[1].text, "No song of the script can be played: the broadcast stops.");
+    EXPECT_EQ(host.messages[1].type, MB_OK | MB_ICONERROR);
+    EXPECT_EQ(ctx->state.failure_status, 1);
     EXPECT_EQ(ctx->sender.pending_ticks, 0);  // the next tick is not refused
-    EXPECT_EQ(broadcast_tick(*ctx), 0);
-    EXPECT_EQ(host.messages.size(), 2u);
+}
+
+TEST_F(SenderTest, songs_that_cannot_be_played_are_skipped_with_one_message_each) {
+    for (int id = 1; id <= 4; ++id) add_song(1, id, 1);
+    // Song 2 deleted, song 3 replaced by something that is no sample file.
+    remove(ctx->script.entries[1].song);
+    write_file(ctx->script.entries[2].song, "just some text, not a song");
+    open();
+    LoopbackSocket listener(test_ip(95).c_str());
+    join(listener);
+    ticks(5);
+    auto played = audio_frames(listener.receive_all());
+    EXPECT_EQ(played, (std::vector<std::pair<int, int>>{{1, 0}, {4, 0}, {1, 0}, {4, 0}, {1, 0}, {4, 0}}));
+    EXPECT_EQ(host.posted_commands, std::vector<int>{CMD_SHOW_MESSAGES});  // no stop
+    on_command(*ctx, CMD_SHOW_MESSAGES);
+    ASSERT_EQ(host.messages.size(), 2u);  // once each, not once a round
+    EXPECT_NE(host.messages[0].text.find(std::string(ctx->script.entries[1].song) +
+                                         " (No such file or directory)"),
+              std::string::npos);
+    EXPECT_NE(host.messages[1].text.find(std::string(ctx->script.entries[2].song) +
+                                         " (not a compressed sample file)"),
+              std::string::npos);
+    EXPECT_EQ(ctx->state.failure_status, 0);
+
+    // Put back while on the air, the song plays again at its turn.
+    add_song(1, 2, 1);
+    ctx->script.entries[1] = ctx->script.entries.back();
+    ctx->script.entries.pop_back();
+    ctx->state.script_entries = 4;
+    listener.receive_all();
+    ticks(2);
+    EXPECT_EQ(audio_frames(listener.receive_all()), (std::vector<std::pair<int, int>>{{1, 0}, {2, 0}}));
 }
 
 TEST_F(SenderTest, songs_without_frames_do_not_hang_the_tick) {

@@ -380,6 +380,32 @@ TEST_F(StationProcess, signal_stops_the_station_after_a_close_notice_to_the_mast
     udp_close(fd);
 }
 
+TEST_F(StationProcess, a_song_deleted_on_the_air_is_skipped_and_with_none_left_the_station_ends_with_status_1) {
+    start_station();
+    LoopbackSocket listener(own_ip(73).c_str());
+    ASSERT_FALSE(join(listener).empty()) << read_file(dir.file("station.out"));
+    ASSERT_EQ(remove(dir.file("two.VMA").c_str()), 0);
+    // Two rounds of the script: "one" plays on, "two" is told once.
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(3000);
+    int audio = 0;
+    while (std::chrono::steady_clock::now() < until) {
+        Bytes d = listener.receive(100);
+        if (!d.empty() && get_packet_header(d.data()).flags == PF_AUDIO) ++audio;
+        if (audio % 20 == 0) send(listener, PF_KEEPALIVE, "stats");
+    }
+    EXPECT_GT(audio, 40);
+    std::string out = read_file(dir.file("station.out"));
+    size_t told = out.find("Cannot open file " + dir.file("two.VMA") + " (No such file or directory)");
+    EXPECT_NE(told, std::string::npos) << out;
+    EXPECT_EQ(out.find("Cannot open file", told + 1), std::string::npos) << out;  // once
+
+    // No song left to play: the station ends by itself, as a failure.
+    ASSERT_EQ(remove(dir.file("one.VMA").c_str()), 0);
+    EXPECT_EQ(wait_for_exit(), 1) << read_file(dir.file("station.out"));
+    EXPECT_NE(read_file(dir.file("station.out")).find("No song of the script can be played"),
+              std::string::npos);
+}
+
 TEST_F(StationProcess, an_address_already_in_use_ends_the_station_with_status_3) {
     int fd = udp_open();
     sockaddr_in taken = station_addr();

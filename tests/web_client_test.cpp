@@ -194,9 +194,22 @@ TEST_F(HttpClientTest, a_time_out_shows_one_box_and_judges_what_came_so_far) {
         http_received(e, part, sizeof part - 1);
         http_timed_out(e);
     };
-    EXPECT_EQ(get(), 1);
-    EXPECT_STREQ(output, "part");
+    // What came before the time-out is no answer, whatever its status line:
+    // the request fails and the output keeps the raw beginning.
+    EXPECT_EQ(get(), 0);
+    EXPECT_STREQ(output, "HTTP/1.0 200 OK\r\n\r\npart");
     EXPECT_EQ(host.messages.size(), 1u);
+
+    host.messages.clear();
+    host.http_server = [](HttpExchange& e) {  // broken off by an error: fails silently
+        http_lookup_done(e, true, 1);
+        http_connected(e);
+        const char part[] = "HTTP/1.0 200 OK\r\n\r\npart";
+        http_received(e, part, sizeof part - 1);
+        http_failed(e, "Connection reset by peer");
+    };
+    EXPECT_EQ(get(), 0);
+    EXPECT_TRUE(host.messages.empty());
 }
 
 }  // namespace

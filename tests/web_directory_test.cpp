@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -115,6 +116,87 @@ TEST_F(DirectoryTest, an_unanswered_add_tells_the_operator_and_the_stop_sends_no
     EXPECT_EQ(host.messages[0].caption, "Radio Velmora Broadcaster (tm)");
     directory_remove(*ctx);
     EXPECT_EQ(host.http_exchanges.size(), 1u);
+}
+
+TEST_F(DirectoryTest, only_a_whole_reply_lists_and_each_failed_add_gives_one_message) {
+    ctx->state.HTTP_TIMEOUT = 30;
+    struct Case {
+        const char* what;
+        const char* received;  // before the ending
+        void (*end)(HttpExchange&);
+        bool listed;
+        const char* message;
+    } cases[] = {
+        {"a whole reply of any status", "HTTP/1.0 404 Not Found\r\n\r\n", http_closed, true, nullptr},
+        {"a 200 cut by the time-out", "HTTP/1.0 200 OK\r\n\r\nO", http_timed_out, false,
+         "Failed to contact the web server.  Try again later"},
+        {"silence until the time-out", "", http_timed_out, false,
+         "Failed to contact the web server.  Try again later"},
+        {"a reply broken off", "HTTP/1.0 200 OK\r\n", [](HttpExchange& e) { http_failed(e, "reset"); },
+         false, "You could not be added to the directory as the station daemon was not contacted.  "
+                "Try stopping and restarting your station in a few hours."},
+    };
+    for (const Case& c : cases) {
+        host.messages.clear();
+        ctx->state.directory_listed = false;
+        host.http_server = [&c](HttpExchange& e) {
+            http_lookup_done(e, true, 1);
+            http_connected(e);
+            http_received(e, c.received, static_cast<int>(strlen(c.received)));
+            c.end(e);
+        };
+        directory_add(*ctx);
+        EXPECT_EQ(ctx->state.directory_listed, c.listed) << c.what;
+        if (!c.message) {
+            EXPECT_TRUE(host.messages.empty()) << c.what;
+            continue;
+        }
+        ASSERT_EQ(host.messages.size(), 1u) << c.what;
+        EXPECT_EQ(host.messages[0].text, c.message) << c.what;
+    }
+
+    // The remove at a stop waits seconds, not HTTP_TIMEOUT.
+    ctx->state.directory_listed = true;
+    host.http_exchanges.clear();
+    directory_remove(*ctx);
+    ASSERT_EQ(host.http_exchanges.size(), 1u);
+    EXPECT_EQ(host.http_exchanges[0].timeout_ms, REMOVE_TIMEOUT_MS);
+    EXPECT_LE(REMOVE_TIMEOUT_MS, 5000);
+}
+
+TEST_F(DirectoryTest, a_stop_while_the_add_runs_unlists_the_station_when_the_add_is_done) {
+    int calls = 0;
+    host.http_server = [&](HttpExchange& e) {
+        if (++calls == 1) directory_remove(*ctx);  // the operator stops during the add
+        http_lookup_done(e, true, 1);
+        http_connected(e);
+        const char reply[] = "HTTP/1.0 200 OK\r\n\r\n";
+        http_received(e, reply, sizeof reply - 1);
+        http_closed(e);
+    };
+    directory_add(*ctx);
+    ASSERT_EQ(host.http_exchanges.size(), 2u);
+    EXPECT_EQ(sent_path(1).substr(0, 22), "/cgi-local/del_vsl.prl");
+    EXPECT_FALSE(ctx->state.directory_listed);
+}
+
+TEST_F(DirectoryTest, a_categories_reply_longer_than_the_buffer_is_marked_cut) {
+    std::string body = "HTTP/1.0 200 OK\r\n\r\n";
+    for (int i = 0; body.size() < CATEGORIES_BUFFER_SIZE + 10000; ++i) body += "1 Category" + std::to_string(i) + "\r\n";
+    host.http_server = [&](HttpExchange& e) {
+        http_lookup_done(e, true, 1);
+        http_connected(e);
+        for (size_t at = 0; at < body.size(); at += 4000)
+            http_received(e, body.data() + at, static_cast<int>(std::min<size_t>(4000, body.size() - at)));
+        http_closed(e);
+    };
+    CategoryList list;
+    EXPECT_EQ(fetch_categories(*ctx, list), 1);
+    EXPECT_TRUE(list.cut);
+    EXPECT_GT(list.paths.size(), 1000u);
+    answer("HTTP/1.0 200 OK\r\n\r\n1 Music\r\nend of list\r\n");
+    EXPECT_EQ(fetch_categories(*ctx, list), 1);
+    EXPECT_FALSE(list.cut);
 }
 
 TEST_F(DirectoryTest, an_intranet_station_asks_for_write_notices_and_contacts_nobody) {

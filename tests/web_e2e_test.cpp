@@ -219,7 +219,7 @@ TEST_F(WebProcesses, a_directory_that_never_answers_fails_the_add_once_while_the
         joined = true;
         if (get_packet_header(datagram.data()).flags == PF_AUDIO) audio.push_back(Clock::now());
     }
-    ASSERT_TRUE(wait_for([&] { return station_output().find("could not be added") != std::string::npos; },
+    ASSERT_TRUE(wait_for([&] { return station_output().find("Failed to contact") != std::string::npos; },
                          8000))
         << station_output();
     // The add was under way while the audio came.
@@ -239,10 +239,86 @@ TEST_F(WebProcesses, a_directory_that_never_answers_fails_the_add_once_while_the
     std::string out = station_output();
     EXPECT_EQ(count_of(out, "Failed to contact the web server.  Try again later"), 1) << out;
     EXPECT_EQ(count_of(out, "[Adding station to directory...] Failed to contact"), 1) << out;
+    EXPECT_EQ(count_of(out, "could not be added"), 0) << out;  // one failure, one message
     EXPECT_NE(out.find("| unlisted |"), std::string::npos);
+    EXPECT_EQ(out.find("| listed |"), std::string::npos) << out;
     station.signal(SIGTERM);
     EXPECT_EQ(station.wait(10000), 0) << station_output();
     EXPECT_EQ(count_of(requests(), "del_vsl"), 0);  // never listed: nothing to remove
+}
+
+// Joins from `listener` every 200 ms until audio comes; the time from the
+// first join to the first audio, or -1 when none came within `limit_ms`.
+double ms_to_audio(LoopbackSocket& listener, const sockaddr_in& station, int limit_ms) {
+    auto first = Clock::now(), last_join = first - std::chrono::seconds(1);
+    while (Clock::now() - first < std::chrono::milliseconds(limit_ms)) {
+        if (Clock::now() - last_join > std::chrono::milliseconds(200)) {
+            uint8_t hello[PACKET_HEADER_SIZE + 6];
+            put_packet_header(PacketHeader{0, 0, PF_TEXT, 6}, hello);
+            memcpy(hello + PACKET_HEADER_SIZE, "hello", 6);
+            udp_send_to(listener.fd(), hello, sizeof hello, 0, &station, sizeof station);
+            last_join = Clock::now();
+        }
+        auto datagram = listener.receive(20);
+        if (datagram.size() >= PACKET_HEADER_SIZE && get_packet_header(datagram.data()).flags == PF_AUDIO)
+            return std::chrono::duration<double, std::milli>(Clock::now() - first).count();
+    }
+    return -1;
+}
+
+TEST_F(WebProcesses, the_station_is_on_the_air_while_a_directory_that_never_answers_holds_the_add) {
+    start_directory("silent");
+    write_settings("");  // the full 30-second time-out
+    start_station();
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    LoopbackSocket listener(own_ip(86).c_str());
+    sockaddr_in to{};
+    ipv4_from_dotted(station_ip.c_str(), kStationPort, &to);
+    double waited = ms_to_audio(listener, to, 2000);
+    EXPECT_GE(waited, 0) << "no audio within 2 s of the join\n" << station_output();
+    // The add went out after the first tick and is still unanswered.
+    EXPECT_TRUE(wait_for([&] { return requests().find(kAddStart) != std::string::npos; }, 2000));
+    EXPECT_EQ(station_output().find("| listed |"), std::string::npos);
+}
+
+TEST_F(WebProcesses, a_stop_ends_the_audio_first_and_waits_for_a_silent_remove_only_seconds) {
+    start_directory("silent-remove");
+    write_settings("");  // HTTP_TIMEOUT 30 s: the remove must not wait that long
+    start_station();
+    ASSERT_TRUE(wait_for([&] { return station_output().find("| listed |") != std::string::npos; }, 10000))
+        << station_output();
+    LoopbackSocket listener(own_ip(87).c_str());
+    sockaddr_in to{};
+    ipv4_from_dotted(station_ip.c_str(), kStationPort, &to);
+    ASSERT_GE(ms_to_audio(listener, to, 3000), 0) << station_output();
+
+    auto signalled = Clock::now();
+    station.signal(SIGTERM);
+    ASSERT_TRUE(wait_for([&] { return requests().find("del_vsl") != std::string::npos; }, 3000));
+    listener.receive_all(50);  // what was under way before the remove went out
+    int audio_during_remove = 0;
+    for (auto d = listener.receive(500); !d.empty(); d = listener.receive(500))
+        audio_during_remove += get_packet_header(d.data()).flags == PF_AUDIO;
+    EXPECT_EQ(audio_during_remove, 0);
+    EXPECT_EQ(station.wait(10000), 0) << station_output();
+    EXPECT_LT(Clock::now() - signalled, std::chrono::seconds(6));
+}
+
+TEST_F(WebProcesses, sighup_stops_like_sigterm_with_the_remove_and_without_the_lock_file) {
+    start_directory();
+    write_settings("");
+    start_station();
+    ASSERT_TRUE(wait_for([&] { return station_output().find("| listed |") != std::string::npos; }, 10000))
+        << station_output();
+    std::string out = station_output();
+    size_t at = out.find("lock file ");
+    ASSERT_NE(at, std::string::npos) << out;
+    std::string lock = out.substr(at + 10, out.find('\n', at) - at - 10);
+    ASSERT_EQ(access(lock.c_str(), F_OK), 0) << lock;
+    station.signal(SIGHUP);
+    EXPECT_EQ(station.wait(10000), 0) << station_output();
+    EXPECT_EQ(count_of(requests(), "GET /cgi-local/del_vsl.prl"), 1) << requests();
+    EXPECT_NE(access(lock.c_str(), F_OK), 0) << lock;
 }
 
 TEST_F(WebProcesses, sigterm_during_a_stalled_add_ends_the_request_at_once_and_the_station_cleanly) {
@@ -290,6 +366,27 @@ TEST_F(WebProcesses, a_directory_that_closes_at_once_or_answers_401_lists_nothin
     EXPECT_NE(refused.output.find("refused the request (HTTP 401/407)"), std::string::npos);
     EXPECT_NE(refused.output.find("--set-proxy SERVER PORT USER"), std::string::npos);
     EXPECT_EQ(count_of(requests(), "GET "), 1);
+}
+
+TEST_F(WebProcesses, list_categories_fails_on_a_reply_cut_by_a_time_out_or_by_the_reply_limit) {
+    write_settings("HTTP_TIMEOUT=2\n");
+    struct Case {
+        const char* mode;
+        const char* says;
+    } cases[] = {
+        {"dribble", "could not be fetched"},  // one byte a second: the time-out ends it
+        {"endless", "could not be fetched"},
+        {"big", "the list is cut after 0 categories"},
+        {"long-lines", "the list is cut after 0 categories"},
+        {"many", "the list is cut after "},
+    };
+    for (const Case& c : cases) {
+        start_directory(c.mode);
+        ProgramResult result = list_categories();
+        EXPECT_EQ(result.status, 1) << c.mode << "\n" << result.output;
+        EXPECT_NE(result.output.find(c.says), std::string::npos) << c.mode << "\n" << result.output;
+        directory.kill_now();
+    }
 }
 
 TEST_F(WebProcesses, through_a_proxy_with_basic_auth_the_add_arrives_and_a_wrong_password_is_refused) {

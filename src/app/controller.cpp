@@ -19,6 +19,7 @@
 #include "server/listener_table.h"
 #include "server/sender.h"
 #include "server/station_socket.h"
+#include "web/directory.h"
 
 namespace {
 
@@ -33,6 +34,15 @@ bool is_sending(const Context& ctx) {
 }
 
 bool live_feed(const Context& ctx) { return ctx.state.feed_mode != FEED_SCRIPT; }
+
+// Once the first tick has gone out, the directory add is posted: it runs
+// from the event loop, whose nested loop then keeps the ticks and the
+// answers to listeners going while the directory takes its time.
+void list_once_on_air(Context& ctx) {
+    if (!ctx.state.listing_due || !is_sending(ctx) || ctx.sender.packet_counter == 0) return;
+    ctx.state.listing_due = false;
+    ctx.host->post_command(CMD_LIST_STATION);
+}
 
 void set_interp_threshold(Context& ctx) {
     // At 8000 Hz the interpolating step is never chosen.
@@ -78,6 +88,7 @@ bool refuse_unusable_settings(Context& ctx) {
 void go_on_air(Context& ctx, bool menu_form) {
     StationState& s = ctx.state;
     s.broadcast_state = BS_TRANSITION;
+    s.failure_status = 0;
     s.keeper_watchdog = 0;
     s.view.button_enabled = false;
     update_broadcast_menu(ctx);
@@ -127,11 +138,21 @@ int controller_startup(Context& ctx, const char* settings_file, bool no_sound_ca
     setup_paths(ctx.state, settings_file && *settings_file ? settings_file : DEFAULT_SETTINGS_FILE);
     if (!allocate_live_ring(ctx.live_ring)) return 0;
     if (no_sound_card) {
-        show_message(ctx, true, MB_OK,
-                     "No wave recording devices installed!\n"
-                     "Please make sure you have the right sound driver installed.");
-        show_message(ctx, true, MB_OK | MB_ICONERROR,
-                     "No compatible sound card detected, live broadcast disabled.");
+        // A script station needs no recording device: one plain note then,
+        // the warnings only for a station set to broadcast live.
+        bool live_wanted = read_number_setting(SETTINGS_SECTION, "Mode", 1,
+                                               ctx.state.settings_file.c_str()) != 0;
+        if (!live_wanted) {
+            show_message(ctx, true, MB_OK | MB_ICONINFORMATION,
+                         "No recording device found: live broadcasting is off. A script station "
+                         "needs none.");
+        } else {
+            show_message(ctx, true, MB_OK,
+                         "No wave recording devices installed!\n"
+                         "Please make sure you have the right sound driver installed.");
+            show_message(ctx, true, MB_OK | MB_ICONERROR,
+                         "No compatible sound card detected, live broadcast disabled.");
+        }
     }
     if (report) check_settings_file(ctx.state.settings_file, *report);
     load_settings(ctx, no_sound_card, report);
@@ -229,6 +250,8 @@ void stop_broadcast(Context& ctx) {
     } else {
         s.view.button_enabled = false;
         s.view.button_text = "Start Broadcast";
+        // No tick runs while the directory is told of the stop.
+        s.broadcast_state = BS_TRANSITION;
         close_station(ctx);
         ctx.host->invalidate(true);
         s.view.button_enabled = true;
@@ -363,6 +386,7 @@ int send_due_ticks(Context& ctx) {
         if (s.pace_clock < at_entry) break;  // the clock wrapped around
     }
     s.ticks_running = false;
+    list_once_on_air(ctx);
     if (!is_sending(ctx)) {
         s.pace_clock = 0;
         return PACE_TIMER_MS;
@@ -382,7 +406,10 @@ void pace_tick(Context& ctx) { timer_step(ctx, true); }
 void panel_tick(Context& ctx) { timer_step(ctx, false); }
 
 void on_live_tick(Context& ctx, int parameter) {
-    if (parameter == LIVE_TICK_PARAM && is_sending(ctx)) broadcast_tick(ctx);
+    if (parameter == LIVE_TICK_PARAM && is_sending(ctx)) {
+        broadcast_tick(ctx);
+        list_once_on_air(ctx);
+    }
 }
 
 void on_socket_writable(Context& ctx) {
@@ -478,6 +505,15 @@ void on_command(Context& ctx, int command_id) {
             break;
         case CMD_ABOUT:
             ctx.host->run_dialog(DIALOG_ABOUT);
+            break;
+        case CMD_SHOW_MESSAGES: {
+            auto posted = std::move(s.posted_messages);
+            s.posted_messages.clear();
+            for (const auto& [type, text] : posted) show_message(ctx, true, type, "%s", text.c_str());
+            break;
+        }
+        case CMD_LIST_STATION:
+            if (is_sending(ctx) && ctx.station.socket >= 0) directory_add(ctx);
             break;
         default:
             if (command_id >= CMD_VIEW_SUNDAY_LOG && command_id <= CMD_VIEW_SATURDAY_LOG)

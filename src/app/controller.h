@@ -22,6 +22,13 @@ enum Command {
     CMD_VIEW_SATURDAY_LOG = 174,
     CMD_START_STOP = 1910,      // the start/stop button; other code posts it to stop
     CMD_ABOUT = 2200,
+    // Ours, posted by the controller itself: lists the station in the
+    // directory once its first tick is out (from the event loop, so that
+    // the request's nested loop keeps serving ticks and listeners).
+    CMD_LIST_STATION = 9001,
+    // Ours: shows the messages a tick left (post_message), from the event
+    // loop, so that no box holds the ticks while it waits for the operator.
+    CMD_SHOW_MESSAGES = 9002,
 };
 
 // Dialogs the front end may run for a command (Host::run_dialog).

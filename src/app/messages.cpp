@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +13,7 @@
 #include <string>
 
 #include "app/context.h"
+#include "app/controller.h"
 #include "app/string_table.h"
 
 namespace {
@@ -39,6 +41,17 @@ bool written_before_today(time_t modified, const tm& today) {
     return modified < mktime(&midnight);
 }
 
+// A weekday log line that could not be written: said once until a line
+// gets through again, so that a full disk does not bring a box a line.
+void log_line_lost(Context& ctx, const std::string& path, int error) {
+    if (ctx.messages.log_failure_told) return;
+    ctx.messages.log_failure_told = true;
+    show_message(ctx, true, MB_OK | MB_ICONWARNING,
+                 "Cannot write the log file %s: %s\nLog lines are lost until it can be written "
+                 "again.",
+                 path.c_str(), strerror(error));
+}
+
 char* next_ring_buffer(Context& ctx) {
     MessageState& m = ctx.messages;
     char* buffer = m.ring[m.ring_next];
@@ -55,6 +68,17 @@ int show_message(Context& ctx, bool owned, int type, const char* format, ...) {
     vsnprintf(text, sizeof text, format, args);
     va_end(args);
     return ctx.host->message_box(text, PROGRAM_TITLE, type, owned);
+}
+
+void post_message(Context& ctx, int type, const char* format, ...) {
+    char text[1025];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    auto& posted = ctx.state.posted_messages;
+    if (posted.empty()) ctx.host->post_command(CMD_SHOW_MESSAGES);
+    posted.emplace_back(type, text);
 }
 
 int show_captioned_message(Context& ctx, const char* caption, bool owned, int type,
@@ -120,23 +144,31 @@ void write_daily_log(Context& ctx, const char* format, ...) {
     std::string path = ctx.state.program_dir + "/vmb_" + kWeekdayNames[local.tm_wday] + ".log";
 
     int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) return;  // a log that cannot be opened loses the line
+    if (fd < 0) return log_line_lost(ctx, path, errno);
     // Other writers wait until the line is complete.
     flock(fd, LOCK_EX);
     struct stat info;
-    if (fstat(fd, &info) == 0 && written_before_today(info.st_mtime, local) &&
+    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && written_before_today(info.st_mtime, local) &&
         ftruncate(fd, 0) != 0) {
+        int error = errno;
         close(fd);
-        return;
+        return log_line_lost(ctx, path, error);
     }
     // The line is written as it is: a '%' in it is not formatted again.
     size_t length = strlen(line), done = 0;
+    int error = 0;
     while (done < length) {
         ssize_t written = write(fd, line + done, length - done);
-        if (written <= 0) break;
+        if (written <= 0) {
+            error = written < 0 ? errno : ENOSPC;
+            break;
+        }
         done += static_cast<size_t>(written);
     }
-    close(fd);
+    // A full disk may take the line only when the file is closed.
+    if (close(fd) != 0 && error == 0) error = errno;
+    if (error != 0) return log_line_lost(ctx, path, error);
+    ctx.messages.log_failure_told = false;
 }
 
 int view_log(Context& ctx, const char* name) {

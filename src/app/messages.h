@@ -17,6 +17,9 @@ struct MessageState {
     // Traces are discarded unless VELMORA_TRACE names a file when the
     // context is made; then they are appended there.
     FILE* trace_file = nullptr;
+    // The operator has been told that log lines are being lost; told again
+    // only after a line has been written in between.
+    bool log_failure_told = false;
 };
 
 // Formats (at most 1024 characters) and shows a message box titled with the
@@ -24,6 +27,11 @@ struct MessageState {
 int show_message(Context& ctx, bool owned, int type, const char* format, ...)
     __attribute__((format(printf, 4, 5)));
 // The same with a caption of its own.
+// Formats a message like show_message and shows it later, from the event
+// loop (CMD_SHOW_MESSAGES): for the sender, whose tick must not wait for
+// the operator to close a box.
+void post_message(Context& ctx, int type, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
 int show_captioned_message(Context& ctx, const char* caption, bool owned, int type,
                            const char* format, ...) __attribute__((format(printf, 5, 6)));
 
@@ -39,7 +47,8 @@ void close_trace_sink(Context& ctx);
 // Appends one formatted line to today's weekday log in the program directory
 // ("vmb_sun.log" .. "vmb_sat.log", "vmb_thur.log" on Thursdays). A file last
 // written more than a day ago holds last week's lines and is emptied first.
-// A log that cannot be opened loses the line.
+// A log that cannot be opened or written loses the line; the operator is
+// told once, not once a line, until a line gets written again.
 void write_daily_log(Context& ctx, const char* format, ...) __attribute__((format(printf, 2, 3)));
 // Opens a weekday log in the text editor; 1 on success, 0 after a message.
 int view_log(Context& ctx, const char* name);

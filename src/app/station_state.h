@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 constexpr const char* PROGRAM_TITLE = "Radio Velmora Broadcaster (tm)";
 constexpr const char* SETTINGS_SECTION = "VelmoraStation";
@@ -87,6 +89,14 @@ struct StationState {
     bool close_done = false;      // run-once mark of the close handler
     int keeper_watchdog = 0;      // 0..1500 ticks since the last keeper query
     bool directory_listed = false;
+    // The station goes on the air first and is listed once its first tick
+    // has gone out: a slow directory never holds the broadcast.
+    bool listing_due = false;
+    // Non-zero once the station failed for good (no song of the script can
+    // be played): the exit status the program ends with.
+    int failure_status = 0;
+    // Messages left by a tick for CMD_SHOW_MESSAGES: box type and text.
+    std::vector<std::pair<int, std::string>> posted_messages;
     std::string host_name;        // at most 64 characters
     std::string station_address;  // "%d.%d.%d.%d"
     bool no_sound_card = false;   // live broadcasting unavailable

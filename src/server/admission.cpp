@@ -25,14 +25,15 @@ int64_t advance_clock(AdmissionLimits& limits, uint32_t host_ms) {
 
 }  // namespace
 
-bool admit_request(Context& ctx, const sockaddr_in& from) {
+bool admit_request(Context& ctx, const sockaddr_in& from, bool known) {
     AdmissionLimits& limits = ctx.listeners.admission;
     const int64_t now = advance_clock(limits, ctx.host->time_ms());
     const uint32_t addr = ntohl(from.sin_addr.s_addr);
     int64_t& address = limits.per_address[hash_slot(addr, ADMISSION_SLOT_BITS)];
     int64_t& network = limits.per_network[hash_slot(addr >> 8, ADMISSION_SLOT_BITS)];
-    if (!has_token(address, ADMIT_PER_ADDRESS, now) || !has_token(network, ADMIT_PER_NETWORK, now) ||
-        !has_token(limits.overall, ADMIT_OVERALL, now)) {
+    if (!has_token(address, ADMIT_PER_ADDRESS, now) ||
+        (!known && (!has_token(network, ADMIT_PER_NETWORK, now) ||
+                    !has_token(limits.overall, ADMIT_OVERALL, now)))) {
         ++limits.refused;
         const auto* a = reinterpret_cast<const uint8_t*>(&from.sin_addr.s_addr);
         debug_trace(ctx, "%d.%d.%d.%d over the admission limits, not answered (%d)\n", a[0], a[1],
@@ -40,6 +41,7 @@ bool admit_request(Context& ctx, const sockaddr_in& from) {
         return false;
     }
     take_token(address, ADMIT_PER_ADDRESS, now);
+    if (known) return true;
     take_token(network, ADMIT_PER_NETWORK, now);
     take_token(limits.overall, ADMIT_OVERALL, now);
     return true;

@@ -57,4 +57,9 @@ constexpr int hash_slot(uint32_t key, int bits) {
 // Takes a token from each of the three buckets of `from` and returns true,
 // or, when any of them is empty, takes none, counts and traces the refusal
 // and returns false: the request is then left without any reply.
-bool admit_request(Context& ctx, const sockaddr_in& from);
+// A listener already in the table (`known`: same address and port, heard
+// within its keep-alive time) re-joining adds no entry and no new
+// destination: it spends only its own address's tokens, so that the many
+// listeners behind one /24 never lock each other out; the per-address
+// bucket still bounds what a forger can reflect at that listener.
+bool admit_request(Context& ctx, const sockaddr_in& from, bool known = false);

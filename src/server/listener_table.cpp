@@ -282,6 +282,13 @@ int hear_listener(Context& ctx, const sockaddr_in& from) {
     return slot;
 }
 
+bool is_heard_listener(const Context& ctx, const sockaddr_in& from) {
+    int slot = find_listener(ctx, from);
+    if (slot < 0) return false;
+    const ListenerEntry& entry = ctx.listeners.entries[slot];
+    return entry.age < AGE_FREE && entry.heard && entry.addr.sin_port == from.sin_port;
+}
+
 int revive_listener(Context& ctx, const sockaddr_in& from) {
     int slot = find_listener(ctx, from);
     if (slot < 0) return -1;

@@ -64,6 +64,9 @@ void handle_leave(Context& ctx, const sockaddr_in& from);
 // A datagram from the listener after its join: its active entry is marked
 // heard. Returns the entry's index, or -1 when the address has none.
 int hear_listener(Context& ctx, const sockaddr_in& from);
+// Whether `from` (address and port) is an active entry of the table that
+// has been heard from since its join: a listener re-joining, not a newcomer.
+bool is_heard_listener(const Context& ctx, const sockaddr_in& from);
 // A keep-alive or resend request from an address whose entry is free:
 // revives the entry when it had been heard before it aged out and a join
 // from the address would be admitted now (intranet rule, capacity, the

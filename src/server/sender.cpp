@@ -3,10 +3,12 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "app/context.h"
+#include "codec/sample_file.h"
 #include "platform/udp_socket.h"
 #include "server/picture_service.h"
 
@@ -31,7 +33,13 @@ enum TickOutcome {
     TICK_LIVE_STOPPED,  // a live stop has drained
 };
 
-enum FrameResult { FRAME_READY, FRAME_NONE, FRAME_GIVE_UP, FRAME_FATAL };
+enum FrameResult {
+    FRAME_READY,
+    FRAME_NONE,
+    FRAME_GIVE_UP,
+    FRAME_FATAL,
+    FRAME_SKIPPED,  // the song could not be played: the next entry is due
+};
 
 // News of a tick: what goes out beside the audio.
 struct TickNews {
@@ -144,7 +152,8 @@ TickOutcome dispatch(Context& ctx, const sockaddr_in& from, int from_len,
     // Joins and queries are answered to whatever address they carry: the
     // admission limits decide before anything is sent.
     bool join = (flags & PF_TEXT) && !(flags & PF_PICTURE);
-    bool answered = !(join || (flags & PF_MULTICAST_QUERY)) || admit_request(ctx, from);
+    bool answered = !(join || (flags & PF_MULTICAST_QUERY)) ||
+                    admit_request(ctx, from, join && is_heard_listener(ctx, from));
 
     if (flags & PF_LOAD_REPORT) read_load_report(ctx, datagram);
     if ((flags & PF_LEAVE) && !(flags & PF_PICTURE)) handle_leave(ctx, from);
@@ -260,6 +269,35 @@ void companion_file_name(const char* song, char* out, int size) {
 
 void post_stop(Context& ctx) { ctx.host->post_command(kStopCommand); }
 
+void advance_entry(Context& ctx);
+
+// A song that cannot be played is skipped: the operator hears of it once
+// per broadcast (from the event loop: the ticks never wait for the box),
+// and the script goes on with its next entry. Only when no
+// entry can be played does the broadcast stop, as a failure of the station.
+FrameResult skip_song(Context& ctx, int index, const char* song, const char* reason) {
+    SenderState& sender = ctx.sender;
+    const int entries = table_entries(ctx);
+    if (static_cast<int>(sender.unplayable.size()) != entries) sender.unplayable.assign(entries, false);
+    debug_trace(ctx, "File reading error %s\n", song);
+    if (!sender.unplayable[index]) {
+        sender.unplayable[index] = true;
+        post_message(ctx, MB_OK | MB_ICONWARNING,
+                     "Cannot open file %s (%s)\nThe song is skipped; please check the script.",
+                     song, reason);
+    }
+    if (std::count(sender.unplayable.begin(), sender.unplayable.end(), true) >= entries) {
+        post_message(ctx, MB_OK | MB_ICONERROR,
+                     "No song of the script can be played: the broadcast stops.");
+        ctx.state.failure_status = 1;
+        post_stop(ctx);
+        return FRAME_GIVE_UP;
+    }
+    advance_entry(ctx);
+    sender.repeat_count = 0;
+    return FRAME_SKIPPED;
+}
+
 // Step 8.1: opens the song of the current entry (a shuffle group picks one
 // of its entries) with its companion file.
 FrameResult open_song(Context& ctx, TickNews& news) {
@@ -282,18 +320,15 @@ FrameResult open_song(Context& ctx, TickNews& news) {
     snprintf(song, sizeof song, "%.*s", SCRIPT_NAME_SIZE - 1, entry.song);
 
     sender.song_file = fopen(song, "rb");
-    if (!sender.song_file) {
-        debug_trace(ctx, "File reading error %s\n", song);
-        // The box runs a message loop that may stop the broadcast and free
-        // the table: `entry` is not used after it.
-        show_message(ctx, true, MB_OK | MB_ICONERROR, "Cannot open file %s\nPlease check the script.",
-                     song);
-        post_stop(ctx);
-        return FRAME_GIVE_UP;
+    if (!sender.song_file) return skip_song(ctx, index, song, strerror(errno));
+    SampleFileHeader song_header;
+    if (!read_sample_header(sender.song_file, song_header) || !song_header.magic_ok) {
+        close_song(sender);
+        return skip_song(ctx, index, song, "not a compressed sample file");
     }
+    if (index < static_cast<int>(sender.unplayable.size())) sender.unplayable[index] = false;
+    ctx.codec.rate_percent = song_header.rate_code;
     uint8_t header[kSampleHeaderBytes];
-    if (fread(header, 1, sizeof header, sender.song_file) == sizeof header)
-        ctx.codec.rate_percent = header[8] | header[9] << 8;  // the rate code, little-endian
 
     char companion[SCRIPT_NAME_SIZE];
     companion_file_name(song, companion, sizeof companion);
@@ -383,6 +418,7 @@ FrameResult next_script_frame(Context& ctx, TickNews& news) {
                 return FRAME_NONE;
             }
             FrameResult opened = open_song(ctx, news);
+            if (opened == FRAME_SKIPPED) continue;
             if (opened != FRAME_READY) return opened;
         }
         int length;
@@ -574,7 +610,9 @@ TickOutcome run_tick(Context& ctx) {
         if (state.feed_mode == FEED_LIVE_PRIMING || table_entries(ctx) == 0) return TICK_DONE;
         switch (next_script_frame(ctx, news)) {
             case FRAME_READY: break;
-            case FRAME_NONE: return TICK_DONE;
+            case FRAME_NONE:
+            case FRAME_SKIPPED:  // next_script_frame goes on to the next song itself
+                return TICK_DONE;
             case FRAME_GIVE_UP: return TICK_GIVE_UP;
             case FRAME_FATAL: return TICK_CLOSED;
         }

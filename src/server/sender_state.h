@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/udp_socket.h"
 #include "server/packet.h"
@@ -105,6 +106,8 @@ struct SenderState {
 
     int entry_index = 0;
     int repeat_count = 0;
+    // Entries whose song could not be opened this broadcast (told once each).
+    std::vector<bool> unplayable;
     FILE* song_file = nullptr;
     FILE* companion_file = nullptr;
     int picture_countdown = -1;

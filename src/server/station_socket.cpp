@@ -203,6 +203,7 @@ int open_station(Context& ctx, const char* host_name, const char* multicast_grou
     ctx.listeners.busy_rejections = 0;
     memset(ctx.sender.resend, 0, sizeof ctx.sender.resend);
     ctx.sender.resend_write = 0;
+    ctx.sender.unplayable.clear();
     station.local_addr_host = 0;
     station.local_addr_net = 0;
     station.multicast = false;
@@ -254,10 +255,9 @@ int open_station(Context& ctx, const char* host_name, const char* multicast_grou
         if (station.socket < 0) return 0;  // the logo could not be held: the program ends
     }
     write_station_lists(ctx);
-    directory_add(ctx);
-    // The add runs in a nested event loop: a fatal error served meanwhile
-    // may have closed the station and ended the program.
-    if (station.socket < 0) return 0;
+    // The directory add waits for the first tick (CMD_LIST_STATION): a
+    // directory that is slow to answer must not keep the station silent.
+    ctx.state.listing_due = true;
     return 1;
 }
 
@@ -270,7 +270,7 @@ void close_station(Context& ctx) {
         int size = build_master_close(notice);
         send_to_master(ctx, notice, size);
     }
-    directory_remove(ctx);
+    ctx.state.listing_due = false;
 
     ctx.host->set_read_notification(station.socket, false);
     udp_close(station.socket);
@@ -293,4 +293,7 @@ void close_station(Context& ctx) {
         sender.song_file = nullptr;
         sender.companion_file = nullptr;
     }
+    // Last: the audio has stopped and the socket is closed, so a slow
+    // directory holds nothing but the stop itself (for a few seconds).
+    directory_remove(ctx);
 }

@@ -1,5 +1,6 @@
 #include "web/directory.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -95,21 +96,26 @@ void directory_update(Context& ctx, const std::string& file_name, const std::str
     std::string path = directory_path(add, file_name, content);
     char reply[DIRECTORY_BUFFER_SIZE];
     reply[0] = '\0';
+    HttpOutcome outcome;
     if (add) {
         int result = http_get(ctx, "Adding station to directory...\r\n", s.DIRURL.c_str(),
-                              s.DIRURLPORT, path.c_str(), reply, sizeof reply);
-        // Any reply counts as listed, whatever its status.
-        s.directory_listed = result == 1 || (result == 0 && reply[0] != '\0');
-        if (result != 1 && reply[0] == '\0')
+                              s.DIRURLPORT, path.c_str(), reply, sizeof reply, &outcome);
+        // Any whole reply counts as listed, whatever its status; a time-out
+        // or a reply broken off never does.
+        s.directory_listed = result == 1 || (result == 0 && outcome.complete && reply[0] != '\0');
+        // A time-out has told the operator already: one failure, one message.
+        if (!s.directory_listed && !outcome.timed_out)
             show_message(ctx, true, MB_OK | MB_ICONERROR,
                          "You could not be added to the directory as the station daemon was not "
                          "contacted.  Try stopping and restarting your station in a few hours.");
     } else {
         http_get(ctx, "Removing station from directory...\r\n", s.DIRURL.c_str(), s.DIRURLPORT,
-                 path.c_str(), reply, sizeof reply);
+                 path.c_str(), reply, sizeof reply, &outcome,
+                 std::min(REMOVE_TIMEOUT_MS, s.HTTP_TIMEOUT * 1000));
         s.directory_listed = false;
     }
     ctx.host->invalidate(false);  // the directory lamp
+    run_pending_directory_requests(ctx);
 }
 
 void directory_add(Context& ctx) {
@@ -175,11 +181,15 @@ int fetch_categories(Context& ctx, CategoryList& list) {
         if (port < 1 || port > 65535) port = 80;
     }
     std::vector<char> reply(CATEGORIES_BUFFER_SIZE, '\0');
+    HttpOutcome outcome;
     int result = http_get(ctx, "Getting station categories...", host.c_str(), port,
-                          kCategoriesPath, reply.data(), CATEGORIES_BUFFER_SIZE);
+                          kCategoriesPath, reply.data(), CATEGORIES_BUFFER_SIZE, &outcome);
     if (result == -1) return -1;
     list = CategoryList{};
-    if (result != 1) return 0;
-    read_categories(ctx, reply.data(), list);
-    return 1;
+    if (result == 1) {
+        read_categories(ctx, reply.data(), list);
+        list.cut = outcome.cut;
+    }
+    run_pending_directory_requests(ctx);
+    return result == 1 ? 1 : 0;
 }

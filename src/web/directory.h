@@ -9,19 +9,25 @@ struct Context;
 
 constexpr int DIRECTORY_BUFFER_SIZE = 4096;      // escaped content, path, add/remove reply
 constexpr int CATEGORIES_BUFFER_SIZE = 131072;   // the categories reply
+// A stop waits for the directory's answer no longer than this, whatever
+// HTTP_TIMEOUT says: a service manager waits only seconds for a stop.
+constexpr int REMOVE_TIMEOUT_MS = 3000;
 
 // Adds (add true) or removes the station's record `content` under
 // `file_name`. Intranet-only: the directory is not contacted; the station
 // socket's write notifications are asked for instead. A remove while the
 // station is not listed does nothing. While another request runs, the
-// request waits and runs when that one ends. An add that gets no reply at
-// all tells the operator; any reply counts as listed.
+// request waits and runs when that one ends. Any whole reply counts as
+// listed; an add without one (nothing, a time-out, a reply broken off)
+// leaves the station unlisted and tells the operator once. The remove waits
+// a few seconds at most (REMOVE_TIMEOUT_MS).
 void directory_update(Context& ctx, const std::string& file_name, const std::string& content,
                       bool add);
 // The open station's add and remove, with its records.
 void directory_add(Context& ctx);
 void directory_remove(Context& ctx);
-// Runs the directory requests that waited for a running request (http_get calls it).
+// Runs the directory requests that waited for a running request (called
+// when a request of this file has ended and its outcome is recorded).
 void run_pending_directory_requests(Context& ctx);
 
 // Escapes the content for the query: letters and digits stay, every other
@@ -36,14 +42,16 @@ struct CategoryList {
     std::vector<std::string> paths;  // "\Music", "\Music\Rock", ... in the server's order
     std::string announced_version;   // from a "VMBversion:" line; empty when none
     std::string download_address;
+    bool cut = false;  // the reply was longer than CATEGORIES_BUFFER_SIZE: the list is its beginning
 };
 
 // Asks the categories host (CATEGORIES_URL, "HOST" for port 80 or
 // "HOST:PORT") for the category list.
 // A newer announced version is offered for download once per run (the
 // address opened with the platform's opener on Yes). Returns 1 when the
-// host answered with the list (status 200), 0 otherwise (paths then empty),
-// -1 when another request was running.
+// host answered with the whole list (status 200; `cut` says when it was
+// longer than the buffer), 0 otherwise, a time-out or a reply broken off
+// included (paths then empty), -1 when another request was running.
 int fetch_categories(Context& ctx, CategoryList& list);
 // The walk over a categories reply body (modified in place). The version
 // question is put through the host when a newer version is announced.

@@ -8,7 +8,6 @@
 
 #include "app/context.h"
 #include "app/messages.h"
-#include "web/directory.h"
 #include "web/proxy_settings.h"
 #include "web/text_routines.h"
 
@@ -105,6 +104,7 @@ void http_received(HttpExchange& exchange, const char* data, int size) {
 void http_closed(HttpExchange& exchange) {
     if (exchange.phase == HTTP_DONE) return;
     log_line(exchange, "Closing connection...");
+    exchange.complete = true;
     exchange.phase = HTTP_DONE;
 }
 
@@ -147,18 +147,19 @@ void Host::run_http_exchange(HttpExchange& exchange) {
 }
 
 int http_get(Context& ctx, const char* progress, const char* host, int port, const char* path,
-             char* output, int capacity) {
+             char* output, int capacity, HttpOutcome* outcome, int timeout_ms) {
     WebState& web = ctx.web;
     if (web.busy) return -1;
+    if (outcome) *outcome = HttpOutcome{};
     if (!output || capacity <= 0) return 0;
     web.busy = true;
     int result = 0;
+    if (timeout_ms <= 0) timeout_ms = ctx.state.HTTP_TIMEOUT * 1000;
     for (;;) {
         ProxySettings proxy;
         bool via_proxy = load_proxy_settings(proxy) != 0;
         HttpExchange& exchange = web.exchange;
-        prepare_exchange(exchange, proxy, via_proxy, host, port, path, output, capacity,
-                         ctx.state.HTTP_TIMEOUT * 1000);
+        prepare_exchange(exchange, proxy, via_proxy, host, port, path, output, capacity, timeout_ms);
         exchange.log = one_line(progress) + "\n" + exchange.log;
         ctx.host->run_http_exchange(exchange);
         http_abort(exchange);  // a runner that returned early ended the exchange
@@ -167,7 +168,10 @@ int http_get(Context& ctx, const char* progress, const char* host, int port, con
         if (exchange.timed_out)
             show_captioned_message(ctx, one_line(progress).c_str(), false, MB_OK | MB_ICONERROR,
                                    "Failed to contact the web server.  Try again later");
-        if (output[0] == '\0') break;
+        if (outcome) *outcome = HttpOutcome{exchange.complete, exchange.timed_out, exchange.full};
+        // A reply cut short by a time-out or an error is no answer at all,
+        // whatever its status line said.
+        if (output[0] == '\0' || !exchange.complete) break;
         int verdict = http_verdict(output);
         if (verdict == HTTP_SUCCESS) {
             const char* body = strstr(output, "\r\n\r\n") + 4;
@@ -180,6 +184,5 @@ int http_get(Context& ctx, const char* progress, const char* host, int port, con
         if (verdict != HTTP_AUTHENTICATE || ctx.host->proxy_dialog(via_proxy) != 1) break;
     }
     web.busy = false;
-    run_pending_directory_requests(ctx);
     return result;
 }

@@ -41,6 +41,7 @@ struct HttpExchange {
     int length = 0;          // bytes gathered in output
     int remaining = 0;       // capacity left (a chunk must be smaller to fit)
     bool full = false;       // a chunk did not fit: the gathering ended there
+    bool complete = false;   // the server closed the connection: the reply is whole
     bool timed_out = false;
     std::string log;         // the status log, for the trace
 };
@@ -60,16 +61,24 @@ struct WebState {
     std::deque<PendingDirectoryRequest> pending;
 };
 
+// How a request ended, for callers that judge more than the status.
+struct HttpOutcome {
+    bool complete = false;   // a whole reply came (the server closed the connection)
+    bool timed_out = false;  // the time-out message was shown
+    bool cut = false;        // the reply was longer than the output: only its beginning is there
+};
+
 // GETs `path` from `host`:`port` (port 0 means 80), through the proxy of
 // the per-user registry when one is set. Returns 1 when the server answered
-// status 200 (`output` then holds the body only), 0 on any failure (`output`
-// empty when nothing came back, else the raw reply's beginning), -1 when
-// another request is running (`output` untouched). A 401 or 407 opens the
-// proxy dialog (Host::proxy_dialog) and tries again with what it saved, as
-// long as the dialog is confirmed. `progress` names the request in the log
-// and captions the time-out message.
+// status 200 with a whole reply (`output` then holds the body only), 0 on
+// any failure, a time-out or a reply broken off included (`output` empty
+// when nothing came back, else the raw reply's beginning), -1 when another
+// request is running (`output` untouched). A 401 or 407 opens the proxy
+// dialog (Host::proxy_dialog) and tries again with what it saved, as long
+// as the dialog is confirmed. `progress` names the request in the log and
+// captions the time-out message. `timeout_ms` 0 means HTTP_TIMEOUT seconds.
 int http_get(Context& ctx, const char* progress, const char* host, int port, const char* path,
-             char* output, int capacity);
+             char* output, int capacity, HttpOutcome* outcome = nullptr, int timeout_ms = 0);
 
 // The request line and headers: through a proxy the absolute address with
 // the port exactly as given (0 stays 0) and the authorization line.

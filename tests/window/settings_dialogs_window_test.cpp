@@ -24,6 +24,8 @@
 #include "app/context.h"
 #include "app/controller.h"
 #include "app/settings.h"
+#include "codec/codec_state.h"
+#include "codec/set_rate.h"
 #include "platform/autostart.h"
 #include "shell/window/dialogs/expert_dialog.h"
 #include "shell/window/dialogs/options_dialog.h"
@@ -338,10 +340,30 @@ TEST_F(SettingsDialogsWindow, a_proxy_refusal_asks_again_for_the_password_and_es
                                dir.file("proxy.out")),
               "");
     ASSERT_TRUE(save_proxy_settings({proxy_ip, kProxyPort, TEST_PROXY_USER, "wrong"}));
-    ctx->state.MODE = 1;  // live: the start lists the station, the missing sound card ends it
-    ctx->state.feed_mode = FEED_LIVE_PRIMING;
+    // A script on the air: the station lists itself once its first tick is
+    // out, and the stop unlists it.
+    CodecState codec;
+    set_rate(codec, ctx->state.SamplingRate, ctx->state.TransferRate);
+    char header[64];
+    snprintf(header, sizeof header, "1 16000 %03d SCRIPT", codec.rate_percent);
+    std::string script = header;
+    script.push_back('\0');
+    write_file(dir.file("song.VMA"), sample_file(std::vector<std::string>(16, std::string(20, 'x'))));
+    script += "1 " + dir.file("song.VMA") + " \"\" A song";
+    script.push_back('\0');
+    write_file(dir.file("show.VSK"), script);
+    ctx->state.StationScript = dir.file("show.VSK");
+    ctx->state.MODE = 0;
+    ctx->state.feed_mode = FEED_SCRIPT;
     update_start_menu(*ctx);
     window->sync_view();
+    window->start_timers();
+    auto on_air_then_stop = [&](qsizetype dialogs) {
+        window->run_command(CMD_START);
+        ASSERT_TRUE(process_until([&] { return dialogs_shown.size() >= dialogs; }, 20000));
+        window->run_command(CMD_START_STOP);
+        ASSERT_TRUE(process_until([&] { return ctx->state.broadcast_state == BS_IDLE; }, 20000));
+    };
 
     auto escape = [](ProxyDialog& d) {
         EXPECT_FALSE(d.server->isEnabled());
@@ -351,8 +373,8 @@ TEST_F(SettingsDialogsWindow, a_proxy_refusal_asks_again_for_the_password_and_es
     };
     then<ProxyDialog>(escape);  // the add
     then<ProxyDialog>(escape);  // the remove after the refused add counted as a listing
-    window->run_command(CMD_START);
-    ASSERT_TRUE(process_until([&] { return ctx->state.broadcast_state == BS_IDLE; }, 20000));
+    on_air_then_stop(1);
+    ASSERT_TRUE(process_until([&] { return dialogs_shown.size() >= 2; }, 5000));
     EXPECT_EQ(dialogs_shown.size(), 2u);
     EXPECT_EQ(requests(), "");  // no retry got past the proxy
 
@@ -362,8 +384,8 @@ TEST_F(SettingsDialogsWindow, a_proxy_refusal_asks_again_for_the_password_and_es
         d.password->setText(TEST_PROXY_PASSWORD);
         QTest::mouseClick(d.ok, Qt::LeftButton);
     });
-    window->run_command(CMD_START);
-    ASSERT_TRUE(process_until([&] { return ctx->state.broadcast_state == BS_IDLE; }, 20000));
+    on_air_then_stop(1);
+    ASSERT_TRUE(process_until([&] { return requests().find("del_vsl") != std::string::npos; }, 5000));
     EXPECT_EQ(dialogs_shown.size(), 1u);  // the remove went through with the saved password
     EXPECT_NE(requests().find("GET /cgi-local/ul_vsl.prl?vslFile="), std::string::npos)
         << requests() << file_or_empty(dir.file("proxy.out"));

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QLabel>
 #include <QTimer>
 #include <QFontMetrics>
@@ -16,12 +18,14 @@
 #include "app/controller.h"
 #include "codec/codec_state.h"
 #include "codec/set_rate.h"
+#include "server/packet.h"
 #include "panel_pixels.h"
 #include "shell/window/main_window.h"
 #include "shell/window/status_panel.h"
 #include "shell/window/window_host.h"
 #include "station_test_support.h"
 #include "support/temp_dir.h"
+#include "support/udp_loopback.h"
 
 namespace {
 
@@ -144,6 +148,48 @@ TEST_F(WindowTest, ctrl_s_starts_and_stops_and_is_dead_while_greyed) {
     QTest::qWait(20);
     EXPECT_EQ(ctx->state.broadcast_state, BS_IDLE);
     EXPECT_EQ(boxes.size(), shown);
+}
+
+TEST_F(WindowTest, the_directory_box_left_open_holds_neither_the_ticks_nor_a_listener_joining) {
+    // No directory where DIRURL points: the add fails at once and its box
+    // comes up. The operator leaves it open (a nested loop, as a modal box
+    // runs); a listener joining 1 s after the start gets audio within 2 s.
+    write_file(dir.file("station.ini"), "[VelmoraStation]\nDIRURL=" + test_ip(83) +
+                                            "\nDIRURLPORT=9\nHTTP_TIMEOUT=5\n");
+    ctx->state.settings_file = dir.file("station.ini");
+    LoopbackSocket listener(test_ip(84).c_str());
+    QElapsedTimer since_start;
+    qint64 box_at = -1, joined_at = -1, audio_at = -1;
+    host.box_answers = [&](const char* text, int type) {
+        boxes.push_back(text);
+        if (!strstr(text, "could not be added")) return (type & 0xF) == MB_YESNO ? IDYES : IDOK;
+        box_at = since_start.elapsed();
+        QEventLoop open_box;
+        QTimer look;
+        QObject::connect(&look, &QTimer::timeout, [&] {
+            if (joined_at < 0 && since_start.elapsed() >= 1000) {
+                send_control(listener.fd(), test_station_addr(test_ip(81)), PF_TEXT, std::string("hello", 6));
+                joined_at = since_start.elapsed();
+            }
+            for (auto d = listener.receive(0); !d.empty(); d = listener.receive(0))
+                if (audio_at < 0 && get_packet_header(d.data()).flags == PF_AUDIO) audio_at = since_start.elapsed();
+            if (audio_at >= 0 || since_start.elapsed() > 5000) open_box.quit();
+        });
+        look.start(10);
+        open_box.exec();
+        return IDOK;
+    };
+    window->start_timers();  // the ticks run as in the program
+    since_start.start();
+    window->run_command(CMD_START);
+    ASSERT_EQ(ctx->state.broadcast_state, BS_BROADCASTING);
+    (void)QTest::qWaitFor([&] { return audio_at >= 0 || since_start.elapsed() > 6000; }, 7000);
+    ASSERT_GE(box_at, 0) << "the directory box never came";
+    EXPECT_LT(box_at, 1000);  // open before the listener joined
+    ASSERT_GE(joined_at, 1000);
+    ASSERT_GE(audio_at, 0) << "no audio while the box was open";
+    EXPECT_LE(audio_at - joined_at, 2000);
+    EXPECT_FALSE(ctx->state.directory_listed);
 }
 
 TEST_F(WindowTest, close_is_refused_while_broadcasting_with_one_message) {

@@ -9,6 +9,7 @@
 #include <QIODevice>
 #include <QMediaDevices>
 #include <QSocketNotifier>
+#include <QtGlobal>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -242,7 +243,24 @@ private:
 
 int CaptureSource::query(int) { return CAPTURE_OK; }
 
-bool sound_card_present() { return !QMediaDevices::audioInputs().isEmpty(); }
+namespace {
+QtMessageHandler g_previous_handler = nullptr;
+
+// Without a sound server Qt's audio back end says "PulseAudioService:
+// pa_context_connect() failed" as it looks for devices; the station tells
+// the operator what having no recording device means instead.
+void drop_sound_server_words(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (text.startsWith(QLatin1String("PulseAudioService:"))) return;
+    if (g_previous_handler) g_previous_handler(type, context, text);
+}
+}  // namespace
+
+bool sound_card_present() {
+    g_previous_handler = qInstallMessageHandler(drop_sound_server_words);
+    bool present = !QMediaDevices::audioInputs().isEmpty();
+    qInstallMessageHandler(g_previous_handler);
+    return present;
+}
 
 std::unique_ptr<CaptureSource> make_capture_source(const std::string& name, std::string& error) {
     if (name == "default") return std::make_unique<SoundCardSource>();

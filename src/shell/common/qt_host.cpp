@@ -126,6 +126,8 @@ bool watch_stop_signals(QObject* owner, std::function<void()> on_stop) {
     });
     signal(SIGINT, on_signal);
     signal(SIGTERM, on_signal);
+    // The terminal closed: stop as properly as on SIGTERM (unlist, lock file).
+    signal(SIGHUP, on_signal);
     return true;
 }
 

@@ -79,6 +79,6 @@ int print_message_box(const char* text, const char* caption, int type, bool answ
 // the station, as the end of the program needs: the close notice goes out.
 void stop_for_exit(Context& ctx);
 
-// Runs `on_stop` from the event loop when SIGINT or SIGTERM arrives.
+// Runs `on_stop` from the event loop when SIGINT, SIGTERM or SIGHUP arrives.
 // Returns false when the signal pipe cannot be made.
 bool watch_stop_signals(QObject* owner, std::function<void()> on_stop);

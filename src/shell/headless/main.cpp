@@ -1,7 +1,7 @@
 // velmora-station: the station without a window. It loads the settings,
 // broadcasts (at the first tick when AutoStart is 1, or with --start),
 // prints every operator message and a status line every few seconds, and
-// stops properly on SIGINT or SIGTERM.
+// stops properly on SIGINT, SIGTERM or SIGHUP.
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -97,10 +97,11 @@ void print_status(Context& ctx) {
     fflush(stdout);
 }
 
-// Stops whatever runs, closes the station and leaves with status 0.
+// Stops whatever runs, closes the station and leaves with status 0, or
+// with the failure's status when the station had failed for good.
 void stop_and_quit(Context& ctx) {
     stop_for_exit(ctx);
-    QCoreApplication::exit(0);
+    QCoreApplication::exit(ctx.state.failure_status);
 }
 
 // --set-proxy: the four values as the proxy dialog stores them.
@@ -146,6 +147,12 @@ int list_categories(Context& ctx) {
     if (!list.announced_version.empty())
         printf("version %s announced, download: %s\n", list.announced_version.c_str(),
                list.download_address.c_str());
+    if (list.cut) {
+        fprintf(stderr, "velmora-station: the directory's reply from %s was longer than %d bytes: "
+                        "the list is cut after %zu categories\n",
+                ctx.state.CATEGORIES_URL.c_str(), CATEGORIES_BUFFER_SIZE, list.paths.size());
+        return 1;
+    }
     return 0;
 }
 
@@ -317,6 +324,13 @@ int main(int argc, char** argv) {
         }))
         return 1;
     QObject::connect(&host, &HeadlessHost::close_requested, [&] { stop_and_quit(*ctx); });
+    // A station that failed for good (no song of its script can be played)
+    // ends, so that a service manager sees the failure and can restart it.
+    QObject::connect(&host, &HeadlessHost::controller_called, [&] {
+        if (ctx->state.failure_status != 0 && ctx->state.broadcast_state == BS_IDLE &&
+            !host.exit_requested())
+            host.exit_program(ctx->state.failure_status);
+    });
 
     // The panel's 128 ms rhythm and the ticks' own precise timer, re-armed
     // for the moment the next tick is due, so that ticks go out one at a
@@ -344,5 +358,6 @@ int main(int argc, char** argv) {
     if (start && ctx->state.AutoStart != 1) host.post_command(CMD_START_STOP);
     int status = app.exec();
     print_status(*ctx);
-    return host.exit_requested() ? host.exit_status() : status;
+    if (host.exit_requested()) return host.exit_status();
+    return status != 0 ? status : ctx->state.failure_status;
 }
