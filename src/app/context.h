@@ -8,6 +8,7 @@
 #include "app/messages.h"
 #include "app/station_state.h"
 #include "codec/codec_state.h"
+#include "icecast/icecast_output.h"
 #include "live/datagram_queue.h"
 #include "live/live_capture.h"
 #include "live/live_ring.h"
@@ -32,8 +33,13 @@ struct Context {
     StationSocket station;
     SenderState sender;
     WebState web;
+    IcecastOutput icecast;
 
-    ~Context() { close_trace_sink(*this); }
+    ~Context() {
+        stop_icecast_link(icecast.link);
+        wait_for_retired_link(icecast.link, 500);
+        close_trace_sink(*this);
+    }
 };
 
 // The records are large (the listener table, the resend store, the queue):

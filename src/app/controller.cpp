@@ -103,6 +103,7 @@ void go_on_air(Context& ctx, bool menu_form) {
     }
     ctx.sender.packet_counter = 0;
     add_receiver(ctx);
+    icecast_start(ctx);
 
     if (s.feed_mode == FEED_LIVE_PRIMING) {
         if (open_capture(ctx)) {

@@ -1,5 +1,6 @@
 #include "app/settings.h"
 
+#include "icecast/icecast_settings.h"
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -283,6 +284,11 @@ int load_settings(Context& ctx, bool no_sound_card, SettingsReport* report) {
     read_directory_settings(ctx, report);
     s.STATION_PORT = port_setting(read, "STATION_PORT", STATION_PORT_DEFAULT, true);
     s.MASTER_IP = read.text("MASTER_IP", MASTER_IP_DEFAULT, 63);
+    s.ICECAST_URL = read.text("ICECAST_URL", "", ICECAST_URL_MAX);
+    s.ICECAST_USER = read.text("ICECAST_USER", ICECAST_USER_DEFAULT, ICECAST_FIELD_MAX);
+    s.ICECAST_PASSWORD = read.text("ICECAST_PASSWORD", "", ICECAST_FIELD_MAX);
+    s.ICECAST_FORMAT = read.text("ICECAST_FORMAT", "opus", 15);
+    s.ICECAST_BITRATE = read.number("ICECAST_BITRATE", 0);
     return 1;
 }
 

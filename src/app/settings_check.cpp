@@ -13,6 +13,7 @@
 #include "app/context.h"
 #include "app/settings.h"
 #include "codec/sample_file.h"
+#include "icecast/icecast_settings.h"
 #include "media/sample_compression.h"
 #include "media/script_table.h"
 #include "media/script_text.h"
@@ -170,6 +171,13 @@ void check_network_settings(const Context& ctx, SettingsReport& report) {
                             std::to_string(8 * s.TransferRate) +
                             " bits per second): every listener would be refused \"Busy\"",
                         false);
+    // A wrong Icecast key leaves that output off; the UDP station runs on.
+    std::string icecast;
+    if (!check_icecast_settings({s.ICECAST_URL, s.ICECAST_USER, s.ICECAST_PASSWORD, s.ICECAST_FORMAT,
+                                 s.ICECAST_BITRATE},
+                                &icecast))
+        add_key_problem(report, file, icecast.substr(0, icecast.find(' ')).c_str(),
+                        icecast + ": the Icecast output stays off", false);
 }
 
 void check_settings_file(const std::string& path, SettingsReport& report) {

@@ -47,7 +47,7 @@ std::string repeater_problem(const std::string& text);
 // SPECIFIC_IP is on), MBONEIP (when MBONE is on), RepeaterIP, MASTER_IP and
 // STATION_PORT are errors when unusable; a BANDWIDTH that cannot carry one
 // listener at TransferRate is a warning (every listener would be refused
-// "Busy").
+// "Busy"), and so is a wrong ICECAST_* key (that output stays off).
 void check_network_settings(const Context& ctx, SettingsReport& report);
 
 // The settings file itself: unreadable, too large, keys but no

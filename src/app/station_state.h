@@ -74,6 +74,12 @@ struct StationState {
     int STATION_PORT = STATION_PORT_DEFAULT;
     // Ours: the master station's address (start and close notices go there).
     std::string MASTER_IP = MASTER_IP_DEFAULT;
+    // Ours: the Icecast output (icecast/icecast_settings.h); no URL, no output.
+    std::string ICECAST_URL;
+    std::string ICECAST_USER = "source";
+    std::string ICECAST_PASSWORD;
+    std::string ICECAST_FORMAT = "opus";
+    int ICECAST_BITRATE = 0;  // kbit/s; 0: 32 for Opus, 64 for MP3
 
     // --- run-time values of the main window ---
     int broadcast_state = BS_IDLE;

@@ -173,6 +173,7 @@ void pump_block(Context& ctx, const uint8_t* data, uint16_t recorded, int channe
 
     convert_buffer(ctx, data, recorded, capture_rate);
     cap.peak_level = block_peak(cap.block);
+    icecast_program_samples(ctx, cap.block, kFrameSamples);
     for (int k = 0; k < LIVE_BANK_PACKETS; ++k)
         memcpy(cap.banks[cap.write_bank][k] + kChunkSamples * cap.slot, cap.block + kChunkSamples * k, kChunkSamples);
 

@@ -472,7 +472,12 @@ void build_tick_datagrams(Context& ctx, const TickNews& news) {
             snprintf(text, sizeof text, "%.*s", SCRIPT_TEXT_SIZE - 1,
                      ctx.script.entries[current_entry(ctx)].text);
         sender.song_text.size = build_song_text(sender.song_text.bytes, seq, 0, text);
+        icecast_program_title(ctx, text);
     }
+    // The Icecast listeners hear what the UDP listeners hear; live, the
+    // pump hands it the captured samples instead.
+    if (ctx.state.feed_mode == FEED_SCRIPT)
+        icecast_program_frame(ctx, seq, sender.audio_frame, sender.audio_length);
     if (news.picture_notice) {
         const PictureSlot& picture = ctx.pictures.slots[PICTURE_MAIN];
         sender.picture_notice.size = build_picture_notice(sender.picture_notice.bytes, seq, 0,

@@ -263,6 +263,7 @@ int open_station(Context& ctx, const char* host_name, const char* multicast_grou
 
 void close_station(Context& ctx) {
     StationSocket& station = ctx.station;
+    icecast_stop(ctx);
     if (station.socket < 0) return;
 
     if (!is_master(station)) {

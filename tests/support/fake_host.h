@@ -2,6 +2,7 @@
 // A Host for tests: scripted message-box answers, recorded messages and posts,
 // a clock the test moves by hand, and a predictable rand().
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -48,6 +49,9 @@ public:
     int message_box(const char* text, const char* caption, int type, bool owned) override;
     void post_command(int command_id) override { posted_commands.push_back(command_id); }
     void post_live_tick() override { ++live_ticks_posted; }
+    // From the Icecast worker's thread.
+    std::atomic<int> icecast_events_posted{0};
+    void post_icecast_event() override { ++icecast_events_posted; }
     void invalidate(bool) override { ++invalidations; }
     void request_write_notification(int socket) override {
         write_notification_requests.push_back(socket);

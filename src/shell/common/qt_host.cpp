@@ -47,6 +47,15 @@ void QtHost::post_live_tick() {
     });
 }
 
+void QtHost::post_icecast_event() {
+    // From the worker's thread: queued to this object's (the one) thread.
+    QMetaObject::invokeMethod(this, [this] {
+        if (!ctx_ || exit_requested_) return;
+        on_icecast_event(*ctx_);
+        Q_EMIT controller_called();
+    }, Qt::QueuedConnection);
+}
+
 void QtHost::post_close() { QTimer::singleShot(0, this, [this] { Q_EMIT close_requested(); }); }
 
 void QtHost::request_write_notification(int socket) {

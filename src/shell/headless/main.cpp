@@ -90,10 +90,12 @@ void print_status(Context& ctx) {
         elapsed = elapsed_text(ctx.host->time_now() - ctx.station.broadcast_start_time);
     std::string feed = "script";
     if (s.feed_mode != FEED_SCRIPT) feed = "live, level " + std::to_string(ctx.capture.peak_level);
-    printf("%s | %s | %s | listeners %s | busy %d | %s | %s | %s\n", state_word(ctx), feed.c_str(),
+    std::string icecast = icecast_status_text(ctx);
+    if (!icecast.empty()) icecast = " | " + icecast;
+    printf("%s | %s | %s | listeners %s | busy %d | %s | %s | %s%s\n", state_word(ctx), feed.c_str(),
            rate_line(s.TransferRate).c_str(),
            listeners_line(ctx).c_str(), ctx.listeners.busy_rejections, elapsed.c_str(),
-           s.directory_listed ? "listed" : "unlisted", now_playing(ctx).c_str());
+           s.directory_listed ? "listed" : "unlisted", now_playing(ctx).c_str(), icecast.c_str());
     fflush(stdout);
 }
 

@@ -6,11 +6,26 @@
 #include <QPushButton>
 
 #include "app/controller.h"
+#include "app/station_state.h"
 #include "shell/window/dialogs/proxy_dialog.h"
 
 void WindowHost::set_widgets(QWidget* main_window, QWidget* panel) {
     main_window_ = main_window;
     panel_ = panel;
+}
+
+void WindowHost::notice(const char* text) {
+    QtHost::notice(text);  // the line on standard output, as for capture
+    if (box_answers) {
+        box_answers(text, MB_OK | MB_ICONWARNING);
+        return;
+    }
+    auto* box = new QMessageBox(QMessageBox::Warning, QString::fromLocal8Bit(PROGRAM_TITLE),
+                                QString::fromLocal8Bit(text), QMessageBox::Ok, main_window_.data());
+    box->setTextFormat(Qt::PlainText);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    box->show();
 }
 
 int WindowHost::message_box(const char* text, const char* caption, int type, bool owned) {

@@ -30,6 +30,8 @@ public:
     void set_widgets(QWidget* main_window, QWidget* panel);
 
     int message_box(const char* text, const char* caption, int type, bool owned) override;
+    // A box that waits for nobody: the station goes on while it is open.
+    void notice(const char* text) override;
     void invalidate(bool all) override;
     int run_dialog(int dialog_id) override;
     // The proxy dialog after a 401 or 407 (shell/window/dialogs/proxy_dialog.h).

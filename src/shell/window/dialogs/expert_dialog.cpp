@@ -14,6 +14,7 @@
 #include "app/context.h"
 #include "app/settings_dialogs.h"
 #include "shell/window/dialogs/dialog_parts.h"
+#include "shell/window/dialogs/icecast_dialog.h"
 #include "shell/window/dialogs/proxy_dialog.h"
 #include "shell/window/window_host.h"
 
@@ -50,6 +51,7 @@ ExpertDialog::ExpertDialog(Context& ctx, WindowHost& host, std::vector<std::stri
     address->setCurrentIndex(view.address_index);
     address->setEnabled(view.specific_ip);
     proxy = new QPushButton(QStringLiteral("HTTP Proxy"));
+    icecast = new QPushButton(QStringLiteral("Icecast"));
 
     stream_rate = new QScrollBar(Qt::Horizontal);
     stream_rate->setRange(0, maximum_);
@@ -78,6 +80,7 @@ ExpertDialog::ExpertDialog(Context& ctx, WindowHost& host, std::vector<std::stri
     grid->addWidget(rate_text, 1, 2);
     grid->addWidget(auto_rate, 2, 0);
     grid->addWidget(autostart, 2, 1);
+    grid->addWidget(icecast, 2, 2);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid);
     if (!view.address_note.empty()) {
@@ -89,6 +92,7 @@ ExpertDialog::ExpertDialog(Context& ctx, WindowHost& host, std::vector<std::stri
 
     connect(specific_ip, &QCheckBox::toggled, address, &QWidget::setEnabled);
     connect(proxy, &QPushButton::clicked, this, [this] { run_proxy_dialog(ctx_, host_, this, false); });
+    connect(icecast, &QPushButton::clicked, this, [this] { run_icecast_dialog(ctx_, host_, this); });
     connect(stream_rate, &QAbstractSlider::actionTriggered, this, &ExpertDialog::scroll);
     connect(ok, &QPushButton::clicked, this, &ExpertDialog::press_ok);
 }

@@ -26,6 +26,7 @@ public:
     QCheckBox* specific_ip = nullptr;
     QComboBox* address = nullptr;
     QPushButton* proxy = nullptr;
+    QPushButton* icecast = nullptr;  // the Icecast output's own dialog
     QScrollBar* stream_rate = nullptr;
     QLabel* rate_text = nullptr;
     QLabel* address_note = nullptr;  // only when the stored address cannot be used

@@ -1,0 +1,70 @@
+#include "app/icecast_dialog.h"
+
+#include <cstdlib>
+
+#include "app/context.h"
+#include "app/messages.h"
+#include "app/settings.h"
+#include "icecast/icecast_output.h"
+#include "icecast/icecast_settings.h"
+
+const char* const ICECAST_FORMAT_LABELS[ICECAST_FORMAT_COUNT] = {"Ogg Opus", "MP3"};
+
+IcecastView icecast_view(const StationState& s) {
+    IcecastView view;
+    view.url = s.ICECAST_URL;
+    view.user = s.ICECAST_USER;
+    view.password = s.ICECAST_PASSWORD;
+    view.format = parse_icecast_format(s.ICECAST_FORMAT) == ICECAST_MP3 ? 1 : 0;
+    if (s.ICECAST_BITRATE > 0) view.bitrate = std::to_string(s.ICECAST_BITRATE);
+    return view;
+}
+
+std::string icecast_bitrate_hint(int format) {
+    return "empty: " + std::to_string(icecast_default_bitrate(format == 1 ? ICECAST_MP3 : ICECAST_OPUS)) +
+           " kbit/s";
+}
+
+int icecast_ok(Context& ctx, const IcecastView& entered) {
+    IcecastSettings settings;
+    settings.url = entered.url;
+    settings.user = entered.user;
+    settings.password = entered.password;
+    settings.format = icecast_format_name(entered.format == 1 ? ICECAST_MP3 : ICECAST_OPUS);
+    std::string problem;
+    if (!entered.bitrate.empty()) {
+        char* end = nullptr;
+        long value = strtol(entered.bitrate.c_str(), &end, 10);
+        if (*end || value < 0 || value > 100000) {
+            problem = "ICECAST_BITRATE must be a number of kbit/s, not " + entered.bitrate;
+        } else {
+            settings.bitrate = static_cast<int>(value);
+            if (value == 0) problem = "ICECAST_BITRATE must be 8 to 320 kbit/s (or empty for the format's default), not 0";
+        }
+    }
+    if (problem.empty()) check_icecast_settings(settings, &problem);
+    if (!problem.empty()) {
+        show_message(ctx, true, MB_OK | MB_ICONERROR, "%s", problem.c_str());
+        return 0;
+    }
+    StationState& s = ctx.state;
+    s.ICECAST_URL = settings.url;
+    s.ICECAST_USER = settings.user;
+    s.ICECAST_PASSWORD = settings.password;
+    s.ICECAST_FORMAT = settings.format;
+    s.ICECAST_BITRATE = settings.bitrate;
+    SettingsWrite write;
+    write_setting_string(ctx, write, "ICECAST_URL", s.ICECAST_URL.c_str());
+    write_setting_string(ctx, write, "ICECAST_USER", s.ICECAST_USER.c_str());
+    write_setting_string(ctx, write, "ICECAST_PASSWORD", s.ICECAST_PASSWORD.c_str());
+    write_setting_string(ctx, write, "ICECAST_FORMAT", s.ICECAST_FORMAT.c_str());
+    write_setting_string(ctx, write, "ICECAST_BITRATE",
+                         s.ICECAST_BITRATE ? std::to_string(s.ICECAST_BITRATE).c_str() : "");
+    if (!finish_settings_write(ctx, write)) return 0;
+    if (!s.ICECAST_PASSWORD.empty() && settings_readable_by_others(s.settings_file))
+        show_message(ctx, true, MB_OK | MB_ICONWARNING,
+                     "The settings file %s now holds the Icecast password and other users can read "
+                     "it; make it readable by its owner only (chmod 600 %s).",
+                     s.settings_file.c_str(), s.settings_file.c_str());
+    return 1;
+}

@@ -1,0 +1,545 @@
+#include "icecast/icecast_link.h"
+
+#include <lame/lame.h>
+#include <opus/opusenc.h>
+#include <shout/shout.h>
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "codec/decoder.h"
+#include "codec/edge_smoothing.h"
+#include "codec/super_block.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A connection attempt that has not got the server's answer by then hangs.
+constexpr auto kConnectTimeout = std::chrono::seconds(10);
+// Encoded audio libshout holds back while the server does not read. Past
+// this the worker takes no more from the queue (which then drops the
+// oldest); no progress at all for kStallTimeout counts as a lost server.
+constexpr ssize_t kMostBacklogBytes = 64 * 1024;
+constexpr auto kStallTimeout = std::chrono::seconds(8);
+// Pages of at most a quarter second (in 48 kHz units): a listener hears the
+// station soon, at a few bytes of page headers a second.
+constexpr int kOpusMuxingDelay = 12000;
+
+// ---- the program: frames back to samples --------------------------------
+
+// Collects the eight frames of a super-block (by seq) and gives back its
+// 16384 samples in time order with the chunk edges smoothed, as a listener
+// hears them. A frame that never came is silence.
+struct SuperBlockAssembly {
+    uint32_t base = 0;
+    int present = 0;  // bit n: frame base + n decoded
+    uint8_t frames[kFramesPerSuperBlock][kFrameSamples];
+    float steps[kFramesPerSuperBlock] = {};
+    uint8_t block[kSuperBlockSamples];
+};
+
+void finish_block(SuperBlockAssembly& a) {
+    for (int n = 0; n < kFramesPerSuperBlock; ++n)
+        if (!(a.present & 1 << n)) {
+            memset(a.frames[n], 128, kFrameSamples);
+            a.steps[n] = 0;
+        }
+    deinterleave_super_block(a.frames, a.block);
+    float chunk_steps[kSuperBlockSamples / kChunkSamples];
+    for (int c = 0; c < kSuperBlockSamples / kChunkSamples; ++c)
+        chunk_steps[c] = a.steps[c % kFramesPerSuperBlock];
+    smooth_chunk_edges(a.block, kSuperBlockSamples, chunk_steps);
+    a.present = 0;
+}
+
+void add_frame(SuperBlockAssembly& a, uint32_t seq, const uint8_t* frame, int length) {
+    uint32_t base = seq / kFramesPerSuperBlock * kFramesPerSuperBlock;
+    int n = static_cast<int>(seq - base);
+    a.base = base;
+    if (decode_frame(frame, length, a.frames[n])) {
+        a.steps[n] = frame_sample_step(frame, length);
+        a.present |= 1 << n;
+    }
+}
+
+// ---- the encoders --------------------------------------------------------
+
+struct Connection;
+int send_encoded(Connection& c, const unsigned char* bytes, size_t size);
+
+struct Encoder {
+    OggOpusEnc* opus = nullptr;
+    lame_global_flags* lame = nullptr;
+    std::vector<unsigned char> mp3;  // LAME's output, sized once
+    std::vector<short> pcm;
+};
+
+struct Connection {
+    const IcecastConfig* config = nullptr;
+    shout_t* shout = nullptr;
+    Encoder encoder;
+    std::string title;
+    bool send_failed = false;
+    std::string failure;
+};
+
+// libshout's words for a failure, with the system's when it has them.
+std::string shout_failure(shout_t* shout, int system_error) {
+    std::string text = shout_get_error(shout);
+    if (system_error) text += std::string(": ") + strerror(system_error);
+    return text;
+}
+
+int send_encoded(Connection& c, const unsigned char* bytes, size_t size) {
+    if (c.send_failed || size == 0) return 0;
+    errno = 0;
+    int result = shout_send(c.shout, bytes, size);
+    if (result != SHOUTERR_SUCCESS && result != SHOUTERR_BUSY) {
+        c.send_failed = true;
+        c.failure = shout_failure(c.shout, errno);
+        return 1;
+    }
+    return 0;
+}
+
+int write_page(void* user, const unsigned char* page, opus_int32 length) {
+    return send_encoded(*static_cast<Connection*>(user), page, static_cast<size_t>(length));
+}
+int close_pages(void*) { return 0; }
+
+OggOpusComments* title_comments(const std::string& title) {
+    OggOpusComments* comments = ope_comments_create();
+    if (comments && !title.empty()) ope_comments_add(comments, "TITLE", title.c_str());
+    return comments;
+}
+
+void set_mp3_title(Connection& c) {
+    shout_metadata_t* metadata = shout_metadata_new();
+    if (!metadata) return;
+    if (shout_metadata_add(metadata, "song", c.title.c_str()) == SHOUTERR_SUCCESS) {
+        // A refused title loses the title, not the stream.
+        int ignored = shout_set_metadata_utf8(c.shout, metadata);
+        (void)ignored;
+    }
+    shout_metadata_free(metadata);
+}
+
+int open_encoder(Connection& c, std::string* problem) {
+    const IcecastConfig& config = *c.config;
+    Encoder& e = c.encoder;
+    if (config.format == ICECAST_OPUS) {
+        static const OpusEncCallbacks callbacks = {write_page, close_pages};
+        OggOpusComments* comments = title_comments(c.title);
+        int error = 0;
+        e.opus = ope_encoder_create_callbacks(&callbacks, &c, comments, config.sampling_rate, 1, 0, &error);
+        if (comments) ope_comments_destroy(comments);
+        if (!e.opus) {
+            *problem = std::string("the Opus encoder refused: ") + ope_strerror(error);
+            return 0;
+        }
+        ope_encoder_ctl(e.opus, OPUS_SET_BITRATE(config.bitrate * 1000));
+        ope_encoder_ctl(e.opus, OPE_SET_MUXING_DELAY(kOpusMuxingDelay));
+        // libopusenc looks 2 s ahead by default: that long behind the station.
+        ope_encoder_ctl(e.opus, OPE_SET_DECISION_DELAY(0));
+        return 1;
+    }
+    e.lame = lame_init();
+    if (!e.lame) {
+        *problem = "the MP3 encoder cannot start";
+        return 0;
+    }
+    lame_set_in_samplerate(e.lame, config.sampling_rate);
+    lame_set_num_channels(e.lame, 1);
+    lame_set_mode(e.lame, MONO);
+    lame_set_brate(e.lame, config.bitrate);
+    lame_set_quality(e.lame, 7);  // fast: the station's CPU is for its listeners
+    if (lame_init_params(e.lame) < 0) {
+        lame_close(e.lame);
+        e.lame = nullptr;
+        *problem = "the MP3 encoder refused " + std::to_string(config.bitrate) + " kbit/s at " +
+                   std::to_string(config.sampling_rate) + " Hz";
+        return 0;
+    }
+    e.mp3.resize(kSuperBlockSamples * 5 / 4 + 7200);  // LAME's worst case for one call
+    if (!c.title.empty()) set_mp3_title(c);
+    return 1;
+}
+
+void close_encoder(Connection& c) {
+    Encoder& e = c.encoder;
+    if (e.opus) {
+        ope_encoder_drain(e.opus);
+        ope_encoder_destroy(e.opus);
+        e.opus = nullptr;
+    }
+    if (e.lame) {
+        int bytes = lame_encode_flush(e.lame, e.mp3.data(), static_cast<int>(e.mp3.size()));
+        if (bytes > 0) send_encoded(c, e.mp3.data(), static_cast<size_t>(bytes));
+        lame_close(e.lame);
+        e.lame = nullptr;
+    }
+}
+
+// The encoder starts with the first audio after connecting, so that the
+// stream's first headers already carry the title that precedes it.
+void encode_samples(Connection& c, const uint8_t* samples, int count) {
+    Encoder& e = c.encoder;
+    if (!e.opus && !e.lame && !open_encoder(c, &c.failure)) {
+        c.send_failed = true;
+        return;
+    }
+    e.pcm.resize(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) e.pcm[i] = static_cast<short>((samples[i] - 128) * 256);
+    if (e.opus) {
+        ope_encoder_write(e.opus, e.pcm.data(), count);
+    } else if (e.lame) {
+        int bytes = lame_encode_buffer(e.lame, e.pcm.data(), nullptr, count, e.mp3.data(),
+                                       static_cast<int>(e.mp3.size()));
+        if (bytes > 0) send_encoded(c, e.mp3.data(), static_cast<size_t>(bytes));
+    }
+}
+
+// A new song: Ogg Opus starts a chained stream whose tags carry the title;
+// MP3 has the server update the mount's title.
+void change_title(Connection& c, const std::string& title) {
+    if (title == c.title) return;
+    c.title = title;
+    if (c.encoder.opus) {
+        OggOpusComments* comments = title_comments(title);
+        if (comments) {
+            ope_encoder_chain_current(c.encoder.opus, comments);
+            ope_comments_destroy(comments);
+        }
+    } else if (c.encoder.lame) {
+        set_mp3_title(c);
+    }
+}
+
+// ---- the connection ----------------------------------------------------
+
+enum ConnectResult { CONNECT_OK, CONNECT_FAILED, CONNECT_REFUSED, CONNECT_STOPPED };
+
+bool stopping(IcecastShared& s) {
+    std::lock_guard<std::mutex> lock(s.mutex);
+    return s.stopping;
+}
+
+// Waits up to `ms` or until the station lets go. Returns false when it did.
+bool pause_unless_stopped(IcecastShared& s, int ms) {
+    std::unique_lock<std::mutex> lock(s.mutex);
+    return !s.wake.wait_for(lock, std::chrono::milliseconds(ms), [&] { return s.stopping; });
+}
+
+void report(IcecastShared& s, int kind, const std::string& reason) {
+    std::function<void()> notify;
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        if (s.stopping) return;
+        s.events.push_back({kind, reason});
+        notify = s.notify;
+    }
+    if (notify) notify();
+}
+
+void set_meta(shout_t* shout, const char* key, const std::string& value) {
+    if (!value.empty()) {
+        int ignored = shout_set_meta(shout, key, value.c_str());
+        (void)ignored;
+    }
+}
+
+// The one shout_t of a worker, set up once and opened for every attempt:
+// libshout 2.4 keeps part of a failed attempt's state with its shout_t, so a
+// fresh one per attempt would leave a little memory behind each time.
+shout_t* make_shout(const IcecastConfig& config, std::string* problem) {
+    shout_t* shout = shout_new();
+    if (!shout) {
+        *problem = "out of memory";
+        return nullptr;
+    }
+    unsigned format = config.format == ICECAST_MP3 ? SHOUT_FORMAT_MP3 : SHOUT_FORMAT_OGG;
+    if (shout_set_host(shout, config.target.host.c_str()) != SHOUTERR_SUCCESS ||
+        shout_set_port(shout, static_cast<unsigned short>(config.target.port)) != SHOUTERR_SUCCESS ||
+        shout_set_mount(shout, config.target.mount.c_str()) != SHOUTERR_SUCCESS ||
+        shout_set_user(shout, config.user.c_str()) != SHOUTERR_SUCCESS ||
+        shout_set_password(shout, config.password.c_str()) != SHOUTERR_SUCCESS ||
+        shout_set_protocol(shout, SHOUT_PROTOCOL_HTTP) != SHOUTERR_SUCCESS ||
+        shout_set_content_format(shout, format, SHOUT_USAGE_AUDIO, nullptr) != SHOUTERR_SUCCESS ||
+        shout_set_nonblocking(shout, SHOUT_BLOCKING_NONE) != SHOUTERR_SUCCESS) {
+        *problem = shout_get_error(shout);
+        shout_free(shout);
+        return nullptr;
+    }
+    int ignored = shout_set_agent(shout, "Radio Velmora Broadcaster");
+    (void)ignored;
+    set_meta(shout, SHOUT_META_NAME, config.name);
+    set_meta(shout, SHOUT_META_DESCRIPTION, config.description);
+    set_meta(shout, SHOUT_META_URL, config.url);
+    set_meta(shout, SHOUT_META_GENRE, config.genre);
+    std::string rate = std::to_string(config.sampling_rate);
+    std::string bitrate = std::to_string(config.bitrate);
+    ignored = shout_set_audio_info(shout, SHOUT_AI_SAMPLERATE, rate.c_str());
+    ignored = shout_set_audio_info(shout, SHOUT_AI_CHANNELS, "1");
+    ignored = shout_set_audio_info(shout, SHOUT_AI_BITRATE, bitrate.c_str());
+    return shout;
+}
+
+int connect_server(IcecastShared& s, Connection& c, std::string* problem) {
+    shout_t* shout = c.shout;
+
+    // The look-up of the host name happens here; it may take its time.
+    errno = 0;
+    int result = shout_open(shout);
+    auto deadline = Clock::now() + kConnectTimeout;
+    // Under way, the answer is busy or (from some versions) unconnected.
+    while (result == SHOUTERR_BUSY || result == SHOUTERR_RETRY || result == SHOUTERR_UNCONNECTED) {
+        if (!pause_unless_stopped(s, 10)) return CONNECT_STOPPED;
+        if (Clock::now() > deadline) {
+            *problem = "the server did not answer within 10 seconds";
+            return CONNECT_FAILED;
+        }
+        errno = 0;
+        result = shout_get_connected(shout);
+    }
+    if (result == SHOUTERR_SUCCESS || result == SHOUTERR_CONNECTED) return CONNECT_OK;
+    *problem = shout_failure(shout, result == SHOUTERR_NOLOGIN ? 0 : errno);
+    return result == SHOUTERR_NOLOGIN ? CONNECT_REFUSED : CONNECT_FAILED;
+}
+
+void disconnect(Connection& c) {
+    close_encoder(c);
+    int ignored = shout_close(c.shout);  // "unconnected" after a failed attempt
+    (void)ignored;
+    c.send_failed = false;
+}
+
+// Takes the oldest item out of the queue into `item`; false when empty.
+bool take_item(IcecastShared& s, ProgramItem& item, std::string* title_first) {
+    std::lock_guard<std::mutex> lock(s.mutex);
+    if (s.dropped_title_waiting) {
+        *title_first = s.dropped_title;
+        s.dropped_title_waiting = false;
+    }
+    if (s.count == 0) return false;
+    ProgramItem& oldest = s.items[s.head];
+    item.kind = oldest.kind;
+    item.seq = oldest.seq;
+    item.length = oldest.length;
+    memcpy(item.bytes, oldest.bytes, static_cast<size_t>(oldest.length));
+    s.head = (s.head + 1) % PROGRAM_QUEUE_ITEMS;
+    --s.count;
+    return true;
+}
+
+// What waited while the server was away is stale: only its title counts.
+// (Skipped on purpose, it is not counted with what a full queue drops.)
+void discard_waiting_audio(IcecastShared& s, std::string* title) {
+    std::lock_guard<std::mutex> lock(s.mutex);
+    if (s.dropped_title_waiting) *title = s.dropped_title;
+    s.dropped_title_waiting = false;
+    for (; s.count > 0; --s.count, s.head = (s.head + 1) % PROGRAM_QUEUE_ITEMS) {
+        const ProgramItem& item = s.items[s.head];
+        if (item.kind == ITEM_TITLE) title->assign(reinterpret_cast<const char*>(item.bytes), item.length);
+    }
+}
+
+std::string item_text(const ProgramItem& item) {
+    return std::string(reinterpret_cast<const char*>(item.bytes), static_cast<size_t>(item.length));
+}
+
+// Sends the program until the connection breaks or the station lets go.
+// Returns the reason the connection ended ("" when the station let go).
+std::string stream(IcecastShared& s, Connection& c, SuperBlockAssembly& assembly) {
+    static thread_local ProgramItem item;
+    ssize_t backlog = 0;
+    auto progress = Clock::now();
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> lock(s.mutex);
+            s.wake.wait_for(lock, std::chrono::milliseconds(20),
+                            [&] { return s.stopping || s.count > 0; });
+            if (s.stopping) return "";
+        }
+        // Whatever libshout holds back goes first.
+        errno = 0;
+        int flushed = shout_send(c.shout, nullptr, 0);
+        if (flushed != SHOUTERR_SUCCESS && flushed != SHOUTERR_BUSY) return shout_failure(c.shout, errno);
+        ssize_t queued = shout_queuelen(c.shout);
+        if (queued < backlog || queued == 0) progress = Clock::now();
+        backlog = queued;
+        if (queued > 0 && Clock::now() - progress > kStallTimeout)
+            return "the server stopped taking the stream";
+        if (queued > kMostBacklogBytes) {
+            // Nothing is taken meanwhile (the queue drops the oldest); waiting
+            // for the stop alone, as items keep coming.
+            if (!pause_unless_stopped(s, 20)) return "";
+            continue;
+        }
+
+        std::string title_first;
+        for (int taken = 0; taken < 8; ++taken) {
+            bool have = take_item(s, item, &title_first);
+            if (!title_first.empty()) change_title(c, title_first);
+            title_first.clear();
+            if (!have) break;
+            switch (item.kind) {
+                case ITEM_TITLE: change_title(c, item_text(item)); break;
+                case ITEM_SAMPLES: encode_samples(c, item.bytes, item.length); break;
+                case ITEM_FRAME:
+                    // A frame of the next super-block ends one that lost frames.
+                    if (assembly.present && item.seq / kFramesPerSuperBlock * kFramesPerSuperBlock != assembly.base) {
+                        finish_block(assembly);
+                        encode_samples(c, assembly.block, kSuperBlockSamples);
+                    }
+                    add_frame(assembly, item.seq, item.bytes, item.length);
+                    if (assembly.present == 0xFF) {
+                        finish_block(assembly);
+                        encode_samples(c, assembly.block, kSuperBlockSamples);
+                    }
+                    break;
+            }
+            if (c.send_failed) return c.failure;
+        }
+    }
+}
+
+void run_worker(std::shared_ptr<IcecastShared> shared, IcecastConfig config) {
+    // A server that closed the connection must not end the station: the
+    // write then fails with EPIPE (the signal stays pending, blocked here).
+    sigset_t pipe_signal;
+    sigemptyset(&pipe_signal);
+    sigaddset(&pipe_signal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
+    IcecastShared& s = *shared;
+    auto assembly = std::make_unique<SuperBlockAssembly>();
+    Connection c;
+    c.config = &config;
+    std::string problem;
+    c.shout = make_shout(config, &problem);
+    if (!c.shout) {
+        report(s, ICECAST_EVENT_LOST, problem);
+        return;
+    }
+    std::string title;
+    int retry_ms = ICECAST_FIRST_RETRY_MS;
+    bool refused_told = false;
+    while (!stopping(s)) {
+        problem.clear();
+        int result = connect_server(s, c, &problem);
+        if (result == CONNECT_STOPPED) break;
+        if (result == CONNECT_OK) {
+            discard_waiting_audio(s, &title);
+            c.title = title;
+            assembly->present = 0;
+            report(s, ICECAST_EVENT_ON_AIR, "");
+            retry_ms = ICECAST_FIRST_RETRY_MS;
+            refused_told = false;
+            problem = stream(s, c, *assembly);
+            title = c.title;
+            disconnect(c);
+            if (problem.empty()) break;  // the station let go
+            report(s, ICECAST_EVENT_LOST, problem);
+        } else {
+            disconnect(c);
+            if (result == CONNECT_REFUSED) {
+                if (!refused_told) report(s, ICECAST_EVENT_REFUSED, problem);
+                refused_told = true;
+                pause_unless_stopped(s, ICECAST_REFUSED_RETRY_MS);
+                continue;
+            }
+            report(s, ICECAST_EVENT_LOST, problem);
+        }
+        // While waiting the queue keeps only its newest audio; titles count.
+        if (!pause_unless_stopped(s, retry_ms)) break;
+        retry_ms = std::min(retry_ms * 2, ICECAST_LONGEST_RETRY_MS);
+    }
+    disconnect(c);
+    shout_free(c.shout);
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        s.finished = true;
+    }
+    s.wake.notify_all();
+}
+
+std::once_flag g_shout_ready;
+
+}  // namespace
+
+void start_icecast_link(IcecastLink& link, const IcecastConfig& config, std::function<void()> notify) {
+    stop_icecast_link(link);
+    std::call_once(g_shout_ready, [] { shout_init(); });
+    link.shared = std::make_shared<IcecastShared>();
+    link.shared->notify = std::move(notify);
+    // Never joined: a worker stuck in a look-up or a hanging connection
+    // ends on its own once that returns, and holds its own share.
+    std::thread(run_worker, link.shared, config).detach();
+}
+
+void stop_icecast_link(IcecastLink& link) {
+    if (!link.shared) return;
+    {
+        std::lock_guard<std::mutex> lock(link.shared->mutex);
+        link.shared->stopping = true;
+        link.shared->notify = nullptr;
+    }
+    link.shared->wake.notify_all();
+    link.retired = std::move(link.shared);
+}
+
+void wait_for_retired_link(IcecastLink& link, int ms) {
+    if (!link.retired) return;
+    IcecastShared& s = *link.retired;
+    std::unique_lock<std::mutex> lock(s.mutex);
+    s.wake.wait_for(lock, std::chrono::milliseconds(ms), [&] { return s.finished; });
+}
+
+bool icecast_link_running(const IcecastLink& link) { return link.shared != nullptr; }
+
+void queue_program_item(IcecastLink& link, int kind, uint32_t seq, const uint8_t* bytes, int length) {
+    if (!link.shared) return;
+    IcecastShared& s = *link.shared;
+    length = std::clamp(length, 0, PROGRAM_ITEM_BYTES);
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        if (s.count == PROGRAM_QUEUE_ITEMS) {
+            ProgramItem& oldest = s.items[s.head];
+            if (oldest.kind == ITEM_TITLE) {
+                s.dropped_title = item_text(oldest);
+                s.dropped_title_waiting = true;
+            } else {
+                ++s.dropped_items;
+            }
+            s.head = (s.head + 1) % PROGRAM_QUEUE_ITEMS;
+            --s.count;
+        }
+        ProgramItem& item = s.items[(s.head + s.count) % PROGRAM_QUEUE_ITEMS];
+        item.kind = kind;
+        item.seq = seq;
+        item.length = length;
+        memcpy(item.bytes, bytes, static_cast<size_t>(length));
+        ++s.count;
+    }
+    s.wake.notify_one();
+}
+
+int64_t dropped_program_items(const IcecastLink& link) {
+    if (!link.shared) return 0;
+    std::lock_guard<std::mutex> lock(link.shared->mutex);
+    return link.shared->dropped_items;
+}
+
+std::vector<IcecastEvent> take_icecast_events(IcecastLink& link, int64_t* dropped_items) {
+    std::vector<IcecastEvent> events;
+    if (!link.shared) return events;
+    std::lock_guard<std::mutex> lock(link.shared->mutex);
+    events.swap(link.shared->events);
+    if (dropped_items) *dropped_items = link.shared->dropped_items;
+    return events;
+}

@@ -1,0 +1,149 @@
+#include "icecast/icecast_output.h"
+
+#include <sys/stat.h>
+
+#include <cstring>
+
+#include "app/context.h"
+#include "app/messages.h"
+
+namespace {
+
+void tell(Context& ctx, const std::string& text) {
+    write_daily_log(ctx, "%s\n", text.c_str());
+    ctx.host->notice(text.c_str());
+}
+
+IcecastSettings settings_of(const StationState& s) {
+    IcecastSettings settings;
+    settings.url = s.ICECAST_URL;
+    settings.user = s.ICECAST_USER;
+    settings.password = s.ICECAST_PASSWORD;
+    settings.format = s.ICECAST_FORMAT;
+    settings.bitrate = s.ICECAST_BITRATE;
+    return settings;
+}
+
+}  // namespace
+
+bool settings_readable_by_others(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 && (info.st_mode & (S_IRGRP | S_IROTH)) != 0;
+}
+
+int icecast_start(Context& ctx) {
+    icecast_stop(ctx);
+    const StationState& s = ctx.state;
+    IcecastOutput& out = ctx.icecast;
+    if (s.ICECAST_URL.empty()) return 1;
+    IcecastSettings settings = settings_of(s);
+    std::string problem;
+    IcecastConfig config;
+    if (!check_icecast_settings(settings, &problem) ||
+        !parse_icecast_url(settings.url, &config.target, &problem)) {
+        show_message(ctx, true, MB_OK | MB_ICONERROR,
+                     "The Icecast output is off: %s (settings file %s).", problem.c_str(),
+                     s.settings_file.c_str());
+        return 0;
+    }
+    if (!s.ICECAST_PASSWORD.empty() && !out.permission_warned &&
+        settings_readable_by_others(s.settings_file)) {
+        out.permission_warned = true;
+        tell(ctx, "The settings file " + s.settings_file +
+                      " holds the Icecast password and other users can read it; make it "
+                      "readable by its owner only (chmod 600).");
+    }
+    config.user = settings.user;
+    config.password = settings.password;
+    config.format = parse_icecast_format(settings.format);
+    config.bitrate = settings.bitrate ? settings.bitrate : icecast_default_bitrate(config.format);
+    config.sampling_rate = s.SamplingRate;
+    config.name = s.StationName;
+    config.description = s.WWW_DESC;
+    config.url = s.WWW_URL;
+    config.genre = s.StationCategory;
+
+    out.url = s.ICECAST_URL;
+    out.user = settings.user;
+    out.state = ICECAST_CONNECTING;
+    out.lost_told = false;
+    out.title.clear();
+    out.dropped_items = 0;
+    Host* host = ctx.host;
+    start_icecast_link(out.link, config, [host] { host->post_icecast_event(); });
+    return 1;
+}
+
+void icecast_stop(Context& ctx) {
+    IcecastOutput& out = ctx.icecast;
+    if (!icecast_link_running(out.link)) return;
+    take_icecast_events(out.link, &out.dropped_items);
+    stop_icecast_link(out.link);
+    out.state = ICECAST_OFF;
+    ctx.host->invalidate(false);
+}
+
+void icecast_program_frame(Context& ctx, uint32_t seq, const uint8_t* frame, int length) {
+    queue_program_item(ctx.icecast.link, ITEM_FRAME, seq, frame, length);
+}
+
+void icecast_program_samples(Context& ctx, const uint8_t* samples, int count) {
+    queue_program_item(ctx.icecast.link, ITEM_SAMPLES, 0, samples, count);
+}
+
+void icecast_program_title(Context& ctx, const char* text) {
+    IcecastOutput& out = ctx.icecast;
+    if (!icecast_link_running(out.link) || out.title == text) return;
+    out.title = text;
+    queue_program_item(out.link, ITEM_TITLE, 0, reinterpret_cast<const uint8_t*>(text),
+                       static_cast<int>(strlen(text)));
+}
+
+void on_icecast_event(Context& ctx) {
+    IcecastOutput& out = ctx.icecast;
+    for (const IcecastEvent& event : take_icecast_events(out.link, &out.dropped_items)) {
+        switch (event.kind) {
+            case ICECAST_EVENT_ON_AIR:
+                // The first connection is news as well: the operator learns it works.
+                if (out.lost_told || out.state == ICECAST_CONNECTING)
+                    tell(ctx, std::string(out.lost_told ? "The Icecast output is back on the air at "
+                                                        : "The Icecast output is on the air at ") +
+                                  out.url);
+                out.lost_told = false;
+                out.state = ICECAST_ON_AIR;
+                break;
+            case ICECAST_EVENT_LOST:
+                if (!out.lost_told)
+                    tell(ctx, "The Icecast output to " + out.url + " is lost (" + event.reason +
+                                  "); reconnecting");
+                out.lost_told = true;
+                out.state = ICECAST_RECONNECTING;
+                break;
+            case ICECAST_EVENT_REFUSED:
+                tell(ctx, "The Icecast server at " + out.url + " refused the password (HTTP 401) of user " +
+                              out.user + "; trying again every 30 seconds");
+                out.lost_told = true;
+                out.state = ICECAST_RECONNECTING;
+                break;
+        }
+    }
+    ctx.host->invalidate(false);
+}
+
+const char* icecast_state_word(const Context& ctx) {
+    switch (ctx.icecast.state) {
+        case ICECAST_ON_AIR: return "on the air";
+        case ICECAST_CONNECTING: return "connecting";
+        case ICECAST_RECONNECTING: return "reconnecting";
+        default: return "off";
+    }
+}
+
+std::string icecast_status_text(const Context& ctx) {
+    if (ctx.state.ICECAST_URL.empty()) return "";
+    std::string text = std::string("Icecast ") + icecast_state_word(ctx);
+    int64_t dropped = icecast_link_running(ctx.icecast.link) ? dropped_program_items(ctx.icecast.link)
+                                                             : ctx.icecast.dropped_items;
+    if (dropped > 0) text += " (" + std::to_string(dropped) + " blocks dropped)";
+    return text;
+}

@@ -1,0 +1,53 @@
+#pragma once
+// The station's Icecast output, seen from the station's thread: started
+// with a broadcast when ICECAST_URL is set, fed the program the UDP
+// listeners hear (the script's frames, or the captured samples in live
+// feed) and its song texts, and told of the worker's state changes through
+// the host (Host::post_icecast_event, then on_icecast_event here).
+
+#include <cstdint>
+#include <string>
+
+#include "icecast/icecast_link.h"
+
+struct Context;
+
+enum IcecastState { ICECAST_OFF, ICECAST_CONNECTING, ICECAST_ON_AIR, ICECAST_RECONNECTING };
+
+struct IcecastOutput {
+    IcecastLink link;
+    int state = ICECAST_OFF;
+    std::string url;        // as the operator wrote it, for the messages
+    std::string user;
+    bool lost_told = false;  // the operator heard it is gone: "back" is due
+    std::string title;       // the last song text queued
+    int64_t dropped_items = 0;
+    bool permission_warned = false;  // once per run of the program
+};
+
+// Reads the ICECAST_* keys of ctx.state and starts the output; nothing when
+// ICECAST_URL is empty. A key that is wrong is told and leaves the output
+// off (the UDP station goes on). Returns 1 when the output runs or is not
+// wanted, 0 after such a message.
+int icecast_start(Context& ctx);
+// Ends the output without waiting for its worker.
+void icecast_stop(Context& ctx);
+
+// A codec frame of the script as sent with `seq` (decoded by the worker).
+void icecast_program_frame(Context& ctx, uint32_t seq, const uint8_t* frame, int length);
+// Captured samples (8-bit, 128 = silence) at the sampling rate.
+void icecast_program_samples(Context& ctx, const uint8_t* samples, int count);
+// The song text from the next audio on; a text equal to the last is ignored.
+void icecast_program_title(Context& ctx, const char* text);
+
+// The worker has news: state changes and the operator's messages.
+void on_icecast_event(Context& ctx);
+
+// "on the air", "connecting", "reconnecting" or "off".
+const char* icecast_state_word(const Context& ctx);
+// The status line's part: "Icecast on the air", "Icecast reconnecting
+// (120 blocks dropped)"; empty when no output is configured.
+std::string icecast_status_text(const Context& ctx);
+
+// Whether a settings file holding a password can be read by others.
+bool settings_readable_by_others(const std::string& path);

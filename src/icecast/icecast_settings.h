@@ -1,0 +1,47 @@
+#pragma once
+// The Icecast output's settings (keys ICECAST_URL, ICECAST_USER,
+// ICECAST_PASSWORD, ICECAST_FORMAT, ICECAST_BITRATE of the settings file)
+// and the checks shared by the station's start and the settings dialog.
+
+#include <string>
+
+enum IcecastFormat { ICECAST_OPUS = 0, ICECAST_MP3 = 1 };
+
+constexpr const char* ICECAST_USER_DEFAULT = "source";
+constexpr int ICECAST_OPUS_BITRATE_DEFAULT = 32;  // kbit/s
+constexpr int ICECAST_MP3_BITRATE_DEFAULT = 64;
+// What both encoders take at every sampling rate the station has.
+constexpr int ICECAST_BITRATE_MIN = 8;
+constexpr int ICECAST_BITRATE_MAX = 320;
+constexpr int ICECAST_URL_MAX = 255;
+constexpr int ICECAST_FIELD_MAX = 127;  // user and password
+
+// Where the stream goes: "http://HOST:PORT/MOUNT" taken apart.
+struct IcecastTarget {
+    std::string host;
+    int port = 8000;
+    std::string mount;  // starts with '/'
+};
+
+// Takes "http://HOST[:PORT]/MOUNT" apart (port 8000 when none is given).
+// Returns 1, or 0 with *problem saying what is wrong with the text.
+int parse_icecast_url(const std::string& url, IcecastTarget* target, std::string* problem);
+
+// "opus" or "mp3" (letter case ignored); -1 for anything else.
+int parse_icecast_format(const std::string& text);
+const char* icecast_format_name(int format);
+// The bit rate a format uses when the key is empty or 0.
+int icecast_default_bitrate(int format);
+
+// The keys as the settings file holds them.
+struct IcecastSettings {
+    std::string url;  // empty: no Icecast output
+    std::string user = ICECAST_USER_DEFAULT;
+    std::string password;
+    std::string format = "opus";
+    int bitrate = 0;  // kbit/s; 0: the format's default
+};
+
+// Checks every key: 1, or 0 with *problem naming the key and what is
+// wrong. An empty URL (no output) passes whatever the other keys hold.
+int check_icecast_settings(const IcecastSettings& settings, std::string* problem);
