@@ -377,13 +377,26 @@ TEST_F(ListenPictureTest, pictures_are_fetched_tile_by_tile_and_saved_as_bmp) {
     }
 }
 
-TEST_F(ListenPictureTest, pictures_that_cannot_be_written_are_not_counted_as_saved) {
-    start_listener(2.5, {"--pictures", dir.file("missing")});
+TEST_F(ListenPictureTest, a_missing_picture_folder_is_made_and_one_that_cannot_be_fails_before_joining) {
+    start_listener(2.5, {"--pictures", dir.file("new/pictures")});
     serve_pictures();
     EXPECT_EQ(wait_listener(), 0);
     std::string out = read_file(dir.file("listen.out"));
-    EXPECT_NE(out.find("cannot write " + dir.file("missing") + "/picture_02.bmp"), std::string::npos) << out;
-    EXPECT_NE(out.find("pictures 0"), std::string::npos) << out;
+    EXPECT_NE(out.find("pictures 2"), std::string::npos) << out;
+    EXPECT_EQ(read_file(dir.file("new/pictures/picture_02.bmp")).size(), 54 + shown[1].decoded.size());
+
+    // Beneath a plain file no folder can be made: status 1, and no join.
+    write_file(dir.file("plain"), "not a folder");
+    start_listener(2.5, {"--pictures", dir.file("plain/pictures")});
+    EXPECT_EQ(wait_listener(), 1);
+    out = read_file(dir.file("listen.out"));
+    EXPECT_NE(out.find("cannot make the picture folder " + dir.file("plain/pictures") + ": Not a directory"),
+              std::string::npos)
+        << out;
+    PacketHeader h;
+    std::vector<uint8_t> payload;
+    sockaddr_in from{};
+    EXPECT_FALSE(receive(h, payload, from, 300));
 }
 
 TEST(ListenToolUsage, refuses_stations_off_this_machine_and_bad_options) {

@@ -1,0 +1,223 @@
+// velmora-tuner's window offscreen, listening to a station played by the
+// test over real loopback datagrams: the station's name, song text and
+// picture tiles reach the widgets, the status line counts, the last
+// stations are remembered, and a picture of the window is taken. There is
+// no sound server here: the window says so and shows the station anyway.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QMimeData>
+#include <QUrl>
+#include <QTest>
+#include <cmath>
+#include <cstring>
+
+#include "codec/codec_state.h"
+#include "codec/encoder.h"
+#include "codec/picture_coder.h"
+#include "codec/picture_decoder.h"
+#include "codec/set_rate.h"
+#include "codec/super_block.h"
+#include "platform/udp_socket.h"
+#include "server/packet.h"
+#include "shell/tuner/tuner_window.h"
+#include "support/synthetic_picture.h"
+#include "support/temp_dir.h"
+#include "support/udp_loopback.h"
+
+namespace {
+
+constexpr uint32_t kSession = 4242;
+
+std::string own_ip(int role) {
+    unsigned pid = static_cast<unsigned>(getpid());
+    return "127." + std::to_string(role) + "." + std::to_string((pid >> 8) & 0xFF) + "." +
+           std::to_string(pid & 0xFF);
+}
+
+// A 4 x 3 tile picture as a station serves it, and how it looks decoded (top row first).
+struct Served {
+    SyntheticPicture picture = make_photo_picture(128, 96, 11);
+    std::vector<std::vector<uint8_t>> tiles;
+    QImage decoded{128, 96, QImage::Format_RGB888};
+    Served() {
+        prepare_picture(picture.pixels.data(), picture.pixels.size(), picture.width, picture.height,
+                        picture.row_stride, 2, nullptr);
+        CodecState codec;
+        for (int r = 0; r < 3; ++r)
+            for (int c = 0; c < 4; ++c) {
+                std::vector<uint8_t> payload(PICTURE_PAYLOAD_MAX_BYTES);
+                payload.resize(encode_picture_tile(codec, copy_tile(picture, c, r).data(), 2, payload.data()));
+                uint8_t tile[PICTURE_TILE_BYTES];
+                decode_picture_tile(payload.data(), int(payload.size()), tile);
+                for (int y = 0; y < 32; ++y)
+                    for (int x = 0; x < 32; ++x) {
+                        const uint8_t* bgr = tile + y * 96 + x * 3;
+                        decoded.setPixelColor(c * 32 + x, 95 - (r * 32 + y), QColor(bgr[2], bgr[1], bgr[0]));
+                    }
+                tiles.push_back(std::move(payload));
+            }
+    }
+};
+
+class TunerTest : public ::testing::Test {
+protected:
+    LoopbackSocket station{own_ip(71).c_str()};
+    Served served;
+    sockaddr_in listener{};
+    bool joined = false;
+    uint32_t seq = 0;
+    std::vector<std::vector<uint8_t>> frames;
+
+    void SetUp() override {
+        CodecState codec;
+        set_rate(codec, 22050, 4000);
+        static uint8_t block[kSuperBlockSamples], split[8][kFrameSamples];
+        for (int i = 0; i < kSuperBlockSamples; ++i)
+            block[i] = uint8_t(128 + std::lround(70 * std::sin(2 * M_PI * 440.0 * i / 22050)));
+        interleave_super_block(block, split);
+        for (auto& f : split) {
+            uint8_t out[kMaxFrameBytes];
+            frames.emplace_back(out, out + encode_frame(codec, f, out));
+        }
+    }
+
+    void send(const uint8_t* bytes, int size) {
+        udp_send_to(station.fd(), bytes, size, 0, &listener, sizeof listener);
+    }
+
+    // Answers what the window sent, as a station would.
+    void serve() {
+        uint8_t bytes[MAX_DATAGRAM];
+        for (;;) {
+            sockaddr_in from{};
+            int from_len = sizeof from;
+            if (udp_readable(station.fd()) <= 0) return;
+            int n = udp_receive_from(station.fd(), bytes, sizeof bytes, &from, &from_len);
+            if (n < PACKET_HEADER_SIZE) continue;
+            PacketHeader h = get_packet_header(bytes);
+            std::string text(reinterpret_cast<char*>(bytes) + PACKET_HEADER_SIZE, size_t(n - PACKET_HEADER_SIZE));
+            text = text.c_str();
+            if (h.flags == PF_TEXT && !joined) {
+                listener = from;
+                joined = true;
+                send(bytes, build_join_accepted(bytes, 4, kSession, 22050, "Harbour Radio", "Night Tide"));
+                send(bytes, build_picture_notice(bytes, 1, kSession, 4, 3));
+            } else if (h.flags == PF_KEEPALIVE && h.length == 0 && h.seq == 13) {  // 5 is gone
+                const auto& f = frames[5];
+                send(bytes, build_audio(bytes, 13, kSession, f.data(), int(f.size()), false));
+            } else if (h.flags == (PF_TEXT | PF_PICTURE) && text == "GETPAL") {
+                send(bytes, build_picture_reply(bytes, 2, kSession, "BMPPAL004003", nullptr, 0));
+            } else if (h.flags == (PF_TEXT | PF_PICTURE) && text.rfind("GETBMPXY", 0) == 0) {
+                int c = 0, r = 0;
+                sscanf(text.c_str(), "GETBMPXY%3d%3d", &c, &r);
+                char reply[16];
+                snprintf(reply, sizeof reply, "BMPXY%03d%03d", c, r);
+                const auto& tile = served.tiles[size_t(r * 4 + c)];
+                send(bytes, build_picture_reply(bytes, 2, kSession, reply, tile.data(), int(tile.size())));
+            }
+        }
+    }
+
+    void audio() {
+        if (!joined) return;
+        uint8_t bytes[MAX_DATAGRAM];
+        const auto& f = frames[seq % 8];
+        if (seq % 8 != 5 || seq > 20) send(bytes, build_audio(bytes, seq, kSession, f.data(), int(f.size()), false));
+        ++seq;
+    }
+
+    // Runs the window's event loop for `ms`, serving and sending a packet every 93 ms.
+    void run_for(int ms) {
+        QElapsedTimer clock;
+        clock.start();
+        qint64 next_audio = 0;
+        while (clock.elapsed() < ms) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            serve();
+            if (clock.elapsed() >= next_audio) {
+                audio();
+                next_audio += 93;
+            }
+            QTest::qSleep(2);
+        }
+    }
+};
+
+TEST(TunerText, status_line_shows_buffer_and_datagram_counts) {
+    JitterBuffer audio;
+    audio.gaps = 15, audio.recovered = 12, audio.lost = 3, audio.late = 1;
+    EXPECT_EQ(tuner_status_text(1400, 1500, audio, true), "Buffer 1.4 of 1.5 s | lost 3, recovered 12 of 15 gaps, 1 late");
+    EXPECT_EQ(tuner_status_text(300, 1500, JitterBuffer{}, false), "Filling 0.3 of 1.5 s | lost 0, recovered 0 of 0 gaps, 0 late");
+    EXPECT_EQ(tuner_status_text(-1, 1500, JitterBuffer{}, false), "lost 0, recovered 0 of 0 gaps, 0 late");
+}
+
+TEST_F(TunerTest, station_text_and_picture_tiles_reach_the_window_and_the_station_is_remembered) {
+    TunerWindow window;
+    window.show();
+    const QString address = QString::fromStdString(own_ip(71) + ":" + std::to_string(station.port()));
+    ASSERT_TRUE(window.open_station(address)) << window.status_text().toStdString();
+    window.play();
+    run_for(2500);
+    EXPECT_TRUE(window.station_text().startsWith("Harbour Radio")) << window.station_text().toStdString();
+    EXPECT_EQ(window.song_text(), "Night Tide");
+    ASSERT_EQ(window.picture().image().size(), QSize(128, 96));
+    EXPECT_EQ(window.picture().image(), served.decoded);
+    EXPECT_TRUE(window.status_text().contains("No sound (no sound server or sound card answers)")) << window.status_text().toStdString();
+    EXPECT_TRUE(window.status_text().contains("recovered 1 of 2 gaps")) << window.status_text().toStdString();
+    EXPECT_GT(window.listener().audio_packets, 20);
+
+    // The README's picture; with VELMORA_SCREENSHOTS naming a folder it is saved there.
+    QImage shot = window.grab().toImage();
+    EXPECT_EQ(shot.size(), window.size() * window.devicePixelRatio());
+    if (const char* folder = getenv("VELMORA_SCREENSHOTS")) {
+        EXPECT_TRUE(shot.save(QString::fromLocal8Bit(folder) + "/velmora-tuner.png", "PNG"));
+    }
+
+    window.stop();
+    TunerWindow later;
+    EXPECT_EQ(later.findChild<QComboBox*>()->itemText(0), address);
+}
+
+TEST(TunerStations, station_lists_and_bad_addresses_are_read_or_refused_with_a_reason) {
+    TempDir dir;
+    write_file(dir.file("listen.vsl"), "127.000.000.001 Harbour Radio\n\\Music\\Jazz\nhttp://x\nNights\n");
+    TunerWindow window;
+    EXPECT_TRUE(window.open_station(QString::fromStdString(dir.file("listen.vsl"))));
+    EXPECT_EQ(window.station_text(), "Harbour Radio\n\\Music\\Jazz");
+    EXPECT_FALSE(window.open_station("radio.example.com:3456"));
+    EXPECT_TRUE(window.status_text().contains("names are not looked up")) << window.status_text().toStdString();
+    EXPECT_FALSE(window.open_station(QString::fromStdString(dir.file("missing.vsl"))));
+    EXPECT_TRUE(window.status_text().contains("missing.vsl")) << window.status_text().toStdString();
+
+    // A station-list file dropped on the window is opened and played.
+    write_file(dir.file("night.vsl"), "127.000.000.001 Night Talk\nTalk\n\n\nLOCATION:Quay 4\n");
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QString::fromStdString(dir.file("night.vsl")))});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&window, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&window, &drop);
+    EXPECT_EQ(window.station_text(), "Night Talk\nQuay 4");
+    EXPECT_TRUE(window.playing());
+    window.stop();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    // Remembered stations go to a folder of this run; no sound server answers.
+    static TempDir config;
+    setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
+    setenv("PULSE_SERVER", ("unix:" + config.file("no-server")).c_str(), 1);
+    QApplication app(argc, argv);
+    QApplication::setOrganizationName("velmora");
+    QApplication::setApplicationName("velmora-tuner");
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
