@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "app/context.h"
+#include "app/program.h"
 #include "app/settings.h"
 #include "app/settings_check.h"
 #include "support/fake_host.h"
