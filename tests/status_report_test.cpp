@@ -74,6 +74,23 @@ TEST_F(StatusReportTest, an_idle_station_reports_no_song_and_no_load) {
     EXPECT_EQ(status["station"]["on_air_seconds"], 0);
     EXPECT_EQ(status["listeners"]["load_bps"], 0);
     EXPECT_EQ(status["song"]["file"], "");
+    EXPECT_EQ(status["icecast"]["state"], "off");
+    EXPECT_EQ(status["icecast"]["on_air"], 0);
+}
+
+TEST_F(StatusReportTest, the_icecast_output_reports_its_state_and_dropped_audio) {
+    broadcast(1);
+    ctx->icecast.state = ICECAST_RECONNECTING;
+    ctx->icecast.url = "http://127.0.0.1:8000/live.opus";
+    ctx->icecast.dropped_items = 12;
+    nlohmann::json status = nlohmann::json::parse(status_json(collect_status(*ctx)));
+    EXPECT_EQ(status["icecast"]["state"], "reconnecting");
+    EXPECT_EQ(status["icecast"]["url"], "http://127.0.0.1:8000/live.opus");
+    EXPECT_EQ(status["icecast"]["dropped_blocks"], 12);
+    std::string metrics = status_metrics(collect_status(*ctx));
+    EXPECT_NE(metrics.find("velmora_icecast_dropped_blocks_total 12\n"), std::string::npos) << metrics;
+    EXPECT_NE(metrics.find("velmora_icecast_on_air 0\n"), std::string::npos) << metrics;
+    EXPECT_NE(metrics.find("state=\"reconnecting\""), std::string::npos) << metrics;
 }
 
 TEST_F(StatusReportTest, metrics_are_prometheus_text_with_texts_as_escaped_labels) {

@@ -80,6 +80,17 @@ StatusSection datagrams_section(const Context& ctx) {
                      "resends asked for audio no longer kept")}};
 }
 
+StatusSection icecast_section(const Context& ctx) {
+    const IcecastOutput& out = ctx.icecast;
+    return {"icecast",
+            {text("state", icecast_state_word(ctx.icecast), "on the air, connecting, reconnecting or off"),
+             text("url", out.url, "the server and mount fed, empty when there is none"),
+             gauge("on_air", out.state == ICECAST_ON_AIR ? 1 : 0,
+                   "1 while the Icecast server takes the program"),
+             counter("dropped_blocks", out.dropped_items,
+                     "audio blocks dropped while the server could not keep up")}};
+}
+
 // JSON strings are UTF-8: a byte that does not start a valid UTF-8
 // sequence is taken as Latin-1, the scripts' texts' usual encoding.
 void append_utf8(std::string& out, const std::string& in) {
@@ -161,7 +172,7 @@ std::string reply(const char* status, const char* type, const std::string& body,
 StatusReport collect_status(Context& ctx) {
     // Another part of the station with a state to show adds its section here.
     return {station_section(ctx), listeners_section(ctx), song_section(ctx),
-            datagrams_section(ctx)};
+            datagrams_section(ctx), icecast_section(ctx)};
 }
 
 std::string status_json(const StatusReport& report) {
