@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "app/host.h"
+#include "base/host.h"
 
 class BenchHost : public Host {
 public:

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/context.h"
+#include "app/program.h"
 #include "bench_host.h"
 #include "media/sample_compression.h"
 
@@ -95,11 +96,11 @@ void prepare_three_minute_song(benchmark::State& state) {
         SongJob job;
         job.force = true;
         job.filter = state.range(1) != 0;
-        open_conversion_job(*ctx, job, files.source, destination);
-        start_song_job(*ctx, job);
-        while (song_job_step(*ctx, job) == SONG_JOB_RUNNING) {
+        open_conversion_job(*ctx, ctx->codec, job, files.source, destination);
+        start_song_job(*ctx, ctx->codec, job);
+        while (song_job_step(*ctx, ctx->codec, job) == SONG_JOB_RUNNING) {
         }
-        end_song_job(*ctx, job);
+        end_song_job(*ctx, ctx->codec, job);
         if (job.lines[0].status != SONG_DONE) state.SkipWithError("song refused");
     }
     state.counters["x_realtime"] =

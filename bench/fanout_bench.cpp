@@ -22,6 +22,8 @@
 #include <string>
 
 #include "app/context.h"
+#include "app/program.h"
+#include "app/station.h"
 #include "bench_host.h"
 #include "platform/udp_socket.h"
 #include "server/sender.h"
@@ -150,7 +152,7 @@ void BM_BroadcastTick(benchmark::State& state) {
         listeners.drain();
         station.refresh();
         state.ResumeTiming();
-        if (broadcast_tick(*station.ctx) != 1) state.SkipWithError("tick refused");
+        if (broadcast_tick(station_parts(*station.ctx)) != 1) state.SkipWithError("tick refused");
     }
     state.SetItemsProcessed(state.iterations() * LISTENER_TABLE_SIZE);
 }

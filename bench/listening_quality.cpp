@@ -26,6 +26,7 @@
 #include "../tests/support/audio_measures.h"
 #include "../tests/support/synthetic_audio.h"
 #include "app/context.h"
+#include "app/program.h"
 #include "bench_host.h"
 #include "codec/edge_smoothing.h"
 #include "codec/sample_file.h"
@@ -91,11 +92,11 @@ std::vector<uint8_t> prepare(const TempFolder& dir, const std::string& wav, int 
     SongJob job;
     job.force = true;
     job.filter = filter;
-    open_conversion_job(*ctx, job, source, destination);
-    start_song_job(*ctx, job);
-    while (song_job_step(*ctx, job) == SONG_JOB_RUNNING) {
+    open_conversion_job(*ctx, ctx->codec, job, source, destination);
+    start_song_job(*ctx, ctx->codec, job);
+    while (song_job_step(*ctx, ctx->codec, job) == SONG_JOB_RUNNING) {
     }
-    end_song_job(*ctx, job);
+    end_song_job(*ctx, ctx->codec, job);
 
     std::vector<uint8_t> samples;
     f = std::fopen(destination.c_str(), "rb");

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "app/context.h"
+#include "app/program.h"
 #include "bench_host.h"
 #include "platform/udp_socket.h"
 #include "server/picture_service.h"
@@ -83,14 +84,14 @@ void load_picture_640_by_480(benchmark::State& state) {
     PictureFiles files;
     BenchHost host;
     std::unique_ptr<Context> ctx = make_context(host);
-    load_picture(*ctx, files.picture.c_str(), PICTURE_MAIN);  // writes the prepared copy
+    load_picture(*ctx, ctx->pictures, files.picture.c_str(), PICTURE_MAIN);  // writes the prepared copy
     for (auto _ : state) {
         if (!prepared_copy) {
             state.PauseTiming();
             remove(files.prepared.c_str());
             state.ResumeTiming();
         }
-        if (load_picture(*ctx, files.picture.c_str(), PICTURE_MAIN) != 1) state.SkipWithError("not loaded");
+        if (load_picture(*ctx, ctx->pictures, files.picture.c_str(), PICTURE_MAIN) != 1) state.SkipWithError("not loaded");
     }
 }
 BENCHMARK(load_picture_640_by_480)->Arg(0)->Arg(1)->ArgNames({"prepared_copy"})->Unit(benchmark::kMillisecond);
@@ -99,7 +100,7 @@ void answer_tile_request(benchmark::State& state) {
     PictureFiles files;
     BenchHost host;
     std::unique_ptr<Context> ctx = make_context(host);
-    load_picture(*ctx, files.picture.c_str(), PICTURE_MAIN);
+    load_picture(*ctx, ctx->pictures, files.picture.c_str(), PICTURE_MAIN);
     // The station sends to itself on loopback; datagrams beyond its receive
     // buffer are dropped by the system, which costs the sender nothing extra.
     sockaddr_in to{};
@@ -110,7 +111,7 @@ void answer_tile_request(benchmark::State& state) {
         state.SkipWithError("no loopback socket");
         return;
     }
-    for (auto _ : state) handle_picture_request(*ctx, to, sizeof to, "GETBMPXY009007", 1);
+    for (auto _ : state) handle_picture_request(station_parts(*ctx), to, sizeof to, "GETBMPXY009007", 1);
     udp_close(ctx->station.socket);
 }
 BENCHMARK(answer_tile_request);

@@ -26,6 +26,7 @@
 #include <string>
 
 #include "app/context.h"
+#include "app/program.h"
 #include "media/entry_list.h"
 #include "shell/window/editors/editor_seams.h"
 #include "shell/window/editors/preparation_dialogs.h"

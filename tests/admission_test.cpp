@@ -25,7 +25,7 @@ struct AdmissionTest : ::testing::Test {
     FakeHost host;
     std::unique_ptr<Context> ctx = make_context(host);
 
-    bool admit(uint32_t addr) { return admit_request(*ctx, address(addr)); }
+    bool admit(uint32_t addr) { return admit_request(*ctx, ctx->listeners.admission, address(addr)); }
 
     // Listeners that ask every `retry_ms` until they are answered, the first
     // ask of each spread over the first retry; returns the ms until all
@@ -106,7 +106,7 @@ struct RejoinTest : AdmissionTest {
         return a;
     }
     bool rejoin(const sockaddr_in& from) {
-        return admit_request(*ctx, from, is_heard_listener(*ctx, from));
+        return admit_request(*ctx, ctx->listeners.admission, from, is_heard_listener(ctx->listeners, from));
     }
 };
 
@@ -166,7 +166,7 @@ TEST_F(AdmissionStationTest, a_request_over_the_limits_gets_no_reply_and_is_coun
     for (int i = 0; i < 3; ++i) send_control(forger.fd(), station_addr(), PF_TEXT, "Radio Velmora's Keeper");
     for (int i = 0; i < 3; ++i) send_control(forger.fd(), station_addr(), PF_TEXT, std::string("hi", 3));
     send_control(forger.fd(), station_addr(), PF_MULTICAST_QUERY, "");
-    ASSERT_EQ(broadcast_tick(*ctx), 1);
+    ASSERT_EQ(broadcast_tick(station_parts(*ctx)), 1);
 
     auto got = forger.receive_all();
     int keeper_replies = 0;
@@ -181,7 +181,7 @@ TEST_F(AdmissionStationTest, a_request_over_the_limits_gets_no_reply_and_is_coun
 
     host.clock_ms += 2000;  // one token back
     send_control(forger.fd(), station_addr(), PF_MULTICAST_QUERY, "");
-    ASSERT_EQ(broadcast_tick(*ctx), 1);
+    ASSERT_EQ(broadcast_tick(station_parts(*ctx)), 1);
     EXPECT_EQ(forger.receive_all().size(), 1u);
 }
 

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "server/bmp_header.h"
-#include "server/picture_check.h"
+#include "media/picture_check.h"
 #include "support/temp_dir.h"
 
 namespace {

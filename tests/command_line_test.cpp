@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "app/version.h"
+#include "base/version.h"
 #include "station_test_support.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/context.h"
+#include "app/program.h"
 #include "compression_test_media.h"
 #include "media/wave_conversion.h"
 #include "support/fake_host.h"

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "app/context.h"
+#include "app/program.h"
 #include "compression_test_media.h"
 #include "media/picture_pass.h"
 #include "media/sample_compression.h"
@@ -65,11 +66,11 @@ struct CompressionFuzz : ::testing::Test {
         std::remove("in.V40");
         SongJob job;
         job.filter = filter;
-        open_conversion_job(*ctx, job, "in.wav", "in.VMA");
-        start_song_job(*ctx, job);
+        open_conversion_job(*ctx, ctx->codec, job, "in.wav", "in.VMA");
+        start_song_job(*ctx, ctx->codec, job);
         int steps = 0;
-        while (song_job_step(*ctx, job) == SONG_JOB_RUNNING) ASSERT_LT(++steps, 2000) << what;
-        end_song_job(*ctx, job);
+        while (song_job_step(*ctx, ctx->codec, job) == SONG_JOB_RUNNING) ASSERT_LT(++steps, 2000) << what;
+        end_song_job(*ctx, ctx->codec, job);
         const char status = job.lines[0].status;
         ASSERT_TRUE(status == SONG_DONE || status == SONG_REFUSED) << what;
         if (status == SONG_DONE) {
@@ -143,25 +144,25 @@ TEST_F(CompressionFuzz, scripts_that_are_cut_garbled_or_oversized) {
     for (size_t i = 0; i < scripts.size(); ++i) {
         write_file("s.VSK", scripts[i]);
         SongJob job;
-        const int waiting = open_song_job(*ctx, job, "s.VSK");
+        const int waiting = open_song_job(*ctx, ctx->codec, job, "s.VSK");
         ASSERT_GE(waiting, -1) << i;
         if (waiting < 0) {
             ASSERT_EQ(read_file("s.VSK"), scripts[i]) << i;  // refused, left as it was
         }
         if (waiting > 0) {
-            start_song_job(*ctx, job);
+            start_song_job(*ctx, ctx->codec, job);
             int steps = 0;
-            while (song_job_step(*ctx, job) == SONG_JOB_RUNNING) ASSERT_LT(++steps, 2000) << i;
+            while (song_job_step(*ctx, ctx->codec, job) == SONG_JOB_RUNNING) ASSERT_LT(++steps, 2000) << i;
         }
-        end_song_job(*ctx, job);
+        end_song_job(*ctx, ctx->codec, job);
         for (const SongLine& line : job.lines) ASSERT_NE(line.status, SONG_WAITING) << i;
 
         PicturePass pass;
         open_picture_pass(*ctx, pass, "s.VSK", true);
         int steps = 0;
-        while (picture_pass_step(*ctx, pass) == PICTURE_PASS_RUNNING) ASSERT_LT(++steps, 100) << i;
+        while (picture_pass_step(*ctx, ctx->pictures, pass) == PICTURE_PASS_RUNNING) ASSERT_LT(++steps, 100) << i;
         open_picture_pass(*ctx, pass, "s.VSK", false);
-        while (picture_pass_step(*ctx, pass) == PICTURE_PASS_RUNNING) ASSERT_LT(++steps, 200) << i;
+        while (picture_pass_step(*ctx, ctx->pictures, pass) == PICTURE_PASS_RUNNING) ASSERT_LT(++steps, 200) << i;
     }
 }
 

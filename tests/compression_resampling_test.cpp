@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/context.h"
+#include "app/program.h"
 #include "compression_test_media.h"
 #include "media/sample_compression.h"
 #include "support/audio_measures.h"
@@ -57,12 +58,12 @@ struct ResamplingTest : ::testing::Test {
         write_file(dir.file("song.wav"), wav_bytes);
         SongJob job;
         job.filter = filter;
-        open_conversion_job(*ctx, job, dir.file("song.wav"), dir.file("song.VMA"));
-        EXPECT_EQ(start_song_job(*ctx, job), 1);
-        while (song_job_step(*ctx, job) == SONG_JOB_RUNNING) {
+        open_conversion_job(*ctx, ctx->codec, job, dir.file("song.wav"), dir.file("song.VMA"));
+        EXPECT_EQ(start_song_job(*ctx, ctx->codec, job), 1);
+        while (song_job_step(*ctx, ctx->codec, job) == SONG_JOB_RUNNING) {
         }
         EXPECT_EQ(job.lines[0].status, SONG_DONE);
-        end_song_job(*ctx, job);
+        end_song_job(*ctx, ctx->codec, job);
         return {read_file(dir.file("song.VMA")), read_file(dir.file("song.V40"))};
     }
 };

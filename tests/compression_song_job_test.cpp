@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/context.h"
+#include "app/program.h"
 #include "codec/set_rate.h"
 #include "compression_test_media.h"
 #include "media/sample_compression.h"
@@ -48,14 +49,14 @@ struct SongJobTest : ::testing::Test {
     // Runs the job to its end; returns the number of steps taken.
     int run() {
         int steps = 0;
-        while (song_job_step(*ctx, job) == SONG_JOB_RUNNING) ++steps;
+        while (song_job_step(*ctx, ctx->codec, job) == SONG_JOB_RUNNING) ++steps;
         return steps + 1;
     }
 
     void convert(const std::string& wav_bytes, const std::string& name = "song") {
         write_file(dir.file(name + ".wav"), wav_bytes);
-        open_conversion_job(*ctx, job, dir.file(name + ".wav"), dir.file(name + ".VMA"));
-        ASSERT_EQ(start_song_job(*ctx, job), 1);
+        open_conversion_job(*ctx, ctx->codec, job, dir.file(name + ".wav"), dir.file(name + ".VMA"));
+        ASSERT_EQ(start_song_job(*ctx, ctx->codec, job), 1);
         run();
     }
 };
@@ -200,14 +201,14 @@ TEST_F(SongJobTest, data_chunk_longer_than_the_file_ends_the_song_where_the_file
 TEST_F(SongJobTest, one_step_compresses_one_super_block_and_the_status_blinks) {
     station(11025, 3528);
     write_file(dir.file("song.wav"), wav(11025, 1, 8, tone(11025, 1, 8, 3.0)));  // 33075 samples: 3 blocks
-    open_conversion_job(*ctx, job, dir.file("song.wav"), dir.file("song.VMA"));
-    EXPECT_EQ(song_job_step(*ctx, job), SONG_JOB_IDLE);  // not started yet
-    start_song_job(*ctx, job);
+    open_conversion_job(*ctx, ctx->codec, job, dir.file("song.wav"), dir.file("song.VMA"));
+    EXPECT_EQ(song_job_step(*ctx, ctx->codec, job), SONG_JOB_IDLE);  // not started yet
+    start_song_job(*ctx, ctx->codec, job);
 
     std::vector<char> status;
     std::vector<size_t> frames_written;
     int result;
-    while ((result = song_job_step(*ctx, job)) == SONG_JOB_RUNNING) {
+    while ((result = song_job_step(*ctx, ctx->codec, job)) == SONG_JOB_RUNNING) {
         status.push_back(job.lines[0].status);
         // The song is written under a temporary name until it is complete.
         EXPECT_FALSE(std::filesystem::exists(dir.file("song.VMA")));
@@ -234,7 +235,7 @@ TEST_F(SongJobTest, script_job_compresses_wav_songs_and_rewrites_the_header) {
                                             "1 " + dir.file("old.VMA") + " \"\" third"});
     write_file(dir.file("show.VSK"), zero_lines({"3 8000 020 SCRIPT"}) + entries);
 
-    ASSERT_EQ(open_song_job(*ctx, job, dir.file("show.VSK").c_str()), 2);
+    ASSERT_EQ(open_song_job(*ctx, ctx->codec, job, dir.file("show.VSK").c_str()), 2);
     ASSERT_EQ(job.lines.size(), 3u);
     EXPECT_EQ(job.lines[0].destination, dir.file("one.VMA"));
     EXPECT_EQ(job.lines[1].destination, dir.file("two.VMA"));
@@ -245,7 +246,7 @@ TEST_F(SongJobTest, script_job_compresses_wav_songs_and_rewrites_the_header) {
     EXPECT_EQ(line.substr(0, 2), "# ");
     EXPECT_EQ(line.substr(SONG_LINE_DESTINATION_COLUMN), dir.file("one.VMA"));
 
-    start_song_job(*ctx, job);
+    start_song_job(*ctx, ctx->codec, job);
     run();
     EXPECT_EQ(job.lines[0].status, SONG_DONE);
     EXPECT_EQ(job.lines[1].status, SONG_DONE);
@@ -256,10 +257,10 @@ TEST_F(SongJobTest, script_job_compresses_wav_songs_and_rewrites_the_header) {
     // The percentage in force before the job comes back when it ends.
     SongJob again;
     ctx->codec.rate_percent = 55;
-    open_song_job(*ctx, again, dir.file("show.VSK").c_str());
-    start_song_job(*ctx, again);
+    open_song_job(*ctx, ctx->codec, again, dir.file("show.VSK").c_str());
+    start_song_job(*ctx, ctx->codec, again);
     EXPECT_EQ(ctx->codec.rate_percent, 32);
-    end_song_job(*ctx, again);
+    end_song_job(*ctx, ctx->codec, again);
     EXPECT_EQ(ctx->codec.rate_percent, 55);
 }
 
@@ -267,8 +268,8 @@ TEST_F(SongJobTest, up_to_date_songs_are_passed_over_and_force_compresses_them_a
     station(11025, 3528);
     write_file(dir.file("a.wav"), wav(11025, 1, 8, tone(11025, 1, 8, 1.0)));
     write_file(dir.file("s.VSK"), zero_lines({"1 11025 032 SCRIPT", "1 " + dir.file("a.wav") + " \"\" x"}));
-    open_song_job(*ctx, job, dir.file("s.VSK").c_str());
-    start_song_job(*ctx, job);
+    open_song_job(*ctx, ctx->codec, job, dir.file("s.VSK").c_str());
+    start_song_job(*ctx, ctx->codec, job);
     run();
     const std::string first = read_file(dir.file("a.VMA"));
 
@@ -277,18 +278,18 @@ TEST_F(SongJobTest, up_to_date_songs_are_passed_over_and_force_compresses_them_a
     marked.back() ^= 0x5A;
     write_file(dir.file("a.VMA"), marked);
     SongJob again;
-    open_song_job(*ctx, again, dir.file("s.VSK").c_str());
-    start_song_job(*ctx, again);
-    EXPECT_EQ(song_job_step(*ctx, again), SONG_JOB_FINISHED);  // closes at once
+    open_song_job(*ctx, ctx->codec, again, dir.file("s.VSK").c_str());
+    start_song_job(*ctx, ctx->codec, again);
+    EXPECT_EQ(song_job_step(*ctx, ctx->codec, again), SONG_JOB_FINISHED);  // closes at once
     EXPECT_EQ(again.lines[0].status, SONG_DONE);
     EXPECT_EQ(read_file(dir.file("a.VMA")), marked);
 
     // Another transfer rate makes the files out of date.
     station(11025, 2000);
     SongJob other;
-    open_song_job(*ctx, other, dir.file("s.VSK").c_str());
-    start_song_job(*ctx, other);
-    while (song_job_step(*ctx, other) == SONG_JOB_RUNNING) {
+    open_song_job(*ctx, ctx->codec, other, dir.file("s.VSK").c_str());
+    start_song_job(*ctx, ctx->codec, other);
+    while (song_job_step(*ctx, ctx->codec, other) == SONG_JOB_RUNNING) {
     }
     EXPECT_EQ(read_sample_file(dir.file("a.VMA")).header.rate_code, 18);
 
@@ -298,9 +299,9 @@ TEST_F(SongJobTest, up_to_date_songs_are_passed_over_and_force_compresses_them_a
     write_file(dir.file("a.VMA"), marked);
     SongJob forced;
     forced.force = true;
-    open_song_job(*ctx, forced, dir.file("s.VSK").c_str());
-    start_song_job(*ctx, forced);
-    while (song_job_step(*ctx, forced) == SONG_JOB_RUNNING) {
+    open_song_job(*ctx, ctx->codec, forced, dir.file("s.VSK").c_str());
+    start_song_job(*ctx, ctx->codec, forced);
+    while (song_job_step(*ctx, ctx->codec, forced) == SONG_JOB_RUNNING) {
     }
     EXPECT_NE(read_file(dir.file("a.VMA")), marked);
 }
@@ -312,9 +313,9 @@ TEST_F(SongJobTest, companion_at_the_cap_is_still_recognised_as_up_to_date) {
     EXPECT_EQ(read_sample_file(dir.file("a.V40")).header.rate_code, 7000 * 22 / 5000);
     const std::string before = read_file(dir.file("a.VMA"));
     SongJob again;
-    open_conversion_job(*ctx, again, dir.file("a.wav"), dir.file("a.VMA"));
-    start_song_job(*ctx, again);
-    EXPECT_EQ(song_job_step(*ctx, again), SONG_JOB_FINISHED);
+    open_conversion_job(*ctx, ctx->codec, again, dir.file("a.wav"), dir.file("a.VMA"));
+    start_song_job(*ctx, ctx->codec, again);
+    EXPECT_EQ(song_job_step(*ctx, ctx->codec, again), SONG_JOB_FINISHED);
     EXPECT_EQ(again.lines[0].status, SONG_DONE);
     EXPECT_EQ(read_file(dir.file("a.VMA")), before);
 }
@@ -324,7 +325,7 @@ TEST_F(SongJobTest, script_of_compressed_songs_closes_at_once) {
     write_file(dir.file("a.VMA"), std::string("VMA \x11\x2b\0\0\x20\0\0\0\0\0\0\0", 16));
     write_file(dir.file("s.VSK"), zero_lines({"2 11025 010 SCRIPT", "1 " + dir.file("a.VMA") + " \"\" a",
                                               "1 " + dir.file("missing.VMA") + " \"\" b"}));
-    EXPECT_EQ(open_song_job(*ctx, job, dir.file("s.VSK").c_str()), 0);
+    EXPECT_EQ(open_song_job(*ctx, ctx->codec, job, dir.file("s.VSK").c_str()), 0);
     EXPECT_EQ(read_file(dir.file("s.VSK")).substr(0, 19), std::string("2 11025 032 SCRIPT\0", 19));
 }
 
@@ -336,7 +337,7 @@ TEST_F(SongJobTest, files_that_are_not_scripts_are_refused_and_left_untouched) {
     for (const std::string& bytes : {live, notes, lower}) {
         host.messages.clear();
         write_file(dir.file("not.VSK"), bytes);
-        EXPECT_EQ(open_song_job(*ctx, job, dir.file("not.VSK").c_str()), -1);
+        EXPECT_EQ(open_song_job(*ctx, ctx->codec, job, dir.file("not.VSK").c_str()), -1);
         EXPECT_EQ(host.last_message(), "Invalid Script!");
         EXPECT_EQ(read_file(dir.file("not.VSK")), bytes);
         EXPECT_TRUE(job.lines.empty());
@@ -351,14 +352,14 @@ TEST_F(SongJobTest, header_percentage_is_never_left_at_zero) {
     write_file(dir.file("a.wav"), wav(11025, 1, 8, tone(11025, 1, 8, 0.2)));
     write_file(dir.file("s.VSK"), zero_lines({"1 8000 020 SCRIPT", "1 " + dir.file("a.wav") + " \"\" a"}));
     ctx->codec.rate_percent = 55;
-    ASSERT_EQ(open_song_job(*ctx, job, dir.file("s.VSK").c_str()), 1);
+    ASSERT_EQ(open_song_job(*ctx, ctx->codec, job, dir.file("s.VSK").c_str()), 1);
     EXPECT_EQ(read_file(dir.file("s.VSK")).substr(0, 19), std::string("1 11025 032 SCRIPT\0", 19));
     EXPECT_EQ(ctx->codec.rate_percent, 55);  // only looked at
-    ASSERT_EQ(cancel_song_job(*ctx, job), 1);
+    ASSERT_EQ(cancel_song_job(*ctx, ctx->codec, job), 1);
     int rate = 0, percent = 0;
     EXPECT_EQ(read_script_header(dir.file("s.VSK").c_str(), &rate, &percent), 1);
     EXPECT_EQ(percent, 32);
-    EXPECT_EQ(load_script(*ctx, dir.file("s.VSK").c_str()), 1);
+    EXPECT_EQ(load_script(*ctx, ctx->script, ctx->codec, dir.file("s.VSK").c_str()), 1);
 
     // Songs that cannot be read, or are no sample files at all, tell nothing
     // either: the bytes of a foreign file are no rate code.
@@ -366,10 +367,10 @@ TEST_F(SongJobTest, header_percentage_is_never_left_at_zero) {
     write_file(dir.file("t.VSK"), zero_lines({"2 11025 010 SCRIPT", "1 " + dir.file("missing.VMA") + " \"\" m",
                                               "1 " + dir.file("foreign.VMA") + " \"\" f"}));
     SongJob other;
-    EXPECT_EQ(open_song_job(*ctx, other, dir.file("t.VSK").c_str()), 0);
+    EXPECT_EQ(open_song_job(*ctx, ctx->codec, other, dir.file("t.VSK").c_str()), 0);
     EXPECT_EQ(read_file(dir.file("t.VSK")).substr(0, 19), std::string("2 11025 032 SCRIPT\0", 19));
     host.messages.clear();
-    EXPECT_EQ(open_script(*ctx, dir.file("t.VSK").c_str()), 0);
+    EXPECT_EQ(open_script(*ctx, ctx->script, ctx->codec, dir.file("t.VSK").c_str()), 0);
     EXPECT_EQ(host.last_message(), "Cannot open file " + dir.file("missing.VMA") + "\nPlease check the script.");
 }
 
@@ -379,18 +380,18 @@ TEST_F(SongJobTest, cancel_asks_and_leaves_the_old_files_as_they_were) {
     write_file(dir.file("a.VMA"), "old main file");
     write_file(dir.file("a.V40"), "old companion");
     write_file(dir.file("a.wav"), wav(11025, 1, 8, tone(11025, 1, 8, 4.0)));
-    open_conversion_job(*ctx, job, dir.file("a.wav"), dir.file("a.VMA"));
-    start_song_job(*ctx, job);
-    ASSERT_EQ(song_job_step(*ctx, job), SONG_JOB_RUNNING);
+    open_conversion_job(*ctx, ctx->codec, job, dir.file("a.wav"), dir.file("a.VMA"));
+    start_song_job(*ctx, ctx->codec, job);
+    ASSERT_EQ(song_job_step(*ctx, ctx->codec, job), SONG_JOB_RUNNING);
 
     host.answers.push_back(IDNO);
-    EXPECT_EQ(cancel_song_job(*ctx, job), 0);
+    EXPECT_EQ(cancel_song_job(*ctx, ctx->codec, job), 0);
     EXPECT_EQ(host.last_message(), CANCEL_QUESTION);
     EXPECT_TRUE(job.compressing);
-    ASSERT_EQ(song_job_step(*ctx, job), SONG_JOB_RUNNING);
+    ASSERT_EQ(song_job_step(*ctx, ctx->codec, job), SONG_JOB_RUNNING);
 
     host.answers.push_back(IDYES);
-    EXPECT_EQ(cancel_song_job(*ctx, job), 1);
+    EXPECT_EQ(cancel_song_job(*ctx, ctx->codec, job), 1);
     EXPECT_FALSE(job.compressing);
     EXPECT_EQ(job.source, nullptr);
     EXPECT_EQ(read_file(dir.file("a.VMA")), "old main file");
@@ -399,15 +400,15 @@ TEST_F(SongJobTest, cancel_asks_and_leaves_the_old_files_as_they_were) {
 
     // A later run compresses the song.
     SongJob again;
-    open_conversion_job(*ctx, again, dir.file("a.wav"), dir.file("a.VMA"));
-    start_song_job(*ctx, again);
-    while (song_job_step(*ctx, again) == SONG_JOB_RUNNING) {
+    open_conversion_job(*ctx, ctx->codec, again, dir.file("a.wav"), dir.file("a.VMA"));
+    start_song_job(*ctx, ctx->codec, again);
+    while (song_job_step(*ctx, ctx->codec, again) == SONG_JOB_RUNNING) {
     }
     EXPECT_EQ(read_sample_file(dir.file("a.VMA")).frames.size(), 24u);
 
     // Cancel when idle ends without asking.
     const size_t shown = host.messages.size();
-    EXPECT_EQ(cancel_song_job(*ctx, again), 1);
+    EXPECT_EQ(cancel_song_job(*ctx, ctx->codec, again), 1);
     EXPECT_EQ(host.messages.size(), shown);
 }
 
@@ -422,7 +423,7 @@ TEST_F(SongJobTest, unusable_songs_are_refused_with_their_messages_and_the_rest_
     std::filesystem::create_symlink(dir.file("good.wav"), dir.file("alias.VMA"));
     add_song_line(job, dir.file("good.wav"), dir.file("alias.VMA"));
     add_song_line(job, dir.file("good.wav"), dir.file("good.VMA"));
-    start_song_job(*ctx, job);
+    start_song_job(*ctx, ctx->codec, job);
     run();
 
     EXPECT_EQ(job.lines[0].status, SONG_REFUSED);
@@ -456,9 +457,9 @@ TEST_F(SongJobTest, a_text_named_wav_is_refused_with_its_cause_and_no_progress_i
     add_song_line(job, dir.file("good.wav"), dir.file("good.VMA"));
     add_song_line(job, dir.file("notes.wav"), dir.file("notes.VMA"));
     add_song_line(job, dir.file("good.wav"), dir.file("again.VMA"));
-    ASSERT_EQ(start_song_job(*ctx, job), 1);
+    ASSERT_EQ(start_song_job(*ctx, ctx->codec, job), 1);
     for (int steps = 0; job.lines[1].status != SONG_REFUSED && steps < 100; ++steps)
-        song_job_step(*ctx, job);
+        song_job_step(*ctx, ctx->codec, job);
     ASSERT_EQ(job.lines[1].status, SONG_REFUSED);
     // Not "Compressing sample 2 of 3 (100%)": the song before it is done, this one is not.
     EXPECT_STREQ(job.status_text, "Sample 2 of 3 not compressed");
@@ -477,9 +478,9 @@ TEST_F(SongJobTest, source_rates_no_audio_has_are_refused_before_anything_is_cod
         host.messages.clear();
         write_file(dir.file("odd.wav"), wav(rate, 1, 8, std::string(65536, char(140))));
         SongJob odd;
-        open_conversion_job(*ctx, odd, dir.file("odd.wav"), dir.file("odd.VMA"));
-        start_song_job(*ctx, odd);
-        for (int steps = 0; steps < 50 && song_job_step(*ctx, odd) == SONG_JOB_RUNNING; ++steps) {
+        open_conversion_job(*ctx, ctx->codec, odd, dir.file("odd.wav"), dir.file("odd.VMA"));
+        start_song_job(*ctx, ctx->codec, odd);
+        for (int steps = 0; steps < 50 && song_job_step(*ctx, ctx->codec, odd) == SONG_JOB_RUNNING; ++steps) {
         }
         EXPECT_EQ(odd.lines[0].status, SONG_REFUSED) << rate;
         EXPECT_EQ(host.last_message().rfind("Cannot compress " + dir.file("odd.wav") +
@@ -562,9 +563,9 @@ TEST_F(SongJobTest, refused_sources_leave_the_files_of_an_earlier_run_byte_ident
         write_file(dir.file("bad.wav"), source.bytes);
         SongJob again;
         again.force = true;
-        open_conversion_job(*ctx, again, dir.file("bad.wav"), dir.file("out.VMA"));
-        start_song_job(*ctx, again);
-        while (song_job_step(*ctx, again) == SONG_JOB_RUNNING) {
+        open_conversion_job(*ctx, ctx->codec, again, dir.file("bad.wav"), dir.file("out.VMA"));
+        start_song_job(*ctx, ctx->codec, again);
+        while (song_job_step(*ctx, ctx->codec, again) == SONG_JOB_RUNNING) {
         }
         EXPECT_EQ(again.lines[0].status, SONG_REFUSED) << source.what;
         EXPECT_EQ(again.lines[0].problem, dir.file("bad.wav") + ": " + source.problem) << source.what;
@@ -580,8 +581,8 @@ TEST_F(SongJobTest, outputs_that_are_the_script_or_the_source_through_a_link_are
     write_file(dir.file("mix.wav"), wav(11025, 1, 8, tone(11025, 1, 8, 0.5)));
     const std::string script = zero_lines({"1 11025 032 SCRIPT", "1 " + dir.file("mix.wav") + " \"\" mix"});
     write_file(dir.file("mix.VMA"), script);
-    ASSERT_EQ(open_song_job(*ctx, job, dir.file("mix.VMA").c_str()), 1);
-    start_song_job(*ctx, job);
+    ASSERT_EQ(open_song_job(*ctx, ctx->codec, job, dir.file("mix.VMA").c_str()), 1);
+    start_song_job(*ctx, ctx->codec, job);
     run();
     EXPECT_EQ(job.lines[0].status, SONG_REFUSED);
     EXPECT_EQ(job.lines[0].problem, dir.file("mix.VMA") + " is the script itself");
@@ -592,9 +593,9 @@ TEST_F(SongJobTest, outputs_that_are_the_script_or_the_source_through_a_link_are
     std::filesystem::create_symlink(dir.file("mix.wav"), dir.file("song.V40"));
     const std::string source = read_file(dir.file("mix.wav"));
     SongJob linked;
-    open_conversion_job(*ctx, linked, dir.file("mix.wav"), dir.file("song.VMA"));
-    start_song_job(*ctx, linked);
-    while (song_job_step(*ctx, linked) == SONG_JOB_RUNNING) {
+    open_conversion_job(*ctx, ctx->codec, linked, dir.file("mix.wav"), dir.file("song.VMA"));
+    start_song_job(*ctx, ctx->codec, linked);
+    while (song_job_step(*ctx, ctx->codec, linked) == SONG_JOB_RUNNING) {
     }
     EXPECT_EQ(linked.lines[0].status, SONG_REFUSED);
     EXPECT_EQ(linked.lines[0].problem, dir.file("song.V40") + " is the song's source itself");
@@ -606,9 +607,9 @@ TEST_F(SongJobTest, a_destination_without_vma_gets_it_appended_and_its_companion
     station(11025, 3528);
     std::filesystem::create_directory(dir.file("music"));
     write_file(dir.file("s.wav"), wav(11025, 1, 8, tone(11025, 1, 8, 0.5)));
-    open_conversion_job(*ctx, job, dir.file("s.wav"), dir.file("music/ab"));
+    open_conversion_job(*ctx, ctx->codec, job, dir.file("s.wav"), dir.file("music/ab"));
     EXPECT_EQ(job.lines[0].destination, dir.file("music/ab.VMA"));
-    start_song_job(*ctx, job);
+    start_song_job(*ctx, ctx->codec, job);
     run();
     EXPECT_EQ(job.lines[0].status, SONG_DONE);
     EXPECT_EQ(names_in(dir), (std::set<std::string>{"music", "s.wav"}));
@@ -629,9 +630,9 @@ TEST_F(SongJobTest, a_song_is_up_to_date_only_when_its_files_are_not_older_than_
     station(11025, 3528);
     auto compress = [&](const std::string& source) {
         SongJob again;
-        open_conversion_job(*ctx, again, dir.file(source), dir.file("out.VMA"));
-        start_song_job(*ctx, again);
-        while (song_job_step(*ctx, again) == SONG_JOB_RUNNING) {
+        open_conversion_job(*ctx, ctx->codec, again, dir.file(source), dir.file("out.VMA"));
+        start_song_job(*ctx, ctx->codec, again);
+        while (song_job_step(*ctx, ctx->codec, again) == SONG_JOB_RUNNING) {
         }
         EXPECT_EQ(again.lines[0].status, SONG_DONE) << source;
     };
@@ -672,8 +673,8 @@ TEST_F(SongJobTest, a_song_is_up_to_date_only_when_its_files_are_not_older_than_
 TEST_F(SongJobTest, a_pipe_named_as_a_song_is_refused_without_waiting_for_a_writer) {
     station(11025, 3528);
     ASSERT_EQ(mkfifo(dir.file("pipe.wav").c_str(), 0600), 0);
-    open_conversion_job(*ctx, job, dir.file("pipe.wav"), dir.file("pipe.VMA"));
-    start_song_job(*ctx, job);
+    open_conversion_job(*ctx, ctx->codec, job, dir.file("pipe.wav"), dir.file("pipe.VMA"));
+    start_song_job(*ctx, ctx->codec, job);
     run();
     EXPECT_EQ(job.lines[0].status, SONG_REFUSED);
     EXPECT_EQ(job.lines[0].problem,
@@ -771,7 +772,7 @@ TEST_F(SongJobTest, script_lines_the_station_would_not_play_are_refused_with_the
                            "1 " + dir.file("cut.VMA") + " \"\" cut off",
                            "1 " + dir.file("a.wav") + " " + long_picture + " fine but its picture",
                            "1 " + dir.file("a.wav") + " \"\" beyond"}));
-    ASSERT_EQ(open_song_job(*ctx, job, dir.file("s.VSK").c_str()), 1);
+    ASSERT_EQ(open_song_job(*ctx, ctx->codec, job, dir.file("s.VSK").c_str()), 1);
     ASSERT_EQ(job.lines.size(), 6u);
     const std::pair<int, std::string> refused[] = {
         {2, dir.file("gone.VMA") + ": No such file or directory"},
@@ -795,7 +796,7 @@ TEST_F(SongJobTest, script_lines_the_station_would_not_play_are_refused_with_the
 
     write_file(dir.file("none.VSK"), zero_lines({"-3 11025 032 SCRIPT"}));
     SongJob none;
-    EXPECT_EQ(open_song_job(*ctx, none, dir.file("none.VSK").c_str()), 0);
+    EXPECT_EQ(open_song_job(*ctx, ctx->codec, none, dir.file("none.VSK").c_str()), 0);
     ASSERT_EQ(none.script_problems.size(), 1u);
     EXPECT_EQ(none.script_problems[0].line, 1);
     EXPECT_EQ(none.script_problems[0].text, "the header announces -3 songs");

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "app/context.h"
+#include "app/program.h"
 #include "compression_test_media.h"
 #include "media/picture_pass.h"
 #include "script_test_media.h"
@@ -46,33 +47,33 @@ TEST_F(PicturePassTest, script_pictures_are_prepared_one_entry_per_step) {
     pass.progress = [&](int) { ++percents; };
     ASSERT_EQ(open_picture_pass(*ctx, pass, dir.file("s.VSK").c_str(), true), 4);
 
-    EXPECT_EQ(picture_pass_step(*ctx, pass), PICTURE_PASS_RUNNING);
+    EXPECT_EQ(picture_pass_step(*ctx, ctx->pictures, pass), PICTURE_PASS_RUNNING);
     EXPECT_STREQ(pass.count_text, "3 left");
     EXPECT_EQ(pass.picture, dir.file("a.bmp"));
     EXPECT_TRUE(exists(dir.file("a.dbp")));
     EXPECT_GT(percents, 0);
-    EXPECT_EQ(picture_pass_step(*ctx, pass), PICTURE_PASS_RUNNING);
+    EXPECT_EQ(picture_pass_step(*ctx, ctx->pictures, pass), PICTURE_PASS_RUNNING);
     EXPECT_EQ(pass.picture, "");
-    EXPECT_EQ(picture_pass_step(*ctx, pass), PICTURE_PASS_RUNNING);
-    EXPECT_EQ(picture_pass_step(*ctx, pass), PICTURE_PASS_DONE);
+    EXPECT_EQ(picture_pass_step(*ctx, ctx->pictures, pass), PICTURE_PASS_RUNNING);
+    EXPECT_EQ(picture_pass_step(*ctx, ctx->pictures, pass), PICTURE_PASS_DONE);
     EXPECT_STREQ(pass.count_text, "0 left");
     EXPECT_TRUE(exists(dir.file("b.dbp")));
     EXPECT_EQ(pass.prepared, 2);
     EXPECT_EQ(pass.failed, 1);
     // Nothing is shown: the pass leaves the main slot empty.
     EXPECT_TRUE(ctx->pictures.slots[PICTURE_MAIN].block.empty());
-    EXPECT_EQ(picture_pass_step(*ctx, pass), PICTURE_PASS_DONE);
+    EXPECT_EQ(picture_pass_step(*ctx, ctx->pictures, pass), PICTURE_PASS_DONE);
 }
 
 TEST_F(PicturePassTest, live_list_pictures_and_the_shown_picture_comes_back) {
     write_file(dir.file("a.bmp"), bmp_bytes(64, 64));
     write_file(dir.file("shown.bmp"), bmp_bytes(96, 32));
-    ASSERT_EQ(load_picture(*ctx, dir.file("shown.bmp").c_str(), PICTURE_MAIN), 1);
+    ASSERT_EQ(load_picture(*ctx, ctx->pictures, dir.file("shown.bmp").c_str(), PICTURE_MAIN), 1);
     ctx->pictures.shown_name = dir.file("shown.bmp");
 
     write_file(dir.file("live.txt"), zero_lines({"1 11025 LIVE", "30 " + dir.file("a.bmp") + " hello"}));
     ASSERT_EQ(open_picture_pass(*ctx, pass, dir.file("live.txt").c_str(), false), 1);
-    EXPECT_EQ(picture_pass_step(*ctx, pass), PICTURE_PASS_DONE);
+    EXPECT_EQ(picture_pass_step(*ctx, ctx->pictures, pass), PICTURE_PASS_DONE);
     EXPECT_EQ(pass.prepared, 1);
     EXPECT_TRUE(exists(dir.file("a.dbp")));
     EXPECT_EQ(ctx->pictures.slots[PICTURE_MAIN].width, 96);
@@ -82,12 +83,12 @@ TEST_F(PicturePassTest, no_file_or_an_unreadable_one_closes_at_once) {
     EXPECT_EQ(open_picture_pass(*ctx, pass, nullptr, true), 0);
     EXPECT_EQ(open_picture_pass(*ctx, pass, "", true), 0);
     EXPECT_EQ(open_picture_pass(*ctx, pass, dir.file("none.VSK").c_str(), true), 0);
-    EXPECT_EQ(picture_pass_step(*ctx, pass), PICTURE_PASS_DONE);
+    EXPECT_EQ(picture_pass_step(*ctx, ctx->pictures, pass), PICTURE_PASS_DONE);
     // A count beyond the lines present ends with the file.
     write_file(dir.file("short.VSK"), zero_lines({"9 11025 032 SCRIPT", "1 a.VMA \"\" one"}));
     ASSERT_EQ(open_picture_pass(*ctx, pass, dir.file("short.VSK").c_str(), true), 9);
-    EXPECT_EQ(picture_pass_step(*ctx, pass), PICTURE_PASS_RUNNING);
-    EXPECT_EQ(picture_pass_step(*ctx, pass), PICTURE_PASS_DONE);
+    EXPECT_EQ(picture_pass_step(*ctx, ctx->pictures, pass), PICTURE_PASS_RUNNING);
+    EXPECT_EQ(picture_pass_step(*ctx, ctx->pictures, pass), PICTURE_PASS_DONE);
 }
 
 TEST_F(PicturePassTest, each_entry_says_why_its_picture_cannot_be_shown_or_what_listeners_get) {
@@ -98,14 +99,14 @@ TEST_F(PicturePassTest, each_entry_says_why_its_picture_cannot_be_shown_or_what_
                                               "1 y.VMA " + dir.file("deep.bmp") + " b",
                                               "1 z.VMA " + dir.file("whole.bmp") + " c"}));
     ASSERT_EQ(open_picture_pass(*ctx, pass, dir.file("s.VSK").c_str(), true), 3);
-    EXPECT_EQ(picture_pass_step(*ctx, pass), PICTURE_PASS_RUNNING);
+    EXPECT_EQ(picture_pass_step(*ctx, ctx->pictures, pass), PICTURE_PASS_RUNNING);
     EXPECT_EQ(pass.line, 2);
     EXPECT_EQ(pass.problem, "");
     EXPECT_EQ(pass.note, "100 x 70: the listeners get 96 x 64");  // 3 x 2 whole tiles
-    EXPECT_EQ(picture_pass_step(*ctx, pass), PICTURE_PASS_RUNNING);
+    EXPECT_EQ(picture_pass_step(*ctx, ctx->pictures, pass), PICTURE_PASS_RUNNING);
     EXPECT_EQ(pass.line, 4);
     EXPECT_EQ(pass.problem, "16 bits per pixel: only 8 and 24-bit pictures are shown");
-    EXPECT_EQ(picture_pass_step(*ctx, pass), PICTURE_PASS_DONE);
+    EXPECT_EQ(picture_pass_step(*ctx, ctx->pictures, pass), PICTURE_PASS_DONE);
     EXPECT_EQ(pass.line, 5);
     EXPECT_EQ(pass.problem, "");
     EXPECT_EQ(pass.note, "");
@@ -117,7 +118,7 @@ TEST_F(PicturePassTest, each_entry_says_why_its_picture_cannot_be_shown_or_what_
     const std::string script = zero_lines({"1 11025 032 SCRIPT", "1 x.VMA " + dir.file("show.bmp") + " a"});
     write_file(dir.file("show.dbp"), script);
     ASSERT_EQ(open_picture_pass(*ctx, pass, dir.file("show.dbp").c_str(), true), 1);
-    EXPECT_EQ(picture_pass_step(*ctx, pass), PICTURE_PASS_DONE);
+    EXPECT_EQ(picture_pass_step(*ctx, ctx->pictures, pass), PICTURE_PASS_DONE);
     EXPECT_EQ(pass.problem, "its prepared copy " + dir.file("show.dbp") + " would replace the script itself");
     EXPECT_EQ(read_file(dir.file("show.dbp")), script);
 }

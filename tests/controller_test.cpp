@@ -5,6 +5,9 @@
 #include <climits>
 
 #include "app/context.h"
+#include "app/program.h"
+#include "app/station.h"
+#include "app/controller.h"
 #include "app/panel_view.h"
 #include "app/status_text.h"
 #include "codec/set_rate.h"
@@ -324,7 +327,7 @@ TEST_F(StartStopTest, autostart_one_starts_the_script_at_the_first_tick_without_
 
 TEST_F(StartStopTest, the_button_form_names_an_unnamed_station_after_the_host) {
     ctx->state.StationName.clear();
-    ASSERT_GT(open_script(*ctx, script.c_str()), 0);
+    ASSERT_GT(open_script(*ctx, ctx->script, ctx->codec, script.c_str()), 0);
     on_command(*ctx, CMD_START_STOP);
     EXPECT_EQ(ctx->state.broadcast_state, BS_BROADCASTING);
     char name[65] = {};

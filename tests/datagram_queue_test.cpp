@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/context.h"
+#include "app/program.h"
 #include "live/live_ring.h"
 #include "support/fake_host.h"
 #include "support/udp_loopback.h"
@@ -53,7 +54,7 @@ struct DatagramQueueTest : ::testing::Test {
     }
 
     int send_text(const std::string& text, const LoopbackSocket& to) {
-        return bsendto(*ctx, station.fd(), text.data(), static_cast<int>(text.size()), 0,
+        return bsendto(*ctx, ctx->queue, station.fd(), text.data(), static_cast<int>(text.size()), 0,
                        &to.addr(), sizeof(sockaddr_in));
     }
 
@@ -69,7 +70,7 @@ struct DatagramQueueTest : ::testing::Test {
 
     // Runs the write notifications the queue asked for until it is empty.
     void drain() {
-        for (int i = 0; i < 64 && ctx->queue.count > 0; ++i) send_next_datagram(*ctx);
+        for (int i = 0; i < 64 && ctx->queue.count > 0; ++i) send_next_datagram(*ctx, ctx->queue);
     }
 };
 
@@ -98,7 +99,7 @@ TEST_F(DatagramQueueTest, a_blocked_send_waits_at_the_head_until_the_socket_can_
     EXPECT_TRUE(listener.receive(50).empty());
 
     gate.blocked = false;
-    send_next_datagram(*ctx);  // the write notification
+    send_next_datagram(*ctx, ctx->queue);  // the write notification
     EXPECT_EQ(as_text(listener.receive()), "first");
     EXPECT_TRUE(ctx->queue.ready);
     EXPECT_EQ(host.write_notification_requests.size(), 2u);  // two still wait
@@ -128,20 +129,20 @@ TEST_F(DatagramQueueTest, an_unsendable_destination_is_dropped_and_reported_once
     // A real error: no datagram can go to port 0.
     sockaddr_in port_zero = listener.addr();
     port_zero.sin_port = 0;
-    EXPECT_EQ(bsendto(*ctx, station.fd(), "lost", 4, 0, &port_zero, sizeof port_zero), 4);
+    EXPECT_EQ(bsendto(*ctx, ctx->queue, station.fd(), "lost", 4, 0, &port_zero, sizeof port_zero), 4);
     EXPECT_EQ(ctx->queue.count, 0);
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].text, "Error: 10022 - Cannot create input socket.");
     EXPECT_EQ(host.messages[0].type, MB_OK | MB_ICONERROR);
     EXPECT_FALSE(host.messages[0].owned);
 
-    bsendto(*ctx, station.fd(), "lost", 4, 0, &port_zero, sizeof port_zero);
+    bsendto(*ctx, ctx->queue, station.fd(), "lost", 4, 0, &port_zero, sizeof port_zero);
     EXPECT_EQ(host.messages.size(), 1u);  // the same error is not shown again
     EXPECT_EQ(send_text("delivered", listener), 9);
     EXPECT_EQ(as_text(listener.receive()), "delivered");
 
-    reset_send_errors(*ctx);  // a new broadcast
-    bsendto(*ctx, station.fd(), "lost", 4, 0, &port_zero, sizeof port_zero);
+    reset_send_errors(ctx->queue);  // a new broadcast
+    bsendto(*ctx, ctx->queue, station.fd(), "lost", 4, 0, &port_zero, sizeof port_zero);
     EXPECT_EQ(host.messages.size(), 2u);
 }
 
@@ -171,10 +172,10 @@ TEST_F(DatagramQueueTest, no_buffer_space_keeps_the_datagram_for_a_retry) {
     EXPECT_EQ(ctx->queue.count, 1);
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].text, "Error: 10055 - Cannot create input socket.");
-    send_next_datagram(*ctx);  // fails again, no second box
+    send_next_datagram(*ctx, ctx->queue);  // fails again, no second box
     EXPECT_EQ(ctx->queue.count, 1);
     EXPECT_EQ(host.messages.size(), 1u);
-    send_next_datagram(*ctx);
+    send_next_datagram(*ctx, ctx->queue);
     EXPECT_EQ(ctx->queue.count, 0);
     EXPECT_EQ(as_text(listener.receive()), "patient");
 }
@@ -188,7 +189,7 @@ TEST_F(DatagramQueueTest, no_buffer_space_during_a_write_notification_does_not_s
     gate.failing_port = listener.port();
     gate.failing_errno = ENOBUFS;
     gate.failures_left = 1;
-    send_next_datagram(*ctx);  // the write notification meets a full buffer
+    send_next_datagram(*ctx, ctx->queue);  // the write notification meets a full buffer
     EXPECT_EQ(ctx->queue.count, 1);
 
     // No further notification was asked for: the next datagram must retry.
@@ -201,12 +202,12 @@ TEST_F(DatagramQueueTest, no_buffer_space_during_a_write_notification_does_not_s
 
 TEST_F(DatagramQueueTest, datagrams_larger_than_an_entry_are_refused_without_harm) {
     std::vector<uint8_t> big(QUEUED_DATAGRAM_MAX + 1, 7);
-    EXPECT_EQ(bsendto(*ctx, station.fd(), big.data(), static_cast<int>(big.size()), 0,
+    EXPECT_EQ(bsendto(*ctx, ctx->queue, station.fd(), big.data(), static_cast<int>(big.size()), 0,
                       &listener.addr(), sizeof(sockaddr_in)),
               static_cast<int>(big.size()));
     EXPECT_EQ(ctx->queue.count, 0);
     EXPECT_EQ(gate.attempts, 0);
-    EXPECT_EQ(bsendto(*ctx, station.fd(), "x", 1, 0, nullptr, 16), 1);
+    EXPECT_EQ(bsendto(*ctx, ctx->queue, station.fd(), "x", 1, 0, nullptr, 16), 1);
     EXPECT_EQ(gate.attempts, 0);
 }
 

@@ -8,6 +8,7 @@
 #include <sys/resource.h>
 
 #include "app/context.h"
+#include "app/program.h"
 #include "app/settings.h"
 #include "media/entry_list.h"
 #include "media/live_list.h"
@@ -96,7 +97,7 @@ TEST_F(EntryListTest, saved_entries_load_as_written_in_the_station_and_in_the_ed
     EXPECT_EQ(back.text, pictured.text);
     // The station reads the same file the same way, even before its songs
     // are prepared (a header of 000 was refused by every loader).
-    ASSERT_EQ(load_script(*ctx, path.c_str()), 2);
+    ASSERT_EQ(load_script(*ctx, ctx->script, ctx->codec, path.c_str()), 2);
     EXPECT_TRUE(host.messages.empty()) << host.last_message();
     EXPECT_EQ(ctx->script.entries[1].count, 12);
     EXPECT_STREQ(ctx->script.entries[1].picture, pictured.picture.c_str());
@@ -112,7 +113,7 @@ TEST_F(EntryListTest, saved_entries_load_as_written_in_the_station_and_in_the_ed
     EntryList live_again{LIVE_LIST, {}, -1, false};
     ASSERT_EQ(read_entry_file(*ctx, live_again, dir.file("show.live").c_str()), 2);
     EXPECT_EQ(split_entry(LIVE_LIST, live_again.entries[1]).text, "first line\nsecond line");
-    ASSERT_EQ(load_live_list(*ctx, dir.file("show.live").c_str()), 2);
+    ASSERT_EQ(load_live_list(*ctx, ctx->script, dir.file("show.live").c_str()), 2);
     EXPECT_STREQ(ctx->script.entries[1].text, "first line\nsecond line");
     EXPECT_EQ(ctx->script.entries[0].count, 360);
 }

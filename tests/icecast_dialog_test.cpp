@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include "app/context.h"
+#include "app/program.h"
 #include "support/fake_host.h"
 #include "support/temp_dir.h"
 

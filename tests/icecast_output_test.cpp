@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "app/context.h"
+#include "app/program.h"
 #include "app/settings.h"
 #include "app/settings_check.h"
 #include "support/fake_host.h"
@@ -122,7 +123,7 @@ TEST_F(IcecastStation, the_keys_are_read_at_start_with_their_defaults) {
     EXPECT_EQ(ctx->state.ICECAST_USER, "source");
     EXPECT_EQ(ctx->state.ICECAST_FORMAT, "opus");
     EXPECT_EQ(ctx->state.ICECAST_BITRATE, 0);
-    EXPECT_EQ(icecast_status_text(*ctx), "");  // nothing configured, nothing shown
+    EXPECT_EQ(icecast_status_text(*ctx, ctx->icecast), "");  // nothing configured, nothing shown
     load("ICECAST_URL=http://127.0.0.1:8001/a.mp3\nICECAST_USER=dj\nICECAST_PASSWORD=pw\n"
          "ICECAST_FORMAT=mp3\nICECAST_BITRATE=128\n");
     EXPECT_EQ(ctx->state.ICECAST_URL, "http://127.0.0.1:8001/a.mp3");
@@ -130,17 +131,17 @@ TEST_F(IcecastStation, the_keys_are_read_at_start_with_their_defaults) {
     EXPECT_EQ(ctx->state.ICECAST_PASSWORD, "pw");
     EXPECT_EQ(ctx->state.ICECAST_FORMAT, "mp3");
     EXPECT_EQ(ctx->state.ICECAST_BITRATE, 128);
-    EXPECT_EQ(icecast_status_text(*ctx), "Icecast off");
+    EXPECT_EQ(icecast_status_text(*ctx, ctx->icecast), "Icecast off");
 }
 
 TEST_F(IcecastStation, a_wrong_key_is_told_and_leaves_the_output_off) {
     load("ICECAST_URL=http://127.0.0.1:8001/x\nICECAST_FORMAT=wav\n");
-    EXPECT_EQ(icecast_start(*ctx), 0);
+    EXPECT_EQ(icecast_start(*ctx, ctx->icecast), 0);
     EXPECT_FALSE(icecast_link_running(ctx->icecast.link));
     EXPECT_NE(host.last_message().find("The Icecast output is off: ICECAST_FORMAT must be opus or mp3, not wav"),
               std::string::npos) << host.last_message();
     EXPECT_NE(host.last_message().find(ctx->state.settings_file), std::string::npos);
-    EXPECT_STREQ(icecast_state_word(*ctx), "off");
+    EXPECT_STREQ(icecast_state_word(ctx->icecast), "off");
 }
 
 TEST_F(IcecastStation, the_settings_check_names_a_wrong_key_at_its_line_as_a_warning) {
@@ -166,9 +167,9 @@ TEST_F(IcecastStation, a_password_in_a_file_others_can_read_is_warned_of_once) {
         ctx->state.settings_file = dir.file("lumo.ini");
         host.messages.clear();
         load("ICECAST_URL=http://127.0.0.1:9/x\nICECAST_PASSWORD=" + std::string(c.password) + "\n", c.mode);
-        ASSERT_EQ(icecast_start(*ctx), 1);
-        ASSERT_EQ(icecast_start(*ctx), 1);  // the next broadcast: no second warning
-        icecast_stop(*ctx);
+        ASSERT_EQ(icecast_start(*ctx, ctx->icecast), 1);
+        ASSERT_EQ(icecast_start(*ctx, ctx->icecast), 1);  // the next broadcast: no second warning
+        icecast_stop(*ctx, ctx->icecast);
         ASSERT_EQ(host.messages.size(), c.warnings);
         if (c.warnings)
             EXPECT_NE(host.last_message().find("holds the Icecast password and other users can read it"),
@@ -183,7 +184,7 @@ TEST_F(IcecastStation, the_operator_hears_once_of_a_loss_and_once_of_the_return)
     ctx->icecast.user = "source";
     ctx->icecast.state = ICECAST_CONNECTING;
     ctx->icecast.link.shared = std::make_shared<IcecastShared>();
-    EXPECT_STREQ(icecast_state_word(*ctx), "connecting");
+    EXPECT_STREQ(icecast_state_word(ctx->icecast), "connecting");
     struct Step {
         IcecastEvent event;
         const char* message;  // "" none
@@ -203,8 +204,8 @@ TEST_F(IcecastStation, the_operator_hears_once_of_a_loss_and_once_of_the_return)
         SCOPED_TRACE(step.event.reason + " -> " + step.state);
         host.messages.clear();
         worker_reports({step.event});
-        on_icecast_event(*ctx);
-        EXPECT_STREQ(icecast_state_word(*ctx), step.state);
+        on_icecast_event(*ctx, ctx->icecast);
+        EXPECT_STREQ(icecast_state_word(ctx->icecast), step.state);
         if (*step.message) {
             ASSERT_EQ(host.messages.size(), 1u);
             EXPECT_EQ(host.messages[0].text.rfind(step.message, 0), 0u) << host.messages[0].text;
@@ -212,9 +213,9 @@ TEST_F(IcecastStation, the_operator_hears_once_of_a_loss_and_once_of_the_return)
             EXPECT_TRUE(host.messages.empty()) << host.last_message();
         }
     }
-    EXPECT_EQ(icecast_status_text(*ctx), "Icecast on the air");
-    icecast_stop(*ctx);
-    EXPECT_EQ(icecast_status_text(*ctx), "Icecast off");
+    EXPECT_EQ(icecast_status_text(*ctx, ctx->icecast), "Icecast on the air");
+    icecast_stop(*ctx, ctx->icecast);
+    EXPECT_EQ(icecast_status_text(*ctx, ctx->icecast), "Icecast off");
 }
 
 TEST_F(IcecastStation, a_full_queue_drops_the_oldest_audio_and_counts_it_but_keeps_the_title) {
@@ -238,10 +239,10 @@ TEST_F(IcecastStation, a_full_queue_drops_the_oldest_audio_and_counts_it_but_kee
 // refuses the connection is a loss the operator hears of.
 TEST_F(IcecastStation, a_server_that_is_not_there_is_reported_through_the_host) {
     load("ICECAST_URL=http://127.0.0.1:9/velmora\n");
-    ASSERT_EQ(icecast_start(*ctx), 1);
+    ASSERT_EQ(icecast_start(*ctx, ctx->icecast), 1);
     wait_for_worker_event();
-    on_icecast_event(*ctx);
-    EXPECT_STREQ(icecast_state_word(*ctx), "reconnecting");
+    on_icecast_event(*ctx, ctx->icecast);
+    EXPECT_STREQ(icecast_state_word(ctx->icecast), "reconnecting");
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_NE(host.last_message().find("is lost ("), std::string::npos) << host.last_message();
 }
@@ -258,15 +259,15 @@ TEST_F(IcecastStation, a_hanging_server_never_holds_up_the_station) {
     socklen_t length = sizeof addr;
     getsockname(server, reinterpret_cast<sockaddr*>(&addr), &length);
     load("ICECAST_URL=http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/velmora\n");
-    ASSERT_EQ(icecast_start(*ctx), 1);
+    ASSERT_EQ(icecast_start(*ctx, ctx->icecast), 1);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the worker is in its request
     uint8_t block[2048] = {};
     auto start = Clock::now();
-    for (int i = 0; i < 500; ++i) icecast_program_samples(*ctx, block, sizeof block);
-    icecast_program_title(*ctx, "A song");
-    icecast_stop(*ctx);
+    for (int i = 0; i < 500; ++i) icecast_program_samples(*ctx, ctx->icecast, block, sizeof block);
+    icecast_program_title(*ctx, ctx->icecast, "A song");
+    icecast_stop(*ctx, ctx->icecast);
     EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(100));
-    EXPECT_STREQ(icecast_state_word(*ctx), "off");
+    EXPECT_STREQ(icecast_state_word(ctx->icecast), "off");
     close(server);
 }
 

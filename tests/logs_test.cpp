@@ -7,7 +7,8 @@
 #include <filesystem>
 
 #include "app/context.h"
-#include "app/messages.h"
+#include "app/program.h"
+#include "base/messages.h"
 #include "support/fake_host.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"

@@ -1,8 +1,10 @@
-#include "app/messages.h"
+#include "base/messages.h"
 
 #include <gtest/gtest.h>
 
 #include "app/context.h"
+#include "app/program.h"
+#include "base/messages.h"
 #include "support/fake_host.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "app/context.h"
+#include "app/program.h"
 #include "live/datagram_queue.h"
 #include "platform/udp_socket.h"
 #include "server/listener_table.h"
@@ -34,13 +35,13 @@ int dispatch(Context& ctx, const ReceivedDatagram& d, const sockaddr_in& from) {
     int admitted = 0;
     const uint16_t flags = d.header.flags;
     const char* text = reinterpret_cast<const char*>(d.payload);
-    if ((flags & PF_LEAVE) && !(flags & PF_PICTURE)) handle_leave(ctx, from);
+    if ((flags & PF_LEAVE) && !(flags & PF_PICTURE)) handle_leave(station_parts(ctx), from);
     if ((flags & PF_TEXT) && !(flags & PF_PICTURE))
-        admitted = handle_join(ctx, from, sizeof from, flags & PF_COMPANION, text);
-    if (flags & PF_MULTICAST_QUERY) handle_multicast_query(ctx, from, sizeof from);
-    if ((flags & PF_UPGRADE) && ctx.state.Stream2X) handle_upgrade(ctx, from, text);
+        admitted = handle_join(station_parts(ctx), from, sizeof from, flags & PF_COMPANION, text);
+    if (flags & PF_MULTICAST_QUERY) handle_multicast_query(station_parts(ctx), from, sizeof from);
+    if ((flags & PF_UPGRADE) && ctx.state.Stream2X) handle_upgrade(station_parts(ctx), from, text);
     if (flags & PF_KEEPALIVE) {
-        int slot = find_listener(ctx, from);
+        int slot = find_listener(ctx.listeners, from);
         if (slot >= 0) ctx.listeners.entries[slot].age = 0;
     }
     return admitted;
@@ -147,7 +148,7 @@ TEST(PacketFuzz, random_datagrams_never_upset_the_reception_path) {
     }
     EXPECT_LE(active, 254);
     int bps = 0;
-    EXPECT_EQ(listener_load(*ctx, &bps), active);
+    EXPECT_EQ(listener_load(station_parts(*ctx), &bps), active);
 }
 
 TEST(PacketFuzz, malformed_datagrams_arrive_through_a_real_socket_and_are_read_safely) {

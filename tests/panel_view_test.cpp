@@ -10,6 +10,7 @@
 #include <ctime>
 
 #include "app/context.h"
+#include "app/program.h"
 #include "app/status_text.h"
 #include "support/fake_host.h"
 #include "support/scoped_env.h"

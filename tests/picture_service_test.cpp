@@ -10,10 +10,11 @@
 #include <vector>
 
 #include "app/context.h"
+#include "app/program.h"
 #include "codec/picture_coder.h"
 #include "codec/picture_decoder.h"
 #include "server/packet.h"
-#include "server/picture_check.h"
+#include "media/picture_check.h"
 #include "server/picture_service.h"
 #include "support/fake_host.h"
 #include "support/synthetic_picture.h"
@@ -122,7 +123,7 @@ struct PictureServiceTest : ::testing::Test {
                        int index = PICTURE_MAIN) {
         write_file(dir.file(name), bmp);
         set_modified(dir.file(name), seconds);
-        return load_picture(*ctx, dir.file(name).c_str(), index);
+        return load_picture(*ctx, ctx->pictures, dir.file(name).c_str(), index);
     }
 };
 
@@ -133,7 +134,7 @@ TEST_F(PictureServiceTest, a_100_by_50_picture_is_prepared_and_its_prepared_copy
     EXPECT_EQ(slot(PICTURE_MAIN).width, 100);
     EXPECT_EQ(slot(PICTURE_MAIN).height, 50);
     int columns = -1, rows = -1;
-    EXPECT_EQ(picture_grid(*ctx, PICTURE_MAIN, &columns, &rows), 1);
+    EXPECT_EQ(picture_grid(ctx->pictures, PICTURE_MAIN, &columns, &rows), 1);
     EXPECT_EQ(columns, 3);
     EXPECT_EQ(rows, 1);
     EXPECT_EQ(slot_pixels(PICTURE_MAIN), expected_prepared(photo, 2).pixels);
@@ -186,7 +187,7 @@ TEST_F(PictureServiceTest, an_8_bit_picture_is_widened_to_24_bits_through_its_co
     EXPECT_EQ(get32(prepared, 18), static_cast<uint32_t>(width));
 
     // The prepared copy loads back to the same pixels.
-    ASSERT_EQ(load_picture(*ctx, dir.file("eight.bmp").c_str(), PICTURE_MAIN), 1);
+    ASSERT_EQ(load_picture(*ctx, ctx->pictures, dir.file("eight.bmp").c_str(), PICTURE_MAIN), 1);
     EXPECT_EQ(slot_pixels(PICTURE_MAIN), expected_prepared(widened, 2).pixels);
 }
 
@@ -199,13 +200,13 @@ TEST_F(PictureServiceTest, a_current_prepared_copy_is_used_without_preparing_aga
     write_file(dir.file("keep.dbp"), prepared);
     set_modified(dir.file("keep.dbp"), 1'600'000'000);  // as old as the picture: still current
 
-    ASSERT_EQ(load_picture(*ctx, dir.file("keep.bmp").c_str(), PICTURE_MAIN), 1);
+    ASSERT_EQ(load_picture(*ctx, ctx->pictures, dir.file("keep.bmp").c_str(), PICTURE_MAIN), 1);
     EXPECT_EQ(slot_pixels(PICTURE_MAIN)[0], 'X');
     EXPECT_EQ(read_file(dir.file("keep.dbp")), prepared);
 
     // With the picture gone the prepared copy still serves.
     remove(dir.file("keep.bmp").c_str());
-    ASSERT_EQ(load_picture(*ctx, dir.file("keep.bmp").c_str(), PICTURE_MAIN), 1);
+    ASSERT_EQ(load_picture(*ctx, ctx->pictures, dir.file("keep.bmp").c_str(), PICTURE_MAIN), 1);
     EXPECT_EQ(slot_pixels(PICTURE_MAIN)[0], 'X');
 }
 
@@ -214,11 +215,11 @@ TEST_F(PictureServiceTest, progress_follows_a_preparation_and_stays_silent_for_a
     const PictureProgress progress = [&](int percent) { steps.push_back(percent); };
     write_file(dir.file("p.bmp"), make_bmp24(make_photo_picture(64, 64, 6)));
     set_modified(dir.file("p.bmp"), 1'600'000'000);
-    ASSERT_EQ(load_picture(*ctx, dir.file("p.bmp").c_str(), PICTURE_MAIN, &progress), 1);
+    ASSERT_EQ(load_picture(*ctx, ctx->pictures, dir.file("p.bmp").c_str(), PICTURE_MAIN, &progress), 1);
     EXPECT_EQ(steps, (std::vector<int>{10, 25, 40, 55, 65, 75, 85, 95}));
 
     steps.clear();
-    ASSERT_EQ(load_picture(*ctx, dir.file("p.bmp").c_str(), PICTURE_MAIN, &progress), 1);
+    ASSERT_EQ(load_picture(*ctx, ctx->pictures, dir.file("p.bmp").c_str(), PICTURE_MAIN, &progress), 1);
     EXPECT_TRUE(steps.empty());
 }
 
@@ -228,7 +229,7 @@ TEST_F(PictureServiceTest, a_changed_image_quality_prepares_again_and_rewrites_t
     EXPECT_EQ(slot(PICTURE_MAIN).quality, 2);
 
     ctx->state.ImageQuality = 4;
-    ASSERT_EQ(load_picture(*ctx, dir.file("q.bmp").c_str(), PICTURE_MAIN), 1);
+    ASSERT_EQ(load_picture(*ctx, ctx->pictures, dir.file("q.bmp").c_str(), PICTURE_MAIN), 1);
     EXPECT_EQ(slot(PICTURE_MAIN).quality, 4);
     EXPECT_EQ(slot_pixels(PICTURE_MAIN), expected_prepared(photo, 4).pixels);
     std::string prepared = read_file(dir.file("q.dbp"));
@@ -237,7 +238,7 @@ TEST_F(PictureServiceTest, a_changed_image_quality_prepares_again_and_rewrites_t
 
     // A quality without a schedule of its own takes the nearest one.
     ctx->state.ImageQuality = 9;
-    ASSERT_EQ(load_picture(*ctx, dir.file("q.bmp").c_str(), PICTURE_MAIN), 1);
+    ASSERT_EQ(load_picture(*ctx, ctx->pictures, dir.file("q.bmp").c_str(), PICTURE_MAIN), 1);
     EXPECT_EQ(slot(PICTURE_MAIN).quality, 4);
     EXPECT_EQ(slot_pixels(PICTURE_MAIN), expected_prepared(photo, 4).pixels);
 }
@@ -260,7 +261,7 @@ TEST_F(PictureServiceTest, a_damaged_prepared_copy_is_replaced_from_the_picture)
     write_file(dir.file("d.dbp"), prepared.substr(0, 2000));  // marked, but its rows are cut off
     set_modified(dir.file("d.dbp"), 1'600'000'100);
 
-    ASSERT_EQ(load_picture(*ctx, dir.file("d.bmp").c_str(), PICTURE_MAIN), 1);
+    ASSERT_EQ(load_picture(*ctx, ctx->pictures, dir.file("d.bmp").c_str(), PICTURE_MAIN), 1);
     EXPECT_EQ(slot_pixels(PICTURE_MAIN), expected_prepared(photo, 2).pixels);
     EXPECT_EQ(read_file(dir.file("d.dbp")), prepared);
 }
@@ -282,17 +283,17 @@ TEST_F(PictureServiceTest, a_prepared_copy_that_cannot_be_written_leaves_the_pic
 TEST_F(PictureServiceTest, loading_empties_the_slot_first_and_freeing_the_logo_forgets_the_shown_name) {
     ASSERT_EQ(write_and_load("logo.bmp", make_bmp24(make_gradient_picture(64, 64)), 1'600'000'000, PICTURE_LOGO), 1);
     ctx->pictures.shown_name = "song.bmp";
-    EXPECT_EQ(load_picture(*ctx, dir.file("missing.bmp").c_str(), PICTURE_LOGO), 0);
+    EXPECT_EQ(load_picture(*ctx, ctx->pictures, dir.file("missing.bmp").c_str(), PICTURE_LOGO), 0);
     EXPECT_TRUE(slot(PICTURE_LOGO).block.empty());
     EXPECT_EQ(ctx->pictures.shown_name, "");
 
     ASSERT_EQ(write_and_load("song.bmp", make_bmp24(make_gradient_picture(64, 64))), 1);
     ctx->pictures.shown_name = "song.bmp";
-    free_picture(*ctx, PICTURE_MAIN);
+    free_picture(ctx->pictures, PICTURE_MAIN);
     EXPECT_TRUE(slot(PICTURE_MAIN).block.empty());
     EXPECT_EQ(ctx->pictures.shown_name, "song.bmp");
     int columns = -1, rows = -1;
-    EXPECT_EQ(picture_grid(*ctx, PICTURE_MAIN, &columns, &rows), 0);
+    EXPECT_EQ(picture_grid(ctx->pictures, PICTURE_MAIN, &columns, &rows), 0);
     EXPECT_EQ(columns + rows, 0);
 }
 
@@ -329,12 +330,12 @@ TEST_F(PictureServiceTest, bmp_headers_that_lie_are_refused_by_the_check_and_the
             put32(bmp, lie.at, lie.value);
         write_file(dir.file("lie.bmp"), bmp);
         EXPECT_EQ(check_picture_file(dir.file("lie.bmp").c_str()), 1) << lie.what;
-        EXPECT_EQ(load_picture(*ctx, dir.file("lie.bmp").c_str(), PICTURE_MAIN), 0) << lie.what;
+        EXPECT_EQ(load_picture(*ctx, ctx->pictures, dir.file("lie.bmp").c_str(), PICTURE_MAIN), 0) << lie.what;
         EXPECT_TRUE(slot(PICTURE_MAIN).block.empty()) << lie.what;
     }
     write_file(dir.file("lie.bmp"), good);
     EXPECT_EQ(check_picture_file(dir.file("lie.bmp").c_str()), 0);
-    EXPECT_EQ(load_picture(*ctx, dir.file("lie.bmp").c_str(), PICTURE_MAIN), 1);
+    EXPECT_EQ(load_picture(*ctx, ctx->pictures, dir.file("lie.bmp").c_str(), PICTURE_MAIN), 1);
     EXPECT_TRUE(host.exit_statuses.empty());
 }
 
@@ -360,7 +361,7 @@ TEST_F(PictureServiceTest, top_down_pictures_are_read_as_their_bottom_up_twins) 
         // The prepared copy stores its rows bottom first, and serves as such.
         const std::string prepared = read_file(dir.file("down.dbp"));
         EXPECT_EQ(get32(prepared, 22), get32(bottom_up, 22));
-        ASSERT_EQ(load_picture(*ctx, dir.file("down.bmp").c_str(), PICTURE_MAIN), 1);
+        ASSERT_EQ(load_picture(*ctx, ctx->pictures, dir.file("down.bmp").c_str(), PICTURE_MAIN), 1);
         EXPECT_EQ(slot_pixels(PICTURE_MAIN), expected);
         remove(dir.file("down.dbp").c_str());
         remove(dir.file("up.dbp").c_str());
@@ -412,7 +413,7 @@ TEST_F(PictureServiceTest, directories_and_pipes_are_never_opened_as_pictures) {
     ASSERT_EQ(mkfifo(dir.file("pipe.bmp").c_str(), 0600), 0);
     for (const char* name : {"folder.bmp", "pipe.bmp"}) {
         EXPECT_EQ(check_picture_file(dir.file(name).c_str()), 2) << name;
-        EXPECT_EQ(load_picture(*ctx, dir.file(name).c_str(), PICTURE_MAIN), 0) << name;
+        EXPECT_EQ(load_picture(*ctx, ctx->pictures, dir.file(name).c_str(), PICTURE_MAIN), 0) << name;
         EXPECT_TRUE(slot(PICTURE_MAIN).block.empty()) << name;
     }
 
@@ -440,7 +441,7 @@ struct PictureRequestTest : PictureServiceTest {
     }
 
     void ask(const char* text) {
-        handle_picture_request(*ctx, listener.addr(), sizeof(sockaddr_in), text, kSession);
+        handle_picture_request(station_parts(*ctx), listener.addr(), sizeof(sockaddr_in), text, kSession);
     }
 
     // The reply to `text`, checked for the picture reply's header; its payload.
@@ -582,7 +583,7 @@ TEST_F(PictureRequestTest, random_and_lying_pictures_and_requests_never_break_th
         }
 
         int slot_index = static_cast<int>(any(2));
-        if (load_picture(*ctx, dir.file("fuzz.bmp").c_str(), slot_index) == 1) {
+        if (load_picture(*ctx, ctx->pictures, dir.file("fuzz.bmp").c_str(), slot_index) == 1) {
             ++loaded;
             const PictureSlot& s = slot(slot_index);
             ASSERT_EQ(s.width % 4, 0);

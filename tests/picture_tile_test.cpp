@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/context.h"
+#include "app/program.h"
 #include "codec/picture_coder.h"
 #include "codec/picture_decoder.h"
 #include "support/fake_host.h"
@@ -16,9 +17,9 @@
 namespace {
 
 std::vector<uint8_t> encode(const std::vector<uint8_t>& tile, int quality, CodecState& codec,
-                            Context* trace_ctx = nullptr) {
+                            Services* trace = nullptr) {
     std::vector<uint8_t> out(PICTURE_PAYLOAD_MAX_BYTES);
-    const int length = encode_picture_tile(codec, tile.data(), quality, out.data(), trace_ctx);
+    const int length = encode_picture_tile(codec, tile.data(), quality, out.data(), trace);
     out.resize(length);
     return out;
 }

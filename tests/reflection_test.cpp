@@ -67,7 +67,7 @@ struct ReflectionTest : StationTest {
     int sends_to(const sockaddr_in& to) { return sent_to[{to.sin_addr.s_addr, to.sin_port}]; }
 
     void ticks(int count) {
-        for (int i = 0; i < count; ++i) ASSERT_EQ(broadcast_tick(*ctx), 1);
+        for (int i = 0; i < count; ++i) ASSERT_EQ(broadcast_tick(station_parts(*ctx)), 1);
     }
 
     // Joins from `listener` and runs the tick that admits it; `heard` adds a
@@ -75,11 +75,11 @@ struct ReflectionTest : StationTest {
     void join(LoopbackSocket& listener, bool heard = true) {
         send_control(listener.fd(), station_addr(), PF_TEXT, kHello);
         if (heard) send_control(listener.fd(), station_addr(), PF_KEEPALIVE, "stats");
-        ASSERT_EQ(broadcast_tick(*ctx), 1);
+        ASSERT_EQ(broadcast_tick(station_parts(*ctx)), 1);
     }
 
     const ListenerEntry* entry_of(const LoopbackSocket& listener) {
-        int index = find_listener(*ctx, listener.addr());
+        int index = find_listener(ctx->listeners, listener.addr());
         return index < 0 ? nullptr : &ctx->listeners.entries[index];
     }
     bool listening(const LoopbackSocket& listener) {
@@ -96,7 +96,7 @@ TEST_F(ReflectionTest, a_join_forged_from_the_stations_own_port_is_never_answere
     ticks(20);
     EXPECT_EQ(sends_to(station_addr()), 0);
     EXPECT_EQ(udp_readable(ctx->station.socket), 0);  // nothing came back to read
-    EXPECT_EQ(find_listener(*ctx, station_addr()), -1);
+    EXPECT_EQ(find_listener(ctx->listeners, station_addr()), -1);
 
     // A listener on the station's machine, on a port of its own, is served.
     LoopbackSocket neighbour(station_ip.c_str());
@@ -122,8 +122,8 @@ TEST_F(ReflectionTest, a_join_forged_between_two_stations_dies_out) {
     std::vector<int> a_to_b, b_to_a;  // per 100 ms step, over 6 seconds
     for (int step = 0; step < 60; ++step) {
         int before_ab = sends_to(b), before_ba = sent_by_other[{a.sin_addr.s_addr, a.sin_port}];
-        ASSERT_EQ(broadcast_tick(*ctx), 1);
-        broadcast_tick(*other);
+        ASSERT_EQ(broadcast_tick(station_parts(*ctx)), 1);
+        broadcast_tick(station_parts(*other));
         a_to_b.push_back(sends_to(b) - before_ab);
         b_to_a.push_back(sent_by_other[{a.sin_addr.s_addr, a.sin_port}] - before_ba);
         host.clock_ms += 100;
@@ -135,8 +135,8 @@ TEST_F(ReflectionTest, a_join_forged_between_two_stations_dies_out) {
     for (int step = 1; step < 40; ++step) EXPECT_EQ(a_to_b[step], 1) << "step " << step;
     for (int step = 40; step < 60; ++step) EXPECT_EQ(a_to_b[step], 0) << "step " << step;
     for (int step = 0; step < 60; ++step) EXPECT_EQ(b_to_a[step], 0) << "step " << step;
-    EXPECT_EQ(find_listener(*ctx, b), -1);
-    EXPECT_EQ(find_listener(*other, a), -1);
+    EXPECT_EQ(find_listener(ctx->listeners, b), -1);
+    EXPECT_EQ(find_listener(other->listeners, a), -1);
     close_station(*other);
 }
 
@@ -148,7 +148,7 @@ TEST_F(ReflectionTest, every_datagram_a_station_sends_is_known_as_a_stations) {
     write_file(dir.file("main.bmp"), gradient_bmp(64, 32));
     write_file(dir.file("logo.bmp"), gradient_bmp(32, 32));
     open_with_song();
-    ASSERT_EQ(load_picture(*ctx, dir.file("main.bmp").c_str(), PICTURE_MAIN), 1);
+    ASSERT_EQ(load_picture(*ctx, ctx->pictures, dir.file("main.bmp").c_str(), PICTURE_MAIN), 1);
 
     LoopbackSocket listener(test_ip(94).c_str());
     LoopbackSocket other(test_ip(95).c_str());
@@ -164,7 +164,7 @@ TEST_F(ReflectionTest, every_datagram_a_station_sends_is_known_as_a_stations) {
     send_control(other.fd(), station_addr(), PF_MULTICAST_QUERY | PF_COMPANION, "");
     send_control(other.fd(), station_addr(), PF_TEXT, kHello);  // busy
     ticks(1);
-    ASSERT_EQ(load_picture(*ctx, dir.file("logo.bmp").c_str(), PICTURE_LOGO), 1);
+    ASSERT_EQ(load_picture(*ctx, ctx->pictures, dir.file("logo.bmp").c_str(), PICTURE_LOGO), 1);
     ask("LOGOGETPAL");
     ask("LOGOGETBMPXY000000");
     ctx->state.MBONE = 1;
@@ -233,7 +233,7 @@ TEST_F(ReflectionTest, a_listener_never_heard_after_its_join_is_dropped_after_4_
     silent.receive_all();
     host.clock_ms += 1;
     ticks(1);
-    EXPECT_EQ(find_listener(*ctx, silent.addr()), -1);
+    EXPECT_EQ(find_listener(ctx->listeners, silent.addr()), -1);
     EXPECT_TRUE(listening(kept));
     ticks(3);
     EXPECT_TRUE(with_flags(silent.receive_all(), PF_AUDIO).empty());
@@ -265,7 +265,7 @@ TEST_F(ReflectionTest, the_repeater_needs_no_sign_of_life) {
     LoopbackSocket repeater(test_ip(96).c_str());
     ctx->state.RepeaterIP = test_ip(96) + ":" + std::to_string(repeater.port());
     open_with_song();
-    add_receiver(*ctx);
+    add_receiver(station_parts(*ctx));
     host.clock_ms += 60000;
     ticks(3);
     EXPECT_EQ(ctx->listeners.entries[0].age, 0);
@@ -294,10 +294,10 @@ TEST_F(ReflectionTest, a_keep_alive_revives_a_listener_that_aged_out_without_a_r
     // within 4 seconds, and once dropped for that it stays gone.
     host.clock_ms += 4000;
     ticks(1);
-    EXPECT_EQ(find_listener(*ctx, listener.addr()), -1);
+    EXPECT_EQ(find_listener(ctx->listeners, listener.addr()), -1);
     send_control(listener.fd(), station_addr(), PF_KEEPALIVE, "", 3, 1);
     ticks(1);
-    EXPECT_EQ(find_listener(*ctx, listener.addr()), -1);
+    EXPECT_EQ(find_listener(ctx->listeners, listener.addr()), -1);
     EXPECT_TRUE(listener.receive_all().empty());
 }
 
@@ -328,14 +328,14 @@ TEST_F(ReflectionTest, a_keep_alive_revives_nobody_a_join_would_leave_out) {
 TEST_F(ReflectionTest, picture_requests_are_answered_only_to_listeners) {
     write_file(dir.file("main.bmp"), gradient_bmp(64, 32));
     open_with_song();
-    ASSERT_EQ(load_picture(*ctx, dir.file("main.bmp").c_str(), PICTURE_MAIN), 1);
+    ASSERT_EQ(load_picture(*ctx, ctx->pictures, dir.file("main.bmp").c_str(), PICTURE_MAIN), 1);
     LoopbackSocket stranger(test_ip(94).c_str());
     for (const char* request : {"GETPAL", "GETBMPXY000000", "LOGOGETPAL"})
         send_control(stranger.fd(), station_addr(), PF_TEXT | PF_PICTURE,
                      std::string(request) + '\0');
     ticks(1);
     EXPECT_TRUE(stranger.receive_all().empty());
-    EXPECT_EQ(find_listener(*ctx, stranger.addr()), -1);
+    EXPECT_EQ(find_listener(ctx->listeners, stranger.addr()), -1);
 
     join(stranger);
     stranger.receive_all();

@@ -17,11 +17,12 @@
 #include <string>
 
 #include "app/context.h"
+#include "app/program.h"
 #include "media/live_list.h"
 #include "media/script_file.h"
 #include "media/script_tokens.h"
 #include "script_test_media.h"
-#include "server/picture_check.h"
+#include "media/picture_check.h"
 #include "support/fake_host.h"
 #include "support/temp_dir.h"
 
@@ -113,10 +114,10 @@ TEST_F(ScriptFuzzTest, loaders_survive_random_and_mutated_files) {
         ctx->state.SamplingRate = 11025;
         ctx->state.TransferRate = 2000;
 
-        int loaded = below(2) ? load_script(*ctx, path.c_str()) : open_script(*ctx, path.c_str());
+        int loaded = below(2) ? load_script(*ctx, ctx->script, ctx->codec, path.c_str()) : open_script(*ctx, ctx->script, ctx->codec, path.c_str());
         expect_consistent_table(loaded);
         if (loaded > 0) ++scripts_loaded;
-        loaded = below(2) ? load_live_list(*ctx, path.c_str()) : open_live_list(*ctx, path.c_str());
+        loaded = below(2) ? load_live_list(*ctx, ctx->script, path.c_str()) : open_live_list(*ctx, ctx->script, path.c_str());
         expect_consistent_table(loaded);
         if (loaded > 0) ++lists_loaded;
 

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "script_test_media.h"
-#include "server/picture_check.h"
+#include "media/picture_check.h"
 #include "support/temp_dir.h"
 
 namespace {

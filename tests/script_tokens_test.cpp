@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/context.h"
+#include "app/program.h"
 #include "media/script_table.h"
 #include "script_test_media.h"
 #include "support/fake_host.h"

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/context.h"
+#include "app/program.h"
 #include "app/settings.h"
 #include "compression_test_media.h"
 #include "media/entry_list.h"
@@ -58,7 +59,7 @@ TEST_F(ScriptToolTest, new_writes_a_script_the_station_loads_entry_for_entry) {
                           "2 \"../a.wav\" \"../cover.bmp\" Good morning, listeners",
                           "2 \"../b.WAV\" \"../cover.bmp\" Good morning, listeners"}));
 
-    ASSERT_EQ(load_script(*ctx, script.c_str()), 2) << host.last_message();
+    ASSERT_EQ(load_script(*ctx, ctx->script, ctx->codec, script.c_str()), 2) << host.last_message();
     EXPECT_TRUE(host.messages.empty()) << "made for this station: no question";
     const ScriptEntry& first = ctx->script.entries[0];
     EXPECT_EQ(first.count, 2);
@@ -91,7 +92,7 @@ TEST_F(ScriptToolTest, the_window_and_the_tool_write_one_header_for_one_station)
                                                   : "1 22050 010 SCRIPT");
         // Made for this station: started, it asks no question about rates.
         host.messages.clear();
-        EXPECT_EQ(load_script(*ctx, dir.file("tool.VSK").c_str()), 1) << transfer;
+        EXPECT_EQ(load_script(*ctx, ctx->script, ctx->codec, dir.file("tool.VSK").c_str()), 1) << transfer;
         EXPECT_TRUE(host.messages.empty()) << transfer << ": " << host.last_message();
     }
 }
@@ -104,7 +105,7 @@ TEST_F(ScriptToolTest, live_lists_are_written_for_a_headless_live_station) {
     EXPECT_EQ(read_file(dir.file("show/live.VLS")),
               zero_lines({"1 22050 LIVE", "90 \"../cover.bmp\" Live from the desk"}));
     ASSERT_EQ(tool({"add-live", "show/live.VLS", "--text", "Text only", "--at", "1"}).status, 0);
-    ASSERT_EQ(load_live_list(*ctx, dir.file("show/live.VLS").c_str()), 2) << host.last_message();
+    ASSERT_EQ(load_live_list(*ctx, ctx->script, dir.file("show/live.VLS").c_str()), 2) << host.last_message();
     EXPECT_EQ(ctx->script.entries[0].count, 360);
     EXPECT_STREQ(ctx->script.entries[0].text, "Text only");
     EXPECT_EQ(std::string(ctx->script.entries[1].picture), dir.file("show/../cover.bmp"));
@@ -157,7 +158,7 @@ TEST_F(ScriptToolTest, add_remove_and_show_edit_and_print_a_script_in_place) {
     ASSERT_EQ(removed.status, 0) << removed.output;
     EXPECT_EQ(removed.output, "show/show.VSK: 2 entries\n");
 
-    ASSERT_EQ(load_script(*ctx, script.c_str()), 2) << host.last_message();
+    ASSERT_EQ(load_script(*ctx, ctx->script, ctx->codec, script.c_str()), 2) << host.last_message();
     EXPECT_EQ(ctx->script.entries[0].count, 0);
     EXPECT_EQ(std::string(ctx->script.entries[0].song), dir.file("show/../b.VMA"));
     EXPECT_STREQ(ctx->script.entries[0].text, "B first");

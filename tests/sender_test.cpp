@@ -89,15 +89,15 @@ struct SenderTest : StationTest {
     void join(LoopbackSocket& listener, bool companion = false) {
         send_control(listener.fd(), station_addr(), PF_TEXT | (companion ? PF_COMPANION : 0),
                      std::string("hello", 6));
-        ASSERT_EQ(broadcast_tick(*ctx), 1);
+        ASSERT_EQ(broadcast_tick(station_parts(*ctx)), 1);
     }
 
     void ticks(int count) {
-        for (int i = 0; i < count; ++i) ASSERT_EQ(broadcast_tick(*ctx), 1);
+        for (int i = 0; i < count; ++i) ASSERT_EQ(broadcast_tick(station_parts(*ctx)), 1);
     }
 
     ListenerEntry* entry_of(const LoopbackSocket& listener) {
-        int index = find_listener(*ctx, listener.addr());
+        int index = find_listener(ctx->listeners, listener.addr());
         return index < 0 ? nullptr : &ctx->listeners.entries[index];
     }
 };
@@ -331,7 +331,7 @@ TEST_F(SenderTest, a_missing_song_file_stops_the_broadcast_with_a_message) {
     snprintf(ctx->script.entries[0].song, sizeof ctx->script.entries[0].song, "%s",
              dir.file("gone.VMA").c_str());
     open();
-    EXPECT_EQ(broadcast_tick(*ctx), 0);
+    EXPECT_EQ(broadcast_tick(station_parts(*ctx)), 0);
     // The messages wait for the event loop: the tick never waits for a box.
     EXPECT_TRUE(host.messages.empty());
     EXPECT_EQ(host.posted_commands, (std::vector<int>{CMD_SHOW_MESSAGES, 1910}));
@@ -382,8 +382,8 @@ TEST_F(SenderTest, songs_without_frames_do_not_hang_the_tick) {
     add_song(5, "empty1", {}, {}, "");
     add_song(0, "empty2", {}, {}, "");
     open();
-    EXPECT_EQ(broadcast_tick(*ctx), 1);
-    EXPECT_EQ(broadcast_tick(*ctx), 1);
+    EXPECT_EQ(broadcast_tick(station_parts(*ctx)), 1);
+    EXPECT_EQ(broadcast_tick(station_parts(*ctx)), 1);
     EXPECT_TRUE(host.exit_statuses.empty());
 }
 
@@ -454,7 +454,7 @@ TEST_F(SenderTest, slot_0_never_ages_while_a_repeater_is_set) {
     LoopbackSocket repeater(test_ip(96).c_str());
     ctx->state.RepeaterIP = test_ip(96) + ":" + std::to_string(repeater.port());
     open();
-    add_receiver(*ctx);
+    add_receiver(station_parts(*ctx));
     ASSERT_EQ(ctx->listeners.entries[0].addr.sin_addr.s_addr, repeater.addr().sin_addr.s_addr);
     LoopbackSocket listener(test_ip(94).c_str());
     join(listener);
@@ -485,7 +485,7 @@ TEST_F(SenderTest, resends_go_only_to_listeners_and_only_for_packets_in_store) {
     EXPECT_EQ(header_of(again[0]).session, 0xABCD1234u);
     EXPECT_EQ(payload_of(again[0]), payload_of(sent[2]));
     EXPECT_TRUE(stranger.receive_all().empty());
-    EXPECT_EQ(find_listener(*ctx, stranger.addr()), -1);
+    EXPECT_EQ(find_listener(ctx->listeners, stranger.addr()), -1);
 
     // A seq long gone: no answer, but the request still counts as a sign of life.
     send_control(member.fd(), station_addr(), PF_KEEPALIVE, "", 999, 1);
@@ -521,12 +521,12 @@ TEST_F(SenderTest, quit_from_the_station_machine_ends_the_program_at_the_tenth_t
     open();
     LoopbackSocket tool(station_ip.c_str());
     send_control(tool.fd(), station_addr(), 0, std::string("QuitNow!", 9));
-    EXPECT_EQ(broadcast_tick(*ctx), 0);
+    EXPECT_EQ(broadcast_tick(station_parts(*ctx)), 0);
     for (int i = 1; i < 10; ++i) {
-        EXPECT_EQ(broadcast_tick(*ctx), 0);
+        EXPECT_EQ(broadcast_tick(station_parts(*ctx)), 0);
         EXPECT_TRUE(host.exit_statuses.empty()) << "tick " << i;
     }
-    EXPECT_EQ(broadcast_tick(*ctx), 0);
+    EXPECT_EQ(broadcast_tick(station_parts(*ctx)), 0);
     EXPECT_EQ(host.exit_statuses, std::vector<int>{EXIT_OVERLOAD});
     EXPECT_EQ(ctx->station.socket, -1);
 }
@@ -541,8 +541,8 @@ TEST_F(SenderTest, quit_from_the_master_is_obeyed_and_from_others_ignored) {
 
     LoopbackSocket master(master_ip.c_str());
     send_control(master.fd(), station_addr(), 0, "QuitNow!");
-    EXPECT_EQ(broadcast_tick(*ctx), 0);
-    EXPECT_EQ(broadcast_tick(*ctx), 0);  // refused from now on
+    EXPECT_EQ(broadcast_tick(station_parts(*ctx)), 0);
+    EXPECT_EQ(broadcast_tick(station_parts(*ctx)), 0);  // refused from now on
 }
 
 TEST_F(SenderTest, overload_of_nested_ticks_ends_the_program_with_status_1) {
@@ -551,9 +551,9 @@ TEST_F(SenderTest, overload_of_nested_ticks_ends_the_program_with_status_1) {
     int nested_results = 0;
     host.on_rand = [&] {
         host.on_rand = nullptr;
-        for (int i = 0; i < 10; ++i) nested_results += broadcast_tick(*ctx);
+        for (int i = 0; i < 10; ++i) nested_results += broadcast_tick(station_parts(*ctx));
     };
-    broadcast_tick(*ctx);
+    broadcast_tick(station_parts(*ctx));
     EXPECT_EQ(nested_results, 0);
     EXPECT_EQ(host.exit_statuses, std::vector<int>{EXIT_OVERLOAD});
     EXPECT_EQ(ctx->station.socket, -1);
@@ -566,14 +566,14 @@ TEST_F(SenderTest, a_stop_inside_a_tick_leaves_the_next_broadcast_free_to_run) {
         host.on_rand = nullptr;
         stop_broadcast(*ctx);
     };
-    EXPECT_EQ(broadcast_tick(*ctx), 0);
+    EXPECT_EQ(broadcast_tick(station_parts(*ctx)), 0);
     EXPECT_EQ(ctx->station.socket, -1);
     EXPECT_EQ(ctx->sender.song_file, nullptr);
 
     add_song(1, 2, 5);  // the next broadcast loads its script afresh
     open();
     ctx->state.broadcast_state = BS_BROADCASTING;
-    for (int i = 0; i < 12; ++i) EXPECT_EQ(broadcast_tick(*ctx), 1) << "tick " << i;
+    for (int i = 0; i < 12; ++i) EXPECT_EQ(broadcast_tick(station_parts(*ctx)), 1) << "tick " << i;
     EXPECT_TRUE(host.exit_statuses.empty());
 }
 
@@ -591,7 +591,7 @@ TEST_F(SenderTest, a_stop_during_a_send_error_box_sends_nothing_more) {
         host.on_message = nullptr;
         stop_broadcast(*ctx);
     };
-    broadcast_tick(*ctx);
+    broadcast_tick(station_parts(*ctx));
     ASSERT_EQ(host.messages.size(), 1u);  // no second box about the closed socket
     EXPECT_EQ(ctx->station.socket, -1);
     EXPECT_TRUE(with_flags(listener.receive_all(), PF_AUDIO).empty());
@@ -606,9 +606,9 @@ TEST_F(SenderTest, a_tick_refused_while_one_runs_is_made_up_at_its_end) {
     int nested = -1;
     host.on_rand = [&] {
         host.on_rand = nullptr;
-        nested = broadcast_tick(*ctx);
+        nested = broadcast_tick(station_parts(*ctx));
     };
-    EXPECT_EQ(broadcast_tick(*ctx), 1);
+    EXPECT_EQ(broadcast_tick(station_parts(*ctx)), 1);
     EXPECT_EQ(nested, 0);
     EXPECT_EQ(ctx->sender.pending_ticks, 0);
     EXPECT_EQ(audio_seqs(listener.receive_all()), (std::vector<uint32_t>{8, 9}));
@@ -628,7 +628,7 @@ TEST_F(SenderTest, a_flood_of_requests_does_not_hold_the_tick) {
         send_control(flooder.fd(), station_addr(), PF_LOAD_REPORT, "1/2");
         ++sent;
     };
-    EXPECT_EQ(broadcast_tick(*ctx), 1);
+    EXPECT_EQ(broadcast_tick(station_parts(*ctx)), 1);
     host.on_time_now = nullptr;
     EXPECT_LT(sent, limit);
     EXPECT_EQ(udp_readable(ctx->station.socket), 1);  // left for the next tick
@@ -658,7 +658,7 @@ TEST_F(SenderTest, other_receive_errors_end_the_program_with_status_9) {
     open();
     int real_socket = ctx->station.socket;
     ctx->station.socket = ::open("/dev/null", O_RDONLY);  // readable, but no socket
-    EXPECT_EQ(broadcast_tick(*ctx), 0);
+    EXPECT_EQ(broadcast_tick(station_parts(*ctx)), 0);
     EXPECT_EQ(host.exit_statuses, std::vector<int>{EXIT_SOCKET_FAILED});
     EXPECT_EQ(ctx->station.socket, -1);
     bool shown = false;
@@ -739,7 +739,7 @@ TEST_F(LiveSenderTest, live_sending_starts_on_a_super_block_and_drains_to_a_stop
 
     ctx->state.feed_mode = FEED_LIVE_STOPPING;
     ctx->state.broadcast_state = BS_STOP_REQUESTED;
-    EXPECT_EQ(broadcast_tick(*ctx), 1);
+    EXPECT_EQ(broadcast_tick(station_parts(*ctx)), 1);
     EXPECT_EQ(ctx->state.broadcast_state, BS_IDLE);
     EXPECT_EQ(ctx->state.feed_mode, FEED_LIVE_PRIMING);  // finish_stop: live again
     EXPECT_EQ(ctx->live_ring.read_index, 0);

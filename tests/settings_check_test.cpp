@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/context.h"
+#include "app/program.h"
 #include "app/controller.h"
 #include "app/settings.h"
 #include "app/settings_dialogs.h"

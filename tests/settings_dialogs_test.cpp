@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "app/context.h"
+#include "app/program.h"
 #include "app/settings.h"
 #include "codec/set_rate.h"
 #include "media/script_file.h"
@@ -221,7 +222,7 @@ TEST_F(SettingsDialogs, options_and_expert_say_when_a_rate_changes_or_the_script
     write_file(s.settings_file, "[VelmoraStation]\nSamplingRate=22050\nTransferRate=2425\n");
     s.SamplingRate = 22050;
     s.TransferRate = 2425;
-    ASSERT_EQ(load_script(*ctx, dir.file("eleven.VSK").c_str()), 1) << host.last_message();
+    ASSERT_EQ(load_script(*ctx, ctx->script, ctx->codec, dir.file("eleven.VSK").c_str()), 1) << host.last_message();
     EXPECT_EQ(s.TransferRate, 2426);
     EXPECT_EQ(station_script_percent(s), 11);  // a script made now keeps the 11 %
 
@@ -430,7 +431,7 @@ TEST_F(SettingsDialogs, proxy_password_saved_by_the_dialog_is_what_the_request_s
     EXPECT_EQ(proxy_view(false).password, "s3cret:with colon");
 
     char reply[256];
-    http_get(*ctx, "test", "directory.test", 80, "/", reply, sizeof reply);
+    http_get(*ctx, ctx->web, "test", "directory.test", 80, "/", reply, sizeof reply);
     ASSERT_EQ(host.http_exchanges.size(), 1u);
     char expected[128];
     base64_encode("operator:s3cret:with colon", expected);

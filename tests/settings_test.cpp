@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "app/context.h"
+#include "app/program.h"
 #include "codec/set_rate.h"
 #include "platform/profile.h"
 #include "support/fake_host.h"

@@ -18,6 +18,8 @@
 #include <vector>
 
 #include "app/context.h"
+#include "app/program.h"
+#include "app/station.h"
 #include "platform/udp_socket.h"
 #include "server/packet.h"
 #include "server/station_socket.h"

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "app/context.h"
+#include "app/program.h"
 #include "support/fake_host.h"
 #include "support/udp_loopback.h"
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/context.h"
+#include "app/program.h"
 #include "support/fake_host.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
@@ -33,7 +34,7 @@ struct HttpClientTest : ::testing::Test {
         };
     }
     int get(const char* host_name = "directory.test", int port = 8080, const char* path = "/x?a=1") {
-        return http_get(*ctx, "Adding station to directory...\r\n", host_name, port, path, output,
+        return http_get(*ctx, ctx->web, "Adding station to directory...\r\n", host_name, port, path, output,
                         sizeof output);
     }
 };
@@ -61,7 +62,7 @@ TEST_F(HttpClientTest, a_request_while_another_runs_is_refused_without_touching_
     char inner[16] = "kept";
     int inner_result = 0;
     host.http_server = [&](HttpExchange& exchange) {
-        inner_result = http_get(*ctx, "again", "h", 80, "/", inner, sizeof inner);
+        inner_result = http_get(*ctx, ctx->web, "again", "h", 80, "/", inner, sizeof inner);
         http_failed(exchange, "refused");
     };
     EXPECT_EQ(get(), 0);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/context.h"
+#include "app/program.h"
 #include "server/station_list.h"
 #include "support/fake_host.h"
 #include "support/scoped_env.h"
@@ -56,18 +57,18 @@ struct DirectoryTest : ::testing::Test {
 };
 
 TEST_F(DirectoryTest, records_and_files_carry_the_padded_address_and_the_account_tag) {
-    EXPECT_EQ(station_list_file_name(*ctx), "0201A8C0.vsl");
-    EXPECT_EQ(station_list_record(*ctx), "192.168.001.002 Night FM\nMusic\nhttp://x\n\n");
-    EXPECT_EQ(directory_add_record(*ctx),
+    EXPECT_EQ(station_list_file_name(ctx->station.local_addr_host), "0201A8C0.vsl");
+    EXPECT_EQ(station_list_record(ctx->state, ctx->station.local_addr_host), "192.168.001.002 Night FM\nMusic\nhttp://x\n\n");
+    EXPECT_EQ(directory_add_record(ctx->state, ctx->station.local_addr_host),
               "192.168.001.002 VelmoraPro Night FM\nMusic\nhttp://x\n\nEMAIL:a@b\nLOCATION:Here\n");
-    EXPECT_EQ(directory_remove_record(*ctx), "192.168.001.002 VelmoraPro\nMusic\n");
+    EXPECT_EQ(directory_remove_record(ctx->state, ctx->station.local_addr_host), "192.168.001.002 VelmoraPro\nMusic\n");
     write_file(dir.file("listen.vsl"), "an older station\n");
-    EXPECT_EQ(write_station_lists(*ctx), 1);
-    EXPECT_EQ(read_file(dir.file("0201A8C0.vsl")), station_list_record(*ctx));
-    EXPECT_EQ(read_file(dir.file("listen.vsl")), station_list_record(*ctx));
+    EXPECT_EQ(write_station_lists(*ctx, ctx->station.local_addr_host), 1);
+    EXPECT_EQ(read_file(dir.file("0201A8C0.vsl")), station_list_record(ctx->state, ctx->station.local_addr_host));
+    EXPECT_EQ(read_file(dir.file("listen.vsl")), station_list_record(ctx->state, ctx->station.local_addr_host));
 
     ctx->state.program_dir = dir.file("missing");
-    EXPECT_EQ(write_station_lists(*ctx), 0);
+    EXPECT_EQ(write_station_lists(*ctx, ctx->station.local_addr_host), 0);
     ASSERT_EQ(host.messages.size(), 2u);  // one for each file, naming it and the cause
     EXPECT_NE(host.messages[0].text.find(dir.file("missing/0201A8C0.vsl") + ": No such file"),
               std::string::npos);
@@ -86,7 +87,7 @@ TEST_F(DirectoryTest, content_is_escaped_byte_by_byte_and_cut_only_at_a_whole_es
 
 TEST_F(DirectoryTest, add_and_remove_go_to_the_configured_directory_and_any_reply_lists) {
     answer("HTTP/1.0 500 Whatever\r\n\r\n");
-    directory_add(*ctx);
+    directory_add(*ctx, ctx->web, ctx->station.socket, ctx->station.local_addr_host);
     ASSERT_EQ(host.http_exchanges.size(), 1u);
     EXPECT_EQ(host.http_exchanges[0].connect_host, "127.0.0.3");
     EXPECT_EQ(host.http_exchanges[0].connect_port, 8081);
@@ -97,7 +98,7 @@ TEST_F(DirectoryTest, add_and_remove_go_to_the_configured_directory_and_any_repl
     EXPECT_TRUE(host.messages.empty());
 
     never_answer();  // a failed remove still unlists
-    directory_remove(*ctx);
+    directory_remove(*ctx, ctx->web, ctx->station.socket, ctx->station.local_addr_host);
     ASSERT_EQ(host.http_exchanges.size(), 2u);
     EXPECT_EQ(sent_path(1), "/cgi-local/del_vsl.prl?vslFile=0201A8C0.vsl&vslContent="
                             "192%2E168%2E001%2E002%20VelmoraPro%0AMusic%0A");
@@ -107,14 +108,14 @@ TEST_F(DirectoryTest, add_and_remove_go_to_the_configured_directory_and_any_repl
 
 TEST_F(DirectoryTest, an_unanswered_add_tells_the_operator_and_the_stop_sends_no_remove) {
     never_answer();
-    directory_add(*ctx);
+    directory_add(*ctx, ctx->web, ctx->station.socket, ctx->station.local_addr_host);
     EXPECT_FALSE(ctx->state.directory_listed);
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].text,
               "You could not be added to the directory as the station daemon was not contacted.  "
               "Try stopping and restarting your station in a few hours.");
     EXPECT_EQ(host.messages[0].caption, "Radio Velmora Broadcaster (tm)");
-    directory_remove(*ctx);
+    directory_remove(*ctx, ctx->web, ctx->station.socket, ctx->station.local_addr_host);
     EXPECT_EQ(host.http_exchanges.size(), 1u);
 }
 
@@ -145,7 +146,7 @@ TEST_F(DirectoryTest, only_a_whole_reply_lists_and_each_failed_add_gives_one_mes
             http_received(e, c.received, static_cast<int>(strlen(c.received)));
             c.end(e);
         };
-        directory_add(*ctx);
+        directory_add(*ctx, ctx->web, ctx->station.socket, ctx->station.local_addr_host);
         EXPECT_EQ(ctx->state.directory_listed, c.listed) << c.what;
         if (!c.message) {
             EXPECT_TRUE(host.messages.empty()) << c.what;
@@ -158,7 +159,7 @@ TEST_F(DirectoryTest, only_a_whole_reply_lists_and_each_failed_add_gives_one_mes
     // The remove at a stop waits seconds, not HTTP_TIMEOUT.
     ctx->state.directory_listed = true;
     host.http_exchanges.clear();
-    directory_remove(*ctx);
+    directory_remove(*ctx, ctx->web, ctx->station.socket, ctx->station.local_addr_host);
     ASSERT_EQ(host.http_exchanges.size(), 1u);
     EXPECT_EQ(host.http_exchanges[0].timeout_ms, REMOVE_TIMEOUT_MS);
     EXPECT_LE(REMOVE_TIMEOUT_MS, 5000);
@@ -167,14 +168,14 @@ TEST_F(DirectoryTest, only_a_whole_reply_lists_and_each_failed_add_gives_one_mes
 TEST_F(DirectoryTest, a_stop_while_the_add_runs_unlists_the_station_when_the_add_is_done) {
     int calls = 0;
     host.http_server = [&](HttpExchange& e) {
-        if (++calls == 1) directory_remove(*ctx);  // the operator stops during the add
+        if (++calls == 1) directory_remove(*ctx, ctx->web, ctx->station.socket, ctx->station.local_addr_host);  // the operator stops during the add
         http_lookup_done(e, true, 1);
         http_connected(e);
         const char reply[] = "HTTP/1.0 200 OK\r\n\r\n";
         http_received(e, reply, sizeof reply - 1);
         http_closed(e);
     };
-    directory_add(*ctx);
+    directory_add(*ctx, ctx->web, ctx->station.socket, ctx->station.local_addr_host);
     ASSERT_EQ(host.http_exchanges.size(), 2u);
     EXPECT_EQ(sent_path(1).substr(0, 22), "/cgi-local/del_vsl.prl");
     EXPECT_FALSE(ctx->state.directory_listed);
@@ -191,20 +192,20 @@ TEST_F(DirectoryTest, a_categories_reply_longer_than_the_buffer_is_marked_cut) {
         http_closed(e);
     };
     CategoryList list;
-    EXPECT_EQ(fetch_categories(*ctx, list), 1);
+    EXPECT_EQ(fetch_categories(*ctx, ctx->web, list), 1);
     EXPECT_TRUE(list.cut);
     EXPECT_GT(list.paths.size(), 1000u);
     answer("HTTP/1.0 200 OK\r\n\r\n1 Music\r\nend of list\r\n");
-    EXPECT_EQ(fetch_categories(*ctx, list), 1);
+    EXPECT_EQ(fetch_categories(*ctx, ctx->web, list), 1);
     EXPECT_FALSE(list.cut);
 }
 
 TEST_F(DirectoryTest, an_intranet_station_asks_for_write_notices_and_contacts_nobody) {
     write_file(dir.file("station.ini"), "[VelmoraStation]\nINTRANET=1\n");
     ctx->state.INTRANET = 1;
-    directory_add(*ctx);
+    directory_add(*ctx, ctx->web, ctx->station.socket, ctx->station.local_addr_host);
     ctx->state.directory_listed = true;
-    directory_remove(*ctx);
+    directory_remove(*ctx, ctx->web, ctx->station.socket, ctx->station.local_addr_host);
     EXPECT_TRUE(host.http_exchanges.empty());
     EXPECT_EQ(host.write_notification_requests, (std::vector<int>{7, 7}));
     EXPECT_TRUE(ctx->state.directory_listed);  // not changed
@@ -214,7 +215,7 @@ TEST_F(DirectoryTest, an_add_refused_by_a_running_request_runs_when_that_one_end
     int calls = 0;
     host.http_server = [&](HttpExchange& e) {
         // The first request is the categories fetch; the broadcast starts during it.
-        if (++calls == 1) directory_add(*ctx);
+        if (++calls == 1) directory_add(*ctx, ctx->web, ctx->station.socket, ctx->station.local_addr_host);
         EXPECT_TRUE(ctx->web.pending.size() <= 1u);
         http_lookup_done(e, true, 1);
         http_connected(e);
@@ -223,7 +224,7 @@ TEST_F(DirectoryTest, an_add_refused_by_a_running_request_runs_when_that_one_end
         http_closed(e);
     };
     CategoryList list;
-    EXPECT_EQ(fetch_categories(*ctx, list), 1);
+    EXPECT_EQ(fetch_categories(*ctx, ctx->web, list), 1);
     ASSERT_EQ(host.http_exchanges.size(), 2u);
     EXPECT_EQ(host.http_exchanges[0].connect_host, "127.0.0.4");
     EXPECT_EQ(host.http_exchanges[0].connect_port, 80);
@@ -237,12 +238,12 @@ TEST_F(DirectoryTest, an_add_refused_by_a_running_request_runs_when_that_one_end
     host.http_exchanges.clear();
     host.http_server = [&](HttpExchange& e) {
         if (++calls == 1) {
-            directory_add(*ctx);
-            directory_remove(*ctx);
+            directory_add(*ctx, ctx->web, ctx->station.socket, ctx->station.local_addr_host);
+            directory_remove(*ctx, ctx->web, ctx->station.socket, ctx->station.local_addr_host);
         }
         http_failed(e, "none");
     };
-    fetch_categories(*ctx, list);
+    fetch_categories(*ctx, ctx->web, list);
     EXPECT_EQ(host.http_exchanges.size(), 1u);
     EXPECT_TRUE(ctx->web.pending.empty());
     EXPECT_FALSE(ctx->state.directory_listed);
@@ -250,7 +251,7 @@ TEST_F(DirectoryTest, an_add_refused_by_a_running_request_runs_when_that_one_end
 
 std::vector<std::string> walk(Context& ctx, std::string body, CategoryList* out = nullptr) {
     CategoryList list;
-    read_categories(ctx, body.data(), list);
+    read_categories(ctx, ctx.web, body.data(), list);
     if (out) *out = list;
     return list.paths;
 }

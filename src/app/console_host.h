@@ -4,7 +4,7 @@
 
 #include <random>
 
-#include "app/host.h"
+#include "base/host.h"
 
 class ConsoleHost : public Host {
 public:

@@ -1,12 +1,19 @@
 #include "app/context.h"
 
-#include "app/controller.h"
+#include "base/commands.h"
 
-std::unique_ptr<Context> make_context(Host& host) {
-    auto ctx = std::make_unique<Context>();
-    ctx->host = &host;
-    ctx->sender.events.start_button_ready = on_start_button_ready;
-    ctx->sender.events.live_stop_drained = finish_stop;
-    open_trace_sink(*ctx);
-    return ctx;
+namespace {
+
+void stop_live_broadcast(Services& services) { services.host->post_command(CMD_START_STOP); }
+
+}  // namespace
+
+StationParts station_parts(Context& ctx) {
+    return StationParts{ctx,        ctx.station,  ctx.sender,    ctx.listeners, ctx.queue,
+                        ctx.script, ctx.pictures, ctx.live_ring, ctx.codec,     ctx.icecast};
+}
+
+LiveParts live_parts(Context& ctx) {
+    return LiveParts{ctx,         ctx.capture, ctx.live_ring, ctx.codec, ctx.icecast,
+                     ctx.sender.packet_counter, stop_live_broadcast};
 }

@@ -1,12 +1,11 @@
 #pragma once
 // The process-wide records, owned once by the program and created fresh by
-// each test. Every core procedure takes the Context it works on.
+// each test. Each module's procedures take the records they work on (and
+// the Services the Context extends), never the Context itself.
 
-#include <memory>
-
-#include "app/host.h"
-#include "app/messages.h"
-#include "app/station_state.h"
+#include "base/host.h"
+#include "base/messages.h"
+#include "base/station_state.h"
 #include "codec/codec_state.h"
 #include "icecast/icecast_output.h"
 #include "live/datagram_queue.h"
@@ -14,16 +13,14 @@
 #include "live/live_ring.h"
 #include "media/script_table.h"
 #include "server/listener_table.h"
-#include "server/picture_slots.h"
+#include "media/picture_slots.h"
 #include "server/sender_state.h"
+#include "server/station_parts.h"
 #include "server/station_socket.h"
-#include "web/http_client.h"
+#include "web/directory.h"
 
-struct Context {
-    Host* host = nullptr;
-    StationState state;
+struct Context : Services {
     CodecState codec;
-    MessageState messages;
     ListenerTable listeners;
     ScriptTable script;
     PictureSlots pictures;
@@ -42,6 +39,7 @@ struct Context {
     }
 };
 
-// The records are large (the listener table, the resend store, the queue):
-// a Context lives on the heap.
-std::unique_ptr<Context> make_context(Host& host);
+// The records live capture works on.
+LiveParts live_parts(Context& ctx);
+// The records a broadcast works on.
+StationParts station_parts(Context& ctx);

@@ -7,7 +7,8 @@
 #include <string>
 
 #include "app/context.h"
-#include "app/messages.h"
+#include "app/station.h"
+#include "base/messages.h"
 #include "app/settings.h"
 #include "app/settings_check.h"
 #include "codec/set_rate.h"
@@ -93,7 +94,7 @@ void go_on_air(Context& ctx, bool menu_form) {
     s.view.button_enabled = false;
     update_broadcast_menu(ctx);
 
-    reset_send_errors(ctx);
+    reset_send_errors(ctx.queue);
     const char* group = s.MBONE ? s.MBONEIP.c_str() : nullptr;
     if (!open_station(ctx, s.host_name.c_str(), group, "", s.StationName.c_str())) {
         // A fatal error: the host has been asked to end the program.
@@ -102,11 +103,11 @@ void go_on_air(Context& ctx, bool menu_form) {
         return;
     }
     ctx.sender.packet_counter = 0;
-    add_receiver(ctx);
-    icecast_start(ctx);
+    add_receiver(station_parts(ctx));
+    icecast_start(ctx, ctx.icecast);
 
     if (s.feed_mode == FEED_LIVE_PRIMING) {
-        if (open_capture(ctx)) {
+        if (open_capture(live_parts(ctx))) {
             // The sender enables the button when live sending begins.
             s.broadcast_state = BS_BROADCASTING;
         } else {
@@ -213,7 +214,7 @@ void start_broadcast(Context& ctx, bool menu_form) {
         }
         if (!live_feed(ctx)) {
             if (!s.StationScript.empty()) {
-                s.script_entries = open_script(ctx, s.StationScript.c_str());
+                s.script_entries = open_script(ctx, ctx.script, ctx.codec, s.StationScript.c_str());
             } else {
                 ctx.host->run_dialog(DIALOG_LOAD_SCRIPT);
             }
@@ -222,7 +223,7 @@ void start_broadcast(Context& ctx, bool menu_form) {
                 ctx.host->post_command(CMD_BUILD_SCRIPT);
             }
         } else {
-            s.script_entries = open_live_list(ctx, s.LiveScript.c_str());
+            s.script_entries = open_live_list(ctx, ctx.script, s.LiveScript.c_str());
         }
         if (!live_feed(ctx) && s.script_entries <= 0) {
             s.script_entries = 0;
@@ -247,7 +248,7 @@ void start_broadcast(Context& ctx, bool menu_form) {
             if (gethostname(name, sizeof name - 1) == 0) s.StationName = name;
         }
         if (look_up_station_address(ctx)) confirm_address(ctx);
-        if (live_feed(ctx)) s.script_entries = open_live_list(ctx, s.LiveScript.c_str());
+        if (live_feed(ctx)) s.script_entries = open_live_list(ctx, ctx.script, s.LiveScript.c_str());
     }
     go_on_air(ctx, menu_form);
 }
@@ -284,7 +285,7 @@ void on_start_button_ready(Context& ctx) {
 
 void finish_stop(Context& ctx) {
     StationState& s = ctx.state;
-    close_capture(ctx);  // already closed by the pump, unless the program is ending
+    close_capture(live_parts(ctx));  // already closed by the pump, unless the program is ending
     s.feed_mode = FEED_LIVE_PRIMING;
     s.broadcast_state = BS_TRANSITION;
     s.hourglass = true;
@@ -396,7 +397,7 @@ int send_due_ticks(Context& ctx) {
     bool script = s.feed_mode == FEED_SCRIPT;
     while (before(s.pace_clock, now) && (!script || sent < kMostTicksPerCall)) {
         if (script) {
-            broadcast_tick(ctx);
+            broadcast_tick(station_parts(ctx));
             ++sent;
         }
         if (!is_sending(ctx)) break;  // the tick stopped the broadcast
@@ -425,18 +426,18 @@ void panel_tick(Context& ctx) { timer_step(ctx, false); }
 
 void on_live_tick(Context& ctx, int parameter) {
     if (parameter == LIVE_TICK_PARAM && is_sending(ctx)) {
-        broadcast_tick(ctx);
+        broadcast_tick(station_parts(ctx));
         list_once_on_air(ctx);
     }
 }
 
 void on_socket_writable(Context& ctx) {
-    continue_fan_out(ctx);
-    send_next_datagram(ctx);
+    continue_fan_out(station_parts(ctx));
+    send_next_datagram(ctx, ctx.queue);
 }
 
 void on_socket_readable(Context& ctx) {
-    if (ctx.station.socket >= 0) read_station_socket(ctx);
+    if (ctx.station.socket >= 0) read_station_socket(station_parts(ctx));
 }
 
 void on_key_released(Context& ctx, int key) {
@@ -531,7 +532,8 @@ void on_command(Context& ctx, int command_id) {
             break;
         }
         case CMD_LIST_STATION:
-            if (is_sending(ctx) && ctx.station.socket >= 0) directory_add(ctx);
+            if (is_sending(ctx) && ctx.station.socket >= 0)
+                directory_add(ctx, ctx.web, ctx.station.socket, ctx.station.local_addr_host);
             break;
         default:
             if (command_id >= CMD_VIEW_SUNDAY_LOG && command_id <= CMD_VIEW_SATURDAY_LOG)

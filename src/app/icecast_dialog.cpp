@@ -3,7 +3,7 @@
 #include <cstdlib>
 
 #include "app/context.h"
-#include "app/messages.h"
+#include "base/messages.h"
 #include "app/settings.h"
 #include "icecast/icecast_output.h"
 #include "icecast/icecast_settings.h"

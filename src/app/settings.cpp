@@ -1,6 +1,6 @@
 #include "app/settings.h"
 
-#include "icecast/icecast_settings.h"
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,7 +13,8 @@
 #include <vector>
 
 #include "app/context.h"
-#include "app/settings_check.h"
+#include "icecast/icecast_settings.h"
+#include "app/settings_report.h"
 #include "codec/set_rate.h"
 #include "platform/paths.h"
 #include "platform/profile.h"
@@ -340,4 +341,15 @@ int finish_settings_write(Context& ctx, const SettingsWrite& write) {
                  "program ends.",
                  ctx.state.settings_file.c_str(), cause);
     return 0;
+}
+
+int offer_as_default(Context& ctx, EntryListKind kind, const std::string& path) {
+    std::string& current = kind == SCRIPT_LIST ? ctx.state.StationScript : ctx.state.LiveScript;
+    if (strcasecmp(current.c_str(), path.c_str()) == 0) return 0;
+    if (show_message(ctx, true, MB_YESNO, "%s", DEFAULT_QUESTION) != IDYES) return 0;
+    current = path;
+    SettingsWrite write;
+    write_setting_string(ctx, write, kind == SCRIPT_LIST ? "StationScript" : "LiveScript", path.c_str());
+    finish_settings_write(ctx, write);
+    return 1;
 }

@@ -5,7 +5,8 @@
 
 #include <string>
 
-#include "app/station_state.h"
+#include "base/station_state.h"
+#include "media/entry_list.h"
 
 struct Context;
 struct SettingsReport;
@@ -92,3 +93,10 @@ int write_setting_int(Context& ctx, SettingsWrite& write, const char* key, int v
 int write_setting_string(Context& ctx, SettingsWrite& write, const char* key, const char* value);
 // 1 when every key was written; 0 after one error box naming the file.
 int finish_settings_write(Context& ctx, const SettingsWrite& write);
+
+// After a save: when `path` is not the station's default script (or live
+// list) already (letter case ignored), asks whether it should be, and on
+// Yes keeps it in memory and writes StationScript (LiveScript). Returns 1
+// when it became the default, 0 otherwise (a failed settings write is
+// told, the path still used until the program ends).
+int offer_as_default(Context& ctx, EntryListKind kind, const std::string& path);

@@ -13,7 +13,7 @@
 #include <cstring>
 
 #include "app/context.h"
-#include "app/messages.h"
+#include "base/messages.h"
 #include "app/settings.h"
 #include "app/settings_check.h"
 #include "codec/set_rate.h"

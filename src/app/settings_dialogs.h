@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "app/station_state.h"
+#include "base/station_state.h"
 #include "web/http_client.h"
 #include "web/proxy_settings.h"
 

@@ -38,7 +38,7 @@ StatusSection station_section(Context& ctx) {
 
 StatusSection listeners_section(Context& ctx) {
     int load_bps = 0;
-    int active = listener_load(ctx, &load_bps);
+    int active = listener_load(station_parts(ctx), &load_bps);
     int64_t bandwidth = ctx.state.BANDWIDTH;
     int64_t share = bandwidth > 0 ? static_cast<int64_t>(load_bps) * 100 / bandwidth : 0;
     return {"listeners",
@@ -83,7 +83,7 @@ StatusSection datagrams_section(const Context& ctx) {
 StatusSection icecast_section(const Context& ctx) {
     const IcecastOutput& out = ctx.icecast;
     return {"icecast",
-            {text("state", icecast_state_word(ctx), "on the air, connecting, reconnecting or off"),
+            {text("state", icecast_state_word(ctx.icecast), "on the air, connecting, reconnecting or off"),
              text("url", out.url, "the server and mount fed, empty when there is none"),
              gauge("on_air", out.state == ICECAST_ON_AIR ? 1 : 0,
                    "1 while the Icecast server takes the program"),

@@ -4,7 +4,7 @@
 #include <memory>
 #include <new>
 
-#include "app/messages.h"
+#include "base/messages.h"
 
 namespace {
 
@@ -64,7 +64,7 @@ int prepare_picture(uint8_t* pixels, size_t pixel_bytes, int width, int height,
 }
 
 int encode_picture_tile(CodecState& codec, const uint8_t* tile, int quality, uint8_t* out,
-                        Context* trace_ctx) {
+                        Services* trace) {
     int16_t planes[3][PICTURE_TILE_VALUES];
     for (int i = 0; i < PICTURE_TILE_VALUES; ++i)
         for (int c = 0; c < 3; ++c) planes[c][i] = picture_value(tile[i * 3 + c]);
@@ -76,13 +76,13 @@ int encode_picture_tile(CodecState& codec, const uint8_t* tile, int quality, uin
     for (int c = 0; c < 3; ++c) {
         count_bits(codec, planes[c], PICTURE_TILE_VALUES, runs);
         length += pack_coefficients(codec, planes[c], out + length, PICTURE_TILE_VALUES, runs) / 8;
-        if (trace_ctx == nullptr) continue;
+        if (trace == nullptr) continue;
         if (c == 0)
-            debug_trace(*trace_ctx, "(%d - ", length);
+            debug_trace(*trace, "(%d - ", length);
         else if (c == 1)
-            debug_trace(*trace_ctx, "%d - ", length);
+            debug_trace(*trace, "%d - ", length);
         else
-            debug_trace(*trace_ctx, "%d) -> ", length);
+            debug_trace(*trace, "%d) -> ", length);
     }
     return length;
 }

@@ -10,7 +10,7 @@
 #include "codec/coefficient_coder.h"
 #include "codec/picture_transform.h"
 
-struct Context;
+struct Services;
 
 constexpr int PICTURE_TILE_BYTES = PICTURE_TILE_VALUES * 3;  // 32 rows of 96 bytes, BGR
 // Raw tiles (those reaching past the prepared region) and noisy tiles at
@@ -40,8 +40,8 @@ int prepare_picture(uint8_t* pixels, size_t pixel_bytes, int width, int height,
 //            coefficient code, ending on its own byte boundary
 //
 // No length fields: a reader finds each plane's end by reading its values.
-// Leaves codec.coding_mode at run-length. When `trace_ctx` is given the
+// Leaves codec.coding_mode at run-length. When `trace` is given the
 // payload length after each plane goes to its trace sink. Returns the
 // payload length in bytes.
 int encode_picture_tile(CodecState& codec, const uint8_t* tile, int quality, uint8_t* out,
-                        Context* trace_ctx = nullptr);
+                        Services* trace = nullptr);

@@ -4,14 +4,13 @@
 
 #include <cstring>
 
-#include "app/context.h"
-#include "app/messages.h"
+#include "base/messages.h"
 
 namespace {
 
-void tell(Context& ctx, const std::string& text) {
-    write_daily_log(ctx, "%s\n", text.c_str());
-    ctx.host->notice(text.c_str());
+void tell(Services& services, const std::string& text) {
+    write_daily_log(services, "%s\n", text.c_str());
+    services.host->notice(text.c_str());
 }
 
 IcecastSettings settings_of(const StationState& s) {
@@ -31,17 +30,17 @@ bool settings_readable_by_others(const std::string& path) {
     return stat(path.c_str(), &info) == 0 && (info.st_mode & (S_IRGRP | S_IROTH)) != 0;
 }
 
-int icecast_start(Context& ctx) {
-    icecast_stop(ctx);
-    const StationState& s = ctx.state;
-    IcecastOutput& out = ctx.icecast;
+int icecast_start(Services& services, IcecastOutput& icecast) {
+    icecast_stop(services, icecast);
+    const StationState& s = services.state;
+    IcecastOutput& out = icecast;
     if (s.ICECAST_URL.empty()) return 1;
     IcecastSettings settings = settings_of(s);
     std::string problem;
     IcecastConfig config;
     if (!check_icecast_settings(settings, &problem) ||
         !parse_icecast_url(settings.url, &config.target, &problem)) {
-        show_message(ctx, true, MB_OK | MB_ICONERROR,
+        show_message(services, true, MB_OK | MB_ICONERROR,
                      "The Icecast output is off: %s (settings file %s).", problem.c_str(),
                      s.settings_file.c_str());
         return 0;
@@ -49,7 +48,7 @@ int icecast_start(Context& ctx) {
     if (!s.ICECAST_PASSWORD.empty() && !out.permission_warned &&
         settings_readable_by_others(s.settings_file)) {
         out.permission_warned = true;
-        tell(ctx, "The settings file " + s.settings_file +
+        tell(services, "The settings file " + s.settings_file +
                       " holds the Icecast password and other users can read it; make it "
                       "readable by its owner only (chmod 600).");
     }
@@ -69,44 +68,46 @@ int icecast_start(Context& ctx) {
     out.lost_told = false;
     out.title.clear();
     out.dropped_items = 0;
-    Host* host = ctx.host;
+    Host* host = services.host;
     start_icecast_link(out.link, config, [host] { host->post_icecast_event(); });
     return 1;
 }
 
-void icecast_stop(Context& ctx) {
-    IcecastOutput& out = ctx.icecast;
+void icecast_stop(Services& services, IcecastOutput& icecast) {
+    IcecastOutput& out = icecast;
     if (!icecast_link_running(out.link)) return;
     take_icecast_events(out.link, &out.dropped_items);
     stop_icecast_link(out.link);
     out.state = ICECAST_OFF;
-    ctx.host->invalidate(false);
+    services.host->invalidate(false);
 }
 
-void icecast_program_frame(Context& ctx, uint32_t seq, const uint8_t* frame, int length) {
-    queue_program_item(ctx.icecast.link, ITEM_FRAME, seq, frame, length);
+void icecast_program_frame(Services& services, IcecastOutput& icecast, uint32_t seq,
+                           const uint8_t* frame, int length) {
+    queue_program_item(icecast.link, ITEM_FRAME, seq, frame, length);
 }
 
-void icecast_program_samples(Context& ctx, const uint8_t* samples, int count) {
-    queue_program_item(ctx.icecast.link, ITEM_SAMPLES, 0, samples, count);
+void icecast_program_samples(Services& services, IcecastOutput& icecast, const uint8_t* samples,
+                             int count) {
+    queue_program_item(icecast.link, ITEM_SAMPLES, 0, samples, count);
 }
 
-void icecast_program_title(Context& ctx, const char* text) {
-    IcecastOutput& out = ctx.icecast;
+void icecast_program_title(Services& services, IcecastOutput& icecast, const char* text) {
+    IcecastOutput& out = icecast;
     if (!icecast_link_running(out.link) || out.title == text) return;
     out.title = text;
     queue_program_item(out.link, ITEM_TITLE, 0, reinterpret_cast<const uint8_t*>(text),
                        static_cast<int>(strlen(text)));
 }
 
-void on_icecast_event(Context& ctx) {
-    IcecastOutput& out = ctx.icecast;
+void on_icecast_event(Services& services, IcecastOutput& icecast) {
+    IcecastOutput& out = icecast;
     for (const IcecastEvent& event : take_icecast_events(out.link, &out.dropped_items)) {
         switch (event.kind) {
             case ICECAST_EVENT_ON_AIR:
                 // The first connection is news as well: the operator learns it works.
                 if (out.lost_told || out.state == ICECAST_CONNECTING)
-                    tell(ctx, std::string(out.lost_told ? "The Icecast output is back on the air at "
+                    tell(services, std::string(out.lost_told ? "The Icecast output is back on the air at "
                                                         : "The Icecast output is on the air at ") +
                                   out.url);
                 out.lost_told = false;
@@ -114,24 +115,24 @@ void on_icecast_event(Context& ctx) {
                 break;
             case ICECAST_EVENT_LOST:
                 if (!out.lost_told)
-                    tell(ctx, "The Icecast output to " + out.url + " is lost (" + event.reason +
+                    tell(services, "The Icecast output to " + out.url + " is lost (" + event.reason +
                                   "); reconnecting");
                 out.lost_told = true;
                 out.state = ICECAST_RECONNECTING;
                 break;
             case ICECAST_EVENT_REFUSED:
-                tell(ctx, "The Icecast server at " + out.url + " refused the password (HTTP 401) of user " +
+                tell(services, "The Icecast server at " + out.url + " refused the password (HTTP 401) of user " +
                               out.user + "; trying again every 30 seconds");
                 out.lost_told = true;
                 out.state = ICECAST_RECONNECTING;
                 break;
         }
     }
-    ctx.host->invalidate(false);
+    services.host->invalidate(false);
 }
 
-const char* icecast_state_word(const Context& ctx) {
-    switch (ctx.icecast.state) {
+const char* icecast_state_word(const IcecastOutput& icecast) {
+    switch (icecast.state) {
         case ICECAST_ON_AIR: return "on the air";
         case ICECAST_CONNECTING: return "connecting";
         case ICECAST_RECONNECTING: return "reconnecting";
@@ -139,11 +140,11 @@ const char* icecast_state_word(const Context& ctx) {
     }
 }
 
-std::string icecast_status_text(const Context& ctx) {
-    if (ctx.state.ICECAST_URL.empty()) return "";
-    std::string text = std::string("Icecast ") + icecast_state_word(ctx);
-    int64_t dropped = icecast_link_running(ctx.icecast.link) ? dropped_program_items(ctx.icecast.link)
-                                                             : ctx.icecast.dropped_items;
+std::string icecast_status_text(const Services& services, const IcecastOutput& icecast) {
+    if (services.state.ICECAST_URL.empty()) return "";
+    std::string text = std::string("Icecast ") + icecast_state_word(icecast);
+    int64_t dropped = icecast_link_running(icecast.link) ? dropped_program_items(icecast.link)
+                                                             : icecast.dropped_items;
     if (dropped > 0) text += " (" + std::to_string(dropped) + " blocks dropped)";
     return text;
 }

@@ -10,7 +10,7 @@
 
 #include "icecast/icecast_link.h"
 
-struct Context;
+struct Services;
 
 enum IcecastState { ICECAST_OFF, ICECAST_CONNECTING, ICECAST_ON_AIR, ICECAST_RECONNECTING };
 
@@ -25,29 +25,31 @@ struct IcecastOutput {
     bool permission_warned = false;  // once per run of the program
 };
 
-// Reads the ICECAST_* keys of ctx.state and starts the output; nothing when
+// Reads the ICECAST_* keys of the settings and starts the output; nothing when
 // ICECAST_URL is empty. A key that is wrong is told and leaves the output
 // off (the UDP station goes on). Returns 1 when the output runs or is not
 // wanted, 0 after such a message.
-int icecast_start(Context& ctx);
+int icecast_start(Services& services, IcecastOutput& icecast);
 // Ends the output without waiting for its worker.
-void icecast_stop(Context& ctx);
+void icecast_stop(Services& services, IcecastOutput& icecast);
 
 // A codec frame of the script as sent with `seq` (decoded by the worker).
-void icecast_program_frame(Context& ctx, uint32_t seq, const uint8_t* frame, int length);
+void icecast_program_frame(Services& services, IcecastOutput& icecast, uint32_t seq,
+                           const uint8_t* frame, int length);
 // Captured samples (8-bit, 128 = silence) at the sampling rate.
-void icecast_program_samples(Context& ctx, const uint8_t* samples, int count);
+void icecast_program_samples(Services& services, IcecastOutput& icecast, const uint8_t* samples,
+                             int count);
 // The song text from the next audio on; a text equal to the last is ignored.
-void icecast_program_title(Context& ctx, const char* text);
+void icecast_program_title(Services& services, IcecastOutput& icecast, const char* text);
 
 // The worker has news: state changes and the operator's messages.
-void on_icecast_event(Context& ctx);
+void on_icecast_event(Services& services, IcecastOutput& icecast);
 
 // "on the air", "connecting", "reconnecting" or "off".
-const char* icecast_state_word(const Context& ctx);
+const char* icecast_state_word(const IcecastOutput& icecast);
 // The status line's part: "Icecast on the air", "Icecast reconnecting
 // (120 blocks dropped)"; empty when no output is configured.
-std::string icecast_status_text(const Context& ctx);
+std::string icecast_status_text(const Services& services, const IcecastOutput& icecast);
 
 // Whether a settings file holding a password can be read by others.
 bool settings_readable_by_others(const std::string& path);

@@ -3,8 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "app/context.h"
-#include "app/messages.h"
+#include "base/messages.h"
 
 namespace {
 
@@ -13,17 +12,18 @@ namespace {
 // head would hold back every other listener's datagrams behind it.
 bool datagram_only_error(int code) {
     switch (code) {
-        case WSAEHOSTUNREACH:
-        case WSAENETUNREACH:
-        case WSAEHOSTDOWN:
-        case WSAECONNREFUSED:
-        case WSAEMSGSIZE:
-        case WSAEACCES:
-        case WSAEINVAL:  // a destination port of 0, from a repeater entry without a port number
-        case WSAEDESTADDRREQ:
-        case WSAEAFNOSUPPORT:
-        case WSAEBADF:
-        case WSAENOTSOCK:
+        case EHOSTUNREACH:
+        case ENETUNREACH:
+        case EHOSTDOWN:
+        case ECONNREFUSED:
+        case EMSGSIZE:
+        case EACCES:
+        case EPERM:   // a firewall refusing the send
+        case EINVAL:  // a destination port of 0, from a repeater entry without a port number
+        case EDESTADDRREQ:
+        case EAFNOSUPPORT:
+        case EBADF:
+        case ENOTSOCK:
             return true;
         default:
             return false;
@@ -37,19 +37,18 @@ void pop_head(DatagramQueue& q) {
 
 }  // namespace
 
-int bsendto(Context& ctx, int socket, const void* data, int length, int flags,
+int bsendto(Services& services, DatagramQueue& q, int socket, const void* data, int length, int flags,
             const sockaddr_in* addr, int addr_len) {
-    DatagramQueue& q = ctx.queue;
     if (length < 0 || length > QUEUED_DATAGRAM_MAX || !addr || addr_len < 0 ||
         addr_len > static_cast<int>(sizeof(sockaddr_in))) {
-        debug_trace(ctx, "Datagram of %d bytes not sent\n", length);
+        debug_trace(services, "Datagram of %d bytes not sent\n", length);
         return length;
     }
     if (q.count == DATAGRAM_QUEUE_SIZE) {
         // The socket has been blocked for 32 datagrams: the newest goes, the
         // waiting ones keep their order.
         ++q.dropped;
-        debug_trace(ctx, "Queue full: datagram dropped (%d)\n", q.dropped);
+        debug_trace(services, "Queue full: datagram dropped (%d)\n", q.dropped);
         return length;
     }
     QueuedDatagram& entry = q.entries[q.tail];
@@ -62,13 +61,12 @@ int bsendto(Context& ctx, int socket, const void* data, int length, int flags,
     entry.addr_len = addr_len;
     q.tail = (q.tail + 1) % DATAGRAM_QUEUE_SIZE;
     ++q.count;
-    debug_trace(ctx, "--> %d %d %d\n", q.head, q.tail, q.ready ? 1 : 0);
-    if (q.ready) send_next_datagram(ctx);
+    debug_trace(services, "--> %d %d %d\n", q.head, q.tail, q.ready ? 1 : 0);
+    if (q.ready) send_next_datagram(services, q);
     return length;
 }
 
-void send_next_datagram(Context& ctx) {
-    DatagramQueue& q = ctx.queue;
+void send_next_datagram(Services& services, DatagramQueue& q) {
     if (q.count == 0) {
         q.ready = true;
         return;
@@ -79,44 +77,50 @@ void send_next_datagram(Context& ctx) {
         q.send(entry.socket, entry.data, entry.length, entry.flags, &entry.addr, entry.addr_len);
     if (sent >= 0) {
         // A datagram goes whole or not at all.
-        debug_trace(ctx, "<-- %d %d\n", q.head, q.tail);
+        debug_trace(services, "<-- %d %d\n", q.head, q.tail);
         pop_head(q);
         q.ready = true;
-        if (q.count > 0) ctx.host->request_write_notification(entry.socket);
+        if (q.count > 0) services.host->request_write_notification(entry.socket);
         return;
     }
-    int code = last_socket_error();
-    if (code == WSAEWOULDBLOCK) {
-        debug_trace(ctx, "-#- %d %d\n", q.head, q.tail);
+    int code = errno;
+    if (socket_would_block(code)) {
+        debug_trace(services, "-#- %d %d\n", q.head, q.tail);
         q.ready = false;
-        ctx.host->request_write_notification(entry.socket);
+        services.host->request_write_notification(entry.socket);
         return;
     }
-    debug_trace(ctx, "-#- %d %d %d \n", q.head, q.tail, code);
+    debug_trace(services, "-#- %d %d %d \n", q.head, q.tail, winsock_error_code(code));
     int socket = entry.socket;
     if (datagram_only_error(code)) {
         pop_head(q);
-        if (q.count > 0) ctx.host->request_write_notification(socket);
+        if (q.count > 0) services.host->request_write_notification(socket);
     }
     // A datagram kept after an error is retried by the next call. Called from
     // a write notification the flag was clear: left so, later datagrams would
     // only queue behind it and no notification would ever come.
     q.ready = true;
-    report_send_error(ctx, code);
+    report_send_error(services, q, code);
 }
 
 // The code is marked before the box opens: the box runs a message loop in
 // which the sender may call again.
-void report_send_error(Context& ctx, int code) {
-    DatagramQueue& q = ctx.queue;
+void report_send_error(Services& services, DatagramQueue& q, int error) {
+    // The operator knows the errors by their Winsock numbers.
+    const int code = winsock_error_code(error);
     for (int i = 0; i < q.reported_count; ++i)
         if (q.reported_errors[i] == code) return;
     constexpr int kSlots = sizeof q.reported_errors / sizeof q.reported_errors[0];
     if (q.reported_count == kSlots) return;
     q.reported_errors[q.reported_count++] = code;
-    show_message(ctx, false, MB_OK | MB_ICONERROR, load_text(ctx, 1014), code);
+    show_message(services, false, MB_OK | MB_ICONERROR, load_text(services, 1014), code);
 }
 
-void reset_send_errors(Context& ctx) {
-    ctx.queue.reported_count = 0;
+void drop_queued_datagrams(DatagramQueue& q) {
+    q.head = q.tail = q.count = 0;
+    q.ready = true;
+}
+
+void reset_send_errors(DatagramQueue& q) {
+    q.reported_count = 0;
 }

@@ -10,7 +10,7 @@
 
 #include "platform/udp_socket.h"
 
-struct Context;
+struct Services;
 
 constexpr int DATAGRAM_QUEUE_SIZE = 32;
 constexpr int QUEUED_DATAGRAM_MAX = 5132;  // a whole datagram: header and largest payload
@@ -46,19 +46,22 @@ struct DatagramQueue {
 // Queues a copy of one datagram and, when the socket is ready, sends the
 // oldest waiting one. Returns `length` whether sent at once or only queued.
 // With 32 datagrams waiting the new one is dropped and counted.
-int bsendto(Context& ctx, int socket, const void* data, int length, int flags,
+int bsendto(Services& services, DatagramQueue& queue, int socket, const void* data, int length, int flags,
             const sockaddr_in* addr, int addr_len);
 
 // Sends the datagram at the head of the queue; called by bsendto and when
 // the socket can be written again. A send that would block keeps the
 // datagram and asks the host for a write notification; so does a send that
 // leaves others waiting, so the queue drains through the notifications.
-void send_next_datagram(Context& ctx);
+void send_next_datagram(Services& services, DatagramQueue& queue);
 
-// Shows the send-failure message for this error code, once per code and
-// broadcast.
-void report_send_error(Context& ctx, int code);
+// Shows the send-failure message for this error (an errno value), once per
+// kind of error and broadcast.
+void report_send_error(Services& services, DatagramQueue& queue, int error);
+
+// Drops every waiting datagram; the queue is ready for a new socket.
+void drop_queued_datagrams(DatagramQueue& queue);
 
 // Forgets which send errors were shown, so that a new broadcast reports
 // each kind of error again once.
-void reset_send_errors(Context& ctx);
+void reset_send_errors(DatagramQueue& queue);

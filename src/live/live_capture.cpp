@@ -7,12 +7,13 @@
 #include <cstring>
 #include <new>
 
-#include "app/context.h"
-#include "app/controller.h"
-#include "app/messages.h"
+#include "base/messages.h"
+#include "codec/codec_state.h"
 #include "codec/encoder.h"
 #include "codec/set_rate.h"
 #include "codec/super_block.h"
+#include "icecast/icecast_output.h"
+#include "live/live_ring.h"
 #include "server/packet.h"
 
 namespace {
@@ -30,10 +31,10 @@ int recorded_length(const StationState& s, int rate, int buffer) {
 }
 
 // Steps 2 to 7: one attempt. Returns 1 when recording runs.
-int try_open_capture(Context& ctx) {
-    StationState& s = ctx.state;
-    LiveCapture& cap = ctx.capture;
-    Host& host = *ctx.host;
+int try_open_capture(const LiveParts& live) {
+    StationState& s = live.services.state;
+    LiveCapture& cap = live.capture;
+    Host& host = *live.services.host;
     int rate = s.AudioSample11025 ? s.device_rate : s.SamplingRate;
     int answer = host.capture_query(rate);
     if (answer == CAPTURE_BAD_FORMAT && rate == s.SamplingRate && s.device_rate != rate) {
@@ -42,13 +43,14 @@ int try_open_capture(Context& ctx) {
     }
     cap.rate = rate;
     if (answer != CAPTURE_OK) {
-        show_message(ctx, false, MB_ICONWARNING, "%s", load_text(ctx, 3002));
+        show_message(live.services, false, MB_ICONWARNING, "%s", load_text(live.services, 3002));
         return 0;
     }
     char error[256];
     answer = host.capture_open(rate, error, sizeof error);
     if (answer != CAPTURE_OK) {
-        show_captioned_message(ctx, load_text(ctx, 3003), false, MB_ICONWARNING, "%s", error);
+        show_captioned_message(live.services, load_text(live.services, 3003), false, MB_ICONWARNING,
+                               "%s", error);
         return 0;
     }
     cap.buffers.reset(new (std::nothrow) uint8_t[CAPTURE_BUFFERS * CAPTURE_BUFFER_BYTES]);
@@ -68,11 +70,11 @@ int try_open_capture(Context& ctx) {
 }
 
 // Step 3: the buffer as a block of 2048 samples at the sampling rate.
-void convert_buffer(Context& ctx, const uint8_t* data, int recorded, int capture_rate) {
-    LiveCapture& cap = ctx.capture;
-    if (capture_rate == ctx.state.SamplingRate) {
+void convert_buffer(const LiveParts& live, const uint8_t* data, int recorded, int capture_rate) {
+    LiveCapture& cap = live.capture;
+    if (capture_rate == live.services.state.SamplingRate) {
         memcpy(cap.block, data, static_cast<size_t>(std::min(recorded, kFrameSamples)));
-    } else if (capture_rate == ctx.state.device_rate) {
+    } else if (capture_rate == live.services.state.device_rate) {
         // Dropping decimation, no filter: keep 8 of every 11 samples and drop
         // one more every 580, so 2822.4 samples make 2048 (and one over).
         int kept = 0;
@@ -102,23 +104,23 @@ void put_frame(uint8_t* buffer, const uint8_t* frame, int length) {
 }
 
 // Steps 6.1 to 6.5: packet `slot` of the bank being encoded into the ring.
-void encode_packet(Context& ctx, int slot) {
-    StationState& s = ctx.state;
-    LiveCapture& cap = ctx.capture;
-    LiveRing& ring = ctx.live_ring;
+void encode_packet(const LiveParts& live, int slot) {
+    StationState& s = live.services.state;
+    LiveCapture& cap = live.capture;
+    LiveRing& ring = live.ring;
     LiveRingEntry& entry = ring.entries[ring.write_index];
     const uint8_t* samples = cap.banks[cap.encode_bank][slot];
 
-    set_rate(ctx.codec, s.SamplingRate, s.TransferRate);
-    put_frame(entry.main, cap.frame, encode_frame(ctx.codec, samples, cap.frame));
+    set_rate(live.codec, s.SamplingRate, s.TransferRate);
+    put_frame(entry.main, cap.frame, encode_frame(live.codec, samples, cap.frame));
     if (s.TransferRate < COMPANION_RATE_LIMIT) {
-        set_rate(ctx.codec, s.SamplingRate, std::min(2 * s.TransferRate, COMPANION_RATE_LIMIT));
-        put_frame(entry.companion, cap.frame, encode_frame(ctx.codec, samples, cap.frame));
-        set_rate(ctx.codec, s.SamplingRate, s.TransferRate);
+        set_rate(live.codec, s.SamplingRate, std::min(2 * s.TransferRate, COMPANION_RATE_LIMIT));
+        put_frame(entry.companion, cap.frame, encode_frame(live.codec, samples, cap.frame));
+        set_rate(live.codec, s.SamplingRate, s.TransferRate);
     } else {
         memcpy(entry.companion, entry.main, LIVE_BUFFER_SIZE);
     }
-    ctx.host->invalidate(false);  // the level and queue strip of the panel
+    live.services.host->invalidate(false);  // the level and queue strip of the panel
 
     ring.write_index = (ring.write_index + 1) % LIVE_RING_SIZE;
     if (s.feed_mode == FEED_LIVE_PRIMING && ring.write_index >= LIVE_PRIMED_ENTRIES) {
@@ -139,81 +141,81 @@ bool stopping(const StationState& s) { return s.feed_mode >= 4; }
 
 }  // namespace
 
-int open_capture(Context& ctx) {
-    int64_t entry_time = ctx.host->time_now();
-    if (ctx.capture.open) return 1;
+int open_capture(const LiveParts& live) {
+    int64_t entry_time = live.services.host->time_now();
+    if (live.capture.open) return 1;
     for (;;) {
-        if (try_open_capture(ctx)) return 1;
-        if (ctx.host->time_now() - entry_time >= kRetrySeconds) return 0;
+        if (try_open_capture(live)) return 1;
+        if (live.services.host->time_now() - entry_time >= kRetrySeconds) return 0;
         timespec pause{0, kRetryPauseNs};
         nanosleep(&pause, nullptr);
     }
 }
 
-void close_capture(Context& ctx) {
-    LiveCapture& cap = ctx.capture;
+void close_capture(const LiveParts& live) {
+    LiveCapture& cap = live.capture;
     if (!cap.open) return;
     cap.stopping = true;
-    ctx.host->capture_reset();
-    ctx.host->capture_close();
+    live.services.host->capture_reset();
+    live.services.host->capture_close();
     cap.buffers.reset();
     cap.open = false;
     cap.peak_level = 0;
 }
 
-void pump_block(Context& ctx, const uint8_t* data, uint16_t recorded, int channels,
+void pump_block(const LiveParts& live, const uint8_t* data, uint16_t recorded, int channels,
                 int capture_rate, int byte_rate, int bytes_per_sample) {
     (void)channels, (void)byte_rate, (void)bytes_per_sample;  // always 8-bit mono
-    StationState& s = ctx.state;
-    LiveCapture& cap = ctx.capture;
-    LiveRing& ring = ctx.live_ring;
-    const bool timed = ctx.sender.packet_counter < LIVE_BANK_PACKETS;
-    if (timed) cap.cpu_check_start = ctx.host->time_ms();
+    StationState& s = live.services.state;
+    LiveCapture& cap = live.capture;
+    LiveRing& ring = live.ring;
+    const bool timed = live.packets_sent < LIVE_BANK_PACKETS;
+    if (timed) cap.cpu_check_start = live.services.host->time_ms();
     if (s.feed_mode == FEED_SCRIPT || !ring.entries) return;
 
-    convert_buffer(ctx, data, recorded, capture_rate);
+    convert_buffer(live, data, recorded, capture_rate);
     cap.peak_level = block_peak(cap.block);
-    icecast_program_samples(ctx, cap.block, kFrameSamples);
+    icecast_program_samples(live.services, live.icecast, cap.block, kFrameSamples);
     for (int k = 0; k < LIVE_BANK_PACKETS; ++k)
         memcpy(cap.banks[cap.write_bank][k] + kChunkSamples * cap.slot, cap.block + kChunkSamples * k, kChunkSamples);
 
     if (!(stopping(s) && cap.slot == 0)) {
-        encode_packet(ctx, cap.slot);
+        encode_packet(live, cap.slot);
         next_slot(cap);
     }
     if (stopping(s) && cap.slot == 0) {
         // The stop's cycle is complete: recording ends, and the cycle goes
         // into the ring at once for the sender to drain.
-        close_capture(ctx);
-        for (int k = 0; k < LIVE_BANK_PACKETS; ++k) encode_packet(ctx, k);
+        close_capture(live);
+        for (int k = 0; k < LIVE_BANK_PACKETS; ++k) encode_packet(live, k);
         cap.slot = 0;
     }
 
     if (timed) {
-        uint32_t elapsed = ctx.host->time_ms() - cap.cpu_check_start;
+        uint32_t elapsed = live.services.host->time_ms() - cap.cpu_check_start;
         uint32_t block_ms = static_cast<uint32_t>(2048000 / std::max(s.SamplingRate, 1));
         if (cap.cpu_check_armed && elapsed > block_ms) {
-            ctx.host->post_command(CMD_START_STOP);  // stops the broadcast
+            if (live.stop_broadcast) live.stop_broadcast(live.services);
             cap.cpu_check_armed = false;
-            show_captioned_message(ctx, "CPU overload", true, MB_OK,
+            show_captioned_message(live.services, "CPU overload", true, MB_OK,
                                    "Your CPU is not fast enough!  Broadcasting is stopped.");
             cap.cpu_check_armed = true;
         }
     }
     int lead = (ring.write_index - ring.read_index + LIVE_RING_SIZE) % LIVE_RING_SIZE;
     if (lead != 16)
-        debug_trace(ctx, "Queue %d - %d ( %d )\n", ring.write_index, ring.read_index, lead);
+        debug_trace(live.services, "Queue %d - %d ( %d )\n", ring.write_index, ring.read_index, lead);
 }
 
-void on_capture_buffer(Context& ctx, int buffer_id, int recorded) {
-    LiveCapture& cap = ctx.capture;
+void on_capture_buffer(const LiveParts& live, int buffer_id, int recorded) {
+    LiveCapture& cap = live.capture;
     if (cap.open && !cap.stopping && buffer_id >= 0 && buffer_id < CAPTURE_BUFFERS) {
         uint8_t* data = cap.buffers.get() + buffer_id * CAPTURE_BUFFER_BYTES;
         recorded = std::clamp(recorded, 0, cap.lengths[buffer_id]);
-        pump_block(ctx, data, static_cast<uint16_t>(recorded), 1, cap.rate, cap.rate, 1);
+        pump_block(live, data, static_cast<uint16_t>(recorded), 1, cap.rate, cap.rate, 1);
         // The pump may have closed capture at the end of a stop.
-        if (cap.open) ctx.host->capture_add_buffer(buffer_id, data, cap.lengths[buffer_id]);
+        if (cap.open) live.services.host->capture_add_buffer(buffer_id, data, cap.lengths[buffer_id]);
     }
     // Returning buffers post their tick too: after a stop they drain the ring.
-    ctx.host->post_live_tick();
+    live.services.host->post_live_tick();
 }

@@ -5,10 +5,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "app/context.h"
-#include "app/host.h"
-#include "app/messages.h"
-#include "app/settings.h"
+#include "base/host.h"
+#include "base/messages.h"
 #include "codec/sample_file.h"
 #include "media/script_file.h"
 #include "media/script_table.h"
@@ -17,7 +15,7 @@
 #include "media/wave_conversion.h"
 #include "platform/replace_file.h"
 #include "platform/safe_files.h"
-#include "server/picture_check.h"
+#include "media/picture_check.h"
 
 namespace {
 
@@ -58,7 +56,7 @@ std::string format_entry(EntryListKind kind, const EntryFields& fields) {
     return entry + quoted(fields.picture) + " " + fields.text;
 }
 
-int accept_entry_path(Context& ctx, const std::string& path) {
+int accept_entry_path(Services& services, const std::string& path) {
     const char* cause = nullptr;
     if (path.size() > static_cast<size_t>(ENTRY_PATH_MAX))
         cause = "the path is longer than 255 characters, which a script cannot hold";
@@ -67,23 +65,23 @@ int accept_entry_path(Context& ctx, const std::string& path) {
     else if (path.find(';') != std::string::npos)
         cause = "a script cannot hold a path with a \";\", which ends its line";
     if (!cause) return 1;
-    show_message(ctx, true, MB_OK | MB_ICONERROR, "%.300s: %s.", path.c_str(), cause);
+    show_message(services, true, MB_OK | MB_ICONERROR, "%.300s: %s.", path.c_str(), cause);
     return 0;
 }
 
-int accept_song_file(Context& ctx, const std::string& path) {
-    if (!accept_entry_path(ctx, path)) return 0;
-    switch (check_sample_file(path.c_str(), ctx.state.SamplingRate)) {
+int accept_song_file(Services& services, const std::string& path) {
+    if (!accept_entry_path(services, path)) return 0;
+    switch (check_sample_file(path.c_str(), services.state.SamplingRate)) {
         case 0:
         case 1:
-            return refuse_wav_that_is_not_riff(ctx, path.c_str()) ? 0 : 1;
-        case 2: show_message(ctx, true, MB_OK, "%s: File Not Found!\n", path.c_str()); return 0;
+            return refuse_wav_that_is_not_riff(services, path.c_str()) ? 0 : 1;
+        case 2: show_message(services, true, MB_OK, "%s: File Not Found!\n", path.c_str()); return 0;
         case 11:
-            show_message(ctx, true, MB_OK, "%s: unknown file format!\nOnly PCM wave files are supported.",
+            show_message(services, true, MB_OK, "%s: unknown file format!\nOnly PCM wave files are supported.",
                          path.c_str());
             return 0;
         case 12:
-            show_message(ctx, true, MB_OK,
+            show_message(services, true, MB_OK,
                          "%s: sampling rate not matched.\nUse the original .wav file to recompress.",
                          path.c_str());
             return 0;
@@ -91,42 +89,42 @@ int accept_song_file(Context& ctx, const std::string& path) {
     }
 }
 
-int accept_picture_file(Context& ctx, const std::string& path) {
-    if (!accept_entry_path(ctx, path)) return 0;
+int accept_picture_file(Services& services, const std::string& path) {
+    if (!accept_entry_path(services, path)) return 0;
     switch (check_picture_file(path.c_str())) {
         case 0: return 1;
-        case 2: show_message(ctx, true, MB_OK, "%s: File Not Found!\n", path.c_str()); return 0;
+        case 2: show_message(services, true, MB_OK, "%s: File Not Found!\n", path.c_str()); return 0;
         default:
-            show_message(ctx, true, MB_OK,
+            show_message(services, true, MB_OK,
                          "%s: unknown file format!\nOnly 8/24 bit uncompressed BMP files are supported.",
                          path.c_str());
             return 0;
     }
 }
 
-int accept_entry_text(Context& ctx, const std::string& text) {
+int accept_entry_text(Services& services, const std::string& text) {
     if (text.size() > static_cast<size_t>(ENTRY_TEXT_MAX)) {
-        show_message(ctx, true, MB_OK | MB_ICONERROR,
+        show_message(services, true, MB_OK | MB_ICONERROR,
                      "The text has %d characters; an entry holds %d.",
                      static_cast<int>(text.size()), ENTRY_TEXT_MAX);
         return 0;
     }
     if (text.find(';') != std::string::npos) {
         show_message(
-            ctx, true, MB_OK | MB_ICONERROR,
+            services, true, MB_OK | MB_ICONERROR,
             "The text holds a \";\", which ends an entry for the station: the rest would be lost.");
         return 0;
     }
     if (text.find('"') != std::string::npos) {
         show_message(
-            ctx, true, MB_OK | MB_ICONERROR,
+            services, true, MB_OK | MB_ICONERROR,
             "The text holds a double quote, which the entry's fields use: write it without one.");
         return 0;
     }
     return 1;
 }
 
-int read_entry_file(Context& ctx, EntryList& list, const char* path) {
+int read_entry_file(Services& services, EntryList& list, const char* path) {
     ScriptText text;
     if (!read_script_text(path, text)) return 0;
     const char* bytes = text.bytes.data();
@@ -135,7 +133,7 @@ int read_entry_file(Context& ctx, EntryList& list, const char* path) {
     const char* word = script ? "SCRIPT" : "LIVE";
     const size_t shortest = script ? 7 : 5;
     if (header.size() < shortest || header.compare(header.size() - strlen(word), std::string::npos, word) != 0) {
-        show_message(ctx, true, MB_OK, "%s", script ? "Invalid Script" : "Invalid Text/Picture List");
+        show_message(services, true, MB_OK, "%s", script ? "Invalid Script" : "Invalid Text/Picture List");
         return -1;
     }
     int announced = script_number(header.c_str());
@@ -166,21 +164,21 @@ std::string entry_file_bytes(const EntryList& list, int sampling_rate, int perce
     return bytes;
 }
 
-int save_entry_file(Context& ctx, EntryList& list, const std::string& path) {
+int save_entry_file(Services& services, EntryList& list, const std::string& path) {
     // Saving over one of its own songs or pictures would destroy it.
     for (const std::string& entry : list.entries) {
         const EntryFields fields = split_entry(list.kind, entry);
         for (const std::string* named : {&fields.song, &fields.picture}) {
             if (named->empty() || !same_file(path, *named)) continue;
-            show_message(ctx, true, MB_OK | MB_ICONERROR,
+            show_message(services, true, MB_OK | MB_ICONERROR,
                          "The script cannot be saved to %s: the script names that file itself.", path.c_str());
             return 0;
         }
     }
     errno = 0;
-    if (!replace_file(path, entry_file_bytes(list, ctx.state.SamplingRate,
-                                             station_script_percent(ctx.state)))) {
-        show_message(ctx, true, MB_OK | MB_ICONERROR,
+    if (!replace_file(path, entry_file_bytes(list, services.state.SamplingRate,
+                                             station_script_percent(services.state)))) {
+        show_message(services, true, MB_OK | MB_ICONERROR,
                      "The script could not be saved to %s: %s.\nThe old file is unchanged.", path.c_str(),
                      errno ? strerror(errno) : "the file cannot be written");
         return 0;
@@ -189,11 +187,11 @@ int save_entry_file(Context& ctx, EntryList& list, const std::string& path) {
     return 1;
 }
 
-int insert_position(Context& ctx, const EntryList& list) {
+int insert_position(Services& services, const EntryList& list) {
     const int size = static_cast<int>(list.entries.size());
     if (list.selected < 0 || list.selected >= size) return size;
     if (list.selected > 0) return list.selected + 1;
-    return show_message(ctx, true, MB_YESNO, "%s", TOP_QUESTION) == IDYES ? 0 : 1;
+    return show_message(services, true, MB_YESNO, "%s", TOP_QUESTION) == IDYES ? 0 : 1;
 }
 
 void insert_entry(EntryList& list, int position, const std::string& entry) {
@@ -224,11 +222,11 @@ void duplicate_selected(EntryList& list) {
     list.modified = true;
 }
 
-int drop_sound_files(Context& ctx, EntryList& list, const std::vector<std::string>& paths) {
+int drop_sound_files(Services& services, EntryList& list, const std::vector<std::string>& paths) {
     int added = 0;
     for (const std::string& path : paths) {
         if (!ends_with_case(path, ".WAV") && !ends_with_case(path, ".VMA")) continue;
-        if (!accept_song_file(ctx, path)) continue;
+        if (!accept_song_file(services, path)) continue;
         EntryFields fields;
         fields.count = 1;
         fields.song = path;
@@ -238,22 +236,11 @@ int drop_sound_files(Context& ctx, EntryList& list, const std::vector<std::strin
     return added;
 }
 
-int close_decision(Context& ctx, const EntryList& list) {
+int close_decision(Services& services, const EntryList& list) {
     if (!list.modified) return CLOSE_NOW;
-    switch (show_message(ctx, true, MB_YESNOCANCEL, "%s", SAVE_QUESTION)) {
+    switch (show_message(services, true, MB_YESNOCANCEL, "%s", SAVE_QUESTION)) {
         case IDYES: return CLOSE_AFTER_SAVE;
         case IDNO: return CLOSE_DISCARD;
         default: return CLOSE_STAY;
     }
-}
-
-int offer_as_default(Context& ctx, EntryListKind kind, const std::string& path) {
-    std::string& current = kind == SCRIPT_LIST ? ctx.state.StationScript : ctx.state.LiveScript;
-    if (strcasecmp(current.c_str(), path.c_str()) == 0) return 0;
-    if (show_message(ctx, true, MB_YESNO, "%s", DEFAULT_QUESTION) != IDYES) return 0;
-    current = path;
-    SettingsWrite write;
-    write_setting_string(ctx, write, kind == SCRIPT_LIST ? "StationScript" : "LiveScript", path.c_str());
-    finish_settings_write(ctx, write);
-    return 1;
 }

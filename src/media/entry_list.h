@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-struct Context;
+struct Services;
 
 enum EntryListKind {
     SCRIPT_LIST = 0,  // a station script (".VSK"), header "%d %d %03d SCRIPT"
@@ -61,19 +61,19 @@ std::string format_entry(EntryListKind kind, const EntryFields& fields);
 // ENTRY_PATH_MAX characters (a longer one would be read cut, naming another
 // file), no double quote and no ";" (which would end the field or the line
 // for every reader). 1, or 0 after a message naming the path and the cause.
-int accept_entry_path(Context& ctx, const std::string& path);
+int accept_entry_path(Services& services, const std::string& path);
 
 // The sample check of a chosen or dropped song at the station's sampling
 // rate: 1 when it may be added (a WAV to be resampled included); 0 after
 // "File Not Found!", "unknown file format!" or "sampling rate not matched."
 // (silently for other refusals).
-int accept_song_file(Context& ctx, const std::string& path);
+int accept_song_file(Services& services, const std::string& path);
 // The picture check of a chosen picture: 1 when usable, 0 after its message.
-int accept_picture_file(Context& ctx, const std::string& path);
+int accept_picture_file(Services& services, const std::string& path);
 // The text of an entry (script or live list): at most ENTRY_TEXT_MAX
 // characters, no ";" (the station would end the entry there) and no double
 // quote. 1, or 0 after a message naming the cause.
-int accept_entry_text(Context& ctx, const std::string& text);
+int accept_entry_text(Services& services, const std::string& text);
 
 // Appends the entries of a file to the list (the list is not emptied; the
 // modified flag is not changed). The header must end with "SCRIPT" (at least
@@ -82,7 +82,7 @@ int accept_entry_text(Context& ctx, const std::string& text);
 // lines are no entries. Returns the number appended, 0 when the file cannot
 // be read (silently), -1 for a bad header after "Invalid Script" or
 // "Invalid Text/Picture List".
-int read_entry_file(Context& ctx, EntryList& list, const char* path);
+int read_entry_file(Services& services, EntryList& list, const char* path);
 
 // The bytes of the file for the list: the header with the station's sampling
 // rate (a script's with the rate percentage its songs are compressed at,
@@ -94,12 +94,12 @@ std::string entry_file_bytes(const EntryList& list, int sampling_rate, int perce
 // pictures is refused. On any failure the old file stays as it was,
 // the list stays modified and the operator is told the file and the cause
 // (0); else 1.
-int save_entry_file(Context& ctx, EntryList& list, const std::string& path);
+int save_entry_file(Services& services, EntryList& list, const std::string& path);
 
 // Where "Add" puts a new entry: appended to an empty list or when nothing
 // is selected; after the selected entry; with the first entry selected,
 // "Add to the top?" decides between 0 (Yes) and 1 (No).
-int insert_position(Context& ctx, const EntryList& list);
+int insert_position(Services& services, const EntryList& list);
 // Inserts at `position`, selects the new entry, marks the list modified.
 void insert_entry(EntryList& list, int position, const std::string& entry);
 // Replaces the selected entry.
@@ -114,7 +114,7 @@ void duplicate_selected(EntryList& list);
 // ".VMA" (any case) that pass the path and sample checks become entries
 // "1 "song" "" " at the end; other files are ignored. Dropping does not mark
 // the list modified. Returns how many were added.
-int drop_sound_files(Context& ctx, EntryList& list, const std::vector<std::string>& paths);
+int drop_sound_files(Services& services, EntryList& list, const std::vector<std::string>& paths);
 
 // What closing an editor does.
 enum CloseDecision {
@@ -124,11 +124,4 @@ enum CloseDecision {
     CLOSE_AFTER_SAVE = 2,  // Yes: save, and close with 1 only when the save succeeded
 };
 // Asks "Do you want to save the script?" when the list is modified.
-int close_decision(Context& ctx, const EntryList& list);
-
-// After a save: when `path` is not the station's default script (or live
-// list) already (letter case ignored), asks whether it should be, and on
-// Yes keeps it in memory and writes StationScript (LiveScript). Returns 1
-// when it became the default, 0 otherwise (a failed settings write is
-// told, the path still used until the program ends).
-int offer_as_default(Context& ctx, EntryListKind kind, const std::string& path);
+int close_decision(Services& services, const EntryList& list);

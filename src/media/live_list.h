@@ -3,14 +3,16 @@
 // then one "%d %s %s" line an entry (seconds shown, picture, text), every
 // line ended by a zero byte.
 
-struct Context;
+struct CodecState;
+struct ScriptTable;
+struct Services;
 
-// Loads the live list into the table (ctx.script, count in
-// ctx.state.script_entries). Relative picture names are taken from the
+// Loads the live list into the table (`script`, count in
+// state.script_entries). Relative picture names are taken from the
 // list's folder. Returns the number of entries loaded, or 0 on a
 // refusal (after its message; silently when the file cannot be read).
-int load_live_list(Context& ctx, const char* path);
+int load_live_list(Services& services, ScriptTable& script, const char* path);
 
 // load_live_list, then makes sure every named picture opens; when one does
 // not, frees the table and returns 0 without a message.
-int open_live_list(Context& ctx, const char* path);
+int open_live_list(Services& services, ScriptTable& script, const char* path);

@@ -3,30 +3,30 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "app/context.h"
+#include "base/messages.h"
 #include "media/script_table.h"
 #include "media/script_tokens.h"
 #include "platform/paths.h"
 #include "platform/safe_files.h"
-#include "server/picture_check.h"
-#include "server/picture_service.h"
+#include "media/picture_check.h"
+#include "media/picture_slots.h"
 
 namespace {
 
 // The pass loads into the main slot; a broadcast running meanwhile must get
 // back the picture it shows, and an idle station should not keep the last
 // picture of the pass in memory.
-void restore_main_slot(Context& ctx) {
-    const std::string shown = ctx.pictures.shown_name;
+void restore_main_slot(Services& services, PictureSlots& pictures) {
+    const std::string shown = pictures.shown_name;
     if (shown.empty())
-        free_picture(ctx, PICTURE_MAIN);
+        free_picture(pictures, PICTURE_MAIN);
     else
-        load_picture(ctx, shown.c_str(), PICTURE_MAIN);
+        load_picture(services, pictures, shown.c_str(), PICTURE_MAIN);
 }
 
 // Loads and prepares the entry's picture; sets pass.problem when it cannot
 // be shown and pass.note when listeners get less than the whole picture.
-void prepare_entry_picture(Context& ctx, PicturePass& pass) {
+void prepare_entry_picture(Services& services, PictureSlots& pictures, PicturePass& pass) {
     const char* picture = pass.picture.c_str();
     const std::string prepared = prepared_picture_name(picture);
     if (!prepared.empty() && same_file(prepared, pass.path)) {
@@ -36,7 +36,7 @@ void prepare_entry_picture(Context& ctx, PicturePass& pass) {
     PictureFacts facts;
     const int check = check_picture_file(picture, &facts);
     const PictureProgress* progress = pass.progress ? &pass.progress : nullptr;
-    if (!load_picture(ctx, picture, PICTURE_MAIN, progress)) {
+    if (!load_picture(services, pictures, picture, PICTURE_MAIN, progress)) {
         pass.problem = check != 0 ? facts.problem : "it could not be loaded";
         return;
     }
@@ -44,7 +44,7 @@ void prepare_entry_picture(Context& ctx, PicturePass& pass) {
     // Listeners get whole 32 x 32 tiles of the picture's width rounded up
     // to a multiple of 4.
     int columns = 0, rows = 0;
-    picture_grid(ctx, PICTURE_MAIN, &columns, &rows);
+    picture_grid(pictures, PICTURE_MAIN, &columns, &rows);
     const std::string size = std::to_string(facts.width) + " x " + std::to_string(facts.height);
     if (columns == 0 || rows == 0)
         pass.problem = size + ": smaller than one 32 x 32 tile, the listeners get nothing";
@@ -53,8 +53,8 @@ void prepare_entry_picture(Context& ctx, PicturePass& pass) {
                     std::to_string(rows * PICTURE_TILE_SIZE);
 }
 
-int close_pass(Context& ctx, PicturePass& pass) {
-    if (pass.open) restore_main_slot(ctx);
+int close_pass(Services& services, PictureSlots& pictures, PicturePass& pass) {
+    if (pass.open) restore_main_slot(services, pictures);
     pass.open = false;
     pass.text = ScriptText{};
     return PICTURE_PASS_DONE;
@@ -62,7 +62,7 @@ int close_pass(Context& ctx, PicturePass& pass) {
 
 }  // namespace
 
-int open_picture_pass(Context& ctx, PicturePass& pass, const char* path, bool script_mode) {
+int open_picture_pass(Services& services, PicturePass& pass, const char* path, bool script_mode) {
     PictureProgress progress = std::move(pass.progress);
     pass = PicturePass{};
     pass.progress = std::move(progress);
@@ -72,17 +72,17 @@ int open_picture_pass(Context& ctx, PicturePass& pass, const char* path, bool sc
 
     int declared = 0;
     if (script_mode)
-        parse_script_line(ctx, pass.text.bytes.data(), &pass.position, &declared, nullptr, nullptr,
+        parse_script_line(services, pass.text.bytes.data(), &pass.position, &declared, nullptr, nullptr,
                           nullptr);
     else
-        parse_list_line(ctx, pass.text.bytes.data(), &pass.position, &declared, nullptr, nullptr);
+        parse_list_line(services, pass.text.bytes.data(), &pass.position, &declared, nullptr, nullptr);
     pass.total = std::clamp(declared, 0, SCRIPT_MAX_ENTRIES);
     pass.open = pass.total > 0;
     if (!pass.open) pass.text = ScriptText{};
     return pass.total;
 }
 
-int picture_pass_step(Context& ctx, PicturePass& pass) {
+int picture_pass_step(Services& services, PictureSlots& pictures, PicturePass& pass) {
     pass.problem.clear();
     pass.note.clear();
     if (!pass.open) return PICTURE_PASS_DONE;
@@ -93,22 +93,22 @@ int picture_pass_step(Context& ctx, PicturePass& pass) {
     while (!found && pass.position < pass.text.length) {
         ++pass.line;
         found = pass.script_mode
-                    ? parse_script_line(ctx, pass.text.bytes.data(), &pass.position, &count, first,
+                    ? parse_script_line(services, pass.text.bytes.data(), &pass.position, &count, first,
                                         second, rest) != 0
-                    : parse_list_line(ctx, pass.text.bytes.data(), &pass.position, &count, second,
+                    : parse_list_line(services, pass.text.bytes.data(), &pass.position, &count, second,
                                       rest) != 0;
     }
-    if (!found) return close_pass(ctx, pass);  // the file ends before its count
+    if (!found) return close_pass(services, pictures, pass);  // the file ends before its count
 
     ++pass.done;
     std::snprintf(pass.count_text, sizeof pass.count_text, "%d left", pass.total - pass.done);
     pass.picture = resolve_beside(pass.path, second);
     if (!pass.picture.empty()) {
-        prepare_entry_picture(ctx, pass);
+        prepare_entry_picture(services, pictures, pass);
         if (pass.problem.empty())
             ++pass.prepared;
         else
             ++pass.failed;
     }
-    return pass.done < pass.total ? PICTURE_PASS_RUNNING : close_pass(ctx, pass);
+    return pass.done < pass.total ? PICTURE_PASS_RUNNING : close_pass(services, pictures, pass);
 }

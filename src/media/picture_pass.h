@@ -12,7 +12,8 @@
 #include "codec/picture_coder.h"
 #include "media/script_text.h"
 
-struct Context;
+struct PictureSlots;
+struct Services;
 
 enum PicturePassResult {
     PICTURE_PASS_DONE = 0,     // nothing (left) to do; the dialog closes
@@ -44,7 +45,7 @@ struct PicturePass {
 // Opens the pass over a saved script (script_mode) or live list. Returns the
 // number of entries to handle; 0 when no file is named or it cannot be read
 // (the dialog closes at once).
-int open_picture_pass(Context& ctx, PicturePass& pass, const char* path, bool script_mode);
+int open_picture_pass(Services& services, PicturePass& pass, const char* path, bool script_mode);
 
 // Handles the next entry: shows how many are left and, when it names a
 // picture, loads and prepares it, noting a problem or what the listeners
@@ -52,4 +53,4 @@ int open_picture_pass(Context& ctx, PicturePass& pass, const char* path, bool sc
 // replace the script itself, counts as failed. After the last entry the
 // main picture slot is given back what the station shows (or emptied) and
 // the pass closes.
-int picture_pass_step(Context& ctx, PicturePass& pass);
+int picture_pass_step(Services& services, PictureSlots& pictures, PicturePass& pass);

@@ -10,8 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "app/context.h"
-#include "app/messages.h"
+#include "base/messages.h"
 #include "codec/encoder.h"
 #include "codec/sample_file.h"
 #include "codec/set_rate.h"
@@ -78,9 +77,9 @@ int finish(SongJob& job) {
 }
 
 // Shows the window's message and keeps the plain cause for a command line.
-int refuse_song(Context& ctx, SongJob& job, const char* format, const std::string& path,
+int refuse_song(Services& services, SongJob& job, const char* format, const std::string& path,
                 const std::string& problem) {
-    show_message(ctx, true, MB_OK | MB_ICONERROR, format, path.c_str());
+    show_message(services, true, MB_OK | MB_ICONERROR, format, path.c_str());
     SongLine& line = job.lines[size_t(job.current)];
     line.status = SONG_REFUSED;
     line.problem = problem;
@@ -94,7 +93,7 @@ int refuse_song(Context& ctx, SongJob& job, const char* format, const std::strin
 // Closes the current song, its files renamed into place when it is
 // complete, and moves to the next line. The main file goes last: once it
 // is in place the song is whole.
-int close_song(Context& ctx, SongJob& job) {
+int close_song(Services& services, SongJob& job) {
     SongLine& line = job.lines[size_t(job.current)];
     if (line.status != SONG_REFUSED && job.destination.file != nullptr) {
         OutputFile* failed = nullptr;
@@ -103,7 +102,7 @@ int close_song(Context& ctx, SongJob& job) {
         else if (!commit_output(job.destination))
             failed = &job.destination;
         if (failed != nullptr)
-            refuse_song(ctx, job, kCannotWrite, line.destination,
+            refuse_song(services, job, kCannotWrite, line.destination,
                         "cannot write " + failed->path + ": " + failed->why);
     }
     abandon_song(job);
@@ -129,9 +128,9 @@ std::string source_problem(int result, const WavInfo& info) {
     return "";
 }
 
-int refuse_filtering(Context& ctx, SongJob& job, const char* reason) {
+int refuse_filtering(Services& services, SongJob& job, const char* reason) {
     SongLine& line = job.lines[size_t(job.current)];
-    show_message(ctx, true, MB_OK | MB_ICONERROR, kCannotFilter, line.source.c_str(), reason);
+    show_message(services, true, MB_OK | MB_ICONERROR, kCannotFilter, line.source.c_str(), reason);
     line.status = SONG_REFUSED;
     line.problem = "cannot resample " + line.source + " through the filter: " + reason;
     return 0;
@@ -140,14 +139,14 @@ int refuse_filtering(Context& ctx, SongJob& job, const char* reason) {
 // Opens the current line's source, reads it up to its samples, and only
 // when it is usable creates the temporary outputs. Returns 1, or 0 after
 // refusing the line.
-int open_song(Context& ctx, SongJob& job) {
+int open_song(Services& services, SongJob& job) {
     const SongLine& line = job.lines[size_t(job.current)];
     const std::string companion = companion_name(line.destination);
 
     std::string why;
     job.source = open_regular_file(line.source.c_str(), &why);
     if (job.source == nullptr)
-        return refuse_song(ctx, job, kCannotOpen, line.source, "cannot open " + line.source + ": " + why);
+        return refuse_song(services, job, kCannotOpen, line.source, "cannot open " + line.source + ": " + why);
 
     WavInfo info;
     std::string problem = source_problem(read_wav_header(job.source, info), info);
@@ -162,25 +161,25 @@ int open_song(Context& ctx, SongJob& job) {
     if (!problem.empty()) {
         // The cause itself: a text named ".wav" is no RIFF file, not a question of rates.
         const std::string message = "Cannot compress " + line.source + ": " + problem + ".";
-        return refuse_song(ctx, job, "%s", message, line.source + ": " + problem);
+        return refuse_song(services, job, "%s", message, line.source + ": " + problem);
     }
 
     for (const std::string& output : {line.destination, companion}) {
         if (same_file(output, line.source))
-            return refuse_song(ctx, job, kCannotWrite, output, output + " is the song's source itself");
+            return refuse_song(services, job, kCannotWrite, output, output + " is the song's source itself");
         if (!job.script_path.empty() && same_file(output, job.script_path))
-            return refuse_song(ctx, job, kCannotWrite, output, output + " is the script itself");
+            return refuse_song(services, job, kCannotWrite, output, output + " is the script itself");
     }
 
     if (job.filter && info.sample_rate != uint32_t(job.station_rate)) {
         if (const char* reason = job.resampler.open(info.sample_rate, uint32_t(job.station_rate)))
-            return refuse_filtering(ctx, job, reason);
+            return refuse_filtering(services, job, reason);
     }
 
     for (OutputFile* output : {&job.destination, &job.companion}) {
         const std::string& path = output == &job.destination ? line.destination : companion;
         if (!begin_output(*output, path))
-            return refuse_song(ctx, job, kCannotOpen, path, "cannot create " + path + ": " + output->why);
+            return refuse_song(services, job, kCannotOpen, path, "cannot create " + path + ": " + output->why);
     }
     // Kept with each file and renamed into place with it: a crash can never
     // pair new files with an old record.
@@ -188,7 +187,7 @@ int open_song(Context& ctx, SongJob& job) {
     record_source(job.companion.file, line.source);
     if (!write_sample_header(job.destination.file, uint32_t(job.station_rate), job.main_rate_code) ||
         !write_sample_header(job.companion.file, uint32_t(job.station_rate), job.companion_rate_code))
-        return refuse_song(ctx, job, kCannotWrite, line.destination,
+        return refuse_song(services, job, kCannotWrite, line.destination,
                            "cannot write " + line.destination + ": " + std::strerror(errno));
 
     job.source_rate = info.sample_rate;
@@ -213,7 +212,7 @@ int open_song(Context& ctx, SongJob& job) {
 // it has a whole super-block ready or the song has ended; the rest of the
 // last block is silence. Returns the number of samples taken from the song,
 // or -1 after refusing it.
-int build_filtered_super_block(Context& ctx, SongJob& job) {
+int build_filtered_super_block(Services& services, SongJob& job) {
     int taken = job.resampler.take(job.block, kSuperBlockSamples);
     while (taken < kSuperBlockSamples && !job.resampler.drained()) {
         const uint32_t want = std::min<uint32_t>(uint32_t(job.pass_bytes), job.bytes_left);
@@ -221,7 +220,7 @@ int build_filtered_super_block(Context& ctx, SongJob& job) {
         job.bytes_left -= uint32_t(got);
         const bool last = got < size_t(job.pass_bytes) || job.bytes_left == 0;
         if (const char* reason = job.resampler.feed(job.input.data(), int(got), job.layout, last)) {
-            refuse_filtering(ctx, job, reason);
+            refuse_filtering(services, job, reason);
             return -1;
         }
         taken += job.resampler.take(job.block + taken, kSuperBlockSamples - taken);
@@ -259,21 +258,21 @@ int build_super_block(SongJob& job) {
 
 // Codes the eight frames of job.block into both files. Returns 1, or 0 when
 // a write fails.
-int write_super_block(Context& ctx, SongJob& job) {
+int write_super_block(Services& services, CodecState& codec, SongJob& job) {
     interleave_super_block(job.block, job.frames);
     for (int n = 0; n < kFramesPerSuperBlock; ++n) {
-        set_rate(ctx.codec, job.station_rate, job.transfer_rate);
-        int length = encode_frame(ctx.codec, job.frames[n], job.encoded);
+        set_rate(codec, job.station_rate, job.transfer_rate);
+        int length = encode_frame(codec, job.frames[n], job.encoded);
         if (!write_sample_frame(job.destination.file, job.encoded, length)) return 0;
-        set_rate(ctx.codec, job.station_rate, job.companion_transfer_rate);
-        length = encode_frame(ctx.codec, job.frames[n], job.encoded);
+        set_rate(codec, job.station_rate, job.companion_transfer_rate);
+        length = encode_frame(codec, job.frames[n], job.encoded);
         if (!write_sample_frame(job.companion.file, job.encoded, length)) return 0;
     }
-    set_rate(ctx.codec, job.station_rate, job.transfer_rate);
+    set_rate(codec, job.station_rate, job.transfer_rate);
     return 1;
 }
 
-int run_step(Context& ctx, SongJob& job) {
+int run_step(Services& services, CodecState& codec, SongJob& job) {
     const int total = int(job.lines.size());
     if (job.source == nullptr) {
         std::snprintf(job.status_text, sizeof job.status_text, "Compressing sample %d of %d (0%%)",
@@ -289,12 +288,12 @@ int run_step(Context& ctx, SongJob& job) {
             break;
         }
         if (job.current >= total) return finish(job);
-        if (!open_song(ctx, job)) return close_song(ctx, job);
+        if (!open_song(services, job)) return close_song(services, job);
     }
 
     // The filter may still hold the song's last samples when all was read.
     if (job.end_of_data || (job.bytes_left == 0 && !job.resampler.is_open()))
-        return close_song(ctx, job);
+        return close_song(services, job);
 
     SongLine& line = job.lines[size_t(job.current)];
     line.status = line.status == SONG_BUSY ? SONG_WAITING : SONG_BUSY;
@@ -302,12 +301,12 @@ int run_step(Context& ctx, SongJob& job) {
     // A source that ends before its data chunk says gives no samples at the
     // end; a super-block of pure silence would only lengthen the song.
     const int made =
-        job.resampler.is_open() ? build_filtered_super_block(ctx, job) : build_super_block(job);
-    if (made < 0) return close_song(ctx, job);
-    if (made > 0 && !write_super_block(ctx, job)) {
-        refuse_song(ctx, job, kCannotWrite, line.destination,
+        job.resampler.is_open() ? build_filtered_super_block(services, job) : build_super_block(job);
+    if (made < 0) return close_song(services, job);
+    if (made > 0 && !write_super_block(services, codec, job)) {
+        refuse_song(services, job, kCannotWrite, line.destination,
                     "cannot write " + line.destination + ": " + std::strerror(errno));
-        return close_song(ctx, job);
+        return close_song(services, job);
     }
 
     const int64_t done = int64_t(job.data_size) - job.bytes_left;
@@ -317,7 +316,7 @@ int run_step(Context& ctx, SongJob& job) {
     return SONG_JOB_RUNNING;
 }
 
-void reset_job(Context& ctx, SongJob& job) {
+void reset_job(Services& services, CodecState& codec, SongJob& job) {
     abandon_song(job);
     job.lines.clear();
     job.current = 0;
@@ -326,7 +325,7 @@ void reset_job(Context& ctx, SongJob& job) {
     job.script_problems.clear();
     job.script_entries = 0;
     job.kept_rate_percent = 0;
-    job.saved_rate_percent = ctx.codec.rate_percent;
+    job.saved_rate_percent = codec.rate_percent;
     job.compressing = false;
     job.in_step = false;
     job.percent = 0;
@@ -385,14 +384,14 @@ std::string song_out_of_date(const std::string& source, const std::string& desti
     return "";
 }
 
-int open_song_job(Context& ctx, SongJob& job, const char* script_path) {
-    reset_job(ctx, job);
+int open_song_job(Services& services, CodecState& codec, SongJob& job, const char* script_path) {
+    reset_job(services, codec, job);
     job.script_path = script_path ? script_path : "";
 
     ScriptText text;
     std::string why = "no script is named";
     if (job.script_path.empty() || !read_script_text(job.script_path.c_str(), text, &why)) {
-        show_message(ctx, true, MB_OK | MB_ICONERROR, kCannotOpen, job.script_path.c_str());
+        show_message(services, true, MB_OK | MB_ICONERROR, kCannotOpen, job.script_path.c_str());
         job.problem = "cannot read " + job.script_path + ": " + why;
         return -1;
     }
@@ -400,11 +399,11 @@ int open_song_job(Context& ctx, SongJob& job, const char* script_path) {
     int position = 0;
     int declared = 0;
     char word[SCRIPT_TEXT_SIZE];
-    parse_script_line(ctx, text.bytes.data(), &position, &declared, nullptr, nullptr, word);
+    parse_script_line(services, text.bytes.data(), &position, &declared, nullptr, nullptr, word);
     // The header is rewritten below; a file that is not a script (a live
     // list, a song named by mistake) must be left as it is.
     if (std::strcmp(word, "SCRIPT") != 0) {
-        show_refusal(ctx, "Invalid Script!");
+        show_refusal(services, "Invalid Script!");
         job.problem = job.script_path + " is not a script: its first line does not end in \"SCRIPT\"";
         return -1;
     }
@@ -418,7 +417,7 @@ int open_song_job(Context& ctx, SongJob& job, const char* script_path) {
         const int line_start = position;
         ++line_number;
         int count = 0;
-        if (!parse_script_line(ctx, text.bytes.data(), &position, &count, song, picture, rest))
+        if (!parse_script_line(services, text.bytes.data(), &position, &count, song, picture, rest))
             continue;
         if (job.script_entries >= wanted) {
             job.script_problems.push_back(
@@ -445,7 +444,7 @@ int open_song_job(Context& ctx, SongJob& job, const char* script_path) {
             ++waiting;
         } else {
             line.destination = played_song_name(line.source);
-            line.problem = compressed_song_problem(line.destination, ctx.state.SamplingRate);
+            line.problem = compressed_song_problem(line.destination, services.state.SamplingRate);
             line.status = line.problem.empty() ? SONG_DONE : SONG_REFUSED;
             if (line.status == SONG_DONE)
                 job.kept_rate_percent = std::max(job.kept_rate_percent, file_rate_code(line.destination.c_str()));
@@ -457,17 +456,17 @@ int open_song_job(Context& ctx, SongJob& job, const char* script_path) {
     // script that no loader takes (a broadcast of it needs a bit rate); the
     // songs will be compressed at the station's own.
     const int percent =
-        job.kept_rate_percent > 0 ? job.kept_rate_percent : station_script_percent(ctx.state);
-    if (!rewrite_script_header(job.script_path.c_str(), declared, ctx.state.SamplingRate, percent)) {
-        show_message(ctx, true, MB_OK | MB_ICONERROR, kCannotWrite, job.script_path.c_str());
+        job.kept_rate_percent > 0 ? job.kept_rate_percent : station_script_percent(services.state);
+    if (!rewrite_script_header(job.script_path.c_str(), declared, services.state.SamplingRate, percent)) {
+        show_message(services, true, MB_OK | MB_ICONERROR, kCannotWrite, job.script_path.c_str());
         job.script_problems.push_back({1, "the header could not be rewritten with the station's rates"});
     }
     return waiting;
 }
 
-void open_conversion_job(Context& ctx, SongJob& job, const std::string& source,
+void open_conversion_job(Services& services, CodecState& codec, SongJob& job, const std::string& source,
                          const std::string& destination) {
-    reset_job(ctx, job);
+    reset_job(services, codec, job);
     add_song_line(job, source, destination);
 }
 
@@ -482,14 +481,14 @@ std::string song_line_text(const SongLine& line) {
     return text + line.destination;
 }
 
-int start_song_job(Context& ctx, SongJob& job) {
+int start_song_job(Services& services, CodecState& codec, SongJob& job) {
     if (job.lines.empty()) return 0;
-    job.station_rate = ctx.state.SamplingRate;
-    job.transfer_rate = ctx.state.TransferRate;
+    job.station_rate = services.state.SamplingRate;
+    job.transfer_rate = services.state.TransferRate;
     job.companion_transfer_rate = job.transfer_rate < COMPANION_RATE_CAP
                                       ? std::min(2 * job.transfer_rate, COMPANION_RATE_CAP)
                                       : job.transfer_rate;
-    set_rate(ctx.codec, job.station_rate, job.transfer_rate);
+    set_rate(codec, job.station_rate, job.transfer_rate);
     song_rate_codes(job.station_rate, job.transfer_rate, &job.main_rate_code, &job.companion_rate_code);
     job.kept_rate_percent = std::max(job.kept_rate_percent, job.main_rate_code);
     job.current = 0;
@@ -497,32 +496,32 @@ int start_song_job(Context& ctx, SongJob& job) {
     if (!job.script_path.empty() &&
         !rewrite_script_header(job.script_path.c_str(), int(job.lines.size()), job.station_rate,
                                job.kept_rate_percent))
-        show_message(ctx, true, MB_OK | MB_ICONERROR, kCannotWrite, job.script_path.c_str());
+        show_message(services, true, MB_OK | MB_ICONERROR, kCannotWrite, job.script_path.c_str());
     return 1;
 }
 
-int song_job_step(Context& ctx, SongJob& job) {
+int song_job_step(Services& services, CodecState& codec, SongJob& job) {
     if (job.in_step || !job.compressing) return SONG_JOB_IDLE;
     job.in_step = true;
-    const int result = run_step(ctx, job);
+    const int result = run_step(services, codec, job);
     job.in_step = false;
     return result;
 }
 
-int cancel_song_job(Context& ctx, SongJob& job) {
+int cancel_song_job(Services& services, CodecState& codec, SongJob& job) {
     if (job.compressing) {
-        if (show_message(ctx, false, MB_YESNO | MB_ICONERROR, "%s", CANCEL_QUESTION) != IDYES)
+        if (show_message(services, false, MB_YESNO | MB_ICONERROR, "%s", CANCEL_QUESTION) != IDYES)
             return 0;
         job.compressing = false;
     }
-    end_song_job(ctx, job);
+    end_song_job(services, codec, job);
     return 1;
 }
 
-void end_song_job(Context& ctx, SongJob& job) {
+void end_song_job(Services& services, CodecState& codec, SongJob& job) {
     abandon_song(job);
     job.compressing = false;
-    ctx.codec.rate_percent = job.saved_rate_percent;
+    codec.rate_percent = job.saved_rate_percent;
 }
 
 int refused_songs(const SongJob& job) {

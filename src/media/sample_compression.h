@@ -25,7 +25,8 @@
 #include "media/wave_conversion.h"
 #include "platform/safe_files.h"
 
-struct Context;
+struct CodecState;
+struct Services;
 
 // Status characters of a work-list line.
 constexpr char SONG_WAITING = '#';  // to be compressed
@@ -139,11 +140,11 @@ struct SongJob {
 // play (missing, not a sample file, made at another sampling rate, cut
 // off). A header count below 1, entry lines beyond the count and picture
 // names longer than 255 characters go to job.script_problems.
-int open_song_job(Context& ctx, SongJob& job, const char* script_path);
+int open_song_job(Services& services, CodecState& codec, SongJob& job, const char* script_path);
 
 // Opens the job for one file, as the "Wave" dialog returns it.
 // The destination is taken through song_destination_name.
-void open_conversion_job(Context& ctx, SongJob& job, const std::string& source,
+void open_conversion_job(Services& services, CodecState& codec, SongJob& job, const std::string& source,
                          const std::string& destination);
 
 // Appends a waiting line ("&Add"); the destination is taken through
@@ -157,7 +158,7 @@ std::string song_line_text(const SongLine& line);
 // "&Compress": takes the station's rates (set_rate), rewrites the script
 // header with the rate percentage in force, and starts. Returns 1, or 0 when
 // the list is empty.
-int start_song_job(Context& ctx, SongJob& job);
+int start_song_job(Services& services, CodecState& codec, SongJob& job);
 
 // One step: opens the next song that is not up to date, or compresses one
 // super-block of the current one, or closes it. Returns SONG_JOB_RUNNING
@@ -170,7 +171,7 @@ int start_song_job(Context& ctx, SongJob& job);
 // and an output that is the same file as the source or the script (links
 // followed) is refused, so no song is ever lost to a refused source, a
 // cancel or a crash.
-int song_job_step(Context& ctx, SongJob& job);
+int song_job_step(Services& services, CodecState& codec, SongJob& job);
 
 // The file the station plays for a song a script names: the name with its
 // last three characters replaced by "VMA".
@@ -196,11 +197,11 @@ std::string song_out_of_date(const std::string& source, const std::string& desti
 // "C&ancel": while compressing, asks CANCEL_QUESTION; No returns 0 and the
 // job goes on. Otherwise stops (the song being compressed keeps its old
 // files, if it had any), ends the job and returns 1.
-int cancel_song_job(Context& ctx, SongJob& job);
+int cancel_song_job(Services& services, CodecState& codec, SongJob& job);
 
 // Closes whatever is open and restores the rate_percent in force before the
 // job opened.
-void end_song_job(Context& ctx, SongJob& job);
+void end_song_job(Services& services, CodecState& codec, SongJob& job);
 
 // Number of lines marked refused.
 int refused_songs(const SongJob& job);

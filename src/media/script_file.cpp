@@ -5,12 +5,13 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/context.h"
+#include "base/messages.h"
+#include "codec/codec_state.h"
 #include "codec/set_rate.h"
 #include "media/script_table.h"
 #include "media/script_text.h"
 #include "media/script_tokens.h"
-#include "server/picture_check.h"
+#include "media/picture_check.h"
 
 namespace {
 
@@ -28,10 +29,10 @@ const char* connection_class(int bytes_per_second) {
 }
 
 // Asks whether to play a script made for other settings; true on Yes.
-bool confirm_script_settings(Context& ctx, int script_rate, int script_bytes) {
-    const StationState& s = ctx.state;
+bool confirm_script_settings(Services& services, int script_rate, int script_bytes) {
+    const StationState& s = services.state;
     int answer = show_message(
-        ctx, true, MB_YESNO | MB_ICONQUESTION,
+        services, true, MB_YESNO | MB_ICONQUESTION,
         "The script's sampling rate and bit rate do not match with the current setting.\n"
         "To use the current setting, click NO, edit the script and save.\n\n"
         "Script Setting: %s %d.%dkbps (%s)\nCurrent Setting: %s %d.%dkbps (%s)\n\n"
@@ -92,14 +93,14 @@ int read_script_header(const char* path, int* rate, int* percent) {
     return 1;
 }
 
-int load_script(Context& ctx, const char* path) {
-    free_script_table(ctx);
+int load_script(Services& services, ScriptTable& script, CodecState& codec, const char* path) {
+    free_script_table(services, script);
     ScriptText text;
     if (!read_script_text(path, text)) return 0;
 
     int position = 0, declared = 0;
     char rate_field[SCRIPT_NAME_SIZE], percent_field[SCRIPT_NAME_SIZE], word[SCRIPT_TEXT_SIZE];
-    parse_script_line(ctx, text.bytes.data(), &position, &declared, rate_field, percent_field,
+    parse_script_line(services, text.bytes.data(), &position, &declared, rate_field, percent_field,
                       word);
     int script_rate = script_number(rate_field);
     int percent = script_number(percent_field);
@@ -107,23 +108,23 @@ int load_script(Context& ctx, const char* path) {
     // A broken header is refused before it may touch the station's settings.
     if (strcmp(word, "SCRIPT") != 0 || declared < 0 || !is_station_rate(script_rate) ||
         percent < 1 || percent > 999) {
-        show_refusal(ctx, "Invalid Script!");
+        show_refusal(services, "Invalid Script!");
         return 0;
     }
     int available = count_entry_lines(text, position, std::min(declared, SCRIPT_MAX_ENTRIES));
     if (available == 0) {
-        show_refusal(ctx, "Empty Script!");
+        show_refusal(services, "Empty Script!");
         return 0;
     }
 
     int script_bytes = script_rate * percent / 100;
-    StationState& s = ctx.state;
+    StationState& s = services.state;
     // A script made for these very settings never asks, even where the
     // percentage's rate lies further from TransferRate than 200 (2425 bytes
     // per second at 22050 Hz are compressed at 10 %, 2205).
     const bool made_here = script_rate == s.SamplingRate && percent == station_script_percent(s);
     if (!made_here && (script_rate != s.SamplingRate || abs(script_bytes - s.TransferRate) > 200)) {
-        if (!confirm_script_settings(ctx, script_rate, script_bytes)) return -1;
+        if (!confirm_script_settings(services, script_rate, script_bytes)) return -1;
         s.SamplingRate = script_rate;
         s.device_rate = script_rate % 11025 == 0 ? script_rate : script_rate * 11025 / 8000;
     }
@@ -131,49 +132,49 @@ int load_script(Context& ctx, const char* path) {
     // settings file keeps its own values). The rate is the one that gives
     // this percentage back, so that a dialog writing it keeps the script's.
     s.TransferRate = transfer_rate_for_percent(script_rate, percent);
-    ctx.codec.rate_percent = percent;
+    codec.rate_percent = percent;
 
-    ctx.script.entries.assign(static_cast<size_t>(available), ScriptEntry{});
+    script.entries.assign(static_cast<size_t>(available), ScriptEntry{});
     int accepted = 0;
     while (accepted < available && position < text.length) {
-        ScriptEntry& entry = ctx.script.entries[static_cast<size_t>(accepted)];
-        if (!parse_script_line(ctx, text.bytes.data(), &position, &entry.count, entry.song,
+        ScriptEntry& entry = script.entries[static_cast<size_t>(accepted)];
+        if (!parse_script_line(services, text.bytes.data(), &position, &entry.count, entry.song,
                                entry.picture, entry.text))
             continue;
-        if (!resolve_entry_names(ctx, path, entry)) {
-            free_script_table(ctx);
+        if (!resolve_entry_names(services, path, entry)) {
+            free_script_table(services, script);
             return 0;
         }
         use_compressed_song(entry.song);
         // A picture that cannot be opened (no name included) is no picture.
         if (check_picture_file(entry.picture) == 1) {
-            show_captioned_message(ctx, "Radio Velmora Server BMP", true, MB_OK | MB_ICONERROR,
+            show_captioned_message(services, "Radio Velmora Server BMP", true, MB_OK | MB_ICONERROR,
                                    "%s: unknown file format!\n"
                                    "Only 24bit uncompressed BMP files are supported.",
                                    entry.picture);
-            free_script_table(ctx);
+            free_script_table(services, script);
             return 0;
         }
         ++accepted;
     }
-    return keep_entries(ctx, accepted);
+    return keep_entries(services, script, accepted);
 }
 
-int open_script(Context& ctx, const char* path) {
-    int loaded = load_script(ctx, path);
+int open_script(Services& services, ScriptTable& script, CodecState& codec, const char* path) {
+    int loaded = load_script(services, script, codec, path);
     if (loaded < 1) return loaded;
     for (int i = 0; i < loaded; ++i) {
-        const ScriptEntry& entry = ctx.script.entries[static_cast<size_t>(i)];
-        debug_trace(ctx, "%3d: %d x Song %s <<%s>>", i, entry.count, entry.song, entry.text);
+        const ScriptEntry& entry = script.entries[static_cast<size_t>(i)];
+        debug_trace(services, "%3d: %d x Song %s <<%s>>", i, entry.count, entry.song, entry.text);
         long size = file_size(entry.song);
         if (size < 0) {
-            debug_trace(ctx, " cannot open file!\n");
-            show_message(ctx, true, MB_OK | MB_ICONERROR,
+            debug_trace(services, " cannot open file!\n");
+            show_message(services, true, MB_OK | MB_ICONERROR,
                          "Cannot open file %s\nPlease check the script.", entry.song);
-            free_script_table(ctx);
+            free_script_table(services, script);
             return 0;
         }
-        debug_trace(ctx, " size : %ld\n", size);
+        debug_trace(services, " size : %ld\n", size);
         // The companion (".V40") is optional here.
         size_t length = strlen(entry.song);
         if (length >= 4) {
@@ -181,7 +182,7 @@ int open_script(Context& ctx, const char* path) {
             memcpy(companion, entry.song, length + 1);
             memcpy(companion + length - 4, ".V40", 4);
             long companion_size = file_size(companion);
-            if (companion_size >= 0) debug_trace(ctx, " size : %ld\n", companion_size);
+            if (companion_size >= 0) debug_trace(services, " size : %ld\n", companion_size);
         }
     }
     return loaded;

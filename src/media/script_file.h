@@ -5,7 +5,9 @@
 
 #include <string>
 
-struct Context;
+struct CodecState;
+struct ScriptTable;
+struct Services;
 struct StationState;
 
 // The header line of a script of `count` entries: "%d %d %03d SCRIPT".
@@ -24,15 +26,15 @@ int script_readable(const std::string& path, std::string* why);
 // be opened: 8000 and 32 with result 0; else result 1.
 int read_script_header(const char* path, int* rate, int* percent);
 
-// Loads the script into the table (ctx.script, count in
-// ctx.state.script_entries). Relative song and picture names are taken from
+// Loads the script into the table (`script`, count in
+// state.script_entries). Relative song and picture names are taken from
 // the script's folder. When its sampling rate or bit rate differs from
 // the station's, asks whether to continue; Yes takes the script's sampling
 // rate. Takes the script's transfer rate and rate_percent for the broadcast.
 // Returns the number of entries loaded, 0 on a refusal (after its message;
 // silently when the file cannot be read), -1 when the operator declines.
-int load_script(Context& ctx, const char* path);
+int load_script(Services& services, ScriptTable& script, CodecState& codec, const char* path);
 
 // load_script, then makes sure every song file opens. Returns the entry
 // count, 0 on failure (the table freed) or -1 when the operator declined.
-int open_script(Context& ctx, const char* path);
+int open_script(Services& services, ScriptTable& script, CodecState& codec, const char* path);

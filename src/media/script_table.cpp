@@ -1,9 +1,9 @@
 #include "media/script_table.h"
 
-#include "app/context.h"
+#include "base/messages.h"
 
-void free_script_table(Context& ctx) {
-    std::vector<ScriptEntry>().swap(ctx.script.entries);
-    ctx.script.loaded = false;
-    ctx.state.script_entries = 0;
+void free_script_table(Services& services, ScriptTable& script) {
+    std::vector<ScriptEntry>().swap(script.entries);
+    script.loaded = false;
+    services.state.script_entries = 0;
 }

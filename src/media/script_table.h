@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-struct Context;
+struct Services;
 
 // Record widths of a script entry, terminating zero included.
 constexpr int SCRIPT_NAME_SIZE = 256;  // song and picture file names
@@ -22,10 +22,10 @@ struct ScriptEntry {
 };
 
 struct ScriptTable {
-    std::vector<ScriptEntry> entries;  // the entries loaded; as many as ctx.state.script_entries
+    std::vector<ScriptEntry> entries;  // the entries loaded; as many as state.script_entries
     bool loaded = false;               // a script or live list is loaded
 };
 
-// Frees the table, sets the entry count (ctx.state.script_entries) to 0 and
+// Frees the table, sets the entry count (state.script_entries) to 0 and
 // marks nothing as loaded.
-void free_script_table(Context& ctx);
+void free_script_table(Services& services, ScriptTable& script);

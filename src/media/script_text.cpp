@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/context.h"
+#include "base/messages.h"
 #include "media/script_table.h"
 #include "platform/paths.h"
 #include "platform/safe_files.h"
@@ -45,11 +45,11 @@ int count_entry_lines(const ScriptText& text, int position, int limit) {
     return lines;
 }
 
-int resolve_entry_names(Context& ctx, const char* script_path, ScriptEntry& entry) {
+int resolve_entry_names(Services& services, const char* script_path, ScriptEntry& entry) {
     for (char* name : {entry.song, entry.picture}) {
         std::string resolved = resolve_beside(script_path, name);
         if (resolved.size() >= static_cast<size_t>(SCRIPT_NAME_SIZE)) {
-            show_message(ctx, true, MB_OK | MB_ICONERROR,
+            show_message(services, true, MB_OK | MB_ICONERROR,
                          "Cannot open file %s\nPlease check the script.", resolved.c_str());
             return 0;
         }
@@ -58,13 +58,13 @@ int resolve_entry_names(Context& ctx, const char* script_path, ScriptEntry& entr
     return 1;
 }
 
-void show_refusal(Context& ctx, const char* message) {
-    show_message(ctx, false, MB_OK | MB_ICONERROR | MB_SYSTEMMODAL, "%s", message);
+void show_refusal(Services& services, const char* message) {
+    show_message(services, false, MB_OK | MB_ICONERROR | MB_SYSTEMMODAL, "%s", message);
 }
 
-int keep_entries(Context& ctx, int accepted) {
-    ctx.script.entries.resize(static_cast<size_t>(accepted));
-    ctx.state.script_entries = accepted;
-    ctx.script.loaded = accepted > 0;
+int keep_entries(Services& services, ScriptTable& script, int accepted) {
+    script.entries.resize(static_cast<size_t>(accepted));
+    services.state.script_entries = accepted;
+    script.loaded = accepted > 0;
     return accepted;
 }

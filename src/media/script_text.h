@@ -26,18 +26,19 @@ int count_entry_lines(const ScriptText& text, int position, int limit);
 // Size of a file, or -1 when it cannot be opened.
 long file_size(const char* path);
 
-struct Context;
+struct ScriptTable;
+struct Services;
 struct ScriptEntry;
 
 // Takes the entry's song and picture names relative to the folder of the
 // script at `script_path` (resolve_beside). 1, or 0 after the message
 // "Cannot open file" when a name so made does not fit its field.
-int resolve_entry_names(Context& ctx, const char* script_path, ScriptEntry& entry);
+int resolve_entry_names(Services& services, const char* script_path, ScriptEntry& entry);
 
 // Shows a loader's refusal ("Invalid Script!", "Empty List!") in a
 // system-modal error box.
-void show_refusal(Context& ctx, const char* message);
+void show_refusal(Services& services, const char* message);
 
 // Keeps the first `accepted` entries of the table as the loaded script or
 // live list and returns their number.
-int keep_entries(Context& ctx, int accepted);
+int keep_entries(Services& services, ScriptTable& script, int accepted);

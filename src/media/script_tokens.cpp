@@ -4,7 +4,7 @@
 #include <climits>
 #include <cstring>
 
-#include "app/context.h"
+#include "base/messages.h"
 #include "media/script_table.h"
 
 namespace {
@@ -28,7 +28,7 @@ void line_content(const char* start, char (&line)[SCRIPT_LINE_SIZE]) {
 
 // Splits one line into the number, up to two fields and the rest. The
 // caller's buffers may be null; they are filled only when given.
-int parse_line(Context& ctx, const char* text, int* position, int field_count, int* count,
+int parse_line(Services& services, const char* text, int* position, int field_count, int* count,
                char* field2, char* field3, char* rest) {
     const char* start = text + *position;
     int length = static_cast<int>(strlen(start));
@@ -54,7 +54,7 @@ int parse_line(Context& ctx, const char* text, int* position, int field_count, i
     if (field2) memcpy(field2, f2, sizeof f2);
     if (field3) memcpy(field3, f3, sizeof f3);
     if (rest) memcpy(rest, tail, sizeof tail);
-    if (result) debug_trace(ctx, "! %d [%s] [%s] [%s]\n", value, f2, f3, tail);
+    if (result) debug_trace(services, "! %d [%s] [%s] [%s]\n", value, f2, f3, tail);
     return result;
 }
 
@@ -96,14 +96,14 @@ int script_number(const char* text) {
     return static_cast<int>(value);
 }
 
-int parse_script_line(Context& ctx, const char* text, int* position, int* count, char* field2,
+int parse_script_line(Services& services, const char* text, int* position, int* count, char* field2,
                       char* field3, char* rest) {
-    return parse_line(ctx, text, position, 2, count, field2, field3, rest);
+    return parse_line(services, text, position, 2, count, field2, field3, rest);
 }
 
-int parse_list_line(Context& ctx, const char* text, int* position, int* count, char* field2,
+int parse_list_line(Services& services, const char* text, int* position, int* count, char* field2,
                     char* rest) {
-    return parse_line(ctx, text, position, 1, count, field2, nullptr, rest);
+    return parse_line(services, text, position, 1, count, field2, nullptr, rest);
 }
 
 void script_name_lengths(const char* text, int position, int* song_length, int* picture_length) {

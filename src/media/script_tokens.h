@@ -8,7 +8,7 @@
 // to the next blank (a comma inside it belongs to it). Numbers read like
 // atoi. The last field of a line, the text, is the rest after the blanks.
 
-struct Context;
+struct Services;
 
 // Longest line content a reader takes; the rest of a longer line is dropped.
 constexpr int SCRIPT_LINE_SIZE = 1024;
@@ -32,12 +32,12 @@ int script_number(const char* text);
 // rest (SCRIPT_TEXT_SIZE). Returns 0 for a line of zero length, else 1.
 // Script entries: repeat count, song, picture, text; script headers: entry
 // count, sampling rate, rate percentage, "SCRIPT".
-int parse_script_line(Context& ctx, const char* text, int* position, int* count, char* field2,
+int parse_script_line(Services& services, const char* text, int* position, int* count, char* field2,
                       char* field3, char* rest);
 
 // The same with one field: live-list entries (display time, picture, text)
 // and live-list headers (entry count, sampling rate, "LIVE").
-int parse_list_line(Context& ctx, const char* text, int* position, int* count, char* field2,
+int parse_list_line(Services& services, const char* text, int* position, int* count, char* field2,
                     char* rest);
 
 // The lengths of the song and picture names of the script entry line at

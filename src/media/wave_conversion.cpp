@@ -6,8 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/context.h"
-#include "app/messages.h"
+#include "base/messages.h"
 #include "codec/sample_file.h"
 #include "codec/wav_reader.h"
 #include "platform/safe_files.h"
@@ -88,7 +87,7 @@ std::string companion_name(const std::string& destination) {
     return destination.substr(0, destination.size() - 4) + ".V40";
 }
 
-int refuse_wav_that_is_not_riff(Context& ctx, const char* path) {
+int refuse_wav_that_is_not_riff(Services& services, const char* path) {
     const size_t length = std::strlen(path);
     if (length < 4 || strcasecmp(path + length - 4, ".wav") != 0) return 0;
     FILE* f = open_regular_file(path);
@@ -98,27 +97,27 @@ int refuse_wav_that_is_not_riff(Context& ctx, const char* path) {
     std::fclose(f);
     if (result != WAV_NOT_RIFF) return 0;
     show_message(
-        ctx, true, MB_OK,
+        services, true, MB_OK,
         "%s: unknown file format!\nIt is not a RIFF/WAVE file; only PCM wave files are supported.",
         path);
     return 1;
 }
 
-int accept_wave_source(Context& ctx, const char* path) {
-    switch (check_sample_file(path, ctx.state.SamplingRate)) {
+int accept_wave_source(Services& services, const char* path) {
+    switch (check_sample_file(path, services.state.SamplingRate)) {
     case SAMPLE_CANNOT_OPEN:
-        show_message(ctx, true, MB_OK, "%s: File Not Found!\n", path);
+        show_message(services, true, MB_OK, "%s: File Not Found!\n", path);
         return 0;
     case SAMPLE_UNKNOWN_FORMAT:
-        show_message(ctx, true, MB_OK,
+        show_message(services, true, MB_OK,
                      "%s: unknown file format!\nOnly PCM wave files are supported.", path);
         return 0;
     case SAMPLE_RATE_MISMATCH:
-        show_message(ctx, true, MB_OK,
+        show_message(services, true, MB_OK,
                      "%s: sampling rate not matched.\nUse the original .wav file to recompress.",
                      path);
         return 0;
     default:
-        return refuse_wav_that_is_not_riff(ctx, path) ? 0 : 1;
+        return refuse_wav_that_is_not_riff(services, path) ? 0 : 1;
     }
 }

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-struct Context;
+struct Services;
 
 // How the source stores one sample frame: `channels` samples of
 // `sample_bytes` each, little-endian, unsigned at 8 bits and signed above,
@@ -64,9 +64,9 @@ std::string companion_name(const std::string& destination);
 // (0); a usable file or one that will be resampled is taken (1).
 // A file named ".wav" that is no RIFF/WAVE file (a text renamed) is
 // refused too, with that reason.
-int accept_wave_source(Context& ctx, const char* path);
+int accept_wave_source(Services& services, const char* path);
 
 // Whether `path` is named ".wav" but is no RIFF/WAVE file at all: then the
 // operator is told so (1). The sample check leaves such a file to the
 // preparation, which could only refuse it later. 0 for any other file.
-int refuse_wav_that_is_not_riff(Context& ctx, const char* path);
+int refuse_wav_that_is_not_riff(Services& services, const char* path);

@@ -76,6 +76,8 @@ int winsock_error_code(int errno_value) {
     return errno_value;
 }
 
+bool socket_would_block(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
+
 int last_socket_error() {
     return winsock_error_code(errno);
 }

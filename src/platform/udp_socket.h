@@ -55,6 +55,9 @@ constexpr int WSATRY_AGAIN = 11002;
 constexpr int WSANO_RECOVERY = 11003;
 constexpr int WSANO_DATA = 11004;
 
+// Whether an errno value of a send or receive says the socket is full (or
+// empty): the call is tried again once the socket is ready.
+bool socket_would_block(int error);
 // The Winsock number of an errno value; errno values without one pass through.
 int winsock_error_code(int errno_value);
 // The Winsock number of the current errno (what WSAGetLastError gave).

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "app/context.h"
+#include "base/messages.h"
 
 namespace {
 
@@ -25,9 +25,8 @@ int64_t advance_clock(AdmissionLimits& limits, uint32_t host_ms) {
 
 }  // namespace
 
-bool admit_request(Context& ctx, const sockaddr_in& from, bool known) {
-    AdmissionLimits& limits = ctx.listeners.admission;
-    const int64_t now = advance_clock(limits, ctx.host->time_ms());
+bool admit_request(Services& services, AdmissionLimits& limits, const sockaddr_in& from, bool known) {
+    const int64_t now = advance_clock(limits, services.host->time_ms());
     const uint32_t addr = ntohl(from.sin_addr.s_addr);
     int64_t& address = limits.per_address[hash_slot(addr, ADMISSION_SLOT_BITS)];
     int64_t& network = limits.per_network[hash_slot(addr >> 8, ADMISSION_SLOT_BITS)];
@@ -36,7 +35,7 @@ bool admit_request(Context& ctx, const sockaddr_in& from, bool known) {
                     !has_token(limits.overall, ADMIT_OVERALL, now)))) {
         ++limits.refused;
         const auto* a = reinterpret_cast<const uint8_t*>(&from.sin_addr.s_addr);
-        debug_trace(ctx, "%d.%d.%d.%d over the admission limits, not answered (%d)\n", a[0], a[1],
+        debug_trace(services, "%d.%d.%d.%d over the admission limits, not answered (%d)\n", a[0], a[1],
                     a[2], a[3], limits.refused);
         return false;
     }

@@ -17,7 +17,7 @@
 
 #include <cstdint>
 
-struct Context;
+struct Services;
 
 struct BucketRule {
     int burst;             // tokens saved up at most: requests answered at once
@@ -62,4 +62,5 @@ constexpr int hash_slot(uint32_t key, int bits) {
 // destination: it spends only its own address's tokens, so that the many
 // listeners behind one /24 never lock each other out; the per-address
 // bucket still bounds what a forger can reflect at that listener.
-bool admit_request(Context& ctx, const sockaddr_in& from, bool known = false);
+bool admit_request(Services& services, AdmissionLimits& limits, const sockaddr_in& from,
+                   bool known = false);

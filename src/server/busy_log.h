@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-struct Context;
+struct Services;
 
 constexpr int BUSY_LOG_MINUTE = 60;  // seconds
 // A forger naming a new address each time is held by this one.
@@ -29,9 +29,16 @@ struct BusyLog {
     int left_out = 0;          // lines left out in the minute
 };
 
+// One weekday log line for a listener:
+// "%03d.%03d.%03d.%03d <joined date/time> <now date/time> mode count marker reserved\n".
+// Returns the characters written (cut to `size`).
+int format_listener_log_line(char* out, int size, const sockaddr_in& addr, int64_t joined,
+                             int64_t now, int mode, int count, int marker, int reserved);
+
 // The log line of a busy refusal (address, now twice, mode, active
 // listeners, marker 1), unless the limits leave it out.
-void log_busy_refusal(Context& ctx, const sockaddr_in& from, int mode, int active);
+void log_busy_refusal(Services& services, BusyLog& log, const sockaddr_in& from, int mode,
+                      int active);
 // Once the minute is over: the line that counts the lines left out in it,
 // and a new minute. The sender calls it every tick.
-void close_busy_log_minute(Context& ctx);
+void close_busy_log_minute(Services& services, BusyLog& log);

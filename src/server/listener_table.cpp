@@ -9,9 +9,15 @@
 #include <ctime>
 #include <string>
 
-#include "app/context.h"
-#include "app/messages.h"
+#include "base/messages.h"
+#include "codec/codec_state.h"
 #include "live/datagram_queue.h"
+#include "live/live_ring.h"
+#include "media/picture_slots.h"
+#include "media/script_table.h"
+#include "server/sender_state.h"
+#include "server/station_parts.h"
+#include "server/station_socket.h"
 #include "platform/udp_socket.h"
 #include "server/packet.h"
 
@@ -30,9 +36,9 @@ struct Load {
 // One pass over the table: active listeners, the bytes per second they
 // cost (R for the audio stream, C for the companion stream), and whether
 // a repeater is among them.
-Load measure_load(const Context& ctx) {
-    const int64_t r = ctx.state.TransferRate;
-    const int64_t c = companion_rate(ctx.state.TransferRate);
+Load measure_load(const StationParts& ctx) {
+    const int64_t r = ctx.services.state.TransferRate;
+    const int64_t c = companion_rate(ctx.services.state.TransferRate);
     Load load;
     for (const ListenerEntry& entry : ctx.listeners.entries) {
         if (entry.age >= AGE_FREE) continue;
@@ -56,13 +62,13 @@ Load measure_load(const Context& ctx) {
     return load;
 }
 
-void reply(Context& ctx, const sockaddr_in& to, int addr_len, const uint8_t* datagram, int size) {
+void reply(const StationParts& ctx, const sockaddr_in& to, int addr_len, const uint8_t* datagram, int size) {
     if (addr_len <= 0 || addr_len > static_cast<int>(sizeof to)) addr_len = sizeof to;
-    bsendto(ctx, ctx.station.socket, datagram, size, 0, &to, addr_len);
+    bsendto(ctx.services, ctx.queue, ctx.station.socket, datagram, size, 0, &to, addr_len);
 }
 
 // The text of the script entry the sender is at; empty without a script.
-const char* current_song_text(const Context& ctx) {
+const char* current_song_text(const StationParts& ctx) {
     const auto& entries = ctx.script.entries;
     int index = ctx.sender.entry_index;
     if (index < 0 || index >= static_cast<int>(entries.size())) return "";
@@ -72,21 +78,21 @@ const char* current_song_text(const Context& ctx) {
 }
 
 // The weekday log line of a listener that left.
-void log_departure(Context& ctx, const ListenerEntry& entry) {
+void log_departure(const StationParts& ctx, const ListenerEntry& entry) {
     char line[160];
-    format_listener_log_line(line, sizeof line, entry.addr, entry.joined, ctx.host->time_now(),
+    format_listener_log_line(line, sizeof line, entry.addr, entry.joined, ctx.services.host->time_now(),
                              entry.mode, entry.count_at_join, kLogMarkerLeft, entry.reserved);
-    write_daily_log(ctx, "%s", line);
+    write_daily_log(ctx.services, "%s", line);
 }
 
 // A newcomer is counted at R whatever it asked for; an old entry of the
 // same address still counts in the load.
-bool room_for_newcomer(const Context& ctx, const Load& load) {
-    return 8 * load.bytes_per_second <= ctx.state.BANDWIDTH - 8 * int64_t{ctx.state.TransferRate};
+bool room_for_newcomer(const StationParts& ctx, const Load& load) {
+    return 8 * load.bytes_per_second <= ctx.services.state.BANDWIDTH - 8 * int64_t{ctx.services.state.TransferRate};
 }
 
-bool outside_station_intranet(const Context& ctx, const sockaddr_in& from) {
-    return ctx.state.INTRANET && outside_intranet(ntohl(from.sin_addr.s_addr),
+bool outside_station_intranet(const StationParts& ctx, const sockaddr_in& from) {
+    return ctx.services.state.INTRANET && outside_intranet(ntohl(from.sin_addr.s_addr),
                                                   ctx.station.local_addr_host, ctx.station.net_mask);
 }
 
@@ -99,8 +105,7 @@ void reset_listener_table(ListenerTable& table) {
     for (ListenerEntry& entry : table.entries) entry = ListenerEntry{};
 }
 
-int find_listener(const Context& ctx, const sockaddr_in& addr) {
-    const ListenerTable& table = ctx.listeners;
+int find_listener(const ListenerTable& table, const sockaddr_in& addr) {
     const uint32_t wanted = addr.sin_addr.s_addr;
     // Fibonacci hashing: the top 14 bits of the product.
     const uint32_t bucket = (wanted * 2654435769u) >> (32 - 14);
@@ -121,33 +126,15 @@ bool outside_intranet(uint32_t addr_host, uint32_t station_host, uint32_t net_ma
     return (addr_host & net_mask) != (station_host & net_mask);
 }
 
-int format_listener_log_line(char* out, int size, const sockaddr_in& addr, int64_t joined,
-                             int64_t now, int mode, int count, int marker, int reserved) {
-    const auto* ip = reinterpret_cast<const uint8_t*>(&addr.sin_addr.s_addr);  // network order
-    time_t joined_time = static_cast<time_t>(joined);
-    time_t now_time = static_cast<time_t>(now);
-    tm j{};
-    tm n{};
-    localtime_r(&joined_time, &j);
-    localtime_r(&now_time, &n);
-    char dates[96];
-    snprintf(dates, sizeof dates, "%02d/%02d/%04d %02d:%02d:%02d %02d/%02d/%04d %02d:%02d:%02d",
-             j.tm_mday, j.tm_mon + 1, j.tm_year + 1900, j.tm_hour, j.tm_min, j.tm_sec, n.tm_mday,
-             n.tm_mon + 1, n.tm_year + 1900, n.tm_hour, n.tm_min, n.tm_sec);
-    int written = snprintf(out, static_cast<size_t>(size), "%03d.%03d.%03d.%03d %s %d %d %d %d\n",
-                           ip[0], ip[1], ip[2], ip[3], dates, mode, count, marker, reserved);
-    return written < size ? written : size - 1;
-}
-
-int handle_join(Context& ctx, const sockaddr_in& from, int addr_len, int companion,
+int handle_join(const StationParts& ctx, const sockaddr_in& from, int addr_len, int companion,
                 const char* text) {
     if (!text) text = "";
-    const StationState& s = ctx.state;
+    const StationState& s = ctx.services.state;
     const uint32_t counter = ctx.sender.packet_counter;
     uint8_t out[MAX_DATAGRAM];
 
     if (strcmp(text, kKeeperQuery) == 0) {
-        ctx.state.keeper_watchdog = 0;
+        ctx.services.state.keeper_watchdog = 0;
         int active = measure_load(ctx).active;
         reply(ctx, from, addr_len, out,
               build_keeper_status(out, counter, s.TransferRate, active, s.BANDWIDTH));
@@ -162,7 +149,7 @@ int handle_join(Context& ctx, const sockaddr_in& from, int addr_len, int compani
         return 0;
     }
 
-    int slot = find_listener(ctx, from);
+    int slot = find_listener(ctx.listeners, from);
     if (slot < 0) {
         for (int i = 0; i < LISTENER_TABLE_SIZE && slot < 0; ++i)
             if (ctx.listeners.entries[i].age == AGE_FREE) slot = i;
@@ -170,7 +157,7 @@ int handle_join(Context& ctx, const sockaddr_in& from, int addr_len, int compani
     Load load = measure_load(ctx);
     if (slot < 0 || !room_for_newcomer(ctx, load)) {
         ++ctx.listeners.busy_rejections;
-        log_busy_refusal(ctx, from, companion & 1, load.active);
+        log_busy_refusal(ctx.services, ctx.listeners.busy_log, from, companion & 1, load.active);
         reply(ctx, from, addr_len, out, build_busy(out, counter));
         return 0;
     }
@@ -181,17 +168,17 @@ int handle_join(Context& ctx, const sockaddr_in& from, int addr_len, int compani
     // forged joins buy no more audio than one.
     if (entry.age >= AGE_FREE) {
         entry.heard = false;
-        entry.joined_ms = ctx.host->time_ms();
+        entry.joined_ms = ctx.services.host->time_ms();
     }
     entry.age = 0;
     entry.addr_len = addr_len;
     entry.mode = (companion & 1) ? 1 : 0;
     if (strcmp(text, "Repeater") == 0) entry.mode |= 2;
     entry.addr = from;
-    entry.joined = static_cast<uint32_t>(ctx.host->time_now());
+    entry.joined = static_cast<uint32_t>(ctx.services.host->time_now());
     entry.reserved = 0;
     entry.count_at_join = measure_load(ctx).active;
-    debug_trace(ctx, "Client %08lX %d %d added to %d\n",
+    debug_trace(ctx.services, "Client %08lX %d %d added to %d\n",
                 static_cast<unsigned long>(from.sin_addr.s_addr), entry.addr_len, entry.age, slot);
 
     reply(ctx, from, addr_len, out,
@@ -199,12 +186,12 @@ int handle_join(Context& ctx, const sockaddr_in& from, int addr_len, int compani
                               current_song_text(ctx)));
     for (int i = 0; i < kProbeCount; ++i)
         reply(ctx, from, addr_len, out,
-              build_bandwidth_probe(out, entry.joined, s.TransferRate, *ctx.host));
+              build_bandwidth_probe(out, entry.joined, s.TransferRate, *ctx.services.host));
     return 1;
 }
 
-void handle_multicast_query(Context& ctx, const sockaddr_in& from, int addr_len) {
-    const StationState& s = ctx.state;
+void handle_multicast_query(const StationParts& ctx, const sockaddr_in& from, int addr_len) {
+    const StationState& s = ctx.services.state;
     const char* group = s.MBONE ? s.MBONEIP.c_str() : "0.0.0.0";
     uint8_t out[MAX_DATAGRAM];
     reply(ctx, from, addr_len, out,
@@ -212,8 +199,8 @@ void handle_multicast_query(Context& ctx, const sockaddr_in& from, int addr_len)
                                 s.StationName.c_str(), current_song_text(ctx)));
 }
 
-void handle_leave(Context& ctx, const sockaddr_in& from) {
-    int slot = find_listener(ctx, from);
+void handle_leave(const StationParts& ctx, const sockaddr_in& from) {
+    int slot = find_listener(ctx.listeners, from);
     if (slot < 0) return;
     ListenerEntry& entry = ctx.listeners.entries[slot];
     // A repeated leave finds the entry free already: it left once and is
@@ -221,19 +208,19 @@ void handle_leave(Context& ctx, const sockaddr_in& from) {
     if (entry.age >= AGE_FREE) return;
     entry.age = AGE_FREE;
     entry.heard = false;  // a keep-alive still on its way must not bring it back
-    debug_trace(ctx, "Client %08lX removed from %d\n",
+    debug_trace(ctx.services, "Client %08lX removed from %d\n",
                 static_cast<unsigned long>(from.sin_addr.s_addr), slot);
-    if (static_cast<int64_t>(entry.joined) + 10 < ctx.host->time_now())
+    if (static_cast<int64_t>(entry.joined) + 10 < ctx.services.host->time_now())
         log_departure(ctx, entry);
 }
 
-void handle_upgrade(Context& ctx, const sockaddr_in& from, const char* text) {
-    const StationState& s = ctx.state;
+void handle_upgrade(const StationParts& ctx, const sockaddr_in& from, const char* text) {
+    const StationState& s = ctx.services.state;
     const int64_t r = s.TransferRate;
     const int64_t c = companion_rate(s.TransferRate);
     const int64_t load = measure_load(ctx).bytes_per_second;
     if (8 * load > s.BANDWIDTH + 8 * (r - c)) return;
-    int slot = find_listener(ctx, from);
+    int slot = find_listener(ctx.listeners, from);
     // Only a listener still here is upgraded: one that has left would come
     // back without the join rules, and the check above counted it at R - C,
     // not at the C it would add.
@@ -246,9 +233,9 @@ void handle_upgrade(Context& ctx, const sockaddr_in& from, const char* text) {
         entry.mode = 1;
 }
 
-void add_receiver(Context& ctx) {
+void add_receiver(const StationParts& ctx) {
     reset_listener_table(ctx.listeners);
-    const std::string& setting = ctx.state.RepeaterIP;
+    const std::string& setting = ctx.services.state.RepeaterIP;
     if (setting.empty() || setting[0] == ' ') return;
 
     std::string host = setting;
@@ -260,9 +247,9 @@ void add_receiver(Context& ctx) {
     }
     uint32_t addr_net = 0;
     if (!resolve_ipv4(host.c_str(), &addr_net)) {
-        debug_trace(ctx, "Repeater %s not found\n", host.c_str());
-        show_message(ctx, true, MB_OK | MB_ICONWARNING, "Repeater %s: %s", host.c_str(),
-                     socket_error_text(ctx, WSAHOST_NOT_FOUND));
+        debug_trace(ctx.services, "Repeater %s not found\n", host.c_str());
+        show_message(ctx.services, true, MB_OK | MB_ICONWARNING, "Repeater %s: %s", host.c_str(),
+                     socket_error_text(ctx.services, WSAHOST_NOT_FOUND));
         return;
     }
     sockaddr_in to{};
@@ -272,56 +259,56 @@ void add_receiver(Context& ctx) {
     // The repeater is the operator's own choice, not a stranger's request:
     // it needs no sign of life to keep its place.
     if (handle_join(ctx, to, sizeof to, 0, "Receiver") == 1)
-        ctx.listeners.entries[find_listener(ctx, to)].heard = true;
+        ctx.listeners.entries[find_listener(ctx.listeners, to)].heard = true;
 }
 
-int hear_listener(Context& ctx, const sockaddr_in& from) {
-    int slot = find_listener(ctx, from);
+int hear_listener(const StationParts& ctx, const sockaddr_in& from) {
+    int slot = find_listener(ctx.listeners, from);
     if (slot < 0 || ctx.listeners.entries[slot].age >= AGE_FREE) return -1;
     ctx.listeners.entries[slot].heard = true;
     return slot;
 }
 
-bool is_heard_listener(const Context& ctx, const sockaddr_in& from) {
-    int slot = find_listener(ctx, from);
+bool is_heard_listener(const ListenerTable& table, const sockaddr_in& from) {
+    int slot = find_listener(table, from);
     if (slot < 0) return false;
-    const ListenerEntry& entry = ctx.listeners.entries[slot];
+    const ListenerEntry& entry = table.entries[slot];
     return entry.age < AGE_FREE && entry.heard && entry.addr.sin_port == from.sin_port;
 }
 
-int revive_listener(Context& ctx, const sockaddr_in& from) {
-    int slot = find_listener(ctx, from);
+int revive_listener(const StationParts& ctx, const sockaddr_in& from) {
+    int slot = find_listener(ctx.listeners, from);
     if (slot < 0) return -1;
     ListenerEntry& entry = ctx.listeners.entries[slot];
     if (entry.age < AGE_FREE || !entry.heard) return -1;
     if (outside_station_intranet(ctx, from) || !room_for_newcomer(ctx, measure_load(ctx)) ||
-        !admit_request(ctx, from))
+        !admit_request(ctx.services, ctx.listeners.admission, from))
         return -1;
     entry.age = 0;
     entry.heard = false;
-    entry.joined_ms = ctx.host->time_ms();
-    debug_trace(ctx, "Client %08lX revived in %d\n", static_cast<unsigned long>(from.sin_addr.s_addr),
+    entry.joined_ms = ctx.services.host->time_ms();
+    debug_trace(ctx.services, "Client %08lX revived in %d\n", static_cast<unsigned long>(from.sin_addr.s_addr),
                 slot);
     return slot;
 }
 
-void tend_listener_table(Context& ctx) {
-    const uint32_t now = ctx.host->time_ms();
+void tend_listener_table(const StationParts& ctx) {
+    const uint32_t now = ctx.services.host->time_ms();
     for (int i = 0; i < LISTENER_TABLE_SIZE; ++i) {
         ListenerEntry& entry = ctx.listeners.entries[i];
         if (entry.age >= AGE_FREE || entry.heard || now - entry.joined_ms < FIRST_SIGN_OF_LIFE_MS)
             continue;
-        debug_trace(ctx, "Client %08lX not heard since its join, removed from %d\n",
+        debug_trace(ctx.services, "Client %08lX not heard since its join, removed from %d\n",
                     static_cast<unsigned long>(entry.addr.sin_addr.s_addr), i);
         // Cleared, address and all: a keep-alive forged later cannot revive it.
         entry = ListenerEntry{};
     }
-    close_busy_log_minute(ctx);
+    close_busy_log_minute(ctx.services, ctx.listeners.busy_log);
 }
 
-int listener_load(Context& ctx, int* load_bps) {
+int listener_load(const StationParts& ctx, int* load_bps) {
     Load load = measure_load(ctx);
-    if (ctx.state.broadcast_state == BS_IDLE) load.bytes_per_second = 0;
+    if (ctx.services.state.broadcast_state == BS_IDLE) load.bytes_per_second = 0;
     ctx.listeners.repeater_present = load.repeater;
     if (load_bps) {
         int64_t bits = 8 * load.bytes_per_second;

@@ -49,51 +49,46 @@ struct ListenerTable {
     UserList user_list;
 };
 
-struct Context;
+struct StationParts;
 
 // Join request (PF_TEXT without PF_PICTURE). The first rule that fires
 // decides: keeper query, intranet, user list, slot, capacity, admission.
 // Returns 1 when the sender was admitted.
-int handle_join(Context& ctx, const sockaddr_in& from, int addr_len, int companion,
+int handle_join(const StationParts& ctx, const sockaddr_in& from, int addr_len, int companion,
                 const char* text);
 // Multicast query: replies with the group (or "0.0.0.0"), station name and song text.
-void handle_multicast_query(Context& ctx, const sockaddr_in& from, int addr_len);
+void handle_multicast_query(const StationParts& ctx, const sockaddr_in& from, int addr_len);
 // Leave (PF_LEAVE without PF_PICTURE): frees the sender's entry; it can
 // come back only with a join.
-void handle_leave(Context& ctx, const sockaddr_in& from);
+void handle_leave(const StationParts& ctx, const sockaddr_in& from);
 // A datagram from the listener after its join: its active entry is marked
 // heard. Returns the entry's index, or -1 when the address has none.
-int hear_listener(Context& ctx, const sockaddr_in& from);
+int hear_listener(const StationParts& ctx, const sockaddr_in& from);
 // Whether `from` (address and port) is an active entry of the table that
 // has been heard from since its join: a listener re-joining, not a newcomer.
-bool is_heard_listener(const Context& ctx, const sockaddr_in& from);
+bool is_heard_listener(const ListenerTable& table, const sockaddr_in& from);
 // A keep-alive or resend request from an address whose entry is free:
 // revives the entry when it had been heard before it aged out and a join
 // from the address would be admitted now (intranet rule, capacity, the
 // admission limits). The entry keeps its `joined` stamp and must be heard
 // again within 4 seconds. Nothing is sent. Returns its index, or -1.
-int revive_listener(Context& ctx, const sockaddr_in& from);
+int revive_listener(const StationParts& ctx, const sockaddr_in& from);
 // Once a tick, before the fan-out: frees every entry not heard within 4
 // seconds of its join (without a log line) and closes the minute of the
 // busy log when it is over.
-void tend_listener_table(Context& ctx);
+void tend_listener_table(const StationParts& ctx);
 // Companion-stream upgrade of an active listener (PF_UPGRADE, while Stream2X is on).
-void handle_upgrade(Context& ctx, const sockaddr_in& from, const char* text);
+void handle_upgrade(const StationParts& ctx, const sockaddr_in& from, const char* text);
 // Frees the whole table and admits the repeater of RepeaterIP, when one is set.
-void add_receiver(Context& ctx);
+void add_receiver(const StationParts& ctx);
 // The number of active listeners; stores 8 x the load (bits per second) in
 // *load_bps when given, and sets the repeater-present flag.
-int listener_load(Context& ctx, int* load_bps);
+int listener_load(const StationParts& ctx, int* load_bps);
 
 // The first entry holding this IPv4 address (the port is not compared), or -1.
-int find_listener(const Context& ctx, const sockaddr_in& addr);
+int find_listener(const ListenerTable& table, const sockaddr_in& addr);
 // Every entry free, as when the station socket is set up.
 void reset_listener_table(ListenerTable& table);
 // Whether `addr` (host order) is outside the station's network: its address
 // under `net_mask` differs from the station's own address under the mask.
 bool outside_intranet(uint32_t addr_host, uint32_t station_host, uint32_t net_mask);
-// One weekday log line for a listener:
-// "%03d.%03d.%03d.%03d <joined date/time> <now date/time> mode count marker reserved\n".
-// Returns the characters written (cut to `size`).
-int format_listener_log_line(char* out, int size, const sockaddr_in& addr, int64_t joined,
-                             int64_t now, int mode, int count, int marker, int reserved);

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "app/host.h"
+#include "base/host.h"
 
 // Datagrams the station sends (flags in hex; "\0" marks a NUL):
 //

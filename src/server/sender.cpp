@@ -7,7 +7,17 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/context.h"
+#include "base/messages.h"
+#include "codec/codec_state.h"
+#include "icecast/icecast_output.h"
+#include "live/datagram_queue.h"
+#include "live/live_ring.h"
+#include "media/picture_slots.h"
+#include "media/script_table.h"
+#include "server/listener_table.h"
+#include "server/sender_state.h"
+#include "server/station_parts.h"
+#include "server/station_socket.h"
 #include "codec/sample_file.h"
 #include "platform/udp_socket.h"
 #include "server/picture_service.h"
@@ -51,23 +61,23 @@ bool repeater_set(const StationState& state) {
     return !state.RepeaterIP.empty() && state.RepeaterIP[0] != ' ';
 }
 
-int table_entries(const Context& ctx) {
+int table_entries(const StationParts& ctx) {
     if (!ctx.script.loaded) return 0;
-    return std::min(ctx.state.script_entries, static_cast<int>(ctx.script.entries.size()));
+    return std::min(ctx.services.state.script_entries, static_cast<int>(ctx.script.entries.size()));
 }
 
 // Keeps the entry index inside the table (a new, shorter table may have been loaded).
-int current_entry(Context& ctx) {
+int current_entry(const StationParts& ctx) {
     if (ctx.sender.entry_index < 0 || ctx.sender.entry_index >= table_entries(ctx))
         ctx.sender.entry_index = 0;
     return ctx.sender.entry_index;
 }
 
-bool main_picture_loaded(const Context& ctx) {
+bool main_picture_loaded(const StationParts& ctx) {
     return !ctx.pictures.slots[PICTURE_MAIN].block.empty();
 }
 
-bool station_closed(const Context& ctx) { return ctx.station.socket < 0; }
+bool station_closed(const StationParts& ctx) { return ctx.station.socket < 0; }
 
 const uint8_t* address_bytes(const sockaddr_in& addr) {
     return reinterpret_cast<const uint8_t*>(&addr.sin_addr.s_addr);
@@ -77,7 +87,7 @@ const uint8_t* address_bytes(const sockaddr_in& addr) {
 
 // Answers to the address and port of the listener's entry, never to the
 // request's port: a forged request cannot aim the audio elsewhere.
-void resend_from_store(Context& ctx, const ListenerEntry& listener, uint32_t seq,
+void resend_from_store(const StationParts& ctx, const ListenerEntry& listener, uint32_t seq,
                        uint32_t session) {
     for (ResendSlot& slot : ctx.sender.resend) {
         PacketHeader stored = get_packet_header(slot.bytes);
@@ -96,7 +106,7 @@ void resend_from_store(Context& ctx, const ListenerEntry& listener, uint32_t seq
 // has aged out is revived only as a join would be admitted (and only when
 // its listener had been heard before): a stranger could otherwise have
 // audio sent to any address it names as its own.
-void handle_keepalive(Context& ctx, const sockaddr_in& from, const ReceivedDatagram& datagram) {
+void handle_keepalive(const StationParts& ctx, const sockaddr_in& from, const ReceivedDatagram& datagram) {
     int index = hear_listener(ctx, from);
     if (index < 0) index = revive_listener(ctx, from);
     if (index >= 0) ctx.listeners.entries[index].age = 0;
@@ -107,13 +117,13 @@ void handle_keepalive(Context& ctx, const sockaddr_in& from, const ReceivedDatag
         int used = snprintf(line, sizeof line, "%d.%d.%d.%d ", a[0], a[1], a[2], a[3]);
         for (int pair = 0; pair < 8 && 2 * pair < datagram.header.length; ++pair)
             used += snprintf(line + used, sizeof line - used, "%d", datagram.payload[2 * pair]);
-        debug_trace(ctx, "%s\n", line);
+        debug_trace(ctx.services, "%s\n", line);
         return;
     }
-    debug_trace(ctx, "%d.%d.%d.%d Recover %d", a[0], a[1], a[2], a[3],
+    debug_trace(ctx.services, "%d.%d.%d.%d Recover %d", a[0], a[1], a[2], a[3],
                 static_cast<int>(datagram.header.seq));
     if (index < 0) {
-        debug_trace(ctx, "Recover refused: %d.%d.%d.%d is not listening\n", a[0], a[1], a[2], a[3]);
+        debug_trace(ctx.services, "Recover refused: %d.%d.%d.%d is not listening\n", a[0], a[1], a[2], a[3]);
         return;
     }
     ++ctx.sender.counters.resend_requests;
@@ -121,41 +131,42 @@ void handle_keepalive(Context& ctx, const sockaddr_in& from, const ReceivedDatag
                       datagram.header.session);
 }
 
-void read_load_report(Context& ctx, const ReceivedDatagram& datagram) {
+void read_load_report(const StationParts& ctx, const ReceivedDatagram& datagram) {
     SenderState& sender = ctx.sender;
     int listeners = sender.load_report[0];
     int second = sender.load_report[1];
     sscanf(reinterpret_cast<const char*>(datagram.payload), "%d/%d", &listeners, &second);
     sender.load_report[0] = listeners;
     sender.load_report[1] = second;
-    sender.load_report_time = ctx.host->time_now();
+    sender.load_report_time = ctx.services.host->time_now();
 }
 
 // Runs the handlers of one datagram in their fixed order; several may run.
 // Returns TICK_DONE, TICK_QUIT or TICK_CLOSED.
-TickOutcome dispatch(Context& ctx, const sockaddr_in& from, int from_len,
+TickOutcome dispatch(const StationParts& ctx, const sockaddr_in& from, int from_len,
                      const ReceivedDatagram& datagram) {
     uint16_t flags = datagram.header.flags;
     const char* text = reinterpret_cast<const char*>(datagram.payload);
-    debug_trace(ctx, "[%04X]", flags);
+    debug_trace(ctx.services, "[%04X]", flags);
     const uint8_t* a = address_bytes(from);
     // Only a forger sends from the station's own address and port, to have
     // it answer itself for ever; a listener on the station's machine has a
     // port of its own.
     if (from.sin_addr.s_addr == ctx.station.local_addr_net &&
-        ntohs(from.sin_port) == ctx.state.STATION_PORT) {
-        debug_trace(ctx, "from the station's own port, ignored\n");
+        ntohs(from.sin_port) == ctx.services.state.STATION_PORT) {
+        debug_trace(ctx.services, "from the station's own port, ignored\n");
         return TICK_DONE;
     }
     if (is_station_reply(flags, datagram.payload, datagram.header.length)) {
-        debug_trace(ctx, "a station's datagram from %d.%d.%d.%d ignored\n", a[0], a[1], a[2], a[3]);
+        debug_trace(ctx.services, "a station's datagram from %d.%d.%d.%d ignored\n", a[0], a[1], a[2], a[3]);
         return TICK_DONE;
     }
     // Joins and queries are answered to whatever address they carry: the
     // admission limits decide before anything is sent.
     bool join = (flags & PF_TEXT) && !(flags & PF_PICTURE);
     bool answered = !(join || (flags & PF_MULTICAST_QUERY)) ||
-                    admit_request(ctx, from, join && is_heard_listener(ctx, from));
+                    admit_request(ctx.services, ctx.listeners.admission, from,
+                                  join && is_heard_listener(ctx.listeners, from));
 
     if (flags & PF_LOAD_REPORT) read_load_report(ctx, datagram);
     if ((flags & PF_LEAVE) && !(flags & PF_PICTURE)) handle_leave(ctx, from);
@@ -168,7 +179,7 @@ TickOutcome dispatch(Context& ctx, const sockaddr_in& from, int from_len,
             // at anybody.
             handle_picture_request(ctx, from, from_len, text, datagram.header.session);
         } else {
-            debug_trace(ctx, "picture request from %d.%d.%d.%d ignored: not listening\n", a[0],
+            debug_trace(ctx.services, "picture request from %d.%d.%d.%d ignored: not listening\n", a[0],
                         a[1], a[2], a[3]);
         }
         if (station_closed(ctx)) return TICK_CLOSED;
@@ -176,25 +187,25 @@ TickOutcome dispatch(Context& ctx, const sockaddr_in& from, int from_len,
     if ((flags & PF_MULTICAST_QUERY) && answered) handle_multicast_query(ctx, from, from_len);
     if (flags & PF_UPGRADE) {
         hear_listener(ctx, from);
-        if (ctx.state.Stream2X) handle_upgrade(ctx, from, text);
+        if (ctx.services.state.Stream2X) handle_upgrade(ctx, from, text);
     }
     if (flags & PF_KEEPALIVE) handle_keepalive(ctx, from, datagram);
     if (station_closed(ctx)) return TICK_CLOSED;
 
     if (strcmp(text, kQuitText) == 0) {
-        if (quit_allowed_from(ctx, from)) return TICK_QUIT;
-        debug_trace(ctx, "QuitNow! from %d.%d.%d.%d ignored\n", a[0], a[1], a[2], a[3]);
+        if (quit_allowed_from(ctx.station, from)) return TICK_QUIT;
+        debug_trace(ctx.services, "QuitNow! from %d.%d.%d.%d ignored\n", a[0], a[1], a[2], a[3]);
     }
     return TICK_DONE;
 }
 
 // Step 4: the waiting control datagrams, in the order they arrived.
-TickOutcome receive_control_datagrams(Context& ctx) {
+TickOutcome receive_control_datagrams(const StationParts& ctx) {
     if (!read_station_socket(ctx)) return TICK_CLOSED;
     ReceiveIntake& intake = ctx.sender.intake;
     for (int handled = 0; intake.count > 0; ++handled) {
         if (handled == kMaxControlDatagramsPerTick) {
-            debug_trace(ctx, "%d control datagrams read, the rest wait\n", handled);
+            debug_trace(ctx.services, "%d control datagrams read, the rest wait\n", handled);
             break;
         }
         // The slot is free once taken: the datagram is parsed before any
@@ -211,7 +222,7 @@ TickOutcome receive_control_datagrams(Context& ctx) {
     }
     if (intake.paused) {
         intake.paused = false;
-        ctx.host->set_read_notification(ctx.station.socket, true);
+        ctx.services.host->set_read_notification(ctx.station.socket, true);
     }
     return TICK_DONE;
 }
@@ -220,25 +231,25 @@ TickOutcome receive_control_datagrams(Context& ctx) {
 
 // Loads the entry's picture into the main slot when it is not the one shown.
 // Returns true when it changed (a notice is due).
-bool change_picture(Context& ctx, const ScriptEntry& entry) {
+bool change_picture(const StationParts& ctx, const ScriptEntry& entry) {
     if (strcasecmp(entry.picture, ctx.pictures.shown_name.c_str()) == 0) return false;
-    load_picture(ctx, entry.picture, PICTURE_MAIN);
+    load_picture(ctx.services, ctx.pictures, entry.picture, PICTURE_MAIN);
     ctx.pictures.shown_name = entry.picture;
     return true;
 }
 
 // Step 5, live feed: the live list's pictures change on their own clock.
-void schedule_live_picture(Context& ctx, TickNews& news) {
+void schedule_live_picture(const StationParts& ctx, TickNews& news) {
     SenderState& sender = ctx.sender;
     int entries = table_entries(ctx);
-    if (ctx.state.feed_mode == FEED_SCRIPT || entries == 0 || sender.picture_countdown >= 0) return;
+    if (ctx.services.state.feed_mode == FEED_SCRIPT || entries == 0 || sender.picture_countdown >= 0) return;
     int index = current_entry(ctx);
     const ScriptEntry& entry = ctx.script.entries[index];
     news.song_text = true;
     if (change_picture(ctx, entry)) {
         if (station_closed(ctx)) return;
-        debug_trace(ctx, "Starting BMP %3d: %02ds %s %ld\n", index, entry.count, entry.picture,
-                    static_cast<long>(ctx.host->time_now()));
+        debug_trace(ctx.services, "Starting BMP %3d: %02ds %s %ld\n", index, entry.count, entry.picture,
+                    static_cast<long>(ctx.services.host->time_now()));
         news.picture_notice = true;
     }
     sender.picture_countdown = entry.count;
@@ -269,29 +280,29 @@ void companion_file_name(const char* song, char* out, int size) {
     if (length >= 3) memcpy(out + length - 3, "V40", 3);
 }
 
-void post_stop(Context& ctx) { ctx.host->post_command(kStopCommand); }
+void post_stop(const StationParts& ctx) { ctx.services.host->post_command(kStopCommand); }
 
-void advance_entry(Context& ctx);
+void advance_entry(const StationParts& ctx);
 
 // A song that cannot be played is skipped: the operator hears of it once
 // per broadcast (from the event loop: the ticks never wait for the box),
 // and the script goes on with its next entry. Only when no
 // entry can be played does the broadcast stop, as a failure of the station.
-FrameResult skip_song(Context& ctx, int index, const char* song, const char* reason) {
+FrameResult skip_song(const StationParts& ctx, int index, const char* song, const char* reason) {
     SenderState& sender = ctx.sender;
     const int entries = table_entries(ctx);
     if (static_cast<int>(sender.unplayable.size()) != entries) sender.unplayable.assign(entries, false);
-    debug_trace(ctx, "File reading error %s\n", song);
+    debug_trace(ctx.services, "File reading error %s\n", song);
     if (!sender.unplayable[index]) {
         sender.unplayable[index] = true;
-        post_message(ctx, MB_OK | MB_ICONWARNING,
+        post_message(ctx.services, MB_OK | MB_ICONWARNING,
                      "Cannot open file %s (%s)\nThe song is skipped; please check the script.",
                      song, reason);
     }
     if (std::count(sender.unplayable.begin(), sender.unplayable.end(), true) >= entries) {
-        post_message(ctx, MB_OK | MB_ICONERROR,
+        post_message(ctx.services, MB_OK | MB_ICONERROR,
                      "No song of the script can be played: the broadcast stops.");
-        ctx.state.failure_status = 1;
+        ctx.services.state.failure_status = 1;
         post_stop(ctx);
         return FRAME_GIVE_UP;
     }
@@ -302,7 +313,7 @@ FrameResult skip_song(Context& ctx, int index, const char* song, const char* rea
 
 // Step 8.1: opens the song of the current entry (a shuffle group picks one
 // of its entries) with its companion file.
-FrameResult open_song(Context& ctx, TickNews& news) {
+FrameResult open_song(const StationParts& ctx, TickNews& news) {
     SenderState& sender = ctx.sender;
     // A song starts a super-block: listeners count on seq mod 8 being the
     // frame's place in it.
@@ -313,7 +324,7 @@ FrameResult open_song(Context& ctx, TickNews& news) {
     if (ctx.script.entries[index].count == 0) {
         int group = 0;
         while (index + group < entries && ctx.script.entries[index + group].count == 0) ++group;
-        index += ctx.host->rand() % group;
+        index += ctx.services.host->rand() % group;
         if (station_closed(ctx)) return FRAME_FATAL;
         sender.entry_index = index;
     }
@@ -338,21 +349,21 @@ FrameResult open_song(Context& ctx, TickNews& news) {
     if (!sender.companion_file) {
         sender.companion_file = fopen(song, "rb");
         if (!sender.companion_file) {
-            debug_trace(ctx, "File reading error %s\n", companion);
+            debug_trace(ctx.services, "File reading error %s\n", companion);
             close_song(sender);
             post_stop(ctx);
             return FRAME_GIVE_UP;
         }
-        debug_trace(ctx, "Cannot find %s, using %s\n", companion, song);
+        debug_trace(ctx.services, "Cannot find %s, using %s\n", companion, song);
     }
     if (fread(header, 1, sizeof header, sender.companion_file) != sizeof header)
-        debug_trace(ctx, "Short header in %s\n", companion);
+        debug_trace(ctx.services, "Short header in %s\n", companion);
 
     news.song_text = true;
     if (change_picture(ctx, entry)) {
         if (station_closed(ctx)) return FRAME_FATAL;
-        debug_trace(ctx, "Starting %3d: %02d x %s %ld\n", index, entry.count, song,
-                    static_cast<long>(ctx.host->time_now()));
+        debug_trace(ctx.services, "Starting %3d: %02d x %s %ld\n", index, entry.count, song,
+                    static_cast<long>(ctx.services.host->time_now()));
         news.picture_notice = true;
     }
     return FRAME_READY;
@@ -360,7 +371,7 @@ FrameResult open_song(Context& ctx, TickNews& news) {
 
 // After the last repeat: a counted entry goes on to the next entry, a
 // shuffle group to the first counted entry after it, past the end to 0.
-void advance_entry(Context& ctx) {
+void advance_entry(const StationParts& ctx) {
     int entries = table_entries(ctx);
     int index = current_entry(ctx);
     bool shuffled = ctx.script.entries[index].count == 0;
@@ -379,15 +390,15 @@ int read_frame(FILE* file, int length, uint8_t* out) {
 }
 
 // Steps 8.2 to 8.4: the next frame pair.
-void read_frame_pair(Context& ctx, int length) {
+void read_frame_pair(const StationParts& ctx, int length) {
     SenderState& sender = ctx.sender;
     int wanted = std::min(length, MAX_FILE_FRAME);
     int got = read_frame(sender.song_file, length, sender.audio_frame);
     if (got < wanted) {
-        debug_trace(ctx, "File reading error : %d != %d\n", got, wanted);
+        debug_trace(ctx.services, "File reading error : %d != %d\n", got, wanted);
         fseek(sender.song_file, 0, SEEK_END);
     } else if (length > MAX_FILE_FRAME) {
-        debug_trace(ctx, "Frame of %d bytes cut to %d\n", length, MAX_FILE_FRAME);
+        debug_trace(ctx.services, "Frame of %d bytes cut to %d\n", length, MAX_FILE_FRAME);
         fseek(sender.song_file, 0, SEEK_END);
     }
     // Only what was read goes out; the rest of the buffer is an older frame.
@@ -398,7 +409,7 @@ void read_frame_pair(Context& ctx, int length) {
     wanted = std::min(companion_length, MAX_FILE_FRAME);
     got = read_frame(sender.companion_file, companion_length, sender.companion_frame);
     if (got < wanted || companion_length > MAX_FILE_FRAME) {
-        debug_trace(ctx, "File reading error (at %d): %d != %d\n",
+        debug_trace(ctx.services, "File reading error (at %d): %d != %d\n",
                     static_cast<int>(ftell(sender.companion_file)), got, wanted);
         fseek(sender.song_file, 0, SEEK_END);
         fseek(sender.companion_file, 0, SEEK_END);
@@ -408,7 +419,7 @@ void read_frame_pair(Context& ctx, int length) {
 
 // Step 8: the next frame pair of the script, opening, looping and moving on
 // from songs as they end.
-FrameResult next_script_frame(Context& ctx, TickNews& news) {
+FrameResult next_script_frame(const StationParts& ctx, TickNews& news) {
     SenderState& sender = ctx.sender;
     // Every entry may be a song without frames: trying more songs than the
     // table holds in one tick would only go round in circles.
@@ -416,7 +427,7 @@ FrameResult next_script_frame(Context& ctx, TickNews& news) {
     for (;;) {
         if (!sender.song_file) {
             if (songs_left-- == 0) {
-                debug_trace(ctx, "No frames in %d songs\n", table_entries(ctx) + 1);
+                debug_trace(ctx.services, "No frames in %d songs\n", table_entries(ctx) + 1);
                 return FRAME_NONE;
             }
             FrameResult opened = open_song(ctx, news);
@@ -433,7 +444,7 @@ FrameResult next_script_frame(Context& ctx, TickNews& news) {
         // A song without frames is not looped: each repeat would find its end at once.
         bool has_frames = ftell(sender.song_file) > kSampleHeaderBytes;
         if (sender.repeat_count < entry.count && has_frames) {
-            debug_trace(ctx, "Looping     :      %s\n", entry.song);
+            debug_trace(ctx.services, "Looping     :      %s\n", entry.song);
             fseek(sender.song_file, kSampleHeaderBytes, SEEK_SET);
             fseek(sender.companion_file, kSampleHeaderBytes, SEEK_SET);
             continue;
@@ -456,14 +467,14 @@ int take_live_frame(const uint8_t* buffer, uint8_t* out) {
     return length;
 }
 
-void report_start_button_ready(Context& ctx) {
-    if (ctx.sender.events.start_button_ready) ctx.sender.events.start_button_ready(ctx);
+void report_start_button_ready(const StationParts& ctx) {
+    if (ctx.sender.events.start_button_ready) ctx.sender.events.start_button_ready(ctx.services);
 }
 
 // ---- sending -----------------------------------------------------------
 
 // Step 9: the datagrams of the tick in wire form, then the counter moves on.
-void build_tick_datagrams(Context& ctx, const TickNews& news) {
+void build_tick_datagrams(const StationParts& ctx, const TickNews& news) {
     SenderState& sender = ctx.sender;
     uint32_t seq = sender.packet_counter;
     sender.audio.size = build_audio(sender.audio.bytes, seq, 0, sender.audio_frame,
@@ -474,12 +485,13 @@ void build_tick_datagrams(Context& ctx, const TickNews& news) {
             snprintf(text, sizeof text, "%.*s", SCRIPT_TEXT_SIZE - 1,
                      ctx.script.entries[current_entry(ctx)].text);
         sender.song_text.size = build_song_text(sender.song_text.bytes, seq, 0, text);
-        icecast_program_title(ctx, text);
+        icecast_program_title(ctx.services, ctx.icecast, text);
     }
     // The Icecast listeners hear what the UDP listeners hear; live, the
     // pump hands it the captured samples instead.
-    if (ctx.state.feed_mode == FEED_SCRIPT)
-        icecast_program_frame(ctx, seq, sender.audio_frame, sender.audio_length);
+    if (ctx.services.state.feed_mode == FEED_SCRIPT)
+        icecast_program_frame(ctx.services, ctx.icecast, seq, sender.audio_frame,
+                              sender.audio_length);
     if (news.picture_notice) {
         const PictureSlot& picture = ctx.pictures.slots[PICTURE_MAIN];
         sender.picture_notice.size = build_picture_notice(sender.picture_notice.bytes, seq, 0,
@@ -492,14 +504,14 @@ void build_tick_datagrams(Context& ctx, const TickNews& news) {
 
 // A stop taken in the message loop of a send error box closes the station
 // in the middle of the fan-out: what is left of the tick is not sent.
-void send_datagram(Context& ctx, const WireDatagram& datagram, const sockaddr_in& to, int to_len) {
+void send_datagram(const StationParts& ctx, const WireDatagram& datagram, const sockaddr_in& to, int to_len) {
     if (station_closed(ctx)) return;
-    bsendto(ctx, ctx.station.socket, datagram.bytes, datagram.size, 0, &to, to_len);
+    bsendto(ctx.services, ctx.queue, ctx.station.socket, datagram.bytes, datagram.size, 0, &to, to_len);
 }
 
 // Step 10: one copy of everything to the multicast group.
-void send_multicast(Context& ctx, const TickNews& news) {
-    if (!ctx.state.MBONE || !ctx.station.multicast) return;
+void send_multicast(const StationParts& ctx, const TickNews& news) {
+    if (!ctx.services.state.MBONE || !ctx.station.multicast) return;
     const sockaddr_in& group = ctx.station.multicast_dest;
     SenderState& sender = ctx.sender;
     if (news.song_text) send_datagram(ctx, sender.song_text, group, sizeof group);
@@ -527,7 +539,7 @@ void add_to_batch(FanOut& fan_out, const WireDatagram& datagram, const ListenerE
 }
 
 // Fills the next batch from the table, ageing each listener taken.
-void fill_batch(Context& ctx) {
+void fill_batch(const StationParts& ctx) {
     SenderState& sender = ctx.sender;
     FanOut& f = sender.fan_out;
     f.count = f.sent = 0;
@@ -553,7 +565,7 @@ void fill_batch(Context& ctx) {
     }
 }
 
-void send_to_listeners(Context& ctx, const TickNews& news) {
+void send_to_listeners(const StationParts& ctx, const TickNews& news) {
     FanOut& f = ctx.sender.fan_out;
     if (f.active) {
         // The socket could not take the last tick in time: what it still
@@ -561,7 +573,7 @@ void send_to_listeners(Context& ctx, const TickNews& news) {
         continue_fan_out(ctx);
         if (f.active) {
             ++f.cut_short;
-            debug_trace(ctx, "Fan-out cut short at listener %d (%d)\n", f.next_listener, f.cut_short);
+            debug_trace(ctx.services, "Fan-out cut short at listener %d (%d)\n", f.next_listener, f.cut_short);
         }
     }
     f.active = true;
@@ -570,16 +582,16 @@ void send_to_listeners(Context& ctx, const TickNews& news) {
     f.next_listener = 0;
     f.song_text = news.song_text;
     f.picture_notice = news.picture_notice && main_picture_loaded(ctx);
-    f.companion_flowing = ctx.state.feed_mode == FEED_SCRIPT ||
-                          ctx.state.feed_mode >= FEED_LIVE_SENDING;
+    f.companion_flowing = ctx.services.state.feed_mode == FEED_SCRIPT ||
+                          ctx.services.state.feed_mode >= FEED_LIVE_SENDING;
     // The repeater of RepeaterIP holds slot 0 for good.
-    f.slot0_kept = repeater_set(ctx.state);
+    f.slot0_kept = repeater_set(ctx.services.state);
     f.stored = false;
     continue_fan_out(ctx);
 }
 
 // Steps 4 to 11: one pass of the tick.
-TickOutcome run_tick(Context& ctx) {
+TickOutcome run_tick(const StationParts& ctx) {
     if (station_closed(ctx)) return TICK_CLOSED;  // a catch-up pass after a stop
     TickOutcome received = receive_control_datagrams(ctx);
     if (received != TICK_DONE) return received;
@@ -588,7 +600,7 @@ TickOutcome run_tick(Context& ctx) {
     schedule_live_picture(ctx, news);
     if (station_closed(ctx)) return TICK_CLOSED;
 
-    StationState& state = ctx.state;
+    StationState& state = ctx.services.state;
     SenderState& sender = ctx.sender;
     LiveRing& ring = ctx.live_ring;
     if (state.feed_mode == FEED_LIVE_PRIMED) {
@@ -610,7 +622,7 @@ TickOutcome run_tick(Context& ctx) {
         sender.audio_length = take_live_frame(entry.main, sender.audio_frame);
         sender.companion_length = take_live_frame(entry.companion, sender.companion_frame);
         if (live_ring_empty(ring))
-            debug_trace(ctx, "Sending queue empty!\n");  // the entry just taken goes out again
+            debug_trace(ctx.services, "Sending queue empty!\n");  // the entry just taken goes out again
         else
             ring.read_index = (ring.read_index + 1) % LIVE_RING_SIZE;
     } else {
@@ -634,14 +646,14 @@ TickOutcome run_tick(Context& ctx) {
 
 }  // namespace
 
-int read_station_socket(Context& ctx) {
+int read_station_socket(const StationParts& ctx) {
     ReceiveIntake& intake = ctx.sender.intake;
     for (;;) {
         if (station_closed(ctx)) return 0;
         int socket = ctx.station.socket;
         if (intake.count == INTAKE_SLOTS) {
             // Full: the rest stays in the kernel until a tick has made room.
-            if (!intake.paused) ctx.host->set_read_notification(socket, false);
+            if (!intake.paused) ctx.services.host->set_read_notification(socket, false);
             intake.paused = true;
             return 1;
         }
@@ -657,16 +669,16 @@ int read_station_socket(Context& ctx) {
             intake.count += got;
             continue;
         }
-        int error = last_socket_error();
+        int error = errno;
         // An ICMP message about a listener that went away comes back as a
         // refused or reset "connection"; it says nothing about us.
-        if (error == WSAECONNREFUSED || error == WSAECONNRESET) {
-            debug_trace(ctx, "recvfrom: a listener has gone (%d)\n", error);
+        if (error == ECONNREFUSED || error == ECONNRESET) {
+            debug_trace(ctx.services, "recvfrom: a listener has gone (%d)\n", winsock_error_code(error));
             continue;
         }
-        if (error == WSAEINTR) continue;
-        if (error == WSAEWOULDBLOCK) return 1;
-        station_fatal(ctx, "recvfrom", error, EXIT_SOCKET_FAILED);
+        if (error == EINTR) continue;
+        if (socket_would_block(error)) return 1;
+        station_fatal(ctx.services, "recvfrom", error, EXIT_SOCKET_FAILED);
         return 0;
     }
 }
@@ -675,7 +687,7 @@ namespace {
 
 // Sends batches until the tick's fan-out is done or the socket is full
 // (0), or a datagram fails (its error code; that datagram is passed over).
-int send_batches(Context& ctx) {
+int send_batches(const StationParts& ctx) {
     FanOut& f = ctx.sender.fan_out;
     const int socket = ctx.station.socket;
     // A batch of datagrams small enough for any path goes out with "don't
@@ -703,13 +715,13 @@ int send_batches(Context& ctx) {
         f.sent += std::max(gone, 0);
         ctx.sender.counters.fan_out_sent += std::max(gone, 0);
         if (f.sent == f.count) continue;
-        int code = last_socket_error();
-        if (code == WSAEWOULDBLOCK) {
+        int code = errno;
+        if (socket_would_block(code)) {
             f.waiting = true;
-            ctx.host->request_write_notification(socket);
+            ctx.services.host->request_write_notification(socket);
             break;
         }
-        if (code == WSAEINTR) continue;
+        if (code == EINTR) continue;
         ++f.sent;
         error = code;
     }
@@ -719,7 +731,7 @@ int send_batches(Context& ctx) {
 
 }  // namespace
 
-void continue_fan_out(Context& ctx) {
+void continue_fan_out(const StationParts& ctx) {
     FanOut& f = ctx.sender.fan_out;
     f.waiting = false;
     while (f.active && !f.waiting) {
@@ -727,11 +739,11 @@ void continue_fan_out(Context& ctx) {
         // Any failure but a full socket concerns one datagram (its
         // destination, mostly): it is lost, the other listeners' go on. The
         // operator hears of each kind of failure once.
-        if (error) report_send_error(ctx, error);
+        if (error) report_send_error(ctx.services, ctx.queue, error);
     }
 }
 
-void forget_station_traffic(Context& ctx) {
+void forget_station_traffic(const StationParts& ctx) {
     SenderState& sender = ctx.sender;
     sender.intake.head = sender.intake.count = 0;
     sender.intake.paused = false;
@@ -739,11 +751,11 @@ void forget_station_traffic(Context& ctx) {
     sender.fan_out.count = sender.fan_out.sent = 0;
 }
 
-int handle_control_datagram(Context& ctx, const sockaddr_in& from, int from_len,
+int handle_control_datagram(const StationParts& ctx, const sockaddr_in& from, int from_len,
                             const uint8_t* bytes, int size) {
     ReceivedDatagram& datagram = ctx.sender.received;
     if (!parse_datagram(bytes, size, datagram)) {
-        debug_trace(ctx, "Datagram of %d bytes ignored\n", size);
+        debug_trace(ctx.services, "Datagram of %d bytes ignored\n", size);
         return CONTROL_DONE;
     }
     switch (dispatch(ctx, from, from_len, datagram)) {
@@ -753,25 +765,24 @@ int handle_control_datagram(Context& ctx, const sockaddr_in& from, int from_len,
     }
 }
 
-bool quit_allowed_from(const Context& ctx, const sockaddr_in& from) {
+bool quit_allowed_from(const StationSocket& station, const sockaddr_in& from) {
     uint32_t addr = from.sin_addr.s_addr;
-    if (addr == ctx.station.local_addr_net) return true;
-    return ctx.station.master_known && addr == ctx.station.master.sin_addr.s_addr;
+    if (addr == station.local_addr_net) return true;
+    return station.master_known && addr == station.master.sin_addr.s_addr;
 }
 
-int broadcast_tick(Context& ctx) {
+int broadcast_tick(const StationParts& ctx) {
     SenderState& sender = ctx.sender;
-    if (ctx.host->time_now() - sender.load_report_time > LOAD_REPORT_EXPIRY_SECONDS) {
+    if (ctx.services.host->time_now() - sender.load_report_time > LOAD_REPORT_EXPIRY_SECONDS) {
         sender.load_report[0] = 0;
         sender.load_report[1] = 0;
     }
 
     if (++sender.pending_ticks > 1) {
-        debug_trace(ctx, "%d CPU not fast enough to catch up with packet sending!!\n",
+        debug_trace(ctx.services, "%d CPU not fast enough to catch up with packet sending!!\n",
                     sender.pending_ticks);
         if (sender.pending_ticks >= OVERLOAD_PENDING_TICKS) {
-            close_station(ctx);
-            ctx.host->exit_program(EXIT_OVERLOAD);
+            end_program(ctx.services, EXIT_OVERLOAD);
         }
         return 0;
     }
@@ -790,7 +801,7 @@ int broadcast_tick(Context& ctx) {
                 return 0;
             case TICK_LIVE_STOPPED:
                 sender.pending_ticks = 0;
-                if (sender.events.live_stop_drained) sender.events.live_stop_drained(ctx);
+                if (sender.events.live_stop_drained) sender.events.live_stop_drained(ctx.services);
                 return 1;
         }
     } while (--sender.pending_ticks > 0);

@@ -27,7 +27,7 @@ struct WireDatagram {
     int size = 0;  // header + payload bytes
 };
 
-struct Context;
+struct Services;
 
 // Control datagrams wait here from the moment the socket has them until the
 // next tick handles them in arrival order. Reading as soon as the socket is
@@ -73,8 +73,8 @@ struct FanOut {
 // What the sender reports to whoever drives it (the controller). Set by
 // make_context; a test may put its own functions here.
 struct SenderEvents {
-    void (*start_button_ready)(Context&) = nullptr;  // live sending began or ended: the button works
-    void (*live_stop_drained)(Context&) = nullptr;   // a live stop may now finish
+    void (*start_button_ready)(Services&) = nullptr;  // live sending began or ended: the button works
+    void (*live_stop_drained)(Services&) = nullptr;  // a live stop may now finish
 };
 
 // What the status endpoint counts, from the start of the process.

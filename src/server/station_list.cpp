@@ -4,8 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/context.h"
-#include "app/messages.h"
+#include "base/messages.h"
 #include "platform/replace_file.h"
 
 namespace {
@@ -18,41 +17,39 @@ std::string padded_address(uint32_t a) {
 
 }  // namespace
 
-std::string station_list_file_name(const Context& ctx) {
-    uint32_t a = ctx.station.local_addr_host;
+std::string station_list_file_name(uint32_t local_addr_host) {
+    uint32_t a = local_addr_host;
     uint32_t reversed = (a & 255) << 24 | (a >> 8 & 255) << 16 | (a >> 16 & 255) << 8 | a >> 24;
     char name[16];
     snprintf(name, sizeof name, "%08X.vsl", reversed);
     return name;
 }
 
-std::string station_list_record(const Context& ctx) {
-    const StationState& s = ctx.state;
-    return padded_address(ctx.station.local_addr_host) + " " + s.StationName + "\n" +
+std::string station_list_record(const StationState& s, uint32_t local_addr_host) {
+    return padded_address(local_addr_host) + " " + s.StationName + "\n" +
            s.StationCategory + "\n" + s.WWW_URL + "\n" + s.WWW_DESC + "\n";
 }
 
-std::string directory_add_record(const Context& ctx) {
-    const StationState& s = ctx.state;
-    return padded_address(ctx.station.local_addr_host) + " " + ACCOUNT_TAG + " " + s.StationName +
+std::string directory_add_record(const StationState& s, uint32_t local_addr_host) {
+    return padded_address(local_addr_host) + " " + ACCOUNT_TAG + " " + s.StationName +
            "\n" + s.StationCategory + "\n" + s.WWW_URL + "\n" + s.WWW_DESC + "\nEMAIL:" +
            s.StationEMAIL + "\nLOCATION:" + s.StationLocation + "\n";
 }
 
-std::string directory_remove_record(const Context& ctx) {
-    return padded_address(ctx.station.local_addr_host) + " " + ACCOUNT_TAG + "\n" +
-           ctx.state.StationCategory + "\n";
+std::string directory_remove_record(const StationState& s, uint32_t local_addr_host) {
+    return padded_address(local_addr_host) + " " + ACCOUNT_TAG + "\n" +
+           s.StationCategory + "\n";
 }
 
-int write_station_lists(Context& ctx) {
-    std::string record = station_list_record(ctx);
+int write_station_lists(Services& services, uint32_t local_addr_host) {
+    std::string record = station_list_record(services.state, local_addr_host);
     int written = 0;
-    for (const std::string& name : {station_list_file_name(ctx), std::string("listen.vsl")}) {
-        std::string path = ctx.state.program_dir + "/" + name;
+    for (const std::string& name : {station_list_file_name(local_addr_host), std::string("listen.vsl")}) {
+        std::string path = services.state.program_dir + "/" + name;
         if (replace_file(path, record)) {
             ++written;
         } else {
-            show_message(ctx, true, MB_OK | MB_ICONWARNING, "Cannot write the station list %s: %s",
+            show_message(services, true, MB_OK | MB_ICONWARNING, "Cannot write the station list %s: %s",
                          path.c_str(), strerror(errno));
         }
     }

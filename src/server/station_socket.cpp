@@ -10,12 +10,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/context.h"
+#include "base/messages.h"
+#include "live/datagram_queue.h"
+#include "server/station_parts.h"
 #include "platform/udp_socket.h"
-#include "server/picture_service.h"
-#include "server/sender.h"
-#include "server/station_list.h"
-#include "web/directory.h"
+#include "server/packet.h"
 
 namespace {
 
@@ -73,9 +72,9 @@ bool is_master(const StationSocket& station) {
     return station.master_known && station.local_addr_net == station.master.sin_addr.s_addr;
 }
 
-void send_to_master(Context& ctx, const uint8_t* datagram, int size) {
+void send_to_master(const StationParts& ctx, const uint8_t* datagram, int size) {
     if (!ctx.station.master_known) return;
-    bsendto(ctx, ctx.station.socket, datagram, size, 0, &ctx.station.master,
+    bsendto(ctx.services, ctx.queue, ctx.station.socket, datagram, size, 0, &ctx.station.master,
             sizeof ctx.station.master);
 }
 
@@ -90,27 +89,27 @@ int set_buffer_size(int socket, int option, int force_option, int bytes) {
     return granted;
 }
 
-void set_socket_options(Context& ctx) {
+void set_socket_options(const StationParts& ctx) {
     int socket = ctx.station.socket;
     int ttl = kTimeToLive;
     int set_result = setsockopt(socket, IPPROTO_IP, IP_TTL, &ttl, sizeof ttl);
     int ttl_read = 0;
     socklen_t length = sizeof ttl_read;
     int get_result = getsockopt(socket, IPPROTO_IP, IP_TTL, &ttl_read, &length);
-    debug_trace(ctx, "\nsocket TTL: %d %ld (%d %ld)\n", set_result, static_cast<long>(ttl),
+    debug_trace(ctx.services, "\nsocket TTL: %d %ld (%d %ld)\n", set_result, static_cast<long>(ttl),
                 get_result, static_cast<long>(ttl_read));
 
     int buffer = kSendBufferBytes;
     int buffer_read = set_buffer_size(socket, SO_SNDBUF, SO_SNDBUFFORCE, buffer);
-    debug_trace(ctx, "\nsocket SNDBUF: %d %d\n", buffer, buffer_read);
+    debug_trace(ctx.services, "\nsocket SNDBUF: %d %d\n", buffer, buffer_read);
 
     buffer = kReceiveBufferBytes;
     buffer_read = set_buffer_size(socket, SO_RCVBUF, SO_RCVBUFFORCE, buffer);
-    debug_trace(ctx, "\nsocket RCVBUF: %d %d\n", buffer, buffer_read);
+    debug_trace(ctx.services, "\nsocket RCVBUF: %d %d\n", buffer, buffer_read);
     // The kernel reports twice the size it grants (its own bookkeeping).
     if (buffer_read / 2 < buffer && !ctx.station.small_receive_buffer_told) {
         ctx.station.small_receive_buffer_told = true;
-        show_message(ctx, true, MB_OK | MB_ICONINFORMATION,
+        show_message(ctx.services, true, MB_OK | MB_ICONINFORMATION,
                      "The system limits the station socket's receive buffer to %d kB (the station "
                      "asks for %d kB). With thousands of listeners keep-alives may be lost: raise "
                      "net.core.rmem_max (sysctl) to at least %d.",
@@ -120,20 +119,20 @@ void set_socket_options(Context& ctx) {
 
 // Multicast copies go to the group on the station's port; the station never
 // joins the group itself and leaves the multicast time-to-live alone.
-void set_up_multicast(Context& ctx, const char* group) {
+void set_up_multicast(const StationParts& ctx, const char* group) {
     StationSocket& station = ctx.station;
-    if (!ipv4_from_dotted(group, static_cast<uint16_t>(ctx.state.STATION_PORT),
+    if (!ipv4_from_dotted(group, static_cast<uint16_t>(ctx.services.state.STATION_PORT),
                           &station.multicast_dest)) {
         // Not an address: without this check the copies would go to
         // 255.255.255.255, which is what inet_addr makes of bad text.
-        show_message(ctx, true, MB_OK | MB_ICONERROR, "Failed to activate MBONE");
+        show_message(ctx.services, true, MB_OK | MB_ICONERROR, "Failed to activate MBONE");
         return;
     }
     station.multicast = true;
     in_addr any{};
     any.s_addr = htonl(INADDR_ANY);
     if (setsockopt(station.socket, IPPROTO_IP, IP_MULTICAST_IF, &any, sizeof any) != 0)
-        show_message(ctx, true, MB_OK | MB_ICONERROR, "Failed to activate MBONE");
+        show_message(ctx.services, true, MB_OK | MB_ICONERROR, "Failed to activate MBONE");
 }
 
 }  // namespace
@@ -167,7 +166,7 @@ int station_address_choices(const char* host_name, uint32_t* out, int capacity) 
     return count;
 }
 
-int station_address_for_host(Context& ctx, const char* host_name, uint32_t* addr_net,
+int station_address_for_host(Services& services, const char* host_name, uint32_t* addr_net,
                              int* socket_error) {
     uint32_t looked_up[kMaxAddresses];
     int error = WSAHOST_NOT_FOUND;
@@ -177,8 +176,8 @@ int station_address_for_host(Context& ctx, const char* host_name, uint32_t* addr
         if (socket_error) *socket_error = error;
         return 0;
     }
-    if (ctx.state.SPECIFIC_IP) {
-        *addr_net = inet_addr(ctx.state.IP_ADDR.c_str());
+    if (services.state.SPECIFIC_IP) {
+        *addr_net = inet_addr(services.state.IP_ADDR.c_str());
         return 1;
     }
     uint32_t interfaces[kMaxAddresses];
@@ -187,46 +186,40 @@ int station_address_for_host(Context& ctx, const char* host_name, uint32_t* addr
     return 1;
 }
 
-int station_fatal(Context& ctx, const char* word, int socket_error, int status) {
-    close_station(ctx);
-    show_message(ctx, false, MB_OK | MB_ICONERROR | MB_SYSTEMMODAL, "%s: %s", word,
-                 socket_error_text(ctx, socket_error));
-    ctx.host->exit_program(status);
+int station_fatal(Services& services, const char* word, int socket_error, int status) {
+    prepare_fatal_exit(services);
+    show_message(services, false, MB_OK | MB_ICONERROR | MB_SYSTEMMODAL, "%s: %s", word,
+                 socket_error_text(services, socket_error));
+    services.host->exit_program(status);
     return 0;
 }
 
-int open_station(Context& ctx, const char* host_name, const char* multicast_group,
-                 const char* logo_path, const char* station_name) {
+int open_station_socket(const StationParts& ctx, const char* host_name, const char* multicast_group,
+                        const char* station_name) {
     StationSocket& station = ctx.station;
-
-    reset_listener_table(ctx.listeners);
-    ctx.listeners.busy_rejections = 0;
-    memset(ctx.sender.resend, 0, sizeof ctx.sender.resend);
-    ctx.sender.resend_write = 0;
-    ctx.sender.unplayable.clear();
     station.local_addr_host = 0;
     station.local_addr_net = 0;
     station.multicast = false;
-    station.master_known = ipv4_from_dotted(ctx.state.MASTER_IP.c_str(), MASTER_PORT,
+    station.master_known = ipv4_from_dotted(ctx.services.state.MASTER_IP.c_str(), MASTER_PORT,
                                             &station.master) == 1;
     if (!station.master_known)
-        debug_trace(ctx, "Master address %s is not a dotted address\n", ctx.state.MASTER_IP.c_str());
+        debug_trace(ctx.services, "Master address %s is not a dotted address\n", ctx.services.state.MASTER_IP.c_str());
 
     station.socket = udp_open();
-    if (station.socket < 0) return station_fatal(ctx, "socket", last_socket_error(), EXIT_NO_SOCKET);
+    if (station.socket < 0) return station_fatal(ctx.services, "socket", errno, EXIT_NO_SOCKET);
 
     if (!host_name || !*host_name) {
-        close_station(ctx);
-        show_message(ctx, false, MB_OK | MB_ICONERROR | MB_SYSTEMMODAL, "Please specify server URL.");
-        ctx.host->exit_program(EXIT_HOST_OR_BIND);
+        prepare_fatal_exit(ctx.services);
+        show_message(ctx.services, false, MB_OK | MB_ICONERROR | MB_SYSTEMMODAL, "Please specify server URL.");
+        ctx.services.host->exit_program(EXIT_HOST_OR_BIND);
         return 0;
     }
     uint32_t addr_net = 0;
     int lookup_error = 0;
-    if (!station_address_for_host(ctx, host_name, &addr_net, &lookup_error))
-        return station_fatal(ctx, "gethost", lookup_error, EXIT_HOST_OR_BIND);
-    if (udp_bind(station.socket, addr_net, static_cast<uint16_t>(ctx.state.STATION_PORT)) != 0)
-        return station_fatal(ctx, "bind", last_socket_error(), EXIT_HOST_OR_BIND);
+    if (!station_address_for_host(ctx.services, host_name, &addr_net, &lookup_error))
+        return station_fatal(ctx.services, "gethost", lookup_error, EXIT_HOST_OR_BIND);
+    if (udp_bind(station.socket, addr_net, static_cast<uint16_t>(ctx.services.state.STATION_PORT)) != 0)
+        return station_fatal(ctx.services, "bind", errno, EXIT_HOST_OR_BIND);
     station.local_addr_net = addr_net;
     station.local_addr_host = ntohl(addr_net);
     station.net_mask = network_mask_of(station.local_addr_host);
@@ -235,66 +228,34 @@ int open_station(Context& ctx, const char* host_name, const char* multicast_grou
     // tick for later (the fan-out, the datagram queue) instead of holding
     // the station's one thread.
     if (udp_set_nonblocking(station.socket) != 0)
-        return station_fatal(ctx, "socket", last_socket_error(), EXIT_NO_SOCKET);
+        return station_fatal(ctx.services, "socket", errno, EXIT_NO_SOCKET);
     set_socket_options(ctx);
-    ctx.host->set_read_notification(station.socket, true);
+    ctx.services.host->set_read_notification(station.socket, true);
     if (multicast_group && *multicast_group) set_up_multicast(ctx, multicast_group);
 
     uint8_t notice[MAX_DATAGRAM];
     if (is_master(station)) {
-        station.server_number = ctx.state.NextSrvID;
-    } else if (!ctx.state.INTRANET) {
+        station.server_number = ctx.services.state.NextSrvID;
+    } else if (!ctx.services.state.INTRANET) {
         // The account number of the announce is the station's registered id.
-        int size = build_master_announce(notice, ctx.state.NextSrvID, station_name ? station_name : "");
+        int size = build_master_announce(notice, ctx.services.state.NextSrvID, station_name ? station_name : "");
         send_to_master(ctx, notice, size);
     }
 
-    station.broadcast_start_time = ctx.host->time_now();
-    if (logo_path && *logo_path) {
-        load_picture(ctx, logo_path, PICTURE_LOGO);
-        if (station.socket < 0) return 0;  // the logo could not be held: the program ends
-    }
-    write_station_lists(ctx);
-    // The directory add waits for the first tick (CMD_LIST_STATION): a
-    // directory that is slow to answer must not keep the station silent.
-    ctx.state.listing_due = true;
+    station.broadcast_start_time = ctx.services.host->time_now();
     return 1;
 }
 
-void close_station(Context& ctx) {
+void tell_master_station_closes(const StationParts& ctx) {
+    if (ctx.station.socket < 0 || is_master(ctx.station)) return;
+    uint8_t notice[MAX_DATAGRAM];
+    int size = build_master_close(notice);
+    send_to_master(ctx, notice, size);
+}
+
+void close_station_socket(const StationParts& ctx) {
     StationSocket& station = ctx.station;
-    icecast_stop(ctx);
-    if (station.socket < 0) return;
-
-    if (!is_master(station)) {
-        uint8_t notice[MAX_DATAGRAM];
-        int size = build_master_close(notice);
-        send_to_master(ctx, notice, size);
-    }
-    ctx.state.listing_due = false;
-
-    ctx.host->set_read_notification(station.socket, false);
+    ctx.services.host->set_read_notification(station.socket, false);
     udp_close(station.socket);
     station.socket = -1;
-    forget_station_traffic(ctx);
-    // Whatever still waits in the queue was meant for the socket just closed;
-    // left there it would go out on the next broadcast's socket.
-    ctx.queue.head = ctx.queue.tail = ctx.queue.count = 0;
-    ctx.queue.ready = true;
-
-    free_picture(ctx, PICTURE_MAIN);
-    free_picture(ctx, PICTURE_LOGO);
-    ctx.pictures.shown_name.clear();
-    free_script_table(ctx);
-
-    if (ctx.state.feed_mode == FEED_SCRIPT) {
-        SenderState& sender = ctx.sender;
-        if (sender.song_file) fclose(sender.song_file);
-        if (sender.companion_file) fclose(sender.companion_file);
-        sender.song_file = nullptr;
-        sender.companion_file = nullptr;
-    }
-    // Last: the audio has stopped and the socket is closed, so a slow
-    // directory holds nothing but the stop itself (for a few seconds).
-    directory_remove(ctx);
 }

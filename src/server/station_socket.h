@@ -5,17 +5,12 @@
 
 #include <cstdint>
 
-struct Context;
+struct Services;
+struct StationParts;
 
 // Where the start and close notices go: the master station listens on the
 // station port of old, whatever port this station uses.
 constexpr int MASTER_PORT = 3456;
-
-// Exit statuses of the station's fatal paths.
-constexpr int EXIT_OVERLOAD = 1;       // sender overload, or "QuitNow!"
-constexpr int EXIT_NO_SOCKET = 2;
-constexpr int EXIT_HOST_OR_BIND = 3;   // no host name, failed look-up or bind
-constexpr int EXIT_SOCKET_FAILED = 9;  // later socket failures, pictures out of memory
 
 struct StationSocket {
     int socket = -1;               // -1 while none is open
@@ -31,29 +26,33 @@ struct StationSocket {
     bool small_receive_buffer_told = false;  // the operator hears of a capped buffer once
 };
 
-// Creates, binds and configures the station socket, announces the station
-// to the master, loads the logo and lists the station. `multicast_group` is
-// the group text when multicast is on, else null or empty; `logo_path` may
-// be empty. Returns 1 with the socket open and the bound address in
-// ctx.station.local_addr_net; 0 after a fatal error, when the program is
-// already ending (the exit status went to the host) and the caller must stop.
-int open_station(Context& ctx, const char* host_name, const char* multicast_group,
-                 const char* logo_path, const char* station_name);
+// Creates, binds and configures the station socket and announces the
+// station to the master. `multicast_group` is the group text when multicast
+// is on, else null or empty. Returns 1 with the socket open and the bound
+// address in station.local_addr_net; 0 after a fatal error, when the program
+// is already ending (the exit status went to the host) and the caller must
+// stop. The program's open_station (app/station.h) does the rest of a start.
+int open_station_socket(const StationParts& ctx, const char* host_name, const char* multicast_group,
+                        const char* station_name);
 
-// Says goodbye to the master, leaves the directory, closes the socket and
-// frees what the broadcast held. Does nothing when no socket is open.
-void close_station(Context& ctx);
+// The close notice to the master, unless this station is the master or no
+// socket is open.
+void tell_master_station_closes(const StationParts& ctx);
+// Closes the open station socket.
+void close_station_socket(const StationParts& ctx);
 
-// The station's fatal network error: close_station, a system-modal
-// "<word>: <socket error text>" box, then the program ends with `status`.
-// Returns 0 so that callers can pass it up the stack.
-int station_fatal(Context& ctx, const char* word, int socket_error, int status);
+// The station's fatal network error: what the program does before a fatal
+// exit (it closes the station), a system-modal "<word>: <socket error
+// text>" box, then the program ends with `status`. Returns 0 so that callers
+// can pass it up the stack.
+int station_fatal(Services& services, const char* word, int socket_error, int status);
 
 // The address the station binds for `host_name` (network order): IP_ADDR
 // when SPECIFIC_IP is on, otherwise the one choose_station_address picks
 // from the host name look-up. Returns 1, or 0 when the name cannot be
-// looked up (*socket_error, when given, then holds the Winsock number).
-int station_address_for_host(Context& ctx, const char* host_name, uint32_t* addr_net,
+// looked up (*socket_error, when given, then holds the look-up failure,
+// WSAHOST_NOT_FOUND ...).
+int station_address_for_host(Services& services, const char* host_name, uint32_t* addr_net,
                              int* socket_error = nullptr);
 
 // The network mask of an address (host order) by its class: A 255.0.0.0,

@@ -5,12 +5,9 @@
 #include <cstring>
 #include <vector>
 
-#include "app/context.h"
-#include "app/messages.h"
-#include "app/settings.h"
-#include "app/version.h"
+#include "base/messages.h"
+#include "base/version.h"
 #include "server/station_list.h"
-#include "web/http_client.h"
 #include "web/text_routines.h"
 
 namespace {
@@ -24,7 +21,7 @@ bool is_letter_or_digit(unsigned char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
 }
 
-void ask_about_new_version(Context& ctx, const char* line, CategoryList& list) {
+void ask_about_new_version(Services& services, WebState& web, const char* line, CategoryList& list) {
     const char* version = line + strlen("VMBversion:");
     const char* colon = strchr(version, ':');
     if (!colon || colon == version) return;
@@ -33,15 +30,15 @@ void ask_about_new_version(Context& ctx, const char* line, CategoryList& list) {
     // Only the first (length - 1) characters count: 2.19 is no newer than 2.18.
     size_t compared = list.announced_version.size() - 1;
     if (strncmp(list.announced_version.c_str(), PROGRAM_VERSION, compared) == 0 ||
-        ctx.web.version_asked)
+        web.version_asked)
         return;
-    ctx.web.version_asked = true;
+    web.version_asked = true;
     int answer = show_captioned_message(
-        ctx, "New version", true, MB_YESNO | MB_ICONQUESTION,
+        services, "New version", true, MB_YESNO | MB_ICONQUESTION,
         "A newer version is available for download, do you want to download it now?\n\n"
         "Current version: %s\nNew version: %s\n",
         PROGRAM_VERSION, list.announced_version.c_str());
-    if (answer == IDYES) ctx.host->shell_open("open", list.download_address.c_str(), nullptr, nullptr);
+    if (answer == IDYES) services.host->shell_open("open", list.download_address.c_str(), nullptr, nullptr);
 }
 
 }  // namespace
@@ -71,24 +68,23 @@ std::string directory_path(bool add, const std::string& file_name, const std::st
     return path + escape_content(content, room);
 }
 
-void directory_update(Context& ctx, const std::string& file_name, const std::string& content,
-                      bool add) {
-    StationState& s = ctx.state;
-    read_directory_settings(ctx);
+void directory_update(Services& services, WebState& web, int station_socket,
+                      const std::string& file_name, const std::string& content, bool add) {
+    StationState& s = services.state;
+    if (web.read_settings) web.read_settings(services);
     if (s.INTRANET) {
         // No directory for an intranet station; its socket's write
         // readiness drives the datagram queue instead.
-        if (ctx.station.socket >= 0) ctx.host->request_write_notification(ctx.station.socket);
+        if (station_socket >= 0) services.host->request_write_notification(station_socket);
         return;
     }
-    WebState& web = ctx.web;
     if (web.busy) {
         // Another request runs (the categories, say): this one waits for it.
         // A remove cancels an add that never went out.
         if (!add && !web.pending.empty() && web.pending.back().add)
             web.pending.pop_back();
         else
-            web.pending.push_back({add, file_name, content});
+            web.pending.push_back({add, station_socket, file_name, content});
         return;
     }
     if (!add && !s.directory_listed) return;
@@ -98,43 +94,46 @@ void directory_update(Context& ctx, const std::string& file_name, const std::str
     reply[0] = '\0';
     HttpOutcome outcome;
     if (add) {
-        int result = http_get(ctx, "Adding station to directory...\r\n", s.DIRURL.c_str(),
+        int result = http_get(services, web, "Adding station to directory...\r\n", s.DIRURL.c_str(),
                               s.DIRURLPORT, path.c_str(), reply, sizeof reply, &outcome);
         // Any whole reply counts as listed, whatever its status; a time-out
         // or a reply broken off never does.
         s.directory_listed = result == 1 || (result == 0 && outcome.complete && reply[0] != '\0');
         // A time-out has told the operator already: one failure, one message.
         if (!s.directory_listed && !outcome.timed_out)
-            show_message(ctx, true, MB_OK | MB_ICONERROR,
+            show_message(services, true, MB_OK | MB_ICONERROR,
                          "You could not be added to the directory as the station daemon was not "
                          "contacted.  Try stopping and restarting your station in a few hours.");
     } else {
-        http_get(ctx, "Removing station from directory...\r\n", s.DIRURL.c_str(), s.DIRURLPORT,
+        http_get(services, web, "Removing station from directory...\r\n", s.DIRURL.c_str(), s.DIRURLPORT,
                  path.c_str(), reply, sizeof reply, &outcome,
                  std::min(REMOVE_TIMEOUT_MS, s.HTTP_TIMEOUT * 1000));
         s.directory_listed = false;
     }
-    ctx.host->invalidate(false);  // the directory lamp
-    run_pending_directory_requests(ctx);
+    services.host->invalidate(false);  // the directory lamp
+    run_pending_directory_requests(services, web);
 }
 
-void directory_add(Context& ctx) {
-    directory_update(ctx, station_list_file_name(ctx), directory_add_record(ctx), true);
+void directory_add(Services& services, WebState& web, int station_socket, uint32_t local_addr_host) {
+    directory_update(services, web, station_socket, station_list_file_name(local_addr_host),
+                     directory_add_record(services.state, local_addr_host), true);
 }
 
-void directory_remove(Context& ctx) {
-    directory_update(ctx, station_list_file_name(ctx), directory_remove_record(ctx), false);
+void directory_remove(Services& services, WebState& web, int station_socket, uint32_t local_addr_host) {
+    directory_update(services, web, station_socket, station_list_file_name(local_addr_host),
+                     directory_remove_record(services.state, local_addr_host), false);
 }
 
-void run_pending_directory_requests(Context& ctx) {
-    while (!ctx.web.busy && !ctx.web.pending.empty()) {
-        PendingDirectoryRequest request = ctx.web.pending.front();
-        ctx.web.pending.pop_front();
-        directory_update(ctx, request.file_name, request.content, request.add);
+void run_pending_directory_requests(Services& services, WebState& web) {
+    while (!web.busy && !web.pending.empty()) {
+        PendingDirectoryRequest request = web.pending.front();
+        web.pending.pop_front();
+        directory_update(services, web, request.station_socket, request.file_name, request.content,
+                         request.add);
     }
 }
 
-void read_categories(Context& ctx, char* body, CategoryList& list) {
+void read_categories(Services& services, WebState& web, char* body, CategoryList& list) {
     std::vector<char> buffer(strlen(body) + 1, '\0');
     char* line = buffer.data();
     int position = next_line(body, 0, line);
@@ -163,16 +162,16 @@ void read_categories(Context& ctx, char* body, CategoryList& list) {
     // The trailer, from the "end of list" line on.
     for (;;) {
         if (strncmp(line, "end of all", 10) == 0) return;
-        if (strncmp(line, "VMBversion:", 11) == 0) ask_about_new_version(ctx, line, list);
+        if (strncmp(line, "VMBversion:", 11) == 0) ask_about_new_version(services, web, line, list);
         position = next_line(body, position, line);
         if (position == 0) return;
     }
 }
 
-int fetch_categories(Context& ctx, CategoryList& list) {
-    read_directory_settings(ctx);
+int fetch_categories(Services& services, WebState& web, CategoryList& list) {
+    if (web.read_settings) web.read_settings(services);
     // "HOST" or "HOST:PORT" (ours, so that a test host needs no privileged port).
-    std::string host = ctx.state.CATEGORIES_URL;
+    std::string host = services.state.CATEGORIES_URL;
     int port = 80;
     size_t colon = host.rfind(':');
     if (colon != std::string::npos) {
@@ -182,14 +181,14 @@ int fetch_categories(Context& ctx, CategoryList& list) {
     }
     std::vector<char> reply(CATEGORIES_BUFFER_SIZE, '\0');
     HttpOutcome outcome;
-    int result = http_get(ctx, "Getting station categories...", host.c_str(), port,
+    int result = http_get(services, web, "Getting station categories...", host.c_str(), port,
                           kCategoriesPath, reply.data(), CATEGORIES_BUFFER_SIZE, &outcome);
     if (result == -1) return -1;
     list = CategoryList{};
     if (result == 1) {
-        read_categories(ctx, reply.data(), list);
+        read_categories(services, web, reply.data(), list);
         list.cut = outcome.cut;
     }
-    run_pending_directory_requests(ctx);
+    run_pending_directory_requests(services, web);
     return result == 1 ? 1 : 0;
 }

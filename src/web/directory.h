@@ -2,10 +2,31 @@
 // The station's entry in the web station directory, and the directory's
 // list of station categories.
 
+#include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
-struct Context;
+#include "web/http_client.h"
+
+struct Services;
+
+// A directory add or remove refused because another request was running;
+// it runs when that request ends, on the station socket it was asked with.
+struct PendingDirectoryRequest {
+    bool add = false;
+    int station_socket = -1;
+    std::string file_name;
+    std::string content;
+};
+
+struct WebState : HttpClient {
+    bool version_asked = false;  // the newer-version question was put this run
+    std::deque<PendingDirectoryRequest> pending;
+    // Re-reads the directory's settings (DIRURL, DIRURLPORT, CATEGORIES_URL,
+    // HTTP_TIMEOUT) before each request (set by the program).
+    void (*read_settings)(Services&) = nullptr;
+};
 
 constexpr int DIRECTORY_BUFFER_SIZE = 4096;      // escaped content, path, add/remove reply
 constexpr int CATEGORIES_BUFFER_SIZE = 131072;   // the categories reply
@@ -14,21 +35,21 @@ constexpr int CATEGORIES_BUFFER_SIZE = 131072;   // the categories reply
 constexpr int REMOVE_TIMEOUT_MS = 3000;
 
 // Adds (add true) or removes the station's record `content` under
-// `file_name`. Intranet-only: the directory is not contacted; the station
-// socket's write notifications are asked for instead. A remove while the
+// `file_name`. Intranet-only: the directory is not contacted; the write
+// notifications of the station socket (when open) are asked for instead. A remove while the
 // station is not listed does nothing. While another request runs, the
 // request waits and runs when that one ends. Any whole reply counts as
 // listed; an add without one (nothing, a time-out, a reply broken off)
 // leaves the station unlisted and tells the operator once. The remove waits
 // a few seconds at most (REMOVE_TIMEOUT_MS).
-void directory_update(Context& ctx, const std::string& file_name, const std::string& content,
-                      bool add);
-// The open station's add and remove, with its records.
-void directory_add(Context& ctx);
-void directory_remove(Context& ctx);
+void directory_update(Services& services, WebState& web, int station_socket,
+                      const std::string& file_name, const std::string& content, bool add);
+// The station's add and remove, with its records.
+void directory_add(Services& services, WebState& web, int station_socket, uint32_t local_addr_host);
+void directory_remove(Services& services, WebState& web, int station_socket, uint32_t local_addr_host);
 // Runs the directory requests that waited for a running request (called
 // when a request of this file has ended and its outcome is recorded).
-void run_pending_directory_requests(Context& ctx);
+void run_pending_directory_requests(Services& services, WebState& web);
 
 // Escapes the content for the query: letters and digits stay, every other
 // byte becomes "%XX". Cut at a whole escape so that the result stays within
@@ -52,7 +73,7 @@ struct CategoryList {
 // host answered with the whole list (status 200; `cut` says when it was
 // longer than the buffer), 0 otherwise, a time-out or a reply broken off
 // included (paths then empty), -1 when another request was running.
-int fetch_categories(Context& ctx, CategoryList& list);
+int fetch_categories(Services& services, WebState& web, CategoryList& list);
 // The walk over a categories reply body (modified in place). The version
 // question is put through the host when a newer version is announced.
-void read_categories(Context& ctx, char* body, CategoryList& list);
+void read_categories(Services& services, WebState& web, char* body, CategoryList& list);

@@ -6,8 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/context.h"
-#include "app/messages.h"
+#include "base/messages.h"
 #include "web/proxy_settings.h"
 #include "web/text_routines.h"
 
@@ -146,27 +145,26 @@ void Host::run_http_exchange(HttpExchange& exchange) {
     http_failed(exchange, "this front end has no network client");
 }
 
-int http_get(Context& ctx, const char* progress, const char* host, int port, const char* path,
-             char* output, int capacity, HttpOutcome* outcome, int timeout_ms) {
-    WebState& web = ctx.web;
-    if (web.busy) return -1;
+int http_get(Services& services, HttpClient& client, const char* progress, const char* host, int port,
+             const char* path, char* output, int capacity, HttpOutcome* outcome, int timeout_ms) {
+    if (client.busy) return -1;
     if (outcome) *outcome = HttpOutcome{};
     if (!output || capacity <= 0) return 0;
-    web.busy = true;
+    client.busy = true;
     int result = 0;
-    if (timeout_ms <= 0) timeout_ms = ctx.state.HTTP_TIMEOUT * 1000;
+    if (timeout_ms <= 0) timeout_ms = services.state.HTTP_TIMEOUT * 1000;
     for (;;) {
         ProxySettings proxy;
         bool via_proxy = load_proxy_settings(proxy) != 0;
-        HttpExchange& exchange = web.exchange;
+        HttpExchange& exchange = client.exchange;
         prepare_exchange(exchange, proxy, via_proxy, host, port, path, output, capacity, timeout_ms);
         exchange.log = one_line(progress) + "\n" + exchange.log;
-        ctx.host->run_http_exchange(exchange);
+        services.host->run_http_exchange(exchange);
         http_abort(exchange);  // a runner that returned early ended the exchange
-        debug_trace(ctx, "%s", exchange.log.c_str());
+        debug_trace(services, "%s", exchange.log.c_str());
         // One box per stalled request: the timer is gone by now.
         if (exchange.timed_out)
-            show_captioned_message(ctx, one_line(progress).c_str(), false, MB_OK | MB_ICONERROR,
+            show_captioned_message(services, one_line(progress).c_str(), false, MB_OK | MB_ICONERROR,
                                    "Failed to contact the web server.  Try again later");
         if (outcome) *outcome = HttpOutcome{exchange.complete, exchange.timed_out, exchange.full};
         // A reply cut short by a time-out or an error is no answer at all,
@@ -181,8 +179,8 @@ int http_get(Context& ctx, const char* progress, const char* host, int port, con
         }
         // The dialog saves new credentials (or a proxy) and returns 1; closed
         // without saving, the request ends here.
-        if (verdict != HTTP_AUTHENTICATE || ctx.host->proxy_dialog(via_proxy) != 1) break;
+        if (verdict != HTTP_AUTHENTICATE || services.host->proxy_dialog(via_proxy) != 1) break;
     }
-    web.busy = false;
+    client.busy = false;
     return result;
 }

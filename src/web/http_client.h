@@ -10,10 +10,9 @@
 // done. http_get then judges the reply by the text gathered alone.
 
 #include <cstdint>
-#include <deque>
 #include <string>
 
-struct Context;
+struct Services;
 
 constexpr int HTTP_TRANSFER_SIZE = 4096;   // request text and each received chunk (one byte for the NUL)
 // Used when a caller gives no host and no proxy is set (no caller does).
@@ -46,19 +45,9 @@ struct HttpExchange {
     std::string log;         // the status log, for the trace
 };
 
-// A directory add or remove refused because another request was running;
-// it runs when that request ends.
-struct PendingDirectoryRequest {
-    bool add = false;
-    std::string file_name;
-    std::string content;
-};
-
-struct WebState {
+struct HttpClient {
     bool busy = false;  // a request runs (retries included)
     HttpExchange exchange;
-    bool version_asked = false;  // the newer-version question was put this run
-    std::deque<PendingDirectoryRequest> pending;
 };
 
 // How a request ended, for callers that judge more than the status.
@@ -77,8 +66,9 @@ struct HttpOutcome {
 // dialog (Host::proxy_dialog) and tries again with what it saved, as long
 // as the dialog is confirmed. `progress` names the request in the log and
 // captions the time-out message. `timeout_ms` 0 means HTTP_TIMEOUT seconds.
-int http_get(Context& ctx, const char* progress, const char* host, int port, const char* path,
-             char* output, int capacity, HttpOutcome* outcome = nullptr, int timeout_ms = 0);
+int http_get(Services& services, HttpClient& client, const char* progress, const char* host,
+             int port, const char* path, char* output, int capacity, HttpOutcome* outcome = nullptr,
+             int timeout_ms = 0);
 
 // The request line and headers: through a proxy the absolute address with
 // the port exactly as given (0 stays 0) and the authorization line.

@@ -39,6 +39,7 @@
 #include <vector>
 
 #include "app/context.h"
+#include "app/station.h"
 #include "fuzz/fuzz_support.h"
 #include "platform/udp_socket.h"
 #include "server/packet.h"
@@ -131,8 +132,8 @@ void set_up_station(Context& ctx, uint8_t options) {
     s.script_entries = 3;
     ctx.sender.entry_index = 1;
 
-    if (!(options & 128)) load_picture(ctx, fuzz_path("main.bmp").c_str(), PICTURE_MAIN);
-    if (!(options & 64)) load_picture(ctx, fuzz_path("logo.bmp").c_str(), PICTURE_LOGO);
+    if (!(options & 128)) load_picture(ctx, ctx.pictures, fuzz_path("main.bmp").c_str(), PICTURE_MAIN);
+    if (!(options & 64)) load_picture(ctx, ctx.pictures, fuzz_path("logo.bmp").c_str(), PICTURE_LOGO);
 
     // What the last 80 ticks sent, ready for resend requests.
     ctx.sender.packet_counter = kFirstSeq;
@@ -190,7 +191,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         host.now += step;
         host.clock_ms += static_cast<uint32_t>(step) * 1000u;
         const sockaddr_in& from = senders[sender & 7];
-        int result = handle_control_datagram(ctx, from, sizeof from, datagram.data(),
+        int result = handle_control_datagram(station_parts(ctx), from, sizeof from, datagram.data(),
                                              static_cast<int>(datagram.size()));
         FUZZ_CHECK(ctx.queue.count >= 0 && ctx.queue.count <= DATAGRAM_QUEUE_SIZE);
         FUZZ_CHECK(host.exit_statuses.empty());

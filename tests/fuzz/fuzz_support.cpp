@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/context.h"
+#include "app/program.h"
 #include "codec/encoder.h"
 #include "codec/sample_file.h"
 #include "platform/udp_socket.h"

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/context.h"
+#include "app/program.h"
 #include "compression_test_media.h"
 #include "fuzz/fuzz_support.h"
 #include "script_test_media.h"
@@ -181,7 +182,7 @@ std::string prepared_copy(const std::string& bmp, int quality) {
     FakeHost host;
     std::unique_ptr<Context> ctx = make_context(host);
     ctx->state.ImageQuality = quality;
-    if (!load_picture(*ctx, dir.file("p.bmp").c_str(), PICTURE_MAIN)) {
+    if (!load_picture(*ctx, ctx->pictures, dir.file("p.bmp").c_str(), PICTURE_MAIN)) {
         fprintf(stderr, "make_fuzz_seeds: the loader refused a picture of ours\n");
         exit(1);
     }

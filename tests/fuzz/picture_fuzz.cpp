@@ -26,7 +26,7 @@
 #include "codec/picture_coder.h"
 #include "codec/picture_decoder.h"
 #include "fuzz/fuzz_support.h"
-#include "server/picture_check.h"
+#include "media/picture_check.h"
 #include "server/picture_service.h"
 #include "support/fake_host.h"
 
@@ -83,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static std::unique_ptr<Context> fresh;
     Context& ctx = renew_context(fresh, host);
     ctx.state.ImageQuality = kQualities[(data[0] >> 1) & 7];
-    int loaded = load_picture(ctx, picture.c_str(), PICTURE_MAIN);
+    int loaded = load_picture(ctx, ctx.pictures, picture.c_str(), PICTURE_MAIN);
     FUZZ_CHECK(host.exit_statuses.empty());
     if (loaded) {
         FUZZ_CHECK(loaded == 1);
@@ -92,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             // The copy just written must bring back the very same pixels.
             const std::vector<uint8_t> pixels = slot_pixels(ctx.pictures.slots[PICTURE_MAIN]);
             FUZZ_CHECK(access(copy.c_str(), F_OK) == 0);
-            FUZZ_CHECK(load_picture(ctx, picture.c_str(), PICTURE_MAIN) == 1);
+            FUZZ_CHECK(load_picture(ctx, ctx.pictures, picture.c_str(), PICTURE_MAIN) == 1);
             FUZZ_CHECK(slot_pixels(ctx.pictures.slots[PICTURE_MAIN]) == pixels);
         }
     } else {

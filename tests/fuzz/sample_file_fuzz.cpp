@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "app/context.h"
+#include "app/station.h"
 #include "codec/decoder.h"
 #include "codec/sample_file.h"
 #include "fuzz/fuzz_support.h"
@@ -80,7 +81,7 @@ void broadcast(const std::string& path, int frames) {
 
     const int ticks = std::min(2 * frames + 4, kMaxTicks);
     for (int tick = 0; tick < ticks; ++tick) {
-        broadcast_tick(ctx);
+        broadcast_tick(station_parts(ctx));
         FUZZ_CHECK(host.messages.empty() && host.exit_statuses.empty() && host.posted_commands.empty());
         FUZZ_CHECK(ctx.sender.audio_length >= 0 && ctx.sender.audio_length <= MAX_FILE_FRAME);
         FUZZ_CHECK(ctx.sender.companion_length >= 0 && ctx.sender.companion_length <= MAX_FILE_FRAME);

@@ -75,11 +75,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ctx.state.TransferRate = 3528;
 
     host.answers.push_back(IDNO);  // a script for other settings: not this one
-    check_table(ctx, load_script(ctx, path.c_str()));
+    check_table(ctx, load_script(ctx, ctx.script, ctx.codec, path.c_str()));
     host.answers.clear();
-    check_table(ctx, open_script(ctx, path.c_str()));
-    check_table(ctx, load_live_list(ctx, path.c_str()));
-    check_table(ctx, open_live_list(ctx, path.c_str()));
+    check_table(ctx, open_script(ctx, ctx.script, ctx.codec, path.c_str()));
+    check_table(ctx, load_live_list(ctx, ctx.script, path.c_str()));
+    check_table(ctx, open_live_list(ctx, ctx.script, path.c_str()));
 
     for (EntryListKind kind : {SCRIPT_LIST, LIVE_LIST}) {
         EntryList list{kind, {}, -1, false};
@@ -97,13 +97,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(read_script_header(path.c_str(), &rate, &percent) == 1);
 
     SongJob job;
-    int waiting = open_song_job(ctx, job, path.c_str());
+    int waiting = open_song_job(ctx, ctx.codec, job, path.c_str());
     FUZZ_CHECK(waiting >= -1 && waiting <= static_cast<int>(job.lines.size()));
     const std::string after = read_file(path);
     if (waiting < 0)
         FUZZ_CHECK(after == bytes);
     else
         FUZZ_CHECK(after_header(after) == after_header(bytes));
-    end_song_job(ctx, job);
+    end_song_job(ctx, ctx.codec, job);
     return 0;
 }

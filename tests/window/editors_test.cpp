@@ -21,6 +21,8 @@
 #include <deque>
 
 #include "app/context.h"
+#include "app/program.h"
+#include "app/station.h"
 #include "app/controller.h"
 #include "app/settings.h"
 #include "compression_test_media.h"
@@ -207,8 +209,8 @@ TEST_F(EditorsTest, cancel_in_the_middle_leaves_nothing_that_counts_as_prepared)
     EXPECT_EQ(file_size(dir.file("long.VMA").c_str()), -1);
     EXPECT_EQ(file_size(dir.file("long.V40").c_str()), -1);
     SongJob again;
-    EXPECT_EQ(open_song_job(*ctx, again, script.c_str()), 1);  // still waiting to be compressed
-    end_song_job(*ctx, again);
+    EXPECT_EQ(open_song_job(*ctx, ctx->codec, again, script.c_str()), 1);  // still waiting to be compressed
+    end_song_job(*ctx, ctx->codec, again);
 }
 
 TEST_F(EditorsTest, live_list_round_trip_keeps_two_line_texts_and_becomes_the_live_default) {
@@ -246,7 +248,7 @@ TEST_F(EditorsTest, live_list_round_trip_keeps_two_line_texts_and_becomes_the_li
     EXPECT_EQ(reopened.model().entries, editor.model().entries);
     EXPECT_EQ(reopened.list()->item(1)->text(), "90 \"" + QString::fromStdString(dir.file("face.bmp")) +
                                                     "\" Good evening\nfrom the loopback");
-    ASSERT_EQ(open_live_list(*ctx, path.c_str()), 2);
+    ASSERT_EQ(open_live_list(*ctx, ctx->script, path.c_str()), 2);
     EXPECT_STREQ(ctx->script.entries[1].text, "Good evening\nfrom the loopback");
     EXPECT_EQ(ctx->script.entries[1].count, 90);
 

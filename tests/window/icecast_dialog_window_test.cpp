@@ -14,6 +14,7 @@
 #include <functional>
 
 #include "app/context.h"
+#include "app/program.h"
 #include "app/controller.h"
 #include "shell/window/dialogs/expert_dialog.h"
 #include "shell/window/dialogs/icecast_dialog.h"

@@ -22,6 +22,8 @@
 #include <functional>
 
 #include "app/context.h"
+#include "app/program.h"
+#include "app/station.h"
 #include "app/controller.h"
 #include "app/settings.h"
 #include "codec/codec_state.h"

@@ -15,6 +15,8 @@
 #include <QTest>
 
 #include "app/context.h"
+#include "app/program.h"
+#include "app/station.h"
 #include "app/controller.h"
 #include "codec/codec_state.h"
 #include "codec/set_rate.h"

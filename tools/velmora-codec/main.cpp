@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "app/version.h"
+#include "base/version.h"
 #include "codec/codec_state.h"
 #include "codec/decoder.h"
 #include "codec/encoder.h"

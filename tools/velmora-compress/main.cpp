@@ -37,9 +37,10 @@
 
 #include "app/console_host.h"
 #include "app/context.h"
+#include "app/program.h"
 #include "app/settings.h"
 #include "app/settings_check.h"
-#include "app/version.h"
+#include "base/version.h"
 #include "media/picture_pass.h"
 #include "media/sample_compression.h"
 #include "media/wave_conversion.h"
@@ -174,7 +175,7 @@ int run_song_job(Context& ctx, ConsoleHost& host, SongJob& job) {
     std::string shown;
     int shown_line = -1, shown_tens = -1;
     host.window_texts_shown = false;
-    while (!stop_requested && song_job_step(ctx, job) == SONG_JOB_RUNNING) {
+    while (!stop_requested && song_job_step(ctx, ctx.codec, job) == SONG_JOB_RUNNING) {
         if (shown == job.status_text) continue;
         if (terminal) {
             std::fprintf(stderr, "\r%-60s", job.status_text);
@@ -188,7 +189,7 @@ int run_song_job(Context& ctx, ConsoleHost& host, SongJob& job) {
     host.window_texts_shown = true;
     if (terminal && !shown.empty()) std::fputc('\n', stderr);
     if (stop_requested) {
-        end_song_job(ctx, job);
+        end_song_job(ctx, ctx.codec, job);
         std::fprintf(stderr, "%s: interrupted; files of earlier runs are as they were\n", kProgram);
         return kInterrupted;
     }
@@ -208,7 +209,7 @@ int prepare_script(Context& ctx, ConsoleHost& host, const std::string& script, c
     job.force = options.force;
     job.filter = options.filter;
     host.window_texts_shown = false;
-    const int waiting = open_song_job(ctx, job, script.c_str());
+    const int waiting = open_song_job(ctx, ctx.codec, job, script.c_str());
     host.window_texts_shown = true;
     if (waiting < 0) {
         report("", 0, job.problem);
@@ -216,12 +217,12 @@ int prepare_script(Context& ctx, ConsoleHost& host, const std::string& script, c
     }
     for (const ScriptProblem& problem : job.script_problems) report(script, problem.line, problem.text);
     if (waiting > 0) {
-        start_song_job(ctx, job);
+        start_song_job(ctx, ctx.codec, job);
         if (run_song_job(ctx, host, job) == kInterrupted) return kInterrupted;
     }
     print_song_lines(job);
     const int refused = refused_songs(job) + int(job.script_problems.size());
-    end_song_job(ctx, job);
+    end_song_job(ctx, ctx.codec, job);
 
     // Every picture the station could not show fails the run; one that is
     // cut to whole tiles is only said.
@@ -229,7 +230,7 @@ int prepare_script(Context& ctx, ConsoleHost& host, const std::string& script, c
     if (open_picture_pass(ctx, pass, script.c_str(), true) > 0) {
         int result;
         do {
-            result = picture_pass_step(ctx, pass);
+            result = picture_pass_step(ctx, ctx.pictures, pass);
             if (!pass.problem.empty()) report(script, pass.line, pass.picture + ": " + pass.problem);
             if (!pass.note.empty()) report(script, pass.line, pass.picture + ": " + pass.note);
         } while (!stop_requested && result == PICTURE_PASS_RUNNING);
@@ -245,12 +246,12 @@ int convert_one(Context& ctx, ConsoleHost& host, const std::string& source, std:
     SongJob job;
     job.force = options.force;
     job.filter = options.filter;
-    open_conversion_job(ctx, job, source, destination);
-    start_song_job(ctx, job);
+    open_conversion_job(ctx, ctx.codec, job, source, destination);
+    start_song_job(ctx, ctx.codec, job);
     if (run_song_job(ctx, host, job) == kInterrupted) return kInterrupted;
     print_song_lines(job);
     const int refused = refused_songs(job);
-    end_song_job(ctx, job);
+    end_song_job(ctx, ctx.codec, job);
     return refused > 0 ? kRefused : 0;
 }
 

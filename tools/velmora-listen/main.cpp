@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "app/version.h"
+#include "base/version.h"
 #include "codec/wav_writer.h"
 #include "listener/listener.h"
 #include "platform/clock.h"

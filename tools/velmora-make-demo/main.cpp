@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "app/version.h"
+#include "base/version.h"
 #include "platform/safe_files.h"
 #include "server/bmp_header.h"
 

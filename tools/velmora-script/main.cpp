@@ -34,16 +34,17 @@
 
 #include "app/console_host.h"
 #include "app/context.h"
+#include "app/program.h"
 #include "app/settings.h"
 #include "app/settings_check.h"
-#include "app/version.h"
+#include "base/version.h"
 #include "media/script_file.h"
 #include "media/script_table.h"
 #include "media/script_text.h"
 #include "media/script_tokens.h"
 #include "platform/paths.h"
 #include "platform/replace_file.h"
-#include "server/picture_check.h"
+#include "media/picture_check.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/host.h"
+#include "base/host.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include <cstring>
 #include <vector>
 
-#include "app/host.h"
+#include "base/host.h"
 #include "codec/wav_reader.h"
 #include "media/wave_conversion.h"
 

@@ -13,7 +13,7 @@
 #include "app/context.h"
 #include "live/live_capture.h"
 #include "app/controller.h"
-#include "app/station_state.h"
+#include "base/station_state.h"
 #include "platform/clock.h"
 #include "platform/shell_open.h"
 
@@ -51,7 +51,7 @@ void QtHost::post_icecast_event() {
     // From the worker's thread: queued to this object's (the one) thread.
     QMetaObject::invokeMethod(this, [this] {
         if (!ctx_ || exit_requested_) return;
-        on_icecast_event(*ctx_);
+        on_icecast_event(*ctx_, ctx_->icecast);
         Q_EMIT controller_called();
     }, Qt::QueuedConnection);
 }
@@ -148,7 +148,7 @@ void QtHost::set_capture_source(std::unique_ptr<CaptureSource> source) {
     capture_ = std::make_unique<CaptureDevice>(
         std::move(source),
         [this](int id, int recorded) {
-            if (ctx_ && !exit_requested_) on_capture_buffer(*ctx_, id, recorded);
+            if (ctx_ && !exit_requested_) on_capture_buffer(live_parts(*ctx_), id, recorded);
         },
         [this](const std::string& notice) { capture_notice(notice); });
 }

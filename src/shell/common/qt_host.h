@@ -10,7 +10,7 @@
 #include <memory>
 #include <random>
 
-#include "app/host.h"
+#include "base/host.h"
 #include "shell/capture/capture_device.h"
 #include "shell/common/http_runner.h"
 

@@ -21,11 +21,12 @@
 #include <string>
 
 #include "app/context.h"
+#include "app/program.h"
 #include "app/controller.h"
 #include "app/settings.h"
 #include "app/settings_check.h"
 #include "app/status_text.h"
-#include "app/version.h"
+#include "base/version.h"
 #include "platform/single_instance.h"
 #include "shell/headless/headless_host.h"
 #include "shell/headless/status_server.h"
@@ -87,7 +88,7 @@ void print_status(Context& ctx) {
         elapsed = elapsed_text(ctx.host->time_now() - ctx.station.broadcast_start_time);
     std::string feed = "script";
     if (s.feed_mode != FEED_SCRIPT) feed = "live, level " + std::to_string(ctx.capture.peak_level);
-    std::string icecast = icecast_status_text(ctx);
+    std::string icecast = icecast_status_text(ctx, ctx.icecast);
     if (!icecast.empty()) icecast = " | " + icecast;
     printf("%s | %s | %s | listeners %s | busy %d | %s | %s | %s%s\n", broadcast_state_word(ctx), feed.c_str(),
            rate_line(s.TransferRate).c_str(),
@@ -137,7 +138,7 @@ int set_proxy(const std::string& server, const std::string& port_text, const std
 // --list-categories: one category path a line; 1 when the directory could not be reached.
 int list_categories(Context& ctx) {
     CategoryList list;
-    if (fetch_categories(ctx, list) != 1) {
+    if (fetch_categories(ctx, ctx.web, list) != 1) {
         fprintf(stderr, "velmora-station: the station directory's categories could not be fetched "
                         "from %s\n", ctx.state.CATEGORIES_URL.c_str());
         return 1;

@@ -4,7 +4,7 @@
 #include <clocale>
 #include <cstdio>
 
-#include "app/version.h"
+#include "base/version.h"
 #include "shell/common/qt_host.h"
 #include "shell/tuner/tuner_window.h"
 

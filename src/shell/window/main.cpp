@@ -10,11 +10,12 @@
 #include <string>
 
 #include "app/context.h"
+#include "app/program.h"
 #include "app/controller.h"
 #include "app/panel_view.h"
 #include "app/settings.h"
 #include "app/settings_check.h"
-#include "app/version.h"
+#include "base/version.h"
 #include "platform/single_instance.h"
 #include "shell/capture/capture_source.h"
 #include "shell/window/main_window.h"

@@ -7,7 +7,7 @@
 #include <QRegularExpression>
 
 #include "app/controller.h"
-#include "app/station_state.h"
+#include "base/station_state.h"
 #include "shell/window/dialogs/proxy_dialog.h"
 
 void WindowHost::set_widgets(QWidget* main_window, QWidget* panel) {
@@ -122,5 +122,10 @@ std::string WindowHost::choose_file(QWidget* owner, const FileQuestion& question
 
 int WindowHost::proxy_dialog(bool reauthenticate) {
     if (!ctx_) return 0;
-    return run_proxy_dialog(*ctx_, *this, main_window_.data(), reauthenticate);
+    return run_proxy_dialog(*ctx_, main_window_.data(), reauthenticate);
+}
+
+int WindowHost::run_proxy_dialog(Context& ctx, QWidget* owner, bool reauthenticate) {
+    ProxyDialog dialog(ctx, reauthenticate, owner);
+    return exec_dialog(dialog) == QDialog::Accepted ? 1 : 0;
 }

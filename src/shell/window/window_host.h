@@ -41,6 +41,9 @@ public:
     int run_dialog(int dialog_id) override;
     // The proxy dialog after a 401 or 407 (shell/window/dialogs/proxy_dialog.h).
     int proxy_dialog(bool reauthenticate) override;
+    // Runs the proxy dialog over `owner` (also from the Expert dialog); 1
+    // after OK saved the values.
+    int run_proxy_dialog(Context& ctx, QWidget* owner, bool reauthenticate);
     // Runs a dialog modally, or hands it to `dialog_driver`; its result.
     int exec_dialog(QDialog& dialog);
     // A file dialog run through exec_dialog (so an unattended run names it and

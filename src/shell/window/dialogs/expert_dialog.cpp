@@ -91,7 +91,7 @@ ExpertDialog::ExpertDialog(Context& ctx, WindowHost& host, std::vector<std::stri
     layout->addLayout(ok_cancel_row(this, &ok, &cancel));
 
     connect(specific_ip, &QCheckBox::toggled, address, &QWidget::setEnabled);
-    connect(proxy, &QPushButton::clicked, this, [this] { run_proxy_dialog(ctx_, host_, this, false); });
+    connect(proxy, &QPushButton::clicked, this, [this] { host_.run_proxy_dialog(ctx_, this, false); });
     connect(icecast, &QPushButton::clicked, this, [this] { run_icecast_dialog(ctx_, host_, this); });
     connect(stream_rate, &QAbstractSlider::actionTriggered, this, &ExpertDialog::scroll);
     connect(ok, &QPushButton::clicked, this, &ExpertDialog::press_ok);

@@ -8,7 +8,6 @@
 
 #include "app/settings_dialogs.h"
 #include "shell/window/dialogs/dialog_parts.h"
-#include "shell/window/window_host.h"
 
 ProxyDialog::ProxyDialog(Context& ctx, bool reauthenticate, QWidget* parent)
     : QDialog(parent), ctx_(ctx) {
@@ -44,9 +43,4 @@ ProxyDialog::ProxyDialog(Context& ctx, bool reauthenticate, QWidget* parent)
         entered.password = password->text().toStdString();
         if (proxy_ok(ctx_, entered)) accept();
     });
-}
-
-int run_proxy_dialog(Context& ctx, WindowHost& host, QWidget* owner, bool reauthenticate) {
-    ProxyDialog dialog(ctx, reauthenticate, owner);
-    return host.exec_dialog(dialog) == QDialog::Accepted ? 1 : 0;
 }

@@ -12,7 +12,6 @@ struct Context;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class WindowHost;
 
 class ProxyDialog : public QDialog {
     Q_OBJECT
@@ -29,6 +28,3 @@ public:
 private:
     Context& ctx_;
 };
-
-// Runs the dialog (through host.exec_dialog); 1 after OK saved the values.
-int run_proxy_dialog(Context& ctx, WindowHost& host, QWidget* owner, bool reauthenticate);

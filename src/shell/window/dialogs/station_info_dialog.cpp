@@ -63,7 +63,7 @@ StationInfoDialog::StationInfoDialog(Context& ctx, QWidget* parent) : QDialog(pa
 
 void StationInfoDialog::fetch_categories_once() {
     CategoryList list;
-    int result = fetch_categories(ctx_, list);
+    int result = fetch_categories(ctx_, ctx_.web, list);
     CategoryChoice choice = category_choice(result, list.paths, ctx_.state.StationCategory);
     category->clear();
     for (const std::string& path : choice.items) category->addItem(QString::fromStdString(path));

@@ -8,7 +8,7 @@
 #include <QPushButton>
 
 #include "app/context.h"
-#include "app/messages.h"
+#include "base/messages.h"
 #include "media/script_tokens.h"
 #include "shell/window/editors/editor_seams.h"
 

@@ -11,7 +11,8 @@
 #include <QVBoxLayout>
 
 #include "app/context.h"
-#include "app/messages.h"
+#include "app/settings.h"
+#include "base/messages.h"
 #include "shell/window/editors/editor_seams.h"
 #include "shell/window/editors/entry_dialogs.h"
 #include "shell/window/editors/preparation_dialogs.h"

@@ -61,7 +61,7 @@ SongPreparationDialog::SongPreparationDialog(Context& ctx, EditorSeams& seams, c
     remove_->hide();
     resize(640, 320);
 
-    waiting_ = open_song_job(ctx_, job_, script.c_str());
+    waiting_ = open_song_job(ctx_, ctx_.codec, job_, script.c_str());
     for (const SongLine& line : job_.lines) list_->addItem(from_local(song_line_text(line)));
 
     timer_.setSingleShot(true);
@@ -85,11 +85,11 @@ SongPreparationDialog::SongPreparationDialog(Context& ctx, EditorSeams& seams, c
 
 SongPreparationDialog::~SongPreparationDialog() {
     timer_.stop();
-    if (!ended_) end_song_job(ctx_, job_);
+    if (!ended_) end_song_job(ctx_, ctx_.codec, job_);
 }
 
 void SongPreparationDialog::compress() {
-    if (!start_song_job(ctx_, job_)) return;
+    if (!start_song_job(ctx_, ctx_.codec, job_)) return;
     progress_->setTextVisible(true);
     for (QPushButton* b : {add_, remove_, compress_}) b->setEnabled(false);
     timer_.start(0);
@@ -102,7 +102,7 @@ void SongPreparationDialog::show_line(int index) {
 
 void SongPreparationDialog::step() {
     const int before = job_.current;
-    const int result = song_job_step(ctx_, job_);
+    const int result = song_job_step(ctx_, ctx_.codec, job_);
     // Redrawing after every step would cost the job half its speed again;
     // ten times a second shows the same.
     if (result != SONG_JOB_RUNNING || job_.current != before || !shown_.isValid() ||
@@ -116,7 +116,7 @@ void SongPreparationDialog::step() {
     if (result == SONG_JOB_RUNNING) {
         timer_.start(0);
     } else if (result == SONG_JOB_FINISHED) {
-        end_song_job(ctx_, job_);
+        end_song_job(ctx_, ctx_.codec, job_);
         ended_ = true;
         accept();
     }
@@ -127,7 +127,7 @@ void SongPreparationDialog::reject() {
     if (job_.in_step) return;
     if (!ended_) {
         timer_.stop();  // no step while the question is open
-        if (!cancel_song_job(ctx_, job_)) {
+        if (!cancel_song_job(ctx_, ctx_.codec, job_)) {
             timer_.start(0);
             return;
         }
@@ -158,7 +158,7 @@ PicturePassDialog::PicturePassDialog(Context& ctx, const std::string& path, bool
 }
 
 void PicturePassDialog::step() {
-    const int result = picture_pass_step(ctx_, pass_);
+    const int result = picture_pass_step(ctx_, ctx_.pictures, pass_);
     count_->setText(QString::fromLatin1(pass_.count_text));
     QString shown = from_local(pass_.picture);
     if (!pass_.problem.empty()) shown += QStringLiteral(": ") + from_local(pass_.problem);

@@ -1,4 +1,4 @@
-#include "app/messages.h"
+#include "base/messages.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -12,10 +12,10 @@
 #include <ctime>
 #include <string>
 
-#include "app/context.h"
-#include "app/controller.h"
-#include "app/string_table.h"
+#include "base/commands.h"
+#include "base/string_table.h"
 #include "platform/shell_open.h"
+#include "platform/udp_socket.h"
 
 namespace {
 
@@ -44,7 +44,7 @@ bool written_before_today(time_t modified, const tm& today) {
 
 // A weekday log line that could not be written: said once until a line
 // gets through again, so that a full disk does not bring a box a line.
-void log_line_lost(Context& ctx, const std::string& path, int error) {
+void log_line_lost(Services& ctx, const std::string& path, int error) {
     if (ctx.messages.log_failure_told) return;
     ctx.messages.log_failure_told = true;
     show_message(ctx, true, MB_OK | MB_ICONWARNING,
@@ -53,7 +53,7 @@ void log_line_lost(Context& ctx, const std::string& path, int error) {
                  path.c_str(), strerror(error));
 }
 
-char* next_ring_buffer(Context& ctx) {
+char* next_ring_buffer(Services& ctx) {
     MessageState& m = ctx.messages;
     char* buffer = m.ring[m.ring_next];
     m.ring_next = (m.ring_next + 1) % TEXT_RING_SIZE;
@@ -62,7 +62,7 @@ char* next_ring_buffer(Context& ctx) {
 
 }  // namespace
 
-int show_message(Context& ctx, bool owned, int type, const char* format, ...) {
+int show_message(Services& ctx, bool owned, int type, const char* format, ...) {
     char text[1025];
     va_list args;
     va_start(args, format);
@@ -71,7 +71,7 @@ int show_message(Context& ctx, bool owned, int type, const char* format, ...) {
     return ctx.host->message_box(text, PROGRAM_TITLE, type, owned);
 }
 
-void post_message(Context& ctx, int type, const char* format, ...) {
+void post_message(Services& ctx, int type, const char* format, ...) {
     char text[1025];
     va_list args;
     va_start(args, format);
@@ -82,7 +82,7 @@ void post_message(Context& ctx, int type, const char* format, ...) {
     posted.emplace_back(type, text);
 }
 
-int show_captioned_message(Context& ctx, const char* caption, bool owned, int type,
+int show_captioned_message(Services& ctx, const char* caption, bool owned, int type,
                            const char* format, ...) {
     char text[1025];
     va_list args;
@@ -92,14 +92,15 @@ int show_captioned_message(Context& ctx, const char* caption, bool owned, int ty
     return ctx.host->message_box(text, caption, type, owned);
 }
 
-const char* load_text(Context& ctx, int id) {
+const char* load_text(Services& ctx, int id) {
     char* buffer = next_ring_buffer(ctx);
     const char* text = string_table_text(id);
     snprintf(buffer, TEXT_BUFFER_SIZE, "%s", text ? text : "");
     return buffer;
 }
 
-const char* socket_error_text(Context& ctx, int code) {
+const char* socket_error_text(Services& ctx, int error) {
+    const int code = winsock_error_code(error);
     int id = 2099;
     for (int i = 0; i < 50; ++i) {
         if (kSocketErrorCodes[i] == code) {
@@ -110,17 +111,26 @@ const char* socket_error_text(Context& ctx, int code) {
     return load_text(ctx, id);
 }
 
-void open_trace_sink(Context& ctx) {
+void prepare_fatal_exit(Services& ctx) {
+    if (ctx.before_fatal_exit) ctx.before_fatal_exit(ctx);
+}
+
+void end_program(Services& ctx, int status) {
+    prepare_fatal_exit(ctx);
+    ctx.host->exit_program(status);
+}
+
+void open_trace_sink(Services& ctx) {
     const char* path = getenv("VELMORA_TRACE");
     if (path && *path && !ctx.messages.trace_file) ctx.messages.trace_file = fopen(path, "a");
 }
 
-void close_trace_sink(Context& ctx) {
+void close_trace_sink(Services& ctx) {
     if (ctx.messages.trace_file) fclose(ctx.messages.trace_file);
     ctx.messages.trace_file = nullptr;
 }
 
-void debug_trace(Context& ctx, const char* format, ...) {
+void debug_trace(Services& ctx, const char* format, ...) {
     if (!ctx.messages.trace_file) return;
     va_list args;
     va_start(args, format);
@@ -129,7 +139,7 @@ void debug_trace(Context& ctx, const char* format, ...) {
     fflush(ctx.messages.trace_file);
 }
 
-void write_daily_log(Context& ctx, const char* format, ...) {
+void write_daily_log(Services& ctx, const char* format, ...) {
     char line[1025];
     va_list args;
     va_start(args, format);
@@ -172,7 +182,7 @@ void write_daily_log(Context& ctx, const char* format, ...) {
     ctx.messages.log_failure_told = false;
 }
 
-int view_log(Context& ctx, const char* name) {
+int view_log(Services& ctx, const char* name) {
     if (!name) name = "";
     const char* dir = ctx.state.program_dir.c_str();
     std::string path = ctx.state.program_dir + "/" + name;

@@ -1,11 +1,11 @@
-#include "server/picture_check.h"
+#include "media/picture_check.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
 #include "platform/safe_files.h"
-#include "server/picture_service.h"
+#include "codec/picture_transform.h"
 
 namespace {
 

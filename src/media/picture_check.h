@@ -2,7 +2,15 @@
 // The BMP test run on a picture before it is taken into a script, a live
 // list or the settings, and before the picture service reads it.
 
+#include <cstdint>
 #include <string>
+
+// The compression field (offset 30) of a prepared file: this mark plus
+// 65536 x ImageQuality says the pixels are prepared at that quality.
+constexpr uint32_t PREPARED_PICTURE_MARK = 30866;
+constexpr uint32_t prepared_picture_mark(int quality) {
+    return PREPARED_PICTURE_MARK + 65536u * static_cast<uint32_t>(quality);
+}
 
 // What the test found out about a picture.
 struct PictureFacts {

@@ -1,0 +1,65 @@
+#include "app/station.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "app/context.h"
+#include "icecast/icecast_output.h"
+#include "live/datagram_queue.h"
+#include "media/picture_slots.h"
+#include "media/script_table.h"
+#include "server/listener_table.h"
+#include "server/sender.h"
+#include "server/station_list.h"
+#include "server/station_socket.h"
+#include "web/directory.h"
+
+int open_station(Context& ctx, const char* host_name, const char* multicast_group,
+                 const char* logo_path, const char* station_name) {
+    reset_listener_table(ctx.listeners);
+    ctx.listeners.busy_rejections = 0;
+    memset(ctx.sender.resend, 0, sizeof ctx.sender.resend);
+    ctx.sender.resend_write = 0;
+    ctx.sender.unplayable.clear();
+    StationParts parts = station_parts(ctx);
+    if (!open_station_socket(parts, host_name, multicast_group, station_name)) return 0;
+
+    if (logo_path && *logo_path) {
+        load_picture(ctx, ctx.pictures, logo_path, PICTURE_LOGO);
+        if (ctx.station.socket < 0) return 0;  // the logo could not be held: the program ends
+    }
+    write_station_lists(ctx, ctx.station.local_addr_host);
+    // The directory add waits for the first tick (CMD_LIST_STATION): a
+    // directory that is slow to answer must not keep the station silent.
+    ctx.state.listing_due = true;
+    return 1;
+}
+
+void close_station(Context& ctx) {
+    icecast_stop(ctx, ctx.icecast);
+    if (ctx.station.socket < 0) return;
+    StationParts parts = station_parts(ctx);
+    tell_master_station_closes(parts);
+    ctx.state.listing_due = false;
+    close_station_socket(parts);
+    forget_station_traffic(parts);
+    // Whatever still waits in the queue was meant for the socket just closed;
+    // left there it would go out on the next broadcast's socket.
+    drop_queued_datagrams(ctx.queue);
+
+    free_picture(ctx.pictures, PICTURE_MAIN);
+    free_picture(ctx.pictures, PICTURE_LOGO);
+    ctx.pictures.shown_name.clear();
+    free_script_table(ctx, ctx.script);
+
+    if (ctx.state.feed_mode == FEED_SCRIPT) {
+        SenderState& sender = ctx.sender;
+        if (sender.song_file) fclose(sender.song_file);
+        if (sender.companion_file) fclose(sender.companion_file);
+        sender.song_file = nullptr;
+        sender.companion_file = nullptr;
+    }
+    // Last: the audio has stopped and the socket is closed, so a slow
+    // directory holds nothing but the stop itself (for a few seconds).
+    directory_remove(ctx, ctx.web, ctx.station.socket, ctx.station.local_addr_host);
+}

@@ -1,0 +1,81 @@
+#pragma once
+// The services every layer uses: the host seam, operator messages, the
+// string table, socket error words, the trace sink, the weekday logs and the
+// station's settings record.
+
+#include <cstdio>
+
+#include "base/host.h"
+#include "base/station_state.h"
+
+constexpr int TEXT_RING_SIZE = 4;
+constexpr int TEXT_BUFFER_SIZE = 2048;
+
+struct MessageState {
+    // load_text and socket_error_text hand out these buffers in rotation: a
+    // text stays valid until four further loads.
+    char ring[TEXT_RING_SIZE][TEXT_BUFFER_SIZE] = {};
+    int ring_next = 0;
+    // Traces are discarded unless VELMORA_TRACE names a file when the
+    // context is made; then they are appended there.
+    FILE* trace_file = nullptr;
+    // The operator has been told that log lines are being lost; told again
+    // only after a line has been written in between.
+    bool log_failure_told = false;
+};
+
+// Exit statuses of the station's fatal paths.
+constexpr int EXIT_OVERLOAD = 1;       // sender overload, or "QuitNow!"
+constexpr int EXIT_NO_SOCKET = 2;
+constexpr int EXIT_HOST_OR_BIND = 3;   // no host name, failed look-up or bind
+constexpr int EXIT_SOCKET_FAILED = 9;  // later socket failures, pictures out of memory
+
+// The program's context extends this record; a module takes it next to the
+// state it owns.
+struct Services {
+    Host* host = nullptr;
+    StationState state;
+    MessageState messages;
+    // What a fatal failure does before the program ends: the application
+    // closes the station socket (the listeners are told, the sender stops).
+    void (*before_fatal_exit)(Services&) = nullptr;
+};
+
+// What a fatal failure does first (before_fatal_exit, when set).
+void prepare_fatal_exit(Services& services);
+// Ends the program after a fatal failure of any layer with this exit
+// status: prepare_fatal_exit, then the host ends the program. The caller
+// returns right after.
+void end_program(Services& services, int status);
+
+// Formats (at most 1024 characters) and shows a message box titled with the
+// program title; returns the button pressed.
+int show_message(Services& ctx, bool owned, int type, const char* format, ...)
+    __attribute__((format(printf, 4, 5)));
+// Formats a message like show_message and shows it later, from the event
+// loop (CMD_SHOW_MESSAGES): for the sender, whose tick must not wait for
+// the operator to close a box.
+void post_message(Services& ctx, int type, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+// The same with a caption of its own.
+int show_captioned_message(Services& ctx, const char* caption, bool owned, int type,
+                           const char* format, ...) __attribute__((format(printf, 5, 6)));
+
+// The string-table text of `id` in the next ring buffer; empty when missing.
+const char* load_text(Services& ctx, int id);
+// The words for a socket error in the next ring buffer: an errno value, or
+// one of the look-up failures of platform/udp_socket.h (WSAHOST_NOT_FOUND ...).
+const char* socket_error_text(Services& ctx, int error);
+
+void debug_trace(Services& ctx, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void open_trace_sink(Services& ctx);
+void close_trace_sink(Services& ctx);
+
+// Appends one formatted line to today's weekday log in the program directory
+// ("vmb_sun.log" .. "vmb_sat.log", "vmb_thur.log" on Thursdays). A file last
+// written more than a day ago holds last week's lines and is emptied first.
+// A log that cannot be opened or written loses the line; the operator is
+// told once, not once a line, until a line gets written again.
+void write_daily_log(Services& ctx, const char* format, ...) __attribute__((format(printf, 2, 3)));
+// Opens a weekday log in the text editor; 1 on success, 0 after a message.
+int view_log(Services& ctx, const char* name);
