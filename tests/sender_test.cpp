@@ -332,6 +332,8 @@ TEST_F(SenderTest, a_missing_song_file_stops_the_broadcast_with_a_message) {
              dir.file("gone.VMA").c_str());
     open();
     EXPECT_EQ(broadcast_tick(station_parts(*ctx)), 0);
+    // Ticks that come before the stop is handled ask for nothing more.
+    EXPECT_EQ(broadcast_tick(station_parts(*ctx)), 0);
     // The messages wait for the event loop: the tick never waits for a box.
     EXPECT_TRUE(host.messages.empty());
     EXPECT_EQ(host.posted_commands, (std::vector<int>{CMD_SHOW_MESSAGES, 1910}));

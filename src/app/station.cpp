@@ -21,6 +21,7 @@ int open_station(Context& ctx, const char* host_name, const char* multicast_grou
     memset(ctx.sender.resend, 0, sizeof ctx.sender.resend);
     ctx.sender.resend_write = 0;
     ctx.sender.unplayable.clear();
+    ctx.sender.stop_asked = false;
     StationParts parts = station_parts(ctx);
     if (!open_station_socket(parts, host_name, multicast_group, station_name)) return 0;
 

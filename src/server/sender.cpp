@@ -300,10 +300,14 @@ FrameResult skip_song(const StationParts& ctx, int index, const char* song, cons
                      song, reason);
     }
     if (std::count(sender.unplayable.begin(), sender.unplayable.end(), true) >= entries) {
-        post_message(ctx.services, MB_OK | MB_ICONERROR,
-                     "No song of the script can be played: the broadcast stops.");
-        ctx.services.state.failure_status = 1;
-        post_stop(ctx);
+        // Ticks may come before the stop is handled: ask for it once.
+        if (!sender.stop_asked) {
+            sender.stop_asked = true;
+            post_message(ctx.services, MB_OK | MB_ICONERROR,
+                         "No song of the script can be played: the broadcast stops.");
+            ctx.services.state.failure_status = 1;
+            post_stop(ctx);
+        }
         return FRAME_GIVE_UP;
     }
     advance_entry(ctx);

@@ -116,6 +116,7 @@ struct SenderState {
     int repeat_count = 0;
     // Entries whose song could not be opened this broadcast (told once each).
     std::vector<bool> unplayable;
+    bool stop_asked = false;  // none of them can be played: the stop is posted
     FILE* song_file = nullptr;
     FILE* companion_file = nullptr;
     int picture_countdown = -1;

@@ -21,6 +21,7 @@
 
 #include "app/context.h"
 #include "app/station.h"
+#include "base/commands.h"
 #include "codec/decoder.h"
 #include "codec/sample_file.h"
 #include "fuzz/fuzz_support.h"
@@ -82,7 +83,20 @@ void broadcast(const std::string& path, int frames) {
     const int ticks = std::min(2 * frames + 4, kMaxTicks);
     for (int tick = 0; tick < ticks; ++tick) {
         broadcast_tick(station_parts(ctx));
-        FUZZ_CHECK(host.messages.empty() && host.exit_statuses.empty() && host.posted_commands.empty());
+        // A song the station cannot play is skipped with one message from the
+        // event loop; with no other song the broadcast asks once to stop.
+        FUZZ_CHECK(host.messages.empty() && host.exit_statuses.empty());
+        const auto posted = [&](int command) {
+            return std::count(host.posted_commands.begin(), host.posted_commands.end(), command);
+        };
+        FUZZ_CHECK(posted(CMD_SHOW_MESSAGES) + posted(CMD_START_STOP) ==
+                   static_cast<long>(host.posted_commands.size()));
+        FUZZ_CHECK(posted(CMD_SHOW_MESSAGES) <= 1 && posted(CMD_START_STOP) <= 1);
+        FUZZ_CHECK(ctx.state.posted_messages.size() <= 2);
+        if (posted(CMD_START_STOP)) {
+            FUZZ_CHECK(ctx.state.failure_status == 1);
+            FUZZ_CHECK(ctx.state.posted_messages[0].second.find(path) != std::string::npos);
+        }
         FUZZ_CHECK(ctx.sender.audio_length >= 0 && ctx.sender.audio_length <= MAX_FILE_FRAME);
         FUZZ_CHECK(ctx.sender.companion_length >= 0 && ctx.sender.companion_length <= MAX_FILE_FRAME);
     }
