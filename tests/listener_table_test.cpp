@@ -17,6 +17,7 @@
 #include "app/context.h"
 #include "app/program.h"
 #include "platform/udp_socket.h"
+#include "server/control_datagrams.h"
 #include "server/packet.h"
 #include "support/fake_host.h"
 #include "support/scoped_env.h"
@@ -57,7 +58,7 @@ struct ListenerTableTest : ::testing::Test {
     }
 
     int join(const LoopbackSocket& who, const char* text, int companion = 0) {
-        return handle_join(station_parts(*ctx), who.addr(), sizeof(sockaddr_in), companion, text);
+        return handle_join(*ctx, ctx->listeners, ctx->station, ctx->queue, on_air(ctx->sender, ctx->script), who.addr(), sizeof(sockaddr_in), companion, text);
     }
 
     void add_script_texts(std::initializer_list<const char*> texts) {
@@ -156,7 +157,7 @@ TEST_F(ListenerTableTest, rate_code_flags_follow_the_sampling_rate) {
         ASSERT_EQ(join(first, "Hello"), 1);
         EXPECT_EQ(header_of(first.receive()).flags, PF_TEXT | r.code) << r.rate;
         first.receive_all();
-        handle_multicast_query(station_parts(*ctx), second.addr(), sizeof(sockaddr_in));
+        handle_multicast_query(*ctx, ctx->station, ctx->queue, on_air(ctx->sender, ctx->script), second.addr(), sizeof(sockaddr_in));
         EXPECT_EQ(header_of(second.receive()).flags, PF_TEXT | r.code) << r.rate;
     }
 }
@@ -274,7 +275,7 @@ TEST_F(ListenerTableTest, repeater_is_refused_closed_site_when_a_user_list_exist
     LoopbackSocket repeater("127.0.3.4");
     write_file(ctx->state.user_list_path, "alice\n");
     ctx->state.RepeaterIP = "127.0.3.4:" + std::to_string(repeater.port());
-    add_receiver(station_parts(*ctx));
+    add_receiver(*ctx, ctx->listeners, ctx->station, ctx->queue, on_air(ctx->sender, ctx->script));
     EXPECT_EQ(text_parts(repeater.receive()), (Parts{"BUSY", "ClosedSite"}));
     EXPECT_EQ(entry(0).age, AGE_FREE);
 }
@@ -283,7 +284,7 @@ TEST_F(ListenerTableTest, add_receiver_frees_the_table_and_puts_the_repeater_in_
     LoopbackSocket repeater("127.0.3.4");
     for (int i = 0; i < 5; ++i) ctx->listeners.entries[i].age = 10;
     ctx->state.RepeaterIP = "127.0.3.4:" + std::to_string(repeater.port());
-    add_receiver(station_parts(*ctx));
+    add_receiver(*ctx, ctx->listeners, ctx->station, ctx->queue, on_air(ctx->sender, ctx->script));
     EXPECT_EQ(text_parts(repeater.receive())[0], "STARTSEQ");
     EXPECT_EQ(entry(0).age, 0);
     EXPECT_EQ(entry(0).mode, 0);
@@ -292,13 +293,13 @@ TEST_F(ListenerTableTest, add_receiver_frees_the_table_and_puts_the_repeater_in_
     for (int i = 1; i < 5; ++i) EXPECT_EQ(entry(i).age, AGE_FREE);
 
     ctx->state.RepeaterIP = "127.0.3.5";  // no port: 3454
-    add_receiver(station_parts(*ctx));
+    add_receiver(*ctx, ctx->listeners, ctx->station, ctx->queue, on_air(ctx->sender, ctx->script));
     EXPECT_EQ(ntohs(entry(0).addr.sin_port), REPEATER_PORT_DEFAULT);
     EXPECT_EQ(ntohl(entry(0).addr.sin_addr.s_addr), 0x7F000305u);
 
     LoopbackSocket named("127.0.0.1");
     ctx->state.RepeaterIP = "localhost:" + std::to_string(named.port());
-    add_receiver(station_parts(*ctx));
+    add_receiver(*ctx, ctx->listeners, ctx->station, ctx->queue, on_air(ctx->sender, ctx->script));
     EXPECT_EQ(entry(0).age, 0);
     EXPECT_EQ(text_parts(named.receive())[0], "STARTSEQ");
     EXPECT_TRUE(host.messages.empty());
@@ -313,7 +314,7 @@ TEST_F(ListenerTableTest, the_repeater_takes_slot_0_though_it_listened_before_in
     repeater.receive_all();
 
     ctx->state.RepeaterIP = "127.0.3.4:" + std::to_string(repeater.port());
-    add_receiver(station_parts(*ctx));
+    add_receiver(*ctx, ctx->listeners, ctx->station, ctx->queue, on_air(ctx->sender, ctx->script));
     EXPECT_EQ(text_parts(repeater.receive())[0], "STARTSEQ");
     EXPECT_EQ(find_listener(ctx->listeners, repeater.addr()), 0);
     EXPECT_EQ(entry(0).age, 0);
@@ -324,14 +325,14 @@ TEST_F(ListenerTableTest, the_repeater_takes_slot_0_though_it_listened_before_in
 TEST_F(ListenerTableTest, a_repeater_that_cannot_be_found_is_reported_and_not_added) {
     ctx->state.RepeaterIP = ":3454";
     ctx->listeners.entries[3].age = 0;
-    add_receiver(station_parts(*ctx));
+    add_receiver(*ctx, ctx->listeners, ctx->station, ctx->queue, on_air(ctx->sender, ctx->script));
     EXPECT_EQ(entry(0).age, AGE_FREE);
     EXPECT_EQ(entry(3).age, AGE_FREE);
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_NE(host.messages[0].text.find("Host not found"), std::string::npos);
 
     ctx->state.RepeaterIP = " 127.0.3.4";  // a leading blank switches it off
-    add_receiver(station_parts(*ctx));
+    add_receiver(*ctx, ctx->listeners, ctx->station, ctx->queue, on_air(ctx->sender, ctx->script));
     EXPECT_EQ(entry(0).age, AGE_FREE);
     EXPECT_EQ(host.messages.size(), 1u);
 }
@@ -358,14 +359,14 @@ TEST_F(ListenerTableTest, leave_frees_the_entry_and_the_lowest_free_slot_is_reus
     LoopbackSocket third("127.0.3.6");
     ASSERT_EQ(join(first, "Hello"), 1);
     ASSERT_EQ(join(second, "Hello"), 1);
-    handle_leave(station_parts(*ctx), third.addr());  // unknown: nothing happens
+    handle_leave(*ctx, ctx->listeners, third.addr());  // unknown: nothing happens
     EXPECT_EQ(entry(0).age, 0);
     EXPECT_EQ(entry(1).age, 0);
 
     host.now += 20;
-    handle_leave(station_parts(*ctx), first.addr());
+    handle_leave(*ctx, ctx->listeners, first.addr());
     EXPECT_EQ(entry(0).age, AGE_FREE);
-    handle_leave(station_parts(*ctx), first.addr());  // twice: still free, nothing else changes
+    handle_leave(*ctx, ctx->listeners, first.addr());  // twice: still free, nothing else changes
     EXPECT_EQ(entry(1).age, 0);
 
     ASSERT_EQ(join(third, "Hello"), 1);
@@ -377,20 +378,20 @@ TEST_F(ListenerTableTest, leave_frees_the_entry_and_the_lowest_free_slot_is_reus
 
 TEST_F(ListenerTableTest, upgrade_follows_the_bandwidth_rules) {
     ASSERT_EQ(join(first, "Hello"), 1);
-    handle_upgrade(station_parts(*ctx), first.addr(), "Please");  // 16000 > 28800 + 8 * (2000 - 4000)
+    handle_upgrade(*ctx, ctx->listeners, first.addr(), "Please");  // 16000 > 28800 + 8 * (2000 - 4000)
     EXPECT_EQ(entry(0).mode, 0);
 
     ctx->state.BANDWIDTH = 64000;
     ctx->listeners.entries[0].age = 50;
-    handle_upgrade(station_parts(*ctx), first.addr(), "Repeater");  // 16000 < 64000 - 32000
+    handle_upgrade(*ctx, ctx->listeners, first.addr(), "Repeater");  // 16000 < 64000 - 32000
     EXPECT_EQ(entry(0).mode, 3);
     EXPECT_EQ(entry(0).age, 0);
-    handle_upgrade(station_parts(*ctx), first.addr(), "Please");
+    handle_upgrade(*ctx, ctx->listeners, first.addr(), "Please");
     EXPECT_EQ(entry(0).mode, 1);
-    handle_upgrade(station_parts(*ctx), first.addr(), "Repeater");  // 32000 is not below 32000
+    handle_upgrade(*ctx, ctx->listeners, first.addr(), "Repeater");  // 32000 is not below 32000
     EXPECT_EQ(entry(0).mode, 2);
 
-    handle_upgrade(station_parts(*ctx), second.addr(), "Repeater");  // unknown: ignored
+    handle_upgrade(*ctx, ctx->listeners, second.addr(), "Repeater");  // unknown: ignored
     EXPECT_EQ(find_listener(ctx->listeners, second.addr()), -1);
 }
 
@@ -398,13 +399,13 @@ TEST_F(ListenerTableTest, an_upgrade_from_a_listener_that_left_does_not_bring_it
     ctx->state.BANDWIDTH = 40000;
     ASSERT_EQ(join(first, "Hello"), 1);
     ASSERT_EQ(join(second, "Hello"), 1);
-    handle_leave(station_parts(*ctx), second.addr());
+    handle_leave(*ctx, ctx->listeners, second.addr());
     // 16000 is within 40000 + 8 * (2000 - 4000) for an upgrade of a listener
     // that is still here; the one that left would add 32000 to the load.
-    handle_upgrade(station_parts(*ctx), second.addr(), "Please");
+    handle_upgrade(*ctx, ctx->listeners, second.addr(), "Please");
     EXPECT_EQ(entry(1).age, AGE_FREE);
     int bps = 0;
-    EXPECT_EQ(listener_load(station_parts(*ctx), &bps), 1);
+    EXPECT_EQ(listener_load(*ctx, ctx->listeners, &bps), 1);
     EXPECT_EQ(bps, 16000);
 }
 
@@ -414,25 +415,25 @@ TEST_F(ListenerTableTest, load_sums_the_cost_of_each_mode) {
         ctx->listeners.entries[mode * 2].mode = mode;
     }
     int bps = -1;
-    EXPECT_EQ(listener_load(station_parts(*ctx), &bps), 4);
+    EXPECT_EQ(listener_load(*ctx, ctx->listeners, &bps), 4);
     EXPECT_EQ(bps, 8 * (2000 + 4000 + 2000 + 6000));
     EXPECT_TRUE(ctx->listeners.repeater_present);
-    EXPECT_EQ(listener_load(station_parts(*ctx), nullptr), 4);
+    EXPECT_EQ(listener_load(*ctx, ctx->listeners, nullptr), 4);
 
     ctx->listeners.entries[4].age = AGE_FREE;
     ctx->listeners.entries[6].age = AGE_FREE;
-    EXPECT_EQ(listener_load(station_parts(*ctx), &bps), 2);
+    EXPECT_EQ(listener_load(*ctx, ctx->listeners, &bps), 2);
     EXPECT_EQ(bps, 8 * 6000);
     EXPECT_FALSE(ctx->listeners.repeater_present);
 
     ctx->state.broadcast_state = BS_IDLE;
-    listener_load(station_parts(*ctx), &bps);
+    listener_load(*ctx, ctx->listeners, &bps);
     EXPECT_EQ(bps, 0);
 }
 
 TEST_F(ListenerTableTest, multicast_query_names_the_group_and_leaves_the_table_alone) {
     add_script_texts({"Only song"});
-    handle_multicast_query(station_parts(*ctx), first.addr(), sizeof(sockaddr_in));
+    handle_multicast_query(*ctx, ctx->station, ctx->queue, on_air(ctx->sender, ctx->script), first.addr(), sizeof(sockaddr_in));
     auto reply = first.receive();
     EXPECT_EQ(text_parts(reply), (Parts{"0.0.0.0", "Velmora Test", "Only song"}));
     EXPECT_EQ(header_of(reply).seq, 108u);
@@ -440,7 +441,7 @@ TEST_F(ListenerTableTest, multicast_query_names_the_group_and_leaves_the_table_a
 
     ctx->state.MBONE = 1;
     ctx->state.MBONEIP = "239.1.2.3";
-    handle_multicast_query(station_parts(*ctx), first.addr(), sizeof(sockaddr_in));
+    handle_multicast_query(*ctx, ctx->station, ctx->queue, on_air(ctx->sender, ctx->script), first.addr(), sizeof(sockaddr_in));
     EXPECT_EQ(text_parts(first.receive())[0], "239.1.2.3");
 }
 
@@ -469,7 +470,7 @@ struct BusyLogTest : ListenerTableTest {
         from.sin_family = AF_INET;
         from.sin_port = htons(9);
         from.sin_addr.s_addr = htonl(0x7F040000 + n);
-        EXPECT_EQ(handle_join(station_parts(*ctx), from, sizeof from, 0, "Hello"), 0);
+        EXPECT_EQ(handle_join(*ctx, ctx->listeners, ctx->station, ctx->queue, on_air(ctx->sender, ctx->script), from, sizeof from, 0, "Hello"), 0);
     }
 };
 
@@ -483,11 +484,11 @@ TEST_F(BusyLogTest, one_busy_line_per_address_a_minute_then_a_count_of_the_lines
     EXPECT_EQ(lines[1].substr(0, 16), "127.004.000.002 ");
 
     host.now = 1'700'000'000 + 59;
-    tend_listener_table(station_parts(*ctx));  // the minute is not over yet
+    tend_listener_table(*ctx, ctx->listeners);  // the minute is not over yet
     EXPECT_EQ(log_lines().size(), 2u);
     host.now += 1;
-    tend_listener_table(station_parts(*ctx));
-    tend_listener_table(station_parts(*ctx));  // once only
+    tend_listener_table(*ctx, ctx->listeners);
+    tend_listener_table(*ctx, ctx->listeners);  // once only
     lines = log_lines();
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[2], "9 busy lines left out between 14/11/2023 22:13:20 and 14/11/2023 22:14:20");

@@ -76,7 +76,7 @@ struct LiveCaptureTest : ::testing::Test {
     }
 
     void pump(const Bytes& samples, int rate = 16000) {
-        pump_block(live_parts(*ctx), samples.data(), static_cast<uint16_t>(samples.size()), 1, rate, rate, 1);
+        pump_block(*ctx, ctx->capture, ctx->live_ring, ctx->codec, ctx->icecast, ctx->sender.packet_counter, samples.data(), static_cast<uint16_t>(samples.size()), 1, rate, rate, 1);
     }
 
     // What encode_frame makes of these samples at this transfer rate.
@@ -169,7 +169,7 @@ TEST_F(LiveCaptureTest, the_sender_is_set_to_entry_8_when_the_write_index_reache
 }
 
 TEST_F(LiveCaptureTest, a_stop_mid_cycle_records_to_the_end_of_the_cycle_and_encodes_it_whole) {
-    ASSERT_EQ(open_capture(live_parts(*ctx)), 1);
+    ASSERT_EQ(open_capture(*ctx, ctx->capture), 1);
     ASSERT_EQ(host.queued.size(), 60u);
     // Full buffers come back through the front end, in the order queued.
     auto deliver = [&](int b) {
@@ -177,7 +177,7 @@ TEST_F(LiveCaptureTest, a_stop_mid_cycle_records_to_the_end_of_the_cycle_and_enc
         host.queued.erase(host.queued.begin());
         if (ctx->capture.buffers)  // freed once capture has closed
             memcpy(ctx->capture.buffers.get() + id * CAPTURE_BUFFER_BYTES, block(b).data(), kFrameSamples);
-        on_capture_buffer(live_parts(*ctx), id, kFrameSamples);
+        on_capture_buffer(*ctx, id, kFrameSamples);
     };
     for (int b = 0; b < 27; ++b) deliver(b);  // three blocks into the fourth cycle
     EXPECT_EQ(host.live_ticks_posted, 27);
@@ -253,7 +253,7 @@ TEST_F(LiveCaptureTest, a_slow_block_in_the_first_packets_stops_the_broadcast_on
 
 TEST_F(LiveCaptureTest, a_card_refusing_the_sampling_rate_is_opened_at_the_device_rate) {
     host.refused_rates = {16000};
-    ASSERT_EQ(open_capture(live_parts(*ctx)), 1);
+    ASSERT_EQ(open_capture(*ctx, ctx->capture), 1);
     EXPECT_EQ(host.opened_rates, std::vector<int>{22050});
     EXPECT_EQ(ctx->capture.rate, 22050);
     ASSERT_EQ(host.queued.size(), 60u);
@@ -264,29 +264,29 @@ TEST_F(LiveCaptureTest, a_card_refusing_the_sampling_rate_is_opened_at_the_devic
     EXPECT_EQ(host.starts, 1);
     EXPECT_TRUE(host.messages.empty());
     // A second open while capture runs touches nothing.
-    EXPECT_EQ(open_capture(live_parts(*ctx)), 1);
+    EXPECT_EQ(open_capture(*ctx, ctx->capture), 1);
     EXPECT_EQ(host.opened_rates.size(), 1u);
-    close_capture(live_parts(*ctx));
-    close_capture(live_parts(*ctx));  // nothing to close
+    close_capture(*ctx, ctx->capture);
+    close_capture(*ctx, ctx->capture);  // nothing to close
     EXPECT_EQ(host.closes, 1);
 
     // At the sampling rate every buffer records 2048 bytes.
     host.refused_rates.clear();
     host.queued.clear();
-    ASSERT_EQ(open_capture(live_parts(*ctx)), 1);
+    ASSERT_EQ(open_capture(*ctx, ctx->capture), 1);
     EXPECT_EQ(host.opened_rates.back(), 16000);
     for (auto& [id, length] : host.queued) EXPECT_EQ(length, 2048) << id;
-    close_capture(live_parts(*ctx));
+    close_capture(*ctx, ctx->capture);
 
     // AudioSample11025 goes to the device rate at once.
     ctx->state.AudioSample11025 = 1;
-    ASSERT_EQ(open_capture(live_parts(*ctx)), 1);
+    ASSERT_EQ(open_capture(*ctx, ctx->capture), 1);
     EXPECT_EQ(host.opened_rates.back(), 22050);
 }
 
 TEST_F(LiveCaptureTest, a_device_that_cannot_open_is_named_in_one_box_per_attempt) {
     host.open_answer = CAPTURE_ERROR;
-    EXPECT_EQ(open_capture(live_parts(*ctx)), 0);
+    EXPECT_EQ(open_capture(*ctx, ctx->capture), 0);
     ASSERT_EQ(host.messages.size(), 2u);  // each box takes a second; 2 seconds end the tries
     EXPECT_EQ(host.messages[0].text, "device busy");
     EXPECT_EQ(host.messages[0].caption, "Error Opening Wave Audio Input");
@@ -297,7 +297,7 @@ TEST_F(LiveCaptureTest, a_device_that_cannot_open_is_named_in_one_box_per_attemp
     // Both rates refused: the format message.
     host.refused_rates = {16000, 22050};
     host.messages.clear();
-    EXPECT_EQ(open_capture(live_parts(*ctx)), 0);
+    EXPECT_EQ(open_capture(*ctx, ctx->capture), 0);
     ASSERT_EQ(host.messages.size(), 2u);
     EXPECT_EQ(host.messages[0].text, "The audio waveform device can't record in the required format.");
 }

@@ -22,6 +22,7 @@
 #include "app/program.h"
 #include "live/datagram_queue.h"
 #include "platform/udp_socket.h"
+#include "server/control_datagrams.h"
 #include "server/listener_table.h"
 #include "server/packet.h"
 #include "support/fake_host.h"
@@ -35,11 +36,11 @@ int dispatch(Context& ctx, const ReceivedDatagram& d, const sockaddr_in& from) {
     int admitted = 0;
     const uint16_t flags = d.header.flags;
     const char* text = reinterpret_cast<const char*>(d.payload);
-    if ((flags & PF_LEAVE) && !(flags & PF_PICTURE)) handle_leave(station_parts(ctx), from);
+    if ((flags & PF_LEAVE) && !(flags & PF_PICTURE)) handle_leave(ctx, ctx.listeners, from);
     if ((flags & PF_TEXT) && !(flags & PF_PICTURE))
-        admitted = handle_join(station_parts(ctx), from, sizeof from, flags & PF_COMPANION, text);
-    if (flags & PF_MULTICAST_QUERY) handle_multicast_query(station_parts(ctx), from, sizeof from);
-    if ((flags & PF_UPGRADE) && ctx.state.Stream2X) handle_upgrade(station_parts(ctx), from, text);
+        admitted = handle_join(ctx, ctx.listeners, ctx.station, ctx.queue, on_air(ctx.sender, ctx.script), from, sizeof from, flags & PF_COMPANION, text);
+    if (flags & PF_MULTICAST_QUERY) handle_multicast_query(ctx, ctx.station, ctx.queue, on_air(ctx.sender, ctx.script), from, sizeof from);
+    if ((flags & PF_UPGRADE) && ctx.state.Stream2X) handle_upgrade(ctx, ctx.listeners, from, text);
     if (flags & PF_KEEPALIVE) {
         int slot = find_listener(ctx.listeners, from);
         if (slot >= 0) ctx.listeners.entries[slot].age = 0;
@@ -148,7 +149,7 @@ TEST(PacketFuzz, random_datagrams_never_upset_the_reception_path) {
     }
     EXPECT_LE(active, 254);
     int bps = 0;
-    EXPECT_EQ(listener_load(station_parts(*ctx), &bps), active);
+    EXPECT_EQ(listener_load(*ctx, ctx->listeners, &bps), active);
 }
 
 TEST(PacketFuzz, malformed_datagrams_arrive_through_a_real_socket_and_are_read_safely) {

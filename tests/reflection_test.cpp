@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <map>
 
+#include "server/control_datagrams.h"
 #include "server/bmp_header.h"
 #include "server/listener_table.h"
 #include "server/picture_service.h"
@@ -265,7 +266,7 @@ TEST_F(ReflectionTest, the_repeater_needs_no_sign_of_life) {
     LoopbackSocket repeater(test_ip(96).c_str());
     ctx->state.RepeaterIP = test_ip(96) + ":" + std::to_string(repeater.port());
     open_with_song();
-    add_receiver(station_parts(*ctx));
+    add_receiver(*ctx, ctx->listeners, ctx->station, ctx->queue, on_air(ctx->sender, ctx->script));
     host.clock_ms += 60000;
     ticks(3);
     EXPECT_EQ(ctx->listeners.entries[0].age, 0);

@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "app/controller.h"
+#include "server/control_datagrams.h"
 #include "station_test_support.h"
 #include "support/synthetic_picture.h"
 
@@ -456,7 +457,7 @@ TEST_F(SenderTest, slot_0_never_ages_while_a_repeater_is_set) {
     LoopbackSocket repeater(test_ip(96).c_str());
     ctx->state.RepeaterIP = test_ip(96) + ":" + std::to_string(repeater.port());
     open();
-    add_receiver(station_parts(*ctx));
+    add_receiver(*ctx, ctx->listeners, ctx->station, ctx->queue, on_air(ctx->sender, ctx->script));
     ASSERT_EQ(ctx->listeners.entries[0].addr.sin_addr.s_addr, repeater.addr().sin_addr.s_addr);
     LoopbackSocket listener(test_ip(94).c_str());
     join(listener);

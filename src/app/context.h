@@ -39,7 +39,5 @@ struct Context : Services {
     }
 };
 
-// The records live capture works on.
-LiveParts live_parts(Context& ctx);
-// The records a broadcast works on.
+// The records a tick of the sender works on.
 StationParts station_parts(Context& ctx);

@@ -17,6 +17,8 @@
 #include "live/live_ring.h"
 #include "media/live_list.h"
 #include "media/script_file.h"
+#include "server/control_datagrams.h"
+#include "server/fan_out.h"
 #include "server/listener_table.h"
 #include "server/sender.h"
 #include "server/station_socket.h"
@@ -103,11 +105,11 @@ void go_on_air(Context& ctx, bool menu_form) {
         return;
     }
     ctx.sender.packet_counter = 0;
-    add_receiver(station_parts(ctx));
+    add_receiver(ctx, ctx.listeners, ctx.station, ctx.queue, on_air(ctx.sender, ctx.script));
     icecast_start(ctx, ctx.icecast);
 
     if (s.feed_mode == FEED_LIVE_PRIMING) {
-        if (open_capture(live_parts(ctx))) {
+        if (open_capture(ctx, ctx.capture)) {
             // The sender enables the button when live sending begins.
             s.broadcast_state = BS_BROADCASTING;
         } else {
@@ -285,7 +287,7 @@ void on_start_button_ready(Context& ctx) {
 
 void finish_stop(Context& ctx) {
     StationState& s = ctx.state;
-    close_capture(live_parts(ctx));  // already closed by the pump, unless the program is ending
+    close_capture(ctx, ctx.capture);  // already closed by the pump, unless the program is ending
     s.feed_mode = FEED_LIVE_PRIMING;
     s.broadcast_state = BS_TRANSITION;
     s.hourglass = true;
@@ -431,13 +433,18 @@ void on_live_tick(Context& ctx, int parameter) {
     }
 }
 
+void on_capture_buffer(Context& ctx, int buffer_id, int recorded) {
+    on_capture_buffer(ctx, ctx.capture, ctx.live_ring, ctx.codec, ctx.icecast, ctx.sender.packet_counter,
+                      buffer_id, recorded);
+}
+
 void on_socket_writable(Context& ctx) {
-    continue_fan_out(station_parts(ctx));
+    continue_fan_out(ctx, ctx.sender, ctx.listeners, ctx.station, ctx.queue);
     send_next_datagram(ctx, ctx.queue);
 }
 
 void on_socket_readable(Context& ctx) {
-    if (ctx.station.socket >= 0) read_station_socket(station_parts(ctx));
+    if (ctx.station.socket >= 0) read_station_socket(ctx, ctx.station, ctx.sender.intake);
 }
 
 void on_key_released(Context& ctx, int key) {

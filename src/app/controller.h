@@ -56,6 +56,8 @@ void panel_tick(Context& ctx);
 int send_due_ticks(Context& ctx);
 // WM_USER+10: one live tick when the parameter is 4660.
 void on_live_tick(Context& ctx, int parameter);
+// A capture buffer came back from the device (the front end posts this).
+void on_capture_buffer(Context& ctx, int buffer_id, int recorded);
 // The station socket can be written again.
 void on_socket_writable(Context& ctx);
 // The station socket has datagrams waiting.

@@ -4,6 +4,7 @@
 #include "app/controller.h"
 #include "app/settings.h"
 #include "app/station.h"
+#include "base/commands.h"
 #include "web/directory.h"
 
 namespace {
@@ -18,6 +19,8 @@ void start_button_ready(Services& services) { on_start_button_ready(context_of(s
 
 void live_stop_drained(Services& services) { finish_stop(context_of(services)); }
 
+void stop_live_broadcast(Services& services) { services.host->post_command(CMD_START_STOP); }
+
 }  // namespace
 
 std::unique_ptr<Context> make_context(Host& host) {
@@ -27,6 +30,7 @@ std::unique_ptr<Context> make_context(Host& host) {
     ctx->web.read_settings = reread_directory_settings;
     ctx->sender.events.start_button_ready = start_button_ready;
     ctx->sender.events.live_stop_drained = live_stop_drained;
+    ctx->capture.stop_broadcast = stop_live_broadcast;
     open_trace_sink(*ctx);
     return ctx;
 }

@@ -9,6 +9,7 @@
 #include "media/picture_slots.h"
 #include "media/script_table.h"
 #include "server/listener_table.h"
+#include "server/script_source.h"
 #include "server/sender.h"
 #include "server/station_list.h"
 #include "server/station_socket.h"
@@ -22,8 +23,8 @@ int open_station(Context& ctx, const char* host_name, const char* multicast_grou
     ctx.sender.resend_write = 0;
     ctx.sender.unplayable.clear();
     ctx.sender.stop_asked = false;
-    StationParts parts = station_parts(ctx);
-    if (!open_station_socket(parts, host_name, multicast_group, station_name)) return 0;
+    if (!open_station_socket(ctx, ctx.station, host_name, multicast_group)) return 0;
+    tell_master_station_opens(ctx, ctx.station, ctx.queue, station_name);
 
     if (logo_path && *logo_path) {
         load_picture(ctx, ctx.pictures, logo_path, PICTURE_LOGO);
@@ -39,11 +40,10 @@ int open_station(Context& ctx, const char* host_name, const char* multicast_grou
 void close_station(Context& ctx) {
     icecast_stop(ctx, ctx.icecast);
     if (ctx.station.socket < 0) return;
-    StationParts parts = station_parts(ctx);
-    tell_master_station_closes(parts);
+    tell_master_station_closes(ctx, ctx.station, ctx.queue);
     ctx.state.listing_due = false;
-    close_station_socket(parts);
-    forget_station_traffic(parts);
+    close_station_socket(ctx, ctx.station);
+    forget_station_traffic(ctx.sender);
     // Whatever still waits in the queue was meant for the socket just closed;
     // left there it would go out on the next broadcast's socket.
     drop_queued_datagrams(ctx.queue);
@@ -53,13 +53,7 @@ void close_station(Context& ctx) {
     ctx.pictures.shown_name.clear();
     free_script_table(ctx, ctx.script);
 
-    if (ctx.state.feed_mode == FEED_SCRIPT) {
-        SenderState& sender = ctx.sender;
-        if (sender.song_file) fclose(sender.song_file);
-        if (sender.companion_file) fclose(sender.companion_file);
-        sender.song_file = nullptr;
-        sender.companion_file = nullptr;
-    }
+    if (ctx.state.feed_mode == FEED_SCRIPT) close_song(ctx.sender);
     // Last: the audio has stopped and the socket is closed, so a slow
     // directory holds nothing but the stop itself (for a few seconds).
     directory_remove(ctx, ctx.web, ctx.station.socket, ctx.station.local_addr_host);

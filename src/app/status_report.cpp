@@ -38,7 +38,7 @@ StatusSection station_section(Context& ctx) {
 
 StatusSection listeners_section(Context& ctx) {
     int load_bps = 0;
-    int active = listener_load(station_parts(ctx), &load_bps);
+    int active = listener_load(ctx, ctx.listeners, &load_bps);
     int64_t bandwidth = ctx.state.BANDWIDTH;
     int64_t share = bandwidth > 0 ? static_cast<int64_t>(load_bps) * 100 / bandwidth : 0;
     return {"listeners",

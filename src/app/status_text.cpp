@@ -40,7 +40,7 @@ const char* broadcast_state_word(const Context& ctx) {
 
 std::string listeners_line(Context& ctx) {
     int load = 0;  // bits per second
-    int active = listener_load(station_parts(ctx), &load);
+    int active = listener_load(ctx, ctx.listeners, &load);
     int bandwidth = ctx.state.BANDWIDTH > 0 ? ctx.state.BANDWIDTH : 1;
     int percent = static_cast<int>(static_cast<int64_t>(load) * 100 / bandwidth);
     char text[64];

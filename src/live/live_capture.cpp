@@ -31,10 +31,9 @@ int recorded_length(const StationState& s, int rate, int buffer) {
 }
 
 // Steps 2 to 7: one attempt. Returns 1 when recording runs.
-int try_open_capture(const LiveParts& live) {
-    StationState& s = live.services.state;
-    LiveCapture& cap = live.capture;
-    Host& host = *live.services.host;
+int try_open_capture(Services& services, LiveCapture& cap) {
+    StationState& s = services.state;
+    Host& host = *services.host;
     int rate = s.AudioSample11025 ? s.device_rate : s.SamplingRate;
     int answer = host.capture_query(rate);
     if (answer == CAPTURE_BAD_FORMAT && rate == s.SamplingRate && s.device_rate != rate) {
@@ -43,14 +42,13 @@ int try_open_capture(const LiveParts& live) {
     }
     cap.rate = rate;
     if (answer != CAPTURE_OK) {
-        show_message(live.services, false, MB_ICONWARNING, "%s", load_text(live.services, 3002));
+        show_message(services, false, MB_ICONWARNING, "%s", load_text(services, 3002));
         return 0;
     }
     char error[256];
     answer = host.capture_open(rate, error, sizeof error);
     if (answer != CAPTURE_OK) {
-        show_captioned_message(live.services, load_text(live.services, 3003), false, MB_ICONWARNING,
-                               "%s", error);
+        show_captioned_message(services, load_text(services, 3003), false, MB_ICONWARNING, "%s", error);
         return 0;
     }
     cap.buffers.reset(new (std::nothrow) uint8_t[CAPTURE_BUFFERS * CAPTURE_BUFFER_BYTES]);
@@ -70,11 +68,10 @@ int try_open_capture(const LiveParts& live) {
 }
 
 // Step 3: the buffer as a block of 2048 samples at the sampling rate.
-void convert_buffer(const LiveParts& live, const uint8_t* data, int recorded, int capture_rate) {
-    LiveCapture& cap = live.capture;
-    if (capture_rate == live.services.state.SamplingRate) {
+void convert_buffer(const StationState& s, LiveCapture& cap, const uint8_t* data, int recorded, int capture_rate) {
+    if (capture_rate == s.SamplingRate) {
         memcpy(cap.block, data, static_cast<size_t>(std::min(recorded, kFrameSamples)));
-    } else if (capture_rate == live.services.state.device_rate) {
+    } else if (capture_rate == s.device_rate) {
         // Dropping decimation, no filter: keep 8 of every 11 samples and drop
         // one more every 580, so 2822.4 samples make 2048 (and one over).
         int kept = 0;
@@ -104,23 +101,21 @@ void put_frame(uint8_t* buffer, const uint8_t* frame, int length) {
 }
 
 // Steps 6.1 to 6.5: packet `slot` of the bank being encoded into the ring.
-void encode_packet(const LiveParts& live, int slot) {
-    StationState& s = live.services.state;
-    LiveCapture& cap = live.capture;
-    LiveRing& ring = live.ring;
+void encode_packet(Services& services, LiveCapture& cap, LiveRing& ring, CodecState& codec, int slot) {
+    StationState& s = services.state;
     LiveRingEntry& entry = ring.entries[ring.write_index];
     const uint8_t* samples = cap.banks[cap.encode_bank][slot];
 
-    set_rate(live.codec, s.SamplingRate, s.TransferRate);
-    put_frame(entry.main, cap.frame, encode_frame(live.codec, samples, cap.frame));
+    set_rate(codec, s.SamplingRate, s.TransferRate);
+    put_frame(entry.main, cap.frame, encode_frame(codec, samples, cap.frame));
     if (s.TransferRate < COMPANION_RATE_LIMIT) {
-        set_rate(live.codec, s.SamplingRate, std::min(2 * s.TransferRate, COMPANION_RATE_LIMIT));
-        put_frame(entry.companion, cap.frame, encode_frame(live.codec, samples, cap.frame));
-        set_rate(live.codec, s.SamplingRate, s.TransferRate);
+        set_rate(codec, s.SamplingRate, std::min(2 * s.TransferRate, COMPANION_RATE_LIMIT));
+        put_frame(entry.companion, cap.frame, encode_frame(codec, samples, cap.frame));
+        set_rate(codec, s.SamplingRate, s.TransferRate);
     } else {
         memcpy(entry.companion, entry.main, LIVE_BUFFER_SIZE);
     }
-    live.services.host->invalidate(false);  // the level and queue strip of the panel
+    services.host->invalidate(false);  // the level and queue strip of the panel
 
     ring.write_index = (ring.write_index + 1) % LIVE_RING_SIZE;
     if (s.feed_mode == FEED_LIVE_PRIMING && ring.write_index >= LIVE_PRIMED_ENTRIES) {
@@ -141,81 +136,80 @@ bool stopping(const StationState& s) { return s.feed_mode >= 4; }
 
 }  // namespace
 
-int open_capture(const LiveParts& live) {
-    int64_t entry_time = live.services.host->time_now();
-    if (live.capture.open) return 1;
+int open_capture(Services& services, LiveCapture& capture) {
+    int64_t entry_time = services.host->time_now();
+    if (capture.open) return 1;
     for (;;) {
-        if (try_open_capture(live)) return 1;
-        if (live.services.host->time_now() - entry_time >= kRetrySeconds) return 0;
+        if (try_open_capture(services, capture)) return 1;
+        if (services.host->time_now() - entry_time >= kRetrySeconds) return 0;
         timespec pause{0, kRetryPauseNs};
         nanosleep(&pause, nullptr);
     }
 }
 
-void close_capture(const LiveParts& live) {
-    LiveCapture& cap = live.capture;
+void close_capture(Services& services, LiveCapture& cap) {
     if (!cap.open) return;
     cap.stopping = true;
-    live.services.host->capture_reset();
-    live.services.host->capture_close();
+    services.host->capture_reset();
+    services.host->capture_close();
     cap.buffers.reset();
     cap.open = false;
     cap.peak_level = 0;
 }
 
-void pump_block(const LiveParts& live, const uint8_t* data, uint16_t recorded, int channels,
-                int capture_rate, int byte_rate, int bytes_per_sample) {
+void pump_block(Services& services, LiveCapture& cap, LiveRing& ring, CodecState& codec, IcecastOutput& icecast,
+                uint32_t packets_sent, const uint8_t* data, uint16_t recorded, int channels, int capture_rate,
+                int byte_rate, int bytes_per_sample) {
     (void)channels, (void)byte_rate, (void)bytes_per_sample;  // always 8-bit mono
-    StationState& s = live.services.state;
-    LiveCapture& cap = live.capture;
-    LiveRing& ring = live.ring;
-    const bool timed = live.packets_sent < LIVE_BANK_PACKETS;
-    if (timed) cap.cpu_check_start = live.services.host->time_ms();
+    StationState& s = services.state;
+    const bool timed = packets_sent < LIVE_BANK_PACKETS;
+    if (timed) cap.cpu_check_start = services.host->time_ms();
     if (s.feed_mode == FEED_SCRIPT || !ring.entries) return;
 
-    convert_buffer(live, data, recorded, capture_rate);
+    convert_buffer(s, cap, data, recorded, capture_rate);
     cap.peak_level = block_peak(cap.block);
-    icecast_program_samples(live.services, live.icecast, cap.block, kFrameSamples);
+    icecast_program_samples(services, icecast, cap.block, kFrameSamples);
     for (int k = 0; k < LIVE_BANK_PACKETS; ++k)
         memcpy(cap.banks[cap.write_bank][k] + kChunkSamples * cap.slot, cap.block + kChunkSamples * k, kChunkSamples);
 
     if (!(stopping(s) && cap.slot == 0)) {
-        encode_packet(live, cap.slot);
+        encode_packet(services, cap, ring, codec, cap.slot);
         next_slot(cap);
     }
     if (stopping(s) && cap.slot == 0) {
         // The stop's cycle is complete: recording ends, and the cycle goes
         // into the ring at once for the sender to drain.
-        close_capture(live);
-        for (int k = 0; k < LIVE_BANK_PACKETS; ++k) encode_packet(live, k);
+        close_capture(services, cap);
+        for (int k = 0; k < LIVE_BANK_PACKETS; ++k) encode_packet(services, cap, ring, codec, k);
         cap.slot = 0;
     }
 
     if (timed) {
-        uint32_t elapsed = live.services.host->time_ms() - cap.cpu_check_start;
+        uint32_t elapsed = services.host->time_ms() - cap.cpu_check_start;
         uint32_t block_ms = static_cast<uint32_t>(2048000 / std::max(s.SamplingRate, 1));
         if (cap.cpu_check_armed && elapsed > block_ms) {
-            if (live.stop_broadcast) live.stop_broadcast(live.services);
+            if (cap.stop_broadcast) cap.stop_broadcast(services);
             cap.cpu_check_armed = false;
-            show_captioned_message(live.services, "CPU overload", true, MB_OK,
+            show_captioned_message(services, "CPU overload", true, MB_OK,
                                    "Your CPU is not fast enough!  Broadcasting is stopped.");
             cap.cpu_check_armed = true;
         }
     }
     int lead = (ring.write_index - ring.read_index + LIVE_RING_SIZE) % LIVE_RING_SIZE;
     if (lead != 16)
-        debug_trace(live.services, "Queue %d - %d ( %d )\n", ring.write_index, ring.read_index, lead);
+        debug_trace(services, "Queue %d - %d ( %d )\n", ring.write_index, ring.read_index, lead);
 }
 
-void on_capture_buffer(const LiveParts& live, int buffer_id, int recorded) {
-    LiveCapture& cap = live.capture;
+void on_capture_buffer(Services& services, LiveCapture& cap, LiveRing& ring, CodecState& codec,
+                       IcecastOutput& icecast, uint32_t packets_sent, int buffer_id, int recorded) {
     if (cap.open && !cap.stopping && buffer_id >= 0 && buffer_id < CAPTURE_BUFFERS) {
         uint8_t* data = cap.buffers.get() + buffer_id * CAPTURE_BUFFER_BYTES;
         recorded = std::clamp(recorded, 0, cap.lengths[buffer_id]);
-        pump_block(live, data, static_cast<uint16_t>(recorded), 1, cap.rate, cap.rate, 1);
+        pump_block(services, cap, ring, codec, icecast, packets_sent, data, static_cast<uint16_t>(recorded), 1,
+                   cap.rate, cap.rate, 1);
         // The pump may have closed capture at the end of a stop.
-        if (cap.open) live.services.host->capture_add_buffer(buffer_id, data, cap.lengths[buffer_id]);
+        if (cap.open) services.host->capture_add_buffer(buffer_id, data, cap.lengths[buffer_id]);
     }
     // Returning buffers post their tick too: after a stop they drain the ring.
-    live.services.host->post_live_tick();
+    services.host->post_live_tick();
 }

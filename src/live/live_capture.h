@@ -49,17 +49,9 @@ struct LiveCapture {
     bool cpu_check_armed = true;
     uint32_t cpu_check_start = 0;  // time_ms when the block's work began
     uint8_t frame[kMaxFrameBytes] = {};  // encode_frame's output before it goes to the ring
-};
 
-// The records live capture works on, gathered by the program for each call.
-struct LiveParts {
-    Services& services;
-    LiveCapture& capture;
-    LiveRing& ring;     // filled for the sender
-    CodecState& codec;
-    IcecastOutput& icecast;  // fed the captured samples
-    uint32_t packets_sent;  // the sender's count: the CPU check times the first bank only
-    // The pump cannot keep up: the program stops the broadcast.
+    // The pump cannot keep up: the program stops the broadcast (set by
+    // make_context; a test may put its own function here).
     void (*stop_broadcast)(Services&) = nullptr;
 };
 
@@ -68,20 +60,24 @@ struct LiveParts {
 // queues the 60 buffers. A failed attempt shows its message and is tried
 // again until 2 seconds of calendar time have passed. Returns 1 when
 // recording runs (at once when it already ran), 0 on failure.
-int open_capture(const LiveParts& live);
+int open_capture(Services& services, LiveCapture& capture);
 // Stops recording (every queued buffer comes back, still posted), frees the
 // buffers and clears the level. Does nothing when capture is not open.
-void close_capture(const LiveParts& live);
+void close_capture(Services& services, LiveCapture& capture);
 
 // One full buffer: `data` holds `recorded` bytes of 8-bit mono at
 // `capture_rate`. Turns it into a block, slices it into the bank being
 // written and encodes one packet of the other bank into the ring; at the
 // end of the cycle after a stop request closes capture and encodes the
-// whole last cycle. Allocates nothing.
-void pump_block(const LiveParts& live, const uint8_t* data, uint16_t recorded, int channels,
-                int capture_rate, int byte_rate, int bytes_per_sample);
+// whole last cycle. The captured samples also go to the Icecast output.
+// `packets_sent` is the sender's count: the CPU check times the first bank
+// only. Allocates nothing.
+void pump_block(Services& services, LiveCapture& capture, LiveRing& ring, CodecState& codec, IcecastOutput& icecast,
+                uint32_t packets_sent, const uint8_t* data, uint16_t recorded, int channels, int capture_rate,
+                int byte_rate, int bytes_per_sample);
 
 // A buffer came back from the device (the front end posts this): unless
 // capture is stopping it is pumped and queued again; in every case one live
 // tick is posted.
-void on_capture_buffer(const LiveParts& live, int buffer_id, int recorded);
+void on_capture_buffer(Services& services, LiveCapture& capture, LiveRing& ring, CodecState& codec,
+                       IcecastOutput& icecast, uint32_t packets_sent, int buffer_id, int recorded);

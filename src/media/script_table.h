@@ -29,3 +29,7 @@ struct ScriptTable {
 // Frees the table, sets the entry count (state.script_entries) to 0 and
 // marks nothing as loaded.
 void free_script_table(Services& services, ScriptTable& script);
+
+// The text of entry `index`; empty when the table has no such entry (or
+// its text, filled by a file reader, has no end).
+const char* script_entry_text(const ScriptTable& script, int index);

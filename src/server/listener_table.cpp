@@ -10,16 +10,10 @@
 #include <string>
 
 #include "base/messages.h"
-#include "codec/codec_state.h"
 #include "live/datagram_queue.h"
-#include "live/live_ring.h"
-#include "media/picture_slots.h"
-#include "media/script_table.h"
-#include "server/sender_state.h"
-#include "server/station_parts.h"
-#include "server/station_socket.h"
 #include "platform/udp_socket.h"
 #include "server/packet.h"
+#include "server/station_socket.h"
 
 namespace {
 
@@ -36,11 +30,11 @@ struct Load {
 // One pass over the table: active listeners, the bytes per second they
 // cost (R for the audio stream, C for the companion stream), and whether
 // a repeater is among them.
-Load measure_load(const StationParts& ctx) {
-    const int64_t r = ctx.services.state.TransferRate;
-    const int64_t c = companion_rate(ctx.services.state.TransferRate);
+Load measure_load(const StationState& state, const ListenerTable& table) {
+    const int64_t r = state.TransferRate;
+    const int64_t c = companion_rate(state.TransferRate);
     Load load;
-    for (const ListenerEntry& entry : ctx.listeners.entries) {
+    for (const ListenerEntry& entry : table.entries) {
         if (entry.age >= AGE_FREE) continue;
         ++load.active;
         switch (entry.mode & 3) {
@@ -62,38 +56,36 @@ Load measure_load(const StationParts& ctx) {
     return load;
 }
 
-void reply(const StationParts& ctx, const sockaddr_in& to, int addr_len, const uint8_t* datagram, int size) {
-    if (addr_len <= 0 || addr_len > static_cast<int>(sizeof to)) addr_len = sizeof to;
-    bsendto(ctx.services, ctx.queue, ctx.station.socket, datagram, size, 0, &to, addr_len);
-}
+// Where the replies to one request go.
+struct Replies {
+    Services& services;
+    const StationSocket& station;
+    DatagramQueue& queue;
+    const sockaddr_in& to;
+    int addr_len;
 
-// The text of the script entry the sender is at; empty without a script.
-const char* current_song_text(const StationParts& ctx) {
-    const auto& entries = ctx.script.entries;
-    int index = ctx.sender.entry_index;
-    if (index < 0 || index >= static_cast<int>(entries.size())) return "";
-    const ScriptEntry& entry = entries[static_cast<size_t>(index)];
-    // The text field is filled by a file reader: never read past its end.
-    return memchr(entry.text, 0, sizeof entry.text) ? entry.text : "";
-}
+    void send(const uint8_t* datagram, int size) const {
+        int length = addr_len <= 0 || addr_len > static_cast<int>(sizeof to) ? sizeof to : addr_len;
+        bsendto(services, queue, station.socket, datagram, size, 0, &to, length);
+    }
+};
 
 // The weekday log line of a listener that left.
-void log_departure(const StationParts& ctx, const ListenerEntry& entry) {
+void log_departure(Services& services, const ListenerEntry& entry) {
     char line[160];
-    format_listener_log_line(line, sizeof line, entry.addr, entry.joined, ctx.services.host->time_now(),
+    format_listener_log_line(line, sizeof line, entry.addr, entry.joined, services.host->time_now(),
                              entry.mode, entry.count_at_join, kLogMarkerLeft, entry.reserved);
-    write_daily_log(ctx.services, "%s", line);
+    write_daily_log(services, "%s", line);
 }
 
 // A newcomer is counted at R whatever it asked for; an old entry of the
 // same address still counts in the load.
-bool room_for_newcomer(const StationParts& ctx, const Load& load) {
-    return 8 * load.bytes_per_second <= ctx.services.state.BANDWIDTH - 8 * int64_t{ctx.services.state.TransferRate};
+bool room_for_newcomer(const StationState& state, const Load& load) {
+    return 8 * load.bytes_per_second <= state.BANDWIDTH - 8 * int64_t{state.TransferRate};
 }
 
-bool outside_station_intranet(const StationParts& ctx, const sockaddr_in& from) {
-    return ctx.services.state.INTRANET && outside_intranet(ntohl(from.sin_addr.s_addr),
-                                                  ctx.station.local_addr_host, ctx.station.net_mask);
+bool outside_station_intranet(const StationState& state, const StationSocket& station, const sockaddr_in& from) {
+    return state.INTRANET && outside_intranet(ntohl(from.sin_addr.s_addr), station.local_addr_host, station.net_mask);
 }
 
 }  // namespace
@@ -126,106 +118,104 @@ bool outside_intranet(uint32_t addr_host, uint32_t station_host, uint32_t net_ma
     return (addr_host & net_mask) != (station_host & net_mask);
 }
 
-int handle_join(const StationParts& ctx, const sockaddr_in& from, int addr_len, int companion,
-                const char* text) {
+int handle_join(Services& services, ListenerTable& table, const StationSocket& station, DatagramQueue& queue,
+                const OnAir& on_air, const sockaddr_in& from, int addr_len, int companion, const char* text) {
     if (!text) text = "";
-    const StationState& s = ctx.services.state;
-    const uint32_t counter = ctx.sender.packet_counter;
+    const StationState& s = services.state;
+    const uint32_t counter = on_air.seq;
+    const Replies replies{services, station, queue, from, addr_len};
     uint8_t out[MAX_DATAGRAM];
 
     if (strcmp(text, kKeeperQuery) == 0) {
-        ctx.services.state.keeper_watchdog = 0;
-        int active = measure_load(ctx).active;
-        reply(ctx, from, addr_len, out,
-              build_keeper_status(out, counter, s.TransferRate, active, s.BANDWIDTH));
+        services.state.keeper_watchdog = 0;
+        int active = measure_load(s, table).active;
+        replies.send(out, build_keeper_status(out, counter, s.TransferRate, active, s.BANDWIDTH));
         return 0;
     }
-    if (outside_station_intranet(ctx, from)) {
-        reply(ctx, from, addr_len, out, build_intranet_only(out, counter));
+    if (outside_station_intranet(s, station, from)) {
+        replies.send(out, build_intranet_only(out, counter));
         return 0;
     }
-    if (!user_list_admits(ctx.listeners.user_list, s.user_list_path.c_str(), text)) {
-        reply(ctx, from, addr_len, out, build_closed_site(out, counter));
+    if (!user_list_admits(table.user_list, s.user_list_path.c_str(), text)) {
+        replies.send(out, build_closed_site(out, counter));
         return 0;
     }
 
-    int slot = find_listener(ctx.listeners, from);
+    int slot = find_listener(table, from);
     if (slot < 0) {
         for (int i = 0; i < LISTENER_TABLE_SIZE && slot < 0; ++i)
-            if (ctx.listeners.entries[i].age == AGE_FREE) slot = i;
+            if (table.entries[i].age == AGE_FREE) slot = i;
     }
-    Load load = measure_load(ctx);
-    if (slot < 0 || !room_for_newcomer(ctx, load)) {
-        ++ctx.listeners.busy_rejections;
-        log_busy_refusal(ctx.services, ctx.listeners.busy_log, from, companion & 1, load.active);
-        reply(ctx, from, addr_len, out, build_busy(out, counter));
+    Load load = measure_load(s, table);
+    if (slot < 0 || !room_for_newcomer(s, load)) {
+        ++table.busy_rejections;
+        log_busy_refusal(services, table.busy_log, from, companion & 1, load.active);
+        replies.send(out, build_busy(out, counter));
         return 0;
     }
 
-    ListenerEntry& entry = ctx.listeners.entries[slot];
+    ListenerEntry& entry = table.entries[slot];
     // A join repeated while the entry is active neither forgets that the
     // listener was heard nor gives an unheard one more time: repeated
     // forged joins buy no more audio than one.
     if (entry.age >= AGE_FREE) {
         entry.heard = false;
-        entry.joined_ms = ctx.services.host->time_ms();
+        entry.joined_ms = services.host->time_ms();
     }
     entry.age = 0;
     entry.addr_len = addr_len;
     entry.mode = (companion & 1) ? 1 : 0;
     if (strcmp(text, "Repeater") == 0) entry.mode |= 2;
     entry.addr = from;
-    entry.joined = static_cast<uint32_t>(ctx.services.host->time_now());
+    entry.joined = static_cast<uint32_t>(services.host->time_now());
     entry.reserved = 0;
-    entry.count_at_join = measure_load(ctx).active;
-    debug_trace(ctx.services, "Client %08lX %d %d added to %d\n",
+    entry.count_at_join = measure_load(s, table).active;
+    debug_trace(services, "Client %08lX %d %d added to %d\n",
                 static_cast<unsigned long>(from.sin_addr.s_addr), entry.addr_len, entry.age, slot);
 
-    reply(ctx, from, addr_len, out,
-          build_join_accepted(out, counter, entry.joined, s.SamplingRate, s.StationName.c_str(),
-                              current_song_text(ctx)));
+    replies.send(out, build_join_accepted(out, counter, entry.joined, s.SamplingRate, s.StationName.c_str(),
+                                          on_air.song_text));
     for (int i = 0; i < kProbeCount; ++i)
-        reply(ctx, from, addr_len, out,
-              build_bandwidth_probe(out, entry.joined, s.TransferRate, *ctx.services.host));
+        replies.send(out, build_bandwidth_probe(out, entry.joined, s.TransferRate, *services.host));
     return 1;
 }
 
-void handle_multicast_query(const StationParts& ctx, const sockaddr_in& from, int addr_len) {
-    const StationState& s = ctx.services.state;
+void handle_multicast_query(Services& services, const StationSocket& station, DatagramQueue& queue,
+                            const OnAir& on_air, const sockaddr_in& from, int addr_len) {
+    const StationState& s = services.state;
     const char* group = s.MBONE ? s.MBONEIP.c_str() : "0.0.0.0";
     uint8_t out[MAX_DATAGRAM];
-    reply(ctx, from, addr_len, out,
-          build_multicast_reply(out, ctx.sender.packet_counter, s.SamplingRate, group,
-                                s.StationName.c_str(), current_song_text(ctx)));
+    const Replies replies{services, station, queue, from, addr_len};
+    replies.send(out, build_multicast_reply(out, on_air.seq, s.SamplingRate, group, s.StationName.c_str(),
+                                            on_air.song_text));
 }
 
-void handle_leave(const StationParts& ctx, const sockaddr_in& from) {
-    int slot = find_listener(ctx.listeners, from);
+void handle_leave(Services& services, ListenerTable& table, const sockaddr_in& from) {
+    int slot = find_listener(table, from);
     if (slot < 0) return;
-    ListenerEntry& entry = ctx.listeners.entries[slot];
+    ListenerEntry& entry = table.entries[slot];
     // A repeated leave finds the entry free already: it left once and is
     // logged once.
     if (entry.age >= AGE_FREE) return;
     entry.age = AGE_FREE;
     entry.heard = false;  // a keep-alive still on its way must not bring it back
-    debug_trace(ctx.services, "Client %08lX removed from %d\n",
-                static_cast<unsigned long>(from.sin_addr.s_addr), slot);
-    if (static_cast<int64_t>(entry.joined) + 10 < ctx.services.host->time_now())
-        log_departure(ctx, entry);
+    debug_trace(services, "Client %08lX removed from %d\n", static_cast<unsigned long>(from.sin_addr.s_addr),
+                slot);
+    if (static_cast<int64_t>(entry.joined) + 10 < services.host->time_now()) log_departure(services, entry);
 }
 
-void handle_upgrade(const StationParts& ctx, const sockaddr_in& from, const char* text) {
-    const StationState& s = ctx.services.state;
+void handle_upgrade(const Services& services, ListenerTable& table, const sockaddr_in& from, const char* text) {
+    const StationState& s = services.state;
     const int64_t r = s.TransferRate;
     const int64_t c = companion_rate(s.TransferRate);
-    const int64_t load = measure_load(ctx).bytes_per_second;
+    const int64_t load = measure_load(s, table).bytes_per_second;
     if (8 * load > s.BANDWIDTH + 8 * (r - c)) return;
-    int slot = find_listener(ctx.listeners, from);
+    int slot = find_listener(table, from);
     // Only a listener still here is upgraded: one that has left would come
     // back without the join rules, and the check above counted it at R - C,
     // not at the C it would add.
-    if (slot < 0 || ctx.listeners.entries[slot].age >= AGE_FREE) return;
-    ListenerEntry& entry = ctx.listeners.entries[slot];
+    if (slot < 0 || table.entries[slot].age >= AGE_FREE) return;
+    ListenerEntry& entry = table.entries[slot];
     entry.age = 0;
     if (text && strcmp(text, "Repeater") == 0)
         entry.mode = 8 * load < s.BANDWIDTH - 8 * c ? 3 : 2;
@@ -233,9 +223,10 @@ void handle_upgrade(const StationParts& ctx, const sockaddr_in& from, const char
         entry.mode = 1;
 }
 
-void add_receiver(const StationParts& ctx) {
-    reset_listener_table(ctx.listeners);
-    const std::string& setting = ctx.services.state.RepeaterIP;
+void add_receiver(Services& services, ListenerTable& table, const StationSocket& station, DatagramQueue& queue,
+                  const OnAir& on_air) {
+    reset_listener_table(table);
+    const std::string& setting = services.state.RepeaterIP;
     if (setting.empty() || setting[0] == ' ') return;
 
     std::string host = setting;
@@ -247,9 +238,9 @@ void add_receiver(const StationParts& ctx) {
     }
     uint32_t addr_net = 0;
     if (!resolve_ipv4(host.c_str(), &addr_net)) {
-        debug_trace(ctx.services, "Repeater %s not found\n", host.c_str());
-        show_message(ctx.services, true, MB_OK | MB_ICONWARNING, "Repeater %s: %s", host.c_str(),
-                     socket_error_text(ctx.services, WSAHOST_NOT_FOUND));
+        debug_trace(services, "Repeater %s not found\n", host.c_str());
+        show_message(services, true, MB_OK | MB_ICONWARNING, "Repeater %s: %s", host.c_str(),
+                     socket_error_text(services, WSAHOST_NOT_FOUND));
         return;
     }
     sockaddr_in to{};
@@ -258,14 +249,14 @@ void add_receiver(const StationParts& ctx) {
     to.sin_addr.s_addr = addr_net;
     // The repeater is the operator's own choice, not a stranger's request:
     // it needs no sign of life to keep its place.
-    if (handle_join(ctx, to, sizeof to, 0, "Receiver") == 1)
-        ctx.listeners.entries[find_listener(ctx.listeners, to)].heard = true;
+    if (handle_join(services, table, station, queue, on_air, to, sizeof to, 0, "Receiver") == 1)
+        table.entries[find_listener(table, to)].heard = true;
 }
 
-int hear_listener(const StationParts& ctx, const sockaddr_in& from) {
-    int slot = find_listener(ctx.listeners, from);
-    if (slot < 0 || ctx.listeners.entries[slot].age >= AGE_FREE) return -1;
-    ctx.listeners.entries[slot].heard = true;
+int hear_listener(ListenerTable& table, const sockaddr_in& from) {
+    int slot = find_listener(table, from);
+    if (slot < 0 || table.entries[slot].age >= AGE_FREE) return -1;
+    table.entries[slot].heard = true;
     return slot;
 }
 
@@ -276,40 +267,40 @@ bool is_heard_listener(const ListenerTable& table, const sockaddr_in& from) {
     return entry.age < AGE_FREE && entry.heard && entry.addr.sin_port == from.sin_port;
 }
 
-int revive_listener(const StationParts& ctx, const sockaddr_in& from) {
-    int slot = find_listener(ctx.listeners, from);
+int revive_listener(Services& services, ListenerTable& table, const StationSocket& station,
+                    const sockaddr_in& from) {
+    int slot = find_listener(table, from);
     if (slot < 0) return -1;
-    ListenerEntry& entry = ctx.listeners.entries[slot];
+    ListenerEntry& entry = table.entries[slot];
     if (entry.age < AGE_FREE || !entry.heard) return -1;
-    if (outside_station_intranet(ctx, from) || !room_for_newcomer(ctx, measure_load(ctx)) ||
-        !admit_request(ctx.services, ctx.listeners.admission, from))
+    const StationState& s = services.state;
+    if (outside_station_intranet(s, station, from) || !room_for_newcomer(s, measure_load(s, table)) ||
+        !admit_request(services, table.admission, from))
         return -1;
     entry.age = 0;
     entry.heard = false;
-    entry.joined_ms = ctx.services.host->time_ms();
-    debug_trace(ctx.services, "Client %08lX revived in %d\n", static_cast<unsigned long>(from.sin_addr.s_addr),
-                slot);
+    entry.joined_ms = services.host->time_ms();
+    debug_trace(services, "Client %08lX revived in %d\n", static_cast<unsigned long>(from.sin_addr.s_addr), slot);
     return slot;
 }
 
-void tend_listener_table(const StationParts& ctx) {
-    const uint32_t now = ctx.services.host->time_ms();
+void tend_listener_table(Services& services, ListenerTable& table) {
+    const uint32_t now = services.host->time_ms();
     for (int i = 0; i < LISTENER_TABLE_SIZE; ++i) {
-        ListenerEntry& entry = ctx.listeners.entries[i];
-        if (entry.age >= AGE_FREE || entry.heard || now - entry.joined_ms < FIRST_SIGN_OF_LIFE_MS)
-            continue;
-        debug_trace(ctx.services, "Client %08lX not heard since its join, removed from %d\n",
+        ListenerEntry& entry = table.entries[i];
+        if (entry.age >= AGE_FREE || entry.heard || now - entry.joined_ms < FIRST_SIGN_OF_LIFE_MS) continue;
+        debug_trace(services, "Client %08lX not heard since its join, removed from %d\n",
                     static_cast<unsigned long>(entry.addr.sin_addr.s_addr), i);
         // Cleared, address and all: a keep-alive forged later cannot revive it.
         entry = ListenerEntry{};
     }
-    close_busy_log_minute(ctx.services, ctx.listeners.busy_log);
+    close_busy_log_minute(services, table.busy_log);
 }
 
-int listener_load(const StationParts& ctx, int* load_bps) {
-    Load load = measure_load(ctx);
-    if (ctx.services.state.broadcast_state == BS_IDLE) load.bytes_per_second = 0;
-    ctx.listeners.repeater_present = load.repeater;
+int listener_load(const Services& services, ListenerTable& table, int* load_bps) {
+    Load load = measure_load(services.state, table);
+    if (services.state.broadcast_state == BS_IDLE) load.bytes_per_second = 0;
+    table.repeater_present = load.repeater;
     if (load_bps) {
         int64_t bits = 8 * load.bytes_per_second;
         *load_bps = bits > INT_MAX ? INT_MAX : static_cast<int>(bits);

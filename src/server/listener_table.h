@@ -49,21 +49,34 @@ struct ListenerTable {
     UserList user_list;
 };
 
-struct StationParts;
+struct DatagramQueue;
+struct Services;
+struct StationSocket;
+
+// What a reply to a listener tells of the broadcast: the sender's count
+// (the reply's `seq`) and the text of the song on air.
+struct OnAir {
+    uint32_t seq = 0;
+    const char* song_text = "";
+};
+
+// Replies go to `from` through the datagram queue and the station socket,
+// whose address and mask also decide the intranet rule.
 
 // Join request (PF_TEXT without PF_PICTURE). The first rule that fires
 // decides: keeper query, intranet, user list, slot, capacity, admission.
 // Returns 1 when the sender was admitted.
-int handle_join(const StationParts& ctx, const sockaddr_in& from, int addr_len, int companion,
-                const char* text);
+int handle_join(Services& services, ListenerTable& table, const StationSocket& station, DatagramQueue& queue,
+                const OnAir& on_air, const sockaddr_in& from, int addr_len, int companion, const char* text);
 // Multicast query: replies with the group (or "0.0.0.0"), station name and song text.
-void handle_multicast_query(const StationParts& ctx, const sockaddr_in& from, int addr_len);
+void handle_multicast_query(Services& services, const StationSocket& station, DatagramQueue& queue,
+                            const OnAir& on_air, const sockaddr_in& from, int addr_len);
 // Leave (PF_LEAVE without PF_PICTURE): frees the sender's entry; it can
 // come back only with a join.
-void handle_leave(const StationParts& ctx, const sockaddr_in& from);
+void handle_leave(Services& services, ListenerTable& table, const sockaddr_in& from);
 // A datagram from the listener after its join: its active entry is marked
 // heard. Returns the entry's index, or -1 when the address has none.
-int hear_listener(const StationParts& ctx, const sockaddr_in& from);
+int hear_listener(ListenerTable& table, const sockaddr_in& from);
 // Whether `from` (address and port) is an active entry of the table that
 // has been heard from since its join: a listener re-joining, not a newcomer.
 bool is_heard_listener(const ListenerTable& table, const sockaddr_in& from);
@@ -72,18 +85,20 @@ bool is_heard_listener(const ListenerTable& table, const sockaddr_in& from);
 // from the address would be admitted now (intranet rule, capacity, the
 // admission limits). The entry keeps its `joined` stamp and must be heard
 // again within 4 seconds. Nothing is sent. Returns its index, or -1.
-int revive_listener(const StationParts& ctx, const sockaddr_in& from);
+int revive_listener(Services& services, ListenerTable& table, const StationSocket& station,
+                    const sockaddr_in& from);
 // Once a tick, before the fan-out: frees every entry not heard within 4
 // seconds of its join (without a log line) and closes the minute of the
 // busy log when it is over.
-void tend_listener_table(const StationParts& ctx);
+void tend_listener_table(Services& services, ListenerTable& table);
 // Companion-stream upgrade of an active listener (PF_UPGRADE, while Stream2X is on).
-void handle_upgrade(const StationParts& ctx, const sockaddr_in& from, const char* text);
+void handle_upgrade(const Services& services, ListenerTable& table, const sockaddr_in& from, const char* text);
 // Frees the whole table and admits the repeater of RepeaterIP, when one is set.
-void add_receiver(const StationParts& ctx);
+void add_receiver(Services& services, ListenerTable& table, const StationSocket& station, DatagramQueue& queue,
+                  const OnAir& on_air);
 // The number of active listeners; stores 8 x the load (bits per second) in
 // *load_bps when given, and sets the repeater-present flag.
-int listener_load(const StationParts& ctx, int* load_bps);
+int listener_load(const Services& services, ListenerTable& table, int* load_bps);
 
 // The first entry holding this IPv4 address (the port is not compared), or -1.
 int find_listener(const ListenerTable& table, const sockaddr_in& addr);

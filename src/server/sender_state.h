@@ -29,6 +29,12 @@ struct WireDatagram {
 
 struct Services;
 
+// News of a tick: what goes out beside the audio.
+struct TickNews {
+    bool song_text = false;
+    bool picture_notice = false;
+};
+
 // Control datagrams wait here from the moment the socket has them until the
 // next tick handles them in arrival order. Reading as soon as the socket is
 // readable keeps the kernel's receive buffer from overflowing when a full

@@ -1,8 +1,7 @@
 #pragma once
-// The records a broadcast works on, each owned by its module (the station
-// socket, the sender, the listener table, the datagram queue ...). The
-// program gathers them from its context for each call; the server's
-// procedures take this view, never the program's context.
+// The records one tick of the sender works on, each owned by its module.
+// The tick and its reception step take this view; every other procedure
+// takes only the records it uses. The program gathers it for each tick.
 
 struct CodecState;
 struct DatagramQueue;

@@ -12,7 +12,6 @@
 
 #include "base/messages.h"
 #include "live/datagram_queue.h"
-#include "server/station_parts.h"
 #include "platform/udp_socket.h"
 #include "server/packet.h"
 
@@ -72,10 +71,10 @@ bool is_master(const StationSocket& station) {
     return station.master_known && station.local_addr_net == station.master.sin_addr.s_addr;
 }
 
-void send_to_master(const StationParts& ctx, const uint8_t* datagram, int size) {
-    if (!ctx.station.master_known) return;
-    bsendto(ctx.services, ctx.queue, ctx.station.socket, datagram, size, 0, &ctx.station.master,
-            sizeof ctx.station.master);
+void send_to_master(Services& services, const StationSocket& station, DatagramQueue& queue,
+                    const uint8_t* datagram, int size) {
+    if (!station.master_known) return;
+    bsendto(services, queue, station.socket, datagram, size, 0, &station.master, sizeof station.master);
 }
 
 // Sets a socket buffer size, past the system's cap when the process may
@@ -89,27 +88,27 @@ int set_buffer_size(int socket, int option, int force_option, int bytes) {
     return granted;
 }
 
-void set_socket_options(const StationParts& ctx) {
-    int socket = ctx.station.socket;
+void set_socket_options(Services& services, StationSocket& station) {
+    int socket = station.socket;
     int ttl = kTimeToLive;
     int set_result = setsockopt(socket, IPPROTO_IP, IP_TTL, &ttl, sizeof ttl);
     int ttl_read = 0;
     socklen_t length = sizeof ttl_read;
     int get_result = getsockopt(socket, IPPROTO_IP, IP_TTL, &ttl_read, &length);
-    debug_trace(ctx.services, "\nsocket TTL: %d %ld (%d %ld)\n", set_result, static_cast<long>(ttl),
+    debug_trace(services, "\nsocket TTL: %d %ld (%d %ld)\n", set_result, static_cast<long>(ttl),
                 get_result, static_cast<long>(ttl_read));
 
     int buffer = kSendBufferBytes;
     int buffer_read = set_buffer_size(socket, SO_SNDBUF, SO_SNDBUFFORCE, buffer);
-    debug_trace(ctx.services, "\nsocket SNDBUF: %d %d\n", buffer, buffer_read);
+    debug_trace(services, "\nsocket SNDBUF: %d %d\n", buffer, buffer_read);
 
     buffer = kReceiveBufferBytes;
     buffer_read = set_buffer_size(socket, SO_RCVBUF, SO_RCVBUFFORCE, buffer);
-    debug_trace(ctx.services, "\nsocket RCVBUF: %d %d\n", buffer, buffer_read);
+    debug_trace(services, "\nsocket RCVBUF: %d %d\n", buffer, buffer_read);
     // The kernel reports twice the size it grants (its own bookkeeping).
-    if (buffer_read / 2 < buffer && !ctx.station.small_receive_buffer_told) {
-        ctx.station.small_receive_buffer_told = true;
-        show_message(ctx.services, true, MB_OK | MB_ICONINFORMATION,
+    if (buffer_read / 2 < buffer && !station.small_receive_buffer_told) {
+        station.small_receive_buffer_told = true;
+        show_message(services, true, MB_OK | MB_ICONINFORMATION,
                      "The system limits the station socket's receive buffer to %d kB (the station "
                      "asks for %d kB). With thousands of listeners keep-alives may be lost: raise "
                      "net.core.rmem_max (sysctl) to at least %d.",
@@ -119,20 +118,19 @@ void set_socket_options(const StationParts& ctx) {
 
 // Multicast copies go to the group on the station's port; the station never
 // joins the group itself and leaves the multicast time-to-live alone.
-void set_up_multicast(const StationParts& ctx, const char* group) {
-    StationSocket& station = ctx.station;
-    if (!ipv4_from_dotted(group, static_cast<uint16_t>(ctx.services.state.STATION_PORT),
+void set_up_multicast(Services& services, StationSocket& station, const char* group) {
+    if (!ipv4_from_dotted(group, static_cast<uint16_t>(services.state.STATION_PORT),
                           &station.multicast_dest)) {
         // Not an address: without this check the copies would go to
         // 255.255.255.255, which is what inet_addr makes of bad text.
-        show_message(ctx.services, true, MB_OK | MB_ICONERROR, "Failed to activate MBONE");
+        show_message(services, true, MB_OK | MB_ICONERROR, "Failed to activate MBONE");
         return;
     }
     station.multicast = true;
     in_addr any{};
     any.s_addr = htonl(INADDR_ANY);
     if (setsockopt(station.socket, IPPROTO_IP, IP_MULTICAST_IF, &any, sizeof any) != 0)
-        show_message(ctx.services, true, MB_OK | MB_ICONERROR, "Failed to activate MBONE");
+        show_message(services, true, MB_OK | MB_ICONERROR, "Failed to activate MBONE");
 }
 
 }  // namespace
@@ -194,32 +192,31 @@ int station_fatal(Services& services, const char* word, int socket_error, int st
     return 0;
 }
 
-int open_station_socket(const StationParts& ctx, const char* host_name, const char* multicast_group,
-                        const char* station_name) {
-    StationSocket& station = ctx.station;
+int open_station_socket(Services& services, StationSocket& station, const char* host_name,
+                        const char* multicast_group) {
     station.local_addr_host = 0;
     station.local_addr_net = 0;
     station.multicast = false;
-    station.master_known = ipv4_from_dotted(ctx.services.state.MASTER_IP.c_str(), MASTER_PORT,
+    station.master_known = ipv4_from_dotted(services.state.MASTER_IP.c_str(), MASTER_PORT,
                                             &station.master) == 1;
     if (!station.master_known)
-        debug_trace(ctx.services, "Master address %s is not a dotted address\n", ctx.services.state.MASTER_IP.c_str());
+        debug_trace(services, "Master address %s is not a dotted address\n", services.state.MASTER_IP.c_str());
 
     station.socket = udp_open();
-    if (station.socket < 0) return station_fatal(ctx.services, "socket", errno, EXIT_NO_SOCKET);
+    if (station.socket < 0) return station_fatal(services, "socket", errno, EXIT_NO_SOCKET);
 
     if (!host_name || !*host_name) {
-        prepare_fatal_exit(ctx.services);
-        show_message(ctx.services, false, MB_OK | MB_ICONERROR | MB_SYSTEMMODAL, "Please specify server URL.");
-        ctx.services.host->exit_program(EXIT_HOST_OR_BIND);
+        prepare_fatal_exit(services);
+        show_message(services, false, MB_OK | MB_ICONERROR | MB_SYSTEMMODAL, "Please specify server URL.");
+        services.host->exit_program(EXIT_HOST_OR_BIND);
         return 0;
     }
     uint32_t addr_net = 0;
     int lookup_error = 0;
-    if (!station_address_for_host(ctx.services, host_name, &addr_net, &lookup_error))
-        return station_fatal(ctx.services, "gethost", lookup_error, EXIT_HOST_OR_BIND);
-    if (udp_bind(station.socket, addr_net, static_cast<uint16_t>(ctx.services.state.STATION_PORT)) != 0)
-        return station_fatal(ctx.services, "bind", errno, EXIT_HOST_OR_BIND);
+    if (!station_address_for_host(services, host_name, &addr_net, &lookup_error))
+        return station_fatal(services, "gethost", lookup_error, EXIT_HOST_OR_BIND);
+    if (udp_bind(station.socket, addr_net, static_cast<uint16_t>(services.state.STATION_PORT)) != 0)
+        return station_fatal(services, "bind", errno, EXIT_HOST_OR_BIND);
     station.local_addr_net = addr_net;
     station.local_addr_host = ntohl(addr_net);
     station.net_mask = network_mask_of(station.local_addr_host);
@@ -228,34 +225,34 @@ int open_station_socket(const StationParts& ctx, const char* host_name, const ch
     // tick for later (the fan-out, the datagram queue) instead of holding
     // the station's one thread.
     if (udp_set_nonblocking(station.socket) != 0)
-        return station_fatal(ctx.services, "socket", errno, EXIT_NO_SOCKET);
-    set_socket_options(ctx);
-    ctx.services.host->set_read_notification(station.socket, true);
-    if (multicast_group && *multicast_group) set_up_multicast(ctx, multicast_group);
+        return station_fatal(services, "socket", errno, EXIT_NO_SOCKET);
+    set_socket_options(services, station);
+    services.host->set_read_notification(station.socket, true);
+    if (multicast_group && *multicast_group) set_up_multicast(services, station, multicast_group);
 
-    uint8_t notice[MAX_DATAGRAM];
-    if (is_master(station)) {
-        station.server_number = ctx.services.state.NextSrvID;
-    } else if (!ctx.services.state.INTRANET) {
-        // The account number of the announce is the station's registered id.
-        int size = build_master_announce(notice, ctx.services.state.NextSrvID, station_name ? station_name : "");
-        send_to_master(ctx, notice, size);
-    }
-
-    station.broadcast_start_time = ctx.services.host->time_now();
+    if (is_master(station)) station.server_number = services.state.NextSrvID;
+    station.broadcast_start_time = services.host->time_now();
     return 1;
 }
 
-void tell_master_station_closes(const StationParts& ctx) {
-    if (ctx.station.socket < 0 || is_master(ctx.station)) return;
+void tell_master_station_opens(Services& services, const StationSocket& station, DatagramQueue& queue,
+                               const char* station_name) {
+    if (station.socket < 0 || is_master(station) || services.state.INTRANET) return;
+    // The account number of the announce is the station's registered id.
     uint8_t notice[MAX_DATAGRAM];
-    int size = build_master_close(notice);
-    send_to_master(ctx, notice, size);
+    int size = build_master_announce(notice, services.state.NextSrvID, station_name ? station_name : "");
+    send_to_master(services, station, queue, notice, size);
 }
 
-void close_station_socket(const StationParts& ctx) {
-    StationSocket& station = ctx.station;
-    ctx.services.host->set_read_notification(station.socket, false);
+void tell_master_station_closes(Services& services, const StationSocket& station, DatagramQueue& queue) {
+    if (station.socket < 0 || is_master(station)) return;
+    uint8_t notice[MAX_DATAGRAM];
+    int size = build_master_close(notice);
+    send_to_master(services, station, queue, notice, size);
+}
+
+void close_station_socket(Services& services, StationSocket& station) {
+    services.host->set_read_notification(station.socket, false);
     udp_close(station.socket);
     station.socket = -1;
 }

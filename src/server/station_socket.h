@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
+struct DatagramQueue;
 struct Services;
-struct StationParts;
 
 // Where the start and close notices go: the master station listens on the
 // station port of old, whatever port this station uses.
@@ -26,20 +26,23 @@ struct StationSocket {
     bool small_receive_buffer_told = false;  // the operator hears of a capped buffer once
 };
 
-// Creates, binds and configures the station socket and announces the
-// station to the master. `multicast_group` is the group text when multicast
-// is on, else null or empty. Returns 1 with the socket open and the bound
-// address in station.local_addr_net; 0 after a fatal error, when the program
-// is already ending (the exit status went to the host) and the caller must
-// stop. The program's open_station (app/station.h) does the rest of a start.
-int open_station_socket(const StationParts& ctx, const char* host_name, const char* multicast_group,
-                        const char* station_name);
+// Creates, binds and configures the station socket. `multicast_group` is
+// the group text when multicast is on, else null or empty. Returns 1 with
+// the socket open and the bound address in station.local_addr_net; 0 after
+// a fatal error, when the program is already ending (the exit status went
+// to the host) and the caller must stop. The program's open_station
+// (app/station.h) does the rest of a start.
+int open_station_socket(Services& services, StationSocket& station, const char* host_name,
+                        const char* multicast_group);
 
-// The close notice to the master, unless this station is the master or no
-// socket is open.
-void tell_master_station_closes(const StationParts& ctx);
+// The start and close notices to the master (through the datagram queue),
+// unless this station is the master or no socket is open; an intranet
+// station announces nothing.
+void tell_master_station_opens(Services& services, const StationSocket& station, DatagramQueue& queue,
+                               const char* station_name);
+void tell_master_station_closes(Services& services, const StationSocket& station, DatagramQueue& queue);
 // Closes the open station socket.
-void close_station_socket(const StationParts& ctx);
+void close_station_socket(Services& services, StationSocket& station);
 
 // The station's fatal network error: what the program does before a fatal
 // exit (it closes the station), a system-modal "<word>: <socket error

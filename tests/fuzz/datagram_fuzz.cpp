@@ -42,6 +42,7 @@
 #include "app/station.h"
 #include "fuzz/fuzz_support.h"
 #include "platform/udp_socket.h"
+#include "server/control_datagrams.h"
 #include "server/packet.h"
 #include "server/picture_service.h"
 #include "server/sender.h"

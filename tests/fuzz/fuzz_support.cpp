@@ -80,10 +80,12 @@ Context& renew_context(std::unique_ptr<Context>& ctx, Host& host) {
     // Everything make_context sets beside the record's own defaults (the
     // trace sink stays off: fuzz_setup cleared VELMORA_TRACE).
     const SenderEvents events = ctx->sender.events;
+    const auto stop_broadcast = ctx->capture.stop_broadcast;
     ctx->~Context();
     new (ctx.get()) Context();
     ctx->host = &host;
     ctx->sender.events = events;
+    ctx->capture.stop_broadcast = stop_broadcast;
     return *ctx;
 }
 

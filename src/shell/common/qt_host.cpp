@@ -148,7 +148,7 @@ void QtHost::set_capture_source(std::unique_ptr<CaptureSource> source) {
     capture_ = std::make_unique<CaptureDevice>(
         std::move(source),
         [this](int id, int recorded) {
-            if (ctx_ && !exit_requested_) on_capture_buffer(live_parts(*ctx_), id, recorded);
+            if (ctx_ && !exit_requested_) on_capture_buffer(*ctx_, id, recorded);
         },
         [this](const std::string& notice) { capture_notice(notice); });
 }

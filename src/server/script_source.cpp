@@ -1,0 +1,264 @@
+#include "server/script_source.h"
+
+#include <strings.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "base/messages.h"
+#include "codec/codec_state.h"
+#include "codec/sample_file.h"
+#include "media/picture_slots.h"
+#include "media/script_table.h"
+#include "server/packet.h"
+#include "server/sender_state.h"
+#include "server/station_socket.h"
+
+namespace {
+
+constexpr int kStopCommand = 1910;
+
+// Loads the entry's picture into the main slot when it is not the one shown.
+// Returns true when it changed (a notice is due).
+bool change_picture(Services& services, PictureSlots& pictures, const ScriptEntry& entry) {
+    if (strcasecmp(entry.picture, pictures.shown_name.c_str()) == 0) return false;
+    load_picture(services, pictures, entry.picture, PICTURE_MAIN);
+    pictures.shown_name = entry.picture;
+    return true;
+}
+
+}  // namespace
+
+int script_entries_in_use(const StationState& state, const ScriptTable& script) {
+    if (!script.loaded) return 0;
+    return std::min(state.script_entries, static_cast<int>(script.entries.size()));
+}
+
+int current_entry(SenderState& sender, const StationState& state, const ScriptTable& script) {
+    if (sender.entry_index < 0 || sender.entry_index >= script_entries_in_use(state, script))
+        sender.entry_index = 0;
+    return sender.entry_index;
+}
+
+void close_song(SenderState& sender) {
+    if (sender.song_file) fclose(sender.song_file);
+    if (sender.companion_file) fclose(sender.companion_file);
+    sender.song_file = nullptr;
+    sender.companion_file = nullptr;
+}
+
+void schedule_live_picture(Services& services, SenderState& sender, const ScriptTable& script,
+                           PictureSlots& pictures, const StationSocket& station, TickNews& news) {
+    int entries = script_entries_in_use(services.state, script);
+    if (services.state.feed_mode == FEED_SCRIPT || entries == 0 || sender.picture_countdown >= 0) return;
+    int index = current_entry(sender, services.state, script);
+    const ScriptEntry& entry = script.entries[index];
+    news.song_text = true;
+    if (change_picture(services, pictures, entry)) {
+        if (station.socket < 0) return;
+        debug_trace(services, "Starting BMP %3d: %02ds %s %ld\n", index, entry.count, entry.picture,
+                    static_cast<long>(services.host->time_now()));
+        news.picture_notice = true;
+    }
+    sender.picture_countdown = entry.count;
+    sender.entry_index = (index + 1) % entries;
+}
+
+namespace {
+
+int read_length(FILE* file, int* length) {
+    uint8_t bytes[2];
+    if (fread(bytes, 1, 2, file) != 2) return 0;
+    *length = bytes[0] << 8 | bytes[1];  // big-endian, like every wire field
+    return 1;
+}
+
+// The companion of a sample file: its last three characters replaced by
+// "V40" ("song.VMA" -> "song.V40").
+void companion_file_name(const char* song, char* out, int size) {
+    snprintf(out, static_cast<size_t>(size), "%s", song);
+    int length = static_cast<int>(strlen(out));
+    if (length >= 3) memcpy(out + length - 3, "V40", 3);
+}
+
+void post_stop(Services& services) { services.host->post_command(kStopCommand); }
+
+void advance_entry(SenderState& sender, const StationState& state, const ScriptTable& script);
+
+// A song that cannot be played is skipped: the operator hears of it once
+// per broadcast (from the event loop: the ticks never wait for the box),
+// and the script goes on with its next entry. Only when no
+// entry can be played does the broadcast stop, as a failure of the station.
+FrameResult skip_song(Services& services, SenderState& sender, const ScriptTable& script, int index,
+                      const char* song, const char* reason) {
+    const int entries = script_entries_in_use(services.state, script);
+    if (static_cast<int>(sender.unplayable.size()) != entries) sender.unplayable.assign(entries, false);
+    debug_trace(services, "File reading error %s\n", song);
+    if (!sender.unplayable[index]) {
+        sender.unplayable[index] = true;
+        post_message(services, MB_OK | MB_ICONWARNING,
+                     "Cannot open file %s (%s)\nThe song is skipped; please check the script.",
+                     song, reason);
+    }
+    if (std::count(sender.unplayable.begin(), sender.unplayable.end(), true) >= entries) {
+        // Ticks may come before the stop is handled: ask for it once.
+        if (!sender.stop_asked) {
+            sender.stop_asked = true;
+            post_message(services, MB_OK | MB_ICONERROR,
+                         "No song of the script can be played: the broadcast stops.");
+            services.state.failure_status = 1;
+            post_stop(services);
+        }
+        return FRAME_GIVE_UP;
+    }
+    advance_entry(sender, services.state, script);
+    sender.repeat_count = 0;
+    return FRAME_SKIPPED;
+}
+
+// Opens the song of the current entry (a shuffle group picks one
+// of its entries) with its companion file.
+FrameResult open_song(Services& services, SenderState& sender, const ScriptTable& script, PictureSlots& pictures,
+                      CodecState& codec, const StationSocket& station, TickNews& news) {
+    // A song starts a super-block: listeners count on seq mod 8 being the
+    // frame's place in it.
+    sender.packet_counter = (sender.packet_counter + 7) & ~7u;
+
+    int entries = script_entries_in_use(services.state, script);
+    int index = current_entry(sender, services.state, script);
+    if (script.entries[index].count == 0) {
+        int group = 0;
+        while (index + group < entries && script.entries[index + group].count == 0) ++group;
+        index += services.host->rand() % group;
+        if (station.socket < 0) return FRAME_FATAL;
+        sender.entry_index = index;
+    }
+    const ScriptEntry& entry = script.entries[index];
+    char song[SCRIPT_NAME_SIZE];
+    snprintf(song, sizeof song, "%.*s", SCRIPT_NAME_SIZE - 1, entry.song);
+
+    sender.song_file = fopen(song, "rb");
+    if (!sender.song_file) return skip_song(services, sender, script, index, song, strerror(errno));
+    SampleFileHeader song_header;
+    if (!read_sample_header(sender.song_file, song_header) || !song_header.magic_ok) {
+        close_song(sender);
+        return skip_song(services, sender, script, index, song, "not a compressed sample file");
+    }
+    if (index < static_cast<int>(sender.unplayable.size())) sender.unplayable[index] = false;
+    codec.rate_percent = song_header.rate_code;
+    uint8_t header[kSampleHeaderBytes];
+
+    char companion[SCRIPT_NAME_SIZE];
+    companion_file_name(song, companion, sizeof companion);
+    sender.companion_file = fopen(companion, "rb");
+    if (!sender.companion_file) {
+        sender.companion_file = fopen(song, "rb");
+        if (!sender.companion_file) {
+            debug_trace(services, "File reading error %s\n", companion);
+            close_song(sender);
+            post_stop(services);
+            return FRAME_GIVE_UP;
+        }
+        debug_trace(services, "Cannot find %s, using %s\n", companion, song);
+    }
+    if (fread(header, 1, sizeof header, sender.companion_file) != sizeof header)
+        debug_trace(services, "Short header in %s\n", companion);
+
+    news.song_text = true;
+    if (change_picture(services, pictures, entry)) {
+        if (station.socket < 0) return FRAME_FATAL;
+        debug_trace(services, "Starting %3d: %02d x %s %ld\n", index, entry.count, song,
+                    static_cast<long>(services.host->time_now()));
+        news.picture_notice = true;
+    }
+    return FRAME_READY;
+}
+
+// After the last repeat: a counted entry goes on to the next entry, a
+// shuffle group to the first counted entry after it, past the end to 0.
+void advance_entry(SenderState& sender, const StationState& state, const ScriptTable& script) {
+    int entries = script_entries_in_use(state, script);
+    int index = current_entry(sender, state, script);
+    bool shuffled = script.entries[index].count == 0;
+    ++index;
+    if (shuffled)
+        while (index < entries && script.entries[index].count == 0) ++index;
+    sender.entry_index = index < entries ? index : 0;
+}
+
+// Reads up to 5000 bytes of a frame of `length`. A short read, or a frame
+// longer than the payload a file may carry, ends the pass through the song:
+// the files move to their end and the next tick finds it over.
+int read_frame(FILE* file, int length, uint8_t* out) {
+    int wanted = std::min(length, MAX_FILE_FRAME);
+    return static_cast<int>(fread(out, 1, static_cast<size_t>(wanted), file));
+}
+
+// The next frame pair of the open song and its companion.
+void read_frame_pair(Services& services, SenderState& sender, int length) {
+    int wanted = std::min(length, MAX_FILE_FRAME);
+    int got = read_frame(sender.song_file, length, sender.audio_frame);
+    if (got < wanted) {
+        debug_trace(services, "File reading error : %d != %d\n", got, wanted);
+        fseek(sender.song_file, 0, SEEK_END);
+    } else if (length > MAX_FILE_FRAME) {
+        debug_trace(services, "Frame of %d bytes cut to %d\n", length, MAX_FILE_FRAME);
+        fseek(sender.song_file, 0, SEEK_END);
+    }
+    // Only what was read goes out; the rest of the buffer is an older frame.
+    sender.audio_length = got;
+
+    int companion_length;
+    if (!read_length(sender.companion_file, &companion_length)) return;  // the last one goes again
+    wanted = std::min(companion_length, MAX_FILE_FRAME);
+    got = read_frame(sender.companion_file, companion_length, sender.companion_frame);
+    if (got < wanted || companion_length > MAX_FILE_FRAME) {
+        debug_trace(services, "File reading error (at %d): %d != %d\n",
+                    static_cast<int>(ftell(sender.companion_file)), got, wanted);
+        fseek(sender.song_file, 0, SEEK_END);
+        fseek(sender.companion_file, 0, SEEK_END);
+    }
+    sender.companion_length = got;
+}
+
+}  // namespace
+
+FrameResult next_script_frame(Services& services, SenderState& sender, const ScriptTable& script,
+                              PictureSlots& pictures, CodecState& codec, const StationSocket& station,
+                              TickNews& news) {
+    // Every entry may be a song without frames: trying more songs than the
+    // table holds in one tick would only go round in circles.
+    int songs_left = script_entries_in_use(services.state, script) + 1;
+    for (;;) {
+        if (!sender.song_file) {
+            if (songs_left-- == 0) {
+                debug_trace(services, "No frames in %d songs\n", script_entries_in_use(services.state, script) + 1);
+                return FRAME_NONE;
+            }
+            FrameResult opened = open_song(services, sender, script, pictures, codec, station, news);
+            if (opened == FRAME_SKIPPED) continue;
+            if (opened != FRAME_READY) return opened;
+        }
+        int length;
+        if (read_length(sender.song_file, &length)) {
+            read_frame_pair(services, sender, length);
+            return FRAME_READY;
+        }
+        const ScriptEntry& entry = script.entries[current_entry(sender, services.state, script)];
+        ++sender.repeat_count;
+        // A song without frames is not looped: each repeat would find its end at once.
+        bool has_frames = ftell(sender.song_file) > kSampleHeaderBytes;
+        if (sender.repeat_count < entry.count && has_frames) {
+            debug_trace(services, "Looping     :      %s\n", entry.song);
+            fseek(sender.song_file, kSampleHeaderBytes, SEEK_SET);
+            fseek(sender.companion_file, kSampleHeaderBytes, SEEK_SET);
+            continue;
+        }
+        advance_entry(sender, services.state, script);
+        sender.repeat_count = 0;
+        close_song(sender);
+    }
+}
+

@@ -1,0 +1,39 @@
+#pragma once
+// The script as a source of frames for the sender: its songs' sample files
+// opened, looped and moved on from in script order, and the pictures of
+// the script or live list that go with them.
+
+struct CodecState;
+struct PictureSlots;
+struct ScriptTable;
+struct SenderState;
+struct Services;
+struct StationSocket;
+struct StationState;
+struct TickNews;
+
+enum FrameResult {
+    FRAME_READY,    // the frame pair is in the sender's audio and companion frames
+    FRAME_NONE,     // no song gave a frame this tick
+    FRAME_GIVE_UP,  // the script cannot go on: a stop was posted
+    FRAME_FATAL,    // the station closed while a picture or the shuffle ran
+    FRAME_SKIPPED,  // the song could not be played: the next entry is due
+};
+
+// The entries a tick may use: those loaded and counted in script_entries.
+int script_entries_in_use(const StationState& state, const ScriptTable& script);
+// The entry the sender is at, moved back to 0 when a new, shorter table
+// has been loaded since.
+int current_entry(SenderState& sender, const StationState& state, const ScriptTable& script);
+
+// The next frame pair of the script into the sender's frames, opening,
+// looping and moving on from songs as they end. A new song sets the rate
+// the codec reports and may change the main picture (news tells what).
+FrameResult next_script_frame(Services& services, SenderState& sender, const ScriptTable& script,
+                              PictureSlots& pictures, CodecState& codec, const StationSocket& station,
+                              TickNews& news);
+// Live feed: the live list's pictures change on their own clock.
+void schedule_live_picture(Services& services, SenderState& sender, const ScriptTable& script,
+                           PictureSlots& pictures, const StationSocket& station, TickNews& news);
+// Closes the song and companion files, when open.
+void close_song(SenderState& sender);
