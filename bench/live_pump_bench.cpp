@@ -46,7 +46,9 @@ void pump_blocks(benchmark::State& state) {
     }
     size_t at = 0;
     for (auto _ : state) {
-        pump_block(*ctx, ctx->capture, ctx->live_ring, ctx->codec, ctx->icecast, ctx->sender.packet_counter, sound.data() + at, static_cast<uint16_t>(length), 1, device_rate, device_rate, 1);
+        pump_block(*ctx, ctx->capture, ctx->live_ring, ctx->codec, ctx->icecast,
+                   ctx->sender.packet_counter, sound.data() + at, static_cast<uint16_t>(length), 1,
+                   device_rate, device_rate, 1);
         at = (at + static_cast<size_t>(length)) % (sound.size() - static_cast<size_t>(length));
         // The sender keeps pace, so the ring never fills.
         ctx->live_ring.read_index = (ctx->live_ring.write_index + LIVE_RING_SIZE - 16) % LIVE_RING_SIZE;

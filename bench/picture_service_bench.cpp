@@ -111,7 +111,9 @@ void answer_tile_request(benchmark::State& state) {
         state.SkipWithError("no loopback socket");
         return;
     }
-    for (auto _ : state) handle_picture_request(*ctx, ctx->pictures, ctx->codec, ctx->station, ctx->queue, ctx->sender.packet_counter, to, sizeof to, "GETBMPXY009007", 1);
+    for (auto _ : state)
+        handle_picture_request(*ctx, ctx->pictures, ctx->codec, ctx->station, ctx->queue,
+                               ctx->sender.packet_counter, to, sizeof to, "GETBMPXY009007", 1);
     udp_close(ctx->station.socket);
 }
 BENCHMARK(answer_tile_request);

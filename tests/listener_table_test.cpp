@@ -58,7 +58,9 @@ struct ListenerTableTest : ::testing::Test {
     }
 
     int join(const LoopbackSocket& who, const char* text, int companion = 0) {
-        return handle_join(*ctx, ctx->listeners, ctx->station, ctx->queue, on_air(ctx->sender, ctx->script), who.addr(), sizeof(sockaddr_in), companion, text);
+        return handle_join(*ctx, ctx->listeners, ctx->station, ctx->queue,
+                           on_air(ctx->sender, ctx->script), who.addr(), sizeof(sockaddr_in),
+                           companion, text);
     }
 
     void add_script_texts(std::initializer_list<const char*> texts) {
@@ -157,7 +159,8 @@ TEST_F(ListenerTableTest, rate_code_flags_follow_the_sampling_rate) {
         ASSERT_EQ(join(first, "Hello"), 1);
         EXPECT_EQ(header_of(first.receive()).flags, PF_TEXT | r.code) << r.rate;
         first.receive_all();
-        handle_multicast_query(*ctx, ctx->station, ctx->queue, on_air(ctx->sender, ctx->script), second.addr(), sizeof(sockaddr_in));
+        handle_multicast_query(*ctx, ctx->station, ctx->queue, on_air(ctx->sender, ctx->script),
+                               second.addr(), sizeof(sockaddr_in));
         EXPECT_EQ(header_of(second.receive()).flags, PF_TEXT | r.code) << r.rate;
     }
 }
@@ -378,7 +381,8 @@ TEST_F(ListenerTableTest, leave_frees_the_entry_and_the_lowest_free_slot_is_reus
 
 TEST_F(ListenerTableTest, upgrade_follows_the_bandwidth_rules) {
     ASSERT_EQ(join(first, "Hello"), 1);
-    handle_upgrade(*ctx, ctx->listeners, first.addr(), "Please");  // 16000 > 28800 + 8 * (2000 - 4000)
+    handle_upgrade(*ctx, ctx->listeners, first.addr(),
+                   "Please");  // 16000 > 28800 + 8 * (2000 - 4000)
     EXPECT_EQ(entry(0).mode, 0);
 
     ctx->state.BANDWIDTH = 64000;
@@ -433,7 +437,8 @@ TEST_F(ListenerTableTest, load_sums_the_cost_of_each_mode) {
 
 TEST_F(ListenerTableTest, multicast_query_names_the_group_and_leaves_the_table_alone) {
     add_script_texts({"Only song"});
-    handle_multicast_query(*ctx, ctx->station, ctx->queue, on_air(ctx->sender, ctx->script), first.addr(), sizeof(sockaddr_in));
+    handle_multicast_query(*ctx, ctx->station, ctx->queue, on_air(ctx->sender, ctx->script),
+                           first.addr(), sizeof(sockaddr_in));
     auto reply = first.receive();
     EXPECT_EQ(text_parts(reply), (Parts{"0.0.0.0", "Velmora Test", "Only song"}));
     EXPECT_EQ(header_of(reply).seq, 108u);
@@ -441,7 +446,8 @@ TEST_F(ListenerTableTest, multicast_query_names_the_group_and_leaves_the_table_a
 
     ctx->state.MBONE = 1;
     ctx->state.MBONEIP = "239.1.2.3";
-    handle_multicast_query(*ctx, ctx->station, ctx->queue, on_air(ctx->sender, ctx->script), first.addr(), sizeof(sockaddr_in));
+    handle_multicast_query(*ctx, ctx->station, ctx->queue, on_air(ctx->sender, ctx->script),
+                           first.addr(), sizeof(sockaddr_in));
     EXPECT_EQ(text_parts(first.receive())[0], "239.1.2.3");
 }
 
@@ -470,7 +476,9 @@ struct BusyLogTest : ListenerTableTest {
         from.sin_family = AF_INET;
         from.sin_port = htons(9);
         from.sin_addr.s_addr = htonl(0x7F040000 + n);
-        EXPECT_EQ(handle_join(*ctx, ctx->listeners, ctx->station, ctx->queue, on_air(ctx->sender, ctx->script), from, sizeof from, 0, "Hello"), 0);
+        EXPECT_EQ(handle_join(*ctx, ctx->listeners, ctx->station, ctx->queue,
+                              on_air(ctx->sender, ctx->script), from, sizeof from, 0, "Hello"),
+                  0);
     }
 };
 

@@ -38,8 +38,12 @@ int dispatch(Context& ctx, const ReceivedDatagram& d, const sockaddr_in& from) {
     const char* text = reinterpret_cast<const char*>(d.payload);
     if ((flags & PF_LEAVE) && !(flags & PF_PICTURE)) handle_leave(ctx, ctx.listeners, from);
     if ((flags & PF_TEXT) && !(flags & PF_PICTURE))
-        admitted = handle_join(ctx, ctx.listeners, ctx.station, ctx.queue, on_air(ctx.sender, ctx.script), from, sizeof from, flags & PF_COMPANION, text);
-    if (flags & PF_MULTICAST_QUERY) handle_multicast_query(ctx, ctx.station, ctx.queue, on_air(ctx.sender, ctx.script), from, sizeof from);
+        admitted =
+            handle_join(ctx, ctx.listeners, ctx.station, ctx.queue, on_air(ctx.sender, ctx.script),
+                        from, sizeof from, flags & PF_COMPANION, text);
+    if (flags & PF_MULTICAST_QUERY)
+        handle_multicast_query(ctx, ctx.station, ctx.queue, on_air(ctx.sender, ctx.script), from,
+                               sizeof from);
     if ((flags & PF_UPGRADE) && ctx.state.Stream2X) handle_upgrade(ctx, ctx.listeners, from, text);
     if (flags & PF_KEEPALIVE) {
         int slot = find_listener(ctx.listeners, from);

@@ -441,7 +441,9 @@ struct PictureRequestTest : PictureServiceTest {
     }
 
     void ask(const char* text) {
-        handle_picture_request(*ctx, ctx->pictures, ctx->codec, ctx->station, ctx->queue, ctx->sender.packet_counter, listener.addr(), sizeof(sockaddr_in), text, kSession);
+        handle_picture_request(*ctx, ctx->pictures, ctx->codec, ctx->station, ctx->queue,
+                               ctx->sender.packet_counter, listener.addr(), sizeof(sockaddr_in),
+                               text, kSession);
     }
 
     // The reply to `text`, checked for the picture reply's header; its payload.

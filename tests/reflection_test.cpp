@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <map>
 
-#include "server/control_datagrams.h"
 #include "server/bmp_header.h"
+#include "server/control_datagrams.h"
 #include "server/listener_table.h"
 #include "server/picture_service.h"
 #include "server/sender.h"

@@ -7,10 +7,10 @@
 #include <string>
 
 #include "app/context.h"
-#include "app/station.h"
-#include "base/messages.h"
 #include "app/settings.h"
 #include "app/settings_check.h"
+#include "app/station.h"
+#include "base/messages.h"
 #include "codec/set_rate.h"
 #include "live/datagram_queue.h"
 #include "live/live_capture.h"
@@ -434,8 +434,8 @@ void on_live_tick(Context& ctx, int parameter) {
 }
 
 void on_capture_buffer(Context& ctx, int buffer_id, int recorded) {
-    on_capture_buffer(ctx, ctx.capture, ctx.live_ring, ctx.codec, ctx.icecast, ctx.sender.packet_counter,
-                      buffer_id, recorded);
+    on_capture_buffer(ctx, ctx.capture, ctx.live_ring, ctx.codec, ctx.icecast,
+                      ctx.sender.packet_counter, buffer_id, recorded);
 }
 
 void on_socket_writable(Context& ctx) {

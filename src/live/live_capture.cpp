@@ -48,7 +48,8 @@ int try_open_capture(Services& services, LiveCapture& cap) {
     char error[256];
     answer = host.capture_open(rate, error, sizeof error);
     if (answer != CAPTURE_OK) {
-        show_captioned_message(services, load_text(services, 3003), false, MB_ICONWARNING, "%s", error);
+        show_captioned_message(services, load_text(services, 3003), false, MB_ICONWARNING, "%s",
+                               error);
         return 0;
     }
     cap.buffers.reset(new (std::nothrow) uint8_t[CAPTURE_BUFFERS * CAPTURE_BUFFER_BYTES]);
@@ -68,7 +69,8 @@ int try_open_capture(Services& services, LiveCapture& cap) {
 }
 
 // Step 3: the buffer as a block of 2048 samples at the sampling rate.
-void convert_buffer(const StationState& s, LiveCapture& cap, const uint8_t* data, int recorded, int capture_rate) {
+void convert_buffer(const StationState& s, LiveCapture& cap, const uint8_t* data, int recorded,
+                    int capture_rate) {
     if (capture_rate == s.SamplingRate) {
         memcpy(cap.block, data, static_cast<size_t>(std::min(recorded, kFrameSamples)));
     } else if (capture_rate == s.device_rate) {
@@ -101,7 +103,8 @@ void put_frame(uint8_t* buffer, const uint8_t* frame, int length) {
 }
 
 // Steps 6.1 to 6.5: packet `slot` of the bank being encoded into the ring.
-void encode_packet(Services& services, LiveCapture& cap, LiveRing& ring, CodecState& codec, int slot) {
+void encode_packet(Services& services, LiveCapture& cap, LiveRing& ring, CodecState& codec,
+                   int slot) {
     StationState& s = services.state;
     LiveRingEntry& entry = ring.entries[ring.write_index];
     const uint8_t* samples = cap.banks[cap.encode_bank][slot];
@@ -157,9 +160,10 @@ void close_capture(Services& services, LiveCapture& cap) {
     cap.peak_level = 0;
 }
 
-void pump_block(Services& services, LiveCapture& cap, LiveRing& ring, CodecState& codec, IcecastOutput& icecast,
-                uint32_t packets_sent, const uint8_t* data, uint16_t recorded, int channels, int capture_rate,
-                int byte_rate, int bytes_per_sample) {
+void pump_block(Services& services, LiveCapture& cap, LiveRing& ring, CodecState& codec,
+                IcecastOutput& icecast, uint32_t packets_sent, const uint8_t* data,
+                uint16_t recorded, int channels, int capture_rate, int byte_rate,
+                int bytes_per_sample) {
     (void)channels, (void)byte_rate, (void)bytes_per_sample;  // always 8-bit mono
     StationState& s = services.state;
     const bool timed = packets_sent < LIVE_BANK_PACKETS;
@@ -205,8 +209,8 @@ void on_capture_buffer(Services& services, LiveCapture& cap, LiveRing& ring, Cod
     if (cap.open && !cap.stopping && buffer_id >= 0 && buffer_id < CAPTURE_BUFFERS) {
         uint8_t* data = cap.buffers.get() + buffer_id * CAPTURE_BUFFER_BYTES;
         recorded = std::clamp(recorded, 0, cap.lengths[buffer_id]);
-        pump_block(services, cap, ring, codec, icecast, packets_sent, data, static_cast<uint16_t>(recorded), 1,
-                   cap.rate, cap.rate, 1);
+        pump_block(services, cap, ring, codec, icecast, packets_sent, data,
+                   static_cast<uint16_t>(recorded), 1, cap.rate, cap.rate, 1);
         // The pump may have closed capture at the end of a stop.
         if (cap.open) services.host->capture_add_buffer(buffer_id, data, cap.lengths[buffer_id]);
     }

@@ -72,9 +72,10 @@ void close_capture(Services& services, LiveCapture& capture);
 // whole last cycle. The captured samples also go to the Icecast output.
 // `packets_sent` is the sender's count: the CPU check times the first bank
 // only. Allocates nothing.
-void pump_block(Services& services, LiveCapture& capture, LiveRing& ring, CodecState& codec, IcecastOutput& icecast,
-                uint32_t packets_sent, const uint8_t* data, uint16_t recorded, int channels, int capture_rate,
-                int byte_rate, int bytes_per_sample);
+void pump_block(Services& services, LiveCapture& capture, LiveRing& ring, CodecState& codec,
+                IcecastOutput& icecast, uint32_t packets_sent, const uint8_t* data,
+                uint16_t recorded, int channels, int capture_rate, int byte_rate,
+                int bytes_per_sample);
 
 // A buffer came back from the device (the front end posts this): unless
 // capture is stopping it is pumped and queued again; in every case one live

@@ -29,8 +29,8 @@ const uint8_t* address_bytes(const sockaddr_in& addr) {
 
 // Answers to the address and port of the listener's entry, never to the
 // request's port: a forged request cannot aim the audio elsewhere.
-void resend_from_store(SenderState& sender, const StationSocket& station, const ListenerEntry& listener,
-                       uint32_t seq, uint32_t session) {
+void resend_from_store(SenderState& sender, const StationSocket& station,
+                       const ListenerEntry& listener, uint32_t seq, uint32_t session) {
     for (ResendSlot& slot : sender.resend) {
         PacketHeader stored = get_packet_header(slot.bytes);
         if (!(stored.flags & PF_AUDIO) || stored.seq != seq) continue;
@@ -49,7 +49,8 @@ void resend_from_store(SenderState& sender, const StationSocket& station, const 
 // its listener had been heard before): a stranger could otherwise have
 // audio sent to any address it names as its own.
 void handle_keepalive(Services& services, SenderState& sender, ListenerTable& listeners,
-                      const StationSocket& station, const sockaddr_in& from, const ReceivedDatagram& datagram) {
+                      const StationSocket& station, const sockaddr_in& from,
+                      const ReceivedDatagram& datagram) {
     int index = hear_listener(listeners, from);
     if (index < 0) index = revive_listener(services, listeners, station, from);
     if (index >= 0) listeners.entries[index].age = 0;
@@ -66,11 +67,13 @@ void handle_keepalive(Services& services, SenderState& sender, ListenerTable& li
     debug_trace(services, "%d.%d.%d.%d Recover %d", a[0], a[1], a[2], a[3],
                 static_cast<int>(datagram.header.seq));
     if (index < 0) {
-        debug_trace(services, "Recover refused: %d.%d.%d.%d is not listening\n", a[0], a[1], a[2], a[3]);
+        debug_trace(services, "Recover refused: %d.%d.%d.%d is not listening\n", a[0], a[1], a[2],
+                    a[3]);
         return;
     }
     ++sender.counters.resend_requests;
-    resend_from_store(sender, station, listeners.entries[index], datagram.header.seq, datagram.header.session);
+    resend_from_store(sender, station, listeners.entries[index], datagram.header.seq,
+                      datagram.header.session);
 }
 
 void read_load_report(Services& services, SenderState& sender, const ReceivedDatagram& datagram) {
@@ -98,7 +101,8 @@ ControlResult dispatch(const StationParts& ctx, const sockaddr_in& from, int fro
         return CONTROL_DONE;
     }
     if (is_station_reply(flags, datagram.payload, datagram.header.length)) {
-        debug_trace(ctx.services, "a station's datagram from %d.%d.%d.%d ignored\n", a[0], a[1], a[2], a[3]);
+        debug_trace(ctx.services, "a station's datagram from %d.%d.%d.%d ignored\n", a[0], a[1],
+                    a[2], a[3]);
         return CONTROL_DONE;
     }
     // Joins and queries are answered to whatever address they carry: the
@@ -109,31 +113,36 @@ ControlResult dispatch(const StationParts& ctx, const sockaddr_in& from, int fro
                                   join && is_heard_listener(ctx.listeners, from));
 
     if (flags & PF_LOAD_REPORT) read_load_report(ctx.services, ctx.sender, datagram);
-    if ((flags & PF_LEAVE) && !(flags & PF_PICTURE)) handle_leave(ctx.services, ctx.listeners, from);
+    if ((flags & PF_LEAVE) && !(flags & PF_PICTURE))
+        handle_leave(ctx.services, ctx.listeners, from);
     if (flags & PF_TEXT) {
         if (join) {
             if (answered)
-                handle_join(ctx.services, ctx.listeners, ctx.station, ctx.queue, on_air(ctx.sender, ctx.script), from,
-                            from_len, flags & PF_COMPANION, text);
+                handle_join(ctx.services, ctx.listeners, ctx.station, ctx.queue,
+                            on_air(ctx.sender, ctx.script), from, from_len, flags & PF_COMPANION,
+                            text);
         } else if (hear_listener(ctx.listeners, from) >= 0) {
             // A tile reply is some 5 kB for a 14-byte request: only a
             // listener in the table gets one, or a forger could aim them
             // at anybody.
             handle_picture_request(ctx.services, ctx.pictures, ctx.codec, ctx.station, ctx.queue,
-                                   ctx.sender.packet_counter, from, from_len, text, datagram.header.session);
+                                   ctx.sender.packet_counter, from, from_len, text,
+                                   datagram.header.session);
         } else {
-            debug_trace(ctx.services, "picture request from %d.%d.%d.%d ignored: not listening\n", a[0],
-                        a[1], a[2], a[3]);
+            debug_trace(ctx.services, "picture request from %d.%d.%d.%d ignored: not listening\n",
+                        a[0], a[1], a[2], a[3]);
         }
         if (ctx.station.socket < 0) return CONTROL_CLOSED;
     }
     if ((flags & PF_MULTICAST_QUERY) && answered)
-        handle_multicast_query(ctx.services, ctx.station, ctx.queue, on_air(ctx.sender, ctx.script), from, from_len);
+        handle_multicast_query(ctx.services, ctx.station, ctx.queue, on_air(ctx.sender, ctx.script),
+                               from, from_len);
     if (flags & PF_UPGRADE) {
         hear_listener(ctx.listeners, from);
         if (ctx.services.state.Stream2X) handle_upgrade(ctx.services, ctx.listeners, from, text);
     }
-    if (flags & PF_KEEPALIVE) handle_keepalive(ctx.services, ctx.sender, ctx.listeners, ctx.station, from, datagram);
+    if (flags & PF_KEEPALIVE)
+        handle_keepalive(ctx.services, ctx.sender, ctx.listeners, ctx.station, from, datagram);
     if (ctx.station.socket < 0) return CONTROL_CLOSED;
 
     if (strcmp(text, kQuitText) == 0) {
@@ -159,7 +168,8 @@ ControlResult receive_control_datagrams(const StationParts& ctx) {
         sockaddr_in from = slot.from;
         intake.head = (intake.head + 1) % INTAKE_SLOTS;
         --intake.count;
-        ControlResult result = handle_control_datagram(ctx, from, slot.from_len, slot.bytes, slot.size);
+        ControlResult result =
+            handle_control_datagram(ctx, from, slot.from_len, slot.bytes, slot.size);
         if (result != CONTROL_DONE) return result;
     }
     if (intake.paused) {
@@ -195,7 +205,8 @@ int read_station_socket(Services& services, const StationSocket& station, Receiv
         // An ICMP message about a listener that went away comes back as a
         // refused or reset "connection"; it says nothing about us.
         if (error == ECONNREFUSED || error == ECONNRESET) {
-            debug_trace(services, "recvfrom: a listener has gone (%d)\n", winsock_error_code(error));
+            debug_trace(services, "recvfrom: a listener has gone (%d)\n",
+                        winsock_error_code(error));
             continue;
         }
         if (error == EINTR) continue;
@@ -205,8 +216,8 @@ int read_station_socket(Services& services, const StationSocket& station, Receiv
     }
 }
 
-ControlResult handle_control_datagram(const StationParts& ctx, const sockaddr_in& from, int from_len,
-                                      const uint8_t* bytes, int size) {
+ControlResult handle_control_datagram(const StationParts& ctx, const sockaddr_in& from,
+                                      int from_len, const uint8_t* bytes, int size) {
     ReceivedDatagram& datagram = ctx.sender.received;
     if (!parse_datagram(bytes, size, datagram)) {
         debug_trace(ctx.services, "Datagram of %d bytes ignored\n", size);

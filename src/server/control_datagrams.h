@@ -34,8 +34,8 @@ ControlResult receive_control_datagrams(const StationParts& tick);
 
 // One control datagram as it arrived from `from`: every handler it asks for
 // runs, in their fixed order.
-ControlResult handle_control_datagram(const StationParts& tick, const sockaddr_in& from, int from_len,
-                                      const uint8_t* bytes, int size);
+ControlResult handle_control_datagram(const StationParts& tick, const sockaddr_in& from,
+                                      int from_len, const uint8_t* bytes, int size);
 
 // Whether a "QuitNow!" from this address is obeyed: only a tool on the
 // station's own machine (the station's address) or the master station may

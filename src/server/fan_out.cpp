@@ -34,9 +34,13 @@ void add_to_batch(FanOut& fan_out, const WireDatagram& datagram, const ListenerE
     put_wire_session(fan_out.heads[k], listener.joined);
     fan_out.addrs[k] = listener.addr;
     int addr_len = listener.addr_len;
-    if (addr_len <= 0 || addr_len > static_cast<int>(sizeof listener.addr)) addr_len = sizeof listener.addr;
-    fan_out.messages[k] = UdpMessage{&fan_out.addrs[k], addr_len, fan_out.heads[k],
-                                     PACKET_HEADER_SIZE, datagram.bytes + PACKET_HEADER_SIZE,
+    if (addr_len <= 0 || addr_len > static_cast<int>(sizeof listener.addr))
+        addr_len = sizeof listener.addr;
+    fan_out.messages[k] = UdpMessage{&fan_out.addrs[k],
+                                     addr_len,
+                                     fan_out.heads[k],
+                                     PACKET_HEADER_SIZE,
+                                     datagram.bytes + PACKET_HEADER_SIZE,
                                      datagram.size - PACKET_HEADER_SIZE};
     // What any IPv4 path carries whole: 576 bytes with the IP and UDP headers.
     constexpr int kUnfragmentedMost = 576 - 28;
@@ -71,7 +75,8 @@ void fill_batch(SenderState& sender, ListenerTable& listeners) {
 
 // Sends batches until the tick's fan-out is done or the socket is full
 // (0), or a datagram fails (its error code; that datagram is passed over).
-int send_batches(Services& services, SenderState& sender, ListenerTable& listeners, const StationSocket& station) {
+int send_batches(Services& services, SenderState& sender, ListenerTable& listeners,
+                 const StationSocket& station) {
     FanOut& f = sender.fan_out;
     const int socket = station.socket;
     // A batch of datagrams small enough for any path goes out with "don't
@@ -132,13 +137,15 @@ void send_multicast(Services& services, const SenderState& sender, const Station
                     DatagramQueue& queue, const TickNews& news) {
     if (!services.state.MBONE || !station.multicast) return;
     const sockaddr_in& group = station.multicast_dest;
-    if (news.song_text) send_datagram(services, station, queue, sender.song_text, group, sizeof group);
-    if (news.picture_notice) send_datagram(services, station, queue, sender.picture_notice, group, sizeof group);
+    if (news.song_text)
+        send_datagram(services, station, queue, sender.song_text, group, sizeof group);
+    if (news.picture_notice)
+        send_datagram(services, station, queue, sender.picture_notice, group, sizeof group);
     send_datagram(services, station, queue, sender.audio, group, sizeof group);
 }
 
-void start_fan_out(Services& services, SenderState& sender, ListenerTable& listeners, const StationSocket& station,
-                   DatagramQueue& queue, const TickNews& news) {
+void start_fan_out(Services& services, SenderState& sender, ListenerTable& listeners,
+                   const StationSocket& station, DatagramQueue& queue, const TickNews& news) {
     FanOut& f = sender.fan_out;
     if (f.active) {
         // The socket could not take the last tick in time: what it still
@@ -146,7 +153,8 @@ void start_fan_out(Services& services, SenderState& sender, ListenerTable& liste
         continue_fan_out(services, sender, listeners, station, queue);
         if (f.active) {
             ++f.cut_short;
-            debug_trace(services, "Fan-out cut short at listener %d (%d)\n", f.next_listener, f.cut_short);
+            debug_trace(services, "Fan-out cut short at listener %d (%d)\n", f.next_listener,
+                        f.cut_short);
         }
     }
     f.active = true;
@@ -155,7 +163,8 @@ void start_fan_out(Services& services, SenderState& sender, ListenerTable& liste
     f.next_listener = 0;
     f.song_text = news.song_text;
     f.picture_notice = news.picture_notice;
-    f.companion_flowing = services.state.feed_mode == FEED_SCRIPT || services.state.feed_mode >= FEED_LIVE_SENDING;
+    f.companion_flowing =
+        services.state.feed_mode == FEED_SCRIPT || services.state.feed_mode >= FEED_LIVE_SENDING;
     // The repeater of RepeaterIP holds slot 0 for good.
     f.slot0_kept = repeater_set(services.state);
     f.stored = false;

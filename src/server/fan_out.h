@@ -16,8 +16,8 @@ void send_multicast(Services& services, const SenderState& sender, const Station
 // Starts the tick's fan-out to every active listener (what the last tick
 // could not send is dropped) and sends what the socket takes now. Each
 // listener taken ages by one tick; the audio goes into the resend store.
-void start_fan_out(Services& services, SenderState& sender, ListenerTable& listeners, const StationSocket& station,
-                   DatagramQueue& queue, const TickNews& news);
+void start_fan_out(Services& services, SenderState& sender, ListenerTable& listeners,
+                   const StationSocket& station, DatagramQueue& queue, const TickNews& news);
 // Sends what is left of the tick's fan-out, once the socket can be written.
 void continue_fan_out(Services& services, SenderState& sender, ListenerTable& listeners,
                       const StationSocket& station, DatagramQueue& queue);

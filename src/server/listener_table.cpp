@@ -84,8 +84,10 @@ bool room_for_newcomer(const StationState& state, const Load& load) {
     return 8 * load.bytes_per_second <= state.BANDWIDTH - 8 * int64_t{state.TransferRate};
 }
 
-bool outside_station_intranet(const StationState& state, const StationSocket& station, const sockaddr_in& from) {
-    return state.INTRANET && outside_intranet(ntohl(from.sin_addr.s_addr), station.local_addr_host, station.net_mask);
+bool outside_station_intranet(const StationState& state, const StationSocket& station,
+                              const sockaddr_in& from) {
+    return state.INTRANET &&
+           outside_intranet(ntohl(from.sin_addr.s_addr), station.local_addr_host, station.net_mask);
 }
 
 }  // namespace
@@ -118,8 +120,9 @@ bool outside_intranet(uint32_t addr_host, uint32_t station_host, uint32_t net_ma
     return (addr_host & net_mask) != (station_host & net_mask);
 }
 
-int handle_join(Services& services, ListenerTable& table, const StationSocket& station, DatagramQueue& queue,
-                const OnAir& on_air, const sockaddr_in& from, int addr_len, int companion, const char* text) {
+int handle_join(Services& services, ListenerTable& table, const StationSocket& station,
+                DatagramQueue& queue, const OnAir& on_air, const sockaddr_in& from, int addr_len,
+                int companion, const char* text) {
     if (!text) text = "";
     const StationState& s = services.state;
     const uint32_t counter = on_air.seq;
@@ -173,8 +176,8 @@ int handle_join(Services& services, ListenerTable& table, const StationSocket& s
     debug_trace(services, "Client %08lX %d %d added to %d\n",
                 static_cast<unsigned long>(from.sin_addr.s_addr), entry.addr_len, entry.age, slot);
 
-    replies.send(out, build_join_accepted(out, counter, entry.joined, s.SamplingRate, s.StationName.c_str(),
-                                          on_air.song_text));
+    replies.send(out, build_join_accepted(out, counter, entry.joined, s.SamplingRate,
+                                          s.StationName.c_str(), on_air.song_text));
     for (int i = 0; i < kProbeCount; ++i)
         replies.send(out, build_bandwidth_probe(out, entry.joined, s.TransferRate, *services.host));
     return 1;
@@ -186,8 +189,8 @@ void handle_multicast_query(Services& services, const StationSocket& station, Da
     const char* group = s.MBONE ? s.MBONEIP.c_str() : "0.0.0.0";
     uint8_t out[MAX_DATAGRAM];
     const Replies replies{services, station, queue, from, addr_len};
-    replies.send(out, build_multicast_reply(out, on_air.seq, s.SamplingRate, group, s.StationName.c_str(),
-                                            on_air.song_text));
+    replies.send(out, build_multicast_reply(out, on_air.seq, s.SamplingRate, group,
+                                            s.StationName.c_str(), on_air.song_text));
 }
 
 void handle_leave(Services& services, ListenerTable& table, const sockaddr_in& from) {
@@ -199,12 +202,14 @@ void handle_leave(Services& services, ListenerTable& table, const sockaddr_in& f
     if (entry.age >= AGE_FREE) return;
     entry.age = AGE_FREE;
     entry.heard = false;  // a keep-alive still on its way must not bring it back
-    debug_trace(services, "Client %08lX removed from %d\n", static_cast<unsigned long>(from.sin_addr.s_addr),
-                slot);
-    if (static_cast<int64_t>(entry.joined) + 10 < services.host->time_now()) log_departure(services, entry);
+    debug_trace(services, "Client %08lX removed from %d\n",
+                static_cast<unsigned long>(from.sin_addr.s_addr), slot);
+    if (static_cast<int64_t>(entry.joined) + 10 < services.host->time_now())
+        log_departure(services, entry);
 }
 
-void handle_upgrade(const Services& services, ListenerTable& table, const sockaddr_in& from, const char* text) {
+void handle_upgrade(const Services& services, ListenerTable& table, const sockaddr_in& from,
+                    const char* text) {
     const StationState& s = services.state;
     const int64_t r = s.TransferRate;
     const int64_t c = companion_rate(s.TransferRate);
@@ -223,8 +228,8 @@ void handle_upgrade(const Services& services, ListenerTable& table, const sockad
         entry.mode = 1;
 }
 
-void add_receiver(Services& services, ListenerTable& table, const StationSocket& station, DatagramQueue& queue,
-                  const OnAir& on_air) {
+void add_receiver(Services& services, ListenerTable& table, const StationSocket& station,
+                  DatagramQueue& queue, const OnAir& on_air) {
     reset_listener_table(table);
     const std::string& setting = services.state.RepeaterIP;
     if (setting.empty() || setting[0] == ' ') return;
@@ -274,13 +279,15 @@ int revive_listener(Services& services, ListenerTable& table, const StationSocke
     ListenerEntry& entry = table.entries[slot];
     if (entry.age < AGE_FREE || !entry.heard) return -1;
     const StationState& s = services.state;
-    if (outside_station_intranet(s, station, from) || !room_for_newcomer(s, measure_load(s, table)) ||
+    if (outside_station_intranet(s, station, from) ||
+        !room_for_newcomer(s, measure_load(s, table)) ||
         !admit_request(services, table.admission, from))
         return -1;
     entry.age = 0;
     entry.heard = false;
     entry.joined_ms = services.host->time_ms();
-    debug_trace(services, "Client %08lX revived in %d\n", static_cast<unsigned long>(from.sin_addr.s_addr), slot);
+    debug_trace(services, "Client %08lX revived in %d\n",
+                static_cast<unsigned long>(from.sin_addr.s_addr), slot);
     return slot;
 }
 
@@ -288,7 +295,8 @@ void tend_listener_table(Services& services, ListenerTable& table) {
     const uint32_t now = services.host->time_ms();
     for (int i = 0; i < LISTENER_TABLE_SIZE; ++i) {
         ListenerEntry& entry = table.entries[i];
-        if (entry.age >= AGE_FREE || entry.heard || now - entry.joined_ms < FIRST_SIGN_OF_LIFE_MS) continue;
+        if (entry.age >= AGE_FREE || entry.heard || now - entry.joined_ms < FIRST_SIGN_OF_LIFE_MS)
+            continue;
         debug_trace(services, "Client %08lX not heard since its join, removed from %d\n",
                     static_cast<unsigned long>(entry.addr.sin_addr.s_addr), i);
         // Cleared, address and all: a keep-alive forged later cannot revive it.

@@ -66,8 +66,9 @@ struct OnAir {
 // Join request (PF_TEXT without PF_PICTURE). The first rule that fires
 // decides: keeper query, intranet, user list, slot, capacity, admission.
 // Returns 1 when the sender was admitted.
-int handle_join(Services& services, ListenerTable& table, const StationSocket& station, DatagramQueue& queue,
-                const OnAir& on_air, const sockaddr_in& from, int addr_len, int companion, const char* text);
+int handle_join(Services& services, ListenerTable& table, const StationSocket& station,
+                DatagramQueue& queue, const OnAir& on_air, const sockaddr_in& from, int addr_len,
+                int companion, const char* text);
 // Multicast query: replies with the group (or "0.0.0.0"), station name and song text.
 void handle_multicast_query(Services& services, const StationSocket& station, DatagramQueue& queue,
                             const OnAir& on_air, const sockaddr_in& from, int addr_len);
@@ -92,10 +93,11 @@ int revive_listener(Services& services, ListenerTable& table, const StationSocke
 // busy log when it is over.
 void tend_listener_table(Services& services, ListenerTable& table);
 // Companion-stream upgrade of an active listener (PF_UPGRADE, while Stream2X is on).
-void handle_upgrade(const Services& services, ListenerTable& table, const sockaddr_in& from, const char* text);
+void handle_upgrade(const Services& services, ListenerTable& table, const sockaddr_in& from,
+                    const char* text);
 // Frees the whole table and admits the repeater of RepeaterIP, when one is set.
-void add_receiver(Services& services, ListenerTable& table, const StationSocket& station, DatagramQueue& queue,
-                  const OnAir& on_air);
+void add_receiver(Services& services, ListenerTable& table, const StationSocket& station,
+                  DatagramQueue& queue, const OnAir& on_air);
 // The number of active listeners; stores 8 x the load (bits per second) in
 // *load_bps when given, and sets the repeater-present flag.
 int listener_load(const Services& services, ListenerTable& table, int* load_bps);

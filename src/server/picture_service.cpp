@@ -37,7 +37,8 @@ struct PictureReplies {
     uint32_t session;
 };
 
-void send_picture_reply(const PictureReplies& replies, const char* text, const uint8_t* tile, int tile_length) {
+void send_picture_reply(const PictureReplies& replies, const char* text, const uint8_t* tile,
+                        int tile_length) {
     if (replies.station.socket < 0) return;
     uint8_t datagram[MAX_DATAGRAM];
     int size = build_picture_reply(datagram, replies.seq, replies.session, text, tile, tile_length);
@@ -57,8 +58,8 @@ bool read_tile_position(const char* digits, int* column, int* row) {
     return true;
 }
 
-void answer_tile(const PictureReplies& replies, CodecState& codec, const PictureSlot& slot, const char* prefix,
-                 const char* position) {
+void answer_tile(const PictureReplies& replies, CodecState& codec, const PictureSlot& slot,
+                 const char* prefix, const char* position) {
     Services& services = replies.services;
     int column = 0, row = 0;
     if (!read_tile_position(position, &column, &row)) {
@@ -74,8 +75,8 @@ void answer_tile(const PictureReplies& replies, CodecState& codec, const Picture
     int text_length = snprintf(text, sizeof text, "%sBMPXY%03d%03d", prefix, column, row);
     if (text_length + length > MAX_PAYLOAD) {
         // Cut, the tile would not decode; the listener asks again or goes without.
-        debug_trace(services, "tile %d,%d: %d bytes do not fit one datagram, not sent\n", column, row,
-                    text_length + length);
+        debug_trace(services, "tile %d,%d: %d bytes do not fit one datagram, not sent\n", column,
+                    row, text_length + length);
         return;
     }
     send_picture_reply(replies, text, payload, length);
@@ -85,7 +86,8 @@ void answer_tile(const PictureReplies& replies, CodecState& codec, const Picture
 
 void handle_picture_request(Services& services, const PictureSlots& pictures, CodecState& codec,
                             const StationSocket& station, DatagramQueue& queue, uint32_t seq,
-                            const sockaddr_in& from, int addr_len, const char* text, uint32_t session) {
+                            const sockaddr_in& from, int addr_len, const char* text,
+                            uint32_t session) {
     if (text == nullptr) text = "";
     debug_trace(services, "<%s>\n", text);
     const PictureReplies replies{services, station, queue, seq, from, addr_len, session};

@@ -24,4 +24,5 @@ struct StationSocket;
 // carry `seq` and go through the datagram queue and the station socket.
 void handle_picture_request(Services& services, const PictureSlots& pictures, CodecState& codec,
                             const StationSocket& station, DatagramQueue& queue, uint32_t seq,
-                            const sockaddr_in& from, int addr_len, const char* text, uint32_t session);
+                            const sockaddr_in& from, int addr_len, const char* text,
+                            uint32_t session);

@@ -52,7 +52,8 @@ void close_song(SenderState& sender) {
 void schedule_live_picture(Services& services, SenderState& sender, const ScriptTable& script,
                            PictureSlots& pictures, const StationSocket& station, TickNews& news) {
     int entries = script_entries_in_use(services.state, script);
-    if (services.state.feed_mode == FEED_SCRIPT || entries == 0 || sender.picture_countdown >= 0) return;
+    if (services.state.feed_mode == FEED_SCRIPT || entries == 0 || sender.picture_countdown >= 0)
+        return;
     int index = current_entry(sender, services.state, script);
     const ScriptEntry& entry = script.entries[index];
     news.song_text = true;
@@ -83,7 +84,9 @@ void companion_file_name(const char* song, char* out, int size) {
     if (length >= 3) memcpy(out + length - 3, "V40", 3);
 }
 
-void post_stop(Services& services) { services.host->post_command(kStopCommand); }
+void post_stop(Services& services) {
+    services.host->post_command(kStopCommand);
+}
 
 void advance_entry(SenderState& sender, const StationState& state, const ScriptTable& script);
 
@@ -94,7 +97,8 @@ void advance_entry(SenderState& sender, const StationState& state, const ScriptT
 FrameResult skip_song(Services& services, SenderState& sender, const ScriptTable& script, int index,
                       const char* song, const char* reason) {
     const int entries = script_entries_in_use(services.state, script);
-    if (static_cast<int>(sender.unplayable.size()) != entries) sender.unplayable.assign(entries, false);
+    if (static_cast<int>(sender.unplayable.size()) != entries)
+        sender.unplayable.assign(entries, false);
     debug_trace(services, "File reading error %s\n", song);
     if (!sender.unplayable[index]) {
         sender.unplayable[index] = true;
@@ -120,8 +124,9 @@ FrameResult skip_song(Services& services, SenderState& sender, const ScriptTable
 
 // Opens the song of the current entry (a shuffle group picks one
 // of its entries) with its companion file.
-FrameResult open_song(Services& services, SenderState& sender, const ScriptTable& script, PictureSlots& pictures,
-                      CodecState& codec, const StationSocket& station, TickNews& news) {
+FrameResult open_song(Services& services, SenderState& sender, const ScriptTable& script,
+                      PictureSlots& pictures, CodecState& codec, const StationSocket& station,
+                      TickNews& news) {
     // A song starts a super-block: listeners count on seq mod 8 being the
     // frame's place in it.
     sender.packet_counter = (sender.packet_counter + 7) & ~7u;
@@ -226,18 +231,20 @@ void read_frame_pair(Services& services, SenderState& sender, int length) {
 }  // namespace
 
 FrameResult next_script_frame(Services& services, SenderState& sender, const ScriptTable& script,
-                              PictureSlots& pictures, CodecState& codec, const StationSocket& station,
-                              TickNews& news) {
+                              PictureSlots& pictures, CodecState& codec,
+                              const StationSocket& station, TickNews& news) {
     // Every entry may be a song without frames: trying more songs than the
     // table holds in one tick would only go round in circles.
     int songs_left = script_entries_in_use(services.state, script) + 1;
     for (;;) {
         if (!sender.song_file) {
             if (songs_left-- == 0) {
-                debug_trace(services, "No frames in %d songs\n", script_entries_in_use(services.state, script) + 1);
+                debug_trace(services, "No frames in %d songs\n",
+                            script_entries_in_use(services.state, script) + 1);
                 return FRAME_NONE;
             }
-            FrameResult opened = open_song(services, sender, script, pictures, codec, station, news);
+            FrameResult opened =
+                open_song(services, sender, script, pictures, codec, station, news);
             if (opened == FRAME_SKIPPED) continue;
             if (opened != FRAME_READY) return opened;
         }
@@ -261,4 +268,3 @@ FrameResult next_script_frame(Services& services, SenderState& sender, const Scr
         close_song(sender);
     }
 }
-

@@ -30,8 +30,8 @@ int current_entry(SenderState& sender, const StationState& state, const ScriptTa
 // looping and moving on from songs as they end. A new song sets the rate
 // the codec reports and may change the main picture (news tells what).
 FrameResult next_script_frame(Services& services, SenderState& sender, const ScriptTable& script,
-                              PictureSlots& pictures, CodecState& codec, const StationSocket& station,
-                              TickNews& news);
+                              PictureSlots& pictures, CodecState& codec,
+                              const StationSocket& station, TickNews& news);
 // Live feed: the live list's pictures change on their own clock.
 void schedule_live_picture(Services& services, SenderState& sender, const ScriptTable& script,
                            PictureSlots& pictures, const StationSocket& station, TickNews& news);

@@ -54,8 +54,9 @@ void build_tick_datagrams(const StationParts& ctx, const TickNews& news) {
     if (news.song_text) {
         char text[SCRIPT_TEXT_SIZE] = "";
         if (script_entries_in_use(ctx.services.state, ctx.script) > 0)
-            snprintf(text, sizeof text, "%.*s", SCRIPT_TEXT_SIZE - 1,
-                     ctx.script.entries[current_entry(ctx.sender, ctx.services.state, ctx.script)].text);
+            snprintf(
+                text, sizeof text, "%.*s", SCRIPT_TEXT_SIZE - 1,
+                ctx.script.entries[current_entry(ctx.sender, ctx.services.state, ctx.script)].text);
         sender.song_text.size = build_song_text(sender.song_text.bytes, seq, 0, text);
         icecast_program_title(ctx.services, ctx.icecast, text);
     }
@@ -79,9 +80,12 @@ TickOutcome run_tick(const StationParts& ctx) {
     SenderState& sender = ctx.sender;
     if (ctx.station.socket < 0) return TICK_CLOSED;  // a catch-up pass after a stop
     switch (receive_control_datagrams(ctx)) {
-        case CONTROL_DONE: break;
-        case CONTROL_QUIT: return TICK_QUIT;
-        case CONTROL_CLOSED: return TICK_CLOSED;
+        case CONTROL_DONE:
+            break;
+        case CONTROL_QUIT:
+            return TICK_QUIT;
+        case CONTROL_CLOSED:
+            return TICK_CLOSED;
     }
 
     TickNews news;
@@ -113,8 +117,10 @@ TickOutcome run_tick(const StationParts& ctx) {
         else
             ring.read_index = (ring.read_index + 1) % LIVE_RING_SIZE;
     } else {
-        if (state.feed_mode == FEED_LIVE_PRIMING || script_entries_in_use(state, ctx.script) == 0) return TICK_DONE;
-        switch (next_script_frame(ctx.services, sender, ctx.script, ctx.pictures, ctx.codec, ctx.station, news)) {
+        if (state.feed_mode == FEED_LIVE_PRIMING || script_entries_in_use(state, ctx.script) == 0)
+            return TICK_DONE;
+        switch (next_script_frame(ctx.services, sender, ctx.script, ctx.pictures, ctx.codec,
+                                  ctx.station, news)) {
             case FRAME_READY: break;
             case FRAME_NONE:
             case FRAME_SKIPPED:  // next_script_frame goes on to the next song itself

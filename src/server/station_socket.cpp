@@ -74,7 +74,8 @@ bool is_master(const StationSocket& station) {
 void send_to_master(Services& services, const StationSocket& station, DatagramQueue& queue,
                     const uint8_t* datagram, int size) {
     if (!station.master_known) return;
-    bsendto(services, queue, station.socket, datagram, size, 0, &station.master, sizeof station.master);
+    bsendto(services, queue, station.socket, datagram, size, 0, &station.master,
+            sizeof station.master);
 }
 
 // Sets a socket buffer size, past the system's cap when the process may
@@ -197,17 +198,19 @@ int open_station_socket(Services& services, StationSocket& station, const char* 
     station.local_addr_host = 0;
     station.local_addr_net = 0;
     station.multicast = false;
-    station.master_known = ipv4_from_dotted(services.state.MASTER_IP.c_str(), MASTER_PORT,
-                                            &station.master) == 1;
+    station.master_known =
+        ipv4_from_dotted(services.state.MASTER_IP.c_str(), MASTER_PORT, &station.master) == 1;
     if (!station.master_known)
-        debug_trace(services, "Master address %s is not a dotted address\n", services.state.MASTER_IP.c_str());
+        debug_trace(services, "Master address %s is not a dotted address\n",
+                    services.state.MASTER_IP.c_str());
 
     station.socket = udp_open();
     if (station.socket < 0) return station_fatal(services, "socket", errno, EXIT_NO_SOCKET);
 
     if (!host_name || !*host_name) {
         prepare_fatal_exit(services);
-        show_message(services, false, MB_OK | MB_ICONERROR | MB_SYSTEMMODAL, "Please specify server URL.");
+        show_message(services, false, MB_OK | MB_ICONERROR | MB_SYSTEMMODAL,
+                     "Please specify server URL.");
         services.host->exit_program(EXIT_HOST_OR_BIND);
         return 0;
     }
@@ -235,16 +238,18 @@ int open_station_socket(Services& services, StationSocket& station, const char* 
     return 1;
 }
 
-void tell_master_station_opens(Services& services, const StationSocket& station, DatagramQueue& queue,
-                               const char* station_name) {
+void tell_master_station_opens(Services& services, const StationSocket& station,
+                               DatagramQueue& queue, const char* station_name) {
     if (station.socket < 0 || is_master(station) || services.state.INTRANET) return;
     // The account number of the announce is the station's registered id.
     uint8_t notice[MAX_DATAGRAM];
-    int size = build_master_announce(notice, services.state.NextSrvID, station_name ? station_name : "");
+    int size =
+        build_master_announce(notice, services.state.NextSrvID, station_name ? station_name : "");
     send_to_master(services, station, queue, notice, size);
 }
 
-void tell_master_station_closes(Services& services, const StationSocket& station, DatagramQueue& queue) {
+void tell_master_station_closes(Services& services, const StationSocket& station,
+                                DatagramQueue& queue) {
     if (station.socket < 0 || is_master(station)) return;
     uint8_t notice[MAX_DATAGRAM];
     int size = build_master_close(notice);

@@ -38,9 +38,10 @@ int open_station_socket(Services& services, StationSocket& station, const char* 
 // The start and close notices to the master (through the datagram queue),
 // unless this station is the master or no socket is open; an intranet
 // station announces nothing.
-void tell_master_station_opens(Services& services, const StationSocket& station, DatagramQueue& queue,
-                               const char* station_name);
-void tell_master_station_closes(Services& services, const StationSocket& station, DatagramQueue& queue);
+void tell_master_station_opens(Services& services, const StationSocket& station,
+                               DatagramQueue& queue, const char* station_name);
+void tell_master_station_closes(Services& services, const StationSocket& station,
+                                DatagramQueue& queue);
 // Closes the open station socket.
 void close_station_socket(Services& services, StationSocket& station);
 
