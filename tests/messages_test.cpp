@@ -37,9 +37,9 @@ TEST_F(MessagesTest, missing_string_id_gives_empty_text) {
 }
 
 TEST_F(MessagesTest, show_message_formats_and_returns_the_button) {
-    host.answers.push_back(IDNO);
-    int answer = show_message(*ctx, true, MB_YESNO, "%s: %s", "bind", "Address already in use");
-    EXPECT_EQ(answer, IDNO);
+    host.answers.push_back(Answer::no);
+    Answer answer = show_message(*ctx, true, Buttons::yes_no, "%s: %s", "bind", "Address already in use");
+    EXPECT_EQ(answer, Answer::no);
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].text, "bind: Address already in use");
     EXPECT_TRUE(host.messages[0].owned);

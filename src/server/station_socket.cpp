@@ -109,7 +109,7 @@ void set_socket_options(const StationParts& ctx) {
     // The kernel reports twice the size it grants (its own bookkeeping).
     if (buffer_read / 2 < buffer && !ctx.station.small_receive_buffer_told) {
         ctx.station.small_receive_buffer_told = true;
-        show_message(ctx.services, true, MB_OK | MB_ICONINFORMATION,
+        show_message(ctx.services, true, Buttons::ok | Icon::information,
                      "The system limits the station socket's receive buffer to %d kB (the station "
                      "asks for %d kB). With thousands of listeners keep-alives may be lost: raise "
                      "net.core.rmem_max (sysctl) to at least %d.",
@@ -125,14 +125,14 @@ void set_up_multicast(const StationParts& ctx, const char* group) {
                           &station.multicast_dest)) {
         // Not an address: without this check the copies would go to
         // 255.255.255.255, which is what inet_addr makes of bad text.
-        show_message(ctx.services, true, MB_OK | MB_ICONERROR, "Failed to activate MBONE");
+        show_message(ctx.services, true, Buttons::ok | Icon::error, "Failed to activate MBONE");
         return;
     }
     station.multicast = true;
     in_addr any{};
     any.s_addr = htonl(INADDR_ANY);
     if (setsockopt(station.socket, IPPROTO_IP, IP_MULTICAST_IF, &any, sizeof any) != 0)
-        show_message(ctx.services, true, MB_OK | MB_ICONERROR, "Failed to activate MBONE");
+        show_message(ctx.services, true, Buttons::ok | Icon::error, "Failed to activate MBONE");
 }
 
 }  // namespace
@@ -188,7 +188,7 @@ int station_address_for_host(Services& services, const char* host_name, uint32_t
 
 int station_fatal(Services& services, const char* word, int socket_error, int status) {
     prepare_fatal_exit(services);
-    show_message(services, false, MB_OK | MB_ICONERROR | MB_SYSTEMMODAL, "%s: %s", word,
+    show_message(services, false, Buttons::ok | Icon::error | BoxFlag::system_modal, "%s: %s", word,
                  socket_error_text(services, socket_error));
     services.host->exit_program(status);
     return 0;
@@ -210,7 +210,8 @@ int open_station_socket(const StationParts& ctx, const char* host_name, const ch
 
     if (!host_name || !*host_name) {
         prepare_fatal_exit(ctx.services);
-        show_message(ctx.services, false, MB_OK | MB_ICONERROR | MB_SYSTEMMODAL, "Please specify server URL.");
+        show_message(ctx.services, false, Buttons::ok | Icon::error | BoxFlag::system_modal,
+                     "Please specify server URL.");
         ctx.services.host->exit_program(EXIT_HOST_OR_BIND);
         return 0;
     }
