@@ -111,6 +111,12 @@ const char* socket_error_text(Services& ctx, int error) {
     return load_text(ctx, id);
 }
 
+const char* lookup_error_text(Services& ctx, LookupError error) {
+    // The string table keeps the look-up failures in this order after 2005.
+    return error == LookupError::none ? load_text(ctx, 2099)
+                                      : load_text(ctx, 2005 + static_cast<int>(error));
+}
+
 void prepare_fatal_exit(Services& ctx) {
     if (ctx.before_fatal_exit) ctx.before_fatal_exit(ctx);
 }

@@ -249,7 +249,7 @@ void add_receiver(const StationParts& ctx) {
     if (!resolve_ipv4(host.c_str(), &addr_net)) {
         debug_trace(ctx.services, "Repeater %s not found\n", host.c_str());
         show_message(ctx.services, true, Buttons::ok | Icon::warning, "Repeater %s: %s",
-                     host.c_str(), socket_error_text(ctx.services, WSAHOST_NOT_FOUND));
+                     host.c_str(), lookup_error_text(ctx.services, LookupError::not_found));
         return;
     }
     sockaddr_in to{};
