@@ -19,7 +19,7 @@ void start_button_ready(Services& services) { on_start_button_ready(context_of(s
 
 void live_stop_drained(Services& services) { finish_stop(context_of(services)); }
 
-void stop_live_broadcast(Services& services) { services.host->post_command(CMD_START_STOP); }
+void stop_live_broadcast(Services& services) { services.host->post_command(Command::start_stop); }
 
 }  // namespace
 

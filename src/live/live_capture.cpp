@@ -35,21 +35,21 @@ int try_open_capture(Services& services, LiveCapture& cap) {
     StationState& s = services.state;
     Host& host = *services.host;
     int rate = s.AudioSample11025 ? s.device_rate : s.SamplingRate;
-    int answer = host.capture_query(rate);
-    if (answer == CAPTURE_BAD_FORMAT && rate == s.SamplingRate && s.device_rate != rate) {
+    CaptureAnswer answer = host.capture_query(rate);
+    if (answer == CaptureAnswer::bad_format && rate == s.SamplingRate && s.device_rate != rate) {
         rate = s.device_rate;  // the card records at its own rate; the pump decimates
         answer = host.capture_query(rate);
     }
     cap.rate = rate;
-    if (answer != CAPTURE_OK) {
-        show_message(services, false, MB_ICONWARNING, "%s", load_text(services, 3002));
+    if (answer != CaptureAnswer::ok) {
+        show_message(services, false, Icon::warning, "%s", load_text(services, 3002));
         return 0;
     }
     char error[256];
     answer = host.capture_open(rate, error, sizeof error);
-    if (answer != CAPTURE_OK) {
-        show_captioned_message(services, load_text(services, 3003), false, MB_ICONWARNING, "%s",
-                               error);
+    if (answer != CaptureAnswer::ok) {
+        show_captioned_message(services, load_text(services, 3003), false, Icon::warning,
+                               "%s", error);
         return 0;
     }
     cap.buffers.reset(new (std::nothrow) uint8_t[CAPTURE_BUFFERS * CAPTURE_BUFFER_BYTES]);
@@ -194,7 +194,7 @@ void pump_block(Services& services, LiveCapture& cap, LiveRing& ring, CodecState
         if (cap.cpu_check_armed && elapsed > block_ms) {
             if (cap.stop_broadcast) cap.stop_broadcast(services);
             cap.cpu_check_armed = false;
-            show_captioned_message(services, "CPU overload", true, MB_OK,
+            show_captioned_message(services, "CPU overload", true, Buttons::ok,
                                    "Your CPU is not fast enough!  Broadcasting is stopped.");
             cap.cpu_check_armed = true;
         }

@@ -244,8 +244,8 @@ void add_receiver(Services& services, ListenerTable& table, const StationSocket&
     uint32_t addr_net = 0;
     if (!resolve_ipv4(host.c_str(), &addr_net)) {
         debug_trace(services, "Repeater %s not found\n", host.c_str());
-        show_message(services, true, MB_OK | MB_ICONWARNING, "Repeater %s: %s", host.c_str(),
-                     socket_error_text(services, WSAHOST_NOT_FOUND));
+        show_message(services, true, Buttons::ok | Icon::warning, "Repeater %s: %s", host.c_str(),
+                     lookup_error_text(services, LookupError::not_found));
         return;
     }
     sockaddr_in to{};

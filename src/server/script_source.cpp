@@ -18,8 +18,6 @@
 
 namespace {
 
-constexpr int kStopCommand = 1910;
-
 // Loads the entry's picture into the main slot when it is not the one shown.
 // Returns true when it changed (a notice is due).
 bool change_picture(Services& services, PictureSlots& pictures, const ScriptEntry& entry) {
@@ -84,9 +82,7 @@ void companion_file_name(const char* song, char* out, int size) {
     if (length >= 3) memcpy(out + length - 3, "V40", 3);
 }
 
-void post_stop(Services& services) {
-    services.host->post_command(kStopCommand);
-}
+void post_stop(Services& services) { services.host->post_command(Command::start_stop); }
 
 void advance_entry(SenderState& sender, const StationState& state, const ScriptTable& script);
 
@@ -102,7 +98,7 @@ FrameResult skip_song(Services& services, SenderState& sender, const ScriptTable
     debug_trace(services, "File reading error %s\n", song);
     if (!sender.unplayable[index]) {
         sender.unplayable[index] = true;
-        post_message(services, MB_OK | MB_ICONWARNING,
+        post_message(services, Buttons::ok | Icon::warning,
                      "Cannot open file %s (%s)\nThe song is skipped; please check the script.",
                      song, reason);
     }
@@ -110,7 +106,7 @@ FrameResult skip_song(Services& services, SenderState& sender, const ScriptTable
         // Ticks may come before the stop is handled: ask for it once.
         if (!sender.stop_asked) {
             sender.stop_asked = true;
-            post_message(services, MB_OK | MB_ICONERROR,
+            post_message(services, Buttons::ok | Icon::error,
                          "No song of the script can be played: the broadcast stops.");
             services.state.failure_status = 1;
             post_stop(services);
