@@ -392,6 +392,34 @@ TEST_F(EditorsTest, song_info_takes_a_text_and_refuses_a_text_file_named_wav) {
               "2 \"" + song + "\" \"\" Good morning, listeners");
 }
 
+// Enter in a path edit only moves the focus to OK: no Browse button may be
+// the dialog's default, or Enter would open a file dialog instead.
+TEST_F(EditorsTest, enter_in_a_path_edit_moves_to_ok_and_opens_no_file_dialog) {
+    const std::string song = write_song("enter.wav", 0.2, 440);
+    SongInfoDialog info(*ctx, seams, split_entry(SCRIPT_LIST, NEW_SCRIPT_ENTRY), nullptr);
+    ListEntryDialog entry(*ctx, seams, split_entry(LIVE_LIST, NEW_LIVE_ENTRY), nullptr);
+    struct Case {
+        const char* name;
+        QDialog* dialog;
+        QLineEdit* edit;
+        QPushButton* ok;
+    };
+    for (const Case& c : {Case{"Song", &info, info.song(), info.ok()},
+                          Case{"Picture", &info, info.picture(), info.ok()},
+                          Case{"Bitmap", &entry, entry.picture(), entry.ok()}}) {
+        SCOPED_TRACE(c.name);
+        c.dialog->show();
+        c.edit->setFocus();
+        c.edit->setText(QString::fromStdString(song));
+        QTest::keyClick(c.edit, Qt::Key_Return);
+        EXPECT_TRUE(file_titles.empty()) << file_titles.front();
+        EXPECT_EQ(c.dialog->focusWidget(), c.ok);
+        EXPECT_TRUE(c.dialog->isVisible());
+        c.edit->clear();
+        file_titles.clear();
+    }
+}
+
 TEST_F(EditorsTest, file_dialogs_add_the_filter_extension_to_a_bare_name) {
     for (auto [filter, suffix] : {std::pair{SCRIPT_FILTER, "VSK"},
                                   {BITMAP_FILTER, "BMP"},
