@@ -57,6 +57,25 @@ bool process_until(const std::function<bool()>& done, int timeout_ms) {
     return true;
 }
 
+// The first two controls of `dialog` drawn over each other, or one reaching
+// past its edge; "" when every control has its own place.
+std::string overlapping_controls(QWidget& dialog) {
+    QList<QWidget*> shown;
+    for (QWidget* w : dialog.findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (w->isVisible()) shown.push_back(w);
+    auto name = [](QWidget* w) {
+        QString text = w->property("text").toString();
+        return std::string(w->metaObject()->className()) + " \"" + text.left(30).toStdString() + "\"";
+    };
+    for (int i = 0; i < shown.size(); ++i) {
+        if (!dialog.rect().contains(shown[i]->geometry())) return name(shown[i]) + " is cut off";
+        for (int j = i + 1; j < shown.size(); ++j)
+            if (shown[i]->geometry().intersects(shown[j]->geometry()))
+                return name(shown[i]) + " and " + name(shown[j]) + " overlap";
+    }
+    return "";
+}
+
 std::string file_or_empty(const std::string& path) {
     return access(path.c_str(), F_OK) == 0 ? read_file(path) : "";
 }
@@ -337,6 +356,9 @@ TEST_F(SettingsDialogsWindow, station_information_keeps_the_stored_category_when
             << note.toStdString();
         EXPECT_TRUE(note.contains(QString::number(kDirectoryPort))) << note.toStdString();
         EXPECT_TRUE(note.contains("refused")) << note.toStdString();
+        // The note makes room for itself: nothing is drawn over the description.
+        QTest::qWait(50);
+        EXPECT_EQ(overlapping_controls(d), "");
         ASSERT_TRUE(d.category->isEditable());
         d.category->setEditText("\\Talk\\Late Night");
         QTest::mouseClick(d.ok, Qt::LeftButton);

@@ -74,6 +74,9 @@ void StationInfoDialog::fetch_categories_once() {
     category->setEditable(!note.empty());
     category_note->setText(QString::fromStdString(note));
     category_note->setVisible(!note.empty());
+    // The dialog is already on screen: it grows by the note's lines, or OK
+    // and Cancel would be drawn over the description.
+    adjustSize();
     fetched_ = true;
 }
 
