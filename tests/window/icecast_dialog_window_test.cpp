@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
 #include <QTest>
 #include <deque>
 #include <functional>
@@ -118,6 +119,19 @@ TEST_F(IcecastDialogWindow, a_wrong_value_is_told_and_the_dialog_stays_open) {
     });
     window->run_command(CMD_EXPERT_SETTINGS);
     EXPECT_EQ(read_file(ctx->state.settings_file).find("ICECAST"), std::string::npos);
+}
+
+// The address edit shows its whole hint: what an empty field means is part of it.
+TEST_F(IcecastDialogWindow, the_address_hint_is_shown_whole) {
+    IcecastDialog d(*ctx, window.get());
+    d.show();
+    ASSERT_TRUE(d.url->text().isEmpty());
+    const QString hint = d.url->placeholderText();
+    ASSERT_TRUE(hint.contains("empty: no Icecast output")) << hint.toStdString();
+    // The text room of a line edit: inside its frame and a margin of 2 each side.
+    const int frame = d.url->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, d.url);
+    const int room = d.url->contentsRect().width() - 2 * frame - 4;
+    EXPECT_LE(d.url->fontMetrics().horizontalAdvance(hint), room) << hint.toStdString();
 }
 
 }  // namespace
