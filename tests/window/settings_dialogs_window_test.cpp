@@ -451,6 +451,8 @@ TEST_F(SettingsDialogsWindow, each_dialog_paints_with_its_title) {
                                                     {&proxy_dialog, "proxy-information"}};
     for (const auto& [dialog, name] : all) {
         dialog->show();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(overlapping_controls(*dialog), "") << name;
         QImage picture = dialog->grab().toImage();
         EXPECT_GE(picture.width(), 300) << name;
         EXPECT_GE(picture.height(), 100) << name;
