@@ -16,16 +16,14 @@
 #include <cstring>
 
 #include "codec/codec_state.h"
-#include "codec/encoder.h"
 #include "codec/picture_coder.h"
 #include "codec/picture_decoder.h"
-#include "codec/set_rate.h"
-#include "codec/super_block.h"
 #include "platform/udp_socket.h"
 #include "server/packet.h"
 #include "shell/tuner/tuner_window.h"
 #include "support/synthetic_picture.h"
 #include "support/temp_dir.h"
+#include "support/tone_frames.h"
 #include "support/udp_loopback.h"
 
 namespace {
@@ -70,20 +68,7 @@ protected:
     sockaddr_in listener{};
     bool joined = false;
     uint32_t seq = 0;
-    std::vector<std::vector<uint8_t>> frames;
-
-    void SetUp() override {
-        CodecState codec;
-        set_rate(codec, 22050, 4000);
-        static uint8_t block[kSuperBlockSamples], split[8][kFrameSamples];
-        for (int i = 0; i < kSuperBlockSamples; ++i)
-            block[i] = uint8_t(128 + std::lround(70 * std::sin(2 * M_PI * 440.0 * i / 22050)));
-        interleave_super_block(block, split);
-        for (auto& f : split) {
-            uint8_t out[kMaxFrameBytes];
-            frames.emplace_back(out, out + encode_frame(codec, f, out));
-        }
-    }
+    const std::vector<std::vector<uint8_t>> frames = tone_frames(22050, 4000, 440.0);
 
     void send(const uint8_t* bytes, int size) {
         udp_send_to(station.fd(), bytes, size, 0, &listener, sizeof listener);
