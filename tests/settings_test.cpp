@@ -11,20 +11,13 @@
 #include "codec/set_rate.h"
 #include "platform/profile.h"
 #include "support/fake_host.h"
+#include "support/settings_fixture.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 namespace {
 
-struct SettingsTest : ::testing::Test {
-    TempDir dir;
-    ScopedEnv config{"XDG_CONFIG_HOME", dir.file("config")};
-    ScopedEnv home{"VELMORA_HOME", dir.file("home")};
-    FakeHost host;
-    std::unique_ptr<Context> ctx = make_context(host);
-
-    void SetUp() override { ctx->state.settings_file = dir.file("lumo.ini"); }
-
+struct SettingsTest : SettingsFixture<FakeHost> {
     // Loads a settings file whose section holds `lines`.
     StationState& load(const std::string& lines, bool no_sound_card = false) {
         write_file(ctx->state.settings_file, "[VelmoraStation]\n" + lines);
