@@ -30,12 +30,6 @@ namespace {
 
 constexpr uint32_t kSession = 4242;
 
-std::string own_ip(int role) {
-    unsigned pid = static_cast<unsigned>(getpid());
-    return "127." + std::to_string(role) + "." + std::to_string((pid >> 8) & 0xFF) + "." +
-           std::to_string(pid & 0xFF);
-}
-
 // A 4 x 3 tile picture as a station serves it, and how it looks decoded (top row first).
 struct Served {
     SyntheticPicture picture = make_photo_picture(128, 96, 11);
@@ -63,7 +57,7 @@ struct Served {
 
 class TunerTest : public ::testing::Test {
 protected:
-    LoopbackSocket station{own_ip(71).c_str()};
+    LoopbackSocket station{test_ip(71).c_str()};
     Served served;
     sockaddr_in listener{};
     bool joined = false;
@@ -143,7 +137,7 @@ TEST(TunerText, status_line_shows_buffer_and_datagram_counts) {
 TEST_F(TunerTest, station_text_and_picture_tiles_reach_the_window_and_the_station_is_remembered) {
     TunerWindow window;
     window.show();
-    const QString address = QString::fromStdString(own_ip(71) + ":" + std::to_string(station.port()));
+    const QString address = QString::fromStdString(test_ip(71) + ":" + std::to_string(station.port()));
     ASSERT_TRUE(window.open_station(address)) << window.status_text().toStdString();
     window.play();
     run_for(2500);
