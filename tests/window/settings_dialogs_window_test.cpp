@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QAbstractScrollArea>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -72,6 +73,27 @@ std::string overlapping_controls(QWidget& dialog) {
         for (int j = i + 1; j < shown.size(); ++j)
             if (shown[i]->geometry().intersects(shown[j]->geometry()))
                 return name(shown[i]) + " and " + name(shown[j]) + " overlap";
+    }
+    return "";
+}
+
+// The first control of `dialog` that takes input but that Tab never reaches
+// (an operator without a mouse could not use it); "" when Tab reaches all.
+std::string unreachable_control(QWidget& dialog) {
+    for (QWidget* w : dialog.findChildren<QWidget*>()) {
+        const bool takes_input = qobject_cast<QAbstractButton*>(w) || qobject_cast<QComboBox*>(w) ||
+                                 qobject_cast<QLineEdit*>(w) || qobject_cast<QAbstractSlider*>(w) ||
+                                 qobject_cast<QPlainTextEdit*>(w);
+        if (!takes_input || !w->isVisible() || !w->isEnabled()) continue;
+        // Of a group of radio buttons Tab reaches the chosen one; the arrows move on.
+        auto* button = qobject_cast<QAbstractButton*>(w);
+        if (button && button->autoExclusive() && !button->isChecked()) continue;
+        // The parts of a combo box or a text box are reached through it.
+        bool part = false;
+        for (QWidget* p = w->parentWidget(); p && p != &dialog; p = p->parentWidget())
+            part = part || qobject_cast<QComboBox*>(p) || qobject_cast<QAbstractScrollArea*>(p);
+        if (!part && !(w->focusPolicy() & Qt::TabFocus))
+            return w->metaObject()->className() + std::string(" \"") + w->property("text").toString().toStdString() + "\"";
     }
     return "";
 }
@@ -453,6 +475,7 @@ TEST_F(SettingsDialogsWindow, each_dialog_paints_with_its_title) {
         dialog->show();
         QCoreApplication::processEvents();
         EXPECT_EQ(overlapping_controls(*dialog), "") << name;
+        EXPECT_EQ(unreachable_control(*dialog), "") << name;
         QImage picture = dialog->grab().toImage();
         EXPECT_GE(picture.width(), 300) << name;
         EXPECT_GE(picture.height(), 100) << name;
