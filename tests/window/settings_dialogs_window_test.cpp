@@ -27,6 +27,7 @@
 #include "app/station.h"
 #include "app/controller.h"
 #include "app/settings.h"
+#include "app/settings_dialogs.h"
 #include "codec/codec_state.h"
 #include "codec/set_rate.h"
 #include "platform/autostart.h"
@@ -271,6 +272,23 @@ TEST_F(SettingsDialogsWindow, expert_settings_keep_a_high_rate_until_scrolled_an
     EXPECT_EQ(ctx->state.AutoStart, 2);
     pace_tick(*ctx);  // the running station does not start by itself
     EXPECT_EQ(ctx->state.broadcast_state, BS_IDLE);
+}
+
+// Left lowers the rate and moves the thumb left; Right raises it.
+TEST_F(SettingsDialogsWindow, the_arrow_keys_move_the_stream_rate_the_way_the_bar_shows_it) {
+    ctx->state.TransferRate = 2000;
+    ExpertDialog d(*ctx, host, {"127.0.0.1"}, window.get());
+    d.show();
+    struct Case {
+        Qt::Key key;
+        int change;
+    } cases[] = {{Qt::Key_Left, -STREAM_RATE_LINE}, {Qt::Key_Right, STREAM_RATE_LINE}};
+    for (const Case& c : cases) {
+        const int before = d.rate();
+        QTest::keyClick(d.stream_rate, c.key);
+        EXPECT_EQ(d.rate(), before + c.change) << c.key;
+        EXPECT_EQ(d.stream_rate->value(), d.rate()) << c.key;
+    }
 }
 
 TEST_F(SettingsDialogsWindow, expert_settings_name_a_stored_address_the_station_cannot_bind) {

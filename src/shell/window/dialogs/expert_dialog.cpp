@@ -62,6 +62,8 @@ ExpertDialog::ExpertDialog(Context& ctx, WindowHost& host, std::vector<std::stri
     // A scroll bar takes no focus by itself: Tab must reach it, and the
     // arrow and page keys then move the rate as the mouse does.
     stream_rate->setFocusPolicy(Qt::StrongFocus);
+    // A scroll bar's keys are inverted by default: Left would raise the rate.
+    stream_rate->setInvertedControls(false);
     rate_text = new QLabel(QString::fromStdString(stream_rate_text(rate_)));
     // Wide enough for every rate, so that the bar keeps its place while it moves.
     rate_text->setMinimumWidth(rate_text->fontMetrics().horizontalAdvance(
