@@ -28,6 +28,8 @@ StationInfoDialog::StationInfoDialog(Context& ctx, QWidget* parent) : QDialog(pa
     category->setMinimumWidth(260);
     description = new QPlainTextEdit(QString::fromStdString(info.description));
     description->setFixedHeight(90);
+    // Tab moves on to OK: a description holds no tab characters.
+    description->setTabChangesFocus(true);
     // The edit holds 750 characters: what goes past them is taken back at once.
     connect(description, &QPlainTextEdit::textChanged, this, [this] {
         QString text = description->toPlainText();
