@@ -99,8 +99,8 @@ int main(int argc, char** argv) {
     StartupOptions options = parse_command_line(command_line.c_str());
     WindowHost host;
     if (unattended) {
-        host.box_answers = [](const char* text, int type) {
-            return print_message_box(text, PROGRAM_TITLE, type, true);
+        host.box_answers = [](const char* text, BoxStyle style) {
+            return print_message_box(text, PROGRAM_TITLE, style, true);
         };
         // Nobody fills a dialog: it is named and left, which cancels it.
         host.dialog_driver = [](QDialog& dialog) {
@@ -112,7 +112,7 @@ int main(int argc, char** argv) {
     auto ctx = make_context(host);
     host.attach(ctx.get());
     if (options.name_too_long) {
-        show_message(*ctx, false, MB_OK | MB_ICONERROR,
+        show_message(*ctx, false, Buttons::ok | Icon::error,
                      "The settings file name is longer than %d characters: %.60s...",
                      SETTINGS_NAME_MAX, options.settings_file.c_str());
         return 1;
@@ -123,7 +123,7 @@ int main(int argc, char** argv) {
     bool named = without_switch.find_first_not_of(" \t") != std::string::npos;
     std::string settings_file, problem;
     if (!find_settings_file(named ? options.settings_file.c_str() : "", &settings_file, &problem)) {
-        show_message(*ctx, false, MB_OK | MB_ICONERROR, "%s", problem.c_str());
+        show_message(*ctx, false, Buttons::ok | Icon::error, "%s", problem.c_str());
         return 1;
     }
     // One window per settings file: a second start ends quietly.
@@ -156,7 +156,7 @@ int main(int argc, char** argv) {
     // the station cannot use keeps Start refused until then.
     tell_settings_problems(*ctx, report);
     // A station without settings asks for them first.
-    if (needs_station_info) host.post_command(CMD_STATION_INFO);
+    if (needs_station_info) host.post_command(Command::station_info);
 
     bool screenshot_failed = false;
     // The picture is taken at the first moment after the delay at which a
