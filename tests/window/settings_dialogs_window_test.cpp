@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <QAbstractScrollArea>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -19,7 +18,6 @@
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QTest>
-#include <deque>
 #include <functional>
 
 #include "app/context.h"
@@ -32,16 +30,16 @@
 #include "codec/set_rate.h"
 #include "platform/autostart.h"
 #include "shell/window/dialogs/expert_dialog.h"
+#include "shell/window/dialogs/icecast_dialog.h"
 #include "shell/window/dialogs/options_dialog.h"
 #include "shell/window/dialogs/proxy_dialog.h"
 #include "shell/window/dialogs/station_info_dialog.h"
 #include "shell/window/main_window.h"
 #include "shell/window/window_host.h"
 #include "station_test_support.h"
-#include "support/scoped_env.h"
-#include "support/temp_dir.h"
 #include "support/web_servers.h"
 #include "web/proxy_settings.h"
+#include "window/dialog_window_fixture.h"
 
 namespace {
 
@@ -59,84 +57,17 @@ bool process_until(const std::function<bool()>& done, int timeout_ms) {
     return true;
 }
 
-// The first two controls of `dialog` drawn over each other, or one reaching
-// past its edge; "" when every control has its own place.
-std::string overlapping_controls(QWidget& dialog) {
-    QList<QWidget*> shown;
-    for (QWidget* w : dialog.findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
-        if (w->isVisible()) shown.push_back(w);
-    auto name = [](QWidget* w) {
-        QString text = w->property("text").toString();
-        return std::string(w->metaObject()->className()) + " \"" + text.left(30).toStdString() + "\"";
-    };
-    for (int i = 0; i < shown.size(); ++i) {
-        if (!dialog.rect().contains(shown[i]->geometry())) return name(shown[i]) + " is cut off";
-        for (int j = i + 1; j < shown.size(); ++j)
-            if (shown[i]->geometry().intersects(shown[j]->geometry()))
-                return name(shown[i]) + " and " + name(shown[j]) + " overlap";
-    }
-    return "";
-}
-
-// The first control of `dialog` that takes input but that Tab never reaches
-// (an operator without a mouse could not use it) or never leaves (it takes
-// the Tab as text); "" when Tab goes through all.
-std::string keyboard_trap(QWidget& dialog) {
-    for (QPlainTextEdit* text : dialog.findChildren<QPlainTextEdit*>())
-        if (text->isVisible() && !text->tabChangesFocus()) return "a text box that keeps Tab";
-    for (QWidget* w : dialog.findChildren<QWidget*>()) {
-        const bool takes_input = qobject_cast<QAbstractButton*>(w) || qobject_cast<QComboBox*>(w) ||
-                                 qobject_cast<QLineEdit*>(w) || qobject_cast<QAbstractSlider*>(w) ||
-                                 qobject_cast<QPlainTextEdit*>(w);
-        if (!takes_input || !w->isVisible() || !w->isEnabled()) continue;
-        // Of a group of radio buttons Tab reaches the chosen one; the arrows move on.
-        auto* button = qobject_cast<QAbstractButton*>(w);
-        if (button && button->autoExclusive() && !button->isChecked()) continue;
-        // The parts of a combo box or a text box are reached through it.
-        bool part = false;
-        for (QWidget* p = w->parentWidget(); p && p != &dialog; p = p->parentWidget())
-            part = part || qobject_cast<QComboBox*>(p) || qobject_cast<QAbstractScrollArea*>(p);
-        if (!part && !(w->focusPolicy() & Qt::TabFocus))
-            return w->metaObject()->className() + std::string(" \"") + w->property("text").toString().toStdString() + "\"";
-    }
-    return "";
-}
-
 std::string file_or_empty(const std::string& path) {
     return access(path.c_str(), F_OK) == 0 ? read_file(path) : "";
 }
 
-struct SettingsDialogsWindow : ::testing::Test {
-    TempDir dir;
-    ScopedEnv config{"XDG_CONFIG_HOME", dir.file("config")};
-    WindowHost host;
-    std::unique_ptr<Context> ctx = make_context(host);
-    std::unique_ptr<MainWindow> window;
-    std::vector<std::string> boxes;
-    // What the operator does in each dialog, in the order they open.
-    std::deque<std::function<void(QDialog&)>> operator_steps;
-    QStringList dialogs_shown;
+struct SettingsDialogsWindow : DialogWindowTest {
     std::string directory_ip = test_ip(101), proxy_ip = test_ip(102), station_ip = test_ip(103);
     ChildProcess directory, proxy;
 
     void SetUp() override {
-        host.attach(ctx.get());
-        host.box_answers = [this](const char* text, BoxStyle style) {
-            boxes.push_back(text);
-            if (style.buttons != Buttons::yes_no) return Answer::ok;
-            // No download from the test; every other question is answered Yes.
-            return strstr(text, "newer version") ? Answer::no : Answer::yes;
-        };
-        host.dialog_driver = [this](QDialog& dialog) {
-            dialogs_shown.push_back(dialog.windowTitle());
-            if (operator_steps.empty()) return;  // left open: cancelled
-            auto step = std::move(operator_steps.front());
-            operator_steps.pop_front();
-            step(dialog);
-        };
         StationState& s = ctx->state;
         set_test_station(s, dir, station_ip, test_ip(104));
-        s.settings_file = dir.file("lumo.ini");
         s.SamplingRate = 16000;
         s.BANDWIDTH = 128000;
         s.TransferRate = 2000;
@@ -144,12 +75,7 @@ struct SettingsDialogsWindow : ::testing::Test {
         // The directory settings are read from the file at each request.
         write_settings("DIRURL=" + directory_ip + "\nDIRURLPORT=" + std::to_string(kDirectoryPort) +
                        "\nCATEGORIES_URL=" + directory_ip + ":" + std::to_string(kDirectoryPort) + "\n");
-        window = std::make_unique<MainWindow>(*ctx, host, load_skin("", nullptr));
-        window->show();
-    }
-    void TearDown() override {
-        close_station(*ctx);
-        window.reset();
+        open_window();
     }
 
     void write_settings(const std::string& lines) { write_file(ctx->state.settings_file, "[VelmoraStation]\n" + lines); }
@@ -160,15 +86,6 @@ struct SettingsDialogsWindow : ::testing::Test {
         ASSERT_EQ(start_directory_server(directory, directory_ip, kDirectoryPort, dir.file("requests.log"),
                                          "answer", dir.file("directory.out")),
                   "");
-    }
-    // The next dialog opened is handed to `step` as a `Dialog`.
-    template <typename Dialog>
-    void then(std::function<void(Dialog&)> step) {
-        operator_steps.push_back([step](QDialog& dialog) {
-            auto* typed = qobject_cast<Dialog*>(&dialog);
-            ASSERT_NE(typed, nullptr) << dialog.windowTitle().toStdString();
-            step(*typed);
-        });
     }
 };
 
@@ -295,22 +212,27 @@ TEST_F(SettingsDialogsWindow, the_arrow_keys_move_the_stream_rate_the_way_the_ba
 }
 
 TEST_F(SettingsDialogsWindow, expert_settings_name_a_stored_address_the_station_cannot_bind) {
+    struct Case {
+        const char* stored;
+        const char* note;  // how the note begins; nullptr: no note
+    } cases[] = {
+        {"300.1.2.3", "The stored address IP_ADDR=300.1.2.3 is not a dotted IPv4 address"},
+        {"127.0.0.1", nullptr},
+    };
     ctx->state.SPECIFIC_IP = 1;
-    ctx->state.IP_ADDR = "300.1.2.3";
-    then<ExpertDialog>([](ExpertDialog& d) {
-        ASSERT_NE(d.address_note, nullptr);
-        EXPECT_TRUE(d.address_note->text().startsWith(
-            "The stored address IP_ADDR=300.1.2.3 is not a dotted IPv4 address"))
-            << d.address_note->text().toStdString();
-        QTest::mouseClick(d.cancel, Qt::LeftButton);
-    });
-    window->run_command(Command::expert_settings);
-    ctx->state.IP_ADDR = "127.0.0.1";
-    then<ExpertDialog>([](ExpertDialog& d) {
-        EXPECT_EQ(d.address_note, nullptr);
-        QTest::mouseClick(d.cancel, Qt::LeftButton);
-    });
-    window->run_command(Command::expert_settings);
+    for (const Case& c : cases) {
+        ctx->state.IP_ADDR = c.stored;
+        then<ExpertDialog>([&](ExpertDialog& d) {
+            if (!c.note) {
+                EXPECT_EQ(d.address_note, nullptr) << c.stored;
+            } else {
+                ASSERT_NE(d.address_note, nullptr) << c.stored;
+                EXPECT_TRUE(d.address_note->text().startsWith(c.note)) << d.address_note->text().toStdString();
+            }
+            QTest::mouseClick(d.cancel, Qt::LeftButton);
+        });
+        window->run_command(Command::expert_settings);
+    }
 }
 
 TEST_F(SettingsDialogsWindow, the_http_proxy_button_opens_the_proxy_dialog_open_and_saves_it) {
@@ -472,8 +394,9 @@ TEST_F(SettingsDialogsWindow, a_proxy_refusal_asks_again_for_the_password_and_es
     EXPECT_NE(requests().find("GET /cgi-local/del_vsl.prl?vslFile="), std::string::npos) << requests();
 }
 
-// Pictures of the four dialogs; with VELMORA_DIALOG_PICTURES set they are
-// saved there (the README's come from docs/).
+// Pictures of the five dialogs, each with room for its controls and Tab
+// going through them; with VELMORA_DIALOG_PICTURES set they are saved there
+// (the README's come from docs/).
 TEST_F(SettingsDialogsWindow, each_dialog_paints_with_its_title) {
     ctx->state.StationName = "Radio Velmora Night";
     ctx->state.StationLocation = "Harbour Street";
@@ -487,11 +410,13 @@ TEST_F(SettingsDialogsWindow, each_dialog_paints_with_its_title) {
     ExpertDialog expert(*ctx, host, {"192.168.1.10", "10.0.0.7"}, nullptr);
     StationInfoDialog station(*ctx, nullptr);
     ProxyDialog proxy_dialog(*ctx, false, nullptr);
+    IcecastDialog icecast(*ctx, nullptr);
     const char* dir_name = getenv("VELMORA_DIALOG_PICTURES");
     const std::pair<QDialog*, const char*> all[] = {{&options, "options"},
                                                     {&expert, "expert-settings"},
                                                     {&station, "station-information"},
-                                                    {&proxy_dialog, "proxy-information"}};
+                                                    {&proxy_dialog, "proxy-information"},
+                                                    {&icecast, "icecast"}};
     for (const auto& [dialog, name] : all) {
         dialog->show();
         QCoreApplication::processEvents();
