@@ -40,6 +40,7 @@
 #include "station_test_support.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
+#include "window/dialog_window_fixture.h"
 
 namespace {
 
@@ -417,6 +418,25 @@ TEST_F(EditorsTest, enter_in_a_path_edit_moves_to_ok_and_opens_no_file_dialog) {
         EXPECT_TRUE(c.dialog->isVisible());
         c.edit->clear();
         file_titles.clear();
+    }
+}
+
+// Every editor dialog has room for its controls, and Tab goes through them.
+TEST_F(EditorsTest, editor_dialogs_give_each_control_its_place_and_a_tab_stop) {
+    EntryListEditor builder(*ctx, seams, SCRIPT_LIST, nullptr);
+    EntryListEditor live(*ctx, seams, LIVE_LIST, nullptr);
+    SongInfoDialog info(*ctx, seams, split_entry(SCRIPT_LIST, NEW_SCRIPT_ENTRY), nullptr);
+    ListEntryDialog entry(*ctx, seams, split_entry(LIVE_LIST, NEW_LIVE_ENTRY), nullptr);
+    WaveDialog wave(*ctx, seams, nullptr);
+    const std::pair<QDialog*, const char*> all[] = {
+        {&builder, "Script Builder"}, {&live, "Station Bitmaps"}, {&info, "Song Info"},
+        {&entry, "Song Info of a live entry"}, {&wave, "Wave"}};
+    for (const auto& [dialog, name] : all) {
+        dialog->show();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(overlapping_controls(*dialog), "") << name;
+        EXPECT_EQ(keyboard_trap(*dialog), "") << name;
+        dialog->hide();
     }
 }
 
