@@ -347,22 +347,7 @@ int main(int argc, char** argv) {
             host.exit_program(ctx->state.failure_status);
     });
 
-    // The panel's 128 ms rhythm and the ticks' own precise timer, re-armed
-    // for the moment the next tick is due, so that ticks go out one at a
-    // time on schedule whatever the sampling rate.
-    QTimer panel_timer;
-    QObject::connect(&panel_timer, &QTimer::timeout, [&] {
-        if (!host.exit_requested()) panel_tick(*ctx);
-    });
-    panel_timer.start(PACE_TIMER_MS);
-    QTimer send_timer;
-    send_timer.setSingleShot(true);
-    send_timer.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&send_timer, &QTimer::timeout, [&] {
-        if (host.exit_requested()) return;
-        send_timer.start(send_due_ticks(*ctx));
-    });
-    send_timer.start(0);
+    host.start_timers();
 
     QTimer status_timer;
     QObject::connect(&status_timer, &QTimer::timeout, [&] { print_status(*ctx); });
