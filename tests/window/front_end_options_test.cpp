@@ -1,7 +1,8 @@
 // The command lines of velmora-station and velmora-broadcaster: what each
 // good one asks for, the status and message of each wrong one, the help text
 // the programs print (the source of their man pages), and the statuses the
-// real programs end with: 0 answered, 1 failed at run time, 2 wrong command line.
+// real programs (the tuner's too) end with: 0 answered, 1 failed at run
+// time, 2 wrong command line.
 
 #include <gtest/gtest.h>
 
@@ -208,6 +209,9 @@ TEST(FrontEndOptions, the_programs_end_with_0_when_answered_1_when_failing_and_2
         {"velmora-broadcaster", {"station.ini", dir.file("none.VSK"), "--unattended"}, 1,
          "The script " + dir.file("none.VSK") + " cannot be opened"},
         {"velmora-broadcaster", {"station.ini", "--after", "soon"}, 2, "--after takes 0 to 3600 seconds, not soon"},
+        {"velmora-tuner", {"--version"}, 0, "velmora-tuner 2.18"},
+        {"velmora-tuner", {"127.0.0.1", "127.0.0.2"}, 2, "one station only, not 127.0.0.1 and 127.0.0.2"},
+        {"velmora-tuner", {"--bogus"}, 2, "unknown option --bogus"},
     };
     for (const Run& r : runs) {
         std::vector<std::string> args = {program_path(r.program)};
