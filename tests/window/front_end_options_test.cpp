@@ -1,7 +1,7 @@
 // The command lines of velmora-station and velmora-broadcaster: what each
 // good one asks for, the status and message of each wrong one, the help text
 // the programs print (the source of their man pages), and the statuses the
-// real programs (the tuner's too) end with: 0 answered, 1 failed at run
+// real programs (the tuner's and velmora-listen's too) end with: 0 answered, 1 failed at run
 // time, 2 wrong command line.
 
 #include <gtest/gtest.h>
@@ -212,6 +212,8 @@ TEST(FrontEndOptions, the_programs_end_with_0_when_answered_1_when_failing_and_2
         {"velmora-tuner", {"--version"}, 0, "velmora-tuner 2.18"},
         {"velmora-tuner", {"127.0.0.1", "127.0.0.2"}, 2, "one station only, not 127.0.0.1 and 127.0.0.2"},
         {"velmora-tuner", {"--bogus"}, 2, "unknown option --bogus"},
+        {"velmora-listen", {"--wav", "a.wav"}, 2, "velmora-listen: the station's HOST is missing"},
+        {"velmora-listen", {"127.0.0.1", "--port", "abc"}, 2, "velmora-listen: --port takes 1 to 65535, not abc"},
     };
     for (const Run& r : runs) {
         std::vector<std::string> args = {program_path(r.program)};
