@@ -5,11 +5,13 @@
 #include "icecast/icecast_output.h"
 
 #include <arpa/inet.h>
+#include <poll.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -269,6 +271,70 @@ TEST_F(IcecastStation, a_hanging_server_never_holds_up_the_station) {
     EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(100));
     EXPECT_STREQ(icecast_state_word(ctx->icecast), "off");
     close(server);
+}
+
+// A server that says yes to each request (the client asks for TLS, then
+// tries without and with its password) and, once the stream is on its way,
+// reads nothing more, its receive buffer kept small so that the kernel's
+// buffers fill within a second: the worker tells the station the output is
+// lost after 8 s without progress, and the station's calls never wait.
+TEST_F(IcecastStation, a_server_that_stops_reading_is_told_as_lost) {
+    int server = socket(AF_INET, SOCK_STREAM, 0);
+    int small = 4096;
+    setsockopt(server, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    inet_pton(AF_INET, "127.0.0.1", &addr.sin_addr);
+    ASSERT_EQ(bind(server, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(listen(server, 4), 0);
+    socklen_t length = sizeof addr;
+    getsockname(server, reinterpret_cast<sockaddr*>(&addr), &length);
+    std::thread stalling([server] {
+        std::vector<int> connections;
+        for (bool streaming = false; !streaming;) {
+            int c = accept(server, nullptr, nullptr);
+            if (c < 0) return;
+            connections.push_back(c);
+            std::string head;
+            char byte;
+            while (head.find("\r\n\r\n") == std::string::npos && read(c, &byte, 1) == 1) head += byte;
+            const std::string yes = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n";
+            EXPECT_EQ(write(c, yes.data(), yes.size()), ssize_t(yes.size()));
+            streaming = head.find("Authorization:") != std::string::npos;
+        }
+        // Reads nothing more until the test shuts the listening socket.
+        pollfd p{server, POLLIN, 0};
+        poll(&p, 1, 30000);
+        for (int c : connections) close(c);
+    });
+    load("ICECAST_URL=http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) +
+         "/velmora\nICECAST_FORMAT=mp3\nICECAST_BITRATE=320\n");
+    ASSERT_EQ(icecast_start(*ctx, ctx->icecast), 1);
+    uint8_t block[2048];
+    for (int i = 0; i < 2048; ++i) block[i] = static_cast<uint8_t>(128 + 60 * ((i / 16) % 2 ? 1 : -1));
+    std::vector<std::string> states;
+    auto longest_call = Clock::duration::zero();
+    auto deadline = Clock::now() + std::chrono::seconds(25);
+    while (Clock::now() < deadline && (states.empty() || states.back() != "reconnecting")) {
+        auto before = Clock::now();
+        icecast_program_samples(*ctx, ctx->icecast, block, sizeof block);
+        longest_call = std::max(longest_call, Clock::now() - before);
+        if (host.icecast_events_posted.exchange(0) > 0) {
+            on_icecast_event(*ctx, ctx->icecast);
+            states.push_back(icecast_state_word(ctx->icecast));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    icecast_stop(*ctx, ctx->icecast);
+    shutdown(server, SHUT_RDWR);
+    close(server);
+    stalling.join();
+    ASSERT_FALSE(states.empty());
+    EXPECT_EQ(states.front(), "on the air");
+    EXPECT_EQ(states.back(), "reconnecting");
+    EXPECT_NE(host.last_message().find("is lost (the server stopped taking the stream)"), std::string::npos)
+        << host.last_message();
+    EXPECT_LT(longest_call, std::chrono::milliseconds(100));
 }
 
 }  // namespace

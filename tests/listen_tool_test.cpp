@@ -399,12 +399,47 @@ TEST_F(ListenPictureTest, a_missing_picture_folder_is_made_and_one_that_cannot_b
     EXPECT_FALSE(receive(h, payload, from, 300));
 }
 
-TEST(ListenToolUsage, refuses_stations_off_this_machine_and_bad_options) {
+TEST(ListenToolUsage, bad_command_lines_are_refused_with_status_2) {
     std::string exe = std::string(VELMORA_BIN_DIR) + "/velmora-listen";
-    EXPECT_EQ(WEXITSTATUS(system((exe + " 10.1.2.3 > /dev/null 2>&1").c_str())), 2);
-    EXPECT_EQ(WEXITSTATUS(system((exe + " > /dev/null 2>&1").c_str())), 2);
-    EXPECT_EQ(WEXITSTATUS(system((exe + " 127.0.0.1 --port 0 > /dev/null 2>&1").c_str())), 2);
-    EXPECT_EQ(WEXITSTATUS(system((exe + " 127.0.0.1 --bogus > /dev/null 2>&1").c_str())), 2);
+    for (const char* arguments : {"", " 127.0.0.1 --port 0", " 127.0.0.1 --bogus", " 127.0.0.1 --bind 10.1"})
+        EXPECT_EQ(WEXITSTATUS(system((exe + arguments + " > /dev/null 2>&1").c_str())), 2) << arguments;
+}
+
+// Stations elsewhere, in a network namespace of the test's own: 10.1.2.3 is
+// an address of its loopback, and no name server can be reached.
+TEST(ListenToolReach, stations_are_reached_by_any_address_or_host_name) {
+    if (system("unshare -n true 2> /dev/null") != 0) GTEST_SKIP() << "no network namespace can be made here";
+    TempDir dir;
+    std::string exe = std::string(VELMORA_BIN_DIR) + "/velmora-listen";
+    // Each case: where a one-datagram station listens, what the listener is
+    // given, and the join's source address the station must see ("" when no
+    // join may be sent).
+    struct Case {
+        const char* station;
+        const char* host;
+        const char* from;
+        const char* message;
+    } cases[] = {
+        {"10.1.2.3", "10.1.2.3", "10.1.2.3", "no station answered"},
+        {"127.0.0.1", "localhost", "127.0.0.1", "no station answered"},
+        {"127.0.0.1", "no-such-host.invalid", "", "cannot find the station no-such-host.invalid"},
+    };
+    for (const Case& c : cases) {
+        std::string seen = dir.file("seen"), said = dir.file("said");
+        std::string station = "python3 -c \"import socket\ns=socket.socket(socket.AF_INET,socket.SOCK_DGRAM)\n"
+                              "s.bind(('" + std::string(c.station) + "',3456))\ns.settimeout(4)\n"
+                              "print(s.recvfrom(2000)[1][0])\" > " + seen + " 2>&1 &\n";
+        std::string script = dir.file("reach.sh");
+        write_file(script, "ip link set lo up && ip addr add 10.1.2.3/32 dev lo || exit 1\n" + station +
+                               "sleep 0.5\n" + exe + " " + c.host + " --seconds 1 > " + said +
+                               " 2>&1\necho $? >> " + said + "\nwait\n");
+        ASSERT_EQ(system(("unshare -n sh " + script).c_str()), 0) << read_file(script);
+        std::string heard = read_file(seen), told = read_file(said);
+        EXPECT_NE(told.find(c.message), std::string::npos) << c.host << ": " << told;
+        EXPECT_EQ(told.substr(told.size() - 2), "1\n") << c.host << ": " << told;
+        if (*c.from) EXPECT_EQ(heard, std::string(c.from) + "\n") << c.host;
+        else EXPECT_NE(heard.find("timed out"), std::string::npos) << c.host << ": " << heard;
+    }
 }
 
 }  // namespace

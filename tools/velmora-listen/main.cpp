@@ -6,6 +6,7 @@
 // or Ctrl+C.
 
 #include <arpa/inet.h>
+#include <netdb.h>
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -38,7 +39,7 @@ constexpr int kFeedMs = 20;
 struct Options {
     std::string host;
     int port = 3456;
-    std::string bind_address = "127.0.0.1";
+    std::string bind_address;  // empty: 127.0.0.1 for a station on this machine, else any
     bool companion = false;
     std::string user;
     double seconds = 10;
@@ -69,8 +70,7 @@ ParseOutcome parse_options(const QStringList& arguments, Options& o) {
                      "                      [--pictures DIR] [--bind ADDRESS] [--no-smoothing]\n"
                      "       velmora-listen --list-devices\n",
                      15);
-    line.describe("HOST", "the station's address (a 127.x.y.z address: this listener\n"
-                          "talks to stations on this machine only)");
+    line.describe("HOST", "the station's address: dotted (192.0.2.7) or a host name");
     const auto play = line.add({"play"}, "", "play the station through the sound card until Ctrl+C");
     const auto buffer = line.add({"buffer"}, "MS",
                                  "with --play: start once this much audio is at hand (default\n"
@@ -88,7 +88,9 @@ ParseOutcome parse_options(const QStringList& arguments, Options& o) {
     const auto pictures = line.add({"pictures"}, "DIR",
                                    "fetch every picture the station shows and save it as BMP\n"
                                    "(the folder is made when it is missing)");
-    const auto bind = line.add({"bind"}, "ADDR", "the local address to listen on (default 127.0.0.1)");
+    const auto bind = line.add({"bind"}, "ADDR",
+                               "the local address to listen on (default 127.0.0.1 for a\n"
+                               "station on this machine, else every address)");
     const auto no_smoothing = line.add({"no-smoothing"}, "",
                                        "keep the steps the codec leaves at 256-sample chunk edges\n"
                                        "(by default they are softened to spare the clicks)");
@@ -129,6 +131,24 @@ ParseOutcome parse_options(const QStringList& arguments, Options& o) {
 }
 
 bool is_loopback(const sockaddr_in& a) { return (ntohl(a.sin_addr.s_addr) >> 24) == 127; }
+
+// The station's IPv4 address: dotted, or a host name looked up once.
+bool station_address(const std::string& host, int port, sockaddr_in* out, std::string* error) {
+    if (ipv4_from_dotted(host.c_str(), static_cast<uint16_t>(port), out)) return true;
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* found = nullptr;
+    int result = getaddrinfo(host.c_str(), nullptr, &hints, &found);
+    if (result != 0) {
+        *error = "cannot find the station " + host + ": " + gai_strerror(result);
+        return false;
+    }
+    *out = *reinterpret_cast<const sockaddr_in*>(found->ai_addr);
+    out->sin_port = htons(static_cast<uint16_t>(port));
+    freeaddrinfo(found);
+    return true;
+}
 
 // A picture as a 24-bit BMP (width a multiple of 4, so rows need no
 // padding), written beside its name and renamed into place.
@@ -248,12 +268,15 @@ struct Run {
             while (listener_decode(l, due, heard) > 0) {
             }
         }
-        if (!l.admitted && !l.refused && now - l.opened_ms >= kNoAnswerMs) {
+        const bool time_up =
+            (o.seconds_given || !o.play) && now - l.opened_ms >= static_cast<uint32_t>(o.seconds * 1000);
+        // Listening a shorter while than the wait for an answer is no success either.
+        if (!l.admitted && !l.refused && (time_up || now - l.opened_ms >= kNoAnswerMs)) {
             fprintf(stderr, "velmora-listen: no station answered at %s port %d\n", o.host.c_str(), o.port);
             end(1);
-        }
-        if ((o.seconds_given || !o.play) && now - l.opened_ms >= static_cast<uint32_t>(o.seconds * 1000))
+        } else if (time_up) {
             end(0);
+        }
     }
 };
 
@@ -275,13 +298,15 @@ int main(int argc, char** argv) {
         return 0;
     }
     ListenerConfig config;
-    if (!ipv4_from_dotted(o.host.c_str(), static_cast<uint16_t>(o.port), &config.station) ||
-        !is_loopback(config.station)) {
-        fprintf(stderr, "velmora-listen: %s is not a 127.x.y.z address\n", o.host.c_str());
-        return 2;
+    std::string error;
+    if (!station_address(o.host, o.port, &config.station, &error)) {
+        fprintf(stderr, "velmora-listen: %s\n", error.c_str());
+        return 1;
     }
-    if (!ipv4_from_dotted(o.bind_address.c_str(), 0, &config.local) || !is_loopback(config.local)) {
-        fprintf(stderr, "velmora-listen: %s is not a 127.x.y.z address\n", o.bind_address.c_str());
+    if (o.bind_address.empty()) o.bind_address = is_loopback(config.station) ? "127.0.0.1" : "0.0.0.0";
+    if (!ipv4_from_dotted(o.bind_address.c_str(), 0, &config.local)) {
+        fprintf(stderr, "velmora-listen: --bind takes a dotted address such as 127.0.0.1, not %s\n",
+                o.bind_address.c_str());
         return 2;
     }
     if (!o.pictures.empty() && !make_directories(o.pictures)) {
@@ -301,7 +326,6 @@ int main(int argc, char** argv) {
     config.fetch_pictures = !o.pictures.empty();
     config.smoothing = o.smoothing;
     config.buffer_ms = o.buffer_ms;
-    std::string error;
     if (!listener_open(run.l, config, monotonic_ms(), &error)) {
         fprintf(stderr, "velmora-listen: %s\n", error.c_str());
         return 1;
