@@ -165,6 +165,15 @@ TEST_F(BroadcasterProcess, sigterm_closes_the_window_after_the_close_notice_and_
     ProgramResult second = run_program({program_path("velmora-broadcaster"), dir.file("station.ini")},
                                        dir.path(), environment(), 20000);
     EXPECT_EQ(second.status, 0) << second.output;
+    // A script opened on the desktop meanwhile is not lost without a word.
+    ProgramResult with_script = run_program({program_path("velmora-broadcaster"), dir.file("station.ini"),
+                                             dir.file("show.VSK"), "--unattended"},
+                                            dir.path(), environment(), 20000);
+    EXPECT_EQ(with_script.status, 1) << with_script.output;
+    EXPECT_NE(with_script.output.find("A window already runs with " + dir.file("station.ini") +
+                                      ": choose the script " + dir.file("show.VSK") + " there, in Options."),
+              std::string::npos)
+        << with_script.output;
 
     broadcaster.signal(SIGTERM);
     EXPECT_EQ(broadcaster.wait(10000), 0) << read_file(dir.file("window.out"));
