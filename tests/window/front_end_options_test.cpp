@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <QStringList>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
@@ -148,6 +149,25 @@ TEST(FrontEndOptions, broadcaster_command_lines_run_or_end_with_their_status_and
         {{"a.ini", "b.ini"}, 2, "velmora-broadcaster: one settings file only, not a.ini and b.ini", nullptr},
         {{"a.VSK", "b.vsk"}, 2, "velmora-broadcaster: one script only, not a.VSK and b.vsk", nullptr},
     });
+}
+
+TEST(FrontEndOptions, numbers_are_whole_texts_within_their_range) {
+    const struct {
+        const char* text;
+        double low, high;
+        bool whole;
+        bool taken;
+    } cases[] = {
+        {"80", 1, 65535, true, true},     {"65535", 1, 65535, true, true}, {"65536", 1, 65535, true, false},
+        {"0", 1, 65535, true, false},     {"8.5", 1, 65535, true, false},  {"8x", 1, 65535, true, false},
+        {"", 0, 10, false, false},        {"2.5", 0, 3600, false, true},   {"nan", 0, 3600, false, false},
+        {"-0.5", 0, 3600, false, false},  {"1e9", 0, 1e6, false, false},
+    };
+    for (const auto& c : cases) {
+        double number = -1;
+        EXPECT_EQ(parse_number(c.text, c.low, c.high, c.whole, &number), c.taken) << "[" << c.text << "]";
+        if (c.taken) EXPECT_EQ(number, strtod(c.text, nullptr)) << c.text;
+    }
 }
 
 // The number of lines of `text` that begin with `start`.

@@ -56,13 +56,6 @@ struct Options {
 // Seconds to listen: above 0 and at most this, so that the milliseconds fit the clock.
 constexpr double kMaxSeconds = 1000000;
 
-// A number of `text` as a whole, or false.
-bool parse_number(const std::string& text, double* number) {
-    char* end = nullptr;
-    *number = strtod(text.c_str(), &end);
-    return !text.empty() && *end == '\0';
-}
-
 ParseOutcome parse_options(const QStringList& arguments, Options& o) {
     CommandLine line("velmora-listen",
                      "usage: velmora-listen HOST [--play] [--buffer MS] [--device NAME] [--port P]\n"
@@ -107,19 +100,17 @@ ParseOutcome parse_options(const QStringList& arguments, Options& o) {
     if (line.is_set(bind)) o.bind_address = line.value(bind);
     double number = 0;
     if (line.is_set(buffer)) {
-        if (!parse_number(line.value(buffer), &number) || number != static_cast<long>(number) ||
-            number < 100 || number > 20000)
+        if (!parse_number(line.value(buffer), 100, 20000, true, &number))
             return line.wrong("--buffer takes milliseconds from 100 to 20000, not " + line.value(buffer));
         o.buffer_ms = static_cast<int>(number);
     }
     if (line.is_set(seconds)) {
         o.seconds_given = true;
-        if (!parse_number(line.value(seconds), &o.seconds) || !(o.seconds > 0 && o.seconds <= kMaxSeconds))
+        if (!parse_number(line.value(seconds), 0, kMaxSeconds, false, &o.seconds) || o.seconds == 0)
             return line.wrong("--seconds takes a number above 0 and up to 1000000, not " + line.value(seconds));
     }
     if (line.is_set(port)) {
-        if (!parse_number(line.value(port), &number) || number != static_cast<long>(number) || number < 1 ||
-            number > 65535)
+        if (!parse_number(line.value(port), 1, 65535, true, &number))
             return line.wrong("--port takes 1 to 65535, not " + line.value(port));
         o.port = static_cast<int>(number);
     }

@@ -1,6 +1,7 @@
 #include "shell/common/command_line.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <set>
 
 #include "base/version.h"
@@ -97,6 +98,13 @@ void describe_settings_file(CommandLine& command_line) {
                           "the station's settings file: a name with a folder is that\n"
                           "file, a bare name is looked for in the current folder,\n"
                           "then in ~/.config/velmora (default: lumo.ini there)");
+}
+
+bool parse_number(const std::string& text, double low, double high, bool whole, double* number) {
+    char* end = nullptr;
+    *number = strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || !(*number >= low && *number <= high)) return false;
+    return !whole || *number == static_cast<double>(static_cast<long long>(*number));
 }
 
 QStringList argument_list(int argc, char** argv) {

@@ -72,6 +72,10 @@ private:
 // Both front ends take the station's settings file the same way.
 void describe_settings_file(CommandLine& command_line);
 
+// Whether `text` is all a number (a whole one when `whole`) from `low` to
+// `high`; it is then in *number.
+bool parse_number(const std::string& text, double low, double high, bool whole, double* number);
+
 // A program's arguments as the parser takes them.
 QStringList argument_list(int argc, char** argv);
 

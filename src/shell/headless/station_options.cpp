@@ -1,19 +1,6 @@
 #include "shell/headless/station_options.h"
 
-#include <cstdlib>
-
 #include "shell/capture/capture_source.h"
-
-namespace {
-
-// A whole decimal number from `low` to `high`; false for anything else.
-bool parse_whole_number(const std::string& text, long low, long high, long* number) {
-    char* end = nullptr;
-    *number = strtol(text.c_str(), &end, 10);
-    return !text.empty() && *end == '\0' && *number >= low && *number <= high;
-}
-
-}  // namespace
 
 bool parse_status_address(const std::string& text, QHostAddress& host, quint16& port) {
     std::string address = "127.0.0.1", port_text = text;
@@ -26,8 +13,8 @@ bool parse_status_address(const std::string& text, QHostAddress& host, quint16& 
         else if (address.find(':') != std::string::npos)
             return false;  // an IPv6 address needs its brackets
     }
-    long number = 0;
-    if (!parse_whole_number(port_text, 1, 65535, &number)) return false;
+    double number = 0;
+    if (!parse_number(port_text, 1, 65535, true, &number)) return false;
     port = static_cast<quint16>(number);
     return host.setAddress(QString::fromStdString(address));
 }
@@ -78,8 +65,8 @@ ParseOutcome parse_station_options(const QStringList& arguments, StationOptions&
         if (line.options_given() != 1 || rest.size() != 3)
             return line.wrong("--set-proxy takes SERVER PORT USER and nothing else");
         o.set_proxy = true;
-        long port = 0;
-        if (!parse_whole_number(rest[1], 0, 65535, &port))
+        double port = 0;
+        if (!parse_number(rest[1], 0, 65535, true, &port))
             return line.wrong("--set-proxy takes a port of 0 to 65535, not " + rest[1]);
         if (rest[0].size() > PROXY_FIELD_MAX || rest[2].size() > PROXY_FIELD_MAX)
             return line.wrong("--set-proxy: the server and the user id have at most 127 characters");
@@ -99,8 +86,8 @@ ParseOutcome parse_station_options(const QStringList& arguments, StationOptions&
         o.answer_given = true;
     }
     if (line.is_set(interval)) {
-        long seconds = 0;
-        if (!parse_whole_number(line.value(interval), 0, STATUS_INTERVAL_MAX, &seconds))
+        double seconds = 0;
+        if (!parse_number(line.value(interval), 0, STATUS_INTERVAL_MAX, true, &seconds))
             return line.wrong("--status-interval takes 0 to 86400 seconds, not " + line.value(interval));
         o.status_interval = static_cast<int>(seconds);
     }

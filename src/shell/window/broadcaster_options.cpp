@@ -1,7 +1,6 @@
 #include "shell/window/broadcaster_options.h"
 
 #include <QFileInfo>
-#include <cstdlib>
 
 #include "app/context.h"
 #include "app/controller.h"
@@ -48,11 +47,8 @@ ParseOutcome parse_broadcaster_options(const QStringList& arguments, Broadcaster
     o.screenshot = line.value(screenshot);
     o.unattended = line.is_set(unattended) || line.is_set(screenshot);
     if (line.is_set(after)) {
-        const std::string text = line.value(after);
-        char* end = nullptr;
-        o.after = strtod(text.c_str(), &end);
-        if (end == text.c_str() || *end || !(o.after >= 0 && o.after <= 3600))
-            return line.wrong("--after takes 0 to 3600 seconds, not " + text);
+        if (!parse_number(line.value(after), 0, 3600, false, &o.after))
+            return line.wrong("--after takes 0 to 3600 seconds, not " + line.value(after));
     }
     return outcome;
 }
