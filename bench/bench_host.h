@@ -8,11 +8,11 @@
 
 class BenchHost : public Host {
 public:
-    int message_box(const char* text, const char*, int, bool) override {
+    Answer message_box(const char* text, const char*, BoxStyle, bool) override {
         fprintf(stderr, "message: %s\n", text);
-        return IDOK;
+        return Answer::ok;
     }
-    void post_command(int) override {}
+    void post_command(Command) override {}
     void post_live_tick() override {}
     void invalidate(bool) override {}
     void request_write_notification(int) override {}

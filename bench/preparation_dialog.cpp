@@ -103,9 +103,9 @@ struct Run {
 // With `longest_block_ms` the loop is probed (which costs a little time).
 Run dialog_run(double* longest_block_ms) {
     WindowHost host;
-    host.box_answers = [](const char* text, int) {
+    host.box_answers = [](const char* text, BoxStyle) {
         fprintf(stderr, "message: %s\n", text);
-        return int(IDOK);
+        return Answer::ok;
     };
     auto ctx = make_context(host);
     host.attach(ctx.get());

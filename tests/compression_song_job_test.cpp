@@ -384,13 +384,13 @@ TEST_F(SongJobTest, cancel_asks_and_leaves_the_old_files_as_they_were) {
     start_song_job(*ctx, ctx->codec, job);
     ASSERT_EQ(song_job_step(*ctx, ctx->codec, job), SONG_JOB_RUNNING);
 
-    host.answers.push_back(IDNO);
+    host.answers.push_back(Answer::no);
     EXPECT_EQ(cancel_song_job(*ctx, ctx->codec, job), 0);
     EXPECT_EQ(host.last_message(), CANCEL_QUESTION);
     EXPECT_TRUE(job.compressing);
     ASSERT_EQ(song_job_step(*ctx, ctx->codec, job), SONG_JOB_RUNNING);
 
-    host.answers.push_back(IDYES);
+    host.answers.push_back(Answer::yes);
     EXPECT_EQ(cancel_song_job(*ctx, ctx->codec, job), 1);
     EXPECT_FALSE(job.compressing);
     EXPECT_EQ(job.source, nullptr);

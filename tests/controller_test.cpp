@@ -33,7 +33,7 @@ TEST_F(ControllerTest, autostart_one_posts_start_at_the_first_tick_without_a_box
     pace_tick(*ctx);
     EXPECT_EQ(ctx->state.AutoStart, 2);
     ASSERT_EQ(host.posted_commands.size(), 1u);
-    EXPECT_EQ(host.posted_commands[0], CMD_START_STOP);
+    EXPECT_EQ(host.posted_commands[0], Command::start_stop);
     pace_tick(*ctx);
     EXPECT_EQ(host.posted_commands.size(), 1u);
     EXPECT_TRUE(host.messages.empty());
@@ -47,15 +47,15 @@ TEST_F(ControllerTest, autostart_two_starts_nothing) {
 
 TEST_F(ControllerTest, ctrl_s_while_broadcasting_posts_the_stop_command) {
     pretend_broadcasting();
-    on_command(*ctx, CMD_START);
+    on_command(*ctx, Command::start);
     ASSERT_EQ(host.posted_commands.size(), 1u);
-    EXPECT_EQ(host.posted_commands[0], CMD_START_STOP);
+    EXPECT_EQ(host.posted_commands[0], Command::start_stop);
 }
 
 TEST_F(ControllerTest, settings_commands_are_refused_while_broadcasting) {
     pretend_broadcasting();
-    on_command(*ctx, CMD_SETTINGS);
-    on_command(*ctx, CMD_EXIT);
+    on_command(*ctx, Command::settings);
+    on_command(*ctx, Command::exit);
     EXPECT_TRUE(host.posted_commands.empty());
     EXPECT_EQ(ctx->state.broadcast_state, BS_BROADCASTING);
 }
@@ -111,17 +111,17 @@ TEST_F(ControllerTest, build_script_opens_the_editor_of_the_feed) {
         c->state.feed_mode = feed;
         update_start_menu(*c);
         ASSERT_TRUE(c->state.view.build_script_enabled) << feed;
-        on_command(*c, CMD_BUILD_SCRIPT);
+        on_command(*c, Command::build_script);
         ASSERT_EQ(fresh.dialogs_run.size(), 1u) << feed;
         EXPECT_EQ(fresh.dialogs_run[0],
-                  feed == FEED_SCRIPT ? DIALOG_SCRIPT_BUILDER : DIALOG_LIVE_LIST_EDITOR);
+                  feed == FEED_SCRIPT ? Dialog::script_builder : Dialog::live_list_editor);
     }
 }
 
 TEST_F(ControllerTest, a_stop_takes_the_address_out_of_the_caption) {
     pretend_broadcasting();
     ctx->state.station_address = "127.0.0.9";
-    on_command(*ctx, CMD_START_STOP);
+    on_command(*ctx, Command::start_stop);
     EXPECT_EQ(ctx->state.broadcast_state, BS_IDLE);
     EXPECT_EQ(ctx->state.station_address, "");
     EXPECT_EQ(caption_text(*ctx).find("127.0.0.9"), std::string::npos);
@@ -130,17 +130,17 @@ TEST_F(ControllerTest, a_stop_takes_the_address_out_of_the_caption) {
 TEST_F(ControllerTest, a_script_that_cannot_be_opened_is_named_and_opens_the_builder) {
     ctx->state.feed_mode = FEED_SCRIPT;
     ctx->state.StationScript = "/some/nothere.VSK";
-    for (int command : {CMD_START, CMD_START_STOP}) {
+    for (Command command : {Command::start, Command::start_stop}) {
         host.messages.clear();
         host.posted_commands.clear();
         on_command(*ctx, command);
-        if (command == CMD_START_STOP) {  // the button goes through the menu form
-            ASSERT_EQ(host.posted_commands, std::vector<int>{CMD_START});
+        if (command == Command::start_stop) {  // the button goes through the menu form
+            ASSERT_EQ(host.posted_commands, std::vector<Command>{Command::start});
             host.posted_commands.clear();
-            on_command(*ctx, CMD_START);
+            on_command(*ctx, Command::start);
         }
         EXPECT_EQ(ctx->state.broadcast_state, BS_IDLE);
-        EXPECT_EQ(host.posted_commands, std::vector<int>{CMD_BUILD_SCRIPT});
+        EXPECT_EQ(host.posted_commands, std::vector<Command>{Command::build_script});
         ASSERT_EQ(host.messages.size(), 1u);
         EXPECT_EQ(
             host.last_message(),
@@ -152,9 +152,9 @@ TEST_F(ControllerTest, a_script_that_cannot_be_opened_is_named_and_opens_the_bui
 TEST_F(ControllerTest, the_button_in_script_feed_with_nothing_loaded_goes_through_the_menu_form) {
     ctx->state.feed_mode = FEED_SCRIPT;
     ctx->state.script_entries = 0;
-    on_command(*ctx, CMD_START_STOP);
+    on_command(*ctx, Command::start_stop);
     ASSERT_EQ(host.posted_commands.size(), 1u);
-    EXPECT_EQ(host.posted_commands[0], CMD_START);
+    EXPECT_EQ(host.posted_commands[0], Command::start);
     EXPECT_EQ(ctx->state.broadcast_state, BS_IDLE);
 }
 
@@ -214,19 +214,19 @@ TEST_F(ControllerTest, listeners_line_counts_load_against_bandwidth) {
 // capture is opened and closed. Each box takes the operator a second.
 class CaptureHost : public FakeHost {
 public:
-    int capture_result = CAPTURE_NO_DEVICE;  // no sound card by default
+    CaptureAnswer capture_result = CaptureAnswer::no_device;  // no sound card by default
     int captures_opened = 0;
     int captures_closed = 0;
-    int capture_query(int) override { return capture_result; }
-    int capture_open(int, char* error_text, int) override {
+    CaptureAnswer capture_query(int) override { return capture_result; }
+    CaptureAnswer capture_open(int, char* error_text, int) override {
         ++captures_opened;
         error_text[0] = '\0';
         return capture_result;
     }
     void capture_close() override { ++captures_closed; }
-    int message_box(const char* text, const char* caption, int type, bool owned) override {
+    Answer message_box(const char* text, const char* caption, BoxStyle style, bool owned) override {
         ++now;
-        return FakeHost::message_box(text, caption, type, owned);
+        return FakeHost::message_box(text, caption, style, owned);
     }
 };
 
@@ -287,7 +287,7 @@ struct StartStopTest : ::testing::Test {
 };
 
 TEST_F(StartStopTest, menu_start_binds_the_script_broadcast_to_the_chosen_address_after_the_box) {
-    on_command(*ctx, CMD_START);
+    on_command(*ctx, Command::start);
     const StationState& s = ctx->state;
     ASSERT_EQ(s.broadcast_state, BS_BROADCASTING) << host.last_message();
     EXPECT_EQ(bound_address(), station_ip + ":" + std::to_string(TEST_STATION_PORT));
@@ -300,14 +300,14 @@ TEST_F(StartStopTest, menu_start_binds_the_script_broadcast_to_the_chosen_addres
     EXPECT_EQ(ctx->codec.interp_threshold, 32);
     EXPECT_TRUE(s.view.button_enabled);
     EXPECT_STREQ(s.view.button_text, "Stop Broadcast");
-    EXPECT_EQ(s.view.start_item_id, CMD_STOP);
+    EXPECT_EQ(s.view.start_item_id, Command::stop);
     EXPECT_FALSE(s.view.settings_enabled);
     EXPECT_TRUE(host.posted_commands.empty());
 }
 
 TEST_F(StartStopTest, the_box_is_left_out_with_autostart_two) {
     ctx->state.AutoStart = 2;
-    on_command(*ctx, CMD_START);
+    on_command(*ctx, Command::start);
     EXPECT_EQ(ctx->state.broadcast_state, BS_BROADCASTING);
     EXPECT_TRUE(host.messages.empty()) << host.last_message();
 }
@@ -328,7 +328,7 @@ TEST_F(StartStopTest, autostart_one_starts_the_script_at_the_first_tick_without_
 TEST_F(StartStopTest, the_button_form_names_an_unnamed_station_after_the_host) {
     ctx->state.StationName.clear();
     ASSERT_GT(open_script(*ctx, ctx->script, ctx->codec, script.c_str()), 0);
-    on_command(*ctx, CMD_START_STOP);
+    on_command(*ctx, Command::start_stop);
     EXPECT_EQ(ctx->state.broadcast_state, BS_BROADCASTING);
     char name[65] = {};
     gethostname(name, sizeof name - 1);
@@ -338,31 +338,31 @@ TEST_F(StartStopTest, the_button_form_names_an_unnamed_station_after_the_host) {
 
 TEST_F(StartStopTest, a_declined_script_starts_nothing_and_opens_the_script_builder) {
     write_script(22050, 20);  // made for other settings: the operator is asked
-    host.answers.push_back(IDNO);
-    on_command(*ctx, CMD_START);
+    host.answers.push_back(Answer::no);
+    on_command(*ctx, Command::start);
     ASSERT_EQ(host.messages.size(), 1u);
-    EXPECT_EQ(host.messages[0].type & 0xF, MB_YESNO);
-    EXPECT_EQ(host.posted_commands, std::vector<int>{CMD_BUILD_SCRIPT});
+    EXPECT_EQ(host.messages[0].style.buttons, Buttons::yes_no);
+    EXPECT_EQ(host.posted_commands, std::vector<Command>{Command::build_script});
     const StationState& s = ctx->state;
     EXPECT_EQ(s.broadcast_state, BS_IDLE);
     EXPECT_EQ(s.script_entries, 0);
     EXPECT_EQ(ctx->station.socket, -1);
     EXPECT_STREQ(s.view.button_text, "Start Broadcast");
-    EXPECT_EQ(s.view.start_item_id, CMD_START);
+    EXPECT_EQ(s.view.start_item_id, Command::start);
 }
 
 TEST_F(StartStopTest, a_script_that_cannot_be_opened_starts_nothing) {
     ctx->state.StationScript = dir.file("missing.VSK");
-    on_command(*ctx, CMD_START);
+    on_command(*ctx, Command::start);
     EXPECT_EQ(ctx->state.broadcast_state, BS_IDLE);
     EXPECT_EQ(ctx->station.socket, -1);
     // Nothing but the Script Builder, opened to mend the script.
-    EXPECT_EQ(host.posted_commands, std::vector<int>{CMD_BUILD_SCRIPT});
+    EXPECT_EQ(host.posted_commands, std::vector<Command>{Command::build_script});
 }
 
 TEST_F(StartStopTest, a_late_timer_catches_up_two_ticks_a_call_and_skips_a_long_stall) {
     LoopbackSocket listener(test_ip(63).c_str());
-    on_command(*ctx, CMD_START);
+    on_command(*ctx, Command::start);
     ASSERT_EQ(ctx->state.broadcast_state, BS_BROADCASTING);
     send_control(listener.fd(), test_station_addr(station_ip), PF_TEXT, std::string("hello", 6));
     pace_tick(*ctx);  // the first interval: the join is answered and one packet sent
@@ -391,7 +391,7 @@ TEST_F(StartStopTest, a_late_timer_catches_up_two_ticks_a_call_and_skips_a_long_
 }
 
 TEST_F(StartStopTest, ticks_keep_the_exact_pace_of_the_sampling_rate) {
-    on_command(*ctx, CMD_START);
+    on_command(*ctx, Command::start);
     ASSERT_EQ(ctx->state.broadcast_state, BS_BROADCASTING);
     const uint32_t start = host.clock_ms;
     // 1000 ticks of 2048 samples at 44100 Hz take 46.44 s; ticks 46 ms
@@ -405,7 +405,7 @@ TEST_F(StartStopTest, ticks_keep_the_exact_pace_of_the_sampling_rate) {
 
 TEST_F(StartStopTest, the_next_tick_is_due_counting_from_the_end_of_a_slow_one) {
     LoopbackSocket listener(test_ip(64).c_str());
-    on_command(*ctx, CMD_START);
+    on_command(*ctx, Command::start);
     ASSERT_EQ(ctx->state.broadcast_state, BS_BROADCASTING);
     send_control(listener.fd(), test_station_addr(station_ip), PF_TEXT, std::string("hello", 6));
     pace_tick(*ctx);
@@ -426,11 +426,11 @@ TEST_F(StartStopTest, the_next_tick_is_due_counting_from_the_end_of_a_slow_one) 
 
 TEST_F(StartStopTest, stopping_a_script_returns_to_idle_at_once) {
     PortSocket master(master_ip, 3456);
-    on_command(*ctx, CMD_START);
+    on_command(*ctx, Command::start);
     ASSERT_EQ(ctx->state.broadcast_state, BS_BROADCASTING);
     EXPECT_EQ(with_flags(master.receive_all(), PF_PICTURE).size(), 1u);  // the announce
 
-    on_command(*ctx, CMD_START);  // Ctrl+S while broadcasting goes through the button
+    on_command(*ctx, Command::start);  // Ctrl+S while broadcasting goes through the button
     run_posted_commands();
     const StationState& s = ctx->state;
     EXPECT_EQ(s.broadcast_state, BS_IDLE);
@@ -439,11 +439,11 @@ TEST_F(StartStopTest, stopping_a_script_returns_to_idle_at_once) {
     EXPECT_EQ(s.script_entries, 0);
     EXPECT_TRUE(s.view.button_enabled);
     EXPECT_STREQ(s.view.button_text, "Start Broadcast");
-    EXPECT_EQ(s.view.start_item_id, CMD_START);
+    EXPECT_EQ(s.view.start_item_id, Command::start);
     EXPECT_TRUE(s.view.settings_enabled);
     EXPECT_FALSE(s.hourglass);
 
-    on_command(*ctx, CMD_START_STOP);  // the button again: the script is loaded afresh
+    on_command(*ctx, Command::start_stop);  // the button again: the script is loaded afresh
     run_posted_commands();
     EXPECT_EQ(s.broadcast_state, BS_BROADCASTING);
 }
@@ -452,12 +452,12 @@ TEST_F(StartStopTest, a_live_start_without_a_sound_card_returns_to_idle) {
     PortSocket master(master_ip, 3456);
     ctx->state.feed_mode = FEED_LIVE_PRIMING;
     ctx->state.SamplingRate = 8000;
-    on_command(*ctx, CMD_START);
+    on_command(*ctx, Command::start);
     // Tried again until two seconds have passed, one box per attempt.
     ASSERT_EQ(host.messages.size(), 3u);
     EXPECT_EQ(host.messages[1].text, "The audio waveform device can't record in the required format.");
     EXPECT_EQ(host.messages[2].text, host.messages[1].text);
-    EXPECT_EQ(host.messages[1].type, MB_ICONWARNING);
+    EXPECT_EQ(host.messages[1].style, Icon::warning);
     EXPECT_EQ(host.captures_opened, 0);
     const StationState& s = ctx->state;
     EXPECT_EQ(s.broadcast_state, BS_IDLE);
@@ -466,7 +466,7 @@ TEST_F(StartStopTest, a_live_start_without_a_sound_card_returns_to_idle) {
     EXPECT_EQ(ctx->station.socket, -1);
     EXPECT_TRUE(s.view.button_enabled);
     EXPECT_STREQ(s.view.button_text, "Start Broadcast");
-    EXPECT_EQ(s.view.start_item_id, CMD_START);
+    EXPECT_EQ(s.view.start_item_id, Command::start);
     EXPECT_FALSE(s.hourglass);
     // The station was opened and closed again: announce, then close notice.
     auto notices = master.receive_all();
@@ -476,14 +476,14 @@ TEST_F(StartStopTest, a_live_start_without_a_sound_card_returns_to_idle) {
 }
 
 TEST_F(StartStopTest, a_live_stop_keeps_capture_running_until_the_ring_has_drained) {
-    host.capture_result = CAPTURE_OK;
+    host.capture_result = CaptureAnswer::ok;
     ctx->state.feed_mode = FEED_LIVE_PRIMING;
-    on_command(*ctx, CMD_START);
+    on_command(*ctx, Command::start);
     const StationState& s = ctx->state;
     ASSERT_EQ(s.broadcast_state, BS_BROADCASTING);
     EXPECT_FALSE(s.view.button_enabled);  // until live sending begins
 
-    on_command(*ctx, CMD_START_STOP);
+    on_command(*ctx, Command::start_stop);
     EXPECT_EQ(s.broadcast_state, BS_STOP_REQUESTED);
     EXPECT_EQ(s.feed_mode, FEED_LIVE_STOPPING);
     EXPECT_TRUE(s.hourglass);
@@ -501,11 +501,11 @@ TEST_F(StartStopTest, a_live_stop_keeps_capture_running_until_the_ring_has_drain
 }
 
 TEST_F(StartStopTest, a_live_stop_the_sound_card_never_drains_ends_after_ten_seconds) {
-    host.capture_result = CAPTURE_OK;
+    host.capture_result = CaptureAnswer::ok;
     ctx->state.feed_mode = FEED_LIVE_PRIMING;
-    on_command(*ctx, CMD_START);
+    on_command(*ctx, Command::start);
     ASSERT_EQ(ctx->state.broadcast_state, BS_BROADCASTING);
-    on_command(*ctx, CMD_START_STOP);
+    on_command(*ctx, Command::start_stop);
     size_t boxes = host.messages.size();
 
     host.clock_ms += 9999;  // no capture buffer comes any more
@@ -522,7 +522,7 @@ TEST_F(StartStopTest, a_live_stop_the_sound_card_never_drains_ends_after_ten_sec
     EXPECT_FALSE(ctx->state.hourglass);
     ASSERT_EQ(host.messages.size(), boxes + 1);
     EXPECT_NE(host.last_message().find("sound card"), std::string::npos);
-    EXPECT_EQ(host.messages.back().type, MB_OK | MB_ICONWARNING);
+    EXPECT_EQ(host.messages.back().style, Buttons::ok | Icon::warning);
 
     pace_tick(*ctx);  // the headless station's timer as well: one message only
     EXPECT_EQ(host.messages.size(), boxes + 1);
@@ -540,9 +540,9 @@ TEST(ControllerStartupTest, without_a_sound_card_the_operator_is_told_and_the_fe
     EXPECT_EQ(host.messages[0].text,
               "No wave recording devices installed!\n"
               "Please make sure you have the right sound driver installed.");
-    EXPECT_EQ(host.messages[0].type, MB_OK);
+    EXPECT_EQ(host.messages[0].style, Buttons::ok);
     EXPECT_EQ(host.messages[1].text, "No compatible sound card detected, live broadcast disabled.");
-    EXPECT_EQ(host.messages[1].type, MB_OK | MB_ICONERROR);
+    EXPECT_EQ(host.messages[1].style, Buttons::ok | Icon::error);
     EXPECT_EQ(ctx->state.MODE, 0);
     EXPECT_EQ(ctx->state.feed_mode, FEED_SCRIPT);
     EXPECT_TRUE(ctx->state.view.start_enabled);
@@ -556,7 +556,7 @@ TEST(ControllerStartupTest, without_a_sound_card_the_operator_is_told_and_the_fe
     ASSERT_EQ(script_host.messages.size(), 1u);
     EXPECT_EQ(script_host.messages[0].text,
               "No recording device found: live broadcasting is off. A script station needs none.");
-    EXPECT_EQ(script_host.messages[0].type, MB_OK | MB_ICONINFORMATION);
+    EXPECT_EQ(script_host.messages[0].style, Buttons::ok | Icon::information);
     EXPECT_EQ(script_station->state.feed_mode, FEED_SCRIPT);
 
     FakeHost quiet_host;

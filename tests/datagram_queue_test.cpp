@@ -133,7 +133,7 @@ TEST_F(DatagramQueueTest, an_unsendable_destination_is_dropped_and_reported_once
     EXPECT_EQ(ctx->queue.count, 0);
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].text, "Error: 10022 - Cannot create input socket.");
-    EXPECT_EQ(host.messages[0].type, MB_OK | MB_ICONERROR);
+    EXPECT_EQ(host.messages[0].style, Buttons::ok | Icon::error);
     EXPECT_FALSE(host.messages[0].owned);
 
     bsendto(*ctx, ctx->queue, station.fd(), "lost", 4, 0, &port_zero, sizeof port_zero);

@@ -156,10 +156,10 @@ TEST_F(EntryListTest, add_remove_and_duplicate_move_the_selection_as_each_editor
     insert_entry(script, insert_position(*ctx, script), "a");  // empty: appended, selected
     EXPECT_EQ(script.selected, 0);
     EXPECT_TRUE(script.modified);
-    host.answers = {IDNO};  // caret on the first: "Add to the top?" No puts it second
+    host.answers = {Answer::no};  // caret on the first: "Add to the top?" No puts it second
     insert_entry(script, insert_position(*ctx, script), "b");
     EXPECT_EQ(host.last_message(), TOP_QUESTION);
-    host.answers = {IDYES};
+    host.answers = {Answer::yes};
     script.selected = 0;
     insert_entry(script, insert_position(*ctx, script), "c");
     script.selected = 1;
@@ -249,7 +249,7 @@ TEST_F(EntryListTest, closing_and_the_default_question_follow_the_answers) {
     EXPECT_EQ(close_decision(*ctx, script), CLOSE_NOW);
     EXPECT_TRUE(host.messages.empty());
     script.modified = true;
-    host.answers = {IDYES, IDNO, IDCANCEL};
+    host.answers = {Answer::yes, Answer::no, Answer::cancel};
     EXPECT_EQ(close_decision(*ctx, script), CLOSE_AFTER_SAVE);
     EXPECT_EQ(close_decision(*ctx, script), CLOSE_DISCARD);
     EXPECT_EQ(close_decision(*ctx, script), CLOSE_STAY);
@@ -267,7 +267,7 @@ TEST_F(EntryListTest, closing_and_the_default_question_follow_the_answers) {
     for (char& c : upper) c = static_cast<char>(toupper(c));
     EXPECT_EQ(offer_as_default(*ctx, SCRIPT_LIST, upper), 0);  // the same file to the station
     EXPECT_TRUE(host.messages.empty());
-    host.answers = {IDNO};
+    host.answers = {Answer::no};
     EXPECT_EQ(offer_as_default(*ctx, LIVE_LIST, dir.file("show.live")), 0);
     EXPECT_EQ(ctx->state.LiveScript, "");
 }

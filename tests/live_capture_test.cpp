@@ -27,17 +27,17 @@ using Bytes = std::vector<uint8_t>;
 class DeviceHost : public FakeHost {
 public:
     std::set<int> refused_rates;
-    int open_answer = CAPTURE_OK;
+    CaptureAnswer open_answer = CaptureAnswer::ok;
     std::vector<int> opened_rates;
     std::vector<std::pair<int, int>> queued;  // (buffer, length) in order
     int starts = 0, resets = 0, closes = 0;
     uint32_t ms_per_read = 0;
     std::function<void()> inside_box;
 
-    int capture_query(int rate) override {
-        return refused_rates.count(rate) ? CAPTURE_BAD_FORMAT : CAPTURE_OK;
+    CaptureAnswer capture_query(int rate) override {
+        return refused_rates.count(rate) ? CaptureAnswer::bad_format : CaptureAnswer::ok;
     }
-    int capture_open(int rate, char* error_text, int size) override {
+    CaptureAnswer capture_open(int rate, char* error_text, int size) override {
         opened_rates.push_back(rate);
         snprintf(error_text, static_cast<size_t>(size), "device busy");
         return open_answer;
@@ -47,10 +47,10 @@ public:
     void capture_reset() override { ++resets; }
     void capture_close() override { ++closes; }
     uint32_t time_ms() override { return clock_ms += ms_per_read; }
-    int message_box(const char* text, const char* caption, int type, bool owned) override {
+    Answer message_box(const char* text, const char* caption, BoxStyle style, bool owned) override {
         ++now;  // a second for the operator to read it
         if (inside_box) inside_box();
-        return FakeHost::message_box(text, caption, type, owned);
+        return FakeHost::message_box(text, caption, style, owned);
     }
 };
 
@@ -230,7 +230,7 @@ TEST_F(LiveCaptureTest, a_slow_block_in_the_first_packets_stops_the_broadcast_on
         nested_posts = static_cast<int>(host.posted_commands.size());
     };
     pump(block(0));
-    ASSERT_EQ(host.posted_commands, std::vector<int>{CMD_START_STOP});
+    ASSERT_EQ(host.posted_commands, std::vector<Command>{Command::start_stop});
     EXPECT_EQ(nested_posts, 1);
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].text, "Your CPU is not fast enough!  Broadcasting is stopped.");
@@ -285,12 +285,12 @@ TEST_F(LiveCaptureTest, a_card_refusing_the_sampling_rate_is_opened_at_the_devic
 }
 
 TEST_F(LiveCaptureTest, a_device_that_cannot_open_is_named_in_one_box_per_attempt) {
-    host.open_answer = CAPTURE_ERROR;
+    host.open_answer = CaptureAnswer::error;
     EXPECT_EQ(open_capture(live_parts(*ctx)), 0);
     ASSERT_EQ(host.messages.size(), 2u);  // each box takes a second; 2 seconds end the tries
     EXPECT_EQ(host.messages[0].text, "device busy");
     EXPECT_EQ(host.messages[0].caption, "Error Opening Wave Audio Input");
-    EXPECT_EQ(host.messages[0].type, MB_ICONWARNING);
+    EXPECT_EQ(host.messages[0].style, Icon::warning);
     EXPECT_FALSE(ctx->capture.open);
     EXPECT_TRUE(host.queued.empty());
 

@@ -124,7 +124,7 @@ TEST_F(LogsTest, a_log_that_cannot_be_written_is_told_once_not_once_a_line) {
         ASSERT_EQ(host.messages.size(), 1u) << c.folder;
         EXPECT_EQ(host.messages[0].text, "Cannot write the log file " + c.folder + "/vmb_thur.log: " +
                                              c.cause + "\nLog lines are lost until it can be written again.");
-        EXPECT_EQ(host.messages[0].type, MB_OK | MB_ICONWARNING);
+        EXPECT_EQ(host.messages[0].style, Buttons::ok | Icon::warning);
 
         ctx->state.program_dir = dir.path();  // a line gets through: the next loss is told again
         write_daily_log(*ctx, "kept\n");

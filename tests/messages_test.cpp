@@ -22,6 +22,23 @@ TEST_F(MessagesTest, socket_error_words_come_from_the_table_or_unknown) {
     EXPECT_STREQ(socket_error_text(*ctx, 10000), "Unknown error code");
 }
 
+TEST_F(MessagesTest, look_up_failures_keep_the_words_of_their_old_socket_numbers) {
+    const struct {
+        LookupError error;
+        int old_number;
+        const char* words;
+    } cases[] = {
+        {LookupError::not_found, 11001, "Host not found"},
+        {LookupError::try_again, 11002, "Try again"},
+        {LookupError::no_recovery, 11003, "Non-recoverable error"},
+        {LookupError::no_data, 11004, "Winsock not connected to the net"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_STREQ(lookup_error_text(*ctx, c.error), c.words) << c.old_number;
+        EXPECT_STREQ(lookup_error_text(*ctx, c.error), socket_error_text(*ctx, c.old_number));
+    }
+}
+
 TEST_F(MessagesTest, the_fifth_load_overwrites_the_first_text) {
     const char* first = load_text(*ctx, 1015);
     load_text(*ctx, 2000);
@@ -37,9 +54,9 @@ TEST_F(MessagesTest, missing_string_id_gives_empty_text) {
 }
 
 TEST_F(MessagesTest, show_message_formats_and_returns_the_button) {
-    host.answers.push_back(IDNO);
-    int answer = show_message(*ctx, true, MB_YESNO, "%s: %s", "bind", "Address already in use");
-    EXPECT_EQ(answer, IDNO);
+    host.answers.push_back(Answer::no);
+    Answer answer = show_message(*ctx, true, Buttons::yes_no, "%s: %s", "bind", "Address already in use");
+    EXPECT_EQ(answer, Answer::no);
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].text, "bind: Address already in use");
     EXPECT_TRUE(host.messages[0].owned);

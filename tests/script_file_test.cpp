@@ -99,12 +99,12 @@ TEST_F(ScriptFileTest, matching_script_loads_without_a_question) {
 
 TEST_F(ScriptFileTest, settings_question_yes_takes_the_scripts_rates) {
     ctx->state.TransferRate = 2000;
-    host.answers.push_back(IDYES);
+    host.answers.push_back(Answer::yes);
     write_script({"3 11025 032 SCRIPT", "1 a.VMA", "1 b.VMA", "1 c.VMA"});
     EXPECT_EQ(load_script(*ctx, ctx->script, ctx->codec, path.c_str()), 3);
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].text, kSettingsQuestion);
-    EXPECT_EQ(host.messages[0].type & 0xF, MB_YESNO);
+    EXPECT_EQ(host.messages[0].style.buttons, Buttons::yes_no);
     EXPECT_TRUE(host.messages[0].owned);
     EXPECT_EQ(ctx->state.TransferRate, 3528);
     EXPECT_EQ(ctx->codec.rate_percent, 32);
@@ -113,7 +113,7 @@ TEST_F(ScriptFileTest, settings_question_yes_takes_the_scripts_rates) {
 
 TEST_F(ScriptFileTest, settings_question_no_leaves_everything_as_it_was) {
     ctx->state.TransferRate = 2000;
-    host.answers.push_back(IDNO);
+    host.answers.push_back(Answer::no);
     write_script({"3 11025 032 SCRIPT", "1 a.VMA", "1 b.VMA", "1 c.VMA"});
     EXPECT_EQ(load_script(*ctx, ctx->script, ctx->codec, path.c_str()), -1);
     EXPECT_EQ(host.messages.size(), 1u);
@@ -122,7 +122,7 @@ TEST_F(ScriptFileTest, settings_question_no_leaves_everything_as_it_was) {
     EXPECT_EQ(ctx->codec.rate_percent, 20);
     expect_nothing_loaded();
 
-    host.answers.push_back(IDNO);
+    host.answers.push_back(Answer::no);
     EXPECT_EQ(open_script(*ctx, ctx->script, ctx->codec, path.c_str()), -1);
     expect_nothing_loaded();
 }
@@ -178,7 +178,7 @@ TEST_F(ScriptFileTest, broken_headers_are_refused_before_touching_the_settings) 
         EXPECT_EQ(load_script(*ctx, ctx->script, ctx->codec, path.c_str()), 0) << header;
         ASSERT_EQ(host.messages.size(), 1u) << header;
         EXPECT_EQ(host.messages[0].text, "Invalid Script!");
-        EXPECT_EQ(host.messages[0].type, MB_OK | MB_ICONERROR | MB_SYSTEMMODAL);
+        EXPECT_EQ(host.messages[0].style, Buttons::ok | Icon::error | BoxFlag::system_modal);
         EXPECT_EQ(ctx->state.TransferRate, 1000);
         EXPECT_EQ(ctx->codec.rate_percent, 20);
         expect_nothing_loaded();

@@ -110,7 +110,7 @@ TEST_F(ScriptFuzzTest, loaders_survive_random_and_mutated_files) {
     for (int round = 0; round < kRounds; ++round) {
         std::string bytes = below(3) == 0 ? random_lines(600) : mutate(seeds[below(2)]);
         write_file(path, bytes);
-        host.answers.push_back(below(2) ? IDYES : IDNO);
+        host.answers.push_back(below(2) ? Answer::yes : Answer::no);
         ctx->state.SamplingRate = 11025;
         ctx->state.TransferRate = 2000;
 

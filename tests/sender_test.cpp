@@ -336,14 +336,14 @@ TEST_F(SenderTest, a_missing_song_file_stops_the_broadcast_with_a_message) {
     EXPECT_EQ(broadcast_tick(station_parts(*ctx)), 0);
     // The messages wait for the event loop: the tick never waits for a box.
     EXPECT_TRUE(host.messages.empty());
-    EXPECT_EQ(host.posted_commands, (std::vector<int>{CMD_SHOW_MESSAGES, 1910}));
-    on_command(*ctx, CMD_SHOW_MESSAGES);
+    EXPECT_EQ(host.posted_commands, (std::vector<Command>{Command::show_messages, Command::start_stop}));
+    on_command(*ctx, Command::show_messages);
     ASSERT_EQ(host.messages.size(), 2u);
     EXPECT_EQ(host.messages[0].text, "Cannot open file " + dir.file("gone.VMA") +
                                          " (No such file or directory)\nThe song is skipped; please "
                                          "check the script.");
     EXPECT_EQ(host.messages[1].text, "No song of the script can be played: the broadcast stops.");
-    EXPECT_EQ(host.messages[1].type, MB_OK | MB_ICONERROR);
+    EXPECT_EQ(host.messages[1].style, Buttons::ok | Icon::error);
     EXPECT_EQ(ctx->state.failure_status, 1);
     EXPECT_EQ(ctx->sender.pending_ticks, 0);  // the next tick is not refused
 }
@@ -359,8 +359,8 @@ TEST_F(SenderTest, songs_that_cannot_be_played_are_skipped_with_one_message_each
     ticks(5);
     auto played = audio_frames(listener.receive_all());
     EXPECT_EQ(played, (std::vector<std::pair<int, int>>{{1, 0}, {4, 0}, {1, 0}, {4, 0}, {1, 0}, {4, 0}}));
-    EXPECT_EQ(host.posted_commands, std::vector<int>{CMD_SHOW_MESSAGES});  // no stop
-    on_command(*ctx, CMD_SHOW_MESSAGES);
+    EXPECT_EQ(host.posted_commands, std::vector<Command>{Command::show_messages});  // no stop
+    on_command(*ctx, Command::show_messages);
     ASSERT_EQ(host.messages.size(), 2u);  // once each, not once a round
     EXPECT_NE(host.messages[0].text.find(std::string(ctx->script.entries[1].song) +
                                          " (No such file or directory)"),

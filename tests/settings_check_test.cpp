@@ -223,11 +223,11 @@ TEST_F(SettingsCheckTest, startup_tells_each_error_and_the_warnings_in_one_line)
     tell_settings_problems(*ctx, report);
     ASSERT_EQ(host.messages.size(), 2u);
     EXPECT_EQ(host.messages[0].text, ini + ":4: STATION_PORT=70000 is not a port (1 to 65535)");
-    EXPECT_EQ(host.messages[0].type, MB_OK | MB_ICONERROR);
+    EXPECT_EQ(host.messages[0].style, Buttons::ok | Icon::error);
     EXPECT_EQ(host.messages[1].text, "Settings not used as written: " + ini +
                                          ":2: SamplingRate=-5 is out of range: 11025 is used; " + ini +
                                          ":3: TransferRate=abc is no number: 2000 is used");
-    EXPECT_EQ(host.messages[1].type, MB_OK | MB_ICONWARNING);
+    EXPECT_EQ(host.messages[1].style, Buttons::ok | Icon::warning);
 }
 
 TEST(ExpertAddressNoteTest, a_stored_address_the_station_cannot_bind_is_named_on_opening) {

@@ -153,7 +153,7 @@ TEST_F(SettingsDialogs, options_ok_refusals_write_nothing_but_keep_the_bandwidth
 
     s.MAX_CLIENT = 20;
     s.INTRANET = 1;
-    host.answers = {IDNO};
+    host.answers = {Answer::no};
     EXPECT_EQ(options_ok(*ctx, {0, 1, "128k", "a.VSK"}), 0);
     EXPECT_EQ(s.BANDWIDTH, 128000);
 
@@ -288,7 +288,7 @@ TEST_F(SettingsDialogs, expert_ok_checks_the_address_writes_in_order_and_keeps_a
     EXPECT_EQ(expert_ok(*ctx, choice, "/usr/bin/velmora-broadcaster"), 0);
     EXPECT_EQ(host.last_message(), "Invalid Specific IP Address");
     choice.address = "192.168.1.10";
-    host.answers = {IDNO};
+    host.answers = {Answer::no};
     EXPECT_EQ(expert_ok(*ctx, choice, "/usr/bin/velmora-broadcaster"), 0);
     EXPECT_NE(host.last_message().find("network administrator"), std::string::npos);
     EXPECT_TRUE(written().empty());

@@ -195,7 +195,7 @@ TEST_F(SettingsTest, a_settings_file_that_cannot_be_written_gives_one_error_nami
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_NE(host.last_message().find(dir.file("blocked/lumo.ini")), std::string::npos);
     EXPECT_NE(host.last_message().find(strerror(ENOTDIR)), std::string::npos) << host.last_message();
-    EXPECT_EQ(host.messages[0].type, MB_OK | MB_ICONERROR);
+    EXPECT_EQ(host.messages[0].style, Buttons::ok | Icon::error);
 }
 
 TEST_F(SettingsTest, set_rate_derives_the_percentage_and_returns_the_quotient) {

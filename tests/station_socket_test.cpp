@@ -116,7 +116,7 @@ TEST_F(OpenStationTest, a_port_in_use_is_fatal_with_status_3) {
     EXPECT_EQ(ctx->station.socket, -1);
     ASSERT_FALSE(host.messages.empty());
     EXPECT_EQ(host.last_message(), "bind: Address already in use");
-    EXPECT_EQ(host.messages.back().type, MB_OK | MB_ICONERROR | MB_SYSTEMMODAL);
+    EXPECT_EQ(host.messages.back().style, Buttons::ok | Icon::error | BoxFlag::system_modal);
 }
 
 TEST_F(OpenStationTest, a_missing_host_name_is_fatal_with_status_3) {

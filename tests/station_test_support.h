@@ -132,8 +132,8 @@ public:
     std::function<void()> on_rand;
     std::function<void()> on_time_now;
     std::function<void()> on_message;
-    int message_box(const char* text, const char* caption, int type, bool owned) override {
-        int answer = FakeHost::message_box(text, caption, type, owned);
+    Answer message_box(const char* text, const char* caption, BoxStyle style, bool owned) override {
+        Answer answer = FakeHost::message_box(text, caption, style, owned);
         if (on_message) on_message();
         return answer;
     }

@@ -278,7 +278,7 @@ TEST_F(DirectoryTest, a_newer_version_is_offered_once_and_only_when_its_first_ch
     EXPECT_EQ(list.announced_version, "2.19");
     EXPECT_TRUE(host.messages.empty());
 
-    host.answers = {IDYES};
+    host.answers = {Answer::yes};
     walk(*ctx, "a A\nend of list\nVMBversion:2.20:http://get/it\nend of all\n", &list);
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].caption, "New version");

@@ -3,10 +3,9 @@
 #include <chrono>
 #include <cstdio>
 
-int ConsoleHost::message_box(const char* text, const char*, int type, bool) {
+Answer ConsoleHost::message_box(const char* text, const char*, BoxStyle style, bool) {
     if (window_texts_shown) std::fprintf(stderr, "%s\n", text);
-    int buttons = type & 0xF;
-    return buttons == MB_YESNO || buttons == MB_YESNOCANCEL ? IDYES : IDOK;
+    return style.asks_yes_no() ? Answer::yes : Answer::ok;
 }
 
 uint32_t ConsoleHost::time_ms() {

@@ -14,8 +14,8 @@ public:
     // at dialogs a command line does not have. Questions are still answered.
     bool window_texts_shown = true;
 
-    int message_box(const char* text, const char* caption, int type, bool owned) override;
-    void post_command(int) override {}
+    Answer message_box(const char* text, const char* caption, BoxStyle style, bool owned) override;
+    void post_command(Command) override {}
     void post_live_tick() override {}
     void invalidate(bool) override {}
     void request_write_notification(int) override {}

@@ -4,7 +4,7 @@
 
 namespace {
 
-void stop_live_broadcast(Services& services) { services.host->post_command(CMD_START_STOP); }
+void stop_live_broadcast(Services& services) { services.host->post_command(Command::start_stop); }
 
 }  // namespace
 

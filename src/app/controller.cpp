@@ -42,7 +42,7 @@ bool live_feed(const Context& ctx) { return ctx.state.feed_mode != FEED_SCRIPT; 
 void list_once_on_air(Context& ctx) {
     if (!ctx.state.listing_due || !is_sending(ctx) || ctx.sender.packet_counter == 0) return;
     ctx.state.listing_due = false;
-    ctx.host->post_command(CMD_LIST_STATION);
+    ctx.host->post_command(Command::list_station);
 }
 
 void set_interp_threshold(Context& ctx) {
@@ -67,7 +67,7 @@ int look_up_station_address(Context& ctx) {
 
 void confirm_address(Context& ctx) {
     if (ctx.state.AutoStart != 2)
-        show_message(ctx, false, MB_OK, "About to start broadcasting on IP address %s",
+        show_message(ctx, false, Buttons::ok, "About to start broadcasting on IP address %s",
                      ctx.state.station_address.c_str());
 }
 
@@ -79,7 +79,7 @@ bool refuse_unusable_settings(Context& ctx) {
     if (report.errors() == 0) return false;
     for (const SettingsProblem& problem : report.problems)
         if (problem.error)
-            show_message(ctx, true, MB_OK | MB_ICONERROR, "Cannot start broadcasting: %s",
+            show_message(ctx, true, Buttons::ok | Icon::error, "Cannot start broadcasting: %s",
                          problem_text(problem).c_str());
     update_broadcast_menu(ctx);
     return true;
@@ -145,14 +145,14 @@ int controller_startup(Context& ctx, const char* settings_file, bool no_sound_ca
         bool live_wanted = read_number_setting(SETTINGS_SECTION, "Mode", 1,
                                                ctx.state.settings_file.c_str()) != 0;
         if (!live_wanted) {
-            show_message(ctx, true, MB_OK | MB_ICONINFORMATION,
+            show_message(ctx, true, Buttons::ok | Icon::information,
                          "No recording device found: live broadcasting is off. A script station "
                          "needs none.");
         } else {
-            show_message(ctx, true, MB_OK,
+            show_message(ctx, true, Buttons::ok,
                          "No wave recording devices installed!\n"
                          "Please make sure you have the right sound driver installed.");
-            show_message(ctx, true, MB_OK | MB_ICONERROR,
+            show_message(ctx, true, Buttons::ok | Icon::error,
                          "No compatible sound card detected, live broadcast disabled.");
         }
     }
@@ -167,7 +167,7 @@ int controller_startup(Context& ctx, const char* settings_file, bool no_sound_ca
 
 void update_start_menu(Context& ctx) {
     StationState& s = ctx.state;
-    s.view.start_item_id = CMD_START;
+    s.view.start_item_id = Command::start;
     s.view.start_enabled = live_feed(ctx) || !s.StationScript.empty();
     s.view.button_enabled = s.view.start_enabled;
     // Build Script opens the Script Builder in script feed and the live
@@ -178,7 +178,7 @@ void update_start_menu(Context& ctx) {
 void update_broadcast_menu(Context& ctx) {
     StationState& s = ctx.state;
     bool idle = is_idle(ctx);
-    s.view.start_item_id = idle ? CMD_START : CMD_STOP;
+    s.view.start_item_id = idle ? Command::start : Command::stop;
     s.view.settings_enabled = idle;
 }
 
@@ -203,12 +203,12 @@ void start_broadcast(Context& ctx, bool menu_form) {
         if (!live_feed(ctx) && !s.StationScript.empty() &&
             !script_readable(s.StationScript, &why)) {
             // As for a script the operator declined: the builder opens to mend it.
-            show_message(ctx, true, MB_OK | MB_ICONERROR,
+            show_message(ctx, true, Buttons::ok | Icon::error,
                          "Cannot open the script %s: %s.\nPlease check StationScript, or make the "
                          "script in the Script Builder.",
                          s.StationScript.c_str(), why.c_str());
             s.script_entries = 0;
-            ctx.host->post_command(CMD_BUILD_SCRIPT);
+            ctx.host->post_command(Command::build_script);
             update_broadcast_menu(ctx);
             return;
         }
@@ -216,11 +216,11 @@ void start_broadcast(Context& ctx, bool menu_form) {
             if (!s.StationScript.empty()) {
                 s.script_entries = open_script(ctx, ctx.script, ctx.codec, s.StationScript.c_str());
             } else {
-                ctx.host->run_dialog(DIALOG_LOAD_SCRIPT);
+                ctx.host->run_dialog(Dialog::load_script);
             }
             if (s.script_entries == -1) {
                 s.script_entries = 0;
-                ctx.host->post_command(CMD_BUILD_SCRIPT);
+                ctx.host->post_command(Command::build_script);
             }
         } else {
             s.script_entries = open_live_list(ctx, ctx.script, s.LiveScript.c_str());
@@ -239,7 +239,7 @@ void start_broadcast(Context& ctx, bool menu_form) {
         if (s.StationName.empty()) s.StationName = s.host_name;
     } else {
         if (!live_feed(ctx) && s.script_entries <= 0) {
-            ctx.host->post_command(CMD_START);
+            ctx.host->post_command(Command::start);
             return;
         }
         s.view.button_text = "Stop Broadcast";
@@ -320,7 +320,7 @@ void end_stuck_stop(Context& ctx) {
     if (s.broadcast_state != BS_STOP_REQUESTED) return;
     if (ctx.host->time_ms() - s.stop_requested_ms < kLongestStopMs) return;
     finish_stop(ctx);  // closes capture too
-    show_message(ctx, true, MB_OK | MB_ICONWARNING,
+    show_message(ctx, true, Buttons::ok | Icon::warning,
                  "The sound card delivered nothing for %u seconds after the stop: recording "
                  "was closed and the broadcast ended without its last seconds.",
                  kLongestStopMs / 1000);
@@ -343,7 +343,7 @@ void timer_step(Context& ctx, bool send) {
     StationState& s = ctx.state;
     if (s.pace_clock == 0 && s.AutoStart == 1) {
         s.AutoStart = 2;
-        ctx.host->post_command(CMD_START_STOP);
+        ctx.host->post_command(Command::start_stop);
     }
     if (s.directory_listed && s.keeper_watchdog < 1500) ++s.keeper_watchdog;
     if (s.timer_running) return;
@@ -424,8 +424,8 @@ void pace_tick(Context& ctx) { timer_step(ctx, true); }
 
 void panel_tick(Context& ctx) { timer_step(ctx, false); }
 
-void on_live_tick(Context& ctx, int parameter) {
-    if (parameter == LIVE_TICK_PARAM && is_sending(ctx)) {
+void on_live_tick(Context& ctx) {
+    if (is_sending(ctx)) {
         broadcast_tick(station_parts(ctx));
         list_once_on_air(ctx);
     }
@@ -468,7 +468,7 @@ void on_key_released(Context& ctx, int key) {
 
 int on_close_request(Context& ctx) {
     if (!is_idle(ctx)) {
-        show_message(ctx, true, MB_OK, "Please shut down the current broadcast first.");
+        show_message(ctx, true, Buttons::ok, "Please shut down the current broadcast first.");
         return 0;
     }
     if (!ctx.state.close_done) {
@@ -478,66 +478,69 @@ int on_close_request(Context& ctx) {
     return 1;
 }
 
-void on_command(Context& ctx, int command_id) {
+void on_command(Context& ctx, Command command_id) {
     StationState& s = ctx.state;
     bool idle = is_idle(ctx);
     switch (command_id) {
-        case CMD_START:
+        case Command::start:
             if (idle) start_broadcast(ctx, true);
-            else ctx.host->post_command(CMD_START_STOP);
+            else ctx.host->post_command(Command::start_stop);
             break;
-        case CMD_STOP:
-            if (!idle) ctx.host->post_command(CMD_START_STOP);
+        case Command::stop:
+            if (!idle) ctx.host->post_command(Command::start_stop);
             break;
-        case CMD_EXIT:
+        case Command::exit:
             if (idle) ctx.host->post_close();
             break;
-        case CMD_ONLINE_HELP:
+        case Command::online_help:
             ctx.host->shell_open("open", ONLINE_HELP_URL, nullptr, nullptr);
             break;
-        case CMD_BUILD_SCRIPT:
+        case Command::build_script:
             if (!idle) break;
-            ctx.host->run_dialog(live_feed(ctx) ? DIALOG_LIVE_LIST_EDITOR : DIALOG_SCRIPT_BUILDER);
+            ctx.host->run_dialog(live_feed(ctx) ? Dialog::live_list_editor
+                                                : Dialog::script_builder);
             update_start_menu(ctx);
             refresh_rate(ctx);
             break;
-        case CMD_SETTINGS:
+        case Command::settings:
             if (!idle) break;
-            if (ctx.host->run_dialog(DIALOG_OPTIONS) == 1)
-                ctx.host->run_dialog(DIALOG_PICTURE_PREPARATION);
+            if (ctx.host->run_dialog(Dialog::options) == 1)
+                ctx.host->run_dialog(Dialog::picture_preparation);
             ctx.state.feed_mode = ctx.state.MODE;
             update_start_menu(ctx);
             refresh_rate(ctx);
             break;
-        case CMD_STATION_INFO:
-            if (idle) ctx.host->run_dialog(DIALOG_STATION_INFO);
+        case Command::station_info:
+            if (idle) ctx.host->run_dialog(Dialog::station_info);
             break;
-        case CMD_EXPERT_SETTINGS:
-            if (idle) ctx.host->run_dialog(DIALOG_EXPERT_SETTINGS);
+        case Command::expert_settings:
+            if (idle) ctx.host->run_dialog(Dialog::expert_settings);
             break;
-        case CMD_CHECK_CONNECTION:
+        case Command::check_connection:
             ctx.host->shell_open("open", "chkconn.bat", nullptr, s.program_dir.c_str());
             break;
-        case CMD_START_STOP:
+        case Command::start_stop:
             if (idle) start_broadcast(ctx, false);
             else stop_broadcast(ctx);
             break;
-        case CMD_ABOUT:
-            ctx.host->run_dialog(DIALOG_ABOUT);
+        case Command::about:
+            ctx.host->run_dialog(Dialog::about);
             break;
-        case CMD_SHOW_MESSAGES: {
+        case Command::show_messages: {
             auto posted = std::move(s.posted_messages);
             s.posted_messages.clear();
-            for (const auto& [type, text] : posted) show_message(ctx, true, type, "%s", text.c_str());
+            for (const auto& [style, text] : posted)
+                show_message(ctx, true, style, "%s", text.c_str());
             break;
         }
-        case CMD_LIST_STATION:
+        case Command::list_station:
             if (is_sending(ctx) && ctx.station.socket >= 0)
                 directory_add(ctx, ctx.web, ctx.station.socket, ctx.station.local_addr_host);
             break;
         default:
-            if (command_id >= CMD_VIEW_SUNDAY_LOG && command_id <= CMD_VIEW_SATURDAY_LOG)
-                view_log(ctx, kLogNames[command_id - CMD_VIEW_SUNDAY_LOG]);
+            if (command_id >= Command::view_sunday_log && command_id <= Command::view_saturday_log)
+                view_log(ctx, kLogNames[static_cast<int>(command_id) -
+                                        static_cast<int>(Command::view_sunday_log)]);
             break;
     }
 }

@@ -9,18 +9,6 @@
 struct Context;
 struct SettingsReport;
 
-// Dialogs the front end may run for a command (Host::run_dialog).
-enum DialogId {
-    DIALOG_SCRIPT_BUILDER = 120,
-    DIALOG_OPTIONS = 123,
-    DIALOG_PICTURE_PREPARATION = 124,
-    DIALOG_EXPERT_SETTINGS = 125,
-    DIALOG_ABOUT = 3000,
-    DIALOG_LIVE_LIST_EDITOR = 3103,
-    DIALOG_STATION_INFO = 3105,
-    DIALOG_LOAD_SCRIPT = 3200,  // the "Load Script" file dialog; loads the chosen script
-};
-
 // Hidden keys acted on when released.
 enum HiddenKey { KEY_KEYPAD_PLUS = 0x6B, KEY_KEYPAD_MINUS = 0x6D };
 
@@ -38,7 +26,7 @@ constexpr int PACE_TIMER_MS = 128;
 int controller_startup(Context& ctx, const char* settings_file, bool no_sound_card,
                        bool* needs_station_info, SettingsReport* report = nullptr);
 
-void on_command(Context& ctx, int command_id);
+void on_command(Context& ctx, Command command_id);
 void start_broadcast(Context& ctx, bool menu_form);
 void stop_broadcast(Context& ctx);
 void finish_stop(Context& ctx);
@@ -54,8 +42,8 @@ void panel_tick(Context& ctx);
 // is late, none of a stall longer than two seconds (seq jumps by whole
 // super-blocks). Returns the milliseconds until it wants to be called again.
 int send_due_ticks(Context& ctx);
-// WM_USER+10: one live tick when the parameter is 4660.
-void on_live_tick(Context& ctx, int parameter);
+// One live tick (Host::post_live_tick): sends a block while live sending runs.
+void on_live_tick(Context& ctx);
 // The station socket can be written again.
 void on_socket_writable(Context& ctx);
 // The station socket has datagrams waiting.

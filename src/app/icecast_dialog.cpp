@@ -44,7 +44,7 @@ int icecast_ok(Context& ctx, const IcecastView& entered) {
     }
     if (problem.empty()) check_icecast_settings(settings, &problem);
     if (!problem.empty()) {
-        show_message(ctx, true, MB_OK | MB_ICONERROR, "%s", problem.c_str());
+        show_message(ctx, true, Buttons::ok | Icon::error, "%s", problem.c_str());
         return 0;
     }
     StationState& s = ctx.state;
@@ -62,7 +62,7 @@ int icecast_ok(Context& ctx, const IcecastView& entered) {
                          s.ICECAST_BITRATE ? std::to_string(s.ICECAST_BITRATE).c_str() : "");
     if (!finish_settings_write(ctx, write)) return 0;
     if (!s.ICECAST_PASSWORD.empty() && settings_readable_by_others(s.settings_file))
-        show_message(ctx, true, MB_OK | MB_ICONWARNING,
+        show_message(ctx, true, Buttons::ok | Icon::warning,
                      "The settings file %s now holds the Icecast password and other users can read "
                      "it; make it readable by its owner only (chmod 600 %s).",
                      s.settings_file.c_str(), s.settings_file.c_str());

@@ -336,7 +336,7 @@ int write_setting_int(Context& ctx, SettingsWrite& write, const char* key, int v
 int finish_settings_write(Context& ctx, const SettingsWrite& write) {
     if (write.failures == 0) return 1;
     const char* cause = write.first_error ? strerror(write.first_error) : "the file cannot be written";
-    show_message(ctx, true, MB_OK | MB_ICONERROR,
+    show_message(ctx, true, Buttons::ok | Icon::error,
                  "The settings could not be saved to %s: %s.\nThe changes last only until the "
                  "program ends.",
                  ctx.state.settings_file.c_str(), cause);
@@ -346,7 +346,7 @@ int finish_settings_write(Context& ctx, const SettingsWrite& write) {
 int offer_as_default(Context& ctx, EntryListKind kind, const std::string& path) {
     std::string& current = kind == SCRIPT_LIST ? ctx.state.StationScript : ctx.state.LiveScript;
     if (strcasecmp(current.c_str(), path.c_str()) == 0) return 0;
-    if (show_message(ctx, true, MB_YESNO, "%s", DEFAULT_QUESTION) != IDYES) return 0;
+    if (show_message(ctx, true, Buttons::yes_no, "%s", DEFAULT_QUESTION) != Answer::yes) return 0;
     current = path;
     SettingsWrite write;
     write_setting_string(ctx, write, kind == SCRIPT_LIST ? "StationScript" : "LiveScript", path.c_str());

@@ -257,12 +257,13 @@ void tell_settings_problems(Context& ctx, const SettingsReport& report) {
     std::string replaced;
     for (const SettingsProblem& problem : report.problems) {
         if (problem.error)
-            show_message(ctx, true, MB_OK | MB_ICONERROR, "%s", problem_text(problem).c_str());
+            show_message(ctx, true, Buttons::ok | Icon::error, "%s", problem_text(problem).c_str());
         else
             replaced += (replaced.empty() ? "" : "; ") + problem_text(problem);
     }
     if (!replaced.empty())
-        show_message(ctx, true, MB_OK | MB_ICONWARNING, "Settings not used as written: %s", replaced.c_str());
+        show_message(ctx, true, Buttons::ok | Icon::warning, "Settings not used as written: %s",
+                     replaced.c_str());
 }
 
 int load_tool_settings(Context& ctx) {

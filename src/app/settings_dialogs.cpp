@@ -93,18 +93,19 @@ int options_ok(Context& ctx, const OptionsChoice& choice) {
     int bandwidth = parse_bit_rate(choice.bandwidth_text.substr(0, BANDWIDTH_TEXT_MAX).c_str());
     s.BANDWIDTH = bandwidth > BANDWIDTH_MINIMUM ? bandwidth : BANDWIDTH_MINIMUM;
     if (s.MAX_CLIENT <= 0) {
-        show_message(ctx, true, MB_OK,
-                     "Warning: Not enough bandwidth\nLower the bit rate or change the MAX listeners.");
+        show_message(
+            ctx, true, Buttons::ok,
+            "Warning: Not enough bandwidth\nLower the bit rate or change the MAX listeners.");
         return 0;
     }
     if (s.INTRANET &&
-        show_message(ctx, true, MB_YESNO,
+        show_message(ctx, true, Buttons::yes_no,
                      "Warning: Your station will not be listed in our directory as you have "
-                     "intranet mode selected.\nDo you want to continue?") != IDYES)
+                     "intranet mode selected.\nDo you want to continue?") != Answer::yes)
         return 0;
     // A path is never cut: a shorter one would name another file.
     if (choice.script.size() > SCRIPT_PATH_MAX) {
-        show_message(ctx, true, MB_OK | MB_ICONERROR,
+        show_message(ctx, true, Buttons::ok | Icon::error,
                      "The script path is longer than %d characters: %.60s...", SCRIPT_PATH_MAX,
                      choice.script.c_str());
         return 0;
@@ -138,7 +139,7 @@ int options_ok(Context& ctx, const OptionsChoice& choice) {
     write_setting_int(ctx, write, "INTRANET", s.INTRANET);
     write_setting_string(ctx, write, "StationScript", s.StationScript.c_str());
     if (!finish_settings_write(ctx, write)) return 0;
-    if (!notes.empty()) show_message(ctx, true, MB_OK | MB_ICONWARNING, "%s", notes.c_str());
+    if (!notes.empty()) show_message(ctx, true, Buttons::ok | Icon::warning, "%s", notes.c_str());
     return 1;
 }
 
@@ -247,12 +248,12 @@ int expert_ok(Context& ctx, const ExpertChoice& choice, const std::string& progr
     SettingsWrite write;
     if (choice.specific_ip) {
         if (!specific_ip_acceptable(choice.address)) {
-            show_message(ctx, true, MB_OK, "Invalid Specific IP Address");
+            show_message(ctx, true, Buttons::ok, "Invalid Specific IP Address");
             return 0;
         }
-        if (show_message(ctx, true, MB_YESNO,
+        if (show_message(ctx, true, Buttons::yes_no,
                          "Warning: Make sure you get the correct IP from your network "
-                         "administrator.\nDo you want to continue?") != IDYES)
+                         "administrator.\nDo you want to continue?") != Answer::yes)
             return 0;
         s.IP_ADDR = choice.address;
         write_setting_string(ctx, write, "IP_ADDR", s.IP_ADDR.c_str());
@@ -276,8 +277,9 @@ int expert_ok(Context& ctx, const ExpertChoice& choice, const std::string& progr
     errno = 0;
     bool done = choice.autostart ? create_autostart_entry(program) : remove_autostart_entry();
     if (!done) {
-        show_message(ctx, true, MB_OK | MB_ICONERROR, "The autostart entry %s could not be %s: %s.",
-                     autostart_entry_path().c_str(), choice.autostart ? "created" : "removed",
+        show_message(ctx, true, Buttons::ok | Icon::error,
+                     "The autostart entry %s could not be %s: %s.", autostart_entry_path().c_str(),
+                     choice.autostart ? "created" : "removed",
                      errno ? strerror(errno) : "invalid program path");
         return 0;
     }
@@ -286,7 +288,7 @@ int expert_ok(Context& ctx, const ExpertChoice& choice, const std::string& progr
     if (choice.autostart) s.AutoStart = 2;
     const std::string rounding = stream_rate_note(s.SamplingRate, s.TransferRate);
     if (!rounding.empty())
-        show_message(ctx, true, MB_OK | MB_ICONINFORMATION, "%s", rounding.c_str());
+        show_message(ctx, true, Buttons::ok | Icon::information, "%s", rounding.c_str());
     return 1;
 }
 
@@ -377,7 +379,7 @@ int proxy_ok(Context& ctx, const ProxyView& entered) {
         char* end = nullptr;
         port = strtol(entered.port.c_str(), &end, 10);
         if (*end || !isdigit(static_cast<unsigned char>(entered.port[0])) || port > 65535) {
-            show_message(ctx, true, MB_OK | MB_ICONERROR,
+            show_message(ctx, true, Buttons::ok | Icon::error,
                          "The proxy port must be a number from 0 to 65535, not \"%.20s\".",
                          entered.port.c_str());
             return 0;
@@ -388,8 +390,10 @@ int proxy_ok(Context& ctx, const ProxyView& entered) {
                         entered.password.substr(0, PROXY_FIELD_MAX)};
     errno = 0;
     if (!save_proxy_settings(proxy)) {
-        show_message(ctx, true, MB_OK | MB_ICONERROR, "The proxy settings could not be saved to %s: %s.",
-                     registry_file_path().c_str(), errno ? strerror(errno) : "the file cannot be written");
+        show_message(ctx, true, Buttons::ok | Icon::error,
+                     "The proxy settings could not be saved to %s: %s.",
+                     registry_file_path().c_str(),
+                     errno ? strerror(errno) : "the file cannot be written");
         return 0;
     }
     return 1;

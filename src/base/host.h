@@ -5,34 +5,64 @@
 
 #include <cstdint>
 
+#include "base/commands.h"
+
 struct HttpExchange;
 
-// Message-box types and answers, with the values the operator's answers have
-// always had, so that result codes stay comparable.
-enum MessageBoxType {
-    MB_OK = 0x0,
-    MB_OKCANCEL = 0x1,
-    MB_YESNOCANCEL = 0x3,
-    MB_YESNO = 0x4,
-    MB_ICONERROR = 0x10,
-    MB_ICONQUESTION = 0x20,
-    MB_ICONWARNING = 0x30,
-    MB_ICONINFORMATION = 0x40,
-    MB_SYSTEMMODAL = 0x1000,
-};
-enum MessageBoxAnswer { IDOK = 1, IDCANCEL = 2, IDYES = 6, IDNO = 7 };
+// What an operator message box offers and shows. Call sites spell a style
+// as `Buttons::yes_no | Icon::question`, adding `| BoxFlag::system_modal`
+// for a box that holds the whole program; a lone Buttons or Icon is a style
+// too (no icon; an OK button).
+enum class Buttons { ok, ok_cancel, yes_no, yes_no_cancel };
+enum class Icon { none, error, question, warning, information };
+enum class BoxFlag { system_modal };
+// The button the operator pressed.
+enum class Answer { ok, cancel, yes, no };
 
-// Window messages other parts post to the main window.
-constexpr int WM_USER_LIVE_TICK = 1034;      // WM_USER+10 with parameter 4660
-constexpr int LIVE_TICK_PARAM = 4660;
-constexpr int WM_USER_SOCKET_EVENT = 1124;   // WM_USER+100, FD_WRITE of the station socket
+struct BoxStyle {
+    Buttons buttons = Buttons::ok;
+    Icon icon = Icon::none;
+    bool system_modal = false;
+
+    constexpr BoxStyle() = default;
+    constexpr BoxStyle(Buttons b) : buttons(b) {}
+    constexpr BoxStyle(Icon i) : icon(i) {}
+    constexpr BoxStyle(Buttons b, Icon i, bool modal = false)
+        : buttons(b), icon(i), system_modal(modal) {}
+    bool operator==(const BoxStyle&) const = default;
+    // Whether the box asks Yes or No (with or without Cancel).
+    constexpr bool asks_yes_no() const {
+        return buttons == Buttons::yes_no || buttons == Buttons::yes_no_cancel;
+    }
+};
+
+constexpr BoxStyle operator|(Buttons buttons, Icon icon) {
+    return BoxStyle(buttons, icon);
+}
+constexpr BoxStyle operator|(BoxStyle style, BoxFlag) {
+    style.system_modal = true;
+    return style;
+}
+
+// Dialogs the front end may run for a command (Host::run_dialog); the
+// values are the dialogs' resource ids.
+enum class Dialog {
+    script_builder = 120,
+    options = 123,
+    picture_preparation = 124,
+    expert_settings = 125,
+    about = 3000,
+    live_list_editor = 3103,
+    station_info = 3105,
+    load_script = 3200,  // the "Load Script" file dialog; loads the chosen script
+};
 
 // Answers of the wave-input calls, numbered as the platform's.
-enum CaptureAnswer {
-    CAPTURE_OK = 0,
-    CAPTURE_ERROR = 1,        // the device failed (its words say why)
-    CAPTURE_NO_DEVICE = 2,    // no recording device
-    CAPTURE_BAD_FORMAT = 32,  // the device does not record this format
+enum class CaptureAnswer {
+    ok = 0,
+    error = 1,        // the device failed (its words say why)
+    no_device = 2,    // no recording device
+    bad_format = 32,  // the device does not record this format
 };
 
 class Host {
@@ -42,11 +72,12 @@ public:
     // Shows an operator message box and returns the button pressed. The
     // caption is the program title for nearly every box. `owned` says
     // whether the main window owns the box.
-    virtual int message_box(const char* text, const char* caption, int type, bool owned) = 0;
+    virtual Answer message_box(const char* text, const char* caption, BoxStyle style,
+                               bool owned) = 0;
 
-    // Posts a WM_COMMAND with this command id to the main window (1910 start/stop, 158 ...).
-    virtual void post_command(int command_id) = 0;
-    // Posts WM_USER+10 with 4660: one live tick, run later by the message loop.
+    // Posts a command to the main window's event loop: on_command runs it later.
+    virtual void post_command(Command command) = 0;
+    // Posts one live tick: on_live_tick runs it later from the event loop.
     virtual void post_live_tick() = 0;
     // Asks for a repaint of the status panel (whole client area when `all`).
     virtual void invalidate(bool all) = 0;
@@ -78,12 +109,14 @@ public:
     // Runs a modal dialog of the front end (Build Script, Settings, ...) and
     // returns its result: 1 for OK, 0 when cancelled or when the front end
     // has no such dialog (the headless station has none).
-    virtual int run_dialog(int dialog_id) { return 0; }
+    virtual int run_dialog(Dialog dialog) { return 0; }
 
     // An operator message that must not stop anything (the Icecast output
     // lost or back): a line in the headless log, a box without a modal loop
     // in the window. The default shows an ordinary box.
-    virtual void notice(const char* text) { message_box(text, "Radio Velmora Broadcaster (tm)", MB_OK | MB_ICONWARNING, false); }
+    virtual void notice(const char* text) {
+        message_box(text, "Radio Velmora Broadcaster (tm)", Buttons::ok | Icon::warning, false);
+    }
     // Called from the Icecast output's worker thread, and only to post: the
     // front end runs on_icecast_event (icecast/icecast_output.h) on the one
     // thread soon after.
@@ -98,13 +131,13 @@ public:
     // without any recording device keeps these defaults (no device).
     //
     // Whether the default recording device records at `rate`, asked without
-    // opening it: CAPTURE_OK, CAPTURE_BAD_FORMAT or another refusal.
-    virtual int capture_query(int rate) { return CAPTURE_NO_DEVICE; }
+    // opening it: ok, bad_format or another refusal.
+    virtual CaptureAnswer capture_query(int rate) { return CaptureAnswer::no_device; }
     // Opens the default recording device at `rate`. On failure returns the
     // code and puts the device's words for it in `error_text`.
-    virtual int capture_open(int rate, char* error_text, int error_size) {
+    virtual CaptureAnswer capture_open(int rate, char* error_text, int error_size) {
         if (error_size > 0) error_text[0] = '\0';
-        return CAPTURE_NO_DEVICE;
+        return CaptureAnswer::no_device;
     }
     // Queues a buffer: recording fills `length` bytes of `data`, then the
     // front end posts the buffer back to the one thread, where it calls

@@ -47,7 +47,7 @@ bool written_before_today(time_t modified, const tm& today) {
 void log_line_lost(Services& ctx, const std::string& path, int error) {
     if (ctx.messages.log_failure_told) return;
     ctx.messages.log_failure_told = true;
-    show_message(ctx, true, MB_OK | MB_ICONWARNING,
+    show_message(ctx, true, Buttons::ok | Icon::warning,
                  "Cannot write the log file %s: %s\nLog lines are lost until it can be written "
                  "again.",
                  path.c_str(), strerror(error));
@@ -62,34 +62,34 @@ char* next_ring_buffer(Services& ctx) {
 
 }  // namespace
 
-int show_message(Services& ctx, bool owned, int type, const char* format, ...) {
+Answer show_message(Services& ctx, bool owned, BoxStyle style, const char* format, ...) {
     char text[1025];
     va_list args;
     va_start(args, format);
     vsnprintf(text, sizeof text, format, args);
     va_end(args);
-    return ctx.host->message_box(text, PROGRAM_TITLE, type, owned);
+    return ctx.host->message_box(text, PROGRAM_TITLE, style, owned);
 }
 
-void post_message(Services& ctx, int type, const char* format, ...) {
+void post_message(Services& ctx, BoxStyle style, const char* format, ...) {
     char text[1025];
     va_list args;
     va_start(args, format);
     vsnprintf(text, sizeof text, format, args);
     va_end(args);
     auto& posted = ctx.state.posted_messages;
-    if (posted.empty()) ctx.host->post_command(CMD_SHOW_MESSAGES);
-    posted.emplace_back(type, text);
+    if (posted.empty()) ctx.host->post_command(Command::show_messages);
+    posted.emplace_back(style, text);
 }
 
-int show_captioned_message(Services& ctx, const char* caption, bool owned, int type,
-                           const char* format, ...) {
+Answer show_captioned_message(Services& ctx, const char* caption, bool owned, BoxStyle style,
+                              const char* format, ...) {
     char text[1025];
     va_list args;
     va_start(args, format);
     vsnprintf(text, sizeof text, format, args);
     va_end(args);
-    return ctx.host->message_box(text, caption, type, owned);
+    return ctx.host->message_box(text, caption, style, owned);
 }
 
 const char* load_text(Services& ctx, int id) {
@@ -109,6 +109,12 @@ const char* socket_error_text(Services& ctx, int error) {
         }
     }
     return load_text(ctx, id);
+}
+
+const char* lookup_error_text(Services& ctx, LookupError error) {
+    // The string table keeps the look-up failures in this order after 2005.
+    return error == LookupError::none ? load_text(ctx, 2099)
+                                      : load_text(ctx, 2005 + static_cast<int>(error));
 }
 
 void prepare_fatal_exit(Services& ctx) {
@@ -188,16 +194,16 @@ int view_log(Services& ctx, const char* name) {
     std::string path = ctx.state.program_dir + "/" + name;
     FILE* file = fopen(path.c_str(), "r");
     if (!file) {
-        show_message(ctx, true, MB_OK, "%s/%s: Log file not found!", dir, name);
+        show_message(ctx, true, Buttons::ok, "%s/%s: Log file not found!", dir, name);
         return 0;
     }
     fclose(file);
     int result = ctx.host->shell_open("open", path.c_str(), nullptr, nullptr);
     if (result > 32) return 1;
     if (result == 2 || result == 3)
-        show_message(ctx, true, MB_OK, "%s/%s:Log file not found!", dir, name);
+        show_message(ctx, true, Buttons::ok, "%s/%s:Log file not found!", dir, name);
     else
-        show_message(ctx, true, MB_OK,
+        show_message(ctx, true, Buttons::ok,
                      "Cannot open log file %s: the opener \"%s\" could not be started (is it "
                      "installed?).\nInstall xdg-open (package xdg-utils) or name another viewer in "
                      "VELMORA_OPENER.",

@@ -50,22 +50,32 @@ void end_program(Services& services, int status);
 
 // Formats (at most 1024 characters) and shows a message box titled with the
 // program title; returns the button pressed.
-int show_message(Services& ctx, bool owned, int type, const char* format, ...)
+Answer show_message(Services& ctx, bool owned, BoxStyle style, const char* format, ...)
     __attribute__((format(printf, 4, 5)));
 // Formats a message like show_message and shows it later, from the event
-// loop (CMD_SHOW_MESSAGES): for the sender, whose tick must not wait for
+// loop (Command::show_messages): for the sender, whose tick must not wait for
 // the operator to close a box.
-void post_message(Services& ctx, int type, const char* format, ...)
+void post_message(Services& ctx, BoxStyle style, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
 // The same with a caption of its own.
-int show_captioned_message(Services& ctx, const char* caption, bool owned, int type,
-                           const char* format, ...) __attribute__((format(printf, 5, 6)));
+Answer show_captioned_message(Services& ctx, const char* caption, bool owned, BoxStyle style,
+                              const char* format, ...) __attribute__((format(printf, 5, 6)));
 
 // The string-table text of `id` in the next ring buffer; empty when missing.
 const char* load_text(Services& ctx, int id);
-// The words for a socket error in the next ring buffer: an errno value, or
-// one of the look-up failures of platform/udp_socket.h (WSAHOST_NOT_FOUND ...).
+// The words for a socket error (an errno value) in the next ring buffer.
 const char* socket_error_text(Services& ctx, int error);
+
+// Why a host name could not be looked up.
+enum class LookupError {
+    none,
+    not_found,    // no such host
+    try_again,    // no answer yet from the name server
+    no_recovery,  // the name server failed
+    no_data,      // the name has no IPv4 address
+};
+// The operator's words for a look-up failure in the next ring buffer.
+const char* lookup_error_text(Services& ctx, LookupError error);
 
 void debug_trace(Services& ctx, const char* format, ...) __attribute__((format(printf, 2, 3)));
 void open_trace_sink(Services& ctx);

@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/host.h"
+
 constexpr const char* PROGRAM_TITLE = "Radio Velmora Broadcaster (tm)";
 constexpr const char* SETTINGS_SECTION = "VelmoraStation";
 constexpr const char* DEFAULT_SETTINGS_FILE = "lumo.ini";
@@ -101,8 +103,8 @@ struct StationState {
     // Non-zero once the station failed for good (no song of the script can
     // be played): the exit status the program ends with.
     int failure_status = 0;
-    // Messages left by a tick for CMD_SHOW_MESSAGES: box type and text.
-    std::vector<std::pair<int, std::string>> posted_messages;
+    // Messages left by a tick for Command::show_messages: box type and text.
+    std::vector<std::pair<BoxStyle, std::string>> posted_messages;
     std::string host_name;        // at most 64 characters
     std::string station_address;  // "%d.%d.%d.%d"
     bool no_sound_card = false;   // live broadcasting unavailable
@@ -113,7 +115,7 @@ struct StationState {
 
     // What the views show of the menus and the start/stop button.
     struct MenuView {
-        int start_item_id = 105;  // 105 "&Start Broadcasting\tCtrl+S" or 146 "&Stop ..."
+        Command start_item_id = Command::start;  // "&Start Broadcasting\tCtrl+S" or "&Stop ..."
         bool start_enabled = false;
         bool build_script_enabled = true;
         bool settings_enabled = true;  // Build Script, Station Info, Exit, Settings, Expert

@@ -40,7 +40,7 @@ int icecast_start(Services& services, IcecastOutput& icecast) {
     IcecastConfig config;
     if (!check_icecast_settings(settings, &problem) ||
         !parse_icecast_url(settings.url, &config.target, &problem)) {
-        show_message(services, true, MB_OK | MB_ICONERROR,
+        show_message(services, true, Buttons::ok | Icon::error,
                      "The Icecast output is off: %s (settings file %s).", problem.c_str(),
                      s.settings_file.c_str());
         return 0;

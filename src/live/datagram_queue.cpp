@@ -113,7 +113,7 @@ void report_send_error(Services& services, DatagramQueue& q, int error) {
     constexpr int kSlots = sizeof q.reported_errors / sizeof q.reported_errors[0];
     if (q.reported_count == kSlots) return;
     q.reported_errors[q.reported_count++] = code;
-    show_message(services, false, MB_OK | MB_ICONERROR, load_text(services, 1014), code);
+    show_message(services, false, Buttons::ok | Icon::error, load_text(services, 1014), code);
 }
 
 void drop_queued_datagrams(DatagramQueue& q) {

@@ -36,20 +36,20 @@ int try_open_capture(const LiveParts& live) {
     LiveCapture& cap = live.capture;
     Host& host = *live.services.host;
     int rate = s.AudioSample11025 ? s.device_rate : s.SamplingRate;
-    int answer = host.capture_query(rate);
-    if (answer == CAPTURE_BAD_FORMAT && rate == s.SamplingRate && s.device_rate != rate) {
+    CaptureAnswer answer = host.capture_query(rate);
+    if (answer == CaptureAnswer::bad_format && rate == s.SamplingRate && s.device_rate != rate) {
         rate = s.device_rate;  // the card records at its own rate; the pump decimates
         answer = host.capture_query(rate);
     }
     cap.rate = rate;
-    if (answer != CAPTURE_OK) {
-        show_message(live.services, false, MB_ICONWARNING, "%s", load_text(live.services, 3002));
+    if (answer != CaptureAnswer::ok) {
+        show_message(live.services, false, Icon::warning, "%s", load_text(live.services, 3002));
         return 0;
     }
     char error[256];
     answer = host.capture_open(rate, error, sizeof error);
-    if (answer != CAPTURE_OK) {
-        show_captioned_message(live.services, load_text(live.services, 3003), false, MB_ICONWARNING,
+    if (answer != CaptureAnswer::ok) {
+        show_captioned_message(live.services, load_text(live.services, 3003), false, Icon::warning,
                                "%s", error);
         return 0;
     }
@@ -197,7 +197,7 @@ void pump_block(const LiveParts& live, const uint8_t* data, uint16_t recorded, i
         if (cap.cpu_check_armed && elapsed > block_ms) {
             if (live.stop_broadcast) live.stop_broadcast(live.services);
             cap.cpu_check_armed = false;
-            show_captioned_message(live.services, "CPU overload", true, MB_OK,
+            show_captioned_message(live.services, "CPU overload", true, Buttons::ok,
                                    "Your CPU is not fast enough!  Broadcasting is stopped.");
             cap.cpu_check_armed = true;
         }

@@ -65,7 +65,7 @@ int accept_entry_path(Services& services, const std::string& path) {
     else if (path.find(';') != std::string::npos)
         cause = "a script cannot hold a path with a \";\", which ends its line";
     if (!cause) return 1;
-    show_message(services, true, MB_OK | MB_ICONERROR, "%.300s: %s.", path.c_str(), cause);
+    show_message(services, true, Buttons::ok | Icon::error, "%.300s: %s.", path.c_str(), cause);
     return 0;
 }
 
@@ -75,15 +75,19 @@ int accept_song_file(Services& services, const std::string& path) {
         case 0:
         case 1:
             return refuse_wav_that_is_not_riff(services, path.c_str()) ? 0 : 1;
-        case 2: show_message(services, true, MB_OK, "%s: File Not Found!\n", path.c_str()); return 0;
+        case 2:
+            show_message(services, true, Buttons::ok, "%s: File Not Found!\n", path.c_str());
+            return 0;
         case 11:
-            show_message(services, true, MB_OK, "%s: unknown file format!\nOnly PCM wave files are supported.",
+            show_message(services, true, Buttons::ok,
+                         "%s: unknown file format!\nOnly PCM wave files are supported.",
                          path.c_str());
             return 0;
         case 12:
-            show_message(services, true, MB_OK,
-                         "%s: sampling rate not matched.\nUse the original .wav file to recompress.",
-                         path.c_str());
+            show_message(
+                services, true, Buttons::ok,
+                "%s: sampling rate not matched.\nUse the original .wav file to recompress.",
+                path.c_str());
             return 0;
         default: return 0;
     }
@@ -93,31 +97,34 @@ int accept_picture_file(Services& services, const std::string& path) {
     if (!accept_entry_path(services, path)) return 0;
     switch (check_picture_file(path.c_str())) {
         case 0: return 1;
-        case 2: show_message(services, true, MB_OK, "%s: File Not Found!\n", path.c_str()); return 0;
+        case 2:
+            show_message(services, true, Buttons::ok, "%s: File Not Found!\n", path.c_str());
+            return 0;
         default:
-            show_message(services, true, MB_OK,
-                         "%s: unknown file format!\nOnly 8/24 bit uncompressed BMP files are supported.",
-                         path.c_str());
+            show_message(
+                services, true, Buttons::ok,
+                "%s: unknown file format!\nOnly 8/24 bit uncompressed BMP files are supported.",
+                path.c_str());
             return 0;
     }
 }
 
 int accept_entry_text(Services& services, const std::string& text) {
     if (text.size() > static_cast<size_t>(ENTRY_TEXT_MAX)) {
-        show_message(services, true, MB_OK | MB_ICONERROR,
+        show_message(services, true, Buttons::ok | Icon::error,
                      "The text has %d characters; an entry holds %d.",
                      static_cast<int>(text.size()), ENTRY_TEXT_MAX);
         return 0;
     }
     if (text.find(';') != std::string::npos) {
         show_message(
-            services, true, MB_OK | MB_ICONERROR,
+            services, true, Buttons::ok | Icon::error,
             "The text holds a \";\", which ends an entry for the station: the rest would be lost.");
         return 0;
     }
     if (text.find('"') != std::string::npos) {
         show_message(
-            services, true, MB_OK | MB_ICONERROR,
+            services, true, Buttons::ok | Icon::error,
             "The text holds a double quote, which the entry's fields use: write it without one.");
         return 0;
     }
@@ -133,7 +140,8 @@ int read_entry_file(Services& services, EntryList& list, const char* path) {
     const char* word = script ? "SCRIPT" : "LIVE";
     const size_t shortest = script ? 7 : 5;
     if (header.size() < shortest || header.compare(header.size() - strlen(word), std::string::npos, word) != 0) {
-        show_message(services, true, MB_OK, "%s", script ? "Invalid Script" : "Invalid Text/Picture List");
+        show_message(services, true, Buttons::ok, "%s",
+                     script ? "Invalid Script" : "Invalid Text/Picture List");
         return -1;
     }
     int announced = script_number(header.c_str());
@@ -170,17 +178,18 @@ int save_entry_file(Services& services, EntryList& list, const std::string& path
         const EntryFields fields = split_entry(list.kind, entry);
         for (const std::string* named : {&fields.song, &fields.picture}) {
             if (named->empty() || !same_file(path, *named)) continue;
-            show_message(services, true, MB_OK | MB_ICONERROR,
-                         "The script cannot be saved to %s: the script names that file itself.", path.c_str());
+            show_message(services, true, Buttons::ok | Icon::error,
+                         "The script cannot be saved to %s: the script names that file itself.",
+                         path.c_str());
             return 0;
         }
     }
     errno = 0;
     if (!replace_file(path, entry_file_bytes(list, services.state.SamplingRate,
                                              station_script_percent(services.state)))) {
-        show_message(services, true, MB_OK | MB_ICONERROR,
-                     "The script could not be saved to %s: %s.\nThe old file is unchanged.", path.c_str(),
-                     errno ? strerror(errno) : "the file cannot be written");
+        show_message(services, true, Buttons::ok | Icon::error,
+                     "The script could not be saved to %s: %s.\nThe old file is unchanged.",
+                     path.c_str(), errno ? strerror(errno) : "the file cannot be written");
         return 0;
     }
     list.modified = false;
@@ -191,7 +200,7 @@ int insert_position(Services& services, const EntryList& list) {
     const int size = static_cast<int>(list.entries.size());
     if (list.selected < 0 || list.selected >= size) return size;
     if (list.selected > 0) return list.selected + 1;
-    return show_message(services, true, MB_YESNO, "%s", TOP_QUESTION) == IDYES ? 0 : 1;
+    return show_message(services, true, Buttons::yes_no, "%s", TOP_QUESTION) == Answer::yes ? 0 : 1;
 }
 
 void insert_entry(EntryList& list, int position, const std::string& entry) {
@@ -238,9 +247,9 @@ int drop_sound_files(Services& services, EntryList& list, const std::vector<std:
 
 int close_decision(Services& services, const EntryList& list) {
     if (!list.modified) return CLOSE_NOW;
-    switch (show_message(services, true, MB_YESNOCANCEL, "%s", SAVE_QUESTION)) {
-        case IDYES: return CLOSE_AFTER_SAVE;
-        case IDNO: return CLOSE_DISCARD;
+    switch (show_message(services, true, Buttons::yes_no_cancel, "%s", SAVE_QUESTION)) {
+        case Answer::yes: return CLOSE_AFTER_SAVE;
+        case Answer::no: return CLOSE_DISCARD;
         default: return CLOSE_STAY;
     }
 }

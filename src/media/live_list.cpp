@@ -41,7 +41,7 @@ int load_live_list(Services& services, ScriptTable& script, const char* path) {
             return 0;
         }
         if (check_picture_file(entry.picture) == 1) {
-            show_message(services, true, MB_OK | MB_ICONERROR, "%s: unknown file format!",
+            show_message(services, true, Buttons::ok | Icon::error, "%s: unknown file format!",
                          entry.picture);
             free_script_table(services, script);
             return 0;

@@ -217,7 +217,8 @@ bool widen_block(const PictureBlock& source, const BlockLayout& layout, PictureB
 // station socket closed and stop.
 int picture_out_of_memory(Services& services, const char* path) {
     debug_trace(services, "BMP %s: out of memory\n", path);
-    show_message(services, false, MB_OK | MB_ICONERROR | MB_SYSTEMMODAL, "Error: Bitmap not loaded!");
+    show_message(services, false, Buttons::ok | Icon::error | BoxFlag::system_modal,
+                 "Error: Bitmap not loaded!");
     end_program(services, EXIT_SOCKET_FAILED);
     return 0;
 }

@@ -79,7 +79,7 @@ int finish(SongJob& job) {
 // Shows the window's message and keeps the plain cause for a command line.
 int refuse_song(Services& services, SongJob& job, const char* format, const std::string& path,
                 const std::string& problem) {
-    show_message(services, true, MB_OK | MB_ICONERROR, format, path.c_str());
+    show_message(services, true, Buttons::ok | Icon::error, format, path.c_str());
     SongLine& line = job.lines[size_t(job.current)];
     line.status = SONG_REFUSED;
     line.problem = problem;
@@ -130,7 +130,8 @@ std::string source_problem(int result, const WavInfo& info) {
 
 int refuse_filtering(Services& services, SongJob& job, const char* reason) {
     SongLine& line = job.lines[size_t(job.current)];
-    show_message(services, true, MB_OK | MB_ICONERROR, kCannotFilter, line.source.c_str(), reason);
+    show_message(services, true, Buttons::ok | Icon::error, kCannotFilter, line.source.c_str(),
+                 reason);
     line.status = SONG_REFUSED;
     line.problem = "cannot resample " + line.source + " through the filter: " + reason;
     return 0;
@@ -391,7 +392,8 @@ int open_song_job(Services& services, CodecState& codec, SongJob& job, const cha
     ScriptText text;
     std::string why = "no script is named";
     if (job.script_path.empty() || !read_script_text(job.script_path.c_str(), text, &why)) {
-        show_message(services, true, MB_OK | MB_ICONERROR, kCannotOpen, job.script_path.c_str());
+        show_message(services, true, Buttons::ok | Icon::error, kCannotOpen,
+                     job.script_path.c_str());
         job.problem = "cannot read " + job.script_path + ": " + why;
         return -1;
     }
@@ -458,7 +460,8 @@ int open_song_job(Services& services, CodecState& codec, SongJob& job, const cha
     const int percent =
         job.kept_rate_percent > 0 ? job.kept_rate_percent : station_script_percent(services.state);
     if (!rewrite_script_header(job.script_path.c_str(), declared, services.state.SamplingRate, percent)) {
-        show_message(services, true, MB_OK | MB_ICONERROR, kCannotWrite, job.script_path.c_str());
+        show_message(services, true, Buttons::ok | Icon::error, kCannotWrite,
+                     job.script_path.c_str());
         job.script_problems.push_back({1, "the header could not be rewritten with the station's rates"});
     }
     return waiting;
@@ -496,7 +499,8 @@ int start_song_job(Services& services, CodecState& codec, SongJob& job) {
     if (!job.script_path.empty() &&
         !rewrite_script_header(job.script_path.c_str(), int(job.lines.size()), job.station_rate,
                                job.kept_rate_percent))
-        show_message(services, true, MB_OK | MB_ICONERROR, kCannotWrite, job.script_path.c_str());
+        show_message(services, true, Buttons::ok | Icon::error, kCannotWrite,
+                     job.script_path.c_str());
     return 1;
 }
 
@@ -510,7 +514,8 @@ int song_job_step(Services& services, CodecState& codec, SongJob& job) {
 
 int cancel_song_job(Services& services, CodecState& codec, SongJob& job) {
     if (job.compressing) {
-        if (show_message(services, false, MB_YESNO | MB_ICONERROR, "%s", CANCEL_QUESTION) != IDYES)
+        if (show_message(services, false, Buttons::yes_no | Icon::error, "%s", CANCEL_QUESTION) !=
+            Answer::yes)
             return 0;
         job.compressing = false;
     }

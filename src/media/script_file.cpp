@@ -31,8 +31,8 @@ const char* connection_class(int bytes_per_second) {
 // Asks whether to play a script made for other settings; true on Yes.
 bool confirm_script_settings(Services& services, int script_rate, int script_bytes) {
     const StationState& s = services.state;
-    int answer = show_message(
-        services, true, MB_YESNO | MB_ICONQUESTION,
+    Answer answer = show_message(
+        services, true, Buttons::yes_no | Icon::question,
         "The script's sampling rate and bit rate do not match with the current setting.\n"
         "To use the current setting, click NO, edit the script and save.\n\n"
         "Script Setting: %s %d.%dkbps (%s)\nCurrent Setting: %s %d.%dkbps (%s)\n\n"
@@ -41,7 +41,7 @@ bool confirm_script_settings(Services& services, int script_rate, int script_byt
         script_bytes * 8 / 100 % 10, connection_class(script_bytes),
         s.SamplingRate == 8000 ? "Voice" : "Music", s.TransferRate * 8 / 1000,
         s.TransferRate * 8 / 100 % 10, connection_class(s.TransferRate));
-    return answer == IDYES;
+    return answer == Answer::yes;
 }
 
 // A script may name the WAV source of a song; the station always plays the
@@ -148,7 +148,8 @@ int load_script(Services& services, ScriptTable& script, CodecState& codec, cons
         use_compressed_song(entry.song);
         // A picture that cannot be opened (no name included) is no picture.
         if (check_picture_file(entry.picture) == 1) {
-            show_captioned_message(services, "Radio Velmora Server BMP", true, MB_OK | MB_ICONERROR,
+            show_captioned_message(services, "Radio Velmora Server BMP", true,
+                                   Buttons::ok | Icon::error,
                                    "%s: unknown file format!\n"
                                    "Only 24bit uncompressed BMP files are supported.",
                                    entry.picture);
@@ -169,7 +170,7 @@ int open_script(Services& services, ScriptTable& script, CodecState& codec, cons
         long size = file_size(entry.song);
         if (size < 0) {
             debug_trace(services, " cannot open file!\n");
-            show_message(services, true, MB_OK | MB_ICONERROR,
+            show_message(services, true, Buttons::ok | Icon::error,
                          "Cannot open file %s\nPlease check the script.", entry.song);
             free_script_table(services, script);
             return 0;

@@ -49,7 +49,7 @@ int resolve_entry_names(Services& services, const char* script_path, ScriptEntry
     for (char* name : {entry.song, entry.picture}) {
         std::string resolved = resolve_beside(script_path, name);
         if (resolved.size() >= static_cast<size_t>(SCRIPT_NAME_SIZE)) {
-            show_message(services, true, MB_OK | MB_ICONERROR,
+            show_message(services, true, Buttons::ok | Icon::error,
                          "Cannot open file %s\nPlease check the script.", resolved.c_str());
             return 0;
         }
@@ -59,7 +59,7 @@ int resolve_entry_names(Services& services, const char* script_path, ScriptEntry
 }
 
 void show_refusal(Services& services, const char* message) {
-    show_message(services, false, MB_OK | MB_ICONERROR | MB_SYSTEMMODAL, "%s", message);
+    show_message(services, false, Buttons::ok | Icon::error | BoxFlag::system_modal, "%s", message);
 }
 
 int keep_entries(Services& services, ScriptTable& script, int accepted) {

@@ -97,7 +97,7 @@ int refuse_wav_that_is_not_riff(Services& services, const char* path) {
     std::fclose(f);
     if (result != WAV_NOT_RIFF) return 0;
     show_message(
-        services, true, MB_OK,
+        services, true, Buttons::ok,
         "%s: unknown file format!\nIt is not a RIFF/WAVE file; only PCM wave files are supported.",
         path);
     return 1;
@@ -106,14 +106,14 @@ int refuse_wav_that_is_not_riff(Services& services, const char* path) {
 int accept_wave_source(Services& services, const char* path) {
     switch (check_sample_file(path, services.state.SamplingRate)) {
     case SAMPLE_CANNOT_OPEN:
-        show_message(services, true, MB_OK, "%s: File Not Found!\n", path);
+        show_message(services, true, Buttons::ok, "%s: File Not Found!\n", path);
         return 0;
     case SAMPLE_UNKNOWN_FORMAT:
-        show_message(services, true, MB_OK,
+        show_message(services, true, Buttons::ok,
                      "%s: unknown file format!\nOnly PCM wave files are supported.", path);
         return 0;
     case SAMPLE_RATE_MISMATCH:
-        show_message(services, true, MB_OK,
+        show_message(services, true, Buttons::ok,
                      "%s: sampling rate not matched.\nUse the original .wav file to recompress.",
                      path);
         return 0;

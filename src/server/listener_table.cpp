@@ -248,8 +248,8 @@ void add_receiver(const StationParts& ctx) {
     uint32_t addr_net = 0;
     if (!resolve_ipv4(host.c_str(), &addr_net)) {
         debug_trace(ctx.services, "Repeater %s not found\n", host.c_str());
-        show_message(ctx.services, true, MB_OK | MB_ICONWARNING, "Repeater %s: %s", host.c_str(),
-                     socket_error_text(ctx.services, WSAHOST_NOT_FOUND));
+        show_message(ctx.services, true, Buttons::ok | Icon::warning, "Repeater %s: %s",
+                     host.c_str(), lookup_error_text(ctx.services, LookupError::not_found));
         return;
     }
     sockaddr_in to{};

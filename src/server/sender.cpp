@@ -25,7 +25,6 @@
 namespace {
 
 constexpr int kSampleHeaderBytes = 16;  // "VMA ", rate, rate code, zeros
-constexpr int kStopCommand = 1910;
 constexpr char kQuitText[] = "QuitNow!";
 // A tick reads at most this many control datagrams; the rest wait for the
 // next tick. Without a bound a flood (or a buggy listener) faster than the
@@ -280,7 +279,7 @@ void companion_file_name(const char* song, char* out, int size) {
     if (length >= 3) memcpy(out + length - 3, "V40", 3);
 }
 
-void post_stop(const StationParts& ctx) { ctx.services.host->post_command(kStopCommand); }
+void post_stop(const StationParts& ctx) { ctx.services.host->post_command(Command::start_stop); }
 
 void advance_entry(const StationParts& ctx);
 
@@ -295,7 +294,7 @@ FrameResult skip_song(const StationParts& ctx, int index, const char* song, cons
     debug_trace(ctx.services, "File reading error %s\n", song);
     if (!sender.unplayable[index]) {
         sender.unplayable[index] = true;
-        post_message(ctx.services, MB_OK | MB_ICONWARNING,
+        post_message(ctx.services, Buttons::ok | Icon::warning,
                      "Cannot open file %s (%s)\nThe song is skipped; please check the script.",
                      song, reason);
     }
@@ -303,7 +302,7 @@ FrameResult skip_song(const StationParts& ctx, int index, const char* song, cons
         // Ticks may come before the stop is handled: ask for it once.
         if (!sender.stop_asked) {
             sender.stop_asked = true;
-            post_message(ctx.services, MB_OK | MB_ICONERROR,
+            post_message(ctx.services, Buttons::ok | Icon::error,
                          "No song of the script can be played: the broadcast stops.");
             ctx.services.state.failure_status = 1;
             post_stop(ctx);

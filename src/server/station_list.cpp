@@ -49,8 +49,8 @@ int write_station_lists(Services& services, uint32_t local_addr_host) {
         if (replace_file(path, record)) {
             ++written;
         } else {
-            show_message(services, true, MB_OK | MB_ICONWARNING, "Cannot write the station list %s: %s",
-                         path.c_str(), strerror(errno));
+            show_message(services, true, Buttons::ok | Icon::warning,
+                         "Cannot write the station list %s: %s", path.c_str(), strerror(errno));
         }
     }
     return written == 2 ? 1 : 0;

@@ -29,17 +29,17 @@ constexpr int kReceiveBufferBytes = 8 << 20;
 bool is_loopback(uint32_t addr_net) { return (ntohl(addr_net) >> 24) == 127; }
 
 // The host's IPv4 addresses by name (network order); the count, or 0 with
-// the Winsock number of the failure in *error.
-int look_up_host(const char* host_name, uint32_t* out, int capacity, int* error) {
+// the failure in *error.
+int look_up_host(const char* host_name, uint32_t* out, int capacity, LookupError* error) {
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_DGRAM;
     addrinfo* found = nullptr;
     int result = getaddrinfo(host_name, nullptr, &hints, &found);
     if (result != 0) {
-        *error = result == EAI_AGAIN ? WSATRY_AGAIN
-                 : (result == EAI_NONAME || result == EAI_NODATA) ? WSAHOST_NOT_FOUND
-                                                                   : WSANO_RECOVERY;
+        *error = result == EAI_AGAIN ? LookupError::try_again
+                 : (result == EAI_NONAME || result == EAI_NODATA) ? LookupError::not_found
+                                                                   : LookupError::no_recovery;
         return 0;
     }
     int count = 0;
@@ -50,7 +50,7 @@ int look_up_host(const char* host_name, uint32_t* out, int capacity, int* error)
         if (!seen) out[count++] = addr;
     }
     freeaddrinfo(found);
-    if (count == 0) *error = WSANO_DATA;
+    if (count == 0) *error = LookupError::no_data;
     return count;
 }
 
@@ -109,7 +109,7 @@ void set_socket_options(const StationParts& ctx) {
     // The kernel reports twice the size it grants (its own bookkeeping).
     if (buffer_read / 2 < buffer && !ctx.station.small_receive_buffer_told) {
         ctx.station.small_receive_buffer_told = true;
-        show_message(ctx.services, true, MB_OK | MB_ICONINFORMATION,
+        show_message(ctx.services, true, Buttons::ok | Icon::information,
                      "The system limits the station socket's receive buffer to %d kB (the station "
                      "asks for %d kB). With thousands of listeners keep-alives may be lost: raise "
                      "net.core.rmem_max (sysctl) to at least %d.",
@@ -125,14 +125,14 @@ void set_up_multicast(const StationParts& ctx, const char* group) {
                           &station.multicast_dest)) {
         // Not an address: without this check the copies would go to
         // 255.255.255.255, which is what inet_addr makes of bad text.
-        show_message(ctx.services, true, MB_OK | MB_ICONERROR, "Failed to activate MBONE");
+        show_message(ctx.services, true, Buttons::ok | Icon::error, "Failed to activate MBONE");
         return;
     }
     station.multicast = true;
     in_addr any{};
     any.s_addr = htonl(INADDR_ANY);
     if (setsockopt(station.socket, IPPROTO_IP, IP_MULTICAST_IF, &any, sizeof any) != 0)
-        show_message(ctx.services, true, MB_OK | MB_ICONERROR, "Failed to activate MBONE");
+        show_message(ctx.services, true, Buttons::ok | Icon::error, "Failed to activate MBONE");
 }
 
 }  // namespace
@@ -154,7 +154,7 @@ uint32_t choose_station_address(const uint32_t* looked_up, int looked_up_count,
 }
 
 int station_address_choices(const char* host_name, uint32_t* out, int capacity) {
-    int error = 0;
+    LookupError error = LookupError::none;
     int count = host_name && *host_name ? look_up_host(host_name, out, capacity, &error) : 0;
     uint32_t interfaces[kMaxAddresses];
     int interface_count = interface_addresses(interfaces, kMaxAddresses);
@@ -167,13 +167,13 @@ int station_address_choices(const char* host_name, uint32_t* out, int capacity) 
 }
 
 int station_address_for_host(Services& services, const char* host_name, uint32_t* addr_net,
-                             int* socket_error) {
+                             LookupError* lookup_error) {
     uint32_t looked_up[kMaxAddresses];
-    int error = WSAHOST_NOT_FOUND;
+    LookupError error = LookupError::not_found;
     int looked_up_count =
         host_name && *host_name ? look_up_host(host_name, looked_up, kMaxAddresses, &error) : 0;
     if (looked_up_count == 0) {
-        if (socket_error) *socket_error = error;
+        if (lookup_error) *lookup_error = error;
         return 0;
     }
     if (services.state.SPECIFIC_IP) {
@@ -186,12 +186,21 @@ int station_address_for_host(Services& services, const char* host_name, uint32_t
     return 1;
 }
 
-int station_fatal(Services& services, const char* word, int socket_error, int status) {
+namespace {
+
+// The fatal box "<word>: <cause>" after the fatal exit's preparation; 0.
+int station_fatal_text(Services& services, const char* word, const char* cause, int status) {
     prepare_fatal_exit(services);
-    show_message(services, false, MB_OK | MB_ICONERROR | MB_SYSTEMMODAL, "%s: %s", word,
-                 socket_error_text(services, socket_error));
+    show_message(services, false, Buttons::ok | Icon::error | BoxFlag::system_modal, "%s: %s", word,
+                 cause);
     services.host->exit_program(status);
     return 0;
+}
+
+}  // namespace
+
+int station_fatal(Services& services, const char* word, int socket_error, int status) {
+    return station_fatal_text(services, word, socket_error_text(services, socket_error), status);
 }
 
 int open_station_socket(const StationParts& ctx, const char* host_name, const char* multicast_group,
@@ -210,14 +219,16 @@ int open_station_socket(const StationParts& ctx, const char* host_name, const ch
 
     if (!host_name || !*host_name) {
         prepare_fatal_exit(ctx.services);
-        show_message(ctx.services, false, MB_OK | MB_ICONERROR | MB_SYSTEMMODAL, "Please specify server URL.");
+        show_message(ctx.services, false, Buttons::ok | Icon::error | BoxFlag::system_modal,
+                     "Please specify server URL.");
         ctx.services.host->exit_program(EXIT_HOST_OR_BIND);
         return 0;
     }
     uint32_t addr_net = 0;
-    int lookup_error = 0;
+    LookupError lookup_error = LookupError::none;
     if (!station_address_for_host(ctx.services, host_name, &addr_net, &lookup_error))
-        return station_fatal(ctx.services, "gethost", lookup_error, EXIT_HOST_OR_BIND);
+        return station_fatal_text(ctx.services, "gethost",
+                                  lookup_error_text(ctx.services, lookup_error), EXIT_HOST_OR_BIND);
     if (udp_bind(station.socket, addr_net, static_cast<uint16_t>(ctx.services.state.STATION_PORT)) != 0)
         return station_fatal(ctx.services, "bind", errno, EXIT_HOST_OR_BIND);
     station.local_addr_net = addr_net;

@@ -7,6 +7,7 @@
 
 struct Services;
 struct StationParts;
+enum class LookupError;
 
 // Where the start and close notices go: the master station listens on the
 // station port of old, whatever port this station uses.
@@ -50,10 +51,9 @@ int station_fatal(Services& services, const char* word, int socket_error, int st
 // The address the station binds for `host_name` (network order): IP_ADDR
 // when SPECIFIC_IP is on, otherwise the one choose_station_address picks
 // from the host name look-up. Returns 1, or 0 when the name cannot be
-// looked up (*socket_error, when given, then holds the look-up failure,
-// WSAHOST_NOT_FOUND ...).
+// looked up (*lookup_error, when given, then says why).
 int station_address_for_host(Services& services, const char* host_name, uint32_t* addr_net,
-                             int* socket_error = nullptr);
+                             LookupError* lookup_error = nullptr);
 
 // The network mask of an address (host order) by its class: A 255.0.0.0,
 // B 255.255.0.0, C 255.255.255.0, anything above 255.255.255.255.

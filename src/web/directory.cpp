@@ -33,12 +33,13 @@ void ask_about_new_version(Services& services, WebState& web, const char* line, 
         web.version_asked)
         return;
     web.version_asked = true;
-    int answer = show_captioned_message(
-        services, "New version", true, MB_YESNO | MB_ICONQUESTION,
+    Answer answer = show_captioned_message(
+        services, "New version", true, Buttons::yes_no | Icon::question,
         "A newer version is available for download, do you want to download it now?\n\n"
         "Current version: %s\nNew version: %s\n",
         PROGRAM_VERSION, list.announced_version.c_str());
-    if (answer == IDYES) services.host->shell_open("open", list.download_address.c_str(), nullptr, nullptr);
+    if (answer == Answer::yes)
+        services.host->shell_open("open", list.download_address.c_str(), nullptr, nullptr);
 }
 
 }  // namespace
@@ -101,7 +102,7 @@ void directory_update(Services& services, WebState& web, int station_socket,
         s.directory_listed = result == 1 || (result == 0 && outcome.complete && reply[0] != '\0');
         // A time-out has told the operator already: one failure, one message.
         if (!s.directory_listed && !outcome.timed_out)
-            show_message(services, true, MB_OK | MB_ICONERROR,
+            show_message(services, true, Buttons::ok | Icon::error,
                          "You could not be added to the directory as the station daemon was not "
                          "contacted.  Try stopping and restarting your station in a few hours.");
     } else {

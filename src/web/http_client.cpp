@@ -164,7 +164,8 @@ int http_get(Services& services, HttpClient& client, const char* progress, const
         debug_trace(services, "%s", exchange.log.c_str());
         // One box per stalled request: the timer is gone by now.
         if (exchange.timed_out)
-            show_captioned_message(services, one_line(progress).c_str(), false, MB_OK | MB_ICONERROR,
+            show_captioned_message(services, one_line(progress).c_str(), false,
+                                   Buttons::ok | Icon::error,
                                    "Failed to contact the web server.  Try again later");
         if (outcome) *outcome = HttpOutcome{exchange.complete, exchange.timed_out, exchange.full};
         // A reply cut short by a time-out or an error is no answer at all,

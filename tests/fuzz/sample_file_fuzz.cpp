@@ -86,14 +86,14 @@ void broadcast(const std::string& path, int frames) {
         // A song the station cannot play is skipped with one message from the
         // event loop; with no other song the broadcast asks once to stop.
         FUZZ_CHECK(host.messages.empty() && host.exit_statuses.empty());
-        const auto posted = [&](int command) {
+        const auto posted = [&](Command command) {
             return std::count(host.posted_commands.begin(), host.posted_commands.end(), command);
         };
-        FUZZ_CHECK(posted(CMD_SHOW_MESSAGES) + posted(CMD_START_STOP) ==
+        FUZZ_CHECK(posted(Command::show_messages) + posted(Command::start_stop) ==
                    static_cast<long>(host.posted_commands.size()));
-        FUZZ_CHECK(posted(CMD_SHOW_MESSAGES) <= 1 && posted(CMD_START_STOP) <= 1);
+        FUZZ_CHECK(posted(Command::show_messages) <= 1 && posted(Command::start_stop) <= 1);
         FUZZ_CHECK(ctx.state.posted_messages.size() <= 2);
-        if (posted(CMD_START_STOP)) {
+        if (posted(Command::start_stop)) {
             FUZZ_CHECK(ctx.state.failure_status == 1);
             FUZZ_CHECK(ctx.state.posted_messages[0].second.find(path) != std::string::npos);
         }

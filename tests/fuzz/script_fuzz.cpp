@@ -74,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ctx.state.SamplingRate = 11025;
     ctx.state.TransferRate = 3528;
 
-    host.answers.push_back(IDNO);  // a script for other settings: not this one
+    host.answers.push_back(Answer::no);  // a script for other settings: not this one
     check_table(ctx, load_script(ctx, ctx.script, ctx.codec, path.c_str()));
     host.answers.clear();
     check_table(ctx, open_script(ctx, ctx.script, ctx.codec, path.c_str()));

@@ -1,14 +1,13 @@
 #include "support/fake_host.h"
 
-int FakeHost::message_box(const char* text, const char* caption, int type, bool owned) {
-    messages.push_back({text, caption, type, owned});
+Answer FakeHost::message_box(const char* text, const char* caption, BoxStyle style, bool owned) {
+    messages.push_back({text, caption, style, owned});
     if (!answers.empty()) {
-        int answer = answers.front();
+        Answer answer = answers.front();
         answers.pop_front();
         return answer;
     }
-    int buttons = type & 0xF;
-    return (buttons == MB_YESNO || buttons == MB_YESNOCANCEL) ? IDYES : IDOK;
+    return style.asks_yes_no() ? Answer::yes : Answer::ok;
 }
 
 int FakeHost::rand() {

@@ -15,15 +15,15 @@
 struct RecordedMessage {
     std::string text;
     std::string caption;
-    int type;
+    BoxStyle style;
     bool owned;
 };
 
 class FakeHost : public Host {
 public:
     std::vector<RecordedMessage> messages;
-    std::deque<int> answers;  // answers for the next boxes; IDOK/IDYES when empty
-    std::vector<int> posted_commands;
+    std::deque<Answer> answers;  // answers for the next boxes; ok or yes when empty
+    std::vector<Command> posted_commands;
     int live_ticks_posted = 0;
     int invalidations = 0;
     std::vector<int> write_notification_requests;
@@ -34,7 +34,7 @@ public:
     unsigned rand_state = 1;
     int shell_open_result = 42;
     std::vector<std::string> shell_opened;
-    std::vector<int> dialogs_run;  // the dialog ids asked for, in order; each answers 0
+    std::vector<Dialog> dialogs_run;  // the dialogs asked for, in order; each answers 0
 
     // The directory's exchanges as the runner got them (request text, the
     // host and port contacted). `http_server` plays the network: by default
@@ -47,8 +47,8 @@ public:
     std::vector<bool> proxy_dialogs;
     std::function<int(bool)> proxy_dialog_action;
 
-    int message_box(const char* text, const char* caption, int type, bool owned) override;
-    void post_command(int command_id) override { posted_commands.push_back(command_id); }
+    Answer message_box(const char* text, const char* caption, BoxStyle style, bool owned) override;
+    void post_command(Command command) override { posted_commands.push_back(command); }
     void post_live_tick() override { ++live_ticks_posted; }
     // From the Icecast worker's thread.
     std::atomic<int> icecast_events_posted{0};
@@ -67,8 +67,8 @@ public:
     int shell_open(const char* verb, const char* file, const char* parameters,
                    const char* directory) override;
 
-    int run_dialog(int dialog_id) override {
-        dialogs_run.push_back(dialog_id);
+    int run_dialog(Dialog dialog) override {
+        dialogs_run.push_back(dialog);
         return 0;
     }
     void run_http_exchange(HttpExchange& exchange) override;

@@ -52,7 +52,7 @@ struct EditorsTest : ::testing::Test {
     TempDir dir;
     EditorSeams seams;
     std::vector<std::string> boxes;
-    std::deque<int> answers;                   // the next boxes' answers; Yes or OK when empty
+    std::deque<Answer> answers;                 // the next boxes' answers; Yes or OK when empty
     std::deque<std::string> files;             // the next file dialogs' answers ("" cancels)
     std::vector<std::string> file_titles;
     std::deque<std::function<void(QDialog&)>> entry_input;  // what the operator does in the next entry dialog
@@ -60,14 +60,14 @@ struct EditorsTest : ::testing::Test {
 
     void SetUp() override {
         host.attach(ctx.get());
-        host.box_answers = [this](const char* text, int type) -> int {
+        host.box_answers = [this](const char* text, BoxStyle style) -> Answer {
             boxes.push_back(text);
             if (!answers.empty()) {
-                int answer = answers.front();
+                Answer answer = answers.front();
                 answers.pop_front();
                 return answer;
             }
-            return (type & 0xF) == MB_YESNO || (type & 0xF) == MB_YESNOCANCEL ? IDYES : IDOK;
+            return style.asks_yes_no() ? Answer::yes : Answer::ok;
         };
         write_file(dir.file("station.ini"),
                    "[VelmoraStation]\nSamplingRate=22050\nTransferRate=2205\nBANDWIDTH=64000\nMode=0\n"
@@ -131,7 +131,7 @@ TEST_F(EditorsTest, a_script_built_from_nothing_is_saved_prepared_and_broadcast)
     ASSERT_EQ(editor.list()->count(), 0);  // no default script yet
     enter_song(one, 1, dir.file("cover.bmp"));
     QTest::mouseClick(editor.add_button(), Qt::LeftButton);
-    answers = {IDNO};  // "Add to the top?" No: below the first
+    answers = {Answer::no};  // "Add to the top?" No: below the first
     enter_song(two, 2);
     QTest::keyClick(editor.list(), Qt::Key_Insert);
     ASSERT_EQ(editor.list()->count(), 2);
@@ -192,12 +192,12 @@ TEST_F(EditorsTest, cancel_in_the_middle_leaves_nothing_that_counts_as_prepared)
     EXPECT_EQ(dialog.list()->item(0)->text().at(0) == '*' || dialog.list()->item(0)->text().at(0) == '#', true);
     // While the question is open the event loop runs, but no step does.
     int percent_at_question = -1, percent_after_wait = -2;
-    host.box_answers = [&](const char* text, int) {
+    host.box_answers = [&](const char* text, BoxStyle) {
         boxes.push_back(text);
         percent_at_question = dialog.job().percent;
         QTest::qWait(100);
         percent_after_wait = dialog.job().percent;
-        return IDYES;
+        return Answer::yes;
     };
     QTest::mouseClick(dialog.cancel_button(), Qt::LeftButton);
     EXPECT_EQ(boxes.back(), CANCEL_QUESTION);
@@ -307,7 +307,7 @@ TEST_F(EditorsTest, edits_keep_what_the_dialog_hides_and_closing_never_loses_cha
     EXPECT_EQ(file_size(dir.file("song.VMA").c_str()), -1);
     EXPECT_EQ(read_file(script), old_bytes);
     // No: closed without saving.
-    answers = {IDNO};
+    answers = {Answer::no};
     QTest::mouseClick(editor.done_button(), Qt::LeftButton);
     EXPECT_FALSE(editor.isVisible());
     EXPECT_EQ(editor.result(), 0);
@@ -326,15 +326,15 @@ TEST_F(EditorsTest, start_without_a_script_asks_for_one_and_broadcasts_it) {
     auto window_seams = install_editors(*ctx, host, &window);
     window_seams->choose_file = seams.choose_file;
     files = {""};  // cancelled: nothing starts
-    window.run_command(CMD_START);
+    window.run_command(Command::start);
     EXPECT_EQ(ctx->state.broadcast_state, BS_IDLE);
     EXPECT_EQ(file_titles.back(), "Load Script");
     files = {script};
-    window.run_command(CMD_START);
+    window.run_command(Command::start);
     EXPECT_EQ(ctx->state.broadcast_state, BS_BROADCASTING) << (boxes.empty() ? "" : boxes.back());
     EXPECT_EQ(ctx->state.script_entries, 1);
     EXPECT_TRUE(ctx->state.StationScript.empty());  // picked for this start only
-    window.run_command(CMD_STOP);
+    window.run_command(Command::stop);
     QTest::qWait(20);
     close_station(*ctx);
 }

@@ -38,9 +38,9 @@ struct IcecastDialogWindow : ::testing::Test {
 
     void SetUp() override {
         host.attach(ctx.get());
-        host.box_answers = [this](const char* text, int) {
+        host.box_answers = [this](const char* text, BoxStyle) {
             boxes.push_back(text);
-            return static_cast<int>(IDOK);
+            return Answer::ok;
         };
         host.dialog_driver = [this](QDialog& dialog) {
             dialogs_shown.push_back(dialog.windowTitle());
@@ -90,7 +90,7 @@ TEST_F(IcecastDialogWindow, ok_stores_the_keys_the_operator_typed) {
         QTest::mouseClick(d.ok, Qt::LeftButton);
         EXPECT_EQ(d.result(), QDialog::Accepted);
     });
-    window->run_command(CMD_EXPERT_SETTINGS);
+    window->run_command(Command::expert_settings);
     ASSERT_EQ(dialogs_shown, QStringList({"Expert Settings", "Icecast"}));
     std::string stored = read_file(ctx->state.settings_file);
     for (const char* line : {"ICECAST_URL=http://127.0.0.1:8000/velmora.mp3", "ICECAST_USER=source",
@@ -116,7 +116,7 @@ TEST_F(IcecastDialogWindow, a_wrong_value_is_told_and_the_dialog_stays_open) {
         ASSERT_EQ(boxes.size(), 2u);
         EXPECT_NE(boxes[1].find("names no mount point"), std::string::npos) << boxes[1];
     });
-    window->run_command(CMD_EXPERT_SETTINGS);
+    window->run_command(Command::expert_settings);
     EXPECT_EQ(read_file(ctx->state.settings_file).find("ICECAST"), std::string::npos);
 }
 

@@ -76,11 +76,11 @@ struct SettingsDialogsWindow : ::testing::Test {
 
     void SetUp() override {
         host.attach(ctx.get());
-        host.box_answers = [this](const char* text, int type) {
+        host.box_answers = [this](const char* text, BoxStyle style) {
             boxes.push_back(text);
-            if ((type & 0xF) != MB_YESNO) return static_cast<int>(IDOK);
+            if (style.buttons != Buttons::yes_no) return Answer::ok;
             // No download from the test; every other question is answered Yes.
-            return strstr(text, "newer version") ? static_cast<int>(IDNO) : static_cast<int>(IDYES);
+            return strstr(text, "newer version") ? Answer::no : Answer::yes;
         };
         host.dialog_driver = [this](QDialog& dialog) {
             dialogs_shown.push_back(dialog.windowTitle());
@@ -145,7 +145,7 @@ TEST_F(SettingsDialogsWindow, options_open_from_settings_write_on_ok_and_nothing
         d.bit_rate->setEditText("64k");
         QTest::mouseClick(d.ok, Qt::LeftButton);
     });
-    window->action(CMD_SETTINGS)->trigger();
+    window->action(Command::settings)->trigger();
     ASSERT_EQ(dialogs_shown, QStringList{"Options"});
     std::string written = settings();
     EXPECT_NE(written.find("SamplingRate=8000\nMBONE=0\nBANDWIDTH=64000\nImageQuality=2\nTransferRate=2000\n"
@@ -156,7 +156,7 @@ TEST_F(SettingsDialogsWindow, options_open_from_settings_write_on_ok_and_nothing
     EXPECT_EQ(ctx->state.feed_mode, FEED_LIVE_PRIMING);
     EXPECT_EQ(ctx->state.device_rate, 11025);
     // Build Script stays usable: in live feed it opens the live list editor.
-    EXPECT_TRUE(window->action(CMD_BUILD_SCRIPT)->isEnabled());
+    EXPECT_TRUE(window->action(Command::build_script)->isEnabled());
 
     then<OptionsDialog>([](OptionsDialog& d) {
         EXPECT_TRUE(d.live_mode->isChecked());
@@ -165,7 +165,7 @@ TEST_F(SettingsDialogsWindow, options_open_from_settings_write_on_ok_and_nothing
         d.script_mode->click();
         QTest::mouseClick(d.cancel, Qt::LeftButton);
     });
-    window->run_command(CMD_SETTINGS);
+    window->run_command(Command::settings);
     EXPECT_EQ(settings(), written);
     EXPECT_EQ(ctx->state.MODE, 1);
     EXPECT_EQ(ctx->state.BANDWIDTH, 64000);
@@ -184,8 +184,8 @@ TEST_F(SettingsDialogsWindow, no_settings_dialog_opens_while_broadcasting) {
     ctx->state.broadcast_state = BS_BROADCASTING;
     update_broadcast_menu(*ctx);
     window->sync_view();
-    for (int command : {CMD_SETTINGS, CMD_EXPERT_SETTINGS, CMD_STATION_INFO}) {
-        EXPECT_FALSE(window->action(command)->isEnabled()) << command;
+    for (Command command : {Command::settings, Command::expert_settings, Command::station_info}) {
+        EXPECT_FALSE(window->action(command)->isEnabled()) << static_cast<int>(command);
         window->run_command(command);  // as the accelerator or a posted command would
     }
     EXPECT_TRUE(dialogs_shown.empty());
@@ -206,7 +206,7 @@ TEST_F(SettingsDialogsWindow, expert_settings_keep_a_high_rate_until_scrolled_an
         d.autostart->setChecked(true);
         QTest::mouseClick(d.cancel, Qt::LeftButton);
     });
-    window->run_command(CMD_EXPERT_SETTINGS);
+    window->run_command(Command::expert_settings);
     EXPECT_EQ(settings().find("TransferRate"), std::string::npos);
     EXPECT_FALSE(autostart_entry_exists());
 
@@ -220,7 +220,7 @@ TEST_F(SettingsDialogsWindow, expert_settings_keep_a_high_rate_until_scrolled_an
         d.auto_rate->setChecked(false);
         QTest::mouseClick(d.ok, Qt::LeftButton);
     });
-    window->action(CMD_EXPERT_SETTINGS)->trigger();
+    window->action(Command::expert_settings)->trigger();
     std::string written = settings();
     EXPECT_NE(written.find("Stream2X=0\nAutoStart=1\nTransferRate=3350\nSPECIFIC_IP=0\nRepeaterIP=" +
                            std::string(749, '7') + "\n"),
@@ -242,13 +242,13 @@ TEST_F(SettingsDialogsWindow, expert_settings_name_a_stored_address_the_station_
             << d.address_note->text().toStdString();
         QTest::mouseClick(d.cancel, Qt::LeftButton);
     });
-    window->run_command(CMD_EXPERT_SETTINGS);
+    window->run_command(Command::expert_settings);
     ctx->state.IP_ADDR = "127.0.0.1";
     then<ExpertDialog>([](ExpertDialog& d) {
         EXPECT_EQ(d.address_note, nullptr);
         QTest::mouseClick(d.cancel, Qt::LeftButton);
     });
-    window->run_command(CMD_EXPERT_SETTINGS);
+    window->run_command(Command::expert_settings);
 }
 
 TEST_F(SettingsDialogsWindow, the_http_proxy_button_opens_the_proxy_dialog_open_and_saves_it) {
@@ -268,7 +268,7 @@ TEST_F(SettingsDialogsWindow, the_http_proxy_button_opens_the_proxy_dialog_open_
         d.password->setText("n3w pass");
         QTest::mouseClick(d.ok, Qt::LeftButton);
     });
-    window->run_command(CMD_EXPERT_SETTINGS);
+    window->run_command(Command::expert_settings);
     ASSERT_EQ(dialogs_shown, QStringList({"Expert Settings", "Proxy Information"}));
     ProxySettings stored;
     ASSERT_TRUE(load_proxy_settings(stored));
@@ -300,7 +300,7 @@ TEST_F(SettingsDialogsWindow, station_information_lists_the_directory_categories
         EXPECT_EQ(d.description->toPlainText().size(), 749);
         QTest::mouseClick(d.ok, Qt::LeftButton);
     });
-    window->run_command(CMD_STATION_INFO);
+    window->run_command(Command::station_info);
     ASSERT_EQ(dialogs_shown.size(), 1u);
     EXPECT_NE(settings().find("StationName=Night FM\nStationLocation=Harbour\nStationCategory=\\Music\\Jazz\n"
                               "StationEMAIL=dj@example.com\nWWW_URL=http://127.0.0.1/\nWWW_DESC=" +
@@ -316,7 +316,7 @@ TEST_F(SettingsDialogsWindow, station_information_lists_the_directory_categories
         d.category->setCurrentIndex(3);
         QTest::mouseClick(d.cancel, Qt::LeftButton);
     });
-    window->run_command(CMD_STATION_INFO);
+    window->run_command(Command::station_info);
     EXPECT_EQ(settings(), written);
     EXPECT_EQ(ctx->state.StationCategory, "\\Music\\Jazz");
     int questions = 0;
@@ -341,7 +341,7 @@ TEST_F(SettingsDialogsWindow, station_information_keeps_the_stored_category_when
         d.category->setEditText("\\Talk\\Late Night");
         QTest::mouseClick(d.ok, Qt::LeftButton);
     });
-    window->run_command(CMD_STATION_INFO);
+    window->run_command(Command::station_info);
     EXPECT_NE(settings().find("StationCategory=\\Talk\\Late Night\n"), std::string::npos)
         << settings();
 }
@@ -374,9 +374,9 @@ TEST_F(SettingsDialogsWindow, a_proxy_refusal_asks_again_for_the_password_and_es
     window->sync_view();
     window->start_timers();
     auto on_air_then_stop = [&](qsizetype dialogs) {
-        window->run_command(CMD_START);
+        window->run_command(Command::start);
         ASSERT_TRUE(process_until([&] { return dialogs_shown.size() >= dialogs; }, 20000));
-        window->run_command(CMD_START_STOP);
+        window->run_command(Command::start_stop);
         ASSERT_TRUE(process_until([&] { return ctx->state.broadcast_state == BS_IDLE; }, 20000));
     };
 

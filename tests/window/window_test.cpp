@@ -40,9 +40,9 @@ struct WindowTest : ::testing::Test {
 
     void SetUp() override {
         host.attach(ctx.get());
-        host.box_answers = [this](const char* text, int type) {
+        host.box_answers = [this](const char* text, BoxStyle style) {
             boxes.push_back(text);
-            return (type & 0xF) == MB_YESNO ? IDYES : IDOK;
+            return style.buttons == Buttons::yes_no ? Answer::yes : Answer::ok;
         };
         StationState& s = ctx->state;
         set_test_station(s, dir, test_ip(81), test_ip(82));
@@ -70,7 +70,7 @@ struct WindowTest : ::testing::Test {
         window.reset();
     }
 
-    bool enabled(int id) const {
+    bool enabled(Command id) const {
         QAction* item = window->action(id);
         return item && item->isEnabled();
     }
@@ -91,28 +91,28 @@ TEST_F(WindowTest, menus_carry_their_ids_and_grey_in_each_broadcast_state) {
     QStringList menus;
     for (QAction* menu : window->menuBar()->actions()) menus << menu->text();
     EXPECT_EQ(menus, QStringList({"&Station", "&Options", "&Log", "&Help"}));
-    for (int id = CMD_VIEW_SUNDAY_LOG; id <= CMD_VIEW_SATURDAY_LOG; ++id) EXPECT_TRUE(enabled(id));
-    EXPECT_EQ(window->action(CMD_VIEW_SATURDAY_LOG)->text(), "View Saturday Log");
-    for (int id : {CMD_ONLINE_HELP, CMD_CHECK_CONNECTION, CMD_ABOUT}) EXPECT_TRUE(enabled(id));
-    const int settings_items[] = {CMD_BUILD_SCRIPT, CMD_STATION_INFO, CMD_EXIT, CMD_SETTINGS,
-                                  CMD_EXPERT_SETTINGS};
-    EXPECT_TRUE(enabled(CMD_START));
-    for (int id : settings_items) EXPECT_TRUE(enabled(id)) << id;
+    for (int d = 0; d < 7; ++d) EXPECT_TRUE(enabled(view_log_command(d)));
+    EXPECT_EQ(window->action(Command::view_saturday_log)->text(), "View Saturday Log");
+    for (Command id : {Command::online_help, Command::check_connection, Command::about}) EXPECT_TRUE(enabled(id));
+    const Command settings_items[] = {Command::build_script, Command::station_info, Command::exit, Command::settings,
+                                  Command::expert_settings};
+    EXPECT_TRUE(enabled(Command::start));
+    for (Command id : settings_items) EXPECT_TRUE(enabled(id)) << static_cast<int>(id);
 
-    window->run_command(CMD_START);  // a real start; the address box is answered
+    window->run_command(Command::start);  // a real start; the address box is answered
     ASSERT_EQ(ctx->state.broadcast_state, BS_BROADCASTING) << (boxes.empty() ? "" : boxes.back());
-    EXPECT_EQ(window->action(CMD_START), nullptr);
-    ASSERT_TRUE(enabled(CMD_STOP));
-    EXPECT_EQ(window->action(CMD_STOP)->text(), "&Stop Broadcasting");
-    for (int id : settings_items) EXPECT_FALSE(enabled(id)) << id;
+    EXPECT_EQ(window->action(Command::start), nullptr);
+    ASSERT_TRUE(enabled(Command::stop));
+    EXPECT_EQ(window->action(Command::stop)->text(), "&Stop Broadcasting");
+    for (Command id : settings_items) EXPECT_FALSE(enabled(id)) << static_cast<int>(id);
     EXPECT_EQ(window->button()->face(), 4);
 
     // A live stop draining: still greyed, the button disabled, a wait cursor.
     ctx->state.feed_mode = FEED_LIVE_SENDING;
     stop_broadcast(*ctx);
     window->sync_view();
-    EXPECT_TRUE(enabled(CMD_STOP));
-    for (int id : settings_items) EXPECT_FALSE(enabled(id)) << id;
+    EXPECT_TRUE(enabled(Command::stop));
+    for (Command id : settings_items) EXPECT_FALSE(enabled(id)) << static_cast<int>(id);
     EXPECT_EQ(window->button()->face(), 2);
     EXPECT_EQ(window->panel()->cursor().shape(), Qt::WaitCursor);
     finish_stop(*ctx);
@@ -127,8 +127,8 @@ TEST_F(WindowTest, menus_carry_their_ids_and_grey_in_each_broadcast_state) {
     EXPECT_EQ(ctx->state.broadcast_state, BS_BROADCASTING);
     QTest::mouseClick(window->button(), Qt::LeftButton);
     EXPECT_EQ(ctx->state.broadcast_state, BS_IDLE);
-    EXPECT_TRUE(enabled(CMD_START));
-    for (int id : settings_items) EXPECT_TRUE(enabled(id)) << id;
+    EXPECT_TRUE(enabled(Command::start));
+    for (Command id : settings_items) EXPECT_TRUE(enabled(id)) << static_cast<int>(id);
 }
 
 TEST_F(WindowTest, ctrl_s_starts_and_stops_and_is_dead_while_greyed) {
@@ -143,7 +143,7 @@ TEST_F(WindowTest, ctrl_s_starts_and_stops_and_is_dead_while_greyed) {
     ctx->state.StationScript.clear();  // nothing to play: the item greys
     update_start_menu(*ctx);
     window->sync_view();
-    ASSERT_FALSE(enabled(CMD_START));
+    ASSERT_FALSE(enabled(Command::start));
     EXPECT_EQ(window->button()->face(), 2);
     size_t shown = boxes.size();
     QTest::keyClick(window.get(), Qt::Key_S, Qt::ControlModifier);
@@ -162,9 +162,9 @@ TEST_F(WindowTest, the_directory_box_left_open_holds_neither_the_ticks_nor_a_lis
     LoopbackSocket listener(test_ip(84).c_str());
     QElapsedTimer since_start;
     qint64 box_at = -1, joined_at = -1, audio_at = -1;
-    host.box_answers = [&](const char* text, int type) {
+    host.box_answers = [&](const char* text, BoxStyle style) {
         boxes.push_back(text);
-        if (!strstr(text, "could not be added")) return (type & 0xF) == MB_YESNO ? IDYES : IDOK;
+        if (!strstr(text, "could not be added")) return style.buttons == Buttons::yes_no ? Answer::yes : Answer::ok;
         box_at = since_start.elapsed();
         QEventLoop open_box;
         QTimer look;
@@ -179,11 +179,11 @@ TEST_F(WindowTest, the_directory_box_left_open_holds_neither_the_ticks_nor_a_lis
         });
         look.start(10);
         open_box.exec();
-        return IDOK;
+        return Answer::ok;
     };
     window->start_timers();  // the ticks run as in the program
     since_start.start();
-    window->run_command(CMD_START);
+    window->run_command(Command::start);
     ASSERT_EQ(ctx->state.broadcast_state, BS_BROADCASTING);
     (void)QTest::qWaitFor([&] { return audio_at >= 0 || since_start.elapsed() > 6000; }, 7000);
     ASSERT_GE(box_at, 0) << "the directory box never came";
@@ -195,14 +195,14 @@ TEST_F(WindowTest, the_directory_box_left_open_holds_neither_the_ticks_nor_a_lis
 }
 
 TEST_F(WindowTest, close_is_refused_while_broadcasting_with_one_message) {
-    window->run_command(CMD_START);
+    window->run_command(Command::start);
     ASSERT_EQ(ctx->state.broadcast_state, BS_BROADCASTING);
     boxes.clear();
     EXPECT_FALSE(window->close());
     EXPECT_TRUE(window->isVisible());
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0], "Please shut down the current broadcast first.");
-    window->run_command(CMD_STOP);
+    window->run_command(Command::stop);
     QTest::qWait(20);  // the stop item posts the start/stop command
     EXPECT_EQ(ctx->state.broadcast_state, BS_IDLE);
     EXPECT_TRUE(window->close());
@@ -228,12 +228,12 @@ TEST_F(WindowTest, hidden_keys_act_once_per_press_and_keypad_keys_need_the_keypa
 
 TEST_F(WindowTest, dialogs_are_dispatched_by_id_and_refused_while_broadcasting) {
     int station_info_runs = 0;
-    host.dialogs[DIALOG_STATION_INFO] = [&] { return ++station_info_runs, 1; };
-    window->action(CMD_STATION_INFO)->trigger();
+    host.dialogs[Dialog::station_info] = [&] { return ++station_info_runs, 1; };
+    window->action(Command::station_info)->trigger();
     EXPECT_EQ(station_info_runs, 1);
-    EXPECT_EQ(host.run_dialog(9999), 0);  // no such dialog: cancelled
-    window->run_command(CMD_START);
-    window->run_command(CMD_STATION_INFO);
+    EXPECT_EQ(host.run_dialog(static_cast<Dialog>(9999)), 0);  // no such dialog: cancelled
+    window->run_command(Command::start);
+    window->run_command(Command::station_info);
     EXPECT_EQ(station_info_runs, 1);
 }
 
@@ -242,7 +242,7 @@ TEST_F(WindowTest, panel_shows_broadcasting_and_the_rate_line_where_they_belong)
     ASSERT_EQ(count_pixels(background, kBroadcastingArea, is_broadcasting_red), 0);
     ASSERT_EQ(count_pixels(background, kRateLineArea, is_text_yellow), 0);
 
-    window->run_command(CMD_START);
+    window->run_command(Command::start);
     ctx->state.blink_phase = 1;
     QImage lit = window->panel()->grab().toImage();
     EXPECT_GT(count_pixels(lit, kBroadcastingArea, is_broadcasting_red), 100);
@@ -263,7 +263,7 @@ TEST_F(WindowTest, about_shows_the_version) {
         if (auto* label = about->findChild<QLabel*>("version")) version = label->text();
         about->close();
     });
-    window->action(CMD_ABOUT)->trigger();
+    window->action(Command::about)->trigger();
     EXPECT_EQ(version, "2.18");
 }
 

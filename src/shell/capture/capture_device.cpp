@@ -36,13 +36,13 @@ CaptureDevice::CaptureDevice(std::unique_ptr<CaptureSource> source,
 
 CaptureDevice::~CaptureDevice() { close(); }
 
-int CaptureDevice::query(int rate) { return source_->query(rate); }
+CaptureAnswer CaptureDevice::query(int rate) { return source_->query(rate); }
 
-int CaptureDevice::open(int rate, char* error_text, int error_size) {
+CaptureAnswer CaptureDevice::open(int rate, char* error_text, int error_size) {
     std::string error;
-    int answer = source_->open(rate, error);
+    CaptureAnswer answer = source_->open(rate, error);
     snprintf(error_text, static_cast<size_t>(error_size), "%s", error.c_str());
-    if (answer == CAPTURE_OK) rate_ = rate;
+    if (answer == CaptureAnswer::ok) rate_ = rate;
     return answer;
 }
 

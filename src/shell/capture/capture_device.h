@@ -26,8 +26,8 @@ public:
                   std::function<void(const std::string&)> notice);
     ~CaptureDevice() override;
 
-    int query(int rate);
-    int open(int rate, char* error_text, int error_size);
+    CaptureAnswer query(int rate);
+    CaptureAnswer open(int rate, char* error_text, int error_size);
     void add_buffer(int id, uint8_t* data, int length);
     void start();
     void reset();

@@ -29,9 +29,9 @@ constexpr uint8_t kSilence = 128;
 class ToneSource : public CaptureSource {
 public:
     explicit ToneSource(double hz) : hz_(hz) {}
-    int open(int rate, std::string&) override {
+    CaptureAnswer open(int rate, std::string&) override {
         rate_ = rate;
-        return CAPTURE_OK;
+        return CaptureAnswer::ok;
     }
     void read(uint8_t* out, int count) override {
         for (int i = 0; i < count; ++i, ++position_) {
@@ -53,13 +53,13 @@ public:
     explicit WavFileSource(std::string path) : path_(std::move(path)) {}
 
     // Reads the whole file: its samples at `rate`, or the reason it cannot serve.
-    int open(int rate, std::string& error) override {
+    CaptureAnswer open(int rate, std::string& error) override {
         samples_.clear();
         position_ = 0;
         FILE* f = fopen(path_.c_str(), "rb");
         if (!f) {
             error = path_ + ": " + strerror(errno);
-            return CAPTURE_ERROR;
+            return CaptureAnswer::error;
         }
         WavInfo info;
         int result = read_wav_header(f, info);
@@ -72,13 +72,13 @@ public:
         if (result == WAV_NOT_PCM) error = path_ + ": not PCM audio";
         else if (result != WAV_OK || !info.has_format || info.sample_rate == 0)
             error = path_ + ": not a WAV file (no format or no data chunk)";
-        if (!error.empty()) return CAPTURE_ERROR;
+        if (!error.empty()) return CaptureAnswer::error;
         PcmLayout layout = pcm_layout(info.channels, info.bits_per_sample);
         int64_t frames = static_cast<int64_t>(pcm.size()) / layout.frame_bytes;
         int64_t wanted = frames * rate / info.sample_rate;
         if (wanted <= 0 || wanted > INT32_MAX) {
             error = path_ + ": holds no samples";
-            return CAPTURE_ERROR;
+            return CaptureAnswer::error;
         }
         samples_.resize(static_cast<size_t>(wanted));
         int made = convert_pcm(pcm.data(), static_cast<int>(pcm.size()), layout, info.sample_rate,
@@ -86,9 +86,9 @@ public:
         samples_.resize(static_cast<size_t>(made));
         if (samples_.empty()) {
             error = path_ + ": holds no samples";
-            return CAPTURE_ERROR;
+            return CaptureAnswer::error;
         }
-        return CAPTURE_OK;
+        return CaptureAnswer::ok;
     }
     void read(uint8_t* out, int count) override {
         for (int i = 0; i < count; ++i) {
@@ -107,7 +107,7 @@ private:
 
 class StdinSource : public CaptureSource {
 public:
-    int open(int rate, std::string&) override {
+    CaptureAnswer open(int rate, std::string&) override {
         // A few seconds ahead at most: a faster writer waits in its pipe.
         limit_ = static_cast<size_t>(rate) * 4;
         if (!notifier_ && !ended_) {
@@ -115,7 +115,7 @@ public:
             notifier_ = std::make_unique<QSocketNotifier>(0, QSocketNotifier::Read);
             QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { take_input(); });
         }
-        return CAPTURE_OK;
+        return CaptureAnswer::ok;
     }
     void read(uint8_t* out, int count) override {
         int n = static_cast<int>(std::min(waiting_.size(), static_cast<size_t>(count)));
@@ -169,17 +169,18 @@ const char* audio_error_text(QAudio::Error error) {
 
 class SoundCardSource : public CaptureSource {
 public:
-    int query(int rate) override {
+    CaptureAnswer query(int rate) override {
         QAudioDevice device = QMediaDevices::defaultAudioInput();
-        if (device.isNull()) return CAPTURE_NO_DEVICE;
-        return device.isFormatSupported(capture_format(rate)) ? CAPTURE_OK : CAPTURE_BAD_FORMAT;
+        if (device.isNull()) return CaptureAnswer::no_device;
+        return device.isFormatSupported(capture_format(rate)) ? CaptureAnswer::ok
+                                                              : CaptureAnswer::bad_format;
     }
-    int open(int rate, std::string& error) override {
+    CaptureAnswer open(int rate, std::string& error) override {
         close();
         QAudioDevice device = QMediaDevices::defaultAudioInput();
         if (device.isNull()) {
             error = "no recording device";
-            return CAPTURE_NO_DEVICE;
+            return CaptureAnswer::no_device;
         }
         input_ = std::make_unique<QAudioSource>(device, capture_format(rate));
 //        input_->setBufferSize(rate / 5);  // a tenth of a second of 16-bit samples: low latency
@@ -187,7 +188,7 @@ public:
         if (!io || input_->error() != QAudio::NoError) {
             error = device.description().toStdString() + ": " + audio_error_text(input_->error());
             input_.reset();
-            return CAPTURE_ERROR;
+            return CaptureAnswer::error;
         }
         QObject::connect(io, &QIODevice::readyRead, [this, io] {
             QByteArray bytes = io->readAll();
@@ -196,7 +197,7 @@ public:
         QObject::connect(input_.get(), &QAudioSource::stateChanged, [this](QAudio::State) {
             if (input_ && input_->error() != QAudio::NoError && fault) fault(audio_error_text(input_->error()));
         });
-        return CAPTURE_OK;
+        return CaptureAnswer::ok;
     }
     void close() override {
         if (input_) {
@@ -241,7 +242,7 @@ private:
 
 }  // namespace
 
-int CaptureSource::query(int) { return CAPTURE_OK; }
+CaptureAnswer CaptureSource::query(int) { return CaptureAnswer::ok; }
 
 namespace {
 QtMessageHandler g_previous_handler = nullptr;
@@ -282,6 +283,6 @@ std::unique_ptr<CaptureSource> make_capture_source(const std::string& name, std:
     }
     // A WAV file: proved readable now, so that a wrong name is told at once.
     auto source = std::make_unique<WavFileSource>(name);
-    if (source->open(8000, error) != CAPTURE_OK) return nullptr;
+    if (source->open(8000, error) != CaptureAnswer::ok) return nullptr;
     return source;
 }

@@ -8,14 +8,16 @@
 #include <memory>
 #include <string>
 
+#include "base/host.h"
+
 class CaptureSource {
 public:
     virtual ~CaptureSource() = default;
-    // The format question: CAPTURE_OK when the source records at `rate`.
-    virtual int query(int rate);
-    // Gets ready to deliver at `rate`. CAPTURE_OK, or a refusal with the
+    // The format question: CaptureAnswer::ok when the source records at `rate`.
+    virtual CaptureAnswer query(int rate);
+    // Gets ready to deliver at `rate`. CaptureAnswer::ok, or a refusal with the
     // reason in `error`.
-    virtual int open(int rate, std::string& error) = 0;
+    virtual CaptureAnswer open(int rate, std::string& error) = 0;
     virtual void close() {}
     // Sources without a clock of their own (file, pipe, tone) are read when
     // the playing time of `count` samples has come.

@@ -17,24 +17,23 @@
 #include "platform/clock.h"
 #include "platform/shell_open.h"
 
-int print_message_box(const char* text, const char* caption, int type, bool answer_yes) {
-    int buttons = type & 0xF;
-    bool question = buttons == MB_YESNO || buttons == MB_YESNOCANCEL;
-    int answer = question ? (answer_yes ? IDYES : IDNO) : IDOK;
+Answer print_message_box(const char* text, const char* caption, BoxStyle style, bool answer_yes) {
+    bool question = style.asks_yes_no();
+    Answer answer = question ? (answer_yes ? Answer::yes : Answer::no) : Answer::ok;
     // One output line per message, so that logs can be read line by line.
     std::string line = text;
     for (char& c : line)
         if (c == '\n' || c == '\r') c = ' ';
     printf("[%s] %s%s\n", caption, line.c_str(),
-           question ? (answer == IDYES ? "  -> Yes" : "  -> No") : "");
+           question ? (answer == Answer::yes ? "  -> Yes" : "  -> No") : "");
     fflush(stdout);
     return answer;
 }
 
-void QtHost::post_command(int command_id) {
-    QTimer::singleShot(0, this, [this, command_id] {
+void QtHost::post_command(Command command) {
+    QTimer::singleShot(0, this, [this, command] {
         if (!ctx_ || exit_requested_) return;
-        on_command(*ctx_, command_id);
+        on_command(*ctx_, command);
         Q_EMIT controller_called();
     });
 }
@@ -42,7 +41,7 @@ void QtHost::post_command(int command_id) {
 void QtHost::post_live_tick() {
     QTimer::singleShot(0, this, [this] {
         if (!ctx_ || exit_requested_) return;
-        on_live_tick(*ctx_, LIVE_TICK_PARAM);
+        on_live_tick(*ctx_);
         Q_EMIT controller_called();
     });
 }
@@ -184,11 +183,11 @@ void QtHost::capture_notice(const std::string& text) {
     fflush(stdout);
 }
 
-int QtHost::capture_query(int rate) {
-    return capture_ ? capture_->query(rate) : CAPTURE_NO_DEVICE;
+CaptureAnswer QtHost::capture_query(int rate) {
+    return capture_ ? capture_->query(rate) : CaptureAnswer::no_device;
 }
 
-int QtHost::capture_open(int rate, char* error_text, int error_size) {
+CaptureAnswer QtHost::capture_open(int rate, char* error_text, int error_size) {
     if (!capture_) return Host::capture_open(rate, error_text, error_size);
     return capture_->open(rate, error_text, error_size);
 }

@@ -24,7 +24,7 @@ public:
     QtHost();
     void attach(Context* ctx) { ctx_ = ctx; }
 
-    void post_command(int command_id) override;
+    void post_command(Command command) override;
     void post_live_tick() override;
     void request_write_notification(int socket) override;
     void set_read_notification(int socket, bool enabled) override;
@@ -38,8 +38,8 @@ public:
 
     // Live capture goes to `source` (null: no recording device).
     void set_capture_source(std::unique_ptr<CaptureSource> source);
-    int capture_query(int rate) override;
-    int capture_open(int rate, char* error_text, int error_size) override;
+    CaptureAnswer capture_query(int rate) override;
+    CaptureAnswer capture_open(int rate, char* error_text, int error_size) override;
     void capture_add_buffer(int buffer_id, uint8_t* data, int length) override;
     void capture_start() override;
     void capture_reset() override;
@@ -87,7 +87,7 @@ private:
 // A message box as one line of output: the caption, the text with its line
 // breaks as blanks, and the answer given. Returns the answer: OK for plain
 // boxes, Yes or No (as `answer_yes` says) for questions.
-int print_message_box(const char* text, const char* caption, int type, bool answer_yes);
+Answer print_message_box(const char* text, const char* caption, BoxStyle style, bool answer_yes);
 
 // Stops whatever broadcast runs (a live one without draining) and closes
 // the station, as the end of the program needs: the close notice goes out.

@@ -11,8 +11,8 @@ class HeadlessHost : public QtHost {
 public:
     explicit HeadlessHost(bool answer_yes) : answer_yes_(answer_yes) {}
 
-    int message_box(const char* text, const char* caption, int type, bool owned) override {
-        return print_message_box(text, caption, type, answer_yes_);
+    Answer message_box(const char* text, const char* caption, BoxStyle style, bool owned) override {
+        return print_message_box(text, caption, style, answer_yes_);
     }
     void invalidate(bool) override {}
     // No dialog here: the operator stores the credentials from the command line.

@@ -265,7 +265,7 @@ int main(int argc, char** argv) {
 
     // With AutoStart 1 the first tick starts the broadcast; a second start
     // command would toggle it off again.
-    if (o.start && ctx->state.AutoStart != 1) host.post_command(CMD_START_STOP);
+    if (o.start && ctx->state.AutoStart != 1) host.post_command(Command::start_stop);
     int status = app.exec();
     print_status(*ctx);
     if (host.exit_requested()) return host.exit_status();

@@ -58,8 +58,8 @@ int main(int argc, char** argv) {
 
     WindowHost host;
     if (o.unattended) {
-        host.box_answers = [](const char* text, int type) {
-            return print_message_box(text, PROGRAM_TITLE, type, true);
+        host.box_answers = [](const char* text, BoxStyle style) {
+            return print_message_box(text, PROGRAM_TITLE, style, true);
         };
         // Nobody fills a dialog: it is named and left, which cancels it.
         host.dialog_driver = [](QDialog& dialog) {
@@ -72,7 +72,7 @@ int main(int argc, char** argv) {
     host.attach(ctx.get());
     // A refusal before the window: a box (or a line, unattended), status 1.
     auto refuse = [&](const std::string& text) {
-        show_message(*ctx, false, MB_OK | MB_ICONERROR, "%s", text.c_str());
+        show_message(*ctx, false, Buttons::ok | Icon::error, "%s", text.c_str());
         return 1;
     };
     // A name is never cut: a shorter one would name another file.
@@ -119,7 +119,7 @@ int main(int argc, char** argv) {
     // the station cannot use keeps Start refused until then.
     tell_settings_problems(*ctx, report);
     // A station without settings asks for them first.
-    if (needs_station_info) host.post_command(CMD_STATION_INFO);
+    if (needs_station_info) host.post_command(Command::station_info);
 
     bool screenshot_failed = false;
     // The picture is taken at the first moment after the delay at which a

@@ -15,6 +15,15 @@
 #include "shell/window/status_panel.h"
 #include "shell/window/window_host.h"
 
+namespace {
+
+// The one edge between the menu items' data (the menu id) and the commands.
+Command item_command(const QAction* item) {
+    return static_cast<Command>(item->data().toInt());
+}
+
+}  // namespace
+
 MainWindow::MainWindow(Context& ctx, WindowHost& host, Skin skin)
     : ctx_(ctx), host_(host), skin_(std::move(skin)) {
     setWindowTitle(QString::fromLatin1(PROGRAM_TITLE));
@@ -22,32 +31,32 @@ MainWindow::MainWindow(Context& ctx, WindowHost& host, Skin skin)
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
 
     QMenu* station = menuBar()->addMenu(QStringLiteral("&Station"));
-    start_item_ = add_item(station, "&Start Broadcasting", CMD_START);
+    start_item_ = add_item(station, "&Start Broadcasting", Command::start);
     start_item_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
-    add_item(station, "&Build Script", CMD_BUILD_SCRIPT);
+    add_item(station, "&Build Script", Command::build_script);
     station->addSeparator();
-    add_item(station, "Station &Info", CMD_STATION_INFO);
+    add_item(station, "Station &Info", Command::station_info);
     station->addSeparator();
-    add_item(station, "E&xit", CMD_EXIT);
+    add_item(station, "E&xit", Command::exit);
     QMenu* options = menuBar()->addMenu(QStringLiteral("&Options"));
-    add_item(options, "&Settings", CMD_SETTINGS);
-    add_item(options, "&Expert Settings", CMD_EXPERT_SETTINGS);
+    add_item(options, "&Settings", Command::settings);
+    add_item(options, "&Expert Settings", Command::expert_settings);
     QMenu* log = menuBar()->addMenu(QStringLiteral("&Log"));
     const char* days[7] = {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"};
     for (int d = 0; d < 7; ++d)
-        add_item(log, (std::string("View ") + days[d] + " Log").c_str(), CMD_VIEW_SUNDAY_LOG + d);
+        add_item(log, (std::string("View ") + days[d] + " Log").c_str(), view_log_command(d));
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
-    add_item(help, "&On-line", CMD_ONLINE_HELP);
+    add_item(help, "&On-line", Command::online_help);
     help->addSeparator();
-    add_item(help, "Check Internet Connection", CMD_CHECK_CONNECTION);
+    add_item(help, "Check Internet Connection", Command::check_connection);
     help->addSeparator();
-    add_item(help, "&About", CMD_ABOUT);
+    add_item(help, "&About", Command::about);
 
     panel_ = new StatusPanel(ctx_, skin_, this);
     setCentralWidget(panel_);
     button_ = new StartStopButton(ctx_, skin_, panel_);
     connect(button_, &QAbstractButton::clicked, this, [this] {
-        run_command(CMD_START_STOP);
+        run_command(Command::start_stop);
         panel_->setFocus();
     });
     connect(panel_, &StatusPanel::key_released, this, [this](int key) {
@@ -58,7 +67,7 @@ MainWindow::MainWindow(Context& ctx, WindowHost& host, Skin skin)
     connect(&host_, &QtHost::controller_called, this, &MainWindow::sync_view);
     connect(&host_, &QtHost::close_requested, this, &QWidget::close);
     host_.set_widgets(this, panel_);
-    host_.dialogs[DIALOG_ABOUT] = [this] {
+    host_.dialogs[Dialog::about] = [this] {
         show_about();
         return 1;
     };
@@ -72,17 +81,17 @@ MainWindow::MainWindow(Context& ctx, WindowHost& host, Skin skin)
     sync_view();
 }
 
-QAction* MainWindow::add_item(QMenu* menu, const char* text, int command_id) {
+QAction* MainWindow::add_item(QMenu* menu, const char* text, Command command_id) {
     QAction* item = menu->addAction(QString::fromLatin1(text));
-    item->setData(command_id);
-    connect(item, &QAction::triggered, this, [this, item] { run_command(item->data().toInt()); });
+    item->setData(static_cast<int>(command_id));
+    connect(item, &QAction::triggered, this, [this, item] { run_command(item_command(item)); });
     actions_[command_id] = item;
     return item;
 }
 
-QAction* MainWindow::action(int command_id) const {
-    if (command_id == CMD_START || command_id == CMD_STOP)
-        return start_item_->data().toInt() == command_id ? start_item_ : nullptr;
+QAction* MainWindow::action(Command command_id) const {
+    if (command_id == Command::start || command_id == Command::stop)
+        return item_command(start_item_) == command_id ? start_item_ : nullptr;
     auto found = actions_.find(command_id);
     return found == actions_.end() ? nullptr : found->second;
 }
@@ -91,7 +100,7 @@ MainWindow::~MainWindow() { host_.stop_timers(); }
 
 void MainWindow::start_timers() { host_.start_timers(); }
 
-void MainWindow::run_command(int command_id) {
+void MainWindow::run_command(Command command_id) {
     on_command(ctx_, command_id);
     sync_view();
 }
@@ -100,12 +109,13 @@ void MainWindow::sync_view() {
     const StationState& s = ctx_.state;
     const auto& v = s.view;
     bool idle = s.broadcast_state == BS_IDLE;
-    start_item_->setData(v.start_item_id);
-    start_item_->setText(v.start_item_id == CMD_STOP ? QStringLiteral("&Stop Broadcasting")
-                                                     : QStringLiteral("&Start Broadcasting"));
+    start_item_->setData(static_cast<int>(v.start_item_id));
+    start_item_->setText(v.start_item_id == Command::stop ? QStringLiteral("&Stop Broadcasting")
+                                                          : QStringLiteral("&Start Broadcasting"));
     start_item_->setEnabled(v.start_enabled || !idle);
-    actions_[CMD_BUILD_SCRIPT]->setEnabled(v.settings_enabled && v.build_script_enabled);
-    for (int id : {CMD_STATION_INFO, CMD_EXIT, CMD_SETTINGS, CMD_EXPERT_SETTINGS})
+    actions_[Command::build_script]->setEnabled(v.settings_enabled && v.build_script_enabled);
+    for (Command id :
+         {Command::station_info, Command::exit, Command::settings, Command::expert_settings})
         actions_[id]->setEnabled(v.settings_enabled);
     button_->setEnabled(v.button_enabled);
     button_->setText(QString::fromLatin1(v.button_text));

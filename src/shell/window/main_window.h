@@ -8,6 +8,7 @@
 #include <QMainWindow>
 #include <map>
 
+#include "base/commands.h"
 #include "shell/window/skin.h"
 
 struct Context;
@@ -23,7 +24,7 @@ public:
     ~MainWindow() override;  // the host's timers stop with the window
 
     // Runs one command through the controller, then syncs the view.
-    void run_command(int command_id);
+    void run_command(Command command_id);
     void sync_view();
     // The host's panel and send timers; off until started.
     void start_timers();
@@ -31,7 +32,7 @@ public:
     void close_for_exit();
 
     // The menu item that sends `command_id` now (105 and 146 are one item).
-    QAction* action(int command_id) const;
+    QAction* action(Command command_id) const;
     StatusPanel* panel() const { return panel_; }
     StartStopButton* button() const { return button_; }
 
@@ -39,7 +40,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    QAction* add_item(QMenu* menu, const char* text, int command_id);
+    QAction* add_item(QMenu* menu, const char* text, Command command_id);
     void show_about();
 
     Context& ctx_;
@@ -47,7 +48,7 @@ private:
     Skin skin_;
     StatusPanel* panel_ = nullptr;
     StartStopButton* button_ = nullptr;
-    std::map<int, QAction*> actions_;
+    std::map<Command, QAction*> actions_;
     QAction* start_item_ = nullptr;
     bool exiting_ = false;
 };

@@ -18,7 +18,7 @@ void WindowHost::set_widgets(QWidget* main_window, QWidget* panel) {
 void WindowHost::notice(const char* text) {
     QtHost::notice(text);  // the line on standard output, as for capture
     if (box_answers) {
-        box_answers(text, MB_OK | MB_ICONWARNING);
+        box_answers(text, Buttons::ok | Icon::warning);
         return;
     }
     auto* box = new QMessageBox(QMessageBox::Warning, QString::fromLocal8Bit(PROGRAM_TITLE),
@@ -29,39 +29,45 @@ void WindowHost::notice(const char* text) {
     box->show();
 }
 
-int WindowHost::message_box(const char* text, const char* caption, int type, bool owned) {
-    if (box_answers) return box_answers(text, type);
+Answer WindowHost::message_box(const char* text, const char* caption, BoxStyle style, bool owned) {
+    if (box_answers) return box_answers(text, style);
     QMessageBox box(owned ? main_window_.data() : nullptr);
     box.setWindowTitle(QString::fromLocal8Bit(caption));
     box.setText(QString::fromLocal8Bit(text));
     box.setTextFormat(Qt::PlainText);
-    switch (type & 0xF0) {
-        case MB_ICONERROR: box.setIcon(QMessageBox::Critical); break;
-        case MB_ICONQUESTION: box.setIcon(QMessageBox::Question); break;
-        case MB_ICONWARNING: box.setIcon(QMessageBox::Warning); break;
-        case MB_ICONINFORMATION: box.setIcon(QMessageBox::Information); break;
-        default: box.setIcon(QMessageBox::NoIcon); break;
+    switch (style.icon) {
+        case Icon::error: box.setIcon(QMessageBox::Critical); break;
+        case Icon::question: box.setIcon(QMessageBox::Question); break;
+        case Icon::warning: box.setIcon(QMessageBox::Warning); break;
+        case Icon::information: box.setIcon(QMessageBox::Information); break;
+        case Icon::none: box.setIcon(QMessageBox::NoIcon); break;
     }
     // Escape and the close box give the last answer: Cancel or No.
     struct Choice {
         QMessageBox::StandardButton button;
-        int answer;
+        Answer answer;
     };
     std::vector<Choice> choices;
-    switch (type & 0xF) {
-        case MB_OKCANCEL: choices = {{QMessageBox::Ok, IDOK}, {QMessageBox::Cancel, IDCANCEL}}; break;
-        case MB_YESNOCANCEL:
-            choices = {{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}, {QMessageBox::Cancel, IDCANCEL}};
+    switch (style.buttons) {
+        case Buttons::ok: choices = {{QMessageBox::Ok, Answer::ok}}; break;
+        case Buttons::ok_cancel:
+            choices = {{QMessageBox::Ok, Answer::ok}, {QMessageBox::Cancel, Answer::cancel}};
             break;
-        case MB_YESNO: choices = {{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}}; break;
-        default: choices = {{QMessageBox::Ok, IDOK}}; break;
+        case Buttons::yes_no:
+            choices = {{QMessageBox::Yes, Answer::yes}, {QMessageBox::No, Answer::no}};
+            break;
+        case Buttons::yes_no_cancel:
+            choices = {{QMessageBox::Yes, Answer::yes},
+                       {QMessageBox::No, Answer::no},
+                       {QMessageBox::Cancel, Answer::cancel}};
+            break;
     }
     QMessageBox::StandardButtons buttons;
     for (const Choice& c : choices) buttons |= c.button;
     box.setStandardButtons(buttons);
     box.setDefaultButton(choices.front().button);
     box.setEscapeButton(choices.back().button);
-    if (type & MB_SYSTEMMODAL) box.setWindowModality(Qt::ApplicationModal);
+    if (style.system_modal) box.setWindowModality(Qt::ApplicationModal);
     auto pressed = static_cast<QMessageBox::StandardButton>(box.exec());
     for (const Choice& c : choices)
         if (c.button == pressed) return c.answer;
@@ -81,8 +87,8 @@ void WindowHost::invalidate(bool all) {
     panel_->update(375, 117, w - 375, 18);
 }
 
-int WindowHost::run_dialog(int dialog_id) {
-    auto found = dialogs.find(dialog_id);
+int WindowHost::run_dialog(Dialog dialog) {
+    auto found = dialogs.find(dialog);
     return found == dialogs.end() ? 0 : found->second();
 }
 

@@ -34,11 +34,11 @@ public:
     // The main window (owner of owned boxes) and the panel to repaint.
     void set_widgets(QWidget* main_window, QWidget* panel);
 
-    int message_box(const char* text, const char* caption, int type, bool owned) override;
+    Answer message_box(const char* text, const char* caption, BoxStyle style, bool owned) override;
     // A box that waits for nobody: the station goes on while it is open.
     void notice(const char* text) override;
     void invalidate(bool all) override;
-    int run_dialog(int dialog_id) override;
+    int run_dialog(Dialog dialog) override;
     // The proxy dialog after a 401 or 407 (shell/window/dialogs/proxy_dialog.h).
     int proxy_dialog(bool reauthenticate) override;
     // Runs the proxy dialog over `owner` (also from the Expert dialog); 1
@@ -51,10 +51,10 @@ public:
     std::string choose_file(QWidget* owner, const FileQuestion& question);
     QWidget* main_window() const { return main_window_.data(); }
 
-    // Set: every box is answered by it (text, type -> answer) and never shown.
-    std::function<int(const char* text, int type)> box_answers;
+    // Set: every box is answered by it (text, style -> answer) and never shown.
+    std::function<Answer(const char* text, BoxStyle style)> box_answers;
     // Dialogs the front end has, by id; a missing one answers 0 (cancelled).
-    std::map<int, std::function<int()>> dialogs;
+    std::map<Dialog, std::function<int()>> dialogs;
     // Set: every dialog is shown without a modal loop and handed to it (a
     // test fills its controls and presses its buttons; an unattended run
     // leaves it). A dialog still open afterwards counts as cancelled.

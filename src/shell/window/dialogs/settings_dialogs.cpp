@@ -11,11 +11,13 @@
 void install_settings_dialogs(Context& ctx, WindowHost& host, QWidget* window) {
     // The host may outlive the window: a dialog opened then has no owner.
     QPointer<QWidget> owner = window;
-    host.dialogs[DIALOG_OPTIONS] = [&ctx, &host, owner] { return run_options_dialog(ctx, host, owner.data()); };
-    host.dialogs[DIALOG_EXPERT_SETTINGS] = [&ctx, &host, owner] {
+    host.dialogs[Dialog::options] = [&ctx, &host, owner] {
+        return run_options_dialog(ctx, host, owner.data());
+    };
+    host.dialogs[Dialog::expert_settings] = [&ctx, &host, owner] {
         return run_expert_dialog(ctx, host, owner.data());
     };
-    host.dialogs[DIALOG_STATION_INFO] = [&ctx, &host, owner] {
+    host.dialogs[Dialog::station_info] = [&ctx, &host, owner] {
         return run_station_info_dialog(ctx, host, owner.data());
     };
 }

@@ -31,11 +31,13 @@ std::shared_ptr<EditorSeams> install_editors(Context& ctx, WindowHost& host, QWi
         EntryListEditor dialog(ctx, *seams, kind, owner);
         return seams->run_modal(dialog);
     };
-    host.dialogs[DIALOG_SCRIPT_BUILDER] = [editor] { return editor(SCRIPT_LIST); };
-    host.dialogs[DIALOG_LIVE_LIST_EDITOR] = [editor] { return editor(LIVE_LIST); };
-    host.dialogs[DIALOG_LOAD_SCRIPT] = [&ctx, seams, owner] { return choose_script_file(ctx, *seams, owner); };
+    host.dialogs[Dialog::script_builder] = [editor] { return editor(SCRIPT_LIST); };
+    host.dialogs[Dialog::live_list_editor] = [editor] { return editor(LIVE_LIST); };
+    host.dialogs[Dialog::load_script] = [&ctx, seams, owner] {
+        return choose_script_file(ctx, *seams, owner);
+    };
     // After the settings: the pictures of what the station will play.
-    host.dialogs[DIALOG_PICTURE_PREPARATION] = [&ctx, seams, owner] {
+    host.dialogs[Dialog::picture_preparation] = [&ctx, seams, owner] {
         const bool live = ctx.state.MODE != FEED_SCRIPT;  // the feed the settings just chose
         const std::string& path = live ? ctx.state.LiveScript : ctx.state.StationScript;
         PicturePassDialog pass(ctx, path, !live, owner);

@@ -120,7 +120,9 @@ void EntryListEditor::duplicate_entry() {
 }
 
 void EntryListEditor::load_file() {
-    if (!list_.entries.empty() && show_message(ctx_, true, MB_YESNO, "%s", LOAD_QUESTION) != IDYES) return;
+    if (!list_.entries.empty() &&
+        show_message(ctx_, true, Buttons::yes_no, "%s", LOAD_QUESTION) != Answer::yes)
+        return;
     const std::string path = seams_.choose_file(this, {"Open Script", SCRIPT_FILTER, false, seams_.script_file});
     if (path.empty()) return;
     seams_.script_file = path;
