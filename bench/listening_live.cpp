@@ -39,10 +39,7 @@
 #include <vector>
 
 #include "codec/codec_state.h"
-#include "codec/encoder.h"
 #include "codec/picture_coder.h"
-#include "codec/set_rate.h"
-#include "codec/super_block.h"
 #include "platform/udp_socket.h"
 #include "server/packet.h"
 #include "shell/tuner/tuner_window.h"
@@ -52,6 +49,7 @@
 #include "support/private_pulseaudio.h"
 #include "support/synthetic_picture.h"
 #include "support/temp_dir.h"
+#include "support/tone_frames.h"
 #include "support/udp_loopback.h"
 
 namespace {
@@ -276,17 +274,8 @@ void tuner_station(LoopbackSocket& socket, std::atomic<bool>& stop) {
     SyntheticPicture picture = make_photo_picture(640, 480, 3);
     prepare_picture(picture.pixels.data(), picture.pixels.size(), picture.width, picture.height, picture.row_stride, 2,
                     nullptr);
-    CodecState codec;
-    set_rate(codec, 44100, 8820);
-    std::vector<std::vector<uint8_t>> frames;
-    static uint8_t block[kSuperBlockSamples], split[8][kFrameSamples];
-    for (int i = 0; i < kSuperBlockSamples; ++i)
-        block[i] = uint8_t(128 + std::lround(70 * std::sin(2 * M_PI * 441.0 * i / 44100)));
-    interleave_super_block(block, split);
-    for (auto& f : split) {
-        uint8_t out[kMaxFrameBytes];
-        frames.emplace_back(out, out + encode_frame(codec, f, out));
-    }
+    const std::vector<std::vector<uint8_t>> frames = tone_frames(44100, 8820, 441.0);
+    CodecState codec;  // the picture tiles' coder
     sockaddr_in listener{};
     uint8_t bytes[MAX_DATAGRAM];
     uint32_t seq = 0;

@@ -12,6 +12,7 @@
 #include "app/status_text.h"
 #include "codec/set_rate.h"
 #include "media/script_file.h"
+#include "platform/shell_open.h"
 #include "station_test_support.h"
 #include "support/fake_host.h"
 #include "support/scoped_env.h"
@@ -89,6 +90,43 @@ TEST_F(ControllerTest, closing_while_broadcasting_is_refused_with_a_message) {
     EXPECT_EQ(host.last_message(), "Please shut down the current broadcast first.");
     ctx->state.broadcast_state = BS_IDLE;
     EXPECT_EQ(on_close_request(*ctx), 1);
+}
+
+// On-line help and the connection check go to the desktop's opener; when
+// it cannot open them the operator is told what and why, never nothing.
+TEST_F(ControllerTest, help_and_connection_check_tell_why_they_cannot_open) {
+    ctx->state.program_dir = "/opt/radio";
+    struct Case {
+        Command command;
+        int opener_result;
+        const char* opened;  // what the opener was given
+        const char* told;    // "" when nothing is to be said
+    } cases[] = {
+        {Command::online_help, SHELL_STARTED, ONLINE_HELP_URL, ""},
+        {Command::online_help, SHELL_NO_HANDLER, ONLINE_HELP_URL, "the opener \"xdg-open\" could not be started"},
+        {Command::check_connection, SHELL_STARTED, "chkconn.bat", ""},
+        {Command::check_connection, SHELL_FILE_NOT_FOUND, "chkconn.bat",
+         "Cannot open /opt/radio/chkconn.bat: there is no such file."},
+        {Command::check_connection, SHELL_PATH_NOT_FOUND, "chkconn.bat",
+         "Cannot open /opt/radio/chkconn.bat: there is no such folder."},
+        {Command::check_connection, SHELL_NO_HANDLER, "chkconn.bat",
+         "Cannot open /opt/radio/chkconn.bat: the opener \"xdg-open\""},
+    };
+    ScopedEnv opener("VELMORA_OPENER", "");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.opened) + " " + std::to_string(c.opener_result));
+        host.messages.clear();
+        host.shell_opened.clear();
+        host.shell_open_result = c.opener_result;
+        on_command(*ctx, c.command);
+        EXPECT_EQ(host.shell_opened, std::vector<std::string>{std::string("open ") + c.opened + " "});
+        if (!*c.told) {
+            EXPECT_TRUE(host.messages.empty()) << host.last_message();
+            continue;
+        }
+        ASSERT_EQ(host.messages.size(), 1u);
+        EXPECT_NE(host.last_message().find(c.told), std::string::npos) << host.last_message();
+    }
 }
 
 TEST_F(ControllerTest, start_menu_follows_feed_and_script) {

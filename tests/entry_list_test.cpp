@@ -4,6 +4,8 @@
 // dropped files, and a save that fails half-way leaving the old file.
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
 #include <signal.h>
 #include <sys/resource.h>
 
@@ -15,6 +17,7 @@
 #include "media/sample_compression.h"
 #include "media/script_file.h"
 #include "media/script_table.h"
+#include "platform/paths.h"
 #include "platform/profile.h"
 #include "script_test_media.h"
 #include "support/fake_host.h"
@@ -70,6 +73,40 @@ TEST_F(EntryListTest, headers_are_checked_and_the_announced_count_is_what_is_rea
     EXPECT_EQ(read(live, zero_lines({"1 11025 032 SCRIPT", "60 \"\" hello"})), -1);
     EXPECT_EQ(host.last_message(), "Invalid Text/Picture List");
     EXPECT_EQ(read(live, zero_lines({"LIVE"})), -1);  // shorter than 5 characters
+}
+
+// What the station plays from a script saved elsewhere: the files the
+// original named, its relative names rewritten from the new folder.
+TEST_F(EntryListTest, a_script_saved_to_another_folder_still_names_the_same_files) {
+    make_directories(dir.file("a/songs"));
+    make_directories(dir.file("b/deeper"));
+    const std::string original = dir.file("a/show.VSK");
+    write_file(original, zero_lines({"3 11025 032 SCRIPT", "1 \"songs/one.VMA\" \"pic.bmp\" A text",
+                                     "2 \"/srv/two.VMA\" \"\" ", "1 \"three.VMA\" \"\" "}));
+    ASSERT_EQ(read_entry_file(*ctx, script, original.c_str()), 3);
+    auto played = [&](const std::string& path) {
+        std::vector<std::string> names;
+        EXPECT_GT(load_script(*ctx, ctx->script, ctx->codec, path.c_str()), 0) << host.last_message();
+        for (const ScriptEntry& e : ctx->script.entries) names.push_back(std::string(e.song) + "|" + e.picture);
+        return names;
+    };
+    const std::vector<std::string> expected = played(original);
+    ASSERT_EQ(expected[0], dir.file("a/songs/one.VMA") + "|" + dir.file("a/pic.bmp"));
+
+    for (const char* copy : {"b/deeper/copy.VSK", "b/copy.VSK", "a/again.VSK"}) {
+        ASSERT_EQ(save_entry_file(*ctx, script, dir.file(copy)), 1) << copy << host.last_message();
+        std::vector<std::string> heard = played(dir.file(copy));
+        for (std::string& name : heard) name = std::filesystem::path(name).lexically_normal().string();
+        EXPECT_EQ(heard, expected) << copy;
+    }
+    // Back in the first folder the entries read as they did in the original.
+    EXPECT_EQ(script.entries[0], "1 \"songs/one.VMA\" \"pic.bmp\" A text");
+    EXPECT_EQ(script.entries[1], "2 \"/srv/two.VMA\" \"\" ");
+
+    // A file added from another folder joins with names seen from the list's origin.
+    write_file(dir.file("b/more.VSK"), zero_lines({"1 11025 032 SCRIPT", "1 \"four.VMA\" \"\" "}));
+    ASSERT_EQ(read_entry_file(*ctx, script, dir.file("b/more.VSK").c_str()), 1);
+    EXPECT_EQ(split_entry(SCRIPT_LIST, script.entries[3]).song, "../b/four.VMA");
 }
 
 TEST_F(EntryListTest, saved_entries_load_as_written_in_the_station_and_in_the_editor) {

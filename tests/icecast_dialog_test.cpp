@@ -8,16 +8,12 @@
 #include "app/context.h"
 #include "app/program.h"
 #include "support/fake_host.h"
-#include "support/temp_dir.h"
+#include "support/settings_fixture.h"
 
 namespace {
 
-struct IcecastDialog : ::testing::Test {
-    TempDir dir;
-    FakeHost host;
-    std::unique_ptr<Context> ctx = make_context(host);
+struct IcecastDialog : SettingsFixture<FakeHost> {
     void SetUp() override {
-        ctx->state.settings_file = dir.file("lumo.ini");
         write_file(ctx->state.settings_file, "[VelmoraStation]\nStationName=x\n");
         chmod(ctx->state.settings_file.c_str(), 0600);
     }

@@ -44,12 +44,6 @@ constexpr int kRelayPort = 18462;
 // later must fit, also on a loaded machine.
 constexpr int kFirstConnectMs = 20000;
 
-std::string own_ip(int role) {
-    unsigned pid = static_cast<unsigned>(getpid());
-    return "127." + std::to_string(role) + "." + std::to_string((pid >> 8) & 0xFF) + "." +
-           std::to_string(pid & 0xFF);
-}
-
 // Mono 16-bit WAV as opusdec and lame write it, as 8-bit samples (128 = silence).
 struct Decoded {
     Bytes samples;
@@ -137,9 +131,9 @@ protected:
     ChildProcess station;
     ChildProcess server;
     ChildProcess relay;
-    std::string station_ip = own_ip(91);
-    std::string ice_ip = own_ip(92);
-    std::string relay_ip = own_ip(93);
+    std::string station_ip = test_ip(91);
+    std::string ice_ip = test_ip(92);
+    std::string relay_ip = test_ip(93);
     std::string mount = "/velmora";
 
     std::string url() const { return "http://" + ice_ip + ":" + std::to_string(kIcecastPort) + mount; }
@@ -154,7 +148,7 @@ protected:
         write_file(dir.file("station.ini"),
                    "[VelmoraStation]\nSamplingRate=44100\nTransferRate=4410\nBANDWIDTH=512000\n"
                    "AutoStart=1\nSPECIFIC_IP=1\nIP_ADDR=" + station_ip + "\nSTATION_PORT=" +
-                   std::to_string(kStationPort) + "\nMASTER_IP=" + own_ip(94) + "\n"
+                   std::to_string(kStationPort) + "\nMASTER_IP=" + test_ip(94) + "\n"
                    "StationName=Icecast Station\nStationLocation=Loopback\nStationCategory=Jazz\n"
                    "WWW_DESC=Tones all day\nWWW_URL=http://127.0.0.1/velmora\n"
                    "ICECAST_URL=" + url() + "\n" + extra);
@@ -323,7 +317,7 @@ TEST_F(IcecastOutput, a_server_that_dies_and_returns_gets_the_stream_again_while
     start_station("ICECAST_PASSWORD=hackme\n", {"--capture", "tone:1000"});
     ASSERT_TRUE(wait_for_output("on the air at " + url(), kFirstConnectMs)) << station_output() << server_output();
 
-    LoopbackSocket listener(own_ip(95).c_str());
+    LoopbackSocket listener(test_ip(95).c_str());
     sockaddr_in to{};
     ipv4_from_dotted(station_ip.c_str(), kStationPort, &to);
     uint8_t join[PACKET_HEADER_SIZE + 6];

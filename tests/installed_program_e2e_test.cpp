@@ -12,16 +12,11 @@
 
 #include "support/child_process.h"
 #include "support/temp_dir.h"
+#include "support/udp_loopback.h"
 
 namespace {
 
 constexpr int kPort = 34661;
-
-std::string own_ip(int role) {
-    unsigned pid = static_cast<unsigned>(getpid());
-    return "127." + std::to_string(role) + "." + std::to_string((pid >> 8) & 0xFF) + "." +
-           std::to_string(pid & 0xFF);
-}
 
 class InstalledProgram : public ::testing::Test {
 protected:
@@ -32,8 +27,8 @@ protected:
         std::filesystem::copy_file(program_path("velmora-station"), dir.file("usr/bin/velmora-station"));
         write_file(dir.file("station.ini"),
                    "[VelmoraStation]\nSamplingRate=44100\nTransferRate=8820\nBANDWIDTH=512000\n"
-                   "Mode=1\nAutoStart=1\nSPECIFIC_IP=1\nIP_ADDR=" + own_ip(94) + "\n"
-                   "STATION_PORT=" + std::to_string(kPort) + "\nMASTER_IP=" + own_ip(95) + "\n"
+                   "Mode=1\nAutoStart=1\nSPECIFIC_IP=1\nIP_ADDR=" + test_ip(94) + "\n"
+                   "STATION_PORT=" + std::to_string(kPort) + "\nMASTER_IP=" + test_ip(95) + "\n"
                    "StationName=Installed\nStationLocation=Loopback\n");
     }
 

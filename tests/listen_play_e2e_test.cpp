@@ -28,19 +28,13 @@ using played_tone::Heard;
 using played_tone::kRecordRate;
 constexpr double kToneHz = 1000;
 
-std::string own_ip(int role) {
-    unsigned pid = static_cast<unsigned>(getpid());
-    return "127." + std::to_string(role) + "." + std::to_string((pid >> 8) & 0xFF) + "." +
-           std::to_string(pid & 0xFF);
-}
-
 class ListenPlay : public ::testing::Test {
 protected:
     TempDir dir;
     EnvironmentList env;
     PrivatePulseAudio pulse;
     ChildProcess station;
-    std::string station_ip = own_ip(91);
+    std::string station_ip = test_ip(91);
     uint16_t station_port = 0;
 
     void SetUp() override {
@@ -56,7 +50,7 @@ protected:
         write_file(dir.file("station.ini"),
                    "[VelmoraStation]\nSamplingRate=44100\nTransferRate=8820\nBANDWIDTH=512000\n"
                    "Mode=1\nAutoStart=1\nSPECIFIC_IP=1\nIP_ADDR=" + station_ip + "\n"
-                   "STATION_PORT=" + std::to_string(station_port) + "\nMASTER_IP=" + own_ip(92) + "\n"
+                   "STATION_PORT=" + std::to_string(station_port) + "\nMASTER_IP=" + test_ip(92) + "\n"
                    "StationName=Tone Station\n");
         ASSERT_TRUE(station.start({program_path("velmora-station"), dir.file("station.ini"),
                                    "--capture", "tone:1000"},
@@ -71,7 +65,7 @@ protected:
                                     "--format=s16le --raw > " + dir.file("heard.raw")},
                                    dir.file("parec.out"), dir.path(), env));
         ProgramResult r = run_program({program_path("velmora-listen"), host, "--port", std::to_string(port),
-                                       "--bind", own_ip(93), "--play", "--seconds", std::to_string(seconds)},
+                                       "--bind", test_ip(93), "--play", "--seconds", std::to_string(seconds)},
                                       dir.path(), env, 30000);
         std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the sink's last 200 ms
         recorder.signal(SIGTERM);
@@ -110,7 +104,7 @@ TEST_F(ListenPlay, resends_fill_what_a_lossy_path_loses_before_it_is_due) {
     sockaddr_in to{};
     ASSERT_TRUE(ipv4_from_dotted(station_ip.c_str(), station_port, &to));
     // The listener speaks to the relay as to a station; the station sees the relay.
-    const std::string relay_ip = own_ip(94);
+    const std::string relay_ip = test_ip(94);
     LossyRelay relay(relay_ip, to, 0.05);
     std::string output;
     Heard h = play(relay_ip, relay.port(), 7.5, &output);
@@ -136,7 +130,7 @@ TEST_F(ListenPlay, ctrl_c_stops_playing_at_once_with_its_summary) {
 
     ChildProcess listener;
     ASSERT_TRUE(listener.start({program_path("velmora-listen"), station_ip, "--port", std::to_string(station_port),
-                                "--bind", own_ip(93), "--play"},
+                                "--bind", test_ip(93), "--play"},
                                dir.file("listen.out"), dir.path(), env));
     std::this_thread::sleep_for(std::chrono::seconds(4));
     ASSERT_EQ(listener.wait(0), -2) << read_file(dir.file("listen.out"));  // plays on

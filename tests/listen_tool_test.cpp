@@ -24,18 +24,13 @@
 #include "server/packet.h"
 #include "support/synthetic_picture.h"
 #include "support/temp_dir.h"
+#include "support/udp_loopback.h"
 
 namespace {
 
 constexpr int kRate = 22050;
 constexpr uint32_t kSession = 1234567;
 constexpr int kFrames = 24;  // three super-blocks
-
-std::string own_ip(int role) {
-    unsigned pid = static_cast<unsigned>(getpid());
-    return "127." + std::to_string(role) + "." + std::to_string((pid >> 8) & 0xFF) + "." +
-           std::to_string(pid & 0xFF);
-}
 
 class ListenToolTest : public ::testing::Test {
 protected:
@@ -49,7 +44,7 @@ protected:
 
     void SetUp() override {
         station = udp_open();
-        ASSERT_TRUE(ipv4_from_dotted(own_ip(81).c_str(), 0, &station_addr));
+        ASSERT_TRUE(ipv4_from_dotted(test_ip(81).c_str(), 0, &station_addr));
         ASSERT_EQ(udp_bind(station, station_addr.sin_addr.s_addr, 0), 0);
         udp_local_address(station, &station_addr);
 
@@ -85,8 +80,8 @@ protected:
     void start_listener(double seconds, std::vector<std::string> extra = {}) {
         // Everything is worked out before the fork: the child has another pid.
         std::string exe = std::string(VELMORA_BIN_DIR) + "/velmora-listen";
-        std::vector<std::string> arguments = {exe,      own_ip(81), "--port", std::to_string(ntohs(station_addr.sin_port)),
-                                              "--bind", own_ip(82), "--seconds", std::to_string(seconds),
+        std::vector<std::string> arguments = {exe,      test_ip(81), "--port", std::to_string(ntohs(station_addr.sin_port)),
+                                              "--bind", test_ip(82), "--seconds", std::to_string(seconds),
                                               "--wav",  dir.file("heard.wav")};
         arguments.insert(arguments.end(), extra.begin(), extra.end());
         std::vector<char*> argv;

@@ -34,12 +34,6 @@ using Clock = std::chrono::steady_clock;
 constexpr int kRate = 44100;  // 46 ms a block keeps the priming short
 constexpr int kPort = 34631;
 
-std::string own_ip(int role) {
-    unsigned pid = static_cast<unsigned>(getpid());
-    return "127." + std::to_string(role) + "." + std::to_string((pid >> 8) & 0xFF) + "." +
-           std::to_string(pid & 0xFF);
-}
-
 // `seconds` of a sine of `hz` as signed 16-bit PCM with `channels` channels.
 std::string sine_pcm16(double hz, int rate, int channels, double seconds, int amplitude) {
     std::string data;
@@ -64,7 +58,7 @@ double strongest_frequency(const Bytes& samples, double hz) {
 class LiveStation : public ::testing::Test {
 protected:
     TempDir dir;
-    std::string station_ip = own_ip(81);
+    std::string station_ip = test_ip(81);
     pid_t pid = -1;
     EnvironmentList env;
 
@@ -74,7 +68,7 @@ protected:
         write_file(dir.file("station.ini"),
                    "[VelmoraStation]\nSamplingRate=44100\nTransferRate=8820\nBANDWIDTH=512000\n"
                    "Mode=1\nAutoStart=1\nSPECIFIC_IP=1\nIP_ADDR=" + station_ip + "\n"
-                   "STATION_PORT=" + std::to_string(kPort) + "\nMASTER_IP=" + own_ip(82) + "\n"
+                   "STATION_PORT=" + std::to_string(kPort) + "\nMASTER_IP=" + test_ip(82) + "\n"
                    "StationName=Live Station\nStationLocation=Loopback\n");
     }
     void TearDown() override {
@@ -118,7 +112,7 @@ protected:
     // Joins with a socket of the test and takes `count` audio datagrams:
     // their seq numbers must follow each other, one block's playing time apart.
     void expect_continuous_stream(int count) {
-        LoopbackSocket listener(own_ip(83).c_str());
+        LoopbackSocket listener(test_ip(83).c_str());
         sockaddr_in station{};
         ipv4_from_dotted(station_ip.c_str(), kPort, &station);
         uint8_t join[PACKET_HEADER_SIZE + 6];
@@ -152,7 +146,7 @@ protected:
     Bytes listen(int seconds) {
         std::string wav = dir.file("heard.wav");
         ProgramResult r = run_program({program_path("velmora-listen"), station_ip, "--port",
-                                       std::to_string(kPort), "--bind", own_ip(84), "--seconds",
+                                       std::to_string(kPort), "--bind", test_ip(84), "--seconds",
                                        std::to_string(seconds), "--wav", wav});
         EXPECT_EQ(r.status, 0) << r.output << station_output();
         EXPECT_NE(r.output.find("gaps 0, recovered 0, lost 0"), std::string::npos) << r.output;

@@ -9,20 +9,12 @@
 #include "app/settings_dialogs.h"
 #include "platform/profile.h"
 #include "support/fake_host.h"
-#include "support/scoped_env.h"
-#include "support/temp_dir.h"
+#include "support/settings_fixture.h"
 
 namespace {
 
-struct SettingsCheckTest : ::testing::Test {
-    TempDir dir;
-    ScopedEnv config{"XDG_CONFIG_HOME", dir.file("config")};
-    ScopedEnv home{"VELMORA_HOME", dir.file("home")};
-    FakeHost host;
-    std::unique_ptr<Context> ctx = make_context(host);
-    std::string ini = dir.file("station.ini");
-
-    void SetUp() override { ctx->state.settings_file = ini; }
+struct SettingsCheckTest : SettingsFixture<FakeHost> {
+    const std::string ini = ctx->state.settings_file;
 
     // The problems of loading a settings file of these bytes, each as "LINE: TEXT".
     std::vector<std::string> load_problems(const std::string& bytes, bool* any_error = nullptr) {

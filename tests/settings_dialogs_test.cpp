@@ -23,6 +23,7 @@
 #include "platform/registry.h"
 #include "support/child_process.h"
 #include "support/fake_host.h"
+#include "support/settings_fixture.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "web/http_client.h"
@@ -30,13 +31,7 @@
 
 namespace {
 
-struct SettingsDialogs : ::testing::Test {
-    TempDir dir;
-    ScopedEnv config{"XDG_CONFIG_HOME", dir.file("config")};
-    FakeHost host;
-    std::unique_ptr<Context> ctx = make_context(host);
-
-    void SetUp() override { ctx->state.settings_file = dir.file("lumo.ini"); }
+struct SettingsDialogs : SettingsFixture<FakeHost> {
 
     // "KEY=value" lines of the settings file, in file order.
     std::vector<std::string> written() const {

@@ -11,20 +11,13 @@
 #include "codec/set_rate.h"
 #include "platform/profile.h"
 #include "support/fake_host.h"
+#include "support/settings_fixture.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 namespace {
 
-struct SettingsTest : ::testing::Test {
-    TempDir dir;
-    ScopedEnv config{"XDG_CONFIG_HOME", dir.file("config")};
-    ScopedEnv home{"VELMORA_HOME", dir.file("home")};
-    FakeHost host;
-    std::unique_ptr<Context> ctx = make_context(host);
-
-    void SetUp() override { ctx->state.settings_file = dir.file("lumo.ini"); }
-
+struct SettingsTest : SettingsFixture<FakeHost> {
     // Loads a settings file whose section holds `lines`.
     StationState& load(const std::string& lines, bool no_sound_card = false) {
         write_file(ctx->state.settings_file, "[VelmoraStation]\n" + lines);
@@ -94,16 +87,30 @@ TEST_F(SettingsTest, transfer_rate_is_held_between_2000_and_four_times_the_sampl
     EXPECT_EQ(load("TransferRate=-7\n").TransferRate, 2000);
 }
 
-TEST_F(SettingsTest, listener_count_bandwidth_and_mode_are_clamped) {
-    EXPECT_EQ(load("MAX_CLIENT=-5\n").MAX_CLIENT, 0);
-    EXPECT_EQ(load("MAX_CLIENT=9000\n").MAX_CLIENT, 8192);
-    EXPECT_EQ(load("MAX_CLIENT=lots\n").MAX_CLIENT, 0);
-    EXPECT_EQ(load("BANDWIDTH=14400\n").BANDWIDTH, 28800);
-    EXPECT_EQ(load("BANDWIDTH=\n").BANDWIDTH, 28800);
-    EXPECT_EQ(load("BANDWIDTH=64000\n").BANDWIDTH, 64000);
-    EXPECT_EQ(load("MODE=7\n").MODE, 1);
-    EXPECT_EQ(load("Mode=-3\n").MODE, 0);
-    EXPECT_EQ(load("Mode=0\n").MODE, 0);
+// Listener count, bandwidth and mode are clamped; ports outside 1 to 65535
+// fall back to their defaults.
+TEST_F(SettingsTest, numbers_are_clamped_or_fall_back_to_their_defaults) {
+    struct Case {
+        const char* line;
+        int StationState::*key;
+        int loaded;
+    } cases[] = {
+        {"MAX_CLIENT=-5", &StationState::MAX_CLIENT, 0},
+        {"MAX_CLIENT=9000", &StationState::MAX_CLIENT, 8192},
+        {"MAX_CLIENT=lots", &StationState::MAX_CLIENT, 0},
+        {"BANDWIDTH=14400", &StationState::BANDWIDTH, 28800},
+        {"BANDWIDTH=", &StationState::BANDWIDTH, 28800},
+        {"BANDWIDTH=64000", &StationState::BANDWIDTH, 64000},
+        {"MODE=7", &StationState::MODE, 1},
+        {"Mode=-3", &StationState::MODE, 0},
+        {"Mode=0", &StationState::MODE, 0},
+        {"STATION_PORT=70000", &StationState::STATION_PORT, 3456},
+        {"STATION_PORT=0", &StationState::STATION_PORT, 3456},
+        {"STATION_PORT=-1", &StationState::STATION_PORT, 3456},
+        {"DIRURLPORT=70000", &StationState::DIRURLPORT, 80},
+        {"DIRURLPORT=65535", &StationState::DIRURLPORT, 65535},
+    };
+    for (const Case& c : cases) EXPECT_EQ(load(std::string(c.line) + "\n").*c.key, c.loaded) << c.line;
 }
 
 TEST_F(SettingsTest, without_a_sound_card_the_feed_is_always_the_script) {
@@ -143,14 +150,6 @@ TEST_F(SettingsTest, later_keys_and_our_own_keys_are_read) {
     EXPECT_EQ(s.INTRANET, 1);
     EXPECT_EQ(s.MBONE, 1);
     EXPECT_EQ(s.MBONEIP, "239.1.2.3");
-}
-
-TEST_F(SettingsTest, ports_outside_1_to_65535_fall_back_to_their_defaults) {
-    EXPECT_EQ(load("STATION_PORT=70000\n").STATION_PORT, 3456);
-    EXPECT_EQ(load("STATION_PORT=0\n").STATION_PORT, 3456);
-    EXPECT_EQ(load("STATION_PORT=-1\n").STATION_PORT, 3456);
-    EXPECT_EQ(load("DIRURLPORT=70000\n").DIRURLPORT, 80);
-    EXPECT_EQ(load("DIRURLPORT=65535\n").DIRURLPORT, 65535);
 }
 
 TEST_F(SettingsTest, read_number_setting_gives_the_default_only_for_empty_text) {

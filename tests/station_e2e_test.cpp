@@ -34,13 +34,6 @@ constexpr int kPort = 34611;
 constexpr int kSuperBlocksPerSong = 2;
 const char* const kSongTexts[] = {"First song", "Second song"};
 
-// 127.<role>.<pid>: an address of this test process only.
-std::string own_ip(int role) {
-    unsigned pid = static_cast<unsigned>(getpid());
-    return "127." + std::to_string(role) + "." + std::to_string((pid >> 8) & 0xFF) + "." +
-           std::to_string(pid & 0xFF);
-}
-
 using Bytes = std::vector<uint8_t>;
 
 struct Song {
@@ -101,8 +94,8 @@ class StationProcess : public ::testing::Test {
 protected:
     TempDir dir;
     std::vector<Song> songs;
-    std::string station_ip = own_ip(71);
-    std::string master_ip = own_ip(72);
+    std::string station_ip = test_ip(71);
+    std::string master_ip = test_ip(72);
     pid_t pid = -1;
 
     void SetUp() override {
@@ -229,7 +222,7 @@ protected:
 
 TEST_F(StationProcess, listener_hears_every_song_in_order_and_the_script_loops) {
     start_station();
-    LoopbackSocket listener(own_ip(73).c_str());
+    LoopbackSocket listener(test_ip(73).c_str());
     Bytes reply = join(listener);
     ASSERT_FALSE(reply.empty()) << read_file(dir.file("station.out"));
     auto parts = text_parts(reply);
@@ -284,7 +277,7 @@ TEST_F(StationProcess, listener_hears_every_song_in_order_and_the_script_loops) 
 
 TEST_F(StationProcess, second_listener_is_busy_and_a_companion_listener_gets_companion_frames) {
     start_station();
-    LoopbackSocket first(own_ip(74).c_str()), second(own_ip(75).c_str());
+    LoopbackSocket first(test_ip(74).c_str()), second(test_ip(75).c_str());
     ASSERT_EQ(text_parts(join(first))[0], "STARTSEQ") << read_file(dir.file("station.out"));
     Bytes refused = join(second, PF_TEXT | PF_COMPANION);
     ASSERT_FALSE(refused.empty());
@@ -310,7 +303,7 @@ TEST_F(StationProcess, second_listener_is_busy_and_a_companion_listener_gets_com
 
 TEST_F(StationProcess, resend_request_returns_the_stored_packet_with_the_requested_session) {
     start_station();
-    LoopbackSocket listener(own_ip(76).c_str());
+    LoopbackSocket listener(test_ip(76).c_str());
     ASSERT_FALSE(join(listener).empty());
     std::map<uint32_t, Bytes> audio;
     while (audio.size() < 10) {
@@ -336,7 +329,7 @@ TEST_F(StationProcess, resend_request_returns_the_stored_packet_with_the_request
 
 TEST_F(StationProcess, silent_listener_is_dropped_after_125_ticks) {
     start_station();
-    LoopbackSocket listener(own_ip(77).c_str());
+    LoopbackSocket listener(test_ip(77).c_str());
     // Its keep-alive rides on the join, so both count from the same tick.
     ASSERT_FALSE(join(listener, PF_TEXT | PF_KEEPALIVE).empty());
     EXPECT_EQ(count_audio_until_quiet(listener, 1500), 125);
@@ -344,7 +337,7 @@ TEST_F(StationProcess, silent_listener_is_dropped_after_125_ticks) {
 
 TEST_F(StationProcess, a_listener_never_heard_after_its_join_is_dropped_after_4_seconds) {
     start_station();
-    LoopbackSocket listener(own_ip(82).c_str());
+    LoopbackSocket listener(test_ip(82).c_str());
     Bytes reply;
     for (int attempt = 0; attempt < 20 && reply.empty(); ++attempt) {
         send(listener, PF_TEXT, "hello");  // and never a word after it
@@ -382,7 +375,7 @@ TEST_F(StationProcess, signal_stops_the_station_after_a_close_notice_to_the_mast
 
 TEST_F(StationProcess, a_song_deleted_on_the_air_is_skipped_and_with_none_left_the_station_ends_with_status_1) {
     start_station();
-    LoopbackSocket listener(own_ip(73).c_str());
+    LoopbackSocket listener(test_ip(73).c_str());
     ASSERT_FALSE(join(listener).empty()) << read_file(dir.file("station.out"));
     ASSERT_EQ(remove(dir.file("two.VMA").c_str()), 0);
     // Two rounds of the script: "one" plays on, "two" is told once.
@@ -431,7 +424,7 @@ TEST_F(StationProcess, the_start_option_with_autostart_one_starts_the_broadcast_
     start_station({"--start", "--status-interval", "1"});
     // Past the first few ticks, when a second start would have stopped it again.
     std::this_thread::sleep_for(std::chrono::milliseconds(600));
-    LoopbackSocket listener(own_ip(79).c_str());
+    LoopbackSocket listener(test_ip(79).c_str());
     Bytes reply = join(listener);
     ASSERT_FALSE(reply.empty()) << read_file(dir.file("station.out"));
     EXPECT_EQ(text_parts(reply)[0], "STARTSEQ");
@@ -440,7 +433,7 @@ TEST_F(StationProcess, the_start_option_with_autostart_one_starts_the_broadcast_
 TEST_F(StationProcess, without_a_sound_card_a_live_feed_setting_plays_the_script) {
     write_settings("Mode=1\n");
     start_station();
-    LoopbackSocket listener(own_ip(80).c_str());
+    LoopbackSocket listener(test_ip(80).c_str());
     Bytes reply = join(listener);
     ASSERT_FALSE(reply.empty()) << read_file(dir.file("station.out"));
     EXPECT_EQ(text_parts(reply)[0], "STARTSEQ");
@@ -482,7 +475,7 @@ TEST_F(StationProcess, velmora_listen_writes_exactly_what_the_decoder_makes_of_t
     std::string wav = dir.file("heard.wav");
     // Without edge smoothing, so the file holds the decoder's samples as they are.
     std::string command = std::string(VELMORA_BIN_DIR) + "/velmora-listen " + station_ip +
-                          " --port " + std::to_string(kPort) + " --bind " + own_ip(78) +
+                          " --port " + std::to_string(kPort) + " --bind " + test_ip(78) +
                           " --seconds 4 --no-smoothing --wav " + wav + " > " + dir.file("listen.out") +
                           " 2>&1";
     ASSERT_EQ(system(command.c_str()), 0) << read_file(dir.file("listen.out"));

@@ -29,13 +29,6 @@
 
 constexpr int TEST_STATION_PORT = 34567;
 
-// Address `role` of this test process: 127.<role>.<pid high>.<pid low>.
-inline std::string test_ip(int role) {
-    unsigned pid = static_cast<unsigned>(getpid());
-    return "127." + std::to_string(role) + "." + std::to_string((pid >> 8) & 0xFF) + "." +
-           std::to_string(pid & 0xFF);
-}
-
 // A socket bound to a fixed port (the master listens on 3456, a multicast
 // group on the station port).
 class PortSocket {

@@ -28,13 +28,6 @@ using Clock = std::chrono::steady_clock;
 constexpr int kStationPort = 34651;
 constexpr int kStatusPort = 34652;
 
-// 127.<role>.<pid>: an address of this test process only.
-std::string own_ip(int role) {
-    unsigned pid = static_cast<unsigned>(getpid());
-    return "127." + std::to_string(role) + "." + std::to_string((pid >> 8) & 0xFF) + "." +
-           std::to_string(pid & 0xFF);
-}
-
 double ms_since(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
@@ -67,10 +60,10 @@ std::string read_to_close(int fd) {
 class StatusEndpoint : public ::testing::Test {
 protected:
     TempDir dir;
-    std::string station_ip = own_ip(91);
+    std::string station_ip = test_ip(91);
     std::string status_address = station_ip + ":" + std::to_string(kStatusPort);
     ChildProcess station;
-    LoopbackSocket listener{own_ip(92).c_str()};
+    LoopbackSocket listener{test_ip(92).c_str()};
     sockaddr_in station_addr{};
 
     void SetUp() override {
@@ -78,7 +71,7 @@ protected:
         write_file(dir.file("station.ini"),
                    "[VelmoraStation]\nSamplingRate=44100\nTransferRate=8820\nBANDWIDTH=512000\n"
                    "Mode=1\nAutoStart=1\nSPECIFIC_IP=1\nIP_ADDR=" + station_ip + "\n"
-                   "STATION_PORT=" + std::to_string(kStationPort) + "\nMASTER_IP=" + own_ip(93) +
+                   "STATION_PORT=" + std::to_string(kStationPort) + "\nMASTER_IP=" + test_ip(93) +
                    "\nStationName=Status Station\nStationLocation=Loopback\n");
         // As the system service runs it: under journald, which stamps each line itself.
         EnvironmentList env = {{"VELMORA_HOME", dir.path()}, {"XDG_CONFIG_HOME", dir.path()},

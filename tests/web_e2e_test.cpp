@@ -36,13 +36,6 @@ constexpr int kStationPort = 34651;
 constexpr int kDirectoryPort = 8080;
 constexpr int kProxyPort = 8888;
 
-// 127.<role>.<pid>: an address of this test process only.
-std::string own_ip(int role) {
-    unsigned pid = static_cast<unsigned>(getpid());
-    return "127." + std::to_string(role) + "." + std::to_string((pid >> 8) & 0xFF) + "." +
-           std::to_string(pid & 0xFF);
-}
-
 // Waits until `done` holds, looking every 20 ms, for at most timeout_ms.
 template <typename Condition>
 bool wait_for(Condition done, int timeout_ms) {
@@ -98,7 +91,7 @@ int count_of(const std::string& text, const std::string& part) {
 struct WebProcesses : ::testing::Test {
     TempDir dir;
     ScopedEnv config{"XDG_CONFIG_HOME", dir.path()};  // the proxy settings of the children too
-    std::string directory_ip = own_ip(81), proxy_ip = own_ip(82), station_ip = own_ip(83);
+    std::string directory_ip = test_ip(81), proxy_ip = test_ip(82), station_ip = test_ip(83);
     ChildProcess directory, proxy, station;
     EnvironmentList env = {{"XDG_CONFIG_HOME", dir.path()},
                            {"XDG_RUNTIME_DIR", dir.path()},
@@ -125,7 +118,7 @@ struct WebProcesses : ::testing::Test {
         write_file(dir.file("station.ini"),
                    "[VelmoraStation]\nSamplingRate=44100\nTransferRate=4410\nBANDWIDTH=64000\n"
                    "Mode=0\nAutoStart=1\nSPECIFIC_IP=1\nIP_ADDR=" + station_ip + "\n"
-                   "STATION_PORT=" + std::to_string(kStationPort) + "\nMASTER_IP=" + own_ip(84) + "\n"
+                   "STATION_PORT=" + std::to_string(kStationPort) + "\nMASTER_IP=" + test_ip(84) + "\n"
                    "StationName=Web Test FM\nStationLocation=Loop\nStationCategory=Talk & News\n"
                    "StationEMAIL=op@example.test\n"
                    "DIRURL=" + directory_ip + "\nDIRURLPORT=" + std::to_string(kDirectoryPort) + "\n"
@@ -201,7 +194,7 @@ TEST_F(WebProcesses, a_directory_that_never_answers_fails_the_add_once_while_the
     write_settings("HTTP_TIMEOUT=3\n");
     start_station();
     // Join as soon as the station answers: the add is then under way.
-    LoopbackSocket listener(own_ip(85).c_str());
+    LoopbackSocket listener(test_ip(85).c_str());
     sockaddr_in to{};
     ipv4_from_dotted(station_ip.c_str(), kStationPort, &to);
     std::vector<Clock::time_point> audio;
@@ -271,7 +264,7 @@ TEST_F(WebProcesses, the_station_is_on_the_air_while_a_directory_that_never_answ
     write_settings("");  // the full 30-second time-out
     start_station();
     std::this_thread::sleep_for(std::chrono::seconds(1));
-    LoopbackSocket listener(own_ip(86).c_str());
+    LoopbackSocket listener(test_ip(86).c_str());
     sockaddr_in to{};
     ipv4_from_dotted(station_ip.c_str(), kStationPort, &to);
     double waited = ms_to_audio(listener, to, 2000);
@@ -287,7 +280,7 @@ TEST_F(WebProcesses, a_stop_ends_the_audio_first_and_waits_for_a_silent_remove_o
     start_station();
     ASSERT_TRUE(wait_for([&] { return station_output().find("| listed |") != std::string::npos; }, 10000))
         << station_output();
-    LoopbackSocket listener(own_ip(87).c_str());
+    LoopbackSocket listener(test_ip(87).c_str());
     sockaddr_in to{};
     ipv4_from_dotted(station_ip.c_str(), kStationPort, &to);
     ASSERT_GE(ms_to_audio(listener, to, 3000), 0) << station_output();

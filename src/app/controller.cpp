@@ -493,7 +493,7 @@ void on_command(Context& ctx, Command command_id) {
             if (idle) ctx.host->post_close();
             break;
         case Command::online_help:
-            ctx.host->shell_open("open", ONLINE_HELP_URL, nullptr, nullptr);
+            open_for_operator(ctx, ONLINE_HELP_URL, nullptr);
             break;
         case Command::build_script:
             if (!idle) break;
@@ -517,7 +517,7 @@ void on_command(Context& ctx, Command command_id) {
             if (idle) ctx.host->run_dialog(Dialog::expert_settings);
             break;
         case Command::check_connection:
-            ctx.host->shell_open("open", "chkconn.bat", nullptr, s.program_dir.c_str());
+            open_for_operator(ctx, "chkconn.bat", s.program_dir.c_str());
             break;
         case Command::start_stop:
             if (idle) start_broadcast(ctx, false);

@@ -48,11 +48,7 @@ int icecast_ok(Context& ctx, const IcecastView& entered) {
         return 0;
     }
     StationState& s = ctx.state;
-    s.ICECAST_URL = settings.url;
-    s.ICECAST_USER = settings.user;
-    s.ICECAST_PASSWORD = settings.password;
-    s.ICECAST_FORMAT = settings.format;
-    s.ICECAST_BITRATE = settings.bitrate;
+    store_icecast_settings(s, settings);
     SettingsWrite write;
     write_setting_string(ctx, write, "ICECAST_URL", s.ICECAST_URL.c_str());
     write_setting_string(ctx, write, "ICECAST_USER", s.ICECAST_USER.c_str());

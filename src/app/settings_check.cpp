@@ -149,9 +149,7 @@ void check_network_settings(const Context& ctx, SettingsReport& report) {
                         false);
     // A wrong Icecast key leaves that output off; the UDP station runs on.
     std::string icecast;
-    if (!check_icecast_settings({s.ICECAST_URL, s.ICECAST_USER, s.ICECAST_PASSWORD, s.ICECAST_FORMAT,
-                                 s.ICECAST_BITRATE},
-                                &icecast))
+    if (!check_icecast_settings(icecast_settings_of(s), &icecast))
         add_key_problem(report, file, icecast.substr(0, icecast.find(' ')).c_str(),
                         icecast + ": the Icecast output stays off", false);
 }

@@ -188,6 +188,20 @@ void write_daily_log(Services& ctx, const char* format, ...) {
     ctx.messages.log_failure_told = false;
 }
 
+namespace {
+
+// The opener could not be started: the file (`kind` says what it is), the
+// opener and how to name another.
+void tell_no_opener(Services& ctx, const char* kind, const std::string& path) {
+    show_message(ctx, true, Buttons::ok,
+                 "Cannot open %s%s%s: the opener \"%s\" could not be started (is it "
+                 "installed?).\nInstall xdg-open (package xdg-utils) or name another viewer in "
+                 "VELMORA_OPENER.",
+                 kind, *kind ? " " : "", path.c_str(), shell_opener());
+}
+
+}  // namespace
+
 int view_log(Services& ctx, const char* name) {
     if (!name) name = "";
     const char* dir = ctx.state.program_dir.c_str();
@@ -200,13 +214,26 @@ int view_log(Services& ctx, const char* name) {
     fclose(file);
     int result = ctx.host->shell_open("open", path.c_str(), nullptr, nullptr);
     if (result > 32) return 1;
-    if (result == 2 || result == 3)
+    if (result == SHELL_FILE_NOT_FOUND || result == SHELL_PATH_NOT_FOUND)
         show_message(ctx, true, Buttons::ok, "%s/%s:Log file not found!", dir, name);
     else
-        show_message(ctx, true, Buttons::ok,
-                     "Cannot open log file %s: the opener \"%s\" could not be started (is it "
-                     "installed?).\nInstall xdg-open (package xdg-utils) or name another viewer in "
-                     "VELMORA_OPENER.",
-                     path.c_str(), shell_opener());
+        tell_no_opener(ctx, "log file", path);
+    return 0;
+}
+
+int open_for_operator(Services& ctx, const char* file, const char* directory) {
+    int result = ctx.host->shell_open("open", file, nullptr, directory);
+    if (result > 32) return 1;
+    std::string path = file;
+    if (directory && *directory && file[0] != '/' && !strstr(file, "://"))
+        path = std::string(directory) + "/" + file;
+    if (result == SHELL_FILE_NOT_FOUND)
+        show_message(ctx, true, Buttons::ok | Icon::error, "Cannot open %s: there is no such file.",
+                     path.c_str());
+    else if (result == SHELL_PATH_NOT_FOUND)
+        show_message(ctx, true, Buttons::ok | Icon::error, "Cannot open %s: there is no such folder.",
+                     path.c_str());
+    else
+        tell_no_opener(ctx, "", path);
     return 0;
 }

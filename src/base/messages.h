@@ -89,3 +89,7 @@ void close_trace_sink(Services& ctx);
 void write_daily_log(Services& ctx, const char* format, ...) __attribute__((format(printf, 2, 3)));
 // Opens a weekday log in the text editor; 1 on success, 0 after a message.
 int view_log(Services& ctx, const char* name);
+// Opens `file` (a web address, or a path relative to `directory` when one
+// is given) with the desktop's opener. 1 when the opener was started; 0
+// after a message naming the file and why: it is missing, or the opener is.
+int open_for_operator(Services& ctx, const char* file, const char* directory);

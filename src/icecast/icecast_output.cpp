@@ -13,16 +13,6 @@ void tell(Services& services, const std::string& text) {
     services.host->notice(text.c_str());
 }
 
-IcecastSettings settings_of(const StationState& s) {
-    IcecastSettings settings;
-    settings.url = s.ICECAST_URL;
-    settings.user = s.ICECAST_USER;
-    settings.password = s.ICECAST_PASSWORD;
-    settings.format = s.ICECAST_FORMAT;
-    settings.bitrate = s.ICECAST_BITRATE;
-    return settings;
-}
-
 }  // namespace
 
 bool settings_readable_by_others(const std::string& path) {
@@ -35,7 +25,7 @@ int icecast_start(Services& services, IcecastOutput& icecast) {
     const StationState& s = services.state;
     IcecastOutput& out = icecast;
     if (s.ICECAST_URL.empty()) return 1;
-    IcecastSettings settings = settings_of(s);
+    IcecastSettings settings = icecast_settings_of(s);
     std::string problem;
     IcecastConfig config;
     if (!check_icecast_settings(settings, &problem) ||

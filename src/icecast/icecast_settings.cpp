@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 
+#include "base/station_state.h"
+
 int parse_icecast_url(const std::string& url, IcecastTarget* target, std::string* problem) {
     const std::string scheme = "http://";
     if (url.size() < scheme.size() || strncasecmp(url.c_str(), scheme.c_str(), scheme.size()) != 0) {
@@ -59,6 +61,24 @@ const char* icecast_format_name(int format) { return format == ICECAST_MP3 ? "mp
 
 int icecast_default_bitrate(int format) {
     return format == ICECAST_MP3 ? ICECAST_MP3_BITRATE_DEFAULT : ICECAST_OPUS_BITRATE_DEFAULT;
+}
+
+IcecastSettings icecast_settings_of(const StationState& s) {
+    IcecastSettings settings;
+    settings.url = s.ICECAST_URL;
+    settings.user = s.ICECAST_USER;
+    settings.password = s.ICECAST_PASSWORD;
+    settings.format = s.ICECAST_FORMAT;
+    settings.bitrate = s.ICECAST_BITRATE;
+    return settings;
+}
+
+void store_icecast_settings(StationState& s, const IcecastSettings& settings) {
+    s.ICECAST_URL = settings.url;
+    s.ICECAST_USER = settings.user;
+    s.ICECAST_PASSWORD = settings.password;
+    s.ICECAST_FORMAT = settings.format;
+    s.ICECAST_BITRATE = settings.bitrate;
 }
 
 int check_icecast_settings(const IcecastSettings& s, std::string* problem) {

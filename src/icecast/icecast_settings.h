@@ -42,6 +42,12 @@ struct IcecastSettings {
     int bitrate = 0;  // kbit/s; 0: the format's default
 };
 
+struct StationState;
+// The keys as the station holds them, and back: the one place that pairs
+// the fields with StationState's ICECAST_* members.
+IcecastSettings icecast_settings_of(const StationState& s);
+void store_icecast_settings(StationState& s, const IcecastSettings& settings);
+
 // Checks every key: 1, or 0 with *problem naming the key and what is
 // wrong. An empty URL (no output) passes whatever the other keys hold.
 int check_icecast_settings(const IcecastSettings& settings, std::string* problem);

@@ -13,6 +13,7 @@
 #include "media/script_text.h"
 #include "media/script_tokens.h"
 #include "media/wave_conversion.h"
+#include "platform/paths.h"
 #include "platform/replace_file.h"
 #include "platform/safe_files.h"
 #include "media/picture_check.h"
@@ -131,7 +132,26 @@ int accept_entry_text(Services& services, const std::string& text) {
     return 1;
 }
 
+namespace {
+
+// The entry with its relative names seen from `to_file` instead of
+// `from_file`; the entry itself (byte for byte) when no name changes.
+std::string rebase_entry(EntryListKind kind, const std::string& entry, const std::string& from_file,
+                         const std::string& to_file) {
+    EntryFields fields = split_entry(kind, entry);
+    bool changed = false;
+    for (std::string* name : {&fields.song, &fields.picture}) {
+        std::string rebased = rebase_beside(*name, from_file, to_file);
+        changed |= rebased != *name;
+        *name = rebased;
+    }
+    return changed ? format_entry(kind, fields) : entry;
+}
+
+}  // namespace
+
 int read_entry_file(Services& services, EntryList& list, const char* path) {
+    const size_t first_new = list.entries.size();
     ScriptText text;
     if (!read_script_text(path, text)) return 0;
     const char* bytes = text.bytes.data();
@@ -154,6 +174,11 @@ int read_entry_file(Services& services, EntryList& list, const char* path) {
         if (*line == '\0') continue;
         list.entries.emplace_back(line);
         ++added;
+    }
+    if (first_new == 0) list.origin = path;
+    if (directory_of(list.origin) != directory_of(path)) {
+        for (size_t i = first_new; i < list.entries.size(); ++i)
+            list.entries[i] = rebase_entry(list.kind, list.entries[i], path, list.origin);
     }
     return added;
 }
@@ -184,14 +209,31 @@ int save_entry_file(Services& services, EntryList& list, const std::string& path
             return 0;
         }
     }
+    EntryList saved = list;
+    if (!list.origin.empty() && directory_of(list.origin) != directory_of(path)) {
+        for (std::string& entry : saved.entries) {
+            entry = rebase_entry(list.kind, entry, list.origin, path);
+            const EntryFields fields = split_entry(list.kind, entry);
+            for (const std::string* named : {&fields.song, &fields.picture}) {
+                if (named->size() <= static_cast<size_t>(ENTRY_PATH_MAX)) continue;
+                show_message(services, true, Buttons::ok | Icon::error,
+                             "The script cannot be saved to %s: seen from there, %s is longer than %d "
+                             "characters.\nSave it in the folder of %s.",
+                             path.c_str(), named->c_str(), ENTRY_PATH_MAX, list.origin.c_str());
+                return 0;
+            }
+        }
+    }
     errno = 0;
-    if (!replace_file(path, entry_file_bytes(list, services.state.SamplingRate,
+    if (!replace_file(path, entry_file_bytes(saved, services.state.SamplingRate,
                                              station_script_percent(services.state)))) {
         show_message(services, true, Buttons::ok | Icon::error,
                      "The script could not be saved to %s: %s.\nThe old file is unchanged.",
                      path.c_str(), errno ? strerror(errno) : "the file cannot be written");
         return 0;
     }
+    list.entries = saved.entries;
+    list.origin = path;
     list.modified = false;
     return 1;
 }

@@ -25,6 +25,10 @@ struct EntryList {
     std::vector<std::string> entries;
     int selected = -1;      // the caret; -1 when nothing is selected
     bool modified = false;  // changed since opening or the last save
+    // The file whose folder relative song and picture names are seen from:
+    // the first file read into the list, then the file last saved. Empty
+    // until then (names are written as they are).
+    std::string origin;
 };
 
 // The fields of one entry as the entry dialogs show them. `name` is the song
@@ -79,7 +83,9 @@ int accept_entry_text(Services& services, const std::string& text);
 // modified flag is not changed). The header must end with "SCRIPT" (at least
 // 7 characters) or "LIVE" (at least 5); its first number is how many entries
 // to read, fewer when the file ends first, none when it is negative. Empty
-// lines are no entries. Returns the number appended, 0 when the file cannot
+// lines are no entries. Relative names of a file read into a list that came
+// from another folder are rewritten to name the same files from the list's
+// origin. Returns the number appended, 0 when the file cannot
 // be read (silently), -1 for a bad header after "Invalid Script" or
 // "Invalid Text/Picture List".
 int read_entry_file(Services& services, EntryList& list, const char* path);
@@ -90,7 +96,9 @@ int read_entry_file(Services& services, EntryList& list, const char* path);
 std::string entry_file_bytes(const EntryList& list, int sampling_rate, int percent);
 
 // Writes the list to `path` through a temporary file renamed over it, and
-// clears the modified flag. A path that is one of the entries' own songs or
+// clears the modified flag. Saved to another folder than its origin's,
+// relative names are rewritten so that they still name the same files (a
+// path that would not fit its field refuses the save). A path that is one of the entries' own songs or
 // pictures is refused. On any failure the old file stays as it was,
 // the list stays modified and the operator is told the file and the cause
 // (0); else 1.

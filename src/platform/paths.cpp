@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 
 std::string executable_dir() {
     char buffer[4096];
@@ -87,4 +88,15 @@ std::string resolve_beside(const std::string& file, const std::string& name) {
     size_t slash = file.rfind('/');
     if (slash == std::string::npos) return name;
     return file.substr(0, slash + 1) + name;
+}
+
+std::string rebase_beside(const std::string& name, const std::string& from_file, const std::string& to_file) {
+    namespace fs = std::filesystem;
+    if (name.empty() || name[0] == '/') return name;
+    std::error_code ignored;  // no current folder: the names stay as they are
+    const fs::path target = fs::absolute(resolve_beside(from_file, name), ignored).lexically_normal();
+    const fs::path to_folder = fs::absolute(to_file, ignored).parent_path().lexically_normal();
+    if (target.empty() || to_folder.empty()) return name;
+    const fs::path relative = target.lexically_relative(to_folder);
+    return relative.empty() ? target.string() : relative.string();
 }

@@ -38,3 +38,8 @@ std::string directory_of(const std::string& path);
 // leaves it as it is. Scripts name their songs and pictures this way, so a
 // script works from any current folder.
 std::string resolve_beside(const std::string& file, const std::string& name);
+// A relative `name` seen from the folder of `from_file`, written as seen
+// from the folder of `to_file`, so that it still names the same file: a
+// relative name when one leads there, else the absolute one. Absolute and
+// empty names stay as they are.
+std::string rebase_beside(const std::string& name, const std::string& from_file, const std::string& to_file);

@@ -4,10 +4,18 @@
 // address so test programs can run side by side.
 
 #include <netinet/in.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+// Address `role` of this test process: 127.<role>.<pid high>.<pid low>.
+inline std::string test_ip(int role) {
+    unsigned pid = static_cast<unsigned>(getpid());
+    return "127." + std::to_string(role) + "." + std::to_string((pid >> 8) & 0xFF) + "." +
+           std::to_string(pid & 0xFF);
+}
 
 class LoopbackSocket {
    public:

@@ -40,6 +40,7 @@
 #include "station_test_support.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
+#include "window/dialog_window_fixture.h"
 
 namespace {
 
@@ -390,6 +391,53 @@ TEST_F(EditorsTest, song_info_takes_a_text_and_refuses_a_text_file_named_wav) {
     EXPECT_EQ(info.result(), QDialog::Accepted);
     EXPECT_EQ(format_entry(SCRIPT_LIST, info.fields()),
               "2 \"" + song + "\" \"\" Good morning, listeners");
+}
+
+// Enter in a path edit only moves the focus to OK: no Browse button may be
+// the dialog's default, or Enter would open a file dialog instead.
+TEST_F(EditorsTest, enter_in_a_path_edit_moves_to_ok_and_opens_no_file_dialog) {
+    const std::string song = write_song("enter.wav", 0.2, 440);
+    SongInfoDialog info(*ctx, seams, split_entry(SCRIPT_LIST, NEW_SCRIPT_ENTRY), nullptr);
+    ListEntryDialog entry(*ctx, seams, split_entry(LIVE_LIST, NEW_LIVE_ENTRY), nullptr);
+    struct Case {
+        const char* name;
+        QDialog* dialog;
+        QLineEdit* edit;
+        QPushButton* ok;
+    };
+    for (const Case& c : {Case{"Song", &info, info.song(), info.ok()},
+                          Case{"Picture", &info, info.picture(), info.ok()},
+                          Case{"Bitmap", &entry, entry.picture(), entry.ok()}}) {
+        SCOPED_TRACE(c.name);
+        c.dialog->show();
+        c.edit->setFocus();
+        c.edit->setText(QString::fromStdString(song));
+        QTest::keyClick(c.edit, Qt::Key_Return);
+        EXPECT_TRUE(file_titles.empty()) << file_titles.front();
+        EXPECT_EQ(c.dialog->focusWidget(), c.ok);
+        EXPECT_TRUE(c.dialog->isVisible());
+        c.edit->clear();
+        file_titles.clear();
+    }
+}
+
+// Every editor dialog has room for its controls, and Tab goes through them.
+TEST_F(EditorsTest, editor_dialogs_give_each_control_its_place_and_a_tab_stop) {
+    EntryListEditor builder(*ctx, seams, SCRIPT_LIST, nullptr);
+    EntryListEditor live(*ctx, seams, LIVE_LIST, nullptr);
+    SongInfoDialog info(*ctx, seams, split_entry(SCRIPT_LIST, NEW_SCRIPT_ENTRY), nullptr);
+    ListEntryDialog entry(*ctx, seams, split_entry(LIVE_LIST, NEW_LIVE_ENTRY), nullptr);
+    WaveDialog wave(*ctx, seams, nullptr);
+    const std::pair<QDialog*, const char*> all[] = {
+        {&builder, "Script Builder"}, {&live, "Station Bitmaps"}, {&info, "Song Info"},
+        {&entry, "Song Info of a live entry"}, {&wave, "Wave"}};
+    for (const auto& [dialog, name] : all) {
+        dialog->show();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(overlapping_controls(*dialog), "") << name;
+        EXPECT_EQ(keyboard_trap(*dialog), "") << name;
+        dialog->hide();
+    }
 }
 
 TEST_F(EditorsTest, file_dialogs_add_the_filter_extension_to_a_bare_name) {

@@ -9,62 +9,25 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
 #include <QTest>
-#include <deque>
-#include <functional>
 
 #include "app/context.h"
 #include "app/program.h"
 #include "app/controller.h"
 #include "shell/window/dialogs/expert_dialog.h"
 #include "shell/window/dialogs/icecast_dialog.h"
-#include "shell/window/main_window.h"
-#include "shell/window/window_host.h"
 #include "station_test_support.h"
-#include "support/scoped_env.h"
-#include "support/temp_dir.h"
+#include "window/dialog_window_fixture.h"
 
 namespace {
 
-struct IcecastDialogWindow : ::testing::Test {
-    TempDir dir;
-    ScopedEnv config{"XDG_CONFIG_HOME", dir.file("config")};
-    WindowHost host;
-    std::unique_ptr<Context> ctx = make_context(host);
-    std::unique_ptr<MainWindow> window;
-    std::vector<std::string> boxes;
-    std::deque<std::function<void(QDialog&)>> operator_steps;
-    QStringList dialogs_shown;
-
+struct IcecastDialogWindow : DialogWindowTest {
     void SetUp() override {
-        host.attach(ctx.get());
-        host.box_answers = [this](const char* text, BoxStyle) {
-            boxes.push_back(text);
-            return Answer::ok;
-        };
-        host.dialog_driver = [this](QDialog& dialog) {
-            dialogs_shown.push_back(dialog.windowTitle());
-            if (operator_steps.empty()) return;
-            auto step = std::move(operator_steps.front());
-            operator_steps.pop_front();
-            step(dialog);
-        };
         set_test_station(ctx->state, dir, test_ip(111), test_ip(112));
-        ctx->state.settings_file = dir.file("lumo.ini");
         write_file(ctx->state.settings_file, "[VelmoraStation]\n");
         chmod(ctx->state.settings_file.c_str(), 0600);
-        window = std::make_unique<MainWindow>(*ctx, host, load_skin("", nullptr));
-        window->show();
-    }
-    void TearDown() override { window.reset(); }
-
-    template <typename Dialog>
-    void then(std::function<void(Dialog&)> step) {
-        operator_steps.push_back([step](QDialog& dialog) {
-            auto* typed = qobject_cast<Dialog*>(&dialog);
-            ASSERT_NE(typed, nullptr) << dialog.windowTitle().toStdString();
-            step(*typed);
-        });
+        open_window();
     }
     void open_icecast_from_expert_settings() {
         then<ExpertDialog>([](ExpertDialog& d) {
@@ -102,22 +65,40 @@ TEST_F(IcecastDialogWindow, ok_stores_the_keys_the_operator_typed) {
 
 TEST_F(IcecastDialogWindow, a_wrong_value_is_told_and_the_dialog_stays_open) {
     open_icecast_from_expert_settings();
-    then<IcecastDialog>([this](IcecastDialog& d) {
-        d.url->setText("http://127.0.0.1:8000/x");
-        d.bitrate->setText("fast");
-        QTest::mouseClick(d.ok, Qt::LeftButton);
-        EXPECT_NE(d.result(), QDialog::Accepted);
-        ASSERT_EQ(boxes.size(), 1u);
-        EXPECT_EQ(boxes[0], "ICECAST_BITRATE must be a number of kbit/s, not fast");
-        d.bitrate->setText("");
-        d.url->setText("http://127.0.0.1:8000");
-        QTest::mouseClick(d.ok, Qt::LeftButton);
-        EXPECT_NE(d.result(), QDialog::Accepted);
-        ASSERT_EQ(boxes.size(), 2u);
-        EXPECT_NE(boxes[1].find("names no mount point"), std::string::npos) << boxes[1];
+    struct Case {
+        const char* url;
+        const char* bitrate;
+        const char* told;
+    } cases[] = {
+        {"http://127.0.0.1:8000/x", "fast", "ICECAST_BITRATE must be a number of kbit/s, not fast"},
+        {"http://127.0.0.1:8000", "",
+         "ICECAST_URL names no mount point (http://HOST:PORT/MOUNT): http://127.0.0.1:8000"},
+    };
+    then<IcecastDialog>([&](IcecastDialog& d) {
+        for (const Case& c : cases) {
+            boxes.clear();
+            d.url->setText(c.url);
+            d.bitrate->setText(c.bitrate);
+            QTest::mouseClick(d.ok, Qt::LeftButton);
+            EXPECT_NE(d.result(), QDialog::Accepted) << c.url;
+            EXPECT_EQ(boxes, std::vector<std::string>{c.told});
+        }
     });
     window->run_command(Command::expert_settings);
     EXPECT_EQ(read_file(ctx->state.settings_file).find("ICECAST"), std::string::npos);
+}
+
+// The address edit shows its whole hint: what an empty field means is part of it.
+TEST_F(IcecastDialogWindow, the_address_hint_is_shown_whole) {
+    IcecastDialog d(*ctx, window.get());
+    d.show();
+    ASSERT_TRUE(d.url->text().isEmpty());
+    const QString hint = d.url->placeholderText();
+    ASSERT_TRUE(hint.contains("empty: no Icecast output")) << hint.toStdString();
+    // The text room of a line edit: inside its frame and a margin of 2 each side.
+    const int frame = d.url->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, d.url);
+    const int room = d.url->contentsRect().width() - 2 * frame - 4;
+    EXPECT_LE(d.url->fontMetrics().horizontalAdvance(hint), room) << hint.toStdString();
 }
 
 }  // namespace

@@ -18,7 +18,6 @@
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QTest>
-#include <deque>
 #include <functional>
 
 #include "app/context.h"
@@ -26,20 +25,21 @@
 #include "app/station.h"
 #include "app/controller.h"
 #include "app/settings.h"
+#include "app/settings_dialogs.h"
 #include "codec/codec_state.h"
 #include "codec/set_rate.h"
 #include "platform/autostart.h"
 #include "shell/window/dialogs/expert_dialog.h"
+#include "shell/window/dialogs/icecast_dialog.h"
 #include "shell/window/dialogs/options_dialog.h"
 #include "shell/window/dialogs/proxy_dialog.h"
 #include "shell/window/dialogs/station_info_dialog.h"
 #include "shell/window/main_window.h"
 #include "shell/window/window_host.h"
 #include "station_test_support.h"
-#include "support/scoped_env.h"
-#include "support/temp_dir.h"
 #include "support/web_servers.h"
 #include "web/proxy_settings.h"
+#include "window/dialog_window_fixture.h"
 
 namespace {
 
@@ -61,37 +61,13 @@ std::string file_or_empty(const std::string& path) {
     return access(path.c_str(), F_OK) == 0 ? read_file(path) : "";
 }
 
-struct SettingsDialogsWindow : ::testing::Test {
-    TempDir dir;
-    ScopedEnv config{"XDG_CONFIG_HOME", dir.file("config")};
-    WindowHost host;
-    std::unique_ptr<Context> ctx = make_context(host);
-    std::unique_ptr<MainWindow> window;
-    std::vector<std::string> boxes;
-    // What the operator does in each dialog, in the order they open.
-    std::deque<std::function<void(QDialog&)>> operator_steps;
-    QStringList dialogs_shown;
+struct SettingsDialogsWindow : DialogWindowTest {
     std::string directory_ip = test_ip(101), proxy_ip = test_ip(102), station_ip = test_ip(103);
     ChildProcess directory, proxy;
 
     void SetUp() override {
-        host.attach(ctx.get());
-        host.box_answers = [this](const char* text, BoxStyle style) {
-            boxes.push_back(text);
-            if (style.buttons != Buttons::yes_no) return Answer::ok;
-            // No download from the test; every other question is answered Yes.
-            return strstr(text, "newer version") ? Answer::no : Answer::yes;
-        };
-        host.dialog_driver = [this](QDialog& dialog) {
-            dialogs_shown.push_back(dialog.windowTitle());
-            if (operator_steps.empty()) return;  // left open: cancelled
-            auto step = std::move(operator_steps.front());
-            operator_steps.pop_front();
-            step(dialog);
-        };
         StationState& s = ctx->state;
         set_test_station(s, dir, station_ip, test_ip(104));
-        s.settings_file = dir.file("lumo.ini");
         s.SamplingRate = 16000;
         s.BANDWIDTH = 128000;
         s.TransferRate = 2000;
@@ -99,12 +75,7 @@ struct SettingsDialogsWindow : ::testing::Test {
         // The directory settings are read from the file at each request.
         write_settings("DIRURL=" + directory_ip + "\nDIRURLPORT=" + std::to_string(kDirectoryPort) +
                        "\nCATEGORIES_URL=" + directory_ip + ":" + std::to_string(kDirectoryPort) + "\n");
-        window = std::make_unique<MainWindow>(*ctx, host, load_skin("", nullptr));
-        window->show();
-    }
-    void TearDown() override {
-        close_station(*ctx);
-        window.reset();
+        open_window();
     }
 
     void write_settings(const std::string& lines) { write_file(ctx->state.settings_file, "[VelmoraStation]\n" + lines); }
@@ -115,15 +86,6 @@ struct SettingsDialogsWindow : ::testing::Test {
         ASSERT_EQ(start_directory_server(directory, directory_ip, kDirectoryPort, dir.file("requests.log"),
                                          "answer", dir.file("directory.out")),
                   "");
-    }
-    // The next dialog opened is handed to `step` as a `Dialog`.
-    template <typename Dialog>
-    void then(std::function<void(Dialog&)> step) {
-        operator_steps.push_back([step](QDialog& dialog) {
-            auto* typed = qobject_cast<Dialog*>(&dialog);
-            ASSERT_NE(typed, nullptr) << dialog.windowTitle().toStdString();
-            step(*typed);
-        });
     }
 };
 
@@ -232,23 +194,45 @@ TEST_F(SettingsDialogsWindow, expert_settings_keep_a_high_rate_until_scrolled_an
     EXPECT_EQ(ctx->state.broadcast_state, BS_IDLE);
 }
 
+// Left lowers the rate and moves the thumb left; Right raises it.
+TEST_F(SettingsDialogsWindow, the_arrow_keys_move_the_stream_rate_the_way_the_bar_shows_it) {
+    ctx->state.TransferRate = 2000;
+    ExpertDialog d(*ctx, host, {"127.0.0.1"}, window.get());
+    d.show();
+    struct Case {
+        Qt::Key key;
+        int change;
+    } cases[] = {{Qt::Key_Left, -STREAM_RATE_LINE}, {Qt::Key_Right, STREAM_RATE_LINE}};
+    for (const Case& c : cases) {
+        const int before = d.rate();
+        QTest::keyClick(d.stream_rate, c.key);
+        EXPECT_EQ(d.rate(), before + c.change) << c.key;
+        EXPECT_EQ(d.stream_rate->value(), d.rate()) << c.key;
+    }
+}
+
 TEST_F(SettingsDialogsWindow, expert_settings_name_a_stored_address_the_station_cannot_bind) {
+    struct Case {
+        const char* stored;
+        const char* note;  // how the note begins; nullptr: no note
+    } cases[] = {
+        {"300.1.2.3", "The stored address IP_ADDR=300.1.2.3 is not a dotted IPv4 address"},
+        {"127.0.0.1", nullptr},
+    };
     ctx->state.SPECIFIC_IP = 1;
-    ctx->state.IP_ADDR = "300.1.2.3";
-    then<ExpertDialog>([](ExpertDialog& d) {
-        ASSERT_NE(d.address_note, nullptr);
-        EXPECT_TRUE(d.address_note->text().startsWith(
-            "The stored address IP_ADDR=300.1.2.3 is not a dotted IPv4 address"))
-            << d.address_note->text().toStdString();
-        QTest::mouseClick(d.cancel, Qt::LeftButton);
-    });
-    window->run_command(Command::expert_settings);
-    ctx->state.IP_ADDR = "127.0.0.1";
-    then<ExpertDialog>([](ExpertDialog& d) {
-        EXPECT_EQ(d.address_note, nullptr);
-        QTest::mouseClick(d.cancel, Qt::LeftButton);
-    });
-    window->run_command(Command::expert_settings);
+    for (const Case& c : cases) {
+        ctx->state.IP_ADDR = c.stored;
+        then<ExpertDialog>([&](ExpertDialog& d) {
+            if (!c.note) {
+                EXPECT_EQ(d.address_note, nullptr) << c.stored;
+            } else {
+                ASSERT_NE(d.address_note, nullptr) << c.stored;
+                EXPECT_TRUE(d.address_note->text().startsWith(c.note)) << d.address_note->text().toStdString();
+            }
+            QTest::mouseClick(d.cancel, Qt::LeftButton);
+        });
+        window->run_command(Command::expert_settings);
+    }
 }
 
 TEST_F(SettingsDialogsWindow, the_http_proxy_button_opens_the_proxy_dialog_open_and_saves_it) {
@@ -337,6 +321,9 @@ TEST_F(SettingsDialogsWindow, station_information_keeps_the_stored_category_when
             << note.toStdString();
         EXPECT_TRUE(note.contains(QString::number(kDirectoryPort))) << note.toStdString();
         EXPECT_TRUE(note.contains("refused")) << note.toStdString();
+        // The note makes room for itself: nothing is drawn over the description.
+        QTest::qWait(50);
+        EXPECT_EQ(overlapping_controls(d), "");
         ASSERT_TRUE(d.category->isEditable());
         d.category->setEditText("\\Talk\\Late Night");
         QTest::mouseClick(d.ok, Qt::LeftButton);
@@ -407,8 +394,9 @@ TEST_F(SettingsDialogsWindow, a_proxy_refusal_asks_again_for_the_password_and_es
     EXPECT_NE(requests().find("GET /cgi-local/del_vsl.prl?vslFile="), std::string::npos) << requests();
 }
 
-// Pictures of the four dialogs; with VELMORA_DIALOG_PICTURES set they are
-// saved there (the README's come from docs/).
+// Pictures of the five dialogs, each with room for its controls and Tab
+// going through them; with VELMORA_DIALOG_PICTURES set they are saved there
+// (the README's come from docs/).
 TEST_F(SettingsDialogsWindow, each_dialog_paints_with_its_title) {
     ctx->state.StationName = "Radio Velmora Night";
     ctx->state.StationLocation = "Harbour Street";
@@ -422,13 +410,18 @@ TEST_F(SettingsDialogsWindow, each_dialog_paints_with_its_title) {
     ExpertDialog expert(*ctx, host, {"192.168.1.10", "10.0.0.7"}, nullptr);
     StationInfoDialog station(*ctx, nullptr);
     ProxyDialog proxy_dialog(*ctx, false, nullptr);
+    IcecastDialog icecast(*ctx, nullptr);
     const char* dir_name = getenv("VELMORA_DIALOG_PICTURES");
     const std::pair<QDialog*, const char*> all[] = {{&options, "options"},
                                                     {&expert, "expert-settings"},
                                                     {&station, "station-information"},
-                                                    {&proxy_dialog, "proxy-information"}};
+                                                    {&proxy_dialog, "proxy-information"},
+                                                    {&icecast, "icecast"}};
     for (const auto& [dialog, name] : all) {
         dialog->show();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(overlapping_controls(*dialog), "") << name;
+        EXPECT_EQ(keyboard_trap(*dialog), "") << name;
         QImage picture = dialog->grab().toImage();
         EXPECT_GE(picture.width(), 300) << name;
         EXPECT_GE(picture.height(), 100) << name;

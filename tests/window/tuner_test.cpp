@@ -16,27 +16,19 @@
 #include <cstring>
 
 #include "codec/codec_state.h"
-#include "codec/encoder.h"
 #include "codec/picture_coder.h"
 #include "codec/picture_decoder.h"
-#include "codec/set_rate.h"
-#include "codec/super_block.h"
 #include "platform/udp_socket.h"
 #include "server/packet.h"
 #include "shell/tuner/tuner_window.h"
 #include "support/synthetic_picture.h"
 #include "support/temp_dir.h"
+#include "support/tone_frames.h"
 #include "support/udp_loopback.h"
 
 namespace {
 
 constexpr uint32_t kSession = 4242;
-
-std::string own_ip(int role) {
-    unsigned pid = static_cast<unsigned>(getpid());
-    return "127." + std::to_string(role) + "." + std::to_string((pid >> 8) & 0xFF) + "." +
-           std::to_string(pid & 0xFF);
-}
 
 // A 4 x 3 tile picture as a station serves it, and how it looks decoded (top row first).
 struct Served {
@@ -65,25 +57,12 @@ struct Served {
 
 class TunerTest : public ::testing::Test {
 protected:
-    LoopbackSocket station{own_ip(71).c_str()};
+    LoopbackSocket station{test_ip(71).c_str()};
     Served served;
     sockaddr_in listener{};
     bool joined = false;
     uint32_t seq = 0;
-    std::vector<std::vector<uint8_t>> frames;
-
-    void SetUp() override {
-        CodecState codec;
-        set_rate(codec, 22050, 4000);
-        static uint8_t block[kSuperBlockSamples], split[8][kFrameSamples];
-        for (int i = 0; i < kSuperBlockSamples; ++i)
-            block[i] = uint8_t(128 + std::lround(70 * std::sin(2 * M_PI * 440.0 * i / 22050)));
-        interleave_super_block(block, split);
-        for (auto& f : split) {
-            uint8_t out[kMaxFrameBytes];
-            frames.emplace_back(out, out + encode_frame(codec, f, out));
-        }
-    }
+    const std::vector<std::vector<uint8_t>> frames = tone_frames(22050, 4000, 440.0);
 
     void send(const uint8_t* bytes, int size) {
         udp_send_to(station.fd(), bytes, size, 0, &listener, sizeof listener);
@@ -158,7 +137,7 @@ TEST(TunerText, status_line_shows_buffer_and_datagram_counts) {
 TEST_F(TunerTest, station_text_and_picture_tiles_reach_the_window_and_the_station_is_remembered) {
     TunerWindow window;
     window.show();
-    const QString address = QString::fromStdString(own_ip(71) + ":" + std::to_string(station.port()));
+    const QString address = QString::fromStdString(test_ip(71) + ":" + std::to_string(station.port()));
     ASSERT_TRUE(window.open_station(address)) << window.status_text().toStdString();
     window.play();
     run_for(2500);

@@ -10,6 +10,7 @@
 
 #include "app/context.h"
 #include "app/controller.h"
+#include "base/version.h"
 #include "shell/window/dialogs/settings_dialogs.h"
 #include "shell/window/editors/editors.h"
 #include "shell/window/status_panel.h"
@@ -147,7 +148,7 @@ void MainWindow::show_about() {
     about.setWindowTitle(QStringLiteral("About"));
     auto* layout = new QVBoxLayout(&about);
     layout->addWidget(new QLabel(QStringLiteral("Radio Velmora Broadcaster (TM)")));
-    auto* version = new QLabel(QStringLiteral("2.18"));
+    auto* version = new QLabel(QString::fromLatin1(PROGRAM_VERSION));
     version->setObjectName(QStringLiteral("version"));
     layout->addWidget(version);
     layout->addWidget(new QLabel(QStringLiteral("An internet radio station for one operator.")));

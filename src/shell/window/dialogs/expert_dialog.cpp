@@ -59,6 +59,11 @@ ExpertDialog::ExpertDialog(Context& ctx, WindowHost& host, std::vector<std::stri
     stream_rate->setPageStep(STREAM_RATE_PAGE);
     stream_rate->setValue(rate_);  // shown at the end when above the maximum
     stream_rate->setMinimumWidth(220);
+    // A scroll bar takes no focus by itself: Tab must reach it, and the
+    // arrow and page keys then move the rate as the mouse does.
+    stream_rate->setFocusPolicy(Qt::StrongFocus);
+    // A scroll bar's keys are inverted by default: Left would raise the rate.
+    stream_rate->setInvertedControls(false);
     rate_text = new QLabel(QString::fromStdString(stream_rate_text(rate_)));
     // Wide enough for every rate, so that the bar keeps its place while it moves.
     rate_text->setMinimumWidth(rate_text->fontMetrics().horizontalAdvance(

@@ -19,6 +19,9 @@ IcecastDialog::IcecastDialog(Context& ctx, QWidget* parent) : QDialog(parent), c
     IcecastView view = icecast_view(ctx.state);
     url = limited_edit(view.url, ICECAST_URL_MAX);
     url->setPlaceholderText(QStringLiteral("http://HOST:PORT/MOUNT (empty: no Icecast output)"));
+    // Wide enough for the whole hint (frame and margins included): what an
+    // empty field means is its last words.
+    url->setMinimumWidth(url->fontMetrics().horizontalAdvance(url->placeholderText()) + 24);
     user = limited_edit(view.user, ICECAST_FIELD_MAX);
     password = limited_edit(view.password, ICECAST_FIELD_MAX);
     password->setEchoMode(QLineEdit::Password);

@@ -28,6 +28,8 @@ StationInfoDialog::StationInfoDialog(Context& ctx, QWidget* parent) : QDialog(pa
     category->setMinimumWidth(260);
     description = new QPlainTextEdit(QString::fromStdString(info.description));
     description->setFixedHeight(90);
+    // Tab moves on to OK: a description holds no tab characters.
+    description->setTabChangesFocus(true);
     // The edit holds 750 characters: what goes past them is taken back at once.
     connect(description, &QPlainTextEdit::textChanged, this, [this] {
         QString text = description->toPlainText();
@@ -74,6 +76,9 @@ void StationInfoDialog::fetch_categories_once() {
     category->setEditable(!note.empty());
     category_note->setText(QString::fromStdString(note));
     category_note->setVisible(!note.empty());
+    // The dialog is already on screen: it grows by the note's lines, or OK
+    // and Cancel would be drawn over the description.
+    adjustSize();
     fetched_ = true;
 }
 

@@ -23,11 +23,14 @@ std::string unquoted(std::string path) {
     return path;
 }
 
-// An edit with a "Browse" button beside it.
+// An edit with a "Browse" button beside it. The button is never the
+// default: a dialog makes its first auto-default button the default, and
+// Enter in the edit would then open a file dialog.
 QLineEdit* path_row(QFormLayout* form, const char* label, QPushButton** browse) {
     auto* row = new QHBoxLayout;
     auto* edit = new QLineEdit;
     *browse = new QPushButton(QStringLiteral("Browse"));
+    (*browse)->setAutoDefault(false);
     row->addWidget(edit);
     row->addWidget(*browse);
     form->addRow(QString::fromLatin1(label), row);

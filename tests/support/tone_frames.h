@@ -1,0 +1,30 @@
+#pragma once
+// One super-block of a steady tone, coded as the eight frames a station
+// sends one after the other: what a test or benchmark plays to a listener
+// without preparing a song. Header-only so the benchmarks can use it too.
+
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "codec/codec_state.h"
+#include "codec/encoder.h"
+#include "codec/set_rate.h"
+#include "codec/super_block.h"
+
+// A sine of `hz` at `amplitude` (of 127) around 128, coded at the rates given.
+inline std::vector<std::vector<uint8_t>> tone_frames(int sampling_rate, int transfer_rate, double hz,
+                                                     int amplitude = 70) {
+    CodecState codec;
+    set_rate(codec, sampling_rate, transfer_rate);
+    static uint8_t block[kSuperBlockSamples], split[kFramesPerSuperBlock][kFrameSamples];
+    for (int i = 0; i < kSuperBlockSamples; ++i)
+        block[i] = uint8_t(128 + std::lround(amplitude * std::sin(2 * M_PI * hz * i / sampling_rate)));
+    interleave_super_block(block, split);
+    std::vector<std::vector<uint8_t>> frames;
+    for (auto& f : split) {
+        uint8_t out[kMaxFrameBytes];
+        frames.emplace_back(out, out + encode_frame(codec, f, out));
+    }
+    return frames;
+}
