@@ -238,7 +238,7 @@ TEST_F(StatusEndpoint, requests_of_every_shape_are_answered_and_a_bad_address_st
         ProgramResult r = run_program({program_path("velmora-station"), dir.file("station.ini"),
                                        "--status-http", bad},
                                       dir.path(), {{"VELMORA_HOME", dir.path()}, {"XDG_RUNTIME_DIR", dir.file("other")}});
-        EXPECT_EQ(r.status, 1) << bad << r.output;
+        EXPECT_EQ(r.status, 2) << bad << r.output;  // a wrong command line
         EXPECT_NE(r.output.find("--status-http takes [ADDR:]PORT"), std::string::npos) << r.output;
     }
 }

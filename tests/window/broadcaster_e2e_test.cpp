@@ -1,5 +1,6 @@
 // velmora-broadcaster as an operator runs it, offscreen: a station with
-// AutoStart 1 on its own loopback address goes on the air by itself,
+// AutoStart 1 on its own loopback address goes on the air by itself (with
+// the script given on the command line, when there is one),
 // velmora-listen hears it, the screenshot shows it on the air, and SIGTERM
 // closes the window cleanly after the close notice to the master.
 
@@ -108,6 +109,23 @@ TEST_F(BroadcasterProcess, on_the_air_by_itself_heard_by_a_listener_and_pictured
     EXPECT_GT(count_pixels(panel, kRateLineArea, is_text_yellow), 40);
 }
 
+TEST_F(BroadcasterProcess, a_script_on_the_command_line_is_the_one_broadcast_and_the_settings_keep_theirs) {
+    // The same song under another text: the song line tells the scripts apart.
+    std::string script = read_file(dir.file("show.VSK"));
+    script.replace(script.find("A tone"), 6, "The other tone");
+    write_file(dir.file("other.VSK"), script);
+    const std::string settings = read_file(dir.file("station.ini"));
+    start({"other.VSK", "--screenshot", dir.file("shot.png"), "--after", "4"});  // as the desktop opens it
+    ProgramResult listen = run_program({program_path("velmora-listen"), station_ip, "--port",
+                                        std::to_string(kPort), "--bind", test_ip(93), "--seconds", "2.5"},
+                                       dir.path(), {}, 20000);
+    ASSERT_EQ(listen.status, 0) << listen.output << read_file(dir.file("window.out"));
+    EXPECT_NE(listen.output.find("song: The other tone"), std::string::npos) << listen.output;
+    EXPECT_EQ(listen.output.find("song: A tone"), std::string::npos) << listen.output;
+    ASSERT_EQ(broadcaster.wait(20000), 0) << read_file(dir.file("window.out"));
+    EXPECT_EQ(read_file(dir.file("station.ini")), settings) << "chosen for this run only";
+}
+
 TEST_F(BroadcasterProcess, an_unattended_start_without_a_script_names_the_file_dialog_and_goes_on) {
     std::string settings = read_file(dir.file("station.ini"));
     settings.replace(settings.find("StationScript="), std::string::npos, "StationScript=\n");
@@ -147,6 +165,15 @@ TEST_F(BroadcasterProcess, sigterm_closes_the_window_after_the_close_notice_and_
     ProgramResult second = run_program({program_path("velmora-broadcaster"), dir.file("station.ini")},
                                        dir.path(), environment(), 20000);
     EXPECT_EQ(second.status, 0) << second.output;
+    // A script opened on the desktop meanwhile is not lost without a word.
+    ProgramResult with_script = run_program({program_path("velmora-broadcaster"), dir.file("station.ini"),
+                                             dir.file("show.VSK"), "--unattended"},
+                                            dir.path(), environment(), 20000);
+    EXPECT_EQ(with_script.status, 1) << with_script.output;
+    EXPECT_NE(with_script.output.find("A window already runs with " + dir.file("station.ini") +
+                                      ": choose the script " + dir.file("show.VSK") + " there, in Options."),
+              std::string::npos)
+        << with_script.output;
 
     broadcaster.signal(SIGTERM);
     EXPECT_EQ(broadcaster.wait(10000), 0) << read_file(dir.file("window.out"));

@@ -18,7 +18,6 @@
 #include <string>
 #include <vector>
 
-#include "base/version.h"
 #include "codec/wav_writer.h"
 #include "listener/listener.h"
 #include "platform/clock.h"
@@ -26,6 +25,7 @@
 #include "platform/safe_files.h"
 #include "platform/udp_socket.h"
 #include "server/bmp_header.h"
+#include "shell/common/command_line.h"
 #include "shell/common/qt_host.h"
 #include "shell/listen/audio_player.h"
 
@@ -53,87 +53,72 @@ struct Options {
     bool list_devices = false;
 };
 
-void usage(FILE* out) {
-    fprintf(out,
-            "usage: velmora-listen HOST [--play] [--buffer MS] [--device NAME] [--port P]\n"
-            "                      [--companion] [--user ID] [--seconds N] [--wav OUT.wav]\n"
-            "                      [--pictures DIR] [--bind ADDRESS] [--no-smoothing]\n"
-            "       velmora-listen --list-devices | --help | --version\n"
-            "  HOST         the station's address: dotted (192.0.2.7) or a host name\n"
-            "  --play       play the station through the sound card until Ctrl+C\n"
-            "  --buffer MS  with --play: start once this much audio is at hand (default\n"
-            "               1500); more rides out a rougher network, less starts sooner\n"
-            "  --device NAME  with --play: the audio output to use (default: the default one)\n"
-            "  --list-devices  list the audio outputs and end\n"
-            "  --port P     the station's port (default 3456)\n"
-            "  --companion  receive the companion (double-rate) stream\n"
-            "  --user ID    join as a listener of a station that keeps a user list\n"
-            "  --seconds N  listen this long (default 10, with --play until Ctrl+C);\n"
-            "               without an answer from the station it gives up after 5 seconds\n"
-            "  --wav FILE   write the decoded audio as 8-bit mono WAV\n"
-            "  --pictures DIR  fetch every picture the station shows and save it as BMP\n"
-            "               (the folder is made when it is missing)\n"
-            "  --bind ADDR  the local address to listen on (default 127.0.0.1 for a\n"
-            "               station on this machine, else every address)\n"
-            "  --no-smoothing  keep the steps the codec leaves at 256-sample chunk edges\n"
-            "               (by default they are softened to spare the clicks)\n");
-}
-
 // Seconds to listen: above 0 and at most this, so that the milliseconds fit the clock.
 constexpr double kMaxSeconds = 1000000;
 
-bool parse_options(int argc, char** argv, Options& o) {
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        auto value = [&](const char* name) -> const char* {
-            if (i + 1 >= argc) {
-                fprintf(stderr, "velmora-listen: %s needs a value\n", name);
-                return nullptr;
-            }
-            return argv[++i];
-        };
-        const char* v = nullptr;
-        if (a == "--companion") o.companion = true;
-        else if (a == "--no-smoothing") o.smoothing = false;
-        else if (a == "--play") o.play = true;
-        else if (a == "--list-devices") o.list_devices = true;
-        else if (a == "--port") { if (!(v = value("--port"))) return false; o.port = atoi(v); }
-        else if (a == "--user") { if (!(v = value("--user"))) return false; o.user = v; }
-        else if (a == "--device") { if (!(v = value("--device"))) return false; o.device = v; }
-        else if (a == "--buffer") {
-            if (!(v = value("--buffer"))) return false;
-            char* end = nullptr;
-            long ms = strtol(v, &end, 10);
-            if (end == v || *end || ms < 100 || ms > 20000) {
-                fprintf(stderr, "velmora-listen: --buffer takes milliseconds from 100 to 20000, not %s\n", v);
-                return false;
-            }
-            o.buffer_ms = static_cast<int>(ms);
-        } else if (a == "--seconds") {
-            if (!(v = value("--seconds"))) return false;
-            char* end = nullptr;
-            o.seconds = strtod(v, &end);
-            o.seconds_given = true;
-            if (end == v || *end || !(o.seconds > 0 && o.seconds <= kMaxSeconds)) {
-                fprintf(stderr, "velmora-listen: --seconds takes a number above 0 and up to %.0f, not %s\n",
-                        kMaxSeconds, v);
-                return false;
-            }
-        }
-        else if (a == "--wav") { if (!(v = value("--wav"))) return false; o.wav = v; }
-        else if (a == "--pictures") { if (!(v = value("--pictures"))) return false; o.pictures = v; }
-        else if (a == "--bind") { if (!(v = value("--bind"))) return false; o.bind_address = v; }
-        else if (!a.empty() && a[0] == '-') { fprintf(stderr, "velmora-listen: unknown option %s\n", a.c_str()); return false; }
-        else if (o.host.empty()) o.host = a;
-        else { fprintf(stderr, "velmora-listen: more than one station given\n"); return false; }
+ParseOutcome parse_options(const QStringList& arguments, Options& o) {
+    CommandLine line("velmora-listen",
+                     "usage: velmora-listen HOST [--play] [--buffer MS] [--device NAME] [--port P]\n"
+                     "                      [--companion] [--user ID] [--seconds N] [--wav OUT.wav]\n"
+                     "                      [--pictures DIR] [--bind ADDRESS] [--no-smoothing]\n"
+                     "       velmora-listen --list-devices\n",
+                     15);
+    line.describe("HOST", "the station's address: dotted (192.0.2.7) or a host name");
+    const auto play = line.add({"play"}, "", "play the station through the sound card until Ctrl+C");
+    const auto buffer = line.add({"buffer"}, "MS",
+                                 "with --play: start once this much audio is at hand (default\n"
+                                 "1500); more rides out a rougher network, less starts sooner");
+    const auto device = line.add({"device"}, "NAME",
+                                 "with --play: the audio output to use (default: the default one)");
+    const auto list_devices = line.add({"list-devices"}, "", "list the audio outputs and end");
+    const auto port = line.add({"port"}, "P", "the station's port (default 3456)");
+    const auto companion = line.add({"companion"}, "", "receive the companion (double-rate) stream");
+    const auto user = line.add({"user"}, "ID", "join as a listener of a station that keeps a user list");
+    const auto seconds = line.add({"seconds"}, "N",
+                                  "listen this long (default 10, with --play until Ctrl+C);\n"
+                                  "without an answer from the station it gives up after 5 seconds");
+    const auto wav = line.add({"wav"}, "FILE", "write the decoded audio as 8-bit mono WAV");
+    const auto pictures = line.add({"pictures"}, "DIR",
+                                   "fetch every picture the station shows and save it as BMP\n"
+                                   "(the folder is made when it is missing)");
+    const auto bind = line.add({"bind"}, "ADDR",
+                               "the local address to listen on (default 127.0.0.1 for a\n"
+                               "station on this machine, else every address)");
+    const auto no_smoothing = line.add({"no-smoothing"}, "",
+                                       "keep the steps the codec leaves at 256-sample chunk edges\n"
+                                       "(by default they are softened to spare the clicks)");
+    ParseOutcome outcome = line.parse(arguments);
+    if (!outcome.run) return outcome;
+    o.play = line.is_set(play);
+    o.list_devices = line.is_set(list_devices);
+    o.companion = line.is_set(companion);
+    o.smoothing = !line.is_set(no_smoothing);
+    if (line.is_set(user)) o.user = line.value(user);
+    if (line.is_set(device)) o.device = line.value(device);
+    if (line.is_set(wav)) o.wav = line.value(wav);
+    if (line.is_set(pictures)) o.pictures = line.value(pictures);
+    if (line.is_set(bind)) o.bind_address = line.value(bind);
+    double number = 0;
+    if (line.is_set(buffer)) {
+        if (!parse_number(line.value(buffer), 100, 20000, true, &number))
+            return line.wrong("--buffer takes milliseconds from 100 to 20000, not " + line.value(buffer));
+        o.buffer_ms = static_cast<int>(number);
     }
-    if (o.list_devices) return true;
-    if (o.host.empty()) return false;
-    if (o.port <= 0 || o.port > 65535) {
-        fprintf(stderr, "velmora-listen: bad port %d\n", o.port);
-        return false;
+    if (line.is_set(seconds)) {
+        o.seconds_given = true;
+        if (!parse_number(line.value(seconds), 0, kMaxSeconds, false, &o.seconds) || o.seconds == 0)
+            return line.wrong("--seconds takes a number above 0 and up to 1000000, not " + line.value(seconds));
     }
-    return true;
+    if (line.is_set(port)) {
+        if (!parse_number(line.value(port), 1, 65535, true, &number))
+            return line.wrong("--port takes 1 to 65535, not " + line.value(port));
+        o.port = static_cast<int>(number);
+    }
+    const std::vector<std::string> rest = line.arguments();
+    if (rest.size() > 1) return line.wrong("one station only, not " + rest[0] + " and " + rest[1]);
+    if (rest.empty() && !o.list_devices) return line.wrong("the station's HOST is missing");
+    if (!rest.empty()) o.host = rest[0];
+    return outcome;
 }
 
 bool is_loopback(const sockaddr_in& a) { return (ntohl(a.sin_addr.s_addr) >> 24) == 127; }
@@ -289,13 +274,10 @@ struct Run {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (answer_help_or_version(argc, argv, "velmora-listen", usage)) return 0;
     Run run;
     Options& o = run.o;
-    if (!parse_options(argc, argv, o)) {
-        usage(stderr);
-        return 2;
-    }
+    ParseOutcome parsed = parse_options(argument_list(argc, argv), o);
+    if (!parsed.run) return print_outcome(parsed);
     QCoreApplication app(argc, argv);
     if (o.list_devices) {
         const QStringList names = audio_output_names();

@@ -263,17 +263,23 @@ bool sound_card_present() {
     return present;
 }
 
+bool capture_name_well_formed(const std::string& name, std::string& error) {
+    if (name.rfind("tone:", 0) != 0) return true;
+    char* end = nullptr;
+    double hz = strtod(name.c_str() + 5, &end);
+    if (end == name.c_str() + 5 || *end || !(hz > 0 && hz < 100000)) {
+        error = "tone:HZ takes a frequency in hertz, not " + name.substr(5);
+        return false;
+    }
+    return true;
+}
+
 std::unique_ptr<CaptureSource> make_capture_source(const std::string& name, std::string& error) {
     if (name == "default") return std::make_unique<SoundCardSource>();
     if (name == "-") return std::make_unique<StdinSource>();
     if (name.rfind("tone:", 0) == 0) {
-        char* end = nullptr;
-        double hz = strtod(name.c_str() + 5, &end);
-        if (end == name.c_str() + 5 || *end || !(hz > 0 && hz < 100000)) {
-            error = "tone:HZ takes a frequency in hertz, not " + name.substr(5);
-            return nullptr;
-        }
-        return std::make_unique<ToneSource>(hz);
+        if (!capture_name_well_formed(name, error)) return nullptr;
+        return std::make_unique<ToneSource>(strtod(name.c_str() + 5, nullptr));
     }
     // A WAV file: proved readable now, so that a wrong name is told at once.
     auto source = std::make_unique<WavFileSource>(name);

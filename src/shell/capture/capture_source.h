@@ -33,5 +33,10 @@ public:
 // (standard input), "tone:HZ" or the path of a WAV file. Null with the
 // reason in `error` when it cannot be used.
 std::unique_ptr<CaptureSource> make_capture_source(const std::string& name, std::string& error);
+
+// Whether `name` is written as a source can be ("tone:HZ" with a frequency
+// above 0 and under 100000); false with the reason in `error`. A file is
+// tried only when it is opened.
+bool capture_name_well_formed(const std::string& name, std::string& error);
 // Whether the machine has a recording device.
 bool sound_card_present();

@@ -96,6 +96,32 @@ void QtHost::exit_program(int status) {
     QCoreApplication::exit(status);
 }
 
+QtHost::QtHost() {
+    connect(&panel_timer_, &QTimer::timeout, this, [this] {
+        if (!ctx_ || exit_requested_) return;
+        panel_tick(*ctx_);
+        Q_EMIT controller_called();
+    });
+    send_timer_.setSingleShot(true);
+    send_timer_.setTimerType(Qt::PreciseTimer);
+    connect(&send_timer_, &QTimer::timeout, this, [this] {
+        if (!ctx_ || exit_requested_) return;
+        const int state = ctx_->state.broadcast_state;
+        send_timer_.start(send_due_ticks(*ctx_));
+        if (ctx_->state.broadcast_state != state) Q_EMIT controller_called();  // a tick may end it
+    });
+}
+
+void QtHost::start_timers() {
+    panel_timer_.start(PACE_TIMER_MS);
+    send_timer_.start(0);
+}
+
+void QtHost::stop_timers() {
+    panel_timer_.stop();
+    send_timer_.stop();
+}
+
 uint32_t QtHost::time_ms() { return monotonic_ms(); }
 int64_t QtHost::time_now() { return static_cast<int64_t>(::time(nullptr)); }
 int QtHost::rand() { return static_cast<int>(random_() % 32768); }

@@ -2,10 +2,12 @@
 // What the window and the headless station share of the Host: posted
 // commands and live ticks run from Qt's event loop, socket notifications
 // from QSocketNotifier, the exit status, the clocks, the opener and live
-// capture. Only message boxes, dialogs and repaints differ between them.
+// capture, and the two timers that pace the station. Only message boxes,
+// dialogs and repaints differ between them.
 
 #include <QObject>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <functional>
 #include <memory>
 #include <random>
@@ -19,6 +21,7 @@ struct Context;
 class QtHost : public QObject, public Host {
     Q_OBJECT
 public:
+    QtHost();
     void attach(Context* ctx) { ctx_ = ctx; }
 
     void post_command(Command command) override;
@@ -50,6 +53,13 @@ public:
     void run_http_exchange(HttpExchange& exchange) override { http_.run(exchange); }
     HttpRunner& http() { return http_; }
 
+    // The panel's 128 ms rhythm and the ticks' own precise timer, re-armed
+    // for the moment the next tick is due, so that ticks go out one at a
+    // time on schedule whatever the sampling rate. Each panel tick, and a
+    // send that changed the broadcast's state, counts as a controller call.
+    void start_timers();
+    void stop_timers();
+
     bool exit_requested() const { return exit_requested_; }
     int exit_status() const { return exit_status_; }
 
@@ -65,6 +75,8 @@ protected:
 private:
     bool exit_requested_ = false;
     int exit_status_ = 0;
+    QTimer panel_timer_;
+    QTimer send_timer_;
     std::unique_ptr<QSocketNotifier> write_notifier_;
     std::unique_ptr<QSocketNotifier> read_notifier_;
     std::unique_ptr<CaptureDevice> capture_;

@@ -29,57 +29,13 @@
 #include "base/version.h"
 #include "platform/single_instance.h"
 #include "shell/headless/headless_host.h"
+#include "shell/headless/station_options.h"
 #include "shell/headless/status_server.h"
 #include "platform/registry.h"
 #include "web/directory.h"
 #include "web/proxy_settings.h"
 
 namespace {
-
-constexpr long kMaxStatusInterval = 86400;  // a day; the timer counts milliseconds in an int
-
-void usage(FILE* out) {
-    fprintf(out,
-            "usage: velmora-station [SETTINGS-FILE] [--start] [--answer yes|no]\n"
-            "                       [--status-interval SECONDS] [--capture SOURCE]\n"
-            "                       [--status-http [ADDR:]PORT]\n"
-            "       velmora-station [SETTINGS-FILE] --list-categories [--answer yes|no]\n"
-            "       velmora-station --check [SETTINGS-FILE]\n"
-            "       velmora-station --set-proxy SERVER PORT USER   (password on standard input)\n"
-            "       velmora-station --help | --version\n"
-            "  SETTINGS-FILE      the station's settings file: a name with a folder is that\n"
-            "                     file, a bare name is looked for in the current folder,\n"
-            "                     then in ~/.config/velmora (default: lumo.ini there)\n"
-            "  --start            start broadcasting at once\n"
-            "  --answer yes|no    the answer given to questions (default yes)\n"
-            "  --status-interval  seconds between status lines (default 5, 0 = none,\n"
-            "                     at most 86400)\n"
-            "  --status-http [ADDR:]PORT\n"
-            "                     serves the station's status over HTTP: /status.json,\n"
-            "                     /metrics (Prometheus) and / (a page), on 127.0.0.1\n"
-            "                     unless ADDR is given (0.0.0.0 for every address)\n"
-            "  --capture SOURCE   broadcast live from SOURCE: default (the sound card),\n"
-            "                     a WAV file (looped), - (raw unsigned 8-bit mono at the\n"
-            "                     sampling rate on standard input) or tone:HZ\n"
-            "  --list-categories  prints the station directory's categories, one path a\n"
-            "                     line, from CATEGORIES_URL (HOST or HOST:PORT, port 80 by\n"
-            "                     default), and any newer version announced (its address\n"
-            "                     is opened only with --answer yes)\n"
-            "  --check            checks the settings file and everything it names (the\n"
-            "                     addresses and ports, the script, each song prepared and\n"
-            "                     up to date at these rates, each picture) without\n"
-            "                     starting; lists every problem with its file and line\n"
-            "                     and ends with status 1 when there is one\n"
-            "  --set-proxy        stores the HTTP proxy for the directory requests (an empty\n"
-            "                     SERVER: no proxy; PORT 0: the directory's port); reads the\n"
-            "                     password as one line from standard input\n");
-}
-
-int usage_error(const std::string& problem) {
-    fprintf(stderr, "velmora-station: %s\n", problem.c_str());
-    usage(stderr);
-    return 2;
-}
 
 void print_status(Context& ctx) {
     const StationState& s = ctx.state;
@@ -104,34 +60,29 @@ void stop_and_quit(Context& ctx) {
     QCoreApplication::exit(ctx.state.failure_status);
 }
 
-// --set-proxy: the four values as the proxy dialog stores them.
-int set_proxy(const std::string& server, const std::string& port_text, const std::string& user) {
-    char* end = nullptr;
-    long port = strtol(port_text.c_str(), &end, 10);
-    if (port_text.empty() || *end || port < 0 || port > 65535)
-        return usage_error("--set-proxy takes a port of 0 to 65535, not " + port_text);
-    if (server.size() > PROXY_FIELD_MAX || user.size() > PROXY_FIELD_MAX)
-        return usage_error("--set-proxy: the server and the user id have at most 127 characters");
-    std::string password;
-    if (!std::getline(std::cin, password) && !std::cin.eof()) {
+// --set-proxy: the four values as the proxy dialog stores them, the
+// password read from standard input.
+int set_proxy(ProxySettings proxy) {
+    if (!std::getline(std::cin, proxy.password) && !std::cin.eof()) {
         fprintf(stderr, "velmora-station: cannot read the password from standard input\n");
         return 1;
     }
+    std::string& password = proxy.password;
     if (!password.empty() && password.back() == '\r') password.pop_back();
     if (password.size() > PROXY_FIELD_MAX) {
         fprintf(stderr, "velmora-station: the password has more than 127 characters\n");
         return 1;
     }
-    if (!save_proxy_settings({server, static_cast<int>(port), user, password})) {
+    if (!save_proxy_settings(proxy)) {
         fprintf(stderr, "velmora-station: cannot write %s: %s\n", registry_file_path().c_str(),
                 strerror(errno));
         return 1;
     }
-    if (server.empty())
+    if (proxy.server.empty())
         printf("velmora-station: no proxy (stored in %s)\n", registry_file_path().c_str());
     else
-        printf("velmora-station: proxy %s port %ld for user %s stored in %s\n", server.c_str(), port,
-               user.c_str(), registry_file_path().c_str());
+        printf("velmora-station: proxy %s port %d for user %s stored in %s\n", proxy.server.c_str(),
+               proxy.port, proxy.user_id.c_str(), registry_file_path().c_str());
     return 0;
 }
 
@@ -188,63 +139,20 @@ struct HeldLock {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (answer_help_or_version(argc, argv, "velmora-station", usage)) return 0;
+    StationOptions o;
+    ParseOutcome parsed = parse_station_options(argument_list(argc, argv), o);
+    if (!parsed.run) return print_outcome(parsed);
+    if (o.set_proxy) return set_proxy(o.proxy);
     // Whole lines at once into a pipe or the journal, as into a terminal.
     setvbuf(stdout, nullptr, _IOLBF, 0);
     QCoreApplication app(argc, argv);
-    std::string settings_name;
-    bool start = false, answer_yes = true, answer_given = false, categories = false, check = false;
-    int status_interval = 5;
-    std::string capture_name, status_http;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (arg == "--set-proxy") {
-            if (argc != 5 || i != 1) return usage_error("--set-proxy takes SERVER PORT USER and nothing else");
-            return set_proxy(argv[2], argv[3], argv[4]);
-        }
-        if (arg == "--list-categories") {
-            categories = true;
-            continue;
-        }
-        if (arg == "--check") {
-            check = true;
-            continue;
-        }
-        if ((arg == "--answer" || arg == "--status-interval" || arg == "--capture" ||
-             arg == "--status-http") && i + 1 == argc)
-            return usage_error(arg + " needs a value");
-        if (arg == "--start") {
-            start = true;
-        } else if (arg == "--answer") {
-            std::string answer = argv[++i];
-            if (answer != "yes" && answer != "no") return usage_error("--answer takes yes or no");
-            answer_yes = answer == "yes";
-            answer_given = true;
-        } else if (arg == "--capture") {
-            capture_name = argv[++i];
-        } else if (arg == "--status-http") {
-            status_http = argv[++i];
-        } else if (arg == "--status-interval") {
-            char* end = nullptr;
-            long seconds = strtol(argv[++i], &end, 10);
-            if (end == argv[i] || *end || seconds < 0 || seconds > kMaxStatusInterval)
-                return usage_error("--status-interval takes 0 to 86400 seconds");
-            status_interval = static_cast<int>(seconds);
-        } else if (!arg.empty() && arg[0] == '-') {
-            return usage_error("unknown option " + arg);
-        } else if (!settings_name.empty()) {
-            return usage_error("one settings file only, not " + settings_name + " and " + arg);
-        } else {
-            settings_name = arg;
-        }
-    }
 
     std::string settings_file, problem;
-    if (!find_settings_file(settings_name.c_str(), &settings_file, &problem)) {
+    if (!find_settings_file(o.settings_name.c_str(), &settings_file, &problem)) {
         fprintf(stderr, "velmora-station: %s\n", problem.c_str());
         return 1;
     }
-    if (check) {
+    if (o.check) {
         // Nothing is started and no lock taken: a running station's file may be checked.
         HeadlessHost host(false);
         auto ctx = make_context(host);
@@ -252,9 +160,9 @@ int main(int argc, char** argv) {
         setup_paths(ctx->state, settings_file);
         return check_settings(*ctx);
     }
-    if (categories) {
+    if (o.list_categories) {
         // Downloading a new version is for an operator who asked for it.
-        HeadlessHost host(answer_given && answer_yes);
+        HeadlessHost host(o.answer_given && o.answer_yes);
         auto ctx = make_context(host);
         host.attach(ctx.get());
         setup_paths(ctx->state, settings_file);
@@ -275,39 +183,41 @@ int main(int argc, char** argv) {
                 "on these settings would not be stopped\n",
                 instance.lock.path.c_str(), strerror(errno));
 
-    HeadlessHost host(answer_yes);
+    HeadlessHost host(o.answer_yes);
     auto ctx = make_context(host);
     host.attach(ctx.get());
     // Bound before the station starts: a port in use ends the start with its reason.
     StatusServer status_server(*ctx, nullptr);
     std::string status_problem;
-    if (!status_http.empty() && !status_server.listen(status_http, status_problem)) {
-        fprintf(stderr, "velmora-station: %s\n", status_problem.c_str());
+    if (!o.status_http.empty() && !status_server.listen(o.status_host, o.status_port, status_problem)) {
+        fprintf(stderr, "velmora-station: --status-http %s: %s\n", o.status_http.c_str(),
+                status_problem.c_str());
         return 1;
     }
 
     // --capture makes the feed live from its source; without it a live feed
     // records from the sound card, when there is one.
     std::string capture_problem;
-    auto source = make_capture_source(capture_name.empty() ? "default" : capture_name, capture_problem);
+    // (A source written wrongly was refused with the command line; a file may still fail.)
+    auto source = make_capture_source(o.capture.empty() ? "default" : o.capture, capture_problem);
     if (!source) {
-        fprintf(stderr, "velmora-station: --capture %s: %s\n", capture_name.c_str(), capture_problem.c_str());
-        return 2;
+        fprintf(stderr, "velmora-station: --capture %s: %s\n", o.capture.c_str(), capture_problem.c_str());
+        return 1;
     }
-    const bool no_sound_card = capture_name.empty() && !sound_card_present();
+    const bool no_sound_card = o.capture.empty() && !sound_card_present();
     if (!no_sound_card) host.set_capture_source(std::move(source));
     bool needs_station_info = false;
     SettingsReport report;
     if (!controller_startup(*ctx, settings_file.c_str(), no_sound_card, &needs_station_info, &report))
         return 1;
-    if (!capture_name.empty()) {
+    if (!o.capture.empty()) {
         ctx->state.MODE = 1;
         ctx->state.feed_mode = FEED_LIVE_PRIMING;
         update_start_menu(*ctx);
     }
     // Nobody is here to pick a script: a script feed that starts must have one.
     if (ctx->state.feed_mode == FEED_SCRIPT)
-        check_station_script(*ctx, report, start || ctx->state.AutoStart == 1);
+        check_station_script(*ctx, report, o.start || ctx->state.AutoStart == 1);
     tell_settings_problems(*ctx, report);
     if (report.errors() > 0) {
         fprintf(stderr, "velmora-station: the station does not start: %d problem%s in %s (see above)\n",
@@ -317,7 +227,7 @@ int main(int argc, char** argv) {
     printf("[%s] settings %s, station port %d\n", PROGRAM_TITLE,
            ctx->state.settings_file.c_str(), ctx->state.STATION_PORT);
     if (locked > 0) printf("[%s] lock file %s\n", PROGRAM_TITLE, instance.lock.path.c_str());
-    if (!status_http.empty())
+    if (!o.status_http.empty())
         printf("[%s] status on %s (also status.json and metrics)\n", PROGRAM_TITLE,
                status_server.url().c_str());
     if (needs_station_info)
@@ -347,30 +257,15 @@ int main(int argc, char** argv) {
             host.exit_program(ctx->state.failure_status);
     });
 
-    // The panel's 128 ms rhythm and the ticks' own precise timer, re-armed
-    // for the moment the next tick is due, so that ticks go out one at a
-    // time on schedule whatever the sampling rate.
-    QTimer panel_timer;
-    QObject::connect(&panel_timer, &QTimer::timeout, [&] {
-        if (!host.exit_requested()) panel_tick(*ctx);
-    });
-    panel_timer.start(PACE_TIMER_MS);
-    QTimer send_timer;
-    send_timer.setSingleShot(true);
-    send_timer.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&send_timer, &QTimer::timeout, [&] {
-        if (host.exit_requested()) return;
-        send_timer.start(send_due_ticks(*ctx));
-    });
-    send_timer.start(0);
+    host.start_timers();
 
     QTimer status_timer;
     QObject::connect(&status_timer, &QTimer::timeout, [&] { print_status(*ctx); });
-    if (status_interval > 0) status_timer.start(status_interval * 1000);
+    if (o.status_interval > 0) status_timer.start(o.status_interval * 1000);
 
     // With AutoStart 1 the first tick starts the broadcast; a second start
     // command would toggle it off again.
-    if (start && ctx->state.AutoStart != 1) host.post_command(Command::start_stop);
+    if (o.start && ctx->state.AutoStart != 1) host.post_command(Command::start_stop);
     int status = app.exec();
     print_status(*ctx);
     if (host.exit_requested()) return host.exit_status();

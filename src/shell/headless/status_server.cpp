@@ -7,39 +7,9 @@
 
 #include "app/status_report.h"
 
-namespace {
-
-// "[ADDR:]PORT" with ADDR an IPv4 address or an IPv6 address in brackets.
-bool parse_address(const std::string& text, QHostAddress& host, quint16& port) {
-    std::string address = "127.0.0.1", port_text = text;
-    size_t colon = text.rfind(':');
-    if (colon != std::string::npos) {
-        address = text.substr(0, colon);
-        port_text = text.substr(colon + 1);
-        if (address.size() > 2 && address.front() == '[' && address.back() == ']')
-            address = address.substr(1, address.size() - 2);
-        else if (address.find(':') != std::string::npos)
-            return false;  // an IPv6 address needs its brackets
-    }
-    char* end = nullptr;
-    long number = strtol(port_text.c_str(), &end, 10);
-    if (port_text.empty() || *end || number < 1 || number > 65535) return false;
-    port = static_cast<quint16>(number);
-    return host.setAddress(QString::fromStdString(address));
-}
-
-}  // namespace
-
-bool StatusServer::listen(const std::string& address, std::string& problem) {
-    QHostAddress host;
-    quint16 port = 0;
-    if (!parse_address(address, host, port)) {
-        problem = "--status-http takes [ADDR:]PORT (PORT 1 to 65535, an IPv6 ADDR in brackets), not " +
-                  address;
-        return false;
-    }
+bool StatusServer::listen(const QHostAddress& host, quint16 port, std::string& problem) {
     if (!server_.listen(host, port)) {
-        problem = "--status-http " + address + ": " + server_.errorString().toStdString();
+        problem = server_.errorString().toStdString();
         return false;
     }
     server_.setMaxPendingConnections(kMaxWaiting);

@@ -25,9 +25,9 @@ public:
     static constexpr int kConnectionDeadlineMs = 3000;
 
     StatusServer(Context& ctx, QObject* parent) : QObject(parent), ctx_(ctx) {}
-    // Listens on `address` ("[ADDR:]PORT", 127.0.0.1 without ADDR). False
-    // with `problem` saying why when the text is wrong or the port cannot be bound.
-    bool listen(const std::string& address, std::string& problem);
+    // Listens on `host` and `port`. False with `problem` saying why the
+    // port cannot be bound.
+    bool listen(const QHostAddress& host, quint16 port, std::string& problem);
     std::string url() const;
 
 private:

@@ -18,31 +18,11 @@
 #include "base/version.h"
 #include "platform/single_instance.h"
 #include "shell/capture/capture_source.h"
+#include "shell/window/broadcaster_options.h"
 #include "shell/window/main_window.h"
 #include "shell/window/window_host.h"
 
 namespace {
-
-void usage(FILE* out) {
-    fprintf(out,
-            "usage: velmora-broadcaster [SETTINGS-FILE] [/s] [--skin DIR] [--unattended]\n"
-            "                           [--screenshot FILE.png [--after SECONDS]]\n"
-            "       velmora-broadcaster --help | --version\n"
-            "  SETTINGS-FILE   the station's settings file (as velmora-station takes it)\n"
-            "  /s              start minimised (also -s, /S, -S)\n"
-            "  --skin DIR      draw the window from background.bmp, button.bmp, lamp.bmp\n"
-            "                  and meter.bmp in DIR instead of the built-in skin\n"
-            "  --unattended    print message boxes and answer them OK or Yes; dialogs\n"
-            "                  are not shown (cancelled)\n"
-            "  --screenshot    save a picture of the window after --after seconds\n"
-            "                  (default 1), stop the station and end; implies --unattended\n");
-}
-
-int usage_error(const std::string& problem) {
-    fprintf(stderr, "velmora-broadcaster: %s\n", problem.c_str());
-    usage(stderr);
-    return 2;
-}
 
 struct HeldLock {
     InstanceLock lock;
@@ -63,42 +43,21 @@ bool save_screenshot(QWidget& window, const QString& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (answer_help_or_version(argc, argv, "velmora-broadcaster", usage)) return 0;
+    BroadcasterOptions o;
+    // --help and --version are answered without a display.
+    ParseOutcome parsed = parse_broadcaster_options(argument_list(argc, argv), o);
+    if (!parsed.run && parsed.status == 0) return print_outcome(parsed);
     QApplication app(argc, argv);
+    // Qt took its own options (-platform, -style) out: the rest is ours.
+    o = BroadcasterOptions();
+    parsed = parse_broadcaster_options(argument_list(argc, argv), o);
+    if (!parsed.run) return print_outcome(parsed);
     // Qt takes the environment's locale; numbers and clock texts stay "C".
     setlocale(LC_NUMERIC, "C");
     setlocale(LC_TIME, "C");
 
-    std::string command_line, skin_dir, screenshot;
-    double after = 1.0;
-    bool unattended = false;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        bool takes_value = arg == "--skin" || arg == "--screenshot" || arg == "--after";
-        if (takes_value && i + 1 == argc) return usage_error(arg + " needs a value");
-        if (arg == "--skin") {
-            skin_dir = argv[++i];
-        } else if (arg == "--screenshot") {
-            screenshot = argv[++i];
-        } else if (arg == "--after") {
-            char* end = nullptr;
-            after = strtod(argv[++i], &end);
-            if (end == argv[i] || *end || !(after >= 0 && after <= 3600))
-                return usage_error("--after takes 0 to 3600 seconds");
-        } else if (arg == "--unattended") {
-            unattended = true;
-        } else if (arg.size() > 2 && arg[0] == '-' && arg[1] == '-') {
-            return usage_error("unknown option " + arg);
-        } else {
-            // The settings name and the minimised switch, as one command line.
-            command_line += (command_line.empty() ? "" : " ") + arg;
-        }
-    }
-    if (!screenshot.empty()) unattended = true;
-
-    StartupOptions options = parse_command_line(command_line.c_str());
     WindowHost host;
-    if (unattended) {
+    if (o.unattended) {
         host.box_answers = [](const char* text, BoxStyle style) {
             return print_message_box(text, PROGRAM_TITLE, style, true);
         };
@@ -111,27 +70,27 @@ int main(int argc, char** argv) {
     }
     auto ctx = make_context(host);
     host.attach(ctx.get());
-    if (options.name_too_long) {
-        show_message(*ctx, false, Buttons::ok | Icon::error,
-                     "The settings file name is longer than %d characters: %.60s...",
-                     SETTINGS_NAME_MAX, options.settings_file.c_str());
+    // A refusal before the window: a box (or a line, unattended), status 1.
+    auto refuse = [&](const std::string& text) {
+        show_message(*ctx, false, Buttons::ok | Icon::error, "%s", text.c_str());
         return 1;
-    }
-    // Only the switch (or nothing) given: the default settings file.
-    std::string without_switch = command_line;
-    take_minimised_switch(without_switch);
-    bool named = without_switch.find_first_not_of(" \t") != std::string::npos;
+    };
+    // A name is never cut: a shorter one would name another file.
+    if (o.settings_name.size() > SETTINGS_NAME_MAX)
+        return refuse("The settings file name is longer than " + std::to_string(SETTINGS_NAME_MAX) +
+                      " characters: " + o.settings_name.substr(0, 60) + "...");
     std::string settings_file, problem;
-    if (!find_settings_file(named ? options.settings_file.c_str() : "", &settings_file, &problem)) {
-        show_message(*ctx, false, Buttons::ok | Icon::error, "%s", problem.c_str());
-        return 1;
-    }
+    if (!find_settings_file(o.settings_name.c_str(), &settings_file, &problem)) return refuse(problem);
     // One window per settings file: a second start ends quietly.
     HeldLock instance;
-    if (acquire_instance_lock(instance.lock, settings_file) == 0) return 0;
+    if (acquire_instance_lock(instance.lock, settings_file) == 0) {
+        if (o.script.empty()) return 0;
+        return refuse("A window already runs with " + settings_file + ": choose the script " + o.script +
+                      " there, in Options.");
+    }
 
     QString skin_problem;
-    Skin skin = load_skin(QString::fromLocal8Bit(skin_dir.c_str()), &skin_problem);
+    Skin skin = load_skin(QString::fromLocal8Bit(o.skin_dir.c_str()), &skin_problem);
     if (!skin_problem.isEmpty()) fprintf(stderr, "velmora-broadcaster: %s", qPrintable(skin_problem));
 
     // The sound card, when there is one, records a live feed.
@@ -144,13 +103,17 @@ int main(int argc, char** argv) {
     SettingsReport report;
     if (!controller_startup(*ctx, settings_file.c_str(), no_sound_card, &needs_station_info, &report))
         return 1;
+    if (!o.script.empty()) {
+        std::string script_problem = select_script(*ctx, o.script);
+        if (!script_problem.empty()) return refuse(script_problem);
+    }
     // Start asks for a script when none is named; a named one must be there.
     if (ctx->state.feed_mode == FEED_SCRIPT) check_station_script(*ctx, report, false);
 
     MainWindow window(*ctx, host, std::move(skin));
     watch_stop_signals(&window, [&] { window.close_for_exit(); });
     window.start_timers();
-    if (options.start_minimised) window.showMinimized();
+    if (o.start_minimised) window.showMinimized();
     else window.show();
     // The operator is told, then fixes what the dialogs can fix; an address
     // the station cannot use keeps Start refused until then.
@@ -166,15 +129,15 @@ int main(int argc, char** argv) {
             QTimer::singleShot(PACE_TIMER_MS / 2, &window, take_screenshot);
             return;
         }
-        if (!save_screenshot(window, QString::fromLocal8Bit(screenshot.c_str()))) {
+        if (!save_screenshot(window, QString::fromLocal8Bit(o.screenshot.c_str()))) {
             fprintf(stderr, "velmora-broadcaster: cannot write the screenshot %s\n",
-                    screenshot.c_str());
+                    o.screenshot.c_str());
             screenshot_failed = true;
         }
         window.close_for_exit();
     };
-    if (!screenshot.empty())
-        QTimer::singleShot(static_cast<int>(after * 1000), &window, take_screenshot);
+    if (!o.screenshot.empty())
+        QTimer::singleShot(static_cast<int>(o.after * 1000), &window, take_screenshot);
     int status = app.exec();
     if (host.exit_requested()) return host.exit_status();
     return screenshot_failed ? 1 : status;

@@ -79,19 +79,6 @@ MainWindow::MainWindow(Context& ctx, WindowHost& host, Skin skin)
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     panel_->setFocus();
 
-    connect(&panel_timer_, &QTimer::timeout, this, [this] {
-        if (host_.exit_requested()) return;
-        panel_tick(ctx_);
-        sync_view();
-    });
-    send_timer_.setSingleShot(true);
-    send_timer_.setTimerType(Qt::PreciseTimer);
-    connect(&send_timer_, &QTimer::timeout, this, [this] {
-        if (host_.exit_requested()) return;
-        int state = ctx_.state.broadcast_state;
-        send_timer_.start(send_due_ticks(ctx_));
-        if (ctx_.state.broadcast_state != state) sync_view();  // a tick may end the broadcast
-    });
     sync_view();
 }
 
@@ -110,10 +97,9 @@ QAction* MainWindow::action(Command command_id) const {
     return found == actions_.end() ? nullptr : found->second;
 }
 
-void MainWindow::start_timers() {
-    panel_timer_.start(PACE_TIMER_MS);
-    send_timer_.start(0);
-}
+MainWindow::~MainWindow() { host_.stop_timers(); }
+
+void MainWindow::start_timers() { host_.start_timers(); }
 
 void MainWindow::run_command(Command command_id) {
     on_command(ctx_, command_id);
@@ -145,8 +131,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
-    panel_timer_.stop();
-    send_timer_.stop();
+    host_.stop_timers();
     event->accept();
     QApplication::quit();
 }

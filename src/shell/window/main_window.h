@@ -1,12 +1,11 @@
 #pragma once
 // The operator's window: the four menus with their command ids, Ctrl+S, the
-// skinned status panel with the start/stop button, the panel timer and the
-// precise send timer. Every controller call is followed by sync_view, which
+// skinned status panel with the start/stop button. Every controller call,
+// the host's timer ticks included, is followed by sync_view, which
 // copies the menu and button state, the caption and the cursor into the
 // widgets.
 
 #include <QMainWindow>
-#include <QTimer>
 #include <map>
 
 #include "base/commands.h"
@@ -22,11 +21,12 @@ class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
     MainWindow(Context& ctx, WindowHost& host, Skin skin);
+    ~MainWindow() override;  // the host's timers stop with the window
 
     // Runs one command through the controller, then syncs the view.
     void run_command(Command command_id);
     void sync_view();
-    // The 128 ms panel timer and the send timer; off until started.
+    // The host's panel and send timers; off until started.
     void start_timers();
     // Stops any broadcast, closes the station and lets the window close.
     void close_for_exit();
@@ -50,7 +50,5 @@ private:
     StartStopButton* button_ = nullptr;
     std::map<Command, QAction*> actions_;
     QAction* start_item_ = nullptr;
-    QTimer panel_timer_;
-    QTimer send_timer_;
     bool exiting_ = false;
 };
