@@ -30,8 +30,8 @@ struct EntryListTest : ::testing::Test {
     FakeHost host;
     std::unique_ptr<Context> ctx = make_context(host);
     TempDir dir;
-    EntryList script{SCRIPT_LIST, {}, -1, false};
-    EntryList live{LIVE_LIST, {}, -1, false};
+    EntryList script{SCRIPT_LIST, {}, -1, false, {}};
+    EntryList live{LIVE_LIST, {}, -1, false, {}};
 
     void SetUp() override {
         ctx->state.SamplingRate = 11025;
@@ -124,7 +124,7 @@ TEST_F(EntryListTest, saved_entries_load_as_written_in_the_station_and_in_the_ed
     // (3528 bytes per second of 11025 Hz), the one velmora-script writes too.
     EXPECT_EQ(read_file(path).substr(0, 20), std::string("2 11025 032 SCRIPT\0", 19) + '2');
 
-    EntryList again{SCRIPT_LIST, {}, -1, false};
+    EntryList again{SCRIPT_LIST, {}, -1, false, {}};
     ASSERT_EQ(read_entry_file(*ctx, again, path.c_str()), 2);
     EXPECT_EQ(again.entries, script.entries);
     EntryFields back = split_entry(SCRIPT_LIST, again.entries[1]);
@@ -147,7 +147,7 @@ TEST_F(EntryListTest, saved_entries_load_as_written_in_the_station_and_in_the_ed
                     format_entry(LIVE_LIST, {90, "", dir.file("pic.bmp"), "first line\nsecond line"})};
     ASSERT_EQ(save_entry_file(*ctx, live, dir.file("show.live")), 1);
     EXPECT_EQ(read_file(dir.file("show.live")).substr(0, 13), std::string("2 11025 LIVE\0", 13));
-    EntryList live_again{LIVE_LIST, {}, -1, false};
+    EntryList live_again{LIVE_LIST, {}, -1, false, {}};
     ASSERT_EQ(read_entry_file(*ctx, live_again, dir.file("show.live").c_str()), 2);
     EXPECT_EQ(split_entry(LIVE_LIST, live_again.entries[1]).text, "first line\nsecond line");
     ASSERT_EQ(load_live_list(*ctx, ctx->script, dir.file("show.live").c_str()), 2);
@@ -183,7 +183,7 @@ TEST_F(EntryListTest, a_save_that_fails_half_way_keeps_the_old_file_and_the_chan
 
     // A script is never saved over a file it names.
     write_file(dir.file("song.wav"), "RIFF");
-    EntryList named{SCRIPT_LIST, {format_entry(SCRIPT_LIST, {1, dir.file("song.wav"), "", ""})}, -1, true};
+    EntryList named{SCRIPT_LIST, {format_entry(SCRIPT_LIST, {1, dir.file("song.wav"), "", ""})}, -1, true, {}};
     EXPECT_EQ(save_entry_file(*ctx, named, dir.file("song.wav")), 0);
     EXPECT_EQ(read_file(dir.file("song.wav")), "RIFF");
     EXPECT_NE(host.last_message().find("names that file itself"), std::string::npos);

@@ -139,7 +139,7 @@ protected:
     std::string url() const { return "http://" + ice_ip + ":" + std::to_string(kIcecastPort) + mount; }
 
     void start_server() {
-        std::string problem = start_icecast_server(server, {ice_ip, kIcecastPort, ice_folder.path()});
+        std::string problem = start_icecast_server(server, {ice_ip, kIcecastPort, ice_folder.path(), {}, 0, {}});
         ASSERT_EQ(problem, "");
     }
 

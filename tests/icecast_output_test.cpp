@@ -87,7 +87,9 @@ TEST(IcecastSettings, every_key_is_checked_and_an_empty_url_means_no_output) {
         SCOPED_TRACE(c.settings.url + " " + c.settings.format);
         std::string problem;
         EXPECT_EQ(check_icecast_settings(c.settings, &problem), *c.problem ? 0 : 1) << problem;
-        if (*c.problem) EXPECT_NE(problem.find(c.problem), std::string::npos) << problem;
+        if (*c.problem) {
+            EXPECT_NE(problem.find(c.problem), std::string::npos) << problem;
+        }
     }
     EXPECT_EQ(icecast_default_bitrate(ICECAST_OPUS), 32);
     EXPECT_EQ(icecast_default_bitrate(ICECAST_MP3), 64);
@@ -173,9 +175,10 @@ TEST_F(IcecastStation, a_password_in_a_file_others_can_read_is_warned_of_once) {
         ASSERT_EQ(icecast_start(*ctx, ctx->icecast), 1);  // the next broadcast: no second warning
         icecast_stop(*ctx, ctx->icecast);
         ASSERT_EQ(host.messages.size(), c.warnings);
-        if (c.warnings)
+        if (c.warnings) {
             EXPECT_NE(host.last_message().find("holds the Icecast password and other users can read it"),
                       std::string::npos) << host.last_message();
+        }
     }
 }
 

@@ -83,7 +83,7 @@ TEST_F(ScriptToolTest, the_window_and_the_tool_write_one_header_for_one_station)
         ctx->state.settings_file = dir.file("rates.ini");
         load_settings(*ctx, true);
         EntryList built{
-            SCRIPT_LIST, {format_entry(SCRIPT_LIST, {1, dir.file("a.wav"), "", ""})}, -1, true};
+            SCRIPT_LIST, {format_entry(SCRIPT_LIST, {1, dir.file("a.wav"), "", ""})}, -1, true, {}};
         ASSERT_EQ(save_entry_file(*ctx, built, dir.file("window.VSK")), 1);
         const std::string tool_header = read_file(dir.file("tool.VSK")).c_str();
         EXPECT_EQ(read_file(dir.file("window.VSK")).c_str(), tool_header) << transfer;
@@ -131,11 +131,12 @@ TEST_F(ScriptToolTest, live_lists_are_written_for_a_headless_live_station) {
               "is a script, not a live list"},
              {{"add-live", "show/live.VLS", "a.wav"}, "8- and 24-bit uncompressed BMP"},
              {{"add-live", "show/live.VLS", "--text", "a; b"}, "a text cannot hold a semicolon"}}) {
-        if (c.args[1] == "show/show.VSK")
+        if (c.args[1] == "show/show.VSK") {
             ASSERT_EQ(
                 tool({"new", "show/show.VSK", "a.wav", "--settings", "station.ini", "--force"})
                     .status,
                 0);
+        }
         ProgramResult run = tool(c.args);
         EXPECT_EQ(run.status, 1) << run.output;
         EXPECT_NE(run.output.find(c.says), std::string::npos) << run.output;

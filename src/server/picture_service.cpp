@@ -100,7 +100,7 @@ void handle_picture_request(Services& services, const PictureSlots& pictures, Co
         text += 4;
     }
     const PictureSlot& slot = pictures.slots[slot_index];
-    char reply[32];
+    char reply[48];  // room for any number the format could take
     if (slot.block.empty()) {
         snprintf(reply, sizeof reply, "%sN/A", prefix);
         send_picture_reply(replies, reply, nullptr, 0);

@@ -180,7 +180,7 @@ TEST_F(EditorsTest, a_script_built_from_nothing_is_saved_prepared_and_broadcast)
 
 TEST_F(EditorsTest, cancel_in_the_middle_leaves_nothing_that_counts_as_prepared) {
     std::string song = write_song("long.wav", 8.0, 440);
-    EntryList list{SCRIPT_LIST, {format_entry(SCRIPT_LIST, {1, song, "", ""})}, -1, true};
+    EntryList list{SCRIPT_LIST, {format_entry(SCRIPT_LIST, {1, song, "", ""})}, -1, true, {}};
     const std::string script = dir.file("long.VSK");
     ASSERT_EQ(save_entry_file(*ctx, list, script), 1);
 
@@ -317,7 +317,7 @@ TEST_F(EditorsTest, edits_keep_what_the_dialog_hides_and_closing_never_loses_cha
 
 TEST_F(EditorsTest, start_without_a_script_asks_for_one_and_broadcasts_it) {
     std::string song = write_song("song.wav", 0.5, 440);
-    EntryList list{SCRIPT_LIST, {format_entry(SCRIPT_LIST, {1, song, "", ""})}, -1, true};
+    EntryList list{SCRIPT_LIST, {format_entry(SCRIPT_LIST, {1, song, "", ""})}, -1, true, {}};
     const std::string script = dir.file("picked.VSK");
     ASSERT_EQ(save_entry_file(*ctx, list, script), 1);
     { SongPreparationDialog songs(*ctx, seams, script, nullptr); seams.run_modal(songs); }
@@ -468,7 +468,7 @@ TEST_F(EditorsTest, file_dialogs_add_the_filter_extension_to_a_bare_name) {
 
 TEST_F(EditorsTest, the_song_dialog_shows_no_percentage_before_compress) {
     const std::string song = write_song("quiet.wav", 0.5, 440);
-    EntryList list{SCRIPT_LIST, {format_entry(SCRIPT_LIST, {1, song, "", ""})}, -1, true};
+    EntryList list{SCRIPT_LIST, {format_entry(SCRIPT_LIST, {1, song, "", ""})}, -1, true, {}};
     ASSERT_EQ(save_entry_file(*ctx, list, dir.file("quiet.VSK")), 1);
     SongPreparationDialog songs(*ctx, seams, dir.file("quiet.VSK"), nullptr);
     songs.show();
@@ -494,7 +494,9 @@ TEST_F(EditorsTest, editors_and_the_song_dialog_draw_their_entries_and_progress)
     auto keep = [&](QWidget& widget, const char* name) {
         QImage shot = widget.grab().toImage();
         EXPECT_EQ(shot.size(), widget.size() * widget.devicePixelRatio());
-        if (folder) EXPECT_TRUE(shot.save(QString::fromLocal8Bit(folder) + "/" + name, "PNG"));
+        if (folder) {
+            EXPECT_TRUE(shot.save(QString::fromLocal8Bit(folder) + "/" + name, "PNG"));
+        }
         return shot;
     };
     auto first_row_drawn = [&](EntryListEditor& editor, const QImage& shot) {
@@ -508,7 +510,7 @@ TEST_F(EditorsTest, editors_and_the_song_dialog_draw_their_entries_and_progress)
     EntryList list{SCRIPT_LIST,
                    {format_entry(SCRIPT_LIST, {2, song, dir.file("cover.bmp"), "Night mix"}),
                     format_entry(SCRIPT_LIST, {0, dir.file("morning.VMA"), "", ""})},
-                   -1, true};
+                   -1, true, {}};
     ASSERT_EQ(save_entry_file(*ctx, list, script), 1);
     ctx->state.StationScript = script;
     EntryListEditor builder(*ctx, seams, SCRIPT_LIST, nullptr);
@@ -516,7 +518,7 @@ TEST_F(EditorsTest, editors_and_the_song_dialog_draw_their_entries_and_progress)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&builder));
     EXPECT_GT(first_row_drawn(builder, keep(builder, "script-builder.png")), 50);
 
-    EntryList live_list{LIVE_LIST, {format_entry(LIVE_LIST, {120, "", dir.file("cover.bmp"), "Good evening"})}, -1, true};
+    EntryList live_list{LIVE_LIST, {format_entry(LIVE_LIST, {120, "", dir.file("cover.bmp"), "Good evening"})}, -1, true, {}};
     ASSERT_EQ(save_entry_file(*ctx, live_list, dir.file("evening.live")), 1);
     ctx->state.LiveScript = dir.file("evening.live");
     EntryListEditor live(*ctx, seams, LIVE_LIST, nullptr);

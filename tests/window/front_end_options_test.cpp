@@ -50,8 +50,9 @@ void expect_outcomes(const char* program, ParseOutcome (*parse)(const QStringLis
         ParseOutcome outcome = parse(arguments_of(program, c.args), options);
         EXPECT_EQ(outcome.run ? kRuns : outcome.status, c.status) << shown << "\n" << outcome.text;
         EXPECT_EQ(outcome.text.rfind(c.message, 0), 0u) << shown << "\n" << outcome.text;
-        if (outcome.status == 2)  // the usage follows the problem
+        if (outcome.status == 2) {  // the usage follows the problem
             EXPECT_NE(outcome.text.find(std::string("\nusage: ") + program), std::string::npos) << shown;
+        }
         if (c.check && outcome.run) c.check(options);
     }
 }
@@ -166,7 +167,9 @@ TEST(FrontEndOptions, numbers_are_whole_texts_within_their_range) {
     for (const auto& c : cases) {
         double number = -1;
         EXPECT_EQ(parse_number(c.text, c.low, c.high, c.whole, &number), c.taken) << "[" << c.text << "]";
-        if (c.taken) EXPECT_EQ(number, strtod(c.text, nullptr)) << c.text;
+        if (c.taken) {
+            EXPECT_EQ(number, strtod(c.text, nullptr)) << c.text;
+        }
     }
 }
 
@@ -190,7 +193,7 @@ TEST(FrontEndOptions, each_option_is_described_once_and_the_programs_print_that_
     for (const char* option : {"--skin", "--unattended", "--screenshot", "--after", "/s", "SCRIPT", "SETTINGS-FILE"})
         EXPECT_EQ(lines_starting_with(window_help, std::string("  ") + option), 1) << option;
     // The settings file is taken alike by both: one text.
-    for (const std::string& line : {"the station's settings file: a name with a folder is that\n",
+    for (const char* line : {"the station's settings file: a name with a folder is that\n",
                                     "then in ~/.config/velmora (default: lumo.ini there)\n"}) {
         EXPECT_NE(station_help.find(line), std::string::npos) << line;
         EXPECT_NE(window_help.find(line), std::string::npos) << line;
