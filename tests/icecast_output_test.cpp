@@ -252,18 +252,31 @@ TEST_F(IcecastStation, a_server_that_is_not_there_is_reported_through_the_host) 
     EXPECT_NE(host.last_message().find("is lost ("), std::string::npos) << host.last_message();
 }
 
-// A server that accepts the connection and never answers: neither the
-// station's calls nor the stop wait for the worker stuck in it.
-TEST_F(IcecastStation, a_hanging_server_never_holds_up_the_station) {
+// A listening TCP socket on 127.0.0.1 and an ephemeral port; its accepted
+// connections get a receive buffer of `receive_buffer` bytes when given.
+int tcp_server_on_loopback(int* port, int receive_buffer = 0) {
     int server = socket(AF_INET, SOCK_STREAM, 0);
+    if (receive_buffer > 0) setsockopt(server, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     inet_pton(AF_INET, "127.0.0.1", &addr.sin_addr);
-    ASSERT_EQ(bind(server, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    ASSERT_EQ(listen(server, 4), 0);
     socklen_t length = sizeof addr;
-    getsockname(server, reinterpret_cast<sockaddr*>(&addr), &length);
-    load("ICECAST_URL=http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/velmora\n");
+    if (bind(server, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(server, 4) != 0 ||
+        getsockname(server, reinterpret_cast<sockaddr*>(&addr), &length) != 0) {
+        close(server);
+        return -1;
+    }
+    *port = ntohs(addr.sin_port);
+    return server;
+}
+
+// A server that accepts the connection and never answers: neither the
+// station's calls nor the stop wait for the worker stuck in it.
+TEST_F(IcecastStation, a_hanging_server_never_holds_up_the_station) {
+    int port = 0;
+    int server = tcp_server_on_loopback(&port);
+    ASSERT_GE(server, 0);
+    load("ICECAST_URL=http://127.0.0.1:" + std::to_string(port) + "/velmora\n");
     ASSERT_EQ(icecast_start(*ctx, ctx->icecast), 1);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the worker is in its request
     uint8_t block[2048] = {};
@@ -282,16 +295,9 @@ TEST_F(IcecastStation, a_hanging_server_never_holds_up_the_station) {
 // buffers fill within a second: the worker tells the station the output is
 // lost after 8 s without progress, and the station's calls never wait.
 TEST_F(IcecastStation, a_server_that_stops_reading_is_told_as_lost) {
-    int server = socket(AF_INET, SOCK_STREAM, 0);
-    int small = 4096;
-    setsockopt(server, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    inet_pton(AF_INET, "127.0.0.1", &addr.sin_addr);
-    ASSERT_EQ(bind(server, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    ASSERT_EQ(listen(server, 4), 0);
-    socklen_t length = sizeof addr;
-    getsockname(server, reinterpret_cast<sockaddr*>(&addr), &length);
+    int port = 0;
+    int server = tcp_server_on_loopback(&port, 4096);
+    ASSERT_GE(server, 0);
     std::thread stalling([server] {
         std::vector<int> connections;
         for (bool streaming = false; !streaming;) {
@@ -310,7 +316,7 @@ TEST_F(IcecastStation, a_server_that_stops_reading_is_told_as_lost) {
         poll(&p, 1, 30000);
         for (int c : connections) close(c);
     });
-    load("ICECAST_URL=http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) +
+    load("ICECAST_URL=http://127.0.0.1:" + std::to_string(port) +
          "/velmora\nICECAST_FORMAT=mp3\nICECAST_BITRATE=320\n");
     ASSERT_EQ(icecast_start(*ctx, ctx->icecast), 1);
     uint8_t block[2048];
