@@ -537,10 +537,3 @@ TEST_F(EditorsTest, editors_and_the_song_dialog_draw_their_entries_and_progress)
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
