@@ -314,9 +314,16 @@ struct Run {
             path = path.substr(0, at) + "-" + std::to_string(wav_files) + path.substr(at);
         }
         if (wav_stream_begin(wav, path, l.sampling_rate)) return true;
+        wav_failed(path);
+        return false;
+    }
+
+    // A WAV file that cannot be written ends the run with status 1, also
+    // when it was ending anyway.
+    void wav_failed(const std::string& path) {
         fprintf(stderr, "velmora-listen: cannot write %s: %s\n", path.c_str(), wav.out.why.c_str());
         end(1);
-        return false;
+        status = 1;
     }
 
     // Moves the decoded audio to the WAV file (when one is written).
@@ -327,9 +334,7 @@ struct Run {
             const auto count = static_cast<uint32_t>(
                 std::min<size_t>(heard.size() - at, kWavMostSamples - wav.samples));
             if (!wav_stream_add(wav, heard.data() + at, count)) {
-                fprintf(stderr, "velmora-listen: cannot write %s: %s\n", wav.out.path.c_str(),
-                        wav.out.why.c_str());
-                end(1);
+                wav_failed(wav.out.path);
                 break;
             }
             at += count;
@@ -343,8 +348,7 @@ struct Run {
             printf("wrote %s: %u samples at %d Hz\n", path.c_str(), wav.samples, wav.sample_rate);
             return true;
         }
-        fprintf(stderr, "velmora-listen: cannot write %s: %s\n", path.c_str(), wav.out.why.c_str());
-        end(1);
+        wav_failed(path);
         return false;
     }
 
