@@ -53,9 +53,11 @@ int icecast_start(Services& services, IcecastOutput& icecast) {
     config.genre = s.StationCategory;
 
     out.url = s.ICECAST_URL;
+    out.mount = config.target.mount;
     out.user = settings.user;
     out.state = ICECAST_CONNECTING;
     out.lost_told = false;
+    out.was_on_air = false;
     out.title.clear();
     out.dropped_items = 0;
     Host* host = services.host;
@@ -96,11 +98,12 @@ void on_icecast_event(Services& services, IcecastOutput& icecast) {
         switch (event.kind) {
             case ICECAST_EVENT_ON_AIR:
                 // The first connection is news as well: the operator learns it works.
-                if (out.lost_told || out.state == ICECAST_CONNECTING)
-                    tell(services, std::string(out.lost_told ? "The Icecast output is back on the air at "
-                                                        : "The Icecast output is on the air at ") +
+                if (out.lost_told || !out.was_on_air)
+                    tell(services, std::string(out.was_on_air ? "The Icecast output is back on the air at "
+                                                              : "The Icecast output is on the air at ") +
                                   out.url);
                 out.lost_told = false;
+                out.was_on_air = true;
                 out.state = ICECAST_ON_AIR;
                 break;
             case ICECAST_EVENT_LOST:
@@ -113,6 +116,13 @@ void on_icecast_event(Services& services, IcecastOutput& icecast) {
             case ICECAST_EVENT_REFUSED:
                 tell(services, "The Icecast server at " + out.url + " refused the password (HTTP 401) of user " +
                               out.user + "; trying again every 30 seconds");
+                out.lost_told = true;
+                out.state = ICECAST_RECONNECTING;
+                break;
+            case ICECAST_EVENT_IN_USE:
+                tell(services, "The Icecast mount " + out.mount + " at " + out.url +
+                                   " is in use: another source feeds it (HTTP 403); trying again until "
+                                   "it is free");
                 out.lost_told = true;
                 out.state = ICECAST_RECONNECTING;
                 break;
