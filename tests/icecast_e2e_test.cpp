@@ -10,6 +10,9 @@
 
 #include <sys/stat.h>
 
+#include <fstream>
+#include <sstream>
+
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -478,6 +481,102 @@ TEST_F(IcecastOutput, a_song_that_does_not_decode_keeps_the_mount_fed_with_silen
     Decoded d = decode("through.ogg", false);
     ASSERT_GT(d.samples.size(), static_cast<size_t>(8 * d.rate)) << "the mount went without data";
     EXPECT_GT(tone_level_db(tail(d, 1.0), 700, d.rate), 18.0);
+}
+
+// The unit's ExecStart= and Environment= for instance `name`, with %S, %t
+// and %i filled in and the unit's paths moved into `root`.
+std::vector<std::string> unit_command(const std::string& root, const std::string& name) {
+    std::ifstream unit(std::string(VELMORA_SOURCE_DIR) + "/packaging/systemd/velmora-station@.service");
+    std::vector<std::string> command = {"/usr/bin/env"}, exec;
+    auto fill = [&](std::string word) {
+        for (auto [from, to] : {std::pair<std::string, std::string>{"%S", root + "/state"},
+                                {"%t", root + "/run"}, {"%i", name}, {"/etc/velmora", root + "/etc"},
+                                {"/usr/bin/velmora-station", program_path("velmora-station")}})
+            for (size_t at; (at = word.find(from)) != std::string::npos;) word.replace(at, from.size(), to);
+        return word;
+    };
+    for (std::string line; std::getline(unit, line);) {
+        bool is_exec = line.rfind("ExecStart=", 0) == 0, is_env = line.rfind("Environment=", 0) == 0;
+        if (!is_exec && !is_env) continue;
+        std::istringstream words(line.substr(line.find('=') + 1));
+        for (std::string word; words >> word;) (is_exec ? exec : command).push_back(fill(word));
+    }
+    command.insert(command.end(), exec.begin(), exec.end());
+    return command;
+}
+
+// A folder of `user`'s own, as systemd makes StateDirectory= and the credentials.
+void make_folder_of(const std::string& path, uid_t user, mode_t mode) {
+    ASSERT_EQ(system(("mkdir -p '" + path + "'").c_str()), 0);
+    ASSERT_EQ(chown(path.c_str(), user, user), 0);
+    ASSERT_EQ(chmod(path.c_str(), mode), 0);
+}
+
+// The system service as systemd runs it: the unit's own ExecStart= and
+// Environment= lines, run as an unprivileged user (nobody) with a settings
+// file of root's that anyone may read, and the password in a file only
+// root reads, handed over as the unit's LoadCredential= does (a copy in a
+// folder of the service's user, $CREDENTIALS_DIRECTORY).
+TEST_F(IcecastOutput, a_service_user_logs_in_with_its_credential_and_is_advised_rightly) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to run the station as another user";
+    const uid_t nobody = 65534;
+    start_server();
+    std::string root = dir.path();
+    chmod(root.c_str(), 0755);
+    make_folder_of(root + "/etc", 0, 0755);
+    make_folder_of(root + "/state/velmora/radio", nobody, 0700);
+    make_folder_of(root + "/run/velmora/radio", nobody, 0700);
+    make_folder_of(root + "/credentials", nobody, 0500);
+    std::string settings = "[VelmoraStation]\nSamplingRate=44100\nTransferRate=4410\nBANDWIDTH=512000\n"
+                           "AutoStart=1\nSPECIFIC_IP=1\nIP_ADDR=" + station_ip + "\nSTATION_PORT=" +
+                           std::to_string(kStationPort) + "\nMASTER_IP=" + test_ip(94) + "\n"
+                           "StationName=Service\nStationLocation=Loopback\nICECAST_URL=" + url() + "\n";
+    write_file(root + "/etc/radio.ini", settings);
+    chmod((root + "/etc/radio.ini").c_str(), 0644);
+    write_file(root + "/etc/radio.password", std::string(TEST_ICECAST_PASSWORD) + "\n");
+    chmod((root + "/etc/radio.password").c_str(), 0600);
+    std::string credential = root + "/credentials/icecast-password";
+    write_file(credential, std::string(TEST_ICECAST_PASSWORD) + "\n");
+    ASSERT_EQ(chown(credential.c_str(), nobody, nobody), 0);
+    chmod(credential.c_str(), 0400);
+
+    // The service has no sound card: its live feed is a tone, as a drop-in would give it.
+    std::vector<std::string> command = unit_command(root, "radio");
+    command.insert(command.begin() + 1, "CREDENTIALS_DIRECTORY=" + root + "/credentials");
+    command.insert(command.begin(), {"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup",
+                                     "--clear-groups", "--"});
+    std::vector<std::string> check = command;
+    check.push_back("--check");
+    ProgramResult checked = run_program(check);
+    EXPECT_EQ(checked.status, 0) << checked.output;
+    command.insert(command.end(), {"--capture", "tone:1000"});
+    ASSERT_TRUE(station.start(command, dir.file("station.out"), root));
+    ASSERT_TRUE(wait_for_output("The Icecast output is on the air at " + url(), kFirstConnectMs))
+        << station_output() << server_output();
+    station.signal(SIGTERM);
+    EXPECT_EQ(station.wait(10000), 0) << station_output();
+
+    // The password in the settings file itself: the advice names who runs the
+    // station and keeps the file readable for it.
+    write_file(root + "/etc/radio.ini", settings + "ICECAST_PASSWORD=" + TEST_ICECAST_PASSWORD + "\n");
+    command.erase(command.begin() + 6);  // no credential
+    ASSERT_TRUE(station.start(command, dir.file("station.out"), root));
+    ASSERT_TRUE(wait_for_output("on the air at " + url(), kFirstConnectMs)) << station_output();
+    std::string said = station_output();
+    EXPECT_NE(said.find("it belongs to root and the station runs as nobody, who could not read it after "
+                        "a chmod 600"), std::string::npos) << said;
+    EXPECT_NE(said.find("LoadCredential=icecast-password:"), std::string::npos) << said;
+    EXPECT_EQ(said.find("(chmod 600"), std::string::npos) << said;
+
+    // A password file the station's user cannot read is named by --check.
+    write_file(root + "/etc/radio.ini", settings + "ICECAST_PASSWORD_FILE=radio.password\n");
+    check = command;
+    check.resize(check.size() - 2);  // without --capture tone:1000
+    check.push_back("--check");
+    ProgramResult refused = run_program(check);
+    EXPECT_EQ(refused.status, 1) << refused.output;
+    EXPECT_NE(refused.output.find("ICECAST_PASSWORD_FILE: cannot read " + root + "/etc/radio.password: "
+                                  "Permission denied"), std::string::npos) << refused.output;
 }
 
 }  // namespace

@@ -71,17 +71,17 @@ TEST(IcecastSettings, every_key_is_checked_and_an_empty_url_means_no_output) {
         IcecastSettings settings;
         const char* problem;  // "" passes
     } cases[] = {
-        {{"", "", "", "flac", 9999}, ""},  // no output: nothing else matters
-        {{"http://127.0.0.1/x", "source", "pw", "opus", 0}, ""},
-        {{"http://127.0.0.1/x", "source", "pw", "MP3", 320}, ""},
-        {{"http://127.0.0.1/x", "source", "pw", "opus", 8}, ""},
-        {{"http://127.0.0.1/x", "source", "pw", "vorbis", 0}, "ICECAST_FORMAT must be opus or mp3"},
-        {{"http://127.0.0.1/x", "source", "pw", "opus", 7}, "ICECAST_BITRATE must be 8 to 320"},
-        {{"http://127.0.0.1/x", "source", "pw", "mp3", 321}, "ICECAST_BITRATE must be 8 to 320"},
-        {{"http://127.0.0.1/x", "", "pw", "opus", 0}, "ICECAST_USER must be 1 to 127"},
-        {{"http://127.0.0.1/x", "source", std::string(128, 'p'), "opus", 0}, "ICECAST_PASSWORD at most 127"},
-        {{"http://127.0.0.1/" + std::string(250, 'm'), "source", "", "opus", 0}, "longer than 255"},
-        {{"ftp://127.0.0.1/x", "source", "", "opus", 0}, "must begin with http://"},
+        {{"", "", "", "flac", 9999, ""}, ""},  // no output: nothing else matters
+        {{"http://127.0.0.1/x", "source", "pw", "opus", 0, ""}, ""},
+        {{"http://127.0.0.1/x", "source", "pw", "MP3", 320, ""}, ""},
+        {{"http://127.0.0.1/x", "source", "pw", "opus", 8, ""}, ""},
+        {{"http://127.0.0.1/x", "source", "pw", "vorbis", 0, ""}, "ICECAST_FORMAT must be opus or mp3"},
+        {{"http://127.0.0.1/x", "source", "pw", "opus", 7, ""}, "ICECAST_BITRATE must be 8 to 320"},
+        {{"http://127.0.0.1/x", "source", "pw", "mp3", 321, ""}, "ICECAST_BITRATE must be 8 to 320"},
+        {{"http://127.0.0.1/x", "", "pw", "opus", 0, ""}, "ICECAST_USER must be 1 to 127"},
+        {{"http://127.0.0.1/x", "source", std::string(128, 'p'), "opus", 0, ""}, "ICECAST_PASSWORD at most 127"},
+        {{"http://127.0.0.1/" + std::string(250, 'm'), "source", "", "opus", 0, ""}, "longer than 255"},
+        {{"ftp://127.0.0.1/x", "source", "", "opus", 0, ""}, "must begin with http://"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.settings.url + " " + c.settings.format);
