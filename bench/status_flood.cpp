@@ -39,20 +39,23 @@ int main(int argc, char** argv) {
     ConnectionFlood flood(ip, port, clients, silent ? "" : "GET /metrics HTTP/1.1\r\n\r\n");
     int probes = 0, answered = 0;
     double slowest_ms = 0;
-    for (auto next = start + std::chrono::milliseconds(500);
-         std::chrono::duration<double>(next - start).count() < seconds; next += std::chrono::seconds(1)) {
+    const auto end = start + std::chrono::duration_cast<Clock::duration>(
+                                 std::chrono::duration<double>(seconds));
+    for (auto next = start + std::chrono::milliseconds(500); next < end;
+         next += std::chrono::seconds(1)) {
         std::this_thread::sleep_until(next);
         auto asked = Clock::now();
         std::string reply = fetch_once(ip, port, "GET /status.json HTTP/1.1\r\n\r\n", 2000);
         ++probes;
         if (reply.rfind("HTTP/1.1 200 OK\r\n", 0) != 0) continue;
         ++answered;
-        slowest_ms = std::max(slowest_ms,
-                              std::chrono::duration<double, std::milli>(Clock::now() - asked).count());
+        std::chrono::duration<double, std::milli> took = Clock::now() - asked;
+        slowest_ms = std::max(slowest_ms, took.count());
     }
     long connects = flood.stop();
     double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
     printf("clients %d%s, %.0f s: %.0f connects/s; probes answered %d of %d (slowest %.0f ms)\n",
-           clients, silent ? " (silent)" : "", elapsed, connects / elapsed, answered, probes, slowest_ms);
+           clients, silent ? " (silent)" : "", elapsed, connects / elapsed, answered, probes,
+           slowest_ms);
     return 0;
 }

@@ -161,8 +161,8 @@ protected:
                    "WWW_DESC=Tones all day\nWWW_URL=http://127.0.0.1/velmora\n"
                    "ICECAST_URL=" + url() + "\n" + extra);
         chmod(folder.file("station.ini").c_str(), 0600);
-        std::vector<std::string> args = {program_path("velmora-station"), folder.file("station.ini"),
-                                         "--status-interval", "1"};
+        std::vector<std::string> args = {program_path("velmora-station"),
+                                         folder.file("station.ini"), "--status-interval", "1"};
         args.insert(args.end(), options.begin(), options.end());
         EnvironmentList env = {{"VELMORA_HOME", folder.path()}, {"XDG_CONFIG_HOME", folder.path()},
                                {"XDG_RUNTIME_DIR", folder.path()}, {"HOME", folder.path()}};
@@ -403,7 +403,8 @@ TEST_F(IcecastOutput, a_refused_password_is_told_as_such_and_the_udp_station_goe
 TEST_F(IcecastOutput, a_frozen_server_is_told_lost_within_15_s_and_its_return_once) {
     start_server();
     start_station("ICECAST_PASSWORD=hackme\n", {"--capture", "tone:1000"});
-    ASSERT_TRUE(wait_for_output("on the air at " + url(), kFirstConnectMs)) << station_output() << server_output();
+    ASSERT_TRUE(wait_for_output("on the air at " + url(), kFirstConnectMs))
+        << station_output() << server_output();
     server.signal(SIGSTOP);
     auto frozen = Clock::now();
     ASSERT_TRUE(wait_for_output("is lost (", 15000)) << station_output();
@@ -428,7 +429,8 @@ TEST_F(IcecastOutput, a_mount_in_use_is_told_as_such_and_taken_once_free) {
     start_server();
     TempDir first_dir;
     ChildProcess first;
-    start_station_in(first, first_dir, test_ip(96), "ICECAST_PASSWORD=hackme\n", {"--capture", "tone:500"});
+    start_station_in(first, first_dir, test_ip(96), "ICECAST_PASSWORD=hackme\n",
+                     {"--capture", "tone:500"});
     ASSERT_TRUE(wait_for_output("on the air at " + url(), kFirstConnectMs, &first_dir))
         << read_file(first_dir.file("station.out")) << server_output();
     start_station("ICECAST_PASSWORD=hackme\n", {"--capture", "tone:1000"});
@@ -459,7 +461,8 @@ TEST_F(IcecastOutput, a_song_that_does_not_decode_keeps_the_mount_fed_with_silen
         write_sample_header(file, kRate, codec.rate_percent);
         uint8_t junk[64];
         memset(junk, 0xFF, sizeof junk);
-        for (int f = 0; f < 24 * kFramesPerSuperBlock; ++f) write_sample_frame(file, junk, sizeof junk);
+        for (int f = 0; f < 24 * kFramesPerSuperBlock; ++f)
+            write_sample_frame(file, junk, sizeof junk);
         fclose(file);
     }
     write_song(dir.file("tone.VMA"), 700, 40, codec);
@@ -472,8 +475,11 @@ TEST_F(IcecastOutput, a_song_that_does_not_decode_keeps_the_mount_fed_with_silen
     script += "1 " + dir.file("tone.VMA") + " \"\" Tone song";
     script += '\0';
     write_file(dir.file("songs.VSK"), script);
-    start_station("Mode=0\nStationScript=" + dir.file("songs.VSK") + "\nICECAST_PASSWORD=hackme\n", {});
-    ASSERT_TRUE(wait_for_output("on the air at " + url(), kFirstConnectMs)) << station_output() << server_output();
+    start_station("Mode=0\nStationScript=" + dir.file("songs.VSK") +
+                      "\nICECAST_PASSWORD=hackme\n",
+                  {});
+    ASSERT_TRUE(wait_for_output("on the air at " + url(), kFirstConnectMs))
+        << station_output() << server_output();
     // Through the broken song's 9 s and into the tone.
     std::string heard = listen_with_curl(url(), 12, "through.ogg");
     EXPECT_EQ(count_in_output("is lost ("), 0) << station_output() << server_output();
@@ -486,17 +492,22 @@ TEST_F(IcecastOutput, a_song_that_does_not_decode_keeps_the_mount_fed_with_silen
 // The unit's ExecStart= and Environment= for instance `name`, with %S, %t
 // and %i filled in and the unit's paths moved into `root`.
 std::vector<std::string> unit_command(const std::string& root, const std::string& name) {
-    std::ifstream unit(std::string(VELMORA_SOURCE_DIR) + "/packaging/systemd/velmora-station@.service");
+    std::ifstream unit(std::string(VELMORA_SOURCE_DIR) +
+                       "/packaging/systemd/velmora-station@.service");
     std::vector<std::string> command = {"/usr/bin/env"}, exec;
     auto fill = [&](std::string word) {
         for (auto [from, to] : {std::pair<std::string, std::string>{"%S", root + "/state"},
-                                {"%t", root + "/run"}, {"%i", name}, {"/etc/velmora", root + "/etc"},
+                                {"%t", root + "/run"},
+                                {"%i", name},
+                                {"/etc/velmora", root + "/etc"},
                                 {"/usr/bin/velmora-station", program_path("velmora-station")}})
-            for (size_t at; (at = word.find(from)) != std::string::npos;) word.replace(at, from.size(), to);
+            for (size_t at; (at = word.find(from)) != std::string::npos;)
+                word.replace(at, from.size(), to);
         return word;
     };
     for (std::string line; std::getline(unit, line);) {
-        bool is_exec = line.rfind("ExecStart=", 0) == 0, is_env = line.rfind("Environment=", 0) == 0;
+        bool is_exec = line.rfind("ExecStart=", 0) == 0;
+        bool is_env = line.rfind("Environment=", 0) == 0;
         if (!is_exec && !is_env) continue;
         std::istringstream words(line.substr(line.find('=') + 1));
         for (std::string word; words >> word;) (is_exec ? exec : command).push_back(fill(word));
@@ -527,10 +538,11 @@ TEST_F(IcecastOutput, a_service_user_logs_in_with_its_credential_and_is_advised_
     make_folder_of(root + "/state/velmora/radio", nobody, 0700);
     make_folder_of(root + "/run/velmora/radio", nobody, 0700);
     make_folder_of(root + "/credentials", nobody, 0500);
-    std::string settings = "[VelmoraStation]\nSamplingRate=44100\nTransferRate=4410\nBANDWIDTH=512000\n"
-                           "AutoStart=1\nSPECIFIC_IP=1\nIP_ADDR=" + station_ip + "\nSTATION_PORT=" +
-                           std::to_string(kStationPort) + "\nMASTER_IP=" + test_ip(94) + "\n"
-                           "StationName=Service\nStationLocation=Loopback\nICECAST_URL=" + url() + "\n";
+    std::string settings =
+        "[VelmoraStation]\nSamplingRate=44100\nTransferRate=4410\nBANDWIDTH=512000\n"
+        "AutoStart=1\nSPECIFIC_IP=1\nIP_ADDR=" + station_ip + "\nSTATION_PORT=" +
+        std::to_string(kStationPort) + "\nMASTER_IP=" + test_ip(94) + "\n"
+        "StationName=Service\nStationLocation=Loopback\nICECAST_URL=" + url() + "\n";
     write_file(root + "/etc/radio.ini", settings);
     chmod((root + "/etc/radio.ini").c_str(), 0644);
     write_file(root + "/etc/radio.password", std::string(TEST_ICECAST_PASSWORD) + "\n");
@@ -558,13 +570,17 @@ TEST_F(IcecastOutput, a_service_user_logs_in_with_its_credential_and_is_advised_
 
     // The password in the settings file itself: the advice names who runs the
     // station and keeps the file readable for it.
-    write_file(root + "/etc/radio.ini", settings + "ICECAST_PASSWORD=" + TEST_ICECAST_PASSWORD + "\n");
+    write_file(root + "/etc/radio.ini",
+               settings + "ICECAST_PASSWORD=" + TEST_ICECAST_PASSWORD + "\n");
     command.erase(command.begin() + 6);  // no credential
+    write_file(dir.file("station.out"), "");  // the last run's words are not this one's
     ASSERT_TRUE(station.start(command, dir.file("station.out"), root));
     ASSERT_TRUE(wait_for_output("on the air at " + url(), kFirstConnectMs)) << station_output();
     std::string said = station_output();
-    EXPECT_NE(said.find("it belongs to root and the station runs as nobody, who could not read it after "
-                        "a chmod 600"), std::string::npos) << said;
+    EXPECT_NE(said.find("it belongs to root and the station runs as nobody, who could not read "
+                        "it after a chmod 600"),
+              std::string::npos)
+        << said;
     EXPECT_NE(said.find("LoadCredential=icecast-password:"), std::string::npos) << said;
     EXPECT_EQ(said.find("(chmod 600"), std::string::npos) << said;
 
@@ -575,8 +591,10 @@ TEST_F(IcecastOutput, a_service_user_logs_in_with_its_credential_and_is_advised_
     check.push_back("--check");
     ProgramResult refused = run_program(check);
     EXPECT_EQ(refused.status, 1) << refused.output;
-    EXPECT_NE(refused.output.find("ICECAST_PASSWORD_FILE: cannot read " + root + "/etc/radio.password: "
-                                  "Permission denied"), std::string::npos) << refused.output;
+    EXPECT_NE(refused.output.find("ICECAST_PASSWORD_FILE: cannot read " + root +
+                                  "/etc/radio.password: Permission denied"),
+              std::string::npos)
+        << refused.output;
 }
 
 }  // namespace

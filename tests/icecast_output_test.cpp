@@ -206,8 +206,9 @@ TEST_F(IcecastStation, the_operator_hears_once_of_a_loss_and_once_of_the_return)
          "trying again every 30 seconds", "reconnecting"},
         {{ICECAST_EVENT_ON_AIR, ""}, "The Icecast output is back on the air", "on the air"},
         {{ICECAST_EVENT_IN_USE, "Login failed"},
-         "The Icecast mount /velmora at http://127.0.0.1:9/velmora is in use: another source feeds it "
-         "(HTTP 403)", "reconnecting"},
+         "The Icecast mount /velmora at http://127.0.0.1:9/velmora is in use: another source "
+         "feeds it (HTTP 403)",
+         "reconnecting"},
         {{ICECAST_EVENT_ON_AIR, ""}, "The Icecast output is back on the air", "on the air"},
     };
     for (const Step& step : steps) {

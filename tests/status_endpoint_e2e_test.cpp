@@ -231,7 +231,8 @@ TEST_F(StatusEndpoint, a_connection_flood_leaves_the_listener_whole_and_a_monito
     int probes = 0, answered = 0;
     std::thread monitor([&] {
         while (measuring) {
-            std::string reply = fetch_once(station_ip, kStatusPort, "GET /status.json HTTP/1.1\r\n\r\n", 2000);
+            std::string reply =
+                fetch_once(station_ip, kStatusPort, "GET /status.json HTTP/1.1\r\n\r\n", 2000);
             ++probes;
             if (reply.rfind("HTTP/1.1 200 OK\r\n", 0) == 0 &&
                 reply.find("\"state\": \"BROADCASTING\"") != std::string::npos)

@@ -325,18 +325,23 @@ bool mount_in_use(IcecastShared& s, const IcecastTarget& target) {
         !http_probe_start(probe, where, kStatusPage, &problem))
         return false;
     int answered = 0;
-    for (auto deadline = Clock::now() + std::chrono::seconds(3); answered == 0 && Clock::now() < deadline;)
-        if ((answered = http_probe_poll(probe, &problem)) == 0 && !pause_unless_stopped(s, 10)) break;
+    auto deadline = Clock::now() + std::chrono::seconds(3);
+    while (answered == 0 && Clock::now() < deadline) {
+        answered = http_probe_poll(probe, &problem);
+        if (answered == 0 && !pause_unless_stopped(s, 10)) break;
+    }
     http_probe_close(probe);
     const std::string key = "\"listenurl\":\"";
     const std::string& page = probe.reply;
-    for (size_t at = page.find(key); answered == 1 && at != std::string::npos; at = page.find(key, at + 1)) {
+    if (answered != 1) return false;
+    for (size_t at = page.find(key); at != std::string::npos; at = page.find(key, at + 1)) {
         size_t start = at + key.size(), end = page.find('"', start);
         std::string url = page.substr(start, end == std::string::npos ? 0 : end - start);
         for (size_t slash; (slash = url.find("\\/")) != std::string::npos;) url.erase(slash, 1);
         size_t host = url.find("://");
         size_t path = url.find('/', host == std::string::npos ? 0 : host + 3);
-        if (path != std::string::npos && url.compare(path, std::string::npos, target.mount) == 0) return true;
+        if (path != std::string::npos && url.compare(path, std::string::npos, target.mount) == 0)
+            return true;
     }
     return false;
 }

@@ -21,7 +21,8 @@ std::string password_advice(const std::string& path, const std::string& what) {
     FileReaders readers;
     if (!file_readers(path, &readers) || !readers.others_can_read) return "";
     std::string text = what + " and other users can read it; ";
-    if (readers.runner_owns) return text + "make it readable by its owner only (chmod 600 " + path + ").";
+    if (readers.runner_owns)
+        return text + "make it readable by its owner only (chmod 600 " + path + ").";
     return text + "it belongs to " + readers.owner + " and the station runs as " + readers.runner +
            ", who could not read it after a chmod 600. Put the password in a file that only " +
            readers.owner + " can read and hand it to the service with LoadCredential=" +
@@ -60,9 +61,11 @@ int icecast_start(Services& services, IcecastOutput& icecast) {
     }
     // A credential of the service manager is its to guard.
     if (!password.password.empty() && !out.permission_warned && !password.from_credential) {
-        std::string advice = password.file.empty()
-            ? password_advice(s.settings_file, "The settings file " + s.settings_file + " holds the Icecast password")
-            : password_advice(password.file, "The Icecast password file " + password.file);
+        std::string advice =
+            password.file.empty()
+                ? password_advice(s.settings_file, "The settings file " + s.settings_file +
+                                                       " holds the Icecast password")
+                : password_advice(password.file, "The Icecast password file " + password.file);
         out.permission_warned = !advice.empty();
         if (!advice.empty()) tell(services, advice);
     }
@@ -123,9 +126,9 @@ void on_icecast_event(Services& services, IcecastOutput& icecast) {
             case ICECAST_EVENT_ON_AIR:
                 // The first connection is news as well: the operator learns it works.
                 if (out.lost_told || !out.was_on_air)
-                    tell(services, std::string(out.was_on_air ? "The Icecast output is back on the air at "
-                                                              : "The Icecast output is on the air at ") +
-                                  out.url);
+                    tell(services, std::string("The Icecast output is ") +
+                                       (out.was_on_air ? "back on the air at " : "on the air at ") +
+                                       out.url);
                 out.lost_told = false;
                 out.was_on_air = true;
                 out.state = ICECAST_ON_AIR;
@@ -145,8 +148,8 @@ void on_icecast_event(Services& services, IcecastOutput& icecast) {
                 break;
             case ICECAST_EVENT_IN_USE:
                 tell(services, "The Icecast mount " + out.mount + " at " + out.url +
-                                   " is in use: another source feeds it (HTTP 403); trying again until "
-                                   "it is free");
+                                   " is in use: another source feeds it (HTTP 403); trying again "
+                                   "until it is free");
                 out.lost_told = true;
                 out.state = ICECAST_RECONNECTING;
                 break;

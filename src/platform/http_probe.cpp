@@ -55,8 +55,8 @@ bool http_probe_start(HttpProbe& probe, const HttpProbeTarget& target, const std
 int http_probe_poll(HttpProbe& probe, std::string* problem) {
     if (probe.fd < 0) return -1;
     while (probe.sent < probe.request.size()) {
-        ssize_t n = send(probe.fd, probe.request.data() + probe.sent, probe.request.size() - probe.sent,
-                         MSG_NOSIGNAL);
+        ssize_t n = send(probe.fd, probe.request.data() + probe.sent,
+                         probe.request.size() - probe.sent, MSG_NOSIGNAL);
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == ENOTCONN)) return 0;
         if (n < 0) return fail(probe, problem, "status request");
         probe.sent += static_cast<size_t>(n);
@@ -65,7 +65,8 @@ int http_probe_poll(HttpProbe& probe, std::string* problem) {
     for (;;) {
         ssize_t n = recv(probe.fd, buffer, sizeof buffer, 0);
         if (n > 0) {
-            if (probe.reply.size() < kMostReplyBytes) probe.reply.append(buffer, static_cast<size_t>(n));
+            if (probe.reply.size() < kMostReplyBytes)
+                probe.reply.append(buffer, static_cast<size_t>(n));
             continue;
         }
         if (n == 0) break;  // closed after the reply

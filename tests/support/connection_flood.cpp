@@ -40,7 +40,8 @@ void ConnectionFlood::run() {
         sent[i] = 0;
         fds[i] = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         if (fds[i] < 0) return;
-        if (connect(fds[i], reinterpret_cast<sockaddr*>(&to_), sizeof to_) != 0 && errno != EINPROGRESS) {
+        if (connect(fds[i], reinterpret_cast<sockaddr*>(&to_), sizeof to_) != 0 &&
+            errno != EINPROGRESS) {
             close(fds[i]);
             fds[i] = -1;
             return;
@@ -84,7 +85,8 @@ void ConnectionFlood::run() {
     close(epoll);
 }
 
-std::string fetch_once(const std::string& ip, int port, const std::string& request, int timeout_ms) {
+std::string fetch_once(const std::string& ip, int port, const std::string& request,
+                       int timeout_ms) {
     using Clock = std::chrono::steady_clock;
     auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
     sockaddr_in to = address_of(ip, port);
@@ -94,7 +96,8 @@ std::string fetch_once(const std::string& ip, int port, const std::string& reque
     setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
     std::string reply;
     if (connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0 &&
-        send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
+        send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
+            static_cast<ssize_t>(request.size())) {
         char buffer[16384];
         ssize_t got;
         while (Clock::now() < deadline && (got = recv(fd, buffer, sizeof buffer, 0)) > 0)
