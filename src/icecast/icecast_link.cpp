@@ -313,11 +313,9 @@ shout_t* make_shout(const IcecastConfig& config, std::string* problem) {
     return shout;
 }
 
-// Whether the server's status page lists a source on `mount`: libshout says
-// "login failed" both for a wrong password (HTTP 401) and for a mount that
-// another source holds (HTTP 403). Icecast lists each source's
-// "listenurl"; a server without that page counts as not in use.
-bool mount_in_use(IcecastShared& s, const IcecastTarget& target) {
+// Whether the server's status page lists a source on `mount` now. Icecast
+// lists each source's "listenurl"; a server without that page lists none.
+bool status_page_lists_mount(IcecastShared& s, const IcecastTarget& target) {
     HttpProbeTarget where;
     HttpProbe probe;
     std::string problem;
@@ -344,6 +342,15 @@ bool mount_in_use(IcecastShared& s, const IcecastTarget& target) {
             return true;
     }
     return false;
+}
+
+// libshout says "login failed" both for a wrong password (HTTP 401) and for
+// a mount that another source holds (HTTP 403); the status page tells them
+// apart. A source that has just logged in shows there only once its stream
+// has begun, so a mount not listed is looked at once more a second later.
+bool mount_in_use(IcecastShared& s, const IcecastTarget& target) {
+    if (status_page_lists_mount(s, target)) return true;
+    return pause_unless_stopped(s, 1000) && status_page_lists_mount(s, target);
 }
 
 int connect_server(IcecastShared& s, Connection& c, std::string* problem) {
