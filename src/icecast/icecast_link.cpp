@@ -513,7 +513,7 @@ void run_worker(std::shared_ptr<IcecastShared> shared, IcecastConfig config) {
     }
     std::string title;
     int retry_ms = ICECAST_FIRST_RETRY_MS;
-    bool refused_told = false, in_use_told = false;
+    bool refused_told = false, in_use_told = false, refusal_seen = false;
     while (!stopping(s)) {
         problem.clear();
         int result = connect_server(s, c, &problem);
@@ -527,7 +527,7 @@ void run_worker(std::shared_ptr<IcecastShared> shared, IcecastConfig config) {
             assembly->present = 0;
             report(s, ICECAST_EVENT_ON_AIR, "");
             retry_ms = ICECAST_FIRST_RETRY_MS;
-            refused_told = in_use_told = false;
+            refused_told = in_use_told = refusal_seen = false;
             problem = stream(s, c, *assembly);
             title = c.title;
             disconnect(c);
@@ -535,12 +535,20 @@ void run_worker(std::shared_ptr<IcecastShared> shared, IcecastConfig config) {
             report(s, ICECAST_EVENT_LOST, problem);
         } else {
             disconnect(c);
+            // A source leaving the mount holds it a moment after it left the
+            // status page: a refusal counts once a second attempt confirms it.
+            if (result == CONNECT_REFUSED && !refusal_seen) {
+                refusal_seen = true;
+                if (!pause_unless_stopped(s, ICECAST_FIRST_RETRY_MS)) break;
+                continue;
+            }
             if (result == CONNECT_REFUSED) {
                 if (!refused_told) report(s, ICECAST_EVENT_REFUSED, problem);
                 refused_told = true;
                 pause_unless_stopped(s, ICECAST_REFUSED_RETRY_MS);
                 continue;
             }
+            refusal_seen = false;
             // The other source may leave any moment: tried again as after a loss.
             if (result == CONNECT_IN_USE) {
                 if (!in_use_told) report(s, ICECAST_EVENT_IN_USE, problem);
