@@ -149,9 +149,21 @@ void check_network_settings(const Context& ctx, SettingsReport& report) {
                         false);
     // A wrong Icecast key leaves that output off; the UDP station runs on.
     std::string icecast;
+    IcecastPassword password;
     if (!check_icecast_settings(icecast_settings_of(s), &icecast))
         add_key_problem(report, file, icecast.substr(0, icecast.find(' ')).c_str(),
                         icecast + ": the Icecast output stays off", false);
+    // The password file is read as the station will read it: run the check
+    // as the station's user (or in its service) to learn whether that user can.
+    else if (!s.ICECAST_URL.empty() &&
+             !read_icecast_password(icecast_settings_of(s), file, &password, &icecast))
+        add_key_problem(report, file, "ICECAST_PASSWORD_FILE",
+                        icecast + ": the Icecast output stays off", false);
+    else if (!s.ICECAST_URL.empty() && !s.ICECAST_PASSWORD.empty() && !password.file.empty())
+        add_key_problem(report, file, "ICECAST_PASSWORD",
+                        "ICECAST_PASSWORD is not used: the password comes from " + password.key +
+                            " (" + password.file + ")",
+                        false);
 }
 
 void check_settings_file(const std::string& path, SettingsReport& report) {

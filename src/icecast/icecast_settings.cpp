@@ -2,9 +2,12 @@
 
 #include <strings.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "base/station_state.h"
+#include "platform/paths.h"
+#include "platform/safe_files.h"
 
 int parse_icecast_url(const std::string& url, IcecastTarget* target, std::string* problem) {
     const std::string scheme = "http://";
@@ -68,6 +71,7 @@ IcecastSettings icecast_settings_of(const StationState& s) {
     settings.url = s.ICECAST_URL;
     settings.user = s.ICECAST_USER;
     settings.password = s.ICECAST_PASSWORD;
+    settings.password_file = s.ICECAST_PASSWORD_FILE;
     settings.format = s.ICECAST_FORMAT;
     settings.bitrate = s.ICECAST_BITRATE;
     return settings;
@@ -77,6 +81,7 @@ void store_icecast_settings(StationState& s, const IcecastSettings& settings) {
     s.ICECAST_URL = settings.url;
     s.ICECAST_USER = settings.user;
     s.ICECAST_PASSWORD = settings.password;
+    s.ICECAST_PASSWORD_FILE = settings.password_file;
     s.ICECAST_FORMAT = settings.format;
     s.ICECAST_BITRATE = settings.bitrate;
 }
@@ -102,5 +107,42 @@ int check_icecast_settings(const IcecastSettings& s, std::string* problem) {
                    std::to_string(s.bitrate);
         return 0;
     }
+    return 1;
+}
+
+int read_icecast_password(const IcecastSettings& settings, const std::string& settings_file,
+                          IcecastPassword* password, std::string* problem) {
+    *password = IcecastPassword{settings.password, "", "ICECAST_PASSWORD"};
+    if (!settings.password_file.empty()) {
+        password->file = resolve_beside(settings_file, settings.password_file);
+        password->key = "ICECAST_PASSWORD_FILE";
+    } else {
+        password->file = service_credential_path(ICECAST_PASSWORD_CREDENTIAL);
+        password->key = std::string("the service credential ") + ICECAST_PASSWORD_CREDENTIAL;
+    }
+    if (password->file.empty()) {
+        password->key = "ICECAST_PASSWORD";
+        return 1;
+    }
+    password->from_credential = settings.password_file.empty();
+    std::string why;
+    FILE* file = open_regular_file(password->file.c_str(), &why);
+    if (!file) {
+        *problem = password->key + ": cannot read " + password->file + ": " + why;
+        return 0;
+    }
+    // The first line; a password file may end with a newline or not.
+    char line[ICECAST_FIELD_MAX + 3] = {};
+    bool read = fgets(line, sizeof line, file) != nullptr;
+    fclose(file);
+    std::string text = read ? line : "";
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    if (text.empty() || text.size() > ICECAST_FIELD_MAX) {
+        *problem = password->key + ": " + password->file +
+                   (text.empty() ? " holds no password on its first line"
+                                 : " holds a password longer than 127 characters");
+        return 0;
+    }
+    password->password = text;
     return 1;
 }
