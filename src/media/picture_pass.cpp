@@ -56,9 +56,7 @@ void prepare_entry_picture(Services& services, PictureSlots& pictures, PicturePa
     if (check != 0) return;  // the picture is gone, but its prepared copy serves
     int columns = 0, rows = 0;
     picture_grid(pictures, PICTURE_MAIN, &columns, &rows);
-    if (columns == 0 || rows == 0)
-        pass.problem = size + ": smaller than one 32 x 32 tile, the listeners get nothing";
-    else if (columns * PICTURE_TILE_SIZE != facts.width || rows * PICTURE_TILE_SIZE != facts.height)
+    if (columns * PICTURE_TILE_SIZE != facts.width || rows * PICTURE_TILE_SIZE != facts.height)
         pass.note = size + ": the listeners get " + std::to_string(columns * PICTURE_TILE_SIZE) + " x " +
                     std::to_string(rows * PICTURE_TILE_SIZE);
 }
