@@ -48,7 +48,11 @@ TEST(IcecastSettings, urls_are_taken_apart_or_refused_with_the_reason) {
         {"http://:8000/x", nullptr, 0, nullptr, "names no server"},
         {"http://source:pw@127.0.0.1/x", nullptr, 0, nullptr, "use ICECAST_USER and ICECAST_PASSWORD"},
         {"http://127.0.0.1/a b", nullptr, 0, nullptr, "holds a blank"},
-        {"http://127.0.0.1/a?x=1", nullptr, 0, nullptr, "holds a blank, '?' or '#'"},
+        {"http://127.0.0.1/a?x=1", nullptr, 0, nullptr, "holds a blank, '?', '#'"},
+        {"http://127.0.0.1/../../admin/metadata", nullptr, 0, nullptr, "holds a \"..\" step"},
+        {"http://127.0.0.1/live/./x", nullptr, 0, nullptr, "holds a \".\" step"},
+        {"http://127.0.0.1/a%2e%2e", nullptr, 0, nullptr, "another character than letters"},
+        {"http://127.0.0.1/live/velmora-2.opus", "127.0.0.1", 8000, "/live/velmora-2.opus", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.url);
@@ -79,7 +83,8 @@ TEST(IcecastSettings, every_key_is_checked_and_an_empty_url_means_no_output) {
         {{"http://127.0.0.1/x", "source", "pw", "opus", 7, ""}, "ICECAST_BITRATE must be 8 to 320"},
         {{"http://127.0.0.1/x", "source", "pw", "mp3", 321, ""}, "ICECAST_BITRATE must be 8 to 320"},
         {{"http://127.0.0.1/x", "", "pw", "opus", 0, ""}, "ICECAST_USER must be 1 to 127"},
-        {{"http://127.0.0.1/x", "source", std::string(128, 'p'), "opus", 0, ""}, "ICECAST_PASSWORD at most 127"},
+        {{"http://127.0.0.1/x", "source", std::string(128, 'p'), "opus", 0, ""},
+         "ICECAST_PASSWORD must be at most 127"},
         {{"http://127.0.0.1/" + std::string(250, 'm'), "source", "", "opus", 0, ""}, "longer than 255"},
         {{"ftp://127.0.0.1/x", "source", "", "opus", 0, ""}, "must begin with http://"},
     };

@@ -138,12 +138,16 @@ TEST_F(StatusEndpoint, curl_reads_the_status_of_a_station_broadcasting_to_a_list
     EXPECT_EQ(status["station"]["feed"], "live");
     EXPECT_EQ(status["listeners"]["active"], 1);
     EXPECT_GT(status["listeners"]["load_bps"], 8 * 8820 - 1);
+    // Every *_bps figure counts bits: TransferRate=8820 bytes a second.
+    EXPECT_EQ(status["station"]["transfer_rate_bps"], 8 * 8820);
     EXPECT_GT(status["datagrams"]["sent"], 20);
     EXPECT_EQ(status["song"]["file"], "");  // live: no song file
 
     ProgramResult metrics = curl("/metrics");
     ASSERT_EQ(metrics.status, 0) << metrics.output;
     EXPECT_NE(metrics.output.find("\nvelmora_listeners_active 1\n"), std::string::npos) << metrics.output;
+    EXPECT_NE(metrics.output.find("\nvelmora_station_transfer_rate_bps 70560\n"), std::string::npos)
+        << metrics.output;
     EXPECT_NE(metrics.output.find("state=\"BROADCASTING\""), std::string::npos);
 
     ProgramResult page = curl("/");

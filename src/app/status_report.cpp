@@ -30,7 +30,8 @@ StatusSection station_section(Context& ctx) {
              text("state", broadcast_state_word(ctx), "IDLE, STARTING, BROADCASTING or STOPPING"),
              text("feed", s.feed_mode == FEED_SCRIPT ? "script" : "live", "script or live"),
              gauge("sampling_rate_hz", s.SamplingRate, "samples a second"),
-             gauge("transfer_rate_bps", s.TransferRate, "bytes a second of one listener's audio"),
+             // Bits, like every other *_bps figure; TransferRate itself counts bytes.
+             gauge("transfer_rate_bps", 8 * int64_t(s.TransferRate), "bits a second of one listener's audio"),
              gauge("on_air_seconds", on_air, "seconds since the broadcast started"),
              gauge("directory_listed", s.directory_listed ? 1 : 0,
                    "1 while the station directory lists the station")}};

@@ -5,6 +5,7 @@
 // and the checks shared by the station's start and the settings dialog.
 
 #include <string>
+#include <vector>
 
 enum IcecastFormat { ICECAST_OPUS = 0, ICECAST_MP3 = 1 };
 
@@ -50,8 +51,17 @@ struct StationState;
 IcecastSettings icecast_settings_of(const StationState& s);
 void store_icecast_settings(StationState& s, const IcecastSettings& settings);
 
-// Checks every key: 1, or 0 with *problem naming the key and what is
-// wrong. An empty URL (no output) passes whatever the other keys hold.
+// What is wrong with one key, in words that name it.
+struct IcecastProblem {
+    const char* key;  // "ICECAST_URL"
+    std::string text;
+};
+
+// Every key's problem, in the order of the keys; none for an empty URL (no
+// output), whatever the other keys hold.
+std::vector<IcecastProblem> icecast_settings_problems(const IcecastSettings& settings);
+
+// 1, or 0 with *problem the first of icecast_settings_problems.
 int check_icecast_settings(const IcecastSettings& settings, std::string* problem);
 
 // The name of the service manager's credential that holds the password
