@@ -148,7 +148,7 @@ Run compress_run() {
     if (pid == 0) {
         const std::string program = std::string(VELMORA_BIN_DIR) + "/velmora-compress";
         const std::string settings = files().dir + "/station.ini";
-        freopen("/dev/null", "w", stdout);
+        if (!freopen("/dev/null", "w", stdout)) _exit(126);
         execl(program.c_str(), program.c_str(), "--settings", settings.c_str(), files().script.c_str(),
               static_cast<char*>(nullptr));
         _exit(127);
