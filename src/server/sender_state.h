@@ -95,6 +95,7 @@ struct SenderState {
     SenderCounters counters;
     int pending_ticks = 0;       // re-entrance guard
     uint32_t packet_counter = 0; // the `seq` of the audio datagrams
+    uint32_t first_seq = 0;      // the counter when this broadcast began
 
     // Frames of the tick in host order: the audio and companion payloads as
     // read from the sample files or taken from the live ring.
