@@ -16,8 +16,10 @@
 
 #include "app/context.h"
 #include "app/controller.h"
+#include "app/panel_view.h"
 #include "app/program.h"
 #include "app/station.h"
+#include "app/status_text.h"
 #include "codec/sample_file.h"
 #include "codec/set_rate.h"
 #include "codec/super_block.h"
@@ -188,9 +190,13 @@ TEST_F(ControllerRestart, a_listener_hears_again_after_stop_and_start) {
     const auto listening = Clock::now();
     run(5, [&] { return read_file(dir.file("listen.out")).find("joined") != std::string::npos; });
     run(6);
+    EXPECT_EQ(listeners_line(*ctx).rfind("1 - ", 0), 0u) << listeners_line(*ctx);
 
     on_command(*ctx, Command::start_stop);  // Ctrl+S: stop
     ASSERT_EQ(ctx->state.broadcast_state, BS_IDLE);
+    // The panel and the caption count nobody once the station is closed.
+    EXPECT_EQ(listeners_line(*ctx), "0 - 0%");
+    EXPECT_NE(caption_text(*ctx).find("[0 - 0%]"), std::string::npos) << caption_text(*ctx);
     write_tone_script(660, 30);  // what the next broadcast plays
     run(2);
     on_command(*ctx, Command::start_stop);  // Ctrl+S: start

@@ -43,6 +43,9 @@ void close_station(Context& ctx) {
     tell_master_station_closes(ctx, ctx.station, ctx.queue);
     ctx.state.listing_due = false;
     close_station_socket(ctx, ctx.station);
+    // Nobody listens to a closed station: the caption, the panel and the
+    // status line count 0 from now on.
+    reset_listener_table(ctx.listeners);
     forget_station_traffic(ctx.sender);
     // Whatever still waits in the queue was meant for the socket just closed;
     // left there it would go out on the next broadcast's socket.
