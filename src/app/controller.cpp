@@ -215,6 +215,7 @@ void start_broadcast(Context& ctx, bool menu_form) {
                          "script in the Script Builder.",
                          s.StationScript.c_str(), why.c_str());
             s.script_entries = 0;
+            s.failure_status = 1;  // a station without a window ends here
             ctx.host->post_command(Command::build_script);
             update_broadcast_menu(ctx);
             return;
@@ -233,7 +234,10 @@ void start_broadcast(Context& ctx, bool menu_form) {
             s.script_entries = open_live_list(ctx, ctx.script, s.LiveScript.c_str());
         }
         if (!live_feed(ctx) && s.script_entries <= 0) {
+            // Nothing to play (a song missing, the script declined): the
+            // window waits for the operator, a station without one ends.
             s.script_entries = 0;
+            s.failure_status = 1;
             update_broadcast_menu(ctx);
             return;
         }
