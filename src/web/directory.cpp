@@ -88,13 +88,14 @@ void directory_update(Services& services, WebState& web, int station_socket,
             web.pending.push_back({add, station_socket, file_name, content});
         return;
     }
-    if (!add && !s.directory_listed) return;
+    if (!add && !s.directory_listed && !web.add_sent) return;
 
     std::string path = directory_path(add, file_name, content);
     char reply[DIRECTORY_BUFFER_SIZE];
     reply[0] = '\0';
     HttpOutcome outcome;
     if (add) {
+        web.add_sent = true;
         int result = http_get(services, web, "Adding station to directory...\r\n", s.DIRURL.c_str(),
                               s.DIRURLPORT, path.c_str(), reply, sizeof reply, &outcome);
         // Any whole reply counts as listed, whatever its status; a time-out
@@ -110,6 +111,7 @@ void directory_update(Services& services, WebState& web, int station_socket,
                  path.c_str(), reply, sizeof reply, &outcome,
                  std::min(REMOVE_TIMEOUT_MS, s.HTTP_TIMEOUT * 1000));
         s.directory_listed = false;
+        web.add_sent = false;
     }
     services.host->invalidate(false);  // the directory lamp
     run_pending_directory_requests(services, web);
