@@ -23,6 +23,9 @@ int open_station(Context& ctx, const char* host_name, const char* multicast_grou
     ctx.sender.resend_write = 0;
     ctx.sender.unplayable.clear();
     ctx.sender.stop_asked = false;
+    // A live list starts again with the entry on show when the last broadcast stopped.
+    ctx.sender.picture_countdown = -1;
+    ctx.sender.live_entry_shown = false;
     if (!open_station_socket(ctx, ctx.station, host_name, multicast_group)) return 0;
     tell_master_station_opens(ctx, ctx.station, ctx.queue, station_name);
 
