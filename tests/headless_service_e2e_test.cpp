@@ -148,6 +148,8 @@ TEST_F(HeadlessStation, a_stop_while_the_directory_add_is_unanswered_still_sends
         EXPECT_EQ(station.wait(10000), 0) << output();
         EXPECT_NE(file_or_empty(log).find("/cgi-local/del_vsl.prl"), std::string::npos)
             << file_or_empty(log) << output();
+        // The stop broke the add off: no failure to report, no advice to start again later.
+        EXPECT_EQ(output().find("could not be added"), std::string::npos) << output();
         directory.kill_now();
     }
 }

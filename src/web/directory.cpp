@@ -102,7 +102,8 @@ void directory_update(Services& services, WebState& web, int station_socket,
         // or a reply broken off never does.
         s.directory_listed = result == 1 || (result == 0 && outcome.complete && reply[0] != '\0');
         // A time-out has told the operator already: one failure, one message.
-        if (!s.directory_listed && !outcome.timed_out)
+        // A stop broke it off: the remove follows, and nothing failed.
+        if (!s.directory_listed && !outcome.timed_out && !outcome.stopped)
             show_message(services, true, Buttons::ok | Icon::error,
                          "You could not be added to the directory as the station daemon was not "
                          "contacted.  Try stopping and restarting your station in a few hours.");
