@@ -34,9 +34,8 @@ def main():
     parser.add_argument("--address", required=True)
     parser.add_argument("--port", type=int, required=True)
     parser.add_argument("--log", required=True)
-    parser.add_argument("--mode", default="answer", choices=["answer", "silent", "401", "close", "silent-remove", "silent-add",
-                                 "dribble",
-                                 "endless", "big", "long-lines", "many"])
+    parser.add_argument("--mode", default="answer", choices=["answer", "silent", "401", "close", "silent-remove",
+                                 "silent-add", "dribble", "endless", "big", "long-lines", "many"])
     args = parser.parse_args()
     lock = threading.Lock()
 

@@ -43,7 +43,8 @@ std::string last_line(const std::string& text) {
     size_t end = text.find_last_not_of('\n');
     if (end == std::string::npos) return "";
     size_t start = text.rfind('\n', end);
-    return text.substr(start == std::string::npos ? 0 : start + 1, end - (start == std::string::npos ? 0 : start + 1) + 1);
+    return text.substr(start == std::string::npos ? 0 : start + 1,
+                       end - (start == std::string::npos ? 0 : start + 1) + 1);
 }
 
 struct HeadlessStation : ::testing::Test {
@@ -51,16 +52,21 @@ struct HeadlessStation : ::testing::Test {
     std::string station_ip = test_ip(121);
     std::string directory_ip = test_ip(122);
     ChildProcess station, directory;
-    EnvironmentList env = {{"VELMORA_HOME", dir.path()}, {"XDG_CONFIG_HOME", dir.path()},
-                           {"XDG_RUNTIME_DIR", dir.path()}, {"HOME", dir.path()}};
+    EnvironmentList env = {{"VELMORA_HOME", dir.path()},
+                           {"XDG_CONFIG_HOME", dir.path()},
+                           {"XDG_RUNTIME_DIR", dir.path()},
+                           {"HOME", dir.path()}};
 
     // A station on its own address; `extra` adds or overrides lines.
     void write_settings(const std::string& extra) {
         write_file(dir.file("station.ini"),
                    "[VelmoraStation]\nSamplingRate=44100\nTransferRate=8820\nBANDWIDTH=512000\n"
-                   "SPECIFIC_IP=1\nIP_ADDR=" + station_ip + "\nSTATION_PORT=" +
-                       std::to_string(kStationPort) + "\nMASTER_IP=" + test_ip(123) + "\n"
-                   "StationName=Service\nStationLocation=Loopback\n" + extra);
+                   "SPECIFIC_IP=1\nIP_ADDR=" +
+                       station_ip + "\nSTATION_PORT=" + std::to_string(kStationPort) +
+                       "\nMASTER_IP=" + test_ip(123) +
+                       "\n"
+                       "StationName=Service\nStationLocation=Loopback\n" +
+                       extra);
     }
     void start(const std::vector<std::string>& options) {
         std::vector<std::string> args = {program_path("velmora-station"), dir.file("station.ini"),
@@ -79,10 +85,12 @@ struct HeadlessStation : ::testing::Test {
             put_packet_header(PacketHeader{0, 0, PF_TEXT, 6}, bytes);
             memcpy(bytes + PACKET_HEADER_SIZE, "hello", 6);
             udp_send_to(listener.fd(), bytes, sizeof bytes, 0, &to, sizeof to);
-            for (auto reply = listener.receive(500); !reply.empty(); reply = listener.receive(100)) {
+            for (auto reply = listener.receive(500); !reply.empty();
+                 reply = listener.receive(100)) {
                 if (reply.size() > PACKET_HEADER_SIZE + 8 &&
                     memcmp(reply.data() + PACKET_HEADER_SIZE, "STARTSEQ", 8) == 0) {
-                    put_packet_header(PacketHeader{0, 0, PF_KEEPALIVE, 6}, bytes);  // a sign of life
+                    put_packet_header(PacketHeader{0, 0, PF_KEEPALIVE, 6},
+                                      bytes);  // a sign of life
                     udp_send_to(listener.fd(), bytes, sizeof bytes, 0, &to, sizeof to);
                     return true;
                 }
@@ -92,13 +100,15 @@ struct HeadlessStation : ::testing::Test {
     }
     int audio_datagrams(LoopbackSocket& listener, int wanted) {
         int audio = 0;
-        for (auto d = listener.receive(1000); !d.empty() && audio < wanted; d = listener.receive(1000))
+        for (auto d = listener.receive(1000); !d.empty() && audio < wanted;
+             d = listener.receive(1000))
             if (get_packet_header(d.data()).flags == PF_AUDIO) ++audio;
         return audio;
     }
 };
 
-TEST_F(HeadlessStation, with_or_without_autostart_it_goes_on_the_air_and_a_stop_leaves_no_listener) {
+TEST_F(HeadlessStation,
+       with_or_without_autostart_it_goes_on_the_air_and_a_stop_leaves_no_listener) {
     for (const char* autostart : {"AutoStart=1\n", "AutoStart=0\n"}) {
         SCOPED_TRACE(autostart);
         write_settings(std::string("Mode=1\n") + autostart);
@@ -124,11 +134,13 @@ TEST_F(HeadlessStation, a_script_whose_only_song_is_missing_ends_with_status_1_n
     write_file(dir.file("show.VSK"), script);
     for (const char* autostart : {"AutoStart=1\n", "AutoStart=0\n"}) {
         SCOPED_TRACE(autostart);
-        write_settings(std::string("Mode=0\n") + autostart + "StationScript=" + dir.file("show.VSK") + "\n");
+        write_settings(std::string("Mode=0\n") + autostart +
+                       "StationScript=" + dir.file("show.VSK") + "\n");
         start({});
         EXPECT_EQ(station.wait(15000), 1) << output();
         station.kill_now();  // should it run on after all
-        EXPECT_NE(output().find("Cannot open file " + dir.file("gone.VMA")), std::string::npos) << output();
+        EXPECT_NE(output().find("Cannot open file " + dir.file("gone.VMA")), std::string::npos)
+            << output();
     }
 }
 
@@ -139,8 +151,8 @@ TEST_F(HeadlessStation, a_stop_while_the_directory_add_is_unanswered_still_sends
         ASSERT_EQ(start_directory_server(directory, directory_ip, kDirectoryPort, log, "silent-add",
                                          dir.file("directory.out")),
                   "");
-        write_settings("Mode=1\nAutoStart=1\nDIRURL=" + directory_ip + "\nDIRURLPORT=" +
-                       std::to_string(kDirectoryPort) + "\nHTTP_TIMEOUT=30\n");
+        write_settings("Mode=1\nAutoStart=1\nDIRURL=" + directory_ip +
+                       "\nDIRURLPORT=" + std::to_string(kDirectoryPort) + "\nHTTP_TIMEOUT=30\n");
         start({"--capture", "tone:440"});
         ASSERT_TRUE(wait_for_text(log, "/cgi-local/ul_vsl.prl", 10000)) << output();
 

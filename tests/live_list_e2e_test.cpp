@@ -58,18 +58,26 @@ TEST(LiveList, entries_last_their_seconds_and_each_picture_comes_with_its_own_te
     write_file(dir.file("show.VLS"), list);
     write_file(dir.file("station.ini"),
                "[VelmoraStation]\nSamplingRate=44100\nTransferRate=8820\nBANDWIDTH=512000\n"
-               "Mode=1\nAutoStart=1\nSPECIFIC_IP=1\nIP_ADDR=" + station_ip + "\n"
-               "STATION_PORT=" + std::to_string(kPort) + "\nMASTER_IP=" + test_ip(132) + "\n"
-               "StationName=Live List\nStationLocation=Loopback\nLiveScript=" + dir.file("show.VLS") + "\n");
-    const EnvironmentList env = {{"VELMORA_HOME", dir.path()}, {"XDG_CONFIG_HOME", dir.path()},
-                                 {"XDG_RUNTIME_DIR", dir.path()}, {"HOME", dir.path()}};
+               "Mode=1\nAutoStart=1\nSPECIFIC_IP=1\nIP_ADDR=" +
+                   station_ip +
+                   "\n"
+                   "STATION_PORT=" +
+                   std::to_string(kPort) + "\nMASTER_IP=" + test_ip(132) +
+                   "\n"
+                   "StationName=Live List\nStationLocation=Loopback\nLiveScript=" +
+                   dir.file("show.VLS") + "\n");
+    const EnvironmentList env = {{"VELMORA_HOME", dir.path()},
+                                 {"XDG_CONFIG_HOME", dir.path()},
+                                 {"XDG_RUNTIME_DIR", dir.path()},
+                                 {"HOME", dir.path()}};
     ChildProcess station, listener;
-    ASSERT_TRUE(station.start({program_path("velmora-station"), dir.file("station.ini"), "--capture",
-                               "tone:440", "--status-interval", "0"},
+    ASSERT_TRUE(station.start({program_path("velmora-station"), dir.file("station.ini"),
+                               "--capture", "tone:440", "--status-interval", "0"},
                               dir.file("station.out"), dir.path(), env));
-    ASSERT_TRUE(listener.start({program_path("velmora-listen"), station_ip, "--port", std::to_string(kPort),
-                                "--bind", test_ip(133), "--seconds", "9", "--pictures", dir.file("heard")},
-                               dir.file("listen.out")));
+    ASSERT_TRUE(
+        listener.start({program_path("velmora-listen"), station_ip, "--port", std::to_string(kPort),
+                        "--bind", test_ip(133), "--seconds", "9", "--pictures", dir.file("heard")},
+                       dir.file("listen.out")));
     // Each line with the moment it appeared.
     std::vector<Line> lines;
     const auto started = Clock::now();

@@ -62,7 +62,8 @@ double seconds_of_tone(const Bytes& samples, double hz, double other_hz) {
     for (size_t at = 0; at + kSuperBlockSamples <= samples.size(); at += kSuperBlockSamples) {
         Bytes block(samples.begin() + long(at), samples.begin() + long(at + kSuperBlockSamples));
         const double level = audio_measures::tone_level_db(block, hz, kRate);
-        if (level > 20 && level > audio_measures::tone_level_db(block, other_hz, kRate) + 10) ++blocks;
+        if (level > 20 && level > audio_measures::tone_level_db(block, other_hz, kRate) + 10)
+            ++blocks;
     }
     return blocks * double(kSuperBlockSamples) / kRate;
 }
@@ -81,26 +82,38 @@ TEST(StationRestart, a_listener_hears_a_killed_station_started_again_within_seco
     const int port = 34711;
     write_file(dir.file("station.ini"),
                "[VelmoraStation]\nSamplingRate=44100\nTransferRate=8820\nBANDWIDTH=512000\n"
-               "Mode=1\nAutoStart=1\nSPECIFIC_IP=1\nIP_ADDR=" + station_ip + "\n"
-               "STATION_PORT=" + std::to_string(port) + "\nMASTER_IP=" + test_ip(112) + "\n"
-               "StationName=Restarting\nStationLocation=Loopback\n");
-    const EnvironmentList env = {{"VELMORA_HOME", dir.path()}, {"XDG_CONFIG_HOME", dir.path()},
-                                 {"XDG_RUNTIME_DIR", dir.path()}, {"HOME", dir.path()}};
+               "Mode=1\nAutoStart=1\nSPECIFIC_IP=1\nIP_ADDR=" +
+                   station_ip +
+                   "\n"
+                   "STATION_PORT=" +
+                   std::to_string(port) + "\nMASTER_IP=" + test_ip(112) +
+                   "\n"
+                   "StationName=Restarting\nStationLocation=Loopback\n");
+    const EnvironmentList env = {{"VELMORA_HOME", dir.path()},
+                                 {"XDG_CONFIG_HOME", dir.path()},
+                                 {"XDG_RUNTIME_DIR", dir.path()},
+                                 {"HOME", dir.path()}};
     auto station_args = [&](const char* tone) {
-        return std::vector<std::string>{program_path("velmora-station"), dir.file("station.ini"),
-                                        "--status-interval", "1", "--capture", tone};
+        return std::vector<std::string>{program_path("velmora-station"),
+                                        dir.file("station.ini"),
+                                        "--status-interval",
+                                        "1",
+                                        "--capture",
+                                        tone};
     };
     ChildProcess first, second, listener;
     ASSERT_TRUE(first.start(station_args("tone:440"), dir.file("first.out"), dir.path(), env));
     const int listen_seconds = 16;
-    ASSERT_TRUE(listener.start({program_path("velmora-listen"), station_ip, "--port",
-                                std::to_string(port), "--bind", test_ip(113), "--seconds",
-                                std::to_string(listen_seconds), "--wav", dir.file("heard.wav")},
-                               dir.file("listen.out")));
+    ASSERT_TRUE(listener.start(
+        {program_path("velmora-listen"), station_ip, "--port", std::to_string(port), "--bind",
+         test_ip(113), "--seconds", std::to_string(listen_seconds), "--wav", dir.file("heard.wav")},
+        dir.file("listen.out")));
     const auto listening = Clock::now();
-    ASSERT_TRUE(wait_for_text(dir.file("listen.out"), "joined", 5000)) << read_file(dir.file("listen.out"));
+    ASSERT_TRUE(wait_for_text(dir.file("listen.out"), "joined", 5000))
+        << read_file(dir.file("listen.out"));
     // Long enough on the air that its counter is far ahead of a new run's.
-    ASSERT_TRUE(wait_for_text(dir.file("first.out"), "| 0m 6s |", 10000)) << read_file(dir.file("first.out"));
+    ASSERT_TRUE(wait_for_text(dir.file("first.out"), "| 0m 6s |", 10000))
+        << read_file(dir.file("first.out"));
 
     first.signal(SIGKILL);  // a crash: no stop, no leave
     EXPECT_EQ(first.wait(5000), -1);
@@ -121,7 +134,7 @@ TEST(StationRestart, a_listener_hears_a_killed_station_started_again_within_seco
 // The window's station without the window: the real controller and station
 // socket, the ticks paced by the real clock, as Ctrl+S stops and starts it.
 class RealClockHost : public FakeHost {
-public:
+   public:
     uint32_t time_ms() override { return monotonic_ms(); }
     int64_t time_now() override { return time(nullptr); }
 };
@@ -162,7 +175,8 @@ struct ControllerRestart : ::testing::Test {
 
     // Runs the station's ticks and posted commands as the message loop would,
     // until `done` or `seconds` have passed.
-    void run(double seconds, const std::function<bool()>& done = [] { return false; }) {
+    void run(
+        double seconds, const std::function<bool()>& done = [] { return false; }) {
         const auto until = Clock::now() + std::chrono::duration<double>(seconds);
         while (Clock::now() < until && !done()) {
             const int wait_ms = send_due_ticks(*ctx);
@@ -182,11 +196,11 @@ TEST_F(ControllerRestart, a_listener_hears_again_after_stop_and_start) {
     ASSERT_EQ(ctx->state.broadcast_state, BS_BROADCASTING) << host.last_message();
     ChildProcess listener;
     const int listen_seconds = 14;
-    ASSERT_TRUE(listener.start({program_path("velmora-listen"), station_ip, "--port",
-                                std::to_string(TEST_STATION_PORT), "--bind", test_ip(116),
-                                "--seconds", std::to_string(listen_seconds), "--wav",
-                                dir.file("heard.wav")},
-                               dir.file("listen.out")));
+    ASSERT_TRUE(
+        listener.start({program_path("velmora-listen"), station_ip, "--port",
+                        std::to_string(TEST_STATION_PORT), "--bind", test_ip(116), "--seconds",
+                        std::to_string(listen_seconds), "--wav", dir.file("heard.wav")},
+                       dir.file("listen.out")));
     const auto listening = Clock::now();
     run(5, [&] { return read_file(dir.file("listen.out")).find("joined") != std::string::npos; });
     run(6);

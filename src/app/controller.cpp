@@ -42,7 +42,8 @@ bool live_feed(const Context& ctx) { return ctx.state.feed_mode != FEED_SCRIPT; 
 // from the event loop, whose nested loop then keeps the ticks and the
 // answers to listeners going while the directory takes its time.
 void list_once_on_air(Context& ctx) {
-    if (!ctx.state.listing_due || !is_sending(ctx) || ctx.sender.packet_counter == ctx.sender.first_seq)
+    if (!ctx.state.listing_due || !is_sending(ctx) ||
+        ctx.sender.packet_counter == ctx.sender.first_seq)
         return;
     ctx.state.listing_due = false;
     ctx.host->post_command(Command::list_station);

@@ -146,8 +146,8 @@ void on_text(Listener& l, const ReceivedDatagram& d, uint32_t now_ms) {
         const uint32_t counter = d.header.seq + 4;
         JitterBuffer& jb = l.audio;
         const bool new_stream =
-            d.header.session != l.session &&
-            (counter + kFramesPerSuperBlock < jb.next_base || counter > jb.highest + kStationResendStore);
+            d.header.session != l.session && (counter + kFramesPerSuperBlock < jb.next_base ||
+                                              counter > jb.highest + kStationResendStore);
         if (jb.started && (counter > jb.highest + kJitterLongestGap || new_stream)) {
             jitter_restart(jb, l.flushed);
             ++jb.restarts;

@@ -129,11 +129,12 @@ TEST_F(WindowKeys, ctrl_s_starts_and_stops_the_broadcast_and_the_window_stays_op
 
 // Seconds of `wav` (an 8-bit mono WAV velmora-listen wrote) in which the tone sounds.
 double seconds_of_tone(const std::string& wav, double hz) {
-    const std::vector<uint8_t> samples = wav.size() > 44 ? std::vector<uint8_t>(wav.begin() + 44, wav.end())
-                                                         : std::vector<uint8_t>{};
+    std::vector<uint8_t> samples;
+    if (wav.size() > 44) samples.assign(wav.begin() + 44, wav.end());
     int blocks = 0;
     for (size_t at = 0; at + kSuperBlockSamples <= samples.size(); at += kSuperBlockSamples) {
-        std::vector<uint8_t> block(samples.begin() + long(at), samples.begin() + long(at + kSuperBlockSamples));
+        std::vector<uint8_t> block(samples.begin() + long(at),
+                                   samples.begin() + long(at + kSuperBlockSamples));
         if (audio_measures::tone_level_db(block, hz, kRate) > 20) ++blocks;
     }
     return blocks * double(kSuperBlockSamples) / kRate;
