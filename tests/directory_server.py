@@ -5,7 +5,8 @@ answers the add, remove and categories requests.
 
 Modes: answer (the default), silent (accepts and never answers), 401
 (answers every request 401), close (closes every connection at once),
-silent-remove (answers all but the remove, which it never answers), and
+silent-remove (answers all but the remove, which it never answers),
+silent-add (answers all but the add, which it never answers), and
 for the categories: dribble (one byte a second), endless (a body without
 end), big (20 MB on one line), long-lines (1 MB lines), many (100,000
 categories). It prints "ready" once it listens."""
@@ -33,8 +34,8 @@ def main():
     parser.add_argument("--address", required=True)
     parser.add_argument("--port", type=int, required=True)
     parser.add_argument("--log", required=True)
-    parser.add_argument("--mode", default="answer", choices=["answer", "silent", "401", "close", "silent-remove", "dribble",
-                                 "endless", "big", "long-lines", "many"])
+    parser.add_argument("--mode", default="answer", choices=["answer", "silent", "401", "close", "silent-remove",
+                                 "silent-add", "dribble", "endless", "big", "long-lines", "many"])
     args = parser.parse_args()
     lock = threading.Lock()
 
@@ -53,7 +54,9 @@ def main():
                     if self.headers.get(name):
                         log.write("  %s: %s\n" % (name, self.headers.get(name)))
             if args.mode == "silent" or (args.mode == "silent-remove" and
-                                         self.path.startswith("/cgi-local/del_vsl.prl")):
+                                         self.path.startswith("/cgi-local/del_vsl.prl")) or (
+                                             args.mode == "silent-add" and
+                                             self.path.startswith("/cgi-local/ul_vsl.prl")):
                 time.sleep(3600)
                 return
             if args.mode in ("dribble", "endless", "big", "long-lines", "many"):

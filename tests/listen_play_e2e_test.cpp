@@ -141,6 +141,53 @@ TEST_F(ListenPlay, ctrl_c_stops_playing_at_once_with_its_summary) {
     EXPECT_NE(out.find("summary: packets"), std::string::npos) << out;
 }
 
+// The station crashes and a service manager starts it again: the player
+// goes quiet, and plays the new run once it has rejoined and buffered.
+TEST_F(ListenPlay, a_station_killed_and_started_again_plays_again_within_seconds) {
+    ChildProcess recorder, listener;
+    ASSERT_TRUE(recorder.start({"/bin/sh", "-c",
+                                "exec parec -d ear.monitor --rate=48000 --channels=1 "
+                                "--format=s16le --raw > " +
+                                    dir.file("heard.raw")},
+                               dir.file("parec.out"), dir.path(), env));
+    const int listen_seconds = 20;
+    ASSERT_TRUE(listener.start(
+        {program_path("velmora-listen"), station_ip, "--port", std::to_string(station_port),
+         "--bind", test_ip(93), "--play", "--seconds", std::to_string(listen_seconds)},
+        dir.file("listen.out"), dir.path(), env));
+    const auto listening = std::chrono::steady_clock::now();
+    // Playing, then long enough on the air that its counter is far ahead of a new run's.
+    for (int i = 0;
+         i < 500 && read_file(dir.file("station.out")).find("| 0m 5s |") == std::string::npos; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_NE(read_file(dir.file("listen.out")).find("playing on"), std::string::npos)
+        << read_file(dir.file("listen.out"));
+    station.signal(SIGKILL);
+    station.wait(5000);
+    const double killed_at =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - listening).count();
+    ASSERT_TRUE(station.start(
+        {program_path("velmora-station"), dir.file("station.ini"), "--capture", "tone:1000"},
+        dir.file("station.out"), dir.path(), env));
+
+    EXPECT_EQ(listener.wait((listen_seconds + 10) * 1000), 0) << read_file(dir.file("listen.out"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the sink's last 200 ms
+    recorder.signal(SIGTERM);
+    recorder.wait(2000);
+    const std::string output = read_file(dir.file("listen.out"));
+    const Heard h = played_tone::analyse(read_file(dir.file("heard.raw")));
+    const size_t late = output.find(" late ");
+    ASSERT_NE(late, std::string::npos) << output;
+    EXPECT_LE(atoi(output.c_str() + late + 6), 8) << output;
+    // After the crash: 3 s until the listener joins again, the new run's
+    // first second, the 1.5-s start mark; the tone from there to the end.
+    int after = 0;
+    for (size_t w = size_t((killed_at + 0.5) * 50); w < h.window_levels.size(); ++w)
+        after += h.window_levels[w] > played_tone::kToneLevel;
+    EXPECT_GE(after / 50.0, listen_seconds - killed_at - 7)
+        << output << "killed at " << killed_at << " s";
+}
+
 TEST(ListenPlayWithoutSound, no_sound_server_ends_at_once_naming_the_audio_output) {
     TempDir dir;
     ProgramResult r = run_program({program_path("velmora-listen"), "127.0.0.1", "--play"}, dir.path(),

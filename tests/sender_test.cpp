@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "app/controller.h"
+#include "app/panel_view.h"
 #include "server/control_datagrams.h"
 #include "station_test_support.h"
 #include "support/synthetic_picture.h"
@@ -729,16 +730,13 @@ TEST_F(LiveSenderTest, live_sending_starts_on_a_super_block_and_drains_to_a_stop
     EXPECT_EQ(audio_seqs(got, PF_AUDIO | PF_COMPANION),
               (std::vector<uint32_t>{0, 1, 2, 3, 4, 5, 6, 7}));
     EXPECT_EQ(payload_text(with_flags(got, PF_AUDIO | PF_COMPANION)[0]), frame(8, 0, true));
-    // Entry 0 was shown while priming (its 3 ticks counted from there);
-    // entry 1 follows at seq 3, announced with the text of the entry after
-    // it, as joins are told.
-    // The countdown of 3 shows each entry for 4 ticks.
+    // Nothing was shown while priming (its notice would have gone with no
+    // tick); entry 0 shows from the first tick after live sending began,
+    // for its 3 seconds: no other entry within these 8 ticks.
     auto texts = texts_tagged(got, "SONGTEXT");
-    ASSERT_EQ(texts.size(), 2u);
-    EXPECT_EQ(header_of(texts[0]).seq, 3u);
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_EQ(header_of(texts[0]).seq, 1u);
     EXPECT_EQ(text_parts(texts[0])[1], "Live 0");
-    EXPECT_EQ(header_of(texts[1]).seq, 7u);
-    EXPECT_EQ(text_parts(texts[1])[1], "Live 1");
 
     ctx->state.feed_mode = FEED_LIVE_STOPPING;
     ctx->state.broadcast_state = BS_STOP_REQUESTED;
@@ -760,19 +758,33 @@ TEST_F(LiveSenderTest, live_pictures_change_on_their_own_clock) {
                  dir.file(i == 0 ? "a.bmp" : "b.bmp").c_str());
     }
     ctx->state.feed_mode = FEED_LIVE_SENDING;
+    ctx->state.SamplingRate = 8000;  // a second is 4 ticks of 2048 samples (3.9)
     open();
     LoopbackSocket listener(test_ip(94).c_str());
-    join(listener);  // shows entry 0 for this tick and the next, seq 0
-    ticks(4);        // entry 1 at seq 2, entry 0 again at seq 4
+    join(listener);  // shows entry 0 from this tick, seq 0
+    ticks(8);        // entry 1 at seq 4, entry 0 again at seq 8
 
-    auto notices = picture_notices(listener.receive_all());
+    Datagrams got = listener.receive_all();
+    auto notices = picture_notices(got);
     ASSERT_EQ(notices.size(), 3u);
     EXPECT_EQ(payload_text(notices[0]), std::string("BMPPAL002001", 13));
     EXPECT_EQ(header_of(notices[0]).seq, 0u);
     EXPECT_EQ(payload_text(notices[1]), std::string("BMPPAL001003", 13));
-    EXPECT_EQ(header_of(notices[1]).seq, 2u);
-    EXPECT_EQ(header_of(notices[2]).seq, 4u);
+    EXPECT_EQ(header_of(notices[1]).seq, 4u);
+    EXPECT_EQ(header_of(notices[2]).seq, 8u);
     EXPECT_EQ(ctx->pictures.shown_name, dir.file("a.bmp"));
+    // Each picture comes with its own entry's text, and joins are told the same.
+    auto texts = texts_tagged(got, "SONGTEXT");
+    ASSERT_EQ(texts.size(), 3u);
+    for (size_t i = 0; i < texts.size(); ++i) {
+        EXPECT_EQ(header_of(texts[i]).seq, header_of(notices[i]).seq);
+        EXPECT_EQ(text_parts(texts[i])[1], i == 1 ? "Live 1" : "Live 0");
+    }
+    EXPECT_STREQ(on_air(ctx->sender, ctx->script).song_text, "Live 0");
+    ctx->state.broadcast_state = BS_BROADCASTING;
+    const NowPlayingLines panel = now_playing_lines(*ctx);  // the window's panel
+    EXPECT_EQ(panel.picture, dir.file("a.bmp"));
+    EXPECT_EQ(panel.text, "Live 0");
 }
 
 TEST_F(LiveSenderTest, an_empty_ring_sends_its_next_entry_again_and_waits) {

@@ -127,11 +127,12 @@ TEST_F(StationCommandLine, a_missing_settings_file_or_two_of_them_are_errors) {
               std::string::npos)
         << two.output;
 
-    // Without a name the default file is used even before it exists.
+    // Without a name the default file is used even before it exists; with
+    // nothing to play in it the station says so and ends.
     start({}, dir.path());
-    EXPECT_TRUE(station_says("settings " + dir.file("config/velmora/lumo.ini"))) << station_output();
-    station.signal(SIGTERM);
-    EXPECT_EQ(station.wait(10000), 0);
+    EXPECT_TRUE(station_says(dir.file("config/velmora/lumo.ini") + ": no script to play"))
+        << station_output();
+    EXPECT_EQ(station.wait(10000), 1);
 }
 
 TEST_F(StationCommandLine, a_second_station_on_the_same_settings_is_refused_and_a_clean_exit_removes_the_lock) {

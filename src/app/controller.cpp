@@ -42,7 +42,9 @@ bool live_feed(const Context& ctx) { return ctx.state.feed_mode != FEED_SCRIPT; 
 // from the event loop, whose nested loop then keeps the ticks and the
 // answers to listeners going while the directory takes its time.
 void list_once_on_air(Context& ctx) {
-    if (!ctx.state.listing_due || !is_sending(ctx) || ctx.sender.packet_counter == 0) return;
+    if (!ctx.state.listing_due || !is_sending(ctx) ||
+        ctx.sender.packet_counter == ctx.sender.first_seq)
+        return;
     ctx.state.listing_due = false;
     ctx.host->post_command(Command::list_station);
 }
@@ -104,7 +106,11 @@ void go_on_air(Context& ctx, bool menu_form) {
         update_broadcast_menu(ctx);
         return;
     }
-    ctx.sender.packet_counter = 0;
+    // A new broadcast counts on from the last one, from a super-block's
+    // start: listeners still tuned in take it for a pause, where a counter
+    // back at 0 would have them drop the new packets as late.
+    ctx.sender.packet_counter = (ctx.sender.packet_counter + 7) & ~7u;
+    ctx.sender.first_seq = ctx.sender.packet_counter;
     add_receiver(ctx, ctx.listeners, ctx.station, ctx.queue, on_air(ctx.sender, ctx.script));
     icecast_start(ctx, ctx.icecast);
 
@@ -210,6 +216,7 @@ void start_broadcast(Context& ctx, bool menu_form) {
                          "script in the Script Builder.",
                          s.StationScript.c_str(), why.c_str());
             s.script_entries = 0;
+            s.failure_status = 1;  // a station without a window ends here
             ctx.host->post_command(Command::build_script);
             update_broadcast_menu(ctx);
             return;
@@ -228,7 +235,10 @@ void start_broadcast(Context& ctx, bool menu_form) {
             s.script_entries = open_live_list(ctx, ctx.script, s.LiveScript.c_str());
         }
         if (!live_feed(ctx) && s.script_entries <= 0) {
+            // Nothing to play (a song missing, the script declined): the
+            // window waits for the operator, a station without one ends.
             s.script_entries = 0;
+            s.failure_status = 1;
             update_broadcast_menu(ctx);
             return;
         }

@@ -23,6 +23,9 @@ int open_station(Context& ctx, const char* host_name, const char* multicast_grou
     ctx.sender.resend_write = 0;
     ctx.sender.unplayable.clear();
     ctx.sender.stop_asked = false;
+    // A live list starts again with the entry on show when the last broadcast stopped.
+    ctx.sender.picture_countdown = -1;
+    ctx.sender.live_entry_shown = false;
     if (!open_station_socket(ctx, ctx.station, host_name, multicast_group)) return 0;
     tell_master_station_opens(ctx, ctx.station, ctx.queue, station_name);
 
@@ -43,6 +46,9 @@ void close_station(Context& ctx) {
     tell_master_station_closes(ctx, ctx.station, ctx.queue);
     ctx.state.listing_due = false;
     close_station_socket(ctx, ctx.station);
+    // Nobody listens to a closed station: the caption, the panel and the
+    // status line count 0 from now on.
+    reset_listener_table(ctx.listeners);
     forget_station_traffic(ctx.sender);
     // Whatever still waits in the queue was meant for the socket just closed;
     // left there it would go out on the next broadcast's socket.

@@ -149,15 +149,22 @@ void on_text(Listener& l, const ReceivedDatagram& d, uint32_t now_ms) {
     if (strcmp(text, "STARTSEQ") == 0) {
         const char* name = after(9);
         const char* song = after(9 + static_cast<int>(strlen(name)) + 1);
-        // The station's counter is 4 ahead of the reply's seq; far from
-        // ours, the station started afresh.
+        // The station's counter is 4 ahead of the reply's seq. Far ahead of
+        // ours, the station started afresh. In a new session (joined again
+        // after a silence) a counter behind ours is a restarted station
+        // counting from 0 again: waiting for it to pass the old one would
+        // drop everything as late; one past what the station can resend
+        // follows a pause: nothing of it comes back, and starting afresh
+        // adds no silence to the delay.
         const uint32_t counter = d.header.seq + 4;
         JitterBuffer& jb = l.audio;
         // Audio at another rate is another stream, even when the counters are near.
         const bool new_rate =
             l.sampling_rate != 0 && rate_from_code(d.header.flags) != l.sampling_rate;
-        if (jb.started && (new_rate || counter > jb.highest + kJitterLongestGap ||
-                           counter + kJitterLongestGap < jb.next_base)) {
+        const bool new_stream =
+            d.header.session != l.session && (counter + kFramesPerSuperBlock < jb.next_base ||
+                                              counter > jb.highest + kStationResendStore);
+        if (jb.started && (new_rate || new_stream || counter > jb.highest + kJitterLongestGap)) {
             jitter_restart(jb, l.flushed);
             ++jb.restarts;
             note(l, kNoteRestarted);

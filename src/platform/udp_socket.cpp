@@ -83,7 +83,9 @@ int last_socket_error() {
 }
 
 int udp_open() {
-    return socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    // Not inherited: a program started meanwhile (a help page, a listener)
+    // would keep the port bound after a Stop, and the next Start could not bind it.
+    return socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
 }
 
 int udp_bind(int socket, uint32_t addr_net, uint16_t port) {

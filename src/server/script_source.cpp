@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -47,11 +48,29 @@ void close_song(SenderState& sender) {
     sender.companion_file = nullptr;
 }
 
+namespace {
+
+// An entry's seconds in ticks of 2048 samples, less the tick that shows it
+// (the countdown runs down to -1).
+int live_entry_countdown(int seconds, int sampling_rate) {
+    const int64_t rate = sampling_rate > 0 ? sampling_rate : 11025;
+    const int64_t ticks = (int64_t(std::max(seconds, 0)) * rate + 1024) / 2048;
+    return static_cast<int>(std::clamp<int64_t>(ticks, 1, INT32_MAX)) - 1;
+}
+
+}  // namespace
+
 void schedule_live_picture(Services& services, SenderState& sender, const ScriptTable& script,
                            PictureSlots& pictures, const StationSocket& station, TickNews& news) {
     int entries = script_entries_in_use(services.state, script);
-    if (services.state.feed_mode == FEED_SCRIPT || entries == 0 || sender.picture_countdown >= 0)
+    // Nothing shows before the live audio goes out: the notice would be lost with the tick.
+    if (services.state.feed_mode < FEED_LIVE_SENDING || entries == 0 ||
+        sender.picture_countdown >= 0)
         return;
+    // The entry on show has had its time. entry_index stays on the entry
+    // shown, so that its text goes with its picture (in the song-text
+    // datagrams, the join replies and the panel).
+    if (sender.live_entry_shown) sender.entry_index = (sender.entry_index + 1) % entries;
     int index = current_entry(sender, services.state, script);
     const ScriptEntry& entry = script.entries[index];
     news.song_text = true;
@@ -61,8 +80,9 @@ void schedule_live_picture(Services& services, SenderState& sender, const Script
                     static_cast<long>(services.host->time_now()));
         news.picture_notice = true;
     }
-    sender.picture_countdown = entry.count;
-    sender.entry_index = (index + 1) % entries;
+    // The list counts seconds; the countdown falls once a tick.
+    sender.picture_countdown = live_entry_countdown(entry.count, services.state.SamplingRate);
+    sender.live_entry_shown = true;
 }
 
 namespace {

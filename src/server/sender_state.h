@@ -95,6 +95,7 @@ struct SenderState {
     SenderCounters counters;
     int pending_ticks = 0;       // re-entrance guard
     uint32_t packet_counter = 0; // the `seq` of the audio datagrams
+    uint32_t first_seq = 0;      // the counter when this broadcast began
 
     // Frames of the tick in host order: the audio and companion payloads as
     // read from the sample files or taken from the live ring.
@@ -125,7 +126,10 @@ struct SenderState {
     bool stop_asked = false;  // none of them can be played: the stop is posted
     FILE* song_file = nullptr;
     FILE* companion_file = nullptr;
+    // Live lists: ticks the entry on show (entry_index) has still to run,
+    // and whether one is on show this broadcast.
     int picture_countdown = -1;
+    bool live_entry_shown = false;
     int load_report[2] = {0, 0};
     int64_t load_report_time = 0;
 };

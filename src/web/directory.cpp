@@ -88,20 +88,22 @@ void directory_update(Services& services, WebState& web, int station_socket,
             web.pending.push_back({add, station_socket, file_name, content});
         return;
     }
-    if (!add && !s.directory_listed) return;
+    if (!add && !s.directory_listed && !web.add_sent) return;
 
     std::string path = directory_path(add, file_name, content);
     char reply[DIRECTORY_BUFFER_SIZE];
     reply[0] = '\0';
     HttpOutcome outcome;
     if (add) {
+        web.add_sent = true;
         int result = http_get(services, web, "Adding station to directory...\r\n", s.DIRURL.c_str(),
                               s.DIRURLPORT, path.c_str(), reply, sizeof reply, &outcome);
         // Any whole reply counts as listed, whatever its status; a time-out
         // or a reply broken off never does.
         s.directory_listed = result == 1 || (result == 0 && outcome.complete && reply[0] != '\0');
         // A time-out has told the operator already: one failure, one message.
-        if (!s.directory_listed && !outcome.timed_out)
+        // A stop broke it off: the remove follows, and nothing failed.
+        if (!s.directory_listed && !outcome.timed_out && !outcome.stopped)
             show_message(services, true, Buttons::ok | Icon::error,
                          "You could not be added to the directory as the station daemon was not "
                          "contacted.  Try stopping and restarting your station in a few hours.");
@@ -110,6 +112,7 @@ void directory_update(Services& services, WebState& web, int station_socket,
                  path.c_str(), reply, sizeof reply, &outcome,
                  std::min(REMOVE_TIMEOUT_MS, s.HTTP_TIMEOUT * 1000));
         s.directory_listed = false;
+        web.add_sent = false;
     }
     services.host->invalidate(false);  // the directory lamp
     run_pending_directory_requests(services, web);

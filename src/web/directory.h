@@ -22,6 +22,9 @@ struct PendingDirectoryRequest {
 
 struct WebState : HttpClient {
     bool version_asked = false;  // the newer-version question was put this run
+    // An add went out and no remove since: the directory may list the
+    // station even when its reply never came (a stop broke it off).
+    bool add_sent = false;
     std::deque<PendingDirectoryRequest> pending;
     // Re-reads the directory's settings (DIRURL, DIRURLPORT, CATEGORIES_URL,
     // HTTP_TIMEOUT) before each request (set by the program).
@@ -37,8 +40,9 @@ constexpr int REMOVE_TIMEOUT_MS = 3000;
 // Adds (add true) or removes the station's record `content` under
 // `file_name`. Intranet-only: the directory is not contacted; the write
 // notifications of the station socket (when open) are asked for instead. A remove while the
-// station is not listed does nothing. While another request runs, the
-// request waits and runs when that one ends. Any whole reply counts as
+// station is not listed and no add was sent does nothing. While another request runs, the
+// request waits and runs when that one ends. A remove goes out once an add
+// was sent, whether or not its reply came. Any whole reply counts as
 // listed; an add without one (nothing, a time-out, a reply broken off)
 // leaves the station unlisted and tells the operator once. The remove waits
 // a few seconds at most (REMOVE_TIMEOUT_MS).

@@ -167,7 +167,9 @@ int http_get(Services& services, HttpClient& client, const char* progress, const
             show_captioned_message(services, one_line(progress).c_str(), false,
                                    Buttons::ok | Icon::error,
                                    "Failed to contact the web server.  Try again later");
-        if (outcome) *outcome = HttpOutcome{exchange.complete, exchange.timed_out, exchange.full};
+        if (outcome)
+            *outcome =
+                HttpOutcome{exchange.complete, exchange.timed_out, exchange.full, exchange.stopped};
         // A reply cut short by a time-out or an error is no answer at all,
         // whatever its status line said.
         if (output[0] == '\0' || !exchange.complete) break;

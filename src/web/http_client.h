@@ -42,6 +42,7 @@ struct HttpExchange {
     bool full = false;       // a chunk did not fit: the gathering ended there
     bool complete = false;   // the server closed the connection: the reply is whole
     bool timed_out = false;
+    bool stopped = false;    // the program broke it off (a stop), not the server
     std::string log;         // the status log, for the trace
 };
 
@@ -55,6 +56,7 @@ struct HttpOutcome {
     bool complete = false;   // a whole reply came (the server closed the connection)
     bool timed_out = false;  // the time-out message was shown
     bool cut = false;        // the reply was longer than the output: only its beginning is there
+    bool stopped = false;    // the program broke the request off (a stop)
 };
 
 // GETs `path` from `host`:`port` (port 0 means 80), through the proxy of

@@ -6,8 +6,13 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
 #include "platform/udp_socket.h"
 #include "server/packet.h"
+#include "support/audio_measures.h"
 #include "support/child_process.h"
 #include "support/private_pulseaudio.h"
 #include "support/temp_dir.h"
@@ -116,6 +121,80 @@ TEST_F(WindowKeys, ctrl_s_starts_and_stops_the_broadcast_and_the_window_stays_op
     EXPECT_EQ(flags, PF_PICTURE | PF_LEAVE) << "the close notice\n" << output() << display.describe();
     EXPECT_EQ(window.wait(500), -2) << "the window stays open after a stop\n" << output();
     EXPECT_FALSE(display.windows(kMainWindow).empty());
+
+    window.signal(SIGTERM);
+    EXPECT_EQ(window.wait(10000), 0) << output();
+}
+
+
+// Seconds of `wav` (an 8-bit mono WAV velmora-listen wrote) in which the tone sounds.
+double seconds_of_tone(const std::string& wav, double hz) {
+    std::vector<uint8_t> samples;
+    if (wav.size() > 44) samples.assign(wav.begin() + 44, wav.end());
+    int blocks = 0;
+    for (size_t at = 0; at + kSuperBlockSamples <= samples.size(); at += kSuperBlockSamples) {
+        std::vector<uint8_t> block(samples.begin() + long(at),
+                                   samples.begin() + long(at + kSuperBlockSamples));
+        if (audio_measures::tone_level_db(block, hz, kRate) > 20) ++blocks;
+    }
+    return blocks * double(kSuperBlockSamples) / kRate;
+}
+
+TEST_F(WindowKeys, a_listener_hears_the_station_again_after_ctrl_s_twice) {
+    ASSERT_TRUE(window.start({program_path("velmora-broadcaster"), dir.file("station.ini")},
+                             dir.file("window.out"), dir.path(), env));
+    std::string id = display.wait_for_window(kMainWindow, 20000);
+    ASSERT_FALSE(id.empty()) << output() << display.describe();
+    ASSERT_TRUE(display.press(id, {"ctrl+s"}));
+    answer_box();
+    ASSERT_EQ(next_master_flags(10000), PF_PICTURE) << output() << display.describe();
+
+    const int listen_seconds = 16;
+    ChildProcess listener;
+    ASSERT_TRUE(listener.start({program_path("velmora-listen"), station_ip, "--port",
+                                std::to_string(station_port), "--bind", test_ip(96), "--seconds",
+                                std::to_string(listen_seconds), "--wav", dir.file("heard.wav")},
+                               dir.file("listen.out"), dir.path()));
+    const auto listening = std::chrono::steady_clock::now();
+    auto since_listening = [&] {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - listening).count();
+    };
+    // On the air for 6 seconds more (65 ticks at 22050 Hz), as a second listener counts them.
+    LoopbackSocket counter(test_ip(98).c_str());
+    sockaddr_in station{};
+    ipv4_from_dotted(station_ip.c_str(), station_port, &station);
+    uint8_t join[PACKET_HEADER_SIZE + 6];
+    put_packet_header(PacketHeader{0, 0, PF_TEXT, 6}, join);
+    memcpy(join + PACKET_HEADER_SIZE, "count", 6);
+    udp_send_to(counter.fd(), join, sizeof join, 0, &station, sizeof station);
+    uint8_t alive[PACKET_HEADER_SIZE + 1];
+    put_packet_header(PacketHeader{0, 0, PF_KEEPALIVE, 1}, alive);
+    int audio = 0;
+    for (auto d = counter.receive(2000); !d.empty() && audio < 65; d = counter.receive(2000))
+        if (get_packet_header(d.data()).flags == PF_AUDIO && ++audio % 40 == 1)
+            udp_send_to(counter.fd(), alive, sizeof alive, 0, &station, sizeof station);
+    ASSERT_EQ(audio, 65) << output();
+
+    ASSERT_TRUE(display.press(id, {"ctrl+s"}));
+    int flags = next_master_flags(10000);
+    while (flags == PF_PICTURE) flags = next_master_flags(10000);
+    ASSERT_EQ(flags, PF_PICTURE | PF_LEAVE) << output() << display.describe();
+    const double stopped_at = since_listening();
+    ASSERT_TRUE(display.press(id, {"ctrl+s"}));
+    answer_box();
+    ASSERT_EQ(next_master_flags(10000), PF_PICTURE) << output() << display.describe();
+    const double started_at = since_listening();
+
+    EXPECT_EQ(listener.wait((listen_seconds + 10) * 1000), 0) << read_file(dir.file("listen.out"));
+    const std::string heard = read_file(dir.file("listen.out"));
+    const size_t late = heard.find(" late ");
+    ASSERT_NE(late, std::string::npos) << heard;
+    EXPECT_LE(atoi(heard.c_str() + late + 6), 8) << heard;
+    // Off the air while stopped, and until the listener joined again (at
+    // most 3 seconds after the audio stopped); the tone everywhere else.
+    const double silent = std::max(started_at - stopped_at, 3.0) + 1.5;
+    EXPECT_GE(seconds_of_tone(read_file(dir.file("heard.wav")), 440), listen_seconds - silent - 1.5)
+        << heard << "stopped at " << stopped_at << " s, started at " << started_at << " s";
 
     window.signal(SIGTERM);
     EXPECT_EQ(window.wait(10000), 0) << output();

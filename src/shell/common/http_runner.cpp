@@ -90,6 +90,7 @@ void HttpRunner::run(HttpExchange& exchange) {
 
 void HttpRunner::abort() {
     if (!exchange_) return;
+    exchange_->stopped = true;
     http_abort(*exchange_);
     loop_->quit();
 }

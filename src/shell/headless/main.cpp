@@ -1,5 +1,5 @@
 // velmora-station: the station without a window. It loads the settings,
-// broadcasts (at the first tick when AutoStart is 1, or with --start),
+// goes on the air at once (it has no Start button, so AutoStart=0 changes nothing),
 // prints every operator message and a status line every few seconds, and
 // stops properly on SIGINT, SIGTERM or SIGHUP.
 
@@ -216,9 +216,8 @@ int main(int argc, char** argv) {
         ctx->state.feed_mode = FEED_LIVE_PRIMING;
         update_start_menu(*ctx);
     }
-    // Nobody is here to pick a script: a script feed that starts must have one.
-    if (ctx->state.feed_mode == FEED_SCRIPT)
-        check_station_script(*ctx, report, o.start || ctx->state.AutoStart == 1);
+    // Nobody is here to pick a script: the script feed must have one.
+    if (ctx->state.feed_mode == FEED_SCRIPT) check_station_script(*ctx, report, true);
     tell_settings_problems(*ctx, report);
     if (report.errors() > 0) {
         fprintf(stderr, "velmora-station: the station does not start: %d problem%s in %s (see above)\n",
@@ -273,9 +272,10 @@ int main(int argc, char** argv) {
     QObject::connect(&status_timer, &QTimer::timeout, [&] { print_status(*ctx); });
     if (o.status_interval > 0) status_timer.start(o.status_interval * 1000);
 
-    // With AutoStart 1 the first tick starts the broadcast; a second start
-    // command would toggle it off again.
-    if (o.start && ctx->state.AutoStart != 1) host.post_command(Command::start_stop);
+    // Without a window there is no Start button: the station goes on the
+    // air, whatever AutoStart says. With AutoStart 1 the first tick starts
+    // the broadcast; a second start command would toggle it off again.
+    if (ctx->state.AutoStart != 1) host.post_command(Command::start_stop);
     int status = app.exec();
     print_status(*ctx);
     if (host.exit_requested()) return host.exit_status();

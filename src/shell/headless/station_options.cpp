@@ -29,7 +29,9 @@ ParseOutcome parse_station_options(const QStringList& arguments, StationOptions&
                      "       velmora-station --set-proxy SERVER PORT USER   (password on standard input)\n",
                      21);
     describe_settings_file(line);
-    const auto start = line.add({"start"}, "", "start broadcasting at once");
+    const auto start = line.add({"start"}, "",
+                                "start broadcasting at once (the default: without a\n"
+                                "window the station always goes on the air)");
     const auto answer = line.add({"answer"}, "yes|no", "the answer given to questions (default yes)");
     const auto interval = line.add({"status-interval"}, "SECONDS",
                                    "seconds between status lines (default 5, 0 = none,\n"
