@@ -28,3 +28,35 @@ inline std::vector<std::vector<uint8_t>> tone_frames(int sampling_rate, int tran
     }
     return frames;
 }
+
+// A song file of `super_blocks` super-blocks of that tone, as velmora-compress
+// writes it, and a script playing it once with `text` as its song text.
+#include <cstdio>
+#include <string>
+
+#include "codec/sample_file.h"
+
+inline bool write_tone_song(const std::string& path, int sampling_rate, int transfer_rate, double hz,
+                            int super_blocks) {
+    CodecState codec;
+    set_rate(codec, sampling_rate, transfer_rate);
+    FILE* file = fopen(path.c_str(), "wb");
+    if (!file) return false;
+    write_sample_header(file, sampling_rate, codec.rate_percent);
+    const auto frames = tone_frames(sampling_rate, transfer_rate, hz);
+    for (int b = 0; b < super_blocks; ++b)
+        for (const auto& frame : frames) write_sample_frame(file, frame.data(), int(frame.size()));
+    return fclose(file) == 0;
+}
+
+inline std::string tone_song_script(const std::string& song, int sampling_rate, int transfer_rate,
+                                    const std::string& text) {
+    CodecState codec;
+    set_rate(codec, sampling_rate, transfer_rate);
+    std::string script = "1 " + std::to_string(sampling_rate) + " 0" +
+                         std::to_string(codec.rate_percent) + " SCRIPT";
+    script.push_back('\0');
+    script += "1 " + song + " \"\" " + text;
+    script.push_back('\0');
+    return script;
+}

@@ -1,0 +1,124 @@
+// velmora-broadcaster on a real X display (Xvfb), driven by its keys as an
+// operator drives it: Ctrl+S puts the station on the air (the master hears
+// the announce, a listener hears the song), Ctrl+S again takes it off (the
+// master gets the close notice) and the window stays open, idle.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include "platform/udp_socket.h"
+#include "server/packet.h"
+#include "support/child_process.h"
+#include "support/private_pulseaudio.h"
+#include "support/temp_dir.h"
+#include "support/tone_frames.h"
+#include "support/udp_loopback.h"
+#include "support/web_servers.h"
+#include "support/xvfb_display.h"
+
+namespace {
+
+constexpr int kRate = 22050;
+constexpr int kTransferRate = 2205;
+constexpr const char* kMainWindow = "Broadcaster \\(tm\\) .*\\[";
+constexpr const char* kMessageBox = "^Radio Velmora Broadcaster \\(tm\\)$";
+
+class WindowKeys : public ::testing::Test {
+protected:
+    TempDir dir;
+    XvfbDisplay display;
+    PrivatePulseAudio pulse;  // a sound card, so that no box waits at start-up
+    ChildProcess window;
+    ChildProcess directory;  // the station lists itself while on the air
+    std::string station_ip = test_ip(94);
+    std::string master_ip = test_ip(95);
+    uint16_t station_port = 0;
+    EnvironmentList env;
+    int master = -1;
+
+    void SetUp() override {
+        if (!display.ready()) GTEST_SKIP() << display.why();
+        env = {{"VELMORA_HOME", dir.path()}, {"XDG_CONFIG_HOME", dir.path()},
+               {"XDG_RUNTIME_DIR", dir.path()}, {"HOME", dir.path()}};
+        std::string why;
+        // Qt lists no monitor sources: the sink's monitor becomes a microphone.
+        if (!pulse.start("card", {"module-remap-source master=card.monitor source_name=mic"},
+                         dir.file("pulseaudio.out"), env, &why)) {
+            if (which("pulseaudio").empty()) GTEST_SKIP() << why;
+            FAIL() << why;
+        }
+        for (const auto& variable : display.environment()) env.push_back(variable);
+        ASSERT_TRUE(write_tone_song(dir.file("tone.VMA"), kRate, kTransferRate, 440, 40));
+        write_file(dir.file("show.VSK"),
+                   tone_song_script(dir.file("tone.VMA"), kRate, kTransferRate, "A tone"));
+        station_port = LoopbackSocket(station_ip.c_str()).port();  // free a moment ago
+        const std::string directory_ip = test_ip(97);
+        ASSERT_EQ(start_directory_server(directory, directory_ip, 8080, dir.file("directory.log"),
+                                         "answer", dir.file("directory.out")),
+                  "");
+        write_file(dir.file("station.ini"),
+                   "[VelmoraStation]\nSamplingRate=22050\nTransferRate=2205\nBANDWIDTH=64000\n"
+                   "Mode=0\nAutoStart=0\nSPECIFIC_IP=1\nIP_ADDR=" + station_ip + "\n"
+                   "STATION_PORT=" + std::to_string(station_port) + "\nMASTER_IP=" + master_ip +
+                   "\nStationName=Key Station\nStationLocation=Loopback\n"
+                   "DIRURL=" + directory_ip + "\nDIRURLPORT=8080\n"
+                   "StationScript=" + dir.file("show.VSK") + "\n");
+        master = udp_open();
+        sockaddr_in master_addr{};
+        ipv4_from_dotted(master_ip.c_str(), 3456, &master_addr);
+        ASSERT_EQ(udp_bind(master, master_addr.sin_addr.s_addr, 3456), 0);
+    }
+
+    void TearDown() override {
+        if (master >= 0) udp_close(master);
+    }
+
+    std::string output() const { return read_file(dir.file("window.out")); }
+
+    // Waits for a message box and answers it with Enter, as the operator does.
+    void answer_box() {
+        std::string box = display.wait_for_window(kMessageBox, 10000);
+        ASSERT_FALSE(box.empty()) << output() << display.describe();
+        ASSERT_TRUE(display.press(box, {"Return"}));
+    }
+
+    // The flags of the next datagram the master receives, -1 when none came.
+    int next_master_flags(int timeout_ms) {
+        uint8_t bytes[MAX_DATAGRAM];
+        if (udp_wait_readable(master, timeout_ms) != 1) return -1;
+        int n = udp_receive_from(master, bytes, sizeof bytes, nullptr, nullptr);
+        return n >= PACKET_HEADER_SIZE ? get_packet_header(bytes).flags : -1;
+    }
+};
+
+TEST_F(WindowKeys, ctrl_s_starts_and_stops_the_broadcast_and_the_window_stays_open) {
+    ASSERT_TRUE(window.start({program_path("velmora-broadcaster"), dir.file("station.ini")},
+                             dir.file("window.out"), dir.path(), env));
+    // The main window's caption carries the listener count in brackets; a
+    // message box has the bare program title.
+    std::string id = display.wait_for_window(kMainWindow, 20000);
+    ASSERT_FALSE(id.empty()) << output() << display.describe();
+
+    ASSERT_TRUE(display.press(id, {"ctrl+s"}));
+    answer_box();  // "About to start broadcasting" names the address
+    ASSERT_EQ(next_master_flags(10000), PF_PICTURE) << "the announce\n" << output() << display.describe();
+    ProgramResult heard = run_program({program_path("velmora-listen"), station_ip, "--port",
+                                       std::to_string(station_port), "--bind", test_ip(96),
+                                       "--seconds", "2", "--wav", dir.file("heard.wav")},
+                                      dir.path(), {}, 20000);
+    ASSERT_EQ(heard.status, 0) << heard.output << output();
+    EXPECT_NE(heard.output.find("now playing: A tone"), std::string::npos) << heard.output;
+    EXPECT_NE(display.title(id).find(station_ip), std::string::npos) << "the caption names the address";
+
+    ASSERT_TRUE(display.press(id, {"ctrl+s"}));
+    int flags = next_master_flags(10000);
+    while (flags == PF_PICTURE) flags = next_master_flags(10000);  // keep-alive announces
+    EXPECT_EQ(flags, PF_PICTURE | PF_LEAVE) << "the close notice\n" << output() << display.describe();
+    EXPECT_EQ(window.wait(500), -2) << "the window stays open after a stop\n" << output();
+    EXPECT_FALSE(display.windows(kMainWindow).empty());
+
+    window.signal(SIGTERM);
+    EXPECT_EQ(window.wait(10000), 0) << output();
+}
+
+}  // namespace
