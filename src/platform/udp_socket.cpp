@@ -83,7 +83,10 @@ int last_socket_error() {
 }
 
 int udp_open() {
-    return socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    // Not inherited: a program the window opens (the log viewer, a browser)
+    // would otherwise hold the station's port after the station closed it,
+    // and the next Start would find it in use.
+    return socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
 }
 
 int udp_bind(int socket, uint32_t addr_net, uint16_t port) {

@@ -217,6 +217,7 @@ std::string bind_failure_text(Services& services, uint32_t addr_net, int error) 
 // idle; without an operator the program ends with status 3.
 int refuse_bind(Services& services, StationSocket& station, uint32_t addr_net, int error) {
     const std::string where = bind_failure_text(services, addr_net, error);
+    write_daily_log(services, "Cannot bind the station to %s\n", where.c_str());
     if (!services.host->refuses_start_it_cannot_bind())
         return station_fatal_text(services, "bind", where.c_str(), EXIT_HOST_OR_BIND);
     close_station_socket(services, station);
