@@ -358,7 +358,12 @@ TEST_F(SettingsDialogsWindow, station_information_lists_the_directory_categories
 TEST_F(SettingsDialogsWindow, station_information_keeps_the_stored_category_when_the_directory_is_away) {
     ctx->state.StationCategory = "\\Talk";  // nobody listens on the directory's address
     then<StationInfoDialog>([](StationInfoDialog& d) {
+        const QSize shown = d.size();  // on screen, before the fetch
         ASSERT_TRUE(process_until([&] { return d.categories_fetched(); }, 20000));
+        // The note needs no more room than the dialog had when it was shown:
+        // a window system may keep that size, and OK and Cancel must not be
+        // drawn over the description then.
+        EXPECT_LE(d.sizeHint().height(), shown.height());
         ASSERT_EQ(d.category->count(), 1);
         EXPECT_EQ(d.category->currentText(), "\\Talk");
         // Told why, with the host and the cause, and a category can be typed.
