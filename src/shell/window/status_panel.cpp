@@ -63,17 +63,29 @@ void StatusPanel::keyReleaseEvent(QKeyEvent* event) {
     else QWidget::keyReleaseEvent(event);
 }
 
+QString panel_tooltip(const Context& ctx, QPoint at) {
+    for (const PanelCaption& c : kPanelCaptions) {
+        if (!QRect(c.area_x, c.area_y, c.area_width, c.area_height).contains(at)) continue;
+        QString tip = QString::fromLatin1(c.tip);
+        // The lamp's tooltip is the window's status line for the directory.
+        if (&c == &kPanelCaptions[0] && !ctx.web.directory_problem.empty())
+            tip += QStringLiteral("\nNot listed: ") +
+                   QString::fromLocal8Bit(ctx.web.directory_problem.c_str());
+        return tip;
+    }
+    return QString();
+}
+
 bool StatusPanel::event(QEvent* event) {
     if (event->type() != QEvent::ToolTip) return QWidget::event(event);
     auto* help = static_cast<QHelpEvent*>(event);
-    for (const PanelCaption& c : kPanelCaptions) {
-        if (QRect(c.area_x, c.area_y, c.area_width, c.area_height).contains(help->pos())) {
-            QToolTip::showText(help->globalPos(), QString::fromLatin1(c.tip), this);
-            return true;
-        }
+    const QString tip = panel_tooltip(ctx_, help->pos());
+    if (tip.isEmpty()) {
+        QToolTip::hideText();
+        event->ignore();
+    } else {
+        QToolTip::showText(help->globalPos(), tip, this);
     }
-    QToolTip::hideText();
-    event->ignore();
     return true;
 }
 

@@ -69,6 +69,10 @@ constexpr PanelCaption kPanelCaptions[] = {
      "Listeners refused because the bandwidth was used up"},
 };
 
+// The tooltip at `at` on the panel; "" where there is none. The lamp's
+// adds why the last directory request failed.
+QString panel_tooltip(const Context& ctx, QPoint at);
+
 // The panel's two fonts: a sans-serif family at these pixel sizes.
 constexpr int kSmallFontPixels = 14;
 constexpr int kLargeFontPixels = 28;
