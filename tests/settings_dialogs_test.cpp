@@ -189,7 +189,8 @@ TEST(StreamRate, maximum_text_and_scroll_follow_the_range_rule) {
     EXPECT_EQ(scroll_stream_rate(2000, 8, 0, 3600), 2000);
     // A stored rate above the maximum is clamped at the first scroll, even one that lowers it.
     EXPECT_EQ(scroll_stream_rate(9000, SCROLL_LINE_LEFT, 0, 3600), 3600);
-    EXPECT_EQ(scroll_stream_rate(2000, SCROLL_LINE_RIGHT, 0, 500), 500);  // the maximum wins under the floor
+    // The maximum wins when it lies under the floor.
+    EXPECT_EQ(scroll_stream_rate(2000, SCROLL_LINE_RIGHT, 0, 500), 500);
 }
 
 TEST(StreamRate, a_rate_the_codec_cannot_send_as_it_is_is_named_with_what_goes_out) {
@@ -318,11 +319,9 @@ TEST_F(SettingsDialogs, a_bit_rate_without_a_number_is_refused_naming_the_field)
     s.BANDWIDTH = 64000;
     for (const char* bad : {"abc", "", "  ", "k", "0", "-"}) {
         EXPECT_EQ(options_ok(*ctx, {0, 1, bad, ""}), 0) << bad;
-        EXPECT_EQ(host.last_message().rfind("Broadcaster Connection Bit Rate: \"" + std::string(bad) +
-                                                "\" is not a bit rate",
-                                            0),
-                  0u)
-            << host.last_message();
+        const std::string told =
+            "Broadcaster Connection Bit Rate: \"" + std::string(bad) + "\" is not a bit rate";
+        EXPECT_EQ(host.last_message().rfind(told, 0), 0u) << host.last_message();
     }
     EXPECT_EQ(s.BANDWIDTH, 64000);
     EXPECT_TRUE(written().empty());
@@ -383,7 +382,8 @@ TEST_F(SettingsDialogs, expert_ok_checks_the_address_writes_in_order_and_keeps_a
     StationState& s = ctx->state;
     std::string repeaters(749, 'r');
     s.RepeaterIP = repeaters;
-    ExpertChoice choice{true, "10.0.0.255", true, false, 3000, repeaters.substr(0, 127), false, true};
+    ExpertChoice choice{true, "10.0.0.255", true, false, 3000, repeaters.substr(0, 127),
+                        false, true};
     EXPECT_EQ(expert_ok(*ctx, choice, "/usr/bin/velmora-broadcaster"), 0);
     EXPECT_EQ(host.last_message(), "Invalid Specific IP Address");
     choice.address = "192.168.1.10";

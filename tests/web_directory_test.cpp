@@ -184,7 +184,8 @@ TEST_F(DirectoryTest, a_failed_add_names_host_port_and_cause_in_the_log_and_the_
         };
         directory_add(*ctx, ctx->web, ctx->station.socket, ctx->station.local_addr_host);
         const std::string where = std::string("127.0.0.3 port 8081: ") + c.cause;
-        EXPECT_EQ(directory_state_text(ctx->state.directory_listed, ctx->web), "unlisted (" + where + ")");
+        EXPECT_EQ(directory_state_text(ctx->state.directory_listed, ctx->web),
+                  "unlisted (" + where + ")");
         std::string logs;
         for (const char* day : {"sun", "mon", "tue", "wed", "thur", "fri", "sat"})
             if (access(dir.file(std::string("vmb_") + day + ".log").c_str(), F_OK) == 0)

@@ -73,8 +73,9 @@ struct OptionsChoice {
 // a good one goes into memory before the other checks (a refused OK keeps
 // it there). The sampling rate changes only when the other audio type is
 // chosen; TransferRate, intranet mode and the picture quality are written
-// back as stored; intranet mode is confirmed at each OK while it is on. Keys written: SamplingRate, MBONE, BANDWIDTH,
-// ImageQuality, TransferRate, Mode, MBONEIP, INTRANET, StationScript.
+// back as stored; intranet mode is confirmed at each OK while it is on.
+// Keys written: SamplingRate, MBONE, BANDWIDTH, ImageQuality, TransferRate,
+// Mode, MBONEIP, INTRANET, StationScript.
 int options_ok(Context& ctx, const OptionsChoice& choice);
 
 // What a stream rate becomes on the air: the codec codes whole percentages

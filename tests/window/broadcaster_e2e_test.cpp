@@ -195,12 +195,14 @@ bool output_shows(const std::string& path, const std::string& text, int timeout_
 }
 
 // An unattended window (the refusal printed) stays running and idle.
-TEST_F(BroadcasterProcess, a_port_in_use_refuses_the_start_naming_address_and_port_and_the_window_stays) {
+TEST_F(BroadcasterProcess, a_port_in_use_refuses_the_start_naming_address_and_port) {
     PortSocket squatter(station_ip, kPort);
     start({"--unattended"});
-    const std::string refusal = "Cannot start broadcasting: the station cannot bind to " + station_ip +
-                                " port " + std::to_string(kPort) + ": Address already in use";
-    ASSERT_TRUE(output_shows(dir.file("window.out"), refusal, 20000)) << read_file(dir.file("window.out"));
+    const std::string refusal = "Cannot start broadcasting: the station cannot bind to " +
+                                station_ip + " port " + std::to_string(kPort) +
+                                ": Address already in use";
+    ASSERT_TRUE(output_shows(dir.file("window.out"), refusal, 20000))
+        << read_file(dir.file("window.out"));
     // Still running and idle: SIGTERM ends it as any window, with status 0.
     broadcaster.signal(SIGTERM);
     EXPECT_EQ(broadcaster.wait(10000), 0) << read_file(dir.file("window.out"));

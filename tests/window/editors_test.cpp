@@ -436,7 +436,8 @@ TEST_F(EditorsTest, editor_dialogs_give_each_control_its_place_and_a_tab_stop) {
     QStringList live_buttons;
     for (QPushButton* b : live.findChildren<QPushButton*>()) live_buttons << b->text();
     EXPECT_TRUE(live_buttons.contains("Delete Bitmap")) << live_buttons.join(", ").toStdString();
-    for (const QString& text : live_buttons) EXPECT_FALSE(text.contains("Bitmaps")) << text.toStdString();
+    for (const QString& text : live_buttons)
+        EXPECT_FALSE(text.contains("Bitmaps")) << text.toStdString();
     for (const auto& [dialog, name] : all) {
         dialog->show();
         QCoreApplication::processEvents();

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <vector>
 
 #include "station_test_support.h"
 #include "support/child_process.h"
@@ -80,7 +81,8 @@ protected:
         std::string all;
         std::unique_ptr<DIR, int (*)(DIR*)> folder(opendir(dir.path().c_str()), closedir);
         while (dirent* entry = folder ? readdir(folder.get()) : nullptr)
-            if (std::string(entry->d_name).rfind("vmb_", 0) == 0) all += read_file(dir.file(entry->d_name));
+            if (std::string(entry->d_name).rfind("vmb_", 0) == 0)
+                all += read_file(dir.file(entry->d_name));
         return all;
     }
 
@@ -193,8 +195,9 @@ TEST_F(OperatorJourney, enter_in_options_and_expert_settings_changes_nothing) {
     EXPECT_TRUE(display.windows(kMessageBox).empty()) << display.describe();
 
     const std::string now = read_file(dir.file("station.ini"));
-    for (const std::string& line : {std::string("SamplingRate=16000\n"), std::string("TransferRate=2000\n"),
-                                    "IP_ADDR=" + station_ip + "\n", std::string("SPECIFIC_IP=1\n")})
+    const std::vector<std::string> kept = {"SamplingRate=16000\n", "TransferRate=2000\n",
+                                           "IP_ADDR=" + station_ip + "\n", "SPECIFIC_IP=1\n"};
+    for (const std::string& line : kept)
         EXPECT_NE(now.find(line), std::string::npos) << line << now;
     close_window();
 }

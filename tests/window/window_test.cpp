@@ -302,19 +302,20 @@ TEST_F(WindowTest, every_number_of_the_panel_has_a_caption_that_fits_its_place) 
     for (const PanelCaption& c : kPanelCaptions) {
         const QRect text(c.x, c.y, small.horizontalAdvance(c.text), small.height());
         EXPECT_LE(text.right(), c.right) << c.text;
-        EXPECT_EQ(count_pixels(background, text, is_caption_cyan), 0) << c.text << ": no hairline below it";
+        EXPECT_EQ(count_pixels(background, text, is_caption_cyan), 0) << c.text << ": no hairline";
         EXPECT_GT(count_pixels(panel, text, is_caption_cyan), 15) << c.text;
-        EXPECT_TRUE(QRect(c.area_x, c.area_y, c.area_width, c.area_height).contains(QPoint(c.x + 2, c.y + 2)))
-            << c.text << ": its tooltip covers it";
+        const QRect tip_area(c.area_x, c.area_y, c.area_width, c.area_height);
+        EXPECT_TRUE(tip_area.contains(QPoint(c.x + 2, c.y + 2))) << c.text << ": no tooltip";
     }
     // The values begin after their captions and end inside their wells.
-    EXPECT_LE(140 + small.horizontalAdvance("1411.2kbps (LAN)"), 298);  // 4 x 44100 bytes per second
+    EXPECT_LE(140 + small.horizontalAdvance("1411.2kbps (LAN)"), 298);  // 4 x 44100 bytes/s
     EXPECT_LE(380 + small.horizontalAdvance("8192(R) - 100%"), 474);
     // Resting on a caption explains it; the lamp's names a failed directory request.
     EXPECT_TRUE(panel_tooltip(*ctx, QPoint(30, 190)).startsWith("Stream rate"));
     EXPECT_EQ(panel_tooltip(*ctx, QPoint(200, 300)), "");
     ctx->web.directory_problem = "127.0.0.3 port 8081: Connection refused";
-    EXPECT_TRUE(panel_tooltip(*ctx, QPoint(15, 15)).endsWith("Not listed: 127.0.0.3 port 8081: Connection refused"));
+    EXPECT_TRUE(panel_tooltip(*ctx, QPoint(15, 15))
+                    .endsWith("Not listed: 127.0.0.3 port 8081: Connection refused"));
     // The Icecast line at (20, 245) ends above the divider.
     EXPECT_EQ(count_pixels(background, QRect(12, 245, 454, small.height()), is_caption_cyan), 0);
 }
