@@ -66,9 +66,12 @@ protected:
                        "StationScript=" + dir.file("show.VSK") + "\n" + keys);
     }
 
-    std::string open_window() {
+    // Starts the window; `answer_notice`: the operator first closes the
+    // message of the missing recording device.
+    std::string open_window(bool answer_notice = false) {
         EXPECT_TRUE(window.start({program_path("velmora-broadcaster"), dir.file("station.ini")},
                                  dir.file("window.out"), dir.path(), env));
+        if (answer_notice) answer_box();
         std::string id = display.wait_for_window(kMainWindow, 20000);
         EXPECT_FALSE(id.empty()) << output() << display.describe();
         return id;
@@ -143,9 +146,8 @@ TEST_F(OperatorJourney, an_unattended_station_goes_on_the_air_without_an_ok_or_a
 TEST_F(OperatorJourney, a_port_in_use_refuses_ctrl_s_and_the_next_ctrl_s_goes_on_the_air) {
     write_station(22050, 2205, "Mode=0\nAutoStart=0\nStationLocation=Loopback\n");
     auto squatter = std::make_unique<PortSocket>(station_ip, station_port);
-    std::string id = open_window();
+    std::string id = open_window(true);
     ASSERT_FALSE(id.empty());
-    answer_box();  // the notice of the missing recording device
     ASSERT_TRUE(display.press(id, {"ctrl+s"}));
     answer_box();  // "About to start broadcasting on IP address ..."
     answer_box();  // the refusal
@@ -173,9 +175,8 @@ TEST_F(OperatorJourney, enter_in_options_and_expert_settings_changes_nothing) {
     std::string stored = read_file(dir.file("station.ini"));
     stored.replace(stored.find("TransferRate=1920"), 17, "TransferRate=2000");
     write_file(dir.file("station.ini"), stored);
-    std::string id = open_window();
+    std::string id = open_window(true);
     ASSERT_FALSE(id.empty());
-    answer_box();  // the notice of the missing recording device
     ASSERT_TRUE(display.press(id, {"ctrl+s"}));
     answer_box();
     ASSERT_EQ(listen("1").status, 0) << output();
