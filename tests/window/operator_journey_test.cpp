@@ -123,10 +123,11 @@ protected:
 };
 
 // AutoStart=1, Mode=1 and no recording device: nobody presses a key, a
-// listener hears the script, one notice tells why it is not live, and no
-// Station Information dialog opens although the settings name no location.
+// listener hears the script, one notice tells why it is not live (another
+// that MAX_CLIENT was clamped), and no Station Information dialog opens
+// although the settings name no location.
 TEST_F(OperatorJourney, an_unattended_station_goes_on_the_air_without_an_ok_or_a_dialog) {
-    write_station(22050, 2205, "Mode=1\nAutoStart=1\n");
+    write_station(22050, 2205, "Mode=1\nAutoStart=1\nMAX_CLIENT=9000\n");
     ASSERT_FALSE(open_window().empty());
     ProgramResult heard = listen("2");
     ASSERT_EQ(heard.status, 0) << heard.output << output() << display.describe();
