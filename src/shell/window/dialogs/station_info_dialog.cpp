@@ -79,8 +79,9 @@ void StationInfoDialog::fetch_categories_once() {
                             http_failure_cause(ctx_.web.exchange));
     category->setEditable(!note.empty());
     category_note->setText(QString::fromStdString(note));
-    // Hidden, the note leaves room below OK and Cancel, never less.
+    // Hidden, the note gives its room back; the dialog only ever shrinks.
     category_note->setVisible(!note.empty());
+    adjustSize();
     fetched_ = true;
 }
 
