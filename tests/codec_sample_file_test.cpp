@@ -5,6 +5,7 @@
 
 #include "codec/sample_file.h"
 #include "codec/wav_reader.h"
+#include "codec/wav_writer.h"
 #include "support/temp_dir.h"
 #include "support/wav_bytes.h"
 
@@ -148,6 +149,35 @@ TEST_F(SampleFileTest, frames_written_are_read_back_in_order) {
     read_sample_header(f, header);
     EXPECT_EQ(read_sample_frame(f, frame, 8), SAMPLE_FRAME_BAD);
     std::fclose(f);
+}
+
+// A WAV written as the samples come: nothing at its name until it is
+// finished, then a header our reader takes, with the sizes of what came.
+TEST_F(SampleFileTest, a_streamed_wav_appears_complete_only_when_finished) {
+    const std::string path = dir.file("heard.wav");
+    write_file(path, "the recording of yesterday");
+    WavStream w;
+    ASSERT_EQ(wav_stream_begin(w, path, 8000), 1) << w.out.why;
+    const std::string first = "abc", second = "defgh";
+    ASSERT_EQ(wav_stream_add(w, reinterpret_cast<const uint8_t*>(first.data()), 3), 1);
+    ASSERT_EQ(wav_stream_add(w, reinterpret_cast<const uint8_t*>(second.data()), 5), 1);
+    EXPECT_EQ(read_file(path), "the recording of yesterday");
+    ASSERT_EQ(wav_stream_finish(w), 1) << w.out.why;
+    FILE* f = std::fopen(path.c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    WavInfo info;
+    ASSERT_EQ(read_wav_header(f, info), WAV_OK);
+    std::fclose(f);
+    EXPECT_EQ(info.sample_rate, 8000u);
+    EXPECT_EQ(info.bits_per_sample, 8);
+    EXPECT_EQ(info.data_size, 8u);
+    EXPECT_EQ(read_file(path).substr(44), "abcdefgh");
+    EXPECT_EQ(w.samples, 8u);
+
+    // A folder that is missing: refused at the start, with the cause.
+    WavStream nowhere;
+    EXPECT_EQ(wav_stream_begin(nowhere, dir.file("gone/heard.wav"), 8000), 0);
+    EXPECT_NE(nowhere.out.why.find("does not exist"), std::string::npos) << nowhere.out.why;
 }
 
 }  // namespace

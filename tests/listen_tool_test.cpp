@@ -1,6 +1,7 @@
 // velmora-listen against a station played by the test: the test decides
 // which packets get lost and which resend requests it answers.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -8,8 +9,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
+#include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "codec/codec_state.h"
@@ -394,9 +396,211 @@ TEST_F(ListenPictureTest, a_missing_picture_folder_is_made_and_one_that_cannot_b
     EXPECT_FALSE(receive(h, payload, from, 300));
 }
 
+// A forged station: each tile it serves comes with the notice of a new
+// 64 x 64 tile picture (2048 pixels square, 12.6 MB as BMP), so every few
+// milliseconds another huge picture is finished. The run saves a few and
+// then no more, whatever the station sends.
+TEST_F(ListenPictureTest, a_forged_flood_of_huge_pictures_stays_within_the_runs_budget) {
+    start_listener(3, {"--pictures", dir.file("pictures")});
+    PacketHeader h;
+    std::vector<uint8_t> payload;
+    sockaddr_in listener{};
+    ASSERT_TRUE(receive(h, payload, listener, 3000)) << read_file(dir.file("listen.out"));
+    uint8_t bytes[MAX_DATAGRAM];
+    int size = build_join_accepted(bytes, 4, kSession, kRate, "Forged Station", "");
+    udp_send_to(station, bytes, size, 0, &listener, sizeof listener);
+    int tile_requests = 0, notices = 0;
+    bool left = false;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(8);
+    while (!left && std::chrono::steady_clock::now() < deadline) {
+        if (!receive(h, payload, listener, 200)) continue;
+        left |= h.flags == PF_LEAVE;
+        if (h.flags != (PF_TEXT | PF_PICTURE)) continue;
+        const std::string request = reinterpret_cast<const char*>(payload.data());
+        if (request == "GETPAL") {
+            size = build_picture_reply(bytes, 0, kSession, "BMPPAL064064", nullptr, 0);
+            udp_send_to(station, bytes, size, 0, &listener, sizeof listener);
+        } else if (request.rfind("GETBMPXY", 0) == 0 && ++tile_requests &&
+                   request == "GETBMPXY000000") {
+            size =
+                build_picture_reply(bytes, 0, kSession, "BMPXY000000", shown[1].payloads[0].data(),
+                                    static_cast<int>(shown[1].payloads[0].size()));
+            udp_send_to(station, bytes, size, 0, &listener, sizeof listener);
+            size = build_picture_notice(bytes, 0, kSession, 64, 64);
+            udp_send_to(station, bytes, size, 0, &listener, sizeof listener);
+            ++notices;
+        }
+    }
+    EXPECT_TRUE(left);
+    EXPECT_EQ(wait_listener(), 0);
+    const std::string out = read_file(dir.file("listen.out"));
+    uintmax_t saved = 0;
+    for (const auto& file : std::filesystem::directory_iterator(dir.file("pictures")))
+        saved += file.file_size();
+    EXPECT_GT(notices, 8) << out;
+    EXPECT_GE(saved, 12u << 20) << out;
+    EXPECT_LE(saved, 64u << 20) << out;
+    EXPECT_NE(out.find("no more are saved in this run"), std::string::npos) << out;
+}
+
+// A forged station whose seq leaps 128 ahead with every datagram: no hours
+// of silence in the WAV and no flood of resend requests. Where the stream
+// goes on evenly again, the listener follows it.
+TEST_F(ListenToolTest,
+       forged_seq_leaps_neither_fill_the_wav_with_silence_nor_flood_resend_requests) {
+    start_listener(2.5, {"--no-smoothing"});
+    uint8_t bytes[MAX_DATAGRAM];
+    sockaddr_in listener =
+        answer_join(bytes, build_join_accepted(bytes, 4, kSession, kRate, "Forged Station", ""));
+    auto send_frame = [&](uint32_t seq, size_t frame) {
+        int size = build_audio(bytes, seq, kSession, frames[frame].data(),
+                               static_cast<int>(frames[frame].size()), false);
+        udp_send_to(station, bytes, size, 0, &listener, sizeof listener);
+    };
+    for (uint32_t seq = 0; seq < 16; ++seq) send_frame(seq, seq);
+    uint32_t seq = 16;
+    for (int i = 0; i < 60; ++i, seq += 128) send_frame(seq, size_t(i) % kFrames);
+    const uint32_t again = seq + 4096;
+    for (uint32_t n = 0; n < 16; ++n) send_frame(again + n, n);
+
+    PacketHeader h;
+    std::vector<uint8_t> payload;
+    int resend_requests = 0;
+    bool left = false;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!left && std::chrono::steady_clock::now() < deadline) {
+        if (!receive(h, payload, listener, 200)) continue;
+        resend_requests += h.flags == PF_KEEPALIVE && h.length == 0;
+        left |= h.flags == PF_LEAVE;
+    }
+    EXPECT_TRUE(left);
+    EXPECT_EQ(wait_listener(), 0);
+    const std::string out = read_file(dir.file("listen.out"));
+    EXPECT_LE(resend_requests, 16) << out;
+    // The two blocks before the leaps, and the one after the stream went on
+    // evenly (the block it went on inside is left out, as on a join).
+    const std::string wav = read_file(dir.file("heard.wav"));
+    ASSERT_EQ(wav.size(), 44u + 3 * kSuperBlockSamples) << out;
+    const std::vector<uint8_t> heard(wav.begin() + 44, wav.end());
+    EXPECT_TRUE(std::equal(heard.begin(), heard.end() - kSuperBlockSamples, expected.begin()));
+    EXPECT_TRUE(std::equal(heard.end() - kSuperBlockSamples, heard.end(),
+                           expected.begin() + kSuperBlockSamples));
+}
+
+// Datagrams from the station's address but another port (another program
+// there, or a forger sharing the host) are not the station's.
+TEST_F(ListenToolTest, only_datagrams_from_the_stations_port_are_heard) {
+    start_listener(1.5);
+    uint8_t bytes[MAX_DATAGRAM];
+    sockaddr_in listener = answer_join(
+        bytes, build_join_accepted(bytes, 4, kSession, kRate, "Test Station", "First Song"));
+    LoopbackSocket other(test_ip(81).c_str());
+    int size = build_song_text(bytes, 4, kSession, "Forged Song");
+    udp_send_to(other.fd(), bytes, size, 0, &listener, sizeof listener);
+    size = build_song_text(bytes, 4, kSession, "Second Song");
+    udp_send_to(station, bytes, size, 0, &listener, sizeof listener);
+    EXPECT_EQ(wait_listener(), 0);
+    const std::string out = read_file(dir.file("listen.out"));
+    EXPECT_NE(out.find("now playing: First Song\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("song: Second Song\n"), std::string::npos) << out;
+    EXPECT_EQ(out.find("Forged"), std::string::npos) << out;
+}
+
+// Escape sequences in a station's texts would retitle the terminal (OSC
+// ... BEL) or move the cursor to forge lines: they are printed visibly.
+TEST_F(ListenToolTest, control_characters_in_station_texts_reach_the_terminal_escaped) {
+    start_listener(1.5);
+    uint8_t bytes[MAX_DATAGRAM];
+    sockaddr_in listener =
+        answer_join(bytes, build_join_accepted(bytes, 4, kSession, kRate, "Evil\x1b]0;owned\x07",
+                                               "\x1b[1Asummary: 0"));
+    int size = build_song_text(bytes, 4, kSession,
+                               "tab\there, back\\slash, C1 \xc2\x9b"
+                               "31m, caf\xc3\xa9");
+    udp_send_to(station, bytes, size, 0, &listener, sizeof listener);
+    EXPECT_EQ(wait_listener(), 0);
+    const std::string out = read_file(dir.file("listen.out"));
+    for (char control : {'\x1b', '\x07', '\t', '\r'})
+        EXPECT_EQ(out.find(control), std::string::npos) << out;
+    EXPECT_EQ(out.find("\xc2\x9b"), std::string::npos) << out;
+    EXPECT_NE(out.find("joined \"Evil\\x1B]0;owned\\x07\""), std::string::npos) << out;
+    EXPECT_NE(out.find("now playing: \\x1B[1Asummary: 0\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("song: tab\\x09here, back\\\\slash, C1 \\x9B31m, caf\xc3\xa9\n"),
+              std::string::npos)
+        << out;
+}
+
+// A station that restarts at 8000 Hz after 22050 Hz: what came at each rate
+// is in a WAV file of its own, each with its rate in the header.
+TEST_F(ListenToolTest, a_station_restarting_at_another_rate_goes_on_in_a_new_wav_at_that_rate) {
+    start_listener(2, {"--no-smoothing"});
+    uint8_t bytes[MAX_DATAGRAM];
+    sockaddr_in listener =
+        answer_join(bytes, build_join_accepted(bytes, 4, kSession, kRate, "Test Station", ""));
+    for (uint32_t seq = 0; seq < 16; ++seq) send_audio(listener, seq, kSession);
+    // Restarted, its counter begins afresh near where the old one was.
+    int size = build_join_accepted(bytes, 4, kSession + 1, 8000, "Test Station", "");
+    udp_send_to(station, bytes, size, 0, &listener, sizeof listener);
+    for (uint32_t seq = 0; seq < 8; ++seq) send_audio(listener, seq, kSession + 1);
+    EXPECT_EQ(wait_listener(), 0);
+    const std::string out = read_file(dir.file("listen.out"));
+    auto rate = [](const std::string& wav) {
+        return wav.size() < 44 ? 0
+                               : static_cast<uint8_t>(wav[24]) | static_cast<uint8_t>(wav[25]) << 8;
+    };
+    const std::string first = read_file(dir.file("heard.wav")),
+                      second = read_file(dir.file("heard-2.wav"));
+    EXPECT_EQ(rate(first), kRate) << out;
+    EXPECT_EQ(first.size(), 44u + 2 * kSuperBlockSamples) << out;
+    EXPECT_EQ(rate(second), 8000) << out;
+    ASSERT_EQ(second.size(), 44u + kSuperBlockSamples) << out;
+    const std::vector<uint8_t> heard(second.begin() + 44, second.end());
+    EXPECT_TRUE(std::equal(heard.begin(), heard.end(), expected.begin()));
+    EXPECT_NE(out.find("wrote " + dir.file("heard.wav") + ": 32768 samples at 22050 Hz"),
+              std::string::npos)
+        << out;
+}
+
+// What a listener killed while saving a picture left (picture_07.bmp.tmp...)
+// is cleared by the next; other files stay. The WAV reaches the disk as the
+// audio comes, not only at the end (a long run holds no hours of samples).
+TEST_F(ListenToolTest,
+       a_killed_listeners_leftovers_are_cleared_and_the_wav_is_written_as_it_comes) {
+    const std::string pictures = dir.file("pictures");
+    std::filesystem::create_directory(pictures);
+    const std::string leftover = pictures + "/picture_07.bmp.tmpab12cd",
+                      other = pictures + "/holiday.bmp.tmpab12cd";
+    for (const std::string& path : {leftover, other}) {
+        write_file(path, "half a picture");
+        std::filesystem::last_write_time(
+            path, std::filesystem::last_write_time(path) - std::chrono::minutes(1));
+    }
+    start_listener(3, {"--pictures", pictures, "--no-smoothing"});
+    uint8_t bytes[MAX_DATAGRAM];
+    sockaddr_in listener =
+        answer_join(bytes, build_join_accepted(bytes, 4, kSession, kRate, "Test Station", ""));
+    for (uint32_t seq = 0; seq < 16; ++seq) send_audio(listener, seq, kSession);
+    // While it listens, the decoded blocks are already in the file being written.
+    uintmax_t written = 0;
+    for (auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+         written < 44 + kSuperBlockSamples && std::chrono::steady_clock::now() < deadline;) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        for (const auto& file : std::filesystem::directory_iterator(dir.path()))
+            if (file.path().filename().string().rfind("heard.wav.tmp", 0) == 0)
+                written = file.file_size();
+    }
+    EXPECT_GE(written, 44u + kSuperBlockSamples);
+    EXPECT_EQ(wait_listener(), 0);
+    EXPECT_FALSE(std::filesystem::exists(leftover));
+    EXPECT_TRUE(std::filesystem::exists(other));
+    EXPECT_EQ(read_file(dir.file("heard.wav")).size(), 44u + 2 * kSuperBlockSamples);
+}
+
 TEST(ListenToolUsage, bad_command_lines_are_refused_with_status_2) {
     std::string exe = std::string(VELMORA_BIN_DIR) + "/velmora-listen";
-    for (const char* arguments : {"", " 127.0.0.1 --port 0", " 127.0.0.1 --bogus", " 127.0.0.1 --bind 10.1"})
+    for (const char* arguments :
+         {"", " 127.0.0.1 --port 0", " 127.0.0.1 --bogus", " 127.0.0.1 --bind 10.1", " 127.0.0.1:0",
+          " 127.0.0.1:99999", " 127.0.0.1:3456 --port 3457"})
         EXPECT_EQ(WEXITSTATUS(system((exe + arguments + " > /dev/null 2>&1").c_str())), 2) << arguments;
 }
 

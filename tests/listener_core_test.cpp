@@ -86,15 +86,16 @@ TEST_F(JitterTest, the_block_joined_inside_is_left_out_and_the_next_begins_the_s
 TEST_F(JitterTest, a_gap_is_asked_for_at_once_once_more_after_the_wait_and_then_never) {
     for (uint32_t seq : {0u, 1u, 4u}) store(seq, 1000);
     EXPECT_EQ(jb.gaps, 2);
-    EXPECT_EQ(jitter_resends_due(jb, 1000, 750), (std::vector<uint32_t>{2, 3}));
-    EXPECT_TRUE(jitter_resends_due(jb, 1700, 750).empty());
+    EXPECT_EQ(jitter_resends_due(jb, 1000, 750, 100), (std::vector<uint32_t>{2, 3}));
+    EXPECT_TRUE(jitter_resends_due(jb, 1700, 750, 100).empty());
     store(2, 1710);
     EXPECT_EQ(jb.recovered, 1);
-    EXPECT_EQ(jitter_resends_due(jb, 1750, 750), (std::vector<uint32_t>{3}));
-    EXPECT_TRUE(jitter_resends_due(jb, 5000, 750).empty());
+    EXPECT_EQ(jitter_resends_due(jb, 1750, 750, 100), (std::vector<uint32_t>{3}));
+    EXPECT_TRUE(jitter_resends_due(jb, 5000, 750, 100).empty());
     // A gap the station no longer holds is not asked for.
-    store(100, 5000);
-    for (uint32_t seq : jitter_resends_due(jb, 5000, 750)) EXPECT_GE(seq, 100u - kStationResendStore);
+    store(84, 5000);
+    for (uint32_t seq : jitter_resends_due(jb, 5000, 750, 100))
+        EXPECT_GE(seq, 84u - kStationResendStore);
 }
 
 TEST_F(JitterTest, a_stray_seq_is_ignored_and_a_new_counter_is_followed_after_two_of_its_frames) {
@@ -121,11 +122,14 @@ TEST_F(JitterTest, a_short_hole_is_silence_and_a_long_one_is_skipped) {
     decode_all(true);
     EXPECT_EQ(out.size(), size_t(4 * kSuperBlockSamples));
     EXPECT_EQ(jb.lost, 16);
-    const uint32_t far = 32 + 8 * (kLongestSilentHole + 2);
-    for (uint32_t seq = far; seq < far + 8; ++seq) store(seq);
+    // Past the resend store: followed from its second frame on, as a new
+    // counter, without silence for the hole.
+    const uint32_t far = 32 + kJitterLongestJump + 16;
+    for (uint32_t seq = far; seq < far + 16; ++seq) store(seq);
     out.clear();
     decode_all(true);
     EXPECT_EQ(out.size(), size_t(kSuperBlockSamples));
+    EXPECT_EQ(jb.lost, 16);
 }
 
 TEST_F(JitterTest, smoothing_holds_back_one_chunk_until_the_next_block_or_the_end) {

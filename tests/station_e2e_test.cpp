@@ -2,6 +2,7 @@
 // process on its own loopback address, playing a script of compressed songs,
 // driven by real UDP listeners and by velmora-listen.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -9,7 +10,6 @@
 
 #include <chrono>
 #include <cstring>
-#include <fcntl.h>
 #include <map>
 #include <string>
 #include <thread>
@@ -23,6 +23,7 @@
 #include "codec/super_block.h"
 #include "platform/udp_socket.h"
 #include "server/packet.h"
+#include "server/station_list.h"
 #include "support/temp_dir.h"
 #include "support/udp_loopback.h"
 
@@ -469,14 +470,16 @@ Bytes wav_samples(const std::string& path) {
     return Bytes(bytes.begin() + 44, bytes.end());
 }
 
+// The station is on another port than 3456: it says that its station lists
+// cannot tell listeners so, and velmora-listen is given HOST:PORT.
 TEST_F(StationProcess, velmora_listen_writes_exactly_what_the_decoder_makes_of_the_broadcast) {
     start_station();
     std::string wav = dir.file("heard.wav");
     // Without edge smoothing, so the file holds the decoder's samples as they are.
-    std::string command = std::string(VELMORA_BIN_DIR) + "/velmora-listen " + station_ip +
-                          " --port " + std::to_string(kPort) + " --bind " + test_ip(78) +
-                          " --seconds 4 --no-smoothing --wav " + wav + " > " + dir.file("listen.out") +
-                          " 2>&1";
+    std::string command = std::string(VELMORA_BIN_DIR) + "/velmora-listen " + station_ip + ":" +
+                          std::to_string(kPort) + " --bind " + test_ip(78) +
+                          " --seconds 4 --no-smoothing --wav " + wav + " > " +
+                          dir.file("listen.out") + " 2>&1";
     ASSERT_EQ(system(command.c_str()), 0) << read_file(dir.file("listen.out"));
     Bytes heard = wav_samples(wav);
     ASSERT_GE(heard.size(), 2u * kSuperBlockSamples) << read_file(dir.file("listen.out"));
@@ -494,6 +497,18 @@ TEST_F(StationProcess, velmora_listen_writes_exactly_what_the_decoder_makes_of_t
         Bytes block(heard.begin() + b * kSuperBlockSamples, heard.begin() + (b + 1) * kSuperBlockSamples);
         EXPECT_EQ(block, cycle[(at + b) % cycle.size()]) << "block " << b;
     }
+    const std::string said = read_file(dir.file("station.out"));
+    EXPECT_NE(said.find("The station uses port " + std::to_string(kPort) + ": its station lists (" +
+                        station_list_file_name(ntohl(station_addr().sin_addr.s_addr)) +
+                        ", listen.vsl) carry no port"),
+              std::string::npos)
+        << said;
+    EXPECT_NE(said.find("Give listeners the address with its port: " + station_ip + ":" +
+                        std::to_string(kPort)),
+              std::string::npos)
+        << said;
+    // The list keeps the form other listener programs read: address, a blank, the name.
+    EXPECT_EQ(read_file(dir.file("listen.vsl")).rfind("127.", 0), 0u);
 }
 
 }  // namespace

@@ -175,6 +175,10 @@ struct StationTest : ::testing::Test {
 
     void SetUp() override {
         set_test_station(ctx->state, dir, station_ip, master_ip);
+        // The tests count the operator's messages of what they do; the one
+        // notice that station lists cannot name the test's port is checked
+        // by a station's own run.
+        ctx->station.lists_without_port_told = true;
         ctx->state.broadcast_state = BS_BROADCASTING;
         ctx->state.feed_mode = FEED_SCRIPT;
     }

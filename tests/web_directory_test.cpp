@@ -64,12 +64,12 @@ TEST_F(DirectoryTest, records_and_files_carry_the_padded_address_and_the_account
               "192.168.001.002 VelmoraPro Night FM\nMusic\nhttp://x\n\nEMAIL:a@b\nLOCATION:Here\n");
     EXPECT_EQ(directory_remove_record(ctx->state, ctx->station.local_addr_host), "192.168.001.002 VelmoraPro\nMusic\n");
     write_file(dir.file("listen.vsl"), "an older station\n");
-    EXPECT_EQ(write_station_lists(*ctx, ctx->station.local_addr_host), 1);
+    EXPECT_EQ(write_station_lists(*ctx, ctx->station), 1);
     EXPECT_EQ(read_file(dir.file("0201A8C0.vsl")), station_list_record(ctx->state, ctx->station.local_addr_host));
     EXPECT_EQ(read_file(dir.file("listen.vsl")), station_list_record(ctx->state, ctx->station.local_addr_host));
 
     ctx->state.program_dir = dir.file("missing");
-    EXPECT_EQ(write_station_lists(*ctx, ctx->station.local_addr_host), 0);
+    EXPECT_EQ(write_station_lists(*ctx, ctx->station), 0);
     ASSERT_EQ(host.messages.size(), 2u);  // one for each file, naming it and the cause
     EXPECT_NE(host.messages[0].text.find(dir.file("missing/0201A8C0.vsl") + ": No such file"),
               std::string::npos);

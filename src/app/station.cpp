@@ -30,7 +30,7 @@ int open_station(Context& ctx, const char* host_name, const char* multicast_grou
         load_picture(ctx, ctx.pictures, logo_path, PICTURE_LOGO);
         if (ctx.station.socket < 0) return 0;  // the logo could not be held: the program ends
     }
-    write_station_lists(ctx, ctx.station.local_addr_host);
+    write_station_lists(ctx, ctx.station);
     // The directory add waits for the first tick (Command::list_station): a
     // directory that is slow to answer must not keep the station silent.
     ctx.state.listing_due = true;

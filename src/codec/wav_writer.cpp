@@ -1,6 +1,8 @@
 #include "codec/wav_writer.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -12,13 +14,12 @@ void put_u16(uint8_t* p, uint16_t v) {
     p[1] = static_cast<uint8_t>(v >> 8);
 }
 
-}  // namespace
-
-int write_wav_u8_mono(const char* path, int sample_rate, const uint8_t* samples, uint32_t count) {
+void make_header(uint8_t header[44], int sample_rate, uint32_t count) {
     //   0 "RIFF" size "WAVE"   12 "fmt " 16: tag 1, channels 1, rate, byte rate,
     //   align 1, 8 bits        36 "data" size, then the samples
-    uint8_t header[44] = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E',
-                          'f', 'm', 't', ' ', 16, 0, 0, 0};
+    const uint8_t start[20] = {'R', 'I', 'F', 'F', 0,   0,   0,  0, 'W', 'A',
+                               'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0,   0};
+    memcpy(header, start, sizeof start);
     put_u32(header + 4, 36 + count);
     put_u16(header + 20, 1);
     put_u16(header + 22, 1);
@@ -28,10 +29,49 @@ int write_wav_u8_mono(const char* path, int sample_rate, const uint8_t* samples,
     put_u16(header + 34, 8);
     header[36] = 'd'; header[37] = 'a'; header[38] = 't'; header[39] = 'a';
     put_u32(header + 40, count);
+}
+
+int failed(WavStream& w) {
+    w.out.why = strerror(errno);
+    abandon_output(w.out);
+    return 0;
+}
+
+}  // namespace
+
+int write_wav_u8_mono(const char* path, int sample_rate, const uint8_t* samples, uint32_t count) {
+    uint8_t header[44];
+    make_header(header, sample_rate, count);
     FILE* f = fopen(path, "wb");
     if (!f) return 0;
     bool ok = fwrite(header, 1, sizeof header, f) == sizeof header &&
               (count == 0 || fwrite(samples, 1, count, f) == count);
     ok = (fclose(f) == 0) && ok;
     return ok ? 1 : 0;
+}
+
+int wav_stream_begin(WavStream& w, const std::string& path, int sample_rate) {
+    w.sample_rate = sample_rate;
+    w.samples = 0;
+    if (!begin_output(w.out, path)) return 0;
+    uint8_t header[44];
+    make_header(header, sample_rate, 0);
+    return fwrite(header, 1, sizeof header, w.out.file) == sizeof header ? 1 : failed(w);
+}
+
+int wav_stream_add(WavStream& w, const uint8_t* samples, uint32_t count) {
+    if (!w.out.file) return 0;
+    if (count > 0 && fwrite(samples, 1, count, w.out.file) != count) return failed(w);
+    w.samples += count;
+    return 1;
+}
+
+int wav_stream_finish(WavStream& w) {
+    if (!w.out.file) return 0;
+    uint8_t header[44];
+    make_header(header, w.sample_rate, w.samples);
+    if (fseek(w.out.file, 0, SEEK_SET) != 0 ||
+        fwrite(header, 1, sizeof header, w.out.file) != sizeof header)
+        return failed(w);
+    return commit_output(w.out);
 }

@@ -51,7 +51,7 @@ JitterStore jitter_store(JitterBuffer& jb, uint32_t seq, const uint8_t* frame, i
         jb.have_stray = false;
     }
     const uint32_t lowest = jb.next_base > kJitterLongestGap ? jb.next_base - kJitterLongestGap : 0;
-    if (seq > jb.highest + kJitterLongestGap || seq < lowest) {
+    if (seq > jb.highest + kJitterLongestJump || seq < lowest) {
         if (jb.have_stray && seq > jb.stray_seq && seq - jb.stray_seq <= 2 * kFramesPerSuperBlock) {
             jitter_restart(jb, out);
             ++jb.restarts;
@@ -84,7 +84,8 @@ JitterStore jitter_store(JitterBuffer& jb, uint32_t seq, const uint8_t* frame, i
     return kJitterStored;
 }
 
-std::vector<uint32_t> jitter_resends_due(JitterBuffer& jb, uint32_t now_ms, uint32_t again_ms) {
+std::vector<uint32_t> jitter_resends_due(JitterBuffer& jb, uint32_t now_ms, uint32_t again_ms,
+                                         size_t most) {
     std::vector<uint32_t> due;
     for (auto it = jb.asked.begin(); it != jb.asked.end();) {
         const uint32_t seq = it->first;
@@ -93,7 +94,8 @@ std::vector<uint32_t> jitter_resends_due(JitterBuffer& jb, uint32_t now_ms, uint
             it = jb.asked.erase(it);
             continue;
         }
-        if (ask.sent == 0 || (ask.sent == 1 && now_ms - ask.first_ms >= again_ms)) {
+        if (due.size() < most &&
+            (ask.sent == 0 || (ask.sent == 1 && now_ms - ask.first_ms >= again_ms))) {
             ++ask.sent;
             due.push_back(seq);
         }

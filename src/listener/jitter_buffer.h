@@ -10,6 +10,7 @@
 // the missing frames are then silence, and a frame that comes later has
 // missed its moment and is dropped.
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <vector>
@@ -49,6 +50,10 @@ struct JitterBuffer {
 constexpr uint32_t kJitterLongestGap = 1000;
 // The station keeps the last 80 audio datagrams for resends; older gaps are not asked for.
 constexpr uint32_t kStationResendStore = 80;
+// A seq further ahead than the station's resend store is a jump no resend
+// can fill: like a new counter, it is followed (once the next seq follows
+// it) instead of being played as a long silence.
+constexpr uint32_t kJitterLongestJump = kStationResendStore;
 // A hole of at most this many super-blocks becomes silence; a longer one is skipped.
 constexpr uint32_t kLongestSilentHole = 16;
 
@@ -59,10 +64,11 @@ enum JitterStore { kJitterStored, kJitterDuplicate, kJitterLate, kJitterStray, k
 JitterStore jitter_store(JitterBuffer& jb, uint32_t seq, const uint8_t* frame, int length,
                          uint32_t now_ms, std::vector<uint8_t>& out);
 
-// The seqs to ask the station for now: a gap at once, and once more when
-// it is still missing `again_ms` later. Gaps the station no longer holds,
-// or whose moment has passed, are forgotten.
-std::vector<uint32_t> jitter_resends_due(JitterBuffer& jb, uint32_t now_ms, uint32_t again_ms);
+// The seqs to ask the station for now, at most `most`, oldest first: a gap
+// at once, and once more when it is still missing `again_ms` later. Gaps
+// the station no longer holds, or whose moment has passed, are forgotten.
+std::vector<uint32_t> jitter_resends_due(JitterBuffer& jb, uint32_t now_ms, uint32_t again_ms,
+                                         size_t most);
 
 // Decodes the next super-block into `out` when its frames are all in, or
 // when `due` (lost frames then silence; a block not one frame of which

@@ -24,6 +24,7 @@ constexpr uint32_t kKeepAliveMs = 2000;
 constexpr int kKeepAlivePackets = 40;
 constexpr uint32_t kTileRetryMs = 500;
 constexpr int kTileAsks = 4;
+constexpr int kMostTileRequestsPerPoll = 64;
 // The player is about to need the next super-block when less than this is
 // decoded: a few of its 10-ms feeds, and the time a decode may take.
 constexpr int kDueMs = 120;
@@ -33,6 +34,9 @@ constexpr int kDueMs = 120;
 constexpr int kMostPerPoll = 16;
 // Larger grids are not fetched: 64 x 64 tiles is a 2048-pixel square.
 constexpr int kMostTiles = 64;
+// Resend requests sent by one poll: a burst of losses is asked for over a
+// few polls instead of in one flood.
+constexpr size_t kMostResendsPerPoll = 8;
 
 // The station's sampling rate from the rate code of its join reply.
 int rate_from_code(uint16_t flags) {
@@ -82,19 +86,28 @@ void finish_picture(Listener& l) {
 }
 
 // Asks for the tiles still missing, each at most four times; tiles too big
-// for one datagram never come and stay grey.
+// for one datagram never come and stay grey. A round over the grid sends at
+// most kMostTileRequestsPerPoll requests a poll (a forged 64 x 64 grid must
+// not make us send 4096 datagrams at once); the next round begins
+// kTileRetryMs after one ends.
 void request_tiles(Listener& l, uint32_t now_ms) {
     ListenerPicture& p = l.picture;
-    p.last_request_ms = now_ms;
-    for (int r = 0; r < p.rows; ++r)
-        for (int c = 0; c < p.columns; ++c) {
-            const size_t index = static_cast<size_t>(r * p.columns + c);
-            if (p.have[index] || p.asked[index] >= kTileAsks) continue;
-            ++p.asked[index];
-            char request[32];
-            snprintf(request, sizeof request, "GETBMPXY%03d%03d", c, r);
-            send_picture_request(l, request);
-        }
+    const int count = p.columns * p.rows;
+    if (p.next_tile >= count) {
+        if (now_ms - p.last_request_ms < kTileRetryMs) return;
+        p.next_tile = 0;
+    }
+    for (int sent = 0; p.next_tile < count && sent < kMostTileRequestsPerPoll; ++p.next_tile) {
+        const auto index = static_cast<size_t>(p.next_tile);
+        if (p.have[index] || p.asked[index] >= kTileAsks) continue;
+        ++p.asked[index];
+        ++sent;
+        char request[32];
+        snprintf(request, sizeof request, "GETBMPXY%03d%03d", p.next_tile % p.columns,
+                 p.next_tile / p.columns);
+        send_picture_request(l, request);
+    }
+    if (p.next_tile >= count) p.last_request_ms = now_ms;
 }
 
 void start_picture(Listener& l, int columns, int rows, uint32_t now_ms) {
@@ -140,7 +153,10 @@ void on_text(Listener& l, const ReceivedDatagram& d, uint32_t now_ms) {
         // ours, the station started afresh.
         const uint32_t counter = d.header.seq + 4;
         JitterBuffer& jb = l.audio;
-        if (jb.started && (counter > jb.highest + kJitterLongestGap ||
+        // Audio at another rate is another stream, even when the counters are near.
+        const bool new_rate =
+            l.sampling_rate != 0 && rate_from_code(d.header.flags) != l.sampling_rate;
+        if (jb.started && (new_rate || counter > jb.highest + kJitterLongestGap ||
                            counter + kJitterLongestGap < jb.next_base)) {
             jitter_restart(jb, l.flushed);
             ++jb.restarts;
@@ -217,7 +233,9 @@ int listener_open(Listener& l, const ListenerConfig& config, uint32_t now_ms, st
 
 void listener_receive(Listener& l, const uint8_t* bytes, int size, const sockaddr_in& from,
                       uint32_t now_ms) {
-    if (from.sin_addr.s_addr != l.config.station.sin_addr.s_addr) return;
+    if (from.sin_addr.s_addr != l.config.station.sin_addr.s_addr ||
+        from.sin_port != l.config.station.sin_port)
+        return;
     static ReceivedDatagram d;
     if (!parse_datagram(bytes, size, d)) return;
     if (d.header.flags & PF_AUDIO) on_audio(l, d, now_ms);
@@ -245,11 +263,13 @@ void listener_poll(Listener& l, uint32_t now_ms) {
     if (now_ms - l.last_keepalive_ms > kKeepAliveMs) keep_alive(l, now_ms);
     // The resend store holds the station's audio stream only.
     if (!l.config.companion)
-        for (uint32_t seq : jitter_resends_due(l.audio, now_ms, static_cast<uint32_t>(l.config.buffer_ms / 2))) {
+        for (uint32_t seq :
+             jitter_resends_due(l.audio, now_ms, static_cast<uint32_t>(l.config.buffer_ms / 2),
+                                kMostResendsPerPoll)) {
             send(l, seq, l.session, PF_KEEPALIVE, nullptr, 0);
             ++l.resend_requests;
         }
-    if (l.picture.active && now_ms - l.picture.last_request_ms >= kTileRetryMs) request_tiles(l, now_ms);
+    if (l.picture.active) request_tiles(l, now_ms);
 }
 
 int listener_decode(Listener& l, bool due, std::vector<uint8_t>& out) {

@@ -29,6 +29,10 @@ struct ListenerConfig {
     int buffer_ms = 1500;  // the playing buffer: a gap is asked for again after half of it
 };
 
+// A station answers a join at once; this long without an answer means none
+// is on the air at the address.
+constexpr uint32_t kListenerNoAnswerMs = 5000;
+
 enum ListenerNoteKind {
     kNoteJoined,            // text: station name; song: what was playing when we came
     kNoteSongText,          // text: the song
@@ -55,7 +59,8 @@ struct ListenerPicture {
     std::vector<uint8_t> have;    // by row * columns + column
     std::vector<uint8_t> asked;   // requests sent, by tile
     int tiles = 0;                // tiles that arrived
-    uint32_t last_request_ms = 0;
+    uint32_t last_request_ms = 0;  // when the last round of requests ended
+    int next_tile = 0;             // where the round of requests goes on
     bool active = false;          // its grid is known and tiles are coming
 };
 

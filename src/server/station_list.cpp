@@ -6,6 +6,7 @@
 
 #include "base/messages.h"
 #include "platform/replace_file.h"
+#include "server/station_socket.h"
 
 namespace {
 
@@ -41,7 +42,8 @@ std::string directory_remove_record(const StationState& s, uint32_t local_addr_h
            s.StationCategory + "\n";
 }
 
-int write_station_lists(Services& services, uint32_t local_addr_host) {
+int write_station_lists(Services& services, StationSocket& station) {
+    const uint32_t local_addr_host = station.local_addr_host;
     std::string record = station_list_record(services.state, local_addr_host);
     int written = 0;
     for (const std::string& name : {station_list_file_name(local_addr_host), std::string("listen.vsl")}) {
@@ -52,6 +54,19 @@ int write_station_lists(Services& services, uint32_t local_addr_host) {
             show_message(services, true, Buttons::ok | Icon::warning,
                          "Cannot write the station list %s: %s", path.c_str(), strerror(errno));
         }
+    }
+    const int port = services.state.STATION_PORT;
+    if (port != STATION_PORT_DEFAULT && !station.lists_without_port_told) {
+        station.lists_without_port_told = true;
+        const uint32_t a = local_addr_host;
+        char text[400];
+        snprintf(text, sizeof text,
+                 "The station uses port %d: its station lists (%s, listen.vsl) carry no port, so "
+                 "listeners that use them look on port %d. Give listeners the address with its "
+                 "port: %u.%u.%u.%u:%d",
+                 port, station_list_file_name(a).c_str(), STATION_PORT_DEFAULT, a >> 24,
+                 a >> 16 & 255, a >> 8 & 255, a & 255, port);
+        services.host->notice(text);
     }
     return written == 2 ? 1 : 0;
 }

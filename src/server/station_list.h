@@ -7,6 +7,7 @@
 #include <string>
 
 struct Services;
+struct StationSocket;
 struct StationState;
 
 // The tag of this station's directory account; it ends with "Pro".
@@ -25,5 +26,7 @@ std::string directory_remove_record(const StationState& s, uint32_t local_addr_h
 
 // Writes both files for the open station (each to a temporary file renamed
 // into place). A file that cannot be written is told to the operator; the
-// broadcast goes on without it. Returns 1 when both were written.
-int write_station_lists(Services& services, uint32_t local_addr_host);
+// broadcast goes on without it. Returns 1 when both were written. On
+// another port than 3456 the operator is told once that the lists cannot
+// say so: their format has no port, and other listener programs read it.
+int write_station_lists(Services& services, StationSocket& station);

@@ -25,6 +25,7 @@ struct StationSocket {
     long server_number = 0;        // NextSrvID, read when we are the master
     int64_t broadcast_start_time = 0;
     bool small_receive_buffer_told = false;  // the operator hears of a capped buffer once
+    bool lists_without_port_told = false;    // and of station lists that cannot name the port
 };
 
 // Creates, binds and configures the station socket. `multicast_group` is

@@ -5,15 +5,19 @@
 // no sound server here: the window says so and shows the station anyway.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QMimeData>
-#include <QUrl>
 #include <QTest>
+#include <QUrl>
+#include <chrono>
 #include <cmath>
 #include <cstring>
+#include <thread>
 
 #include "codec/codec_state.h"
 #include "codec/picture_coder.h"
@@ -21,6 +25,7 @@
 #include "platform/udp_socket.h"
 #include "server/packet.h"
 #include "shell/tuner/tuner_window.h"
+#include "support/child_process.h"
 #include "support/synthetic_picture.h"
 #include "support/temp_dir.h"
 #include "support/tone_frames.h"
@@ -184,6 +189,66 @@ TEST(TunerStations, station_lists_and_bad_addresses_are_read_or_refused_with_a_r
     EXPECT_EQ(window.station_text(), "Night Talk\nQuay 4");
     EXPECT_TRUE(window.playing());
     window.stop();
+}
+
+// Enter in the address box switches to the station typed, also while one
+// plays. A station that never answers is said to be silent after the five
+// seconds velmora-listen waits too, and the window goes on asking.
+TEST_F(TunerTest, enter_switches_stations_and_a_silent_one_is_told_while_the_joins_go_on) {
+    TunerWindow window;
+    window.show();
+    ASSERT_TRUE(window.open_station(
+        QString::fromStdString(test_ip(71) + ":" + std::to_string(station.port()))));
+    window.play();
+    run_for(600);
+    ASSERT_TRUE(window.listener().admitted) << window.status_text().toStdString();
+
+    LoopbackSocket silent(test_ip(72).c_str());
+    const std::string silent_address = test_ip(72) + ":" + std::to_string(silent.port());
+    QLineEdit* box = window.findChild<QComboBox*>()->lineEdit();
+    box->selectAll();
+    QTest::keyClicks(box, QString::fromStdString(silent_address));
+    QTest::keyClick(box, Qt::Key_Return);
+    EXPECT_TRUE(window.playing());
+    EXPECT_EQ(ntohs(window.listener().config.station.sin_port), silent.port());
+    run_for(5600);
+    const std::string status = window.status_text().toStdString();
+    EXPECT_NE(status.find("No answer from " + silent_address), std::string::npos) << status;
+    EXPECT_EQ(status.find("Joining"), std::string::npos) << status;
+    int joins = 0;
+    for (const auto& datagram : silent.receive_all(50))
+        joins += datagram.size() >= PACKET_HEADER_SIZE &&
+                 get_packet_header(datagram.data()).flags == PF_TEXT;
+    EXPECT_GE(joins, 4);
+    window.stop();
+}
+
+// The real program given a device or a pipe instead of a station-list file:
+// it says why it cannot read it, stays open, and ends on SIGTERM at once.
+TEST(TunerProgram, a_device_or_a_pipe_given_as_station_list_is_refused_without_hanging) {
+    TempDir dir;
+    const std::string fifo = dir.file("stations.vsl");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& station : {std::string("/dev/zero"), fifo}) {
+        ChildProcess tuner;
+        const std::string output = dir.file("tuner.out");
+        ASSERT_TRUE(tuner.start({program_path("velmora-tuner"), station}, output, dir.path(),
+                                {{"QT_QPA_PLATFORM", "offscreen"},
+                                 {"XDG_CONFIG_HOME", dir.path()},
+                                 {"PULSE_SERVER", "unix:" + dir.file("no-server")}}));
+        std::string said;
+        for (auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+             said.find("not a regular file") == std::string::npos &&
+             std::chrono::steady_clock::now() < deadline;) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            said = read_file(output);
+        }
+        EXPECT_NE(said.find(station + ": it is not a regular file"), std::string::npos)
+            << station << ": " << said;
+        EXPECT_EQ(tuner.wait(0), -2) << station << ": " << said;  // still open
+        tuner.signal(SIGTERM);
+        EXPECT_EQ(tuner.wait(3000), 0) << station << ": " << read_file(output);
+    }
 }
 
 }  // namespace

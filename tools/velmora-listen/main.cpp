@@ -6,11 +6,13 @@
 // or Ctrl+C.
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <netdb.h>
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -31,10 +33,12 @@
 
 namespace {
 
-// A station answers a join at once; this long without an answer means none runs there.
-constexpr uint32_t kNoAnswerMs = 5000;
 // How often the player is fed: well inside the sink's own buffer.
 constexpr int kFeedMs = 20;
+// What one run may save as pictures: a station sends a few a song, but a
+// forged one could announce a 2048-pixel square every few milliseconds.
+constexpr int kMostPictures = 1000;
+constexpr uint64_t kMostPictureBytes = 64ull << 20;
 
 struct Options {
     std::string host;
@@ -63,7 +67,9 @@ ParseOutcome parse_options(const QStringList& arguments, Options& o) {
                      "                      [--pictures DIR] [--bind ADDRESS] [--no-smoothing]\n"
                      "       velmora-listen --list-devices\n",
                      15);
-    line.describe("HOST", "the station's address: dotted (192.0.2.7) or a host name");
+    line.describe("HOST",
+                  "the station's address: dotted (192.0.2.7) or a host name, with\n"
+                  "its port after a colon when it is not 3456 (192.0.2.7:24494)");
     const auto play = line.add({"play"}, "", "play the station through the sound card until Ctrl+C");
     const auto buffer = line.add({"buffer"}, "MS",
                                  "with --play: start once this much audio is at hand (default\n"
@@ -71,7 +77,8 @@ ParseOutcome parse_options(const QStringList& arguments, Options& o) {
     const auto device = line.add({"device"}, "NAME",
                                  "with --play: the audio output to use (default: the default one)");
     const auto list_devices = line.add({"list-devices"}, "", "list the audio outputs and end");
-    const auto port = line.add({"port"}, "P", "the station's port (default 3456)");
+    const auto port =
+        line.add({"port"}, "P", "the station's port (default 3456; HOST:P also gives it)");
     const auto companion = line.add({"companion"}, "", "receive the companion (double-rate) stream");
     const auto user = line.add({"user"}, "ID", "join as a listener of a station that keeps a user list");
     const auto seconds = line.add({"seconds"}, "N",
@@ -118,6 +125,17 @@ ParseOutcome parse_options(const QStringList& arguments, Options& o) {
     if (rest.size() > 1) return line.wrong("one station only, not " + rest[0] + " and " + rest[1]);
     if (rest.empty() && !o.list_devices) return line.wrong("the station's HOST is missing");
     if (!rest.empty()) o.host = rest[0];
+    const size_t colon = o.host.find(':');
+    if (colon != std::string::npos) {
+        const std::string port_text = o.host.substr(colon + 1);
+        if (!parse_number(port_text, 1, 65535, true, &number))
+            return line.wrong("the port after " + o.host.substr(0, colon) +
+                              ": takes 1 to 65535, not " + port_text);
+        if (line.is_set(port) && static_cast<int>(number) != o.port)
+            return line.wrong("two ports given: " + o.host + " and --port " + line.value(port));
+        o.port = static_cast<int>(number);
+        o.host.resize(colon);
+    }
     return outcome;
 }
 
@@ -139,6 +157,42 @@ bool station_address(const std::string& host, int port, sockaddr_in* out, std::s
     out->sin_port = htons(static_cast<uint16_t>(port));
     freeaddrinfo(found);
     return true;
+}
+
+// A text from the station as it may go to a terminal: control characters
+// (ESC, BEL, CR, ... and the C1 controls of UTF-8) would retitle the
+// terminal or overwrite lines, so they and the backslash are shown escaped.
+std::string visible(const std::string& text) {
+    std::string shown;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const bool c1 = c == 0xC2 && i + 1 < text.size() &&
+                        (static_cast<unsigned char>(text[i + 1]) & 0xE0) == 0x80;
+        if (c == '\\') {
+            shown += "\\\\";
+        } else if (c < 0x20 || c == 0x7F || c1) {
+            char code[8];
+            snprintf(code, sizeof code, "\\x%02X", c1 ? static_cast<unsigned char>(text[++i]) : c);
+            shown += code;
+        } else {
+            shown += text[i];
+        }
+    }
+    return shown;
+}
+
+// Removes what listeners killed while saving a picture left in `folder`
+// (picture_NN.bmp.tmpXXXXXX), sparing those another running listener writes.
+void remove_stale_pictures(const std::string& folder) {
+    DIR* dir = opendir(folder.c_str());
+    if (!dir) return;
+    while (const dirent* entry = readdir(dir)) {
+        unsigned number = 0;
+        int end = 0;
+        if (sscanf(entry->d_name, "picture_%u.bmp.tmp%n", &number, &end) == 1 && end > 0)
+            remove_stale_temporaries(folder + "/" + std::string(entry->d_name, size_t(end) - 4));
+    }
+    closedir(dir);
 }
 
 // A picture as a 24-bit BMP (width a multiple of 4, so rows need no
@@ -168,8 +222,12 @@ struct Run {
     Listener l;
     AudioPlayer player;
     QAudioDevice device;
-    std::vector<uint8_t> heard;  // for --wav
+    std::vector<uint8_t> heard;  // decoded, not yet written to the WAV file
+    WavStream wav;
+    int wav_files = 0;
     int pictures_fetched = 0, pictures_saved = 0;
+    uint64_t picture_bytes = 0;
+    bool pictures_full = false;
     int status = 0;  // set when the run ends early
     bool ending = false;
 
@@ -182,11 +240,20 @@ struct Run {
 
     void save_pictures() {
         for (const ListenerPicture& p : l.finished_pictures) {
+            const uint64_t size = BMP_HEADER_SIZE + p.pixels.size();
+            if (pictures_saved >= kMostPictures || picture_bytes + size > kMostPictureBytes) {
+                if (!pictures_full)
+                    printf("pictures: %d saved, %llu MB: no more are saved in this run\n",
+                           pictures_saved, static_cast<unsigned long long>(picture_bytes >> 20));
+                pictures_full = true;
+                continue;
+            }
             char name[64];
             snprintf(name, sizeof name, "/picture_%02d.bmp", ++pictures_fetched);
             std::string path = o.pictures + name, why;
             if (write_picture(path, p, &why)) {
                 ++pictures_saved;
+                picture_bytes += size;
                 printf("picture saved: %s (%d of %d tiles)\n", path.c_str(), p.tiles, p.columns * p.rows);
             } else {
                 fprintf(stderr, "velmora-listen: cannot write %s: %s\n", path.c_str(), why.c_str());
@@ -199,18 +266,21 @@ struct Run {
         for (const ListenerNote& n : l.notes) {
             switch (n.kind) {
             case kNoteJoined:
-                printf("joined \"%s\" at %d Hz (session %u)\n", n.text.c_str(), l.sampling_rate, l.session);
-                if (!n.song.empty()) printf("now playing: %s\n", n.song.c_str());
+                printf("joined \"%s\" at %d Hz (session %u)\n", visible(n.text).c_str(),
+                       l.sampling_rate, l.session);
+                if (!n.song.empty()) printf("now playing: %s\n", visible(n.song).c_str());
+                follow_rate();
                 start_player();
                 break;
             case kNoteSongText:
-                printf("song: %s\n", n.text.c_str());  // sent by the station when it changes
+                printf("song: %s\n",
+                       visible(n.text).c_str());  // sent by the station when it changes
                 break;
             case kNotePictureAnnounced:
                 printf("picture: %d x %d tiles\n", n.column, n.row);
                 break;
             case kNoteRefused:
-                printf("refused: %s\n", n.text.c_str());
+                printf("refused: %s\n", visible(n.text).c_str());
                 end(3);
                 break;
             case kNoteRejoining:
@@ -230,6 +300,71 @@ struct Run {
         fflush(stdout);
     }
 
+    // The WAV file for audio at the station's current rate: the first is
+    // named as given, a station that restarts at another rate (or a run
+    // longer than one file holds) continues in NAME-2.wav, NAME-3.wav, ...
+    bool begin_wav() {
+        std::string path = o.wav;
+        if (++wav_files > 1) {
+            const size_t dot = path.rfind('.');
+            const size_t slash = path.rfind('/');
+            const bool has_extension =
+                dot != std::string::npos && (slash == std::string::npos || dot > slash);
+            const size_t at = has_extension ? dot : path.size();
+            path = path.substr(0, at) + "-" + std::to_string(wav_files) + path.substr(at);
+        }
+        if (wav_stream_begin(wav, path, l.sampling_rate)) return true;
+        wav_failed(path);
+        return false;
+    }
+
+    // A WAV file that cannot be written ends the run with status 1, also
+    // when it was ending anyway.
+    void wav_failed(const std::string& path) {
+        fprintf(stderr, "velmora-listen: cannot write %s: %s\n", path.c_str(), wav.out.why.c_str());
+        end(1);
+        status = 1;
+    }
+
+    // Moves the decoded audio to the WAV file (when one is written).
+    void write_heard() {
+        size_t at = 0;
+        while (wav.out.file && at < heard.size()) {
+            if (wav.samples == kWavMostSamples && !(finish_wav_segment() && begin_wav())) break;
+            const auto count = static_cast<uint32_t>(
+                std::min<size_t>(heard.size() - at, kWavMostSamples - wav.samples));
+            if (!wav_stream_add(wav, heard.data() + at, count)) {
+                wav_failed(wav.out.path);
+                break;
+            }
+            at += count;
+        }
+        heard.clear();
+    }
+
+    bool finish_wav_segment() {
+        const std::string path = wav.out.path;
+        if (wav_stream_finish(wav)) {
+            printf("wrote %s: %u samples at %d Hz\n", path.c_str(), wav.samples, wav.sample_rate);
+            return true;
+        }
+        wav_failed(path);
+        return false;
+    }
+
+    // On a join: the first opens the WAV file; one at another rate ends it
+    // (with what the old stream left) and goes on in the next.
+    void follow_rate() {
+        if (o.wav.empty() || (wav.out.file && wav.sample_rate == l.sampling_rate)) return;
+        if (wav.out.file) {
+            heard.insert(heard.end(), l.flushed.begin(), l.flushed.end());
+            l.flushed.clear();
+            write_heard();
+            if (!finish_wav_segment()) return;
+        }
+        begin_wav();
+    }
+
     void start_player() {
         if (!o.play || (player.running() && player.station_rate() == l.sampling_rate)) return;
         QString error;
@@ -246,7 +381,7 @@ struct Run {
         listener_poll(l, now);
         take_notes();
         if (o.play && player.running()) {
-            player.feed(l, o.wav.empty() ? nullptr : &heard);
+            player.feed(l, wav.out.file ? &heard : nullptr);
             if (!player.error_text().isEmpty()) {
                 fprintf(stderr, "velmora-listen: audio output %s: %s\n", qPrintable(device.description()),
                         qPrintable(player.error_text()));
@@ -259,10 +394,11 @@ struct Run {
             while (listener_decode(l, due, heard) > 0) {
             }
         }
+        write_heard();
         const bool time_up =
             (o.seconds_given || !o.play) && now - l.opened_ms >= static_cast<uint32_t>(o.seconds * 1000);
         // Listening a shorter while than the wait for an answer is no success either.
-        if (!l.admitted && !l.refused && (time_up || now - l.opened_ms >= kNoAnswerMs)) {
+        if (!l.admitted && !l.refused && (time_up || now - l.opened_ms >= kListenerNoAnswerMs)) {
             fprintf(stderr, "velmora-listen: no station answered at %s port %d\n", o.host.c_str(), o.port);
             end(1);
         } else if (time_up) {
@@ -305,6 +441,7 @@ int main(int argc, char** argv) {
                 strerror(errno));
         return 1;
     }
+    if (!o.pictures.empty()) remove_stale_pictures(o.pictures);
     if (o.play) {
         QString error;
         if (!find_audio_output(QString::fromStdString(o.device), &run.device, &error)) {
@@ -338,15 +475,10 @@ int main(int argc, char** argv) {
     Listener& l = run.l;
     listener_close(l);
     if (!o.pictures.empty()) run.save_pictures();
+    run.heard.insert(run.heard.end(), l.flushed.begin(), l.flushed.end());
     jitter_finish(l.audio, run.heard);
-    if (!o.wav.empty() && l.sampling_rate > 0) {
-        if (!write_wav_u8_mono(o.wav.c_str(), l.sampling_rate, run.heard.data(),
-                               static_cast<uint32_t>(run.heard.size()))) {
-            fprintf(stderr, "velmora-listen: cannot write %s\n", o.wav.c_str());
-            return 1;
-        }
-        printf("wrote %s: %zu samples at %d Hz\n", o.wav.c_str(), run.heard.size(), l.sampling_rate);
-    }
+    run.write_heard();
+    if (run.wav.out.file && !run.finish_wav_segment()) return 1;
     printf("summary: packets %d, probes %d, gaps %d, recovered %d, lost %d, late %d, underruns %d, "
            "pictures %d\n",
            l.audio_packets, l.probes, l.audio.gaps, l.audio.recovered, l.audio.lost, l.audio.late,

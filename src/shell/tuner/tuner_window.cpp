@@ -9,6 +9,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QPainter>
 #include <QProgressBar>
@@ -22,12 +23,34 @@
 #include <cstring>
 
 #include "platform/clock.h"
+#include "platform/safe_files.h"
 
 namespace {
 
 constexpr int kStepMs = 20;
 // A station-list file is a few lines; anything longer is not one.
 constexpr qint64 kLongestStationList = 64 * 1024;
+
+// The text of a station-list file: only a regular file is read (a pipe
+// would block the window, a device never ends), and only a few lines of it.
+bool read_station_list(const QString& path, std::string* text, std::string* error) {
+    const std::string name = path.toStdString();
+    FILE* file = open_regular_file(name.c_str(), error);
+    if (!file) {
+        *error = name + ": " + *error;
+        return false;
+    }
+    text->resize(kLongestStationList + 1);
+    const size_t got = fread(text->data(), 1, text->size(), file);
+    const bool failed = ferror(file);
+    fclose(file);
+    text->resize(got);
+    if (failed)
+        *error = name + ": cannot be read";
+    else if (got > kLongestStationList)
+        *error = name + ": too long for a station-list file";
+    return !failed && got <= kLongestStationList;
+}
 
 QStringList recent_stations() { return QSettings().value("recent").toStringList(); }
 
@@ -126,9 +149,13 @@ TunerWindow::TunerWindow(QWidget* parent) : QMainWindow(parent) {
     bold.setPointSizeF(bold.pointSizeF() * 1.3);
     name_->setFont(bold);
     name_->setWordWrap(true);
+    // Names and texts come from the station: shown as they are, never as markup.
+    name_->setTextFormat(Qt::PlainText);
     location_ = new QLabel;
     location_->setWordWrap(true);
+    location_->setTextFormat(Qt::PlainText);
     song_ = new QLabel;
+    song_->setTextFormat(Qt::PlainText);
     song_->setWordWrap(true);
     song_->setAlignment(Qt::AlignTop | Qt::AlignLeft);
     side->addWidget(name_);
@@ -153,12 +180,17 @@ TunerWindow::TunerWindow(QWidget* parent) : QMainWindow(parent) {
     layout->addLayout(middle, 1);
     setCentralWidget(central);
     status_ = new QLabel("Choose a station and press Play");
+    status_->setTextFormat(Qt::PlainText);
     statusBar()->addWidget(status_, 1);
     resize(560, 340);
 
     connect(play_button_, &QPushButton::clicked, this, [this] {
         if (playing()) stop();
         else if (open_station(station_->currentText())) play();
+    });
+    // Enter in the address box switches to the station typed, playing or not.
+    connect(station_->lineEdit(), &QLineEdit::returnPressed, this, [this] {
+        if (open_station(station_->currentText())) play();
     });
     connect(open_button, &QPushButton::clicked, this, [this] { choose_file(); });
     connect(volume_, &QSlider::valueChanged, this, [this](int value) {
@@ -177,13 +209,9 @@ bool TunerWindow::open_station(const QString& text) {
     std::string error;
     bool ok = false;
     if (trimmed.endsWith(".vsl", Qt::CaseInsensitive) || QFile::exists(trimmed)) {
-        QFile file(trimmed);
-        if (!file.open(QIODevice::ReadOnly)) {
-            error = trimmed.toStdString() + ": " + file.errorString().toStdString();
-        } else if (file.size() > kLongestStationList) {
-            error = trimmed.toStdString() + ": too long for a station-list file";
-        } else {
-            ok = parse_station_list(file.readAll().toStdString(), &entry, &error);
+        std::string list;
+        if (read_station_list(trimmed, &list, &error)) {
+            ok = parse_station_list(list, &entry, &error);
             if (!ok) error = trimmed.toStdString() + ": " + error;
         }
     } else {
@@ -258,7 +286,11 @@ void TunerWindow::step() {
         while (listener_decode(listener_, due, unused) > 0) unused.clear();
     }
     meter_->setValue(player_.running() ? player_.playout().peak * 100 / 32767 : 0);
-    if (listener_.admitted) {
+    if (!listener_.admitted && monotonic_ms() - listener_.opened_ms >= kListenerNoAnswerMs) {
+        // The listener core keeps asking once a second; the station may yet come on the air.
+        status_->setText("No answer from " + QString::fromStdString(station_address_text(entry_)) +
+                         ": no station is on the air there. Still trying…");
+    } else if (listener_.admitted) {
         const Playout& p = player_.playout();
         const int buffered = player_.running() ? playout_buffered_ms(p) + listener_pending_ms(listener_) : -1;
         QString counts = QString::fromStdString(
