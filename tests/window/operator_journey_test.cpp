@@ -182,6 +182,11 @@ TEST_F(OperatorJourney, enter_in_options_and_expert_settings_changes_nothing) {
     answer_box();
     ASSERT_EQ(listen("1").status, 0) << output();
     ASSERT_TRUE(display.press(id, {"ctrl+s"}));
+    // The notices of the start (the station's port is not 3456) are read and closed.
+    for (const std::string& box : display.windows(kMessageBox)) {
+        ASSERT_TRUE(display.press(box, {"Return"}));
+        ASSERT_TRUE(gone(box)) << display.describe();
+    }
 
     ASSERT_TRUE(display.press(id, {"alt+o", "s"}));
     std::string options = display.wait_for_window("^Options$", 10000);
