@@ -182,6 +182,11 @@ TEST_F(OperatorJourney, enter_in_options_and_expert_settings_changes_nothing) {
     answer_box();
     ASSERT_EQ(listen("1").status, 0) << output();
     ASSERT_TRUE(display.press(id, {"ctrl+s"}));
+    // Idle again once the caption no longer names the address: the menus work.
+    for (int waited = 0; display.title(id).find(station_ip) != std::string::npos; waited += 20) {
+        ASSERT_LT(waited, 10000) << display.describe();
+        usleep(20 * 1000);
+    }
     // The notices of the start (the station's port is not 3456) are read and closed.
     for (const std::string& box : display.windows(kMessageBox)) {
         ASSERT_TRUE(display.press(box, {"Return"}));
