@@ -289,6 +289,13 @@ TEST_F(SettingsDialogs, ok_without_a_change_leaves_the_settings_file_as_start_up
         EXPECT_NE(now.find(line), std::string::npos) << line << now;
     EXPECT_EQ(s.SamplingRate, 16000);
     EXPECT_EQ(s.TransferRate, 1920);  // the script plays on at its own rate
+    // A script at 22050 Hz plays after its question: OK keeps the file's 16000 still.
+    s.SamplingRate = 22050;
+    options = options_view(s);
+    ASSERT_EQ(options_ok(*ctx, {options.mode, options.audio_type, options.bandwidth_text,
+                                options.script}), 1);
+    EXPECT_NE(read_file(s.settings_file).find("SamplingRate=16000\n"), std::string::npos);
+    EXPECT_EQ(s.SamplingRate, 22050);
     // Start-up takes every value as written.
     SettingsReport report;
     check_settings_file(s.settings_file, report);

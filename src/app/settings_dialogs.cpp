@@ -99,6 +99,16 @@ int stored_transfer_rate(const StationState& s) {
     return storable_transfer_rate(stored, s.SamplingRate);
 }
 
+// The sampling rate the settings file holds, as start-up takes it: what
+// Options writes back when the audio type was not changed (the one in
+// memory may be a script's, played after its question).
+int stored_sampling_rate(const StationState& s) {
+    StationState probe;
+    apply_sampling_rate(probe, get_private_profile_int(SETTINGS_SECTION, "SamplingRate", 16000,
+                                                       s.settings_file.c_str()));
+    return probe.SamplingRate;
+}
+
 }  // namespace
 
 std::string bit_rate_problem(const std::string& text) {
@@ -151,7 +161,8 @@ int options_ok(Context& ctx, const OptionsChoice& choice) {
                  " cannot be opened (" + problem + "); Start will open the Script Builder.";
 
     SettingsWrite write;
-    write_setting_int(ctx, write, "SamplingRate", s.SamplingRate);
+    write_setting_int(ctx, write, "SamplingRate",
+                      rate_chosen ? s.SamplingRate : stored_sampling_rate(s));
     write_setting_int(ctx, write, "MBONE", s.MBONE);
     write_setting_int(ctx, write, "BANDWIDTH", s.BANDWIDTH);
     write_setting_int(ctx, write, "ImageQuality", s.ImageQuality);
