@@ -14,7 +14,8 @@
 namespace {
 
 TEST(CommandLine, help_prints_the_usage_and_version_the_release_and_build) {
-    for (const std::string program : {"velmora-station", "velmora-listen", "velmora-script"}) {
+    for (const std::string program : {"velmora-station", "velmora-listen", "velmora-script", "velmora-load",
+                                      "velmora-compress", "velmora-codec", "velmora-make-demo"}) {
         for (const char* help : {"--help", "-h"}) {
             ProgramResult run = run_program({program_path(program), help});
             EXPECT_EQ(run.status, 0) << program << " " << help << "\n" << run.output;

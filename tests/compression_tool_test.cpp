@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 
 #include <cstdlib>
 #include <ctime>
@@ -626,6 +629,84 @@ TEST_F(ToolTest, temporary_files_of_a_killed_run_are_swept_by_the_next_but_not_t
 
     kill(writer, SIGKILL);
     waitpid(writer, nullptr, 0);
+}
+
+}  // namespace
+
+namespace {
+
+// A picture the run cannot prepare fails it, whatever the cause; a picture
+// named on many lines is prepared, counted and reported once.
+TEST_F(ToolTest, pictures_are_counted_once_and_a_refused_one_gets_no_prepared_copy) {
+    settings(11025, 3528);
+    write_file(dir.file("a.wav"), wav(11025, 1, 8, tone(11025, 1, 8, 0.2)));
+    write_file(dir.file("pic.bmp"), bmp_bytes(64, 32));
+    write_file(dir.file("tiny.bmp"), bmp_bytes(16, 16));
+    std::string script = "2001 11025 032 SCRIPT";
+    script += '\0';
+    for (int i = 0; i < 2000; ++i) script += std::string("1 a.wav pic.bmp again") + '\0';
+    script += std::string("1 a.wav tiny.bmp small") + '\0';
+    write_file(dir.file("many.VSK"), script);
+    EXPECT_EQ(run("--settings station.ini many.VSK"), 1) << errors();
+    EXPECT_NE(read_file(dir.file("out.txt")).find("pictures: 1 prepared, 1 not shown\n"), std::string::npos)
+        << read_file(dir.file("out.txt"));
+    EXPECT_TRUE(said("velmora-compress: many.VSK line 2002: tiny.bmp: 16 x 16: smaller than one 32 x 32 tile"))
+        << errors();
+    EXPECT_TRUE(exists(dir.file("pic.dbp")));
+    EXPECT_FALSE(exists(dir.file("tiny.dbp")));
+}
+
+// A copy cut off (a download or a recording that stopped) still makes a
+// song of what is there, but the user is told which file ends early.
+TEST_F(ToolTest, a_wav_shorter_than_its_header_says_is_named_with_what_it_holds) {
+    settings(11025, 3528);
+    using namespace wav_bytes;
+    const std::string samples = tone(11025, 1, 16, 1.0);
+    const std::string whole = pcm(11025, 1, 16, samples);
+    write_file(dir.file("cut.wav"), whole.substr(0, whole.size() - samples.size() / 2));
+    ASSERT_EQ(run("--settings station.ini cut.wav"), 0) << errors();
+    EXPECT_TRUE(said("velmora-compress: cut.wav: cut off: its header promises 22050 bytes of samples, "
+                     "the file holds 11025; the song ends there\n"))
+        << errors();
+    EXPECT_TRUE(said("(100%)")) << errors();
+    EXPECT_EQ(read_sample_file(dir.file("cut.VMA")).frames.size(), 8u);
+
+    // A stream writer's "length unknown" is no cut.
+    std::string stream = pcm(11025, 1, 16, samples);
+    put_u32(stream, stream.size() - samples.size() - 4, 0xFFFFFFFF);
+    write_file(dir.file("stream.wav"), stream);
+    ASSERT_EQ(run("--settings station.ini stream.wav"), 0) << errors();
+    EXPECT_FALSE(said("cut off")) << errors();
+}
+
+// A tmpfs of 256 kB filled to the last byte: the prepared copy cannot be
+// written, and the run says so and fails instead of counting it prepared.
+TEST_F(ToolTest, a_full_disk_fails_the_picture_and_the_run) {
+    const std::string full = dir.file("full");
+    std::filesystem::create_directory(full);
+    if (mount("tmpfs", full.c_str(), "tmpfs", 0, "size=256k") != 0)
+        GTEST_SKIP() << "cannot mount a small tmpfs here: " << std::strerror(errno);
+    struct Unmount {
+        std::string path;
+        ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
+    } unmount{full};
+    settings(11025, 3528);
+    write_file(dir.file("a.wav"), wav(11025, 1, 8, tone(11025, 1, 8, 0.2)));
+    write_file(full + "/pic.bmp", bmp_bytes(64, 64));
+    {
+        std::FILE* filler = std::fopen((full + "/filler").c_str(), "wb");
+        ASSERT_NE(filler, nullptr);
+        const std::string block(4096, 'x');
+        while (std::fwrite(block.data(), 1, block.size(), filler) == block.size() && std::fflush(filler) == 0) {}
+        std::fclose(filler);
+    }
+    write_file(dir.file("s.VSK"), zero_lines({"1 11025 032 SCRIPT", "1 a.wav " + full + "/pic.bmp full"}));
+    EXPECT_EQ(run("--settings station.ini s.VSK"), 1) << errors();
+    EXPECT_TRUE(said("velmora-compress: s.VSK line 2: " + full + "/pic.bmp: not prepared: cannot write " + full +
+                     "/pic.dbp: No space left on device"))
+        << errors();
+    EXPECT_NE(read_file(dir.file("out.txt")).find("pictures: 0 prepared, 1 not shown"), std::string::npos);
+    EXPECT_FALSE(exists(full + "/pic.dbp"));
 }
 
 }  // namespace

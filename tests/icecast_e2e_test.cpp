@@ -10,6 +10,9 @@
 
 #include <sys/stat.h>
 
+#include <fstream>
+#include <sstream>
+
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -145,22 +148,33 @@ protected:
 
     // The station's settings: `extra` names the feed and the Icecast keys.
     void start_station(const std::string& extra, const std::vector<std::string>& options) {
-        write_file(dir.file("station.ini"),
+        start_station_in(station, dir, station_ip, extra, options);
+    }
+    // A station of its own folder and address, feeding the same url().
+    void start_station_in(ChildProcess& process, TempDir& folder, const std::string& ip,
+                          const std::string& extra, const std::vector<std::string>& options) {
+        write_file(folder.file("station.ini"),
                    "[VelmoraStation]\nSamplingRate=44100\nTransferRate=4410\nBANDWIDTH=512000\n"
-                   "AutoStart=1\nSPECIFIC_IP=1\nIP_ADDR=" + station_ip + "\nSTATION_PORT=" +
+                   "AutoStart=1\nSPECIFIC_IP=1\nIP_ADDR=" + ip + "\nSTATION_PORT=" +
                    std::to_string(kStationPort) + "\nMASTER_IP=" + test_ip(94) + "\n"
                    "StationName=Icecast Station\nStationLocation=Loopback\nStationCategory=Jazz\n"
                    "WWW_DESC=Tones all day\nWWW_URL=http://127.0.0.1/velmora\n"
                    "ICECAST_URL=" + url() + "\n" + extra);
-        chmod(dir.file("station.ini").c_str(), 0600);
-        std::vector<std::string> args = {program_path("velmora-station"), dir.file("station.ini"),
-                                         "--status-interval", "1"};
+        chmod(folder.file("station.ini").c_str(), 0600);
+        std::vector<std::string> args = {program_path("velmora-station"),
+                                         folder.file("station.ini"), "--status-interval", "1"};
         args.insert(args.end(), options.begin(), options.end());
-        EnvironmentList env = {{"VELMORA_HOME", dir.path()}, {"XDG_CONFIG_HOME", dir.path()},
-                               {"XDG_RUNTIME_DIR", dir.path()}, {"HOME", dir.path()}};
-        ASSERT_TRUE(station.start(args, dir.file("station.out"), dir.path(), env));
+        EnvironmentList env = {{"VELMORA_HOME", folder.path()}, {"XDG_CONFIG_HOME", folder.path()},
+                               {"XDG_RUNTIME_DIR", folder.path()}, {"HOME", folder.path()}};
+        ASSERT_TRUE(process.start(args, folder.file("station.out"), folder.path(), env));
     }
     std::string station_output() { return read_file(dir.file("station.out")); }
+    int count_in_output(const std::string& text) {
+        std::string out = station_output();
+        int n = 0;
+        for (size_t at = out.find(text); at != std::string::npos; at = out.find(text, at + 1)) ++n;
+        return n;
+    }
     // What icecast2 said, for a failure's message.
     std::string server_output() {
         std::string said = "\n--- icecast2:\n";
@@ -171,10 +185,11 @@ protected:
         return said;
     }
 
-    bool wait_for_output(const std::string& text, int timeout_ms) {
+    bool wait_for_output(const std::string& text, int timeout_ms, TempDir* folder = nullptr) {
         auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
         while (Clock::now() < deadline) {
-            if (station_output().find(text) != std::string::npos) return true;
+            std::string out = read_file((folder ? folder : &dir)->file("station.out"));
+            if (out.find(text) != std::string::npos) return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         return false;
@@ -369,6 +384,7 @@ TEST_F(IcecastOutput, a_server_that_dies_and_returns_gets_the_stream_again_while
     };
     EXPECT_EQ(count("is lost ("), 1) << out;
     EXPECT_EQ(count("back on the air"), 1) << out;
+    EXPECT_EQ(out.find("No error"), std::string::npos) << out;  // the cause in our words
     std::string heard = listen_with_curl(url(), 2, "after.ogg");
     Decoded d = decode("after.ogg", false);
     expect_tone(tail(d, 0.8), 1000, d.rate);
@@ -380,6 +396,205 @@ TEST_F(IcecastOutput, a_refused_password_is_told_as_such_and_the_udp_station_goe
     ASSERT_TRUE(wait_for_output("refused the password (HTTP 401) of user source", 8000)) << station_output();
     ASSERT_TRUE(wait_for_output("| Icecast reconnecting", 3000)) << station_output();
     EXPECT_NE(station_output().find("BROADCASTING | live"), std::string::npos);
+}
+
+// SIGSTOP: the server's system still takes the stream into its buffers, so
+// only the unanswered status requests show the freeze.
+TEST_F(IcecastOutput, a_frozen_server_is_told_lost_within_15_s_and_its_return_once) {
+    start_server();
+    start_station("ICECAST_PASSWORD=hackme\n", {"--capture", "tone:1000"});
+    ASSERT_TRUE(wait_for_output("on the air at " + url(), kFirstConnectMs))
+        << station_output() << server_output();
+    server.signal(SIGSTOP);
+    auto frozen = Clock::now();
+    ASSERT_TRUE(wait_for_output("is lost (", 15000)) << station_output();
+    EXPECT_LT(Clock::now() - frozen, std::chrono::seconds(15));
+    EXPECT_TRUE(wait_for_output("| Icecast reconnecting", 3000)) << station_output();
+    // The freeze lasts 20 s, as a server stopped by hand or swapped out for a while.
+    std::this_thread::sleep_until(frozen + std::chrono::seconds(20));
+    server.signal(SIGCONT);
+    ASSERT_TRUE(wait_for_output("back on the air", 45000)) << station_output() << server_output();
+    EXPECT_EQ(count_in_output("is lost ("), 1) << station_output();
+    EXPECT_EQ(count_in_output("back on the air"), 1) << station_output();
+    EXPECT_NE(station_output().find("stopped answering"), std::string::npos) << station_output();
+    std::string heard = listen_with_curl(url(), 2, "thawed.ogg");
+    Decoded d = decode("thawed.ogg", false);
+    expect_tone(tail(d, 0.8), 1000, d.rate);
+}
+
+// Two sources for one mount: the second station is told the mount is in
+// use (not that its password was refused) and takes it once it is free,
+// "on the air" for the first time, not "back".
+TEST_F(IcecastOutput, a_mount_in_use_is_told_as_such_and_taken_once_free) {
+    start_server();
+    TempDir first_dir;
+    ChildProcess first;
+    start_station_in(first, first_dir, test_ip(96), "ICECAST_PASSWORD=hackme\n",
+                     {"--capture", "tone:500"});
+    ASSERT_TRUE(wait_for_output("on the air at " + url(), kFirstConnectMs, &first_dir))
+        << read_file(first_dir.file("station.out")) << server_output();
+    start_station("ICECAST_PASSWORD=hackme\n", {"--capture", "tone:1000"});
+    ASSERT_TRUE(wait_for_output("The Icecast mount /velmora at " + url() + " is in use", 15000))
+        << station_output() << server_output();
+    EXPECT_EQ(station_output().find("refused the password"), std::string::npos) << station_output();
+    first.signal(SIGTERM);
+    EXPECT_EQ(first.wait(10000), 0);
+    ASSERT_TRUE(wait_for_output("The Icecast output is on the air at " + url(), 45000))
+        << station_output() << server_output();
+    EXPECT_EQ(station_output().find("back on the air"), std::string::npos) << station_output();
+    std::string heard = listen_with_curl(url(), 2, "taken.ogg");
+    Decoded d = decode("taken.ogg", false);
+    expect_tone(tail(d, 0.8), 1000, d.rate);
+}
+
+// A song whose frames do not decode: the mount gets silence for its
+// length instead of nothing, so the server (which drops a source after
+// 5 s without data here) keeps the stream, and the next song is heard.
+TEST_F(IcecastOutput, a_song_that_does_not_decode_keeps_the_mount_fed_with_silence) {
+    start_server();
+    CodecState codec;
+    set_rate(codec, kRate, 4410);
+    // 24 super-blocks of frames that fail to decode: about 9 s.
+    {
+        FILE* file = fopen(dir.file("broken.VMA").c_str(), "wb");
+        ASSERT_NE(file, nullptr);
+        write_sample_header(file, kRate, codec.rate_percent);
+        uint8_t junk[64];
+        memset(junk, 0xFF, sizeof junk);
+        for (int f = 0; f < 24 * kFramesPerSuperBlock; ++f)
+            write_sample_frame(file, junk, sizeof junk);
+        fclose(file);
+    }
+    write_song(dir.file("tone.VMA"), 700, 40, codec);
+    int percent = codec.rate_percent;
+    std::string script = "2 44100 " + std::string(percent < 10 ? "00" : percent < 100 ? "0" : "") +
+                         std::to_string(percent) + " SCRIPT";
+    script += '\0';
+    script += "1 " + dir.file("broken.VMA") + " \"\" Broken song";
+    script += '\0';
+    script += "1 " + dir.file("tone.VMA") + " \"\" Tone song";
+    script += '\0';
+    write_file(dir.file("songs.VSK"), script);
+    start_station("Mode=0\nStationScript=" + dir.file("songs.VSK") +
+                      "\nICECAST_PASSWORD=hackme\n",
+                  {});
+    ASSERT_TRUE(wait_for_output("on the air at " + url(), kFirstConnectMs))
+        << station_output() << server_output();
+    // Through the broken song's 9 s and into the tone.
+    std::string heard = listen_with_curl(url(), 12, "through.ogg");
+    EXPECT_EQ(count_in_output("is lost ("), 0) << station_output() << server_output();
+    EXPECT_NE(heard.find("TITLE=Tone song"), std::string::npos);
+    Decoded d = decode("through.ogg", false);
+    ASSERT_GT(d.samples.size(), static_cast<size_t>(8 * d.rate)) << "the mount went without data";
+    EXPECT_GT(tone_level_db(tail(d, 1.0), 700, d.rate), 18.0);
+}
+
+// The unit's ExecStart= and Environment= for instance `name`, with %S, %t
+// and %i filled in and the unit's paths moved into `root`.
+std::vector<std::string> unit_command(const std::string& root, const std::string& name) {
+    std::ifstream unit(std::string(VELMORA_SOURCE_DIR) +
+                       "/packaging/systemd/velmora-station@.service");
+    std::vector<std::string> command = {"/usr/bin/env"}, exec;
+    auto fill = [&](std::string word) {
+        for (auto [from, to] : {std::pair<std::string, std::string>{"%S", root + "/state"},
+                                {"%t", root + "/run"},
+                                {"%i", name},
+                                {"/etc/velmora", root + "/etc"},
+                                {"/usr/bin/velmora-station", program_path("velmora-station")}})
+            for (size_t at; (at = word.find(from)) != std::string::npos;)
+                word.replace(at, from.size(), to);
+        return word;
+    };
+    for (std::string line; std::getline(unit, line);) {
+        bool is_exec = line.rfind("ExecStart=", 0) == 0;
+        bool is_env = line.rfind("Environment=", 0) == 0;
+        if (!is_exec && !is_env) continue;
+        std::istringstream words(line.substr(line.find('=') + 1));
+        for (std::string word; words >> word;) (is_exec ? exec : command).push_back(fill(word));
+    }
+    command.insert(command.end(), exec.begin(), exec.end());
+    return command;
+}
+
+// A folder of `user`'s own, as systemd makes StateDirectory= and the credentials.
+void make_folder_of(const std::string& path, uid_t user, mode_t mode) {
+    ASSERT_EQ(system(("mkdir -p '" + path + "'").c_str()), 0);
+    ASSERT_EQ(chown(path.c_str(), user, user), 0);
+    ASSERT_EQ(chmod(path.c_str(), mode), 0);
+}
+
+// The system service as systemd runs it: the unit's own ExecStart= and
+// Environment= lines, run as an unprivileged user (nobody) with a settings
+// file of root's that anyone may read, and the password in a file only
+// root reads, handed over as the unit's LoadCredential= does (a copy in a
+// folder of the service's user, $CREDENTIALS_DIRECTORY).
+TEST_F(IcecastOutput, a_service_user_logs_in_with_its_credential_and_is_advised_rightly) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to run the station as another user";
+    const uid_t nobody = 65534;
+    start_server();
+    std::string root = dir.path();
+    chmod(root.c_str(), 0755);
+    make_folder_of(root + "/etc", 0, 0755);
+    make_folder_of(root + "/state/velmora/radio", nobody, 0700);
+    make_folder_of(root + "/run/velmora/radio", nobody, 0700);
+    make_folder_of(root + "/credentials", nobody, 0500);
+    std::string settings =
+        "[VelmoraStation]\nSamplingRate=44100\nTransferRate=4410\nBANDWIDTH=512000\n"
+        "AutoStart=1\nSPECIFIC_IP=1\nIP_ADDR=" + station_ip + "\nSTATION_PORT=" +
+        std::to_string(kStationPort) + "\nMASTER_IP=" + test_ip(94) + "\n"
+        "StationName=Service\nStationLocation=Loopback\nICECAST_URL=" + url() + "\n";
+    write_file(root + "/etc/radio.ini", settings);
+    chmod((root + "/etc/radio.ini").c_str(), 0644);
+    write_file(root + "/etc/radio.password", std::string(TEST_ICECAST_PASSWORD) + "\n");
+    chmod((root + "/etc/radio.password").c_str(), 0600);
+    std::string credential = root + "/credentials/icecast-password";
+    write_file(credential, std::string(TEST_ICECAST_PASSWORD) + "\n");
+    ASSERT_EQ(chown(credential.c_str(), nobody, nobody), 0);
+    chmod(credential.c_str(), 0400);
+
+    // The service has no sound card: its live feed is a tone, as a drop-in would give it.
+    std::vector<std::string> command = unit_command(root, "radio");
+    command.insert(command.begin() + 1, "CREDENTIALS_DIRECTORY=" + root + "/credentials");
+    command.insert(command.begin(), {"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup",
+                                     "--clear-groups", "--"});
+    std::vector<std::string> check = command;
+    check.push_back("--check");
+    ProgramResult checked = run_program(check);
+    EXPECT_EQ(checked.status, 0) << checked.output;
+    command.insert(command.end(), {"--capture", "tone:1000"});
+    ASSERT_TRUE(station.start(command, dir.file("station.out"), root));
+    ASSERT_TRUE(wait_for_output("The Icecast output is on the air at " + url(), kFirstConnectMs))
+        << station_output() << server_output();
+    station.signal(SIGTERM);
+    EXPECT_EQ(station.wait(10000), 0) << station_output();
+
+    // The password in the settings file itself: the advice names who runs the
+    // station and keeps the file readable for it.
+    write_file(root + "/etc/radio.ini",
+               settings + "ICECAST_PASSWORD=" + TEST_ICECAST_PASSWORD + "\n");
+    command.erase(command.begin() + 6);  // no credential
+    write_file(dir.file("station.out"), "");  // the last run's words are not this one's
+    ASSERT_TRUE(station.start(command, dir.file("station.out"), root));
+    ASSERT_TRUE(wait_for_output("on the air at " + url(), kFirstConnectMs)) << station_output();
+    std::string said = station_output();
+    EXPECT_NE(said.find("it belongs to root and the station runs as nobody, who could not read "
+                        "it after a chmod 600"),
+              std::string::npos)
+        << said;
+    EXPECT_NE(said.find("LoadCredential=icecast-password:"), std::string::npos) << said;
+    EXPECT_EQ(said.find("(chmod 600"), std::string::npos) << said;
+
+    // A password file the station's user cannot read is named by --check.
+    write_file(root + "/etc/radio.ini", settings + "ICECAST_PASSWORD_FILE=radio.password\n");
+    check = command;
+    check.resize(check.size() - 2);  // without --capture tone:1000
+    check.push_back("--check");
+    ProgramResult refused = run_program(check);
+    EXPECT_EQ(refused.status, 1) << refused.output;
+    EXPECT_NE(refused.output.find("ICECAST_PASSWORD_FILE: cannot read " + root +
+                                  "/etc/radio.password: Permission denied"),
+              std::string::npos)
+        << refused.output;
 }
 
 }  // namespace

@@ -101,7 +101,12 @@ TEST_F(StationCheck, a_byte_order_mark_is_read_and_values_replaced_are_named_in_
     EXPECT_EQ(station.wait(10000), 0);
     output = read_file(dir.file("out.txt"));
     EXPECT_NE(output.find("station port 34791"), std::string::npos) << output;
-    EXPECT_NE(output.find("Settings not used as written: " + ini + ":2: SamplingRate=-5 is out of range: 11025 is "
+    // The fixture's own SamplingRate and TransferRate lines come later and are named as ignored.
+    EXPECT_NE(output.find("Settings not used as written: " + ini + ":4: SamplingRate is set again and ignored: "
+                          "line 2 sets it; "),
+              std::string::npos)
+        << output;
+    EXPECT_NE(output.find("; " + ini + ":2: SamplingRate=-5 is out of range: 11025 is "
                           "used; " + ini + ":3: TransferRate=abc is no number: 2000 is used\n"),
               std::string::npos)
         << output;
@@ -135,7 +140,33 @@ TEST_F(StationCheck, check_passes_a_prepared_station_and_lists_every_problem_wit
              script + ":2: error: " + dir.file("cover.bmp") + ": ",
              script + ":3: error: " + dir.file("b.VMA") + " is older than " + dir.file("b.wav"),
              script + ":3: error: " + dir.file("cover.bmp") + ": ",
-             ini + ": 5 errors, 0 warnings",
+             ini + ":9: warning: IP_ADDR is set again and ignored: line 2 sets it",
+             ini + ": 5 errors, 2 warnings",
+         })
+        EXPECT_TRUE(has(checked, line)) << line << "\n" << checked.output;
+}
+
+// Lines a reader takes otherwise than they stand are each named with their
+// line, every Icecast key's problem is told, and a mount that climbs to
+// another page of the server is refused.
+TEST_F(StationCheck, check_names_nul_bytes_repeated_keys_every_icecast_problem_and_unsafe_mounts) {
+    const std::string missing = dir.file("a") + std::string(1, '\0') + "b.VSK";
+    write_file(ini, "[VelmoraStation]\nStationScript=" + missing + "\nMODE=1\nmode=0\n"
+                    "ICECAST_URL=http://127.0.0.1:8000/../../admin/metadata\nICECAST_FORMAT=ogg\n"
+                    "ICECAST_BITRATE=5000\n[VelmoraStation]\nSamplingRate=8000\n");
+    ProgramResult checked = run("velmora-station", {"--check", "station.ini"});
+    EXPECT_EQ(checked.status, 1) << checked.output;
+    const std::string off = ": the Icecast output stays off";
+    for (const std::string& line : {
+             ini + ":2: error: the line holds a NUL byte: its value ends there\n",
+             ini + ":2: error: the script " + dir.file("a") + "\\x00b.VSK (StationScript) cannot be opened",
+             ini + ":4: warning: mode is set again and ignored: line 3 sets it\n",
+             ini + ":5: warning: ICECAST_URL's mount point holds a \"..\" step: "
+                   "http://127.0.0.1:8000/../../admin/metadata" + off + "\n",
+             ini + ":6: warning: ICECAST_FORMAT must be opus or mp3, not ogg" + off + "\n",
+             ini + ":7: warning: ICECAST_BITRATE must be 8 to 320 kbit/s",
+             ini + ":8: warning: [VelmoraStation] begins again: its keys count only where line 1's section",
+             ini + ": 2 errors, 5 warnings\n",
          })
         EXPECT_TRUE(has(checked, line)) << line << "\n" << checked.output;
 }

@@ -19,6 +19,7 @@
 #include "platform/udp_socket.h"
 #include "server/packet.h"
 #include "support/child_process.h"
+#include "support/connection_flood.h"
 #include "support/temp_dir.h"
 #include "support/udp_loopback.h"
 
@@ -137,12 +138,16 @@ TEST_F(StatusEndpoint, curl_reads_the_status_of_a_station_broadcasting_to_a_list
     EXPECT_EQ(status["station"]["feed"], "live");
     EXPECT_EQ(status["listeners"]["active"], 1);
     EXPECT_GT(status["listeners"]["load_bps"], 8 * 8820 - 1);
+    // Every *_bps figure counts bits: TransferRate=8820 bytes a second.
+    EXPECT_EQ(status["station"]["transfer_rate_bps"], 8 * 8820);
     EXPECT_GT(status["datagrams"]["sent"], 20);
     EXPECT_EQ(status["song"]["file"], "");  // live: no song file
 
     ProgramResult metrics = curl("/metrics");
     ASSERT_EQ(metrics.status, 0) << metrics.output;
     EXPECT_NE(metrics.output.find("\nvelmora_listeners_active 1\n"), std::string::npos) << metrics.output;
+    EXPECT_NE(metrics.output.find("\nvelmora_station_transfer_rate_bps 70560\n"), std::string::npos)
+        << metrics.output;
     EXPECT_NE(metrics.output.find("state=\"BROADCASTING\""), std::string::npos);
 
     ProgramResult page = curl("/");
@@ -219,6 +224,37 @@ TEST_F(StatusEndpoint, a_client_sending_a_byte_a_second_delays_neither_ticks_nor
     for (size_t i = 1; i < arrivals.size(); ++i)
         longest = std::max(longest, std::chrono::duration<double, std::milli>(arrivals[i] - arrivals[i - 1]).count());
     EXPECT_LT(longest, 500.0) << "46 ms a tick";
+}
+
+TEST_F(StatusEndpoint, a_connection_flood_leaves_the_listener_whole_and_a_monitor_answered) {
+    ASSERT_GT(listen_for(3000).size(), 10u) << station_output();  // live priming first
+    // Hundreds of clients asking and connecting again the moment they are
+    // answered, as a misconfigured fleet of monitors or an attacker does.
+    ConnectionFlood flood(station_ip, kStatusPort, 300, "GET /metrics HTTP/1.1\r\n\r\n");
+    std::atomic<bool> measuring{true};
+    int probes = 0, answered = 0;
+    std::thread monitor([&] {
+        while (measuring) {
+            std::string reply =
+                fetch_once(station_ip, kStatusPort, "GET /status.json HTTP/1.1\r\n\r\n", 2000);
+            ++probes;
+            if (reply.rfind("HTTP/1.1 200 OK\r\n", 0) == 0 &&
+                reply.find("\"state\": \"BROADCASTING\"") != std::string::npos)
+                ++answered;
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        }
+    });
+    std::vector<uint32_t> seqs;
+    listen_for(6000, &seqs);
+    measuring = false;
+    monitor.join();
+    long connects = flood.stop();
+
+    EXPECT_GT(connects, 3000) << "the flood did not flood";
+    EXPECT_GE(probes, 8);
+    EXPECT_EQ(answered, probes) << "a monitor's request went unanswered during the flood";
+    ASSERT_GT(seqs.size(), 100u) << station_output();  // 46 ms a tick
+    for (size_t i = 1; i < seqs.size(); ++i) EXPECT_EQ(seqs[i], seqs[i - 1] + 1) << i;
 }
 
 TEST_F(StatusEndpoint, requests_of_every_shape_are_answered_and_a_bad_address_stops_the_start) {

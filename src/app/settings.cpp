@@ -296,6 +296,7 @@ int load_settings(Context& ctx, bool no_sound_card, SettingsReport* report) {
     s.ICECAST_URL = read.text("ICECAST_URL", "", ICECAST_URL_MAX);
     s.ICECAST_USER = read.text("ICECAST_USER", ICECAST_USER_DEFAULT, ICECAST_FIELD_MAX);
     s.ICECAST_PASSWORD = read.text("ICECAST_PASSWORD", "", ICECAST_FIELD_MAX);
+    s.ICECAST_PASSWORD_FILE = read.text("ICECAST_PASSWORD_FILE", "", 255);
     s.ICECAST_FORMAT = read.text("ICECAST_FORMAT", "opus", 15);
     s.ICECAST_BITRATE = read.number("ICECAST_BITRATE", 0);
     return 1;

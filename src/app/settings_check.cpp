@@ -148,10 +148,22 @@ void check_network_settings(const Context& ctx, SettingsReport& report) {
                             " bits per second): every listener would be refused \"Busy\"",
                         false);
     // A wrong Icecast key leaves that output off; the UDP station runs on.
+    const std::vector<IcecastProblem> problems = icecast_settings_problems(icecast_settings_of(s));
+    for (const IcecastProblem& problem : problems)
+        add_key_problem(report, file, problem.key, problem.text + ": the Icecast output stays off", false);
+    // The password file is read as the station will read it: run the check
+    // as the station's user (or in its service) to learn whether that user can.
     std::string icecast;
-    if (!check_icecast_settings(icecast_settings_of(s), &icecast))
-        add_key_problem(report, file, icecast.substr(0, icecast.find(' ')).c_str(),
+    IcecastPassword password;
+    if (!problems.empty() || s.ICECAST_URL.empty()) return;
+    if (!read_icecast_password(icecast_settings_of(s), file, &password, &icecast))
+        add_key_problem(report, file, "ICECAST_PASSWORD_FILE",
                         icecast + ": the Icecast output stays off", false);
+    else if (!s.ICECAST_PASSWORD.empty() && !password.file.empty())
+        add_key_problem(report, file, "ICECAST_PASSWORD",
+                        "ICECAST_PASSWORD is not used: the password comes from " + password.key +
+                            " (" + password.file + ")",
+                        false);
 }
 
 void check_settings_file(const std::string& path, SettingsReport& report) {
@@ -178,6 +190,20 @@ void check_settings_file(const std::string& path, SettingsReport& report) {
                         " before the [" + SETTINGS_SECTION + "] line " +
                         (summary.loose_keys == 1 ? "is" : "are") + " ignored",
                     false);
+    }
+    // A value cut at a NUL byte names another file or number than the
+    // line shows.
+    for (int line : summary.nul_lines)
+        add_problem(report, path, line, "the line holds a NUL byte: its value ends there", true);
+    for (const ProfileSummary::Repeat& repeat : summary.repeats) {
+        const std::string first = std::to_string(repeat.first);
+        std::string text = repeat.key;
+        if (text.empty())  // built by appending: GCC 12 warns on "[" + name
+            text.append("[").append(SETTINGS_SECTION).append("] begins again: its keys count only where line ")
+                .append(first).append("'s section and those before do not set them");
+        else
+            text.append(" is set again and ignored: line ").append(first).append(" sets it");
+        add_problem(report, path, repeat.line, text, false);
     }
 }
 

@@ -30,7 +30,8 @@ StatusSection station_section(Context& ctx) {
              text("state", broadcast_state_word(ctx), "IDLE, STARTING, BROADCASTING or STOPPING"),
              text("feed", s.feed_mode == FEED_SCRIPT ? "script" : "live", "script or live"),
              gauge("sampling_rate_hz", s.SamplingRate, "samples a second"),
-             gauge("transfer_rate_bps", s.TransferRate, "bytes a second of one listener's audio"),
+             // Bits, like every other *_bps figure; TransferRate itself counts bytes.
+             gauge("transfer_rate_bps", 8 * int64_t(s.TransferRate), "bits a second of one listener's audio"),
              gauge("on_air_seconds", on_air, "seconds since the broadcast started"),
              gauge("directory_listed", s.directory_listed ? 1 : 0,
                    "1 while the station directory lists the station")}};
@@ -243,7 +244,7 @@ std::string status_page(const StatusReport& report, int refresh_seconds) {
     return out;
 }
 
-std::string status_http_reply(Context& ctx, const std::string& request_head) {
+std::string status_http_reply(const StatusReport& report, const std::string& request_head) {
     size_t line_end = request_head.find_first_of("\r\n");
     std::string line = request_head.substr(0, line_end);
     size_t first = line.find(' '), second = line.find(' ', first == std::string::npos ? 0 : first + 1);
@@ -258,13 +259,13 @@ std::string status_http_reply(Context& ctx, const std::string& request_head) {
         return reply("405 Method Not Allowed", "text/plain; charset=utf-8",
                      "only GET and HEAD are answered\n", false, "Allow: GET, HEAD\r\n");
     if (target == "/status.json")
-        return reply("200 OK", "application/json", status_json(collect_status(ctx)), head_only);
+        return reply("200 OK", "application/json", status_json(report), head_only);
     if (target == "/metrics")
         return reply("200 OK", "text/plain; version=0.0.4; charset=utf-8",
-                     status_metrics(collect_status(ctx)), head_only);
+                     status_metrics(report), head_only);
     if (target == "/")
         return reply("200 OK", "text/html; charset=utf-8",
-                     status_page(collect_status(ctx), kPageRefreshSeconds), head_only);
+                     status_page(report, kPageRefreshSeconds), head_only);
     return reply("404 Not Found", "text/plain; charset=utf-8",
                  "this station answers /, /status.json and /metrics\n", head_only);
 }

@@ -45,7 +45,8 @@ constexpr int STATUS_REQUEST_MAX = 4096;
 // The whole HTTP/1.1 reply to one request head: 200 for GET or HEAD of
 // "/", "/status.json" and "/metrics", 404 for other paths, 405 for other
 // methods, 400 for what is not a request line. Every reply closes the
-// connection.
-std::string status_http_reply(Context& ctx, const std::string& request_head);
+// connection. Made from `report`, a copy taken on the station's thread, so
+// that the endpoint may answer on a thread of its own.
+std::string status_http_reply(const StatusReport& report, const std::string& request_head);
 // The 431 reply to a request head longer than STATUS_REQUEST_MAX.
 std::string status_too_large_reply();

@@ -80,6 +80,7 @@ struct StationState {
     std::string ICECAST_URL;
     std::string ICECAST_USER = "source";
     std::string ICECAST_PASSWORD;
+    std::string ICECAST_PASSWORD_FILE;  // a file holding the password (for a service)
     std::string ICECAST_FORMAT = "opus";
     int ICECAST_BITRATE = 0;  // kbit/s; 0: 32 for Opus, 64 for MP3
 

@@ -15,6 +15,7 @@
 #include "codec/decoder.h"
 #include "codec/edge_smoothing.h"
 #include "codec/super_block.h"
+#include "platform/http_probe.h"
 
 namespace {
 
@@ -27,6 +28,13 @@ constexpr auto kConnectTimeout = std::chrono::seconds(10);
 // oldest); no progress at all for kStallTimeout counts as a lost server.
 constexpr ssize_t kMostBacklogBytes = 64 * 1024;
 constexpr auto kStallTimeout = std::chrono::seconds(8);
+// A stopped (frozen) server's system goes on taking the stream into its
+// buffers for minutes, so its status page is asked on a second connection
+// every few seconds: no answer within kProbeAnswer is a lost server. Both
+// together stay well within 15 s of the freeze.
+constexpr auto kProbeInterval = std::chrono::seconds(4);
+constexpr auto kProbeAnswer = std::chrono::seconds(6);
+constexpr const char* kStatusPage = "/status-json.xsl";
 // Pages of at most a quarter second (in 48 kHz units): a listener hears the
 // station soon, at a few bytes of page headers a second.
 constexpr int kOpusMuxingDelay = 12000;
@@ -62,10 +70,15 @@ void add_frame(SuperBlockAssembly& a, uint32_t seq, const uint8_t* frame, int le
     uint32_t base = seq / kFramesPerSuperBlock * kFramesPerSuperBlock;
     int n = static_cast<int>(seq - base);
     a.base = base;
+    // A frame that does not decode is heard as silence: the mount keeps
+    // getting audio, or the server would drop the source.
     if (decode_frame(frame, length, a.frames[n])) {
         a.steps[n] = frame_sample_step(frame, length);
-        a.present |= 1 << n;
+    } else {
+        memset(a.frames[n], 128, kFrameSamples);
+        a.steps[n] = 0;
     }
+    a.present |= 1 << n;
 }
 
 // ---- the encoders --------------------------------------------------------
@@ -87,11 +100,21 @@ struct Connection {
     std::string title;
     bool send_failed = false;
     std::string failure;
+    // The server's address for the status requests that tell it still answers.
+    HttpProbeTarget status_target;
+    bool status_target_known = false;
 };
 
-// libshout's words for a failure, with the system's when it has them.
-std::string shout_failure(shout_t* shout, int system_error) {
-    std::string text = shout_get_error(shout);
+// A failure in our words, with the system's reason when there is one
+// (libshout's own text may still say "No error" after a failed send).
+std::string shout_failure(shout_t* shout, int result, int system_error) {
+    std::string text;
+    switch (result) {
+        case SHOUTERR_SOCKET: text = "the connection broke"; break;
+        case SHOUTERR_NOCONNECT: text = "cannot connect"; break;
+        case SHOUTERR_MALLOC: text = "out of memory"; break;
+        default: text = shout_get_error(shout);
+    }
     if (system_error) text += std::string(": ") + strerror(system_error);
     return text;
 }
@@ -102,7 +125,7 @@ int send_encoded(Connection& c, const unsigned char* bytes, size_t size) {
     int result = shout_send(c.shout, bytes, size);
     if (result != SHOUTERR_SUCCESS && result != SHOUTERR_BUSY) {
         c.send_failed = true;
-        c.failure = shout_failure(c.shout, errno);
+        c.failure = shout_failure(c.shout, result, errno);
         return 1;
     }
     return 0;
@@ -223,7 +246,7 @@ void change_title(Connection& c, const std::string& title) {
 
 // ---- the connection ----------------------------------------------------
 
-enum ConnectResult { CONNECT_OK, CONNECT_FAILED, CONNECT_REFUSED, CONNECT_STOPPED };
+enum ConnectResult { CONNECT_OK, CONNECT_FAILED, CONNECT_REFUSED, CONNECT_IN_USE, CONNECT_STOPPED };
 
 bool stopping(IcecastShared& s) {
     std::lock_guard<std::mutex> lock(s.mutex);
@@ -290,6 +313,46 @@ shout_t* make_shout(const IcecastConfig& config, std::string* problem) {
     return shout;
 }
 
+// Whether the server's status page lists a source on `mount` now. Icecast
+// lists each source's "listenurl"; a server without that page lists none.
+bool status_page_lists_mount(IcecastShared& s, const IcecastTarget& target) {
+    HttpProbeTarget where;
+    HttpProbe probe;
+    std::string problem;
+    if (!http_probe_target(target.host, target.port, &where, &problem) ||
+        !http_probe_start(probe, where, kStatusPage, &problem))
+        return false;
+    int answered = 0;
+    auto deadline = Clock::now() + std::chrono::seconds(3);
+    while (answered == 0 && Clock::now() < deadline) {
+        answered = http_probe_poll(probe, &problem);
+        if (answered == 0 && !pause_unless_stopped(s, 10)) break;
+    }
+    http_probe_close(probe);
+    const std::string key = "\"listenurl\":\"";
+    const std::string& page = probe.reply;
+    if (answered != 1) return false;
+    for (size_t at = page.find(key); at != std::string::npos; at = page.find(key, at + 1)) {
+        size_t start = at + key.size(), end = page.find('"', start);
+        std::string url = page.substr(start, end == std::string::npos ? 0 : end - start);
+        for (size_t slash; (slash = url.find("\\/")) != std::string::npos;) url.erase(slash, 1);
+        size_t host = url.find("://");
+        size_t path = url.find('/', host == std::string::npos ? 0 : host + 3);
+        if (path != std::string::npos && url.compare(path, std::string::npos, target.mount) == 0)
+            return true;
+    }
+    return false;
+}
+
+// libshout says "login failed" both for a wrong password (HTTP 401) and for
+// a mount that another source holds (HTTP 403); the status page tells them
+// apart. A source that has just logged in shows there only once its stream
+// has begun, so a mount not listed is looked at once more a second later.
+bool mount_in_use(IcecastShared& s, const IcecastTarget& target) {
+    if (status_page_lists_mount(s, target)) return true;
+    return pause_unless_stopped(s, 1000) && status_page_lists_mount(s, target);
+}
+
 int connect_server(IcecastShared& s, Connection& c, std::string* problem) {
     shout_t* shout = c.shout;
 
@@ -308,8 +371,9 @@ int connect_server(IcecastShared& s, Connection& c, std::string* problem) {
         result = shout_get_connected(shout);
     }
     if (result == SHOUTERR_SUCCESS || result == SHOUTERR_CONNECTED) return CONNECT_OK;
-    *problem = shout_failure(shout, result == SHOUTERR_NOLOGIN ? 0 : errno);
-    return result == SHOUTERR_NOLOGIN ? CONNECT_REFUSED : CONNECT_FAILED;
+    *problem = shout_failure(shout, result, result == SHOUTERR_NOLOGIN ? 0 : errno);
+    if (result != SHOUTERR_NOLOGIN) return CONNECT_FAILED;
+    return mount_in_use(s, c.config->target) ? CONNECT_IN_USE : CONNECT_REFUSED;
 }
 
 void disconnect(Connection& c) {
@@ -359,6 +423,13 @@ std::string stream(IcecastShared& s, Connection& c, SuperBlockAssembly& assembly
     static thread_local ProgramItem item;
     ssize_t backlog = 0;
     auto progress = Clock::now();
+    HttpProbe probe;
+    struct CloseProbe {
+        HttpProbe& probe;
+        ~CloseProbe() { http_probe_close(probe); }
+    } close_probe{probe};
+    auto probe_started = Clock::now(), next_probe = Clock::now() + kProbeInterval;
+    std::string answer_problem;
     for (;;) {
         {
             std::unique_lock<std::mutex> lock(s.mutex);
@@ -366,10 +437,24 @@ std::string stream(IcecastShared& s, Connection& c, SuperBlockAssembly& assembly
                             [&] { return s.stopping || s.count > 0; });
             if (s.stopping) return "";
         }
+        if (c.status_target_known && !http_probe_running(probe) && Clock::now() >= next_probe) {
+            probe_started = Clock::now();
+            next_probe = probe_started + kProbeInterval;
+            if (!http_probe_start(probe, c.status_target, kStatusPage, &answer_problem))
+                return "the server's status page cannot be asked: " + answer_problem;
+        }
+        if (http_probe_running(probe)) {
+            int answered = http_probe_poll(probe, &answer_problem);
+            if (answered < 0) return "the server no longer answers: " + answer_problem;
+            if (answered == 0 && Clock::now() - probe_started > kProbeAnswer)
+                return "the server stopped answering (no reply to a status request within " +
+                       std::to_string(kProbeAnswer.count()) + " seconds)";
+        }
         // Whatever libshout holds back goes first.
         errno = 0;
         int flushed = shout_send(c.shout, nullptr, 0);
-        if (flushed != SHOUTERR_SUCCESS && flushed != SHOUTERR_BUSY) return shout_failure(c.shout, errno);
+        if (flushed != SHOUTERR_SUCCESS && flushed != SHOUTERR_BUSY)
+            return shout_failure(c.shout, flushed, errno);
         ssize_t queued = shout_queuelen(c.shout);
         if (queued < backlog || queued == 0) progress = Clock::now();
         backlog = queued;
@@ -428,18 +513,21 @@ void run_worker(std::shared_ptr<IcecastShared> shared, IcecastConfig config) {
     }
     std::string title;
     int retry_ms = ICECAST_FIRST_RETRY_MS;
-    bool refused_told = false;
+    bool refused_told = false, in_use_told = false, refusal_seen = false;
     while (!stopping(s)) {
         problem.clear();
         int result = connect_server(s, c, &problem);
         if (result == CONNECT_STOPPED) break;
         if (result == CONNECT_OK) {
+            if (!c.status_target_known)
+                c.status_target_known = http_probe_target(config.target.host, config.target.port,
+                                                          &c.status_target, &problem);
             discard_waiting_audio(s, &title);
             c.title = title;
             assembly->present = 0;
             report(s, ICECAST_EVENT_ON_AIR, "");
             retry_ms = ICECAST_FIRST_RETRY_MS;
-            refused_told = false;
+            refused_told = in_use_told = refusal_seen = false;
             problem = stream(s, c, *assembly);
             title = c.title;
             disconnect(c);
@@ -447,13 +535,27 @@ void run_worker(std::shared_ptr<IcecastShared> shared, IcecastConfig config) {
             report(s, ICECAST_EVENT_LOST, problem);
         } else {
             disconnect(c);
+            // A source leaving the mount holds it a moment after it left the
+            // status page: a refusal counts once a second attempt confirms it.
+            if (result == CONNECT_REFUSED && !refusal_seen) {
+                refusal_seen = true;
+                if (!pause_unless_stopped(s, ICECAST_FIRST_RETRY_MS)) break;
+                continue;
+            }
             if (result == CONNECT_REFUSED) {
                 if (!refused_told) report(s, ICECAST_EVENT_REFUSED, problem);
                 refused_told = true;
                 pause_unless_stopped(s, ICECAST_REFUSED_RETRY_MS);
                 continue;
             }
-            report(s, ICECAST_EVENT_LOST, problem);
+            refusal_seen = false;
+            // The other source may leave any moment: tried again as after a loss.
+            if (result == CONNECT_IN_USE) {
+                if (!in_use_told) report(s, ICECAST_EVENT_IN_USE, problem);
+                in_use_told = true;
+            } else {
+                report(s, ICECAST_EVENT_LOST, problem);
+            }
         }
         // While waiting the queue keeps only its newest audio; titles count.
         if (!pause_unless_stopped(s, retry_ms)) break;

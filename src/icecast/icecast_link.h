@@ -5,7 +5,9 @@
 // never waits for the worker: a server that stalls costs the oldest audio
 // (counted), a host name that takes long to look up or a connection that
 // hangs costs nothing else. Reconnects with a back-off of 1 s doubling up to
-// 30 s; a refused password is tried again every 30 s.
+// 30 s (also while another source holds the mount); a refused password is
+// tried again every 30 s. A server that takes the stream but no longer
+// answers its status page (stopped, frozen) counts as lost.
 
 #include <condition_variable>
 #include <cstdint>
@@ -57,6 +59,7 @@ enum IcecastEventKind {
     ICECAST_EVENT_ON_AIR,   // connected, the stream headers are out
     ICECAST_EVENT_LOST,     // a connection on the air broke (or a connect failed)
     ICECAST_EVENT_REFUSED,  // the server refused the user or password (HTTP 401)
+    ICECAST_EVENT_IN_USE,   // another source feeds the mount (HTTP 403)
 };
 struct IcecastEvent {
     int kind;

@@ -5,12 +5,29 @@
 #include <cstring>
 
 #include "base/messages.h"
+#include "platform/safe_files.h"
 
 namespace {
 
 void tell(Services& services, const std::string& text) {
     write_daily_log(services, "%s\n", text.c_str());
     services.host->notice(text.c_str());
+}
+
+// Advice for a file holding the password that other users can read. A
+// chmod 600 is right only when the station's own user owns the file: one
+// of root's would shut out a station that runs as a service user.
+std::string password_advice(const std::string& path, const std::string& what) {
+    FileReaders readers;
+    if (!file_readers(path, &readers) || !readers.others_can_read) return "";
+    std::string text = what + " and other users can read it; ";
+    if (readers.runner_owns)
+        return text + "make it readable by its owner only (chmod 600 " + path + ").";
+    return text + "it belongs to " + readers.owner + " and the station runs as " + readers.runner +
+           ", who could not read it after a chmod 600. Put the password in a file that only " +
+           readers.owner + " can read and hand it to the service with LoadCredential=" +
+           ICECAST_PASSWORD_CREDENTIAL + ":FILE (the README's service section says how), or in "
+           "a file that only " + readers.runner + " can read, named by ICECAST_PASSWORD_FILE.";
 }
 
 }  // namespace
@@ -35,15 +52,25 @@ int icecast_start(Services& services, IcecastOutput& icecast) {
                      s.settings_file.c_str());
         return 0;
     }
-    if (!s.ICECAST_PASSWORD.empty() && !out.permission_warned &&
-        settings_readable_by_others(s.settings_file)) {
-        out.permission_warned = true;
-        tell(services, "The settings file " + s.settings_file +
-                      " holds the Icecast password and other users can read it; make it "
-                      "readable by its owner only (chmod 600).");
+    IcecastPassword password;
+    if (!read_icecast_password(settings, s.settings_file, &password, &problem)) {
+        show_message(services, true, Buttons::ok | Icon::error,
+                     "The Icecast output is off: %s (settings file %s).", problem.c_str(),
+                     s.settings_file.c_str());
+        return 0;
+    }
+    // A credential of the service manager is its to guard.
+    if (!password.password.empty() && !out.permission_warned && !password.from_credential) {
+        std::string advice =
+            password.file.empty()
+                ? password_advice(s.settings_file, "The settings file " + s.settings_file +
+                                                       " holds the Icecast password")
+                : password_advice(password.file, "The Icecast password file " + password.file);
+        out.permission_warned = !advice.empty();
+        if (!advice.empty()) tell(services, advice);
     }
     config.user = settings.user;
-    config.password = settings.password;
+    config.password = password.password;
     config.format = parse_icecast_format(settings.format);
     config.bitrate = settings.bitrate ? settings.bitrate : icecast_default_bitrate(config.format);
     config.sampling_rate = s.SamplingRate;
@@ -53,9 +80,11 @@ int icecast_start(Services& services, IcecastOutput& icecast) {
     config.genre = s.StationCategory;
 
     out.url = s.ICECAST_URL;
+    out.mount = config.target.mount;
     out.user = settings.user;
     out.state = ICECAST_CONNECTING;
     out.lost_told = false;
+    out.was_on_air = false;
     out.title.clear();
     out.dropped_items = 0;
     Host* host = services.host;
@@ -96,11 +125,12 @@ void on_icecast_event(Services& services, IcecastOutput& icecast) {
         switch (event.kind) {
             case ICECAST_EVENT_ON_AIR:
                 // The first connection is news as well: the operator learns it works.
-                if (out.lost_told || out.state == ICECAST_CONNECTING)
-                    tell(services, std::string(out.lost_told ? "The Icecast output is back on the air at "
-                                                        : "The Icecast output is on the air at ") +
-                                  out.url);
+                if (out.lost_told || !out.was_on_air)
+                    tell(services, std::string("The Icecast output is ") +
+                                       (out.was_on_air ? "back on the air at " : "on the air at ") +
+                                       out.url);
                 out.lost_told = false;
+                out.was_on_air = true;
                 out.state = ICECAST_ON_AIR;
                 break;
             case ICECAST_EVENT_LOST:
@@ -113,6 +143,13 @@ void on_icecast_event(Services& services, IcecastOutput& icecast) {
             case ICECAST_EVENT_REFUSED:
                 tell(services, "The Icecast server at " + out.url + " refused the password (HTTP 401) of user " +
                               out.user + "; trying again every 30 seconds");
+                out.lost_told = true;
+                out.state = ICECAST_RECONNECTING;
+                break;
+            case ICECAST_EVENT_IN_USE:
+                tell(services, "The Icecast mount " + out.mount + " at " + out.url +
+                                   " is in use: another source feeds it (HTTP 403); trying again "
+                                   "until it is free");
                 out.lost_told = true;
                 out.state = ICECAST_RECONNECTING;
                 break;

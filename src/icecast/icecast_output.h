@@ -18,8 +18,10 @@ struct IcecastOutput {
     IcecastLink link;
     int state = ICECAST_OFF;
     std::string url;        // as the operator wrote it, for the messages
+    std::string mount;
     std::string user;
     bool lost_told = false;  // the operator heard it is gone: "back" is due
+    bool was_on_air = false;  // since this start: only then is it "back"
     std::string title;       // the last song text queued
     int64_t dropped_items = 0;
     bool permission_warned = false;  // once per run of the program

@@ -2,9 +2,35 @@
 
 #include <strings.h>
 
+#include <cctype>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "base/station_state.h"
+#include "platform/paths.h"
+#include "platform/safe_files.h"
+
+namespace {
+
+// The mount goes into the request line and names a place on the server:
+// only plain characters, and no "." or ".." step that would climb to
+// another of its pages (/../admin/metadata).
+std::string mount_problem(const std::string& mount) {
+    for (char c : mount)
+        if (!isalnum(static_cast<unsigned char>(c)) && !strchr("/._-~", c))
+            return "holds a blank, '?', '#' or another character than letters, digits and / . _ - ~";
+    for (size_t start = 1; start <= mount.size();) {
+        size_t end = mount.find('/', start);
+        if (end == std::string::npos) end = mount.size();
+        const std::string step = mount.substr(start, end - start);
+        if (step == "." || step == "..") return "holds a \"" + step + "\" step";
+        start = end + 1;
+    }
+    return "";
+}
+
+}  // namespace
 
 int parse_icecast_url(const std::string& url, IcecastTarget* target, std::string* problem) {
     const std::string scheme = "http://";
@@ -21,12 +47,10 @@ int parse_icecast_url(const std::string& url, IcecastTarget* target, std::string
     std::string authority = rest.substr(0, slash);
     IcecastTarget t;
     t.mount = rest.substr(slash);
-    // The mount goes into the request line: no blanks, no controls.
-    for (char c : t.mount)
-        if (static_cast<unsigned char>(c) <= ' ' || c == '?' || c == '#') {
-            *problem = "ICECAST_URL's mount point holds a blank, '?' or '#': " + url;
-            return 0;
-        }
+    if (std::string why = mount_problem(t.mount); !why.empty()) {
+        *problem = "ICECAST_URL's mount point " + why + ": " + url;
+        return 0;
+    }
     if (authority.find('@') != std::string::npos) {
         *problem = "ICECAST_URL carries no user or password; use ICECAST_USER and ICECAST_PASSWORD";
         return 0;
@@ -68,6 +92,7 @@ IcecastSettings icecast_settings_of(const StationState& s) {
     settings.url = s.ICECAST_URL;
     settings.user = s.ICECAST_USER;
     settings.password = s.ICECAST_PASSWORD;
+    settings.password_file = s.ICECAST_PASSWORD_FILE;
     settings.format = s.ICECAST_FORMAT;
     settings.bitrate = s.ICECAST_BITRATE;
     return settings;
@@ -77,30 +102,73 @@ void store_icecast_settings(StationState& s, const IcecastSettings& settings) {
     s.ICECAST_URL = settings.url;
     s.ICECAST_USER = settings.user;
     s.ICECAST_PASSWORD = settings.password;
+    s.ICECAST_PASSWORD_FILE = settings.password_file;
     s.ICECAST_FORMAT = settings.format;
     s.ICECAST_BITRATE = settings.bitrate;
 }
 
-int check_icecast_settings(const IcecastSettings& s, std::string* problem) {
-    if (s.url.empty()) return 1;
+std::vector<IcecastProblem> icecast_settings_problems(const IcecastSettings& s) {
+    std::vector<IcecastProblem> problems;
+    if (s.url.empty()) return problems;
     IcecastTarget target;
-    if (s.url.size() > ICECAST_URL_MAX) {
-        *problem = "ICECAST_URL is longer than 255 characters";
+    std::string problem;
+    if (s.url.size() > ICECAST_URL_MAX)
+        problems.push_back({"ICECAST_URL", "ICECAST_URL is longer than 255 characters"});
+    else if (!parse_icecast_url(s.url, &target, &problem))
+        problems.push_back({"ICECAST_URL", problem});
+    if (s.user.empty() || s.user.size() > ICECAST_FIELD_MAX)
+        problems.push_back({"ICECAST_USER", "ICECAST_USER must be 1 to 127 characters"});
+    if (s.password.size() > ICECAST_FIELD_MAX)
+        problems.push_back({"ICECAST_PASSWORD", "ICECAST_PASSWORD must be at most 127 characters"});
+    if (parse_icecast_format(s.format) < 0)
+        problems.push_back({"ICECAST_FORMAT", "ICECAST_FORMAT must be opus or mp3, not " + s.format});
+    if (s.bitrate != 0 && (s.bitrate < ICECAST_BITRATE_MIN || s.bitrate > ICECAST_BITRATE_MAX))
+        problems.push_back({"ICECAST_BITRATE",
+                            "ICECAST_BITRATE must be 8 to 320 kbit/s (or empty for the format's default), not " +
+                                std::to_string(s.bitrate)});
+    return problems;
+}
+
+int check_icecast_settings(const IcecastSettings& s, std::string* problem) {
+    const std::vector<IcecastProblem> problems = icecast_settings_problems(s);
+    if (problems.empty()) return 1;
+    *problem = problems.front().text;
+    return 0;
+}
+
+int read_icecast_password(const IcecastSettings& settings, const std::string& settings_file,
+                          IcecastPassword* password, std::string* problem) {
+    *password = IcecastPassword{settings.password, "", "ICECAST_PASSWORD"};
+    if (!settings.password_file.empty()) {
+        password->file = resolve_beside(settings_file, settings.password_file);
+        password->key = "ICECAST_PASSWORD_FILE";
+    } else {
+        password->file = service_credential_path(ICECAST_PASSWORD_CREDENTIAL);
+        password->key = std::string("the service credential ") + ICECAST_PASSWORD_CREDENTIAL;
+    }
+    if (password->file.empty()) {
+        password->key = "ICECAST_PASSWORD";
+        return 1;
+    }
+    password->from_credential = settings.password_file.empty();
+    std::string why;
+    FILE* file = open_regular_file(password->file.c_str(), &why);
+    if (!file) {
+        *problem = password->key + ": cannot read " + password->file + ": " + why;
         return 0;
     }
-    if (!parse_icecast_url(s.url, &target, problem)) return 0;
-    if (s.user.empty() || s.user.size() > ICECAST_FIELD_MAX || s.password.size() > ICECAST_FIELD_MAX) {
-        *problem = "ICECAST_USER must be 1 to 127 characters and ICECAST_PASSWORD at most 127";
+    // The first line; a password file may end with a newline or not.
+    char line[ICECAST_FIELD_MAX + 3] = {};
+    bool read = fgets(line, sizeof line, file) != nullptr;
+    fclose(file);
+    std::string text = read ? line : "";
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    if (text.empty() || text.size() > ICECAST_FIELD_MAX) {
+        *problem = password->key + ": " + password->file +
+                   (text.empty() ? " holds no password on its first line"
+                                 : " holds a password longer than 127 characters");
         return 0;
     }
-    if (parse_icecast_format(s.format) < 0) {
-        *problem = "ICECAST_FORMAT must be opus or mp3, not " + s.format;
-        return 0;
-    }
-    if (s.bitrate != 0 && (s.bitrate < ICECAST_BITRATE_MIN || s.bitrate > ICECAST_BITRATE_MAX)) {
-        *problem = "ICECAST_BITRATE must be 8 to 320 kbit/s (or empty for the format's default), not " +
-                   std::to_string(s.bitrate);
-        return 0;
-    }
+    password->password = text;
     return 1;
 }

@@ -1,9 +1,11 @@
 #pragma once
 // The Icecast output's settings (keys ICECAST_URL, ICECAST_USER,
-// ICECAST_PASSWORD, ICECAST_FORMAT, ICECAST_BITRATE of the settings file)
+// ICECAST_PASSWORD, ICECAST_PASSWORD_FILE, ICECAST_FORMAT, ICECAST_BITRATE
+// of the settings file)
 // and the checks shared by the station's start and the settings dialog.
 
 #include <string>
+#include <vector>
 
 enum IcecastFormat { ICECAST_OPUS = 0, ICECAST_MP3 = 1 };
 
@@ -40,6 +42,7 @@ struct IcecastSettings {
     std::string password;
     std::string format = "opus";
     int bitrate = 0;  // kbit/s; 0: the format's default
+    std::string password_file;  // a file holding the password instead
 };
 
 struct StationState;
@@ -48,6 +51,33 @@ struct StationState;
 IcecastSettings icecast_settings_of(const StationState& s);
 void store_icecast_settings(StationState& s, const IcecastSettings& settings);
 
-// Checks every key: 1, or 0 with *problem naming the key and what is
-// wrong. An empty URL (no output) passes whatever the other keys hold.
+// What is wrong with one key, in words that name it.
+struct IcecastProblem {
+    const char* key;  // "ICECAST_URL"
+    std::string text;
+};
+
+// Every key's problem, in the order of the keys; none for an empty URL (no
+// output), whatever the other keys hold.
+std::vector<IcecastProblem> icecast_settings_problems(const IcecastSettings& settings);
+
+// 1, or 0 with *problem the first of icecast_settings_problems.
 int check_icecast_settings(const IcecastSettings& settings, std::string* problem);
+
+// The name of the service manager's credential that holds the password
+// (systemd: LoadCredential=icecast-password:/etc/velmora/NAME.password).
+constexpr const char* ICECAST_PASSWORD_CREDENTIAL = "icecast-password";
+
+// The password the output logs in with, and where it came from: the first
+// line of the file ICECAST_PASSWORD_FILE names (relative to the settings
+// file's folder); without that key, the service manager's credential
+// ICECAST_PASSWORD_CREDENTIAL when there is one; otherwise ICECAST_PASSWORD.
+struct IcecastPassword {
+    std::string password;
+    std::string file;  // "" when it is ICECAST_PASSWORD
+    std::string key;   // the key or credential that named the file, for messages
+    bool from_credential = false;  // the service manager's, guarded by it
+};
+// 1, or 0 with *problem naming the file and the system's reason.
+int read_icecast_password(const IcecastSettings& settings, const std::string& settings_file,
+                          IcecastPassword* password, std::string* problem);

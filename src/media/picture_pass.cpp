@@ -35,20 +35,28 @@ void prepare_entry_picture(Services& services, PictureSlots& pictures, PicturePa
     }
     PictureFacts facts;
     const int check = check_picture_file(picture, &facts);
+    const std::string size = std::to_string(facts.width) + " x " + std::to_string(facts.height);
+    // Listeners get whole 32 x 32 tiles of the picture's width rounded up
+    // to a multiple of 4: a smaller picture is refused before a prepared
+    // copy is written for it.
+    if (check == 0 && ((facts.width + 3) / 4 * 4 < PICTURE_TILE_SIZE || facts.height < PICTURE_TILE_SIZE)) {
+        pass.problem = size + ": smaller than one 32 x 32 tile, the listeners get nothing";
+        return;
+    }
     const PictureProgress* progress = pass.progress ? &pass.progress : nullptr;
-    if (!load_picture(services, pictures, picture, PICTURE_MAIN, progress)) {
+    std::string unsaved;
+    if (!load_picture(services, pictures, picture, PICTURE_MAIN, progress, &unsaved)) {
         pass.problem = check != 0 ? facts.problem : "it could not be loaded";
         return;
     }
+    if (!unsaved.empty()) {
+        pass.problem = "not prepared: " + unsaved;
+        return;
+    }
     if (check != 0) return;  // the picture is gone, but its prepared copy serves
-    // Listeners get whole 32 x 32 tiles of the picture's width rounded up
-    // to a multiple of 4.
     int columns = 0, rows = 0;
     picture_grid(pictures, PICTURE_MAIN, &columns, &rows);
-    const std::string size = std::to_string(facts.width) + " x " + std::to_string(facts.height);
-    if (columns == 0 || rows == 0)
-        pass.problem = size + ": smaller than one 32 x 32 tile, the listeners get nothing";
-    else if (columns * PICTURE_TILE_SIZE != facts.width || rows * PICTURE_TILE_SIZE != facts.height)
+    if (columns * PICTURE_TILE_SIZE != facts.width || rows * PICTURE_TILE_SIZE != facts.height)
         pass.note = size + ": the listeners get " + std::to_string(columns * PICTURE_TILE_SIZE) + " x " +
                     std::to_string(rows * PICTURE_TILE_SIZE);
 }
@@ -103,7 +111,7 @@ int picture_pass_step(Services& services, PictureSlots& pictures, PicturePass& p
     ++pass.done;
     std::snprintf(pass.count_text, sizeof pass.count_text, "%d left", pass.total - pass.done);
     pass.picture = resolve_beside(pass.path, second);
-    if (!pass.picture.empty()) {
+    if (!pass.picture.empty() && pass.handled.insert(pass.picture).second) {
         prepare_entry_picture(services, pictures, pass);
         if (pass.problem.empty())
             ++pass.prepared;

@@ -7,6 +7,7 @@
 // Like the song job it runs step by step, one entry per call, so the window
 // repaints in between (or a command-line loop shows its progress).
 
+#include <set>
 #include <string>
 
 #include "codec/picture_coder.h"
@@ -28,8 +29,9 @@ struct PicturePass {
     bool script_mode = true; // script entries carry a song before the picture
     int total = 0;           // entries the header announces
     int done = 0;            // entries handled
-    int prepared = 0;        // pictures loaded and prepared (or found prepared)
-    int failed = 0;          // pictures named but not loadable
+    int prepared = 0;        // distinct pictures loaded and prepared (or found prepared)
+    int failed = 0;          // distinct pictures named but not shown or not prepared
+    std::set<std::string> handled;  // pictures already prepared or refused in this pass
     bool open = false;
     std::string picture;     // the picture of the current entry (control 1062)
     // Why the current entry's picture cannot be shown ("32 bits per pixel:
@@ -49,8 +51,10 @@ int open_picture_pass(Services& services, PicturePass& pass, const char* path, b
 
 // Handles the next entry: shows how many are left and, when it names a
 // picture, loads and prepares it, noting a problem or what the listeners
-// get of it. A picture smaller than one tile, or whose prepared copy would
-// replace the script itself, counts as failed. After the last entry the
+// get of it. A picture smaller than one tile (refused before anything is
+// written), one whose prepared copy would replace the script itself or
+// could not be written, counts as failed. A picture named again is passed
+// over: it is prepared and counted once. After the last entry the
 // main picture slot is given back what the station shows (or emptied) and
 // the pass closes.
 int picture_pass_step(Services& services, PictureSlots& pictures, PicturePass& pass);

@@ -3,6 +3,7 @@
 #include <strings.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -108,15 +109,19 @@ ReadResult read_whole_file(const std::string& path, PictureBlock& block) {
 // and renames it into place when whole: a copy cut short would be taken for
 // a prepared picture next time, and a link at its name must be replaced,
 // never followed into someone else's file.
-bool write_prepared_file(const std::string& path, const PictureBlock& block) {
+// Returns "" when written, else the cause.
+std::string write_prepared_file(const std::string& path, const PictureBlock& block) {
     OutputFile out;
-    if (!begin_output(out, path)) return false;
-    bool written = true;
-    for (size_t at = 0; written && at < block.size; at += kWritePiece) {
+    if (!begin_output(out, path)) return out.why;
+    for (size_t at = 0; at < block.size; at += kWritePiece) {
         size_t piece = block.size - at < kWritePiece ? block.size - at : kWritePiece;
-        written = fwrite(block.data() + at, 1, piece, out.file) == piece;
+        if (fwrite(block.data() + at, 1, piece, out.file) != piece) {
+            const std::string why = strerror(errno ? errno : EIO);
+            abandon_output(out);
+            return why;
+        }
     }
-    return written && commit_output(out);
+    return commit_output(out) ? "" : out.why;
 }
 
 // ---- the picture in its block -------------------------------------------
@@ -258,7 +263,8 @@ bool PictureBlock::assign(size_t count, uint8_t value) {
 }
 
 int load_picture(Services& services, PictureSlots& pictures, const char* path, int slot,
-                 const PictureProgress* progress) {
+                 const PictureProgress* progress, std::string* unsaved) {
+    if (unsaved) unsaved->clear();
     if (path == nullptr || slot < 0 || slot >= PICTURE_SLOT_COUNT) return 0;
     const std::string prepared_name = prepared_picture_name(path);
     const FileStamp picture_stamp = file_stamp(path);
@@ -311,13 +317,16 @@ int load_picture(Services& services, PictureSlots& pictures, const char* path, i
         put_u32(written_header + kCompressionAt, prepared_picture_mark(quality));
         put_u16(written_header + kBitsAt, 24);
         put_u32(written_header + kFileSizeAt, static_cast<uint32_t>(block.size));
+        std::string why;
         if (prepared_name.empty())
             debug_trace(services, "BMP %s: no prepared copy for a name without \".bmp\"\n", path);
         else if (prepared_stamp.exists && !prepared_stamp.plain)
-            debug_trace(services, "BMP %s: %s is not a file, no prepared copy written\n", path, prepared_name.c_str());
-        else if (!write_prepared_file(prepared_name, block))
-            debug_trace(services, "BMP %s: prepared copy %s not written, the picture is used from memory\n",
-                        path, prepared_name.c_str());
+            why = prepared_name + " is not a file";
+        else if (const std::string failure = write_prepared_file(prepared_name, block); !failure.empty())
+            why = "cannot write " + prepared_name + ": " + failure;
+        if (!why.empty())
+            debug_trace(services, "BMP %s: %s, the picture is used from memory\n", path, why.c_str());
+        if (unsaved) *unsaved = why;
     }
 
     PictureSlot& target = pictures.slots[slot];

@@ -61,12 +61,14 @@ std::string prepared_picture_name(const char* path);
 // for the tile coder and its prepared copy written (under a temporary name
 // renamed into place: a link at the copy's name is replaced, never
 // followed). `progress` follows the preparation. An ImageQuality
-// outside 0..4 is taken as the nearest of them.
+// outside 0..4 is taken as the nearest of them. `unsaved`, when given, gets
+// why a prepared copy was due but not written (a full disk, a folder in its
+// place), "" otherwise: the slot then holds the picture all the same.
 // Returns 1 when the slot holds the picture, 0 when it stays empty (missing
 // or unusable file). A picture that cannot be held in memory is fatal: a
 // message, the program ends with status 9, and 0 is returned.
 int load_picture(Services& services, PictureSlots& pictures, const char* path, int slot,
-                 const PictureProgress* progress = nullptr);
+                 const PictureProgress* progress = nullptr, std::string* unsaved = nullptr);
 
 // Frees the slot; freeing the logo slot also forgets the shown picture name.
 void free_picture(PictureSlots& pictures, int slot);

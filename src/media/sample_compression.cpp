@@ -28,6 +28,8 @@ namespace {
 constexpr const char* kCannotOpen = "Cannot open file %s\nPlease check the script.";
 constexpr const char* kCannotWrite = "Cannot write file %s";
 constexpr const char* kCannotFilter = "Cannot resample %s through the filter: %s";
+// The data size a stream writer leaves when it cannot know the length.
+constexpr uint32_t kUnknownDataSize = 0xFFFFFFFF;
 
 bool ends_with_wav(const char* name) {
     const size_t n = std::strlen(name);
@@ -191,9 +193,23 @@ int open_song(Services& services, SongJob& job) {
         return refuse_song(services, job, kCannotWrite, line.destination,
                            "cannot write " + line.destination + ": " + std::strerror(errno));
 
-    job.source_rate = info.sample_rate;
+    // A header promising more samples than the file holds is a copy cut
+    // off: the song would end early, so it is said, and the progress counts
+    // what is there. A size of FFFFFFFF is a stream's "unknown length".
+    const int64_t present = st.st_size - info.data_offset;
     job.data_size = info.data_size;
-    job.bytes_left = info.data_size;
+    if (int64_t(info.data_size) > present) {
+        job.data_size = uint32_t(present);
+        if (info.data_size != kUnknownDataSize) {
+            job.lines[size_t(job.current)].note =
+                line.source + ": cut off: its header promises " + std::to_string(info.data_size) +
+                " bytes of samples, the file holds " + std::to_string(present) + "; the song ends there";
+            show_message(services, true, Buttons::ok | Icon::warning, "%s",
+                         job.lines[size_t(job.current)].note.c_str());
+        }
+    }
+    job.source_rate = info.sample_rate;
+    job.bytes_left = job.data_size;
     job.end_of_data = false;
     // A super-block is built in f passes for f = 1, 2 or 4 bytes per sample
     // frame (8 or 16-bit, mono or stereo), as other stations build it; for
@@ -474,7 +490,7 @@ void open_conversion_job(Services& services, CodecState& codec, SongJob& job, co
 }
 
 void add_song_line(SongJob& job, const std::string& source, const std::string& destination) {
-    job.lines.push_back(SongLine{SONG_WAITING, source, song_destination_name(destination), ""});
+    job.lines.push_back(SongLine{SONG_WAITING, source, song_destination_name(destination), "", "", 0});
 }
 
 std::string song_line_text(const SongLine& line) {

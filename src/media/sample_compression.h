@@ -58,6 +58,9 @@ struct SongLine {
     // cause; the window shows its own message boxes, a command line prints
     // this instead.
     std::string problem;
+    // What the user should know of a line compressed all the same (a WAV
+    // cut off before the end its header states), naming the file.
+    std::string note;
     int script_line = 0;  // the line of the script that names the song; 0 for one file
 };
 

@@ -100,3 +100,10 @@ std::string rebase_beside(const std::string& name, const std::string& from_file,
     const fs::path relative = target.lexically_relative(to_folder);
     return relative.empty() ? target.string() : relative.string();
 }
+
+std::string service_credential_path(const std::string& name) {
+    const char* folder = getenv("CREDENTIALS_DIRECTORY");
+    if (!folder || !*folder) return "";
+    std::string path = std::string(folder) + "/" + name;
+    return access(path.c_str(), F_OK) == 0 ? path : "";
+}

@@ -38,6 +38,10 @@ std::string directory_of(const std::string& path);
 // leaves it as it is. Scripts name their songs and pictures this way, so a
 // script works from any current folder.
 std::string resolve_beside(const std::string& file, const std::string& name);
+// Where the service manager put the credential `name` for this program
+// (systemd's LoadCredential=: $CREDENTIALS_DIRECTORY/name); "" when it
+// gave none.
+std::string service_credential_path(const std::string& name);
 // A relative `name` seen from the folder of `from_file`, written as seen
 // from the folder of `to_file`, so that it still names the same file: a
 // relative name when one leads there, else the absolute one. Absolute and

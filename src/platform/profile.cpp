@@ -3,12 +3,14 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <utility>
 #include <vector>
 
 #include "platform/paths.h"
@@ -192,16 +194,28 @@ ProfileSummary summarize_profile(const char* section, const char* file) {
     }
     summary.byte_order_mark = text.bom;
     bool before_sections = true, in_section = false;
+    int section_line = 0;
+    std::vector<std::pair<std::string, int>> seen;  // keys of the section and their first lines
     for (size_t i = 0; i < text.lines.size(); ++i) {
         std::string trimmed = trim(text.lines[i]), name, value;
         const int line = static_cast<int>(i) + 1;
+        if (text.lines[i].find('\0') != std::string::npos) summary.nul_lines.push_back(line);
         if (section_of(trimmed, &name)) {
             before_sections = false;
             in_section = same_name(name, section);
+            if (in_section && section_line > 0) summary.repeats.push_back({"", line, section_line});
+            if (in_section && section_line == 0) section_line = line;
             if (in_section) summary.has_section = true;
         } else if (entry_of(trimmed, &name, &value) && !in_section) {
             int& count = before_sections ? summary.loose_keys : summary.other_section_keys;
             if (count++ == 0 && before_sections) summary.first_loose_key_line = line;
+        } else if (entry_of(trimmed, &name, &value)) {
+            auto first = std::find_if(seen.begin(), seen.end(),
+                                      [&](const auto& key) { return same_name(key.first, name.c_str()); });
+            if (first != seen.end())
+                summary.repeats.push_back({name, line, first->second});
+            else
+                seen.emplace_back(name, line);
         }
     }
     return summary;

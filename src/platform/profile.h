@@ -12,6 +12,7 @@
 // skipped when reading and kept when writing.
 
 #include <string>
+#include <vector>
 
 constexpr long PROFILE_MAX_BYTES = 1L << 20;
 
@@ -47,6 +48,15 @@ struct ProfileSummary {
     int loose_keys = 0;          // key lines before the first section line: read by nobody
     int first_loose_key_line = 0;
     int other_section_keys = 0;  // key lines in other sections
+    // Lines a reader takes otherwise than they stand. The first line that
+    // sets a key wins, in whichever of the section's parts it stands.
+    struct Repeat {
+        std::string key;  // as written on the repeating line; "" for the section line
+        int line = 0;     // the repeating line
+        int first = 0;    // the line that is used
+    };
+    std::vector<Repeat> repeats;  // keys set again, and the section begun again
+    std::vector<int> nul_lines;   // lines holding a NUL byte: their value ends there
 };
 ProfileSummary summarize_profile(const char* section, const char* file);
 

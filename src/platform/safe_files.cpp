@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -186,4 +187,26 @@ void abandon_output(OutputFile& out) {
     out.file = nullptr;
     if (!out.temp_path.empty()) unlink(out.temp_path.c_str());
     out.temp_path.clear();
+}
+
+namespace {
+
+std::string user_name(uid_t uid) {
+    passwd entry;
+    passwd* found = nullptr;
+    char buffer[4096];
+    if (getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found) return found->pw_name;
+    return "uid " + std::to_string(uid);
+}
+
+}  // namespace
+
+bool file_readers(const std::string& path, FileReaders* readers) {
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0) return false;
+    readers->owner = user_name(info.st_uid);
+    readers->runner = user_name(geteuid());
+    readers->runner_owns = info.st_uid == geteuid();
+    readers->others_can_read = (info.st_mode & (S_IRGRP | S_IROTH)) != 0;
+    return true;
 }

@@ -18,6 +18,17 @@
 // system's error text, or that the path is a folder, a pipe or a device).
 FILE* open_regular_file(const char* path, std::string* why = nullptr);
 
+// Who may read a file: its owner's and this program's user names ("uid N"
+// when a user has no name), and whether users other than its owner may read it.
+struct FileReaders {
+    std::string owner;
+    std::string runner;
+    bool runner_owns = false;
+    bool others_can_read = false;
+};
+// False when the file cannot be looked at.
+bool file_readers(const std::string& path, FileReaders* readers);
+
 // Whether two paths name one existing file, links followed.
 bool same_file(const std::string& a, const std::string& b);
 

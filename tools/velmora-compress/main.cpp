@@ -201,6 +201,7 @@ void print_song_lines(const SongJob& job) {
     for (const SongLine& line : job.lines) {
         std::printf("%c %s -> %s\n", line.status, line.source.c_str(), line.destination.c_str());
         if (line.status == SONG_REFUSED) report(job.script_path, line.script_line, line.problem);
+        if (!line.note.empty()) report(job.script_path, line.script_line, line.note);
     }
 }
 

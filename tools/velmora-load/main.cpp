@@ -27,6 +27,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/version.h"
 #include "load_stats.h"
 #include "server/packet.h"
 
@@ -85,7 +86,8 @@ void usage(FILE* out) {
             "  --seconds S             seconds measured (default 10)\n"
             "  --station-pid PID       also measure the station's CPU per tick\n"
             "  --json                  the report as one JSON object\n"
-            "  --help                  this text\n");
+            "  --help, -h              this text\n"
+            "  --version               the version and build\n");
 }
 
 bool parse_number(const char* name, const char* text, double low, double high, double* out) {
@@ -917,6 +919,7 @@ void print_text(const Options& o, const Figures& f) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (answer_help_or_version(argc, argv, "velmora-load", usage)) return 0;
     Options o;
     switch (parse_options(argc, argv, o)) {
         case 1:

@@ -25,6 +25,7 @@
 #include "app/controller.h"
 #include "app/settings.h"
 #include "app/settings_check.h"
+#include "app/status_report.h"
 #include "app/status_text.h"
 #include "base/version.h"
 #include "platform/single_instance.h"
@@ -188,7 +189,7 @@ int main(int argc, char** argv) {
     auto ctx = make_context(host);
     host.attach(ctx.get());
     // Bound before the station starts: a port in use ends the start with its reason.
-    StatusServer status_server(*ctx, nullptr);
+    StatusServer status_server;
     std::string status_problem;
     if (!o.status_http.empty() && !status_server.listen(o.status_host, o.status_port, status_problem)) {
         fprintf(stderr, "velmora-station: --status-http %s: %s\n", o.status_http.c_str(),
@@ -259,6 +260,15 @@ int main(int argc, char** argv) {
     });
 
     host.start_timers();
+
+    // The status endpoint answers from a copy, handed over a few times a second.
+    QTimer publish_timer;
+    if (!o.status_http.empty()) {
+        QObject::connect(&publish_timer, &QTimer::timeout,
+                         [&] { status_server.publish(collect_status(*ctx)); });
+        status_server.publish(collect_status(*ctx));
+        publish_timer.start(StatusServer::kPublishIntervalMs);
+    }
 
     QTimer status_timer;
     QObject::connect(&status_timer, &QTimer::timeout, [&] { print_status(*ctx); });

@@ -1,13 +1,25 @@
 #include "shell/headless/status_server.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <QTcpSocket>
 #include <QTimer>
 #include <algorithm>
-#include <cstdlib>
 
-#include "app/status_report.h"
+namespace {
 
-bool StatusServer::listen(const QHostAddress& host, quint16 port, std::string& problem) {
+// A nice value for the endpoint's thread: under a flood of connections it
+// gets a small share of a busy core, the station's ticks the rest.
+constexpr int kEndpointNice = 10;
+constexpr int kListenBacklog = 1024;
+
+}  // namespace
+
+bool StatusEndpoint::listen(const QHostAddress& host, quint16 port, std::string& problem) {
+    // A full backlog drops new connections, which the client's system tries
+    // again only a second later: room for a flood keeps a monitor's request in line.
+    server_.setListenBacklogSize(kListenBacklog);
     if (!server_.listen(host, port)) {
         problem = server_.errorString().toStdString();
         return false;
@@ -17,21 +29,16 @@ bool StatusServer::listen(const QHostAddress& host, quint16 port, std::string& p
     return true;
 }
 
-std::string StatusServer::url() const {
+std::string StatusEndpoint::url() const {
     QHostAddress host = server_.serverAddress();
     QString name = host.protocol() == QAbstractSocket::IPv6Protocol ? "[" + host.toString() + "]"
                                                                     : host.toString();
     return "http://" + name.toStdString() + ":" + std::to_string(server_.serverPort()) + "/";
 }
 
-void StatusServer::accept_connections() {
+void StatusEndpoint::accept_connections() {
     while (QTcpSocket* socket = server_.nextPendingConnection()) {
-        if (static_cast<int>(waiting_.size()) >= kMaxWaiting) {
-            QTcpSocket* oldest = waiting_.front();
-            forget(oldest);
-            oldest->abort();
-            oldest->deleteLater();
-        }
+        make_room();
         waiting_.push_back(socket);
         socket->setReadBufferSize(STATUS_REQUEST_MAX + 1);  // a longer head is refused anyway
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { read_request(socket); });
@@ -41,12 +48,32 @@ void StatusServer::accept_connections() {
             socket->abort();
             socket->deleteLater();
         });
-        // Whatever came with the connection already is read at once.
-        if (socket->bytesAvailable() > 0) read_request(socket);
+        // A request that came with the connection is answered at once.
+        read_now(socket);
     }
 }
 
-void StatusServer::read_request(QTcpSocket* socket) {
+// What the system holds for `socket` is read now, not at the next turn
+// of the loop; a complete request is answered (and leaves the list).
+void StatusEndpoint::read_now(QTcpSocket* socket) {
+    socket->waitForReadyRead(0);
+}
+
+// Under a flood the next turn brings new connections before the last
+// turn's requests are read: a connection is dropped only when its request
+// has not come, so that clients that ask are answered.
+void StatusEndpoint::make_room() {
+    while (static_cast<int>(waiting_.size()) >= kMaxWaiting) {
+        QTcpSocket* oldest = waiting_.front();
+        read_now(oldest);
+        if (waiting_.empty() || waiting_.front() != oldest) continue;  // answered
+        forget(oldest);
+        oldest->abort();
+        oldest->deleteLater();
+    }
+}
+
+void StatusEndpoint::read_request(QTcpSocket* socket) {
     if (std::find(waiting_.begin(), waiting_.end(), socket) == waiting_.end()) {
         socket->readAll();  // answered already: whatever follows is ignored
         return;
@@ -59,7 +86,7 @@ void StatusServer::read_request(QTcpSocket* socket) {
     if (bare >= 0 && (end < 0 || bare < end)) end = bare, blank = 2;
     std::string reply;
     if (end >= 0 && end + blank <= STATUS_REQUEST_MAX)
-        reply = status_http_reply(ctx_, head.left(end + blank).toStdString());
+        reply = status_http_reply(report_, head.left(end + blank).toStdString());
     else if (head.size() > STATUS_REQUEST_MAX)
         reply = status_too_large_reply();
     else
@@ -70,4 +97,39 @@ void StatusServer::read_request(QTcpSocket* socket) {
     socket->disconnectFromHost();  // once the reply is written
 }
 
-void StatusServer::forget(QTcpSocket* socket) { waiting_.remove(socket); }
+void StatusEndpoint::forget(QTcpSocket* socket) { waiting_.remove(socket); }
+
+StatusServer::StatusServer() : endpoint_(new StatusEndpoint) {
+    endpoint_->moveToThread(&thread_);
+    QObject::connect(&thread_, &QThread::finished, endpoint_, &QObject::deleteLater);
+    QObject::connect(&thread_, &QThread::started, endpoint_, [] {
+        // Linux: a thread's nice value is its own (setpriority on its id).
+        setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kEndpointNice);
+    });
+    thread_.start();
+}
+
+StatusServer::~StatusServer() {
+    thread_.quit();
+    thread_.wait();
+}
+
+bool StatusServer::listen(const QHostAddress& host, quint16 port, std::string& problem) {
+    bool listening = false;
+    QMetaObject::invokeMethod(
+        endpoint_,
+        [&] {
+            listening = endpoint_->listen(host, port, problem);
+            if (listening) url_ = endpoint_->url();
+        },
+        Qt::BlockingQueuedConnection);
+    return listening;
+}
+
+void StatusServer::publish(StatusReport report) {
+    QMetaObject::invokeMethod(
+        endpoint_, [endpoint = endpoint_, report = std::move(report)]() mutable {
+            endpoint->take_report(std::move(report));
+        },
+        Qt::QueuedConnection);
+}
