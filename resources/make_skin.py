@@ -11,8 +11,9 @@
 
 Run it from anywhere: python3 resources/make_skin.py [OUT-DIR]
 (default: resources/skin beside this script). Standard library only.
-The texts of the panel are drawn by the program in yellow and red, so the
-panel keeps to dark blues and greys where texts go.
+The texts of the panel are drawn by the program in yellow and red, and
+their captions in pale cyan, so the panel keeps to dark blues and greys
+where texts go.
 """
 import os
 import struct
@@ -111,16 +112,18 @@ def background():
     bevel_box(rows, 368, 86, 476, 138, BLUE + 3)
     # level meter groove at (12, 150), 452 x 18
     bevel_box(rows, 10, 148, 466, 170, BLUE)
-    # rate and audio type, listeners and busy count
-    bevel_box(rows, 132, 180, 340, 236, BLUE + 3)
-    bevel_box(rows, 372, 180, 476, 230, BLUE + 3)
-    # a row of small cyan dots: our station's mark
+    # rate and audio type (their captions left of the well), listeners and
+    # busy count (captions inside the well, left of the numbers at x 380)
+    bevel_box(rows, 132, 180, 300, 236, BLUE + 3)
+    bevel_box(rows, 308, 180, 476, 230, BLUE + 3)
+    # a row of small cyan dots: our station's mark, after the lamp's caption
     for i in range(12):
-        disc_x = 44 + i * 12
+        disc_x = 112 + i * 12
         fill(rows, disc_x, 18, disc_x + 4, 22, CYAN + 8 + i * 2)
     # now-playing panel (20, 275) .. (460, 345)
     bevel_box(rows, 12, 268, 466, 352, BLUE + 2)
-    fill(rows, 12, 252, 466, 253, CYAN + 12)
+    # the divider, below the Icecast line drawn at (20, 245)
+    fill(rows, 12, 264, 466, 265, CYAN + 12)
     # the well of the start/stop button at (136, 362), 221 x 26
     bevel_box(rows, 132, 358, 361, 392, STEEL + 2)
     return rows

@@ -37,11 +37,12 @@ TEST_F(IcecastDialog, ok_refuses_a_wrong_value_and_writes_nothing) {
         IcecastView entered;
         const char* told;
     } cases[] = {
-        {{"http://127.0.0.1/x", "source", "", 0, "12k"}, "ICECAST_BITRATE must be a number of kbit/s, not 12k"},
-        {{"http://127.0.0.1/x", "source", "", 0, "0"}, "ICECAST_BITRATE must be 8 to 320"},
-        {{"http://127.0.0.1/x", "source", "", 1, "500"}, "ICECAST_BITRATE must be 8 to 320"},
-        {{"http://127.0.0.1/x", "", "", 0, ""}, "ICECAST_USER must be 1 to 127"},
-        {{"127.0.0.1/x", "source", "", 0, ""}, "ICECAST_URL must begin with http://"},
+        {{"http://127.0.0.1/x", "source", "", 0, "12k"},
+         "Bit rate must be a number of kbit/s, not 12k"},
+        {{"http://127.0.0.1/x", "source", "", 0, "0"}, "Bit rate must be 8 to 320"},
+        {{"http://127.0.0.1/x", "source", "", 1, "500"}, "Bit rate must be 8 to 320"},
+        {{"http://127.0.0.1/x", "", "", 0, ""}, "User must be 1 to 127 characters"},
+        {{"127.0.0.1/x", "source", "", 0, ""}, "Server and mount must begin with http://"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.told);
@@ -49,6 +50,8 @@ TEST_F(IcecastDialog, ok_refuses_a_wrong_value_and_writes_nothing) {
         EXPECT_EQ(icecast_ok(*ctx, c.entered), 0);
         ASSERT_EQ(host.messages.size(), 1u);
         EXPECT_NE(host.last_message().find(c.told), std::string::npos) << host.last_message();
+        // The operator is told the fields by their labels, not the settings keys.
+        EXPECT_EQ(host.last_message().find("ICECAST_"), std::string::npos) << host.last_message();
     }
     EXPECT_EQ(read_file(ctx->state.settings_file).find("ICECAST"), std::string::npos);
     EXPECT_EQ(ctx->state.ICECAST_URL, "");

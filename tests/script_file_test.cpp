@@ -17,7 +17,8 @@ namespace {
 const char* kSettingsQuestion =
     "The script's sampling rate and bit rate do not match with the current setting.\n"
     "To use the current setting, click NO, edit the script and save.\n\n"
-    "Script Setting: Music 28.2kbps (ISDN)\nCurrent Setting: Music 16.0kbps (28.8k)\n\n"
+    "Script Setting: Music 11025 Hz 28.2kbps (ISDN)\n"
+    "Current Setting: Music 11025 Hz 16.0kbps (28.8k)\n\n"
     "Do you want to continue?";
 
 struct ScriptFileTest : ::testing::Test {
@@ -142,8 +143,11 @@ TEST_F(ScriptFileTest, another_sampling_rate_asks_and_yes_sets_station_and_captu
         write_script({std::to_string(1) + " " + std::to_string(c.rate) + " 025 SCRIPT", "1 a.VMA"});
         EXPECT_EQ(load_script(*ctx, ctx->script, ctx->codec, path.c_str()), 1) << c.rate;
         ASSERT_EQ(host.messages.size(), 1u) << c.rate;
-        EXPECT_NE(host.messages[0].text.find(std::string("Script Setting: ") + c.kind),
+        // The two lines differ even where both say Music: each names its rate.
+        EXPECT_NE(host.messages[0].text.find(std::string("Script Setting: ") + c.kind + " " +
+                                             std::to_string(c.rate) + " Hz"),
                   std::string::npos);
+        EXPECT_NE(host.messages[0].text.find("Current Setting: Music 11025 Hz"), std::string::npos);
         EXPECT_EQ(ctx->state.SamplingRate, c.rate);
         EXPECT_EQ(ctx->state.device_rate, c.capture);
         // 25 % of the rate, rounded up where it is no whole number (5512.5 is

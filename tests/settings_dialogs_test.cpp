@@ -17,6 +17,7 @@
 #include "app/context.h"
 #include "app/program.h"
 #include "app/settings.h"
+#include "app/settings_check.h"
 #include "codec/set_rate.h"
 #include "media/script_file.h"
 #include "platform/autostart.h"
@@ -122,13 +123,14 @@ TEST_F(SettingsDialogs, options_ok_writes_its_keys_in_order_and_keeps_intranet_a
     s.ImageQuality = 3;
     s.MBONE = 1;
     s.MBONEIP = "239.1.2.3";
-    s.TransferRate = 2205;
+    s.TransferRate = 2205;  // a loaded script's: the file keeps its own (none: 2000)
+    s.SamplingRate = 8000;
     ASSERT_EQ(options_ok(*ctx, {1, 1, "20000", "/radio/show.VSK"}), 1);
     ASSERT_EQ(host.messages.size(), 1u);  // intranet mode is confirmed while it is on
     EXPECT_NE(host.messages[0].text.find("intranet mode selected"), std::string::npos);
     EXPECT_EQ(written(), (std::vector<std::string>{
                              "SamplingRate=22050", "MBONE=1", "BANDWIDTH=28800", "ImageQuality=3",
-                             "TransferRate=2205", "Mode=1", "MBONEIP=239.1.2.3", "INTRANET=1",
+                             "TransferRate=2000", "Mode=1", "MBONEIP=239.1.2.3", "INTRANET=1",
                              "StationScript=/radio/show.VSK"}));
     EXPECT_EQ(s.device_rate, 22050);
 
@@ -177,15 +179,18 @@ TEST(StreamRate, maximum_text_and_scroll_follow_the_range_rule) {
     EXPECT_EQ(stream_rate_text(1601), "12,808 bps (28.8k)");
 
     EXPECT_EQ(scroll_stream_rate(2000, SCROLL_LINE_RIGHT, 0, 3600), 2125);
-    EXPECT_EQ(scroll_stream_rate(2000, SCROLL_PAGE_LEFT, 0, 3600), 1750);
-    EXPECT_EQ(scroll_stream_rate(700, SCROLL_LINE_LEFT, 0, 3600), 640);
+    EXPECT_EQ(scroll_stream_rate(2500, SCROLL_PAGE_LEFT, 0, 3600), 2250);
+    // Never below the 2000 start-up takes from the settings file.
+    EXPECT_EQ(scroll_stream_rate(2000, SCROLL_PAGE_LEFT, 0, 3600), 2000);
+    EXPECT_EQ(scroll_stream_rate(700, SCROLL_LINE_LEFT, 0, 3600), 2000);
     EXPECT_EQ(scroll_stream_rate(2000, SCROLL_THUMB_TRACK, 3000, 3600), 3000);
     EXPECT_EQ(scroll_stream_rate(2000, SCROLL_TO_LEFT, 0, 3600), 3600);
-    EXPECT_EQ(scroll_stream_rate(2000, SCROLL_TO_RIGHT, 0, 3600), 640);
+    EXPECT_EQ(scroll_stream_rate(3000, SCROLL_TO_RIGHT, 0, 3600), 2000);
     EXPECT_EQ(scroll_stream_rate(2000, 8, 0, 3600), 2000);
     // A stored rate above the maximum is clamped at the first scroll, even one that lowers it.
     EXPECT_EQ(scroll_stream_rate(9000, SCROLL_LINE_LEFT, 0, 3600), 3600);
-    EXPECT_EQ(scroll_stream_rate(2000, SCROLL_LINE_RIGHT, 0, 500), 500);  // the maximum wins under 640
+    // The maximum wins when it lies under the floor.
+    EXPECT_EQ(scroll_stream_rate(2000, SCROLL_LINE_RIGHT, 0, 500), 500);
 }
 
 TEST(StreamRate, a_rate_the_codec_cannot_send_as_it_is_is_named_with_what_goes_out) {
@@ -224,24 +229,129 @@ TEST_F(SettingsDialogs, options_and_expert_say_when_a_rate_changes_or_the_script
     host.messages.clear();
     ASSERT_EQ(options_ok(*ctx, {0, 1, "64k", dir.file("nothere.VSK")}), 1);
     ASSERT_EQ(host.messages.size(), 1u);
-    for (const std::string& part : std::vector<std::string>{
-             "TransferRate becomes 2426", "the settings file had 2425",
-             dir.file("nothere.VSK") + " cannot be opened (No such file or directory)"})
-        EXPECT_NE(host.last_message().find(part), std::string::npos) << part << "\n"
-                                                                     << host.last_message();
+    EXPECT_NE(host.last_message().find(dir.file("nothere.VSK") +
+                                       " cannot be opened (No such file or directory)"),
+              std::string::npos)
+        << host.last_message();
     EXPECT_EQ(s.StationScript, dir.file("nothere.VSK"));  // warned, not refused
+    // The script's rate plays on in memory; the file keeps the operator's own.
+    EXPECT_EQ(s.TransferRate, 2426);
+    EXPECT_NE(read_file(s.settings_file).find("TransferRate=2425\n"), std::string::npos);
 
     host.messages.clear();
-    ExpertChoice choice{false, "", false, false, 2500, "", false};
+    ExpertChoice choice{false, "", false, false, 2500, "", false, true};
     ASSERT_EQ(expert_ok(*ctx, choice, "/usr/bin/velmora-broadcaster"), 1);
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_NE(host.last_message().find("goes on the air as 2425 bytes per second"),
               std::string::npos)
         << host.last_message();
-    choice.rate = 2646;  // 12 % exactly: nothing to say
+    choice.rate_moved = false;  // the same rate at the next OK: said once, not again
     host.messages.clear();
     ASSERT_EQ(expert_ok(*ctx, choice, "/usr/bin/velmora-broadcaster"), 1);
     EXPECT_TRUE(host.messages.empty()) << host.last_message();
+    choice.rate = 2646;  // 12 % exactly: nothing to say
+    choice.rate_moved = true;
+    ASSERT_EQ(expert_ok(*ctx, choice, "/usr/bin/velmora-broadcaster"), 1);
+    EXPECT_TRUE(host.messages.empty()) << host.last_message();
+}
+
+// The operator opens Options and Expert Settings on a station that plays a
+// script made at 16000 Hz (12 %: 1920 bytes per second in memory) and
+// presses OK in each without touching anything.
+TEST_F(SettingsDialogs, ok_without_a_change_leaves_the_settings_file_as_start_up_takes_it) {
+    StationState& s = ctx->state;
+    const std::string stored =
+        "[VelmoraStation]\nSamplingRate=16000\nTransferRate=2000\nBANDWIDTH=28800\nMode=0\n"
+        "SPECIFIC_IP=1\nIP_ADDR=127.0.57.1\nStationScript=" + dir.file("show.VSK") + "\n";
+    write_file(s.settings_file, stored);
+    write_file(dir.file("show.VSK"), std::string("1 16000 012 SCRIPT\0" "1 \"a.VMA\" \"\" \0", 31));
+    ASSERT_EQ(load_settings(*ctx, true), 1);
+    ASSERT_EQ(load_script(*ctx, ctx->script, ctx->codec, dir.file("show.VSK").c_str()), 1);
+    EXPECT_EQ(s.TransferRate, 1920);
+    host.messages.clear();
+
+    OptionsView options = options_view(s);
+    ASSERT_EQ(options_ok(*ctx, {options.mode, options.audio_type, options.bandwidth_text,
+                                options.script}), 1);
+    // The name look-up gives 127.0.0.1 only; the bound alias is kept.
+    ExpertView expert = expert_view(s, {"127.0.0.1"});
+    ASSERT_EQ(expert.addresses.at(static_cast<size_t>(expert.address_index)), "127.0.57.1");
+    ExpertChoice untouched{expert.specific_ip,
+                           expert.addresses.at(static_cast<size_t>(expert.address_index)),
+                           expert.auto_rate, true, expert.rate, expert.repeater, false};
+    ASSERT_EQ(expert_ok(*ctx, untouched, "/usr/bin/velmora-broadcaster"), 1);
+    // Nothing changed, so nothing is asked or warned.
+    EXPECT_TRUE(host.messages.empty()) << host.last_message();
+
+    const std::string now = read_file(s.settings_file);
+    for (const char* line : {"SamplingRate=16000\n", "TransferRate=2000\n", "IP_ADDR=127.0.57.1\n",
+                             "SPECIFIC_IP=1\n", "AutoStart=1\n", "BANDWIDTH=28800\n"})
+        EXPECT_NE(now.find(line), std::string::npos) << line << now;
+    EXPECT_EQ(s.SamplingRate, 16000);
+    EXPECT_EQ(s.TransferRate, 1920);  // the script plays on at its own rate
+    // A script at 22050 Hz plays after its question: OK keeps the file's 16000 still.
+    s.SamplingRate = 22050;
+    options = options_view(s);
+    ASSERT_EQ(options_ok(*ctx, {options.mode, options.audio_type, options.bandwidth_text,
+                                options.script}), 1);
+    EXPECT_NE(read_file(s.settings_file).find("SamplingRate=16000\n"), std::string::npos);
+    EXPECT_EQ(s.SamplingRate, 22050);
+    // Start-up takes every value as written.
+    SettingsReport report;
+    check_settings_file(s.settings_file, report);
+    auto again = make_context(host);
+    again->state.settings_file = s.settings_file;
+    load_settings(*again, true, &report);
+    EXPECT_TRUE(report.problems.empty()) << problem_text(report.problems.at(0));
+}
+
+TEST_F(SettingsDialogs, a_moved_stream_rate_is_stored_only_within_what_start_up_takes) {
+    StationState& s = ctx->state;
+    s.SamplingRate = 8000;
+    s.BANDWIDTH = 1530000;
+    ExpertView view = expert_view(s, {});
+    EXPECT_EQ(view.maximum, 8000);
+    // The lowest the bar goes is the lowest start-up takes.
+    int rate = scroll_stream_rate(view.rate, SCROLL_TO_RIGHT, 0, view.maximum);
+    EXPECT_EQ(rate, storable_transfer_rate(rate, s.SamplingRate));
+    ExpertChoice choice{false, "", true, false, 1500, "", false, true};
+    ASSERT_EQ(expert_ok(*ctx, choice, "/usr/bin/velmora-broadcaster"), 1);
+    EXPECT_NE(read_file(s.settings_file).find("TransferRate=2000\n"), std::string::npos);
+    EXPECT_EQ(s.TransferRate, 2000);
+    EXPECT_EQ(storable_transfer_rate(40000, 8000), 32000);
+}
+
+TEST_F(SettingsDialogs, a_bit_rate_without_a_number_is_refused_naming_the_field) {
+    StationState& s = ctx->state;
+    s.BANDWIDTH = 64000;
+    for (const char* bad : {"abc", "", "  ", "k", "0", "-"}) {
+        EXPECT_EQ(options_ok(*ctx, {0, 1, bad, ""}), 0) << bad;
+        const std::string told =
+            "Broadcaster Connection Bit Rate: \"" + std::string(bad) + "\" is not a bit rate";
+        EXPECT_EQ(host.last_message().rfind(told, 0), 0u) << host.last_message();
+    }
+    EXPECT_EQ(s.BANDWIDTH, 64000);
+    EXPECT_TRUE(written().empty());
+    for (const char* good : {"64k", "28800 (28.8/56 modem)", "1.53M", "56,000", "20000"})
+        EXPECT_EQ(bit_rate_problem(good), "") << good;
+}
+
+TEST_F(SettingsDialogs, the_address_question_comes_when_the_bound_address_changes) {
+    StationState& s = ctx->state;
+    s.SPECIFIC_IP = 1;
+    s.IP_ADDR = "127.0.0.1";
+    // An exact item wins over a longer one that begins with it.
+    EXPECT_EQ(expert_view(s, {"127.0.0.10", "127.0.0.1"}).address_index, 1);
+    ExpertChoice choice{true, "127.0.0.1", true, false, 2000, "", false};
+    ASSERT_EQ(expert_ok(*ctx, choice, "/usr/bin/velmora-broadcaster"), 1);
+    EXPECT_TRUE(host.messages.empty()) << host.last_message();
+    choice.address = "127.0.0.10";
+    ASSERT_EQ(expert_ok(*ctx, choice, "/usr/bin/velmora-broadcaster"), 1);
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_NE(host.last_message().find("network administrator"), std::string::npos);
+    s.SPECIFIC_IP = 0;  // ticking Specify IP binds anew: asked
+    ASSERT_EQ(expert_ok(*ctx, choice, "/usr/bin/velmora-broadcaster"), 1);
+    EXPECT_EQ(host.messages.size(), 2u);
 }
 
 TEST(SpecificAddress, first_and_last_bytes_of_0_or_255_and_non_addresses_are_refused) {
@@ -279,7 +389,8 @@ TEST_F(SettingsDialogs, expert_ok_checks_the_address_writes_in_order_and_keeps_a
     StationState& s = ctx->state;
     std::string repeaters(749, 'r');
     s.RepeaterIP = repeaters;
-    ExpertChoice choice{true, "10.0.0.255", true, false, 3000, repeaters.substr(0, 127), false};
+    ExpertChoice choice{true, "10.0.0.255", true, false, 3000, repeaters.substr(0, 127),
+                        false, true};
     EXPECT_EQ(expert_ok(*ctx, choice, "/usr/bin/velmora-broadcaster"), 0);
     EXPECT_EQ(host.last_message(), "Invalid Specific IP Address");
     choice.address = "192.168.1.10";

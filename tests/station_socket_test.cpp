@@ -115,7 +115,10 @@ TEST_F(OpenStationTest, a_port_in_use_is_fatal_with_status_3) {
     ASSERT_EQ(host.exit_statuses, std::vector<int>{EXIT_HOST_OR_BIND});
     EXPECT_EQ(ctx->station.socket, -1);
     ASSERT_FALSE(host.messages.empty());
-    EXPECT_EQ(host.last_message(), "bind: Address already in use");
+    EXPECT_EQ(host.last_message(), "bind: " + station_ip + " port " +
+                                       std::to_string(TEST_STATION_PORT) +
+                                       ": Address already in use (another program or station "
+                                       "holds this address and port)");
     EXPECT_EQ(host.messages.back().style, Buttons::ok | Icon::error | BoxFlag::system_modal);
 }
 

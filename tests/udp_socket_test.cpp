@@ -1,6 +1,7 @@
 #include "platform/udp_socket.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -67,6 +68,14 @@ TEST(UdpSocket, datagrams_travel_between_loopback_sockets) {
     EXPECT_EQ(from_len, 16);
     EXPECT_EQ(from.sin_addr.s_addr, a.addr().sin_addr.s_addr);
     EXPECT_EQ(from.sin_port, a.addr().sin_port);
+}
+
+// A program started meanwhile (the log viewer) must not keep the port bound.
+TEST(UdpSocket, a_socket_is_not_inherited_by_programs_the_station_starts) {
+    int fd = udp_open();
+    ASSERT_GE(fd, 0);
+    EXPECT_NE(fcntl(fd, F_GETFD) & FD_CLOEXEC, 0);
+    udp_close(fd);
 }
 
 TEST(UdpSocket, a_closed_socket_reports_an_error_instead_of_waiting) {

@@ -2,6 +2,7 @@
 // requests with their escaping and the listed flag, and the categories walk.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -167,6 +168,37 @@ TEST_F(DirectoryTest, only_a_whole_reply_lists_and_each_failed_add_gives_one_mes
     ASSERT_EQ(host.http_exchanges.size(), 1u);
     EXPECT_EQ(host.http_exchanges[0].timeout_ms, REMOVE_TIMEOUT_MS);
     EXPECT_LE(REMOVE_TIMEOUT_MS, 5000);
+}
+
+// Beside the fixed texts of the boxes, the weekday log and the status line
+// name the directory's host and port and what went wrong.
+TEST_F(DirectoryTest, a_failed_add_names_host_port_and_cause_in_the_log_and_the_status_line) {
+    ctx->state.HTTP_TIMEOUT = 30;
+    struct Case {
+        void (*end)(HttpExchange&);
+        const char* cause;
+    } cases[] = {
+        {[](HttpExchange& e) { http_failed(e, "Connection refused"); }, "Connection refused"},
+        {http_timed_out, "no answer within 30 seconds"},
+    };
+    for (const Case& c : cases) {
+        host.http_server = [&c](HttpExchange& e) {
+            http_lookup_done(e, true, 1);
+            c.end(e);
+        };
+        directory_add(*ctx, ctx->web, ctx->station.socket, ctx->station.local_addr_host);
+        const std::string where = std::string("127.0.0.3 port 8081: ") + c.cause;
+        EXPECT_EQ(directory_state_text(ctx->state.directory_listed, ctx->web),
+                  "unlisted (" + where + ")");
+        std::string logs;
+        for (const char* day : {"sun", "mon", "tue", "wed", "thur", "fri", "sat"})
+            if (access(dir.file(std::string("vmb_") + day + ".log").c_str(), F_OK) == 0)
+                logs += read_file(dir.file(std::string("vmb_") + day + ".log"));
+        EXPECT_NE(logs.find("Directory add failed: " + where), std::string::npos) << logs;
+    }
+    answer("HTTP/1.0 200 OK\r\n\r\nOK");
+    directory_add(*ctx, ctx->web, ctx->station.socket, ctx->station.local_addr_host);
+    EXPECT_EQ(directory_state_text(ctx->state.directory_listed, ctx->web), "listed");
 }
 
 TEST_F(DirectoryTest, a_stop_while_the_add_runs_unlists_the_station_when_the_add_is_done) {

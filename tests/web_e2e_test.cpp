@@ -234,6 +234,13 @@ TEST_F(WebProcesses, a_directory_that_never_answers_fails_the_add_once_while_the
     EXPECT_EQ(count_of(out, "[Adding station to directory...] Failed to contact"), 1) << out;
     EXPECT_EQ(count_of(out, "could not be added"), 0) << out;  // one failure, one message
     EXPECT_NE(out.find("| unlisted |"), std::string::npos);
+    // The status line names the directory and what went wrong.
+    const std::string why = directory_ip + " port " + std::to_string(kDirectoryPort) +
+                            ": no answer within 3 seconds";
+    ASSERT_TRUE(wait_for([&] { return station_output().find("| unlisted (" + why + ") |") !=
+                                      std::string::npos; },
+                         8000))
+        << station_output();
     EXPECT_EQ(out.find("| listed |"), std::string::npos) << out;
     station.signal(SIGTERM);
     EXPECT_EQ(station.wait(10000), 0) << station_output();

@@ -101,9 +101,14 @@ void go_on_air(Context& ctx, bool menu_form) {
     reset_send_errors(ctx.queue);
     const char* group = s.MBONE ? s.MBONEIP.c_str() : nullptr;
     if (!open_station(ctx, s.host_name.c_str(), group, "", s.StationName.c_str())) {
-        // A fatal error: the host has been asked to end the program.
+        // Refused (the operator was told) or fatal (the program ends): idle
+        // either way, ready for another Start.
         s.broadcast_state = BS_IDLE;
+        s.station_address.clear();
+        s.view.button_text = "Start Broadcast";
+        update_start_menu(ctx);
         update_broadcast_menu(ctx);
+        ctx.host->invalidate(true);
         return;
     }
     // A new broadcast counts on from the last one, from a super-block's
@@ -148,21 +153,15 @@ int controller_startup(Context& ctx, const char* settings_file, bool no_sound_ca
     setup_paths(ctx.state, settings_file && *settings_file ? settings_file : DEFAULT_SETTINGS_FILE);
     if (!allocate_live_ring(ctx.live_ring)) return 0;
     if (no_sound_card) {
-        // A script station needs no recording device: one plain note then,
-        // the warnings only for a station set to broadcast live.
+        // One notice that waits for nobody: a station set to start by itself
+        // goes on the air while it is still open.
         bool live_wanted = read_number_setting(SETTINGS_SECTION, "Mode", 1,
                                                ctx.state.settings_file.c_str()) != 0;
-        if (!live_wanted) {
-            show_message(ctx, true, Buttons::ok | Icon::information,
-                         "No recording device found: live broadcasting is off. A script station "
-                         "needs none.");
-        } else {
-            show_message(ctx, true, Buttons::ok,
-                         "No wave recording devices installed!\n"
-                         "Please make sure you have the right sound driver installed.");
-            show_message(ctx, true, Buttons::ok | Icon::error,
-                         "No compatible sound card detected, live broadcast disabled.");
-        }
+        ctx.host->notice(live_wanted
+                             ? "No recording device found: live broadcasting is off, and the "
+                               "station plays its script (Mode=1 asks for live)."
+                             : "No recording device found: live broadcasting is off. A script "
+                               "station needs none.");
     }
     if (report) check_settings_file(ctx.state.settings_file, *report);
     load_settings(ctx, no_sound_card, report);

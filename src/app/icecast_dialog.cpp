@@ -1,6 +1,8 @@
 #include "app/icecast_dialog.h"
 
 #include <cstdlib>
+#include <cstring>
+#include <utility>
 
 #include "app/context.h"
 #include "base/messages.h"
@@ -25,6 +27,17 @@ std::string icecast_bitrate_hint(int format) {
            " kbit/s";
 }
 
+std::string icecast_field_words(std::string problem) {
+    static const std::pair<const char*, const char*> kFields[] = {
+        {"ICECAST_URL", "Server and mount"}, {"ICECAST_USER", "User"},
+        {"ICECAST_PASSWORD", "Password"},    {"ICECAST_FORMAT", "Format"},
+        {"ICECAST_BITRATE", "Bit rate"}};
+    for (const auto& [key, field] : kFields)
+        for (size_t at = problem.find(key); at != std::string::npos; at = problem.find(key, at))
+            problem.replace(at, strlen(key), field);
+    return problem;
+}
+
 int icecast_ok(Context& ctx, const IcecastView& entered) {
     IcecastSettings settings;
     settings.url = entered.url;
@@ -44,7 +57,8 @@ int icecast_ok(Context& ctx, const IcecastView& entered) {
     }
     if (problem.empty()) check_icecast_settings(settings, &problem);
     if (!problem.empty()) {
-        show_message(ctx, true, Buttons::ok | Icon::error, "%s", problem.c_str());
+        show_message(ctx, true, Buttons::ok | Icon::error, "%s",
+                     icecast_field_words(problem).c_str());
         return 0;
     }
     StationState& s = ctx.state;

@@ -24,7 +24,12 @@ IcecastView icecast_view(const StationState& state);
 // "empty: 32 kbit/s" for the chosen format: what an empty bit rate means.
 std::string icecast_bitrate_hint(int format);
 
-// OK: checks every key (a wrong one is told, the dialog stays open: 0),
+// A settings checker's problem in the dialog's words: each key becomes the
+// label of its field ("ICECAST_URL" -> "Server and mount").
+std::string icecast_field_words(std::string problem);
+
+// OK: checks every field (a wrong one is told by its label, the dialog
+// stays open: 0),
 // then stores ICECAST_URL, ICECAST_USER, ICECAST_PASSWORD, ICECAST_FORMAT
 // and ICECAST_BITRATE in memory and in the settings file. With a password
 // in a file that others can read, the operator is told to keep it to

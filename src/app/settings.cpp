@@ -24,7 +24,6 @@ namespace {
 // The listener table's size: more configured listeners cannot be served.
 constexpr int kListenerTableSize = 8192;
 constexpr int kMinimumBandwidth = 28800;
-constexpr int kMinimumTransferRate = 2000;
 // The station name defaults to the host name, cut to this length.
 constexpr int kHostNameMax = 126;
 
@@ -191,6 +190,11 @@ void setup_paths(StationState& state, const std::string& settings_name) {
     state.settings_file = resolve_profile_path(settings_name.c_str());
 }
 
+int storable_transfer_rate(int rate, int sampling_rate) {
+    if (rate > 4 * sampling_rate) rate = 4 * sampling_rate;
+    return rate < TRANSFER_RATE_MINIMUM ? TRANSFER_RATE_MINIMUM : rate;
+}
+
 void apply_sampling_rate(StationState& state, int rate) {
     switch (rate) {
     case 8000:
@@ -263,9 +267,7 @@ int load_settings(Context& ctx, bool no_sound_card, SettingsReport* report) {
 
     // The stored default (32) is below the floor, so a missing key loads as 2000.
     int transfer = read.number("TransferRate", 32);
-    if (transfer < kMinimumTransferRate) transfer = kMinimumTransferRate;
-    if (transfer > 4 * s.SamplingRate) transfer = 4 * s.SamplingRate;
-    s.TransferRate = transfer;
+    s.TransferRate = storable_transfer_rate(transfer, s.SamplingRate);
     read.check("TransferRate", s.TransferRate);
     set_rate(ctx.codec, s.SamplingRate, s.TransferRate);
 

@@ -59,6 +59,12 @@ void setup_paths(StationState& state, const std::string& settings_name);
 // sets both to 11025.
 void apply_sampling_rate(StationState& state, int rate);
 
+// The stream rates the station takes from the settings file: at least
+// 2000 bytes per second and at most 4 x SamplingRate. A dialog writes no
+// other, and start-up brings any other into this range.
+constexpr int TRANSFER_RATE_MINIMUM = 2000;
+int storable_transfer_rate(int rate, int sampling_rate);
+
 // A number read as text of at most 31 characters: empty gives `def`,
 // anything else its leading decimal number.
 long read_number_setting(const char* section, const char* key, long def, const char* file);

@@ -285,9 +285,9 @@ void tell_settings_problems(Context& ctx, const SettingsReport& report) {
         else
             replaced += (replaced.empty() ? "" : "; ") + problem_text(problem);
     }
+    // Told without waiting for an OK: a station set to start by itself starts.
     if (!replaced.empty())
-        show_message(ctx, true, Buttons::ok | Icon::warning, "Settings not used as written: %s",
-                     replaced.c_str());
+        ctx.host->notice(("Settings not used as written: " + replaced).c_str());
 }
 
 int load_tool_settings(Context& ctx) {

@@ -19,6 +19,7 @@
 #include "codec/set_rate.h"
 #include "media/script_file.h"
 #include "platform/autostart.h"
+#include "platform/profile.h"
 #include "platform/registry.h"
 #include "server/station_socket.h"
 
@@ -80,7 +81,7 @@ OptionsView options_view(StationState& s) {
         s.MODE = 0;
     }
     view.mode = s.MODE == 0 ? 0 : 1;
-    view.audio_type = s.SamplingRate == 8000 ? 0 : 1;
+    view.audio_type = audio_type_of(s.SamplingRate);
     view.bandwidth_text = std::to_string(s.BANDWIDTH);
     for (int i = 0; i < CONNECTION_RATE_COUNT; ++i)
         if (CONNECTION_RATES[i].value == s.BANDWIDTH) view.rate_index = i;
@@ -88,8 +89,41 @@ OptionsView options_view(StationState& s) {
     return view;
 }
 
+namespace {
+
+// The stream rate the settings file holds, as start-up takes it: what a
+// dialog writes back when the operator did not set one.
+int stored_transfer_rate(const StationState& s) {
+    const int stored = get_private_profile_int(SETTINGS_SECTION, "TransferRate", 0,
+                                               s.settings_file.c_str());
+    return storable_transfer_rate(stored, s.SamplingRate);
+}
+
+// The sampling rate the settings file holds, as start-up takes it: what
+// Options writes back when the audio type was not changed (the one in
+// memory may be a script's, played after its question).
+int stored_sampling_rate(const StationState& s) {
+    StationState probe;
+    apply_sampling_rate(probe, get_private_profile_int(SETTINGS_SECTION, "SamplingRate", 16000,
+                                                       s.settings_file.c_str()));
+    return probe.SamplingRate;
+}
+
+}  // namespace
+
+std::string bit_rate_problem(const std::string& text) {
+    if (parse_bit_rate(text.substr(0, BANDWIDTH_TEXT_MAX).c_str()) > 0) return "";
+    return "Broadcaster Connection Bit Rate: \"" + text.substr(0, 40) +
+           "\" is not a bit rate. Type bits per second, such as 64000, 64k or 1.53M.";
+}
+
 int options_ok(Context& ctx, const OptionsChoice& choice) {
     StationState& s = ctx.state;
+    const std::string bit_rate = bit_rate_problem(choice.bandwidth_text);
+    if (!bit_rate.empty()) {
+        show_message(ctx, true, Buttons::ok | Icon::error, "%s", bit_rate.c_str());
+        return 0;
+    }
     int bandwidth = parse_bit_rate(choice.bandwidth_text.substr(0, BANDWIDTH_TEXT_MAX).c_str());
     s.BANDWIDTH = bandwidth > BANDWIDTH_MINIMUM ? bandwidth : BANDWIDTH_MINIMUM;
     if (s.MAX_CLIENT <= 0) {
@@ -110,30 +144,31 @@ int options_ok(Context& ctx, const OptionsChoice& choice) {
                      choice.script.c_str());
         return 0;
     }
-    apply_sampling_rate(s, AUDIO_TYPE_RATES[choice.audio_type == 0 ? 0 : 1]);
+    // "Music" stands for every rate but 8000: the stored rate (16000, 44100)
+    // stays unless the operator chose the other type; songs prepared for it
+    // would no longer match.
+    const bool rate_chosen = choice.audio_type != audio_type_of(s.SamplingRate);
+    if (rate_chosen) apply_sampling_rate(s, AUDIO_TYPE_RATES[choice.audio_type == 0 ? 0 : 1]);
+    const std::string old_script = s.StationScript;
     s.MODE = choice.mode == 0 ? 0 : 1;
     s.StationScript = choice.script;
-    // The rate in memory is the one the script loaded last plays at; a
-    // different one in the file would be replaced without a word.
-    const long stored_rate = read_number_setting(SETTINGS_SECTION, "TransferRate", s.TransferRate,
-                                                 s.settings_file.c_str());
     std::string notes, problem;
-    if (stored_rate != s.TransferRate)
-        notes = "TransferRate becomes " + std::to_string(s.TransferRate) +
-                " bytes per second (the settings file had " + std::to_string(stored_rate) +
-                "): the script loaded last plays at this rate.";
-    const std::string rounding = stream_rate_note(s.SamplingRate, s.TransferRate);
-    if (!rounding.empty()) notes += (notes.empty() ? "" : "\n") + rounding;
-    if (s.MODE == 0 && !s.StationScript.empty() && !script_readable(s.StationScript, &problem))
+    // Said when the rate changes, not at every OK.
+    if (rate_chosen) notes = stream_rate_note(s.SamplingRate, s.TransferRate);
+    if (s.MODE == 0 && !s.StationScript.empty() && s.StationScript != old_script &&
+        !script_readable(s.StationScript, &problem))
         notes += std::string(notes.empty() ? "" : "\n") + "Warning: the script " + s.StationScript +
                  " cannot be opened (" + problem + "); Start will open the Script Builder.";
 
     SettingsWrite write;
-    write_setting_int(ctx, write, "SamplingRate", s.SamplingRate);
+    write_setting_int(ctx, write, "SamplingRate",
+                      rate_chosen ? s.SamplingRate : stored_sampling_rate(s));
     write_setting_int(ctx, write, "MBONE", s.MBONE);
     write_setting_int(ctx, write, "BANDWIDTH", s.BANDWIDTH);
     write_setting_int(ctx, write, "ImageQuality", s.ImageQuality);
-    write_setting_int(ctx, write, "TransferRate", s.TransferRate);
+    // This dialog sets no stream rate: the file keeps its own, never the
+    // one a loaded script plays at (which may lie below what start-up takes).
+    write_setting_int(ctx, write, "TransferRate", stored_transfer_rate(s));
     write_setting_int(ctx, write, "Mode", s.MODE);
     write_setting_string(ctx, write, "MBONEIP", s.MBONEIP.c_str());
     write_setting_int(ctx, write, "INTRANET", s.INTRANET);
@@ -229,14 +264,24 @@ ExpertView expert_view(const StationState& s, std::vector<std::string> addresses
     ExpertView view;
     view.specific_ip = s.SPECIFIC_IP != 0;
     view.addresses = std::move(addresses);
-    view.address_index = find_item_with_prefix(view.addresses, s.IP_ADDR);
-    if (view.address_index < 0 && !view.addresses.empty()) view.address_index = 0;
+    const std::string problem = address_problem(s.IP_ADDR);
+    auto exact = std::find(view.addresses.begin(), view.addresses.end(), s.IP_ADDR);
+    if (exact != view.addresses.end()) {
+        view.address_index = static_cast<int>(exact - view.addresses.begin());
+    } else if (problem.empty() && std::count(s.IP_ADDR.begin(), s.IP_ADDR.end(), '.') == 3) {
+        // A stored address the name look-up does not give (an alias, a
+        // loopback address of its own) is offered first, so that OK keeps it.
+        view.addresses.insert(view.addresses.begin(), s.IP_ADDR);
+        view.address_index = 0;
+    } else {
+        view.address_index = find_item_with_prefix(view.addresses, s.IP_ADDR);
+        if (view.address_index < 0 && !view.addresses.empty()) view.address_index = 0;
+    }
     view.auto_rate = s.Stream2X != 0;
     view.autostart = s.AutoStart != 0;
     view.maximum = max_stream_rate(s.SamplingRate, s.BANDWIDTH);
     view.rate = s.TransferRate;
     view.repeater = s.RepeaterIP;
-    const std::string problem = address_problem(s.IP_ADDR);
     if (!problem.empty() && (s.SPECIFIC_IP || s.IP_ADDR != "0.0.0.0"))
         view.address_note = "The stored address IP_ADDR=" + s.IP_ADDR + " " + problem +
                             ": the station cannot bind to it. Choose one of this computer's addresses.";
@@ -251,7 +296,10 @@ int expert_ok(Context& ctx, const ExpertChoice& choice, const std::string& progr
             show_message(ctx, true, Buttons::ok, "Invalid Specific IP Address");
             return 0;
         }
-        if (show_message(ctx, true, Buttons::yes_no,
+        // Asked when the operator binds to another address, not at every OK.
+        const bool address_chosen = !s.SPECIFIC_IP || choice.address != s.IP_ADDR;
+        if (address_chosen &&
+            show_message(ctx, true, Buttons::yes_no,
                          "Warning: Make sure you get the correct IP from your network "
                          "administrator.\nDo you want to continue?") != Answer::yes)
             return 0;
@@ -263,10 +311,17 @@ int expert_ok(Context& ctx, const ExpertChoice& choice, const std::string& progr
     }
     s.Stream2X = choice.auto_rate ? 1 : 0;
     s.AutoStart = choice.autostart ? 1 : 0;
-    s.TransferRate = choice.rate;
+    // An untouched bar keeps the file's rate: the one in memory may be a
+    // loaded script's, below what start-up takes (1920 at 16000 Hz).
+    const int old_rate = s.TransferRate;
+    int stored_rate = stored_transfer_rate(s);
+    if (choice.rate_moved) {
+        stored_rate = storable_transfer_rate(choice.rate, s.SamplingRate);
+        s.TransferRate = stored_rate;
+    }
     write_setting_int(ctx, write, "Stream2X", s.Stream2X);
     write_setting_int(ctx, write, "AutoStart", s.AutoStart);
-    write_setting_int(ctx, write, "TransferRate", s.TransferRate);
+    write_setting_int(ctx, write, "TransferRate", stored_rate);
     write_setting_int(ctx, write, "SPECIFIC_IP", s.SPECIFIC_IP);
     // The stored address list may be far longer than the edit holds: only
     // an edit by the operator replaces it.
@@ -286,7 +341,9 @@ int expert_ok(Context& ctx, const ExpertChoice& choice, const std::string& progr
     // The file says 1 (start at the next login); the running station must
     // not start by itself at its next timer tick.
     if (choice.autostart) s.AutoStart = 2;
-    const std::string rounding = stream_rate_note(s.SamplingRate, s.TransferRate);
+    // Said when the rate changes, not at every OK.
+    const std::string rounding =
+        s.TransferRate != old_rate ? stream_rate_note(s.SamplingRate, s.TransferRate) : "";
     if (!rounding.empty())
         show_message(ctx, true, Buttons::ok | Icon::information, "%s", rounding.c_str());
     return 1;

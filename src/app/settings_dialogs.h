@@ -31,6 +31,8 @@ extern const ConnectionRate CONNECTION_RATES[CONNECTION_RATE_COUNT];
 // The audio types in list order and their sampling rates.
 constexpr const char* AUDIO_TYPE_NAMES[2] = {"Voice", "Music"};
 constexpr int AUDIO_TYPE_RATES[2] = {8000, 22050};
+// The audio type a sampling rate shows as: 8000 is voice, every other music.
+inline int audio_type_of(int sampling_rate) { return sampling_rate == 8000 ? 0 : 1; }
 constexpr int BANDWIDTH_MINIMUM = 28800;
 constexpr int BANDWIDTH_TEXT_MAX = 11;  // characters of the bit-rate field that count
 constexpr int SCRIPT_PATH_MAX = 255;  // as long as StationScript is read
@@ -42,6 +44,10 @@ constexpr int SCRIPT_PATH_MAX = 255;  // as long as StationScript is read
 // 1530000); the result is truncated and a huge one clamps to INT_MAX. No
 // number gives 0.
 int parse_bit_rate(const char* text);
+
+// Why the bit-rate field's text is refused ("" when it gives a rate), the
+// field named: text without a number never becomes the lowest rate unseen.
+std::string bit_rate_problem(const std::string& text);
 
 struct OptionsView {
     bool live_enabled = true;  // no recording device: greyed
@@ -63,11 +69,13 @@ struct OptionsChoice {
     std::string bandwidth_text;
     std::string script;
 };
-// OK of the Options dialog. The bandwidth goes into memory before the
-// checks (a refused OK keeps it there). Intranet mode and the picture
-// quality are written back unchanged; intranet mode is confirmed at each OK
-// while it is on. Keys written: SamplingRate, MBONE, BANDWIDTH,
-// ImageQuality, TransferRate, Mode, MBONEIP, INTRANET, StationScript.
+// OK of the Options dialog. A bit rate without a number is refused first;
+// a good one goes into memory before the other checks (a refused OK keeps
+// it there). The sampling rate changes only when the other audio type is
+// chosen; TransferRate, intranet mode and the picture quality are written
+// back as stored; intranet mode is confirmed at each OK while it is on.
+// Keys written: SamplingRate, MBONE, BANDWIDTH, ImageQuality, TransferRate,
+// Mode, MBONEIP, INTRANET, StationScript.
 int options_ok(Context& ctx, const OptionsChoice& choice);
 
 // What a stream rate becomes on the air: the codec codes whole percentages
@@ -78,7 +86,8 @@ std::string stream_rate_note(int sampling_rate, int rate);
 
 // ---- Expert Settings ----
 
-constexpr int STREAM_RATE_FLOOR = 640;   // bytes per second
+// The lowest rate start-up takes from the settings file (storable_transfer_rate).
+constexpr int STREAM_RATE_FLOOR = 2000;  // bytes per second
 constexpr int STREAM_RATE_CEILING = 16000;
 constexpr int STREAM_RATE_LINE = 125;
 constexpr int STREAM_RATE_PAGE = 250;
@@ -101,7 +110,7 @@ enum ScrollRequest {
 int max_stream_rate(int sampling_rate, int bandwidth);
 // "20,480 bps (56k)": the rate in bits per second with its connection class.
 std::string stream_rate_text(int rate);
-// The rate after one scroll request on `value`, limited to 640 .. maximum
+// The rate after one scroll request on `value`, limited to 2000 .. maximum
 // (the maximum wins when it is itself under 640).
 int scroll_stream_rate(int value, int request, int thumb, int maximum);
 // A dotted address the station may bind: it parses, and neither its first
@@ -115,7 +124,9 @@ std::vector<std::string> local_address_texts();
 struct ExpertView {
     bool specific_ip = false;  // also: the address list is usable
     std::vector<std::string> addresses;
-    int address_index = -1;    // the first address beginning with IP_ADDR, or the first
+    // IP_ADDR's own item (a usable stored address the list lacks comes
+    // first), else the first beginning with it, else the first.
+    int address_index = -1;
     bool auto_rate = false;
     bool autostart = false;
     int maximum = 0;           // of the scroll bar
@@ -136,9 +147,10 @@ struct ExpertChoice {
     int rate = 0;
     std::string repeater;        // the repeater edit's text
     bool repeater_edited = false;  // unedited: the stored RepeaterIP is written back whole
+    bool rate_moved = false;       // untouched: TransferRate stays as the file holds it
 };
-// OK of the Expert Settings dialog: the address check and its question,
-// IP_ADDR written at once when confirmed, then Stream2X, AutoStart,
+// OK of the Expert Settings dialog: the address check, its question when
+// the bound address changes, IP_ADDR written at once when confirmed, then Stream2X, AutoStart,
 // TransferRate, SPECIFIC_IP and RepeaterIP; then the autostart entry for
 // `program` is created (AutoStart becomes 2 in memory, so the running
 // station does not start by itself) or removed. A failed entry is told.

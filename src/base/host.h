@@ -126,6 +126,11 @@ public:
     // program in an orderly way (Exit of the Station menu).
     virtual void post_close() {}
 
+    // An operator is there to mend what keeps a start from binding (the
+    // window): the start is refused and the program goes on. Without one
+    // (the headless station) the bind failure ends the program with status 3.
+    virtual bool refuses_start_it_cannot_bind() const { return false; }
+
     // ---- Wave input: the sound card, or a source standing in for it ----
     // Always 8-bit mono PCM at `rate` samples per second. A front end
     // without any recording device keeps these defaults (no device).

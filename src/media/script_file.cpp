@@ -28,18 +28,19 @@ const char* connection_class(int bytes_per_second) {
     return "14.4";
 }
 
-// Asks whether to play a script made for other settings; true on Yes.
+// Asks whether to play a script made for other settings; true on Yes. Both
+// lines name the sampling rate: "Music" alone stands for five of them.
 bool confirm_script_settings(Services& services, int script_rate, int script_bytes) {
     const StationState& s = services.state;
     Answer answer = show_message(
         services, true, Buttons::yes_no | Icon::question,
         "The script's sampling rate and bit rate do not match with the current setting.\n"
         "To use the current setting, click NO, edit the script and save.\n\n"
-        "Script Setting: %s %d.%dkbps (%s)\nCurrent Setting: %s %d.%dkbps (%s)\n\n"
+        "Script Setting: %s %d Hz %d.%dkbps (%s)\nCurrent Setting: %s %d Hz %d.%dkbps (%s)\n\n"
         "Do you want to continue?",
-        script_rate == 8000 ? "Voice" : "Music", script_bytes * 8 / 1000,
+        script_rate == 8000 ? "Voice" : "Music", script_rate, script_bytes * 8 / 1000,
         script_bytes * 8 / 100 % 10, connection_class(script_bytes),
-        s.SamplingRate == 8000 ? "Voice" : "Music", s.TransferRate * 8 / 1000,
+        s.SamplingRate == 8000 ? "Voice" : "Music", s.SamplingRate, s.TransferRate * 8 / 1000,
         s.TransferRate * 8 / 100 % 10, connection_class(s.TransferRate));
     return answer == Answer::yes;
 }

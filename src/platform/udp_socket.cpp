@@ -83,8 +83,9 @@ int last_socket_error() {
 }
 
 int udp_open() {
-    // Not inherited: a program started meanwhile (a help page, a listener)
-    // would keep the port bound after a Stop, and the next Start could not bind it.
+    // Not inherited: a program the window opens (the log viewer, a browser)
+    // would otherwise hold the station's port after the station closed it,
+    // and the next Start would find it in use.
     return socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
 }
 

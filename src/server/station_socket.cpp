@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "base/messages.h"
 #include "live/datagram_queue.h"
@@ -196,6 +197,38 @@ int station_fatal_text(Services& services, const char* word, const char* cause, 
     return 0;
 }
 
+// "127.0.0.5 port 3456: Address already in use (another program or station
+// holds this address and port)": where the bind failed, why, and what that
+// means for the operator.
+std::string bind_failure_text(Services& services, uint32_t addr_net, int error) {
+    char address[INET_ADDRSTRLEN] = "?";
+    in_addr addr{addr_net};
+    inet_ntop(AF_INET, &addr, address, sizeof address);
+    const char* meaning = error == EADDRINUSE ? " (another program or station holds this address "
+                                                "and port)"
+                          : error == EADDRNOTAVAIL ? " (the address is not one of this machine's)"
+                          : error == EACCES        ? " (ports below 1024 need privileges)"
+                                                   : "";
+    return std::string(address) + " port " + std::to_string(services.state.STATION_PORT) + ": " +
+           socket_error_text(services, error) + meaning;
+}
+
+// The station socket cannot be bound: a window refuses the start and stays
+// idle; without an operator the program ends with status 3.
+int refuse_bind(Services& services, StationSocket& station, uint32_t addr_net, int error) {
+    const std::string where = bind_failure_text(services, addr_net, error);
+    write_daily_log(services, "Cannot bind the station to %s\n", where.c_str());
+    if (!services.host->refuses_start_it_cannot_bind())
+        return station_fatal_text(services, "bind", where.c_str(), EXIT_HOST_OR_BIND);
+    close_station_socket(services, station);
+    show_message(services, true, Buttons::ok | Icon::error,
+                 "Cannot start broadcasting: the station cannot bind to %s.\nChoose another "
+                 "STATION_PORT in the settings file or another address in Expert Settings, or end "
+                 "the program that holds it; then press Start again.",
+                 where.c_str());
+    return 0;
+}
+
 }  // namespace
 
 int station_fatal(Services& services, const char* word, int socket_error, int status) {
@@ -228,7 +261,7 @@ int open_station_socket(Services& services, StationSocket& station, const char* 
         return station_fatal_text(services, "gethost",
                                   lookup_error_text(services, lookup_error), EXIT_HOST_OR_BIND);
     if (udp_bind(station.socket, addr_net, static_cast<uint16_t>(services.state.STATION_PORT)) != 0)
-        return station_fatal(services, "bind", errno, EXIT_HOST_OR_BIND);
+        return refuse_bind(services, station, addr_net, errno);
     station.local_addr_net = addr_net;
     station.local_addr_host = ntohl(addr_net);
     station.net_mask = network_mask_of(station.local_addr_host);

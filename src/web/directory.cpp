@@ -69,6 +69,38 @@ std::string directory_path(bool add, const std::string& file_name, const std::st
     return path + escape_content(content, room);
 }
 
+namespace {
+
+// What ended a request without an answer: the time-out, the look-up,
+// connect or receive error, or a reply that broke off.
+std::string request_failure_cause(const HttpExchange& exchange) {
+    if (exchange.timed_out)
+        return "no answer within " + std::to_string(exchange.timeout_ms / 1000) + " seconds";
+    const std::string marker = "Failed: ";
+    size_t at = exchange.log.rfind(marker);
+    if (at != std::string::npos) {
+        at += marker.size();
+        return exchange.log.substr(at, exchange.log.find('\n', at) - at);
+    }
+    return exchange.complete ? "no reply" : "the reply broke off";
+}
+
+// Notes a failed directory request beside its message: the host, the port
+// and the cause, in the weekday log and for the status line.
+void note_directory_failure(Services& services, WebState& web, const char* what) {
+    const StationState& s = services.state;
+    web.directory_problem = s.DIRURL + " port " + std::to_string(s.DIRURLPORT) + ": " +
+                            request_failure_cause(web.exchange);
+    write_daily_log(services, "Directory %s failed: %s\n", what, web.directory_problem.c_str());
+}
+
+}  // namespace
+
+std::string directory_state_text(bool listed, const WebState& web) {
+    if (listed) return "listed";
+    return web.directory_problem.empty() ? "unlisted" : "unlisted (" + web.directory_problem + ")";
+}
+
 void directory_update(Services& services, WebState& web, int station_socket,
                       const std::string& file_name, const std::string& content, bool add) {
     StationState& s = services.state;
@@ -101,6 +133,8 @@ void directory_update(Services& services, WebState& web, int station_socket,
         // Any whole reply counts as listed, whatever its status; a time-out
         // or a reply broken off never does.
         s.directory_listed = result == 1 || (result == 0 && outcome.complete && reply[0] != '\0');
+        if (s.directory_listed) web.directory_problem.clear();
+        else note_directory_failure(services, web, "add");
         // A time-out has told the operator already: one failure, one message.
         // A stop broke it off: the remove follows, and nothing failed.
         if (!s.directory_listed && !outcome.timed_out && !outcome.stopped)
@@ -111,6 +145,8 @@ void directory_update(Services& services, WebState& web, int station_socket,
         http_get(services, web, "Removing station from directory...\r\n", s.DIRURL.c_str(), s.DIRURLPORT,
                  path.c_str(), reply, sizeof reply, &outcome,
                  std::min(REMOVE_TIMEOUT_MS, s.HTTP_TIMEOUT * 1000));
+        if (!outcome.complete || reply[0] == '\0') note_directory_failure(services, web, "remove");
+        else web.directory_problem.clear();
         s.directory_listed = false;
         web.add_sent = false;
     }

@@ -26,10 +26,17 @@ struct WebState : HttpClient {
     // station even when its reply never came (a stop broke it off).
     bool add_sent = false;
     std::deque<PendingDirectoryRequest> pending;
+    // Why the last add or remove failed ("127.0.0.3 port 8081: Connection
+    // refused"); "" after one that worked.
+    std::string directory_problem;
     // Re-reads the directory's settings (DIRURL, DIRURLPORT, CATEGORIES_URL,
     // HTTP_TIMEOUT) before each request (set by the program).
     void (*read_settings)(Services&) = nullptr;
 };
+
+// "listed", "unlisted", or "unlisted (HOST port N: cause)" after a failed
+// add: the status line's word for the directory.
+std::string directory_state_text(bool listed, const WebState& web);
 
 constexpr int DIRECTORY_BUFFER_SIZE = 4096;      // escaped content, path, add/remove reply
 constexpr int CATEGORIES_BUFFER_SIZE = 131072;   // the categories reply

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <QImage>
 #include <string>
@@ -182,6 +183,29 @@ TEST_F(BroadcasterProcess, sigterm_closes_the_window_after_the_close_notice_and_
     ASSERT_EQ(n, PACKET_HEADER_SIZE);
     EXPECT_EQ(get_packet_header(bytes).flags, PF_PICTURE | PF_LEAVE);  // the close notice
     udp_close(master);
+}
+
+// Waits until the output file holds `text`; false after timeout_ms.
+bool output_shows(const std::string& path, const std::string& text, int timeout_ms) {
+    for (int waited = 0; waited < timeout_ms; waited += 50) {
+        if (read_file(path).find(text) != std::string::npos) return true;
+        usleep(50 * 1000);
+    }
+    return false;
+}
+
+// An unattended window (the refusal printed) stays running and idle.
+TEST_F(BroadcasterProcess, a_port_in_use_refuses_the_start_naming_address_and_port) {
+    PortSocket squatter(station_ip, kPort);
+    start({"--unattended"});
+    const std::string refusal = "Cannot start broadcasting: the station cannot bind to " +
+                                station_ip + " port " + std::to_string(kPort) +
+                                ": Address already in use";
+    ASSERT_TRUE(output_shows(dir.file("window.out"), refusal, 20000))
+        << read_file(dir.file("window.out"));
+    // Still running and idle: SIGTERM ends it as any window, with status 0.
+    broadcaster.signal(SIGTERM);
+    EXPECT_EQ(broadcaster.wait(10000), 0) << read_file(dir.file("window.out"));
 }
 
 TEST_F(BroadcasterProcess, an_overlong_settings_name_is_refused_naming_the_limit) {

@@ -430,7 +430,14 @@ TEST_F(EditorsTest, editor_dialogs_give_each_control_its_place_and_a_tab_stop) {
     WaveDialog wave(*ctx, seams, nullptr);
     const std::pair<QDialog*, const char*> all[] = {
         {&builder, "Script Builder"}, {&live, "Station Bitmaps"}, {&info, "Song Info"},
-        {&entry, "Song Info of a live entry"}, {&wave, "Wave"}};
+        {&entry, "Picture and Text"}, {&wave, "Wave"}};
+    // The live list's own words: a picture and a text, deleted one at a time.
+    EXPECT_EQ(entry.windowTitle(), LIVE_ENTRY_TITLE);
+    QStringList live_buttons;
+    for (QPushButton* b : live.findChildren<QPushButton*>()) live_buttons << b->text();
+    EXPECT_TRUE(live_buttons.contains("Delete Bitmap")) << live_buttons.join(", ").toStdString();
+    for (const QString& text : live_buttons)
+        EXPECT_FALSE(text.contains("Bitmaps")) << text.toStdString();
     for (const auto& [dialog, name] : all) {
         dialog->show();
         QCoreApplication::processEvents();

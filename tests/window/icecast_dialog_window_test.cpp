@@ -70,9 +70,10 @@ TEST_F(IcecastDialogWindow, a_wrong_value_is_told_and_the_dialog_stays_open) {
         const char* bitrate;
         const char* told;
     } cases[] = {
-        {"http://127.0.0.1:8000/x", "fast", "ICECAST_BITRATE must be a number of kbit/s, not fast"},
+        // Each named by its field's label.
+        {"http://127.0.0.1:8000/x", "fast", "Bit rate must be a number of kbit/s, not fast"},
         {"http://127.0.0.1:8000", "",
-         "ICECAST_URL names no mount point (http://HOST:PORT/MOUNT): http://127.0.0.1:8000"},
+         "Server and mount names no mount point (http://HOST:PORT/MOUNT): http://127.0.0.1:8000"},
     };
     then<IcecastDialog>([&](IcecastDialog& d) {
         for (const Case& c : cases) {

@@ -12,6 +12,9 @@ inline bool is_text_yellow(QRgb c) {
     return qRed(c) > 180 && qGreen(c) > 180 && qBlue(c) < 170 && qBlue(c) > 30;
 }
 
+// Pixels of the pale-cyan captions and of the skin's cyan hairlines.
+inline bool is_caption_cyan(QRgb c) { return qBlue(c) > 150 && qGreen(c) > 130 && qRed(c) < 170; }
+
 inline int count_pixels(const QImage& image, const QRect& area, bool (*match)(QRgb)) {
     int n = 0;
     QRect r = area.intersected(image.rect());

@@ -133,6 +133,53 @@ TEST_F(SettingsDialogsWindow, options_open_from_settings_write_on_ok_and_nothing
     EXPECT_EQ(ctx->state.BANDWIDTH, 64000);
 }
 
+// Enter in Options, then Autostart ticked and Enter in Expert Settings: the
+// file keeps the station's sampling rate, stream rate and bound address.
+TEST_F(SettingsDialogsWindow, enter_in_options_and_expert_settings_keeps_what_was_not_changed) {
+    write_settings("SamplingRate=16000\nTransferRate=2000\nBANDWIDTH=28800\nMode=0\nSPECIFIC_IP=1\n"
+                   "IP_ADDR=" + station_ip + "\nStationLocation=Here\n");
+    ASSERT_EQ(load_settings(*ctx, true), 1);
+    ctx->state.feed_mode = FEED_SCRIPT;
+    ctx->state.TransferRate = 1920;  // a script of 12 % at 16000 Hz was loaded
+    then<OptionsDialog>([](OptionsDialog& d) { QTest::keyClick(&d, Qt::Key_Return); });
+    window->action(Command::settings)->trigger();
+    then<ExpertDialog>([](ExpertDialog& d) {
+        d.autostart->click();
+        QTest::keyClick(&d, Qt::Key_Return);
+    });
+    window->action(Command::expert_settings)->trigger();
+    ASSERT_EQ(dialogs_shown, (QStringList{"Options", "Expert Settings"}));
+    EXPECT_TRUE(boxes.empty()) << boxes.front();  // nothing changed: nothing asked or warned
+    const std::string written = settings();
+    const std::vector<std::string> kept = {"SamplingRate=16000\n", "TransferRate=2000\n",
+                                           "IP_ADDR=" + station_ip + "\n", "SPECIFIC_IP=1\n",
+                                           "AutoStart=1\n"};
+    for (const std::string& line : kept)
+        EXPECT_NE(written.find(line), std::string::npos) << line << written;
+    EXPECT_EQ(written.find("SamplingRate=22050"), std::string::npos) << written;
+    EXPECT_EQ(written.find("TransferRate=1920"), std::string::npos) << written;
+}
+
+// "abc" typed as the bit rate: the field is named and the dialog stays open.
+TEST_F(SettingsDialogsWindow, options_refuse_a_typed_bit_rate_without_a_number) {
+    write_settings("BANDWIDTH=64000\n");
+    ctx->state.BANDWIDTH = 64000;
+    bool still_open = false;
+    then<OptionsDialog>([&](OptionsDialog& d) {
+        d.bit_rate->lineEdit()->selectAll();
+        QTest::keyClicks(d.bit_rate->lineEdit(), "abc");
+        QTest::keyClick(&d, Qt::Key_Return);
+        still_open = d.isVisible();
+    });
+    window->action(Command::settings)->trigger();
+    EXPECT_TRUE(still_open);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].rfind("Broadcaster Connection Bit Rate: \"abc\" is not a bit rate", 0), 0u)
+        << boxes[0];
+    EXPECT_EQ(settings(), "[VelmoraStation]\nBANDWIDTH=64000\n");
+    EXPECT_EQ(ctx->state.BANDWIDTH, 64000);
+}
+
 TEST_F(SettingsDialogsWindow, options_without_a_sound_card_grey_live_and_open_in_script_mode) {
     ctx->state.no_sound_card = true;
     ctx->state.MODE = 1;
@@ -196,7 +243,7 @@ TEST_F(SettingsDialogsWindow, expert_settings_keep_a_high_rate_until_scrolled_an
 
 // Left lowers the rate and moves the thumb left; Right raises it.
 TEST_F(SettingsDialogsWindow, the_arrow_keys_move_the_stream_rate_the_way_the_bar_shows_it) {
-    ctx->state.TransferRate = 2000;
+    ctx->state.TransferRate = 2500;
     ExpertDialog d(*ctx, host, {"127.0.0.1"}, window.get());
     d.show();
     struct Case {
@@ -311,7 +358,12 @@ TEST_F(SettingsDialogsWindow, station_information_lists_the_directory_categories
 TEST_F(SettingsDialogsWindow, station_information_keeps_the_stored_category_when_the_directory_is_away) {
     ctx->state.StationCategory = "\\Talk";  // nobody listens on the directory's address
     then<StationInfoDialog>([](StationInfoDialog& d) {
+        const QSize shown = d.size();  // on screen, before the fetch
         ASSERT_TRUE(process_until([&] { return d.categories_fetched(); }, 20000));
+        // The note needs no more room than the dialog had when it was shown:
+        // a window system may keep that size, and OK and Cancel must not be
+        // drawn over the description then.
+        EXPECT_LE(d.sizeHint().height(), shown.height());
         ASSERT_EQ(d.category->count(), 1);
         EXPECT_EQ(d.category->currentText(), "\\Talk");
         // Told why, with the host and the cause, and a category can be typed.

@@ -293,6 +293,33 @@ TEST(SkinTest, another_skin_sets_the_panel_and_button_sizes_from_its_files) {
     EXPECT_FALSE(window.panel()->grab().isNull());  // paints without lamp and meter
 }
 
+// Each number and the lamp has its caption where the skin leaves room for
+// it, ending before its value; the Icecast line keeps above the divider.
+TEST_F(WindowTest, every_number_of_the_panel_has_a_caption_that_fits_its_place) {
+    QFontMetrics small(panel_font(kSmallFontPixels));
+    QImage background = load_skin("", nullptr).background.convertToFormat(QImage::Format_RGB32);
+    QImage panel = window->panel()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    for (const PanelCaption& c : kPanelCaptions) {
+        const QRect text(c.x, c.y, small.horizontalAdvance(c.text), small.height());
+        EXPECT_LE(text.right(), c.right) << c.text;
+        EXPECT_EQ(count_pixels(background, text, is_caption_cyan), 0) << c.text << ": no hairline";
+        EXPECT_GT(count_pixels(panel, text, is_caption_cyan), 15) << c.text;
+        const QRect tip_area(c.area_x, c.area_y, c.area_width, c.area_height);
+        EXPECT_TRUE(tip_area.contains(QPoint(c.x + 2, c.y + 2))) << c.text << ": no tooltip";
+    }
+    // The values begin after their captions and end inside their wells.
+    EXPECT_LE(140 + small.horizontalAdvance("1411.2kbps (LAN)"), 298);  // 4 x 44100 bytes/s
+    EXPECT_LE(380 + small.horizontalAdvance("8192(R) - 100%"), 474);
+    // Resting on a caption explains it; the lamp's names a failed directory request.
+    EXPECT_TRUE(panel_tooltip(*ctx, QPoint(30, 190)).startsWith("Stream rate"));
+    EXPECT_EQ(panel_tooltip(*ctx, QPoint(200, 300)), "");
+    ctx->web.directory_problem = "127.0.0.3 port 8081: Connection refused";
+    EXPECT_TRUE(panel_tooltip(*ctx, QPoint(15, 15))
+                    .endsWith("Not listed: 127.0.0.3 port 8081: Connection refused"));
+    // The Icecast line at (20, 245) ends above the divider.
+    EXPECT_EQ(count_pixels(background, QRect(12, 245, 454, small.height()), is_caption_cyan), 0);
+}
+
 TEST(PanelFontTest, the_widest_texts_end_inside_the_panel) {
     QFontMetrics small(panel_font(kSmallFontPixels)), large(panel_font(kLargeFontPixels));
     EXPECT_LE(375 + small.horizontalAdvance("Dec 28 20:58:58"), 478);  // start time

@@ -50,7 +50,8 @@ void print_status(Context& ctx) {
     printf("%s | %s | %s | listeners %s | busy %d | %s | %s | %s%s\n", broadcast_state_word(ctx), feed.c_str(),
            rate_line(s.TransferRate).c_str(),
            listeners_line(ctx).c_str(), ctx.listeners.busy_rejections, elapsed.c_str(),
-           s.directory_listed ? "listed" : "unlisted", now_playing(ctx).c_str(), icecast.c_str());
+           directory_state_text(s.directory_listed, ctx.web).c_str(), now_playing(ctx).c_str(),
+           icecast.c_str());
     fflush(stdout);
 }
 

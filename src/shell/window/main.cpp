@@ -118,8 +118,13 @@ int main(int argc, char** argv) {
     // The operator is told, then fixes what the dialogs can fix; an address
     // the station cannot use keeps Start refused until then.
     tell_settings_problems(*ctx, report);
-    // A station without settings asks for them first.
-    if (needs_station_info) host.post_command(Command::station_info);
+    // A station without settings asks for them first, unless it starts by
+    // itself: a dialog opened now would stay open over the broadcast.
+    if (needs_station_info && ctx->state.AutoStart == 1)
+        host.notice("The station has no StationLocation: the directory lists it without one. "
+                    "Station > Station Info sets it while the station is idle.");
+    else if (needs_station_info)
+        host.post_command(Command::station_info);
 
     bool screenshot_failed = false;
     // The picture is taken at the first moment after the delay at which a

@@ -1,7 +1,9 @@
 #include "shell/window/status_panel.h"
 
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QToolTip>
 
 #include "app/context.h"
 #include "app/controller.h"
@@ -9,6 +11,9 @@
 #include "app/status_text.h"
 
 namespace {
+
+// The captions' pale cyan: the skin's hairlines, lighter.
+const QColor kCaptionColour(120, 200, 225);
 
 // Texts are placed by their top-left corner.
 void text_at(QPainter& p, int x, int y, const std::string& text) {
@@ -58,6 +63,32 @@ void StatusPanel::keyReleaseEvent(QKeyEvent* event) {
     else QWidget::keyReleaseEvent(event);
 }
 
+QString panel_tooltip(const Context& ctx, QPoint at) {
+    for (const PanelCaption& c : kPanelCaptions) {
+        if (!QRect(c.area_x, c.area_y, c.area_width, c.area_height).contains(at)) continue;
+        QString tip = QString::fromLatin1(c.tip);
+        // The lamp's tooltip is the window's status line for the directory.
+        if (&c == &kPanelCaptions[0] && !ctx.web.directory_problem.empty())
+            tip += QStringLiteral("\nNot listed: ") +
+                   QString::fromLocal8Bit(ctx.web.directory_problem.c_str());
+        return tip;
+    }
+    return QString();
+}
+
+bool StatusPanel::event(QEvent* event) {
+    if (event->type() != QEvent::ToolTip) return QWidget::event(event);
+    auto* help = static_cast<QHelpEvent*>(event);
+    const QString tip = panel_tooltip(ctx_, help->pos());
+    if (tip.isEmpty()) {
+        QToolTip::hideText();
+        event->ignore();
+    } else {
+        QToolTip::showText(help->globalPos(), tip, this);
+    }
+    return true;
+}
+
 void StatusPanel::paintEvent(QPaintEvent*) {
     Context& ctx = ctx_;
     const StationState& s = ctx.state;
@@ -70,6 +101,8 @@ void StatusPanel::paintEvent(QPaintEvent*) {
     if (broadcasting_visible(ctx)) text_at(p, 16, 90, "BROADCASTING");
 
     p.setFont(panel_font(kSmallFontPixels));
+    p.setPen(kCaptionColour);
+    for (const PanelCaption& c : kPanelCaptions) text_at(p, c.x, c.y, c.text);
     p.setPen(QColor(255, 255, 110));
     text_at(p, 375, 90, start_time_text(ctx));
     text_at(p, 125, 60, clock_text(ctx.host->time_now()));

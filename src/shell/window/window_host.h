@@ -39,6 +39,8 @@ public:
     void notice(const char* text) override;
     void invalidate(bool all) override;
     int run_dialog(Dialog dialog) override;
+    // The operator mends the port or address and starts again.
+    bool refuses_start_it_cannot_bind() const override { return true; }
     // The proxy dialog after a 401 or 407 (shell/window/dialogs/proxy_dialog.h).
     int proxy_dialog(bool reauthenticate) override;
     // Runs the proxy dialog over `owner` (also from the Expert dialog); 1

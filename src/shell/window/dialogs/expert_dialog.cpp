@@ -103,6 +103,7 @@ ExpertDialog::ExpertDialog(Context& ctx, WindowHost& host, std::vector<std::stri
 }
 
 void ExpertDialog::scroll(int action) {
+    rate_moved_ = true;
     rate_ = scroll_stream_rate(rate_, scroll_request(action), stream_rate->sliderPosition(), maximum_);
     // Overrides where the bar itself would have gone.
     stream_rate->setSliderPosition(rate_);
@@ -116,6 +117,7 @@ void ExpertDialog::press_ok() {
     choice.auto_rate = auto_rate->isChecked();
     choice.autostart = autostart->isChecked();
     choice.rate = rate_;
+    choice.rate_moved = rate_moved_;
     choice.repeater = repeater->text().toStdString();
     choice.repeater_edited = repeater->isModified();
     if (expert_ok(ctx_, choice, QCoreApplication::applicationFilePath().toStdString())) accept();

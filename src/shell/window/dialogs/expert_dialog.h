@@ -45,6 +45,7 @@ private:
     Context& ctx_;
     WindowHost& host_;
     int rate_ = 0;
+    bool rate_moved_ = false;  // the operator moved the bar
     int maximum_ = 0;
 };
 

@@ -46,9 +46,13 @@ StationInfoDialog::StationInfoDialog(Context& ctx, QWidget* parent) : QDialog(pa
     form->addRow(QStringLiteral("Station Name:"), name);
     form->addRow(QStringLiteral("Location:"), location);
     form->addRow(QStringLiteral("Category:"), category);
-    category_note = new QLabel;
+    // The note's room is there from the start: grown once on screen, the
+    // dialog could keep its old height under a window manager, and OK and
+    // Cancel would be drawn over the description.
+    category_note = new QLabel(QStringLiteral("Asking the directory for its categories..."));
     category_note->setWordWrap(true);
-    category_note->hide();
+    category_note->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    category_note->setMinimumHeight(4 * category_note->fontMetrics().lineSpacing());
     form->addRow(QString(), category_note);
     form->addRow(QStringLiteral("Email address:\n(e.g. dj@example.com)"), email);
     form->addRow(QStringLiteral("World Wide Web URL:\n(e.g. http://www.example.com/)"), url);
@@ -75,9 +79,8 @@ void StationInfoDialog::fetch_categories_once() {
                             http_failure_cause(ctx_.web.exchange));
     category->setEditable(!note.empty());
     category_note->setText(QString::fromStdString(note));
+    // Hidden, the note gives its room back; the dialog only ever shrinks.
     category_note->setVisible(!note.empty());
-    // The dialog is already on screen: it grows by the note's lines, or OK
-    // and Cancel would be drawn over the description.
     adjustSize();
     fetched_ = true;
 }

@@ -117,7 +117,8 @@ void SongInfoDialog::confirm() {
 
 ListEntryDialog::ListEntryDialog(Context& ctx, EditorSeams& seams, const EntryFields& fields, QWidget* parent)
     : QDialog(parent), ctx_(ctx), seams_(seams), fields_(fields) {
-    setWindowTitle(QStringLiteral("Song Info"));
+    // A live entry is a picture and a text shown for a time: no song.
+    setWindowTitle(QString::fromLatin1(LIVE_ENTRY_TITLE));
     auto* form = new QFormLayout(this);
     QPushButton* browse;
     picture_ = path_row(form, "Bitmap:", &browse);

@@ -43,6 +43,9 @@ private:
     QPushButton* ok_;
 };
 
+// The title of a live list entry's dialog.
+constexpr const char* LIVE_ENTRY_TITLE = "Picture and Text";
+
 class ListEntryDialog : public QDialog {
     Q_OBJECT
 public:

@@ -42,7 +42,7 @@ EntryListEditor::EntryListEditor(Context& ctx, EditorSeams& seams, EntryListKind
     auto* column = new QVBoxLayout;
     add_ = button(script ? "Add Sample" : "Add Bitmap", column);
     edit_ = button(script ? "Edit Sample" : "Edit Bitmap", column);
-    remove_ = button(script ? "Remove Sample" : "Delete Bitmaps", column);
+    remove_ = button(script ? "Remove Sample" : "Delete Bitmap", column);  // one entry
     duplicate_ = button("Duplicate", column);
     column->addSpacing(12);
     load_ = button("Load Script", column);
