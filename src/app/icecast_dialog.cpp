@@ -71,10 +71,11 @@ int icecast_ok(Context& ctx, const IcecastView& entered) {
     write_setting_string(ctx, write, "ICECAST_BITRATE",
                          s.ICECAST_BITRATE ? std::to_string(s.ICECAST_BITRATE).c_str() : "");
     if (!finish_settings_write(ctx, write)) return 0;
-    if (!s.ICECAST_PASSWORD.empty() && settings_readable_by_others(s.settings_file))
-        show_message(ctx, true, Buttons::ok | Icon::warning,
-                     "The settings file %s now holds the Icecast password and other users can read "
-                     "it; make it readable by its owner only (chmod 600 %s).",
-                     s.settings_file.c_str(), s.settings_file.c_str());
+    const std::string advice =
+        s.ICECAST_PASSWORD.empty()
+            ? ""
+            : password_advice(s.settings_file,
+                              "The settings file " + s.settings_file + " now holds the Icecast password");
+    if (!advice.empty()) show_message(ctx, true, Buttons::ok | Icon::warning, "%s", advice.c_str());
     return 1;
 }

@@ -14,6 +14,8 @@ void tell(Services& services, const std::string& text) {
     services.host->notice(text.c_str());
 }
 
+}  // namespace
+
 // Advice for a file holding the password that other users can read. A
 // chmod 600 is right only when the station's own user owns the file: one
 // of root's would shut out a station that runs as a service user.
@@ -28,13 +30,6 @@ std::string password_advice(const std::string& path, const std::string& what) {
            readers.owner + " can read and hand it to the service with LoadCredential=" +
            ICECAST_PASSWORD_CREDENTIAL + ":FILE (the README's service section says how), or in "
            "a file that only " + readers.runner + " can read, named by ICECAST_PASSWORD_FILE.";
-}
-
-}  // namespace
-
-bool settings_readable_by_others(const std::string& path) {
-    struct stat info;
-    return stat(path.c_str(), &info) == 0 && (info.st_mode & (S_IRGRP | S_IROTH)) != 0;
 }
 
 int icecast_start(Services& services, IcecastOutput& icecast) {

@@ -53,5 +53,6 @@ const char* icecast_state_word(const IcecastOutput& icecast);
 // (120 blocks dropped)"; empty when no output is configured.
 std::string icecast_status_text(const Services& services, const IcecastOutput& icecast);
 
-// Whether a settings file holding a password can be read by others.
-bool settings_readable_by_others(const std::string& path);
+// Advice for a file holding the password that other users can read, ""
+// when none can; `what` names the file and begins the sentence.
+std::string password_advice(const std::string& path, const std::string& what);
