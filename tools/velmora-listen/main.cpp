@@ -223,8 +223,7 @@ struct Run {
     AudioPlayer player;
     QAudioDevice device;
     std::vector<uint8_t> heard;  // decoded, not yet written to the WAV file
-    WavStream wav;
-    int wav_files = 0;
+    WavSeries wav;  // the first file named as given, then NAME-2.wav, ...
     int pictures_fetched = 0, pictures_saved = 0;
     uint64_t picture_bytes = 0;
     bool pictures_full = false;
@@ -300,69 +299,39 @@ struct Run {
         fflush(stdout);
     }
 
-    // The WAV file for audio at the station's current rate: the first is
-    // named as given, a station that restarts at another rate (or a run
-    // longer than one file holds) continues in NAME-2.wav, NAME-3.wav, ...
-    bool begin_wav() {
-        std::string path = o.wav;
-        if (++wav_files > 1) {
-            const size_t dot = path.rfind('.');
-            const size_t slash = path.rfind('/');
-            const bool has_extension =
-                dot != std::string::npos && (slash == std::string::npos || dot > slash);
-            const size_t at = has_extension ? dot : path.size();
-            path = path.substr(0, at) + "-" + std::to_string(wav_files) + path.substr(at);
-        }
-        if (wav_stream_begin(wav, path, l.sampling_rate)) return true;
-        wav_failed(path);
-        return false;
-    }
-
-    // A WAV file that cannot be written ends the run with status 1, also
-    // when it was ending anyway.
-    void wav_failed(const std::string& path) {
-        fprintf(stderr, "velmora-listen: cannot write %s: %s\n", path.c_str(), wav.out.why.c_str());
+    // Says which WAV files are complete; one that cannot be written ends
+    // the run with status 1, also when it was ending anyway.
+    bool wav_written(bool ok) {
+        for (const WavSeries::Written& w : wav.written)
+            printf("wrote %s: %u samples at %d Hz\n", w.path.c_str(), w.samples, w.sample_rate);
+        wav.written.clear();
+        if (ok) return true;
+        fprintf(stderr, "velmora-listen: cannot write %s: %s\n", wav.stream.out.path.c_str(),
+                wav.stream.out.why.c_str());
         end(1);
         status = 1;
-    }
-
-    // Moves the decoded audio to the WAV file (when one is written).
-    void write_heard() {
-        size_t at = 0;
-        while (wav.out.file && at < heard.size()) {
-            if (wav.samples == kWavMostSamples && !(finish_wav_segment() && begin_wav())) break;
-            const auto count = static_cast<uint32_t>(
-                std::min<size_t>(heard.size() - at, kWavMostSamples - wav.samples));
-            if (!wav_stream_add(wav, heard.data() + at, count)) {
-                wav_failed(wav.out.path);
-                break;
-            }
-            at += count;
-        }
-        heard.clear();
-    }
-
-    bool finish_wav_segment() {
-        const std::string path = wav.out.path;
-        if (wav_stream_finish(wav)) {
-            printf("wrote %s: %u samples at %d Hz\n", path.c_str(), wav.samples, wav.sample_rate);
-            return true;
-        }
-        wav_failed(path);
         return false;
+    }
+
+    // Moves the decoded audio to the WAV files (when they are written): a
+    // run longer than one file holds goes on in the next.
+    void write_heard() {
+        if (wav.stream.out.file) wav_written(wav_series_add(wav, heard.data(), heard.size()));
+        heard.clear();
     }
 
     // On a join: the first opens the WAV file; one at another rate ends it
     // (with what the old stream left) and goes on in the next.
     void follow_rate() {
-        if (o.wav.empty() || (wav.out.file && wav.sample_rate == l.sampling_rate)) return;
-        if (wav.out.file) {
+        if (o.wav.empty() || (wav.stream.out.file && wav.stream.sample_rate == l.sampling_rate))
+            return;
+        if (wav.stream.out.file) {
             heard.insert(heard.end(), l.flushed.begin(), l.flushed.end());
             l.flushed.clear();
             write_heard();
-            if (!finish_wav_segment()) return;
+            if (status == 1) return;
         }
-        begin_wav();
+        wav_written(wav_series_begin(wav, l.sampling_rate));
     }
 
     void start_player() {
@@ -381,7 +350,7 @@ struct Run {
         listener_poll(l, now);
         take_notes();
         if (o.play && player.running()) {
-            player.feed(l, wav.out.file ? &heard : nullptr);
+            player.feed(l, wav.stream.out.file ? &heard : nullptr);
             if (!player.error_text().isEmpty()) {
                 fprintf(stderr, "velmora-listen: audio output %s: %s\n", qPrintable(device.description()),
                         qPrintable(player.error_text()));
@@ -414,6 +383,7 @@ int main(int argc, char** argv) {
     Options& o = run.o;
     ParseOutcome parsed = parse_options(argument_list(argc, argv), o);
     if (!parsed.run) return print_outcome(parsed);
+    run.wav.path = o.wav;
     QCoreApplication app(argc, argv);
     if (o.list_devices) {
         const QStringList names = audio_output_names();
@@ -478,7 +448,7 @@ int main(int argc, char** argv) {
     run.heard.insert(run.heard.end(), l.flushed.begin(), l.flushed.end());
     jitter_finish(l.audio, run.heard);
     run.write_heard();
-    if (run.wav.out.file && !run.finish_wav_segment()) return 1;
+    if (run.wav.stream.out.file && !run.wav_written(wav_series_finish(run.wav))) return 1;
     printf("summary: packets %d, probes %d, gaps %d, recovered %d, lost %d, late %d, underruns %d, "
            "pictures %d\n",
            l.audio_packets, l.probes, l.audio.gaps, l.audio.recovered, l.audio.lost, l.audio.late,
