@@ -561,6 +561,51 @@ TEST_F(ListenToolTest, a_station_restarting_at_another_rate_goes_on_in_a_new_wav
         << out;
 }
 
+// A forged station that restarts at another rate again and again: a rate
+// change before any audio leaves no empty file, and a run begins at most
+// 100 WAV files, then ends saying why, rather than filling the folder.
+TEST_F(ListenToolTest, a_station_changing_its_rate_without_end_gets_at_most_100_wav_files) {
+    start_listener(30, {"--no-smoothing"});
+    uint8_t bytes[MAX_DATAGRAM];
+    sockaddr_in listener =
+        answer_join(bytes, build_join_accepted(bytes, 4, kSession, kRate, "Forged Station", ""));
+    // Each restart waits until the listener has printed that it joined again.
+    int joins = 1;
+    auto restart = [&](uint32_t session, int rate) {
+        int size = build_join_accepted(bytes, 4, session, rate, "Forged Station", "");
+        udp_send_to(station, bytes, size, 0, &listener, sizeof listener);
+        ++joins;
+        for (auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+             std::chrono::steady_clock::now() < deadline;
+             std::this_thread::sleep_for(std::chrono::milliseconds(2))) {
+            const std::string out = read_file(dir.file("listen.out"));
+            int seen = 0;
+            for (size_t at = out.find("joined "); at != std::string::npos; at = out.find("joined ", at + 1))
+                ++seen;
+            if (seen >= joins) return true;
+        }
+        return false;
+    };
+    uint32_t session = kSession;
+    for (int i = 0; i < 20; ++i) ASSERT_TRUE(restart(++session, i % 2 ? kRate : 8000));
+    for (int i = 0; i < 120 && restart(++session, i % 2 ? kRate : 8000); ++i)
+        for (uint32_t seq = 0; seq < 8; ++seq) send_audio(listener, seq, session);
+    EXPECT_EQ(wait_listener(), 1);
+    const std::string out = read_file(dir.file("listen.out"));
+    int files = 0;
+    for (const auto& file : std::filesystem::directory_iterator(dir.path())) {
+        const std::string name = file.path().filename().string();
+        if (name.rfind("heard", 0) != 0) continue;
+        ++files;
+        EXPECT_GT(file.file_size(), 44u) << name;
+    }
+    EXPECT_EQ(files, 100) << out;
+    EXPECT_NE(out.find("cannot write " + dir.file("heard-101.wav") +
+                       ": this run already wrote 100 WAV files"),
+              std::string::npos)
+        << out;
+}
+
 // What a listener killed while saving a picture left (picture_07.bmp.tmp...)
 // is cleared by the next; other files stay. The WAV reaches the disk as the
 // audio comes, not only at the end (a long run holds no hours of samples).

@@ -95,7 +95,17 @@ int wav_series_finish(WavSeries& s) {
 }
 
 int wav_series_begin(WavSeries& s, int sample_rate) {
+    if (s.stream.out.file && s.stream.samples == 0) {
+        const std::string path = s.stream.out.path;  // begun again under its own name
+        return wav_stream_begin(s.stream, path, sample_rate);
+    }
     if (!wav_series_finish(s)) return 0;
+    if (s.files >= s.most_files) {
+        s.stream.out.path = wav_series_name(s.path, s.files + 1);
+        s.stream.out.why = "this run already wrote " + std::to_string(s.files) +
+                           " WAV files: the station changed its sampling rate that often";
+        return 0;
+    }
     return wav_stream_begin(s.stream, wav_series_name(s.path, ++s.files), sample_rate);
 }
 

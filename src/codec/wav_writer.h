@@ -35,10 +35,14 @@ int wav_stream_finish(WavStream& w);
 
 // Audio kept as a series of WAV files, NAME.wav, then NAME-2.wav, NAME-3.wav,
 // ...: a new file begins when the sampling rate changes and when a file is
-// full. The finished files are listed in `written` for the caller to report.
+// full. A file that holds no samples yet is begun again at the new rate
+// rather than left empty, and a run begins at most `most_files` files (a
+// station changing its rate without end must not fill the folder). The
+// finished files are listed in `written` for the caller to report.
 struct WavSeries {
     std::string path;  // the first file's name
     uint32_t most_samples = kWavMostSamples;  // what one file may hold
+    int most_files = 100;
     int files = 0;     // begun so far
     WavStream stream;  // the file being written (stream.out.file set)
     struct Written {
