@@ -52,6 +52,11 @@ TEST(IcecastSettings, urls_are_taken_apart_or_refused_with_the_reason) {
         {"http://127.0.0.1/../../admin/metadata", nullptr, 0, nullptr, "holds a \"..\" step"},
         {"http://127.0.0.1/live/./x", nullptr, 0, nullptr, "holds a \".\" step"},
         {"http://127.0.0.1/a%2e%2e", nullptr, 0, nullptr, "another character than letters"},
+        {"http://127.0.0.1//admin/metadata", nullptr, 0, nullptr, "holds an empty step"},
+        {"http://127.0.0.1/live/", nullptr, 0, nullptr, "holds an empty step"},
+        {"http://127.0.0.1/admin/metadata", nullptr, 0, nullptr, "among the server's own pages"},
+        {"http://127.0.0.1/Admin.cgi", nullptr, 0, nullptr, "among the server's own pages"},
+        {"http://127.0.0.1/administration", "127.0.0.1", 8000, "/administration", ""},
         {"http://127.0.0.1/live/velmora-2.opus", "127.0.0.1", 8000, "/live/velmora-2.opus", ""},
     };
     for (const Case& c : cases) {
