@@ -64,7 +64,7 @@ ParseOutcome parse_options(const QStringList& arguments, Options& o) {
     CommandLine line("velmora-listen",
                      "usage: velmora-listen HOST [--play] [--buffer MS] [--device NAME] [--port P]\n"
                      "                      [--companion] [--user ID] [--seconds N] [--wav OUT.wav]\n"
-                     "                      [--pictures DIR] [--bind ADDRESS] [--no-smoothing]\n"
+                     "                      [--pictures DIR] [--bind ADDR] [--no-smoothing]\n"
                      "       velmora-listen --list-devices\n",
                      15);
     line.describe("HOST",
@@ -84,7 +84,7 @@ ParseOutcome parse_options(const QStringList& arguments, Options& o) {
     const auto seconds = line.add({"seconds"}, "N",
                                   "listen this long (default 10, with --play until Ctrl+C);\n"
                                   "without an answer from the station it gives up after 5 seconds");
-    const auto wav = line.add({"wav"}, "FILE", "write the decoded audio as 8-bit mono WAV");
+    const auto wav = line.add({"wav"}, "OUT.wav", "write the decoded audio as 8-bit mono WAV");
     const auto pictures = line.add({"pictures"}, "DIR",
                                    "fetch every picture the station shows and save it as BMP\n"
                                    "(the folder is made when it is missing)");
