@@ -561,6 +561,30 @@ TEST_F(ListenToolTest, a_station_restarting_at_another_rate_goes_on_in_a_new_wav
         << out;
 }
 
+// A forged station sending thousands of song texts a second: a listener
+// whose lines go to a log prints at most 20 of them a second and says how
+// many it held back, so the log cannot fill the disk.
+TEST_F(ListenToolTest, a_flood_of_song_texts_prints_at_most_20_lines_a_second) {
+    start_listener(2);
+    uint8_t bytes[MAX_DATAGRAM];
+    sockaddr_in listener =
+        answer_join(bytes, build_join_accepted(bytes, 4, kSession, kRate, "Forged Station", ""));
+    const std::string long_text(700, 'x');
+    for (int i = 0; i < 3000; ++i) {
+        int size = build_song_text(bytes, 4, kSession, (std::to_string(i) + long_text).c_str());
+        udp_send_to(station, bytes, size, 0, &listener, sizeof listener);
+    }
+    EXPECT_EQ(wait_listener(), 0);
+    const std::string out = read_file(dir.file("listen.out"));
+    int songs = 0;
+    for (size_t at = out.find("song: "); at != std::string::npos; at = out.find("song: ", at + 1))
+        ++songs;
+    EXPECT_GE(songs, 10) << out.substr(0, 2000);
+    EXPECT_LE(songs, 3 * 20) << out.substr(0, 2000);
+    EXPECT_NE(out.find("more lines of what the station sent were not printed)"), std::string::npos)
+        << out.substr(out.size() > 2000 ? out.size() - 2000 : 0);
+}
+
 // A forged station that restarts at another rate again and again: a rate
 // change before any audio leaves no empty file, and a run begins at most
 // 100 WAV files, then ends saying why, rather than filling the folder.
@@ -569,27 +593,31 @@ TEST_F(ListenToolTest, a_station_changing_its_rate_without_end_gets_at_most_100_
     uint8_t bytes[MAX_DATAGRAM];
     sockaddr_in listener =
         answer_join(bytes, build_join_accepted(bytes, 4, kSession, kRate, "Forged Station", ""));
-    // Each restart waits until the listener has printed that it joined again.
-    int joins = 1;
-    auto restart = [&](uint32_t session, int rate) {
+    // Each restart waits for the listener's keep-alive, which answers it at
+    // once, then for the file it finished, if any.
+    auto restart = [&](uint32_t session, int rate, const std::string& finished) {
         int size = build_join_accepted(bytes, 4, session, rate, "Forged Station", "");
         udp_send_to(station, bytes, size, 0, &listener, sizeof listener);
-        ++joins;
+        PacketHeader h;
+        std::vector<uint8_t> payload;
+        sockaddr_in from{};
+        bool answered = false;
+        while (!answered && receive(h, payload, from, 2000))
+            answered = h.flags == PF_KEEPALIVE && h.length == 16;
         for (auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-             std::chrono::steady_clock::now() < deadline;
-             std::this_thread::sleep_for(std::chrono::milliseconds(2))) {
-            const std::string out = read_file(dir.file("listen.out"));
-            int seen = 0;
-            for (size_t at = out.find("joined "); at != std::string::npos; at = out.find("joined ", at + 1))
-                ++seen;
-            if (seen >= joins) return true;
-        }
-        return false;
+             answered && !finished.empty() && !std::filesystem::exists(dir.file(finished));
+             std::this_thread::sleep_for(std::chrono::milliseconds(2)))
+            if (std::chrono::steady_clock::now() > deadline) return false;
+        return answered;
     };
     uint32_t session = kSession;
-    for (int i = 0; i < 20; ++i) ASSERT_TRUE(restart(++session, i % 2 ? kRate : 8000));
-    for (int i = 0; i < 120 && restart(++session, i % 2 ? kRate : 8000); ++i)
+    for (int i = 0; i < 20; ++i) ASSERT_TRUE(restart(++session, i % 2 ? kRate : 8000, ""));
+    for (int i = 0; i < 120; ++i) {
+        const std::string finished =
+            i == 0 ? "" : i == 1 ? "heard.wav" : "heard-" + std::to_string(i) + ".wav";
+        if (!restart(++session, i % 2 ? kRate : 8000, finished)) break;
         for (uint32_t seq = 0; seq < 8; ++seq) send_audio(listener, seq, session);
+    }
     EXPECT_EQ(wait_listener(), 1);
     const std::string out = read_file(dir.file("listen.out"));
     int files = 0;

@@ -39,6 +39,9 @@ constexpr int kFeedMs = 20;
 // forged one could announce a 2048-pixel square every few milliseconds.
 constexpr int kMostPictures = 1000;
 constexpr uint64_t kMostPictureBytes = 64ull << 20;
+// Lines a second that what the station sends may print: a forged one
+// sending thousands of song texts a second would fill a log on the disk.
+constexpr int kMostStationLinesPerSecond = 20;
 
 struct Options {
     std::string host;
@@ -229,6 +232,8 @@ struct Run {
     bool pictures_full = false;
     int status = 0;  // set when the run ends early
     bool ending = false;
+    uint32_t lines_second = 0;  // when the current second of printing began
+    int lines_printed = 0, lines_held = 0;
 
     void end(int exit_status) {
         if (ending) return;
@@ -261,22 +266,45 @@ struct Run {
         l.finished_pictures.clear();
     }
 
+    // Says how many lines of the last second were held back (at the end of
+    // a second and of the run).
+    void say_held() {
+        if (lines_held > 0)
+            printf("(%d more lines of what the station sent were not printed)\n", lines_held);
+        lines_held = 0;
+    }
+
+    // Whether a line caused by the station may be printed now; past the
+    // budget of a second the lines are counted and their number said later.
+    bool may_print() {
+        if (lines_printed < kMostStationLinesPerSecond) return ++lines_printed, true;
+        return ++lines_held, false;
+    }
+
     void take_notes() {
+        const uint32_t now = monotonic_ms();
+        if (now - lines_second >= 1000) {
+            say_held();
+            lines_second = now;
+            lines_printed = 0;
+        }
         for (const ListenerNote& n : l.notes) {
             switch (n.kind) {
             case kNoteJoined:
-                printf("joined \"%s\" at %d Hz (session %u)\n", visible(n.text).c_str(),
-                       l.sampling_rate, l.session);
-                if (!n.song.empty()) printf("now playing: %s\n", visible(n.song).c_str());
+                if (may_print()) {
+                    printf("joined \"%s\" at %d Hz (session %u)\n", visible(n.text).c_str(),
+                           l.sampling_rate, l.session);
+                    if (!n.song.empty()) printf("now playing: %s\n", visible(n.song).c_str());
+                }
                 follow_rate();
                 start_player();
                 break;
             case kNoteSongText:
-                printf("song: %s\n",
-                       visible(n.text).c_str());  // sent by the station when it changes
+                // Sent by the station when it changes.
+                if (may_print()) printf("song: %s\n", visible(n.text).c_str());
                 break;
             case kNotePictureAnnounced:
-                printf("picture: %d x %d tiles\n", n.column, n.row);
+                if (may_print()) printf("picture: %d x %d tiles\n", n.column, n.row);
                 break;
             case kNoteRefused:
                 printf("refused: %s\n", visible(n.text).c_str());
@@ -286,7 +314,7 @@ struct Run {
                 printf("no audio for 3 seconds: joining again\n");
                 break;
             case kNoteRestarted:
-                printf("the station started afresh: following its new stream\n");
+                if (may_print()) printf("the station started afresh: following its new stream\n");
                 break;
             case kNotePictureTile:
             case kNotePictureDone:
@@ -449,6 +477,7 @@ int main(int argc, char** argv) {
     jitter_finish(l.audio, run.heard);
     run.write_heard();
     if (run.wav.stream.out.file && !run.wav_written(wav_series_finish(run.wav))) return 1;
+    run.say_held();
     printf("summary: packets %d, probes %d, gaps %d, recovered %d, lost %d, late %d, underruns %d, "
            "pictures %d\n",
            l.audio_packets, l.probes, l.audio.gaps, l.audio.recovered, l.audio.lost, l.audio.late,
