@@ -230,6 +230,7 @@ struct Run {
     int pictures_fetched = 0, pictures_saved = 0;
     uint64_t picture_bytes = 0;
     bool pictures_full = false;
+    bool pictures_failed = false;  // one could not be written
     int status = 0;  // set when the run ends early
     bool ending = false;
     uint32_t lines_second = 0;  // when the current second of printing began
@@ -238,12 +239,13 @@ struct Run {
     void end(int exit_status) {
         if (ending) return;
         ending = true;
-        status = exit_status;
-        QCoreApplication::exit(exit_status);
+        if (status == 0) status = exit_status;  // a failure seen before stays
+        QCoreApplication::exit(status);
     }
 
     void save_pictures() {
         for (const ListenerPicture& p : l.finished_pictures) {
+            if (pictures_failed) break;
             const uint64_t size = BMP_HEADER_SIZE + p.pixels.size();
             if (pictures_saved >= kMostPictures || picture_bytes + size > kMostPictureBytes) {
                 if (!pictures_full)
@@ -260,7 +262,11 @@ struct Run {
                 picture_bytes += size;
                 printf("picture saved: %s (%d of %d tiles)\n", path.c_str(), p.tiles, p.columns * p.rows);
             } else {
-                fprintf(stderr, "velmora-listen: cannot write %s: %s\n", path.c_str(), why.c_str());
+                // A full disk stays full: one message, no more tries, and the run fails.
+                fprintf(stderr, "velmora-listen: cannot write %s: %s: no more pictures are saved in "
+                                "this run\n", path.c_str(), why.c_str());
+                pictures_failed = true;
+                status = 1;
             }
         }
         l.finished_pictures.clear();
