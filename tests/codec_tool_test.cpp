@@ -30,8 +30,8 @@ struct CodecToolTest : ::testing::Test {
     }
     int run_prefixed(const std::string& prefix, const std::string& arguments) {
         std::string log = dir.file("log.txt");
-        std::string command = prefix + std::string(VELMORA_BIN_DIR) + "/velmora-codec " + arguments +
-                              " >" + log + " 2>&1";
+        std::string command = prefix + std::string(VELMORA_BIN_DIR) + "/velmora-codec " +
+                              arguments + " >" + log + " 2>&1";
         int status = std::system(command.c_str());
         output = read_file(log);
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -94,7 +94,8 @@ TEST_F(CodecToolTest, a_pipe_or_a_device_as_input_is_refused_at_once) {
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     for (const std::string& input : {fifo, std::string("/dev/zero")}) {
         for (const std::string& command :
-             {"encode " + input + " " + dir.file("o.VMA") + " --sampling-rate 8000 --rate-percent 32",
+             {"encode " + input + " " + dir.file("o.VMA") +
+                  " --sampling-rate 8000 --rate-percent 32",
               "decode " + input + " " + dir.file("o.raw"), "info " + input}) {
             SCOPED_TRACE(command);
             EXPECT_EQ(run_within_seconds(10, command), 1) << output;

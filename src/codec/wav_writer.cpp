@@ -81,7 +81,8 @@ std::string wav_series_name(const std::string& path, int number) {
     if (number <= 1) return path;
     const size_t dot = path.rfind('.');
     const size_t slash = path.rfind('/');
-    const bool has_extension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+    const bool has_extension =
+        dot != std::string::npos && (slash == std::string::npos || dot > slash);
     const size_t at = has_extension ? dot : path.size();
     return path.substr(0, at) + "-" + std::to_string(number) + path.substr(at);
 }
@@ -113,7 +114,8 @@ int wav_series_add(WavSeries& s, const uint8_t* samples, size_t count) {
     size_t at = 0;
     while (at < count) {
         if (!s.stream.out.file) return 0;
-        if (s.stream.samples >= s.most_samples && !wav_series_begin(s, s.stream.sample_rate)) return 0;
+        if (s.stream.samples >= s.most_samples && !wav_series_begin(s, s.stream.sample_rate))
+            return 0;
         const auto part = static_cast<uint32_t>(
             std::min<size_t>(count - at, s.most_samples - s.stream.samples));
         if (!wav_stream_add(s.stream, samples + at, part)) return 0;

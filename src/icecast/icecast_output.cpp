@@ -139,8 +139,8 @@ void on_icecast_event(Services& services, IcecastOutput& icecast) {
                     tell(services, "The Icecast output to " + out.url + " is lost (" + event.reason +
                                   "); reconnecting");
                 else if (!out.lost_told)
-                    tell(services, "The Icecast output cannot reach " + out.url + " (" + event.reason +
-                                  "); trying again");
+                    tell(services, "The Icecast output cannot reach " + out.url + " (" +
+                                       event.reason + "); trying again");
                 out.lost_told = true;
                 out.state = ICECAST_RECONNECTING;
                 break;

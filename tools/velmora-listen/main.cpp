@@ -263,8 +263,10 @@ struct Run {
                 printf("picture saved: %s (%d of %d tiles)\n", path.c_str(), p.tiles, p.columns * p.rows);
             } else {
                 // A full disk stays full: one message, no more tries, and the run fails.
-                fprintf(stderr, "velmora-listen: cannot write %s: %s: no more pictures are saved in "
-                                "this run\n", path.c_str(), why.c_str());
+                fprintf(stderr,
+                        "velmora-listen: cannot write %s: %s: no more pictures are saved in "
+                        "this run\n",
+                        path.c_str(), why.c_str());
                 pictures_failed = true;
                 status = 1;
             }
