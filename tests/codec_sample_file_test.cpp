@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "codec/sample_file.h"
@@ -178,6 +179,48 @@ TEST_F(SampleFileTest, a_streamed_wav_appears_complete_only_when_finished) {
     WavStream nowhere;
     EXPECT_EQ(wav_stream_begin(nowhere, dir.file("gone/heard.wav"), 8000), 0);
     EXPECT_NE(nowhere.out.why.find("does not exist"), std::string::npos) << nowhere.out.why;
+}
+
+// A long recording and a change of rate: each file holds at most its limit
+// (a few samples here, 4 GB in use) at one rate, and the next goes on
+// under the next name; the caller learns of each file once it is complete.
+TEST_F(SampleFileTest, a_wav_series_goes_on_in_the_next_file_when_full_or_at_another_rate) {
+    WavSeries series;
+    series.path = dir.file("heard.wav");
+    series.most_samples = 4;
+    const std::string audio = "abcdefghij";
+    ASSERT_EQ(wav_series_begin(series, 8000), 1) << series.stream.out.why;
+    ASSERT_EQ(wav_series_add(series, reinterpret_cast<const uint8_t*>(audio.data()), 10), 1);
+    ASSERT_EQ(wav_series_begin(series, 22050), 1);
+    ASSERT_EQ(wav_series_add(series, reinterpret_cast<const uint8_t*>("xyz"), 3), 1);
+    ASSERT_EQ(wav_series_finish(series), 1);
+    struct Expected {
+        const char* name;
+        uint32_t rate;
+        const char* samples;
+    } expected[] = {{"heard.wav", 8000, "abcd"},
+                    {"heard-2.wav", 8000, "efgh"},
+                    {"heard-3.wav", 8000, "ij"},
+                    {"heard-4.wav", 22050, "xyz"}};
+    ASSERT_EQ(series.written.size(), 4u);
+    for (size_t i = 0; i < 4; ++i) {
+        const Expected& e = expected[i];
+        SCOPED_TRACE(e.name);
+        const std::string path = dir.file(e.name);
+        EXPECT_EQ(series.written[i].path, path);
+        EXPECT_EQ(series.written[i].samples, strlen(e.samples));
+        FILE* f = std::fopen(path.c_str(), "rb");
+        ASSERT_NE(f, nullptr);
+        WavInfo info;
+        ASSERT_EQ(read_wav_header(f, info), WAV_OK);
+        std::fclose(f);
+        EXPECT_EQ(info.sample_rate, e.rate);
+        EXPECT_EQ(info.data_size, strlen(e.samples));
+        EXPECT_EQ(read_file(path).substr(44), e.samples);
+    }
+    // Names without an extension, in a folder with a dot.
+    EXPECT_EQ(wav_series_name("out.d/heard", 2), "out.d/heard-2");
+    EXPECT_EQ(wav_series_name("out.d/heard", 1), "out.d/heard");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -22,9 +23,15 @@ struct CodecToolTest : ::testing::Test {
     std::string output;
 
     // Runs the tool with `arguments`, keeping stdout and stderr; returns the exit status.
-    int run(const std::string& arguments) {
+    int run(const std::string& arguments) { return run_prefixed("", arguments); }
+    // The same, killed after `seconds` (status 137) when it has not ended by then.
+    int run_within_seconds(int seconds, const std::string& arguments) {
+        return run_prefixed("timeout -s KILL " + std::to_string(seconds) + " ", arguments);
+    }
+    int run_prefixed(const std::string& prefix, const std::string& arguments) {
         std::string log = dir.file("log.txt");
-        std::string command = std::string(VELMORA_BIN_DIR) + "/velmora-codec " + arguments + " >" + log + " 2>&1";
+        std::string command = prefix + std::string(VELMORA_BIN_DIR) + "/velmora-codec " +
+                              arguments + " >" + log + " 2>&1";
         int status = std::system(command.c_str());
         output = read_file(log);
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -78,6 +85,24 @@ TEST_F(CodecToolTest, bad_use_and_bad_files_fail_clearly) {
     EXPECT_EQ(run("info " + dir.file("cut.VMA")), 0);
     EXPECT_NE(output.find("check: 1"), std::string::npos) << output;
     EXPECT_EQ(run("info " + dir.file("missing.VMA")), 1);
+}
+
+// A pipe would hold every command in open() and /dev/zero would fill the
+// memory: each is refused at once as no regular file (137: the timeout killed it).
+TEST_F(CodecToolTest, a_pipe_or_a_device_as_input_is_refused_at_once) {
+    const std::string fifo = dir.file("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& input : {fifo, std::string("/dev/zero")}) {
+        for (const std::string& command :
+             {"encode " + input + " " + dir.file("o.VMA") +
+                  " --sampling-rate 8000 --rate-percent 32",
+              "decode " + input + " " + dir.file("o.raw"), "info " + input}) {
+            SCOPED_TRACE(command);
+            EXPECT_EQ(run_within_seconds(10, command), 1) << output;
+            EXPECT_NE(output.find("cannot "), std::string::npos) << output;
+            EXPECT_NE(output.find("it is not a regular file"), std::string::npos) << output;
+        }
+    }
 }
 
 }  // namespace

@@ -648,7 +648,8 @@ TEST_F(ToolTest, pictures_are_counted_once_and_a_refused_one_gets_no_prepared_co
     script += std::string("1 a.wav tiny.bmp small") + '\0';
     write_file(dir.file("many.VSK"), script);
     EXPECT_EQ(run("--settings station.ini many.VSK"), 1) << errors();
-    EXPECT_NE(read_file(dir.file("out.txt")).find("pictures: 1 prepared, 1 not shown\n"), std::string::npos)
+    EXPECT_NE(read_file(dir.file("out.txt")).find("pictures: 1 prepared, 1 failed\n"),
+              std::string::npos)
         << read_file(dir.file("out.txt"));
     EXPECT_TRUE(said("velmora-compress: many.VSK line 2002: tiny.bmp: 16 x 16: smaller than one 32 x 32 tile"))
         << errors();
@@ -705,7 +706,8 @@ TEST_F(ToolTest, a_full_disk_fails_the_picture_and_the_run) {
     EXPECT_TRUE(said("velmora-compress: s.VSK line 2: " + full + "/pic.bmp: not prepared: cannot write " + full +
                      "/pic.dbp: No space left on device"))
         << errors();
-    EXPECT_NE(read_file(dir.file("out.txt")).find("pictures: 0 prepared, 1 not shown"), std::string::npos);
+    EXPECT_NE(read_file(dir.file("out.txt")).find("pictures: 0 prepared, 1 failed\n"),
+              std::string::npos);
     EXPECT_FALSE(exists(full + "/pic.dbp"));
 }
 

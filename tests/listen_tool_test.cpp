@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -292,6 +293,7 @@ struct ServedPicture {
 };
 
 struct ListenPictureTest : ListenToolTest {
+    int forged_flood_of_huge_pictures(bool* left);
     // The picture shown when the listener joins, then the one a notice announces.
     const ServedPicture shown[2] = {ServedPicture(make_photo_picture(64, 32, 5)),
                                     ServedPicture(make_gradient_picture(32, 32))};
@@ -398,39 +400,45 @@ TEST_F(ListenPictureTest, a_missing_picture_folder_is_made_and_one_that_cannot_b
 
 // A forged station: each tile it serves comes with the notice of a new
 // 64 x 64 tile picture (2048 pixels square, 12.6 MB as BMP), so every few
-// milliseconds another huge picture is finished. The run saves a few and
-// then no more, whatever the station sends.
-TEST_F(ListenPictureTest, a_forged_flood_of_huge_pictures_stays_within_the_runs_budget) {
-    start_listener(3, {"--pictures", dir.file("pictures")});
+// milliseconds another huge picture is finished. Returns the notices sent;
+// false in `left` when the listener did not leave.
+int ListenPictureTest::forged_flood_of_huge_pictures(bool* left) {
     PacketHeader h;
     std::vector<uint8_t> payload;
     sockaddr_in listener{};
-    ASSERT_TRUE(receive(h, payload, listener, 3000)) << read_file(dir.file("listen.out"));
+    *left = false;
+    if (!receive(h, payload, listener, 3000)) return 0;
     uint8_t bytes[MAX_DATAGRAM];
     int size = build_join_accepted(bytes, 4, kSession, kRate, "Forged Station", "");
     udp_send_to(station, bytes, size, 0, &listener, sizeof listener);
-    int tile_requests = 0, notices = 0;
-    bool left = false;
+    int notices = 0;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(8);
-    while (!left && std::chrono::steady_clock::now() < deadline) {
+    while (!*left && std::chrono::steady_clock::now() < deadline) {
         if (!receive(h, payload, listener, 200)) continue;
-        left |= h.flags == PF_LEAVE;
+        *left |= h.flags == PF_LEAVE;
         if (h.flags != (PF_TEXT | PF_PICTURE)) continue;
         const std::string request = reinterpret_cast<const char*>(payload.data());
         if (request == "GETPAL") {
             size = build_picture_reply(bytes, 0, kSession, "BMPPAL064064", nullptr, 0);
             udp_send_to(station, bytes, size, 0, &listener, sizeof listener);
-        } else if (request.rfind("GETBMPXY", 0) == 0 && ++tile_requests &&
-                   request == "GETBMPXY000000") {
-            size =
-                build_picture_reply(bytes, 0, kSession, "BMPXY000000", shown[1].payloads[0].data(),
-                                    static_cast<int>(shown[1].payloads[0].size()));
+        } else if (request == "GETBMPXY000000") {
+            const std::vector<uint8_t>& tile = shown[1].payloads[0];
+            size = build_picture_reply(bytes, 0, kSession, "BMPXY000000", tile.data(),
+                                       static_cast<int>(tile.size()));
             udp_send_to(station, bytes, size, 0, &listener, sizeof listener);
             size = build_picture_notice(bytes, 0, kSession, 64, 64);
             udp_send_to(station, bytes, size, 0, &listener, sizeof listener);
             ++notices;
         }
     }
+    return notices;
+}
+
+// The run saves a few and then no more, whatever the station sends.
+TEST_F(ListenPictureTest, a_forged_flood_of_huge_pictures_stays_within_the_runs_budget) {
+    start_listener(3, {"--pictures", dir.file("pictures")});
+    bool left = false;
+    const int notices = forged_flood_of_huge_pictures(&left);
     EXPECT_TRUE(left);
     EXPECT_EQ(wait_listener(), 0);
     const std::string out = read_file(dir.file("listen.out"));
@@ -441,6 +449,33 @@ TEST_F(ListenPictureTest, a_forged_flood_of_huge_pictures_stays_within_the_runs_
     EXPECT_GE(saved, 12u << 20) << out;
     EXPECT_LE(saved, 64u << 20) << out;
     EXPECT_NE(out.find("no more are saved in this run"), std::string::npos) << out;
+}
+
+// The same flood into a folder on a full disk: the first picture that
+// cannot be written is told, no more are tried, and the run fails.
+TEST_F(ListenPictureTest, a_picture_that_cannot_be_written_is_told_once_and_fails_the_run) {
+    const std::string pictures = dir.file("pictures");
+    std::filesystem::create_directory(pictures);
+    if (mount("tmpfs", pictures.c_str(), "tmpfs", 0, "size=1m") != 0)
+        GTEST_SKIP() << "cannot mount a small tmpfs here: " << std::strerror(errno);
+    struct Unmount {
+        std::string path;
+        ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
+    } unmount{pictures};
+    start_listener(3, {"--pictures", pictures});
+    bool left = false;
+    EXPECT_GT(forged_flood_of_huge_pictures(&left), 8);
+    EXPECT_TRUE(left);
+    EXPECT_EQ(wait_listener(), 1);
+    const std::string out = read_file(dir.file("listen.out"));
+    int told = 0;
+    for (size_t at = out.find("cannot write "); at != std::string::npos;
+         at = out.find("cannot write ", at + 1))
+        ++told;
+    EXPECT_EQ(told, 1) << out.substr(0, 3000);
+    EXPECT_NE(out.find("No space left on device: no more pictures are saved in this run"),
+              std::string::npos)
+        << out.substr(0, 3000);
 }
 
 // A forged station whose seq leaps 128 ahead with every datagram: no hours
@@ -557,6 +592,79 @@ TEST_F(ListenToolTest, a_station_restarting_at_another_rate_goes_on_in_a_new_wav
     const std::vector<uint8_t> heard(second.begin() + 44, second.end());
     EXPECT_TRUE(std::equal(heard.begin(), heard.end(), expected.begin()));
     EXPECT_NE(out.find("wrote " + dir.file("heard.wav") + ": 32768 samples at 22050 Hz"),
+              std::string::npos)
+        << out;
+}
+
+// A forged station sending thousands of song texts a second: a listener
+// whose lines go to a log prints at most 20 of them a second and says how
+// many it held back, so the log cannot fill the disk.
+TEST_F(ListenToolTest, a_flood_of_song_texts_prints_at_most_20_lines_a_second) {
+    start_listener(2);
+    uint8_t bytes[MAX_DATAGRAM];
+    sockaddr_in listener =
+        answer_join(bytes, build_join_accepted(bytes, 4, kSession, kRate, "Forged Station", ""));
+    const std::string long_text(700, 'x');
+    for (int i = 0; i < 3000; ++i) {
+        int size = build_song_text(bytes, 4, kSession, (std::to_string(i) + long_text).c_str());
+        udp_send_to(station, bytes, size, 0, &listener, sizeof listener);
+    }
+    EXPECT_EQ(wait_listener(), 0);
+    const std::string out = read_file(dir.file("listen.out"));
+    int songs = 0;
+    for (size_t at = out.find("song: "); at != std::string::npos; at = out.find("song: ", at + 1))
+        ++songs;
+    EXPECT_GE(songs, 10) << out.substr(0, 2000);
+    EXPECT_LE(songs, 3 * 20) << out.substr(0, 2000);
+    EXPECT_NE(out.find("more lines of what the station sent were not printed)"), std::string::npos)
+        << out.substr(out.size() > 2000 ? out.size() - 2000 : 0);
+}
+
+// A forged station that restarts at another rate again and again: a rate
+// change before any audio leaves no empty file, and a run begins at most
+// 100 WAV files, then ends saying why, rather than filling the folder.
+TEST_F(ListenToolTest, a_station_changing_its_rate_without_end_gets_at_most_100_wav_files) {
+    start_listener(30, {"--no-smoothing"});
+    uint8_t bytes[MAX_DATAGRAM];
+    sockaddr_in listener =
+        answer_join(bytes, build_join_accepted(bytes, 4, kSession, kRate, "Forged Station", ""));
+    // Each restart waits for the listener's keep-alive, which answers it at
+    // once, then for the file it finished, if any.
+    auto restart = [&](uint32_t session, int rate, const std::string& finished) {
+        int size = build_join_accepted(bytes, 4, session, rate, "Forged Station", "");
+        udp_send_to(station, bytes, size, 0, &listener, sizeof listener);
+        PacketHeader h;
+        std::vector<uint8_t> payload;
+        sockaddr_in from{};
+        bool answered = false;
+        while (!answered && receive(h, payload, from, 2000))
+            answered = h.flags == PF_KEEPALIVE && h.length == 16;
+        for (auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+             answered && !finished.empty() && !std::filesystem::exists(dir.file(finished));
+             std::this_thread::sleep_for(std::chrono::milliseconds(2)))
+            if (std::chrono::steady_clock::now() > deadline) return false;
+        return answered;
+    };
+    uint32_t session = kSession;
+    for (int i = 0; i < 20; ++i) ASSERT_TRUE(restart(++session, i % 2 ? kRate : 8000, ""));
+    for (int i = 0; i < 120; ++i) {
+        const std::string finished =
+            i == 0 ? "" : i == 1 ? "heard.wav" : "heard-" + std::to_string(i) + ".wav";
+        if (!restart(++session, i % 2 ? kRate : 8000, finished)) break;
+        for (uint32_t seq = 0; seq < 8; ++seq) send_audio(listener, seq, session);
+    }
+    EXPECT_EQ(wait_listener(), 1);
+    const std::string out = read_file(dir.file("listen.out"));
+    int files = 0;
+    for (const auto& file : std::filesystem::directory_iterator(dir.path())) {
+        const std::string name = file.path().filename().string();
+        if (name.rfind("heard", 0) != 0) continue;
+        ++files;
+        EXPECT_GT(file.file_size(), 44u) << name;
+    }
+    EXPECT_EQ(files, 100) << out;
+    EXPECT_NE(out.find("cannot write " + dir.file("heard-101.wav") +
+                       ": this run already wrote 100 WAV files"),
               std::string::npos)
         << out;
 }

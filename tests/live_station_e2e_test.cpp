@@ -4,6 +4,7 @@
 // socket of the test.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -169,6 +170,26 @@ TEST_F(LiveStation, a_looped_wav_file_is_broadcast_at_its_own_pitch_without_gaps
     EXPECT_NEAR(strongest_frequency(heard, 1000), 1000, 20);
     EXPECT_GT(tone_level_db(heard, 1000, kRate), 30.0);  // amplitude about 47 of 128
     EXPECT_NE(station_output().find("| live, level 4"), std::string::npos) << station_output();
+}
+
+// A named pipe given as the WAV file would hold the station in open(),
+// deaf to SIGTERM: it is refused at once with the reason ("-" is the way
+// to feed samples through a pipe).
+TEST_F(LiveStation, a_named_pipe_as_the_wav_file_is_refused_at_once) {
+    const std::string fifo = dir.file("live.wav");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    start_station({"--capture", fifo});
+    int status = -1;
+    for (auto deadline = Clock::now() + std::chrono::seconds(10); Clock::now() < deadline;
+         std::this_thread::sleep_for(std::chrono::milliseconds(20)))
+        if (waitpid(pid, &status, WNOHANG) == pid) {
+            pid = -1;
+            break;
+        }
+    ASSERT_EQ(pid, -1) << "the station still waits in open(): " << station_output();
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_NE(station_output().find(fifo + ": it is not a regular file"), std::string::npos)
+        << station_output();
 }
 
 TEST_F(LiveStation, raw_samples_from_a_pipe_are_broadcast_and_silence_follows_their_end) {

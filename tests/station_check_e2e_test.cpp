@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <ctime>
@@ -128,6 +129,18 @@ TEST_F(StationCheck, check_passes_a_prepared_station_and_lists_every_problem_wit
     ProgramResult checked = run("velmora-station", {"--check", "station.ini"});
     EXPECT_EQ(checked.status, 0) << checked.output;
     EXPECT_TRUE(has(checked, ini + ": no problems found")) << checked.output;
+
+    // Root checking a file only root reads (chmod 600, as a password once
+    // made people do): a service's own user could not read it.
+    if (geteuid() == 0) {
+        ASSERT_EQ(chmod(ini.c_str(), 0640), 0);
+        checked = run("velmora-station", {"--check", "station.ini"});
+        EXPECT_EQ(checked.status, 1) << checked.output;
+        EXPECT_TRUE(has(checked, ini + ": warning: other users cannot read the settings file: a "
+                                       "service (velmora-station@NAME) runs as a user of its own"))
+            << checked.output;
+        ASSERT_EQ(chmod(ini.c_str(), 0644), 0);
+    }
 
     // A song changed after it was prepared, a picture gone, two settings wrong.
     timespec later[2] = {{0, UTIME_OMIT}, {time(nullptr) + 100, 0}};

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -398,6 +399,29 @@ TEST_F(StationProcess, a_song_deleted_on_the_air_is_skipped_and_with_none_left_t
     EXPECT_EQ(wait_for_exit(), 1) << read_file(dir.file("station.out"));
     EXPECT_NE(read_file(dir.file("station.out")).find("No song of the script can be played"),
               std::string::npos);
+}
+
+// A pipe in a song's place would hold the station in open(), deaf even to
+// SIGTERM: it is skipped like any song that cannot be opened.
+TEST_F(StationProcess, a_pipe_in_a_songs_place_is_skipped_and_the_broadcast_goes_on) {
+    start_station();
+    LoopbackSocket listener(test_ip(73).c_str());
+    ASSERT_FALSE(join(listener).empty()) << read_file(dir.file("station.out"));
+    ASSERT_EQ(remove(dir.file("two.VMA").c_str()), 0);
+    ASSERT_EQ(mkfifo(dir.file("two.VMA").c_str(), 0600), 0);
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(3000);
+    int audio = 0;
+    while (std::chrono::steady_clock::now() < until) {
+        Bytes d = listener.receive(100);
+        if (!d.empty() && get_packet_header(d.data()).flags == PF_AUDIO) ++audio;
+        if (audio % 20 == 0) send(listener, PF_KEEPALIVE, "stats");
+    }
+    EXPECT_GT(audio, 40);
+    const std::string out = read_file(dir.file("station.out"));
+    EXPECT_NE(out.find("Cannot open file " + dir.file("two.VMA") + " (it is not a regular file"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(stop_station(SIGTERM), 0) << read_file(dir.file("station.out"));
 }
 
 TEST_F(StationProcess, an_address_already_in_use_ends_the_station_with_status_3) {

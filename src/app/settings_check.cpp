@@ -191,6 +191,18 @@ void check_settings_file(const std::string& path, SettingsReport& report) {
                         (summary.loose_keys == 1 ? "is" : "are") + " ignored",
                     false);
     }
+    // A service runs as a user of its own (DynamicUser=): a settings file
+    // that root checks and other users cannot read would end it at every
+    // start, while root itself reads it well.
+    FileReaders readers;
+    if (!summary.read_error && file_readers(path, &readers) && readers.runner == "root" &&
+        !readers.all_can_read)
+        add_problem(report, path, 0,
+                    "other users cannot read the settings file: a service "
+                    "(velmora-station@NAME) runs as a user of its own and would end with status 1 "
+                    "at every start; keep it readable by all (chmod 644) and the Icecast password "
+                    "out of it (ICECAST_PASSWORD_FILE or the credential icecast-password)",
+                    false);
     // A value cut at a NUL byte names another file or number than the
     // line shows.
     for (int line : summary.nul_lines)

@@ -1,5 +1,6 @@
 #include "codec/wav_writer.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -74,4 +75,51 @@ int wav_stream_finish(WavStream& w) {
         fwrite(header, 1, sizeof header, w.out.file) != sizeof header)
         return failed(w);
     return commit_output(w.out);
+}
+
+std::string wav_series_name(const std::string& path, int number) {
+    if (number <= 1) return path;
+    const size_t dot = path.rfind('.');
+    const size_t slash = path.rfind('/');
+    const bool has_extension =
+        dot != std::string::npos && (slash == std::string::npos || dot > slash);
+    const size_t at = has_extension ? dot : path.size();
+    return path.substr(0, at) + "-" + std::to_string(number) + path.substr(at);
+}
+
+int wav_series_finish(WavSeries& s) {
+    if (!s.stream.out.file) return 1;
+    const std::string path = s.stream.out.path;
+    if (!wav_stream_finish(s.stream)) return 0;
+    s.written.push_back({path, s.stream.samples, s.stream.sample_rate});
+    return 1;
+}
+
+int wav_series_begin(WavSeries& s, int sample_rate) {
+    if (s.stream.out.file && s.stream.samples == 0) {
+        const std::string path = s.stream.out.path;  // begun again under its own name
+        return wav_stream_begin(s.stream, path, sample_rate);
+    }
+    if (!wav_series_finish(s)) return 0;
+    if (s.files >= s.most_files) {
+        s.stream.out.path = wav_series_name(s.path, s.files + 1);
+        s.stream.out.why = "this run already wrote " + std::to_string(s.files) +
+                           " WAV files: the station changed its sampling rate that often";
+        return 0;
+    }
+    return wav_stream_begin(s.stream, wav_series_name(s.path, ++s.files), sample_rate);
+}
+
+int wav_series_add(WavSeries& s, const uint8_t* samples, size_t count) {
+    size_t at = 0;
+    while (at < count) {
+        if (!s.stream.out.file) return 0;
+        if (s.stream.samples >= s.most_samples && !wav_series_begin(s, s.stream.sample_rate))
+            return 0;
+        const auto part = static_cast<uint32_t>(
+            std::min<size_t>(count - at, s.most_samples - s.stream.samples));
+        if (!wav_stream_add(s.stream, samples + at, part)) return 0;
+        at += part;
+    }
+    return 1;
 }

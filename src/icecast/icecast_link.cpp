@@ -371,7 +371,9 @@ int connect_server(IcecastShared& s, Connection& c, std::string* problem) {
         result = shout_get_connected(shout);
     }
     if (result == SHOUTERR_SUCCESS || result == SHOUTERR_CONNECTED) return CONNECT_OK;
-    *problem = shout_failure(shout, result, result == SHOUTERR_NOLOGIN ? 0 : errno);
+    // A socket error before any connection is a connection never made, not a broken one.
+    const int shown = result == SHOUTERR_SOCKET ? SHOUTERR_NOCONNECT : result;
+    *problem = shout_failure(shout, shown, result == SHOUTERR_NOLOGIN ? 0 : errno);
     if (result != SHOUTERR_NOLOGIN) return CONNECT_FAILED;
     return mount_in_use(s, c.config->target) ? CONNECT_IN_USE : CONNECT_REFUSED;
 }

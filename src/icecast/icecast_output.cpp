@@ -129,9 +129,13 @@ void on_icecast_event(Services& services, IcecastOutput& icecast) {
                 out.state = ICECAST_ON_AIR;
                 break;
             case ICECAST_EVENT_LOST:
-                if (!out.lost_told)
+                // Only an output that was on the air can be lost.
+                if (!out.lost_told && out.was_on_air)
                     tell(services, "The Icecast output to " + out.url + " is lost (" + event.reason +
                                   "); reconnecting");
+                else if (!out.lost_told)
+                    tell(services, "The Icecast output cannot reach " + out.url + " (" +
+                                       event.reason + "); trying again");
                 out.lost_told = true;
                 out.state = ICECAST_RECONNECTING;
                 break;

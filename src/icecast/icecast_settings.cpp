@@ -15,7 +15,8 @@ namespace {
 
 // The mount goes into the request line and names a place on the server:
 // only plain characters, and no "." or ".." step that would climb to
-// another of its pages (/../admin/metadata).
+// another of its pages (/../admin/metadata), no empty step that a server
+// may fold away (//admin/metadata), and nothing among its own pages.
 std::string mount_problem(const std::string& mount) {
     for (char c : mount)
         if (!isalnum(static_cast<unsigned char>(c)) && !strchr("/._-~", c))
@@ -25,6 +26,10 @@ std::string mount_problem(const std::string& mount) {
         if (end == std::string::npos) end = mount.size();
         const std::string step = mount.substr(start, end - start);
         if (step == "." || step == "..") return "holds a \"" + step + "\" step";
+        if (step.empty()) return "holds an empty step (\"//\" or a \"/\" at its end)";
+        if (start == 1 && (strcasecmp(step.c_str(), "admin") == 0 ||
+                           strcasecmp(step.c_str(), "admin.cgi") == 0))
+            return "lies among the server's own pages (/admin)";
         start = end + 1;
     }
     return "";

@@ -208,5 +208,6 @@ bool file_readers(const std::string& path, FileReaders* readers) {
     readers->runner = user_name(geteuid());
     readers->runner_owns = info.st_uid == geteuid();
     readers->others_can_read = (info.st_mode & (S_IRGRP | S_IROTH)) != 0;
+    readers->all_can_read = (info.st_mode & S_IROTH) != 0;
     return true;
 }

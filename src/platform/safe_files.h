@@ -24,7 +24,8 @@ struct FileReaders {
     std::string owner;
     std::string runner;
     bool runner_owns = false;
-    bool others_can_read = false;
+    bool others_can_read = false;  // its group or every user
+    bool all_can_read = false;     // every user
 };
 // False when the file cannot be looked at.
 bool file_readers(const std::string& path, FileReaders* readers);

@@ -13,6 +13,7 @@
 #include "codec/sample_file.h"
 #include "media/picture_slots.h"
 #include "media/script_table.h"
+#include "platform/safe_files.h"
 #include "server/packet.h"
 #include "server/sender_state.h"
 #include "server/station_socket.h"
@@ -160,8 +161,10 @@ FrameResult open_song(Services& services, SenderState& sender, const ScriptTable
     char song[SCRIPT_NAME_SIZE];
     snprintf(song, sizeof song, "%.*s", SCRIPT_NAME_SIZE - 1, entry.song);
 
-    sender.song_file = fopen(song, "rb");
-    if (!sender.song_file) return skip_song(services, sender, script, index, song, strerror(errno));
+    // A regular file only: a pipe named by mistake would hold the station in open().
+    std::string why;
+    sender.song_file = open_regular_file(song, &why);
+    if (!sender.song_file) return skip_song(services, sender, script, index, song, why.c_str());
     SampleFileHeader song_header;
     if (!read_sample_header(sender.song_file, song_header) || !song_header.magic_ok) {
         close_song(sender);
@@ -173,9 +176,9 @@ FrameResult open_song(Services& services, SenderState& sender, const ScriptTable
 
     char companion[SCRIPT_NAME_SIZE];
     companion_file_name(song, companion, sizeof companion);
-    sender.companion_file = fopen(companion, "rb");
+    sender.companion_file = open_regular_file(companion);
     if (!sender.companion_file) {
-        sender.companion_file = fopen(song, "rb");
+        sender.companion_file = open_regular_file(song);
         if (!sender.companion_file) {
             debug_trace(services, "File reading error %s\n", companion);
             close_song(sender);

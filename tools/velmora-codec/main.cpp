@@ -105,13 +105,16 @@ const char* parse_options(int argc, char** argv, Options& o) {
     return nullptr;
 }
 
-bool read_whole_file(const char* path, std::vector<uint8_t>& bytes) {
-    FILE* f = std::fopen(path, "rb");
+// Inputs are regular files only: a pipe would hold the program in open()
+// and /dev/zero would fill the memory.
+bool read_whole_file(const char* path, std::vector<uint8_t>& bytes, std::string* why) {
+    FILE* f = open_regular_file(path, why);
     if (!f) return false;
     uint8_t buffer[65536];
     size_t n;
     while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes.insert(bytes.end(), buffer, buffer + n);
     bool ok = !std::ferror(f);
+    if (!ok) *why = std::strerror(errno);
     std::fclose(f);
     return ok;
 }
@@ -122,8 +125,9 @@ int encode_command(const Options& o) {
     if (o.rate_percent < 0) return usage("encode needs --rate-percent");
 
     std::vector<uint8_t> samples;
-    if (!read_whole_file(o.paths[0], samples)) {
-        std::fprintf(stderr, "velmora-codec: cannot read %s: %s\n", o.paths[0], std::strerror(errno));
+    std::string why;
+    if (!read_whole_file(o.paths[0], samples, &why)) {
+        std::fprintf(stderr, "velmora-codec: cannot read %s: %s\n", o.paths[0], why.c_str());
         return 1;
     }
     // The last super-block is filled up with silence.
@@ -152,9 +156,10 @@ int encode_command(const Options& o) {
 
 int decode_command(const Options& o) {
     if (o.paths.size() != 2) return usage("decode needs IN.VMA and OUT.raw");
-    FILE* in = std::fopen(o.paths[0], "rb");
+    std::string why;
+    FILE* in = open_regular_file(o.paths[0], &why);
     if (!in) {
-        std::fprintf(stderr, "velmora-codec: cannot open %s: %s\n", o.paths[0], std::strerror(errno));
+        std::fprintf(stderr, "velmora-codec: cannot open %s: %s\n", o.paths[0], why.c_str());
         return 1;
     }
     SampleFileHeader header;
@@ -219,9 +224,10 @@ const char* check_meaning(int code) {
 int info_command(const Options& o) {
     if (o.paths.size() != 1) return usage("info needs one FILE");
     const char* path = o.paths[0];
-    FILE* f = std::fopen(path, "rb");
+    std::string why;
+    FILE* f = open_regular_file(path, &why);
     if (!f) {
-        std::fprintf(stderr, "%s: cannot open %s: %s\n", kProgram, path, std::strerror(errno));
+        std::fprintf(stderr, "%s: cannot open %s: %s\n", kProgram, path, why.c_str());
         std::printf("check: %d (%s)\n", SAMPLE_CANNOT_OPEN, check_meaning(SAMPLE_CANNOT_OPEN));
         return 1;
     }

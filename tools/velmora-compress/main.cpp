@@ -236,7 +236,9 @@ int prepare_script(Context& ctx, ConsoleHost& host, const std::string& script, c
             if (!pass.note.empty()) report(script, pass.line, pass.picture + ": " + pass.note);
         } while (!stop_requested && result == PICTURE_PASS_RUNNING);
         if (stop_requested) return kInterrupted;
-        std::printf("pictures: %d prepared, %d not shown\n", pass.prepared, pass.failed);
+        // A picture whose copy could not be written is still shown (prepared
+        // at the station's start): what failed is the preparation.
+        std::printf("pictures: %d prepared, %d failed\n", pass.prepared, pass.failed);
     }
     return refused + pass.failed > 0 ? kRefused : 0;
 }

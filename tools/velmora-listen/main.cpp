@@ -39,6 +39,9 @@ constexpr int kFeedMs = 20;
 // forged one could announce a 2048-pixel square every few milliseconds.
 constexpr int kMostPictures = 1000;
 constexpr uint64_t kMostPictureBytes = 64ull << 20;
+// Lines a second that what the station sends may print: a forged one
+// sending thousands of song texts a second would fill a log on the disk.
+constexpr int kMostStationLinesPerSecond = 20;
 
 struct Options {
     std::string host;
@@ -64,7 +67,7 @@ ParseOutcome parse_options(const QStringList& arguments, Options& o) {
     CommandLine line("velmora-listen",
                      "usage: velmora-listen HOST [--play] [--buffer MS] [--device NAME] [--port P]\n"
                      "                      [--companion] [--user ID] [--seconds N] [--wav OUT.wav]\n"
-                     "                      [--pictures DIR] [--bind ADDRESS] [--no-smoothing]\n"
+                     "                      [--pictures DIR] [--bind ADDR] [--no-smoothing]\n"
                      "       velmora-listen --list-devices\n",
                      15);
     line.describe("HOST",
@@ -84,7 +87,7 @@ ParseOutcome parse_options(const QStringList& arguments, Options& o) {
     const auto seconds = line.add({"seconds"}, "N",
                                   "listen this long (default 10, with --play until Ctrl+C);\n"
                                   "without an answer from the station it gives up after 5 seconds");
-    const auto wav = line.add({"wav"}, "FILE", "write the decoded audio as 8-bit mono WAV");
+    const auto wav = line.add({"wav"}, "OUT.wav", "write the decoded audio as 8-bit mono WAV");
     const auto pictures = line.add({"pictures"}, "DIR",
                                    "fetch every picture the station shows and save it as BMP\n"
                                    "(the folder is made when it is missing)");
@@ -223,23 +226,26 @@ struct Run {
     AudioPlayer player;
     QAudioDevice device;
     std::vector<uint8_t> heard;  // decoded, not yet written to the WAV file
-    WavStream wav;
-    int wav_files = 0;
+    WavSeries wav;  // the first file named as given, then NAME-2.wav, ...
     int pictures_fetched = 0, pictures_saved = 0;
     uint64_t picture_bytes = 0;
     bool pictures_full = false;
+    bool pictures_failed = false;  // one could not be written
     int status = 0;  // set when the run ends early
     bool ending = false;
+    uint32_t lines_second = 0;  // when the current second of printing began
+    int lines_printed = 0, lines_held = 0;
 
     void end(int exit_status) {
         if (ending) return;
         ending = true;
-        status = exit_status;
-        QCoreApplication::exit(exit_status);
+        if (status == 0) status = exit_status;  // a failure seen before stays
+        QCoreApplication::exit(status);
     }
 
     void save_pictures() {
         for (const ListenerPicture& p : l.finished_pictures) {
+            if (pictures_failed) break;
             const uint64_t size = BMP_HEADER_SIZE + p.pixels.size();
             if (pictures_saved >= kMostPictures || picture_bytes + size > kMostPictureBytes) {
                 if (!pictures_full)
@@ -256,28 +262,57 @@ struct Run {
                 picture_bytes += size;
                 printf("picture saved: %s (%d of %d tiles)\n", path.c_str(), p.tiles, p.columns * p.rows);
             } else {
-                fprintf(stderr, "velmora-listen: cannot write %s: %s\n", path.c_str(), why.c_str());
+                // A full disk stays full: one message, no more tries, and the run fails.
+                fprintf(stderr,
+                        "velmora-listen: cannot write %s: %s: no more pictures are saved in "
+                        "this run\n",
+                        path.c_str(), why.c_str());
+                pictures_failed = true;
+                status = 1;
             }
         }
         l.finished_pictures.clear();
     }
 
+    // Says how many lines of the last second were held back (at the end of
+    // a second and of the run).
+    void say_held() {
+        if (lines_held > 0)
+            printf("(%d more lines of what the station sent were not printed)\n", lines_held);
+        lines_held = 0;
+    }
+
+    // Whether a line caused by the station may be printed now; past the
+    // budget of a second the lines are counted and their number said later.
+    bool may_print() {
+        if (lines_printed < kMostStationLinesPerSecond) return ++lines_printed, true;
+        return ++lines_held, false;
+    }
+
     void take_notes() {
+        const uint32_t now = monotonic_ms();
+        if (now - lines_second >= 1000) {
+            say_held();
+            lines_second = now;
+            lines_printed = 0;
+        }
         for (const ListenerNote& n : l.notes) {
             switch (n.kind) {
             case kNoteJoined:
-                printf("joined \"%s\" at %d Hz (session %u)\n", visible(n.text).c_str(),
-                       l.sampling_rate, l.session);
-                if (!n.song.empty()) printf("now playing: %s\n", visible(n.song).c_str());
+                if (may_print()) {
+                    printf("joined \"%s\" at %d Hz (session %u)\n", visible(n.text).c_str(),
+                           l.sampling_rate, l.session);
+                    if (!n.song.empty()) printf("now playing: %s\n", visible(n.song).c_str());
+                }
                 follow_rate();
                 start_player();
                 break;
             case kNoteSongText:
-                printf("song: %s\n",
-                       visible(n.text).c_str());  // sent by the station when it changes
+                // Sent by the station when it changes.
+                if (may_print()) printf("song: %s\n", visible(n.text).c_str());
                 break;
             case kNotePictureAnnounced:
-                printf("picture: %d x %d tiles\n", n.column, n.row);
+                if (may_print()) printf("picture: %d x %d tiles\n", n.column, n.row);
                 break;
             case kNoteRefused:
                 printf("refused: %s\n", visible(n.text).c_str());
@@ -287,7 +322,7 @@ struct Run {
                 printf("no audio for 3 seconds: joining again\n");
                 break;
             case kNoteRestarted:
-                printf("the station started afresh: following its new stream\n");
+                if (may_print()) printf("the station started afresh: following its new stream\n");
                 break;
             case kNotePictureTile:
             case kNotePictureDone:
@@ -300,69 +335,39 @@ struct Run {
         fflush(stdout);
     }
 
-    // The WAV file for audio at the station's current rate: the first is
-    // named as given, a station that restarts at another rate (or a run
-    // longer than one file holds) continues in NAME-2.wav, NAME-3.wav, ...
-    bool begin_wav() {
-        std::string path = o.wav;
-        if (++wav_files > 1) {
-            const size_t dot = path.rfind('.');
-            const size_t slash = path.rfind('/');
-            const bool has_extension =
-                dot != std::string::npos && (slash == std::string::npos || dot > slash);
-            const size_t at = has_extension ? dot : path.size();
-            path = path.substr(0, at) + "-" + std::to_string(wav_files) + path.substr(at);
-        }
-        if (wav_stream_begin(wav, path, l.sampling_rate)) return true;
-        wav_failed(path);
-        return false;
-    }
-
-    // A WAV file that cannot be written ends the run with status 1, also
-    // when it was ending anyway.
-    void wav_failed(const std::string& path) {
-        fprintf(stderr, "velmora-listen: cannot write %s: %s\n", path.c_str(), wav.out.why.c_str());
+    // Says which WAV files are complete; one that cannot be written ends
+    // the run with status 1, also when it was ending anyway.
+    bool wav_written(bool ok) {
+        for (const WavSeries::Written& w : wav.written)
+            printf("wrote %s: %u samples at %d Hz\n", w.path.c_str(), w.samples, w.sample_rate);
+        wav.written.clear();
+        if (ok) return true;
+        fprintf(stderr, "velmora-listen: cannot write %s: %s\n", wav.stream.out.path.c_str(),
+                wav.stream.out.why.c_str());
         end(1);
         status = 1;
-    }
-
-    // Moves the decoded audio to the WAV file (when one is written).
-    void write_heard() {
-        size_t at = 0;
-        while (wav.out.file && at < heard.size()) {
-            if (wav.samples == kWavMostSamples && !(finish_wav_segment() && begin_wav())) break;
-            const auto count = static_cast<uint32_t>(
-                std::min<size_t>(heard.size() - at, kWavMostSamples - wav.samples));
-            if (!wav_stream_add(wav, heard.data() + at, count)) {
-                wav_failed(wav.out.path);
-                break;
-            }
-            at += count;
-        }
-        heard.clear();
-    }
-
-    bool finish_wav_segment() {
-        const std::string path = wav.out.path;
-        if (wav_stream_finish(wav)) {
-            printf("wrote %s: %u samples at %d Hz\n", path.c_str(), wav.samples, wav.sample_rate);
-            return true;
-        }
-        wav_failed(path);
         return false;
+    }
+
+    // Moves the decoded audio to the WAV files (when they are written): a
+    // run longer than one file holds goes on in the next.
+    void write_heard() {
+        if (wav.stream.out.file) wav_written(wav_series_add(wav, heard.data(), heard.size()));
+        heard.clear();
     }
 
     // On a join: the first opens the WAV file; one at another rate ends it
     // (with what the old stream left) and goes on in the next.
     void follow_rate() {
-        if (o.wav.empty() || (wav.out.file && wav.sample_rate == l.sampling_rate)) return;
-        if (wav.out.file) {
+        if (o.wav.empty() || (wav.stream.out.file && wav.stream.sample_rate == l.sampling_rate))
+            return;
+        if (wav.stream.out.file) {
             heard.insert(heard.end(), l.flushed.begin(), l.flushed.end());
             l.flushed.clear();
             write_heard();
-            if (!finish_wav_segment()) return;
+            if (status == 1) return;
         }
-        begin_wav();
+        wav_written(wav_series_begin(wav, l.sampling_rate));
     }
 
     void start_player() {
@@ -381,7 +386,7 @@ struct Run {
         listener_poll(l, now);
         take_notes();
         if (o.play && player.running()) {
-            player.feed(l, wav.out.file ? &heard : nullptr);
+            player.feed(l, wav.stream.out.file ? &heard : nullptr);
             if (!player.error_text().isEmpty()) {
                 fprintf(stderr, "velmora-listen: audio output %s: %s\n", qPrintable(device.description()),
                         qPrintable(player.error_text()));
@@ -414,6 +419,7 @@ int main(int argc, char** argv) {
     Options& o = run.o;
     ParseOutcome parsed = parse_options(argument_list(argc, argv), o);
     if (!parsed.run) return print_outcome(parsed);
+    run.wav.path = o.wav;
     QCoreApplication app(argc, argv);
     if (o.list_devices) {
         const QStringList names = audio_output_names();
@@ -478,7 +484,8 @@ int main(int argc, char** argv) {
     run.heard.insert(run.heard.end(), l.flushed.begin(), l.flushed.end());
     jitter_finish(l.audio, run.heard);
     run.write_heard();
-    if (run.wav.out.file && !run.finish_wav_segment()) return 1;
+    if (run.wav.stream.out.file && !run.wav_written(wav_series_finish(run.wav))) return 1;
+    run.say_held();
     printf("summary: packets %d, probes %d, gaps %d, recovered %d, lost %d, late %d, underruns %d, "
            "pictures %d\n",
            l.audio_packets, l.probes, l.audio.gaps, l.audio.recovered, l.audio.lost, l.audio.late,

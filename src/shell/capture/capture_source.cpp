@@ -18,6 +18,7 @@
 
 #include "base/host.h"
 #include "codec/wav_reader.h"
+#include "platform/safe_files.h"
 #include "media/wave_conversion.h"
 
 namespace {
@@ -56,9 +57,10 @@ public:
     CaptureAnswer open(int rate, std::string& error) override {
         samples_.clear();
         position_ = 0;
-        FILE* f = fopen(path_.c_str(), "rb");
+        std::string why;  // a pipe would hold the station in open(): regular files only
+        FILE* f = open_regular_file(path_.c_str(), &why);
         if (!f) {
-            error = path_ + ": " + strerror(errno);
+            error = path_ + ": " + why;
             return CaptureAnswer::error;
         }
         WavInfo info;
