@@ -235,8 +235,10 @@ TEST_F(StatusEndpoint, a_connection_flood_leaves_the_listener_whole_and_a_monito
     int probes = 0, answered = 0;
     std::thread monitor([&] {
         while (measuring) {
+            // A monitor waits a few seconds (a scraper's usual timeout is 10 s);
+            // a request dropped unread fails at once whatever the wait.
             std::string reply =
-                fetch_once(station_ip, kStatusPort, "GET /status.json HTTP/1.1\r\n\r\n", 2000);
+                fetch_once(station_ip, kStatusPort, "GET /status.json HTTP/1.1\r\n\r\n", 5000);
             ++probes;
             if (reply.rfind("HTTP/1.1 200 OK\r\n", 0) == 0 &&
                 reply.find("\"state\": \"BROADCASTING\"") != std::string::npos)
