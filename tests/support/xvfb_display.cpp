@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <sstream>
 #include <thread>
@@ -46,9 +47,9 @@ XvfbDisplay::XvfbDisplay() {
     // listens, so nothing waits a fixed time and parallel tests never collide.
     // The write end is inherited by the server; ChildProcess keeps fds open.
     const std::string fd = std::to_string(pipe_fds[1]);
-    bool started = server_.start({kXvfb, "-displayfd", fd, "-screen", "0", "1024x768x24",
-                                  "-nolisten", "tcp", "-noreset"},
-                                 "/dev/null");
+    bool started = server_.start(
+        {kXvfb, "-displayfd", fd, "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"},
+        "/dev/null");
     close(pipe_fds[1]);
     std::string number = started ? read_display_number(pipe_fds[0], 20000) : "";
     close(pipe_fds[0]);
@@ -95,6 +96,21 @@ std::string XvfbDisplay::wait_for_window(const std::string& title, int timeout_m
     }
 }
 
+bool XvfbDisplay::gone(const std::string& window, const std::string& title, int timeout_ms) const {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    for (;;) {
+        std::vector<std::string> shown = windows(title);
+        if (std::find(shown.begin(), shown.end(), window) == shown.end()) return true;
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+bool XvfbDisplay::answer(const std::string& title, const std::string& key) const {
+    std::string box = wait_for_window(title, 10000);
+    return !box.empty() && press(box, {key}) && gone(box, title, 10000);
+}
+
 std::string XvfbDisplay::title(const std::string& window) const {
     std::string name = xdotool({"getwindowname", window}).output;
     while (!name.empty() && name.back() == '\n') name.pop_back();
@@ -102,7 +118,8 @@ std::string XvfbDisplay::title(const std::string& window) const {
 }
 
 std::string XvfbDisplay::describe() const {
-    ProgramResult tree = run_program({"/usr/bin/xwininfo", "-root", "-tree"}, "", {{"DISPLAY", name_}});
+    ProgramResult tree =
+        run_program({"/usr/bin/xwininfo", "-root", "-tree"}, "", {{"DISPLAY", name_}});
     std::string named;
     std::istringstream lines(tree.output);
     for (std::string line; std::getline(lines, line);)

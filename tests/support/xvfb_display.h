@@ -12,7 +12,7 @@
 #include "support/child_process.h"
 
 class XvfbDisplay {
-public:
+   public:
     XvfbDisplay();  // starts Xvfb; ready() says whether it came up
     ~XvfbDisplay();
     XvfbDisplay(const XvfbDisplay&) = delete;
@@ -29,6 +29,12 @@ public:
     // The id of a visible window whose title matches the regular expression
     // `title`, waiting at most timeout_ms for it to appear; empty when none did.
     std::string wait_for_window(const std::string& title, int timeout_ms) const;
+    // Whether `window` (one whose title matched `title`) is gone within timeout_ms.
+    bool gone(const std::string& window, const std::string& title, int timeout_ms) const;
+    // Waits for a window whose title matches `title` (a message box), presses
+    // `key` in it as the operator does and waits until it has gone, so that
+    // the next box is not taken for it. False when a step failed.
+    bool answer(const std::string& title, const std::string& key = "Return") const;
     // Every visible window whose title matches `title`, now.
     std::vector<std::string> windows(const std::string& title) const;
     std::string title(const std::string& window) const;
@@ -40,7 +46,7 @@ public:
     // Gives `window` the keyboard and types `text` character by character.
     bool type(const std::string& window, const std::string& text) const;
 
-private:
+   private:
     ProgramResult xdotool(const std::vector<std::string>& args) const;
 
     ChildProcess server_;

@@ -22,14 +22,12 @@
 #include "support/udp_loopback.h"
 #include "support/web_servers.h"
 #include "support/xvfb_display.h"
+#include "window/broadcaster_windows.h"
 
 namespace {
 
-constexpr const char* kMainWindow = "Broadcaster \\(tm\\) .*\\[";
-constexpr const char* kMessageBox = "^Radio Velmora Broadcaster \\(tm\\)$";
-
 class OperatorJourney : public ::testing::Test {
-protected:
+   protected:
     TempDir dir;
     XvfbDisplay display;
     ChildProcess window;
@@ -42,8 +40,10 @@ protected:
     void SetUp() override {
         if (!display.ready()) GTEST_SKIP() << display.why();
         // No sound server in this runtime folder: the machine has no recording device.
-        env = {{"VELMORA_HOME", dir.path()}, {"XDG_CONFIG_HOME", dir.path()},
-               {"XDG_RUNTIME_DIR", dir.path()}, {"HOME", dir.path()}};
+        env = {{"VELMORA_HOME", dir.path()},
+               {"XDG_CONFIG_HOME", dir.path()},
+               {"XDG_RUNTIME_DIR", dir.path()},
+               {"HOME", dir.path()}};
         for (const auto& variable : display.environment()) env.push_back(variable);
         station_port = 3456;  // as users run it: its own address, the usual port
         ASSERT_EQ(start_directory_server(directory, directory_ip, 8080, dir.file("directory.log"),
@@ -61,9 +61,13 @@ protected:
                        "\nTransferRate=" + std::to_string(transfer_rate) +
                        "\nBANDWIDTH=64000\nSPECIFIC_IP=1\nIP_ADDR=" + station_ip +
                        "\nSTATION_PORT=" + std::to_string(station_port) +
-                       "\nMASTER_IP=" + test_ip(112) + "\nStationName=Journey Station\n"
-                       "DIRURL=" + directory_ip + "\nDIRURLPORT=8080\n"
-                       "StationScript=" + dir.file("show.VSK") + "\n" + keys);
+                       "\nMASTER_IP=" + test_ip(112) +
+                       "\nStationName=Journey Station\n"
+                       "DIRURL=" +
+                       directory_ip +
+                       "\nDIRURLPORT=8080\n"
+                       "StationScript=" +
+                       dir.file("show.VSK") + "\n" + keys);
     }
 
     // Starts the window; `answer_notice`: the operator first closes the
@@ -92,28 +96,20 @@ protected:
     // Waits for a message box, answers it with Enter as the operator does,
     // and waits until it has gone (so that the next one is not taken for it).
     void answer_box() {
-        std::string box = display.wait_for_window(kMessageBox, 10000);
-        ASSERT_FALSE(box.empty()) << output() << display.describe();
-        ASSERT_TRUE(display.press(box, {"Return"}));
-        ASSERT_TRUE(gone(box)) << display.describe();
+        ASSERT_TRUE(display.answer(kMessageBox)) << output() << display.describe();
     }
 
     // Waits at most 10 s until the window `id` is no longer shown.
     bool gone(const std::string& id, const char* title = kMessageBox) const {
-        for (int waited = 0; waited < 10000; waited += 20) {
-            auto shown = display.windows(title);
-            if (std::find(shown.begin(), shown.end(), id) == shown.end()) return true;
-            usleep(20 * 1000);
-        }
-        return false;
+        return display.gone(id, title, 10000);
     }
 
     // A listener's run of `seconds`; its exit status (0: it heard the station).
     ProgramResult listen(const char* seconds) {
-        return run_program({program_path("velmora-listen"), station_ip, "--port",
-                            std::to_string(station_port), "--bind", test_ip(113), "--seconds",
-                            seconds, "--wav", dir.file("heard.wav")},
-                           dir.path(), {}, 20000);
+        return run_program(
+            {program_path("velmora-listen"), station_ip, "--port", std::to_string(station_port),
+             "--bind", test_ip(113), "--seconds", seconds, "--wav", dir.file("heard.wav")},
+            dir.path(), {}, 20000);
     }
 
     void close_window() {

@@ -20,16 +20,15 @@
 #include "support/udp_loopback.h"
 #include "support/web_servers.h"
 #include "support/xvfb_display.h"
+#include "window/broadcaster_windows.h"
 
 namespace {
 
 constexpr int kRate = 22050;
 constexpr int kTransferRate = 2205;
-constexpr const char* kMainWindow = "Broadcaster \\(tm\\) .*\\[";
-constexpr const char* kMessageBox = "^Radio Velmora Broadcaster \\(tm\\)$";
 
 class WindowKeys : public ::testing::Test {
-protected:
+   protected:
     TempDir dir;
     XvfbDisplay display;
     PrivatePulseAudio pulse;  // a sound card, so that no box waits at start-up
@@ -43,8 +42,10 @@ protected:
 
     void SetUp() override {
         if (!display.ready()) GTEST_SKIP() << display.why();
-        env = {{"VELMORA_HOME", dir.path()}, {"XDG_CONFIG_HOME", dir.path()},
-               {"XDG_RUNTIME_DIR", dir.path()}, {"HOME", dir.path()}};
+        env = {{"VELMORA_HOME", dir.path()},
+               {"XDG_CONFIG_HOME", dir.path()},
+               {"XDG_RUNTIME_DIR", dir.path()},
+               {"HOME", dir.path()}};
         std::string why;
         // Qt lists no monitor sources: the sink's monitor becomes a microphone.
         if (!pulse.start("card", {"module-remap-source master=card.monitor source_name=mic"},
@@ -63,11 +64,17 @@ protected:
                   "");
         write_file(dir.file("station.ini"),
                    "[VelmoraStation]\nSamplingRate=22050\nTransferRate=2205\nBANDWIDTH=64000\n"
-                   "Mode=0\nAutoStart=0\nSPECIFIC_IP=1\nIP_ADDR=" + station_ip + "\n"
-                   "STATION_PORT=" + std::to_string(station_port) + "\nMASTER_IP=" + master_ip +
-                   "\nStationName=Key Station\nStationLocation=Loopback\n"
-                   "DIRURL=" + directory_ip + "\nDIRURLPORT=8080\n"
-                   "StationScript=" + dir.file("show.VSK") + "\n");
+                   "Mode=0\nAutoStart=0\nSPECIFIC_IP=1\nIP_ADDR=" +
+                       station_ip +
+                       "\n"
+                       "STATION_PORT=" +
+                       std::to_string(station_port) + "\nMASTER_IP=" + master_ip +
+                       "\nStationName=Key Station\nStationLocation=Loopback\n"
+                       "DIRURL=" +
+                       directory_ip +
+                       "\nDIRURLPORT=8080\n"
+                       "StationScript=" +
+                       dir.file("show.VSK") + "\n");
         master = udp_open();
         sockaddr_in master_addr{};
         ipv4_from_dotted(master_ip.c_str(), 3456, &master_addr);
@@ -82,9 +89,7 @@ protected:
 
     // Waits for a message box and answers it with Enter, as the operator does.
     void answer_box() {
-        std::string box = display.wait_for_window(kMessageBox, 10000);
-        ASSERT_FALSE(box.empty()) << output() << display.describe();
-        ASSERT_TRUE(display.press(box, {"Return"}));
+        ASSERT_TRUE(display.answer(kMessageBox)) << output() << display.describe();
     }
 
     // The flags of the next datagram the master receives, -1 when none came.
@@ -106,26 +111,28 @@ TEST_F(WindowKeys, ctrl_s_starts_and_stops_the_broadcast_and_the_window_stays_op
 
     ASSERT_TRUE(display.press(id, {"ctrl+s"}));
     answer_box();  // "About to start broadcasting" names the address
-    ASSERT_EQ(next_master_flags(10000), PF_PICTURE) << "the announce\n" << output() << display.describe();
-    ProgramResult heard = run_program({program_path("velmora-listen"), station_ip, "--port",
-                                       std::to_string(station_port), "--bind", test_ip(96),
-                                       "--seconds", "2", "--wav", dir.file("heard.wav")},
-                                      dir.path(), {}, 20000);
+    ASSERT_EQ(next_master_flags(10000), PF_PICTURE) << "the announce\n"
+                                                    << output() << display.describe();
+    ProgramResult heard = run_program(
+        {program_path("velmora-listen"), station_ip, "--port", std::to_string(station_port),
+         "--bind", test_ip(96), "--seconds", "2", "--wav", dir.file("heard.wav")},
+        dir.path(), {}, 20000);
     ASSERT_EQ(heard.status, 0) << heard.output << output();
     EXPECT_NE(heard.output.find("now playing: A tone"), std::string::npos) << heard.output;
-    EXPECT_NE(display.title(id).find(station_ip), std::string::npos) << "the caption names the address";
+    EXPECT_NE(display.title(id).find(station_ip), std::string::npos)
+        << "the caption names the address";
 
     ASSERT_TRUE(display.press(id, {"ctrl+s"}));
     int flags = next_master_flags(10000);
     while (flags == PF_PICTURE) flags = next_master_flags(10000);  // keep-alive announces
-    EXPECT_EQ(flags, PF_PICTURE | PF_LEAVE) << "the close notice\n" << output() << display.describe();
+    EXPECT_EQ(flags, PF_PICTURE | PF_LEAVE) << "the close notice\n"
+                                            << output() << display.describe();
     EXPECT_EQ(window.wait(500), -2) << "the window stays open after a stop\n" << output();
     EXPECT_FALSE(display.windows(kMainWindow).empty());
 
     window.signal(SIGTERM);
     EXPECT_EQ(window.wait(10000), 0) << output();
 }
-
 
 // Seconds of `wav` (an 8-bit mono WAV velmora-listen wrote) in which the tone sounds.
 double seconds_of_tone(const std::string& wav, double hz) {
