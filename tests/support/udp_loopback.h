@@ -10,11 +10,13 @@
 #include <string>
 #include <vector>
 
-// Address `role` of this test process: 127.<role>.<pid high>.<pid low>.
+// Address `role` of this test process: 127.<role>.<pid / 254>.<pid % 254 + 1>.
+// The last byte is never 0 or 255, which the station's dialogs refuse as an
+// address of a network or its broadcast.
 inline std::string test_ip(int role) {
     unsigned pid = static_cast<unsigned>(getpid());
-    return "127." + std::to_string(role) + "." + std::to_string((pid >> 8) & 0xFF) + "." +
-           std::to_string(pid & 0xFF);
+    return "127." + std::to_string(role) + "." + std::to_string((pid / 254) & 0xFF) + "." +
+           std::to_string(pid % 254 + 1);
 }
 
 class LoopbackSocket {
