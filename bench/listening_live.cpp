@@ -41,7 +41,7 @@
 #include "codec/codec_state.h"
 #include "codec/picture_coder.h"
 #include "platform/udp_socket.h"
-#include "server/packet.h"
+#include "wire/packet.h"
 #include "shell/tuner/tuner_window.h"
 #include "support/child_process.h"
 #include "support/lossy_relay.h"

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """scripts/check-layers on small made-up trees: it passes a tree whose
 includes point down and fails one with an include that points up, a circle
-between two units or a folder without a layer, naming the include."""
+between two units or two folders, or a folder without a layer, naming the include."""
 import os
 import subprocess
 import sys
@@ -28,6 +28,11 @@ CASES = [
     ("a circle through a header of the same unit is found",
      {"src/web/c.h": '#include "web/d.h"\n', "src/web/d.h": "", "src/web/d.cpp": '#include "web/c.h"\n'},
      1, "src/web/d.cpp:1 includes src/web/c"),
+    ("two folders of one layer including each other fail, naming both includes",
+     {"src/server/a.h": "", "src/server/a.cpp": '#include "live/b.h"\n',
+      "src/live/b.h": "", "src/live/b.cpp": '#include "server/a.h"\n'},
+     1, "include circle between the folders live, server:\n"
+        "    src/live/b.cpp:1 (live/ includes server/)\n    src/server/a.cpp:1 (server/ includes live/)"),
     ("a folder without a layer fails",
      {"src/extra/x.cpp": ""},
      1, "folder extra/ has no layer"),

@@ -1,4 +1,4 @@
-#include "live/datagram_queue.h"
+#include "wire/datagram_queue.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>

@@ -26,7 +26,7 @@
 #include "codec/set_rate.h"
 #include "codec/super_block.h"
 #include "platform/udp_socket.h"
-#include "server/packet.h"
+#include "wire/packet.h"
 #include "support/audio_measures.h"
 #include "support/child_process.h"
 #include "support/icecast_server.h"

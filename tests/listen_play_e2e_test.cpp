@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/udp_socket.h"
-#include "server/packet.h"
+#include "wire/packet.h"
 #include "support/audio_measures.h"
 #include "support/child_process.h"
 #include "support/lossy_relay.h"

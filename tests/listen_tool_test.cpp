@@ -24,7 +24,7 @@
 #include "codec/set_rate.h"
 #include "codec/super_block.h"
 #include "platform/udp_socket.h"
-#include "server/packet.h"
+#include "wire/packet.h"
 #include "support/synthetic_picture.h"
 #include "support/temp_dir.h"
 #include "support/udp_loopback.h"

@@ -14,7 +14,7 @@
 #include "listener/jitter_buffer.h"
 #include "listener/listener.h"
 #include "listener/playout.h"
-#include "server/packet.h"
+#include "wire/packet.h"
 #include "support/audio_measures.h"
 
 namespace {

@@ -18,7 +18,7 @@
 #include "app/program.h"
 #include "platform/udp_socket.h"
 #include "server/control_datagrams.h"
-#include "server/packet.h"
+#include "wire/packet.h"
 #include "support/fake_host.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"

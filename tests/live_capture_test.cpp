@@ -15,7 +15,7 @@
 #include "codec/set_rate.h"
 #include "codec/super_block.h"
 #include "live/live_capture.h"
-#include "server/packet.h"
+#include "wire/packet.h"
 #include "support/fake_host.h"
 
 namespace {

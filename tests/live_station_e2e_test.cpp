@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "server/packet.h"
+#include "wire/packet.h"
 #include "platform/udp_socket.h"
 #include "support/audio_measures.h"
 #include "support/child_process.h"

@@ -20,11 +20,11 @@
 
 #include "app/context.h"
 #include "app/program.h"
-#include "live/datagram_queue.h"
+#include "wire/datagram_queue.h"
 #include "platform/udp_socket.h"
 #include "server/control_datagrams.h"
 #include "server/listener_table.h"
-#include "server/packet.h"
+#include "wire/packet.h"
 #include "support/fake_host.h"
 #include "support/temp_dir.h"
 #include "support/udp_loopback.h"

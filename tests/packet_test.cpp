@@ -1,4 +1,4 @@
-#include "server/packet.h"
+#include "wire/packet.h"
 
 #include <gtest/gtest.h>
 

@@ -13,7 +13,7 @@
 #include "app/program.h"
 #include "codec/picture_coder.h"
 #include "codec/picture_decoder.h"
-#include "server/packet.h"
+#include "wire/packet.h"
 #include "media/picture_check.h"
 #include "server/picture_service.h"
 #include "support/fake_host.h"

@@ -23,8 +23,8 @@
 #include "codec/set_rate.h"
 #include "codec/super_block.h"
 #include "platform/udp_socket.h"
-#include "server/packet.h"
-#include "server/station_list.h"
+#include "wire/packet.h"
+#include "wire/station_list.h"
 #include "support/temp_dir.h"
 #include "support/udp_loopback.h"
 

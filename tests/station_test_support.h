@@ -21,7 +21,7 @@
 #include "app/program.h"
 #include "app/station.h"
 #include "platform/udp_socket.h"
-#include "server/packet.h"
+#include "wire/packet.h"
 #include "server/station_socket.h"
 #include "support/fake_host.h"
 #include "support/temp_dir.h"

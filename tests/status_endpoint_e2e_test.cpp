@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "platform/udp_socket.h"
-#include "server/packet.h"
+#include "wire/packet.h"
 #include "support/child_process.h"
 #include "support/connection_flood.h"
 #include "support/temp_dir.h"

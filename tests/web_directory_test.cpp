@@ -10,7 +10,8 @@
 
 #include "app/context.h"
 #include "app/program.h"
-#include "server/station_list.h"
+#include "server/station_list_files.h"
+#include "wire/station_list.h"
 #include "support/fake_host.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"

@@ -8,7 +8,7 @@
 #include "base/station_state.h"
 #include "codec/codec_state.h"
 #include "icecast/icecast_output.h"
-#include "live/datagram_queue.h"
+#include "wire/datagram_queue.h"
 #include "live/live_capture.h"
 #include "live/live_ring.h"
 #include "media/script_table.h"

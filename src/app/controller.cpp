@@ -12,7 +12,7 @@
 #include "app/station.h"
 #include "base/messages.h"
 #include "codec/set_rate.h"
-#include "live/datagram_queue.h"
+#include "wire/datagram_queue.h"
 #include "live/live_capture.h"
 #include "live/live_ring.h"
 #include "media/live_list.h"

@@ -5,13 +5,13 @@
 
 #include "app/context.h"
 #include "icecast/icecast_output.h"
-#include "live/datagram_queue.h"
+#include "wire/datagram_queue.h"
 #include "media/picture_slots.h"
 #include "media/script_table.h"
 #include "server/listener_table.h"
 #include "server/script_source.h"
 #include "server/sender.h"
-#include "server/station_list.h"
+#include "server/station_list_files.h"
 #include "server/station_socket.h"
 #include "web/directory.h"
 

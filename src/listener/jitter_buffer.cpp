@@ -5,7 +5,7 @@
 #include "codec/decoder.h"
 #include "codec/edge_smoothing.h"
 #include "codec/super_block.h"
-#include "server/packet.h"
+#include "wire/packet.h"
 
 namespace {
 

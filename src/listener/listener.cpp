@@ -11,7 +11,7 @@
 #include "codec/super_block.h"
 #include "listener/playout.h"
 #include "platform/udp_socket.h"
-#include "server/packet.h"
+#include "wire/packet.h"
 
 namespace {
 

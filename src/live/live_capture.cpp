@@ -14,7 +14,7 @@
 #include "codec/super_block.h"
 #include "icecast/icecast_output.h"
 #include "live/live_ring.h"
-#include "server/packet.h"
+#include "wire/packet.h"
 
 namespace {
 

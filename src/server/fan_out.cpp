@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "base/messages.h"
-#include "live/datagram_queue.h"
+#include "wire/datagram_queue.h"
 #include "platform/udp_socket.h"
 #include "server/listener_table.h"
 #include "server/sender_state.h"

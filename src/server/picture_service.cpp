@@ -12,11 +12,11 @@
 
 #include "base/messages.h"
 #include "codec/codec_state.h"
-#include "live/datagram_queue.h"
+#include "wire/datagram_queue.h"
 #include "media/picture_check.h"
 #include "media/picture_slots.h"
 #include "platform/safe_files.h"
-#include "server/packet.h"
+#include "wire/packet.h"
 #include "server/station_socket.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include "media/picture_slots.h"
 #include "media/script_table.h"
 #include "platform/safe_files.h"
-#include "server/packet.h"
+#include "wire/packet.h"
 #include "server/sender_state.h"
 #include "server/station_socket.h"
 

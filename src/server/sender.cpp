@@ -13,7 +13,7 @@
 #include "server/control_datagrams.h"
 #include "server/fan_out.h"
 #include "server/listener_table.h"
-#include "server/packet.h"
+#include "wire/packet.h"
 #include "server/script_source.h"
 #include "server/sender_state.h"
 #include "server/station_parts.h"

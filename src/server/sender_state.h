@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/udp_socket.h"
-#include "server/packet.h"
+#include "wire/packet.h"
 
 constexpr int RESEND_SLOTS = 80;
 // A load report older than this is forgotten (its numbers read 0).

@@ -12,9 +12,9 @@
 #include <string>
 
 #include "base/messages.h"
-#include "live/datagram_queue.h"
+#include "wire/datagram_queue.h"
 #include "platform/udp_socket.h"
-#include "server/packet.h"
+#include "wire/packet.h"
 
 namespace {
 

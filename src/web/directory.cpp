@@ -7,7 +7,7 @@
 
 #include "base/messages.h"
 #include "base/version.h"
-#include "server/station_list.h"
+#include "wire/station_list.h"
 #include "web/text_routines.h"
 
 namespace {

@@ -43,7 +43,7 @@
 #include "fuzz/fuzz_support.h"
 #include "platform/udp_socket.h"
 #include "server/control_datagrams.h"
-#include "server/packet.h"
+#include "wire/packet.h"
 #include "server/picture_service.h"
 #include "server/sender.h"
 #include "support/fake_host.h"

@@ -18,7 +18,7 @@
 #include "compression_test_media.h"
 #include "fuzz/fuzz_support.h"
 #include "script_test_media.h"
-#include "server/packet.h"
+#include "wire/packet.h"
 #include "server/picture_service.h"
 #include "support/fake_host.h"
 #include "support/temp_dir.h"

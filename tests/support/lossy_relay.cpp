@@ -5,7 +5,7 @@
 #include <random>
 
 #include "platform/udp_socket.h"
-#include "server/packet.h"
+#include "wire/packet.h"
 
 LossyRelay::LossyRelay(const std::string& ip, const sockaddr_in& station, double loss)
     : facing_listener_(ip.c_str()), facing_station_(ip.c_str()), station_(station), loss_(loss) {

@@ -3,7 +3,7 @@
 #include <stdexcept>
 
 #include "platform/udp_socket.h"
-#include "server/packet.h"
+#include "wire/packet.h"
 
 LoopbackSocket::LoopbackSocket(const char* ip) {
     fd_ = udp_open();

@@ -18,7 +18,7 @@
 #include "codec/super_block.h"
 #include "panel_pixels.h"
 #include "platform/udp_socket.h"
-#include "server/packet.h"
+#include "wire/packet.h"
 #include "station_test_support.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"

@@ -23,7 +23,7 @@
 #include "codec/picture_coder.h"
 #include "codec/picture_decoder.h"
 #include "platform/udp_socket.h"
-#include "server/packet.h"
+#include "wire/packet.h"
 #include "shell/tuner/tuner_window.h"
 #include "support/child_process.h"
 #include "support/synthetic_picture.h"

@@ -11,7 +11,7 @@
 #include <cstring>
 
 #include "platform/udp_socket.h"
-#include "server/packet.h"
+#include "wire/packet.h"
 #include "support/audio_measures.h"
 #include "support/child_process.h"
 #include "support/private_pulseaudio.h"

@@ -20,7 +20,7 @@
 #include "app/controller.h"
 #include "codec/codec_state.h"
 #include "codec/set_rate.h"
-#include "server/packet.h"
+#include "wire/packet.h"
 #include "panel_pixels.h"
 #include "shell/window/main_window.h"
 #include "shell/window/status_panel.h"

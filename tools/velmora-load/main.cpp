@@ -29,7 +29,7 @@
 
 #include "base/version.h"
 #include "load_stats.h"
-#include "server/packet.h"
+#include "wire/packet.h"
 
 namespace {
 

@@ -6,8 +6,6 @@
 #include <cstdint>
 #include <string>
 
-struct Services;
-struct StationSocket;
 struct StationState;
 
 // The tag of this station's directory account; it ends with "Pro".
@@ -23,10 +21,3 @@ std::string station_list_record(const StationState& s, uint32_t local_addr_host)
 // address, then e-mail and location) and its remove record (two lines).
 std::string directory_add_record(const StationState& s, uint32_t local_addr_host);
 std::string directory_remove_record(const StationState& s, uint32_t local_addr_host);
-
-// Writes both files for the open station (each to a temporary file renamed
-// into place). A file that cannot be written is told to the operator; the
-// broadcast goes on without it. Returns 1 when both were written. On
-// another port than 3456 the operator is told once that the lists cannot
-// say so: their format has no port, and other listener programs read it.
-int write_station_lists(Services& services, StationSocket& station);
