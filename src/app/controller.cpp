@@ -458,18 +458,18 @@ void on_socket_readable(Context& ctx) {
 
 void on_key_released(Context& ctx, int key) {
     StationState& s = ctx.state;
-    auto set_rates = [&](int rate, int device) {
+    auto set_rates = [&](int rate) {
         if (!is_idle(ctx)) return;
         s.SamplingRate = rate;
-        s.device_rate = device;
+        s.device_rate = device_rate_of(rate);
     };
     switch (key) {
-        case '1': set_rates(11025, 11025); break;
-        case '2': set_rates(22050, 22050); break;
-        case '3': set_rates(32000, 44100); break;
-        case '4': set_rates(44100, 44100); break;
-        case '6': set_rates(16000, 22050); break;
-        case '8': set_rates(8000, 11025); break;
+        case '1': set_rates(11025); break;
+        case '2': set_rates(22050); break;
+        case '3': set_rates(32000); break;
+        case '4': set_rates(44100); break;
+        case '6': set_rates(16000); break;
+        case '8': set_rates(8000); break;
         case KEY_KEYPAD_PLUS:
             if (s.TransferRate < s.SamplingRate) s.TransferRate += 125;
             set_rate(ctx.codec, s.SamplingRate, s.TransferRate);

@@ -1,6 +1,5 @@
 #include "app/icecast_dialog.h"
 
-#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -44,17 +43,10 @@ int icecast_ok(Context& ctx, const IcecastView& entered) {
     settings.user = entered.user;
     settings.password = entered.password;
     settings.format = icecast_format_name(entered.format == 1 ? ICECAST_MP3 : ICECAST_OPUS);
-    std::string problem;
-    if (!entered.bitrate.empty()) {
-        char* end = nullptr;
-        long value = strtol(entered.bitrate.c_str(), &end, 10);
-        if (*end || value < 0 || value > 100000) {
-            problem = "ICECAST_BITRATE must be a number of kbit/s, not " + entered.bitrate;
-        } else {
-            settings.bitrate = static_cast<int>(value);
-            if (value == 0) problem = "ICECAST_BITRATE must be 8 to 320 kbit/s (or empty for the format's default), not 0";
-        }
-    }
+    long bitrate = 0;
+    std::string problem =
+        typed_setting_problem(setting_key("ICECAST_BITRATE"), entered.bitrate, ctx.state, &bitrate);
+    settings.bitrate = static_cast<int>(bitrate);
     if (problem.empty()) check_icecast_settings(settings, &problem);
     if (!problem.empty()) {
         show_message(ctx, true, Buttons::ok | Icon::error, "%s",
@@ -64,12 +56,10 @@ int icecast_ok(Context& ctx, const IcecastView& entered) {
     StationState& s = ctx.state;
     store_icecast_settings(s, settings);
     SettingsWrite write;
-    write_setting_string(ctx, write, "ICECAST_URL", s.ICECAST_URL.c_str());
-    write_setting_string(ctx, write, "ICECAST_USER", s.ICECAST_USER.c_str());
-    write_setting_string(ctx, write, "ICECAST_PASSWORD", s.ICECAST_PASSWORD.c_str());
-    write_setting_string(ctx, write, "ICECAST_FORMAT", s.ICECAST_FORMAT.c_str());
-    write_setting_string(ctx, write, "ICECAST_BITRATE",
-                         s.ICECAST_BITRATE ? std::to_string(s.ICECAST_BITRATE).c_str() : "");
+    for (const SettingKey& key : {setting_key("ICECAST_URL"), setting_key("ICECAST_USER"),
+                                  setting_key("ICECAST_PASSWORD"), setting_key("ICECAST_FORMAT"),
+                                  setting_key("ICECAST_BITRATE")})
+        write_setting(ctx, write, key);
     if (!finish_settings_write(ctx, write)) return 0;
     const std::string advice =
         s.ICECAST_PASSWORD.empty()

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "app/settings_schema.h"
 #include "base/station_state.h"
 #include "media/entry_list.h"
 
@@ -54,15 +55,15 @@ int find_settings_file(const char* name, std::string* path, std::string* problem
 // path resolved from `settings_name`.
 void setup_paths(StationState& state, const std::string& settings_name);
 
-// Sets SamplingRate and device_rate: 8000 -> 11025, 16000 -> 22050,
-// 32000 -> 44100; 11025, 22050 and 44100 keep their value; anything else
-// sets both to 11025.
+// Sets SamplingRate (a rate the station runs at, else 11025) and the
+// device_rate it gives (device_rate_of: 8000 -> 11025, 16000 -> 22050,
+// 32000 -> 44100; 11025, 22050 and 44100 keep their value).
 void apply_sampling_rate(StationState& state, int rate);
 
 // The stream rates the station takes from the settings file: at least
 // 2000 bytes per second and at most 4 x SamplingRate. A dialog writes no
 // other, and start-up brings any other into this range.
-constexpr int TRANSFER_RATE_MINIMUM = 2000;
+constexpr int TRANSFER_RATE_MINIMUM = setting_key("TransferRate").low;
 int storable_transfer_rate(int rate, int sampling_rate);
 
 // A number read as text of at most 31 characters: empty gives `def`,
@@ -70,7 +71,8 @@ int storable_transfer_rate(int rate, int sampling_rate);
 long read_number_setting(const char* section, const char* key, long def, const char* file);
 
 // Reads every key of the section from ctx.state.settings_file into
-// ctx.state, clamping out-of-range values, and derives the codec's
+// ctx.state by its row of SETTING_KEYS (app/settings_schema.h), bringing
+// out-of-range values into range, and derives the device rate and the codec's
 // rate_percent. Without a sound card the feed is forced to script (MODE 0)
 // and state.no_sound_card is set. With a report, each stored value that is
 // not used as written (no number, out of range, too long) is noted there as
@@ -97,6 +99,8 @@ struct SettingsWrite {
 };
 int write_setting_int(Context& ctx, SettingsWrite& write, const char* key, int value);
 int write_setting_string(Context& ctx, SettingsWrite& write, const char* key, const char* value);
+// Writes the value ctx.state holds for `key`, formatted as its type.
+int write_setting(Context& ctx, SettingsWrite& write, const SettingKey& key);
 // 1 when every key was written; 0 after one error box naming the file.
 int finish_settings_write(Context& ctx, const SettingsWrite& write);
 

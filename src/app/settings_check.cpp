@@ -72,6 +72,7 @@ void check_song(SettingsReport& report, const std::string& script, int line, con
 // one more function and one more line here.
 void check_file_group(Context& ctx, SettingsReport& report) {
     check_settings_file(ctx.state.settings_file, report);
+    check_unknown_settings(ctx.state.settings_file, report);
     load_settings(ctx, false, &report);
     ctx.state.feed_mode = ctx.state.MODE;
 }

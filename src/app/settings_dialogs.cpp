@@ -94,19 +94,14 @@ namespace {
 // The stream rate the settings file holds, as start-up takes it: what a
 // dialog writes back when the operator did not set one.
 int stored_transfer_rate(const StationState& s) {
-    const int stored = get_private_profile_int(SETTINGS_SECTION, "TransferRate", 0,
-                                               s.settings_file.c_str());
-    return storable_transfer_rate(stored, s.SamplingRate);
+    return static_cast<int>(read_setting_number(setting_key("TransferRate"), s.settings_file, s));
 }
 
 // The sampling rate the settings file holds, as start-up takes it: what
 // Options writes back when the audio type was not changed (the one in
 // memory may be a script's, played after its question).
 int stored_sampling_rate(const StationState& s) {
-    StationState probe;
-    apply_sampling_rate(probe, get_private_profile_int(SETTINGS_SECTION, "SamplingRate", 16000,
-                                                       s.settings_file.c_str()));
-    return probe.SamplingRate;
+    return static_cast<int>(read_setting_number(setting_key("SamplingRate"), s.settings_file, s));
 }
 
 }  // namespace
@@ -125,7 +120,7 @@ int options_ok(Context& ctx, const OptionsChoice& choice) {
         return 0;
     }
     int bandwidth = parse_bit_rate(choice.bandwidth_text.substr(0, BANDWIDTH_TEXT_MAX).c_str());
-    s.BANDWIDTH = bandwidth > BANDWIDTH_MINIMUM ? bandwidth : BANDWIDTH_MINIMUM;
+    s.BANDWIDTH = static_cast<int>(setting_in_range(setting_key("BANDWIDTH"), bandwidth, s));
     if (s.MAX_CLIENT <= 0) {
         show_message(
             ctx, true, Buttons::ok,
@@ -163,16 +158,16 @@ int options_ok(Context& ctx, const OptionsChoice& choice) {
     SettingsWrite write;
     write_setting_int(ctx, write, "SamplingRate",
                       rate_chosen ? s.SamplingRate : stored_sampling_rate(s));
-    write_setting_int(ctx, write, "MBONE", s.MBONE);
-    write_setting_int(ctx, write, "BANDWIDTH", s.BANDWIDTH);
-    write_setting_int(ctx, write, "ImageQuality", s.ImageQuality);
+    write_setting(ctx, write, setting_key("MBONE"));
+    write_setting(ctx, write, setting_key("BANDWIDTH"));
+    write_setting(ctx, write, setting_key("ImageQuality"));
     // This dialog sets no stream rate: the file keeps its own, never the
     // one a loaded script plays at (which may lie below what start-up takes).
     write_setting_int(ctx, write, "TransferRate", stored_transfer_rate(s));
-    write_setting_int(ctx, write, "Mode", s.MODE);
-    write_setting_string(ctx, write, "MBONEIP", s.MBONEIP.c_str());
-    write_setting_int(ctx, write, "INTRANET", s.INTRANET);
-    write_setting_string(ctx, write, "StationScript", s.StationScript.c_str());
+    write_setting(ctx, write, setting_key("Mode"));
+    write_setting(ctx, write, setting_key("MBONEIP"));
+    write_setting(ctx, write, setting_key("INTRANET"));
+    write_setting(ctx, write, setting_key("StationScript"));
     if (!finish_settings_write(ctx, write)) return 0;
     if (!notes.empty()) show_message(ctx, true, Buttons::ok | Icon::warning, "%s", notes.c_str());
     return 1;
@@ -304,7 +299,7 @@ int expert_ok(Context& ctx, const ExpertChoice& choice, const std::string& progr
                          "administrator.\nDo you want to continue?") != Answer::yes)
             return 0;
         s.IP_ADDR = choice.address;
-        write_setting_string(ctx, write, "IP_ADDR", s.IP_ADDR.c_str());
+        write_setting(ctx, write, setting_key("IP_ADDR"));
         s.SPECIFIC_IP = 1;
     } else {
         s.SPECIFIC_IP = 0;
@@ -319,14 +314,14 @@ int expert_ok(Context& ctx, const ExpertChoice& choice, const std::string& progr
         stored_rate = storable_transfer_rate(choice.rate, s.SamplingRate);
         s.TransferRate = stored_rate;
     }
-    write_setting_int(ctx, write, "Stream2X", s.Stream2X);
-    write_setting_int(ctx, write, "AutoStart", s.AutoStart);
+    write_setting(ctx, write, setting_key("Stream2X"));
+    write_setting(ctx, write, setting_key("AutoStart"));
     write_setting_int(ctx, write, "TransferRate", stored_rate);
-    write_setting_int(ctx, write, "SPECIFIC_IP", s.SPECIFIC_IP);
+    write_setting(ctx, write, setting_key("SPECIFIC_IP"));
     // The stored address list may be far longer than the edit holds: only
     // an edit by the operator replaces it.
     if (choice.repeater_edited) s.RepeaterIP = choice.repeater.substr(0, REPEATER_EDIT_MAX);
-    write_setting_string(ctx, write, "RepeaterIP", s.RepeaterIP.c_str());
+    write_setting(ctx, write, setting_key("RepeaterIP"));
     if (!finish_settings_write(ctx, write)) return 0;
 
     errno = 0;
@@ -404,12 +399,10 @@ int station_info_ok(Context& ctx, const StationInfo& info) {
     s.WWW_URL = one_line(info.url);
     s.WWW_DESC = one_line(info.description);
     SettingsWrite write;
-    write_setting_string(ctx, write, "StationName", s.StationName.c_str());
-    write_setting_string(ctx, write, "StationLocation", s.StationLocation.c_str());
-    write_setting_string(ctx, write, "StationCategory", s.StationCategory.c_str());
-    write_setting_string(ctx, write, "StationEMAIL", s.StationEMAIL.c_str());
-    write_setting_string(ctx, write, "WWW_URL", s.WWW_URL.c_str());
-    write_setting_string(ctx, write, "WWW_DESC", s.WWW_DESC.c_str());
+    for (const SettingKey& key : {setting_key("StationName"), setting_key("StationLocation"),
+                                  setting_key("StationCategory"), setting_key("StationEMAIL"),
+                                  setting_key("WWW_URL"), setting_key("WWW_DESC")})
+        write_setting(ctx, write, key);
     return finish_settings_write(ctx, write);
 }
 

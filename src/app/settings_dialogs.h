@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "app/settings_schema.h"
 #include "base/station_state.h"
 #include "web/http_client.h"
 #include "web/proxy_settings.h"
@@ -33,9 +34,9 @@ constexpr const char* AUDIO_TYPE_NAMES[2] = {"Voice", "Music"};
 constexpr int AUDIO_TYPE_RATES[2] = {8000, 22050};
 // The audio type a sampling rate shows as: 8000 is voice, every other music.
 inline int audio_type_of(int sampling_rate) { return sampling_rate == 8000 ? 0 : 1; }
-constexpr int BANDWIDTH_MINIMUM = 28800;
+constexpr int BANDWIDTH_MINIMUM = setting_key("BANDWIDTH").low;
 constexpr int BANDWIDTH_TEXT_MAX = 11;  // characters of the bit-rate field that count
-constexpr int SCRIPT_PATH_MAX = 255;  // as long as StationScript is read
+constexpr int SCRIPT_PATH_MAX = setting_key("StationScript").high;  // as long as it is read
 
 // A bit rate as typed: blanks and commas are skipped, digits and points
 // make the number (it ends at a second point), and the first other
@@ -87,7 +88,7 @@ std::string stream_rate_note(int sampling_rate, int rate);
 // ---- Expert Settings ----
 
 // The lowest rate start-up takes from the settings file (storable_transfer_rate).
-constexpr int STREAM_RATE_FLOOR = 2000;  // bytes per second
+constexpr int STREAM_RATE_FLOOR = setting_key("TransferRate").low;  // bytes per second
 constexpr int STREAM_RATE_CEILING = 16000;
 constexpr int STREAM_RATE_LINE = 125;
 constexpr int STREAM_RATE_PAGE = 250;
@@ -160,8 +161,8 @@ int expert_ok(Context& ctx, const ExpertChoice& choice, const std::string& progr
 
 // What the settings file gives back at the next start: a longer text would
 // come back cut.
-constexpr int STATION_FIELD_MAX = 127;
-constexpr int STATION_DESCRIPTION_MAX = 749;
+constexpr int STATION_FIELD_MAX = setting_key("StationName").high;
+constexpr int STATION_DESCRIPTION_MAX = setting_key("WWW_DESC").high;
 
 struct StationInfo {
     std::string name, location, category, email, url, description;

@@ -3,16 +3,13 @@
 #include <cstdio>
 
 #include "app/context.h"
+#include "codec/set_rate.h"
 #include "server/listener_table.h"
 
 std::string rate_line(int transfer_rate) {
-    const char* kind = transfer_rate > 6000   ? "LAN"
-                       : transfer_rate > 3200 ? "ISDN"
-                       : transfer_rate > 1600 ? "28.8k"
-                                              : "14.4";
     char text[64];
     snprintf(text, sizeof text, "%d.%dkbps (%s)", transfer_rate * 8 / 1000,
-             (transfer_rate * 8 / 100) % 10, kind);
+             (transfer_rate * 8 / 100) % 10, connection_class(transfer_rate));
     return text;
 }
 

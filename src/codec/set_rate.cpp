@@ -17,3 +17,21 @@ int transfer_rate_for_percent(int sampling_rate, int percent) {
     const int64_t rate = (static_cast<int64_t>(sampling_rate) * percent + 99) / 100;
     return rate > INT_MAX ? INT_MAX : rate < INT_MIN ? INT_MIN : static_cast<int>(rate);
 }
+
+bool is_station_rate(int rate) {
+    for (int station_rate : STATION_RATES)
+        if (rate == station_rate) return true;
+    return false;
+}
+
+int device_rate_of(int sampling_rate) {
+    if (!is_station_rate(sampling_rate)) return 11025;
+    return sampling_rate % 11025 == 0 ? sampling_rate : sampling_rate / 8000 * 11025;
+}
+
+const char* connection_class(int bytes_per_second) {
+    if (bytes_per_second > 6000) return "LAN";
+    if (bytes_per_second > 3200) return "ISDN";
+    if (bytes_per_second > 1600) return "28.8k";
+    return "14.4";
+}

@@ -92,6 +92,13 @@ int icecast_default_bitrate(int format) {
     return format == ICECAST_MP3 ? ICECAST_MP3_BITRATE_DEFAULT : ICECAST_OPUS_BITRATE_DEFAULT;
 }
 
+std::string icecast_bitrate_problem(long kbits) {
+    if (kbits >= ICECAST_BITRATE_MIN && kbits <= ICECAST_BITRATE_MAX) return "";
+    return "ICECAST_BITRATE must be " + std::to_string(ICECAST_BITRATE_MIN) + " to " +
+           std::to_string(ICECAST_BITRATE_MAX) +
+           " kbit/s (or empty for the format's default), not " + std::to_string(kbits);
+}
+
 IcecastSettings icecast_settings_of(const StationState& s) {
     IcecastSettings settings;
     settings.url = s.ICECAST_URL;
@@ -127,10 +134,8 @@ std::vector<IcecastProblem> icecast_settings_problems(const IcecastSettings& s) 
         problems.push_back({"ICECAST_PASSWORD", "ICECAST_PASSWORD must be at most 127 characters"});
     if (parse_icecast_format(s.format) < 0)
         problems.push_back({"ICECAST_FORMAT", "ICECAST_FORMAT must be opus or mp3, not " + s.format});
-    if (s.bitrate != 0 && (s.bitrate < ICECAST_BITRATE_MIN || s.bitrate > ICECAST_BITRATE_MAX))
-        problems.push_back({"ICECAST_BITRATE",
-                            "ICECAST_BITRATE must be 8 to 320 kbit/s (or empty for the format's default), not " +
-                                std::to_string(s.bitrate)});
+    if (std::string why = icecast_bitrate_problem(s.bitrate); s.bitrate != 0 && !why.empty())
+        problems.push_back({"ICECAST_BITRATE", why});
     return problems;
 }
 

@@ -34,6 +34,9 @@ int parse_icecast_format(const std::string& text);
 const char* icecast_format_name(int format);
 // The bit rate a format uses when the key is empty or 0.
 int icecast_default_bitrate(int format);
+// Why ICECAST_BITRATE cannot be `kbits` ("" when it can): 8 to 320 kbit/s.
+// Empty or 0 in the settings file is the format's default and no problem.
+std::string icecast_bitrate_problem(long kbits);
 
 // The keys as the settings file holds them.
 struct IcecastSettings {

@@ -15,19 +15,6 @@
 
 namespace {
 
-bool is_station_rate(int rate) {
-    return rate == 8000 || rate == 11025 || rate == 16000 || rate == 22050 || rate == 32000 ||
-           rate == 44100;
-}
-
-// The connection a listener needs for this many bytes per second.
-const char* connection_class(int bytes_per_second) {
-    if (bytes_per_second > 6000) return "LAN";
-    if (bytes_per_second > 3200) return "ISDN";
-    if (bytes_per_second > 1600) return "28.8k";
-    return "14.4";
-}
-
 // Asks whether to play a script made for other settings; true on Yes. Both
 // lines name the sampling rate: "Music" alone stands for five of them.
 bool confirm_script_settings(Services& services, int script_rate, int script_bytes) {
@@ -127,7 +114,7 @@ int load_script(Services& services, ScriptTable& script, CodecState& codec, cons
     if (!made_here && (script_rate != s.SamplingRate || abs(script_bytes - s.TransferRate) > 200)) {
         if (!confirm_script_settings(services, script_rate, script_bytes)) return -1;
         s.SamplingRate = script_rate;
-        s.device_rate = script_rate % 11025 == 0 ? script_rate : script_rate * 11025 / 8000;
+        s.device_rate = device_rate_of(script_rate);
     }
     // The songs were compressed for this bit rate; broadcast at it (the
     // settings file keeps its own values). The rate is the one that gives

@@ -195,7 +195,7 @@ ProfileSummary summarize_profile(const char* section, const char* file) {
     summary.byte_order_mark = text.bom;
     bool before_sections = true, in_section = false;
     int section_line = 0;
-    std::vector<std::pair<std::string, int>> seen;  // keys of the section and their first lines
+    std::vector<std::pair<std::string, int>>& seen = summary.keys;
     for (size_t i = 0; i < text.lines.size(); ++i) {
         std::string trimmed = trim(text.lines[i]), name, value;
         const int line = static_cast<int>(i) + 1;

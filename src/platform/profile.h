@@ -12,6 +12,7 @@
 // skipped when reading and kept when writing.
 
 #include <string>
+#include <utility>
 #include <vector>
 
 constexpr long PROFILE_MAX_BYTES = 1L << 20;
@@ -57,6 +58,8 @@ struct ProfileSummary {
     };
     std::vector<Repeat> repeats;  // keys set again, and the section begun again
     std::vector<int> nul_lines;   // lines holding a NUL byte: their value ends there
+    // The section's keys as written on their first lines, in the file's order.
+    std::vector<std::pair<std::string, int>> keys;
 };
 ProfileSummary summarize_profile(const char* section, const char* file);
 

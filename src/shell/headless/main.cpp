@@ -25,6 +25,7 @@
 #include "app/controller.h"
 #include "app/settings.h"
 #include "app/settings_check.h"
+#include "app/settings_schema.h"
 #include "app/status_report.h"
 #include "app/status_text.h"
 #include "base/version.h"
@@ -145,6 +146,12 @@ int main(int argc, char** argv) {
     ParseOutcome parsed = parse_station_options(argument_list(argc, argv), o);
     if (!parsed.run) return print_outcome(parsed);
     if (o.set_proxy) return set_proxy(o.proxy);
+    if (!o.settings_reference.empty()) {
+        const ReferenceFormat format =
+            o.settings_reference == "man" ? ReferenceFormat::man : ReferenceFormat::markdown;
+        fputs(settings_reference(format).c_str(), stdout);
+        return 0;
+    }
     // Whole lines at once into a pipe or the journal, as into a terminal.
     setvbuf(stdout, nullptr, _IOLBF, 0);
     QCoreApplication app(argc, argv);

@@ -59,9 +59,18 @@ ParseOutcome parse_station_options(const QStringList& arguments, StationOptions&
                                     "stores the HTTP proxy for the directory requests (an empty\n"
                                     "SERVER: no proxy; PORT 0: the directory's port); reads the\n"
                                     "password as one line from standard input");
+    const auto reference = line.add({"settings-reference"}, "markdown|man", "");
     ParseOutcome outcome = line.parse(arguments);
     if (!outcome.run) return outcome;
     const std::vector<std::string> rest = line.arguments();
+
+    if (line.is_set(reference)) {
+        o.settings_reference = line.value(reference);
+        if (o.settings_reference != "markdown" && o.settings_reference != "man")
+            return line.wrong("--settings-reference takes markdown or man, not " +
+                              o.settings_reference);
+        return outcome;
+    }
 
     if (line.is_set(set_proxy)) {
         if (line.options_given() != 1 || rest.size() != 3)

@@ -21,6 +21,9 @@ struct StationOptions {
     quint16 status_port = 0;
     bool list_categories = false;
     bool check = false;
+    // --settings-reference markdown|man: the settings list the README and
+    // the man page are made from (not listed in --help).
+    std::string settings_reference;
     // --set-proxy SERVER PORT USER (the password is read later).
     bool set_proxy = false;
     ProxySettings proxy;
