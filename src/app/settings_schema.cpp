@@ -87,6 +87,7 @@ std::string range_words(const SettingKey& key, long high) {
         return words;
     }
     if (high >= INT_MAX) return std::to_string(key.low) + " or more";
+    if (high == key.low + 1) return std::to_string(key.low) + " or " + std::to_string(high);
     return std::to_string(key.low) + " to " + std::to_string(high);
 }
 
@@ -185,8 +186,9 @@ std::string default_doc(const SettingKey& key) {
     return std::to_string(key.default_number);
 }
 
-// The values a key takes, in words ("" for any whole number).
+// The values a key takes, in words.
 std::string range_doc(const SettingKey& key) {
+    if (key.range_text && key.type == SettingType::text) return key.range_text;
     if (key.type == SettingType::text)
         return "at most " + std::to_string(key.high) + " characters";
     std::string range;
@@ -194,7 +196,7 @@ std::string range_doc(const SettingKey& key) {
         range = key.range_text;
     else if (!key.choices.empty() || key.low > INT_MIN)
         range = range_words(key, key.high);
-    if (range.empty()) return "";
+    if (range.empty()) return "whole number";
     if (*key.unit) range += std::string(" ") + key.unit;
     if (key.empty_means) range += std::string(" (empty: ") + key.empty_means + ")";
     if (key.out_of_range == OutOfRange::fallback)
