@@ -116,14 +116,6 @@ void apply_sampling_rate(StationState& state, int rate) {
     state.device_rate = device_rate_of(state.SamplingRate);
 }
 
-long read_number_setting(const char* section, const char* key, long def, const char* file) {
-    char text[32];
-    get_private_profile_string(section, key, "", text, sizeof text, file);
-    if (!text[0]) return def;
-    // strtol rather than atol: the same result, but defined for huge numbers.
-    return strtol(text, nullptr, 10);
-}
-
 int load_settings(Context& ctx, bool no_sound_card, SettingsReport* report) {
     StationState& s = ctx.state;
     read_settings(s, s.settings_file, report);

@@ -66,10 +66,6 @@ void apply_sampling_rate(StationState& state, int rate);
 constexpr int TRANSFER_RATE_MINIMUM = setting_key("TransferRate").low;
 int storable_transfer_rate(int rate, int sampling_rate);
 
-// A number read as text of at most 31 characters: empty gives `def`,
-// anything else its leading decimal number.
-long read_number_setting(const char* section, const char* key, long def, const char* file);
-
 // Reads every key of the section from ctx.state.settings_file into
 // ctx.state by its row of SETTING_KEYS (app/settings_schema.h), bringing
 // out-of-range values into range, and derives the device rate and the codec's

@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <vector>
 
-#include "app/settings.h"
 #include "app/settings_report.h"
 #include "platform/profile.h"
 
@@ -209,6 +208,14 @@ std::string range_doc(const SettingKey& key) {
 }
 
 }  // namespace
+
+long read_number_setting(const char* section, const char* key, long def, const char* file) {
+    char text[32];
+    get_private_profile_string(section, key, "", text, sizeof text, file);
+    if (!text[0]) return def;
+    // strtol rather than atol: the same result, but defined for huge numbers.
+    return strtol(text, nullptr, 10);
+}
 
 std::string host_name_default() {
     char name[256] = {};

@@ -265,6 +265,10 @@ consteval const SettingKey& setting_key(std::string_view key) {
     return *row;
 }
 
+// A number read as text of at most 31 characters: empty gives `def`,
+// anything else its leading decimal number (how a count key is read).
+long read_number_setting(const char* section, const char* key, long def, const char* file);
+
 // The top of a number key's range for these settings.
 long setting_high(const SettingKey& key, const SettingsRecord& record);
 
