@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/context.h"
+#include "app/settings_schema.h"
 #include "app/status_text.h"
 
 namespace {
@@ -24,9 +25,10 @@ StatusSection station_section(Context& ctx) {
     int64_t on_air = 0;
     if (s.broadcast_state != BS_IDLE)
         on_air = ctx.host->time_now() - ctx.station.broadcast_start_time;
+    // Values the settings file gives are told in the words of their keys' rows.
     return {"station",
-            {text("name", s.StationName, "the station's name"),
-             text("location", s.StationLocation, "where the station is"),
+            {text("name", s.StationName, setting_key("StationName").help),
+             text("location", s.StationLocation, setting_key("StationLocation").help),
              text("state", broadcast_state_word(ctx), "IDLE, STARTING, BROADCASTING or STOPPING"),
              text("feed", s.feed_mode == FEED_SCRIPT ? "script" : "live", "script or live"),
              gauge("sampling_rate_hz", s.SamplingRate, "samples a second"),
@@ -45,7 +47,7 @@ StatusSection listeners_section(Context& ctx) {
     return {"listeners",
             {gauge("active", active, "listeners in the table"),
              gauge("load_bps", load_bps, "bits a second sent to the listeners"),
-             gauge("bandwidth_bps", bandwidth, "bits a second the station may use"),
+             gauge("bandwidth_bps", bandwidth, setting_key("BANDWIDTH").help),
              gauge("bandwidth_share_percent", share, "load as a share of the bandwidth"),
              gauge("repeater", ctx.listeners.repeater_present ? 1 : 0,
                    "1 while a repeater is among the listeners"),
