@@ -76,6 +76,8 @@ TEST_F(SettingsSchema, every_row_names_one_field_of_its_own_type) {
         if (!is_number(key)) {
             EXPECT_GT(key.high, 0);
         }
+        const bool refuses = key.refuse_low != LONG_MIN || key.refuse_high != LONG_MAX;
+        EXPECT_EQ(key.refusal != nullptr, refuses) << "a refusal says why";
     }
     EXPECT_EQ(find_setting("max_client"), &setting_key("MAX_CLIENT"));  // as the file reads it
     EXPECT_EQ(find_setting("MAX_CLIENTS"), nullptr);

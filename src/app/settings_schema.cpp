@@ -125,8 +125,7 @@ void read_one(const SettingKey& key, SettingsRecord& record, const Reader& read)
     read.check(key, used);
 }
 
-
-// The number of single-character edits from one key to another, letter case ignored.
+// The single-character edits from one key to another, letter case ignored.
 size_t edit_distance(std::string_view a, std::string_view b) {
     auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
     std::vector<size_t> row(b.size() + 1);

@@ -186,7 +186,7 @@ inline constexpr SettingKey SETTING_KEYS[] = {
      .field = [](SettingsRecord& s) -> SettingField { return &s.AudioSample11025; }},
     {.key = "NextSrvID", .type = SettingType::count, .default_number = 1000, .low = LONG_MIN,
      .high = LONG_MAX, .module = "server",
-     .help = "the number a master station gives the next station that announces itself",
+     .help = "the station's registered id, sent in its start notice to the master station",
      .field = [](SettingsRecord& s) -> SettingField { return &s.NextSrvID; }},
     {.key = "DIRURL", .type = SettingType::text, .default_text = DIRURL_DEFAULT,
      .high = HOST_TEXT_MAX, .module = "directory",
