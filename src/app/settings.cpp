@@ -158,6 +158,10 @@ int write_setting(Context& ctx, SettingsWrite& write, const SettingKey& key) {
     return write_setting_string(ctx, write, key.key, setting_text(key, ctx.state).c_str());
 }
 
+int write_setting(Context& ctx, SettingsWrite& write, const SettingKey& key, long value) {
+    return write_setting_string(ctx, write, key.key, setting_number_text(key, value).c_str());
+}
+
 int finish_settings_write(Context& ctx, const SettingsWrite& write) {
     if (write.failures == 0) return 1;
     const char* cause = write.first_error ? strerror(write.first_error) : "the file cannot be written";

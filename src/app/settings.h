@@ -95,8 +95,11 @@ struct SettingsWrite {
 };
 int write_setting_int(Context& ctx, SettingsWrite& write, const char* key, int value);
 int write_setting_string(Context& ctx, SettingsWrite& write, const char* key, const char* value);
-// Writes the value ctx.state holds for `key`, formatted as its type.
+// Writes the value ctx.state holds for `key`, formatted as its type; or,
+// for a number key, `value` instead (a value the file keeps while memory
+// holds another, such as a loaded script's rates).
 int write_setting(Context& ctx, SettingsWrite& write, const SettingKey& key);
+int write_setting(Context& ctx, SettingsWrite& write, const SettingKey& key, long value);
 // 1 when every key was written; 0 after one error box naming the file.
 int finish_settings_write(Context& ctx, const SettingsWrite& write);
 

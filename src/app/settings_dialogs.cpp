@@ -156,14 +156,14 @@ int options_ok(Context& ctx, const OptionsChoice& choice) {
                  " cannot be opened (" + problem + "); Start will open the Script Builder.";
 
     SettingsWrite write;
-    write_setting_int(ctx, write, "SamplingRate",
-                      rate_chosen ? s.SamplingRate : stored_sampling_rate(s));
+    write_setting(ctx, write, setting_key("SamplingRate"),
+                  rate_chosen ? s.SamplingRate : stored_sampling_rate(s));
     write_setting(ctx, write, setting_key("MBONE"));
     write_setting(ctx, write, setting_key("BANDWIDTH"));
     write_setting(ctx, write, setting_key("ImageQuality"));
     // This dialog sets no stream rate: the file keeps its own, never the
     // one a loaded script plays at (which may lie below what start-up takes).
-    write_setting_int(ctx, write, "TransferRate", stored_transfer_rate(s));
+    write_setting(ctx, write, setting_key("TransferRate"), stored_transfer_rate(s));
     write_setting(ctx, write, setting_key("Mode"));
     write_setting(ctx, write, setting_key("MBONEIP"));
     write_setting(ctx, write, setting_key("INTRANET"));
@@ -316,7 +316,7 @@ int expert_ok(Context& ctx, const ExpertChoice& choice, const std::string& progr
     }
     write_setting(ctx, write, setting_key("Stream2X"));
     write_setting(ctx, write, setting_key("AutoStart"));
-    write_setting_int(ctx, write, "TransferRate", stored_rate);
+    write_setting(ctx, write, setting_key("TransferRate"), stored_rate);
     write_setting(ctx, write, setting_key("SPECIFIC_IP"));
     // The stored address list may be far longer than the edit holds: only
     // an edit by the operator replaces it.

@@ -282,8 +282,12 @@ std::string setting_text(const SettingKey& key, SettingsRecord& record) {
     if (auto* words = std::get_if<std::string*>(&field)) return **words;
     const long number = std::holds_alternative<int*>(field) ? *std::get<int*>(field)
                                                              : *std::get<long*>(field);
-    if (key.empty_means && number == 0) return "";
-    return std::to_string(number);
+    return setting_number_text(key, number);
+}
+
+std::string setting_number_text(const SettingKey& key, long value) {
+    if (key.empty_means && value == 0) return "";
+    return std::to_string(value);
 }
 
 void check_unknown_settings(const std::string& file, SettingsReport& report) {

@@ -303,6 +303,8 @@ long read_setting_number(const SettingKey& key, const std::string& file,
 // The value `record` holds for `key` as the settings file holds it: a number
 // in decimals ("" for an empty_means key at 0), a text as it is.
 std::string setting_text(const SettingKey& key, SettingsRecord& record);
+// A number as the file holds it for `key`.
+std::string setting_number_text(const SettingKey& key, long value);
 
 // Every key of the section that the station does not know (a misspelt one
 // is ignored, and its value with it): a warning at its line.
