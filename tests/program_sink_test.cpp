@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstring>
 
 #include "app/context.h"
@@ -168,6 +169,8 @@ TEST_F(ProgramSinkTest, a_script_broadcast_reaches_an_output_in_order_and_the_st
     EXPECT_EQ(status["icecast"]["state"], "off");  // the output not configured is still listed
     on_command(*ctx, Command::start_stop);
     EXPECT_EQ(ctx->state.broadcast_state, BS_IDLE);
+    close_station(*ctx);  // as the program's end does: no second "stopped"
+    EXPECT_EQ(std::count(heard.begin(), heard.end(), "stopped"), 1);
 
     EXPECT_EQ(runs(heard), (std::vector<std::string>{"started",
                                                      "title Song 1",
