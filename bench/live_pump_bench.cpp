@@ -46,7 +46,7 @@ void pump_blocks(benchmark::State& state) {
     }
     size_t at = 0;
     for (auto _ : state) {
-        pump_block(*ctx, ctx->capture, ctx->live_ring, ctx->codec, ctx->icecast,
+        pump_block(*ctx, ctx->capture, ctx->live_ring, ctx->codec, ctx->outputs,
                    ctx->sender.packet_counter, sound.data() + at, static_cast<uint16_t>(length), 1,
                    device_rate, device_rate, 1);
         at = (at + static_cast<size_t>(length)) % (sound.size() - static_cast<size_t>(length));

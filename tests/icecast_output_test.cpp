@@ -125,9 +125,9 @@ struct IcecastStation : ::testing::Test {
     }
     void wait_for_worker_event() {
         auto deadline = Clock::now() + std::chrono::seconds(5);
-        while (host.icecast_events_posted == 0 && Clock::now() < deadline)
+        while (host.output_events_posted == 0 && Clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        ASSERT_GT(host.icecast_events_posted, 0);
+        ASSERT_GT(host.output_events_posted, 0);
     }
 };
 
@@ -350,7 +350,7 @@ TEST_F(IcecastStation, a_server_that_stops_reading_is_told_as_lost) {
         auto before = Clock::now();
         icecast_program_samples(*ctx, ctx->icecast, block, sizeof block);
         longest_call = std::max(longest_call, Clock::now() - before);
-        if (host.icecast_events_posted.exchange(0) > 0) {
+        if (host.output_events_posted.exchange(0) > 0) {
             on_icecast_event(*ctx, ctx->icecast);
             states.push_back(icecast_state_word(ctx->icecast));
         }

@@ -76,7 +76,7 @@ struct LiveCaptureTest : ::testing::Test {
     }
 
     void pump(const Bytes& samples, int rate = 16000) {
-        pump_block(*ctx, ctx->capture, ctx->live_ring, ctx->codec, ctx->icecast,
+        pump_block(*ctx, ctx->capture, ctx->live_ring, ctx->codec, ctx->outputs,
                    ctx->sender.packet_counter, samples.data(),
                    static_cast<uint16_t>(samples.size()), 1, rate, rate, 1);
     }

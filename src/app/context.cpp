@@ -2,5 +2,5 @@
 
 StationParts station_parts(Context& ctx) {
     return StationParts{ctx,        ctx.station,  ctx.sender,    ctx.listeners, ctx.queue,
-                        ctx.script, ctx.pictures, ctx.live_ring, ctx.codec,     ctx.icecast};
+                        ctx.script, ctx.pictures, ctx.live_ring, ctx.codec,     ctx.outputs};
 }

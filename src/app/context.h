@@ -11,6 +11,7 @@
 #include "wire/datagram_queue.h"
 #include "live/live_capture.h"
 #include "live/live_ring.h"
+#include "media/program_sink.h"
 #include "media/script_table.h"
 #include "server/listener_table.h"
 #include "media/picture_slots.h"
@@ -30,13 +31,14 @@ struct Context : Services {
     StationSocket station;
     SenderState sender;
     WebState web;
-    IcecastOutput icecast;
+    // The outputs of the program besides the UDP listeners; each joins its
+    // own threads as it ends (within its bound).
+    ProgramSinks outputs;
+    // Always among them: it starts with each broadcast when ICECAST_URL is
+    // set then, and its status section says "off" while it is not.
+    IcecastOutput& icecast = outputs.add(std::make_unique<IcecastOutput>());
 
-    ~Context() {
-        stop_icecast_link(icecast.link);
-        wait_for_retired_link(icecast.link, 500);
-        close_trace_sink(*this);
-    }
+    ~Context() { close_trace_sink(*this); }
 };
 
 // The records a tick of the sender works on.

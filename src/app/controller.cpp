@@ -117,7 +117,7 @@ void go_on_air(Context& ctx, bool menu_form) {
     ctx.sender.packet_counter = (ctx.sender.packet_counter + 7) & ~7u;
     ctx.sender.first_seq = ctx.sender.packet_counter;
     add_receiver(ctx, ctx.listeners, ctx.station, ctx.queue, on_air(ctx.sender, ctx.script));
-    icecast_start(ctx, ctx.icecast);
+    ctx.outputs.started(ctx);
 
     if (s.feed_mode == FEED_LIVE_PRIMING) {
         if (open_capture(ctx, ctx.capture)) {
@@ -442,8 +442,10 @@ void on_live_tick(Context& ctx) {
     }
 }
 
+void on_output_event(Context& ctx) { ctx.outputs.take_news(ctx); }
+
 void on_capture_buffer(Context& ctx, int buffer_id, int recorded) {
-    on_capture_buffer(ctx, ctx.capture, ctx.live_ring, ctx.codec, ctx.icecast,
+    on_capture_buffer(ctx, ctx.capture, ctx.live_ring, ctx.codec, ctx.outputs,
                       ctx.sender.packet_counter, buffer_id, recorded);
 }
 

@@ -44,6 +44,8 @@ void panel_tick(Context& ctx);
 int send_due_ticks(Context& ctx);
 // One live tick (Host::post_live_tick): sends a block while live sending runs.
 void on_live_tick(Context& ctx);
+// An output of the program had news (Host::post_output_event).
+void on_output_event(Context& ctx);
 // A capture buffer came back from the device (the front end posts this).
 void on_capture_buffer(Context& ctx, int buffer_id, int recorded);
 // The station socket can be written again.

@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "app/context.h"
-#include "icecast/icecast_output.h"
 #include "wire/datagram_queue.h"
 #include "media/picture_slots.h"
 #include "media/script_table.h"
@@ -41,7 +40,7 @@ int open_station(Context& ctx, const char* host_name, const char* multicast_grou
 }
 
 void close_station(Context& ctx) {
-    icecast_stop(ctx, ctx.icecast);
+    ctx.outputs.stopped(ctx);
     if (ctx.station.socket < 0) return;
     tell_master_station_closes(ctx, ctx.station, ctx.queue);
     ctx.state.listing_due = false;

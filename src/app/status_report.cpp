@@ -1,5 +1,6 @@
 #include "app/status_report.h"
 
+#include <cctype>
 #include <cstdio>
 
 #include "app/context.h"
@@ -83,15 +84,19 @@ StatusSection datagrams_section(const Context& ctx) {
                      "resends asked for audio no longer kept")}};
 }
 
-StatusSection icecast_section(const Context& ctx) {
-    const IcecastOutput& out = ctx.icecast;
-    return {"icecast",
-            {text("state", icecast_state_word(ctx.icecast), "on the air, connecting, reconnecting or off"),
-             text("url", out.url, "the server and mount fed, empty when there is none"),
-             gauge("on_air", out.state == ICECAST_ON_AIR ? 1 : 0,
-                   "1 while the Icecast server takes the program"),
-             counter("dropped_blocks", out.dropped_items,
-                     "audio blocks dropped while the server could not keep up")}};
+// One section for each output of the program, named after it.
+StatusSection output_section(const ProgramSink& sink) {
+    StatusSection section;
+    for (char c : sink.name())
+        section.name += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (OutputValue& value : sink.status_values()) {
+        StatusKind kind = value.kind == OutputValueKind::Text    ? StatusKind::Text
+                          : value.kind == OutputValueKind::Gauge ? StatusKind::Gauge
+                                                                 : StatusKind::Counter;
+        section.values.push_back({std::move(value.key), kind, value.number, std::move(value.text),
+                                  std::move(value.help)});
+    }
+    return section;
 }
 
 // JSON strings are UTF-8: a byte that does not start a valid UTF-8
@@ -174,8 +179,10 @@ std::string reply(const char* status, const char* type, const std::string& body,
 
 StatusReport collect_status(Context& ctx) {
     // Another part of the station with a state to show adds its section here.
-    return {station_section(ctx), listeners_section(ctx), song_section(ctx),
-            datagrams_section(ctx), icecast_section(ctx)};
+    StatusReport report = {station_section(ctx), listeners_section(ctx), song_section(ctx),
+                           datagrams_section(ctx)};
+    for (const auto& sink : ctx.outputs.outputs) report.push_back(output_section(*sink));
+    return report;
 }
 
 std::string status_json(const StatusReport& report) {

@@ -72,3 +72,12 @@ std::string audio_type(const Context& ctx, int capture_rate) {
     text += recording && capture_rate != ctx.state.SamplingRate ? '*' : ' ';
     return text;
 }
+
+std::string outputs_line(const Context& ctx) {
+    std::string line;
+    for (const auto& sink : ctx.outputs.outputs) {
+        std::string one = output_status_line(ctx, *sink);
+        if (!one.empty()) line += (line.empty() ? "" : " | ") + one;
+    }
+    return line;
+}

@@ -19,3 +19,6 @@ std::string listeners_line(Context& ctx);
 std::string now_playing(const Context& ctx);
 // "Music" or "Voice", with "*" when the sound card records at another rate.
 std::string audio_type(const Context& ctx, int capture_rate);
+// Each output of the program with its status ("Icecast on the air"), in
+// their order and parted by " | "; empty when none has one to show.
+std::string outputs_line(const Context& ctx);

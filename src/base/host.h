@@ -111,16 +111,16 @@ public:
     // has no such dialog (the headless station has none).
     virtual int run_dialog(Dialog dialog) { return 0; }
 
-    // An operator message that must not stop anything (the Icecast output
-    // lost or back): a line in the headless log, a box without a modal loop
-    // in the window. The default shows an ordinary box.
+    // An operator message that must not stop anything (an output of the
+    // program lost or back): a line in the headless log, a box without a
+    // modal loop in the window. The default shows an ordinary box.
     virtual void notice(const char* text) {
         message_box(text, "Radio Velmora Broadcaster (tm)", Buttons::ok | Icon::warning, false);
     }
-    // Called from the Icecast output's worker thread, and only to post: the
-    // front end runs on_icecast_event (icecast/icecast_output.h) on the one
-    // thread soon after.
-    virtual void post_icecast_event() {}
+    // Called from an output's own thread (media/program_sink.h), and only to
+    // post: the front end has every output take its news on the one thread
+    // soon after (on_output_event, app/controller.h).
+    virtual void post_output_event() {}
 
     // Posts a close message to the main window: the front end ends the
     // program in an orderly way (Exit of the Station menu).

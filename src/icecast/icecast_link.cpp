@@ -81,21 +81,39 @@ void add_frame(SuperBlockAssembly& a, uint32_t seq, const uint8_t* frame, int le
     a.present |= 1 << n;
 }
 
+// ---- owners of the libraries' handles ---------------------------------
+
+// Frees a library's handle with the library's own call.
+template <auto free_handle>
+struct FreeWith {
+    template <typename T>
+    void operator()(T* handle) const {
+        (void)free_handle(handle);
+    }
+};
+using ShoutHandle = std::unique_ptr<shout_t, FreeWith<shout_free>>;
+using ShoutMetadata = std::unique_ptr<shout_metadata_t, FreeWith<shout_metadata_free>>;
+using OpusEncoder = std::unique_ptr<OggOpusEnc, FreeWith<ope_encoder_destroy>>;
+using OpusComments = std::unique_ptr<OggOpusComments, FreeWith<ope_comments_destroy>>;
+using LameEncoder = std::unique_ptr<lame_global_flags, FreeWith<lame_close>>;
+
 // ---- the encoders --------------------------------------------------------
 
 struct Connection;
 int send_encoded(Connection& c, const unsigned char* bytes, size_t size);
 
+// At most one of the two is open.
 struct Encoder {
-    OggOpusEnc* opus = nullptr;
-    lame_global_flags* lame = nullptr;
+    OpusEncoder opus;
+    LameEncoder lame;
     std::vector<unsigned char> mp3;  // LAME's output, sized once
     std::vector<short> pcm;
 };
 
 struct Connection {
     const IcecastConfig* config = nullptr;
-    shout_t* shout = nullptr;
+    ShoutHandle shout_handle;
+    shout_t* shout = nullptr;  // shout_handle's, for the many calls that take it
     Encoder encoder;
     std::string title;
     bool send_failed = false;
@@ -136,21 +154,20 @@ int write_page(void* user, const unsigned char* page, opus_int32 length) {
 }
 int close_pages(void*) { return 0; }
 
-OggOpusComments* title_comments(const std::string& title) {
-    OggOpusComments* comments = ope_comments_create();
-    if (comments && !title.empty()) ope_comments_add(comments, "TITLE", title.c_str());
+OpusComments title_comments(const std::string& title) {
+    OpusComments comments(ope_comments_create());
+    if (comments && !title.empty()) ope_comments_add(comments.get(), "TITLE", title.c_str());
     return comments;
 }
 
 void set_mp3_title(Connection& c) {
-    shout_metadata_t* metadata = shout_metadata_new();
+    ShoutMetadata metadata(shout_metadata_new());
     if (!metadata) return;
-    if (shout_metadata_add(metadata, "song", c.title.c_str()) == SHOUTERR_SUCCESS) {
+    if (shout_metadata_add(metadata.get(), "song", c.title.c_str()) == SHOUTERR_SUCCESS) {
         // A refused title loses the title, not the stream.
-        int ignored = shout_set_metadata_utf8(c.shout, metadata);
+        int ignored = shout_set_metadata_utf8(c.shout, metadata.get());
         (void)ignored;
     }
-    shout_metadata_free(metadata);
 }
 
 int open_encoder(Connection& c, std::string* problem) {
@@ -158,33 +175,33 @@ int open_encoder(Connection& c, std::string* problem) {
     Encoder& e = c.encoder;
     if (config.format == ICECAST_OPUS) {
         static const OpusEncCallbacks callbacks = {write_page, close_pages};
-        OggOpusComments* comments = title_comments(c.title);
+        OpusComments comments = title_comments(c.title);
         int error = 0;
-        e.opus = ope_encoder_create_callbacks(&callbacks, &c, comments, config.sampling_rate, 1, 0, &error);
-        if (comments) ope_comments_destroy(comments);
+        e.opus.reset(ope_encoder_create_callbacks(&callbacks, &c, comments.get(),
+                                                  config.sampling_rate, 1, 0, &error));
         if (!e.opus) {
             *problem = std::string("the Opus encoder refused: ") + ope_strerror(error);
             return 0;
         }
-        ope_encoder_ctl(e.opus, OPUS_SET_BITRATE(config.bitrate * 1000));
-        ope_encoder_ctl(e.opus, OPE_SET_MUXING_DELAY(kOpusMuxingDelay));
+        ope_encoder_ctl(e.opus.get(), OPUS_SET_BITRATE(config.bitrate * 1000));
+        ope_encoder_ctl(e.opus.get(), OPE_SET_MUXING_DELAY(kOpusMuxingDelay));
         // libopusenc looks 2 s ahead by default: that long behind the station.
-        ope_encoder_ctl(e.opus, OPE_SET_DECISION_DELAY(0));
+        ope_encoder_ctl(e.opus.get(), OPE_SET_DECISION_DELAY(0));
         return 1;
     }
-    e.lame = lame_init();
+    e.lame.reset(lame_init());
     if (!e.lame) {
         *problem = "the MP3 encoder cannot start";
         return 0;
     }
-    lame_set_in_samplerate(e.lame, config.sampling_rate);
-    lame_set_num_channels(e.lame, 1);
-    lame_set_mode(e.lame, MONO);
-    lame_set_brate(e.lame, config.bitrate);
-    lame_set_quality(e.lame, 7);  // fast: the station's CPU is for its listeners
-    if (lame_init_params(e.lame) < 0) {
-        lame_close(e.lame);
-        e.lame = nullptr;
+    lame_global_flags* lame = e.lame.get();
+    lame_set_in_samplerate(lame, config.sampling_rate);
+    lame_set_num_channels(lame, 1);
+    lame_set_mode(lame, MONO);
+    lame_set_brate(lame, config.bitrate);
+    lame_set_quality(lame, 7);  // fast: the station's CPU is for its listeners
+    if (lame_init_params(lame) < 0) {
+        e.lame.reset();
         *problem = "the MP3 encoder refused " + std::to_string(config.bitrate) + " kbit/s at " +
                    std::to_string(config.sampling_rate) + " Hz";
         return 0;
@@ -196,16 +213,15 @@ int open_encoder(Connection& c, std::string* problem) {
 
 void close_encoder(Connection& c) {
     Encoder& e = c.encoder;
+    // What the encoder still holds goes out before it closes.
     if (e.opus) {
-        ope_encoder_drain(e.opus);
-        ope_encoder_destroy(e.opus);
-        e.opus = nullptr;
+        ope_encoder_drain(e.opus.get());
+        e.opus.reset();
     }
     if (e.lame) {
-        int bytes = lame_encode_flush(e.lame, e.mp3.data(), static_cast<int>(e.mp3.size()));
+        int bytes = lame_encode_flush(e.lame.get(), e.mp3.data(), static_cast<int>(e.mp3.size()));
         if (bytes > 0) send_encoded(c, e.mp3.data(), static_cast<size_t>(bytes));
-        lame_close(e.lame);
-        e.lame = nullptr;
+        e.lame.reset();
     }
 }
 
@@ -220,9 +236,9 @@ void encode_samples(Connection& c, const uint8_t* samples, int count) {
     e.pcm.resize(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) e.pcm[i] = static_cast<short>((samples[i] - 128) * 256);
     if (e.opus) {
-        ope_encoder_write(e.opus, e.pcm.data(), count);
+        ope_encoder_write(e.opus.get(), e.pcm.data(), count);
     } else if (e.lame) {
-        int bytes = lame_encode_buffer(e.lame, e.pcm.data(), nullptr, count, e.mp3.data(),
+        int bytes = lame_encode_buffer(e.lame.get(), e.pcm.data(), nullptr, count, e.mp3.data(),
                                        static_cast<int>(e.mp3.size()));
         if (bytes > 0) send_encoded(c, e.mp3.data(), static_cast<size_t>(bytes));
     }
@@ -234,11 +250,8 @@ void change_title(Connection& c, const std::string& title) {
     if (title == c.title) return;
     c.title = title;
     if (c.encoder.opus) {
-        OggOpusComments* comments = title_comments(title);
-        if (comments) {
-            ope_encoder_chain_current(c.encoder.opus, comments);
-            ope_comments_destroy(comments);
-        }
+        OpusComments comments = title_comments(title);
+        if (comments) ope_encoder_chain_current(c.encoder.opus.get(), comments.get());
     } else if (c.encoder.lame) {
         set_mp3_title(c);
     }
@@ -280,12 +293,13 @@ void set_meta(shout_t* shout, const char* key, const std::string& value) {
 // The one shout_t of a worker, set up once and opened for every attempt:
 // libshout 2.4 keeps part of a failed attempt's state with its shout_t, so a
 // fresh one per attempt would leave a little memory behind each time.
-shout_t* make_shout(const IcecastConfig& config, std::string* problem) {
-    shout_t* shout = shout_new();
-    if (!shout) {
+ShoutHandle make_shout(const IcecastConfig& config, std::string* problem) {
+    ShoutHandle handle(shout_new());
+    if (!handle) {
         *problem = "out of memory";
         return nullptr;
     }
+    shout_t* shout = handle.get();
     unsigned format = config.format == ICECAST_MP3 ? SHOUT_FORMAT_MP3 : SHOUT_FORMAT_OGG;
     if (shout_set_host(shout, config.target.host.c_str()) != SHOUTERR_SUCCESS ||
         shout_set_port(shout, static_cast<unsigned short>(config.target.port)) != SHOUTERR_SUCCESS ||
@@ -296,7 +310,6 @@ shout_t* make_shout(const IcecastConfig& config, std::string* problem) {
         shout_set_content_format(shout, format, SHOUT_USAGE_AUDIO, nullptr) != SHOUTERR_SUCCESS ||
         shout_set_nonblocking(shout, SHOUT_BLOCKING_NONE) != SHOUTERR_SUCCESS) {
         *problem = shout_get_error(shout);
-        shout_free(shout);
         return nullptr;
     }
     int ignored = shout_set_agent(shout, "Radio Velmora Broadcaster");
@@ -310,7 +323,7 @@ shout_t* make_shout(const IcecastConfig& config, std::string* problem) {
     ignored = shout_set_audio_info(shout, SHOUT_AI_SAMPLERATE, rate.c_str());
     ignored = shout_set_audio_info(shout, SHOUT_AI_CHANNELS, "1");
     ignored = shout_set_audio_info(shout, SHOUT_AI_BITRATE, bitrate.c_str());
-    return shout;
+    return handle;
 }
 
 // Whether the server's status page lists a source on `mount` now. Icecast
@@ -496,19 +509,14 @@ std::string stream(IcecastShared& s, Connection& c, SuperBlockAssembly& assembly
     }
 }
 
-void run_worker(std::shared_ptr<IcecastShared> shared, IcecastConfig config) {
-    // A server that closed the connection must not end the station: the
-    // write then fails with EPIPE (the signal stays pending, blocked here).
-    sigset_t pipe_signal;
-    sigemptyset(&pipe_signal);
-    sigaddset(&pipe_signal, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
-    IcecastShared& s = *shared;
+// Connects, streams and reconnects until the station lets go.
+void serve(IcecastShared& s, const IcecastConfig& config) {
     auto assembly = std::make_unique<SuperBlockAssembly>();
     Connection c;
     c.config = &config;
     std::string problem;
-    c.shout = make_shout(config, &problem);
+    c.shout_handle = make_shout(config, &problem);
+    c.shout = c.shout_handle.get();
     if (!c.shout) {
         report(s, ICECAST_EVENT_LOST, problem);
         return;
@@ -564,12 +572,40 @@ void run_worker(std::shared_ptr<IcecastShared> shared, IcecastConfig config) {
         retry_ms = std::min(retry_ms * 2, ICECAST_LONGEST_RETRY_MS);
     }
     disconnect(c);
-    shout_free(c.shout);
+}
+
+void run_worker(std::shared_ptr<IcecastShared> shared, IcecastConfig config) {
+    // A server that closed the connection must not end the station: the
+    // write then fails with EPIPE (the signal stays pending, blocked here).
+    sigset_t pipe_signal;
+    sigemptyset(&pipe_signal);
+    sigaddset(&pipe_signal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
+    IcecastShared& s = *shared;
+    serve(s, config);
     {
         std::lock_guard<std::mutex> lock(s.mutex);
         s.finished = true;
     }
     s.wake.notify_all();
+}
+
+bool worker_finished(IcecastShared& s) {
+    std::lock_guard<std::mutex> lock(s.mutex);
+    return s.finished;
+}
+
+// Joins the stopped workers that have ended; never waits for one that has not.
+void join_finished_workers(IcecastLink& link) {
+    auto& retired = link.retired;
+    for (auto it = retired.begin(); it != retired.end();) {
+        if (it->thread.joinable() && !worker_finished(*it->shared)) {
+            ++it;
+            continue;
+        }
+        if (it->thread.joinable()) it->thread.join();
+        it = retired.erase(it);
+    }
 }
 
 std::once_flag g_shout_ready;
@@ -581,9 +617,7 @@ void start_icecast_link(IcecastLink& link, const IcecastConfig& config, std::fun
     std::call_once(g_shout_ready, [] { shout_init(); });
     link.shared = std::make_shared<IcecastShared>();
     link.shared->notify = std::move(notify);
-    // Never joined: a worker stuck in a look-up or a hanging connection
-    // ends on its own once that returns, and holds its own share.
-    std::thread(run_worker, link.shared, config).detach();
+    link.worker = std::thread(run_worker, link.shared, config);
 }
 
 void stop_icecast_link(IcecastLink& link) {
@@ -594,14 +628,23 @@ void stop_icecast_link(IcecastLink& link) {
         link.shared->notify = nullptr;
     }
     link.shared->wake.notify_all();
-    link.retired = std::move(link.shared);
+    link.retired.push_back({std::move(link.shared), std::move(link.worker)});
+    join_finished_workers(link);
 }
 
-void wait_for_retired_link(IcecastLink& link, int ms) {
-    if (!link.retired) return;
-    IcecastShared& s = *link.retired;
-    std::unique_lock<std::mutex> lock(s.mutex);
-    s.wake.wait_for(lock, std::chrono::milliseconds(ms), [&] { return s.finished; });
+IcecastLink::~IcecastLink() {
+    stop_icecast_link(*this);
+    auto deadline = Clock::now() + std::chrono::milliseconds(ICECAST_STOP_WAIT_MS);
+    for (IcecastWorker& w : retired) {
+        if (!w.thread.joinable()) continue;
+        IcecastShared& s = *w.shared;
+        std::unique_lock<std::mutex> lock(s.mutex);
+        s.wake.wait_until(lock, deadline, [&] { return s.finished; });
+    }
+    join_finished_workers(*this);
+    // Only a worker inside the system's look-up of a host name is left.
+    for (IcecastWorker& w : retired)
+        if (w.thread.joinable()) w.thread.detach();
 }
 
 bool icecast_link_running(const IcecastLink& link) { return link.shared != nullptr; }

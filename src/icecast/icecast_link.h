@@ -86,22 +86,41 @@ struct IcecastShared {
     std::function<void()> notify;
 };
 
-struct IcecastLink {
+// Stopping a worker: it lets go within a few hundredths of a second
+// wherever it is (every socket it uses is non-blocking and every wait ends
+// on the stop), so the owner joins it. The one call no stop can cut short
+// is the system's look-up of a host name: a worker still inside one when
+// this bound has passed is let go of, holding its own share, and ends when
+// the look-up returns.
+constexpr int ICECAST_STOP_WAIT_MS = 2000;
+
+// A worker's thread and what it shares with the station.
+struct IcecastWorker {
     std::shared_ptr<IcecastShared> shared;
-    // The last worker let go of: at the end of the program it is given a
-    // moment to close its connection and free what it holds.
-    std::shared_ptr<IcecastShared> retired;
+    std::thread thread;
+};
+
+// Owns the running worker and those stopped and not yet joined; its end
+// stops and joins them all (waiting at most ICECAST_STOP_WAIT_MS).
+struct IcecastLink {
+    IcecastLink() = default;
+    IcecastLink(const IcecastLink&) = delete;
+    IcecastLink& operator=(const IcecastLink&) = delete;
+    ~IcecastLink();
+
+    std::shared_ptr<IcecastShared> shared;  // the running worker's; none when stopped
+    std::thread worker;
+    std::vector<IcecastWorker> retired;  // asked to stop, not yet joined
 };
 
 // Starts the worker on `config`. `notify` is called from the worker's
 // thread after each event (it must only post to the station's thread).
 void start_icecast_link(IcecastLink& link, const IcecastConfig& config, std::function<void()> notify);
 // Asks the worker to close its connection and end, and lets go of it
-// without waiting. Nothing is reported after this.
+// without waiting (it is joined once it has ended, at the latest when the
+// link ends). Nothing is reported after this.
 void stop_icecast_link(IcecastLink& link);
 bool icecast_link_running(const IcecastLink& link);
-// The program ends: waits at most `ms` for the last worker to finish.
-void wait_for_retired_link(IcecastLink& link, int ms);
 
 // Queues one item; when the queue is full the oldest audio goes. Never blocks
 // on the worker (only on the queue's lock, held for a copy).

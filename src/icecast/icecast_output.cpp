@@ -80,10 +80,10 @@ int icecast_start(Services& services, IcecastOutput& icecast) {
     out.state = ICECAST_CONNECTING;
     out.lost_told = false;
     out.was_on_air = false;
-    out.title.clear();
+    out.title_sent.clear();
     out.dropped_items = 0;
     Host* host = services.host;
-    start_icecast_link(out.link, config, [host] { host->post_icecast_event(); });
+    start_icecast_link(out.link, config, [host] { host->post_output_event(); });
     return 1;
 }
 
@@ -96,22 +96,18 @@ void icecast_stop(Services& services, IcecastOutput& icecast) {
     services.host->invalidate(false);
 }
 
-void icecast_program_frame(Services& services, IcecastOutput& icecast, uint32_t seq,
-                           const uint8_t* frame, int length) {
-    queue_program_item(icecast.link, ITEM_FRAME, seq, frame, length);
+void icecast_program_frame(Services&, IcecastOutput& icecast, uint32_t seq, const uint8_t* frame,
+                           int length) {
+    icecast.program_frame(seq, frame, length);
 }
 
-void icecast_program_samples(Services& services, IcecastOutput& icecast, const uint8_t* samples,
+void icecast_program_samples(Services&, IcecastOutput& icecast, const uint8_t* samples,
                              int count) {
-    queue_program_item(icecast.link, ITEM_SAMPLES, 0, samples, count);
+    icecast.program_samples(samples, count);
 }
 
-void icecast_program_title(Services& services, IcecastOutput& icecast, const char* text) {
-    IcecastOutput& out = icecast;
-    if (!icecast_link_running(out.link) || out.title == text) return;
-    out.title = text;
-    queue_program_item(out.link, ITEM_TITLE, 0, reinterpret_cast<const uint8_t*>(text),
-                       static_cast<int>(strlen(text)));
+void icecast_program_title(Services&, IcecastOutput& icecast, const char* text) {
+    icecast.title(text);
 }
 
 void on_icecast_event(Services& services, IcecastOutput& icecast) {
@@ -167,10 +163,48 @@ const char* icecast_state_word(const IcecastOutput& icecast) {
 }
 
 std::string icecast_status_text(const Services& services, const IcecastOutput& icecast) {
+    std::string status = icecast.status(services);
+    return status.empty() ? "" : icecast.name() + " " + status;
+}
+
+// ---- as a program sink ---------------------------------------------------
+
+bool IcecastOutput::started(Services& services) { return icecast_start(services, *this) == 1; }
+
+void IcecastOutput::program_frame(uint32_t seq, const uint8_t* frame, int length) {
+    queue_program_item(link, ITEM_FRAME, seq, frame, length);
+}
+
+void IcecastOutput::program_samples(const uint8_t* samples, int count) {
+    queue_program_item(link, ITEM_SAMPLES, 0, samples, count);
+}
+
+void IcecastOutput::title(const char* text) {
+    if (!icecast_link_running(link) || this->title_sent == text) return;
+    title_sent = text;
+    queue_program_item(link, ITEM_TITLE, 0, reinterpret_cast<const uint8_t*>(text),
+                       static_cast<int>(strlen(text)));
+}
+
+void IcecastOutput::stopped(Services& services) { icecast_stop(services, *this); }
+
+void IcecastOutput::take_news(Services& services) { on_icecast_event(services, *this); }
+
+std::string IcecastOutput::status(const Services& services) const {
     if (services.state.ICECAST_URL.empty()) return "";
-    std::string text = std::string("Icecast ") + icecast_state_word(icecast);
-    int64_t dropped = icecast_link_running(icecast.link) ? dropped_program_items(icecast.link)
-                                                             : icecast.dropped_items;
+    std::string text = icecast_state_word(*this);
+    int64_t dropped = icecast_link_running(link) ? dropped_program_items(link) : dropped_items;
     if (dropped > 0) text += " (" + std::to_string(dropped) + " blocks dropped)";
     return text;
+}
+
+std::vector<OutputValue> IcecastOutput::status_values() const {
+    using Kind = OutputValueKind;
+    return {{"state", Kind::Text, 0, icecast_state_word(*this),
+             "on the air, connecting, reconnecting or off"},
+            {"url", Kind::Text, 0, url, "the server and mount fed, empty when there is none"},
+            {"on_air", Kind::Gauge, state == ICECAST_ON_AIR ? 1 : 0, "",
+             "1 while the Icecast server takes the program"},
+            {"dropped_blocks", Kind::Counter, dropped_items, "",
+             "audio blocks dropped while the server could not keep up"}};
 }

@@ -3,18 +3,21 @@
 // with a broadcast when ICECAST_URL is set, fed the program the UDP
 // listeners hear (the script's frames, or the captured samples in live
 // feed) and its song texts, and told of the worker's state changes through
-// the host (Host::post_icecast_event, then on_icecast_event here).
+// the host (Host::post_output_event, then on_icecast_event here). It is a
+// program sink: the station feeds it through that interface alone.
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "icecast/icecast_link.h"
+#include "media/program_sink.h"
 
 struct Services;
 
 enum IcecastState { ICECAST_OFF, ICECAST_CONNECTING, ICECAST_ON_AIR, ICECAST_RECONNECTING };
 
-struct IcecastOutput {
+struct IcecastOutput final : ProgramSink {
     IcecastLink link;
     int state = ICECAST_OFF;
     std::string url;        // as the operator wrote it, for the messages
@@ -22,9 +25,20 @@ struct IcecastOutput {
     std::string user;
     bool lost_told = false;  // the operator heard it is gone: "back" is due
     bool was_on_air = false;  // since this start: only then is it "back"
-    std::string title;       // the last song text queued
+    std::string title_sent;  // the last song text queued
     int64_t dropped_items = 0;
     bool permission_warned = false;  // once per run of the program
+
+    std::string name() const override { return "Icecast"; }
+    bool started(Services& services) override;
+    void program_frame(uint32_t seq, const uint8_t* frame, int length) override;
+    void program_samples(const uint8_t* samples, int count) override;
+    void title(const char* text) override;
+    void picture(const PictureSlot&) override {}  // a stream without pictures
+    void stopped(Services& services) override;
+    void take_news(Services& services) override;
+    std::string status(const Services& services) const override;
+    std::vector<OutputValue> status_values() const override;
 };
 
 // Reads the ICECAST_* keys of the settings and starts the output; nothing when

@@ -12,7 +12,7 @@
 #include "codec/encoder.h"
 #include "codec/set_rate.h"
 #include "codec/super_block.h"
-#include "icecast/icecast_output.h"
+#include "media/program_sink.h"
 #include "live/live_ring.h"
 #include "wire/packet.h"
 
@@ -161,7 +161,7 @@ void close_capture(Services& services, LiveCapture& cap) {
 }
 
 void pump_block(Services& services, LiveCapture& cap, LiveRing& ring, CodecState& codec,
-                IcecastOutput& icecast, uint32_t packets_sent, const uint8_t* data,
+                ProgramSinks& outputs, uint32_t packets_sent, const uint8_t* data,
                 uint16_t recorded, int channels, int capture_rate, int byte_rate,
                 int bytes_per_sample) {
     (void)channels, (void)byte_rate, (void)bytes_per_sample;  // always 8-bit mono
@@ -172,7 +172,7 @@ void pump_block(Services& services, LiveCapture& cap, LiveRing& ring, CodecState
 
     convert_buffer(s, cap, data, recorded, capture_rate);
     cap.peak_level = block_peak(cap.block);
-    icecast_program_samples(services, icecast, cap.block, kFrameSamples);
+    outputs.program_samples(cap.block, kFrameSamples);
     for (int k = 0; k < LIVE_BANK_PACKETS; ++k)
         memcpy(cap.banks[cap.write_bank][k] + kChunkSamples * cap.slot, cap.block + kChunkSamples * k, kChunkSamples);
 
@@ -205,11 +205,11 @@ void pump_block(Services& services, LiveCapture& cap, LiveRing& ring, CodecState
 }
 
 void on_capture_buffer(Services& services, LiveCapture& cap, LiveRing& ring, CodecState& codec,
-                       IcecastOutput& icecast, uint32_t packets_sent, int buffer_id, int recorded) {
+                       ProgramSinks& outputs, uint32_t packets_sent, int buffer_id, int recorded) {
     if (cap.open && !cap.stopping && buffer_id >= 0 && buffer_id < CAPTURE_BUFFERS) {
         uint8_t* data = cap.buffers.get() + buffer_id * CAPTURE_BUFFER_BYTES;
         recorded = std::clamp(recorded, 0, cap.lengths[buffer_id]);
-        pump_block(services, cap, ring, codec, icecast, packets_sent, data,
+        pump_block(services, cap, ring, codec, outputs, packets_sent, data,
                    static_cast<uint16_t>(recorded), 1, cap.rate, cap.rate, 1);
         // The pump may have closed capture at the end of a stop.
         if (cap.open) services.host->capture_add_buffer(buffer_id, data, cap.lengths[buffer_id]);

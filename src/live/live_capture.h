@@ -11,8 +11,8 @@
 #include "codec/codec_frame.h"
 
 struct CodecState;
-struct IcecastOutput;
 struct LiveRing;
+struct ProgramSinks;
 struct Services;
 
 constexpr int CAPTURE_BUFFERS = 60;
@@ -69,11 +69,11 @@ void close_capture(Services& services, LiveCapture& capture);
 // `capture_rate`. Turns it into a block, slices it into the bank being
 // written and encodes one packet of the other bank into the ring; at the
 // end of the cycle after a stop request closes capture and encodes the
-// whole last cycle. The captured samples also go to the Icecast output.
+// whole last cycle. The captured samples also go to the program's outputs.
 // `packets_sent` is the sender's count: the CPU check times the first bank
 // only. Allocates nothing.
 void pump_block(Services& services, LiveCapture& capture, LiveRing& ring, CodecState& codec,
-                IcecastOutput& icecast, uint32_t packets_sent, const uint8_t* data,
+                ProgramSinks& outputs, uint32_t packets_sent, const uint8_t* data,
                 uint16_t recorded, int channels, int capture_rate, int byte_rate,
                 int bytes_per_sample);
 
@@ -81,4 +81,4 @@ void pump_block(Services& services, LiveCapture& capture, LiveRing& ring, CodecS
 // capture is stopping it is pumped and queued again; in every case one live
 // tick is posted.
 void on_capture_buffer(Services& services, LiveCapture& capture, LiveRing& ring, CodecState& codec,
-                       IcecastOutput& icecast, uint32_t packets_sent, int buffer_id, int recorded);
+                       ProgramSinks& outputs, uint32_t packets_sent, int buffer_id, int recorded);

@@ -6,9 +6,9 @@
 
 #include "base/messages.h"
 #include "codec/codec_state.h"
-#include "icecast/icecast_output.h"
 #include "live/live_ring.h"
 #include "media/picture_slots.h"
+#include "media/program_sink.h"
 #include "media/script_table.h"
 #include "server/control_datagrams.h"
 #include "server/fan_out.h"
@@ -58,17 +58,17 @@ void build_tick_datagrams(const StationParts& ctx, const TickNews& news) {
                 text, sizeof text, "%.*s", SCRIPT_TEXT_SIZE - 1,
                 ctx.script.entries[current_entry(ctx.sender, ctx.services.state, ctx.script)].text);
         sender.song_text.size = build_song_text(sender.song_text.bytes, seq, 0, text);
-        icecast_program_title(ctx.services, ctx.icecast, text);
+        ctx.outputs.title(text);
     }
-    // The Icecast listeners hear what the UDP listeners hear; live, the
-    // pump hands it the captured samples instead.
+    // The outputs' listeners hear what the UDP listeners hear; live, the
+    // pump hands them the captured samples instead.
     if (ctx.services.state.feed_mode == FEED_SCRIPT)
-        icecast_program_frame(ctx.services, ctx.icecast, seq, sender.audio_frame,
-                              sender.audio_length);
+        ctx.outputs.program_frame(seq, sender.audio_frame, sender.audio_length);
     if (news.picture_notice) {
         const PictureSlot& picture = ctx.pictures.slots[PICTURE_MAIN];
         sender.picture_notice.size = build_picture_notice(sender.picture_notice.bytes, seq, 0,
                                                           picture.width / 32, picture.height / 32);
+        ctx.outputs.picture(picture);
     }
     sender.companion.size = build_audio(sender.companion.bytes, seq, 0, sender.companion_frame,
                                         sender.companion_length, true);

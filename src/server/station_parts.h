@@ -5,10 +5,10 @@
 
 struct CodecState;
 struct DatagramQueue;
-struct IcecastOutput;
 struct ListenerTable;
 struct LiveRing;
 struct PictureSlots;
+struct ProgramSinks;
 struct ScriptTable;
 struct SenderState;
 struct Services;
@@ -24,5 +24,5 @@ struct StationParts {
     PictureSlots& pictures;
     LiveRing& live_ring;
     CodecState& codec;
-    IcecastOutput& icecast;  // fed the same program
+    ProgramSinks& outputs;  // fed the same program
 };

@@ -50,9 +50,9 @@ public:
     Answer message_box(const char* text, const char* caption, BoxStyle style, bool owned) override;
     void post_command(Command command) override { posted_commands.push_back(command); }
     void post_live_tick() override { ++live_ticks_posted; }
-    // From the Icecast worker's thread.
-    std::atomic<int> icecast_events_posted{0};
-    void post_icecast_event() override { ++icecast_events_posted; }
+    // From an output's own thread.
+    std::atomic<int> output_events_posted{0};
+    void post_output_event() override { ++output_events_posted; }
     void invalidate(bool) override { ++invalidations; }
     void request_write_notification(int socket) override {
         write_notification_requests.push_back(socket);

@@ -46,11 +46,11 @@ void QtHost::post_live_tick() {
     });
 }
 
-void QtHost::post_icecast_event() {
-    // From the worker's thread: queued to this object's (the one) thread.
+void QtHost::post_output_event() {
+    // From an output's thread: queued to this object's (the one) thread.
     QMetaObject::invokeMethod(this, [this] {
         if (!ctx_ || exit_requested_) return;
-        on_icecast_event(*ctx_, ctx_->icecast);
+        on_output_event(*ctx_);
         Q_EMIT controller_called();
     }, Qt::QueuedConnection);
 }

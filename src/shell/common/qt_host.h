@@ -47,7 +47,7 @@ public:
     // A capture fault or its recovery, told without a modal box.
     virtual void capture_notice(const std::string& text);
     void notice(const char* text) override { capture_notice(text); }
-    void post_icecast_event() override;
+    void post_output_event() override;
 
     // The directory's HTTP requests, in a nested event loop.
     void run_http_exchange(HttpExchange& exchange) override { http_.run(exchange); }

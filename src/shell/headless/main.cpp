@@ -46,13 +46,13 @@ void print_status(Context& ctx) {
         elapsed = elapsed_text(ctx.host->time_now() - ctx.station.broadcast_start_time);
     std::string feed = "script";
     if (s.feed_mode != FEED_SCRIPT) feed = "live, level " + std::to_string(ctx.capture.peak_level);
-    std::string icecast = icecast_status_text(ctx, ctx.icecast);
-    if (!icecast.empty()) icecast = " | " + icecast;
+    std::string outputs = outputs_line(ctx);
+    if (!outputs.empty()) outputs = " | " + outputs;
     printf("%s | %s | %s | listeners %s | busy %d | %s | %s | %s%s\n", broadcast_state_word(ctx), feed.c_str(),
            rate_line(s.TransferRate).c_str(),
            listeners_line(ctx).c_str(), ctx.listeners.busy_rejections, elapsed.c_str(),
            directory_state_text(s.directory_listed, ctx.web).c_str(), now_playing(ctx).c_str(),
-           icecast.c_str());
+           outputs.c_str());
     fflush(stdout);
 }
 

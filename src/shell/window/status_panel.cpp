@@ -121,7 +121,7 @@ void StatusPanel::paintEvent(QPaintEvent*) {
 
     text_at(p, 380, 185, listeners_line(ctx));
     text_at(p, 380, 210, std::to_string(ctx.listeners.busy_rejections));
-    text_at(p, 20, 245, icecast_status_text(ctx, ctx.icecast));
+    text_at(p, 20, 245, outputs_line(ctx));
 
     // A zero-width source would draw the whole meter: nothing at silence.
     int meter = meter_width(ctx.capture.peak_level, skin_.meter.width());
