@@ -110,8 +110,9 @@ TEST_F(PlatformTest, registry_values_live_under_their_key_path) {
     EXPECT_STREQ(value, "");
     EXPECT_EQ(registry_read_string(key, "ProxyServer", out, sizeof out), 0);
     EXPECT_STREQ(out, "127.0.0");  // cut to the buffer
-    EXPECT_EQ(registry_read_int(key, "ProxyPort", 0), 8080);
-    EXPECT_EQ(registry_read_int(key, "Missing", 5), 5);
+    EXPECT_EQ(registry_read_string(key, "ProxyPort", value, sizeof value), 0);
+    EXPECT_STREQ(value, "8080");
+    EXPECT_EQ(registry_read_string(key, "Missing", value, sizeof value), -1);
     EXPECT_EQ(registry_read_string("Software\\Other", "ProxyServer", value, sizeof value), -1);
     EXPECT_EQ(registry_write_string("", "ProxyServer", "x"), 0);
 }
