@@ -20,5 +20,7 @@ public:
     uint32_t time_ms() override { return 0; }
     int64_t time_now() override { return 1'700'000'000; }
     int rand() override { return 0; }
-    int shell_open(const char*, const char*, const char*, const char*) override { return 42; }
+    OpenResult shell_open(const char*, const char*, const char*, const char*) override {
+        return OpenResult::started;
+    }
 };

@@ -133,7 +133,7 @@ void BM_BareSendto(benchmark::State& state) {
     uint8_t datagram[PACKET_HEADER_SIZE + kFrameBytes] = {};
     sockaddr_in addresses[LISTENER_TABLE_SIZE];
     for (int i = 0; i < LISTENER_TABLE_SIZE; ++i) addresses[i] = listener_address(i);
-    int socket = station.ctx->station.socket;
+    int socket = station.ctx->station.socket.fd();
     for (auto _ : state) {
         state.PauseTiming();
         listeners.drain();

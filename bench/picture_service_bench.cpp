@@ -105,16 +105,15 @@ void answer_tile_request(benchmark::State& state) {
     // buffer are dropped by the system, which costs the sender nothing extra.
     sockaddr_in to{};
     ctx->station.socket = udp_open();
-    if (ctx->station.socket < 0 || !ipv4_from_dotted("127.0.0.1", 0, &to) ||
-        udp_bind(ctx->station.socket, to.sin_addr.s_addr, 0) != 0 ||
-        udp_local_address(ctx->station.socket, &to) != 0) {
+    if (ctx->station.socket.fd() < 0 || !ipv4_from_dotted("127.0.0.1", 0, &to) ||
+        udp_bind(ctx->station.socket.fd(), to.sin_addr.s_addr, 0) != 0 ||
+        udp_local_address(ctx->station.socket.fd(), &to) != 0) {
         state.SkipWithError("no loopback socket");
         return;
     }
     for (auto _ : state)
         handle_picture_request(*ctx, ctx->pictures, ctx->codec, ctx->station, ctx->queue,
                                ctx->sender.packet_counter, to, sizeof to, "GETBMPXY009007", 1);
-    udp_close(ctx->station.socket);
 }
 BENCHMARK(answer_tile_request);
 

@@ -62,11 +62,11 @@ TEST_F(ControllerTest, settings_commands_are_refused_while_broadcasting) {
 }
 
 TEST_F(ControllerTest, sampling_rate_keys_work_only_when_idle) {
-    on_key_released(*ctx, '3');
+    on_key_released(*ctx, HiddenKey::rate_32000);
     EXPECT_EQ(ctx->state.SamplingRate, 32000);
     EXPECT_EQ(ctx->state.device_rate, 44100);
     pretend_broadcasting();
-    on_key_released(*ctx, '8');
+    on_key_released(*ctx, HiddenKey::rate_8000);
     EXPECT_EQ(ctx->state.SamplingRate, 32000);
 }
 
@@ -74,13 +74,13 @@ TEST_F(ControllerTest, keypad_plus_while_broadcasting_raises_the_rate_at_once) {
     pretend_broadcasting();
     ctx->state.SamplingRate = 16000;
     ctx->state.TransferRate = 2000;
-    on_key_released(*ctx, KEY_KEYPAD_PLUS);
+    on_key_released(*ctx, HiddenKey::transfer_up);
     EXPECT_EQ(ctx->state.TransferRate, 2125);
     EXPECT_EQ(ctx->codec.rate_percent, 2125 * 100 / 16000);
     ctx->state.TransferRate = 700;
-    on_key_released(*ctx, KEY_KEYPAD_MINUS);
+    on_key_released(*ctx, HiddenKey::transfer_down);
     EXPECT_EQ(ctx->state.TransferRate, 575);
-    on_key_released(*ctx, KEY_KEYPAD_MINUS);  // not above 640 any more
+    on_key_released(*ctx, HiddenKey::transfer_down);  // not above 640 any more
     EXPECT_EQ(ctx->state.TransferRate, 575);
 }
 
@@ -98,23 +98,23 @@ TEST_F(ControllerTest, help_and_connection_check_tell_why_they_cannot_open) {
     ctx->state.program_dir = "/opt/radio";
     struct Case {
         Command command;
-        int opener_result;
+        OpenResult opener_result;
         const char* opened;  // what the opener was given
         const char* told;    // "" when nothing is to be said
     } cases[] = {
-        {Command::online_help, SHELL_STARTED, ONLINE_HELP_URL, ""},
-        {Command::online_help, SHELL_NO_HANDLER, ONLINE_HELP_URL, "the opener \"xdg-open\" could not be started"},
-        {Command::check_connection, SHELL_STARTED, "chkconn.bat", ""},
-        {Command::check_connection, SHELL_FILE_NOT_FOUND, "chkconn.bat",
+        {Command::online_help, OpenResult::started, ONLINE_HELP_URL, ""},
+        {Command::online_help, OpenResult::no_handler, ONLINE_HELP_URL, "the opener \"xdg-open\" could not be started"},
+        {Command::check_connection, OpenResult::started, "chkconn.bat", ""},
+        {Command::check_connection, OpenResult::file_not_found, "chkconn.bat",
          "Cannot open /opt/radio/chkconn.bat: there is no such file."},
-        {Command::check_connection, SHELL_PATH_NOT_FOUND, "chkconn.bat",
+        {Command::check_connection, OpenResult::path_not_found, "chkconn.bat",
          "Cannot open /opt/radio/chkconn.bat: there is no such folder."},
-        {Command::check_connection, SHELL_NO_HANDLER, "chkconn.bat",
+        {Command::check_connection, OpenResult::no_handler, "chkconn.bat",
          "Cannot open /opt/radio/chkconn.bat: the opener \"xdg-open\""},
     };
     ScopedEnv opener("VELMORA_OPENER", "");
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.opened) + " " + std::to_string(c.opener_result));
+        SCOPED_TRACE(std::string(c.opened) + " " + std::to_string(static_cast<int>(c.opener_result)));
         host.messages.clear();
         host.shell_opened.clear();
         host.shell_open_result = c.opener_result;
@@ -317,7 +317,7 @@ struct StartStopTest : ::testing::Test {
     std::string bound_address() {
         sockaddr_in addr{};
         socklen_t length = sizeof addr;
-        if (getsockname(ctx->station.socket, reinterpret_cast<sockaddr*>(&addr), &length) != 0)
+        if (getsockname(ctx->station.socket.fd(), reinterpret_cast<sockaddr*>(&addr), &length) != 0)
             return "";
         return inet_ntoa(addr.sin_addr) + (":" + std::to_string(ntohs(addr.sin_port)));
     }
@@ -356,7 +356,7 @@ TEST_F(StartStopTest, the_box_is_left_out_with_autostart_two) {
 TEST_F(StartStopTest, autostart_one_starts_the_script_at_the_first_tick_without_the_box) {
     ctx->state.AutoStart = 1;
     pace_tick(*ctx);
-    run_posted_commands();  // 1910 with nothing loaded goes on to 105, which loads the script
+    run_posted_commands();  // start_stop with nothing loaded goes on to start, which loads the script
     run_posted_commands();
     EXPECT_EQ(ctx->state.broadcast_state, BS_BROADCASTING);
     EXPECT_EQ(ctx->state.script_entries, 2);
@@ -387,7 +387,7 @@ TEST_F(StartStopTest, a_declined_script_starts_nothing_and_opens_the_script_buil
     const StationState& s = ctx->state;
     EXPECT_EQ(s.broadcast_state, BS_IDLE);
     EXPECT_EQ(s.script_entries, 0);
-    EXPECT_EQ(ctx->station.socket, -1);
+    EXPECT_EQ(ctx->station.socket.fd(), -1);
     EXPECT_STREQ(s.view.button_text, "Start Broadcast");
     EXPECT_EQ(s.view.start_item_id, Command::start);
 }
@@ -396,7 +396,7 @@ TEST_F(StartStopTest, a_script_that_cannot_be_opened_starts_nothing) {
     ctx->state.StationScript = dir.file("missing.VSK");
     on_command(*ctx, Command::start);
     EXPECT_EQ(ctx->state.broadcast_state, BS_IDLE);
-    EXPECT_EQ(ctx->station.socket, -1);
+    EXPECT_EQ(ctx->station.socket.fd(), -1);
     // Nothing but the Script Builder, opened to mend the script.
     EXPECT_EQ(host.posted_commands, std::vector<Command>{Command::build_script});
 }
@@ -475,7 +475,7 @@ TEST_F(StartStopTest, stopping_a_script_returns_to_idle_at_once) {
     run_posted_commands();
     const StationState& s = ctx->state;
     EXPECT_EQ(s.broadcast_state, BS_IDLE);
-    EXPECT_EQ(ctx->station.socket, -1);
+    EXPECT_EQ(ctx->station.socket.fd(), -1);
     EXPECT_EQ(with_flags(master.receive_all(), PF_PICTURE | PF_LEAVE).size(), 1u);
     EXPECT_EQ(s.script_entries, 0);
     EXPECT_TRUE(s.view.button_enabled);
@@ -504,7 +504,7 @@ TEST_F(StartStopTest, a_live_start_without_a_sound_card_returns_to_idle) {
     EXPECT_EQ(s.broadcast_state, BS_IDLE);
     EXPECT_EQ(s.feed_mode, FEED_LIVE_PRIMING);
     EXPECT_EQ(ctx->codec.interp_threshold, 0);
-    EXPECT_EQ(ctx->station.socket, -1);
+    EXPECT_EQ(ctx->station.socket.fd(), -1);
     EXPECT_TRUE(s.view.button_enabled);
     EXPECT_STREQ(s.view.button_text, "Start Broadcast");
     EXPECT_EQ(s.view.start_item_id, Command::start);
@@ -530,7 +530,7 @@ TEST_F(StartStopTest, a_live_stop_keeps_capture_running_until_the_ring_has_drain
     EXPECT_TRUE(s.hourglass);
     EXPECT_FALSE(s.view.button_enabled);
     EXPECT_EQ(host.captures_closed, 0);  // the pump closes it after its last cycle
-    EXPECT_GE(ctx->station.socket, 0);
+    EXPECT_GE(ctx->station.socket.fd(), 0);
 
     finish_stop(*ctx);  // what the sender does once the ring is empty
     EXPECT_EQ(host.captures_closed, 1);  // (the pump would have closed it already)
@@ -538,7 +538,7 @@ TEST_F(StartStopTest, a_live_stop_keeps_capture_running_until_the_ring_has_drain
     EXPECT_EQ(s.feed_mode, FEED_LIVE_PRIMING);
     EXPECT_FALSE(s.hourglass);
     EXPECT_TRUE(s.view.button_enabled);
-    EXPECT_EQ(ctx->station.socket, -1);
+    EXPECT_EQ(ctx->station.socket.fd(), -1);
 }
 
 TEST_F(StartStopTest, a_live_stop_the_sound_card_never_drains_ends_after_ten_seconds) {
@@ -558,7 +558,7 @@ TEST_F(StartStopTest, a_live_stop_the_sound_card_never_drains_ends_after_ten_sec
     panel_tick(*ctx);
     EXPECT_EQ(ctx->state.broadcast_state, BS_IDLE);
     EXPECT_EQ(host.captures_closed, 1);
-    EXPECT_EQ(ctx->station.socket, -1);
+    EXPECT_EQ(ctx->station.socket.fd(), -1);
     EXPECT_TRUE(ctx->state.view.button_enabled);
     EXPECT_FALSE(ctx->state.hourglass);
     ASSERT_EQ(host.messages.size(), boxes + 1);

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -35,7 +36,7 @@ struct DatagramQueueTest : ::testing::Test {
     SendGate gate;
 
     void SetUp() override {
-        ctx->station.socket = station.fd();
+        ctx->station.socket = UdpSocket(dup(station.fd()));
         ctx->queue.send = [this](int s, const void* data, int length, int flags,
                                  const sockaddr_in* addr, int addr_len) {
             ++gate.attempts;

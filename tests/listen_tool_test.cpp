@@ -38,6 +38,7 @@ constexpr int kFrames = 24;  // three super-blocks
 class ListenToolTest : public ::testing::Test {
 protected:
     TempDir dir;
+    UdpSocket station_socket;
     int station = -1;
     sockaddr_in station_addr{};
     pid_t pid = -1;
@@ -46,7 +47,8 @@ protected:
     std::vector<float> chunk_steps;            // the quantiser step of each chunk's frame
 
     void SetUp() override {
-        station = udp_open();
+        station_socket = udp_open();
+        station = station_socket.fd();
         ASSERT_TRUE(ipv4_from_dotted(test_ip(81).c_str(), 0, &station_addr));
         ASSERT_EQ(udp_bind(station, station_addr.sin_addr.s_addr, 0), 0);
         udp_local_address(station, &station_addr);
@@ -77,7 +79,6 @@ protected:
             kill(pid, SIGKILL);
             waitpid(pid, nullptr, 0);
         }
-        udp_close(station);
     }
 
     void start_listener(double seconds, std::vector<std::string> extra = {}) {

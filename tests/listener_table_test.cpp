@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
@@ -43,7 +44,7 @@ struct ListenerTableTest : ::testing::Test {
 
     void SetUp() override {
         udp_set_nonblocking(station.fd());
-        ctx->station.socket = station.fd();
+        ctx->station.socket = UdpSocket(dup(station.fd()));
         ctx->station.local_addr_host = 0x7F000301;
         ctx->station.net_mask = 0xFF000000;
         StationState& s = ctx->state;

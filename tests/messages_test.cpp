@@ -95,13 +95,13 @@ TEST_F(ViewLogTest, an_existing_log_is_opened_in_the_text_viewer) {
 }
 
 TEST_F(ViewLogTest, viewer_failures_are_told_apart) {
-    host.shell_open_result = 2;
+    host.shell_open_result = OpenResult::file_not_found;
     EXPECT_EQ(view_log(*ctx, "vmb_mon.log"), 0);
     EXPECT_EQ(host.last_message(), dir.path() + "/vmb_mon.log:Log file not found!");
-    host.shell_open_result = 3;
+    host.shell_open_result = OpenResult::path_not_found;
     EXPECT_EQ(view_log(*ctx, "vmb_mon.log"), 0);
     EXPECT_EQ(host.last_message(), dir.path() + "/vmb_mon.log:Log file not found!");
-    host.shell_open_result = 31;
+    host.shell_open_result = OpenResult::no_handler;
     {
         // No opener: the file, the opener that is missing and how to name another.
         ScopedEnv opener("VELMORA_OPENER", "no-such-viewer");
@@ -111,7 +111,7 @@ TEST_F(ViewLogTest, viewer_failures_are_told_apart) {
             EXPECT_NE(host.last_message().find(part), std::string::npos) << part << "\n"
                                                                          << host.last_message();
     }
-    host.shell_open_result = 32;
+    host.shell_open_result = OpenResult::no_handler;
     EXPECT_EQ(view_log(*ctx, "vmb_mon.log"), 0);
     EXPECT_EQ(host.messages.size(), 4u);
 }

@@ -11,6 +11,7 @@
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <climits>
 #include <cstring>
@@ -123,7 +124,7 @@ TEST(PacketFuzz, random_datagrams_never_upset_the_reception_path) {
     LoopbackSocket station("127.0.5.10");
     LoopbackSocket sink("127.0.5.1");
     udp_set_nonblocking(station.fd());
-    ctx->station.socket = station.fd();
+    ctx->station.socket = UdpSocket(dup(station.fd()));
     ctx->station.local_addr_host = 0x7F00050A;
     ctx->state.user_list_path = dir.file("userlist.txt");
 

@@ -211,16 +211,4 @@ TEST_F(PacketTest, a_full_size_datagram_keeps_its_last_byte_and_a_terminator) {
     EXPECT_EQ(d.header.length, MAX_PAYLOAD);
 }
 
-TEST_F(PacketTest, encode_datagram_writes_the_record_in_wire_order) {
-    Datagram d;
-    d.header = PacketHeader{3, 4, PF_TEXT, 5};
-    memcpy(d.payload, "Busy", 5);
-    int size = encode_datagram(d, out);
-    EXPECT_EQ(size, 12 + 5);
-    EXPECT_EQ(payload_of(out, size), std::string("Busy\0", 5));
-    EXPECT_EQ(out[3], 3);
-    d.header.length = 60000;  // a record that lies is cut to its buffer
-    EXPECT_EQ(encode_datagram(d, out), MAX_DATAGRAM);
-}
-
 }  // namespace

@@ -436,7 +436,7 @@ struct PictureRequestTest : PictureServiceTest {
     static constexpr uint32_t kSession = 0xA1B2C3D4;
 
     void SetUp() override {
-        ctx->station.socket = station.fd();
+        ctx->station.socket = UdpSocket(dup(station.fd()));
         ctx->sender.packet_counter = 4242;
     }
 

@@ -23,33 +23,37 @@ struct PlatformTest : ::testing::Test {
 TEST_F(PlatformTest, shell_open_reports_missing_files_and_paths) {
     ScopedEnv opener{"VELMORA_OPENER", "true"};
     EXPECT_EQ(shell_open_file("open", dir.file("absent.log").c_str(), nullptr, nullptr),
-              SHELL_FILE_NOT_FOUND);
+              OpenResult::file_not_found);
     EXPECT_EQ(shell_open_file("open", dir.file("absent/x.log").c_str(), nullptr, nullptr),
-              SHELL_PATH_NOT_FOUND);
-    EXPECT_EQ(shell_open_file("open", "x.log", nullptr, dir.path().c_str()), SHELL_FILE_NOT_FOUND);
-    EXPECT_EQ(shell_open_file("open", "", nullptr, nullptr), SHELL_NO_HANDLER);
+              OpenResult::path_not_found);
+    EXPECT_EQ(shell_open_file("open", "x.log", nullptr, dir.path().c_str()),
+              OpenResult::file_not_found);
+    EXPECT_EQ(shell_open_file("open", "", nullptr, nullptr), OpenResult::no_handler);
 }
 
-TEST_F(PlatformTest, shell_open_succeeds_above_32_only_when_the_opener_starts) {
+TEST_F(PlatformTest, shell_open_succeeds_only_when_the_opener_starts) {
     write_file(dir.file("vmb_mon.log"), "line\n");
     {
         ScopedEnv opener{"VELMORA_OPENER", "true"};
-        EXPECT_GT(shell_open_file("open", dir.file("vmb_mon.log").c_str(), nullptr, nullptr), 32);
-        EXPECT_GT(shell_open_file("open", "vmb_mon.log", nullptr, dir.path().c_str()), 32);
-        EXPECT_GT(shell_open_file("open", "http://127.0.0.1/help.html", nullptr, nullptr), 32);
+        EXPECT_EQ(shell_open_file("open", dir.file("vmb_mon.log").c_str(), nullptr, nullptr),
+                  OpenResult::started);
+        EXPECT_EQ(shell_open_file("open", "vmb_mon.log", nullptr, dir.path().c_str()),
+                  OpenResult::started);
+        EXPECT_EQ(shell_open_file("open", "http://127.0.0.1/help.html", nullptr, nullptr),
+                  OpenResult::started);
         EXPECT_EQ(shell_open_file("print", dir.file("vmb_mon.log").c_str(), nullptr, nullptr),
-                  SHELL_NO_HANDLER);
+                  OpenResult::no_handler);
     }
     {
         // The file is there, but the working directory the opener should run in is not.
         ScopedEnv opener{"VELMORA_OPENER", "true"};
         EXPECT_EQ(shell_open_file("open", dir.file("vmb_mon.log").c_str(), nullptr,
                                   dir.file("gone").c_str()),
-                  SHELL_PATH_NOT_FOUND);
+                  OpenResult::path_not_found);
     }
     ScopedEnv opener{"VELMORA_OPENER", dir.file("no-such-opener")};
     EXPECT_EQ(shell_open_file("open", dir.file("vmb_mon.log").c_str(), nullptr, nullptr),
-              SHELL_NO_HANDLER);
+              OpenResult::no_handler);
 }
 
 TEST_F(PlatformTest, one_station_per_settings_file) {
@@ -110,8 +114,9 @@ TEST_F(PlatformTest, registry_values_live_under_their_key_path) {
     EXPECT_STREQ(value, "");
     EXPECT_EQ(registry_read_string(key, "ProxyServer", out, sizeof out), 0);
     EXPECT_STREQ(out, "127.0.0");  // cut to the buffer
-    EXPECT_EQ(registry_read_int(key, "ProxyPort", 0), 8080);
-    EXPECT_EQ(registry_read_int(key, "Missing", 5), 5);
+    EXPECT_EQ(registry_read_string(key, "ProxyPort", value, sizeof value), 0);
+    EXPECT_STREQ(value, "8080");
+    EXPECT_EQ(registry_read_string(key, "Missing", value, sizeof value), -1);
     EXPECT_EQ(registry_read_string("Software\\Other", "ProxyServer", value, sizeof value), -1);
     EXPECT_EQ(registry_write_string("", "ProxyServer", "x"), 0);
 }

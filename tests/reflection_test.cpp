@@ -92,11 +92,11 @@ struct ReflectionTest : StationTest {
 TEST_F(ReflectionTest, a_join_forged_from_the_stations_own_port_is_never_answered) {
     open_with_song();
     // Sent from the station's own socket: the source is its address and port.
-    send_control(ctx->station.socket, station_addr(), PF_TEXT, kHello);
-    send_control(ctx->station.socket, station_addr(), PF_TEXT | PF_MULTICAST_QUERY, kHello);
+    send_control(ctx->station.socket.fd(), station_addr(), PF_TEXT, kHello);
+    send_control(ctx->station.socket.fd(), station_addr(), PF_TEXT | PF_MULTICAST_QUERY, kHello);
     ticks(20);
     EXPECT_EQ(sends_to(station_addr()), 0);
-    EXPECT_EQ(udp_readable(ctx->station.socket), 0);  // nothing came back to read
+    EXPECT_EQ(udp_readable(ctx->station.socket.fd()), 0);  // nothing came back to read
     EXPECT_EQ(find_listener(ctx->listeners, station_addr()), -1);
 
     // A listener on the station's machine, on a port of its own, is served.
@@ -119,7 +119,7 @@ TEST_F(ReflectionTest, a_join_forged_between_two_stations_dies_out) {
     sockaddr_in a = station_addr(), b = test_station_addr(test_ip(93));
 
     // The forger names B as the listener: sent from B's own socket.
-    send_control(other->station.socket, a, PF_TEXT, kHello);
+    send_control(other->station.socket.fd(), a, PF_TEXT, kHello);
     std::vector<int> a_to_b, b_to_a;  // per 100 ms step, over 6 seconds
     for (int step = 0; step < 60; ++step) {
         int before_ab = sends_to(b), before_ba = sent_by_other[{a.sin_addr.s_addr, a.sin_port}];

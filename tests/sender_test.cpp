@@ -532,7 +532,7 @@ TEST_F(SenderTest, quit_from_the_station_machine_ends_the_program_at_the_tenth_t
     }
     EXPECT_EQ(broadcast_tick(station_parts(*ctx)), 0);
     EXPECT_EQ(host.exit_statuses, std::vector<int>{EXIT_OVERLOAD});
-    EXPECT_EQ(ctx->station.socket, -1);
+    EXPECT_EQ(ctx->station.socket.fd(), -1);
 }
 
 TEST_F(SenderTest, quit_from_the_master_is_obeyed_and_from_others_ignored) {
@@ -560,7 +560,7 @@ TEST_F(SenderTest, overload_of_nested_ticks_ends_the_program_with_status_1) {
     broadcast_tick(station_parts(*ctx));
     EXPECT_EQ(nested_results, 0);
     EXPECT_EQ(host.exit_statuses, std::vector<int>{EXIT_OVERLOAD});
-    EXPECT_EQ(ctx->station.socket, -1);
+    EXPECT_EQ(ctx->station.socket.fd(), -1);
 }
 
 TEST_F(SenderTest, a_stop_inside_a_tick_leaves_the_next_broadcast_free_to_run) {
@@ -571,7 +571,7 @@ TEST_F(SenderTest, a_stop_inside_a_tick_leaves_the_next_broadcast_free_to_run) {
         stop_broadcast(*ctx);
     };
     EXPECT_EQ(broadcast_tick(station_parts(*ctx)), 0);
-    EXPECT_EQ(ctx->station.socket, -1);
+    EXPECT_EQ(ctx->station.socket.fd(), -1);
     EXPECT_EQ(ctx->sender.song_file, nullptr);
 
     add_song(1, 2, 5);  // the next broadcast loads its script afresh
@@ -597,7 +597,7 @@ TEST_F(SenderTest, a_stop_during_a_send_error_box_sends_nothing_more) {
     };
     broadcast_tick(station_parts(*ctx));
     ASSERT_EQ(host.messages.size(), 1u);  // no second box about the closed socket
-    EXPECT_EQ(ctx->station.socket, -1);
+    EXPECT_EQ(ctx->station.socket.fd(), -1);
     EXPECT_TRUE(with_flags(listener.receive_all(), PF_AUDIO).empty());
 }
 
@@ -635,7 +635,7 @@ TEST_F(SenderTest, a_flood_of_requests_does_not_hold_the_tick) {
     EXPECT_EQ(broadcast_tick(station_parts(*ctx)), 1);
     host.on_time_now = nullptr;
     EXPECT_LT(sent, limit);
-    EXPECT_EQ(udp_readable(ctx->station.socket), 1);  // left for the next tick
+    EXPECT_EQ(udp_readable(ctx->station.socket.fd()), 1);  // left for the next tick
     EXPECT_EQ(ctx->sender.packet_counter, 1u);         // the tick's own audio went out
 }
 
@@ -645,30 +645,29 @@ TEST_F(SenderTest, a_listener_gone_away_is_no_receive_error) {
     // Ask for ICMP errors on this socket, as some platforms always report
     // them; a time-out keeps the read after the error from waiting long.
     int on = 1;
-    setsockopt(ctx->station.socket, IPPROTO_IP, IP_RECVERR, &on, sizeof on);
+    setsockopt(ctx->station.socket.fd(), IPPROTO_IP, IP_RECVERR, &on, sizeof on);
     timeval wait{0, 20000};
-    setsockopt(ctx->station.socket, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    setsockopt(ctx->station.socket.fd(), SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
     {
         LoopbackSocket listener(test_ip(94).c_str());
         join(listener);
     }
     ticks(4);  // each sends to the closed port, each reads the refusal
     EXPECT_TRUE(host.exit_statuses.empty());
-    EXPECT_GE(ctx->station.socket, 0);
+    EXPECT_GE(ctx->station.socket.fd(), 0);
 }
 
 TEST_F(SenderTest, other_receive_errors_end_the_program_with_status_9) {
     add_song(1, 1, 50);
     open();
-    int real_socket = ctx->station.socket;
-    ctx->station.socket = ::open("/dev/null", O_RDONLY);  // readable, but no socket
+    UdpSocket real_socket = std::move(ctx->station.socket);
+    ctx->station.socket = UdpSocket(::open("/dev/null", O_RDONLY));  // readable, but no socket
     EXPECT_EQ(broadcast_tick(station_parts(*ctx)), 0);
     EXPECT_EQ(host.exit_statuses, std::vector<int>{EXIT_SOCKET_FAILED});
-    EXPECT_EQ(ctx->station.socket, -1);
+    EXPECT_EQ(ctx->station.socket.fd(), -1);
     bool shown = false;
     for (const auto& m : host.messages) shown = shown || m.text.rfind("recvfrom: ", 0) == 0;
     EXPECT_TRUE(shown);
-    close(real_socket);
 }
 
 TEST_F(SenderTest, multicast_gets_one_copy_of_audio_and_text_per_tick) {
@@ -745,7 +744,7 @@ TEST_F(LiveSenderTest, live_sending_starts_on_a_super_block_and_drains_to_a_stop
     EXPECT_EQ(ctx->state.feed_mode, FEED_LIVE_PRIMING);  // finish_stop: live again
     EXPECT_EQ(ctx->live_ring.read_index, 0);
     EXPECT_EQ(ctx->live_ring.write_index, 0);
-    EXPECT_EQ(ctx->station.socket, -1);
+    EXPECT_EQ(ctx->station.socket.fd(), -1);
     EXPECT_EQ(ctx->sender.pending_ticks, 0);
 }
 

@@ -187,7 +187,7 @@ TEST_F(SettingsCheckTest, start_refuses_an_address_it_cannot_use_and_opens_nothi
                                          ":3: IP_ADDR=300.1.2.3 is not a dotted IPv4 address (SPECIFIC_IP=1 "
                                          "binds the station to it)");
     EXPECT_EQ(ctx->state.broadcast_state, BS_IDLE);
-    EXPECT_LT(ctx->station.socket, 0);
+    EXPECT_LT(ctx->station.socket.fd(), 0);
     EXPECT_TRUE(host.read_notifications.empty());
 }
 

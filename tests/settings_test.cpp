@@ -225,52 +225,6 @@ TEST_F(SettingsTest, paths_follow_velmora_home_and_the_user_config_directory) {
     EXPECT_EQ(s.settings_file, "/etc/velmora/night.ini");
 }
 
-struct CommandLineTest : ::testing::Test {};
-
-TEST_F(CommandLineTest, minimised_switch_counts_only_as_a_word_of_its_own) {
-    struct Case {
-        const char* line;
-        bool minimised;
-        const char* file;
-    } cases[] = {
-        {"", false, "lumo.ini"},
-        {"/s", true, "lumo.ini"},
-        {"-S", true, "lumo.ini"},
-        {"a/s", false, "a/s"},
-        {"/sx", false, "/sx"},
-        {"night.ini /s", true, "night.ini"},
-        {"-s\tnight.ini", true, "night.ini"},
-        {"x/s /s", false, "x/s /s"},     // only the first occurrence is examined
-        {"/s -Sx", false, "/s -Sx"},     // "-S" is looked for first
-        {"  \"/tmp/my station.ini\" ", false, "/tmp/my station.ini"},
-    };
-    for (const Case& c : cases) {
-        StartupOptions options = parse_command_line(c.line);
-        EXPECT_EQ(options.start_minimised, c.minimised) << c.line;
-        EXPECT_EQ(options.settings_file, c.file) << c.line;
-    }
-}
-
-TEST_F(CommandLineTest, the_switch_is_blanked_and_a_blank_line_skips_the_instance_check) {
-    std::string line = "a.ini /S b";
-    EXPECT_TRUE(take_minimised_switch(line));
-    EXPECT_EQ(line, "a.ini    b");
-    EXPECT_TRUE(parse_command_line("").single_instance_check);
-    EXPECT_TRUE(parse_command_line(nullptr).single_instance_check);
-    EXPECT_FALSE(parse_command_line("/s").single_instance_check);
-    EXPECT_FALSE(parse_command_line("my.ini").single_instance_check);
-}
-
-TEST_F(CommandLineTest, overlong_settings_names_are_refused_never_cut) {
-    std::string line(300, 'f');
-    StartupOptions options = parse_command_line(line.c_str());
-    EXPECT_TRUE(options.name_too_long);
-    EXPECT_EQ(options.settings_file, line);  // never a shorter, other file's name
-    std::string longest(SETTINGS_NAME_MAX, 'f');
-    EXPECT_FALSE(parse_command_line(longest.c_str()).name_too_long);
-    EXPECT_FALSE(parse_command_line((longest + " /s").c_str()).name_too_long);
-}
-
 // find_settings_file from a working folder of the test's own.
 struct SettingsFileTest : ::testing::Test {
     TempDir dir;

@@ -354,7 +354,8 @@ TEST_F(StationProcess, a_listener_never_heard_after_its_join_is_dropped_after_4_
 
 TEST_F(StationProcess, signal_stops_the_station_after_a_close_notice_to_the_master) {
     // The master listens on its fixed port on an address of its own.
-    int fd = udp_open();
+    UdpSocket master_socket = udp_open();
+    int fd = master_socket.fd();
     sockaddr_in master{};
     ipv4_from_dotted(master_ip.c_str(), 3456, &master);
     ASSERT_EQ(udp_bind(fd, master.sin_addr.s_addr, 3456), 0);
@@ -372,7 +373,6 @@ TEST_F(StationProcess, signal_stops_the_station_after_a_close_notice_to_the_mast
     n = udp_receive_from(fd, bytes, sizeof bytes, nullptr, nullptr);
     ASSERT_EQ(n, PACKET_HEADER_SIZE);
     EXPECT_EQ(get_packet_header(bytes).flags, PF_PICTURE | PF_LEAVE);  // the close notice
-    udp_close(fd);
 }
 
 TEST_F(StationProcess, a_song_deleted_on_the_air_is_skipped_and_with_none_left_the_station_ends_with_status_1) {
@@ -425,9 +425,9 @@ TEST_F(StationProcess, a_pipe_in_a_songs_place_is_skipped_and_the_broadcast_goes
 }
 
 TEST_F(StationProcess, an_address_already_in_use_ends_the_station_with_status_3) {
-    int fd = udp_open();
+    UdpSocket taken_socket = udp_open();
     sockaddr_in taken = station_addr();
-    ASSERT_EQ(udp_bind(fd, taken.sin_addr.s_addr, kPort), 0);
+    ASSERT_EQ(udp_bind(taken_socket.fd(), taken.sin_addr.s_addr, kPort), 0);
     start_station();
     int status = -2;
     for (int i = 0; i < 100 && pid > 0; ++i) {
@@ -438,7 +438,7 @@ TEST_F(StationProcess, an_address_already_in_use_ends_the_station_with_status_3)
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    udp_close(fd);
+    taken_socket.close();
     EXPECT_EQ(status, 3);
     EXPECT_NE(read_file(dir.file("station.out")).find(" port " + std::to_string(kPort) +
                                                        ": Address already in use"),

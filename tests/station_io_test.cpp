@@ -59,7 +59,7 @@ struct StationIoTest : StationTest {
 };
 
 TEST_F(StationIoTest, the_station_socket_never_waits_and_asks_for_big_buffers) {
-    int socket = ctx->station.socket;
+    int socket = ctx->station.socket.fd();
     EXPECT_TRUE(fcntl(socket, F_GETFL) & O_NONBLOCK);
     ASSERT_FALSE(host.read_notifications.empty());
     EXPECT_EQ(host.read_notifications.front(), std::make_pair(socket, true));
@@ -91,7 +91,7 @@ TEST_F(StationIoTest, a_full_socket_holds_the_rest_of_the_tick_until_it_can_be_w
     ASSERT_EQ(broadcast_tick(station_parts(*ctx)), 1);
     EXPECT_EQ(accepted, 1);
     ASSERT_FALSE(host.write_notification_requests.empty());
-    EXPECT_EQ(host.write_notification_requests.back(), ctx->station.socket);
+    EXPECT_EQ(host.write_notification_requests.back(), ctx->station.socket.fd());
     EXPECT_EQ(audio_seqs(*listeners[0]).size(), 1u);
     EXPECT_TRUE(audio_seqs(*listeners[1]).empty());
 
@@ -135,7 +135,7 @@ TEST_F(StationIoTest, a_tick_the_socket_never_took_is_cut_short_by_the_next) {
 TEST_F(StationIoTest, requests_read_between_ticks_survive_a_tiny_kernel_buffer) {
     join(1);
     int tiny = 1;  // the kernel's smallest: two or three datagrams
-    setsockopt(ctx->station.socket, SOL_SOCKET, SO_RCVBUF, &tiny, sizeof tiny);
+    setsockopt(ctx->station.socket.fd(), SOL_SOCKET, SO_RCVBUF, &tiny, sizeof tiny);
     constexpr int kRequests = 300;
     for (int i = 0; i < kRequests; ++i) {
         send_control(listeners[0]->fd(), station_addr(), PF_LOAD_REPORT, std::to_string(i) + "/7");
@@ -151,7 +151,7 @@ TEST_F(StationIoTest, requests_read_between_ticks_survive_a_tiny_kernel_buffer) 
 TEST_F(StationIoTest, a_full_intake_stops_reading_until_a_tick_makes_room) {
     join(1);
     int big = 16 << 20;
-    setsockopt(ctx->station.socket, SOL_SOCKET, SO_RCVBUFFORCE, &big, sizeof big);
+    setsockopt(ctx->station.socket.fd(), SOL_SOCKET, SO_RCVBUFFORCE, &big, sizeof big);
     for (int i = 0; i < INTAKE_SLOTS + 50; ++i) {
         send_control(listeners[0]->fd(), station_addr(), PF_LOAD_REPORT, "1/1");
         if (i % 64 == 0) on_socket_readable(*ctx);
@@ -159,11 +159,11 @@ TEST_F(StationIoTest, a_full_intake_stops_reading_until_a_tick_makes_room) {
     on_socket_readable(*ctx);
     EXPECT_EQ(ctx->sender.intake.count, INTAKE_SLOTS);
     EXPECT_TRUE(ctx->sender.intake.paused);
-    EXPECT_EQ(host.read_notifications.back(), std::make_pair(ctx->station.socket, false));
+    EXPECT_EQ(host.read_notifications.back(), std::make_pair(ctx->station.socket.fd(), false));
 
     ASSERT_EQ(broadcast_tick(station_parts(*ctx)), 1);
     EXPECT_FALSE(ctx->sender.intake.paused);
-    EXPECT_EQ(host.read_notifications.back(), std::make_pair(ctx->station.socket, true));
+    EXPECT_EQ(host.read_notifications.back(), std::make_pair(ctx->station.socket.fd(), true));
 }
 
 TEST_F(StationIoTest, only_datagrams_every_path_carries_whole_go_out_with_dont_fragment) {
@@ -199,7 +199,7 @@ TEST_F(StationIoTest, only_datagrams_every_path_carries_whole_go_out_with_dont_f
     // Replies between two fan-outs go as the system's default has them.
     int mode = -1;
     socklen_t length = sizeof mode;
-    getsockopt(ctx->station.socket, IPPROTO_IP, IP_MTU_DISCOVER, &mode, &length);
+    getsockopt(ctx->station.socket.fd(), IPPROTO_IP, IP_MTU_DISCOVER, &mode, &length);
     EXPECT_EQ(mode, IP_PMTUDISC_WANT);
 }
 

@@ -66,7 +66,7 @@ TEST_F(OpenStationTest, announces_to_the_master_and_says_goodbye_once) {
     EXPECT_EQ(header_of(goodbye[0]).seq, 0u);
     EXPECT_EQ(header_of(goodbye[0]).flags, PF_PICTURE | PF_LEAVE);
     EXPECT_EQ(header_of(goodbye[0]).length, 0);
-    EXPECT_EQ(ctx->station.socket, -1);
+    EXPECT_EQ(ctx->station.socket.fd(), -1);
 }
 
 TEST_F(OpenStationTest, intranet_station_does_not_announce) {
@@ -89,10 +89,10 @@ TEST_F(OpenStationTest, sets_time_to_live_and_send_buffer) {
     open();
     int ttl = 0, buffer = 0;
     socklen_t length = sizeof ttl;
-    ASSERT_EQ(getsockopt(ctx->station.socket, IPPROTO_IP, IP_TTL, &ttl, &length), 0);
+    ASSERT_EQ(getsockopt(ctx->station.socket.fd(), IPPROTO_IP, IP_TTL, &ttl, &length), 0);
     EXPECT_EQ(ttl, 255);
     length = sizeof buffer;
-    ASSERT_EQ(getsockopt(ctx->station.socket, SOL_SOCKET, SO_SNDBUF, &buffer, &length), 0);
+    ASSERT_EQ(getsockopt(ctx->station.socket.fd(), SOL_SOCKET, SO_SNDBUF, &buffer, &length), 0);
     EXPECT_GE(buffer, 65536);
     EXPECT_EQ(ctx->station.net_mask, ip("255.0.0.0"));
 }
@@ -113,7 +113,7 @@ TEST_F(OpenStationTest, a_port_in_use_is_fatal_with_status_3) {
     PortSocket squatter{station_ip, TEST_STATION_PORT};
     EXPECT_EQ(open_station(*ctx, station_ip.c_str(), nullptr, "", "Test FM"), 0);
     ASSERT_EQ(host.exit_statuses, std::vector<int>{EXIT_HOST_OR_BIND});
-    EXPECT_EQ(ctx->station.socket, -1);
+    EXPECT_EQ(ctx->station.socket.fd(), -1);
     ASSERT_FALSE(host.messages.empty());
     EXPECT_EQ(host.last_message(), "bind: " + station_ip + " port " +
                                        std::to_string(TEST_STATION_PORT) +
@@ -126,14 +126,14 @@ TEST_F(OpenStationTest, a_missing_host_name_is_fatal_with_status_3) {
     EXPECT_EQ(open_station(*ctx, "", nullptr, "", "Test FM"), 0);
     EXPECT_EQ(host.exit_statuses, std::vector<int>{EXIT_HOST_OR_BIND});
     EXPECT_EQ(host.last_message(), "Please specify server URL.");
-    EXPECT_EQ(ctx->station.socket, -1);
+    EXPECT_EQ(ctx->station.socket.fd(), -1);
 }
 
 TEST_F(OpenStationTest, a_group_that_is_no_address_is_refused_but_the_station_runs) {
     ASSERT_EQ(open_station(*ctx, station_ip.c_str(), "not.a.group", "", "Test FM"), 1);
     EXPECT_FALSE(ctx->station.multicast);
     EXPECT_EQ(host.last_message(), "Failed to activate MBONE");
-    EXPECT_GE(ctx->station.socket, 0);
+    EXPECT_GE(ctx->station.socket.fd(), 0);
 }
 
 TEST_F(OpenStationTest, close_frees_what_the_broadcast_held) {

@@ -34,15 +34,13 @@ constexpr int TEST_STATION_PORT = 34567;
 class PortSocket {
 public:
     PortSocket(const std::string& ip, int port) {
-        fd_ = udp_open();
+        socket_ = udp_open();
+        fd_ = socket_.fd();
         sockaddr_in addr{};
         if (fd_ < 0 || !ipv4_from_dotted(ip.c_str(), static_cast<uint16_t>(port), &addr) ||
             udp_bind(fd_, addr.sin_addr.s_addr, static_cast<uint16_t>(port)) != 0)
             ADD_FAILURE() << "cannot bind " << ip << ":" << port;
     }
-    ~PortSocket() { udp_close(fd_); }
-    PortSocket(const PortSocket&) = delete;
-    PortSocket& operator=(const PortSocket&) = delete;
 
     std::vector<std::vector<uint8_t>> receive_all(int quiet_ms = 50) {
         std::vector<std::vector<uint8_t>> all;
@@ -56,6 +54,7 @@ public:
     }
 
 private:
+    UdpSocket socket_;
     int fd_ = -1;
 };
 

@@ -41,11 +41,10 @@ TEST(UdpSocket, errno_values_map_to_the_words_of_the_socket_error_table) {
         {ENETDOWN, 10050, "Network is down"},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(winsock_error_code(c.errno_value), c.code) << strerror(c.errno_value);
-        EXPECT_STREQ(socket_error_text(*ctx, winsock_error_code(c.errno_value)), c.words);
+        EXPECT_EQ(socket_error_number(c.errno_value), c.code) << strerror(c.errno_value);
+        EXPECT_STREQ(socket_error_text(*ctx, socket_error_number(c.errno_value)), c.words);
     }
-    errno = EHOSTUNREACH;
-    EXPECT_EQ(last_socket_error(), 10065);
+    EXPECT_EQ(socket_error_number(EHOSTUNREACH), 10065);
 }
 
 TEST(UdpSocket, datagrams_travel_between_loopback_sockets) {
@@ -56,7 +55,7 @@ TEST(UdpSocket, datagrams_travel_between_loopback_sockets) {
 
     char buffer[64];
     EXPECT_EQ(udp_receive_from(b.fd(), buffer, sizeof buffer, nullptr, nullptr), -1);
-    EXPECT_EQ(last_socket_error(), WSAEWOULDBLOCK);
+    EXPECT_EQ(socket_error_number(errno), 10035);  // would block
 
     ASSERT_EQ(udp_send_to(a.fd(), "hello", 5, 0, &b.addr(), sizeof(sockaddr_in)), 5);
     ASSERT_EQ(udp_wait_readable(b.fd(), 1000), 1);
@@ -72,18 +71,18 @@ TEST(UdpSocket, datagrams_travel_between_loopback_sockets) {
 
 // A program started meanwhile (the log viewer) must not keep the port bound.
 TEST(UdpSocket, a_socket_is_not_inherited_by_programs_the_station_starts) {
-    int fd = udp_open();
-    ASSERT_GE(fd, 0);
-    EXPECT_NE(fcntl(fd, F_GETFD) & FD_CLOEXEC, 0);
-    udp_close(fd);
+    UdpSocket socket = udp_open();
+    ASSERT_TRUE(socket.is_open());
+    EXPECT_NE(fcntl(socket.fd(), F_GETFD) & FD_CLOEXEC, 0);
 }
 
 TEST(UdpSocket, a_closed_socket_reports_an_error_instead_of_waiting) {
-    int fd = udp_open();
-    ASSERT_GE(fd, 0);
-    udp_close(fd);
+    UdpSocket socket = udp_open();
+    ASSERT_TRUE(socket.is_open());
+    const int fd = socket.fd();
+    socket.close();
     EXPECT_EQ(udp_readable(fd), -1);
-    EXPECT_EQ(last_socket_error(), WSAEBADF);
+    EXPECT_EQ(socket_error_number(errno), 10009);  // a bad descriptor
 }
 
 TEST(UdpSocket, addresses_come_from_dotted_text_or_names) {

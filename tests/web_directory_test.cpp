@@ -25,6 +25,7 @@ struct DirectoryTest : ::testing::Test {
     ScopedEnv config{"XDG_CONFIG_HOME", dir.path()};
     FakeHost host;
     std::unique_ptr<Context> ctx = make_context(host);
+    const int station_socket = 7;  // the number only: notifications are asked for it
 
     void SetUp() override {
         write_file(dir.file("station.ini"),
@@ -39,7 +40,6 @@ struct DirectoryTest : ::testing::Test {
         s.StationEMAIL = "a@b";
         s.StationLocation = "Here";
         ctx->station.local_addr_host = 0xC0A80102;  // 192.168.1.2
-        ctx->station.socket = 7;
     }
     void answer(const std::string& reply) {
         host.http_server = [reply](HttpExchange& e) {
@@ -89,7 +89,7 @@ TEST_F(DirectoryTest, content_is_escaped_byte_by_byte_and_cut_only_at_a_whole_es
 
 TEST_F(DirectoryTest, add_and_remove_go_to_the_configured_directory_and_any_reply_lists) {
     answer("HTTP/1.0 500 Whatever\r\n\r\n");
-    directory_add(*ctx, ctx->web, ctx->station.socket, ctx->station.local_addr_host);
+    directory_add(*ctx, ctx->web, station_socket, ctx->station.local_addr_host);
     ASSERT_EQ(host.http_exchanges.size(), 1u);
     EXPECT_EQ(host.http_exchanges[0].connect_host, "127.0.0.3");
     EXPECT_EQ(host.http_exchanges[0].connect_port, 8081);
@@ -100,7 +100,7 @@ TEST_F(DirectoryTest, add_and_remove_go_to_the_configured_directory_and_any_repl
     EXPECT_TRUE(host.messages.empty());
 
     never_answer();  // a failed remove still unlists
-    directory_remove(*ctx, ctx->web, ctx->station.socket, ctx->station.local_addr_host);
+    directory_remove(*ctx, ctx->web, station_socket, ctx->station.local_addr_host);
     ASSERT_EQ(host.http_exchanges.size(), 2u);
     EXPECT_EQ(sent_path(1), "/cgi-local/del_vsl.prl?vslFile=0201A8C0.vsl&vslContent="
                             "192%2E168%2E001%2E002%20VelmoraPro%0AMusic%0A");
@@ -110,7 +110,7 @@ TEST_F(DirectoryTest, add_and_remove_go_to_the_configured_directory_and_any_repl
 
 TEST_F(DirectoryTest, an_unanswered_add_tells_the_operator_and_the_stop_still_sends_the_remove) {
     never_answer();
-    directory_add(*ctx, ctx->web, ctx->station.socket, ctx->station.local_addr_host);
+    directory_add(*ctx, ctx->web, station_socket, ctx->station.local_addr_host);
     EXPECT_FALSE(ctx->state.directory_listed);
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].text,
@@ -118,10 +118,10 @@ TEST_F(DirectoryTest, an_unanswered_add_tells_the_operator_and_the_stop_still_se
               "Try stopping and restarting your station in a few hours.");
     EXPECT_EQ(host.messages[0].caption, "Radio Velmora Broadcaster (tm)");
     // The add went out: the directory may list the station although no answer came.
-    directory_remove(*ctx, ctx->web, ctx->station.socket, ctx->station.local_addr_host);
+    directory_remove(*ctx, ctx->web, station_socket, ctx->station.local_addr_host);
     ASSERT_EQ(host.http_exchanges.size(), 2u);
     EXPECT_EQ(sent_path(1).rfind("/cgi-local/del_vsl.prl?", 0), 0u) << sent_path(1);
-    directory_remove(*ctx, ctx->web, ctx->station.socket, ctx->station.local_addr_host);
+    directory_remove(*ctx, ctx->web, station_socket, ctx->station.local_addr_host);
     EXPECT_EQ(host.http_exchanges.size(), 2u);  // once removed, nothing more to remove
 }
 
@@ -152,7 +152,7 @@ TEST_F(DirectoryTest, only_a_whole_reply_lists_and_each_failed_add_gives_one_mes
             http_received(e, c.received, static_cast<int>(strlen(c.received)));
             c.end(e);
         };
-        directory_add(*ctx, ctx->web, ctx->station.socket, ctx->station.local_addr_host);
+        directory_add(*ctx, ctx->web, station_socket, ctx->station.local_addr_host);
         EXPECT_EQ(ctx->state.directory_listed, c.listed) << c.what;
         if (!c.message) {
             EXPECT_TRUE(host.messages.empty()) << c.what;
@@ -165,7 +165,7 @@ TEST_F(DirectoryTest, only_a_whole_reply_lists_and_each_failed_add_gives_one_mes
     // The remove at a stop waits seconds, not HTTP_TIMEOUT.
     ctx->state.directory_listed = true;
     host.http_exchanges.clear();
-    directory_remove(*ctx, ctx->web, ctx->station.socket, ctx->station.local_addr_host);
+    directory_remove(*ctx, ctx->web, station_socket, ctx->station.local_addr_host);
     ASSERT_EQ(host.http_exchanges.size(), 1u);
     EXPECT_EQ(host.http_exchanges[0].timeout_ms, REMOVE_TIMEOUT_MS);
     EXPECT_LE(REMOVE_TIMEOUT_MS, 5000);
@@ -187,7 +187,7 @@ TEST_F(DirectoryTest, a_failed_add_names_host_port_and_cause_in_the_log_and_the_
             http_lookup_done(e, true, 1);
             c.end(e);
         };
-        directory_add(*ctx, ctx->web, ctx->station.socket, ctx->station.local_addr_host);
+        directory_add(*ctx, ctx->web, station_socket, ctx->station.local_addr_host);
         const std::string where = std::string("127.0.0.3 port 8081: ") + c.cause;
         EXPECT_EQ(directory_state_text(ctx->state.directory_listed, ctx->web),
                   "unlisted (" + where + ")");
@@ -198,21 +198,21 @@ TEST_F(DirectoryTest, a_failed_add_names_host_port_and_cause_in_the_log_and_the_
         EXPECT_NE(logs.find("Directory add failed: " + where), std::string::npos) << logs;
     }
     answer("HTTP/1.0 200 OK\r\n\r\nOK");
-    directory_add(*ctx, ctx->web, ctx->station.socket, ctx->station.local_addr_host);
+    directory_add(*ctx, ctx->web, station_socket, ctx->station.local_addr_host);
     EXPECT_EQ(directory_state_text(ctx->state.directory_listed, ctx->web), "listed");
 }
 
 TEST_F(DirectoryTest, a_stop_while_the_add_runs_unlists_the_station_when_the_add_is_done) {
     int calls = 0;
     host.http_server = [&](HttpExchange& e) {
-        if (++calls == 1) directory_remove(*ctx, ctx->web, ctx->station.socket, ctx->station.local_addr_host);  // the operator stops during the add
+        if (++calls == 1) directory_remove(*ctx, ctx->web, station_socket, ctx->station.local_addr_host);  // the operator stops during the add
         http_lookup_done(e, true, 1);
         http_connected(e);
         const char reply[] = "HTTP/1.0 200 OK\r\n\r\n";
         http_received(e, reply, sizeof reply - 1);
         http_closed(e);
     };
-    directory_add(*ctx, ctx->web, ctx->station.socket, ctx->station.local_addr_host);
+    directory_add(*ctx, ctx->web, station_socket, ctx->station.local_addr_host);
     ASSERT_EQ(host.http_exchanges.size(), 2u);
     EXPECT_EQ(sent_path(1).substr(0, 22), "/cgi-local/del_vsl.prl");
     EXPECT_FALSE(ctx->state.directory_listed);
@@ -240,9 +240,9 @@ TEST_F(DirectoryTest, a_categories_reply_longer_than_the_buffer_is_marked_cut) {
 TEST_F(DirectoryTest, an_intranet_station_asks_for_write_notices_and_contacts_nobody) {
     write_file(dir.file("station.ini"), "[VelmoraStation]\nINTRANET=1\n");
     ctx->state.INTRANET = 1;
-    directory_add(*ctx, ctx->web, ctx->station.socket, ctx->station.local_addr_host);
+    directory_add(*ctx, ctx->web, station_socket, ctx->station.local_addr_host);
     ctx->state.directory_listed = true;
-    directory_remove(*ctx, ctx->web, ctx->station.socket, ctx->station.local_addr_host);
+    directory_remove(*ctx, ctx->web, station_socket, ctx->station.local_addr_host);
     EXPECT_TRUE(host.http_exchanges.empty());
     EXPECT_EQ(host.write_notification_requests, (std::vector<int>{7, 7}));
     EXPECT_TRUE(ctx->state.directory_listed);  // not changed
@@ -252,7 +252,7 @@ TEST_F(DirectoryTest, an_add_refused_by_a_running_request_runs_when_that_one_end
     int calls = 0;
     host.http_server = [&](HttpExchange& e) {
         // The first request is the categories fetch; the broadcast starts during it.
-        if (++calls == 1) directory_add(*ctx, ctx->web, ctx->station.socket, ctx->station.local_addr_host);
+        if (++calls == 1) directory_add(*ctx, ctx->web, station_socket, ctx->station.local_addr_host);
         EXPECT_TRUE(ctx->web.pending.size() <= 1u);
         http_lookup_done(e, true, 1);
         http_connected(e);
@@ -275,8 +275,8 @@ TEST_F(DirectoryTest, an_add_refused_by_a_running_request_runs_when_that_one_end
     host.http_exchanges.clear();
     host.http_server = [&](HttpExchange& e) {
         if (++calls == 1) {
-            directory_add(*ctx, ctx->web, ctx->station.socket, ctx->station.local_addr_host);
-            directory_remove(*ctx, ctx->web, ctx->station.socket, ctx->station.local_addr_host);
+            directory_add(*ctx, ctx->web, station_socket, ctx->station.local_addr_host);
+            directory_remove(*ctx, ctx->web, station_socket, ctx->station.local_addr_host);
         }
         http_failed(e, "none");
     };

@@ -97,7 +97,7 @@ struct ProxyStore : ::testing::Test {
 
 TEST_F(ProxyStore, values_are_typed_by_their_prefix) {
     EXPECT_EQ(reg_write_value(PROXY_KEY_PATH, "Count", "REG_DWORD:1F"), 1);
-    EXPECT_EQ(registry_read_int(PROXY_KEY_PATH, "Count", -1), 31);
+    EXPECT_EQ(value("Count"), "31");
     EXPECT_EQ(reg_write_value(PROXY_KEY_PATH, "Blob", "REG_BINARY:0a0B7"), 1);
     EXPECT_EQ(value("Blob"), "hex:0A0B");
     EXPECT_EQ(reg_write_value(PROXY_KEY_PATH, "Name", "REG_SZ:REG_DWORD:1"), 1);

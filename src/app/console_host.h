@@ -23,7 +23,9 @@ public:
     uint32_t time_ms() override;
     int64_t time_now() override;
     int rand() override { return static_cast<int>(generator_() % 32768); }
-    int shell_open(const char*, const char*, const char*, const char*) override { return 0; }
+    OpenResult shell_open(const char*, const char*, const char*, const char*) override {
+        return OpenResult::no_handler;
+    }
 
 private:
     std::minstd_rand generator_{1};

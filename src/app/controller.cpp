@@ -455,10 +455,10 @@ void on_socket_writable(Context& ctx) {
 }
 
 void on_socket_readable(Context& ctx) {
-    if (ctx.station.socket >= 0) read_station_socket(ctx, ctx.station, ctx.sender.intake);
+    if (ctx.station.socket.is_open()) read_station_socket(ctx, ctx.station, ctx.sender.intake);
 }
 
-void on_key_released(Context& ctx, int key) {
+void on_key_released(Context& ctx, HiddenKey key) {
     StationState& s = ctx.state;
     auto set_rates = [&](int rate) {
         if (!is_idle(ctx)) return;
@@ -466,21 +466,20 @@ void on_key_released(Context& ctx, int key) {
         s.device_rate = device_rate_of(rate);
     };
     switch (key) {
-        case '1': set_rates(11025); break;
-        case '2': set_rates(22050); break;
-        case '3': set_rates(32000); break;
-        case '4': set_rates(44100); break;
-        case '6': set_rates(16000); break;
-        case '8': set_rates(8000); break;
-        case KEY_KEYPAD_PLUS:
+        case HiddenKey::rate_11025: set_rates(11025); break;
+        case HiddenKey::rate_22050: set_rates(22050); break;
+        case HiddenKey::rate_32000: set_rates(32000); break;
+        case HiddenKey::rate_44100: set_rates(44100); break;
+        case HiddenKey::rate_16000: set_rates(16000); break;
+        case HiddenKey::rate_8000: set_rates(8000); break;
+        case HiddenKey::transfer_up:
             if (s.TransferRate < s.SamplingRate) s.TransferRate += 125;
             set_rate(ctx.codec, s.SamplingRate, s.TransferRate);
             break;
-        case KEY_KEYPAD_MINUS:
+        case HiddenKey::transfer_down:
             if (s.TransferRate > 640) s.TransferRate -= 125;
             set_rate(ctx.codec, s.SamplingRate, s.TransferRate);
             break;
-        default: break;
     }
 }
 
@@ -552,8 +551,8 @@ void on_command(Context& ctx, Command command_id) {
             break;
         }
         case Command::list_station:
-            if (is_sending(ctx) && ctx.station.socket >= 0)
-                directory_add(ctx, ctx.web, ctx.station.socket, ctx.station.local_addr_host);
+            if (is_sending(ctx) && ctx.station.socket.is_open())
+                directory_add(ctx, ctx.web, ctx.station.socket.fd(), ctx.station.local_addr_host);
             break;
         default:
             if (command_id >= Command::view_sunday_log && command_id <= Command::view_saturday_log)

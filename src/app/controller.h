@@ -9,8 +9,18 @@
 struct Context;
 struct SettingsReport;
 
-// Hidden keys acted on when released.
-enum HiddenKey { KEY_KEYPAD_PLUS = 0x6B, KEY_KEYPAD_MINUS = 0x6D };
+// Hidden keys acted on when released: the sampling rates (with the device
+// rate each records at) while idle, and the transfer rate up or down by 125.
+enum class HiddenKey {
+    rate_11025,
+    rate_22050,
+    rate_32000,
+    rate_44100,
+    rate_16000,
+    rate_8000,
+    transfer_up,
+    transfer_down,
+};
 
 constexpr const char* ONLINE_HELP_URL = "http://127.0.0.1/velmora/help.html";
 constexpr int PACE_TIMER_MS = 128;
@@ -52,7 +62,7 @@ void on_capture_buffer(Context& ctx, int buffer_id, int recorded);
 void on_socket_writable(Context& ctx);
 // The station socket has datagrams waiting.
 void on_socket_readable(Context& ctx);
-void on_key_released(Context& ctx, int key);
+void on_key_released(Context& ctx, HiddenKey key);
 // The window's close box: 1 when the window may close (after closing the
 // station), 0 while a broadcast runs (after telling the operator).
 int on_close_request(Context& ctx);

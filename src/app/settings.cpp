@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -20,7 +19,6 @@
 
 namespace {
 
-bool is_blank(char c) { return isspace(static_cast<unsigned char>(c)) != 0; }
 
 // The absolute path of an existing file, links resolved; `path` itself when
 // that cannot be worked out.
@@ -30,38 +28,6 @@ std::string real_path(const std::string& path) {
 }
 
 }  // namespace
-
-bool take_minimised_switch(std::string& command_line) {
-    for (const char* flag : {"-S", "/S", "-s", "/s"}) {
-        size_t at = command_line.find(flag);
-        if (at == std::string::npos) continue;
-        bool starts = at == 0 || is_blank(command_line[at - 1]);
-        bool ends = at + 2 == command_line.size() || is_blank(command_line[at + 2]);
-        if (!starts || !ends) return false;
-        command_line.replace(at, 2, "  ");
-        return true;
-    }
-    return false;
-}
-
-StartupOptions parse_command_line(const char* command_line) {
-    StartupOptions options;
-    std::string text = command_line ? command_line : "";
-    options.start_minimised = take_minimised_switch(text);
-    options.single_instance_check = text.empty();
-
-    size_t first = 0, end = text.size();
-    while (first < end && is_blank(text[first])) ++first;
-    while (end > first && is_blank(text[end - 1])) --end;
-    if (end - first >= 2 && text[first] == '"' && text[end - 1] == '"') {
-        ++first;
-        --end;
-    }
-    std::string name = text.substr(first, end - first);
-    options.name_too_long = name.size() > SETTINGS_NAME_MAX;
-    if (!name.empty()) options.settings_file = name;
-    return options;
-}
 
 int find_settings_file(const char* name, std::string* path, std::string* problem) {
     if (!name || !*name) {

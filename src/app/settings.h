@@ -15,30 +15,6 @@ struct SettingsReport;
 // The longest settings file name taken from the command line.
 constexpr int SETTINGS_NAME_MAX = 255;
 
-struct StartupOptions {
-    std::string settings_file = DEFAULT_SETTINGS_FILE;
-    bool start_minimised = false;
-    // A second start is refused only when the command line was empty after
-    // the minimised switch was blanked out; "/s" alone leaves two blanks, so
-    // it does not count as empty.
-    bool single_instance_check = true;
-    // The name was longer than SETTINGS_NAME_MAX: the program refuses to
-    // start rather than open a file of a shorter, other name.
-    bool name_too_long = false;
-};
-
-// Finds the minimised-start switch: the first of "-S", "/S", "-s", "/s"
-// that occurs, at its first occurrence, counts when it starts the text or
-// follows a white-space character, and ends the text or is followed by one.
-// When it counts, its two characters become blanks and the result is true.
-bool take_minimised_switch(std::string& command_line);
-
-// Splits the command line (without the program name): the minimised switch,
-// then the settings file name (the rest without surrounding blanks and
-// quotes; "lumo.ini" when nothing is left). A name above 255 characters
-// is never cut: name_too_long is set and the name kept whole.
-StartupOptions parse_command_line(const char* command_line);
-
 // The settings file a program was given on its command line. No name (null
 // or empty): "lumo.ini" in the configuration folder, which need not exist
 // yet (the first setting written creates it). A name with a folder

@@ -30,7 +30,8 @@ int open_station(Context& ctx, const char* host_name, const char* multicast_grou
 
     if (logo_path && *logo_path) {
         load_picture(ctx, ctx.pictures, logo_path, PICTURE_LOGO);
-        if (ctx.station.socket < 0) return 0;  // the logo could not be held: the program ends
+        // The logo could not be held: the program ends.
+        if (!ctx.station.socket.is_open()) return 0;
     }
     write_station_lists(ctx, ctx.station);
     // The directory add waits for the first tick (Command::list_station): a
@@ -41,7 +42,7 @@ int open_station(Context& ctx, const char* host_name, const char* multicast_grou
 
 void close_station(Context& ctx) {
     ctx.outputs.stopped(ctx);
-    if (ctx.station.socket < 0) return;
+    if (!ctx.station.socket.is_open()) return;
     tell_master_station_closes(ctx, ctx.station, ctx.queue);
     ctx.state.listing_due = false;
     close_station_socket(ctx, ctx.station);
@@ -61,5 +62,5 @@ void close_station(Context& ctx) {
     if (ctx.state.feed_mode == FEED_SCRIPT) close_song(ctx.sender);
     // Last: the audio has stopped and the socket is closed, so a slow
     // directory holds nothing but the stop itself (for a few seconds).
-    directory_remove(ctx, ctx.web, ctx.station.socket, ctx.station.local_addr_host);
+    directory_remove(ctx, ctx.web, ctx.station.socket.fd(), ctx.station.local_addr_host);
 }

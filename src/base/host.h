@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "base/commands.h"
+#include "platform/shell_open.h"
 
 struct HttpExchange;
 
@@ -44,25 +45,24 @@ constexpr BoxStyle operator|(BoxStyle style, BoxFlag) {
     return style;
 }
 
-// Dialogs the front end may run for a command (Host::run_dialog); the
-// values are the dialogs' resource ids.
+// Dialogs the front end may run for a command (Host::run_dialog).
 enum class Dialog {
-    script_builder = 120,
-    options = 123,
-    picture_preparation = 124,
-    expert_settings = 125,
-    about = 3000,
-    live_list_editor = 3103,
-    station_info = 3105,
-    load_script = 3200,  // the "Load Script" file dialog; loads the chosen script
+    script_builder,
+    options,
+    picture_preparation,
+    expert_settings,
+    about,
+    live_list_editor,
+    station_info,
+    load_script,  // the "Load Script" file dialog; loads the chosen script
 };
 
-// Answers of the wave-input calls, numbered as the platform's.
+// Answers of the wave-input calls.
 enum class CaptureAnswer {
-    ok = 0,
-    error = 1,        // the device failed (its words say why)
-    no_device = 2,    // no recording device
-    bad_format = 32,  // the device does not record this format
+    ok,
+    error,       // the device failed (its words say why)
+    no_device,   // no recording device
+    bad_format,  // the device does not record this format
 };
 
 class Host {
@@ -101,9 +101,8 @@ public:
     virtual int rand() = 0;
 
     // Opens a file with the platform's handler for the verb ("open" a text file
-    // in the text editor). Returns a value above 32 on success, 2 or 3 when the
-    // file or path is missing, other small values for other failures.
-    virtual int shell_open(const char* verb, const char* file, const char* parameters,
+    // in the text editor) and says what became of it.
+    virtual OpenResult shell_open(const char* verb, const char* file, const char* parameters,
                            const char* directory) = 0;
 
     // Runs a modal dialog of the front end (Build Script, Settings, ...) and

@@ -15,18 +15,70 @@
 #include "base/commands.h"
 #include "base/string_table.h"
 #include "platform/shell_open.h"
-#include "platform/udp_socket.h"
 
 namespace {
 
-// Socket error codes in table order: code i has the string-table text 2000 + i.
-const int kSocketErrorCodes[50] = {
-    10063, 10093, 10091, 10092, 10058, 10004, 11001, 11002, 11003, 11004,
-    10009, 10035, 10036, 10037, 10014, 10039, 10040, 10046, 10066, 10067,
-    10068, 10069, 10070, 10022, 10024, 10013, 10062, 10071, 10038, 10049,
-    10048, 10047, 10044, 10043, 10055, 10060, 10056, 10057, 10042, 10054,
-    10053, 10050, 10052, 10061, 10064, 10065, 10041, 10045, 10051, 10059
+// The socket errors the operator is told of, by the Winsock numbers the
+// station's messages have always shown, with the errno values each stands
+// for (none for the name look-up and start-up failures). Entry i has the
+// string-table text 2000 + i. A firewall refusing a send gives EPERM.
+struct SocketError {
+    int number;
+    int errno_values[2];
 };
+const SocketError kSocketErrors[] = {
+    {10063, {ENAMETOOLONG}},
+    {10093, {}},
+    {10091, {}},
+    {10092, {}},
+    {10058, {ESHUTDOWN, EPIPE}},
+    {10004, {EINTR}},
+    {11001, {}},
+    {11002, {}},
+    {11003, {}},
+    {11004, {}},
+    {10009, {EBADF}},
+    {10035, {EAGAIN, EWOULDBLOCK}},
+    {10036, {EINPROGRESS}},
+    {10037, {EALREADY}},
+    {10014, {EFAULT}},
+    {10039, {EDESTADDRREQ}},
+    {10040, {EMSGSIZE}},
+    {10046, {EPFNOSUPPORT}},
+    {10066, {ENOTEMPTY}},
+    {10067, {}},
+    {10068, {EUSERS}},
+    {10069, {EDQUOT}},
+    {10070, {ESTALE}},
+    {10022, {EINVAL}},
+    {10024, {EMFILE, ENFILE}},
+    {10013, {EACCES, EPERM}},
+    {10062, {ELOOP}},
+    {10071, {EREMOTE}},
+    {10038, {ENOTSOCK}},
+    {10049, {EADDRNOTAVAIL}},
+    {10048, {EADDRINUSE}},
+    {10047, {EAFNOSUPPORT}},
+    {10044, {ESOCKTNOSUPPORT}},
+    {10043, {EPROTONOSUPPORT}},
+    {10055, {ENOBUFS, ENOMEM}},
+    {10060, {ETIMEDOUT}},
+    {10056, {EISCONN}},
+    {10057, {ENOTCONN}},
+    {10042, {ENOPROTOOPT}},
+    {10054, {ECONNRESET}},
+    {10053, {ECONNABORTED}},
+    {10050, {ENETDOWN}},
+    {10052, {ENETRESET}},
+    {10061, {ECONNREFUSED}},
+    {10064, {EHOSTDOWN}},
+    {10065, {EHOSTUNREACH}},
+    {10041, {EPROTOTYPE}},
+    {10045, {EOPNOTSUPP}},
+    {10051, {ENETUNREACH}},
+    {10059, {}},
+};
+constexpr int kSocketErrorCount = sizeof kSocketErrors / sizeof kSocketErrors[0];
 
 // Short weekday names of the log files, Sunday first.
 const char* const kWeekdayNames[7] = {"sun", "mon", "tue", "wed", "thur", "fri", "sat"};
@@ -99,11 +151,19 @@ const char* load_text(Services& ctx, int id) {
     return buffer;
 }
 
+int socket_error_number(int error) {
+    if (error <= 0) return error;
+    for (const SocketError& e : kSocketErrors)
+        for (int value : e.errno_values)
+            if (value == error) return e.number;
+    return error;
+}
+
 const char* socket_error_text(Services& ctx, int error) {
-    const int code = winsock_error_code(error);
+    const int number = socket_error_number(error);
     int id = 2099;
-    for (int i = 0; i < 50; ++i) {
-        if (kSocketErrorCodes[i] == code) {
+    for (int i = 0; i < kSocketErrorCount; ++i) {
+        if (kSocketErrors[i].number == number) {
             id = 2000 + i;
             break;
         }
@@ -212,9 +272,9 @@ int view_log(Services& ctx, const char* name) {
         return 0;
     }
     fclose(file);
-    int result = ctx.host->shell_open("open", path.c_str(), nullptr, nullptr);
-    if (result > 32) return 1;
-    if (result == SHELL_FILE_NOT_FOUND || result == SHELL_PATH_NOT_FOUND)
+    const OpenResult result = ctx.host->shell_open("open", path.c_str(), nullptr, nullptr);
+    if (result == OpenResult::started) return 1;
+    if (result == OpenResult::file_not_found || result == OpenResult::path_not_found)
         show_message(ctx, true, Buttons::ok, "%s/%s:Log file not found!", dir, name);
     else
         tell_no_opener(ctx, "log file", path);
@@ -222,15 +282,15 @@ int view_log(Services& ctx, const char* name) {
 }
 
 int open_for_operator(Services& ctx, const char* file, const char* directory) {
-    int result = ctx.host->shell_open("open", file, nullptr, directory);
-    if (result > 32) return 1;
+    const OpenResult result = ctx.host->shell_open("open", file, nullptr, directory);
+    if (result == OpenResult::started) return 1;
     std::string path = file;
     if (directory && *directory && file[0] != '/' && !strstr(file, "://"))
         path = std::string(directory) + "/" + file;
-    if (result == SHELL_FILE_NOT_FOUND)
+    if (result == OpenResult::file_not_found)
         show_message(ctx, true, Buttons::ok | Icon::error, "Cannot open %s: there is no such file.",
                      path.c_str());
-    else if (result == SHELL_PATH_NOT_FOUND)
+    else if (result == OpenResult::path_not_found)
         show_message(ctx, true, Buttons::ok | Icon::error, "Cannot open %s: there is no such folder.",
                      path.c_str());
     else

@@ -63,7 +63,11 @@ Answer show_captioned_message(Services& ctx, const char* caption, bool owned, Bo
 
 // The string-table text of `id` in the next ring buffer; empty when missing.
 const char* load_text(Services& ctx, int id);
-// The words for a socket error (an errno value) in the next ring buffer.
+// The number the operator knows a socket error by (an errno value): its
+// Winsock number; an error without one keeps its errno value.
+int socket_error_number(int error);
+// The words for a socket error (an errno value, or the number
+// socket_error_number gave) in the next ring buffer.
 const char* socket_error_text(Services& ctx, int error);
 
 // Why a host name could not be looked up.

@@ -117,8 +117,8 @@ int jitter_decode_next(JitterBuffer& jb, bool due, std::vector<uint8_t>& out) {
             return jitter_decode_next(jb, due, out);
         }
     }
-    static uint8_t frames[kFramesPerSuperBlock][kFrameSamples];
-    static uint8_t block[kSuperBlockSamples];
+    uint8_t frames[kFramesPerSuperBlock][kFrameSamples];
+    uint8_t block[kSuperBlockSamples];
     float steps[kFramesPerSuperBlock] = {};
     for (uint32_t n = 0; n < kFramesPerSuperBlock; ++n) {
         auto it = jb.frames.find(jb.next_base + n);

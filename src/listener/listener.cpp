@@ -52,7 +52,8 @@ void send(Listener& l, uint32_t seq, uint32_t session, uint16_t flags, const voi
     uint8_t bytes[MAX_DATAGRAM];
     put_packet_header(PacketHeader{seq, session, flags, static_cast<uint16_t>(length)}, bytes);
     if (length > 0) memcpy(bytes + PACKET_HEADER_SIZE, payload, static_cast<size_t>(length));
-    udp_send_to(l.socket, bytes, PACKET_HEADER_SIZE + length, 0, &l.config.station, sizeof l.config.station);
+    udp_send_to(l.socket.fd(), bytes, PACKET_HEADER_SIZE + length, 0, &l.config.station,
+                sizeof l.config.station);
 }
 
 void join(Listener& l, uint32_t now_ms) {
@@ -224,13 +225,13 @@ int listener_open(Listener& l, const ListenerConfig& config, uint32_t now_ms, st
     l.config = config;
     l.audio.smoothing = config.smoothing;
     l.socket = udp_open();
-    if (l.socket < 0 || udp_bind(l.socket, config.local.sin_addr.s_addr, ntohs(config.local.sin_port)) != 0 ||
-        udp_set_nonblocking(l.socket) != 0) {
+    if (!l.socket.is_open() ||
+        udp_bind(l.socket.fd(), config.local.sin_addr.s_addr, ntohs(config.local.sin_port)) != 0 ||
+        udp_set_nonblocking(l.socket.fd()) != 0) {
         char address[INET_ADDRSTRLEN] = "?";
         inet_ntop(AF_INET, &config.local.sin_addr, address, sizeof address);
         *error = std::string("cannot open a socket on ") + address + ": " + strerror(errno);
-        if (l.socket >= 0) udp_close(l.socket);
-        l.socket = -1;
+        l.socket.close();
         return 0;
     }
     l.opened_ms = now_ms;
@@ -243,7 +244,7 @@ void listener_receive(Listener& l, const uint8_t* bytes, int size, const sockadd
     if (from.sin_addr.s_addr != l.config.station.sin_addr.s_addr ||
         from.sin_port != l.config.station.sin_port)
         return;
-    static ReceivedDatagram d;
+    ReceivedDatagram d;
     if (!parse_datagram(bytes, size, d)) return;
     if (d.header.flags & PF_AUDIO) on_audio(l, d, now_ms);
     else if (d.header.flags & PF_UPGRADE) ++l.probes;
@@ -251,12 +252,12 @@ void listener_receive(Listener& l, const uint8_t* bytes, int size, const sockadd
 }
 
 void listener_poll(Listener& l, uint32_t now_ms) {
-    if (l.socket < 0) return;
+    if (!l.socket.is_open()) return;
     uint8_t bytes[MAX_DATAGRAM];
-    for (int i = 0; i < kMostPerPoll && udp_readable(l.socket) > 0; ++i) {
+    for (int i = 0; i < kMostPerPoll && udp_readable(l.socket.fd()) > 0; ++i) {
         sockaddr_in from{};
         int from_len = sizeof from;
-        const int n = udp_receive_from(l.socket, bytes, sizeof bytes, &from, &from_len);
+        const int n = udp_receive_from(l.socket.fd(), bytes, sizeof bytes, &from, &from_len);
         if (n < 0) break;
         listener_receive(l, bytes, n, from, now_ms);
     }
@@ -295,11 +296,10 @@ int listener_pending_ms(const Listener& l) {
 }
 
 void listener_close(Listener& l) {
-    if (l.socket < 0) return;
+    if (!l.socket.is_open()) return;
     if (l.admitted) send(l, 0, l.session, PF_LEAVE, nullptr, 0);
     finish_picture(l);
-    udp_close(l.socket);
-    l.socket = -1;
+    l.socket.close();
 }
 
 void listener_feed(Listener& l, Playout& playout, std::vector<uint8_t>* keep) {

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "listener/jitter_buffer.h"
+#include "platform/udp_socket.h"
 
 struct ListenerConfig {
     sockaddr_in station{};
@@ -66,7 +67,7 @@ struct ListenerPicture {
 
 struct Listener {
     ListenerConfig config;
-    int socket = -1;
+    UdpSocket socket;
     bool admitted = false;
     bool refused = false;
     uint32_t session = 0;

@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <cstdlib>
 
-struct PlayoutResampler {
-    soxr_t soxr = nullptr;
-};
+void SoxrFree::operator()(soxr* resampler) const {
+    soxr_delete(resampler);
+}
 
 namespace {
 void playout_trim(Playout& p);
@@ -23,18 +23,16 @@ int playout_open(Playout& p, int in_rate, int out_rate, int mark_ms) {
     soxr_error_t error = nullptr;
     const soxr_io_spec_t io = soxr_io_spec(SOXR_INT16_I, SOXR_INT16_I);
     const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_MQ, 0);
-    soxr_t soxr = soxr_create(in_rate, out_rate, 1, &error, &io, &quality, nullptr);
-    if (!soxr || error) return 0;
-    p.resampler = new PlayoutResampler{soxr};
+    p.resampler.reset(soxr_create(in_rate, out_rate, 1, &error, &io, &quality, nullptr));
+    if (!p.resampler || error) {
+        p.resampler.reset();
+        return 0;
+    }
     return 1;
 }
 
 void playout_close(Playout& p) {
-    if (p.resampler) {
-        soxr_delete(p.resampler->soxr);
-        delete p.resampler;
-        p.resampler = nullptr;
-    }
+    p.resampler.reset();
     p.samples.clear();
     p.read_at = 0;
     p.playing = false;
@@ -56,7 +54,7 @@ void playout_add(Playout& p, const uint8_t* samples, size_t count) {
     }
     std::vector<int16_t> resampled(count * size_t(p.out_rate) / size_t(p.in_rate) + 64);
     size_t done = 0;
-    soxr_process(p.resampler->soxr, wide.data(), count, nullptr, resampled.data(), resampled.size(),
+    soxr_process(p.resampler.get(), wide.data(), count, nullptr, resampled.data(), resampled.size(),
                  &done);
     p.samples.insert(p.samples.end(), resampled.begin(), resampled.begin() + long(done));
     playout_trim(p);

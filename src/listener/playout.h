@@ -10,15 +10,21 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
-struct PlayoutResampler;
+struct soxr;
+// Frees a libsoxr resampler.
+struct SoxrFree {
+    void operator()(soxr* resampler) const;
+};
 
+// Owns its resampler: it moves, never copies.
 struct Playout {
     int in_rate = 0;   // the station's sampling rate
     int out_rate = 0;  // the output's
     int mark_ms = 1500;
-    PlayoutResampler* resampler = nullptr;  // none when the rates agree
+    std::unique_ptr<soxr, SoxrFree> resampler;  // none when the rates agree
 
     std::vector<int16_t> samples;  // at out_rate, from `read_at` on
     size_t read_at = 0;

@@ -79,6 +79,8 @@ int http_probe_poll(HttpProbe& probe, std::string* problem) {
     return 1;
 }
 
+HttpProbe::~HttpProbe() { http_probe_close(*this); }
+
 void http_probe_close(HttpProbe& probe) {
     if (probe.fd >= 0) close(probe.fd);
     probe.fd = -1;

@@ -15,11 +15,17 @@ struct HttpProbeTarget {
     std::string host;  // for the Host header
 };
 
+// Owns its connection, closed when it goes: it moves, never copies.
 struct HttpProbe {
     int fd = -1;
     std::string request;
     size_t sent = 0;
     std::string reply;  // as much as has come
+
+    HttpProbe() = default;
+    HttpProbe(const HttpProbe&) = delete;
+    HttpProbe& operator=(const HttpProbe&) = delete;
+    ~HttpProbe();
 };
 
 // Looks `host` up (this may take a moment). False with `problem` when it

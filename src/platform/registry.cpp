@@ -21,11 +21,6 @@ int registry_read_string(const char* key_path, const char* name, char* out, int 
     return 0;
 }
 
-int registry_read_int(const char* key_path, const char* name, int default_value) {
-    if (!key_path || !*key_path || !name) return default_value;
-    return get_private_profile_int(key_path, name, default_value, registry_file_path().c_str());
-}
-
 int registry_write_string(const char* key_path, const char* name, const char* value) {
     if (!key_path || !*key_path || !value) return 0;
     std::string file = registry_file_path();

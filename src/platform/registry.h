@@ -10,8 +10,6 @@ std::string registry_file_path();
 // Copies the value into `out` (at most size - 1 characters, always
 // terminated; emptied first). 0 on success, -1 when the value is missing.
 int registry_read_string(const char* key_path, const char* name, char* out, int size);
-// `default_value` when missing, otherwise the leading decimal number.
-int registry_read_int(const char* key_path, const char* name, int default_value);
 // Creates the key as needed. 1 on success, 0 on failure (empty key path or name, write error).
 int registry_write_string(const char* key_path, const char* name, const char* value);
 int registry_write_int(const char* key_path, const char* name, int value);

@@ -6,17 +6,19 @@
 // The environment variable VELMORA_OPENER names another opener program
 // (tests use it; a headless station can point it at a pager script).
 
-// Result codes keep the meaning the callers test for:
-constexpr int SHELL_FILE_NOT_FOUND = 2;   // the file does not exist
-constexpr int SHELL_PATH_NOT_FOUND = 3;   // its directory does not exist
-constexpr int SHELL_NO_HANDLER = 31;      // no opener could be started
-constexpr int SHELL_STARTED = 33;         // above 32: success
+// What became of a request to open.
+enum class OpenResult {
+    started,         // the opener runs
+    file_not_found,  // the file does not exist
+    path_not_found,  // its directory does not exist
+    no_handler,      // no opener could be started
+};
 
-// `verb` is accepted for "open" only (anything else gives SHELL_NO_HANDLER).
+// `verb` is accepted for "open" only (anything else gives no_handler).
 // `parameters` and `directory` may be null; `directory` becomes the opener's
 // working directory. Addresses with "://" are not checked for existence.
 // The opener program: VELMORA_OPENER when set, else "xdg-open".
 const char* shell_opener();
 
-int shell_open_file(const char* verb, const char* file, const char* parameters,
+OpenResult shell_open_file(const char* verb, const char* file, const char* parameters,
                     const char* directory);

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include "platform/profile.h"
 
@@ -64,6 +65,23 @@ int acquire_instance_lock(InstanceLock& lock, const std::string& settings_path) 
     }
     return -1;
 }
+
+InstanceLock::InstanceLock(InstanceLock&& other) noexcept
+    : fd(other.fd), path(std::move(other.path)) {
+    other.fd = -1;
+}
+
+InstanceLock& InstanceLock::operator=(InstanceLock&& other) noexcept {
+    if (this != &other) {
+        release_instance_lock(*this);
+        fd = other.fd;
+        path = std::move(other.path);
+        other.fd = -1;
+    }
+    return *this;
+}
+
+InstanceLock::~InstanceLock() { release_instance_lock(*this); }
 
 void release_instance_lock(InstanceLock& lock) {
     if (lock.fd < 0) return;

@@ -7,9 +7,17 @@
 
 #include <string>
 
+// Held until it goes (or is released): it moves, never copies.
 struct InstanceLock {
     int fd = -1;
     std::string path;  // the lock file
+
+    InstanceLock() = default;
+    InstanceLock(InstanceLock&& other) noexcept;
+    InstanceLock& operator=(InstanceLock&& other) noexcept;
+    InstanceLock(const InstanceLock&) = delete;
+    InstanceLock& operator=(const InstanceLock&) = delete;
+    ~InstanceLock();
 };
 
 // The lock file that stands for `settings_path`.

@@ -10,83 +10,13 @@
 #include <cerrno>
 #include <cstring>
 
-namespace {
-
-struct ErrorPair {
-    int errno_value;
-    int code;
-};
-
-// errno values and the Winsock numbers the operator messages know them by.
-// EWOULDBLOCK is EAGAIN on this platform.
-const ErrorPair kErrorCodes[] = {
-    {EINTR, WSAEINTR},
-    {EBADF, WSAEBADF},
-    {EACCES, WSAEACCES},
-    {EPERM, WSAEACCES},  // a firewall refusing the send
-    {EFAULT, WSAEFAULT},
-    {EINVAL, WSAEINVAL},
-    {EMFILE, WSAEMFILE},
-    {ENFILE, WSAEMFILE},
-    {EAGAIN, WSAEWOULDBLOCK},
-    {EWOULDBLOCK, WSAEWOULDBLOCK},
-    {EINPROGRESS, WSAEINPROGRESS},
-    {EALREADY, WSAEALREADY},
-    {ENOTSOCK, WSAENOTSOCK},
-    {EDESTADDRREQ, WSAEDESTADDRREQ},
-    {EMSGSIZE, WSAEMSGSIZE},
-    {EPROTOTYPE, WSAEPROTOTYPE},
-    {ENOPROTOOPT, WSAENOPROTOOPT},
-    {EPROTONOSUPPORT, WSAEPROTONOSUPPORT},
-    {ESOCKTNOSUPPORT, WSAESOCKTNOSUPPORT},
-    {EOPNOTSUPP, WSAEOPNOTSUPP},
-    {EPFNOSUPPORT, WSAEPFNOSUPPORT},
-    {EAFNOSUPPORT, WSAEAFNOSUPPORT},
-    {EADDRINUSE, WSAEADDRINUSE},
-    {EADDRNOTAVAIL, WSAEADDRNOTAVAIL},
-    {ENETDOWN, WSAENETDOWN},
-    {ENETUNREACH, WSAENETUNREACH},
-    {ENETRESET, WSAENETRESET},
-    {ECONNABORTED, WSAECONNABORTED},
-    {ECONNRESET, WSAECONNRESET},
-    {ENOBUFS, WSAENOBUFS},
-    {ENOMEM, WSAENOBUFS},
-    {EISCONN, WSAEISCONN},
-    {ENOTCONN, WSAENOTCONN},
-    {ESHUTDOWN, WSAESHUTDOWN},
-    {EPIPE, WSAESHUTDOWN},
-    {ETIMEDOUT, WSAETIMEDOUT},
-    {ECONNREFUSED, WSAECONNREFUSED},
-    {ELOOP, WSAELOOP},
-    {ENAMETOOLONG, WSAENAMETOOLONG},
-    {EHOSTDOWN, WSAEHOSTDOWN},
-    {EHOSTUNREACH, WSAEHOSTUNREACH},
-    {ENOTEMPTY, WSAENOTEMPTY},
-    {EUSERS, WSAEUSERS},
-    {EDQUOT, WSAEDQUOT},
-    {ESTALE, WSAESTALE},
-    {EREMOTE, WSAEREMOTE},
-};
-
-}  // namespace
-
-int winsock_error_code(int errno_value) {
-    for (const ErrorPair& pair : kErrorCodes)
-        if (pair.errno_value == errno_value) return pair.code;
-    return errno_value;
-}
-
 bool socket_would_block(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
 
-int last_socket_error() {
-    return winsock_error_code(errno);
-}
-
-int udp_open() {
+UdpSocket udp_open() {
     // Not inherited: a program the window opens (the log viewer, a browser)
     // would otherwise hold the station's port after the station closed it,
     // and the next Start would find it in use.
-    return socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+    return UdpSocket(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP));
 }
 
 int udp_bind(int socket, uint32_t addr_net, uint16_t port) {
@@ -224,8 +154,18 @@ int udp_local_address(int socket, sockaddr_in* addr) {
     return getsockname(socket, reinterpret_cast<sockaddr*>(addr), &len);
 }
 
-void udp_close(int socket) {
-    if (socket >= 0) close(socket);
+UdpSocket& UdpSocket::operator=(UdpSocket&& other) noexcept {
+    if (this != &other) {
+        close();
+        fd_ = other.fd_;
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
+void UdpSocket::close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
 }
 
 int ipv4_from_dotted(const char* text, uint16_t port, sockaddr_in* addr) {

@@ -36,7 +36,7 @@ void resend_from_store(SenderState& sender, const StationSocket& station,
         if (!(stored.flags & PF_AUDIO) || stored.seq != seq) continue;
         put_wire_session(slot.bytes, session);
         // Straight out, not through the queue: a resend is worth nothing late.
-        udp_send_to(station.socket, slot.bytes, stored.length + PACKET_HEADER_SIZE, 0,
+        udp_send_to(station.socket.fd(), slot.bytes, stored.length + PACKET_HEADER_SIZE, 0,
                     &listener.addr, listener.addr_len);
         ++sender.counters.resends_sent;
         return;
@@ -132,7 +132,7 @@ ControlResult dispatch(const StationParts& ctx, const sockaddr_in& from, int fro
             debug_trace(ctx.services, "picture request from %d.%d.%d.%d ignored: not listening\n",
                         a[0], a[1], a[2], a[3]);
         }
-        if (ctx.station.socket < 0) return CONTROL_CLOSED;
+        if (!ctx.station.socket.is_open()) return CONTROL_CLOSED;
     }
     if ((flags & PF_MULTICAST_QUERY) && answered)
         handle_multicast_query(ctx.services, ctx.station, ctx.queue, on_air(ctx.sender, ctx.script),
@@ -143,7 +143,7 @@ ControlResult dispatch(const StationParts& ctx, const sockaddr_in& from, int fro
     }
     if (flags & PF_KEEPALIVE)
         handle_keepalive(ctx.services, ctx.sender, ctx.listeners, ctx.station, from, datagram);
-    if (ctx.station.socket < 0) return CONTROL_CLOSED;
+    if (!ctx.station.socket.is_open()) return CONTROL_CLOSED;
 
     if (strcmp(text, kQuitText) == 0) {
         if (quit_allowed_from(ctx.station, from)) return CONTROL_QUIT;
@@ -174,15 +174,15 @@ ControlResult receive_control_datagrams(const StationParts& ctx) {
     }
     if (intake.paused) {
         intake.paused = false;
-        ctx.services.host->set_read_notification(ctx.station.socket, true);
+        ctx.services.host->set_read_notification(ctx.station.socket.fd(), true);
     }
     return CONTROL_DONE;
 }
 
 int read_station_socket(Services& services, const StationSocket& station, ReceiveIntake& intake) {
     for (;;) {
-        if (station.socket < 0) return 0;
-        int socket = station.socket;
+        if (!station.socket.is_open()) return 0;
+        int socket = station.socket.fd();
         if (intake.count == INTAKE_SLOTS) {
             // Full: the rest stays in the kernel until a tick has made room.
             if (!intake.paused) services.host->set_read_notification(socket, false);
@@ -206,7 +206,7 @@ int read_station_socket(Services& services, const StationSocket& station, Receiv
         // refused or reset "connection"; it says nothing about us.
         if (error == ECONNREFUSED || error == ECONNRESET) {
             debug_trace(services, "recvfrom: a listener has gone (%d)\n",
-                        winsock_error_code(error));
+                        socket_error_number(error));
             continue;
         }
         if (error == EINTR) continue;

@@ -21,8 +21,8 @@ bool repeater_set(const StationState& state) {
 // in the middle of the fan-out: what is left of the tick is not sent.
 void send_datagram(Services& services, const StationSocket& station, DatagramQueue& queue,
                    const WireDatagram& datagram, const sockaddr_in& to, int to_len) {
-    if (station.socket < 0) return;
-    bsendto(services, queue, station.socket, datagram.bytes, datagram.size, 0, &to, to_len);
+    if (!station.socket.is_open()) return;
+    bsendto(services, queue, station.socket.fd(), datagram.bytes, datagram.size, 0, &to, to_len);
 }
 
 // Every active listener's datagrams are stamped with its admission time;
@@ -78,7 +78,7 @@ void fill_batch(SenderState& sender, ListenerTable& listeners) {
 int send_batches(Services& services, SenderState& sender, ListenerTable& listeners,
                  const StationSocket& station) {
     FanOut& f = sender.fan_out;
-    const int socket = station.socket;
+    const int socket = station.socket.fd();
     // A batch of datagrams small enough for any path goes out with "don't
     // fragment": the system then skips choosing a fragment id for each, a
     // fifth of its cost per datagram. Larger ones (and the replies sent
@@ -86,7 +86,7 @@ int send_batches(Services& services, SenderState& sender, ListenerTable& listene
     bool dont_fragment = false;
     int error = 0;
     while (f.active && !error) {
-        if (station.socket < 0) {
+        if (!station.socket.is_open()) {
             f.active = false;
             return 0;  // the socket is gone
         }

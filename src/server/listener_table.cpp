@@ -66,7 +66,7 @@ struct Replies {
 
     void send(const uint8_t* datagram, int size) const {
         int length = addr_len <= 0 || addr_len > static_cast<int>(sizeof to) ? sizeof to : addr_len;
-        bsendto(services, queue, station.socket, datagram, size, 0, &to, length);
+        bsendto(services, queue, station.socket.fd(), datagram, size, 0, &to, length);
     }
 };
 

@@ -39,11 +39,11 @@ struct PictureReplies {
 
 void send_picture_reply(const PictureReplies& replies, const char* text, const uint8_t* tile,
                         int tile_length) {
-    if (replies.station.socket < 0) return;
+    if (!replies.station.socket.is_open()) return;
     uint8_t datagram[MAX_DATAGRAM];
     int size = build_picture_reply(datagram, replies.seq, replies.session, text, tile, tile_length);
-    bsendto(replies.services, replies.queue, replies.station.socket, datagram, size, 0, &replies.to,
-            replies.addr_len);
+    bsendto(replies.services, replies.queue, replies.station.socket.fd(), datagram, size, 0,
+            &replies.to, replies.addr_len);
 }
 
 // Reads the six digits of a tile position: column, then row, three each.

@@ -76,7 +76,7 @@ void schedule_live_picture(Services& services, SenderState& sender, const Script
     const ScriptEntry& entry = script.entries[index];
     news.song_text = true;
     if (change_picture(services, pictures, entry)) {
-        if (station.socket < 0) return;
+        if (!station.socket.is_open()) return;
         debug_trace(services, "Starting BMP %3d: %02ds %s %ld\n", index, entry.count, entry.picture,
                     static_cast<long>(services.host->time_now()));
         news.picture_notice = true;
@@ -154,7 +154,7 @@ FrameResult open_song(Services& services, SenderState& sender, const ScriptTable
         int group = 0;
         while (index + group < entries && script.entries[index + group].count == 0) ++group;
         index += services.host->rand() % group;
-        if (station.socket < 0) return FRAME_FATAL;
+        if (!station.socket.is_open()) return FRAME_FATAL;
         sender.entry_index = index;
     }
     const ScriptEntry& entry = script.entries[index];
@@ -192,7 +192,7 @@ FrameResult open_song(Services& services, SenderState& sender, const ScriptTable
 
     news.song_text = true;
     if (change_picture(services, pictures, entry)) {
-        if (station.socket < 0) return FRAME_FATAL;
+        if (!station.socket.is_open()) return FRAME_FATAL;
         debug_trace(services, "Starting %3d: %02d x %s %ld\n", index, entry.count, song,
                     static_cast<long>(services.host->time_now()));
         news.picture_notice = true;

@@ -78,7 +78,7 @@ void build_tick_datagrams(const StationParts& ctx, const TickNews& news) {
 // One pass of the tick: reception, the next frames, sending.
 TickOutcome run_tick(const StationParts& ctx) {
     SenderState& sender = ctx.sender;
-    if (ctx.station.socket < 0) return TICK_CLOSED;  // a catch-up pass after a stop
+    if (!ctx.station.socket.is_open()) return TICK_CLOSED;  // a catch-up pass after a stop
     switch (receive_control_datagrams(ctx)) {
         case CONTROL_DONE:
             break;
@@ -90,7 +90,7 @@ TickOutcome run_tick(const StationParts& ctx) {
 
     TickNews news;
     schedule_live_picture(ctx.services, sender, ctx.script, ctx.pictures, ctx.station, news);
-    if (ctx.station.socket < 0) return TICK_CLOSED;
+    if (!ctx.station.socket.is_open()) return TICK_CLOSED;
 
     StationState& state = ctx.services.state;
     LiveRing& ring = ctx.live_ring;
@@ -136,7 +136,7 @@ TickOutcome run_tick(const StationParts& ctx) {
     send_multicast(ctx.services, sender, ctx.station, ctx.queue, news);
     tend_listener_table(ctx.services, ctx.listeners);
     start_fan_out(ctx.services, sender, ctx.listeners, ctx.station, ctx.queue, news);
-    return ctx.station.socket < 0 ? TICK_CLOSED : TICK_DONE;
+    return !ctx.station.socket.is_open() ? TICK_CLOSED : TICK_DONE;
 }
 
 }  // namespace

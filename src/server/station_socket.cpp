@@ -75,7 +75,7 @@ bool is_master(const StationSocket& station) {
 void send_to_master(Services& services, const StationSocket& station, DatagramQueue& queue,
                     const uint8_t* datagram, int size) {
     if (!station.master_known) return;
-    bsendto(services, queue, station.socket, datagram, size, 0, &station.master,
+    bsendto(services, queue, station.socket.fd(), datagram, size, 0, &station.master,
             sizeof station.master);
 }
 
@@ -91,7 +91,7 @@ int set_buffer_size(int socket, int option, int force_option, int bytes) {
 }
 
 void set_socket_options(Services& services, StationSocket& station) {
-    int socket = station.socket;
+    int socket = station.socket.fd();
     int ttl = kTimeToLive;
     int set_result = setsockopt(socket, IPPROTO_IP, IP_TTL, &ttl, sizeof ttl);
     int ttl_read = 0;
@@ -131,7 +131,7 @@ void set_up_multicast(Services& services, StationSocket& station, const char* gr
     station.multicast = true;
     in_addr any{};
     any.s_addr = htonl(INADDR_ANY);
-    if (setsockopt(station.socket, IPPROTO_IP, IP_MULTICAST_IF, &any, sizeof any) != 0)
+    if (setsockopt(station.socket.fd(), IPPROTO_IP, IP_MULTICAST_IF, &any, sizeof any) != 0)
         show_message(services, true, Buttons::ok | Icon::error, "Failed to activate MBONE");
 }
 
@@ -246,7 +246,7 @@ int open_station_socket(Services& services, StationSocket& station, const char* 
         debug_trace(services, "Master address %s is not a dotted address\n", services.state.MASTER_IP.c_str());
 
     station.socket = udp_open();
-    if (station.socket < 0) return station_fatal(services, "socket", errno, EXIT_NO_SOCKET);
+    if (!station.socket.is_open()) return station_fatal(services, "socket", errno, EXIT_NO_SOCKET);
 
     if (!host_name || !*host_name) {
         prepare_fatal_exit(services);
@@ -260,7 +260,8 @@ int open_station_socket(Services& services, StationSocket& station, const char* 
     if (!station_address_for_host(services, host_name, &addr_net, &lookup_error))
         return station_fatal_text(services, "gethost",
                                   lookup_error_text(services, lookup_error), EXIT_HOST_OR_BIND);
-    if (udp_bind(station.socket, addr_net, static_cast<uint16_t>(services.state.STATION_PORT)) != 0)
+    const uint16_t port = static_cast<uint16_t>(services.state.STATION_PORT);
+    if (udp_bind(station.socket.fd(), addr_net, port) != 0)
         return refuse_bind(services, station, addr_net, errno);
     station.local_addr_net = addr_net;
     station.local_addr_host = ntohl(addr_net);
@@ -269,10 +270,10 @@ int open_station_socket(Services& services, StationSocket& station, const char* 
     // Never wait in a send or a receive: a full socket keeps the rest of a
     // tick for later (the fan-out, the datagram queue) instead of holding
     // the station's one thread.
-    if (udp_set_nonblocking(station.socket) != 0)
+    if (udp_set_nonblocking(station.socket.fd()) != 0)
         return station_fatal(services, "socket", errno, EXIT_NO_SOCKET);
     set_socket_options(services, station);
-    services.host->set_read_notification(station.socket, true);
+    services.host->set_read_notification(station.socket.fd(), true);
     if (multicast_group && *multicast_group) set_up_multicast(services, station, multicast_group);
 
     if (is_master(station)) station.server_number = services.state.NextSrvID;
@@ -282,7 +283,7 @@ int open_station_socket(Services& services, StationSocket& station, const char* 
 
 void tell_master_station_opens(Services& services, const StationSocket& station,
                                DatagramQueue& queue, const char* station_name) {
-    if (station.socket < 0 || is_master(station) || services.state.INTRANET) return;
+    if (!station.socket.is_open() || is_master(station) || services.state.INTRANET) return;
     // The account number of the announce is the station's registered id.
     uint8_t notice[MAX_DATAGRAM];
     int size = build_master_announce(notice, services.state.NextSrvID,
@@ -292,14 +293,13 @@ void tell_master_station_opens(Services& services, const StationSocket& station,
 
 void tell_master_station_closes(Services& services, const StationSocket& station,
                                 DatagramQueue& queue) {
-    if (station.socket < 0 || is_master(station)) return;
+    if (!station.socket.is_open() || is_master(station)) return;
     uint8_t notice[MAX_DATAGRAM];
     int size = build_master_close(notice);
     send_to_master(services, station, queue, notice, size);
 }
 
 void close_station_socket(Services& services, StationSocket& station) {
-    services.host->set_read_notification(station.socket, false);
-    udp_close(station.socket);
-    station.socket = -1;
+    services.host->set_read_notification(station.socket.fd(), false);
+    station.socket.close();
 }

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "platform/udp_socket.h"
+
 struct DatagramQueue;
 struct Services;
 enum class LookupError;
@@ -14,7 +16,7 @@ enum class LookupError;
 constexpr int MASTER_PORT = 3456;
 
 struct StationSocket {
-    int socket = -1;               // -1 while none is open
+    UdpSocket socket;              // none while the station is off the air
     uint32_t local_addr_host = 0;  // local address, host order
     uint32_t local_addr_net = 0;   // the same in network order
     uint32_t net_mask = 0;         // local network mask, host order

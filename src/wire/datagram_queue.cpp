@@ -90,7 +90,7 @@ void send_next_datagram(Services& services, DatagramQueue& q) {
         services.host->request_write_notification(entry.socket);
         return;
     }
-    debug_trace(services, "-#- %d %d %d \n", q.head, q.tail, winsock_error_code(code));
+    debug_trace(services, "-#- %d %d %d \n", q.head, q.tail, socket_error_number(code));
     int socket = entry.socket;
     if (datagram_only_error(code)) {
         pop_head(q);
@@ -106,8 +106,8 @@ void send_next_datagram(Services& services, DatagramQueue& q) {
 // The code is marked before the box opens: the box runs a message loop in
 // which the sender may call again.
 void report_send_error(Services& services, DatagramQueue& q, int error) {
-    // The operator knows the errors by their Winsock numbers.
-    const int code = winsock_error_code(error);
+    // The operator knows the errors by their numbers (socket_error_number).
+    const int code = socket_error_number(error);
     for (int i = 0; i < q.reported_count; ++i)
         if (q.reported_errors[i] == code) return;
     constexpr int kSlots = sizeof q.reported_errors / sizeof q.reported_errors[0];

@@ -147,14 +147,6 @@ int parse_datagram(const uint8_t* bytes, int received, ReceivedDatagram& out) {
     return 1;
 }
 
-int encode_datagram(const Datagram& datagram, uint8_t* out) {
-    PacketHeader header = datagram.header;
-    if (header.length > MAX_PAYLOAD) header.length = MAX_PAYLOAD;
-    put_packet_header(header, out);
-    memcpy(out + PACKET_HEADER_SIZE, datagram.payload, header.length);
-    return PACKET_HEADER_SIZE + header.length;
-}
-
 int build_audio(uint8_t* out, uint32_t seq, uint32_t session, const uint8_t* frame, int length,
                 bool companion) {
     length = clamp(length, 0, MAX_PAYLOAD);

@@ -41,12 +41,6 @@ struct PacketHeader {
     uint16_t length = 0;
 };
 
-// A whole datagram in host order: header plus payload buffer.
-struct Datagram {
-    PacketHeader header;
-    uint8_t payload[MAX_PAYLOAD];
-};
-
 // A received datagram in host order. `length` never exceeds the payload bytes
 // that arrived, and a NUL always follows them, so a payload read as text
 // ends inside what was received.
@@ -88,7 +82,6 @@ bool is_station_reply(uint16_t flags, const uint8_t* payload, int length);
 // Builders: each writes one whole datagram in wire form into `out` (room for
 // MAX_DATAGRAM bytes) and returns its size, `length` + 12. Texts that would
 // not fit the payload are cut; every text part stays NUL-terminated.
-int encode_datagram(const Datagram& datagram, uint8_t* out);
 int build_audio(uint8_t* out, uint32_t seq, uint32_t session, const uint8_t* frame, int length,
                 bool companion);
 int build_song_text(uint8_t* out, uint32_t seq, uint32_t session, const char* text);

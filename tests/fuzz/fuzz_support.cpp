@@ -93,10 +93,10 @@ void open_loopback_station(Context& ctx) {
     StationSocket& station = ctx.station;
     station.socket = udp_open();
     sockaddr_in self{};
-    if (station.socket < 0 || !ipv4_from_dotted("127.0.0.1", 0, &self) ||
-        udp_bind(station.socket, self.sin_addr.s_addr, 0) != 0)
+    if (station.socket.fd() < 0 || !ipv4_from_dotted("127.0.0.1", 0, &self) ||
+        udp_bind(station.socket.fd(), self.sin_addr.s_addr, 0) != 0)
         fuzz_failure(__FILE__, __LINE__, "a UDP socket bound to 127.0.0.1");
-    if (udp_local_address(station.socket, &self) != 0)
+    if (udp_local_address(station.socket.fd(), &self) != 0)
         fuzz_failure(__FILE__, __LINE__, "the station socket's address");
     ctx.state.STATION_PORT = ntohs(self.sin_port);
     station.local_addr_net = self.sin_addr.s_addr;
@@ -106,7 +106,7 @@ void open_loopback_station(Context& ctx) {
 
 sockaddr_in station_socket_address(const Context& ctx) {
     sockaddr_in addr{};
-    if (udp_local_address(ctx.station.socket, &addr) != 0)
+    if (udp_local_address(ctx.station.socket.fd(), &addr) != 0)
         fuzz_failure(__FILE__, __LINE__, "the station socket's address");
     return addr;
 }

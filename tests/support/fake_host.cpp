@@ -16,7 +16,7 @@ int FakeHost::rand() {
     return static_cast<int>((rand_state / 65536u) % 32768u);
 }
 
-int FakeHost::shell_open(const char* verb, const char* file, const char* parameters,
+OpenResult FakeHost::shell_open(const char* verb, const char* file, const char* parameters,
                          const char* directory) {
     shell_opened.push_back(std::string(verb) + " " + file + " " + (parameters ? parameters : ""));
     return shell_open_result;

@@ -32,7 +32,7 @@ public:
     uint32_t clock_ms = 1000;
     int64_t now = 1'700'000'000;  // a Tuesday, 2023-11-14 22:13:20 UTC
     unsigned rand_state = 1;
-    int shell_open_result = 42;
+    OpenResult shell_open_result = OpenResult::started;
     std::vector<std::string> shell_opened;
     std::vector<Dialog> dialogs_run;  // the dialogs asked for, in order; each answers 0
 
@@ -64,7 +64,7 @@ public:
     uint32_t time_ms() override { return clock_ms; }
     int64_t time_now() override { return now; }
     int rand() override;
-    int shell_open(const char* verb, const char* file, const char* parameters,
+    OpenResult shell_open(const char* verb, const char* file, const char* parameters,
                    const char* directory) override;
 
     int run_dialog(Dialog dialog) override {

@@ -6,15 +6,14 @@
 #include "wire/packet.h"
 
 LoopbackSocket::LoopbackSocket(const char* ip) {
-    fd_ = udp_open();
+    socket_ = udp_open();
+    fd_ = socket_.fd();
     if (fd_ < 0 || !ipv4_from_dotted(ip, 0, &addr_) ||
         udp_bind(fd_, addr_.sin_addr.s_addr, 0) != 0 || udp_local_address(fd_, &addr_) != 0)
         throw std::runtime_error(std::string("cannot bind a UDP socket to ") + ip);
 }
 
-LoopbackSocket::~LoopbackSocket() {
-    udp_close(fd_);
-}
+LoopbackSocket::~LoopbackSocket() = default;
 
 std::vector<uint8_t> LoopbackSocket::receive(int timeout_ms) {
     if (udp_wait_readable(fd_, timeout_ms) != 1) return {};

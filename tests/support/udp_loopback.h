@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/udp_socket.h"
+
 // Address `role` of this test process: 127.<role>.<pid / 254>.<pid % 254 + 1>.
 // The last byte is never 0 or 255, which the station's dialogs refuse as an
 // address of a network or its broadcast.
@@ -36,6 +38,7 @@ class LoopbackSocket {
     std::vector<std::vector<uint8_t>> receive_all(int quiet_ms = 100);
 
    private:
+    UdpSocket socket_;
     int fd_ = -1;
     sockaddr_in addr_{};
 };

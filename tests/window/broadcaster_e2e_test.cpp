@@ -152,7 +152,8 @@ TEST_F(BroadcasterProcess, an_address_that_does_not_parse_is_named_and_never_bou
 }
 
 TEST_F(BroadcasterProcess, sigterm_closes_the_window_after_the_close_notice_and_a_second_start_ends_quietly) {
-    int master = udp_open();
+    UdpSocket master_socket = udp_open();
+    int master = master_socket.fd();
     sockaddr_in master_addr{};
     ipv4_from_dotted(master_ip.c_str(), 3456, &master_addr);
     ASSERT_EQ(udp_bind(master, master_addr.sin_addr.s_addr, 3456), 0);
@@ -182,7 +183,6 @@ TEST_F(BroadcasterProcess, sigterm_closes_the_window_after_the_close_notice_and_
     n = udp_receive_from(master, bytes, sizeof bytes, nullptr, nullptr);
     ASSERT_EQ(n, PACKET_HEADER_SIZE);
     EXPECT_EQ(get_packet_header(bytes).flags, PF_PICTURE | PF_LEAVE);  // the close notice
-    udp_close(master);
 }
 
 // Waits until the output file holds `text`; false after timeout_ms.

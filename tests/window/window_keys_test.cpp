@@ -38,6 +38,7 @@ class WindowKeys : public ::testing::Test {
     std::string master_ip = test_ip(95);
     uint16_t station_port = 0;
     EnvironmentList env;
+    UdpSocket master_socket;
     int master = -1;
 
     void SetUp() override {
@@ -75,14 +76,11 @@ class WindowKeys : public ::testing::Test {
                        "\nDIRURLPORT=8080\n"
                        "StationScript=" +
                        dir.file("show.VSK") + "\n");
-        master = udp_open();
+        master_socket = udp_open();
+        master = master_socket.fd();
         sockaddr_in master_addr{};
         ipv4_from_dotted(master_ip.c_str(), 3456, &master_addr);
         ASSERT_EQ(udp_bind(master, master_addr.sin_addr.s_addr, 3456), 0);
-    }
-
-    void TearDown() override {
-        if (master >= 0) udp_close(master);
     }
 
     std::string output() const { return read_file(dir.file("window.out")); }

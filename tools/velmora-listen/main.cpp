@@ -468,7 +468,7 @@ int main(int argc, char** argv) {
         fprintf(stderr, "velmora-listen: cannot watch for Ctrl+C: %s\n", strerror(errno));
         return 1;
     }
-    QSocketNotifier readable(run.l.socket, QSocketNotifier::Read);
+    QSocketNotifier readable(run.l.socket.fd(), QSocketNotifier::Read);
     QObject::connect(&readable, &QSocketNotifier::activated, [&] { run.step(); });
     QTimer timer;
     timer.setTimerType(Qt::PreciseTimer);

@@ -126,7 +126,7 @@ uint32_t QtHost::time_ms() { return monotonic_ms(); }
 int64_t QtHost::time_now() { return static_cast<int64_t>(::time(nullptr)); }
 int QtHost::rand() { return static_cast<int>(random_() % 32768); }
 
-int QtHost::shell_open(const char* verb, const char* file, const char* parameters,
+OpenResult QtHost::shell_open(const char* verb, const char* file, const char* parameters,
                        const char* directory) {
     return shell_open_file(verb, file, parameters, directory);
 }

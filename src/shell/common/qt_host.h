@@ -32,7 +32,7 @@ public:
     uint32_t time_ms() override;
     int64_t time_now() override;
     int rand() override;
-    int shell_open(const char* verb, const char* file, const char* parameters,
+    OpenResult shell_open(const char* verb, const char* file, const char* parameters,
                    const char* directory) override;
     void post_close() override;
 

@@ -133,12 +133,6 @@ int check_settings(Context& ctx) {
     return 1;
 }
 
-// The lock goes when main ends, whichever way it returns.
-struct HeldLock {
-    InstanceLock lock;
-    ~HeldLock() { release_instance_lock(lock); }
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -179,18 +173,18 @@ int main(int argc, char** argv) {
         return list_categories(*ctx);
     }
     // One station per settings file: a second one would fight for its port and logs.
-    HeldLock instance;
-    int locked = acquire_instance_lock(instance.lock, settings_file);
+    InstanceLock lock;  // goes when main ends, whichever way it returns
+    int locked = acquire_instance_lock(lock, settings_file);
     if (locked == 0) {
         fprintf(stderr, "velmora-station: another station already runs with %s (its lock is %s)\n",
-                settings_file.c_str(), instance.lock.path.c_str());
+                settings_file.c_str(), lock.path.c_str());
         return 1;
     }
     if (locked < 0)
         fprintf(stderr,
                 "velmora-station: warning: cannot make the lock file %s (%s); a second station "
                 "on these settings would not be stopped\n",
-                instance.lock.path.c_str(), strerror(errno));
+                lock.path.c_str(), strerror(errno));
 
     HeadlessHost host(o.answer_yes);
     auto ctx = make_context(host);
@@ -234,7 +228,7 @@ int main(int argc, char** argv) {
     }
     printf("[%s] settings %s, station port %d\n", PROGRAM_TITLE,
            ctx->state.settings_file.c_str(), ctx->state.STATION_PORT);
-    if (locked > 0) printf("[%s] lock file %s\n", PROGRAM_TITLE, instance.lock.path.c_str());
+    if (locked > 0) printf("[%s] lock file %s\n", PROGRAM_TITLE, lock.path.c_str());
     if (!o.status_http.empty())
         printf("[%s] status on %s (also status.json and metrics)\n", PROGRAM_TITLE,
                status_server.url().c_str());

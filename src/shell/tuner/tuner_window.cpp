@@ -250,7 +250,7 @@ void TunerWindow::play() {
     have_device_ = find_audio_output("", &device_, &audio_error);
     // Without sound the station is still shown; the cause stays on the status line.
     problem_ = have_device_ ? QString() : "No sound (" + audio_error.section(": ", 1) + ")";
-    readable_ = std::make_unique<QSocketNotifier>(listener_.socket, QSocketNotifier::Read);
+    readable_ = std::make_unique<QSocketNotifier>(listener_.socket.fd(), QSocketNotifier::Read);
     connect(readable_.get(), &QSocketNotifier::activated, this, [this] { step(); });
     timer_.start(kStepMs);
     play_button_->setText("Stop");

@@ -57,7 +57,7 @@ public:
     bool open_station(const QString& text);
     void play();
     void stop();
-    bool playing() const { return listener_.socket >= 0; }
+    bool playing() const { return listener_.socket.is_open(); }
 
     // What the widgets show, for tests.
     QString station_text() const;

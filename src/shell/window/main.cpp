@@ -24,11 +24,6 @@
 
 namespace {
 
-struct HeldLock {
-    InstanceLock lock;
-    ~HeldLock() { release_instance_lock(lock); }
-};
-
 // Saves the window's picture beside the file and renames it into place.
 bool save_screenshot(QWidget& window, const QString& path) {
     QString temp = path + QStringLiteral(".part");
@@ -82,8 +77,8 @@ int main(int argc, char** argv) {
     std::string settings_file, problem;
     if (!find_settings_file(o.settings_name.c_str(), &settings_file, &problem)) return refuse(problem);
     // One window per settings file: a second start ends quietly.
-    HeldLock instance;
-    if (acquire_instance_lock(instance.lock, settings_file) == 0) {
+    InstanceLock lock;  // goes when main ends, whichever way it returns
+    if (acquire_instance_lock(lock, settings_file) == 0) {
         if (o.script.empty()) return 0;
         return refuse("A window already runs with " + settings_file + ": choose the script " + o.script +
                       " there, in Options.");

@@ -60,7 +60,7 @@ MainWindow::MainWindow(Context& ctx, WindowHost& host, Skin skin)
         run_command(Command::start_stop);
         panel_->setFocus();
     });
-    connect(panel_, &StatusPanel::key_released, this, [this](int key) {
+    connect(panel_, &StatusPanel::key_released, this, [this](HiddenKey key) {
         on_key_released(ctx_, key);
         sync_view();
         panel_->update();

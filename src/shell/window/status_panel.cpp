@@ -34,17 +34,20 @@ QFont panel_font(int pixels) {
     return font;
 }
 
-int hidden_key_code(int qt_key, bool keypad) {
+std::optional<HiddenKey> hidden_key(int qt_key, bool keypad) {
     if (keypad) {
-        if (qt_key == Qt::Key_Plus) return KEY_KEYPAD_PLUS;
-        if (qt_key == Qt::Key_Minus) return KEY_KEYPAD_MINUS;
-        return 0;
+        if (qt_key == Qt::Key_Plus) return HiddenKey::transfer_up;
+        if (qt_key == Qt::Key_Minus) return HiddenKey::transfer_down;
+        return std::nullopt;
     }
     switch (qt_key) {
-        case Qt::Key_1: case Qt::Key_2: case Qt::Key_3:
-        case Qt::Key_4: case Qt::Key_6: case Qt::Key_8:
-            return '0' + (qt_key - Qt::Key_0);
-        default: return 0;
+        case Qt::Key_1: return HiddenKey::rate_11025;
+        case Qt::Key_2: return HiddenKey::rate_22050;
+        case Qt::Key_3: return HiddenKey::rate_32000;
+        case Qt::Key_4: return HiddenKey::rate_44100;
+        case Qt::Key_6: return HiddenKey::rate_16000;
+        case Qt::Key_8: return HiddenKey::rate_8000;
+        default: return std::nullopt;
     }
 }
 
@@ -58,8 +61,9 @@ StatusPanel::StatusPanel(Context& ctx, const Skin& skin, QWidget* parent)
 
 void StatusPanel::keyReleaseEvent(QKeyEvent* event) {
     if (event->isAutoRepeat()) return;  // one press acts once
-    int key = hidden_key_code(event->key(), event->modifiers() & Qt::KeypadModifier);
-    if (key) Q_EMIT key_released(key);
+    const std::optional<HiddenKey> key =
+        hidden_key(event->key(), event->modifiers() & Qt::KeypadModifier);
+    if (key) Q_EMIT key_released(*key);
     else QWidget::keyReleaseEvent(event);
 }
 

@@ -6,6 +6,10 @@
 #include <QAbstractButton>
 #include <QWidget>
 
+#include <optional>
+
+#include "app/controller.h"
+
 #include "shell/window/skin.h"
 
 struct Context;
@@ -16,7 +20,7 @@ public:
     StatusPanel(Context& ctx, const Skin& skin, QWidget* parent = nullptr);
 
 Q_SIGNALS:
-    void key_released(int key);  // a hidden key, once per press
+    void key_released(HiddenKey key);  // once per press
 
 protected:
     bool event(QEvent* event) override;  // the captions' tooltips
@@ -78,6 +82,6 @@ constexpr int kSmallFontPixels = 14;
 constexpr int kLargeFontPixels = 28;
 QFont panel_font(int pixels);
 
-// The code of a hidden key for the controller ('1' .. '8', keypad + and -),
-// or 0 for any other key. Only the top-row digits count as digits.
-int hidden_key_code(int qt_key, bool keypad);
+// The hidden key of a Qt key (the top-row digits 1, 2, 3, 4, 6, 8, keypad +
+// and -), none for any other key. Only the top-row digits count as digits.
+std::optional<HiddenKey> hidden_key(int qt_key, bool keypad);

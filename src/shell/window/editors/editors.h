@@ -1,8 +1,7 @@
 #pragma once
 // Makes the editors and preparation dialogs the window's dialogs: the
-// Script Builder (120), the live list editor (3103), the picture pass after
-// the settings (124) and the "Load Script" file dialog of a start without a
-// script (3200).
+// Script Builder, the live list editor, the picture pass after the settings
+// and the "Load Script" file dialog of a start without a script.
 
 #include <memory>
 
