@@ -245,24 +245,30 @@ inline constexpr SettingKey SETTING_KEYS[] = {
      .empty_means = "32 for Opus, 64 for MP3", .module_problem = icecast_bitrate_problem},
 };
 
-// The row of `key`, letter case ignored as the file ignores it; nullptr
+// The index of `key`'s row, letter case ignored as the file ignores it; -1
 // when the station has no key of that name.
-constexpr const SettingKey* find_setting(std::string_view key) {
+constexpr int setting_index(std::string_view key) {
     auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-    for (const SettingKey& row : SETTING_KEYS) {
-        std::string_view name = row.key;
+    for (int i = 0; i < int(std::size(SETTING_KEYS)); ++i) {
+        std::string_view name = SETTING_KEYS[i].key;
         bool same = name.size() == key.size();
-        for (size_t i = 0; same && i < key.size(); ++i) same = lower(name[i]) == lower(key[i]);
-        if (same) return &row;
+        for (size_t at = 0; same && at < key.size(); ++at) same = lower(name[at]) == lower(key[at]);
+        if (same) return i;
     }
-    return nullptr;
+    return -1;
+}
+
+// The row of `key`; nullptr when the station has no key of that name.
+inline const SettingKey* find_setting(std::string_view key) {
+    const int index = setting_index(key);
+    return index < 0 ? nullptr : &SETTING_KEYS[index];
 }
 
 // The row of a key the code names: a name the table lacks does not compile.
 consteval const SettingKey& setting_key(std::string_view key) {
-    const SettingKey* row = find_setting(key);
-    if (!row) throw "no such settings key";
-    return *row;
+    const int index = setting_index(key);
+    if (index < 0) throw "no such settings key";
+    return SETTING_KEYS[index];
 }
 
 // A number read as text of at most 31 characters: empty gives `def`,
