@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "base/host.h"
+#include "web/http_client.h"
 
 class BenchHost : public Host {
 public:
@@ -21,4 +22,7 @@ public:
     int64_t time_now() override { return 1'700'000'000; }
     int rand() override { return 0; }
     int shell_open(const char*, const char*, const char*, const char*) override { return 42; }
+    void run_http_exchange(HttpExchange& exchange) override {
+        http_failed(exchange, "this front end has no network client");
+    }
 };

@@ -24,6 +24,7 @@ public:
     int64_t time_now() override;
     int rand() override { return static_cast<int>(generator_() % 32768); }
     int shell_open(const char*, const char*, const char*, const char*) override { return 0; }
+    void run_http_exchange(HttpExchange& exchange) override;
 
 private:
     std::minstd_rand generator_{1};
