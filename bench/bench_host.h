@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "base/host.h"
+#include "web/http_client.h"
 
 class BenchHost : public Host {
 public:
@@ -22,5 +23,8 @@ public:
     int rand() override { return 0; }
     OpenResult shell_open(const char*, const char*, const char*, const char*) override {
         return OpenResult::started;
+    }
+    void run_http_exchange(HttpExchange& exchange) override {
+        http_failed(exchange, "this front end has no network client");
     }
 };

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <string>
 #include <thread>
 
 #include "app/context.h"
@@ -287,6 +288,29 @@ int tcp_server_on_loopback(int* port, int receive_buffer = 0) {
     return server;
 }
 
+// The next connection to `server`, or -1 when none comes within `timeout_ms`.
+int accept_within(int server, int timeout_ms) {
+    pollfd p{server, POLLIN, 0};
+    return poll(&p, 1, timeout_ms) == 1 ? accept(server, nullptr, nullptr) : -1;
+}
+
+// Reads from `connection` until an HTTP request's head has ended; false
+// when it has not within `timeout_ms`.
+bool read_request_head(int connection, int timeout_ms) {
+    std::string head;
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (head.find("\r\n\r\n") == std::string::npos) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        pollfd p{connection, POLLIN, 0};
+        char bytes[512];
+        if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) != 1) return false;
+        ssize_t got = read(connection, bytes, sizeof bytes);
+        if (got <= 0) return false;
+        head.append(bytes, static_cast<size_t>(got));
+    }
+    return true;
+}
+
 // A server that accepts the connection and never answers: neither the
 // station's calls nor the stop wait for the worker stuck in it.
 TEST_F(IcecastStation, a_hanging_server_never_holds_up_the_station) {
@@ -295,7 +319,10 @@ TEST_F(IcecastStation, a_hanging_server_never_holds_up_the_station) {
     ASSERT_GE(server, 0);
     load("ICECAST_URL=http://127.0.0.1:" + std::to_string(port) + "/velmora\n");
     ASSERT_EQ(icecast_start(*ctx, ctx->icecast), 1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the worker is in its request
+    // The worker is in its request once the server has the whole head of it.
+    int connection = accept_within(server, 5000);
+    ASSERT_GE(connection, 0) << "the worker never connected";
+    ASSERT_TRUE(read_request_head(connection, 5000)) << "the worker sent no request";
     uint8_t block[2048] = {};
     auto start = Clock::now();
     for (int i = 0; i < 500; ++i) icecast_program_samples(*ctx, ctx->icecast, block, sizeof block);
@@ -303,6 +330,7 @@ TEST_F(IcecastStation, a_hanging_server_never_holds_up_the_station) {
     icecast_stop(*ctx, ctx->icecast);
     EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(100));
     EXPECT_STREQ(icecast_state_word(ctx->icecast), "off");
+    close(connection);
     close(server);
 }
 

@@ -171,6 +171,18 @@ protected:
         return -2;
     }
 
+    // Waits until the station's output, past its first `from` bytes, holds
+    // `text`; false when it does not within `timeout_ms`.
+    bool wait_for_output(const std::string& text, size_t from = 0, int timeout_ms = 5000) {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+        for (;;) {
+            std::string out = read_file(dir.file("station.out"));
+            if (out.size() > from && out.find(text, from) != std::string::npos) return true;
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+
     sockaddr_in station_addr() {
         sockaddr_in a{};
         ipv4_from_dotted(station_ip.c_str(), kPort, &a);
@@ -285,8 +297,11 @@ TEST_F(StationProcess, second_listener_is_busy_and_a_companion_listener_gets_com
     ASSERT_FALSE(refused.empty());
     EXPECT_EQ(text_parts(refused)[0], "Busy");
 
+    size_t before_leave = read_file(dir.file("station.out")).size();
     send(first, PF_LEAVE, "", 0, 0, false);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // The next status line counts nobody once the leave has freed the place.
+    ASSERT_TRUE(wait_for_output("| listeners 0 - ", before_leave))
+        << read_file(dir.file("station.out"));
     first.receive_all(100);
     ASSERT_EQ(text_parts(join(second, PF_TEXT | PF_COMPANION))[0], "STARTSEQ");
     int companion = 0, main = 0;
@@ -448,8 +463,9 @@ TEST_F(StationProcess, an_address_already_in_use_ends_the_station_with_status_3)
 
 TEST_F(StationProcess, the_start_option_with_autostart_one_starts_the_broadcast_only_once) {
     start_station({"--start", "--status-interval", "1"});
-    // Past the first few ticks, when a second start would have stopped it again.
-    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    // Past the first few ticks, when a second start would have stopped it
+    // again: the first status line comes a second after the start.
+    ASSERT_TRUE(wait_for_output("BROADCASTING |")) << read_file(dir.file("station.out"));
     LoopbackSocket listener(test_ip(79).c_str());
     Bytes reply = join(listener);
     ASSERT_FALSE(reply.empty()) << read_file(dir.file("station.out"));

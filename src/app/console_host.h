@@ -26,6 +26,7 @@ public:
     OpenResult shell_open(const char*, const char*, const char*, const char*) override {
         return OpenResult::no_handler;
     }
+    void run_http_exchange(HttpExchange& exchange) override;
 
 private:
     std::minstd_rand generator_{1};

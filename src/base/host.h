@@ -162,8 +162,8 @@ public:
     // http_failed, http_timed_out after timeout_ms from the connection
     // attempt) until the phase is HTTP_DONE. It returns only then, serving
     // the program's other timers and sockets meanwhile (a nested event loop).
-    // The default has no network: the exchange fails at once.
-    virtual void run_http_exchange(HttpExchange& exchange);
+    // A front end without a network fails the exchange at once.
+    virtual void run_http_exchange(HttpExchange& exchange) = 0;
 
     // The proxy dialog after a 401 or 407: shows the four proxy values of the
     // per-user registry (web/proxy_settings.h), with server and port locked

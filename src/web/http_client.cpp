@@ -141,10 +141,6 @@ int http_verdict(const char* reply) {
     return HTTP_FAILURE;
 }
 
-void Host::run_http_exchange(HttpExchange& exchange) {
-    http_failed(exchange, "this front end has no network client");
-}
-
 int http_get(Services& services, HttpClient& client, const char* progress, const char* host, int port,
              const char* path, char* output, int capacity, HttpOutcome* outcome, int timeout_ms) {
     if (client.busy) return -1;
