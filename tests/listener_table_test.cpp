@@ -51,7 +51,7 @@ struct ListenerTableTest : ::testing::Test {
         s.BANDWIDTH = 28800;
         s.SamplingRate = 16000;
         s.StationName = "Velmora Test";
-        s.broadcast_state = BS_BROADCASTING;
+        s.broadcast_state = BroadcastState::broadcasting;
         s.program_dir = dir.path();
         s.user_list_path = dir.file("userlist.txt");
         ctx->sender.packet_counter = 100;
@@ -430,7 +430,7 @@ TEST_F(ListenerTableTest, load_sums_the_cost_of_each_mode) {
     EXPECT_EQ(bps, 8 * 6000);
     EXPECT_FALSE(ctx->listeners.repeater_present);
 
-    ctx->state.broadcast_state = BS_IDLE;
+    ctx->state.broadcast_state = BroadcastState::idle;
     listener_load(*ctx, ctx->listeners, &bps);
     EXPECT_EQ(bps, 0);
 }

@@ -98,7 +98,7 @@ struct Fuzzer {
         s.INTRANET = pick(0, 1);
         s.MBONE = pick(0, 1);
         s.Stream2X = pick(0, 1);
-        s.broadcast_state = pick(0, 3);
+        s.broadcast_state = static_cast<BroadcastState>(pick(0, 3));
         ctx.station.net_mask = static_cast<uint32_t>(rng());
         ctx.sender.packet_counter = static_cast<uint32_t>(rng());
         ctx.sender.entry_index = pick(-3, 5);

@@ -112,7 +112,7 @@ TEST_F(ReflectionTest, a_join_forged_between_two_stations_dies_out) {
     ReentrantHost other_host;
     auto other = make_context(other_host);
     set_test_station(other->state, dir, test_ip(93), master_ip);
-    other->state.broadcast_state = BS_BROADCASTING;
+    other->state.broadcast_state = BroadcastState::broadcasting;
     ASSERT_EQ(open_station(*other, test_ip(93).c_str(), nullptr, "", "Other FM"), 1);
     std::map<std::pair<uint32_t, uint16_t>, int> sent_by_other;
     count_sends(*other, sent_by_other);

@@ -179,8 +179,8 @@ struct StationTest : ::testing::Test {
         // notice that station lists cannot name the test's port is checked
         // by a station's own run.
         ctx->station.lists_without_port_told = true;
-        ctx->state.broadcast_state = BS_BROADCASTING;
-        ctx->state.feed_mode = FEED_SCRIPT;
+        ctx->state.broadcast_state = BroadcastState::broadcasting;
+        ctx->state.feed_mode = FeedMode::script;
     }
 
     void TearDown() override { close_station(*ctx); }

@@ -29,14 +29,14 @@ namespace {
 const char* const kLogNames[7] = {"vmb_sun.log", "vmb_mon.log", "vmb_tue.log", "vmb_wed.log",
                                   "vmb_thur.log", "vmb_fri.log", "vmb_sat.log"};
 
-bool is_idle(const Context& ctx) { return ctx.state.broadcast_state == BS_IDLE; }
+bool is_idle(const Context& ctx) { return ctx.state.broadcast_state == BroadcastState::idle; }
 
 bool is_sending(const Context& ctx) {
-    return ctx.state.broadcast_state == BS_BROADCASTING ||
-           ctx.state.broadcast_state == BS_STOP_REQUESTED;
+    return ctx.state.broadcast_state == BroadcastState::broadcasting ||
+           ctx.state.broadcast_state == BroadcastState::stop_requested;
 }
 
-bool live_feed(const Context& ctx) { return ctx.state.feed_mode != FEED_SCRIPT; }
+bool live_feed(const Context& ctx) { return ctx.state.feed_mode != FeedMode::script; }
 
 // Once the first tick has gone out, the directory add is posted: it runs
 // from the event loop, whose nested loop then keeps the ticks and the
@@ -92,7 +92,7 @@ bool refuse_unusable_settings(Context& ctx) {
 // Steps shared by both forms of start: from the state change to the end.
 void go_on_air(Context& ctx, bool menu_form) {
     StationState& s = ctx.state;
-    s.broadcast_state = BS_TRANSITION;
+    s.broadcast_state = BroadcastState::transition;
     s.failure_status = 0;
     s.keeper_watchdog = 0;
     s.view.button_enabled = false;
@@ -103,7 +103,7 @@ void go_on_air(Context& ctx, bool menu_form) {
     if (!open_station(ctx, s.host_name.c_str(), group, "", s.StationName.c_str())) {
         // Refused (the operator was told) or fatal (the program ends): idle
         // either way, ready for another Start.
-        s.broadcast_state = BS_IDLE;
+        s.broadcast_state = BroadcastState::idle;
         s.station_address.clear();
         s.view.button_text = "Start Broadcast";
         update_start_menu(ctx);
@@ -119,16 +119,16 @@ void go_on_air(Context& ctx, bool menu_form) {
     add_receiver(ctx, ctx.listeners, ctx.station, ctx.queue, on_air(ctx.sender, ctx.script));
     icecast_start(ctx, ctx.icecast);
 
-    if (s.feed_mode == FEED_LIVE_PRIMING) {
+    if (s.feed_mode == FeedMode::live_priming) {
         if (open_capture(ctx, ctx.capture)) {
             // The sender enables the button when live sending begins.
-            s.broadcast_state = BS_BROADCASTING;
+            s.broadcast_state = BroadcastState::broadcasting;
         } else {
             finish_stop(ctx);
         }
     } else {
         s.view.button_enabled = true;
-        s.broadcast_state = BS_BROADCASTING;
+        s.broadcast_state = BroadcastState::broadcasting;
     }
     update_broadcast_menu(ctx);
     if (!menu_form) ctx.host->invalidate(true);
@@ -166,7 +166,7 @@ int controller_startup(Context& ctx, const char* settings_file, bool no_sound_ca
     if (report) check_settings_file(ctx.state.settings_file, *report);
     load_settings(ctx, no_sound_card, report);
     if (report) check_network_settings(ctx, *report);
-    ctx.state.feed_mode = ctx.state.MODE;
+    ctx.state.feed_mode = feed_of_mode(ctx.state.MODE);
     update_start_menu(ctx);
     if (needs_station_info) *needs_station_info = ctx.state.StationLocation.empty();
     return 1;
@@ -268,8 +268,8 @@ void stop_broadcast(Context& ctx) {
     StationState& s = ctx.state;
     if (live_feed(ctx)) {
         s.hourglass = true;
-        s.feed_mode = FEED_LIVE_STOPPING;
-        s.broadcast_state = BS_STOP_REQUESTED;
+        s.feed_mode = FeedMode::live_stopping;
+        s.broadcast_state = BroadcastState::stop_requested;
         s.view.button_enabled = false;
         s.stop_requested_ms = ctx.host->time_ms();
         // Capture goes on: the pump closes the sound card after its last
@@ -279,12 +279,12 @@ void stop_broadcast(Context& ctx) {
         s.view.button_enabled = false;
         s.view.button_text = "Start Broadcast";
         // No tick runs while the directory is told of the stop.
-        s.broadcast_state = BS_TRANSITION;
+        s.broadcast_state = BroadcastState::transition;
         close_station(ctx);
         s.station_address.clear();  // the caption no longer names an address the station left
         ctx.host->invalidate(true);
         s.view.button_enabled = true;
-        s.broadcast_state = BS_IDLE;
+        s.broadcast_state = BroadcastState::idle;
     }
     update_broadcast_menu(ctx);
 }
@@ -297,14 +297,14 @@ void on_start_button_ready(Context& ctx) {
 void finish_stop(Context& ctx) {
     StationState& s = ctx.state;
     close_capture(ctx, ctx.capture);  // already closed by the pump, unless the program is ending
-    s.feed_mode = FEED_LIVE_PRIMING;
-    s.broadcast_state = BS_TRANSITION;
+    s.feed_mode = FeedMode::live_priming;
+    s.broadcast_state = BroadcastState::transition;
     s.hourglass = true;
     s.view.button_text = "Start Broadcast";
     s.view.button_enabled = false;
     close_station(ctx);
     s.station_address.clear();
-    s.broadcast_state = BS_IDLE;
+    s.broadcast_state = BroadcastState::idle;
     update_broadcast_menu(ctx);
     s.view.button_enabled = true;
     ctx.host->invalidate(true);
@@ -328,7 +328,7 @@ constexpr uint32_t kLongestStopMs = 10000;
 
 void end_stuck_stop(Context& ctx) {
     StationState& s = ctx.state;
-    if (s.broadcast_state != BS_STOP_REQUESTED) return;
+    if (s.broadcast_state != BroadcastState::stop_requested) return;
     if (ctx.host->time_ms() - s.stop_requested_ms < kLongestStopMs) return;
     finish_stop(ctx);  // closes capture too
     show_message(ctx, true, Buttons::ok | Icon::warning,
@@ -397,7 +397,7 @@ int send_due_ticks(Context& ctx) {
         uint32_t missed = static_cast<uint32_t>(static_cast<uint64_t>(behind) * rate / (2048 * 1000));
         advance_pace_clock(s, missed);
         // Listeners read a frame's place in its super-block from seq mod 8.
-        if (s.feed_mode == FEED_SCRIPT) ctx.sender.packet_counter += missed / 8 * 8;
+        if (s.feed_mode == FeedMode::script) ctx.sender.packet_counter += missed / 8 * 8;
         debug_trace(ctx, "Clock %d ms behind: %u ticks skipped\n", behind, missed);
     }
 
@@ -405,7 +405,7 @@ int send_due_ticks(Context& ctx) {
     uint32_t at_entry = s.pace_clock;
     int sent = 0;
     // In live feed the ticks come from the capture messages; the clock only advances.
-    bool script = s.feed_mode == FEED_SCRIPT;
+    bool script = s.feed_mode == FeedMode::script;
     while (before(s.pace_clock, now) && (!script || sent < kMostTicksPerCall)) {
         if (script) {
             broadcast_tick(station_parts(ctx));
@@ -522,7 +522,7 @@ void on_command(Context& ctx, Command command_id) {
             if (!idle) break;
             if (ctx.host->run_dialog(Dialog::options) == 1)
                 ctx.host->run_dialog(Dialog::picture_preparation);
-            ctx.state.feed_mode = ctx.state.MODE;
+            ctx.state.feed_mode = feed_of_mode(ctx.state.MODE);
             update_start_menu(ctx);
             refresh_rate(ctx);
             break;

@@ -19,7 +19,7 @@ bool local_time(int64_t t, struct tm* out) {
     return localtime_r(&value, out) != nullptr;
 }
 
-bool on_air(const Context& ctx) { return ctx.state.broadcast_state != BS_IDLE; }
+bool on_air(const Context& ctx) { return ctx.state.broadcast_state != BroadcastState::idle; }
 
 }  // namespace
 
@@ -56,7 +56,7 @@ NowPlayingLines now_playing_lines(const Context& ctx) {
         lines.first = "Stopped";
         return lines;
     }
-    bool live = ctx.state.feed_mode != FEED_SCRIPT;
+    bool live = ctx.state.feed_mode != FeedMode::script;
     if (live) lines.first = "Live";
     const auto& entries = ctx.script.entries;
     int index = ctx.sender.entry_index;

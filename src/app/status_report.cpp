@@ -22,13 +22,13 @@ StatusValue counter(const char* key, int64_t value, const char* help) {
 StatusSection station_section(Context& ctx) {
     const StationState& s = ctx.state;
     int64_t on_air = 0;
-    if (s.broadcast_state != BS_IDLE)
+    if (s.broadcast_state != BroadcastState::idle)
         on_air = ctx.host->time_now() - ctx.station.broadcast_start_time;
     return {"station",
             {text("name", s.StationName, "the station's name"),
              text("location", s.StationLocation, "where the station is"),
              text("state", broadcast_state_word(ctx), "IDLE, STARTING, BROADCASTING or STOPPING"),
-             text("feed", s.feed_mode == FEED_SCRIPT ? "script" : "live", "script or live"),
+             text("feed", s.feed_mode == FeedMode::script ? "script" : "live", "script or live"),
              gauge("sampling_rate_hz", s.SamplingRate, "samples a second"),
              // Bits, like every other *_bps figure; TransferRate itself counts bytes.
              gauge("transfer_rate_bps", 8 * int64_t(s.TransferRate), "bits a second of one listener's audio"),
@@ -58,9 +58,9 @@ StatusSection song_section(const Context& ctx) {
     std::string song, picture, words;
     const auto& entries = ctx.script.entries;
     int index = ctx.sender.entry_index;
-    if (s.broadcast_state != BS_IDLE && index >= 0 && index < static_cast<int>(entries.size())) {
+    if (s.broadcast_state != BroadcastState::idle && index >= 0 && index < static_cast<int>(entries.size())) {
         const ScriptEntry& e = entries[index];
-        if (s.feed_mode == FEED_SCRIPT) song = e.song;
+        if (s.feed_mode == FeedMode::script) song = e.song;
         picture = e.picture;
         words = e.text;
     }

@@ -31,9 +31,9 @@ std::string elapsed_text(int64_t d) {
 
 const char* broadcast_state_word(const Context& ctx) {
     switch (ctx.state.broadcast_state) {
-        case BS_BROADCASTING: return "BROADCASTING";
-        case BS_STOP_REQUESTED: return "STOPPING";
-        case BS_TRANSITION: return "STARTING";
+        case BroadcastState::broadcasting: return "BROADCASTING";
+        case BroadcastState::stop_requested: return "STOPPING";
+        case BroadcastState::transition: return "STARTING";
         default: return "IDLE";
     }
 }
@@ -54,14 +54,14 @@ std::string listeners_line(Context& ctx) {
 
 std::string now_playing(const Context& ctx) {
     const StationState& s = ctx.state;
-    if (s.broadcast_state == BS_IDLE) return "Stopped";
+    if (s.broadcast_state == BroadcastState::idle) return "Stopped";
     const auto& entries = ctx.script.entries;
     int index = ctx.sender.entry_index;
     bool have_entry = index >= 0 && index < static_cast<int>(entries.size());
-    std::string text = s.feed_mode != FEED_SCRIPT ? "Live" : "";
+    std::string text = s.feed_mode != FeedMode::script ? "Live" : "";
     if (have_entry) {
         const ScriptEntry& e = entries[index];
-        if (s.feed_mode == FEED_SCRIPT) text = e.song;
+        if (s.feed_mode == FeedMode::script) text = e.song;
         if (e.picture[0]) text += std::string(" [") + e.picture + "]";
         if (e.text[0]) text += std::string(" \"") + e.text + "\"";
     }
@@ -71,7 +71,7 @@ std::string now_playing(const Context& ctx) {
 std::string audio_type(const Context& ctx, int capture_rate) {
     std::string text = ctx.state.SamplingRate == 8000 ? "Voice" : "Music";
     // The mark is about the sound card: a script broadcast records nothing.
-    bool recording = ctx.state.broadcast_state != BS_IDLE && ctx.state.feed_mode != FEED_SCRIPT;
+    bool recording = ctx.state.broadcast_state != BroadcastState::idle && ctx.state.feed_mode != FeedMode::script;
     text += recording && capture_rate != ctx.state.SamplingRate ? '*' : ' ';
     return text;
 }

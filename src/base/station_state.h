@@ -23,14 +23,23 @@ constexpr const char* DIRURL_DEFAULT = "127.0.0.1";
 constexpr const char* CATEGORIES_URL_DEFAULT = "127.0.0.1";
 constexpr int HTTP_TIMEOUT_DEFAULT = 30;  // seconds a directory request may take
 
-enum BroadcastState { BS_IDLE = 0, BS_BROADCASTING = 1, BS_STOP_REQUESTED = 2, BS_TRANSITION = 3 };
-enum FeedMode {
-    FEED_SCRIPT = 0,
-    FEED_LIVE_PRIMING = 1,
-    FEED_LIVE_PRIMED = 2,
-    FEED_LIVE_SENDING = 3,
-    FEED_LIVE_STOPPING = 5,  // 4 and 5 are treated alike
-};
+// Whether the station is on the air: the controller starts and stops a
+// broadcast, the sender and the panel read it.
+enum class BroadcastState { idle, broadcasting, stop_requested, transition };
+
+// What the sender plays: the script, or the live ring as it goes through
+// priming (the pump fills the first entries), primed (the sender may start
+// taking them), sending, and stopping (the ring drains, then the script).
+enum class FeedMode { script, live_priming, live_primed, live_sending, live_stopping };
+
+inline bool feed_is_live(FeedMode mode) { return mode != FeedMode::script; }
+// The live ring is what goes out: sending, or draining after a stop.
+inline bool feed_takes_ring(FeedMode mode) {
+    return mode == FeedMode::live_sending || mode == FeedMode::live_stopping;
+}
+inline bool feed_stopping(FeedMode mode) { return mode == FeedMode::live_stopping; }
+// The feed a start begins with for the key Mode: 0 the script, 1 live.
+inline FeedMode feed_of_mode(int mode) { return mode ? FeedMode::live_priming : FeedMode::script; }
 
 struct StationState {
     // --- paths ---
@@ -85,8 +94,8 @@ struct StationState {
     int ICECAST_BITRATE = 0;  // kbit/s; 0: 32 for Opus, 64 for MP3
 
     // --- run-time values of the main window ---
-    int broadcast_state = BS_IDLE;
-    int feed_mode = FEED_LIVE_PRIMING;
+    BroadcastState broadcast_state = BroadcastState::idle;
+    FeedMode feed_mode = FeedMode::live_priming;
     int script_entries = 0;       // entries loaded for this broadcast; 0 = nothing loaded
     uint32_t pace_clock = 0;      // timeGetTime value of the next due tick; 0 = not pacing
     uint32_t pace_fraction = 0;   // of the next due tick, in 1/SamplingRate ms

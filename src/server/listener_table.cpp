@@ -307,7 +307,7 @@ void tend_listener_table(Services& services, ListenerTable& table) {
 
 int listener_load(const Services& services, ListenerTable& table, int* load_bps) {
     Load load = measure_load(services.state, table);
-    if (services.state.broadcast_state == BS_IDLE) load.bytes_per_second = 0;
+    if (services.state.broadcast_state == BroadcastState::idle) load.bytes_per_second = 0;
     table.repeater_present = load.repeater;
     if (load_bps) {
         int64_t bits = 8 * load.bytes_per_second;

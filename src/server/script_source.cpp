@@ -65,7 +65,7 @@ void schedule_live_picture(Services& services, SenderState& sender, const Script
                            PictureSlots& pictures, const StationSocket& station, TickNews& news) {
     int entries = script_entries_in_use(services.state, script);
     // Nothing shows before the live audio goes out: the notice would be lost with the tick.
-    if (services.state.feed_mode < FEED_LIVE_SENDING || entries == 0 ||
+    if (!feed_takes_ring(services.state.feed_mode) || entries == 0 ||
         sender.picture_countdown >= 0)
         return;
     // The entry on show has had its time. entry_index stays on the entry

@@ -62,7 +62,7 @@ void build_tick_datagrams(const StationParts& ctx, const TickNews& news) {
     }
     // The Icecast listeners hear what the UDP listeners hear; live, the
     // pump hands it the captured samples instead.
-    if (ctx.services.state.feed_mode == FEED_SCRIPT)
+    if (ctx.services.state.feed_mode == FeedMode::script)
         icecast_program_frame(ctx.services, ctx.icecast, seq, sender.audio_frame,
                               sender.audio_length);
     if (news.picture_notice) {
@@ -94,20 +94,20 @@ TickOutcome run_tick(const StationParts& ctx) {
 
     StationState& state = ctx.services.state;
     LiveRing& ring = ctx.live_ring;
-    if (state.feed_mode == FEED_LIVE_PRIMED) {
+    if (state.feed_mode == FeedMode::live_primed) {
         // Live sending starts on a super-block boundary.
         if (sender.packet_counter % 8 != 0) return TICK_DONE;
-        state.feed_mode = FEED_LIVE_SENDING;
+        state.feed_mode = FeedMode::live_sending;
         report_start_button_ready(ctx);
     }
-    if (state.feed_mode >= 4 && sender.packet_counter % 8 == 0 && live_ring_empty(ring)) {
-        state.feed_mode = FEED_SCRIPT;
+    if (feed_stopping(state.feed_mode) && sender.packet_counter % 8 == 0 && live_ring_empty(ring)) {
+        state.feed_mode = FeedMode::script;
         reset_live_ring(ring);
         report_start_button_ready(ctx);
-        if (state.broadcast_state == BS_STOP_REQUESTED) return TICK_LIVE_STOPPED;
+        if (state.broadcast_state == BroadcastState::stop_requested) return TICK_LIVE_STOPPED;
     }
 
-    if (state.feed_mode >= FEED_LIVE_SENDING) {
+    if (feed_takes_ring(state.feed_mode)) {
         if (!ring.entries) return TICK_DONE;
         const LiveRingEntry& entry = ring.entries[ring.read_index];
         sender.audio_length = take_live_frame(entry.main, sender.audio_frame);
@@ -117,7 +117,7 @@ TickOutcome run_tick(const StationParts& ctx) {
         else
             ring.read_index = (ring.read_index + 1) % LIVE_RING_SIZE;
     } else {
-        if (state.feed_mode == FEED_LIVE_PRIMING || script_entries_in_use(state, ctx.script) == 0)
+        if (state.feed_mode == FeedMode::live_priming || script_entries_in_use(state, ctx.script) == 0)
             return TICK_DONE;
         switch (next_script_frame(ctx.services, sender, ctx.script, ctx.pictures, ctx.codec,
                                   ctx.station, news)) {

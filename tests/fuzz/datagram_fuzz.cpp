@@ -101,8 +101,8 @@ void set_up_senders(const Context& ctx) {
 
 void set_up_station(Context& ctx, uint8_t options) {
     StationState& s = ctx.state;
-    s.broadcast_state = BS_BROADCASTING;
-    s.feed_mode = FEED_SCRIPT;
+    s.broadcast_state = BroadcastState::broadcasting;
+    s.feed_mode = FeedMode::script;
     s.SamplingRate = 22050;
     s.TransferRate = kTransferRate;
     static const int kRoom[] = {1, 2, 4};

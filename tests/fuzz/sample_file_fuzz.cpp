@@ -72,8 +72,8 @@ void broadcast(const std::string& path, int frames) {
     static std::unique_ptr<Context> fresh;
     Context& ctx = renew_context(fresh, host);
     open_loopback_station(ctx);
-    ctx.state.broadcast_state = BS_BROADCASTING;
-    ctx.state.feed_mode = FEED_SCRIPT;
+    ctx.state.broadcast_state = BroadcastState::broadcasting;
+    ctx.state.feed_mode = FeedMode::script;
     ctx.script.entries.assign(1, ScriptEntry{});
     ctx.script.entries[0].count = 2;
     snprintf(ctx.script.entries[0].song, SCRIPT_NAME_SIZE, "%s", path.c_str());

@@ -41,10 +41,10 @@ namespace {
 void print_status(Context& ctx) {
     const StationState& s = ctx.state;
     std::string elapsed = "----";
-    if (s.broadcast_state != BS_IDLE)
+    if (s.broadcast_state != BroadcastState::idle)
         elapsed = elapsed_text(ctx.host->time_now() - ctx.station.broadcast_start_time);
     std::string feed = "script";
-    if (s.feed_mode != FEED_SCRIPT) feed = "live, level " + std::to_string(ctx.capture.peak_level);
+    if (s.feed_mode != FeedMode::script) feed = "live, level " + std::to_string(ctx.capture.peak_level);
     std::string icecast = icecast_status_text(ctx, ctx.icecast);
     if (!icecast.empty()) icecast = " | " + icecast;
     printf("%s | %s | %s | listeners %s | busy %d | %s | %s | %s%s\n", broadcast_state_word(ctx), feed.c_str(),
@@ -214,11 +214,11 @@ int main(int argc, char** argv) {
         return 1;
     if (!o.capture.empty()) {
         ctx->state.MODE = 1;
-        ctx->state.feed_mode = FEED_LIVE_PRIMING;
+        ctx->state.feed_mode = FeedMode::live_priming;
         update_start_menu(*ctx);
     }
     // Nobody is here to pick a script: the script feed must have one.
-    if (ctx->state.feed_mode == FEED_SCRIPT) check_station_script(*ctx, report, true);
+    if (ctx->state.feed_mode == FeedMode::script) check_station_script(*ctx, report, true);
     tell_settings_problems(*ctx, report);
     if (report.errors() > 0) {
         fprintf(stderr, "velmora-station: the station does not start: %d problem%s in %s (see above)\n",
@@ -253,7 +253,7 @@ int main(int argc, char** argv) {
     // A station that failed for good (no song of its script can be played)
     // ends, so that a service manager sees the failure and can restart it.
     QObject::connect(&host, &HeadlessHost::controller_called, [&] {
-        if (ctx->state.failure_status != 0 && ctx->state.broadcast_state == BS_IDLE &&
+        if (ctx->state.failure_status != 0 && ctx->state.broadcast_state == BroadcastState::idle &&
             !host.exit_requested())
             host.exit_program(ctx->state.failure_status);
     });

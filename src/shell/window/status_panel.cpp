@@ -144,7 +144,7 @@ StartStopButton::StartStopButton(Context& ctx, const Skin& skin, QWidget* parent
 }
 
 int StartStopButton::face() const {
-    return button_face(isEnabled(), ctx_.state.broadcast_state != BS_IDLE, isDown());
+    return button_face(isEnabled(), ctx_.state.broadcast_state != BroadcastState::idle, isDown());
 }
 
 void StartStopButton::paintEvent(QPaintEvent*) {

@@ -38,7 +38,7 @@ std::shared_ptr<EditorSeams> install_editors(Context& ctx, WindowHost& host, QWi
     };
     // After the settings: the pictures of what the station will play.
     host.dialogs[Dialog::picture_preparation] = [&ctx, seams, owner] {
-        const bool live = ctx.state.MODE != FEED_SCRIPT;  // the feed the settings just chose
+        const bool live = feed_is_live(feed_of_mode(ctx.state.MODE));  // the feed the settings just chose
         const std::string& path = live ? ctx.state.LiveScript : ctx.state.StationScript;
         PicturePassDialog pass(ctx, path, !live, owner);
         return pass.total() > 0 ? seams->run_modal(pass) : 0;
