@@ -26,8 +26,8 @@ struct PanelViewTest : ::testing::Test {
     void TearDown() override { tzset(); }
 
     void on_air(FeedMode feed_mode) {
-        ctx->state.broadcast_state = BroadcastState::broadcasting;
-        ctx->state.feed_mode = feed_mode;
+        ctx->sender.broadcast_state = BroadcastState::broadcasting;
+        ctx->live_ring.feed_mode = feed_mode;
     }
     void load_entry(const char* song, const char* picture, const char* text) {
         ScriptEntry e{};
@@ -35,7 +35,7 @@ struct PanelViewTest : ::testing::Test {
         strncpy(e.picture, picture, sizeof e.picture - 1);
         strncpy(e.text, text, sizeof e.text - 1);
         ctx->script.entries.push_back(e);
-        ctx->state.script_entries = static_cast<int>(ctx->script.entries.size());
+        ctx->script.script_entries = static_cast<int>(ctx->script.entries.size());
     }
 };
 
@@ -63,7 +63,7 @@ TEST_F(PanelViewTest, times_read_as_asctime_in_english_whatever_the_locale) {
 TEST_F(PanelViewTest, broadcasting_blinks_only_on_the_air) {
     ctx->state.blink_phase = 1;
     EXPECT_FALSE(broadcasting_visible(*ctx));
-    ctx->state.broadcast_state = BroadcastState::stop_requested;
+    ctx->sender.broadcast_state = BroadcastState::stop_requested;
     EXPECT_TRUE(broadcasting_visible(*ctx));
     ctx->state.blink_phase = 0;
     EXPECT_FALSE(broadcasting_visible(*ctx));

@@ -19,7 +19,7 @@ bool local_time(int64_t t, struct tm* out) {
     return localtime_r(&value, out) != nullptr;
 }
 
-bool on_air(const Context& ctx) { return ctx.state.broadcast_state != BroadcastState::idle; }
+bool on_air(const Context& ctx) { return ctx.sender.broadcast_state != BroadcastState::idle; }
 
 }  // namespace
 
@@ -56,11 +56,11 @@ NowPlayingLines now_playing_lines(const Context& ctx) {
         lines.first = "Stopped";
         return lines;
     }
-    bool live = ctx.state.feed_mode != FeedMode::script;
+    bool live = ctx.live_ring.feed_mode != FeedMode::script;
     if (live) lines.first = "Live";
     const auto& entries = ctx.script.entries;
     int index = ctx.sender.entry_index;
-    if (ctx.state.script_entries <= 0 || index < 0 || index >= static_cast<int>(entries.size()))
+    if (ctx.script.script_entries <= 0 || index < 0 || index >= static_cast<int>(entries.size()))
         return lines;
     const ScriptEntry& e = entries[index];
     if (!live) lines.first = e.song;

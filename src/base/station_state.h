@@ -23,27 +23,8 @@ constexpr const char* DIRURL_DEFAULT = "127.0.0.1";
 constexpr const char* CATEGORIES_URL_DEFAULT = "127.0.0.1";
 constexpr int HTTP_TIMEOUT_DEFAULT = 30;  // seconds a directory request may take
 
-// Whether the station is on the air: the controller starts and stops a
-// broadcast, the sender and the panel read it.
-enum class BroadcastState { idle, broadcasting, stop_requested, transition };
-
-// What the sender plays: the script, or the live ring as it goes through
-// priming (the pump fills the first entries), primed (the sender may start
-// taking them), sending, and stopping (the ring drains, then the script).
-enum class FeedMode { script, live_priming, live_primed, live_sending, live_stopping };
-
-inline bool feed_is_live(FeedMode mode) { return mode != FeedMode::script; }
-// The live ring is what goes out: sending, or draining after a stop.
-inline bool feed_takes_ring(FeedMode mode) {
-    return mode == FeedMode::live_sending || mode == FeedMode::live_stopping;
-}
-inline bool feed_stopping(FeedMode mode) { return mode == FeedMode::live_stopping; }
-// The feed a start begins with for the key Mode: 0 the script, 1 live.
-inline FeedMode feed_of_mode(int mode) { return mode ? FeedMode::live_priming : FeedMode::script; }
-
 struct StationState {
     // --- paths ---
-    std::string program_dir;     // where the logs, station-list files and userlist.txt live
     std::string settings_file;   // resolved path of the settings file
     std::string user_list_path;  // program_dir + "/userlist.txt"
 
@@ -94,9 +75,6 @@ struct StationState {
     int ICECAST_BITRATE = 0;  // kbit/s; 0: 32 for Opus, 64 for MP3
 
     // --- run-time values of the main window ---
-    BroadcastState broadcast_state = BroadcastState::idle;
-    FeedMode feed_mode = FeedMode::live_priming;
-    int script_entries = 0;       // entries loaded for this broadcast; 0 = nothing loaded
     uint32_t pace_clock = 0;      // timeGetTime value of the next due tick; 0 = not pacing
     uint32_t pace_fraction = 0;   // of the next due tick, in 1/SamplingRate ms
     int send_interval_ms = 128;
@@ -105,16 +83,9 @@ struct StationState {
     bool timer_running = false;   // re-entrance mark of pace_tick
     bool ticks_running = false;   // re-entrance mark of send_due_ticks
     bool close_done = false;      // run-once mark of the close handler
-    int keeper_watchdog = 0;      // 0..1500 ticks since the last keeper query
-    bool directory_listed = false;
     // The station goes on the air first and is listed once its first tick
     // has gone out: a slow directory never holds the broadcast.
     bool listing_due = false;
-    // Non-zero once the station failed for good (no song of the script can
-    // be played): the exit status the program ends with.
-    int failure_status = 0;
-    // Messages left by a tick for Command::show_messages: box type and text.
-    std::vector<std::pair<BoxStyle, std::string>> posted_messages;
     std::string host_name;        // at most 64 characters
     std::string station_address;  // "%d.%d.%d.%d"
     bool no_sound_card = false;   // live broadcasting unavailable

@@ -163,9 +163,7 @@ void start_fan_out(Services& services, SenderState& sender, ListenerTable& liste
     f.next_listener = 0;
     f.song_text = news.song_text;
     f.picture_notice = news.picture_notice;
-    // The companion stream flows with the script and once live sending runs.
-    f.companion_flowing =
-        !feed_is_live(services.state.feed_mode) || feed_takes_ring(services.state.feed_mode);
+    f.companion_flowing = news.companion_flowing;
     // The repeater of RepeaterIP holds slot 0 for good.
     f.slot0_kept = repeater_set(services.state);
     f.stored = false;

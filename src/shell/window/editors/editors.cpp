@@ -11,11 +11,11 @@
 int choose_script_file(Context& ctx, EditorSeams& seams, QWidget* owner) {
     const std::string path = seams.choose_file(owner, {"Load Script", SCRIPT_FILTER, false, seams.script_file});
     if (path.empty()) {
-        ctx.state.script_entries = 0;
+        ctx.script.script_entries = 0;
         return 0;
     }
     seams.script_file = path;
-    ctx.state.script_entries = open_script(ctx, ctx.script, ctx.codec, path.c_str());
+    ctx.script.script_entries = open_script(ctx, ctx.script, ctx.codec, path.c_str());
     return 1;
 }
 
