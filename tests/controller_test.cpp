@@ -133,13 +133,13 @@ TEST_F(ControllerTest, start_menu_follows_feed_and_script) {
     ctx->live_ring.feed_mode = FeedMode::script;
     ctx->state.StationScript.clear();
     update_start_menu(*ctx);
-    EXPECT_FALSE(ctx->state.view.start_enabled);
-    EXPECT_TRUE(ctx->state.view.build_script_enabled);
+    EXPECT_FALSE(ctx->window.menus.start_enabled);
+    EXPECT_TRUE(ctx->window.menus.build_script_enabled);
     ctx->live_ring.feed_mode = FeedMode::live_priming;
     update_start_menu(*ctx);
-    EXPECT_TRUE(ctx->state.view.start_enabled);
+    EXPECT_TRUE(ctx->window.menus.start_enabled);
     // Build Script opens the live list editor in live feed: never greyed while idle.
-    EXPECT_TRUE(ctx->state.view.build_script_enabled);
+    EXPECT_TRUE(ctx->window.menus.build_script_enabled);
 }
 
 TEST_F(ControllerTest, build_script_opens_the_editor_of_the_feed) {
@@ -148,7 +148,7 @@ TEST_F(ControllerTest, build_script_opens_the_editor_of_the_feed) {
         auto c = make_context(fresh);
         c->live_ring.feed_mode = feed;
         update_start_menu(*c);
-        ASSERT_TRUE(c->state.view.build_script_enabled) << static_cast<int>(feed);
+        ASSERT_TRUE(c->window.menus.build_script_enabled) << static_cast<int>(feed);
         on_command(*c, Command::build_script);
         ASSERT_EQ(fresh.dialogs_run.size(), 1u) << static_cast<int>(feed);
         EXPECT_EQ(fresh.dialogs_run[0],
@@ -215,7 +215,7 @@ TEST_F(ControllerTest, panel_blinks_with_phases_of_five_and_three_ticks) {
     std::vector<int> phases;
     for (int i = 0; i < 16; ++i) {
         pace_tick(*ctx);
-        phases.push_back(ctx->state.blink_phase);
+        phases.push_back(ctx->window.blink_phase);
     }
     EXPECT_EQ(phases, (std::vector<int>{0, 0, 1, 1, 1, 1, 1, 0, 0, 0, 1, 1, 1, 1, 1, 0}));
 }
@@ -339,10 +339,10 @@ TEST_F(StartStopTest, menu_start_binds_the_script_broadcast_to_the_chosen_addres
     EXPECT_FALSE(host.messages[0].owned);
     EXPECT_EQ(ctx->script.script_entries, 2);
     EXPECT_EQ(ctx->codec.interp_threshold, 32);
-    EXPECT_TRUE(s.view.button_enabled);
-    EXPECT_STREQ(s.view.button_text, "Stop Broadcast");
-    EXPECT_EQ(s.view.start_item_id, Command::stop);
-    EXPECT_FALSE(s.view.settings_enabled);
+    EXPECT_TRUE(ctx->window.menus.button_enabled);
+    EXPECT_STREQ(ctx->window.menus.button_text, "Stop Broadcast");
+    EXPECT_EQ(ctx->window.menus.start_item_id, Command::stop);
+    EXPECT_FALSE(ctx->window.menus.settings_enabled);
     EXPECT_TRUE(host.posted_commands.empty());
 }
 
@@ -384,12 +384,11 @@ TEST_F(StartStopTest, a_declined_script_starts_nothing_and_opens_the_script_buil
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].style.buttons, Buttons::yes_no);
     EXPECT_EQ(host.posted_commands, std::vector<Command>{Command::build_script});
-    const StationState& s = ctx->state;
     EXPECT_EQ(ctx->sender.broadcast_state, BroadcastState::idle);
     EXPECT_EQ(ctx->script.script_entries, 0);
     EXPECT_EQ(ctx->station.socket, -1);
-    EXPECT_STREQ(s.view.button_text, "Start Broadcast");
-    EXPECT_EQ(s.view.start_item_id, Command::start);
+    EXPECT_STREQ(ctx->window.menus.button_text, "Start Broadcast");
+    EXPECT_EQ(ctx->window.menus.start_item_id, Command::start);
 }
 
 TEST_F(StartStopTest, a_script_that_cannot_be_opened_starts_nothing) {
@@ -473,16 +472,15 @@ TEST_F(StartStopTest, stopping_a_script_returns_to_idle_at_once) {
 
     on_command(*ctx, Command::start);  // Ctrl+S while broadcasting goes through the button
     run_posted_commands();
-    const StationState& s = ctx->state;
     EXPECT_EQ(ctx->sender.broadcast_state, BroadcastState::idle);
     EXPECT_EQ(ctx->station.socket, -1);
     EXPECT_EQ(with_flags(master.receive_all(), PF_PICTURE | PF_LEAVE).size(), 1u);
     EXPECT_EQ(ctx->script.script_entries, 0);
-    EXPECT_TRUE(s.view.button_enabled);
-    EXPECT_STREQ(s.view.button_text, "Start Broadcast");
-    EXPECT_EQ(s.view.start_item_id, Command::start);
-    EXPECT_TRUE(s.view.settings_enabled);
-    EXPECT_FALSE(s.hourglass);
+    EXPECT_TRUE(ctx->window.menus.button_enabled);
+    EXPECT_STREQ(ctx->window.menus.button_text, "Start Broadcast");
+    EXPECT_EQ(ctx->window.menus.start_item_id, Command::start);
+    EXPECT_TRUE(ctx->window.menus.settings_enabled);
+    EXPECT_FALSE(ctx->window.hourglass);
 
     on_command(*ctx, Command::start_stop);  // the button again: the script is loaded afresh
     run_posted_commands();
@@ -500,15 +498,14 @@ TEST_F(StartStopTest, a_live_start_without_a_sound_card_returns_to_idle) {
     EXPECT_EQ(host.messages[2].text, host.messages[1].text);
     EXPECT_EQ(host.messages[1].style, Icon::warning);
     EXPECT_EQ(host.captures_opened, 0);
-    const StationState& s = ctx->state;
     EXPECT_EQ(ctx->sender.broadcast_state, BroadcastState::idle);
     EXPECT_EQ(ctx->live_ring.feed_mode, FeedMode::live_priming);
     EXPECT_EQ(ctx->codec.interp_threshold, 0);
     EXPECT_EQ(ctx->station.socket, -1);
-    EXPECT_TRUE(s.view.button_enabled);
-    EXPECT_STREQ(s.view.button_text, "Start Broadcast");
-    EXPECT_EQ(s.view.start_item_id, Command::start);
-    EXPECT_FALSE(s.hourglass);
+    EXPECT_TRUE(ctx->window.menus.button_enabled);
+    EXPECT_STREQ(ctx->window.menus.button_text, "Start Broadcast");
+    EXPECT_EQ(ctx->window.menus.start_item_id, Command::start);
+    EXPECT_FALSE(ctx->window.hourglass);
     // The station was opened and closed again: announce, then close notice.
     auto notices = master.receive_all();
     ASSERT_EQ(notices.size(), 2u);
@@ -520,15 +517,14 @@ TEST_F(StartStopTest, a_live_stop_keeps_capture_running_until_the_ring_has_drain
     host.capture_result = CaptureAnswer::ok;
     ctx->live_ring.feed_mode = FeedMode::live_priming;
     on_command(*ctx, Command::start);
-    const StationState& s = ctx->state;
     ASSERT_EQ(ctx->sender.broadcast_state, BroadcastState::broadcasting);
-    EXPECT_FALSE(s.view.button_enabled);  // until live sending begins
+    EXPECT_FALSE(ctx->window.menus.button_enabled);  // until live sending begins
 
     on_command(*ctx, Command::start_stop);
     EXPECT_EQ(ctx->sender.broadcast_state, BroadcastState::stop_requested);
     EXPECT_EQ(ctx->live_ring.feed_mode, FeedMode::live_stopping);
-    EXPECT_TRUE(s.hourglass);
-    EXPECT_FALSE(s.view.button_enabled);
+    EXPECT_TRUE(ctx->window.hourglass);
+    EXPECT_FALSE(ctx->window.menus.button_enabled);
     EXPECT_EQ(host.captures_closed, 0);  // the pump closes it after its last cycle
     EXPECT_GE(ctx->station.socket, 0);
 
@@ -536,8 +532,8 @@ TEST_F(StartStopTest, a_live_stop_keeps_capture_running_until_the_ring_has_drain
     EXPECT_EQ(host.captures_closed, 1);  // (the pump would have closed it already)
     EXPECT_EQ(ctx->sender.broadcast_state, BroadcastState::idle);
     EXPECT_EQ(ctx->live_ring.feed_mode, FeedMode::live_priming);
-    EXPECT_FALSE(s.hourglass);
-    EXPECT_TRUE(s.view.button_enabled);
+    EXPECT_FALSE(ctx->window.hourglass);
+    EXPECT_TRUE(ctx->window.menus.button_enabled);
     EXPECT_EQ(ctx->station.socket, -1);
 }
 
@@ -559,8 +555,8 @@ TEST_F(StartStopTest, a_live_stop_the_sound_card_never_drains_ends_after_ten_sec
     EXPECT_EQ(ctx->sender.broadcast_state, BroadcastState::idle);
     EXPECT_EQ(host.captures_closed, 1);
     EXPECT_EQ(ctx->station.socket, -1);
-    EXPECT_TRUE(ctx->state.view.button_enabled);
-    EXPECT_FALSE(ctx->state.hourglass);
+    EXPECT_TRUE(ctx->window.menus.button_enabled);
+    EXPECT_FALSE(ctx->window.hourglass);
     ASSERT_EQ(host.messages.size(), boxes + 1);
     EXPECT_NE(host.last_message().find("sound card"), std::string::npos);
     EXPECT_EQ(host.messages.back().style, Buttons::ok | Icon::warning);
@@ -585,7 +581,7 @@ TEST(ControllerStartupTest, without_a_sound_card_the_operator_is_told_and_the_fe
     EXPECT_EQ(host.messages[0].style, Buttons::ok | Icon::warning);
     EXPECT_EQ(ctx->state.MODE, 0);
     EXPECT_EQ(ctx->live_ring.feed_mode, FeedMode::script);
-    EXPECT_TRUE(ctx->state.view.start_enabled);
+    EXPECT_TRUE(ctx->window.menus.start_enabled);
     EXPECT_TRUE(needs_info);
 
     // A script station needs no recording device: one plain note.

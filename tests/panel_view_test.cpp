@@ -61,11 +61,11 @@ TEST_F(PanelViewTest, times_read_as_asctime_in_english_whatever_the_locale) {
 }
 
 TEST_F(PanelViewTest, broadcasting_blinks_only_on_the_air) {
-    ctx->state.blink_phase = 1;
+    ctx->window.blink_phase = 1;
     EXPECT_FALSE(broadcasting_visible(*ctx));
     ctx->sender.broadcast_state = BroadcastState::stop_requested;
     EXPECT_TRUE(broadcasting_visible(*ctx));
-    ctx->state.blink_phase = 0;
+    ctx->window.blink_phase = 0;
     EXPECT_FALSE(broadcasting_visible(*ctx));
 }
 

@@ -725,7 +725,7 @@ TEST_F(LiveSenderTest, live_sending_starts_on_a_super_block_and_drains_to_a_stop
     ctx->live_ring.feed_mode = FeedMode::live_primed;
     ticks(8);
     EXPECT_EQ(ctx->live_ring.feed_mode, FeedMode::live_sending);
-    EXPECT_TRUE(ctx->state.view.button_enabled);
+    EXPECT_TRUE(ctx->window.menus.button_enabled);
     Datagrams got = companion.receive_all();
     EXPECT_EQ(audio_seqs(got, PF_AUDIO | PF_COMPANION),
               (std::vector<uint32_t>{0, 1, 2, 3, 4, 5, 6, 7}));

@@ -95,7 +95,7 @@ void go_on_air(Context& ctx, bool menu_form) {
     ctx.sender.broadcast_state = BroadcastState::transition;
     ctx.sender.failure_status = 0;
     ctx.listeners.keeper_watchdog = 0;
-    s.view.button_enabled = false;
+    ctx.window.menus.button_enabled = false;
     update_broadcast_menu(ctx);
 
     reset_send_errors(ctx.queue);
@@ -105,7 +105,7 @@ void go_on_air(Context& ctx, bool menu_form) {
         // either way, ready for another Start.
         ctx.sender.broadcast_state = BroadcastState::idle;
         s.station_address.clear();
-        s.view.button_text = "Start Broadcast";
+        ctx.window.menus.button_text = "Start Broadcast";
         update_start_menu(ctx);
         update_broadcast_menu(ctx);
         ctx.host->invalidate(true);
@@ -127,7 +127,7 @@ void go_on_air(Context& ctx, bool menu_form) {
             finish_stop(ctx);
         }
     } else {
-        s.view.button_enabled = true;
+        ctx.window.menus.button_enabled = true;
         ctx.sender.broadcast_state = BroadcastState::broadcasting;
     }
     update_broadcast_menu(ctx);
@@ -174,19 +174,18 @@ int controller_startup(Context& ctx, const char* settings_file, bool no_sound_ca
 
 void update_start_menu(Context& ctx) {
     StationState& s = ctx.state;
-    s.view.start_item_id = Command::start;
-    s.view.start_enabled = live_feed(ctx) || !s.StationScript.empty();
-    s.view.button_enabled = s.view.start_enabled;
+    ctx.window.menus.start_item_id = Command::start;
+    ctx.window.menus.start_enabled = live_feed(ctx) || !s.StationScript.empty();
+    ctx.window.menus.button_enabled = ctx.window.menus.start_enabled;
     // Build Script opens the Script Builder in script feed and the live
     // list editor in live feed: usable while idle in both.
-    s.view.build_script_enabled = true;
+    ctx.window.menus.build_script_enabled = true;
 }
 
 void update_broadcast_menu(Context& ctx) {
-    StationState& s = ctx.state;
     bool idle = is_idle(ctx);
-    s.view.start_item_id = idle ? Command::start : Command::stop;
-    s.view.settings_enabled = idle;
+    ctx.window.menus.start_item_id = idle ? Command::start : Command::stop;
+    ctx.window.menus.settings_enabled = idle;
 }
 
 void refresh_rate(Context& ctx) {
@@ -242,7 +241,7 @@ void start_broadcast(Context& ctx, bool menu_form) {
             return;
         }
         close_station(ctx);
-        s.view.button_text = "Stop Broadcast";
+        ctx.window.menus.button_text = "Stop Broadcast";
         if (look_up_station_address(ctx)) {
             confirm_address(ctx);
             ctx.host->invalidate(true);
@@ -253,7 +252,7 @@ void start_broadcast(Context& ctx, bool menu_form) {
             ctx.host->post_command(Command::start);
             return;
         }
-        s.view.button_text = "Stop Broadcast";
+        ctx.window.menus.button_text = "Stop Broadcast";
         if (s.StationName.empty()) {
             char name[65] = {};
             if (gethostname(name, sizeof name - 1) == 0) s.StationName = name;
@@ -267,30 +266,30 @@ void start_broadcast(Context& ctx, bool menu_form) {
 void stop_broadcast(Context& ctx) {
     StationState& s = ctx.state;
     if (live_feed(ctx)) {
-        s.hourglass = true;
+        ctx.window.hourglass = true;
         ctx.live_ring.feed_mode = FeedMode::live_stopping;
         ctx.sender.broadcast_state = BroadcastState::stop_requested;
-        s.view.button_enabled = false;
+        ctx.window.menus.button_enabled = false;
         s.stop_requested_ms = ctx.host->time_ms();
         // Capture goes on: the pump closes the sound card after its last
         // cycle, and the sender calls finish_stop once the ring has drained.
         // Closing it here would end the live ticks that drain the ring.
     } else {
-        s.view.button_enabled = false;
-        s.view.button_text = "Start Broadcast";
+        ctx.window.menus.button_enabled = false;
+        ctx.window.menus.button_text = "Start Broadcast";
         // No tick runs while the directory is told of the stop.
         ctx.sender.broadcast_state = BroadcastState::transition;
         close_station(ctx);
         s.station_address.clear();  // the caption no longer names an address the station left
         ctx.host->invalidate(true);
-        s.view.button_enabled = true;
+        ctx.window.menus.button_enabled = true;
         ctx.sender.broadcast_state = BroadcastState::idle;
     }
     update_broadcast_menu(ctx);
 }
 
 void on_start_button_ready(Context& ctx) {
-    ctx.state.view.button_enabled = true;
+    ctx.window.menus.button_enabled = true;
     ctx.host->invalidate(false);
 }
 
@@ -299,16 +298,16 @@ void finish_stop(Context& ctx) {
     close_capture(ctx, ctx.capture);  // already closed by the pump, unless the program is ending
     ctx.live_ring.feed_mode = FeedMode::live_priming;
     ctx.sender.broadcast_state = BroadcastState::transition;
-    s.hourglass = true;
-    s.view.button_text = "Start Broadcast";
-    s.view.button_enabled = false;
+    ctx.window.hourglass = true;
+    ctx.window.menus.button_text = "Start Broadcast";
+    ctx.window.menus.button_enabled = false;
     close_station(ctx);
     s.station_address.clear();
     ctx.sender.broadcast_state = BroadcastState::idle;
     update_broadcast_menu(ctx);
-    s.view.button_enabled = true;
+    ctx.window.menus.button_enabled = true;
     ctx.host->invalidate(true);
-    s.hourglass = false;
+    ctx.window.hourglass = false;
 }
 
 namespace {
@@ -363,12 +362,12 @@ void timer_step(Context& ctx, bool send) {
     end_stuck_stop(ctx);
     if (send) send_due_ticks(ctx);
 
-    ++s.paint_ticks;
+    ++ctx.window.paint_ticks;
     ctx.host->invalidate(false);
-    if (s.paint_ticks == 3 || s.paint_ticks == 8) {
+    if (ctx.window.paint_ticks == 3 || ctx.window.paint_ticks == 8) {
         ctx.host->invalidate(true);
-        s.blink_phase ^= 1;
-        if (s.paint_ticks == 8) s.paint_ticks = 0;
+        ctx.window.blink_phase ^= 1;
+        if (ctx.window.paint_ticks == 8) ctx.window.paint_ticks = 0;
     }
     s.timer_running = false;
 }
@@ -495,7 +494,6 @@ int on_close_request(Context& ctx) {
 }
 
 void on_command(Context& ctx, Command command_id) {
-    StationState& s = ctx.state;
     bool idle = is_idle(ctx);
     switch (command_id) {
         case Command::start:

@@ -48,7 +48,7 @@ std::string elapsed_line(const Context& ctx) {
     return elapsed_text(d < 0 ? 0 : d);
 }
 
-bool broadcasting_visible(const Context& ctx) { return ctx.state.blink_phase == 1 && on_air(ctx); }
+bool broadcasting_visible(const Context& ctx) { return ctx.window.blink_phase == 1 && on_air(ctx); }
 
 NowPlayingLines now_playing_lines(const Context& ctx) {
     NowPlayingLines lines;

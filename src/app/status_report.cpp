@@ -55,7 +55,6 @@ StatusSection listeners_section(Context& ctx) {
 }
 
 StatusSection song_section(const Context& ctx) {
-    const StationState& s = ctx.state;
     std::string song, picture, words;
     const auto& entries = ctx.script.entries;
     int index = ctx.sender.entry_index;

@@ -54,7 +54,6 @@ std::string listeners_line(Context& ctx) {
 }
 
 std::string now_playing(const Context& ctx) {
-    const StationState& s = ctx.state;
     if (ctx.sender.broadcast_state == BroadcastState::idle) return "Stopped";
     const auto& entries = ctx.script.entries;
     int index = ctx.sender.entry_index;

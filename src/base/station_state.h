@@ -78,8 +78,6 @@ struct StationState {
     uint32_t pace_clock = 0;      // timeGetTime value of the next due tick; 0 = not pacing
     uint32_t pace_fraction = 0;   // of the next due tick, in 1/SamplingRate ms
     int send_interval_ms = 128;
-    int paint_ticks = 0;
-    int blink_phase = 0;
     bool timer_running = false;   // re-entrance mark of pace_tick
     bool ticks_running = false;   // re-entrance mark of send_due_ticks
     bool close_done = false;      // run-once mark of the close handler
@@ -89,19 +87,8 @@ struct StationState {
     std::string host_name;        // at most 64 characters
     std::string station_address;  // "%d.%d.%d.%d"
     bool no_sound_card = false;   // live broadcasting unavailable
-    bool hourglass = false;       // the cursor while a live stop drains
     uint32_t stop_requested_ms = 0;  // time_ms of the live stop that is draining
     // What the panel shows of live capture: the rate open_capture last
     // recorded at (16000 until it has been opened once) and the input level.
 
-    // What the views show of the menus and the start/stop button.
-    struct MenuView {
-        Command start_item_id = Command::start;  // "&Start Broadcasting\tCtrl+S" or "&Stop ..."
-        bool start_enabled = false;
-        bool build_script_enabled = true;
-        bool settings_enabled = true;  // Build Script, Station Info, Exit, Settings, Expert
-        bool button_enabled = false;
-        const char* button_text = "Start Broadcast";
-    } view;
-    bool start_minimised = false;
 };

@@ -268,7 +268,7 @@ TEST(FrontEndOptions, a_script_named_on_the_command_line_is_selected_for_this_ru
     EXPECT_EQ(ctx->state.MODE, 0);
     EXPECT_EQ(ctx->live_ring.feed_mode, FeedMode::script);
     EXPECT_EQ(ctx->codec.rate_percent, 10) << "the rate of the script's header";
-    EXPECT_TRUE(ctx->state.view.start_enabled);
+    EXPECT_TRUE(ctx->window.menus.start_enabled);
 }
 
 }  // namespace

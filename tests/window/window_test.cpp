@@ -243,12 +243,12 @@ TEST_F(WindowTest, panel_shows_broadcasting_and_the_rate_line_where_they_belong)
     ASSERT_EQ(count_pixels(background, kRateLineArea, is_text_yellow), 0);
 
     window->run_command(Command::start);
-    ctx->state.blink_phase = 1;
+    ctx->window.blink_phase = 1;
     QImage lit = window->panel()->grab().toImage();
     EXPECT_GT(count_pixels(lit, kBroadcastingArea, is_broadcasting_red), 100);
     EXPECT_EQ(count_pixels(lit, QRect(0, 0, 478, 88), is_broadcasting_red), 0);  // nowhere above
     EXPECT_GT(count_pixels(lit, kRateLineArea, is_text_yellow), 40);
-    ctx->state.blink_phase = 0;  // the blink's dark phase
+    ctx->window.blink_phase = 0;  // the blink's dark phase
     QImage dark = window->panel()->grab().toImage();
     EXPECT_EQ(count_pixels(dark, kBroadcastingArea, is_broadcasting_red), 0);
     EXPECT_EQ(window->windowTitle().toStdString(),
