@@ -101,10 +101,10 @@ struct BenchStation {
         s.IP_ADDR = kStationIp;
         s.STATION_PORT = 34568;
         s.MASTER_IP = kStationIp;  // we are the master: no notices
-        s.broadcast_state = BS_BROADCASTING;
-        s.feed_mode = FEED_SCRIPT;
+        ctx->sender.broadcast_state = BroadcastState::broadcasting;
+        ctx->live_ring.feed_mode = FeedMode::script;
         if (!open_station(*ctx, kStationIp, nullptr, "", "Bench FM")) abort();
-        s.script_entries = 1;
+        ctx->script.script_entries = 1;
         for (int i = 0; i < LISTENER_TABLE_SIZE; ++i) {
             ListenerEntry& e = ctx->listeners.entries[i];
             e.addr = listener_address(i);

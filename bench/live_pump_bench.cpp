@@ -32,7 +32,7 @@ void pump_blocks(benchmark::State& state) {
     s.SamplingRate = rate;
     s.device_rate = device_rate;
     s.TransferRate = rate / 8;  // 12.5 %: below 7000 at both rates, so two encodes a block
-    s.feed_mode = FEED_LIVE_SENDING;
+    ctx->live_ring.feed_mode = FeedMode::live_sending;
     ctx->sender.packet_counter = 100;
     const int length = device_rate == rate ? 2048 : CAPTURE_DEVICE_LONG;
 

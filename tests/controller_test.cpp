@@ -24,8 +24,8 @@ struct ControllerTest : ::testing::Test {
     std::unique_ptr<Context> ctx = make_context(host);
 
     void pretend_broadcasting() {
-        ctx->state.broadcast_state = BS_BROADCASTING;
-        ctx->state.feed_mode = FEED_SCRIPT;
+        ctx->sender.broadcast_state = BroadcastState::broadcasting;
+        ctx->live_ring.feed_mode = FeedMode::script;
     }
 };
 
@@ -58,7 +58,7 @@ TEST_F(ControllerTest, settings_commands_are_refused_while_broadcasting) {
     on_command(*ctx, Command::settings);
     on_command(*ctx, Command::exit);
     EXPECT_TRUE(host.posted_commands.empty());
-    EXPECT_EQ(ctx->state.broadcast_state, BS_BROADCASTING);
+    EXPECT_EQ(ctx->sender.broadcast_state, BroadcastState::broadcasting);
 }
 
 TEST_F(ControllerTest, sampling_rate_keys_work_only_when_idle) {
@@ -88,14 +88,14 @@ TEST_F(ControllerTest, closing_while_broadcasting_is_refused_with_a_message) {
     pretend_broadcasting();
     EXPECT_EQ(on_close_request(*ctx), 0);
     EXPECT_EQ(host.last_message(), "Please shut down the current broadcast first.");
-    ctx->state.broadcast_state = BS_IDLE;
+    ctx->sender.broadcast_state = BroadcastState::idle;
     EXPECT_EQ(on_close_request(*ctx), 1);
 }
 
 // On-line help and the connection check go to the desktop's opener; when
 // it cannot open them the operator is told what and why, never nothing.
 TEST_F(ControllerTest, help_and_connection_check_tell_why_they_cannot_open) {
-    ctx->state.program_dir = "/opt/radio";
+    ctx->program_dir = "/opt/radio";
     struct Case {
         Command command;
         OpenResult opener_result;
@@ -130,29 +130,29 @@ TEST_F(ControllerTest, help_and_connection_check_tell_why_they_cannot_open) {
 }
 
 TEST_F(ControllerTest, start_menu_follows_feed_and_script) {
-    ctx->state.feed_mode = FEED_SCRIPT;
+    ctx->live_ring.feed_mode = FeedMode::script;
     ctx->state.StationScript.clear();
     update_start_menu(*ctx);
-    EXPECT_FALSE(ctx->state.view.start_enabled);
-    EXPECT_TRUE(ctx->state.view.build_script_enabled);
-    ctx->state.feed_mode = FEED_LIVE_PRIMING;
+    EXPECT_FALSE(ctx->window.menus.start_enabled);
+    EXPECT_TRUE(ctx->window.menus.build_script_enabled);
+    ctx->live_ring.feed_mode = FeedMode::live_priming;
     update_start_menu(*ctx);
-    EXPECT_TRUE(ctx->state.view.start_enabled);
+    EXPECT_TRUE(ctx->window.menus.start_enabled);
     // Build Script opens the live list editor in live feed: never greyed while idle.
-    EXPECT_TRUE(ctx->state.view.build_script_enabled);
+    EXPECT_TRUE(ctx->window.menus.build_script_enabled);
 }
 
 TEST_F(ControllerTest, build_script_opens_the_editor_of_the_feed) {
-    for (int feed : {FEED_SCRIPT, FEED_LIVE_PRIMING}) {
+    for (FeedMode feed : {FeedMode::script, FeedMode::live_priming}) {
         FakeHost fresh;
         auto c = make_context(fresh);
-        c->state.feed_mode = feed;
+        c->live_ring.feed_mode = feed;
         update_start_menu(*c);
-        ASSERT_TRUE(c->state.view.build_script_enabled) << feed;
+        ASSERT_TRUE(c->window.menus.build_script_enabled) << static_cast<int>(feed);
         on_command(*c, Command::build_script);
-        ASSERT_EQ(fresh.dialogs_run.size(), 1u) << feed;
+        ASSERT_EQ(fresh.dialogs_run.size(), 1u) << static_cast<int>(feed);
         EXPECT_EQ(fresh.dialogs_run[0],
-                  feed == FEED_SCRIPT ? Dialog::script_builder : Dialog::live_list_editor);
+                  feed == FeedMode::script ? Dialog::script_builder : Dialog::live_list_editor);
     }
 }
 
@@ -160,13 +160,13 @@ TEST_F(ControllerTest, a_stop_takes_the_address_out_of_the_caption) {
     pretend_broadcasting();
     ctx->state.station_address = "127.0.0.9";
     on_command(*ctx, Command::start_stop);
-    EXPECT_EQ(ctx->state.broadcast_state, BS_IDLE);
+    EXPECT_EQ(ctx->sender.broadcast_state, BroadcastState::idle);
     EXPECT_EQ(ctx->state.station_address, "");
     EXPECT_EQ(caption_text(*ctx).find("127.0.0.9"), std::string::npos);
 }
 
 TEST_F(ControllerTest, a_script_that_cannot_be_opened_is_named_and_opens_the_builder) {
-    ctx->state.feed_mode = FEED_SCRIPT;
+    ctx->live_ring.feed_mode = FeedMode::script;
     ctx->state.StationScript = "/some/nothere.VSK";
     for (Command command : {Command::start, Command::start_stop}) {
         host.messages.clear();
@@ -177,7 +177,7 @@ TEST_F(ControllerTest, a_script_that_cannot_be_opened_is_named_and_opens_the_bui
             host.posted_commands.clear();
             on_command(*ctx, Command::start);
         }
-        EXPECT_EQ(ctx->state.broadcast_state, BS_IDLE);
+        EXPECT_EQ(ctx->sender.broadcast_state, BroadcastState::idle);
         EXPECT_EQ(host.posted_commands, std::vector<Command>{Command::build_script});
         ASSERT_EQ(host.messages.size(), 1u);
         EXPECT_EQ(
@@ -188,20 +188,20 @@ TEST_F(ControllerTest, a_script_that_cannot_be_opened_is_named_and_opens_the_bui
 }
 
 TEST_F(ControllerTest, the_button_in_script_feed_with_nothing_loaded_goes_through_the_menu_form) {
-    ctx->state.feed_mode = FEED_SCRIPT;
-    ctx->state.script_entries = 0;
+    ctx->live_ring.feed_mode = FeedMode::script;
+    ctx->script.script_entries = 0;
     on_command(*ctx, Command::start_stop);
     ASSERT_EQ(host.posted_commands.size(), 1u);
     EXPECT_EQ(host.posted_commands[0], Command::start);
-    EXPECT_EQ(ctx->state.broadcast_state, BS_IDLE);
+    EXPECT_EQ(ctx->sender.broadcast_state, BroadcastState::idle);
 }
 
 TEST_F(ControllerTest, pace_clock_runs_only_while_sending) {
     host.clock_ms = 5000;
     pace_tick(*ctx);
     EXPECT_EQ(ctx->state.pace_clock, 0u);
-    ctx->state.broadcast_state = BS_BROADCASTING;
-    ctx->state.feed_mode = FEED_LIVE_SENDING;  // live: the clock only advances
+    ctx->sender.broadcast_state = BroadcastState::broadcasting;
+    ctx->live_ring.feed_mode = FeedMode::live_sending;  // live: the clock only advances
     ctx->state.SamplingRate = 44100;
     pace_tick(*ctx);
     EXPECT_EQ(ctx->state.send_interval_ms, 46);
@@ -215,7 +215,7 @@ TEST_F(ControllerTest, panel_blinks_with_phases_of_five_and_three_ticks) {
     std::vector<int> phases;
     for (int i = 0; i < 16; ++i) {
         pace_tick(*ctx);
-        phases.push_back(ctx->state.blink_phase);
+        phases.push_back(ctx->window.blink_phase);
     }
     EXPECT_EQ(phases, (std::vector<int>{0, 0, 1, 1, 1, 1, 1, 0, 0, 0, 1, 1, 1, 1, 1, 0}));
 }
@@ -234,7 +234,7 @@ TEST(StatusTextTest, rate_line_classes) {
 }
 
 TEST_F(ControllerTest, listeners_line_counts_load_against_bandwidth) {
-    ctx->state.broadcast_state = BS_BROADCASTING;
+    ctx->sender.broadcast_state = BroadcastState::broadcasting;
     ctx->state.TransferRate = 2000;
     ctx->state.BANDWIDTH = 28800;
     for (int i = 0; i < 3; ++i) ctx->listeners.entries[i].age = 0;
@@ -280,14 +280,14 @@ struct StartStopTest : ::testing::Test {
 
     void SetUp() override {
         StationState& s = ctx->state;
-        set_test_station(s, dir, station_ip, master_ip);
+        set_test_station(*ctx, dir, station_ip, master_ip);
         // These count the boxes of a start; the notice that station lists
         // cannot name the test's port is checked by the station's own run.
         ctx->station.lists_without_port_told = true;
         s.SamplingRate = 44100;
         s.device_rate = 44100;
         s.TransferRate = 4410;
-        s.feed_mode = FEED_SCRIPT;
+        ctx->live_ring.feed_mode = FeedMode::script;
         s.StationScript = script;
         write_script(44100, 10);
     }
@@ -330,26 +330,26 @@ struct StartStopTest : ::testing::Test {
 TEST_F(StartStopTest, menu_start_binds_the_script_broadcast_to_the_chosen_address_after_the_box) {
     on_command(*ctx, Command::start);
     const StationState& s = ctx->state;
-    ASSERT_EQ(s.broadcast_state, BS_BROADCASTING) << host.last_message();
+    ASSERT_EQ(ctx->sender.broadcast_state, BroadcastState::broadcasting) << host.last_message();
     EXPECT_EQ(bound_address(), station_ip + ":" + std::to_string(TEST_STATION_PORT));
     EXPECT_EQ(s.station_address, station_ip);
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].text, confirmation());
     EXPECT_EQ(host.messages[0].caption, PROGRAM_TITLE);
     EXPECT_FALSE(host.messages[0].owned);
-    EXPECT_EQ(s.script_entries, 2);
+    EXPECT_EQ(ctx->script.script_entries, 2);
     EXPECT_EQ(ctx->codec.interp_threshold, 32);
-    EXPECT_TRUE(s.view.button_enabled);
-    EXPECT_STREQ(s.view.button_text, "Stop Broadcast");
-    EXPECT_EQ(s.view.start_item_id, Command::stop);
-    EXPECT_FALSE(s.view.settings_enabled);
+    EXPECT_TRUE(ctx->window.menus.button_enabled);
+    EXPECT_STREQ(ctx->window.menus.button_text, "Stop Broadcast");
+    EXPECT_EQ(ctx->window.menus.start_item_id, Command::stop);
+    EXPECT_FALSE(ctx->window.menus.settings_enabled);
     EXPECT_TRUE(host.posted_commands.empty());
 }
 
 TEST_F(StartStopTest, the_box_is_left_out_with_autostart_two) {
     ctx->state.AutoStart = 2;
     on_command(*ctx, Command::start);
-    EXPECT_EQ(ctx->state.broadcast_state, BS_BROADCASTING);
+    EXPECT_EQ(ctx->sender.broadcast_state, BroadcastState::broadcasting);
     EXPECT_TRUE(host.messages.empty()) << host.last_message();
 }
 
@@ -358,19 +358,19 @@ TEST_F(StartStopTest, autostart_one_starts_the_script_at_the_first_tick_without_
     pace_tick(*ctx);
     run_posted_commands();  // start_stop with nothing loaded goes on to start, which loads the script
     run_posted_commands();
-    EXPECT_EQ(ctx->state.broadcast_state, BS_BROADCASTING);
-    EXPECT_EQ(ctx->state.script_entries, 2);
+    EXPECT_EQ(ctx->sender.broadcast_state, BroadcastState::broadcasting);
+    EXPECT_EQ(ctx->script.script_entries, 2);
     EXPECT_TRUE(host.messages.empty()) << host.last_message();
     pace_tick(*ctx);
     run_posted_commands();
-    EXPECT_EQ(ctx->state.broadcast_state, BS_BROADCASTING);  // the first tick starts only once
+    EXPECT_EQ(ctx->sender.broadcast_state, BroadcastState::broadcasting);  // the first tick starts only once
 }
 
 TEST_F(StartStopTest, the_button_form_names_an_unnamed_station_after_the_host) {
     ctx->state.StationName.clear();
     ASSERT_GT(open_script(*ctx, ctx->script, ctx->codec, script.c_str()), 0);
     on_command(*ctx, Command::start_stop);
-    EXPECT_EQ(ctx->state.broadcast_state, BS_BROADCASTING);
+    EXPECT_EQ(ctx->sender.broadcast_state, BroadcastState::broadcasting);
     char name[65] = {};
     gethostname(name, sizeof name - 1);
     EXPECT_EQ(ctx->state.StationName, name);
@@ -384,18 +384,17 @@ TEST_F(StartStopTest, a_declined_script_starts_nothing_and_opens_the_script_buil
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].style.buttons, Buttons::yes_no);
     EXPECT_EQ(host.posted_commands, std::vector<Command>{Command::build_script});
-    const StationState& s = ctx->state;
-    EXPECT_EQ(s.broadcast_state, BS_IDLE);
-    EXPECT_EQ(s.script_entries, 0);
+    EXPECT_EQ(ctx->sender.broadcast_state, BroadcastState::idle);
+    EXPECT_EQ(ctx->script.script_entries, 0);
     EXPECT_EQ(ctx->station.socket.fd(), -1);
-    EXPECT_STREQ(s.view.button_text, "Start Broadcast");
-    EXPECT_EQ(s.view.start_item_id, Command::start);
+    EXPECT_STREQ(ctx->window.menus.button_text, "Start Broadcast");
+    EXPECT_EQ(ctx->window.menus.start_item_id, Command::start);
 }
 
 TEST_F(StartStopTest, a_script_that_cannot_be_opened_starts_nothing) {
     ctx->state.StationScript = dir.file("missing.VSK");
     on_command(*ctx, Command::start);
-    EXPECT_EQ(ctx->state.broadcast_state, BS_IDLE);
+    EXPECT_EQ(ctx->sender.broadcast_state, BroadcastState::idle);
     EXPECT_EQ(ctx->station.socket.fd(), -1);
     // Nothing but the Script Builder, opened to mend the script.
     EXPECT_EQ(host.posted_commands, std::vector<Command>{Command::build_script});
@@ -404,7 +403,7 @@ TEST_F(StartStopTest, a_script_that_cannot_be_opened_starts_nothing) {
 TEST_F(StartStopTest, a_late_timer_catches_up_two_ticks_a_call_and_skips_a_long_stall) {
     LoopbackSocket listener(test_ip(63).c_str());
     on_command(*ctx, Command::start);
-    ASSERT_EQ(ctx->state.broadcast_state, BS_BROADCASTING);
+    ASSERT_EQ(ctx->sender.broadcast_state, BroadcastState::broadcasting);
     send_control(listener.fd(), test_station_addr(station_ip), PF_TEXT, std::string("hello", 6));
     pace_tick(*ctx);  // the first interval: the join is answered and one packet sent
     EXPECT_EQ(ctx->state.send_interval_ms, 46);
@@ -433,7 +432,7 @@ TEST_F(StartStopTest, a_late_timer_catches_up_two_ticks_a_call_and_skips_a_long_
 
 TEST_F(StartStopTest, ticks_keep_the_exact_pace_of_the_sampling_rate) {
     on_command(*ctx, Command::start);
-    ASSERT_EQ(ctx->state.broadcast_state, BS_BROADCASTING);
+    ASSERT_EQ(ctx->sender.broadcast_state, BroadcastState::broadcasting);
     const uint32_t start = host.clock_ms;
     // 1000 ticks of 2048 samples at 44100 Hz take 46.44 s; ticks 46 ms
     // apart would make 1009 of them.
@@ -447,7 +446,7 @@ TEST_F(StartStopTest, ticks_keep_the_exact_pace_of_the_sampling_rate) {
 TEST_F(StartStopTest, the_next_tick_is_due_counting_from_the_end_of_a_slow_one) {
     LoopbackSocket listener(test_ip(64).c_str());
     on_command(*ctx, Command::start);
-    ASSERT_EQ(ctx->state.broadcast_state, BS_BROADCASTING);
+    ASSERT_EQ(ctx->sender.broadcast_state, BroadcastState::broadcasting);
     send_control(listener.fd(), test_station_addr(station_ip), PF_TEXT, std::string("hello", 6));
     pace_tick(*ctx);
     // A fan-out to a full table takes tens of milliseconds.
@@ -468,30 +467,29 @@ TEST_F(StartStopTest, the_next_tick_is_due_counting_from_the_end_of_a_slow_one) 
 TEST_F(StartStopTest, stopping_a_script_returns_to_idle_at_once) {
     PortSocket master(master_ip, 3456);
     on_command(*ctx, Command::start);
-    ASSERT_EQ(ctx->state.broadcast_state, BS_BROADCASTING);
+    ASSERT_EQ(ctx->sender.broadcast_state, BroadcastState::broadcasting);
     EXPECT_EQ(with_flags(master.receive_all(), PF_PICTURE).size(), 1u);  // the announce
 
     on_command(*ctx, Command::start);  // Ctrl+S while broadcasting goes through the button
     run_posted_commands();
-    const StationState& s = ctx->state;
-    EXPECT_EQ(s.broadcast_state, BS_IDLE);
+    EXPECT_EQ(ctx->sender.broadcast_state, BroadcastState::idle);
     EXPECT_EQ(ctx->station.socket.fd(), -1);
     EXPECT_EQ(with_flags(master.receive_all(), PF_PICTURE | PF_LEAVE).size(), 1u);
-    EXPECT_EQ(s.script_entries, 0);
-    EXPECT_TRUE(s.view.button_enabled);
-    EXPECT_STREQ(s.view.button_text, "Start Broadcast");
-    EXPECT_EQ(s.view.start_item_id, Command::start);
-    EXPECT_TRUE(s.view.settings_enabled);
-    EXPECT_FALSE(s.hourglass);
+    EXPECT_EQ(ctx->script.script_entries, 0);
+    EXPECT_TRUE(ctx->window.menus.button_enabled);
+    EXPECT_STREQ(ctx->window.menus.button_text, "Start Broadcast");
+    EXPECT_EQ(ctx->window.menus.start_item_id, Command::start);
+    EXPECT_TRUE(ctx->window.menus.settings_enabled);
+    EXPECT_FALSE(ctx->window.hourglass);
 
     on_command(*ctx, Command::start_stop);  // the button again: the script is loaded afresh
     run_posted_commands();
-    EXPECT_EQ(s.broadcast_state, BS_BROADCASTING);
+    EXPECT_EQ(ctx->sender.broadcast_state, BroadcastState::broadcasting);
 }
 
 TEST_F(StartStopTest, a_live_start_without_a_sound_card_returns_to_idle) {
     PortSocket master(master_ip, 3456);
-    ctx->state.feed_mode = FEED_LIVE_PRIMING;
+    ctx->live_ring.feed_mode = FeedMode::live_priming;
     ctx->state.SamplingRate = 8000;
     on_command(*ctx, Command::start);
     // Tried again until two seconds have passed, one box per attempt.
@@ -500,15 +498,14 @@ TEST_F(StartStopTest, a_live_start_without_a_sound_card_returns_to_idle) {
     EXPECT_EQ(host.messages[2].text, host.messages[1].text);
     EXPECT_EQ(host.messages[1].style, Icon::warning);
     EXPECT_EQ(host.captures_opened, 0);
-    const StationState& s = ctx->state;
-    EXPECT_EQ(s.broadcast_state, BS_IDLE);
-    EXPECT_EQ(s.feed_mode, FEED_LIVE_PRIMING);
+    EXPECT_EQ(ctx->sender.broadcast_state, BroadcastState::idle);
+    EXPECT_EQ(ctx->live_ring.feed_mode, FeedMode::live_priming);
     EXPECT_EQ(ctx->codec.interp_threshold, 0);
     EXPECT_EQ(ctx->station.socket.fd(), -1);
-    EXPECT_TRUE(s.view.button_enabled);
-    EXPECT_STREQ(s.view.button_text, "Start Broadcast");
-    EXPECT_EQ(s.view.start_item_id, Command::start);
-    EXPECT_FALSE(s.hourglass);
+    EXPECT_TRUE(ctx->window.menus.button_enabled);
+    EXPECT_STREQ(ctx->window.menus.button_text, "Start Broadcast");
+    EXPECT_EQ(ctx->window.menus.start_item_id, Command::start);
+    EXPECT_FALSE(ctx->window.hourglass);
     // The station was opened and closed again: announce, then close notice.
     auto notices = master.receive_all();
     ASSERT_EQ(notices.size(), 2u);
@@ -518,49 +515,48 @@ TEST_F(StartStopTest, a_live_start_without_a_sound_card_returns_to_idle) {
 
 TEST_F(StartStopTest, a_live_stop_keeps_capture_running_until_the_ring_has_drained) {
     host.capture_result = CaptureAnswer::ok;
-    ctx->state.feed_mode = FEED_LIVE_PRIMING;
+    ctx->live_ring.feed_mode = FeedMode::live_priming;
     on_command(*ctx, Command::start);
-    const StationState& s = ctx->state;
-    ASSERT_EQ(s.broadcast_state, BS_BROADCASTING);
-    EXPECT_FALSE(s.view.button_enabled);  // until live sending begins
+    ASSERT_EQ(ctx->sender.broadcast_state, BroadcastState::broadcasting);
+    EXPECT_FALSE(ctx->window.menus.button_enabled);  // until live sending begins
 
     on_command(*ctx, Command::start_stop);
-    EXPECT_EQ(s.broadcast_state, BS_STOP_REQUESTED);
-    EXPECT_EQ(s.feed_mode, FEED_LIVE_STOPPING);
-    EXPECT_TRUE(s.hourglass);
-    EXPECT_FALSE(s.view.button_enabled);
+    EXPECT_EQ(ctx->sender.broadcast_state, BroadcastState::stop_requested);
+    EXPECT_EQ(ctx->live_ring.feed_mode, FeedMode::live_stopping);
+    EXPECT_TRUE(ctx->window.hourglass);
+    EXPECT_FALSE(ctx->window.menus.button_enabled);
     EXPECT_EQ(host.captures_closed, 0);  // the pump closes it after its last cycle
     EXPECT_GE(ctx->station.socket.fd(), 0);
 
     finish_stop(*ctx);  // what the sender does once the ring is empty
     EXPECT_EQ(host.captures_closed, 1);  // (the pump would have closed it already)
-    EXPECT_EQ(s.broadcast_state, BS_IDLE);
-    EXPECT_EQ(s.feed_mode, FEED_LIVE_PRIMING);
-    EXPECT_FALSE(s.hourglass);
-    EXPECT_TRUE(s.view.button_enabled);
+    EXPECT_EQ(ctx->sender.broadcast_state, BroadcastState::idle);
+    EXPECT_EQ(ctx->live_ring.feed_mode, FeedMode::live_priming);
+    EXPECT_FALSE(ctx->window.hourglass);
+    EXPECT_TRUE(ctx->window.menus.button_enabled);
     EXPECT_EQ(ctx->station.socket.fd(), -1);
 }
 
 TEST_F(StartStopTest, a_live_stop_the_sound_card_never_drains_ends_after_ten_seconds) {
     host.capture_result = CaptureAnswer::ok;
-    ctx->state.feed_mode = FEED_LIVE_PRIMING;
+    ctx->live_ring.feed_mode = FeedMode::live_priming;
     on_command(*ctx, Command::start);
-    ASSERT_EQ(ctx->state.broadcast_state, BS_BROADCASTING);
+    ASSERT_EQ(ctx->sender.broadcast_state, BroadcastState::broadcasting);
     on_command(*ctx, Command::start_stop);
     size_t boxes = host.messages.size();
 
     host.clock_ms += 9999;  // no capture buffer comes any more
     panel_tick(*ctx);
-    EXPECT_EQ(ctx->state.broadcast_state, BS_STOP_REQUESTED);
+    EXPECT_EQ(ctx->sender.broadcast_state, BroadcastState::stop_requested);
     EXPECT_EQ(host.captures_closed, 0);
 
     host.clock_ms += 1;
     panel_tick(*ctx);
-    EXPECT_EQ(ctx->state.broadcast_state, BS_IDLE);
+    EXPECT_EQ(ctx->sender.broadcast_state, BroadcastState::idle);
     EXPECT_EQ(host.captures_closed, 1);
     EXPECT_EQ(ctx->station.socket.fd(), -1);
-    EXPECT_TRUE(ctx->state.view.button_enabled);
-    EXPECT_FALSE(ctx->state.hourglass);
+    EXPECT_TRUE(ctx->window.menus.button_enabled);
+    EXPECT_FALSE(ctx->window.hourglass);
     ASSERT_EQ(host.messages.size(), boxes + 1);
     EXPECT_NE(host.last_message().find("sound card"), std::string::npos);
     EXPECT_EQ(host.messages.back().style, Buttons::ok | Icon::warning);
@@ -584,8 +580,8 @@ TEST(ControllerStartupTest, without_a_sound_card_the_operator_is_told_and_the_fe
               "script (Mode=1 asks for live).");
     EXPECT_EQ(host.messages[0].style, Buttons::ok | Icon::warning);
     EXPECT_EQ(ctx->state.MODE, 0);
-    EXPECT_EQ(ctx->state.feed_mode, FEED_SCRIPT);
-    EXPECT_TRUE(ctx->state.view.start_enabled);
+    EXPECT_EQ(ctx->live_ring.feed_mode, FeedMode::script);
+    EXPECT_TRUE(ctx->window.menus.start_enabled);
     EXPECT_TRUE(needs_info);
 
     // A script station needs no recording device: one plain note.
@@ -597,13 +593,13 @@ TEST(ControllerStartupTest, without_a_sound_card_the_operator_is_told_and_the_fe
     EXPECT_EQ(script_host.messages[0].text,
               "No recording device found: live broadcasting is off. A script station needs none.");
     EXPECT_EQ(script_host.messages[0].style, Buttons::ok | Icon::warning);
-    EXPECT_EQ(script_station->state.feed_mode, FEED_SCRIPT);
+    EXPECT_EQ(script_station->live_ring.feed_mode, FeedMode::script);
 
     FakeHost quiet_host;
     auto with_card = make_context(quiet_host);
     ASSERT_EQ(controller_startup(*with_card, dir.file("station.ini").c_str(), false, nullptr), 1);
     EXPECT_TRUE(quiet_host.messages.empty());
-    EXPECT_EQ(with_card->state.feed_mode, FEED_LIVE_PRIMING);
+    EXPECT_EQ(with_card->live_ring.feed_mode, FeedMode::live_priming);
 }
 
 }  // namespace

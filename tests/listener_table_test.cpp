@@ -35,6 +35,7 @@ PacketHeader header_of(const std::vector<uint8_t>& datagram) {
 
 // The station socket on 127.0.3.1; listeners on other 127.0.3.x addresses.
 struct ListenerTableTest : ::testing::Test {
+    bool station_on_air() const { return ctx->sender.broadcast_state != BroadcastState::idle; }
     FakeHost host;
     std::unique_ptr<Context> ctx = make_context(host);
     TempDir dir;
@@ -52,8 +53,8 @@ struct ListenerTableTest : ::testing::Test {
         s.BANDWIDTH = 28800;
         s.SamplingRate = 16000;
         s.StationName = "Velmora Test";
-        s.broadcast_state = BS_BROADCASTING;
-        s.program_dir = dir.path();
+        ctx->sender.broadcast_state = BroadcastState::broadcasting;
+        ctx->program_dir = dir.path();
         s.user_list_path = dir.file("userlist.txt");
         ctx->sender.packet_counter = 100;
     }
@@ -183,13 +184,13 @@ TEST_F(ListenerTableTest, keeper_query_never_changes_the_table_even_when_full) {
             htonl(0x0A000000u + static_cast<uint32_t>(i));
     }
     auto before = std::make_unique<ListenerTable>(ctx->listeners);
-    ctx->state.keeper_watchdog = 700;
+    ctx->listeners.keeper_watchdog = 700;
 
     EXPECT_EQ(join(second, "Radio Velmora's Keeper"), 0);
     auto reply = second.receive();
     EXPECT_EQ(text_parts(reply), Parts{"Broadcaster running\n2000 8192/28800"});
     EXPECT_EQ(header_of(reply).seq, 108u);
-    EXPECT_EQ(ctx->state.keeper_watchdog, 0);
+    EXPECT_EQ(ctx->listeners.keeper_watchdog, 0);
     EXPECT_EQ(0, memcmp(before->entries, ctx->listeners.entries, sizeof before->entries));
     EXPECT_EQ(ctx->listeners.busy_rejections, 0);
 
@@ -410,7 +411,7 @@ TEST_F(ListenerTableTest, an_upgrade_from_a_listener_that_left_does_not_bring_it
     handle_upgrade(*ctx, ctx->listeners, second.addr(), "Please");
     EXPECT_EQ(entry(1).age, AGE_FREE);
     int bps = 0;
-    EXPECT_EQ(listener_load(*ctx, ctx->listeners, &bps), 1);
+    EXPECT_EQ(listener_load(*ctx, ctx->listeners, station_on_air(), &bps), 1);
     EXPECT_EQ(bps, 16000);
 }
 
@@ -420,19 +421,19 @@ TEST_F(ListenerTableTest, load_sums_the_cost_of_each_mode) {
         ctx->listeners.entries[mode * 2].mode = mode;
     }
     int bps = -1;
-    EXPECT_EQ(listener_load(*ctx, ctx->listeners, &bps), 4);
+    EXPECT_EQ(listener_load(*ctx, ctx->listeners, station_on_air(), &bps), 4);
     EXPECT_EQ(bps, 8 * (2000 + 4000 + 2000 + 6000));
     EXPECT_TRUE(ctx->listeners.repeater_present);
-    EXPECT_EQ(listener_load(*ctx, ctx->listeners, nullptr), 4);
+    EXPECT_EQ(listener_load(*ctx, ctx->listeners, station_on_air(), nullptr), 4);
 
     ctx->listeners.entries[4].age = AGE_FREE;
     ctx->listeners.entries[6].age = AGE_FREE;
-    EXPECT_EQ(listener_load(*ctx, ctx->listeners, &bps), 2);
+    EXPECT_EQ(listener_load(*ctx, ctx->listeners, station_on_air(), &bps), 2);
     EXPECT_EQ(bps, 8 * 6000);
     EXPECT_FALSE(ctx->listeners.repeater_present);
 
-    ctx->state.broadcast_state = BS_IDLE;
-    listener_load(*ctx, ctx->listeners, &bps);
+    ctx->sender.broadcast_state = BroadcastState::idle;
+    listener_load(*ctx, ctx->listeners, station_on_air(), &bps);
     EXPECT_EQ(bps, 0);
 }
 

@@ -64,7 +64,7 @@ struct LiveCaptureTest : ::testing::Test {
         s.SamplingRate = 16000;
         s.device_rate = 22050;
         s.TransferRate = 2000;
-        s.feed_mode = FEED_LIVE_PRIMING;
+        ctx->live_ring.feed_mode = FeedMode::live_priming;
         ctx->sender.packet_counter = 100;  // past the CPU check unless a test wants it
     }
 
@@ -155,17 +155,17 @@ TEST_F(LiveCaptureTest, a_cycle_of_eight_blocks_is_encoded_as_the_frames_of_its_
 
 TEST_F(LiveCaptureTest, the_sender_is_set_to_entry_8_when_the_write_index_reaches_24) {
     for (int b = 0; b < 23; ++b) pump(block(b));
-    EXPECT_EQ(ctx->state.feed_mode, FEED_LIVE_PRIMING);
+    EXPECT_EQ(ctx->live_ring.feed_mode, FeedMode::live_priming);
     EXPECT_EQ(ctx->live_ring.write_index, 23);
     EXPECT_EQ(ctx->live_ring.read_index, 0);
     pump(block(23));
-    EXPECT_EQ(ctx->state.feed_mode, FEED_LIVE_PRIMED);
+    EXPECT_EQ(ctx->live_ring.feed_mode, FeedMode::live_primed);
     EXPECT_EQ(ctx->live_ring.read_index, 8);
     EXPECT_EQ(ctx->live_ring.write_index, 24);
     // Entry 8 is the first block's cycle.
     EXPECT_EQ(ring_frame(8), encoded(frames_of_cycle(0)[0].data(), 2000));
     // A script feed pumps nothing.
-    ctx->state.feed_mode = FEED_SCRIPT;
+    ctx->live_ring.feed_mode = FeedMode::script;
     pump(block(24));
     EXPECT_EQ(ctx->live_ring.write_index, 24);
 }
@@ -184,7 +184,7 @@ TEST_F(LiveCaptureTest, a_stop_mid_cycle_records_to_the_end_of_the_cycle_and_enc
     for (int b = 0; b < 27; ++b) deliver(b);  // three blocks into the fourth cycle
     EXPECT_EQ(host.live_ticks_posted, 27);
     EXPECT_EQ(host.queued.size(), 60u);  // each buffer went back to the device
-    ctx->state.feed_mode = FEED_LIVE_STOPPING;
+    ctx->live_ring.feed_mode = FeedMode::live_stopping;
     for (int b = 27; b < 31; ++b) deliver(b);
     EXPECT_TRUE(ctx->capture.open);
     EXPECT_EQ(ctx->live_ring.write_index, 31);

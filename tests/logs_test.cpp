@@ -27,7 +27,7 @@ struct LogsTest : ::testing::Test {
 
     void SetUp() override {
         tzset();
-        ctx->state.program_dir = dir.path();
+        ctx->program_dir = dir.path();
         host.now = kThursdayNoon;
     }
     void TearDown() override { tzset(); }
@@ -116,19 +116,19 @@ TEST_F(LogsTest, a_log_that_cannot_be_written_is_told_once_not_once_a_line) {
                  {dir.file("locked"), "Permission denied"}};
     for (const Case& c : cases) {
         if (root && c.folder == dir.file("locked")) continue;
-        ctx->state.program_dir = dir.path();
+        ctx->program_dir = dir.path();
         write_daily_log(*ctx, "kept\n");
         host.messages.clear();
-        ctx->state.program_dir = c.folder;
+        ctx->program_dir = c.folder;
         for (int i = 0; i < 5; ++i) write_daily_log(*ctx, "lost %d\n", i);
         ASSERT_EQ(host.messages.size(), 1u) << c.folder;
         EXPECT_EQ(host.messages[0].text, "Cannot write the log file " + c.folder + "/vmb_thur.log: " +
                                              c.cause + "\nLog lines are lost until it can be written again.");
         EXPECT_EQ(host.messages[0].style, Buttons::ok | Icon::warning);
 
-        ctx->state.program_dir = dir.path();  // a line gets through: the next loss is told again
+        ctx->program_dir = dir.path();  // a line gets through: the next loss is told again
         write_daily_log(*ctx, "kept\n");
-        ctx->state.program_dir = c.folder;
+        ctx->program_dir = c.folder;
         write_daily_log(*ctx, "lost again\n");
         EXPECT_EQ(host.messages.size(), 2u) << c.folder;
     }
@@ -136,7 +136,7 @@ TEST_F(LogsTest, a_log_that_cannot_be_written_is_told_once_not_once_a_line) {
     chmod(dir.file("locked").c_str(), 0700);
 
     host.messages.clear();
-    ctx->state.program_dir.clear();  // paths never set up: nothing is written anywhere, quietly
+    ctx->program_dir.clear();  // paths never set up: nothing is written anywhere, quietly
     write_daily_log(*ctx, "lost\n");
     EXPECT_TRUE(host.messages.empty());
 }

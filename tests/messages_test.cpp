@@ -76,7 +76,7 @@ TEST_F(MessagesTest, string_table_holds_the_key_names_and_capture_texts) {
 struct ViewLogTest : MessagesTest {
     TempDir dir;
     void SetUp() override {
-        ctx->state.program_dir = dir.path();
+        ctx->program_dir = dir.path();
         write_file(dir.file("vmb_mon.log"), "127.000.000.001 joined\n");
     }
 };

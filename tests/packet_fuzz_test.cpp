@@ -99,7 +99,7 @@ struct Fuzzer {
         s.INTRANET = pick(0, 1);
         s.MBONE = pick(0, 1);
         s.Stream2X = pick(0, 1);
-        s.broadcast_state = pick(0, 3);
+        ctx.sender.broadcast_state = static_cast<BroadcastState>(pick(0, 3));
         ctx.station.net_mask = static_cast<uint32_t>(rng());
         ctx.sender.packet_counter = static_cast<uint32_t>(rng());
         ctx.sender.entry_index = pick(-3, 5);
@@ -154,7 +154,8 @@ TEST(PacketFuzz, random_datagrams_never_upset_the_reception_path) {
     }
     EXPECT_LE(active, 254);
     int bps = 0;
-    EXPECT_EQ(listener_load(*ctx, ctx->listeners, &bps), active);
+    const bool on_air = ctx->sender.broadcast_state != BroadcastState::idle;
+    EXPECT_EQ(listener_load(*ctx, ctx->listeners, on_air, &bps), active);
 }
 
 TEST(PacketFuzz, malformed_datagrams_arrive_through_a_real_socket_and_are_read_safely) {

@@ -25,9 +25,9 @@ struct PanelViewTest : ::testing::Test {
     void SetUp() override { tzset(); }
     void TearDown() override { tzset(); }
 
-    void on_air(int feed_mode) {
-        ctx->state.broadcast_state = BS_BROADCASTING;
-        ctx->state.feed_mode = feed_mode;
+    void on_air(FeedMode feed_mode) {
+        ctx->sender.broadcast_state = BroadcastState::broadcasting;
+        ctx->live_ring.feed_mode = feed_mode;
     }
     void load_entry(const char* song, const char* picture, const char* text) {
         ScriptEntry e{};
@@ -35,7 +35,7 @@ struct PanelViewTest : ::testing::Test {
         strncpy(e.picture, picture, sizeof e.picture - 1);
         strncpy(e.text, text, sizeof e.text - 1);
         ctx->script.entries.push_back(e);
-        ctx->state.script_entries = static_cast<int>(ctx->script.entries.size());
+        ctx->script.script_entries = static_cast<int>(ctx->script.entries.size());
     }
 };
 
@@ -51,7 +51,7 @@ TEST_F(PanelViewTest, times_read_as_asctime_in_english_whatever_the_locale) {
 
     EXPECT_EQ(start_time_text(*ctx), "----");
     EXPECT_EQ(elapsed_line(*ctx), "----");
-    on_air(FEED_SCRIPT);
+    on_air(FeedMode::script);
     ctx->station.broadcast_start_time = 1'699'000'000;
     host.now = 1'699'000'000 + 86400 + 3600 + 61;
     EXPECT_EQ(start_time_text(*ctx), "Nov  3 08:26:40");
@@ -61,25 +61,25 @@ TEST_F(PanelViewTest, times_read_as_asctime_in_english_whatever_the_locale) {
 }
 
 TEST_F(PanelViewTest, broadcasting_blinks_only_on_the_air) {
-    ctx->state.blink_phase = 1;
+    ctx->window.blink_phase = 1;
     EXPECT_FALSE(broadcasting_visible(*ctx));
-    ctx->state.broadcast_state = BS_STOP_REQUESTED;
+    ctx->sender.broadcast_state = BroadcastState::stop_requested;
     EXPECT_TRUE(broadcasting_visible(*ctx));
-    ctx->state.blink_phase = 0;
+    ctx->window.blink_phase = 0;
     EXPECT_FALSE(broadcasting_visible(*ctx));
 }
 
 TEST_F(PanelViewTest, audio_type_marks_a_card_recording_at_another_rate) {
     ctx->state.SamplingRate = 16000;
     EXPECT_EQ(audio_type(*ctx, 22050), "Music ");  // idle: no mark
-    on_air(FEED_LIVE_SENDING);
+    on_air(FeedMode::live_sending);
     EXPECT_EQ(audio_type(*ctx, 22050), "Music*");
     EXPECT_EQ(audio_type(*ctx, 16000), "Music ");
     ctx->state.SamplingRate = 8000;
     EXPECT_EQ(audio_type(*ctx, 8000), "Voice ");
     // A script broadcast records nothing: no mark, whatever rate the card last had.
     ctx->state.SamplingRate = 16000;
-    on_air(FEED_SCRIPT);
+    on_air(FeedMode::script);
     EXPECT_EQ(audio_type(*ctx, 22050), "Music ");
 }
 
@@ -88,7 +88,7 @@ TEST_F(PanelViewTest, now_playing_lines_follow_the_feed) {
     EXPECT_EQ(idle.first, "Stopped");
     EXPECT_EQ(idle.picture, "");
 
-    on_air(FEED_LIVE_SENDING);
+    on_air(FeedMode::live_sending);
     EXPECT_EQ(now_playing_lines(*ctx).first, "Live");
     EXPECT_EQ(now_playing_lines(*ctx).text, "");
 
@@ -99,7 +99,7 @@ TEST_F(PanelViewTest, now_playing_lines_follow_the_feed) {
     EXPECT_EQ(live.first, "Live");
     EXPECT_EQ(live.text, "Second");
 
-    on_air(FEED_SCRIPT);
+    on_air(FeedMode::script);
     ctx->sender.entry_index = 0;
     NowPlayingLines script = now_playing_lines(*ctx);
     EXPECT_EQ(script.first, "/songs/one.VMA");

@@ -46,7 +46,7 @@ struct ReflectionTest : StationTest {
         snprintf(entry.text, sizeof entry.text, "Song");
         ctx->script.entries.push_back(entry);
         ctx->script.loaded = true;
-        ctx->state.script_entries = 1;
+        ctx->script.script_entries = 1;
         open();
         count_sends(*ctx, sent_to);
     }
@@ -111,8 +111,8 @@ TEST_F(ReflectionTest, a_join_forged_between_two_stations_dies_out) {
     // Station B on another address, same port, no script: it only answers.
     ReentrantHost other_host;
     auto other = make_context(other_host);
-    set_test_station(other->state, dir, test_ip(93), master_ip);
-    other->state.broadcast_state = BS_BROADCASTING;
+    set_test_station(*other, dir, test_ip(93), master_ip);
+    other->sender.broadcast_state = BroadcastState::broadcasting;
     ASSERT_EQ(open_station(*other, test_ip(93).c_str(), nullptr, "", "Other FM"), 1);
     std::map<std::pair<uint32_t, uint16_t>, int> sent_by_other;
     count_sends(*other, sent_by_other);

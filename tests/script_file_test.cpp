@@ -43,7 +43,7 @@ struct ScriptFileTest : ::testing::Test {
         write_file(path, zero_lines(lines));
     }
     void expect_nothing_loaded() {
-        EXPECT_EQ(ctx->state.script_entries, 0);
+        EXPECT_EQ(ctx->script.script_entries, 0);
         EXPECT_TRUE(ctx->script.entries.empty());
         EXPECT_FALSE(ctx->script.loaded);
     }
@@ -80,7 +80,7 @@ TEST_F(ScriptFileTest, matching_script_loads_without_a_question) {
                   "1 " + dir.file("b.VMA") + " " + picture + " Now playing: b", "0 c.wav"});
     EXPECT_EQ(load_script(*ctx, ctx->script, ctx->codec, path.c_str()), 3);
     EXPECT_TRUE(host.messages.empty());
-    EXPECT_EQ(ctx->state.script_entries, 3);
+    EXPECT_EQ(ctx->script.script_entries, 3);
     EXPECT_TRUE(ctx->script.loaded);
     ASSERT_EQ(ctx->script.entries.size(), 3u);
 
@@ -109,7 +109,7 @@ TEST_F(ScriptFileTest, settings_question_yes_takes_the_scripts_rates) {
     EXPECT_TRUE(host.messages[0].owned);
     EXPECT_EQ(ctx->state.TransferRate, 3528);
     EXPECT_EQ(ctx->codec.rate_percent, 32);
-    EXPECT_EQ(ctx->state.script_entries, 3);
+    EXPECT_EQ(ctx->script.script_entries, 3);
 }
 
 TEST_F(ScriptFileTest, settings_question_no_leaves_everything_as_it_was) {
@@ -244,7 +244,7 @@ TEST_F(ScriptFileTest, open_script_needs_every_song_file) {
     make("b.V40", "VMA ");
     write_script({"2 11025 032 SCRIPT", "1 " + dir.file("a.wav"), "3 " + dir.file("b.VMA")});
     EXPECT_EQ(open_script(*ctx, ctx->script, ctx->codec, path.c_str()), 2);  // a's companion is missing: no matter
-    EXPECT_EQ(ctx->state.script_entries, 2);
+    EXPECT_EQ(ctx->script.script_entries, 2);
 
     write_script({"2 11025 032 SCRIPT", "1 " + dir.file("a.wav"), "3 " + dir.file("c.wav")});
     EXPECT_EQ(open_script(*ctx, ctx->script, ctx->codec, path.c_str()), 0);
@@ -281,7 +281,7 @@ TEST_F(ScriptFileTest, live_list_loads_display_time_picture_and_text) {
     // An entry without a picture name shows its text alone.
     write_script({"2 8000 LIVE", "360 \"" + picture + "\" a", "60 \"\" b"});
     EXPECT_EQ(open_live_list(*ctx, ctx->script, path.c_str()), 2);
-    EXPECT_EQ(ctx->state.script_entries, 2);
+    EXPECT_EQ(ctx->script.script_entries, 2);
 }
 
 TEST_F(ScriptFileTest, live_list_refusals_show_their_messages) {

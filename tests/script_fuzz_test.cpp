@@ -82,10 +82,10 @@ struct ScriptFuzzTest : ::testing::Test {
     void expect_consistent_table(int result) {
         EXPECT_GE(result, -1);
         EXPECT_LE(result, SCRIPT_MAX_ENTRIES);
-        EXPECT_EQ(static_cast<size_t>(ctx->state.script_entries), ctx->script.entries.size());
-        EXPECT_EQ(ctx->script.loaded, ctx->state.script_entries > 0);
+        EXPECT_EQ(static_cast<size_t>(ctx->script.script_entries), ctx->script.entries.size());
+        EXPECT_EQ(ctx->script.loaded, ctx->script.script_entries > 0);
         if (result >= 0) {
-            EXPECT_EQ(result, ctx->state.script_entries);
+            EXPECT_EQ(result, ctx->script.script_entries);
         }
         for (const ScriptEntry& e : ctx->script.entries) {
             EXPECT_LT(strnlen(e.song, sizeof e.song), sizeof e.song);

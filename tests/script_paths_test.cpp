@@ -75,7 +75,7 @@ TEST_F(ScriptPathsTest, the_station_finds_songs_and_pictures_beside_the_script) 
     EXPECT_EQ(load_script(*ctx, ctx->script, ctx->codec, script.c_str()), 0);
     EXPECT_EQ(host.last_message(),
               "Cannot open file " + in_show(long_name) + "\nPlease check the script.");
-    EXPECT_EQ(ctx->state.script_entries, 0);
+    EXPECT_EQ(ctx->script.script_entries, 0);
 }
 
 TEST_F(ScriptPathsTest, the_song_job_and_the_picture_pass_write_beside_the_script) {

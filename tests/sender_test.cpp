@@ -79,7 +79,7 @@ struct SenderTest : StationTest {
         snprintf(entry.text, sizeof entry.text, "%s", text.c_str());
         ctx->script.entries.push_back(entry);
         ctx->script.loaded = true;
-        ctx->state.script_entries = static_cast<int>(ctx->script.entries.size());
+        ctx->script.script_entries = static_cast<int>(ctx->script.entries.size());
     }
 
     void add_song(int count, int id, int frame_count) {
@@ -310,7 +310,7 @@ TEST_F(SenderTest, oversized_and_short_frames_end_the_song) {
     entry.count = 1;
     snprintf(entry.song, sizeof entry.song, "%s", dir.file("cut.VMA").c_str());
     ctx->script.entries.push_back(entry);
-    ctx->state.script_entries = 2;
+    ctx->script.script_entries = 2;
     open();
     LoopbackSocket listener(test_ip(94).c_str());
     join(listener);
@@ -346,7 +346,7 @@ TEST_F(SenderTest, a_missing_song_file_stops_the_broadcast_with_a_message) {
                                          "check the script.");
     EXPECT_EQ(host.messages[1].text, "No song of the script can be played: the broadcast stops.");
     EXPECT_EQ(host.messages[1].style, Buttons::ok | Icon::error);
-    EXPECT_EQ(ctx->state.failure_status, 1);
+    EXPECT_EQ(ctx->sender.failure_status, 1);
     EXPECT_EQ(ctx->sender.pending_ticks, 0);  // the next tick is not refused
 }
 
@@ -370,13 +370,13 @@ TEST_F(SenderTest, songs_that_cannot_be_played_are_skipped_with_one_message_each
     EXPECT_NE(host.messages[1].text.find(std::string(ctx->script.entries[2].song) +
                                          " (not a compressed sample file)"),
               std::string::npos);
-    EXPECT_EQ(ctx->state.failure_status, 0);
+    EXPECT_EQ(ctx->sender.failure_status, 0);
 
     // Put back while on the air, the song plays again at its turn.
     add_song(1, 2, 1);
     ctx->script.entries[1] = ctx->script.entries.back();
     ctx->script.entries.pop_back();
-    ctx->state.script_entries = 4;
+    ctx->script.script_entries = 4;
     listener.receive_all();
     ticks(2);
     EXPECT_EQ(audio_frames(listener.receive_all()), (std::vector<std::pair<int, int>>{{1, 0}, {2, 0}}));
@@ -576,7 +576,7 @@ TEST_F(SenderTest, a_stop_inside_a_tick_leaves_the_next_broadcast_free_to_run) {
 
     add_song(1, 2, 5);  // the next broadcast loads its script afresh
     open();
-    ctx->state.broadcast_state = BS_BROADCASTING;
+    ctx->sender.broadcast_state = BroadcastState::broadcasting;
     for (int i = 0; i < 12; ++i) EXPECT_EQ(broadcast_tick(station_parts(*ctx)), 1) << "tick " << i;
     EXPECT_TRUE(host.exit_statuses.empty());
 }
@@ -695,7 +695,7 @@ struct LiveSenderTest : SenderTest {
             ctx->script.entries.push_back(entry);
         }
         ctx->script.loaded = true;
-        ctx->state.script_entries = 2;
+        ctx->script.script_entries = 2;
         // The pump has queued entries 8 to 15.
         for (int i = 8; i < 16; ++i) {
             put_live_frame(ctx->live_ring.entries[i].main, frame(i, 0));
@@ -714,17 +714,17 @@ struct LiveSenderTest : SenderTest {
 };
 
 TEST_F(LiveSenderTest, live_sending_starts_on_a_super_block_and_drains_to_a_stop) {
-    ctx->state.feed_mode = FEED_LIVE_PRIMING;
+    ctx->live_ring.feed_mode = FeedMode::live_priming;
     open();
     LoopbackSocket companion(test_ip(95).c_str());
     join(companion, true);
     EXPECT_TRUE(with_flags(companion.receive_all(), PF_AUDIO | PF_COMPANION).empty());
     EXPECT_EQ(ctx->sender.packet_counter, 0u);
 
-    ctx->state.feed_mode = FEED_LIVE_PRIMED;
+    ctx->live_ring.feed_mode = FeedMode::live_primed;
     ticks(8);
-    EXPECT_EQ(ctx->state.feed_mode, FEED_LIVE_SENDING);
-    EXPECT_TRUE(ctx->state.view.button_enabled);
+    EXPECT_EQ(ctx->live_ring.feed_mode, FeedMode::live_sending);
+    EXPECT_TRUE(ctx->window.menus.button_enabled);
     Datagrams got = companion.receive_all();
     EXPECT_EQ(audio_seqs(got, PF_AUDIO | PF_COMPANION),
               (std::vector<uint32_t>{0, 1, 2, 3, 4, 5, 6, 7}));
@@ -737,11 +737,11 @@ TEST_F(LiveSenderTest, live_sending_starts_on_a_super_block_and_drains_to_a_stop
     EXPECT_EQ(header_of(texts[0]).seq, 1u);
     EXPECT_EQ(text_parts(texts[0])[1], "Live 0");
 
-    ctx->state.feed_mode = FEED_LIVE_STOPPING;
-    ctx->state.broadcast_state = BS_STOP_REQUESTED;
+    ctx->live_ring.feed_mode = FeedMode::live_stopping;
+    ctx->sender.broadcast_state = BroadcastState::stop_requested;
     EXPECT_EQ(broadcast_tick(station_parts(*ctx)), 1);
-    EXPECT_EQ(ctx->state.broadcast_state, BS_IDLE);
-    EXPECT_EQ(ctx->state.feed_mode, FEED_LIVE_PRIMING);  // finish_stop: live again
+    EXPECT_EQ(ctx->sender.broadcast_state, BroadcastState::idle);
+    EXPECT_EQ(ctx->live_ring.feed_mode, FeedMode::live_priming);  // finish_stop: live again
     EXPECT_EQ(ctx->live_ring.read_index, 0);
     EXPECT_EQ(ctx->live_ring.write_index, 0);
     EXPECT_EQ(ctx->station.socket.fd(), -1);
@@ -756,7 +756,7 @@ TEST_F(LiveSenderTest, live_pictures_change_on_their_own_clock) {
         snprintf(ctx->script.entries[i].picture, SCRIPT_NAME_SIZE, "%s",
                  dir.file(i == 0 ? "a.bmp" : "b.bmp").c_str());
     }
-    ctx->state.feed_mode = FEED_LIVE_SENDING;
+    ctx->live_ring.feed_mode = FeedMode::live_sending;
     ctx->state.SamplingRate = 8000;  // a second is 4 ticks of 2048 samples (3.9)
     open();
     LoopbackSocket listener(test_ip(94).c_str());
@@ -780,14 +780,14 @@ TEST_F(LiveSenderTest, live_pictures_change_on_their_own_clock) {
         EXPECT_EQ(text_parts(texts[i])[1], i == 1 ? "Live 1" : "Live 0");
     }
     EXPECT_STREQ(on_air(ctx->sender, ctx->script).song_text, "Live 0");
-    ctx->state.broadcast_state = BS_BROADCASTING;
+    ctx->sender.broadcast_state = BroadcastState::broadcasting;
     const NowPlayingLines panel = now_playing_lines(*ctx);  // the window's panel
     EXPECT_EQ(panel.picture, dir.file("a.bmp"));
     EXPECT_EQ(panel.text, "Live 0");
 }
 
 TEST_F(LiveSenderTest, an_empty_ring_sends_its_next_entry_again_and_waits) {
-    ctx->state.feed_mode = FEED_LIVE_SENDING;
+    ctx->live_ring.feed_mode = FeedMode::live_sending;
     ctx->live_ring.read_index = 15;
     put_live_frame(ctx->live_ring.entries[16].main, frame(99, 0));  // sent one lap ago
     open();

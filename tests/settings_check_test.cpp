@@ -179,14 +179,14 @@ TEST_F(SettingsCheckTest, a_bandwidth_too_small_for_one_listener_is_a_warning) {
 TEST_F(SettingsCheckTest, start_refuses_an_address_it_cannot_use_and_opens_nothing) {
     ctx->state.SPECIFIC_IP = 1;
     ctx->state.IP_ADDR = "300.1.2.3";
-    ctx->state.feed_mode = FEED_LIVE_PRIMING;
+    ctx->live_ring.feed_mode = FeedMode::live_priming;
     write_file(ini, "[VelmoraStation]\nSPECIFIC_IP=1\nIP_ADDR=300.1.2.3\n");
     start_broadcast(*ctx, true);
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].text, "Cannot start broadcasting: " + ini +
                                          ":3: IP_ADDR=300.1.2.3 is not a dotted IPv4 address (SPECIFIC_IP=1 "
                                          "binds the station to it)");
-    EXPECT_EQ(ctx->state.broadcast_state, BS_IDLE);
+    EXPECT_EQ(ctx->sender.broadcast_state, BroadcastState::idle);
     EXPECT_LT(ctx->station.socket.fd(), 0);
     EXPECT_TRUE(host.read_notifications.empty());
 }

@@ -216,12 +216,12 @@ TEST_F(SettingsTest, set_rate_derives_the_percentage_and_returns_the_quotient) {
 }
 
 TEST_F(SettingsTest, paths_follow_velmora_home_and_the_user_config_directory) {
-    StationState s;
-    setup_paths(s, "lumo.ini");
-    EXPECT_EQ(s.program_dir, dir.file("home"));
+    StationState& s = ctx->state;
+    setup_paths(*ctx, "lumo.ini");
+    EXPECT_EQ(ctx->program_dir, dir.file("home"));
     EXPECT_EQ(s.user_list_path, dir.file("home/userlist.txt"));
     EXPECT_EQ(s.settings_file, dir.file("config/velmora/lumo.ini"));
-    setup_paths(s, "/etc/velmora/night.ini");
+    setup_paths(*ctx, "/etc/velmora/night.ini");
     EXPECT_EQ(s.settings_file, "/etc/velmora/night.ini");
 }
 

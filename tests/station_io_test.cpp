@@ -30,7 +30,7 @@ struct StationIoTest : StationTest {
         snprintf(entry.text, sizeof entry.text, "A song");
         ctx->script.entries.push_back(entry);
         ctx->script.loaded = true;
-        ctx->state.script_entries = 1;
+        ctx->script.script_entries = 1;
         open();
     }
 

@@ -147,12 +147,12 @@ struct ControllerRestart : ::testing::Test {
 
     void SetUp() override {
         StationState& s = ctx->state;
-        set_test_station(s, dir, station_ip, test_ip(115));
+        set_test_station(*ctx, dir, station_ip, test_ip(115));
         s.SamplingRate = kRate;
         s.device_rate = kRate;
         s.TransferRate = 8820;
         s.AutoStart = 2;
-        s.feed_mode = FEED_SCRIPT;
+        ctx->live_ring.feed_mode = FeedMode::script;
         s.StationScript = dir.file("show.VSK");
     }
     void TearDown() override { close_station(*ctx); }
@@ -193,7 +193,7 @@ struct ControllerRestart : ::testing::Test {
 TEST_F(ControllerRestart, a_listener_hears_again_after_stop_and_start) {
     write_tone_script(440, 30);
     on_command(*ctx, Command::start);
-    ASSERT_EQ(ctx->state.broadcast_state, BS_BROADCASTING) << host.last_message();
+    ASSERT_EQ(ctx->sender.broadcast_state, BroadcastState::broadcasting) << host.last_message();
     ChildProcess listener;
     const int listen_seconds = 14;
     ASSERT_TRUE(
@@ -207,15 +207,15 @@ TEST_F(ControllerRestart, a_listener_hears_again_after_stop_and_start) {
     EXPECT_EQ(listeners_line(*ctx).rfind("1 - ", 0), 0u) << listeners_line(*ctx);
 
     on_command(*ctx, Command::start_stop);  // Ctrl+S: stop
-    ASSERT_EQ(ctx->state.broadcast_state, BS_IDLE);
+    ASSERT_EQ(ctx->sender.broadcast_state, BroadcastState::idle);
     // The panel and the caption count nobody once the station is closed.
     EXPECT_EQ(listeners_line(*ctx), "0 - 0%");
     EXPECT_NE(caption_text(*ctx).find("[0 - 0%]"), std::string::npos) << caption_text(*ctx);
     write_tone_script(660, 30);  // what the next broadcast plays
     run(2);
     on_command(*ctx, Command::start_stop);  // Ctrl+S: start
-    run(1, [&] { return ctx->state.broadcast_state == BS_BROADCASTING; });
-    ASSERT_EQ(ctx->state.broadcast_state, BS_BROADCASTING) << host.last_message();
+    run(1, [&] { return ctx->sender.broadcast_state == BroadcastState::broadcasting; });
+    ASSERT_EQ(ctx->sender.broadcast_state, BroadcastState::broadcasting) << host.last_message();
     const double restarted_at = seconds_since(listening);
     int status = -2;
     run(listen_seconds + 5, [&] { return (status = listener.wait(0)) != -2; });

@@ -140,7 +140,7 @@ TEST_F(OpenStationTest, close_frees_what_the_broadcast_held) {
     open();
     ctx->script.entries.resize(2);
     ctx->script.loaded = true;
-    ctx->state.script_entries = 2;
+    ctx->script.script_entries = 2;
     ctx->pictures.slots[PICTURE_MAIN].block.assign(100, 1);
     ctx->pictures.slots[PICTURE_LOGO].block.assign(100, 1);
     ctx->pictures.shown_name = "a.bmp";
@@ -151,7 +151,7 @@ TEST_F(OpenStationTest, close_frees_what_the_broadcast_held) {
     close_station(*ctx);
     EXPECT_TRUE(ctx->script.entries.empty());
     EXPECT_FALSE(ctx->script.loaded);
-    EXPECT_EQ(ctx->state.script_entries, 0);
+    EXPECT_EQ(ctx->script.script_entries, 0);
     EXPECT_TRUE(ctx->pictures.slots[PICTURE_MAIN].block.empty());
     EXPECT_TRUE(ctx->pictures.slots[PICTURE_LOGO].block.empty());
     EXPECT_EQ(ctx->pictures.shown_name, "");

@@ -144,15 +144,16 @@ public:
 
 // Settings of a test station: its own address and port, its master on
 // another loopback address, bandwidth for every listener, files in `dir`.
-inline void set_test_station(StationState& s, const TempDir& dir, const std::string& station_ip,
+inline void set_test_station(Context& ctx, const TempDir& dir, const std::string& station_ip,
                              const std::string& master_ip) {
+    StationState& s = ctx.state;
     s.SPECIFIC_IP = 1;
     s.IP_ADDR = station_ip;
     s.STATION_PORT = TEST_STATION_PORT;
     s.MASTER_IP = master_ip;
     s.BANDWIDTH = 100'000'000;
     s.StationName = "Test FM";
-    s.program_dir = dir.path();
+    ctx.program_dir = dir.path();
     s.user_list_path = dir.file("userlist.txt");
 }
 
@@ -173,13 +174,13 @@ struct StationTest : ::testing::Test {
     std::string master_ip = test_ip(92);
 
     void SetUp() override {
-        set_test_station(ctx->state, dir, station_ip, master_ip);
+        set_test_station(*ctx, dir, station_ip, master_ip);
         // The tests count the operator's messages of what they do; the one
         // notice that station lists cannot name the test's port is checked
         // by a station's own run.
         ctx->station.lists_without_port_told = true;
-        ctx->state.broadcast_state = BS_BROADCASTING;
-        ctx->state.feed_mode = FEED_SCRIPT;
+        ctx->sender.broadcast_state = BroadcastState::broadcasting;
+        ctx->live_ring.feed_mode = FeedMode::script;
     }
 
     void TearDown() override { close_station(*ctx); }

@@ -32,8 +32,8 @@ protected:
         strcpy(two.text, "Second \xC3\xA9 song");  // UTF-8 already
         ctx->script.entries = {one, two};
         ctx->sender.entry_index = 1;
-        ctx->state.broadcast_state = BS_BROADCASTING;
-        ctx->state.feed_mode = FEED_SCRIPT;
+        ctx->sender.broadcast_state = BroadcastState::broadcasting;
+        ctx->live_ring.feed_mode = FeedMode::script;
         ctx->station.broadcast_start_time = host.now - 65;
         for (int i = 0; i < listeners; ++i) ctx->listeners.entries[i].age = 0;
         ctx->listeners.busy_rejections = 3;
@@ -68,7 +68,7 @@ TEST_F(StatusReportTest, json_names_the_station_its_listeners_song_and_counters)
 
 TEST_F(StatusReportTest, an_idle_station_reports_no_song_and_no_load) {
     broadcast(2);
-    ctx->state.broadcast_state = BS_IDLE;
+    ctx->sender.broadcast_state = BroadcastState::idle;
     nlohmann::json status = nlohmann::json::parse(status_json(collect_status(*ctx)));
     EXPECT_EQ(status["station"]["state"], "IDLE");
     EXPECT_EQ(status["station"]["on_air_seconds"], 0);

@@ -32,7 +32,7 @@ struct DirectoryTest : ::testing::Test {
                    "[VelmoraStation]\nDIRURL=127.0.0.3\nDIRURLPORT=8081\nCATEGORIES_URL=127.0.0.4\n");
         StationState& s = ctx->state;
         s.settings_file = dir.file("station.ini");
-        s.program_dir = dir.path();
+        ctx->program_dir = dir.path();
         s.StationName = "Night FM";
         s.StationCategory = "Music";
         s.WWW_URL = "http://x";
@@ -69,7 +69,7 @@ TEST_F(DirectoryTest, records_and_files_carry_the_padded_address_and_the_account
     EXPECT_EQ(read_file(dir.file("0201A8C0.vsl")), station_list_record(ctx->state, ctx->station.local_addr_host));
     EXPECT_EQ(read_file(dir.file("listen.vsl")), station_list_record(ctx->state, ctx->station.local_addr_host));
 
-    ctx->state.program_dir = dir.file("missing");
+    ctx->program_dir = dir.file("missing");
     EXPECT_EQ(write_station_lists(*ctx, ctx->station), 0);
     ASSERT_EQ(host.messages.size(), 2u);  // one for each file, naming it and the cause
     EXPECT_NE(host.messages[0].text.find(dir.file("missing/0201A8C0.vsl") + ": No such file"),
@@ -96,7 +96,7 @@ TEST_F(DirectoryTest, add_and_remove_go_to_the_configured_directory_and_any_repl
     EXPECT_EQ(sent_path(0),
               "/cgi-local/ul_vsl.prl?vslFile=0201A8C0.vsl&vslContent=192%2E168%2E001%2E002%20"
               "VelmoraPro%20Night%20FM%0AMusic%0Ahttp%3A%2F%2Fx%0A%0AEMAIL%3Aa%40b%0ALOCATION%3AHere%0A");
-    EXPECT_TRUE(ctx->state.directory_listed);
+    EXPECT_TRUE(ctx->web.directory_listed);
     EXPECT_TRUE(host.messages.empty());
 
     never_answer();  // a failed remove still unlists
@@ -104,14 +104,14 @@ TEST_F(DirectoryTest, add_and_remove_go_to_the_configured_directory_and_any_repl
     ASSERT_EQ(host.http_exchanges.size(), 2u);
     EXPECT_EQ(sent_path(1), "/cgi-local/del_vsl.prl?vslFile=0201A8C0.vsl&vslContent="
                             "192%2E168%2E001%2E002%20VelmoraPro%0AMusic%0A");
-    EXPECT_FALSE(ctx->state.directory_listed);
+    EXPECT_FALSE(ctx->web.directory_listed);
     EXPECT_TRUE(host.messages.empty());  // silent
 }
 
 TEST_F(DirectoryTest, an_unanswered_add_tells_the_operator_and_the_stop_still_sends_the_remove) {
     never_answer();
     directory_add(*ctx, ctx->web, station_socket, ctx->station.local_addr_host);
-    EXPECT_FALSE(ctx->state.directory_listed);
+    EXPECT_FALSE(ctx->web.directory_listed);
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].text,
               "You could not be added to the directory as the station daemon was not contacted.  "
@@ -145,7 +145,7 @@ TEST_F(DirectoryTest, only_a_whole_reply_lists_and_each_failed_add_gives_one_mes
     };
     for (const Case& c : cases) {
         host.messages.clear();
-        ctx->state.directory_listed = false;
+        ctx->web.directory_listed = false;
         host.http_server = [&c](HttpExchange& e) {
             http_lookup_done(e, true, 1);
             http_connected(e);
@@ -153,7 +153,7 @@ TEST_F(DirectoryTest, only_a_whole_reply_lists_and_each_failed_add_gives_one_mes
             c.end(e);
         };
         directory_add(*ctx, ctx->web, station_socket, ctx->station.local_addr_host);
-        EXPECT_EQ(ctx->state.directory_listed, c.listed) << c.what;
+        EXPECT_EQ(ctx->web.directory_listed, c.listed) << c.what;
         if (!c.message) {
             EXPECT_TRUE(host.messages.empty()) << c.what;
             continue;
@@ -163,7 +163,7 @@ TEST_F(DirectoryTest, only_a_whole_reply_lists_and_each_failed_add_gives_one_mes
     }
 
     // The remove at a stop waits seconds, not HTTP_TIMEOUT.
-    ctx->state.directory_listed = true;
+    ctx->web.directory_listed = true;
     host.http_exchanges.clear();
     directory_remove(*ctx, ctx->web, station_socket, ctx->station.local_addr_host);
     ASSERT_EQ(host.http_exchanges.size(), 1u);
@@ -189,7 +189,7 @@ TEST_F(DirectoryTest, a_failed_add_names_host_port_and_cause_in_the_log_and_the_
         };
         directory_add(*ctx, ctx->web, station_socket, ctx->station.local_addr_host);
         const std::string where = std::string("127.0.0.3 port 8081: ") + c.cause;
-        EXPECT_EQ(directory_state_text(ctx->state.directory_listed, ctx->web),
+        EXPECT_EQ(directory_state_text(ctx->web.directory_listed, ctx->web),
                   "unlisted (" + where + ")");
         std::string logs;
         for (const char* day : {"sun", "mon", "tue", "wed", "thur", "fri", "sat"})
@@ -199,7 +199,7 @@ TEST_F(DirectoryTest, a_failed_add_names_host_port_and_cause_in_the_log_and_the_
     }
     answer("HTTP/1.0 200 OK\r\n\r\nOK");
     directory_add(*ctx, ctx->web, station_socket, ctx->station.local_addr_host);
-    EXPECT_EQ(directory_state_text(ctx->state.directory_listed, ctx->web), "listed");
+    EXPECT_EQ(directory_state_text(ctx->web.directory_listed, ctx->web), "listed");
 }
 
 TEST_F(DirectoryTest, a_stop_while_the_add_runs_unlists_the_station_when_the_add_is_done) {
@@ -215,7 +215,7 @@ TEST_F(DirectoryTest, a_stop_while_the_add_runs_unlists_the_station_when_the_add
     directory_add(*ctx, ctx->web, station_socket, ctx->station.local_addr_host);
     ASSERT_EQ(host.http_exchanges.size(), 2u);
     EXPECT_EQ(sent_path(1).substr(0, 22), "/cgi-local/del_vsl.prl");
-    EXPECT_FALSE(ctx->state.directory_listed);
+    EXPECT_FALSE(ctx->web.directory_listed);
 }
 
 TEST_F(DirectoryTest, a_categories_reply_longer_than_the_buffer_is_marked_cut) {
@@ -241,11 +241,11 @@ TEST_F(DirectoryTest, an_intranet_station_asks_for_write_notices_and_contacts_no
     write_file(dir.file("station.ini"), "[VelmoraStation]\nINTRANET=1\n");
     ctx->state.INTRANET = 1;
     directory_add(*ctx, ctx->web, station_socket, ctx->station.local_addr_host);
-    ctx->state.directory_listed = true;
+    ctx->web.directory_listed = true;
     directory_remove(*ctx, ctx->web, station_socket, ctx->station.local_addr_host);
     EXPECT_TRUE(host.http_exchanges.empty());
     EXPECT_EQ(host.write_notification_requests, (std::vector<int>{7, 7}));
-    EXPECT_TRUE(ctx->state.directory_listed);  // not changed
+    EXPECT_TRUE(ctx->web.directory_listed);  // not changed
 }
 
 TEST_F(DirectoryTest, an_add_refused_by_a_running_request_runs_when_that_one_ends) {
@@ -267,11 +267,11 @@ TEST_F(DirectoryTest, an_add_refused_by_a_running_request_runs_when_that_one_end
     EXPECT_EQ(host.http_exchanges[0].connect_port, 80);
     EXPECT_EQ(sent_path(0), "/cgi-local/vmb_list_categories.prl?ID=id");
     EXPECT_EQ(sent_path(1).substr(0, 22), "/cgi-local/ul_vsl.prl?");
-    EXPECT_TRUE(ctx->state.directory_listed);
+    EXPECT_TRUE(ctx->web.directory_listed);
 
     // Started and stopped while the other request ran: nothing goes out.
     calls = 0;
-    ctx->state.directory_listed = false;
+    ctx->web.directory_listed = false;
     host.http_exchanges.clear();
     host.http_server = [&](HttpExchange& e) {
         if (++calls == 1) {
@@ -283,7 +283,7 @@ TEST_F(DirectoryTest, an_add_refused_by_a_running_request_runs_when_that_one_end
     fetch_categories(*ctx, ctx->web, list);
     EXPECT_EQ(host.http_exchanges.size(), 1u);
     EXPECT_TRUE(ctx->web.pending.empty());
-    EXPECT_FALSE(ctx->state.directory_listed);
+    EXPECT_FALSE(ctx->web.directory_listed);
 }
 
 std::vector<std::string> walk(Context& ctx, std::string body, CategoryList* out = nullptr) {

@@ -5,6 +5,7 @@
 
 #include "base/host.h"
 #include "base/messages.h"
+#include "app/window_view.h"
 #include "base/station_state.h"
 #include "codec/codec_state.h"
 #include "icecast/icecast_output.h"
@@ -21,6 +22,7 @@
 #include "web/directory.h"
 
 struct Context : Services {
+    WindowView window;
     CodecState codec;
     ListenerTable listeners;
     ScriptTable script;

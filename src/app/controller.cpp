@@ -29,14 +29,14 @@ namespace {
 const char* const kLogNames[7] = {"vmb_sun.log", "vmb_mon.log", "vmb_tue.log", "vmb_wed.log",
                                   "vmb_thur.log", "vmb_fri.log", "vmb_sat.log"};
 
-bool is_idle(const Context& ctx) { return ctx.state.broadcast_state == BS_IDLE; }
+bool is_idle(const Context& ctx) { return ctx.sender.broadcast_state == BroadcastState::idle; }
 
 bool is_sending(const Context& ctx) {
-    return ctx.state.broadcast_state == BS_BROADCASTING ||
-           ctx.state.broadcast_state == BS_STOP_REQUESTED;
+    return ctx.sender.broadcast_state == BroadcastState::broadcasting ||
+           ctx.sender.broadcast_state == BroadcastState::stop_requested;
 }
 
-bool live_feed(const Context& ctx) { return ctx.state.feed_mode != FEED_SCRIPT; }
+bool live_feed(const Context& ctx) { return ctx.live_ring.feed_mode != FeedMode::script; }
 
 // Once the first tick has gone out, the directory add is posted: it runs
 // from the event loop, whose nested loop then keeps the ticks and the
@@ -92,10 +92,10 @@ bool refuse_unusable_settings(Context& ctx) {
 // Steps shared by both forms of start: from the state change to the end.
 void go_on_air(Context& ctx, bool menu_form) {
     StationState& s = ctx.state;
-    s.broadcast_state = BS_TRANSITION;
-    s.failure_status = 0;
-    s.keeper_watchdog = 0;
-    s.view.button_enabled = false;
+    ctx.sender.broadcast_state = BroadcastState::transition;
+    ctx.sender.failure_status = 0;
+    ctx.listeners.keeper_watchdog = 0;
+    ctx.window.menus.button_enabled = false;
     update_broadcast_menu(ctx);
 
     reset_send_errors(ctx.queue);
@@ -103,9 +103,9 @@ void go_on_air(Context& ctx, bool menu_form) {
     if (!open_station(ctx, s.host_name.c_str(), group, "", s.StationName.c_str())) {
         // Refused (the operator was told) or fatal (the program ends): idle
         // either way, ready for another Start.
-        s.broadcast_state = BS_IDLE;
+        ctx.sender.broadcast_state = BroadcastState::idle;
         s.station_address.clear();
-        s.view.button_text = "Start Broadcast";
+        ctx.window.menus.button_text = "Start Broadcast";
         update_start_menu(ctx);
         update_broadcast_menu(ctx);
         ctx.host->invalidate(true);
@@ -119,16 +119,16 @@ void go_on_air(Context& ctx, bool menu_form) {
     add_receiver(ctx, ctx.listeners, ctx.station, ctx.queue, on_air(ctx.sender, ctx.script));
     ctx.outputs.started(ctx);
 
-    if (s.feed_mode == FEED_LIVE_PRIMING) {
+    if (ctx.live_ring.feed_mode == FeedMode::live_priming) {
         if (open_capture(ctx, ctx.capture)) {
             // The sender enables the button when live sending begins.
-            s.broadcast_state = BS_BROADCASTING;
+            ctx.sender.broadcast_state = BroadcastState::broadcasting;
         } else {
             finish_stop(ctx);
         }
     } else {
-        s.view.button_enabled = true;
-        s.broadcast_state = BS_BROADCASTING;
+        ctx.window.menus.button_enabled = true;
+        ctx.sender.broadcast_state = BroadcastState::broadcasting;
     }
     update_broadcast_menu(ctx);
     if (!menu_form) ctx.host->invalidate(true);
@@ -150,7 +150,7 @@ int send_interval_for_rate(int sampling_rate) {
 
 int controller_startup(Context& ctx, const char* settings_file, bool no_sound_card,
                        bool* needs_station_info, SettingsReport* report) {
-    setup_paths(ctx.state, settings_file && *settings_file ? settings_file : DEFAULT_SETTINGS_FILE);
+    setup_paths(ctx, settings_file && *settings_file ? settings_file : DEFAULT_SETTINGS_FILE);
     if (!allocate_live_ring(ctx.live_ring)) return 0;
     if (no_sound_card) {
         // One notice that waits for nobody: a station set to start by itself
@@ -166,7 +166,7 @@ int controller_startup(Context& ctx, const char* settings_file, bool no_sound_ca
     if (report) check_settings_file(ctx.state.settings_file, *report);
     load_settings(ctx, no_sound_card, report);
     if (report) check_network_settings(ctx, *report);
-    ctx.state.feed_mode = ctx.state.MODE;
+    ctx.live_ring.feed_mode = feed_of_mode(ctx.state.MODE);
     update_start_menu(ctx);
     if (needs_station_info) *needs_station_info = ctx.state.StationLocation.empty();
     return 1;
@@ -174,19 +174,18 @@ int controller_startup(Context& ctx, const char* settings_file, bool no_sound_ca
 
 void update_start_menu(Context& ctx) {
     StationState& s = ctx.state;
-    s.view.start_item_id = Command::start;
-    s.view.start_enabled = live_feed(ctx) || !s.StationScript.empty();
-    s.view.button_enabled = s.view.start_enabled;
+    ctx.window.menus.start_item_id = Command::start;
+    ctx.window.menus.start_enabled = live_feed(ctx) || !s.StationScript.empty();
+    ctx.window.menus.button_enabled = ctx.window.menus.start_enabled;
     // Build Script opens the Script Builder in script feed and the live
     // list editor in live feed: usable while idle in both.
-    s.view.build_script_enabled = true;
+    ctx.window.menus.build_script_enabled = true;
 }
 
 void update_broadcast_menu(Context& ctx) {
-    StationState& s = ctx.state;
     bool idle = is_idle(ctx);
-    s.view.start_item_id = idle ? Command::start : Command::stop;
-    s.view.settings_enabled = idle;
+    ctx.window.menus.start_item_id = idle ? Command::start : Command::stop;
+    ctx.window.menus.settings_enabled = idle;
 }
 
 void refresh_rate(Context& ctx) {
@@ -214,52 +213,52 @@ void start_broadcast(Context& ctx, bool menu_form) {
                          "Cannot open the script %s: %s.\nPlease check StationScript, or make the "
                          "script in the Script Builder.",
                          s.StationScript.c_str(), why.c_str());
-            s.script_entries = 0;
-            s.failure_status = 1;  // a station without a window ends here
+            ctx.script.script_entries = 0;
+            ctx.sender.failure_status = 1;  // a station without a window ends here
             ctx.host->post_command(Command::build_script);
             update_broadcast_menu(ctx);
             return;
         }
         if (!live_feed(ctx)) {
             if (!s.StationScript.empty()) {
-                s.script_entries = open_script(ctx, ctx.script, ctx.codec, s.StationScript.c_str());
+                ctx.script.script_entries = open_script(ctx, ctx.script, ctx.codec, s.StationScript.c_str());
             } else {
                 ctx.host->run_dialog(Dialog::load_script);
             }
-            if (s.script_entries == -1) {
-                s.script_entries = 0;
+            if (ctx.script.script_entries == -1) {
+                ctx.script.script_entries = 0;
                 ctx.host->post_command(Command::build_script);
             }
         } else {
-            s.script_entries = open_live_list(ctx, ctx.script, s.LiveScript.c_str());
+            ctx.script.script_entries = open_live_list(ctx, ctx.script, s.LiveScript.c_str());
         }
-        if (!live_feed(ctx) && s.script_entries <= 0) {
+        if (!live_feed(ctx) && ctx.script.script_entries <= 0) {
             // Nothing to play (a song missing, the script declined): the
             // window waits for the operator, a station without one ends.
-            s.script_entries = 0;
-            s.failure_status = 1;
+            ctx.script.script_entries = 0;
+            ctx.sender.failure_status = 1;
             update_broadcast_menu(ctx);
             return;
         }
         close_station(ctx);
-        s.view.button_text = "Stop Broadcast";
+        ctx.window.menus.button_text = "Stop Broadcast";
         if (look_up_station_address(ctx)) {
             confirm_address(ctx);
             ctx.host->invalidate(true);
         }
         if (s.StationName.empty()) s.StationName = s.host_name;
     } else {
-        if (!live_feed(ctx) && s.script_entries <= 0) {
+        if (!live_feed(ctx) && ctx.script.script_entries <= 0) {
             ctx.host->post_command(Command::start);
             return;
         }
-        s.view.button_text = "Stop Broadcast";
+        ctx.window.menus.button_text = "Stop Broadcast";
         if (s.StationName.empty()) {
             char name[65] = {};
             if (gethostname(name, sizeof name - 1) == 0) s.StationName = name;
         }
         if (look_up_station_address(ctx)) confirm_address(ctx);
-        if (live_feed(ctx)) s.script_entries = open_live_list(ctx, ctx.script, s.LiveScript.c_str());
+        if (live_feed(ctx)) ctx.script.script_entries = open_live_list(ctx, ctx.script, s.LiveScript.c_str());
     }
     go_on_air(ctx, menu_form);
 }
@@ -267,48 +266,48 @@ void start_broadcast(Context& ctx, bool menu_form) {
 void stop_broadcast(Context& ctx) {
     StationState& s = ctx.state;
     if (live_feed(ctx)) {
-        s.hourglass = true;
-        s.feed_mode = FEED_LIVE_STOPPING;
-        s.broadcast_state = BS_STOP_REQUESTED;
-        s.view.button_enabled = false;
+        ctx.window.hourglass = true;
+        ctx.live_ring.feed_mode = FeedMode::live_stopping;
+        ctx.sender.broadcast_state = BroadcastState::stop_requested;
+        ctx.window.menus.button_enabled = false;
         s.stop_requested_ms = ctx.host->time_ms();
         // Capture goes on: the pump closes the sound card after its last
         // cycle, and the sender calls finish_stop once the ring has drained.
         // Closing it here would end the live ticks that drain the ring.
     } else {
-        s.view.button_enabled = false;
-        s.view.button_text = "Start Broadcast";
+        ctx.window.menus.button_enabled = false;
+        ctx.window.menus.button_text = "Start Broadcast";
         // No tick runs while the directory is told of the stop.
-        s.broadcast_state = BS_TRANSITION;
+        ctx.sender.broadcast_state = BroadcastState::transition;
         close_station(ctx);
         s.station_address.clear();  // the caption no longer names an address the station left
         ctx.host->invalidate(true);
-        s.view.button_enabled = true;
-        s.broadcast_state = BS_IDLE;
+        ctx.window.menus.button_enabled = true;
+        ctx.sender.broadcast_state = BroadcastState::idle;
     }
     update_broadcast_menu(ctx);
 }
 
 void on_start_button_ready(Context& ctx) {
-    ctx.state.view.button_enabled = true;
+    ctx.window.menus.button_enabled = true;
     ctx.host->invalidate(false);
 }
 
 void finish_stop(Context& ctx) {
     StationState& s = ctx.state;
     close_capture(ctx, ctx.capture);  // already closed by the pump, unless the program is ending
-    s.feed_mode = FEED_LIVE_PRIMING;
-    s.broadcast_state = BS_TRANSITION;
-    s.hourglass = true;
-    s.view.button_text = "Start Broadcast";
-    s.view.button_enabled = false;
+    ctx.live_ring.feed_mode = FeedMode::live_priming;
+    ctx.sender.broadcast_state = BroadcastState::transition;
+    ctx.window.hourglass = true;
+    ctx.window.menus.button_text = "Start Broadcast";
+    ctx.window.menus.button_enabled = false;
     close_station(ctx);
     s.station_address.clear();
-    s.broadcast_state = BS_IDLE;
+    ctx.sender.broadcast_state = BroadcastState::idle;
     update_broadcast_menu(ctx);
-    s.view.button_enabled = true;
+    ctx.window.menus.button_enabled = true;
     ctx.host->invalidate(true);
-    s.hourglass = false;
+    ctx.window.hourglass = false;
 }
 
 namespace {
@@ -328,7 +327,7 @@ constexpr uint32_t kLongestStopMs = 10000;
 
 void end_stuck_stop(Context& ctx) {
     StationState& s = ctx.state;
-    if (s.broadcast_state != BS_STOP_REQUESTED) return;
+    if (ctx.sender.broadcast_state != BroadcastState::stop_requested) return;
     if (ctx.host->time_ms() - s.stop_requested_ms < kLongestStopMs) return;
     finish_stop(ctx);  // closes capture too
     show_message(ctx, true, Buttons::ok | Icon::warning,
@@ -356,19 +355,19 @@ void timer_step(Context& ctx, bool send) {
         s.AutoStart = 2;
         ctx.host->post_command(Command::start_stop);
     }
-    if (s.directory_listed && s.keeper_watchdog < 1500) ++s.keeper_watchdog;
+    if (ctx.web.directory_listed && ctx.listeners.keeper_watchdog < 1500) ++ctx.listeners.keeper_watchdog;
     if (s.timer_running) return;
     s.timer_running = true;
 
     end_stuck_stop(ctx);
     if (send) send_due_ticks(ctx);
 
-    ++s.paint_ticks;
+    ++ctx.window.paint_ticks;
     ctx.host->invalidate(false);
-    if (s.paint_ticks == 3 || s.paint_ticks == 8) {
+    if (ctx.window.paint_ticks == 3 || ctx.window.paint_ticks == 8) {
         ctx.host->invalidate(true);
-        s.blink_phase ^= 1;
-        if (s.paint_ticks == 8) s.paint_ticks = 0;
+        ctx.window.blink_phase ^= 1;
+        if (ctx.window.paint_ticks == 8) ctx.window.paint_ticks = 0;
     }
     s.timer_running = false;
 }
@@ -397,7 +396,7 @@ int send_due_ticks(Context& ctx) {
         uint32_t missed = static_cast<uint32_t>(static_cast<uint64_t>(behind) * rate / (2048 * 1000));
         advance_pace_clock(s, missed);
         // Listeners read a frame's place in its super-block from seq mod 8.
-        if (s.feed_mode == FEED_SCRIPT) ctx.sender.packet_counter += missed / 8 * 8;
+        if (ctx.live_ring.feed_mode == FeedMode::script) ctx.sender.packet_counter += missed / 8 * 8;
         debug_trace(ctx, "Clock %d ms behind: %u ticks skipped\n", behind, missed);
     }
 
@@ -405,7 +404,7 @@ int send_due_ticks(Context& ctx) {
     uint32_t at_entry = s.pace_clock;
     int sent = 0;
     // In live feed the ticks come from the capture messages; the clock only advances.
-    bool script = s.feed_mode == FEED_SCRIPT;
+    bool script = ctx.live_ring.feed_mode == FeedMode::script;
     while (before(s.pace_clock, now) && (!script || sent < kMostTicksPerCall)) {
         if (script) {
             broadcast_tick(station_parts(ctx));
@@ -496,7 +495,6 @@ int on_close_request(Context& ctx) {
 }
 
 void on_command(Context& ctx, Command command_id) {
-    StationState& s = ctx.state;
     bool idle = is_idle(ctx);
     switch (command_id) {
         case Command::start:
@@ -523,7 +521,7 @@ void on_command(Context& ctx, Command command_id) {
             if (!idle) break;
             if (ctx.host->run_dialog(Dialog::options) == 1)
                 ctx.host->run_dialog(Dialog::picture_preparation);
-            ctx.state.feed_mode = ctx.state.MODE;
+            ctx.live_ring.feed_mode = feed_of_mode(ctx.state.MODE);
             update_start_menu(ctx);
             refresh_rate(ctx);
             break;
@@ -534,7 +532,7 @@ void on_command(Context& ctx, Command command_id) {
             if (idle) ctx.host->run_dialog(Dialog::expert_settings);
             break;
         case Command::check_connection:
-            open_for_operator(ctx, "chkconn.bat", s.program_dir.c_str());
+            open_for_operator(ctx, "chkconn.bat", ctx.program_dir.c_str());
             break;
         case Command::start_stop:
             if (idle) start_broadcast(ctx, false);
@@ -544,8 +542,8 @@ void on_command(Context& ctx, Command command_id) {
             ctx.host->run_dialog(Dialog::about);
             break;
         case Command::show_messages: {
-            auto posted = std::move(s.posted_messages);
-            s.posted_messages.clear();
+            auto posted = std::move(ctx.messages.posted);
+            ctx.messages.posted.clear();
             for (const auto& [style, text] : posted)
                 show_message(ctx, true, style, "%s", text.c_str());
             break;

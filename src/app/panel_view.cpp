@@ -19,7 +19,7 @@ bool local_time(int64_t t, struct tm* out) {
     return localtime_r(&value, out) != nullptr;
 }
 
-bool on_air(const Context& ctx) { return ctx.state.broadcast_state != BS_IDLE; }
+bool on_air(const Context& ctx) { return ctx.sender.broadcast_state != BroadcastState::idle; }
 
 }  // namespace
 
@@ -48,7 +48,7 @@ std::string elapsed_line(const Context& ctx) {
     return elapsed_text(d < 0 ? 0 : d);
 }
 
-bool broadcasting_visible(const Context& ctx) { return ctx.state.blink_phase == 1 && on_air(ctx); }
+bool broadcasting_visible(const Context& ctx) { return ctx.window.blink_phase == 1 && on_air(ctx); }
 
 NowPlayingLines now_playing_lines(const Context& ctx) {
     NowPlayingLines lines;
@@ -56,11 +56,11 @@ NowPlayingLines now_playing_lines(const Context& ctx) {
         lines.first = "Stopped";
         return lines;
     }
-    bool live = ctx.state.feed_mode != FEED_SCRIPT;
+    bool live = ctx.live_ring.feed_mode != FeedMode::script;
     if (live) lines.first = "Live";
     const auto& entries = ctx.script.entries;
     int index = ctx.sender.entry_index;
-    if (ctx.state.script_entries <= 0 || index < 0 || index >= static_cast<int>(entries.size()))
+    if (ctx.script.script_entries <= 0 || index < 0 || index >= static_cast<int>(entries.size()))
         return lines;
     const ScriptEntry& e = entries[index];
     if (!live) lines.first = e.song;

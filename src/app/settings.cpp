@@ -60,12 +60,13 @@ int find_settings_file(const char* name, std::string* path, std::string* problem
     return 0;
 }
 
-void setup_paths(StationState& state, const std::string& settings_name) {
-    state.program_dir = program_dir();
+void setup_paths(Context& ctx, const std::string& settings_name) {
+    StationState& state = ctx.state;
+    ctx.program_dir = program_dir();
     // An installed program's folder under ~/.local/state may not exist yet;
     // when it cannot be made, the logs and station lists report their own failure.
-    make_directories(state.program_dir);
-    state.user_list_path = state.program_dir + "/userlist.txt";
+    make_directories(ctx.program_dir);
+    state.user_list_path = ctx.program_dir + "/userlist.txt";
     state.settings_file = resolve_profile_path(settings_name.c_str());
 }
 

@@ -29,7 +29,7 @@ int find_settings_file(const char* name, std::string* path, std::string* problem
 // Sets the program directory (see platform/paths.h: VELMORA_HOME overrides
 // the executable's directory), the user list path and the settings file
 // path resolved from `settings_name`.
-void setup_paths(StationState& state, const std::string& settings_name);
+void setup_paths(Context& ctx, const std::string& settings_name);
 
 // Sets SamplingRate (a rate the station runs at, else 11025) and the
 // device_rate it gives (device_rate_of: 8000 -> 11025, 16000 -> 22050,

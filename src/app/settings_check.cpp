@@ -74,12 +74,12 @@ void check_file_group(Context& ctx, SettingsReport& report) {
     check_settings_file(ctx.state.settings_file, report);
     check_unknown_settings(ctx.state.settings_file, report);
     load_settings(ctx, false, &report);
-    ctx.state.feed_mode = ctx.state.MODE;
+    ctx.live_ring.feed_mode = feed_of_mode(ctx.state.MODE);
 }
 void check_network_group(Context& ctx, SettingsReport& report) { check_network_settings(ctx, report); }
 void check_script_group(Context& ctx, SettingsReport& report) {
     // A live station needs no script, but one that is named must be good.
-    if (ctx.state.feed_mode != FEED_SCRIPT && ctx.state.StationScript.empty()) return;
+    if (ctx.live_ring.feed_mode != FeedMode::script && ctx.state.StationScript.empty()) return;
     const int before = report.errors();
     check_station_script(ctx, report, true);
     if (report.errors() == before) check_script_material(ctx, report);

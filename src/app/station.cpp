@@ -59,7 +59,7 @@ void close_station(Context& ctx) {
     ctx.pictures.shown_name.clear();
     free_script_table(ctx, ctx.script);
 
-    if (ctx.state.feed_mode == FEED_SCRIPT) close_song(ctx.sender);
+    if (ctx.live_ring.feed_mode == FeedMode::script) close_song(ctx.sender);
     // Last: the audio has stopped and the socket is closed, so a slow
     // directory holds nothing but the stop itself (for a few seconds).
     directory_remove(ctx, ctx.web, ctx.station.socket.fd(), ctx.station.local_addr_host);

@@ -24,25 +24,26 @@ StatusValue counter(const char* key, int64_t value, const char* help) {
 StatusSection station_section(Context& ctx) {
     const StationState& s = ctx.state;
     int64_t on_air = 0;
-    if (s.broadcast_state != BS_IDLE)
+    if (ctx.sender.broadcast_state != BroadcastState::idle)
         on_air = ctx.host->time_now() - ctx.station.broadcast_start_time;
     // Values the settings file gives are told in the words of their keys' rows.
     return {"station",
             {text("name", s.StationName, setting_key("StationName").help),
              text("location", s.StationLocation, setting_key("StationLocation").help),
              text("state", broadcast_state_word(ctx), "IDLE, STARTING, BROADCASTING or STOPPING"),
-             text("feed", s.feed_mode == FEED_SCRIPT ? "script" : "live", "script or live"),
+             text("feed", ctx.live_ring.feed_mode == FeedMode::script ? "script" : "live", "script or live"),
              gauge("sampling_rate_hz", s.SamplingRate, "samples a second"),
              // Bits, like every other *_bps figure; TransferRate itself counts bytes.
              gauge("transfer_rate_bps", 8 * int64_t(s.TransferRate), "bits a second of one listener's audio"),
              gauge("on_air_seconds", on_air, "seconds since the broadcast started"),
-             gauge("directory_listed", s.directory_listed ? 1 : 0,
+             gauge("directory_listed", ctx.web.directory_listed ? 1 : 0,
                    "1 while the station directory lists the station")}};
 }
 
 StatusSection listeners_section(Context& ctx) {
     int load_bps = 0;
-    int active = listener_load(ctx, ctx.listeners, &load_bps);
+    const bool on_air = ctx.sender.broadcast_state != BroadcastState::idle;
+    int active = listener_load(ctx, ctx.listeners, on_air, &load_bps);
     int64_t bandwidth = ctx.state.BANDWIDTH;
     int64_t share = bandwidth > 0 ? static_cast<int64_t>(load_bps) * 100 / bandwidth : 0;
     return {"listeners",
@@ -57,13 +58,12 @@ StatusSection listeners_section(Context& ctx) {
 }
 
 StatusSection song_section(const Context& ctx) {
-    const StationState& s = ctx.state;
     std::string song, picture, words;
     const auto& entries = ctx.script.entries;
     int index = ctx.sender.entry_index;
-    if (s.broadcast_state != BS_IDLE && index >= 0 && index < static_cast<int>(entries.size())) {
+    if (ctx.sender.broadcast_state != BroadcastState::idle && index >= 0 && index < static_cast<int>(entries.size())) {
         const ScriptEntry& e = entries[index];
-        if (s.feed_mode == FEED_SCRIPT) song = e.song;
+        if (ctx.live_ring.feed_mode == FeedMode::script) song = e.song;
         picture = e.picture;
         words = e.text;
     }

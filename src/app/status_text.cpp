@@ -27,17 +27,18 @@ std::string elapsed_text(int64_t d) {
 }
 
 const char* broadcast_state_word(const Context& ctx) {
-    switch (ctx.state.broadcast_state) {
-        case BS_BROADCASTING: return "BROADCASTING";
-        case BS_STOP_REQUESTED: return "STOPPING";
-        case BS_TRANSITION: return "STARTING";
+    switch (ctx.sender.broadcast_state) {
+        case BroadcastState::broadcasting: return "BROADCASTING";
+        case BroadcastState::stop_requested: return "STOPPING";
+        case BroadcastState::transition: return "STARTING";
         default: return "IDLE";
     }
 }
 
 std::string listeners_line(Context& ctx) {
     int load = 0;  // bits per second
-    int active = listener_load(ctx, ctx.listeners, &load);
+    const bool on_air = ctx.sender.broadcast_state != BroadcastState::idle;
+    int active = listener_load(ctx, ctx.listeners, on_air, &load);
     int bandwidth = ctx.state.BANDWIDTH > 0 ? ctx.state.BANDWIDTH : 1;
     int percent = static_cast<int>(static_cast<int64_t>(load) * 100 / bandwidth);
     char text[64];
@@ -50,15 +51,14 @@ std::string listeners_line(Context& ctx) {
 }
 
 std::string now_playing(const Context& ctx) {
-    const StationState& s = ctx.state;
-    if (s.broadcast_state == BS_IDLE) return "Stopped";
+    if (ctx.sender.broadcast_state == BroadcastState::idle) return "Stopped";
     const auto& entries = ctx.script.entries;
     int index = ctx.sender.entry_index;
     bool have_entry = index >= 0 && index < static_cast<int>(entries.size());
-    std::string text = s.feed_mode != FEED_SCRIPT ? "Live" : "";
+    std::string text = ctx.live_ring.feed_mode != FeedMode::script ? "Live" : "";
     if (have_entry) {
         const ScriptEntry& e = entries[index];
-        if (s.feed_mode == FEED_SCRIPT) text = e.song;
+        if (ctx.live_ring.feed_mode == FeedMode::script) text = e.song;
         if (e.picture[0]) text += std::string(" [") + e.picture + "]";
         if (e.text[0]) text += std::string(" \"") + e.text + "\"";
     }
@@ -68,7 +68,7 @@ std::string now_playing(const Context& ctx) {
 std::string audio_type(const Context& ctx, int capture_rate) {
     std::string text = ctx.state.SamplingRate == 8000 ? "Voice" : "Music";
     // The mark is about the sound card: a script broadcast records nothing.
-    bool recording = ctx.state.broadcast_state != BS_IDLE && ctx.state.feed_mode != FEED_SCRIPT;
+    bool recording = ctx.sender.broadcast_state != BroadcastState::idle && ctx.live_ring.feed_mode != FeedMode::script;
     text += recording && capture_rate != ctx.state.SamplingRate ? '*' : ' ';
     return text;
 }

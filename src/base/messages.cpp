@@ -129,7 +129,7 @@ void post_message(Services& ctx, BoxStyle style, const char* format, ...) {
     va_start(args, format);
     vsnprintf(text, sizeof text, format, args);
     va_end(args);
-    auto& posted = ctx.state.posted_messages;
+    auto& posted = ctx.messages.posted;
     if (posted.empty()) ctx.host->post_command(Command::show_messages);
     posted.emplace_back(style, text);
 }
@@ -214,11 +214,11 @@ void write_daily_log(Services& ctx, const char* format, ...) {
 
     // A context whose paths were never set up has no log (and must not
     // write into the root directory).
-    if (ctx.state.program_dir.empty()) return;
+    if (ctx.program_dir.empty()) return;
     time_t now = static_cast<time_t>(ctx.host->time_now());
     tm local{};
     if (!localtime_r(&now, &local)) return;
-    std::string path = ctx.state.program_dir + "/vmb_" + kWeekdayNames[local.tm_wday] + ".log";
+    std::string path = ctx.program_dir + "/vmb_" + kWeekdayNames[local.tm_wday] + ".log";
 
     int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) return log_line_lost(ctx, path, errno);
@@ -264,8 +264,8 @@ void tell_no_opener(Services& ctx, const char* kind, const std::string& path) {
 
 int view_log(Services& ctx, const char* name) {
     if (!name) name = "";
-    const char* dir = ctx.state.program_dir.c_str();
-    std::string path = ctx.state.program_dir + "/" + name;
+    const char* dir = ctx.program_dir.c_str();
+    std::string path = ctx.program_dir + "/" + name;
     FILE* file = fopen(path.c_str(), "r");
     if (!file) {
         show_message(ctx, true, Buttons::ok, "%s/%s: Log file not found!", dir, name);

@@ -4,6 +4,9 @@
 // station's settings record.
 
 #include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "base/host.h"
 #include "base/station_state.h"
@@ -22,6 +25,8 @@ struct MessageState {
     // The operator has been told that log lines are being lost; told again
     // only after a line has been written in between.
     bool log_failure_told = false;
+    // Messages left by a tick for Command::show_messages: box type and text.
+    std::vector<std::pair<BoxStyle, std::string>> posted;
 };
 
 // Exit statuses of the station's fatal paths.
@@ -34,6 +39,8 @@ constexpr int EXIT_SOCKET_FAILED = 9;  // later socket failures, pictures out of
 // state it owns.
 struct Services {
     Host* host = nullptr;
+    // Where the logs, station-list files and userlist.txt live.
+    std::string program_dir;
     StationState state;
     MessageState messages;
     // What a fatal failure does before the program ends: the application

@@ -23,18 +23,8 @@ constexpr const char* DIRURL_DEFAULT = "127.0.0.1";
 constexpr const char* CATEGORIES_URL_DEFAULT = "127.0.0.1";
 constexpr int HTTP_TIMEOUT_DEFAULT = 30;  // seconds a directory request may take
 
-enum BroadcastState { BS_IDLE = 0, BS_BROADCASTING = 1, BS_STOP_REQUESTED = 2, BS_TRANSITION = 3 };
-enum FeedMode {
-    FEED_SCRIPT = 0,
-    FEED_LIVE_PRIMING = 1,
-    FEED_LIVE_PRIMED = 2,
-    FEED_LIVE_SENDING = 3,
-    FEED_LIVE_STOPPING = 5,  // 4 and 5 are treated alike
-};
-
 struct StationState {
     // --- paths ---
-    std::string program_dir;     // where the logs, station-list files and userlist.txt live
     std::string settings_file;   // resolved path of the settings file
     std::string user_list_path;  // program_dir + "/userlist.txt"
 
@@ -85,43 +75,20 @@ struct StationState {
     int ICECAST_BITRATE = 0;  // kbit/s; 0: 32 for Opus, 64 for MP3
 
     // --- run-time values of the main window ---
-    int broadcast_state = BS_IDLE;
-    int feed_mode = FEED_LIVE_PRIMING;
-    int script_entries = 0;       // entries loaded for this broadcast; 0 = nothing loaded
     uint32_t pace_clock = 0;      // timeGetTime value of the next due tick; 0 = not pacing
     uint32_t pace_fraction = 0;   // of the next due tick, in 1/SamplingRate ms
     int send_interval_ms = 128;
-    int paint_ticks = 0;
-    int blink_phase = 0;
     bool timer_running = false;   // re-entrance mark of pace_tick
     bool ticks_running = false;   // re-entrance mark of send_due_ticks
     bool close_done = false;      // run-once mark of the close handler
-    int keeper_watchdog = 0;      // 0..1500 ticks since the last keeper query
-    bool directory_listed = false;
     // The station goes on the air first and is listed once its first tick
     // has gone out: a slow directory never holds the broadcast.
     bool listing_due = false;
-    // Non-zero once the station failed for good (no song of the script can
-    // be played): the exit status the program ends with.
-    int failure_status = 0;
-    // Messages left by a tick for Command::show_messages: box type and text.
-    std::vector<std::pair<BoxStyle, std::string>> posted_messages;
     std::string host_name;        // at most 64 characters
     std::string station_address;  // "%d.%d.%d.%d"
     bool no_sound_card = false;   // live broadcasting unavailable
-    bool hourglass = false;       // the cursor while a live stop drains
     uint32_t stop_requested_ms = 0;  // time_ms of the live stop that is draining
     // What the panel shows of live capture: the rate open_capture last
     // recorded at (16000 until it has been opened once) and the input level.
 
-    // What the views show of the menus and the start/stop button.
-    struct MenuView {
-        Command start_item_id = Command::start;  // "&Start Broadcasting\tCtrl+S" or "&Stop ..."
-        bool start_enabled = false;
-        bool build_script_enabled = true;
-        bool settings_enabled = true;  // Build Script, Station Info, Exit, Settings, Expert
-        bool button_enabled = false;
-        const char* button_text = "Start Broadcast";
-    } view;
-    bool start_minimised = false;
 };

@@ -121,11 +121,11 @@ void encode_packet(Services& services, LiveCapture& cap, LiveRing& ring, CodecSt
     services.host->invalidate(false);  // the level and queue strip of the panel
 
     ring.write_index = (ring.write_index + 1) % LIVE_RING_SIZE;
-    if (s.feed_mode == FEED_LIVE_PRIMING && ring.write_index >= LIVE_PRIMED_ENTRIES) {
+    if (ring.feed_mode == FeedMode::live_priming && ring.write_index >= LIVE_PRIMED_ENTRIES) {
         // Entries 0 to 7 came from the bank no block of this broadcast has
         // filled yet: the sender starts 16 entries behind the pump, at 8.
         ring.read_index = LIVE_FIRST_SENT_ENTRY;
-        s.feed_mode = FEED_LIVE_PRIMED;
+        ring.feed_mode = FeedMode::live_primed;
     }
 }
 
@@ -135,7 +135,6 @@ void next_slot(LiveCapture& cap) {
     cap.slot = 0;
 }
 
-bool stopping(const StationState& s) { return s.feed_mode >= 4; }
 
 }  // namespace
 
@@ -168,7 +167,7 @@ void pump_block(Services& services, LiveCapture& cap, LiveRing& ring, CodecState
     StationState& s = services.state;
     const bool timed = packets_sent < LIVE_BANK_PACKETS;
     if (timed) cap.cpu_check_start = services.host->time_ms();
-    if (s.feed_mode == FEED_SCRIPT || !ring.entries) return;
+    if (ring.feed_mode == FeedMode::script || !ring.entries) return;
 
     convert_buffer(s, cap, data, recorded, capture_rate);
     cap.peak_level = block_peak(cap.block);
@@ -176,11 +175,11 @@ void pump_block(Services& services, LiveCapture& cap, LiveRing& ring, CodecState
     for (int k = 0; k < LIVE_BANK_PACKETS; ++k)
         memcpy(cap.banks[cap.write_bank][k] + kChunkSamples * cap.slot, cap.block + kChunkSamples * k, kChunkSamples);
 
-    if (!(stopping(s) && cap.slot == 0)) {
+    if (!(feed_stopping(ring.feed_mode) && cap.slot == 0)) {
         encode_packet(services, cap, ring, codec, cap.slot);
         next_slot(cap);
     }
-    if (stopping(s) && cap.slot == 0) {
+    if (feed_stopping(ring.feed_mode) && cap.slot == 0) {
         // The stop's cycle is complete: recording ends, and the cycle goes
         // into the ring at once for the sender to drain.
         close_capture(services, cap);

@@ -10,6 +10,22 @@
 constexpr int LIVE_RING_SIZE = 128;
 constexpr int LIVE_BUFFER_SIZE = 2124;
 
+// What the sender plays: the script, or the live ring as it goes through
+// priming (the pump fills the first entries), primed (the sender may start
+// taking them), sending, and stopping (the ring drains, then the script).
+// The controller chooses the feed and stops it; the pump and the sender move
+// a live feed on.
+enum class FeedMode { script, live_priming, live_primed, live_sending, live_stopping };
+
+inline bool feed_is_live(FeedMode mode) { return mode != FeedMode::script; }
+// The live ring is what goes out: sending, or draining after a stop.
+inline bool feed_takes_ring(FeedMode mode) {
+    return mode == FeedMode::live_sending || mode == FeedMode::live_stopping;
+}
+inline bool feed_stopping(FeedMode mode) { return mode == FeedMode::live_stopping; }
+// The feed a start begins with for the key Mode: 0 the script, 1 live.
+inline FeedMode feed_of_mode(int mode) { return mode ? FeedMode::live_priming : FeedMode::script; }
+
 struct LiveRingEntry {
     uint8_t main[LIVE_BUFFER_SIZE];
     uint8_t companion[LIVE_BUFFER_SIZE];
@@ -19,6 +35,7 @@ struct LiveRing {
     std::unique_ptr<LiveRingEntry[]> entries;  // null until allocated
     int write_index = 0;                       // the pump's
     int read_index = 0;                        // the sender's
+    FeedMode feed_mode = FeedMode::live_priming;
 };
 
 // Allocates the 128 buffer pairs, zeroed, with both indexes at 0. Returns 1,

@@ -8,7 +8,7 @@ struct ScriptTable;
 struct Services;
 
 // Loads the live list into the table (`script`, count in
-// state.script_entries). Relative picture names are taken from the
+// script.script_entries). Relative picture names are taken from the
 // list's folder. Returns the number of entries loaded, or 0 on a
 // refusal (after its message; silently when the file cannot be read).
 int load_live_list(Services& services, ScriptTable& script, const char* path);

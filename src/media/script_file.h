@@ -27,7 +27,7 @@ int script_readable(const std::string& path, std::string* why);
 int read_script_header(const char* path, int* rate, int* percent);
 
 // Loads the script into the table (`script`, count in
-// state.script_entries). Relative song and picture names are taken from
+// script.script_entries). Relative song and picture names are taken from
 // the script's folder. When its sampling rate or bit rate differs from
 // the station's, asks whether to continue; Yes takes the script's sampling
 // rate. Takes the script's transfer rate and rate_percent for the broadcast.

@@ -7,7 +7,7 @@
 void free_script_table(Services& services, ScriptTable& script) {
     std::vector<ScriptEntry>().swap(script.entries);
     script.loaded = false;
-    services.state.script_entries = 0;
+    script.script_entries = 0;
 }
 
 const char* script_entry_text(const ScriptTable& script, int index) {

@@ -22,11 +22,12 @@ struct ScriptEntry {
 };
 
 struct ScriptTable {
-    std::vector<ScriptEntry> entries;  // the entries loaded; as many as state.script_entries
+    std::vector<ScriptEntry> entries;  // the entries loaded; as many as script_entries
+    int script_entries = 0;            // entries loaded for this broadcast; 0 = nothing loaded
     bool loaded = false;               // a script or live list is loaded
 };
 
-// Frees the table, sets the entry count (state.script_entries) to 0 and
+// Frees the table, sets the entry count (script_entries) to 0 and
 // marks nothing as loaded.
 void free_script_table(Services& services, ScriptTable& script);
 

@@ -64,7 +64,7 @@ void show_refusal(Services& services, const char* message) {
 
 int keep_entries(Services& services, ScriptTable& script, int accepted) {
     script.entries.resize(static_cast<size_t>(accepted));
-    services.state.script_entries = accepted;
+    script.script_entries = accepted;
     script.loaded = accepted > 0;
     return accepted;
 }

@@ -163,8 +163,7 @@ void start_fan_out(Services& services, SenderState& sender, ListenerTable& liste
     f.next_listener = 0;
     f.song_text = news.song_text;
     f.picture_notice = news.picture_notice;
-    f.companion_flowing =
-        services.state.feed_mode == FEED_SCRIPT || services.state.feed_mode >= FEED_LIVE_SENDING;
+    f.companion_flowing = news.companion_flowing;
     // The repeater of RepeaterIP holds slot 0 for good.
     f.slot0_kept = repeater_set(services.state);
     f.stored = false;

@@ -130,7 +130,7 @@ int handle_join(Services& services, ListenerTable& table, const StationSocket& s
     uint8_t out[MAX_DATAGRAM];
 
     if (strcmp(text, kKeeperQuery) == 0) {
-        services.state.keeper_watchdog = 0;
+        table.keeper_watchdog = 0;
         int active = measure_load(s, table).active;
         replies.send(out, build_keeper_status(out, counter, s.TransferRate, active, s.BANDWIDTH));
         return 0;
@@ -305,9 +305,9 @@ void tend_listener_table(Services& services, ListenerTable& table) {
     close_busy_log_minute(services, table.busy_log);
 }
 
-int listener_load(const Services& services, ListenerTable& table, int* load_bps) {
+int listener_load(const Services& services, ListenerTable& table, bool on_air, int* load_bps) {
     Load load = measure_load(services.state, table);
-    if (services.state.broadcast_state == BS_IDLE) load.bytes_per_second = 0;
+    if (!on_air) load.bytes_per_second = 0;
     table.repeater_present = load.repeater;
     if (load_bps) {
         int64_t bits = 8 * load.bytes_per_second;

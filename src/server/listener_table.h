@@ -43,6 +43,7 @@ struct ListenerTable {
     ListenerEntry entries[LISTENER_TABLE_SIZE];
     mutable int16_t hints[LISTENER_HINT_SLOTS] = {};
     int busy_rejections = 0;        // shown by the status panel
+    int keeper_watchdog = 0;        // 0..1500 ticks since the last keeper query
     bool repeater_present = false;  // set by listener_load
     AdmissionLimits admission;
     BusyLog busy_log;
@@ -99,8 +100,9 @@ void handle_upgrade(const Services& services, ListenerTable& table, const sockad
 void add_receiver(Services& services, ListenerTable& table, const StationSocket& station,
                   DatagramQueue& queue, const OnAir& on_air);
 // The number of active listeners; stores 8 x the load (bits per second) in
-// *load_bps when given, and sets the repeater-present flag.
-int listener_load(const Services& services, ListenerTable& table, int* load_bps);
+// *load_bps when given (0 while the station is off the air), and sets the
+// repeater-present flag.
+int listener_load(const Services& services, ListenerTable& table, bool on_air, int* load_bps);
 
 // The first entry holding this IPv4 address (the port is not compared), or -1.
 int find_listener(const ListenerTable& table, const sockaddr_in& addr);

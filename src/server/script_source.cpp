@@ -11,6 +11,7 @@
 #include "base/messages.h"
 #include "codec/codec_state.h"
 #include "codec/sample_file.h"
+#include "live/live_ring.h"
 #include "media/picture_slots.h"
 #include "media/script_table.h"
 #include "platform/safe_files.h"
@@ -31,13 +32,13 @@ bool change_picture(Services& services, PictureSlots& pictures, const ScriptEntr
 
 }  // namespace
 
-int script_entries_in_use(const StationState& state, const ScriptTable& script) {
+int script_entries_in_use(const ScriptTable& script) {
     if (!script.loaded) return 0;
-    return std::min(state.script_entries, static_cast<int>(script.entries.size()));
+    return std::min(script.script_entries, static_cast<int>(script.entries.size()));
 }
 
-int current_entry(SenderState& sender, const StationState& state, const ScriptTable& script) {
-    if (sender.entry_index < 0 || sender.entry_index >= script_entries_in_use(state, script))
+int current_entry(SenderState& sender, const ScriptTable& script) {
+    if (sender.entry_index < 0 || sender.entry_index >= script_entries_in_use(script))
         sender.entry_index = 0;
     return sender.entry_index;
 }
@@ -62,17 +63,18 @@ int live_entry_countdown(int seconds, int sampling_rate) {
 }  // namespace
 
 void schedule_live_picture(Services& services, SenderState& sender, const ScriptTable& script,
-                           PictureSlots& pictures, const StationSocket& station, TickNews& news) {
-    int entries = script_entries_in_use(services.state, script);
+                           PictureSlots& pictures, const StationSocket& station, FeedMode feed,
+                           TickNews& news) {
+    int entries = script_entries_in_use(script);
     // Nothing shows before the live audio goes out: the notice would be lost with the tick.
-    if (services.state.feed_mode < FEED_LIVE_SENDING || entries == 0 ||
+    if (!feed_takes_ring(feed) || entries == 0 ||
         sender.picture_countdown >= 0)
         return;
     // The entry on show has had its time. entry_index stays on the entry
     // shown, so that its text goes with its picture (in the song-text
     // datagrams, the join replies and the panel).
     if (sender.live_entry_shown) sender.entry_index = (sender.entry_index + 1) % entries;
-    int index = current_entry(sender, services.state, script);
+    int index = current_entry(sender, script);
     const ScriptEntry& entry = script.entries[index];
     news.song_text = true;
     if (change_picture(services, pictures, entry)) {
@@ -105,7 +107,7 @@ void companion_file_name(const char* song, char* out, int size) {
 
 void post_stop(Services& services) { services.host->post_command(Command::start_stop); }
 
-void advance_entry(SenderState& sender, const StationState& state, const ScriptTable& script);
+void advance_entry(SenderState& sender, const ScriptTable& script);
 
 // A song that cannot be played is skipped: the operator hears of it once
 // per broadcast (from the event loop: the ticks never wait for the box),
@@ -113,7 +115,7 @@ void advance_entry(SenderState& sender, const StationState& state, const ScriptT
 // entry can be played does the broadcast stop, as a failure of the station.
 FrameResult skip_song(Services& services, SenderState& sender, const ScriptTable& script, int index,
                       const char* song, const char* reason) {
-    const int entries = script_entries_in_use(services.state, script);
+    const int entries = script_entries_in_use(script);
     if (static_cast<int>(sender.unplayable.size()) != entries)
         sender.unplayable.assign(entries, false);
     debug_trace(services, "File reading error %s\n", song);
@@ -129,12 +131,12 @@ FrameResult skip_song(Services& services, SenderState& sender, const ScriptTable
             sender.stop_asked = true;
             post_message(services, Buttons::ok | Icon::error,
                          "No song of the script can be played: the broadcast stops.");
-            services.state.failure_status = 1;
+            sender.failure_status = 1;
             post_stop(services);
         }
         return FRAME_GIVE_UP;
     }
-    advance_entry(sender, services.state, script);
+    advance_entry(sender, script);
     sender.repeat_count = 0;
     return FRAME_SKIPPED;
 }
@@ -148,8 +150,8 @@ FrameResult open_song(Services& services, SenderState& sender, const ScriptTable
     // frame's place in it.
     sender.packet_counter = (sender.packet_counter + 7) & ~7u;
 
-    int entries = script_entries_in_use(services.state, script);
-    int index = current_entry(sender, services.state, script);
+    int entries = script_entries_in_use(script);
+    int index = current_entry(sender, script);
     if (script.entries[index].count == 0) {
         int group = 0;
         while (index + group < entries && script.entries[index + group].count == 0) ++group;
@@ -202,9 +204,9 @@ FrameResult open_song(Services& services, SenderState& sender, const ScriptTable
 
 // After the last repeat: a counted entry goes on to the next entry, a
 // shuffle group to the first counted entry after it, past the end to 0.
-void advance_entry(SenderState& sender, const StationState& state, const ScriptTable& script) {
-    int entries = script_entries_in_use(state, script);
-    int index = current_entry(sender, state, script);
+void advance_entry(SenderState& sender, const ScriptTable& script) {
+    int entries = script_entries_in_use(script);
+    int index = current_entry(sender, script);
     bool shuffled = script.entries[index].count == 0;
     ++index;
     if (shuffled)
@@ -254,12 +256,12 @@ FrameResult next_script_frame(Services& services, SenderState& sender, const Scr
                               const StationSocket& station, TickNews& news) {
     // Every entry may be a song without frames: trying more songs than the
     // table holds in one tick would only go round in circles.
-    int songs_left = script_entries_in_use(services.state, script) + 1;
+    int songs_left = script_entries_in_use(script) + 1;
     for (;;) {
         if (!sender.song_file) {
             if (songs_left-- == 0) {
                 debug_trace(services, "No frames in %d songs\n",
-                            script_entries_in_use(services.state, script) + 1);
+                            script_entries_in_use(script) + 1);
                 return FRAME_NONE;
             }
             FrameResult opened =
@@ -272,7 +274,7 @@ FrameResult next_script_frame(Services& services, SenderState& sender, const Scr
             read_frame_pair(services, sender, length);
             return FRAME_READY;
         }
-        const ScriptEntry& entry = script.entries[current_entry(sender, services.state, script)];
+        const ScriptEntry& entry = script.entries[current_entry(sender, script)];
         ++sender.repeat_count;
         // A song without frames is not looped: each repeat would find its end at once.
         bool has_frames = ftell(sender.song_file) > kSampleHeaderBytes;
@@ -282,7 +284,7 @@ FrameResult next_script_frame(Services& services, SenderState& sender, const Scr
             fseek(sender.companion_file, kSampleHeaderBytes, SEEK_SET);
             continue;
         }
-        advance_entry(sender, services.state, script);
+        advance_entry(sender, script);
         sender.repeat_count = 0;
         close_song(sender);
     }

@@ -3,13 +3,14 @@
 // opened, looped and moved on from in script order, and the pictures of
 // the script or live list that go with them.
 
+#include "live/live_ring.h"
+
 struct CodecState;
 struct PictureSlots;
 struct ScriptTable;
 struct SenderState;
 struct Services;
 struct StationSocket;
-struct StationState;
 struct TickNews;
 
 enum FrameResult {
@@ -21,10 +22,10 @@ enum FrameResult {
 };
 
 // The entries a tick may use: those loaded and counted in script_entries.
-int script_entries_in_use(const StationState& state, const ScriptTable& script);
+int script_entries_in_use(const ScriptTable& script);
 // The entry the sender is at, moved back to 0 when a new, shorter table
 // has been loaded since.
-int current_entry(SenderState& sender, const StationState& state, const ScriptTable& script);
+int current_entry(SenderState& sender, const ScriptTable& script);
 
 // The next frame pair of the script into the sender's frames, opening,
 // looping and moving on from songs as they end. A new song sets the rate
@@ -34,6 +35,7 @@ FrameResult next_script_frame(Services& services, SenderState& sender, const Scr
                               const StationSocket& station, TickNews& news);
 // Live feed: the live list's pictures change on their own clock.
 void schedule_live_picture(Services& services, SenderState& sender, const ScriptTable& script,
-                           PictureSlots& pictures, const StationSocket& station, TickNews& news);
+                           PictureSlots& pictures, const StationSocket& station, FeedMode feed,
+                           TickNews& news);
 // Closes the song and companion files, when open.
 void close_song(SenderState& sender);

@@ -53,16 +53,16 @@ void build_tick_datagrams(const StationParts& ctx, const TickNews& news) {
                                     sender.audio_length, false);
     if (news.song_text) {
         char text[SCRIPT_TEXT_SIZE] = "";
-        if (script_entries_in_use(ctx.services.state, ctx.script) > 0)
+        if (script_entries_in_use(ctx.script) > 0)
             snprintf(
                 text, sizeof text, "%.*s", SCRIPT_TEXT_SIZE - 1,
-                ctx.script.entries[current_entry(ctx.sender, ctx.services.state, ctx.script)].text);
+                ctx.script.entries[current_entry(ctx.sender, ctx.script)].text);
         sender.song_text.size = build_song_text(sender.song_text.bytes, seq, 0, text);
         ctx.outputs.title(text);
     }
     // The outputs' listeners hear what the UDP listeners hear; live, the
     // pump hands them the captured samples instead.
-    if (ctx.services.state.feed_mode == FEED_SCRIPT)
+    if (ctx.live_ring.feed_mode == FeedMode::script)
         ctx.outputs.program_frame(seq, sender.audio_frame, sender.audio_length);
     if (news.picture_notice) {
         const PictureSlot& picture = ctx.pictures.slots[PICTURE_MAIN];
@@ -89,25 +89,25 @@ TickOutcome run_tick(const StationParts& ctx) {
     }
 
     TickNews news;
-    schedule_live_picture(ctx.services, sender, ctx.script, ctx.pictures, ctx.station, news);
+    schedule_live_picture(ctx.services, sender, ctx.script, ctx.pictures, ctx.station,
+                          ctx.live_ring.feed_mode, news);
     if (!ctx.station.socket.is_open()) return TICK_CLOSED;
 
-    StationState& state = ctx.services.state;
     LiveRing& ring = ctx.live_ring;
-    if (state.feed_mode == FEED_LIVE_PRIMED) {
+    if (ring.feed_mode == FeedMode::live_primed) {
         // Live sending starts on a super-block boundary.
         if (sender.packet_counter % 8 != 0) return TICK_DONE;
-        state.feed_mode = FEED_LIVE_SENDING;
+        ring.feed_mode = FeedMode::live_sending;
         report_start_button_ready(ctx);
     }
-    if (state.feed_mode >= 4 && sender.packet_counter % 8 == 0 && live_ring_empty(ring)) {
-        state.feed_mode = FEED_SCRIPT;
+    if (feed_stopping(ring.feed_mode) && sender.packet_counter % 8 == 0 && live_ring_empty(ring)) {
+        ring.feed_mode = FeedMode::script;
         reset_live_ring(ring);
         report_start_button_ready(ctx);
-        if (state.broadcast_state == BS_STOP_REQUESTED) return TICK_LIVE_STOPPED;
+        if (sender.broadcast_state == BroadcastState::stop_requested) return TICK_LIVE_STOPPED;
     }
 
-    if (state.feed_mode >= FEED_LIVE_SENDING) {
+    if (feed_takes_ring(ring.feed_mode)) {
         if (!ring.entries) return TICK_DONE;
         const LiveRingEntry& entry = ring.entries[ring.read_index];
         sender.audio_length = take_live_frame(entry.main, sender.audio_frame);
@@ -117,7 +117,7 @@ TickOutcome run_tick(const StationParts& ctx) {
         else
             ring.read_index = (ring.read_index + 1) % LIVE_RING_SIZE;
     } else {
-        if (state.feed_mode == FEED_LIVE_PRIMING || script_entries_in_use(state, ctx.script) == 0)
+        if (ring.feed_mode == FeedMode::live_priming || script_entries_in_use(ctx.script) == 0)
             return TICK_DONE;
         switch (next_script_frame(ctx.services, sender, ctx.script, ctx.pictures, ctx.codec,
                                   ctx.station, news)) {
@@ -133,6 +133,8 @@ TickOutcome run_tick(const StationParts& ctx) {
     build_tick_datagrams(ctx, news);
     // A notice goes out only for a picture that could be loaded.
     news.picture_notice = news.picture_notice && !ctx.pictures.slots[PICTURE_MAIN].block.empty();
+    // The companion stream flows with the script and once live sending runs.
+    news.companion_flowing = !feed_is_live(ring.feed_mode) || feed_takes_ring(ring.feed_mode);
     send_multicast(ctx.services, sender, ctx.station, ctx.queue, news);
     tend_listener_table(ctx.services, ctx.listeners);
     start_fan_out(ctx.services, sender, ctx.listeners, ctx.station, ctx.queue, news);

@@ -29,10 +29,15 @@ struct WireDatagram {
 
 struct Services;
 
+// Whether the station is on the air: the controller starts and stops a
+// broadcast; the sender and the status read it.
+enum class BroadcastState { idle, broadcasting, stop_requested, transition };
+
 // News of a tick: what goes out beside the audio.
 struct TickNews {
     bool song_text = false;
     bool picture_notice = false;
+    bool companion_flowing = false;  // the companion stream goes out (not while live primes)
 };
 
 // Control datagrams wait here from the moment the socket has them until the
@@ -91,6 +96,10 @@ struct SenderCounters {
 };
 
 struct SenderState {
+    BroadcastState broadcast_state = BroadcastState::idle;
+    // Non-zero once the station failed for good (no song of the script can
+    // be played): the exit status the program ends with.
+    int failure_status = 0;
     SenderEvents events;
     SenderCounters counters;
     int pending_ticks = 0;       // re-entrance guard

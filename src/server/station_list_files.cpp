@@ -15,7 +15,7 @@ int write_station_lists(Services& services, StationSocket& station) {
     std::string record = station_list_record(services.state, local_addr_host);
     int written = 0;
     for (const std::string& name : {station_list_file_name(local_addr_host), std::string("listen.vsl")}) {
-        std::string path = services.state.program_dir + "/" + name;
+        std::string path = services.program_dir + "/" + name;
         if (replace_file(path, record)) {
             ++written;
         } else {

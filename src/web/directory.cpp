@@ -120,7 +120,7 @@ void directory_update(Services& services, WebState& web, int station_socket,
             web.pending.push_back({add, station_socket, file_name, content});
         return;
     }
-    if (!add && !s.directory_listed && !web.add_sent) return;
+    if (!add && !web.directory_listed && !web.add_sent) return;
 
     std::string path = directory_path(add, file_name, content);
     char reply[DIRECTORY_BUFFER_SIZE];
@@ -132,12 +132,12 @@ void directory_update(Services& services, WebState& web, int station_socket,
                               s.DIRURLPORT, path.c_str(), reply, sizeof reply, &outcome);
         // Any whole reply counts as listed, whatever its status; a time-out
         // or a reply broken off never does.
-        s.directory_listed = result == 1 || (result == 0 && outcome.complete && reply[0] != '\0');
-        if (s.directory_listed) web.directory_problem.clear();
+        web.directory_listed = result == 1 || (result == 0 && outcome.complete && reply[0] != '\0');
+        if (web.directory_listed) web.directory_problem.clear();
         else note_directory_failure(services, web, "add");
         // A time-out has told the operator already: one failure, one message.
         // A stop broke it off: the remove follows, and nothing failed.
-        if (!s.directory_listed && !outcome.timed_out && !outcome.stopped)
+        if (!web.directory_listed && !outcome.timed_out && !outcome.stopped)
             show_message(services, true, Buttons::ok | Icon::error,
                          "You could not be added to the directory as the station daemon was not "
                          "contacted.  Try stopping and restarting your station in a few hours.");
@@ -147,7 +147,7 @@ void directory_update(Services& services, WebState& web, int station_socket,
                  std::min(REMOVE_TIMEOUT_MS, s.HTTP_TIMEOUT * 1000));
         if (!outcome.complete || reply[0] == '\0') note_directory_failure(services, web, "remove");
         else web.directory_problem.clear();
-        s.directory_listed = false;
+        web.directory_listed = false;
         web.add_sent = false;
     }
     services.host->invalidate(false);  // the directory lamp

@@ -32,6 +32,8 @@ struct WebState : HttpClient {
     // Re-reads the directory's settings (DIRURL, DIRURLPORT, CATEGORIES_URL,
     // HTTP_TIMEOUT) before each request (set by the program).
     void (*read_settings)(Services&) = nullptr;
+    // The directory lists the station: the add was answered, no remove since.
+    bool directory_listed = false;
 };
 
 // "listed", "unlisted", or "unlisted (HOST port N: cause)" after a failed

@@ -101,8 +101,8 @@ void set_up_senders(const Context& ctx) {
 
 void set_up_station(Context& ctx, uint8_t options) {
     StationState& s = ctx.state;
-    s.broadcast_state = BS_BROADCASTING;
-    s.feed_mode = FEED_SCRIPT;
+    ctx.sender.broadcast_state = BroadcastState::broadcasting;
+    ctx.live_ring.feed_mode = FeedMode::script;
     s.SamplingRate = 22050;
     s.TransferRate = kTransferRate;
     static const int kRoom[] = {1, 2, 4};
@@ -114,7 +114,7 @@ void set_up_station(Context& ctx, uint8_t options) {
     s.MBONE = (options & 32) ? 1 : 0;
     s.MBONEIP = "239.1.2.3";
     s.StationName = std::string(127, 'N');  // the longest name a settings file gives
-    s.program_dir = fuzz_path("home");
+    ctx.program_dir = fuzz_path("home");
 
     open_loopback_station(ctx);
     ctx.queue.send = checked_send;
@@ -130,7 +130,7 @@ void set_up_station(Context& ctx, uint8_t options) {
     ctx.script.entries[1].count = 2;
     memset(ctx.script.entries[1].text, 'T', SCRIPT_TEXT_SIZE - 1);  // the longest text
     ctx.script.loaded = true;
-    s.script_entries = 3;
+    ctx.script.script_entries = 3;
     ctx.sender.entry_index = 1;
 
     if (!(options & 128)) load_picture(ctx, ctx.pictures, fuzz_path("main.bmp").c_str(), PICTURE_MAIN);

@@ -72,13 +72,13 @@ void broadcast(const std::string& path, int frames) {
     static std::unique_ptr<Context> fresh;
     Context& ctx = renew_context(fresh, host);
     open_loopback_station(ctx);
-    ctx.state.broadcast_state = BS_BROADCASTING;
-    ctx.state.feed_mode = FEED_SCRIPT;
+    ctx.sender.broadcast_state = BroadcastState::broadcasting;
+    ctx.live_ring.feed_mode = FeedMode::script;
     ctx.script.entries.assign(1, ScriptEntry{});
     ctx.script.entries[0].count = 2;
     snprintf(ctx.script.entries[0].song, SCRIPT_NAME_SIZE, "%s", path.c_str());
     ctx.script.loaded = true;
-    ctx.state.script_entries = 1;
+    ctx.script.script_entries = 1;
 
     const int ticks = std::min(2 * frames + 4, kMaxTicks);
     for (int tick = 0; tick < ticks; ++tick) {
@@ -92,10 +92,10 @@ void broadcast(const std::string& path, int frames) {
         FUZZ_CHECK(posted(Command::show_messages) + posted(Command::start_stop) ==
                    static_cast<long>(host.posted_commands.size()));
         FUZZ_CHECK(posted(Command::show_messages) <= 1 && posted(Command::start_stop) <= 1);
-        FUZZ_CHECK(ctx.state.posted_messages.size() <= 2);
+        FUZZ_CHECK(ctx.messages.posted.size() <= 2);
         if (posted(Command::start_stop)) {
-            FUZZ_CHECK(ctx.state.failure_status == 1);
-            FUZZ_CHECK(ctx.state.posted_messages[0].second.find(path) != std::string::npos);
+            FUZZ_CHECK(ctx.sender.failure_status == 1);
+            FUZZ_CHECK(ctx.messages.posted[0].second.find(path) != std::string::npos);
         }
         FUZZ_CHECK(ctx.sender.audio_length >= 0 && ctx.sender.audio_length <= MAX_FILE_FRAME);
         FUZZ_CHECK(ctx.sender.companion_length >= 0 && ctx.sender.companion_length <= MAX_FILE_FRAME);

@@ -36,9 +36,9 @@ namespace {
 
 void check_table(const Context& ctx, int result) {
     FUZZ_CHECK(result >= -1 && result <= SCRIPT_MAX_ENTRIES);
-    FUZZ_CHECK(static_cast<size_t>(ctx.state.script_entries) == ctx.script.entries.size());
-    FUZZ_CHECK(ctx.script.loaded == (ctx.state.script_entries > 0));
-    if (result >= 0) FUZZ_CHECK(result == ctx.state.script_entries);
+    FUZZ_CHECK(static_cast<size_t>(ctx.script.script_entries) == ctx.script.entries.size());
+    FUZZ_CHECK(ctx.script.loaded == (ctx.script.script_entries > 0));
+    if (result >= 0) FUZZ_CHECK(result == ctx.script.script_entries);
     for (const ScriptEntry& e : ctx.script.entries) {
         FUZZ_CHECK(memchr(e.song, 0, sizeof e.song) != nullptr);
         FUZZ_CHECK(memchr(e.picture, 0, sizeof e.picture) != nullptr);

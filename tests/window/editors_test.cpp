@@ -77,7 +77,7 @@ struct EditorsTest : ::testing::Test {
                        "\nStationName=Editor FM\nStationLocation=Loopback\n");
         ctx->state.settings_file = dir.file("station.ini");
         load_settings(*ctx, true);
-        ctx->state.feed_mode = FEED_SCRIPT;
+        ctx->live_ring.feed_mode = FeedMode::script;
 
         seams.choose_file = [this](QWidget*, const FileQuestion& question) {
             file_titles.push_back(question.title);
@@ -321,19 +321,19 @@ TEST_F(EditorsTest, start_without_a_script_asks_for_one_and_broadcasts_it) {
     const std::string script = dir.file("picked.VSK");
     ASSERT_EQ(save_entry_file(*ctx, list, script), 1);
     { SongPreparationDialog songs(*ctx, seams, script, nullptr); seams.run_modal(songs); }
-    set_test_station(ctx->state, dir, station_ip, test_ip(96));
+    set_test_station(*ctx, dir, station_ip, test_ip(96));
 
     MainWindow window(*ctx, host, load_skin("", nullptr));
     auto window_seams = install_editors(*ctx, host, &window);
     window_seams->choose_file = seams.choose_file;
     files = {""};  // cancelled: nothing starts
     window.run_command(Command::start);
-    EXPECT_EQ(ctx->state.broadcast_state, BS_IDLE);
+    EXPECT_EQ(ctx->sender.broadcast_state, BroadcastState::idle);
     EXPECT_EQ(file_titles.back(), "Load Script");
     files = {script};
     window.run_command(Command::start);
-    EXPECT_EQ(ctx->state.broadcast_state, BS_BROADCASTING) << (boxes.empty() ? "" : boxes.back());
-    EXPECT_EQ(ctx->state.script_entries, 1);
+    EXPECT_EQ(ctx->sender.broadcast_state, BroadcastState::broadcasting) << (boxes.empty() ? "" : boxes.back());
+    EXPECT_EQ(ctx->script.script_entries, 1);
     EXPECT_TRUE(ctx->state.StationScript.empty());  // picked for this start only
     window.run_command(Command::stop);
     QTest::qWait(20);

@@ -253,7 +253,7 @@ TEST(FrontEndOptions, a_script_named_on_the_command_line_is_selected_for_this_ru
     FakeHost host;
     auto ctx = make_context(host);
     ctx->state.MODE = 1;
-    ctx->state.feed_mode = 1;
+    ctx->live_ring.feed_mode = FeedMode::live_priming;
     ctx->state.StationScript = "/elsewhere/old.VSK";
 
     EXPECT_EQ(select_script(*ctx, dir.file("nosuch.VSK")), "The script " + dir.file("nosuch.VSK") +
@@ -266,9 +266,9 @@ TEST(FrontEndOptions, a_script_named_on_the_command_line_is_selected_for_this_ru
     EXPECT_EQ(select_script(*ctx, dir.file("show.VSK")), "");
     EXPECT_EQ(ctx->state.StationScript, dir.file("show.VSK"));
     EXPECT_EQ(ctx->state.MODE, 0);
-    EXPECT_EQ(ctx->state.feed_mode, 0);
+    EXPECT_EQ(ctx->live_ring.feed_mode, FeedMode::script);
     EXPECT_EQ(ctx->codec.rate_percent, 10) << "the rate of the script's header";
-    EXPECT_TRUE(ctx->state.view.start_enabled);
+    EXPECT_TRUE(ctx->window.menus.start_enabled);
 }
 
 }  // namespace

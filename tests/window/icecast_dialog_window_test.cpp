@@ -24,7 +24,7 @@ namespace {
 
 struct IcecastDialogWindow : DialogWindowTest {
     void SetUp() override {
-        set_test_station(ctx->state, dir, test_ip(111), test_ip(112));
+        set_test_station(*ctx, dir, test_ip(111), test_ip(112));
         write_file(ctx->state.settings_file, "[VelmoraStation]\n");
         chmod(ctx->state.settings_file.c_str(), 0600);
         open_window();

@@ -67,7 +67,7 @@ struct SettingsDialogsWindow : DialogWindowTest {
 
     void SetUp() override {
         StationState& s = ctx->state;
-        set_test_station(s, dir, station_ip, test_ip(104));
+        set_test_station(*ctx, dir, station_ip, test_ip(104));
         s.SamplingRate = 16000;
         s.BANDWIDTH = 128000;
         s.TransferRate = 2000;
@@ -91,7 +91,7 @@ struct SettingsDialogsWindow : DialogWindowTest {
 
 TEST_F(SettingsDialogsWindow, options_open_from_settings_write_on_ok_and_nothing_on_cancel) {
     ctx->state.MODE = 0;
-    ctx->state.feed_mode = FEED_SCRIPT;
+    ctx->live_ring.feed_mode = FeedMode::script;
     then<OptionsDialog>([](OptionsDialog& d) {
         EXPECT_EQ(d.bit_rate->currentText(), "128k (ADSL/Cable/Dual ISDN)");
         EXPECT_EQ(d.audio_type->currentText(), "Music");
@@ -115,7 +115,7 @@ TEST_F(SettingsDialogsWindow, options_open_from_settings_write_on_ok_and_nothing
               std::string::npos)
         << written;
     // The main window takes the new mode and rate at once.
-    EXPECT_EQ(ctx->state.feed_mode, FEED_LIVE_PRIMING);
+    EXPECT_EQ(ctx->live_ring.feed_mode, FeedMode::live_priming);
     EXPECT_EQ(ctx->state.device_rate, 11025);
     // Build Script stays usable: in live feed it opens the live list editor.
     EXPECT_TRUE(window->action(Command::build_script)->isEnabled());
@@ -139,7 +139,7 @@ TEST_F(SettingsDialogsWindow, enter_in_options_and_expert_settings_keeps_what_wa
     write_settings("SamplingRate=16000\nTransferRate=2000\nBANDWIDTH=28800\nMode=0\nSPECIFIC_IP=1\n"
                    "IP_ADDR=" + station_ip + "\nStationLocation=Here\n");
     ASSERT_EQ(load_settings(*ctx, true), 1);
-    ctx->state.feed_mode = FEED_SCRIPT;
+    ctx->live_ring.feed_mode = FeedMode::script;
     ctx->state.TransferRate = 1920;  // a script of 12 % at 16000 Hz was loaded
     then<OptionsDialog>([](OptionsDialog& d) { QTest::keyClick(&d, Qt::Key_Return); });
     window->action(Command::settings)->trigger();
@@ -190,7 +190,7 @@ TEST_F(SettingsDialogsWindow, options_without_a_sound_card_grey_live_and_open_in
 }
 
 TEST_F(SettingsDialogsWindow, no_settings_dialog_opens_while_broadcasting) {
-    ctx->state.broadcast_state = BS_BROADCASTING;
+    ctx->sender.broadcast_state = BroadcastState::broadcasting;
     update_broadcast_menu(*ctx);
     window->sync_view();
     for (Command command : {Command::settings, Command::expert_settings, Command::station_info}) {
@@ -198,7 +198,7 @@ TEST_F(SettingsDialogsWindow, no_settings_dialog_opens_while_broadcasting) {
         window->run_command(command);  // as the accelerator or a posted command would
     }
     EXPECT_TRUE(dialogs_shown.empty());
-    ctx->state.broadcast_state = BS_IDLE;
+    ctx->sender.broadcast_state = BroadcastState::idle;
 }
 
 TEST_F(SettingsDialogsWindow, expert_settings_keep_a_high_rate_until_scrolled_and_set_up_autostart) {
@@ -238,7 +238,7 @@ TEST_F(SettingsDialogsWindow, expert_settings_keep_a_high_rate_until_scrolled_an
     EXPECT_TRUE(autostart_entry_exists());
     EXPECT_EQ(ctx->state.AutoStart, 2);
     pace_tick(*ctx);  // the running station does not start by itself
-    EXPECT_EQ(ctx->state.broadcast_state, BS_IDLE);
+    EXPECT_EQ(ctx->sender.broadcast_state, BroadcastState::idle);
 }
 
 // Left lowers the rate and moves the thumb left; Right raises it.
@@ -408,7 +408,7 @@ TEST_F(SettingsDialogsWindow, a_proxy_refusal_asks_again_for_the_password_and_es
     write_file(dir.file("show.VSK"), script);
     ctx->state.StationScript = dir.file("show.VSK");
     ctx->state.MODE = 0;
-    ctx->state.feed_mode = FEED_SCRIPT;
+    ctx->live_ring.feed_mode = FeedMode::script;
     update_start_menu(*ctx);
     window->sync_view();
     window->start_timers();
@@ -416,7 +416,7 @@ TEST_F(SettingsDialogsWindow, a_proxy_refusal_asks_again_for_the_password_and_es
         window->run_command(Command::start);
         ASSERT_TRUE(process_until([&] { return dialogs_shown.size() >= dialogs; }, 20000));
         window->run_command(Command::start_stop);
-        ASSERT_TRUE(process_until([&] { return ctx->state.broadcast_state == BS_IDLE; }, 20000));
+        ASSERT_TRUE(process_until([&] { return ctx->sender.broadcast_state == BroadcastState::idle; }, 20000));
     };
 
     auto escape = [](ProxyDialog& d) {

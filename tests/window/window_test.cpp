@@ -45,10 +45,10 @@ struct WindowTest : ::testing::Test {
             return style.buttons == Buttons::yes_no ? Answer::yes : Answer::ok;
         };
         StationState& s = ctx->state;
-        set_test_station(s, dir, test_ip(81), test_ip(82));
+        set_test_station(*ctx, dir, test_ip(81), test_ip(82));
         s.SamplingRate = 16000;
         s.TransferRate = 2000;
-        s.feed_mode = FEED_SCRIPT;
+        ctx->live_ring.feed_mode = FeedMode::script;
         s.StationScript = dir.file("show.VSK");
         CodecState codec;
         set_rate(codec, s.SamplingRate, s.TransferRate);
@@ -100,7 +100,7 @@ TEST_F(WindowTest, menus_carry_their_ids_and_grey_in_each_broadcast_state) {
     for (Command id : settings_items) EXPECT_TRUE(enabled(id)) << static_cast<int>(id);
 
     window->run_command(Command::start);  // a real start; the address box is answered
-    ASSERT_EQ(ctx->state.broadcast_state, BS_BROADCASTING) << (boxes.empty() ? "" : boxes.back());
+    ASSERT_EQ(ctx->sender.broadcast_state, BroadcastState::broadcasting) << (boxes.empty() ? "" : boxes.back());
     EXPECT_EQ(window->action(Command::start), nullptr);
     ASSERT_TRUE(enabled(Command::stop));
     EXPECT_EQ(window->action(Command::stop)->text(), "&Stop Broadcasting");
@@ -108,7 +108,7 @@ TEST_F(WindowTest, menus_carry_their_ids_and_grey_in_each_broadcast_state) {
     EXPECT_EQ(window->button()->face(), 4);
 
     // A live stop draining: still greyed, the button disabled, a wait cursor.
-    ctx->state.feed_mode = FEED_LIVE_SENDING;
+    ctx->live_ring.feed_mode = FeedMode::live_sending;
     stop_broadcast(*ctx);
     window->sync_view();
     EXPECT_TRUE(enabled(Command::stop));
@@ -116,7 +116,7 @@ TEST_F(WindowTest, menus_carry_their_ids_and_grey_in_each_broadcast_state) {
     EXPECT_EQ(window->button()->face(), 2);
     EXPECT_EQ(window->panel()->cursor().shape(), Qt::WaitCursor);
     finish_stop(*ctx);
-    ctx->state.feed_mode = FEED_SCRIPT;
+    ctx->live_ring.feed_mode = FeedMode::script;
     window->sync_view();
     EXPECT_EQ(window->panel()->cursor().shape(), Qt::ArrowCursor);
 
@@ -124,9 +124,9 @@ TEST_F(WindowTest, menus_carry_their_ids_and_grey_in_each_broadcast_state) {
     // the posted Start command), off again through the button.
     QTest::mouseClick(window->button(), Qt::LeftButton);
     QTest::qWait(20);
-    EXPECT_EQ(ctx->state.broadcast_state, BS_BROADCASTING);
+    EXPECT_EQ(ctx->sender.broadcast_state, BroadcastState::broadcasting);
     QTest::mouseClick(window->button(), Qt::LeftButton);
-    EXPECT_EQ(ctx->state.broadcast_state, BS_IDLE);
+    EXPECT_EQ(ctx->sender.broadcast_state, BroadcastState::idle);
     EXPECT_TRUE(enabled(Command::start));
     for (Command id : settings_items) EXPECT_TRUE(enabled(id)) << static_cast<int>(id);
 }
@@ -135,10 +135,10 @@ TEST_F(WindowTest, ctrl_s_starts_and_stops_and_is_dead_while_greyed) {
     window->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     QTest::keyClick(window.get(), Qt::Key_S, Qt::ControlModifier);
-    EXPECT_EQ(ctx->state.broadcast_state, BS_BROADCASTING);
+    EXPECT_EQ(ctx->sender.broadcast_state, BroadcastState::broadcasting);
     QTest::keyClick(window.get(), Qt::Key_S, Qt::ControlModifier);  // posts the stop
     QTest::qWait(20);
-    EXPECT_EQ(ctx->state.broadcast_state, BS_IDLE);
+    EXPECT_EQ(ctx->sender.broadcast_state, BroadcastState::idle);
 
     ctx->state.StationScript.clear();  // nothing to play: the item greys
     update_start_menu(*ctx);
@@ -148,7 +148,7 @@ TEST_F(WindowTest, ctrl_s_starts_and_stops_and_is_dead_while_greyed) {
     size_t shown = boxes.size();
     QTest::keyClick(window.get(), Qt::Key_S, Qt::ControlModifier);
     QTest::qWait(20);
-    EXPECT_EQ(ctx->state.broadcast_state, BS_IDLE);
+    EXPECT_EQ(ctx->sender.broadcast_state, BroadcastState::idle);
     EXPECT_EQ(boxes.size(), shown);
 }
 
@@ -184,19 +184,19 @@ TEST_F(WindowTest, the_directory_box_left_open_holds_neither_the_ticks_nor_a_lis
     window->start_timers();  // the ticks run as in the program
     since_start.start();
     window->run_command(Command::start);
-    ASSERT_EQ(ctx->state.broadcast_state, BS_BROADCASTING);
+    ASSERT_EQ(ctx->sender.broadcast_state, BroadcastState::broadcasting);
     (void)QTest::qWaitFor([&] { return audio_at >= 0 || since_start.elapsed() > 6000; }, 7000);
     ASSERT_GE(box_at, 0) << "the directory box never came";
     EXPECT_LT(box_at, 1000);  // open before the listener joined
     ASSERT_GE(joined_at, 1000);
     ASSERT_GE(audio_at, 0) << "no audio while the box was open";
     EXPECT_LE(audio_at - joined_at, 2000);
-    EXPECT_FALSE(ctx->state.directory_listed);
+    EXPECT_FALSE(ctx->web.directory_listed);
 }
 
 TEST_F(WindowTest, close_is_refused_while_broadcasting_with_one_message) {
     window->run_command(Command::start);
-    ASSERT_EQ(ctx->state.broadcast_state, BS_BROADCASTING);
+    ASSERT_EQ(ctx->sender.broadcast_state, BroadcastState::broadcasting);
     boxes.clear();
     EXPECT_FALSE(window->close());
     EXPECT_TRUE(window->isVisible());
@@ -204,7 +204,7 @@ TEST_F(WindowTest, close_is_refused_while_broadcasting_with_one_message) {
     EXPECT_EQ(boxes[0], "Please shut down the current broadcast first.");
     window->run_command(Command::stop);
     QTest::qWait(20);  // the stop item posts the start/stop command
-    EXPECT_EQ(ctx->state.broadcast_state, BS_IDLE);
+    EXPECT_EQ(ctx->sender.broadcast_state, BroadcastState::idle);
     EXPECT_TRUE(window->close());
 }
 
@@ -243,12 +243,12 @@ TEST_F(WindowTest, panel_shows_broadcasting_and_the_rate_line_where_they_belong)
     ASSERT_EQ(count_pixels(background, kRateLineArea, is_text_yellow), 0);
 
     window->run_command(Command::start);
-    ctx->state.blink_phase = 1;
+    ctx->window.blink_phase = 1;
     QImage lit = window->panel()->grab().toImage();
     EXPECT_GT(count_pixels(lit, kBroadcastingArea, is_broadcasting_red), 100);
     EXPECT_EQ(count_pixels(lit, QRect(0, 0, 478, 88), is_broadcasting_red), 0);  // nowhere above
     EXPECT_GT(count_pixels(lit, kRateLineArea, is_text_yellow), 40);
-    ctx->state.blink_phase = 0;  // the blink's dark phase
+    ctx->window.blink_phase = 0;  // the blink's dark phase
     QImage dark = window->panel()->grab().toImage();
     EXPECT_EQ(count_pixels(dark, kBroadcastingArea, is_broadcasting_red), 0);
     EXPECT_EQ(window->windowTitle().toStdString(),
@@ -289,7 +289,7 @@ TEST(SkinTest, another_skin_sets_the_panel_and_button_sizes_from_its_files) {
     EXPECT_EQ(window.panel()->size(), QSize(320, 380));
     EXPECT_EQ(window.button()->geometry(), QRect(136, 362, 100, 10));
     ctx->capture.peak_level = 50;
-    ctx->state.directory_listed = true;
+    ctx->web.directory_listed = true;
     EXPECT_FALSE(window.panel()->grab().isNull());  // paints without lamp and meter
 }
 

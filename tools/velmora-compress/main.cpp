@@ -276,7 +276,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s: %s\n", kProgram, problem.c_str());
         return kRefused;
     }
-    setup_paths(ctx->state, settings_file);
+    setup_paths(*ctx, settings_file);
     if (!load_tool_settings(*ctx)) return kRefused;
     if (options.sampling_rate) apply_sampling_rate(ctx->state, int(options.sampling_rate));
     const int highest = maximum_transfer_rate(ctx->state.SamplingRate);

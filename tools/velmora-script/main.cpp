@@ -411,7 +411,7 @@ int check_replaceable(Context& ctx, const std::string& out, bool script, bool fo
 int read_station_settings(Context& ctx, const Options& o) {
     std::string settings_file, problem;
     if (!find_settings_file(o.settings.c_str(), &settings_file, &problem)) return refuse(problem);
-    setup_paths(ctx.state, settings_file);
+    setup_paths(ctx, settings_file);
     if (!load_tool_settings(ctx)) return kRefused;
     return 0;
 }

@@ -106,9 +106,9 @@ QtHost::QtHost() {
     send_timer_.setTimerType(Qt::PreciseTimer);
     connect(&send_timer_, &QTimer::timeout, this, [this] {
         if (!ctx_ || exit_requested_) return;
-        const int state = ctx_->state.broadcast_state;
+        const BroadcastState state = ctx_->sender.broadcast_state;
         send_timer_.start(send_due_ticks(*ctx_));
-        if (ctx_->state.broadcast_state != state) Q_EMIT controller_called();  // a tick may end it
+        if (ctx_->sender.broadcast_state != state) Q_EMIT controller_called();  // a tick may end it
     });
 }
 
@@ -132,8 +132,8 @@ OpenResult QtHost::shell_open(const char* verb, const char* file, const char* pa
 }
 
 void stop_for_exit(Context& ctx) {
-    if (ctx.state.broadcast_state != BS_IDLE) {
-        if (ctx.state.feed_mode == FEED_SCRIPT) stop_broadcast(ctx);
+    if (ctx.sender.broadcast_state != BroadcastState::idle) {
+        if (ctx.live_ring.feed_mode == FeedMode::script) stop_broadcast(ctx);
         else finish_stop(ctx);
     }
     on_close_request(ctx);

@@ -42,16 +42,16 @@ namespace {
 void print_status(Context& ctx) {
     const StationState& s = ctx.state;
     std::string elapsed = "----";
-    if (s.broadcast_state != BS_IDLE)
+    if (ctx.sender.broadcast_state != BroadcastState::idle)
         elapsed = elapsed_text(ctx.host->time_now() - ctx.station.broadcast_start_time);
     std::string feed = "script";
-    if (s.feed_mode != FEED_SCRIPT) feed = "live, level " + std::to_string(ctx.capture.peak_level);
+    if (ctx.live_ring.feed_mode != FeedMode::script) feed = "live, level " + std::to_string(ctx.capture.peak_level);
     std::string outputs = outputs_line(ctx);
     if (!outputs.empty()) outputs = " | " + outputs;
     printf("%s | %s | %s | listeners %s | busy %d | %s | %s | %s%s\n", broadcast_state_word(ctx), feed.c_str(),
            rate_line(s.TransferRate).c_str(),
            listeners_line(ctx).c_str(), ctx.listeners.busy_rejections, elapsed.c_str(),
-           directory_state_text(s.directory_listed, ctx.web).c_str(), now_playing(ctx).c_str(),
+           directory_state_text(ctx.web.directory_listed, ctx.web).c_str(), now_playing(ctx).c_str(),
            outputs.c_str());
     fflush(stdout);
 }
@@ -60,7 +60,7 @@ void print_status(Context& ctx) {
 // with the failure's status when the station had failed for good.
 void stop_and_quit(Context& ctx) {
     stop_for_exit(ctx);
-    QCoreApplication::exit(ctx.state.failure_status);
+    QCoreApplication::exit(ctx.sender.failure_status);
 }
 
 // --set-proxy: the four values as the proxy dialog stores them, the
@@ -160,7 +160,7 @@ int main(int argc, char** argv) {
         HeadlessHost host(false);
         auto ctx = make_context(host);
         host.attach(ctx.get());
-        setup_paths(ctx->state, settings_file);
+        setup_paths(*ctx, settings_file);
         return check_settings(*ctx);
     }
     if (o.list_categories) {
@@ -168,7 +168,7 @@ int main(int argc, char** argv) {
         HeadlessHost host(o.answer_given && o.answer_yes);
         auto ctx = make_context(host);
         host.attach(ctx.get());
-        setup_paths(ctx->state, settings_file);
+        setup_paths(*ctx, settings_file);
         load_settings(*ctx, true);
         return list_categories(*ctx);
     }
@@ -215,11 +215,11 @@ int main(int argc, char** argv) {
         return 1;
     if (!o.capture.empty()) {
         ctx->state.MODE = 1;
-        ctx->state.feed_mode = FEED_LIVE_PRIMING;
+        ctx->live_ring.feed_mode = FeedMode::live_priming;
         update_start_menu(*ctx);
     }
     // Nobody is here to pick a script: the script feed must have one.
-    if (ctx->state.feed_mode == FEED_SCRIPT) check_station_script(*ctx, report, true);
+    if (ctx->live_ring.feed_mode == FeedMode::script) check_station_script(*ctx, report, true);
     tell_settings_problems(*ctx, report);
     if (report.errors() > 0) {
         fprintf(stderr, "velmora-station: the station does not start: %d problem%s in %s (see above)\n",
@@ -254,9 +254,9 @@ int main(int argc, char** argv) {
     // A station that failed for good (no song of its script can be played)
     // ends, so that a service manager sees the failure and can restart it.
     QObject::connect(&host, &HeadlessHost::controller_called, [&] {
-        if (ctx->state.failure_status != 0 && ctx->state.broadcast_state == BS_IDLE &&
+        if (ctx->sender.failure_status != 0 && ctx->sender.broadcast_state == BroadcastState::idle &&
             !host.exit_requested())
-            host.exit_program(ctx->state.failure_status);
+            host.exit_program(ctx->sender.failure_status);
     });
 
     host.start_timers();
@@ -281,5 +281,5 @@ int main(int argc, char** argv) {
     int status = app.exec();
     print_status(*ctx);
     if (host.exit_requested()) return host.exit_status();
-    return status != 0 ? status : ctx->state.failure_status;
+    return status != 0 ? status : ctx->sender.failure_status;
 }

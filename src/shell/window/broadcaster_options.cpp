@@ -65,7 +65,7 @@ std::string select_script(Context& ctx, const std::string& path) {
     StationState& s = ctx.state;
     s.StationScript = absolute;
     s.MODE = 0;
-    s.feed_mode = FEED_SCRIPT;
+    ctx.live_ring.feed_mode = FeedMode::script;
     update_start_menu(ctx);
     refresh_rate(ctx);
     return "";

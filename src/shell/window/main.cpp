@@ -103,7 +103,7 @@ int main(int argc, char** argv) {
         if (!script_problem.empty()) return refuse(script_problem);
     }
     // Start asks for a script when none is named; a named one must be there.
-    if (ctx->state.feed_mode == FEED_SCRIPT) check_station_script(*ctx, report, false);
+    if (ctx->live_ring.feed_mode == FeedMode::script) check_station_script(*ctx, report, false);
 
     MainWindow window(*ctx, host, std::move(skin));
     watch_stop_signals(&window, [&] { window.close_for_exit(); });
@@ -125,7 +125,7 @@ int main(int argc, char** argv) {
     // The picture is taken at the first moment after the delay at which a
     // station on the air shows its blinking "BROADCASTING".
     std::function<void()> take_screenshot = [&] {
-        if (ctx->state.broadcast_state != BS_IDLE && !broadcasting_visible(*ctx)) {
+        if (ctx->sender.broadcast_state != BroadcastState::idle && !broadcasting_visible(*ctx)) {
             QTimer::singleShot(PACE_TIMER_MS / 2, &window, take_screenshot);
             return;
         }

@@ -107,9 +107,8 @@ void MainWindow::run_command(Command command_id) {
 }
 
 void MainWindow::sync_view() {
-    const StationState& s = ctx_.state;
-    const auto& v = s.view;
-    bool idle = s.broadcast_state == BS_IDLE;
+    const MenuView& v = ctx_.window.menus;
+    bool idle = ctx_.sender.broadcast_state == BroadcastState::idle;
     start_item_->setData(static_cast<int>(v.start_item_id));
     start_item_->setText(v.start_item_id == Command::stop ? QStringLiteral("&Stop Broadcasting")
                                                           : QStringLiteral("&Start Broadcasting"));
@@ -120,8 +119,8 @@ void MainWindow::sync_view() {
         actions_[id]->setEnabled(v.settings_enabled);
     button_->setEnabled(v.button_enabled);
     button_->setText(QString::fromLatin1(v.button_text));
-    panel_->setCursor(s.hourglass || s.broadcast_state == BS_STOP_REQUESTED ? Qt::WaitCursor
-                                                                            : Qt::ArrowCursor);
+    const bool draining = ctx_.sender.broadcast_state == BroadcastState::stop_requested;
+    panel_->setCursor(ctx_.window.hourglass || draining ? Qt::WaitCursor : Qt::ArrowCursor);
     button_->update();
 }
 

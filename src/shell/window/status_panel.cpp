@@ -130,7 +130,7 @@ void StatusPanel::paintEvent(QPaintEvent*) {
     // A zero-width source would draw the whole meter: nothing at silence.
     int meter = meter_width(ctx.capture.peak_level, skin_.meter.width());
     if (meter > 0) p.drawImage(QPoint(12, 150), skin_.meter, QRect(0, 0, meter, skin_.meter.height()));
-    QImage lamp = skin_frame(skin_.lamp, kLampFrames, lamp_frame(s.directory_listed, s.keeper_watchdog));
+    QImage lamp = skin_frame(skin_.lamp, kLampFrames, lamp_frame(ctx.web.directory_listed, ctx.listeners.keeper_watchdog));
     if (!lamp.isNull()) p.drawImage(10, 13, lamp);
 
     // The caption carries the listener count; it is rewritten with the panel.
@@ -148,7 +148,7 @@ StartStopButton::StartStopButton(Context& ctx, const Skin& skin, QWidget* parent
 }
 
 int StartStopButton::face() const {
-    return button_face(isEnabled(), ctx_.state.broadcast_state != BS_IDLE, isDown());
+    return button_face(isEnabled(), ctx_.sender.broadcast_state != BroadcastState::idle, isDown());
 }
 
 void StartStopButton::paintEvent(QPaintEvent*) {

@@ -11,11 +11,11 @@
 int choose_script_file(Context& ctx, EditorSeams& seams, QWidget* owner) {
     const std::string path = seams.choose_file(owner, {"Load Script", SCRIPT_FILTER, false, seams.script_file});
     if (path.empty()) {
-        ctx.state.script_entries = 0;
+        ctx.script.script_entries = 0;
         return 0;
     }
     seams.script_file = path;
-    ctx.state.script_entries = open_script(ctx, ctx.script, ctx.codec, path.c_str());
+    ctx.script.script_entries = open_script(ctx, ctx.script, ctx.codec, path.c_str());
     return 1;
 }
 
@@ -38,7 +38,7 @@ std::shared_ptr<EditorSeams> install_editors(Context& ctx, WindowHost& host, QWi
     };
     // After the settings: the pictures of what the station will play.
     host.dialogs[Dialog::picture_preparation] = [&ctx, seams, owner] {
-        const bool live = ctx.state.MODE != FEED_SCRIPT;  // the feed the settings just chose
+        const bool live = feed_is_live(feed_of_mode(ctx.state.MODE));  // the feed the settings just chose
         const std::string& path = live ? ctx.state.LiveScript : ctx.state.StationScript;
         PicturePassDialog pass(ctx, path, !live, owner);
         return pass.total() > 0 ? seams->run_modal(pass) : 0;
