@@ -127,13 +127,13 @@ struct ProgramSinkTest : ::testing::Test {
 
     void SetUp() override {
         StationState& s = ctx->state;
-        set_test_station(s, dir, station_ip, master_ip);
+        set_test_station(*ctx, dir, station_ip, master_ip);
         ctx->station.lists_without_port_told = true;
         s.AutoStart = 2;  // no box before the start
         s.SamplingRate = 16000;
         s.device_rate = 16000;
         s.TransferRate = 2000;
-        s.feed_mode = FEED_SCRIPT;
+        ctx->live_ring.feed_mode = FeedMode::script;
         s.StationScript = script;
         // Two songs of 10 frames, each frame's first byte its song; the
         // second song comes with a picture.
@@ -160,7 +160,7 @@ struct ProgramSinkTest : ::testing::Test {
 TEST_F(ProgramSinkTest, a_script_broadcast_reaches_an_output_in_order_and_the_status_lists_it) {
     EXPECT_EQ(outputs_line(*ctx), "Recorder idle");
     on_command(*ctx, Command::start);
-    ASSERT_EQ(ctx->state.broadcast_state, BS_BROADCASTING) << host.last_message();
+    ASSERT_EQ(ctx->sender.broadcast_state, BroadcastState::broadcasting) << host.last_message();
     ticks(22);  // song 1 (seq 0-9), song 2 (16-25), song 1 again (32, 33)
     EXPECT_EQ(outputs_line(*ctx), "Recorder recording (22 blocks)");
     nlohmann::json status = nlohmann::json::parse(status_json(collect_status(*ctx)));
@@ -168,7 +168,7 @@ TEST_F(ProgramSinkTest, a_script_broadcast_reaches_an_output_in_order_and_the_st
     EXPECT_EQ(status["recorder"]["blocks"], 22);
     EXPECT_EQ(status["icecast"]["state"], "off");  // the output not configured is still listed
     on_command(*ctx, Command::start_stop);
-    EXPECT_EQ(ctx->state.broadcast_state, BS_IDLE);
+    EXPECT_EQ(ctx->sender.broadcast_state, BroadcastState::idle);
     close_station(*ctx);  // as the program's end does: no second "stopped"
     EXPECT_EQ(std::count(heard.begin(), heard.end(), "stopped"), 1);
 
@@ -196,10 +196,10 @@ TEST_F(ProgramSinkTest, a_script_broadcast_reaches_an_output_in_order_and_the_st
 }
 
 TEST_F(ProgramSinkTest, a_live_broadcast_reaches_an_output_with_the_captured_samples) {
-    ctx->state.feed_mode = FEED_LIVE_PRIMING;
+    ctx->live_ring.feed_mode = FeedMode::live_priming;
     ASSERT_EQ(allocate_live_ring(ctx->live_ring), 1);  // as the program's start does
     on_command(*ctx, Command::start);
-    ASSERT_EQ(ctx->state.broadcast_state, BS_BROADCASTING) << host.last_message();
+    ASSERT_EQ(ctx->sender.broadcast_state, BroadcastState::broadcasting) << host.last_message();
     ASSERT_TRUE(ctx->capture.open);
     // Three buffers come back from the card: a rising ramp of 2048 samples each.
     for (int id = 0; id < 3; ++id) {
@@ -214,7 +214,7 @@ TEST_F(ProgramSinkTest, a_live_broadcast_reaches_an_output_with_the_captured_sam
     EXPECT_EQ(recorder.last_samples[2047], 255);
     on_command(*ctx, Command::start_stop);
     finish_stop(*ctx);  // what the sender does once the ring has drained
-    EXPECT_EQ(ctx->state.broadcast_state, BS_IDLE);
+    EXPECT_EQ(ctx->sender.broadcast_state, BroadcastState::idle);
     EXPECT_EQ(runs(heard), (std::vector<std::string>{"started", "samples 2048", "stopped"}));
 }
 
