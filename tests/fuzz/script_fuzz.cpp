@@ -82,13 +82,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check_table(ctx, open_live_list(ctx, ctx.script, path.c_str()));
 
     for (EntryListKind kind : {SCRIPT_LIST, LIVE_LIST}) {
-        EntryList list{kind, {}, -1, false};
+        EntryList list{.kind = kind};
         const int read = read_entry_file(ctx, list, path.c_str());
         FUZZ_CHECK(read >= -1);
         FUZZ_CHECK(static_cast<int>(list.entries.size()) == std::max(read, 0));
         for (const std::string& entry : list.entries) FUZZ_CHECK(!entry.empty() && entry.find('\0') == std::string::npos);
         if (read <= 0 || save_entry_file(ctx, list, fuzz_path("saved.VSK")) != 1) continue;
-        EntryList again{kind, {}, -1, false};
+        EntryList again{.kind = kind};
         FUZZ_CHECK(read_entry_file(ctx, again, fuzz_path("saved.VSK").c_str()) == read);
         FUZZ_CHECK(again.entries == list.entries);
     }
