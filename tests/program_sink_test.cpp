@@ -80,27 +80,6 @@ std::vector<std::string> runs(const std::vector<std::string>& lines) {
     return out;
 }
 
-// A 24-bit gradient BMP file image; `width` a multiple of 4 (no row padding).
-std::string gradient_bmp(int width, int height) {
-    SyntheticPicture picture = make_gradient_picture(width, height);
-    std::string bmp(54, '\0');
-    auto put32 = [&bmp](int at, size_t value) {
-        for (int i = 0; i < 4; ++i) bmp[at + i] = static_cast<char>(value >> (8 * i));
-    };
-    bmp[0] = 'B';
-    bmp[1] = 'M';
-    put32(2, 54 + picture.pixels.size());
-    put32(10, 54);
-    put32(14, 40);
-    put32(18, static_cast<size_t>(width));
-    put32(22, static_cast<size_t>(height));
-    bmp[26] = 1;
-    bmp[28] = 24;
-    put32(34, picture.pixels.size());
-    bmp.append(picture.pixels.begin(), picture.pixels.end());
-    return bmp;
-}
-
 // A sound card that opens, and whose boxes take the operator a second.
 class CardHost : public FakeHost {
 public:

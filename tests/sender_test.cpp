@@ -36,27 +36,6 @@ std::string payload_text(const std::vector<uint8_t>& datagram) {
     return std::string(payload.begin(), payload.end());
 }
 
-// A 24-bit gradient BMP; `width` a multiple of 4, so its rows need no padding.
-std::string gradient_bmp(int width, int height) {
-    SyntheticPicture picture = make_gradient_picture(width, height);
-    std::string bmp(54, '\0');
-    auto put32 = [&bmp](int at, size_t value) {
-        for (int i = 0; i < 4; ++i) bmp[at + i] = static_cast<char>(value >> (8 * i));
-    };
-    bmp[0] = 'B';
-    bmp[1] = 'M';
-    put32(2, 54 + picture.pixels.size());
-    put32(10, 54);
-    put32(14, 40);
-    put32(18, static_cast<size_t>(width));
-    put32(22, static_cast<size_t>(height));
-    bmp[26] = 1;
-    bmp[28] = 24;
-    put32(34, picture.pixels.size());
-    bmp.append(picture.pixels.begin(), picture.pixels.end());
-    return bmp;
-}
-
 // The picture notices ("BMPPAL..." texts) among `all`, in order.
 Datagrams picture_notices(const Datagrams& all) {
     Datagrams notices;

@@ -200,6 +200,19 @@ protected:
     }
 
     // Joins until "STARTSEQ" (or a refusal) comes back; returns the reply.
+    // The audio datagrams a joined listener hears in 3 s, keeping itself
+    // alive every 20 of them.
+    int audio_heard_in_3_s(LoopbackSocket& listener) {
+        auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(3000);
+        int audio = 0;
+        while (std::chrono::steady_clock::now() < until) {
+            Bytes d = listener.receive(100);
+            if (!d.empty() && get_packet_header(d.data()).flags == PF_AUDIO) ++audio;
+            if (audio % 20 == 0) send(listener, PF_KEEPALIVE, "stats");
+        }
+        return audio;
+    }
+
     // Admitted, the listener sends its first keep-alive at once, as
     // listeners must (unless the join carried one already).
     Bytes join(LoopbackSocket& s, uint16_t flags = PF_TEXT, const std::string& text = "hello") {
@@ -396,13 +409,7 @@ TEST_F(StationProcess, a_song_deleted_on_the_air_is_skipped_and_with_none_left_t
     ASSERT_FALSE(join(listener).empty()) << read_file(dir.file("station.out"));
     ASSERT_EQ(remove(dir.file("two.VMA").c_str()), 0);
     // Two rounds of the script: "one" plays on, "two" is told once.
-    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(3000);
-    int audio = 0;
-    while (std::chrono::steady_clock::now() < until) {
-        Bytes d = listener.receive(100);
-        if (!d.empty() && get_packet_header(d.data()).flags == PF_AUDIO) ++audio;
-        if (audio % 20 == 0) send(listener, PF_KEEPALIVE, "stats");
-    }
+    const int audio = audio_heard_in_3_s(listener);
     EXPECT_GT(audio, 40);
     std::string out = read_file(dir.file("station.out"));
     size_t told = out.find("Cannot open file " + dir.file("two.VMA") + " (No such file or directory)");
@@ -424,13 +431,7 @@ TEST_F(StationProcess, a_pipe_in_a_songs_place_is_skipped_and_the_broadcast_goes
     ASSERT_FALSE(join(listener).empty()) << read_file(dir.file("station.out"));
     ASSERT_EQ(remove(dir.file("two.VMA").c_str()), 0);
     ASSERT_EQ(mkfifo(dir.file("two.VMA").c_str(), 0600), 0);
-    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(3000);
-    int audio = 0;
-    while (std::chrono::steady_clock::now() < until) {
-        Bytes d = listener.receive(100);
-        if (!d.empty() && get_packet_header(d.data()).flags == PF_AUDIO) ++audio;
-        if (audio % 20 == 0) send(listener, PF_KEEPALIVE, "stats");
-    }
+    const int audio = audio_heard_in_3_s(listener);
     EXPECT_GT(audio, 40);
     const std::string out = read_file(dir.file("station.out"));
     EXPECT_NE(out.find("Cannot open file " + dir.file("two.VMA") + " (it is not a regular file"),

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 struct SyntheticPicture {
@@ -22,6 +23,10 @@ SyntheticPicture make_gradient_picture(int width, int height, int row_stride = 0
 SyntheticPicture make_photo_picture(int width, int height, unsigned seed);
 // Every byte random.
 SyntheticPicture make_noise_picture(int width, int height, unsigned seed);
+
+// A 24-bit BMP file of make_gradient_picture; `width` a multiple of 4, so
+// its rows need no padding.
+std::string gradient_bmp(int width, int height);
 
 // The 3072 bytes of tile (column, row): 32 rows of 96 bytes.
 std::vector<uint8_t> copy_tile(const SyntheticPicture& picture, int column, int row);
