@@ -111,15 +111,6 @@ sockaddr_in station_socket_address(const Context& ctx) {
     return addr;
 }
 
-std::string gradient_bmp(int width, int height) {
-    const int row_bytes = bmp24_row_bytes(width);
-    SyntheticPicture picture = make_gradient_picture(width, height, row_bytes);
-    uint8_t header[BMP_HEADER_SIZE];
-    make_bmp24_header(header, width, height);
-    return std::string(reinterpret_cast<const char*>(header), sizeof header) +
-           std::string(picture.pixels.begin(), picture.pixels.end());
-}
-
 std::string music_sample_file(int sampling_rate, int rate_percent, int frames) {
     uint8_t header[kSampleHeaderBytes];
     make_sample_header(header, static_cast<uint32_t>(sampling_rate), rate_percent);

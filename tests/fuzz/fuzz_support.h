@@ -10,6 +10,8 @@
 #include <memory>
 #include <string>
 
+#include "support/synthetic_picture.h"  // gradient_bmp, the fuzz targets' pictures
+
 class Host;
 struct Context;
 
@@ -49,8 +51,6 @@ void open_loopback_station(Context& ctx);
 sockaddr_in station_socket_address(const Context& ctx);
 
 // Synthetic media of our own.
-// A 24-bit BMP of soft gradients, rows bottom first.
-std::string gradient_bmp(int width, int height);
 // A compressed sample file ("VMA ", rate, rate code) of `frames` frames of
 // music-like audio coded at `rate_percent`.
 std::string music_sample_file(int sampling_rate, int rate_percent, int frames);

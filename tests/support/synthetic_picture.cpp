@@ -1,5 +1,7 @@
 #include "support/synthetic_picture.h"
 
+#include "server/bmp_header.h"
+
 #include <cmath>
 #include <cstdlib>
 
@@ -77,21 +79,10 @@ double mean_absolute_error(const std::vector<uint8_t>& a, const std::vector<uint
 }
 
 std::string gradient_bmp(int width, int height) {
-    SyntheticPicture picture = make_gradient_picture(width, height);
-    std::string bmp(54, '\0');
-    auto put32 = [&bmp](int at, size_t value) {
-        for (int i = 0; i < 4; ++i) bmp[at + i] = static_cast<char>(value >> (8 * i));
-    };
-    bmp[0] = 'B';
-    bmp[1] = 'M';
-    put32(2, 54 + picture.pixels.size());
-    put32(10, 54);
-    put32(14, 40);
-    put32(18, static_cast<size_t>(width));
-    put32(22, static_cast<size_t>(height));
-    bmp[26] = 1;
-    bmp[28] = 24;
-    put32(34, picture.pixels.size());
-    bmp.append(picture.pixels.begin(), picture.pixels.end());
-    return bmp;
+    const int row_bytes = bmp24_row_bytes(width);
+    SyntheticPicture picture = make_gradient_picture(width, height, row_bytes);
+    uint8_t header[BMP_HEADER_SIZE];
+    make_bmp24_header(header, width, height);
+    return std::string(reinterpret_cast<const char*>(header), sizeof header) +
+           std::string(picture.pixels.begin(), picture.pixels.end());
 }

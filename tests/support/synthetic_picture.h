@@ -24,8 +24,7 @@ SyntheticPicture make_photo_picture(int width, int height, unsigned seed);
 // Every byte random.
 SyntheticPicture make_noise_picture(int width, int height, unsigned seed);
 
-// A 24-bit BMP file of make_gradient_picture; `width` a multiple of 4, so
-// its rows need no padding.
+// A 24-bit BMP file of make_gradient_picture, rows bottom first.
 std::string gradient_bmp(int width, int height);
 
 // The 3072 bytes of tile (column, row): 32 rows of 96 bytes.
