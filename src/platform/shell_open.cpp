@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -35,6 +36,11 @@ OpenResult start_detached(const char* program, const char* file, const char* par
             _exit(127);
         };
         setsid();
+        // The station blocks its stop signals to read them on its event loop;
+        // the opened program must not inherit that.
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
         if (directory && *directory && chdir(directory) != 0) fail(OpenResult::path_not_found);
         int devnull = open("/dev/null", O_RDWR);
         if (devnull >= 0) {

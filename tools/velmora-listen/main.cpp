@@ -415,6 +415,7 @@ struct Run {
 }  // namespace
 
 int main(int argc, char** argv) {
+    block_stop_signals();
     Run run;
     Options& o = run.o;
     ParseOutcome parsed = parse_options(argument_list(argc, argv), o);

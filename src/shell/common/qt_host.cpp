@@ -1,6 +1,7 @@
 #include "shell/common/qt_host.h"
 
-#include <sys/socket.h>
+#include <pthread.h>
+#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -140,28 +141,34 @@ void stop_for_exit(Context& ctx) {
 }
 
 namespace {
-int g_signal_pipe[2] = {-1, -1};  // the only way out of a signal handler
-
-void on_signal(int) {
-    char byte = 1;
-    ssize_t ignored = write(g_signal_pipe[1], &byte, 1);
-    (void)ignored;
+sigset_t stop_signal_set() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    // The terminal closed: stop as properly as on SIGTERM (unlist, lock file).
+    sigaddset(&set, SIGHUP);
+    return set;
 }
 }  // namespace
 
+void block_stop_signals() {
+    const sigset_t set = stop_signal_set();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
 bool watch_stop_signals(QObject* owner, std::function<void()> on_stop) {
-    if (socketpair(AF_UNIX, SOCK_STREAM, 0, g_signal_pipe) != 0) return false;
-    auto* notifier = new QSocketNotifier(g_signal_pipe[0], QSocketNotifier::Read, owner);
-    QObject::connect(notifier, &QSocketNotifier::activated, owner, [on_stop] {
-        char byte;
-        ssize_t ignored = read(g_signal_pipe[0], &byte, 1);
-        (void)ignored;
+    block_stop_signals();
+    const sigset_t set = stop_signal_set();
+    const int fd = signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
+    if (fd < 0) return false;
+    auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read, owner);
+    QObject::connect(notifier, &QSocketNotifier::activated, owner, [fd, on_stop] {
+        signalfd_siginfo info;
+        while (read(fd, &info, sizeof info) == sizeof info) {
+        }
         on_stop();
     });
-    signal(SIGINT, on_signal);
-    signal(SIGTERM, on_signal);
-    // The terminal closed: stop as properly as on SIGTERM (unlist, lock file).
-    signal(SIGHUP, on_signal);
     return true;
 }
 

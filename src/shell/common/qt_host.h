@@ -93,6 +93,13 @@ Answer print_message_box(const char* text, const char* caption, BoxStyle style, 
 // the station, as the end of the program needs: the close notice goes out.
 void stop_for_exit(Context& ctx);
 
-// Runs `on_stop` from the event loop when SIGINT, SIGTERM or SIGHUP arrives.
-// Returns false when the signal pipe cannot be made.
+// Blocks SIGINT, SIGTERM and SIGHUP in the calling thread and in every thread
+// it starts later. Called first in main(), before Qt or the sound library
+// start their threads: no signal then ever interrupts those threads (their
+// sound server connection broke on it), and watch_stop_signals reads them.
+void block_stop_signals();
+
+// Runs `on_stop` from the event loop when SIGINT, SIGTERM or SIGHUP arrives
+// (read from a signalfd, so block_stop_signals must have come first).
+// Returns false when the signalfd cannot be made.
 bool watch_stop_signals(QObject* owner, std::function<void()> on_stop);

@@ -136,6 +136,7 @@ int check_settings(Context& ctx) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    block_stop_signals();
     StationOptions o;
     ParseOutcome parsed = parse_station_options(argument_list(argc, argv), o);
     if (!parsed.run) return print_outcome(parsed);

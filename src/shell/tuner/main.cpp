@@ -29,6 +29,7 @@ ParseOutcome parse_tuner_options(const QStringList& arguments, std::string& stat
 }  // namespace
 
 int main(int argc, char** argv) {
+    block_stop_signals();
     std::string station;
     // --help and --version are answered without a display.
     ParseOutcome parsed = parse_tuner_options(argument_list(argc, argv), station);

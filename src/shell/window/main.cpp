@@ -38,6 +38,7 @@ bool save_screenshot(QWidget& window, const QString& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    block_stop_signals();
     BroadcasterOptions o;
     // --help and --version are answered without a display.
     ParseOutcome parsed = parse_broadcaster_options(argument_list(argc, argv), o);
