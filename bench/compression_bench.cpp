@@ -97,7 +97,7 @@ void prepare_three_minute_song(benchmark::State& state) {
         job.force = true;
         job.filter = state.range(1) != 0;
         open_conversion_job(*ctx, ctx->codec, job, files.source, destination);
-        start_song_job(*ctx, ctx->codec, job);
+        start_song_job(*ctx, ctx->codec, ctx->state, job);
         while (song_job_step(*ctx, ctx->codec, job) == SONG_JOB_RUNNING) {
         }
         end_song_job(*ctx, ctx->codec, job);

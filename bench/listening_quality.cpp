@@ -93,7 +93,7 @@ std::vector<uint8_t> prepare(const TempFolder& dir, const std::string& wav, int 
     job.force = true;
     job.filter = filter;
     open_conversion_job(*ctx, ctx->codec, job, source, destination);
-    start_song_job(*ctx, ctx->codec, job);
+    start_song_job(*ctx, ctx->codec, ctx->state, job);
     while (song_job_step(*ctx, ctx->codec, job) == SONG_JOB_RUNNING) {
     }
     end_song_job(*ctx, ctx->codec, job);

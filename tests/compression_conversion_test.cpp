@@ -184,20 +184,20 @@ TEST(WaveSource, refuses_missing_foreign_and_mismatched_files_with_their_message
     ctx->state.SamplingRate = 11025;
     TempDir dir;
 
-    EXPECT_EQ(accept_wave_source(*ctx, dir.file("none.wav").c_str()), 0);
+    EXPECT_EQ(accept_wave_source(*ctx, ctx->state, dir.file("none.wav").c_str()), 0);
     EXPECT_EQ(host.last_message(), dir.file("none.wav") + ": File Not Found!\n");
 
     for (const std::string& format : {wav_bytes::format(2, 1, 11025, 4), wav_bytes::format(1, 1, 11025, 12),
                                       wav_bytes::format(3, 1, 11025, 64)}) {
         write_file(dir.file("odd.wav"), wav_bytes::riff(wav_bytes::chunk("fmt ", format) +
                                                         wav_bytes::chunk("data", std::string(64, '\0'))));
-        EXPECT_EQ(accept_wave_source(*ctx, dir.file("odd.wav").c_str()), 0);
+        EXPECT_EQ(accept_wave_source(*ctx, ctx->state, dir.file("odd.wav").c_str()), 0);
         EXPECT_EQ(host.last_message(),
                   dir.file("odd.wav") + ": unknown file format!\nOnly PCM wave files are supported.");
     }
 
     write_file(dir.file("old.VMA"), std::string("VMA \x22\x56\0\0\x20\0\0\0\0\0\0\0", 16));
-    EXPECT_EQ(accept_wave_source(*ctx, dir.file("old.VMA").c_str()), 0);
+    EXPECT_EQ(accept_wave_source(*ctx, ctx->state, dir.file("old.VMA").c_str()), 0);
     EXPECT_EQ(host.last_message(),
               dir.file("old.VMA") +
                   ": sampling rate not matched.\nUse the original .wav file to recompress.");
@@ -206,10 +206,10 @@ TEST(WaveSource, refuses_missing_foreign_and_mismatched_files_with_their_message
     // float samples.
     const size_t shown = host.messages.size();
     write_file(dir.file("cd.wav"), compression_media::wav(44100, 2, 16, std::string(400, '\0')));
-    EXPECT_EQ(accept_wave_source(*ctx, dir.file("cd.wav").c_str()), 1);
+    EXPECT_EQ(accept_wave_source(*ctx, ctx->state, dir.file("cd.wav").c_str()), 1);
     write_file(dir.file("float.wav"), wav_bytes::riff(wav_bytes::chunk("fmt ", wav_bytes::format(3, 1, 11025, 32)) +
                                                       wav_bytes::chunk("data", std::string(64, '\0'))));
-    EXPECT_EQ(accept_wave_source(*ctx, dir.file("float.wav").c_str()), 1);
+    EXPECT_EQ(accept_wave_source(*ctx, ctx->state, dir.file("float.wav").c_str()), 1);
     EXPECT_EQ(host.messages.size(), shown);
 }
 

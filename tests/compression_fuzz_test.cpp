@@ -67,7 +67,7 @@ struct CompressionFuzz : ::testing::Test {
         SongJob job;
         job.filter = filter;
         open_conversion_job(*ctx, ctx->codec, job, "in.wav", "in.VMA");
-        start_song_job(*ctx, ctx->codec, job);
+        start_song_job(*ctx, ctx->codec, ctx->state, job);
         int steps = 0;
         while (song_job_step(*ctx, ctx->codec, job) == SONG_JOB_RUNNING) ASSERT_LT(++steps, 2000) << what;
         end_song_job(*ctx, ctx->codec, job);
@@ -144,13 +144,13 @@ TEST_F(CompressionFuzz, scripts_that_are_cut_garbled_or_oversized) {
     for (size_t i = 0; i < scripts.size(); ++i) {
         write_file("s.VSK", scripts[i]);
         SongJob job;
-        const int waiting = open_song_job(*ctx, ctx->codec, job, "s.VSK");
+        const int waiting = open_song_job(*ctx, ctx->codec, ctx->state, job, "s.VSK");
         ASSERT_GE(waiting, -1) << i;
         if (waiting < 0) {
             ASSERT_EQ(read_file("s.VSK"), scripts[i]) << i;  // refused, left as it was
         }
         if (waiting > 0) {
-            start_song_job(*ctx, ctx->codec, job);
+            start_song_job(*ctx, ctx->codec, ctx->state, job);
             int steps = 0;
             while (song_job_step(*ctx, ctx->codec, job) == SONG_JOB_RUNNING) ASSERT_LT(++steps, 2000) << i;
         }

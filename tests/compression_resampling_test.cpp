@@ -59,7 +59,7 @@ struct ResamplingTest : ::testing::Test {
         SongJob job;
         job.filter = filter;
         open_conversion_job(*ctx, ctx->codec, job, dir.file("song.wav"), dir.file("song.VMA"));
-        EXPECT_EQ(start_song_job(*ctx, ctx->codec, job), 1);
+        EXPECT_EQ(start_song_job(*ctx, ctx->codec, ctx->state, job), 1);
         while (song_job_step(*ctx, ctx->codec, job) == SONG_JOB_RUNNING) {
         }
         EXPECT_EQ(job.lines[0].status, SONG_DONE);

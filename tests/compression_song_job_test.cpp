@@ -15,6 +15,7 @@
 #include "media/sample_compression.h"
 #include "media/script_file.h"
 #include "support/fake_host.h"
+#include "support/station_script.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -56,7 +57,7 @@ struct SongJobTest : ::testing::Test {
     void convert(const std::string& wav_bytes, const std::string& name = "song") {
         write_file(dir.file(name + ".wav"), wav_bytes);
         open_conversion_job(*ctx, ctx->codec, job, dir.file(name + ".wav"), dir.file(name + ".VMA"));
-        ASSERT_EQ(start_song_job(*ctx, ctx->codec, job), 1);
+        ASSERT_EQ(start_song_job(*ctx, ctx->codec, ctx->state, job), 1);
         run();
     }
 };
@@ -203,7 +204,7 @@ TEST_F(SongJobTest, one_step_compresses_one_super_block_and_the_status_blinks) {
     write_file(dir.file("song.wav"), wav(11025, 1, 8, tone(11025, 1, 8, 3.0)));  // 33075 samples: 3 blocks
     open_conversion_job(*ctx, ctx->codec, job, dir.file("song.wav"), dir.file("song.VMA"));
     EXPECT_EQ(song_job_step(*ctx, ctx->codec, job), SONG_JOB_IDLE);  // not started yet
-    start_song_job(*ctx, ctx->codec, job);
+    start_song_job(*ctx, ctx->codec, ctx->state, job);
 
     std::vector<char> status;
     std::vector<size_t> frames_written;
@@ -235,7 +236,7 @@ TEST_F(SongJobTest, script_job_compresses_wav_songs_and_rewrites_the_header) {
                                             "1 " + dir.file("old.VMA") + " \"\" third"});
     write_file(dir.file("show.VSK"), zero_lines({"3 8000 020 SCRIPT"}) + entries);
 
-    ASSERT_EQ(open_song_job(*ctx, ctx->codec, job, dir.file("show.VSK").c_str()), 2);
+    ASSERT_EQ(open_song_job(*ctx, ctx->codec, ctx->state, job, dir.file("show.VSK").c_str()), 2);
     ASSERT_EQ(job.lines.size(), 3u);
     EXPECT_EQ(job.lines[0].destination, dir.file("one.VMA"));
     EXPECT_EQ(job.lines[1].destination, dir.file("two.VMA"));
@@ -246,7 +247,7 @@ TEST_F(SongJobTest, script_job_compresses_wav_songs_and_rewrites_the_header) {
     EXPECT_EQ(line.substr(0, 2), "# ");
     EXPECT_EQ(line.substr(SONG_LINE_DESTINATION_COLUMN), dir.file("one.VMA"));
 
-    start_song_job(*ctx, ctx->codec, job);
+    start_song_job(*ctx, ctx->codec, ctx->state, job);
     run();
     EXPECT_EQ(job.lines[0].status, SONG_DONE);
     EXPECT_EQ(job.lines[1].status, SONG_DONE);
@@ -257,8 +258,8 @@ TEST_F(SongJobTest, script_job_compresses_wav_songs_and_rewrites_the_header) {
     // The percentage in force before the job comes back when it ends.
     SongJob again;
     ctx->codec.rate_percent = 55;
-    open_song_job(*ctx, ctx->codec, again, dir.file("show.VSK").c_str());
-    start_song_job(*ctx, ctx->codec, again);
+    open_song_job(*ctx, ctx->codec, ctx->state, again, dir.file("show.VSK").c_str());
+    start_song_job(*ctx, ctx->codec, ctx->state, again);
     EXPECT_EQ(ctx->codec.rate_percent, 32);
     end_song_job(*ctx, ctx->codec, again);
     EXPECT_EQ(ctx->codec.rate_percent, 55);
@@ -268,8 +269,8 @@ TEST_F(SongJobTest, up_to_date_songs_are_passed_over_and_force_compresses_them_a
     station(11025, 3528);
     write_file(dir.file("a.wav"), wav(11025, 1, 8, tone(11025, 1, 8, 1.0)));
     write_file(dir.file("s.VSK"), zero_lines({"1 11025 032 SCRIPT", "1 " + dir.file("a.wav") + " \"\" x"}));
-    open_song_job(*ctx, ctx->codec, job, dir.file("s.VSK").c_str());
-    start_song_job(*ctx, ctx->codec, job);
+    open_song_job(*ctx, ctx->codec, ctx->state, job, dir.file("s.VSK").c_str());
+    start_song_job(*ctx, ctx->codec, ctx->state, job);
     run();
     const std::string first = read_file(dir.file("a.VMA"));
 
@@ -278,8 +279,8 @@ TEST_F(SongJobTest, up_to_date_songs_are_passed_over_and_force_compresses_them_a
     marked.back() ^= 0x5A;
     write_file(dir.file("a.VMA"), marked);
     SongJob again;
-    open_song_job(*ctx, ctx->codec, again, dir.file("s.VSK").c_str());
-    start_song_job(*ctx, ctx->codec, again);
+    open_song_job(*ctx, ctx->codec, ctx->state, again, dir.file("s.VSK").c_str());
+    start_song_job(*ctx, ctx->codec, ctx->state, again);
     EXPECT_EQ(song_job_step(*ctx, ctx->codec, again), SONG_JOB_FINISHED);  // closes at once
     EXPECT_EQ(again.lines[0].status, SONG_DONE);
     EXPECT_EQ(read_file(dir.file("a.VMA")), marked);
@@ -287,8 +288,8 @@ TEST_F(SongJobTest, up_to_date_songs_are_passed_over_and_force_compresses_them_a
     // Another transfer rate makes the files out of date.
     station(11025, 2000);
     SongJob other;
-    open_song_job(*ctx, ctx->codec, other, dir.file("s.VSK").c_str());
-    start_song_job(*ctx, ctx->codec, other);
+    open_song_job(*ctx, ctx->codec, ctx->state, other, dir.file("s.VSK").c_str());
+    start_song_job(*ctx, ctx->codec, ctx->state, other);
     while (song_job_step(*ctx, ctx->codec, other) == SONG_JOB_RUNNING) {
     }
     EXPECT_EQ(read_sample_file(dir.file("a.VMA")).header.rate_code, 18);
@@ -299,8 +300,8 @@ TEST_F(SongJobTest, up_to_date_songs_are_passed_over_and_force_compresses_them_a
     write_file(dir.file("a.VMA"), marked);
     SongJob forced;
     forced.force = true;
-    open_song_job(*ctx, ctx->codec, forced, dir.file("s.VSK").c_str());
-    start_song_job(*ctx, ctx->codec, forced);
+    open_song_job(*ctx, ctx->codec, ctx->state, forced, dir.file("s.VSK").c_str());
+    start_song_job(*ctx, ctx->codec, ctx->state, forced);
     while (song_job_step(*ctx, ctx->codec, forced) == SONG_JOB_RUNNING) {
     }
     EXPECT_NE(read_file(dir.file("a.VMA")), marked);
@@ -314,7 +315,7 @@ TEST_F(SongJobTest, companion_at_the_cap_is_still_recognised_as_up_to_date) {
     const std::string before = read_file(dir.file("a.VMA"));
     SongJob again;
     open_conversion_job(*ctx, ctx->codec, again, dir.file("a.wav"), dir.file("a.VMA"));
-    start_song_job(*ctx, ctx->codec, again);
+    start_song_job(*ctx, ctx->codec, ctx->state, again);
     EXPECT_EQ(song_job_step(*ctx, ctx->codec, again), SONG_JOB_FINISHED);
     EXPECT_EQ(again.lines[0].status, SONG_DONE);
     EXPECT_EQ(read_file(dir.file("a.VMA")), before);
@@ -325,7 +326,7 @@ TEST_F(SongJobTest, script_of_compressed_songs_closes_at_once) {
     write_file(dir.file("a.VMA"), std::string("VMA \x11\x2b\0\0\x20\0\0\0\0\0\0\0", 16));
     write_file(dir.file("s.VSK"), zero_lines({"2 11025 010 SCRIPT", "1 " + dir.file("a.VMA") + " \"\" a",
                                               "1 " + dir.file("missing.VMA") + " \"\" b"}));
-    EXPECT_EQ(open_song_job(*ctx, ctx->codec, job, dir.file("s.VSK").c_str()), 0);
+    EXPECT_EQ(open_song_job(*ctx, ctx->codec, ctx->state, job, dir.file("s.VSK").c_str()), 0);
     EXPECT_EQ(read_file(dir.file("s.VSK")).substr(0, 19), std::string("2 11025 032 SCRIPT\0", 19));
 }
 
@@ -337,7 +338,7 @@ TEST_F(SongJobTest, files_that_are_not_scripts_are_refused_and_left_untouched) {
     for (const std::string& bytes : {live, notes, lower}) {
         host.messages.clear();
         write_file(dir.file("not.VSK"), bytes);
-        EXPECT_EQ(open_song_job(*ctx, ctx->codec, job, dir.file("not.VSK").c_str()), -1);
+        EXPECT_EQ(open_song_job(*ctx, ctx->codec, ctx->state, job, dir.file("not.VSK").c_str()), -1);
         EXPECT_EQ(host.last_message(), "Invalid Script!");
         EXPECT_EQ(read_file(dir.file("not.VSK")), bytes);
         EXPECT_TRUE(job.lines.empty());
@@ -352,14 +353,14 @@ TEST_F(SongJobTest, header_percentage_is_never_left_at_zero) {
     write_file(dir.file("a.wav"), wav(11025, 1, 8, tone(11025, 1, 8, 0.2)));
     write_file(dir.file("s.VSK"), zero_lines({"1 8000 020 SCRIPT", "1 " + dir.file("a.wav") + " \"\" a"}));
     ctx->codec.rate_percent = 55;
-    ASSERT_EQ(open_song_job(*ctx, ctx->codec, job, dir.file("s.VSK").c_str()), 1);
+    ASSERT_EQ(open_song_job(*ctx, ctx->codec, ctx->state, job, dir.file("s.VSK").c_str()), 1);
     EXPECT_EQ(read_file(dir.file("s.VSK")).substr(0, 19), std::string("1 11025 032 SCRIPT\0", 19));
     EXPECT_EQ(ctx->codec.rate_percent, 55);  // only looked at
     ASSERT_EQ(cancel_song_job(*ctx, ctx->codec, job), 1);
     int rate = 0, percent = 0;
     EXPECT_EQ(read_script_header(dir.file("s.VSK").c_str(), &rate, &percent), 1);
     EXPECT_EQ(percent, 32);
-    EXPECT_EQ(load_script(*ctx, ctx->script, ctx->codec, dir.file("s.VSK").c_str()), 1);
+    EXPECT_EQ(load_station_script(*ctx, dir.file("s.VSK").c_str()), 1);
 
     // Songs that cannot be read, or are no sample files at all, tell nothing
     // either: the bytes of a foreign file are no rate code.
@@ -367,10 +368,10 @@ TEST_F(SongJobTest, header_percentage_is_never_left_at_zero) {
     write_file(dir.file("t.VSK"), zero_lines({"2 11025 010 SCRIPT", "1 " + dir.file("missing.VMA") + " \"\" m",
                                               "1 " + dir.file("foreign.VMA") + " \"\" f"}));
     SongJob other;
-    EXPECT_EQ(open_song_job(*ctx, ctx->codec, other, dir.file("t.VSK").c_str()), 0);
+    EXPECT_EQ(open_song_job(*ctx, ctx->codec, ctx->state, other, dir.file("t.VSK").c_str()), 0);
     EXPECT_EQ(read_file(dir.file("t.VSK")).substr(0, 19), std::string("2 11025 032 SCRIPT\0", 19));
     host.messages.clear();
-    EXPECT_EQ(open_script(*ctx, ctx->script, ctx->codec, dir.file("t.VSK").c_str()), 0);
+    EXPECT_EQ(open_station_script_songs(*ctx, dir.file("t.VSK").c_str()), 0);
     EXPECT_EQ(host.last_message(), "Cannot open file " + dir.file("missing.VMA") + "\nPlease check the script.");
 }
 
@@ -381,7 +382,7 @@ TEST_F(SongJobTest, cancel_asks_and_leaves_the_old_files_as_they_were) {
     write_file(dir.file("a.V40"), "old companion");
     write_file(dir.file("a.wav"), wav(11025, 1, 8, tone(11025, 1, 8, 4.0)));
     open_conversion_job(*ctx, ctx->codec, job, dir.file("a.wav"), dir.file("a.VMA"));
-    start_song_job(*ctx, ctx->codec, job);
+    start_song_job(*ctx, ctx->codec, ctx->state, job);
     ASSERT_EQ(song_job_step(*ctx, ctx->codec, job), SONG_JOB_RUNNING);
 
     host.answers.push_back(Answer::no);
@@ -401,7 +402,7 @@ TEST_F(SongJobTest, cancel_asks_and_leaves_the_old_files_as_they_were) {
     // A later run compresses the song.
     SongJob again;
     open_conversion_job(*ctx, ctx->codec, again, dir.file("a.wav"), dir.file("a.VMA"));
-    start_song_job(*ctx, ctx->codec, again);
+    start_song_job(*ctx, ctx->codec, ctx->state, again);
     while (song_job_step(*ctx, ctx->codec, again) == SONG_JOB_RUNNING) {
     }
     EXPECT_EQ(read_sample_file(dir.file("a.VMA")).frames.size(), 24u);
@@ -423,7 +424,7 @@ TEST_F(SongJobTest, unusable_songs_are_refused_with_their_messages_and_the_rest_
     std::filesystem::create_symlink(dir.file("good.wav"), dir.file("alias.VMA"));
     add_song_line(job, dir.file("good.wav"), dir.file("alias.VMA"));
     add_song_line(job, dir.file("good.wav"), dir.file("good.VMA"));
-    start_song_job(*ctx, ctx->codec, job);
+    start_song_job(*ctx, ctx->codec, ctx->state, job);
     run();
 
     EXPECT_EQ(job.lines[0].status, SONG_REFUSED);
@@ -457,7 +458,7 @@ TEST_F(SongJobTest, a_text_named_wav_is_refused_with_its_cause_and_no_progress_i
     add_song_line(job, dir.file("good.wav"), dir.file("good.VMA"));
     add_song_line(job, dir.file("notes.wav"), dir.file("notes.VMA"));
     add_song_line(job, dir.file("good.wav"), dir.file("again.VMA"));
-    ASSERT_EQ(start_song_job(*ctx, ctx->codec, job), 1);
+    ASSERT_EQ(start_song_job(*ctx, ctx->codec, ctx->state, job), 1);
     for (int steps = 0; job.lines[1].status != SONG_REFUSED && steps < 100; ++steps)
         song_job_step(*ctx, ctx->codec, job);
     ASSERT_EQ(job.lines[1].status, SONG_REFUSED);
@@ -479,7 +480,7 @@ TEST_F(SongJobTest, source_rates_no_audio_has_are_refused_before_anything_is_cod
         write_file(dir.file("odd.wav"), wav(rate, 1, 8, std::string(65536, char(140))));
         SongJob odd;
         open_conversion_job(*ctx, ctx->codec, odd, dir.file("odd.wav"), dir.file("odd.VMA"));
-        start_song_job(*ctx, ctx->codec, odd);
+        start_song_job(*ctx, ctx->codec, ctx->state, odd);
         for (int steps = 0; steps < 50 && song_job_step(*ctx, ctx->codec, odd) == SONG_JOB_RUNNING; ++steps) {
         }
         EXPECT_EQ(odd.lines[0].status, SONG_REFUSED) << rate;
@@ -564,7 +565,7 @@ TEST_F(SongJobTest, refused_sources_leave_the_files_of_an_earlier_run_byte_ident
         SongJob again;
         again.force = true;
         open_conversion_job(*ctx, ctx->codec, again, dir.file("bad.wav"), dir.file("out.VMA"));
-        start_song_job(*ctx, ctx->codec, again);
+        start_song_job(*ctx, ctx->codec, ctx->state, again);
         while (song_job_step(*ctx, ctx->codec, again) == SONG_JOB_RUNNING) {
         }
         EXPECT_EQ(again.lines[0].status, SONG_REFUSED) << source.what;
@@ -581,8 +582,8 @@ TEST_F(SongJobTest, outputs_that_are_the_script_or_the_source_through_a_link_are
     write_file(dir.file("mix.wav"), wav(11025, 1, 8, tone(11025, 1, 8, 0.5)));
     const std::string script = zero_lines({"1 11025 032 SCRIPT", "1 " + dir.file("mix.wav") + " \"\" mix"});
     write_file(dir.file("mix.VMA"), script);
-    ASSERT_EQ(open_song_job(*ctx, ctx->codec, job, dir.file("mix.VMA").c_str()), 1);
-    start_song_job(*ctx, ctx->codec, job);
+    ASSERT_EQ(open_song_job(*ctx, ctx->codec, ctx->state, job, dir.file("mix.VMA").c_str()), 1);
+    start_song_job(*ctx, ctx->codec, ctx->state, job);
     run();
     EXPECT_EQ(job.lines[0].status, SONG_REFUSED);
     EXPECT_EQ(job.lines[0].problem, dir.file("mix.VMA") + " is the script itself");
@@ -594,7 +595,7 @@ TEST_F(SongJobTest, outputs_that_are_the_script_or_the_source_through_a_link_are
     const std::string source = read_file(dir.file("mix.wav"));
     SongJob linked;
     open_conversion_job(*ctx, ctx->codec, linked, dir.file("mix.wav"), dir.file("song.VMA"));
-    start_song_job(*ctx, ctx->codec, linked);
+    start_song_job(*ctx, ctx->codec, ctx->state, linked);
     while (song_job_step(*ctx, ctx->codec, linked) == SONG_JOB_RUNNING) {
     }
     EXPECT_EQ(linked.lines[0].status, SONG_REFUSED);
@@ -609,7 +610,7 @@ TEST_F(SongJobTest, a_destination_without_vma_gets_it_appended_and_its_companion
     write_file(dir.file("s.wav"), wav(11025, 1, 8, tone(11025, 1, 8, 0.5)));
     open_conversion_job(*ctx, ctx->codec, job, dir.file("s.wav"), dir.file("music/ab"));
     EXPECT_EQ(job.lines[0].destination, dir.file("music/ab.VMA"));
-    start_song_job(*ctx, ctx->codec, job);
+    start_song_job(*ctx, ctx->codec, ctx->state, job);
     run();
     EXPECT_EQ(job.lines[0].status, SONG_DONE);
     EXPECT_EQ(names_in(dir), (std::set<std::string>{"music", "s.wav"}));
@@ -631,7 +632,7 @@ TEST_F(SongJobTest, a_song_is_up_to_date_only_when_its_files_are_not_older_than_
     auto compress = [&](const std::string& source) {
         SongJob again;
         open_conversion_job(*ctx, ctx->codec, again, dir.file(source), dir.file("out.VMA"));
-        start_song_job(*ctx, ctx->codec, again);
+        start_song_job(*ctx, ctx->codec, ctx->state, again);
         while (song_job_step(*ctx, ctx->codec, again) == SONG_JOB_RUNNING) {
         }
         EXPECT_EQ(again.lines[0].status, SONG_DONE) << source;
@@ -674,7 +675,7 @@ TEST_F(SongJobTest, a_pipe_named_as_a_song_is_refused_without_waiting_for_a_writ
     station(11025, 3528);
     ASSERT_EQ(mkfifo(dir.file("pipe.wav").c_str(), 0600), 0);
     open_conversion_job(*ctx, ctx->codec, job, dir.file("pipe.wav"), dir.file("pipe.VMA"));
-    start_song_job(*ctx, ctx->codec, job);
+    start_song_job(*ctx, ctx->codec, ctx->state, job);
     run();
     EXPECT_EQ(job.lines[0].status, SONG_REFUSED);
     EXPECT_EQ(job.lines[0].problem,
@@ -772,7 +773,7 @@ TEST_F(SongJobTest, script_lines_the_station_would_not_play_are_refused_with_the
                            "1 " + dir.file("cut.VMA") + " \"\" cut off",
                            "1 " + dir.file("a.wav") + " " + long_picture + " fine but its picture",
                            "1 " + dir.file("a.wav") + " \"\" beyond"}));
-    ASSERT_EQ(open_song_job(*ctx, ctx->codec, job, dir.file("s.VSK").c_str()), 1);
+    ASSERT_EQ(open_song_job(*ctx, ctx->codec, ctx->state, job, dir.file("s.VSK").c_str()), 1);
     ASSERT_EQ(job.lines.size(), 6u);
     const std::pair<int, std::string> refused[] = {
         {2, dir.file("gone.VMA") + ": No such file or directory"},
@@ -796,7 +797,7 @@ TEST_F(SongJobTest, script_lines_the_station_would_not_play_are_refused_with_the
 
     write_file(dir.file("none.VSK"), zero_lines({"-3 11025 032 SCRIPT"}));
     SongJob none;
-    EXPECT_EQ(open_song_job(*ctx, ctx->codec, none, dir.file("none.VSK").c_str()), 0);
+    EXPECT_EQ(open_song_job(*ctx, ctx->codec, ctx->state, none, dir.file("none.VSK").c_str()), 0);
     ASSERT_EQ(none.script_problems.size(), 1u);
     EXPECT_EQ(none.script_problems[0].line, 1);
     EXPECT_EQ(none.script_problems[0].text, "the header announces -3 songs");

@@ -158,10 +158,10 @@ TEST_F(ControllerTest, build_script_opens_the_editor_of_the_feed) {
 
 TEST_F(ControllerTest, a_stop_takes_the_address_out_of_the_caption) {
     pretend_broadcasting();
-    ctx->state.station_address = "127.0.0.9";
+    ctx->controller.station_address = "127.0.0.9";
     on_command(*ctx, Command::start_stop);
     EXPECT_EQ(ctx->sender.broadcast_state, BroadcastState::idle);
-    EXPECT_EQ(ctx->state.station_address, "");
+    EXPECT_EQ(ctx->controller.station_address, "");
     EXPECT_EQ(caption_text(*ctx).find("127.0.0.9"), std::string::npos);
 }
 
@@ -199,16 +199,16 @@ TEST_F(ControllerTest, the_button_in_script_feed_with_nothing_loaded_goes_throug
 TEST_F(ControllerTest, pace_clock_runs_only_while_sending) {
     host.clock_ms = 5000;
     pace_tick(*ctx);
-    EXPECT_EQ(ctx->state.pace_clock, 0u);
+    EXPECT_EQ(ctx->controller.pace_clock, 0u);
     ctx->sender.broadcast_state = BroadcastState::broadcasting;
     ctx->live_ring.feed_mode = FeedMode::live_sending;  // live: the clock only advances
     ctx->state.SamplingRate = 44100;
     pace_tick(*ctx);
-    EXPECT_EQ(ctx->state.send_interval_ms, 46);
-    EXPECT_EQ(ctx->state.pace_clock, 5000u);
+    EXPECT_EQ(ctx->controller.send_interval_ms, 46);
+    EXPECT_EQ(ctx->controller.pace_clock, 5000u);
     host.clock_ms = 5000 + 128;
     pace_tick(*ctx);
-    EXPECT_EQ(ctx->state.pace_clock, 5139u);  // three intervals of 46.44 ms made up
+    EXPECT_EQ(ctx->controller.pace_clock, 5139u);  // three intervals of 46.44 ms made up
 }
 
 TEST_F(ControllerTest, panel_blinks_with_phases_of_five_and_three_ticks) {
@@ -329,10 +329,9 @@ struct StartStopTest : ::testing::Test {
 
 TEST_F(StartStopTest, menu_start_binds_the_script_broadcast_to_the_chosen_address_after_the_box) {
     on_command(*ctx, Command::start);
-    const StationState& s = ctx->state;
     ASSERT_EQ(ctx->sender.broadcast_state, BroadcastState::broadcasting) << host.last_message();
     EXPECT_EQ(bound_address(), station_ip + ":" + std::to_string(TEST_STATION_PORT));
-    EXPECT_EQ(s.station_address, station_ip);
+    EXPECT_EQ(ctx->controller.station_address, station_ip);
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].text, confirmation());
     EXPECT_EQ(host.messages[0].caption, PROGRAM_TITLE);
@@ -368,7 +367,7 @@ TEST_F(StartStopTest, autostart_one_starts_the_script_at_the_first_tick_without_
 
 TEST_F(StartStopTest, the_button_form_names_an_unnamed_station_after_the_host) {
     ctx->state.StationName.clear();
-    ASSERT_GT(open_script(*ctx, ctx->script, ctx->codec, script.c_str()), 0);
+    ASSERT_GT(open_station_script(*ctx, script.c_str()), 0);
     on_command(*ctx, Command::start_stop);
     EXPECT_EQ(ctx->sender.broadcast_state, BroadcastState::broadcasting);
     char name[65] = {};
@@ -406,7 +405,7 @@ TEST_F(StartStopTest, a_late_timer_catches_up_two_ticks_a_call_and_skips_a_long_
     ASSERT_EQ(ctx->sender.broadcast_state, BroadcastState::broadcasting);
     send_control(listener.fd(), test_station_addr(station_ip), PF_TEXT, std::string("hello", 6));
     pace_tick(*ctx);  // the first interval: the join is answered and one packet sent
-    EXPECT_EQ(ctx->state.send_interval_ms, 46);
+    EXPECT_EQ(ctx->controller.send_interval_ms, 46);
     auto audio = with_flags(listener.receive_all(), PF_AUDIO);
     ASSERT_EQ(audio.size(), 1u);
     uint32_t first_seq = get_packet_header(audio[0].data()).seq;
@@ -454,13 +453,13 @@ TEST_F(StartStopTest, the_next_tick_is_due_counting_from_the_end_of_a_slow_one) 
         host.clock_ms += 30;
         return udp_send_many(socket, messages, count);
     };
-    uint32_t due = ctx->state.pace_clock;
+    uint32_t due = ctx->controller.pace_clock;
     host.clock_ms = due + 1;
     int wait = send_due_ticks(*ctx);
     // Due one interval after the last, however long the tick took.
-    EXPECT_EQ(host.clock_ms + static_cast<uint32_t>(wait), ctx->state.pace_clock + 1);
+    EXPECT_EQ(host.clock_ms + static_cast<uint32_t>(wait), ctx->controller.pace_clock + 1);
     EXPECT_LT(wait, 46 - 30 + 2);
-    host.clock_ms = ctx->state.pace_clock + 20;  // later still than the slow tick itself
+    host.clock_ms = ctx->controller.pace_clock + 20;  // later still than the slow tick itself
     EXPECT_EQ(send_due_ticks(*ctx), 1);
 }
 

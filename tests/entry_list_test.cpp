@@ -21,6 +21,7 @@
 #include "platform/profile.h"
 #include "script_test_media.h"
 #include "support/fake_host.h"
+#include "support/station_script.h"
 #include "support/temp_dir.h"
 #include "support/wav_bytes.h"
 
@@ -86,7 +87,7 @@ TEST_F(EntryListTest, a_script_saved_to_another_folder_still_names_the_same_file
     ASSERT_EQ(read_entry_file(*ctx, script, original.c_str()), 3);
     auto played = [&](const std::string& path) {
         std::vector<std::string> names;
-        EXPECT_GT(load_script(*ctx, ctx->script, ctx->codec, path.c_str()), 0) << host.last_message();
+        EXPECT_GT(load_station_script(*ctx, path.c_str()), 0) << host.last_message();
         for (const ScriptEntry& e : ctx->script.entries) names.push_back(std::string(e.song) + "|" + e.picture);
         return names;
     };
@@ -94,7 +95,7 @@ TEST_F(EntryListTest, a_script_saved_to_another_folder_still_names_the_same_file
     ASSERT_EQ(expected[0], dir.file("a/songs/one.VMA") + "|" + dir.file("a/pic.bmp"));
 
     for (const char* copy : {"b/deeper/copy.VSK", "b/copy.VSK", "a/again.VSK"}) {
-        ASSERT_EQ(save_entry_file(*ctx, script, dir.file(copy)), 1) << copy << host.last_message();
+        ASSERT_EQ(save_entry_file(*ctx, ctx->state, script, dir.file(copy)), 1) << copy << host.last_message();
         std::vector<std::string> heard = played(dir.file(copy));
         for (std::string& name : heard) name = std::filesystem::path(name).lexically_normal().string();
         EXPECT_EQ(heard, expected) << copy;
@@ -118,7 +119,7 @@ TEST_F(EntryListTest, saved_entries_load_as_written_in_the_station_and_in_the_ed
     script.entries.push_back(format_entry(SCRIPT_LIST, pictured));
     script.modified = true;
     const std::string path = dir.file("show.VSK");
-    ASSERT_EQ(save_entry_file(*ctx, script, path), 1);
+    ASSERT_EQ(save_entry_file(*ctx, ctx->state, script, path), 1);
     EXPECT_FALSE(script.modified);
     // The header carries the rate percentage the station compresses at
     // (3528 bytes per second of 11025 Hz), the one velmora-script writes too.
@@ -134,7 +135,7 @@ TEST_F(EntryListTest, saved_entries_load_as_written_in_the_station_and_in_the_ed
     EXPECT_EQ(back.text, pictured.text);
     // The station reads the same file the same way, even before its songs
     // are prepared (a header of 000 was refused by every loader).
-    ASSERT_EQ(load_script(*ctx, ctx->script, ctx->codec, path.c_str()), 2);
+    ASSERT_EQ(load_station_script(*ctx, path.c_str()), 2);
     EXPECT_TRUE(host.messages.empty()) << host.last_message();
     EXPECT_EQ(ctx->script.entries[1].count, 12);
     EXPECT_STREQ(ctx->script.entries[1].picture, pictured.picture.c_str());
@@ -145,7 +146,7 @@ TEST_F(EntryListTest, saved_entries_load_as_written_in_the_station_and_in_the_ed
     EXPECT_EQ(format_entry(LIVE_LIST, shown), "360 \"\" ");
     live.entries = {format_entry(LIVE_LIST, shown),
                     format_entry(LIVE_LIST, {90, "", dir.file("pic.bmp"), "first line\nsecond line"})};
-    ASSERT_EQ(save_entry_file(*ctx, live, dir.file("show.live")), 1);
+    ASSERT_EQ(save_entry_file(*ctx, ctx->state, live, dir.file("show.live")), 1);
     EXPECT_EQ(read_file(dir.file("show.live")).substr(0, 13), std::string("2 11025 LIVE\0", 13));
     EntryList live_again{LIVE_LIST, {}, -1, false, {}};
     ASSERT_EQ(read_entry_file(*ctx, live_again, dir.file("show.live").c_str()), 2);
@@ -169,7 +170,7 @@ TEST_F(EntryListTest, a_save_that_fails_half_way_keeps_the_old_file_and_the_chan
     rlimit small = saved;
     small.rlim_cur = 4096;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    int result = save_entry_file(*ctx, script, path);
+    int result = save_entry_file(*ctx, ctx->state, script, path);
     setrlimit(RLIMIT_FSIZE, &saved);
     signal(SIGXFSZ, old_handler);
 
@@ -179,12 +180,12 @@ TEST_F(EntryListTest, a_save_that_fails_half_way_keeps_the_old_file_and_the_chan
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_NE(host.last_message().find(path), std::string::npos);
     EXPECT_NE(host.last_message().find("too large"), std::string::npos) << host.last_message();
-    ASSERT_EQ(save_entry_file(*ctx, script, dir.file("other/missing/show.VSK")), 0);
+    ASSERT_EQ(save_entry_file(*ctx, ctx->state, script, dir.file("other/missing/show.VSK")), 0);
 
     // A script is never saved over a file it names.
     write_file(dir.file("song.wav"), "RIFF");
     EntryList named{SCRIPT_LIST, {format_entry(SCRIPT_LIST, {1, dir.file("song.wav"), "", ""})}, -1, true, {}};
-    EXPECT_EQ(save_entry_file(*ctx, named, dir.file("song.wav")), 0);
+    EXPECT_EQ(save_entry_file(*ctx, ctx->state, named, dir.file("song.wav")), 0);
     EXPECT_EQ(read_file(dir.file("song.wav")), "RIFF");
     EXPECT_NE(host.last_message().find("names that file itself"), std::string::npos);
 }
@@ -236,7 +237,7 @@ TEST_F(EntryListTest, dropped_sound_files_are_checked_and_other_files_ignored) {
     write_file(dir.file("ulaw.wav"), wav_bytes::riff(wav_bytes::chunk("fmt ", wav_bytes::format(7, 1, 8000, 8)) +
                                                      wav_bytes::chunk("data", tone)));
     const std::string long_path = dir.path() + "/" + std::string(260 - dir.path().size(), 'l') + ".wav";
-    int added = drop_sound_files(*ctx, script,
+    int added = drop_sound_files(*ctx, ctx->state, script,
                                  {dir.file("tone.WAV"), dir.file("notes.txt"), dir.file("fast.wav"),
                                   dir.file("gone.vma"), dir.file("ulaw.wav"), long_path});
     EXPECT_EQ(added, 2);
@@ -254,12 +255,12 @@ TEST_F(EntryListTest, dropped_sound_files_are_checked_and_other_files_ignored) {
 TEST_F(EntryListTest, song_info_refuses_a_text_named_wav_and_texts_the_station_would_cut) {
     write_file(dir.file("notes.wav"), "my notes, not a song\n");
     write_file(dir.file("tone.wav"), wav_bytes::pcm(11025, 1, 8, std::string(11025, '\x80')));
-    EXPECT_EQ(accept_song_file(*ctx, dir.file("notes.wav")), 0);
+    EXPECT_EQ(accept_song_file(*ctx, ctx->state, dir.file("notes.wav")), 0);
     EXPECT_EQ(host.last_message(),
               dir.file("notes.wav") +
                   ": unknown file format!\nIt is not a RIFF/WAVE file; only PCM wave files "
                   "are supported.");
-    EXPECT_EQ(accept_song_file(*ctx, dir.file("tone.wav")), 1);
+    EXPECT_EQ(accept_song_file(*ctx, ctx->state, dir.file("tone.wav")), 1);
 
     struct Case {
         std::string text;

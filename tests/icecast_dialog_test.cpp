@@ -24,8 +24,8 @@ TEST_F(IcecastDialog, shows_the_stored_keys_with_an_empty_rate_for_the_default) 
     EXPECT_EQ(view.user, "source");
     EXPECT_EQ(view.format, 0);
     EXPECT_EQ(view.bitrate, "");
-    ctx->state.ICECAST_FORMAT = "MP3";
-    ctx->state.ICECAST_BITRATE = 128;
+    ctx->state.icecast.format = "MP3";
+    ctx->state.icecast.bitrate = 128;
     view = icecast_view(ctx->state);
     EXPECT_EQ(view.format, 1);
     EXPECT_EQ(view.bitrate, "128");
@@ -54,7 +54,7 @@ TEST_F(IcecastDialog, ok_refuses_a_wrong_value_and_writes_nothing) {
         EXPECT_EQ(host.last_message().find("ICECAST_"), std::string::npos) << host.last_message();
     }
     EXPECT_EQ(read_file(ctx->state.settings_file).find("ICECAST"), std::string::npos);
-    EXPECT_EQ(ctx->state.ICECAST_URL, "");
+    EXPECT_EQ(ctx->state.icecast.url, "");
 }
 
 TEST_F(IcecastDialog, ok_stores_every_key_and_warns_of_a_password_others_can_read) {
@@ -64,7 +64,7 @@ TEST_F(IcecastDialog, ok_stores_every_key_and_warns_of_a_password_others_can_rea
     for (const char* line : {"ICECAST_URL=http://127.0.0.1:8000/a.ogg\n", "ICECAST_USER=dj\n",
                              "ICECAST_PASSWORD=s3cret\n", "ICECAST_FORMAT=opus\n", "ICECAST_BITRATE=\n"})
         EXPECT_NE(stored.find(line), std::string::npos) << line;
-    EXPECT_EQ(ctx->state.ICECAST_PASSWORD, "s3cret");
+    EXPECT_EQ(ctx->state.icecast.password, "s3cret");
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_NE(host.last_message().find("now holds the Icecast password and other users can read it"),
               std::string::npos);
@@ -72,8 +72,8 @@ TEST_F(IcecastDialog, ok_stores_every_key_and_warns_of_a_password_others_can_rea
     host.messages.clear();
     chmod(ctx->state.settings_file.c_str(), 0600);
     EXPECT_EQ(icecast_ok(*ctx, {"", "source", "", 1, "64"}), 1);
-    EXPECT_EQ(ctx->state.ICECAST_URL, "");
-    EXPECT_EQ(ctx->state.ICECAST_FORMAT, "mp3");
+    EXPECT_EQ(ctx->state.icecast.url, "");
+    EXPECT_EQ(ctx->state.icecast.format, "mp3");
     EXPECT_TRUE(host.messages.empty());
 }
 

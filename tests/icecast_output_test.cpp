@@ -119,6 +119,10 @@ struct IcecastStation : ::testing::Test {
         chmod(ctx->state.settings_file.c_str(), mode);
         ASSERT_EQ(load_settings(*ctx, false), 1);
     }
+    // What a broadcast's start tells the outputs.
+    ProgramInfo program() const {
+        return ProgramInfo{ctx->state, ctx->state.SamplingRate, ctx->state.settings_file};
+    }
     // The worker's events as if it had reported them.
     void worker_reports(std::initializer_list<IcecastEvent> events) {
         std::lock_guard<std::mutex> lock(ctx->icecast.link.shared->mutex);
@@ -134,24 +138,24 @@ struct IcecastStation : ::testing::Test {
 
 TEST_F(IcecastStation, the_keys_are_read_at_start_with_their_defaults) {
     load("");
-    EXPECT_EQ(ctx->state.ICECAST_URL, "");
-    EXPECT_EQ(ctx->state.ICECAST_USER, "source");
-    EXPECT_EQ(ctx->state.ICECAST_FORMAT, "opus");
-    EXPECT_EQ(ctx->state.ICECAST_BITRATE, 0);
+    EXPECT_EQ(ctx->state.icecast.url, "");
+    EXPECT_EQ(ctx->state.icecast.user, "source");
+    EXPECT_EQ(ctx->state.icecast.format, "opus");
+    EXPECT_EQ(ctx->state.icecast.bitrate, 0);
     EXPECT_EQ(icecast_status_text(*ctx, ctx->icecast), "");  // nothing configured, nothing shown
     load("ICECAST_URL=http://127.0.0.1:8001/a.mp3\nICECAST_USER=dj\nICECAST_PASSWORD=pw\n"
          "ICECAST_FORMAT=mp3\nICECAST_BITRATE=128\n");
-    EXPECT_EQ(ctx->state.ICECAST_URL, "http://127.0.0.1:8001/a.mp3");
-    EXPECT_EQ(ctx->state.ICECAST_USER, "dj");
-    EXPECT_EQ(ctx->state.ICECAST_PASSWORD, "pw");
-    EXPECT_EQ(ctx->state.ICECAST_FORMAT, "mp3");
-    EXPECT_EQ(ctx->state.ICECAST_BITRATE, 128);
+    EXPECT_EQ(ctx->state.icecast.url, "http://127.0.0.1:8001/a.mp3");
+    EXPECT_EQ(ctx->state.icecast.user, "dj");
+    EXPECT_EQ(ctx->state.icecast.password, "pw");
+    EXPECT_EQ(ctx->state.icecast.format, "mp3");
+    EXPECT_EQ(ctx->state.icecast.bitrate, 128);
     EXPECT_EQ(icecast_status_text(*ctx, ctx->icecast), "Icecast off");
 }
 
 TEST_F(IcecastStation, a_wrong_key_is_told_and_leaves_the_output_off) {
     load("ICECAST_URL=http://127.0.0.1:8001/x\nICECAST_FORMAT=wav\n");
-    EXPECT_EQ(icecast_start(*ctx, ctx->icecast), 0);
+    EXPECT_EQ(icecast_start(*ctx, ctx->icecast, program()), 0);
     EXPECT_FALSE(icecast_link_running(ctx->icecast.link));
     EXPECT_NE(host.last_message().find("The Icecast output is off: ICECAST_FORMAT must be opus or mp3, not wav"),
               std::string::npos) << host.last_message();
@@ -182,8 +186,8 @@ TEST_F(IcecastStation, a_password_in_a_file_others_can_read_is_warned_of_once) {
         ctx->state.settings_file = dir.file("lumo.ini");
         host.messages.clear();
         load("ICECAST_URL=http://127.0.0.1:9/x\nICECAST_PASSWORD=" + std::string(c.password) + "\n", c.mode);
-        ASSERT_EQ(icecast_start(*ctx, ctx->icecast), 1);
-        ASSERT_EQ(icecast_start(*ctx, ctx->icecast), 1);  // the next broadcast: no second warning
+        ASSERT_EQ(icecast_start(*ctx, ctx->icecast, program()), 1);
+        ASSERT_EQ(icecast_start(*ctx, ctx->icecast, program()), 1);  // the next broadcast: no second warning
         icecast_stop(*ctx, ctx->icecast);
         ASSERT_EQ(host.messages.size(), c.warnings);
         if (c.warnings) {
@@ -196,7 +200,7 @@ TEST_F(IcecastStation, a_password_in_a_file_others_can_read_is_warned_of_once) {
 // The worker's part is played by the test: the events arrive as a worker
 // would leave them.
 TEST_F(IcecastStation, the_operator_hears_once_of_a_loss_and_once_of_the_return) {
-    ctx->state.ICECAST_URL = ctx->icecast.url = "http://127.0.0.1:9/velmora";
+    ctx->state.icecast.url = ctx->icecast.url = "http://127.0.0.1:9/velmora";
     ctx->icecast.user = "source";
     ctx->icecast.mount = "/velmora";
     ctx->icecast.state = ICECAST_CONNECTING;
@@ -261,7 +265,7 @@ TEST_F(IcecastStation, a_full_queue_drops_the_oldest_audio_and_counts_it_but_kee
 // refuses the first connection was never reached: nothing was lost or broke.
 TEST_F(IcecastStation, a_server_that_is_not_there_is_reported_through_the_host) {
     load("ICECAST_URL=http://127.0.0.1:9/velmora\n");
-    ASSERT_EQ(icecast_start(*ctx, ctx->icecast), 1);
+    ASSERT_EQ(icecast_start(*ctx, ctx->icecast, program()), 1);
     wait_for_worker_event();
     on_icecast_event(*ctx, ctx->icecast);
     EXPECT_STREQ(icecast_state_word(ctx->icecast), "reconnecting");
@@ -318,7 +322,7 @@ TEST_F(IcecastStation, a_hanging_server_never_holds_up_the_station) {
     int server = tcp_server_on_loopback(&port);
     ASSERT_GE(server, 0);
     load("ICECAST_URL=http://127.0.0.1:" + std::to_string(port) + "/velmora\n");
-    ASSERT_EQ(icecast_start(*ctx, ctx->icecast), 1);
+    ASSERT_EQ(icecast_start(*ctx, ctx->icecast, program()), 1);
     // The worker is in its request once the server has the whole head of it.
     int connection = accept_within(server, 5000);
     ASSERT_GE(connection, 0) << "the worker never connected";
@@ -368,7 +372,7 @@ TEST_F(IcecastStation, a_server_that_stops_reading_is_told_as_lost) {
     });
     load("ICECAST_URL=http://127.0.0.1:" + std::to_string(port) +
          "/velmora\nICECAST_FORMAT=mp3\nICECAST_BITRATE=320\n");
-    ASSERT_EQ(icecast_start(*ctx, ctx->icecast), 1);
+    ASSERT_EQ(icecast_start(*ctx, ctx->icecast, program()), 1);
     uint8_t block[2048];
     for (int i = 0; i < 2048; ++i) block[i] = static_cast<uint8_t>(128 + 60 * ((i / 16) % 2 ? 1 : -1));
     std::vector<std::string> states;

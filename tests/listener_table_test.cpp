@@ -161,7 +161,7 @@ TEST_F(ListenerTableTest, rate_code_flags_follow_the_sampling_rate) {
         ASSERT_EQ(join(first, "Hello"), 1);
         EXPECT_EQ(header_of(first.receive()).flags, PF_TEXT | r.code) << r.rate;
         first.receive_all();
-        handle_multicast_query(*ctx, ctx->station, ctx->queue, on_air(ctx->sender, ctx->script),
+        handle_multicast_query(*ctx, ctx->listeners, ctx->station, ctx->queue, on_air(ctx->sender, ctx->script),
                                second.addr(), sizeof(sockaddr_in));
         EXPECT_EQ(header_of(second.receive()).flags, PF_TEXT | r.code) << r.rate;
     }
@@ -439,7 +439,7 @@ TEST_F(ListenerTableTest, load_sums_the_cost_of_each_mode) {
 
 TEST_F(ListenerTableTest, multicast_query_names_the_group_and_leaves_the_table_alone) {
     add_script_texts({"Only song"});
-    handle_multicast_query(*ctx, ctx->station, ctx->queue, on_air(ctx->sender, ctx->script),
+    handle_multicast_query(*ctx, ctx->listeners, ctx->station, ctx->queue, on_air(ctx->sender, ctx->script),
                            first.addr(), sizeof(sockaddr_in));
     auto reply = first.receive();
     EXPECT_EQ(text_parts(reply), (Parts{"0.0.0.0", "Velmora Test", "Only song"}));
@@ -448,7 +448,7 @@ TEST_F(ListenerTableTest, multicast_query_names_the_group_and_leaves_the_table_a
 
     ctx->state.MBONE = 1;
     ctx->state.MBONEIP = "239.1.2.3";
-    handle_multicast_query(*ctx, ctx->station, ctx->queue, on_air(ctx->sender, ctx->script),
+    handle_multicast_query(*ctx, ctx->listeners, ctx->station, ctx->queue, on_air(ctx->sender, ctx->script),
                            first.addr(), sizeof(sockaddr_in));
     EXPECT_EQ(text_parts(first.receive())[0], "239.1.2.3");
 }

@@ -43,7 +43,7 @@ int dispatch(Context& ctx, const ReceivedDatagram& d, const sockaddr_in& from) {
             handle_join(ctx, ctx.listeners, ctx.station, ctx.queue, on_air(ctx.sender, ctx.script),
                         from, sizeof from, flags & PF_COMPANION, text);
     if (flags & PF_MULTICAST_QUERY)
-        handle_multicast_query(ctx, ctx.station, ctx.queue, on_air(ctx.sender, ctx.script), from,
+        handle_multicast_query(ctx, ctx.listeners, ctx.station, ctx.queue, on_air(ctx.sender, ctx.script), from,
                                sizeof from);
     if ((flags & PF_UPGRADE) && ctx.state.Stream2X) handle_upgrade(ctx, ctx.listeners, from, text);
     if (flags & PF_KEEPALIVE) {

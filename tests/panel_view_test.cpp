@@ -111,9 +111,9 @@ TEST_F(PanelViewTest, now_playing_lines_follow_the_feed) {
 }
 
 TEST_F(PanelViewTest, caption_carries_address_and_listener_count) {
-    ctx->state.station_address = "127.0.0.9";
+    ctx->controller.station_address = "127.0.0.9";
     EXPECT_EQ(caption_text(*ctx), "Radio Velmora Broadcaster (tm) 127.0.0.9 [0 - 0%]");
-    ctx->state.station_address.clear();  // after a stop
+    ctx->controller.station_address.clear();  // after a stop
     EXPECT_EQ(caption_text(*ctx), "Radio Velmora Broadcaster (tm) [0 - 0%]");
 }
 

@@ -35,7 +35,7 @@ struct RecordingSink final : ProgramSink {
     explicit RecordingSink(std::vector<std::string>& log) : heard(log) {}
 
     std::string name() const override { return "Recorder"; }
-    bool started(Services&) override {
+    bool started(Services&, const ProgramInfo&) override {
         running = true;
         heard.push_back("started");
         return true;

@@ -10,6 +10,7 @@
 #include "media/live_list.h"
 #include "script_test_media.h"
 #include "support/fake_host.h"
+#include "support/station_script.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -78,7 +79,7 @@ TEST_F(ScriptFileTest, matching_script_loads_without_a_question) {
     std::string picture = make("cover.bmp", bmp_bytes(100, 50));
     write_script({"3 11025 032 SCRIPT", "2 \"" + dir.file("My Song.wav") + "\", \"\" ; comment", "",
                   "1 " + dir.file("b.VMA") + " " + picture + " Now playing: b", "0 c.wav"});
-    EXPECT_EQ(load_script(*ctx, ctx->script, ctx->codec, path.c_str()), 3);
+    EXPECT_EQ(load_station_script(*ctx, path.c_str()), 3);
     EXPECT_TRUE(host.messages.empty());
     EXPECT_EQ(ctx->script.script_entries, 3);
     EXPECT_TRUE(ctx->script.loaded);
@@ -102,7 +103,7 @@ TEST_F(ScriptFileTest, settings_question_yes_takes_the_scripts_rates) {
     ctx->state.TransferRate = 2000;
     host.answers.push_back(Answer::yes);
     write_script({"3 11025 032 SCRIPT", "1 a.VMA", "1 b.VMA", "1 c.VMA"});
-    EXPECT_EQ(load_script(*ctx, ctx->script, ctx->codec, path.c_str()), 3);
+    EXPECT_EQ(load_station_script(*ctx, path.c_str()), 3);
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].text, kSettingsQuestion);
     EXPECT_EQ(host.messages[0].style.buttons, Buttons::yes_no);
@@ -116,7 +117,7 @@ TEST_F(ScriptFileTest, settings_question_no_leaves_everything_as_it_was) {
     ctx->state.TransferRate = 2000;
     host.answers.push_back(Answer::no);
     write_script({"3 11025 032 SCRIPT", "1 a.VMA", "1 b.VMA", "1 c.VMA"});
-    EXPECT_EQ(load_script(*ctx, ctx->script, ctx->codec, path.c_str()), -1);
+    EXPECT_EQ(load_station_script(*ctx, path.c_str()), -1);
     EXPECT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(ctx->state.TransferRate, 2000);
     EXPECT_EQ(ctx->state.SamplingRate, 11025);
@@ -124,7 +125,7 @@ TEST_F(ScriptFileTest, settings_question_no_leaves_everything_as_it_was) {
     expect_nothing_loaded();
 
     host.answers.push_back(Answer::no);
-    EXPECT_EQ(open_script(*ctx, ctx->script, ctx->codec, path.c_str()), -1);
+    EXPECT_EQ(open_station_script_songs(*ctx, path.c_str()), -1);
     expect_nothing_loaded();
 }
 
@@ -141,7 +142,7 @@ TEST_F(ScriptFileTest, another_sampling_rate_asks_and_yes_sets_station_and_captu
         ctx->state.device_rate = 11025;
         host.messages.clear();
         write_script({std::to_string(1) + " " + std::to_string(c.rate) + " 025 SCRIPT", "1 a.VMA"});
-        EXPECT_EQ(load_script(*ctx, ctx->script, ctx->codec, path.c_str()), 1) << c.rate;
+        EXPECT_EQ(load_station_script(*ctx, path.c_str()), 1) << c.rate;
         ASSERT_EQ(host.messages.size(), 1u) << c.rate;
         // The two lines differ even where both say Music: each names its rate.
         EXPECT_NE(host.messages[0].text.find(std::string("Script Setting: ") + c.kind + " " +
@@ -163,12 +164,12 @@ TEST_F(ScriptFileTest, another_sampling_rate_asks_and_yes_sets_station_and_captu
 TEST_F(ScriptFileTest, small_bit_rate_difference_needs_no_question) {
     ctx->state.TransferRate = 3528 + 200;
     write_script({"1 11025 032 SCRIPT", "1 a.VMA"});
-    EXPECT_EQ(load_script(*ctx, ctx->script, ctx->codec, path.c_str()), 1);
+    EXPECT_EQ(load_station_script(*ctx, path.c_str()), 1);
     EXPECT_TRUE(host.messages.empty());
     EXPECT_EQ(ctx->state.TransferRate, 3528);
 
     ctx->state.TransferRate = 3528 + 201;
-    EXPECT_EQ(load_script(*ctx, ctx->script, ctx->codec, path.c_str()), 1);
+    EXPECT_EQ(load_station_script(*ctx, path.c_str()), 1);
     EXPECT_EQ(host.messages.size(), 1u);
 }
 
@@ -179,7 +180,7 @@ TEST_F(ScriptFileTest, broken_headers_are_refused_before_touching_the_settings) 
         host.messages.clear();
         ctx->state.TransferRate = 1000;
         write_script({header, "1 a.VMA"});
-        EXPECT_EQ(load_script(*ctx, ctx->script, ctx->codec, path.c_str()), 0) << header;
+        EXPECT_EQ(load_station_script(*ctx, path.c_str()), 0) << header;
         ASSERT_EQ(host.messages.size(), 1u) << header;
         EXPECT_EQ(host.messages[0].text, "Invalid Script!");
         EXPECT_EQ(host.messages[0].style, Buttons::ok | Icon::error | BoxFlag::system_modal);
@@ -195,7 +196,7 @@ TEST_F(ScriptFileTest, script_without_entries_is_empty) {
           std::string("4 11025 032 SCRIPT")}) {
         host.messages.clear();
         write_file(path, lines);
-        EXPECT_EQ(load_script(*ctx, ctx->script, ctx->codec, path.c_str()), 0);
+        EXPECT_EQ(load_station_script(*ctx, path.c_str()), 0);
         EXPECT_EQ(host.last_message(), "Empty Script!");
         expect_nothing_loaded();
     }
@@ -203,20 +204,20 @@ TEST_F(ScriptFileTest, script_without_entries_is_empty) {
 
 TEST_F(ScriptFileTest, entry_count_follows_the_file_not_the_header_claim) {
     write_script({"5 11025 032 SCRIPT", "1 a.VMA", "2 b.VMA"});
-    EXPECT_EQ(load_script(*ctx, ctx->script, ctx->codec, path.c_str()), 2);
+    EXPECT_EQ(load_station_script(*ctx, path.c_str()), 2);
     EXPECT_EQ(ctx->script.entries.size(), 2u);
 
     write_script({"2147483647 11025 032 SCRIPT", "1 a.VMA", "2 b.VMA", "3 c.VMA"});
-    EXPECT_EQ(load_script(*ctx, ctx->script, ctx->codec, path.c_str()), 3);
+    EXPECT_EQ(load_station_script(*ctx, path.c_str()), 3);
 
     write_script({"2 11025 032 SCRIPT", "1 a.VMA", "2 b.VMA", "3 c.VMA"});
-    EXPECT_EQ(load_script(*ctx, ctx->script, ctx->codec, path.c_str()), 2);  // lines beyond the count are ignored
+    EXPECT_EQ(load_station_script(*ctx, path.c_str()), 2);  // lines beyond the count are ignored
     EXPECT_EQ(std::string(ctx->script.entries[1].song), dir.file("b.VMA"));
 }
 
 TEST_F(ScriptFileTest, last_line_without_its_zero_byte_still_counts) {
     write_file(path, zero_lines({"2 11025 032 SCRIPT", "1 a.VMA"}) + "7 b.wav pic text");
-    EXPECT_EQ(load_script(*ctx, ctx->script, ctx->codec, path.c_str()), 2);
+    EXPECT_EQ(load_station_script(*ctx, path.c_str()), 2);
     EXPECT_EQ(ctx->script.entries[1].count, 7);
     EXPECT_EQ(std::string(ctx->script.entries[1].song), dir.file("b.VMA"));
     EXPECT_STREQ(ctx->script.entries[1].text, "text");
@@ -226,7 +227,7 @@ TEST_F(ScriptFileTest, unusable_picture_refuses_the_script_missing_one_is_no_pic
     std::string bad = make("bad.bmp", bmp_bytes(64, 64, 16));
     std::string missing = dir.file("nowhere.bmp");
     write_script({"2 11025 032 SCRIPT", "1 a.VMA " + missing, "1 b.VMA " + bad});
-    EXPECT_EQ(load_script(*ctx, ctx->script, ctx->codec, path.c_str()), 0);
+    EXPECT_EQ(load_station_script(*ctx, path.c_str()), 0);
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].text,
               bad + ": unknown file format!\nOnly 24bit uncompressed BMP files are supported.");
@@ -234,7 +235,7 @@ TEST_F(ScriptFileTest, unusable_picture_refuses_the_script_missing_one_is_no_pic
     expect_nothing_loaded();
 
     write_script({"1 11025 032 SCRIPT", "1 a.VMA " + missing});
-    EXPECT_EQ(load_script(*ctx, ctx->script, ctx->codec, path.c_str()), 1);
+    EXPECT_EQ(load_station_script(*ctx, path.c_str()), 1);
     EXPECT_EQ(std::string(ctx->script.entries[0].picture), missing);
 }
 
@@ -243,18 +244,18 @@ TEST_F(ScriptFileTest, open_script_needs_every_song_file) {
     make("b.VMA", "VMA ");
     make("b.V40", "VMA ");
     write_script({"2 11025 032 SCRIPT", "1 " + dir.file("a.wav"), "3 " + dir.file("b.VMA")});
-    EXPECT_EQ(open_script(*ctx, ctx->script, ctx->codec, path.c_str()), 2);  // a's companion is missing: no matter
+    EXPECT_EQ(open_station_script_songs(*ctx, path.c_str()), 2);  // a's companion is missing: no matter
     EXPECT_EQ(ctx->script.script_entries, 2);
 
     write_script({"2 11025 032 SCRIPT", "1 " + dir.file("a.wav"), "3 " + dir.file("c.wav")});
-    EXPECT_EQ(open_script(*ctx, ctx->script, ctx->codec, path.c_str()), 0);
+    EXPECT_EQ(open_station_script_songs(*ctx, path.c_str()), 0);
     EXPECT_EQ(host.last_message(),
               "Cannot open file " + dir.file("c.VMA") + "\nPlease check the script.");
     EXPECT_TRUE(host.messages.back().owned);
     expect_nothing_loaded();
 
     for (const std::string& unreadable : {dir.file("missing.VSK"), dir.path()}) {
-        EXPECT_EQ(open_script(*ctx, ctx->script, ctx->codec, unreadable.c_str()), 0);
+        EXPECT_EQ(open_station_script_songs(*ctx, unreadable.c_str()), 0);
         EXPECT_EQ(open_live_list(*ctx, ctx->script, unreadable.c_str()), 0);
         expect_nothing_loaded();
     }
@@ -310,7 +311,7 @@ TEST_F(ScriptFileTest, live_list_refusals_show_their_messages) {
 
 TEST_F(ScriptFileTest, a_new_load_replaces_the_table) {
     write_script({"3 11025 032 SCRIPT", "1 a.VMA", "1 b.VMA", "1 c.VMA"});
-    EXPECT_EQ(load_script(*ctx, ctx->script, ctx->codec, path.c_str()), 3);
+    EXPECT_EQ(load_station_script(*ctx, path.c_str()), 3);
     write_script({"1 8000 LIVE", "10 \"\" live"});
     EXPECT_EQ(load_live_list(*ctx, ctx->script, path.c_str()), 1);
     ASSERT_EQ(ctx->script.entries.size(), 1u);

@@ -24,6 +24,7 @@
 #include "script_test_media.h"
 #include "media/picture_check.h"
 #include "support/fake_host.h"
+#include "support/station_script.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -114,7 +115,7 @@ TEST_F(ScriptFuzzTest, loaders_survive_random_and_mutated_files) {
         ctx->state.SamplingRate = 11025;
         ctx->state.TransferRate = 2000;
 
-        int loaded = below(2) ? load_script(*ctx, ctx->script, ctx->codec, path.c_str()) : open_script(*ctx, ctx->script, ctx->codec, path.c_str());
+        int loaded = below(2) ? load_station_script(*ctx, path.c_str()) : open_station_script_songs(*ctx, path.c_str());
         expect_consistent_table(loaded);
         if (loaded > 0) ++scripts_loaded;
         loaded = below(2) ? load_live_list(*ctx, ctx->script, path.c_str()) : open_live_list(*ctx, ctx->script, path.c_str());

@@ -17,6 +17,7 @@
 #include "platform/paths.h"
 #include "script_test_media.h"
 #include "support/child_process.h"
+#include "support/station_script.h"
 #include "support/fake_host.h"
 #include "support/temp_dir.h"
 
@@ -52,7 +53,7 @@ TEST_F(ScriptPathsTest, the_station_finds_songs_and_pictures_beside_the_script) 
     write_file(dir.file("b.VMA"), "VMA ");
     write_file(script, zero_lines({"2 11025 032 SCRIPT", "1 songs/a.wav cover.bmp first",
                                    "1 " + dir.file("b.VMA") + " \"\" second"}));
-    ASSERT_EQ(open_script(*ctx, ctx->script, ctx->codec, script.c_str()), 2) << host.last_message();
+    ASSERT_EQ(open_station_script_songs(*ctx, script.c_str()), 2) << host.last_message();
     EXPECT_EQ(std::string(ctx->script.entries[0].song), in_show("songs/a.VMA"));
     EXPECT_EQ(std::string(ctx->script.entries[0].picture), in_show("cover.bmp"));
     EXPECT_EQ(std::string(ctx->script.entries[1].song), dir.file("b.VMA"));  // absolute: as written
@@ -61,7 +62,7 @@ TEST_F(ScriptPathsTest, the_station_finds_songs_and_pictures_beside_the_script) 
     // The picture check looks beside the script too.
     write_file(in_show("bad.bmp"), bmp_bytes(64, 32, 16));
     write_file(script, zero_lines({"1 11025 032 SCRIPT", "1 songs/a.wav bad.bmp x"}));
-    EXPECT_EQ(load_script(*ctx, ctx->script, ctx->codec, script.c_str()), 0);
+    EXPECT_EQ(load_station_script(*ctx, script.c_str()), 0);
     EXPECT_EQ(host.last_message(), in_show("bad.bmp") + ": unknown file format!\n"
                                                         "Only 24bit uncompressed BMP files are supported.");
 
@@ -72,7 +73,7 @@ TEST_F(ScriptPathsTest, the_station_finds_songs_and_pictures_beside_the_script) 
     // A name that no longer fits its field once joined cannot be opened.
     const std::string long_name = std::string(250, 'n') + ".wav";
     write_file(script, zero_lines({"1 11025 032 SCRIPT", "1 " + long_name}));
-    EXPECT_EQ(load_script(*ctx, ctx->script, ctx->codec, script.c_str()), 0);
+    EXPECT_EQ(load_station_script(*ctx, script.c_str()), 0);
     EXPECT_EQ(host.last_message(),
               "Cannot open file " + in_show(long_name) + "\nPlease check the script.");
     EXPECT_EQ(ctx->script.script_entries, 0);
@@ -85,10 +86,10 @@ TEST_F(ScriptPathsTest, the_song_job_and_the_picture_pass_write_beside_the_scrip
     write_file(script, zero_lines({"1 11025 032 SCRIPT", "1 songs/a.wav cover.bmp x"}));
 
     SongJob job;
-    ASSERT_EQ(open_song_job(*ctx, ctx->codec, job, script.c_str()), 1);
+    ASSERT_EQ(open_song_job(*ctx, ctx->codec, ctx->state, job, script.c_str()), 1);
     EXPECT_EQ(job.lines[0].source, in_show("songs/a.wav"));
     EXPECT_EQ(job.lines[0].destination, in_show("songs/a.VMA"));
-    start_song_job(*ctx, ctx->codec, job);
+    start_song_job(*ctx, ctx->codec, ctx->state, job);
     while (song_job_step(*ctx, ctx->codec, job) == SONG_JOB_RUNNING) {
     }
     end_song_job(*ctx, ctx->codec, job);
@@ -102,7 +103,7 @@ TEST_F(ScriptPathsTest, the_song_job_and_the_picture_pass_write_beside_the_scrip
     EXPECT_TRUE(std::filesystem::exists(in_show("cover.dbp")));
 
     // What the job made is what the station plays.
-    EXPECT_EQ(open_script(*ctx, ctx->script, ctx->codec, script.c_str()), 1) << host.last_message();
+    EXPECT_EQ(open_station_script_songs(*ctx, script.c_str()), 1) << host.last_message();
 }
 
 TEST_F(ScriptPathsTest, velmora_compress_run_from_another_folder_prepares_the_scripts_files) {

@@ -17,6 +17,7 @@
 #include "media/script_file.h"
 #include "script_test_media.h"
 #include "support/child_process.h"
+#include "support/station_script.h"
 #include "support/fake_host.h"
 #include "support/temp_dir.h"
 
@@ -59,7 +60,7 @@ TEST_F(ScriptToolTest, new_writes_a_script_the_station_loads_entry_for_entry) {
                           "2 \"../a.wav\" \"../cover.bmp\" Good morning, listeners",
                           "2 \"../b.WAV\" \"../cover.bmp\" Good morning, listeners"}));
 
-    ASSERT_EQ(load_script(*ctx, ctx->script, ctx->codec, script.c_str()), 2) << host.last_message();
+    ASSERT_EQ(load_station_script(*ctx, script.c_str()), 2) << host.last_message();
     EXPECT_TRUE(host.messages.empty()) << "made for this station: no question";
     const ScriptEntry& first = ctx->script.entries[0];
     EXPECT_EQ(first.count, 2);
@@ -84,7 +85,7 @@ TEST_F(ScriptToolTest, the_window_and_the_tool_write_one_header_for_one_station)
         load_settings(*ctx, true);
         EntryList built{
             SCRIPT_LIST, {format_entry(SCRIPT_LIST, {1, dir.file("a.wav"), "", ""})}, -1, true, {}};
-        ASSERT_EQ(save_entry_file(*ctx, built, dir.file("window.VSK")), 1);
+        ASSERT_EQ(save_entry_file(*ctx, ctx->state, built, dir.file("window.VSK")), 1);
         const std::string tool_header = read_file(dir.file("tool.VSK")).c_str();
         EXPECT_EQ(read_file(dir.file("window.VSK")).c_str(), tool_header) << transfer;
         EXPECT_EQ(tool_header, transfer == 2646   ? "1 22050 012 SCRIPT"
@@ -92,7 +93,7 @@ TEST_F(ScriptToolTest, the_window_and_the_tool_write_one_header_for_one_station)
                                                   : "1 22050 010 SCRIPT");
         // Made for this station: started, it asks no question about rates.
         host.messages.clear();
-        EXPECT_EQ(load_script(*ctx, ctx->script, ctx->codec, dir.file("tool.VSK").c_str()), 1) << transfer;
+        EXPECT_EQ(load_station_script(*ctx, dir.file("tool.VSK").c_str()), 1) << transfer;
         EXPECT_TRUE(host.messages.empty()) << transfer << ": " << host.last_message();
     }
 }
@@ -159,7 +160,7 @@ TEST_F(ScriptToolTest, add_remove_and_show_edit_and_print_a_script_in_place) {
     ASSERT_EQ(removed.status, 0) << removed.output;
     EXPECT_EQ(removed.output, "show/show.VSK: 2 entries\n");
 
-    ASSERT_EQ(load_script(*ctx, ctx->script, ctx->codec, script.c_str()), 2) << host.last_message();
+    ASSERT_EQ(load_station_script(*ctx, script.c_str()), 2) << host.last_message();
     EXPECT_EQ(ctx->script.entries[0].count, 0);
     EXPECT_EQ(std::string(ctx->script.entries[0].song), dir.file("show/../b.VMA"));
     EXPECT_STREQ(ctx->script.entries[0].text, "B first");

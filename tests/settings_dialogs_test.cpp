@@ -23,6 +23,7 @@
 #include "platform/autostart.h"
 #include "platform/registry.h"
 #include "support/child_process.h"
+#include "support/station_script.h"
 #include "support/fake_host.h"
 #include "support/settings_fixture.h"
 #include "support/scoped_env.h"
@@ -99,7 +100,7 @@ TEST_F(SettingsDialogs, options_show_the_stored_rate_mode_and_audio_type) {
     s.BANDWIDTH = 128000;
     s.SamplingRate = 16000;
     s.MODE = 1;
-    OptionsView view = options_view(s);
+    OptionsView view = options_view(s, ctx->controller.no_sound_card);
     EXPECT_EQ(view.rate_index, 2);
     EXPECT_EQ(view.audio_type, 1);  // 16000 and 22050 are music
     EXPECT_EQ(view.mode, 1);
@@ -107,8 +108,8 @@ TEST_F(SettingsDialogs, options_show_the_stored_rate_mode_and_audio_type) {
 
     s.BANDWIDTH = 100000;
     s.SamplingRate = 8000;
-    s.no_sound_card = true;  // live is greyed and the dialog opens in script mode
-    view = options_view(s);
+    ctx->controller.no_sound_card = true;  // live is greyed and the dialog opens in script mode
+    view = options_view(s, ctx->controller.no_sound_card);
     EXPECT_EQ(view.rate_index, -1);
     EXPECT_EQ(view.bandwidth_text, "100000");
     EXPECT_EQ(view.audio_type, 0);
@@ -222,9 +223,9 @@ TEST_F(SettingsDialogs, options_and_expert_say_when_a_rate_changes_or_the_script
     write_file(s.settings_file, "[VelmoraStation]\nSamplingRate=22050\nTransferRate=2425\n");
     s.SamplingRate = 22050;
     s.TransferRate = 2425;
-    ASSERT_EQ(load_script(*ctx, ctx->script, ctx->codec, dir.file("eleven.VSK").c_str()), 1) << host.last_message();
+    ASSERT_EQ(load_station_script(*ctx, dir.file("eleven.VSK").c_str()), 1) << host.last_message();
     EXPECT_EQ(s.TransferRate, 2426);
-    EXPECT_EQ(station_script_percent(s), 11);  // a script made now keeps the 11 %
+    EXPECT_EQ(stream_rate_percent(s), 11);  // a script made now keeps the 11 %
 
     host.messages.clear();
     ASSERT_EQ(options_ok(*ctx, {0, 1, "64k", dir.file("nothere.VSK")}), 1);
@@ -266,11 +267,11 @@ TEST_F(SettingsDialogs, ok_without_a_change_leaves_the_settings_file_as_start_up
     write_file(s.settings_file, stored);
     write_file(dir.file("show.VSK"), std::string("1 16000 012 SCRIPT\0" "1 \"a.VMA\" \"\" \0", 31));
     ASSERT_EQ(load_settings(*ctx, true), 1);
-    ASSERT_EQ(load_script(*ctx, ctx->script, ctx->codec, dir.file("show.VSK").c_str()), 1);
+    ASSERT_EQ(load_station_script(*ctx, dir.file("show.VSK").c_str()), 1);
     EXPECT_EQ(s.TransferRate, 1920);
     host.messages.clear();
 
-    OptionsView options = options_view(s);
+    OptionsView options = options_view(s, ctx->controller.no_sound_card);
     ASSERT_EQ(options_ok(*ctx, {options.mode, options.audio_type, options.bandwidth_text,
                                 options.script}), 1);
     // The name look-up gives 127.0.0.1 only; the bound alias is kept.
@@ -291,7 +292,7 @@ TEST_F(SettingsDialogs, ok_without_a_change_leaves_the_settings_file_as_start_up
     EXPECT_EQ(s.TransferRate, 1920);  // the script plays on at its own rate
     // A script at 22050 Hz plays after its question: OK keeps the file's 16000 still.
     s.SamplingRate = 22050;
-    options = options_view(s);
+    options = options_view(s, ctx->controller.no_sound_card);
     ASSERT_EQ(options_ok(*ctx, {options.mode, options.audio_type, options.bandwidth_text,
                                 options.script}), 1);
     EXPECT_NE(read_file(s.settings_file).find("SamplingRate=16000\n"), std::string::npos);

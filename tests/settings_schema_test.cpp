@@ -168,7 +168,7 @@ TEST_F(SettingsSchema, every_key_written_from_the_table_reads_back_the_same) {
         EXPECT_EQ(setting_text(SETTING_KEYS[i], s), loaded[i]) << SETTING_KEYS[i].key;
 
     // An empty bit rate stands for the format's default and is written empty.
-    s.ICECAST_BITRATE = 0;
+    s.icecast.bitrate = 0;
     EXPECT_EQ(setting_text(setting_key("ICECAST_BITRATE"), s), "");
 }
 

@@ -9,6 +9,7 @@
 #include "app/context.h"
 #include "app/program.h"
 #include "codec/set_rate.h"
+#include "codec/stream_rate.h"
 #include "platform/profile.h"
 #include "support/fake_host.h"
 #include "support/settings_fixture.h"
@@ -41,7 +42,7 @@ TEST_F(SettingsTest, a_missing_file_loads_every_default) {
     EXPECT_EQ(s.TransferRate, 2000);  // the stored default 32 is below the floor
     EXPECT_EQ(ctx->codec.rate_percent, 12);
     EXPECT_EQ(s.MODE, 1);
-    EXPECT_FALSE(s.no_sound_card);
+    EXPECT_FALSE(ctx->controller.no_sound_card);
     EXPECT_EQ(s.NetNoConnect, 1);
     EXPECT_EQ(s.AlwaysBindSocket, 0);
     EXPECT_EQ(s.NextSrvID, 1000);
@@ -72,9 +73,11 @@ TEST_F(SettingsTest, apply_sampling_rate_derives_the_device_rate) {
                             {48000, 11025, 11025}, {0, 11025, 11025},     {-8000, 11025, 11025}};
     for (const auto& c : cases) {
         StationState s;
-        apply_sampling_rate(s, c[0]);
+        CodecState codec;
+        apply_sampling_rate(s, codec, c[0]);
         EXPECT_EQ(s.SamplingRate, c[1]) << c[0];
         EXPECT_EQ(s.device_rate, c[2]) << c[0];
+        EXPECT_EQ(codec.rate_percent, stream_rate_percent(s)) << c[0];
     }
 }
 
@@ -116,9 +119,10 @@ TEST_F(SettingsTest, numbers_are_clamped_or_fall_back_to_their_defaults) {
 TEST_F(SettingsTest, without_a_sound_card_the_feed_is_always_the_script) {
     StationState& s = load("Mode=1\n", true);
     EXPECT_EQ(s.MODE, 0);
-    EXPECT_TRUE(s.no_sound_card);
+    EXPECT_TRUE(ctx->controller.no_sound_card);
     EXPECT_EQ(load("Mode=7\n", true).MODE, 0);
-    EXPECT_FALSE(load("Mode=1\n", false).no_sound_card);
+    load("Mode=1\n", false);
+    EXPECT_FALSE(ctx->controller.no_sound_card);
 }
 
 TEST_F(SettingsTest, texts_are_cut_to_their_limits) {

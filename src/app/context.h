@@ -6,7 +6,8 @@
 #include "base/host.h"
 #include "base/messages.h"
 #include "app/window_view.h"
-#include "base/station_state.h"
+#include "app/controller_state.h"
+#include "app/station_state.h"
 #include "codec/codec_state.h"
 #include "icecast/icecast_output.h"
 #include "wire/datagram_queue.h"
@@ -22,6 +23,13 @@
 #include "web/directory.h"
 
 struct Context : Services {
+    Context();
+    Context(const Context&) = delete;
+    Context& operator=(const Context&) = delete;
+
+    // The settings file's keys; each module below reads its own part.
+    StationState state;
+    ControllerState controller;
     WindowView window;
     CodecState codec;
     ListenerTable listeners;
@@ -38,7 +46,7 @@ struct Context : Services {
     ProgramSinks outputs;
     // Always among them: it starts with each broadcast when ICECAST_URL is
     // set then, and its status section says "off" while it is not.
-    IcecastOutput& icecast = outputs.add(std::make_unique<IcecastOutput>());
+    IcecastOutput& icecast = outputs.add(std::make_unique<IcecastOutput>(state.icecast));
 
     ~Context() { close_trace_sink(*this); }
 };

@@ -12,6 +12,7 @@
 #include "app/station.h"
 #include "base/messages.h"
 #include "codec/set_rate.h"
+#include "codec/stream_rate.h"
 #include "wire/datagram_queue.h"
 #include "live/live_capture.h"
 #include "live/live_ring.h"
@@ -42,10 +43,10 @@ bool live_feed(const Context& ctx) { return ctx.live_ring.feed_mode != FeedMode:
 // from the event loop, whose nested loop then keeps the ticks and the
 // answers to listeners going while the directory takes its time.
 void list_once_on_air(Context& ctx) {
-    if (!ctx.state.listing_due || !is_sending(ctx) ||
+    if (!ctx.controller.listing_due || !is_sending(ctx) ||
         ctx.sender.packet_counter == ctx.sender.first_seq)
         return;
-    ctx.state.listing_due = false;
+    ctx.controller.listing_due = false;
     ctx.host->post_command(Command::list_station);
 }
 
@@ -59,20 +60,20 @@ void set_interp_threshold(Context& ctx) {
 int look_up_station_address(Context& ctx) {
     char name[65] = {};
     if (gethostname(name, sizeof name - 1) != 0) name[0] = '\0';
-    ctx.state.host_name = name;
+    ctx.controller.host_name = name;
     uint32_t addr_net = 0;
-    if (!station_address_for_host(ctx, name, &addr_net)) return 0;
+    if (!station_address_for_host(ctx.state, name, &addr_net)) return 0;
     const auto* b = reinterpret_cast<const uint8_t*>(&addr_net);
     char text[32];
     snprintf(text, sizeof text, "%d.%d.%d.%d", b[0], b[1], b[2], b[3]);
-    ctx.state.station_address = text;
+    ctx.controller.station_address = text;
     return 1;
 }
 
 void confirm_address(Context& ctx) {
     if (ctx.state.AutoStart != 2)
         show_message(ctx, false, Buttons::ok, "About to start broadcasting on IP address %s",
-                     ctx.state.station_address.c_str());
+                     ctx.controller.station_address.c_str());
 }
 
 // An address or port the station cannot use is refused before anything is
@@ -100,11 +101,11 @@ void go_on_air(Context& ctx, bool menu_form) {
 
     reset_send_errors(ctx.queue);
     const char* group = s.MBONE ? s.MBONEIP.c_str() : nullptr;
-    if (!open_station(ctx, s.host_name.c_str(), group, "", s.StationName.c_str())) {
+    if (!open_station(ctx, ctx.controller.host_name.c_str(), group, "", s.StationName.c_str())) {
         // Refused (the operator was told) or fatal (the program ends): idle
         // either way, ready for another Start.
         ctx.sender.broadcast_state = BroadcastState::idle;
-        s.station_address.clear();
+        ctx.controller.station_address.clear();
         ctx.window.menus.button_text = "Start Broadcast";
         update_start_menu(ctx);
         update_broadcast_menu(ctx);
@@ -117,7 +118,7 @@ void go_on_air(Context& ctx, bool menu_form) {
     ctx.sender.packet_counter = (ctx.sender.packet_counter + 7) & ~7u;
     ctx.sender.first_seq = ctx.sender.packet_counter;
     add_receiver(ctx, ctx.listeners, ctx.station, ctx.queue, on_air(ctx.sender, ctx.script));
-    ctx.outputs.started(ctx);
+    ctx.outputs.started(ctx, ProgramInfo{ctx.state, ctx.state.SamplingRate, ctx.state.settings_file});
 
     if (ctx.live_ring.feed_mode == FeedMode::live_priming) {
         if (open_capture(ctx, ctx.capture)) {
@@ -199,6 +200,19 @@ void refresh_rate(Context& ctx) {
     }
 }
 
+int open_station_script(Context& ctx, const char* path) {
+    ScriptRates rates;
+    ctx.script.script_entries = open_script(ctx, ctx.script, ctx.state, path, &rates);
+    if (ctx.script.script_entries > 0) take_script_rates(ctx, rates);
+    return ctx.script.script_entries;
+}
+
+void take_script_rates(Context& ctx, const ScriptRates& rates) {
+    set_stream_rate(ctx.state, ctx.codec, rates.sampling_rate, rates.transfer_rate);
+    // A percentage above 100 is the script's own; set_rate would make it 90.
+    ctx.codec.rate_percent = rates.percent;
+}
+
 void start_broadcast(Context& ctx, bool menu_form) {
     StationState& s = ctx.state;
     if (refuse_unusable_settings(ctx)) return;
@@ -221,7 +235,7 @@ void start_broadcast(Context& ctx, bool menu_form) {
         }
         if (!live_feed(ctx)) {
             if (!s.StationScript.empty()) {
-                ctx.script.script_entries = open_script(ctx, ctx.script, ctx.codec, s.StationScript.c_str());
+                open_station_script(ctx, s.StationScript.c_str());
             } else {
                 ctx.host->run_dialog(Dialog::load_script);
             }
@@ -246,7 +260,7 @@ void start_broadcast(Context& ctx, bool menu_form) {
             confirm_address(ctx);
             ctx.host->invalidate(true);
         }
-        if (s.StationName.empty()) s.StationName = s.host_name;
+        if (s.StationName.empty()) s.StationName = ctx.controller.host_name;
     } else {
         if (!live_feed(ctx) && ctx.script.script_entries <= 0) {
             ctx.host->post_command(Command::start);
@@ -264,13 +278,12 @@ void start_broadcast(Context& ctx, bool menu_form) {
 }
 
 void stop_broadcast(Context& ctx) {
-    StationState& s = ctx.state;
     if (live_feed(ctx)) {
         ctx.window.hourglass = true;
         ctx.live_ring.feed_mode = FeedMode::live_stopping;
         ctx.sender.broadcast_state = BroadcastState::stop_requested;
         ctx.window.menus.button_enabled = false;
-        s.stop_requested_ms = ctx.host->time_ms();
+        ctx.controller.stop_requested_ms = ctx.host->time_ms();
         // Capture goes on: the pump closes the sound card after its last
         // cycle, and the sender calls finish_stop once the ring has drained.
         // Closing it here would end the live ticks that drain the ring.
@@ -280,7 +293,7 @@ void stop_broadcast(Context& ctx) {
         // No tick runs while the directory is told of the stop.
         ctx.sender.broadcast_state = BroadcastState::transition;
         close_station(ctx);
-        s.station_address.clear();  // the caption no longer names an address the station left
+        ctx.controller.station_address.clear();  // the caption no longer names an address the station left
         ctx.host->invalidate(true);
         ctx.window.menus.button_enabled = true;
         ctx.sender.broadcast_state = BroadcastState::idle;
@@ -294,7 +307,6 @@ void on_start_button_ready(Context& ctx) {
 }
 
 void finish_stop(Context& ctx) {
-    StationState& s = ctx.state;
     close_capture(ctx, ctx.capture);  // already closed by the pump, unless the program is ending
     ctx.live_ring.feed_mode = FeedMode::live_priming;
     ctx.sender.broadcast_state = BroadcastState::transition;
@@ -302,7 +314,7 @@ void finish_stop(Context& ctx) {
     ctx.window.menus.button_text = "Start Broadcast";
     ctx.window.menus.button_enabled = false;
     close_station(ctx);
-    s.station_address.clear();
+    ctx.controller.station_address.clear();
     ctx.sender.broadcast_state = BroadcastState::idle;
     update_broadcast_menu(ctx);
     ctx.window.menus.button_enabled = true;
@@ -326,9 +338,8 @@ bool before(uint32_t a, uint32_t b) { return static_cast<int32_t>(a - b) < 0; }
 constexpr uint32_t kLongestStopMs = 10000;
 
 void end_stuck_stop(Context& ctx) {
-    StationState& s = ctx.state;
     if (ctx.sender.broadcast_state != BroadcastState::stop_requested) return;
-    if (ctx.host->time_ms() - s.stop_requested_ms < kLongestStopMs) return;
+    if (ctx.host->time_ms() - ctx.controller.stop_requested_ms < kLongestStopMs) return;
     finish_stop(ctx);  // closes capture too
     show_message(ctx, true, Buttons::ok | Icon::warning,
                  "The sound card delivered nothing for %u seconds after the stop: recording "
@@ -340,24 +351,25 @@ void end_stuck_stop(Context& ctx) {
 // milliseconds of send_interval_ms alone would run 1 % fast at 44100 Hz
 // (46 for 46.44 ms), and listeners would fill up with audio they cannot
 // play in time. The fraction is kept in 1/SamplingRate milliseconds.
-void advance_pace_clock(StationState& s, uint32_t ticks) {
-    const uint32_t rate = s.SamplingRate > 0 ? static_cast<uint32_t>(s.SamplingRate) : 11025;
+void advance_pace_clock(Context& ctx, uint32_t ticks) {
+    const int sampling_rate = ctx.state.SamplingRate;
+    const uint32_t rate = sampling_rate > 0 ? static_cast<uint32_t>(sampling_rate) : 11025;
     const uint64_t per_tick = 2048u * 1000u;  // in 1/rate milliseconds
-    uint64_t total = s.pace_fraction + per_tick * ticks;
-    s.pace_clock += static_cast<uint32_t>(total / rate);
-    s.pace_fraction = static_cast<uint32_t>(total % rate);
+    uint64_t total = ctx.controller.pace_fraction + per_tick * ticks;
+    ctx.controller.pace_clock += static_cast<uint32_t>(total / rate);
+    ctx.controller.pace_fraction = static_cast<uint32_t>(total % rate);
 }
 
 // Steps of the 128 ms timer; `send` runs the due ticks as well.
 void timer_step(Context& ctx, bool send) {
     StationState& s = ctx.state;
-    if (s.pace_clock == 0 && s.AutoStart == 1) {
+    if (ctx.controller.pace_clock == 0 && s.AutoStart == 1) {
         s.AutoStart = 2;
         ctx.host->post_command(Command::start_stop);
     }
     if (ctx.web.directory_listed && ctx.listeners.keeper_watchdog < 1500) ++ctx.listeners.keeper_watchdog;
-    if (s.timer_running) return;
-    s.timer_running = true;
+    if (ctx.controller.timer_running) return;
+    ctx.controller.timer_running = true;
 
     end_stuck_stop(ctx);
     if (send) send_due_ticks(ctx);
@@ -369,7 +381,7 @@ void timer_step(Context& ctx, bool send) {
         ctx.window.blink_phase ^= 1;
         if (ctx.window.paint_ticks == 8) ctx.window.paint_ticks = 0;
     }
-    s.timer_running = false;
+    ctx.controller.timer_running = false;
 }
 
 }  // namespace
@@ -377,57 +389,57 @@ void timer_step(Context& ctx, bool send) {
 int send_due_ticks(Context& ctx) {
     StationState& s = ctx.state;
     if (!is_sending(ctx)) {
-        s.pace_clock = 0;
+        ctx.controller.pace_clock = 0;
         return PACE_TIMER_MS;
     }
     // A tick is running below us (a message box inside it): try again soon.
-    if (s.ticks_running) return 1;
+    if (ctx.controller.ticks_running) return 1;
 
     uint32_t now = ctx.host->time_ms();
-    if (s.pace_clock == 0) {
-        s.send_interval_ms = send_interval_for_rate(s.SamplingRate);
-        s.pace_clock = now - static_cast<uint32_t>(s.send_interval_ms);
-        s.pace_fraction = 0;
+    if (ctx.controller.pace_clock == 0) {
+        ctx.controller.send_interval_ms = send_interval_for_rate(s.SamplingRate);
+        ctx.controller.pace_clock = now - static_cast<uint32_t>(ctx.controller.send_interval_ms);
+        ctx.controller.pace_fraction = 0;
     }
-    const uint32_t interval = static_cast<uint32_t>(s.send_interval_ms);
-    int32_t behind = static_cast<int32_t>(now - s.pace_clock);
+    const uint32_t interval = static_cast<uint32_t>(ctx.controller.send_interval_ms);
+    int32_t behind = static_cast<int32_t>(now - ctx.controller.pace_clock);
     if (behind > kLongestCatchUpMs) {
         const uint64_t rate = s.SamplingRate > 0 ? static_cast<uint64_t>(s.SamplingRate) : 11025;
         uint32_t missed = static_cast<uint32_t>(static_cast<uint64_t>(behind) * rate / (2048 * 1000));
-        advance_pace_clock(s, missed);
+        advance_pace_clock(ctx, missed);
         // Listeners read a frame's place in its super-block from seq mod 8.
         if (ctx.live_ring.feed_mode == FeedMode::script) ctx.sender.packet_counter += missed / 8 * 8;
         debug_trace(ctx, "Clock %d ms behind: %u ticks skipped\n", behind, missed);
     }
 
-    s.ticks_running = true;
-    uint32_t at_entry = s.pace_clock;
+    ctx.controller.ticks_running = true;
+    uint32_t at_entry = ctx.controller.pace_clock;
     int sent = 0;
     // In live feed the ticks come from the capture messages; the clock only advances.
     bool script = ctx.live_ring.feed_mode == FeedMode::script;
-    while (before(s.pace_clock, now) && (!script || sent < kMostTicksPerCall)) {
+    while (before(ctx.controller.pace_clock, now) && (!script || sent < kMostTicksPerCall)) {
         if (script) {
             broadcast_tick(station_parts(ctx));
             ++sent;
         }
         if (!is_sending(ctx)) break;  // the tick stopped the broadcast
-        advance_pace_clock(s, 1);
-        if (s.pace_clock < at_entry) break;  // the clock wrapped around
+        advance_pace_clock(ctx, 1);
+        if (ctx.controller.pace_clock < at_entry) break;  // the clock wrapped around
     }
-    s.ticks_running = false;
+    ctx.controller.ticks_running = false;
     list_once_on_air(ctx);
     if (!is_sending(ctx)) {
-        s.pace_clock = 0;
+        ctx.controller.pace_clock = 0;
         return PACE_TIMER_MS;
     }
     // Still late: the next two go one interval from now.
-    if (before(s.pace_clock, now)) return static_cast<int>(interval);
+    if (before(ctx.controller.pace_clock, now)) return static_cast<int>(interval);
     // Counted from the moment the ticks are done: a fan-out to a full table
     // takes tens of milliseconds, and counting from the entry would make
     // every tick that much late.
     const uint32_t done = ctx.host->time_ms();
-    if (!before(done, s.pace_clock)) return 1;
-    return static_cast<int>(s.pace_clock - done) + 1;
+    if (!before(done, ctx.controller.pace_clock)) return 1;
+    return static_cast<int>(ctx.controller.pace_clock - done) + 1;
 }
 
 void pace_tick(Context& ctx) { timer_step(ctx, true); }
@@ -461,8 +473,7 @@ void on_key_released(Context& ctx, HiddenKey key) {
     StationState& s = ctx.state;
     auto set_rates = [&](int rate) {
         if (!is_idle(ctx)) return;
-        s.SamplingRate = rate;
-        s.device_rate = device_rate_of(rate);
+        set_stream_rate(s, ctx.codec, rate, s.TransferRate);
     };
     switch (key) {
         case HiddenKey::rate_11025: set_rates(11025); break;
@@ -472,12 +483,11 @@ void on_key_released(Context& ctx, HiddenKey key) {
         case HiddenKey::rate_16000: set_rates(16000); break;
         case HiddenKey::rate_8000: set_rates(8000); break;
         case HiddenKey::transfer_up:
-            if (s.TransferRate < s.SamplingRate) s.TransferRate += 125;
-            set_rate(ctx.codec, s.SamplingRate, s.TransferRate);
+            if (s.TransferRate < s.SamplingRate)
+                set_stream_rate(s, ctx.codec, s.SamplingRate, s.TransferRate + 125);
             break;
         case HiddenKey::transfer_down:
-            if (s.TransferRate > 640) s.TransferRate -= 125;
-            set_rate(ctx.codec, s.SamplingRate, s.TransferRate);
+            if (s.TransferRate > 640) set_stream_rate(s, ctx.codec, s.SamplingRate, s.TransferRate - 125);
             break;
     }
 }
@@ -487,8 +497,8 @@ int on_close_request(Context& ctx) {
         show_message(ctx, true, Buttons::ok, "Please shut down the current broadcast first.");
         return 0;
     }
-    if (!ctx.state.close_done) {
-        ctx.state.close_done = true;
+    if (!ctx.controller.close_done) {
+        ctx.controller.close_done = true;
         close_station(ctx);
     }
     return 1;

@@ -7,6 +7,7 @@
 #include "base/commands.h"
 
 struct Context;
+struct ScriptRates;
 struct SettingsReport;
 
 // Hidden keys acted on when released: the sampling rates (with the device
@@ -71,5 +72,12 @@ void update_start_menu(Context& ctx);
 void update_broadcast_menu(Context& ctx);
 // After Build Script and Settings: the codec rate follows the feed's material.
 void refresh_rate(Context& ctx);
+
+// Opens the script at `path` for a broadcast (open_script; the count goes
+// to the script table) and takes the rates its songs were compressed at.
+int open_station_script(Context& ctx, const char* path);
+// A loaded script's rates become the stream's: the songs are sent as they
+// were compressed (the settings file keeps its own values).
+void take_script_rates(Context& ctx, const ScriptRates& rates);
 // The packet interval of a sampling rate: 2048 samples in milliseconds.
 int send_interval_for_rate(int sampling_rate);

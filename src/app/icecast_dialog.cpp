@@ -13,11 +13,11 @@ const char* const ICECAST_FORMAT_LABELS[ICECAST_FORMAT_COUNT] = {"Ogg Opus", "MP
 
 IcecastView icecast_view(const StationState& s) {
     IcecastView view;
-    view.url = s.ICECAST_URL;
-    view.user = s.ICECAST_USER;
-    view.password = s.ICECAST_PASSWORD;
-    view.format = parse_icecast_format(s.ICECAST_FORMAT) == ICECAST_MP3 ? 1 : 0;
-    if (s.ICECAST_BITRATE > 0) view.bitrate = std::to_string(s.ICECAST_BITRATE);
+    view.url = s.icecast.url;
+    view.user = s.icecast.user;
+    view.password = s.icecast.password;
+    view.format = parse_icecast_format(s.icecast.format) == ICECAST_MP3 ? 1 : 0;
+    if (s.icecast.bitrate > 0) view.bitrate = std::to_string(s.icecast.bitrate);
     return view;
 }
 
@@ -54,7 +54,7 @@ int icecast_ok(Context& ctx, const IcecastView& entered) {
         return 0;
     }
     StationState& s = ctx.state;
-    store_icecast_settings(s, settings);
+    s.icecast = settings;
     SettingsWrite write;
     for (const SettingKey& key : {setting_key("ICECAST_URL"), setting_key("ICECAST_USER"),
                                   setting_key("ICECAST_PASSWORD"), setting_key("ICECAST_FORMAT"),
@@ -62,7 +62,7 @@ int icecast_ok(Context& ctx, const IcecastView& entered) {
         write_setting(ctx, write, key);
     if (!finish_settings_write(ctx, write)) return 0;
     const std::string advice =
-        s.ICECAST_PASSWORD.empty()
+        s.icecast.password.empty()
             ? ""
             : password_advice(s.settings_file,
                               "The settings file " + s.settings_file + " now holds the Icecast password");

@@ -70,7 +70,7 @@ NowPlayingLines now_playing_lines(const Context& ctx) {
 }
 
 std::string caption_text(Context& ctx) {
-    const std::string& address = ctx.state.station_address;
+    const std::string& address = ctx.controller.station_address;
     return std::string(PROGRAM_TITLE) + " " + (address.empty() ? "" : address + " ") + "[" +
            listeners_line(ctx) + "]";
 }

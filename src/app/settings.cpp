@@ -14,6 +14,7 @@
 #include "app/context.h"
 #include "app/settings_report.h"
 #include "codec/set_rate.h"
+#include "codec/stream_rate.h"
 #include "platform/paths.h"
 #include "platform/profile.h"
 
@@ -77,18 +78,16 @@ int storable_transfer_rate(int rate, int sampling_rate) {
     return static_cast<int>(setting_in_range(key, rate, probe));
 }
 
-void apply_sampling_rate(StationState& state, int rate) {
+void apply_sampling_rate(StationState& state, CodecState& codec, int rate) {
     const long taken = setting_in_range(setting_key("SamplingRate"), rate, state);
-    state.SamplingRate = static_cast<int>(taken);
-    state.device_rate = device_rate_of(state.SamplingRate);
+    set_stream_rate(state, codec, static_cast<int>(taken), state.TransferRate);
 }
 
 int load_settings(Context& ctx, bool no_sound_card, SettingsReport* report) {
     StationState& s = ctx.state;
     read_settings(s, s.settings_file, report);
-    s.device_rate = device_rate_of(s.SamplingRate);
-    set_rate(ctx.codec, s.SamplingRate, s.TransferRate);
-    s.no_sound_card = no_sound_card;
+    set_stream_rate(s, ctx.codec, s.SamplingRate, s.TransferRate);
+    ctx.controller.no_sound_card = no_sound_card;
     if (no_sound_card) s.MODE = 0;
     return 1;
 }

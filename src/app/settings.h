@@ -6,9 +6,10 @@
 #include <string>
 
 #include "app/settings_schema.h"
-#include "base/station_state.h"
+#include "app/station_state.h"
 #include "media/entry_list.h"
 
+struct CodecState;
 struct Context;
 struct SettingsReport;
 
@@ -31,10 +32,11 @@ int find_settings_file(const char* name, std::string* path, std::string* problem
 // path resolved from `settings_name`.
 void setup_paths(Context& ctx, const std::string& settings_name);
 
-// Sets SamplingRate (a rate the station runs at, else 11025) and the
+// Sets SamplingRate (a rate the station runs at, else 11025), the
 // device_rate it gives (device_rate_of: 8000 -> 11025, 16000 -> 22050,
-// 32000 -> 44100; 11025, 22050 and 44100 keep their value).
-void apply_sampling_rate(StationState& state, int rate);
+// 32000 -> 44100; 11025, 22050 and 44100 keep their value) and the codec's
+// rate percentage (set_stream_rate).
+void apply_sampling_rate(StationState& state, CodecState& codec, int rate);
 
 // The stream rates the station takes from the settings file: at least
 // 2000 bytes per second and at most 4 x SamplingRate. A dialog writes no
@@ -46,7 +48,7 @@ int storable_transfer_rate(int rate, int sampling_rate);
 // ctx.state by its row of SETTING_KEYS (app/settings_schema.h), bringing
 // out-of-range values into range, and derives the device rate and the codec's
 // rate_percent. Without a sound card the feed is forced to script (MODE 0)
-// and state.no_sound_card is set. With a report, each stored value that is
+// and controller.no_sound_card is set. With a report, each stored value that is
 // not used as written (no number, out of range, too long) is noted there as
 // a warning, and a BANDWIDTH of 0 or less or a STATION_PORT that is no port
 // as an error (the value in memory is still the default). Returns 1.

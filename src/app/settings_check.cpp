@@ -149,18 +149,18 @@ void check_network_settings(const Context& ctx, SettingsReport& report) {
                             " bits per second): every listener would be refused \"Busy\"",
                         false);
     // A wrong Icecast key leaves that output off; the UDP station runs on.
-    const std::vector<IcecastProblem> problems = icecast_settings_problems(icecast_settings_of(s));
+    const std::vector<IcecastProblem> problems = icecast_settings_problems(s.icecast);
     for (const IcecastProblem& problem : problems)
         add_key_problem(report, file, problem.key, problem.text + ": the Icecast output stays off", false);
     // The password file is read as the station will read it: run the check
     // as the station's user (or in its service) to learn whether that user can.
     std::string icecast;
     IcecastPassword password;
-    if (!problems.empty() || s.ICECAST_URL.empty()) return;
-    if (!read_icecast_password(icecast_settings_of(s), file, &password, &icecast))
+    if (!problems.empty() || s.icecast.url.empty()) return;
+    if (!read_icecast_password(s.icecast, file, &password, &icecast))
         add_key_problem(report, file, "ICECAST_PASSWORD_FILE",
                         icecast + ": the Icecast output stays off", false);
-    else if (!s.ICECAST_PASSWORD.empty() && !password.file.empty())
+    else if (!s.icecast.password.empty() && !password.file.empty())
         add_key_problem(report, file, "ICECAST_PASSWORD",
                         "ICECAST_PASSWORD is not used: the password comes from " + password.key +
                             " (" + password.file + ")",

@@ -17,6 +17,7 @@
 #include "app/settings.h"
 #include "app/settings_check.h"
 #include "codec/set_rate.h"
+#include "codec/stream_rate.h"
 #include "media/script_file.h"
 #include "platform/autostart.h"
 #include "platform/profile.h"
@@ -74,9 +75,9 @@ int parse_bit_rate(const char* text) {
     return clamp_to_int(whole * multiplier + fraction * multiplier / scale);
 }
 
-OptionsView options_view(StationState& s) {
+OptionsView options_view(StationState& s, bool no_sound_card) {
     OptionsView view;
-    if (s.no_sound_card) {
+    if (no_sound_card) {
         view.live_enabled = false;
         s.MODE = 0;
     }
@@ -143,7 +144,7 @@ int options_ok(Context& ctx, const OptionsChoice& choice) {
     // stays unless the operator chose the other type; songs prepared for it
     // would no longer match.
     const bool rate_chosen = choice.audio_type != audio_type_of(s.SamplingRate);
-    if (rate_chosen) apply_sampling_rate(s, AUDIO_TYPE_RATES[choice.audio_type == 0 ? 0 : 1]);
+    if (rate_chosen) apply_sampling_rate(s, ctx.codec, AUDIO_TYPE_RATES[choice.audio_type == 0 ? 0 : 1]);
     const std::string old_script = s.StationScript;
     s.MODE = choice.mode == 0 ? 0 : 1;
     s.StationScript = choice.script;
@@ -312,7 +313,7 @@ int expert_ok(Context& ctx, const ExpertChoice& choice, const std::string& progr
     int stored_rate = stored_transfer_rate(s);
     if (choice.rate_moved) {
         stored_rate = storable_transfer_rate(choice.rate, s.SamplingRate);
-        s.TransferRate = stored_rate;
+        set_stream_rate(s, ctx.codec, s.SamplingRate, stored_rate);
     }
     write_setting(ctx, write, setting_key("Stream2X"));
     write_setting(ctx, write, setting_key("AutoStart"));

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "app/settings_schema.h"
-#include "base/station_state.h"
+#include "app/station_state.h"
 #include "web/http_client.h"
 #include "web/proxy_settings.h"
 
@@ -60,7 +60,7 @@ struct OptionsView {
 };
 // What the dialog shows on opening. Without a recording device the mode is
 // set to script in memory as well.
-OptionsView options_view(StationState& state);
+OptionsView options_view(StationState& state, bool no_sound_card);
 // The script label, edit and Browse are usable in script mode only.
 inline bool options_script_enabled(int mode) { return mode == 0; }
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "base/station_state.h"
+#include "app/station_state.h"
 #include "platform/profile.h"
 
 int SettingsReport::errors() const {

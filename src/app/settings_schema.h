@@ -12,7 +12,7 @@
 #include <string_view>
 #include <variant>
 
-#include "base/station_state.h"
+#include "app/station_state.h"
 #include "codec/set_rate.h"
 #include "icecast/icecast_settings.h"
 #include "server/listener_table.h"
@@ -221,27 +221,27 @@ inline constexpr SettingKey SETTING_KEYS[] = {
     {.key = "ICECAST_URL", .type = SettingType::text, .high = ICECAST_URL_MAX, .module = "icecast",
      .help = "an Icecast server's mount (`http://HOST:PORT/MOUNT`) the station also feeds; "
              "empty: none",
-     .field = [](SettingsRecord& s) -> SettingField { return &s.ICECAST_URL; }},
+     .field = [](SettingsRecord& s) -> SettingField { return &s.icecast.url; }},
     {.key = "ICECAST_USER", .type = SettingType::text, .default_text = ICECAST_USER_DEFAULT,
      .high = ICECAST_FIELD_MAX, .module = "icecast", .help = "the Icecast source user",
-     .field = [](SettingsRecord& s) -> SettingField { return &s.ICECAST_USER; }},
+     .field = [](SettingsRecord& s) -> SettingField { return &s.icecast.user; }},
     {.key = "ICECAST_PASSWORD", .type = SettingType::text, .high = ICECAST_FIELD_MAX,
      .module = "icecast", .help = "the Icecast source password",
-     .field = [](SettingsRecord& s) -> SettingField { return &s.ICECAST_PASSWORD; }},
+     .field = [](SettingsRecord& s) -> SettingField { return &s.icecast.password; }},
     {.key = "ICECAST_PASSWORD_FILE", .type = SettingType::text, .high = SETTINGS_PATH_MAX,
      .module = "icecast",
      .help = "a file whose first line is the Icecast password (relative: beside the settings "
              "file), used instead of `ICECAST_PASSWORD`; when empty, a service's credential "
              "`icecast-password` is used when systemd hands one over",
-     .field = [](SettingsRecord& s) -> SettingField { return &s.ICECAST_PASSWORD_FILE; }},
+     .field = [](SettingsRecord& s) -> SettingField { return &s.icecast.password_file; }},
     {.key = "ICECAST_FORMAT", .type = SettingType::text, .default_text = "opus", .high = 15,
      .module = "icecast", .help = "the Icecast stream's format: Ogg Opus or MP3",
-     .field = [](SettingsRecord& s) -> SettingField { return &s.ICECAST_FORMAT; },
+     .field = [](SettingsRecord& s) -> SettingField { return &s.icecast.format; },
      .range_text = "`opus` or `mp3`"},
     {.key = "ICECAST_BITRATE", .type = SettingType::whole, .default_number = 0,
      .low = ICECAST_BITRATE_MIN, .high = ICECAST_BITRATE_MAX, .out_of_range = OutOfRange::kept,
      .unit = "kbit/s", .module = "icecast", .help = "the Icecast stream's bit rate",
-     .field = [](SettingsRecord& s) -> SettingField { return &s.ICECAST_BITRATE; },
+     .field = [](SettingsRecord& s) -> SettingField { return &s.icecast.bitrate; },
      .empty_means = "32 for Opus, 64 for MP3", .module_problem = icecast_bitrate_problem},
 };
 

@@ -36,7 +36,7 @@ int open_station(Context& ctx, const char* host_name, const char* multicast_grou
     write_station_lists(ctx, ctx.station);
     // The directory add waits for the first tick (Command::list_station): a
     // directory that is slow to answer must not keep the station silent.
-    ctx.state.listing_due = true;
+    ctx.controller.listing_due = true;
     return 1;
 }
 
@@ -44,7 +44,7 @@ void close_station(Context& ctx) {
     ctx.outputs.stopped(ctx);
     if (!ctx.station.socket.is_open()) return;
     tell_master_station_closes(ctx, ctx.station, ctx.queue);
-    ctx.state.listing_due = false;
+    ctx.controller.listing_due = false;
     close_station_socket(ctx, ctx.station);
     // Nobody listens to a closed station: the caption, the panel and the
     // status line count 0 from now on.

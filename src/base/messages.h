@@ -9,10 +9,11 @@
 #include <vector>
 
 #include "base/host.h"
-#include "base/station_state.h"
 
 constexpr int TEXT_RING_SIZE = 4;
 constexpr int TEXT_BUFFER_SIZE = 2048;
+
+constexpr const char* PROGRAM_TITLE = "Radio Velmora Broadcaster (tm)";
 
 struct MessageState {
     // load_text and socket_error_text hand out these buffers in rotation: a
@@ -41,7 +42,6 @@ struct Services {
     Host* host = nullptr;
     // Where the logs, station-list files and userlist.txt live.
     std::string program_dir;
-    StationState state;
     MessageState messages;
     // What a fatal failure does before the program ends: the application
     // closes the station socket (the listeners are told, the sender stops).

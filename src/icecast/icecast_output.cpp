@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/messages.h"
+#include "base/station_identity.h"
 #include "platform/safe_files.h"
 
 namespace {
@@ -32,33 +33,33 @@ std::string password_advice(const std::string& path, const std::string& what) {
            "a file that only " + readers.runner + " can read, named by ICECAST_PASSWORD_FILE.";
 }
 
-int icecast_start(Services& services, IcecastOutput& icecast) {
+int icecast_start(Services& services, IcecastOutput& icecast, const ProgramInfo& program) {
     icecast_stop(services, icecast);
-    const StationState& s = services.state;
     IcecastOutput& out = icecast;
-    if (s.ICECAST_URL.empty()) return 1;
-    IcecastSettings settings = icecast_settings_of(s);
+    const IcecastSettings& settings = out.settings;
+    if (settings.url.empty()) return 1;
+    const std::string& settings_file = program.settings_file;
     std::string problem;
     IcecastConfig config;
     if (!check_icecast_settings(settings, &problem) ||
         !parse_icecast_url(settings.url, &config.target, &problem)) {
         show_message(services, true, Buttons::ok | Icon::error,
                      "The Icecast output is off: %s (settings file %s).", problem.c_str(),
-                     s.settings_file.c_str());
+                     settings_file.c_str());
         return 0;
     }
     IcecastPassword password;
-    if (!read_icecast_password(settings, s.settings_file, &password, &problem)) {
+    if (!read_icecast_password(settings, settings_file, &password, &problem)) {
         show_message(services, true, Buttons::ok | Icon::error,
                      "The Icecast output is off: %s (settings file %s).", problem.c_str(),
-                     s.settings_file.c_str());
+                     settings_file.c_str());
         return 0;
     }
     // A credential of the service manager is its to guard.
     if (!password.password.empty() && !out.permission_warned && !password.from_credential) {
         std::string advice =
             password.file.empty()
-                ? password_advice(s.settings_file, "The settings file " + s.settings_file +
+                ? password_advice(settings_file, "The settings file " + settings_file +
                                                        " holds the Icecast password")
                 : password_advice(password.file, "The Icecast password file " + password.file);
         out.permission_warned = !advice.empty();
@@ -68,13 +69,13 @@ int icecast_start(Services& services, IcecastOutput& icecast) {
     config.password = password.password;
     config.format = parse_icecast_format(settings.format);
     config.bitrate = settings.bitrate ? settings.bitrate : icecast_default_bitrate(config.format);
-    config.sampling_rate = s.SamplingRate;
-    config.name = s.StationName;
-    config.description = s.WWW_DESC;
-    config.url = s.WWW_URL;
-    config.genre = s.StationCategory;
+    config.sampling_rate = program.sampling_rate;
+    config.name = program.station.StationName;
+    config.description = program.station.WWW_DESC;
+    config.url = program.station.WWW_URL;
+    config.genre = program.station.StationCategory;
 
-    out.url = s.ICECAST_URL;
+    out.url = settings.url;
     out.mount = config.target.mount;
     out.user = settings.user;
     out.state = ICECAST_CONNECTING;
@@ -169,7 +170,9 @@ std::string icecast_status_text(const Services& services, const IcecastOutput& i
 
 // ---- as a program sink ---------------------------------------------------
 
-bool IcecastOutput::started(Services& services) { return icecast_start(services, *this) == 1; }
+bool IcecastOutput::started(Services& services, const ProgramInfo& program) {
+    return icecast_start(services, *this, program) == 1;
+}
 
 void IcecastOutput::program_frame(uint32_t seq, const uint8_t* frame, int length) {
     queue_program_item(link, ITEM_FRAME, seq, frame, length);
@@ -191,7 +194,7 @@ void IcecastOutput::stopped(Services& services) { icecast_stop(services, *this);
 void IcecastOutput::take_news(Services& services) { on_icecast_event(services, *this); }
 
 std::string IcecastOutput::status(const Services& services) const {
-    if (services.state.ICECAST_URL.empty()) return "";
+    if (settings.url.empty()) return "";
     std::string text = icecast_state_word(*this);
     int64_t dropped = icecast_link_running(link) ? dropped_program_items(link) : dropped_items;
     if (dropped > 0) text += " (" + std::to_string(dropped) + " blocks dropped)";

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "icecast/icecast_link.h"
+#include "icecast/icecast_settings.h"
 #include "media/program_sink.h"
 
 struct Services;
@@ -18,6 +19,8 @@ struct Services;
 enum IcecastState { ICECAST_OFF, ICECAST_CONNECTING, ICECAST_ON_AIR, ICECAST_RECONNECTING };
 
 struct IcecastOutput final : ProgramSink {
+    explicit IcecastOutput(const IcecastSettings& keys) : settings(keys) {}
+    const IcecastSettings& settings;  // the station's ICECAST_* keys
     IcecastLink link;
     int state = ICECAST_OFF;
     std::string url;        // as the operator wrote it, for the messages
@@ -30,7 +33,7 @@ struct IcecastOutput final : ProgramSink {
     bool permission_warned = false;  // once per run of the program
 
     std::string name() const override { return "Icecast"; }
-    bool started(Services& services) override;
+    bool started(Services& services, const ProgramInfo& program) override;
     void program_frame(uint32_t seq, const uint8_t* frame, int length) override;
     void program_samples(const uint8_t* samples, int count) override;
     void title(const char* text) override;
@@ -45,7 +48,7 @@ struct IcecastOutput final : ProgramSink {
 // ICECAST_URL is empty. A key that is wrong is told and leaves the output
 // off (the UDP station goes on). Returns 1 when the output runs or is not
 // wanted, 0 after such a message.
-int icecast_start(Services& services, IcecastOutput& icecast);
+int icecast_start(Services& services, IcecastOutput& icecast, const ProgramInfo& program);
 // Ends the output without waiting for its worker.
 void icecast_stop(Services& services, IcecastOutput& icecast);
 

@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "base/station_state.h"
 #include "platform/paths.h"
 #include "platform/safe_files.h"
 
@@ -97,26 +96,6 @@ std::string icecast_bitrate_problem(long kbits) {
     return "ICECAST_BITRATE must be " + std::to_string(ICECAST_BITRATE_MIN) + " to " +
            std::to_string(ICECAST_BITRATE_MAX) +
            " kbit/s (or empty for the format's default), not " + std::to_string(kbits);
-}
-
-IcecastSettings icecast_settings_of(const StationState& s) {
-    IcecastSettings settings;
-    settings.url = s.ICECAST_URL;
-    settings.user = s.ICECAST_USER;
-    settings.password = s.ICECAST_PASSWORD;
-    settings.password_file = s.ICECAST_PASSWORD_FILE;
-    settings.format = s.ICECAST_FORMAT;
-    settings.bitrate = s.ICECAST_BITRATE;
-    return settings;
-}
-
-void store_icecast_settings(StationState& s, const IcecastSettings& settings) {
-    s.ICECAST_URL = settings.url;
-    s.ICECAST_USER = settings.user;
-    s.ICECAST_PASSWORD = settings.password;
-    s.ICECAST_PASSWORD_FILE = settings.password_file;
-    s.ICECAST_FORMAT = settings.format;
-    s.ICECAST_BITRATE = settings.bitrate;
 }
 
 std::vector<IcecastProblem> icecast_settings_problems(const IcecastSettings& s) {

@@ -38,7 +38,9 @@ int icecast_default_bitrate(int format);
 // Empty or 0 in the settings file is the format's default and no problem.
 std::string icecast_bitrate_problem(long kbits);
 
-// The keys as the settings file holds them.
+// The output's keys: ICECAST_URL, ICECAST_USER, ICECAST_PASSWORD,
+// ICECAST_FORMAT, ICECAST_BITRATE and ICECAST_PASSWORD_FILE, as the settings
+// file holds them (the format as written; a bit rate of 0 for an empty key).
 struct IcecastSettings {
     std::string url;  // empty: no Icecast output
     std::string user = ICECAST_USER_DEFAULT;
@@ -48,11 +50,6 @@ struct IcecastSettings {
     std::string password_file;  // a file holding the password instead
 };
 
-struct StationState;
-// The keys as the station holds them, and back: the one place that pairs
-// the fields with StationState's ICECAST_* members.
-IcecastSettings icecast_settings_of(const StationState& s);
-void store_icecast_settings(StationState& s, const IcecastSettings& settings);
 
 // What is wrong with one key, in words that name it.
 struct IcecastProblem {

@@ -8,6 +8,7 @@
 #include <new>
 
 #include "base/messages.h"
+#include "codec/stream_rate.h"
 #include "codec/codec_state.h"
 #include "codec/encoder.h"
 #include "codec/set_rate.h"
@@ -25,14 +26,14 @@ constexpr long kRetryPauseNs = 100L * 1000 * 1000;
 constexpr int kLevelStride = 32;
 constexpr int kSilence = 128;
 
-int recorded_length(const StationState& s, int rate, int buffer) {
+int recorded_length(const StreamRate& s, int rate, int buffer) {
     if (rate == s.SamplingRate) return kFrameSamples;
     return buffer < CAPTURE_FIRST_LONG_BUFFER ? CAPTURE_DEVICE_SHORT : CAPTURE_DEVICE_LONG;
 }
 
 // Steps 2 to 7: one attempt. Returns 1 when recording runs.
 int try_open_capture(Services& services, LiveCapture& cap) {
-    StationState& s = services.state;
+    const StreamRate& s = *cap.stream;
     Host& host = *services.host;
     int rate = s.AudioSample11025 ? s.device_rate : s.SamplingRate;
     CaptureAnswer answer = host.capture_query(rate);
@@ -69,7 +70,7 @@ int try_open_capture(Services& services, LiveCapture& cap) {
 }
 
 // Step 3: the buffer as a block of 2048 samples at the sampling rate.
-void convert_buffer(const StationState& s, LiveCapture& cap, const uint8_t* data, int recorded,
+void convert_buffer(const StreamRate& s, LiveCapture& cap, const uint8_t* data, int recorded,
                     int capture_rate) {
     if (capture_rate == s.SamplingRate) {
         memcpy(cap.block, data, static_cast<size_t>(std::min(recorded, kFrameSamples)));
@@ -105,7 +106,7 @@ void put_frame(uint8_t* buffer, const uint8_t* frame, int length) {
 // Steps 6.1 to 6.5: packet `slot` of the bank being encoded into the ring.
 void encode_packet(Services& services, LiveCapture& cap, LiveRing& ring, CodecState& codec,
                    int slot) {
-    StationState& s = services.state;
+    const StreamRate& s = *cap.stream;
     LiveRingEntry& entry = ring.entries[ring.write_index];
     const uint8_t* samples = cap.banks[cap.encode_bank][slot];
 
@@ -164,7 +165,7 @@ void pump_block(Services& services, LiveCapture& cap, LiveRing& ring, CodecState
                 uint16_t recorded, int channels, int capture_rate, int byte_rate,
                 int bytes_per_sample) {
     (void)channels, (void)byte_rate, (void)bytes_per_sample;  // always 8-bit mono
-    StationState& s = services.state;
+    const StreamRate& s = *cap.stream;
     const bool timed = packets_sent < LIVE_BANK_PACKETS;
     if (timed) cap.cpu_check_start = services.host->time_ms();
     if (ring.feed_mode == FeedMode::script || !ring.entries) return;

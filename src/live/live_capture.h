@@ -29,6 +29,8 @@ constexpr int LIVE_PRIMED_ENTRIES = 24;
 // on it is an exact copy of the main frame.
 constexpr int COMPANION_RATE_LIMIT = 7000;
 
+struct StreamRate;
+
 struct LiveCapture {
     bool open = false;
     bool stopping = false;  // buffers coming back now are neither pumped nor re-queued
@@ -53,6 +55,8 @@ struct LiveCapture {
     // The pump cannot keep up: the program stops the broadcast (set by
     // make_context; a test may put its own function here).
     void (*stop_broadcast)(Services&) = nullptr;
+    // The stream's rates, pointed at by the program.
+    const StreamRate* stream = nullptr;
 };
 
 // Opens capture at the sampling rate (or the device rate when

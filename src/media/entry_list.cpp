@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "codec/stream_rate.h"
 #include "base/host.h"
 #include "base/messages.h"
 #include "codec/sample_file.h"
@@ -70,9 +71,9 @@ int accept_entry_path(Services& services, const std::string& path) {
     return 0;
 }
 
-int accept_song_file(Services& services, const std::string& path) {
+int accept_song_file(Services& services, const StreamRate& rate, const std::string& path) {
     if (!accept_entry_path(services, path)) return 0;
-    switch (check_sample_file(path.c_str(), services.state.SamplingRate)) {
+    switch (check_sample_file(path.c_str(), rate.SamplingRate)) {
         case 0:
         case 1:
             return refuse_wav_that_is_not_riff(services, path.c_str()) ? 0 : 1;
@@ -197,7 +198,7 @@ std::string entry_file_bytes(const EntryList& list, int sampling_rate, int perce
     return bytes;
 }
 
-int save_entry_file(Services& services, EntryList& list, const std::string& path) {
+int save_entry_file(Services& services, const StreamRate& rate, EntryList& list, const std::string& path) {
     // Saving over one of its own songs or pictures would destroy it.
     for (const std::string& entry : list.entries) {
         const EntryFields fields = split_entry(list.kind, entry);
@@ -225,8 +226,7 @@ int save_entry_file(Services& services, EntryList& list, const std::string& path
         }
     }
     errno = 0;
-    if (!replace_file(path, entry_file_bytes(saved, services.state.SamplingRate,
-                                             station_script_percent(services.state)))) {
+    if (!replace_file(path, entry_file_bytes(saved, rate.SamplingRate, stream_rate_percent(rate)))) {
         show_message(services, true, Buttons::ok | Icon::error,
                      "The script could not be saved to %s: %s.\nThe old file is unchanged.",
                      path.c_str(), errno ? strerror(errno) : "the file cannot be written");
@@ -273,11 +273,12 @@ void duplicate_selected(EntryList& list) {
     list.modified = true;
 }
 
-int drop_sound_files(Services& services, EntryList& list, const std::vector<std::string>& paths) {
+int drop_sound_files(Services& services, const StreamRate& rate, EntryList& list,
+                     const std::vector<std::string>& paths) {
     int added = 0;
     for (const std::string& path : paths) {
         if (!ends_with_case(path, ".WAV") && !ends_with_case(path, ".VMA")) continue;
-        if (!accept_song_file(services, path)) continue;
+        if (!accept_song_file(services, rate, path)) continue;
         EntryFields fields;
         fields.count = 1;
         fields.song = path;

@@ -14,6 +14,7 @@
 #include <vector>
 
 struct Services;
+struct StreamRate;
 
 enum EntryListKind {
     SCRIPT_LIST = 0,  // a station script (".VSK"), header "%d %d %03d SCRIPT"
@@ -71,7 +72,7 @@ int accept_entry_path(Services& services, const std::string& path);
 // rate: 1 when it may be added (a WAV to be resampled included); 0 after
 // "File Not Found!", "unknown file format!" or "sampling rate not matched."
 // (silently for other refusals).
-int accept_song_file(Services& services, const std::string& path);
+int accept_song_file(Services& services, const StreamRate& rate, const std::string& path);
 // The picture check of a chosen picture: 1 when usable, 0 after its message.
 int accept_picture_file(Services& services, const std::string& path);
 // The text of an entry (script or live list): at most ENTRY_TEXT_MAX
@@ -102,7 +103,7 @@ std::string entry_file_bytes(const EntryList& list, int sampling_rate, int perce
 // pictures is refused. On any failure the old file stays as it was,
 // the list stays modified and the operator is told the file and the cause
 // (0); else 1.
-int save_entry_file(Services& services, EntryList& list, const std::string& path);
+int save_entry_file(Services& services, const StreamRate& rate, EntryList& list, const std::string& path);
 
 // Where "Add" puts a new entry: appended to an empty list or when nothing
 // is selected; after the selected entry; with the first entry selected,
@@ -122,7 +123,8 @@ void duplicate_selected(EntryList& list);
 // ".VMA" (any case) that pass the path and sample checks become entries
 // "1 "song" "" " at the end; other files are ignored. Dropping does not mark
 // the list modified. Returns how many were added.
-int drop_sound_files(Services& services, EntryList& list, const std::vector<std::string>& paths);
+int drop_sound_files(Services& services, const StreamRate& rate, EntryList& list,
+                     const std::vector<std::string>& paths);
 
 // What closing an editor does.
 enum CloseDecision {

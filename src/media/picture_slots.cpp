@@ -273,7 +273,7 @@ int load_picture(Services& services, PictureSlots& pictures, const char* path, i
     free_picture(pictures, slot);
     // A settings file may hold any number; the nearest quantiser schedule
     // serves rather than no picture at all.
-    int quality = services.state.ImageQuality;
+    int quality = pictures.settings->ImageQuality;
     if (quality < 0 || quality > PICTURE_QUALITY_MAX) {
         debug_trace(services, "BMP %s: ImageQuality %d has no quantiser schedule\n", path, quality);
         quality = quality < 0 ? 0 : PICTURE_QUALITY_MAX;

@@ -44,9 +44,15 @@ struct PictureSlot {
 // name in every file that includes this one after Qt.
 #pragma push_macro("slots")
 #undef slots
+// The pictures' key: how finely they are quantised (0..PICTURE_QUALITY_MAX).
+struct PictureSettings {
+    int ImageQuality = 2;
+};
+
 struct PictureSlots {
     PictureSlot slots[PICTURE_SLOT_COUNT];
     std::string shown_name;  // file name of the picture in the main slot
+    const PictureSettings* settings = nullptr;  // pointed at by the program
 };
 #pragma pop_macro("slots")
 

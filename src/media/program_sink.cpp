@@ -1,8 +1,8 @@
 #include "media/program_sink.h"
 
-void ProgramSinks::started(Services& services) {
+void ProgramSinks::started(Services& services, const ProgramInfo& program) {
     running = true;
-    for (auto& sink : outputs) sink->started(services);
+    for (auto& sink : outputs) sink->started(services, program);
 }
 
 void ProgramSinks::program_frame(uint32_t seq, const uint8_t* frame, int length) {

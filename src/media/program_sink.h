@@ -13,6 +13,14 @@
 
 struct PictureSlot;
 struct Services;
+struct StationIdentity;
+
+// What every output is told of the program as a broadcast starts.
+struct ProgramInfo {
+    const StationIdentity& station;  // its name, description, web address
+    int sampling_rate = 0;           // of the program's samples and frames
+    std::string settings_file;       // an output's relative file names start from its folder
+};
 
 // One value of an output's status section (the status report's JSON,
 // metrics and page).
@@ -35,7 +43,7 @@ public:
 
     // A broadcast starts: the output reads its settings now. False when it
     // told the operator why it stays off; the broadcast goes on without it.
-    virtual bool started(Services& services) = 0;
+    virtual bool started(Services& services, const ProgramInfo& program) = 0;
     // One codec frame of the script as sent with `seq`.
     virtual void program_frame(uint32_t seq, const uint8_t* frame, int length) = 0;
     // Captured samples (8-bit, 128 = silence) at the sampling rate: the live program.
@@ -72,7 +80,7 @@ struct ProgramSinks {
         return added;
     }
 
-    void started(Services& services);
+    void started(Services& services, const ProgramInfo& program);
     void program_frame(uint32_t seq, const uint8_t* frame, int length);
     void program_samples(const uint8_t* samples, int count);
     void title(const char* text);

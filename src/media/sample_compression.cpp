@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "codec/stream_rate.h"
 #include "base/messages.h"
 #include "codec/encoder.h"
 #include "codec/sample_file.h"
@@ -401,7 +402,8 @@ std::string song_out_of_date(const std::string& source, const std::string& desti
     return "";
 }
 
-int open_song_job(Services& services, CodecState& codec, SongJob& job, const char* script_path) {
+int open_song_job(Services& services, CodecState& codec, const StreamRate& rate, SongJob& job,
+                  const char* script_path) {
     reset_job(services, codec, job);
     job.script_path = script_path ? script_path : "";
 
@@ -462,7 +464,7 @@ int open_song_job(Services& services, CodecState& codec, SongJob& job, const cha
             ++waiting;
         } else {
             line.destination = played_song_name(line.source);
-            line.problem = compressed_song_problem(line.destination, services.state.SamplingRate);
+            line.problem = compressed_song_problem(line.destination, rate.SamplingRate);
             line.status = line.problem.empty() ? SONG_DONE : SONG_REFUSED;
             if (line.status == SONG_DONE)
                 job.kept_rate_percent = std::max(job.kept_rate_percent, file_rate_code(line.destination.c_str()));
@@ -474,8 +476,8 @@ int open_song_job(Services& services, CodecState& codec, SongJob& job, const cha
     // script that no loader takes (a broadcast of it needs a bit rate); the
     // songs will be compressed at the station's own.
     const int percent =
-        job.kept_rate_percent > 0 ? job.kept_rate_percent : station_script_percent(services.state);
-    if (!rewrite_script_header(job.script_path.c_str(), declared, services.state.SamplingRate, percent)) {
+        job.kept_rate_percent > 0 ? job.kept_rate_percent : stream_rate_percent(rate);
+    if (!rewrite_script_header(job.script_path.c_str(), declared, rate.SamplingRate, percent)) {
         show_message(services, true, Buttons::ok | Icon::error, kCannotWrite,
                      job.script_path.c_str());
         job.script_problems.push_back({1, "the header could not be rewritten with the station's rates"});
@@ -500,10 +502,10 @@ std::string song_line_text(const SongLine& line) {
     return text + line.destination;
 }
 
-int start_song_job(Services& services, CodecState& codec, SongJob& job) {
+int start_song_job(Services& services, CodecState& codec, const StreamRate& rate, SongJob& job) {
     if (job.lines.empty()) return 0;
-    job.station_rate = services.state.SamplingRate;
-    job.transfer_rate = services.state.TransferRate;
+    job.station_rate = rate.SamplingRate;
+    job.transfer_rate = rate.TransferRate;
     job.companion_transfer_rate = job.transfer_rate < COMPANION_RATE_CAP
                                       ? std::min(2 * job.transfer_rate, COMPANION_RATE_CAP)
                                       : job.transfer_rate;

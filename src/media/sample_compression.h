@@ -27,6 +27,7 @@
 
 struct CodecState;
 struct Services;
+struct StreamRate;
 
 // Status characters of a work-list line.
 constexpr char SONG_WAITING = '#';  // to be compressed
@@ -143,7 +144,8 @@ struct SongJob {
 // play (missing, not a sample file, made at another sampling rate, cut
 // off). A header count below 1, entry lines beyond the count and picture
 // names longer than 255 characters go to job.script_problems.
-int open_song_job(Services& services, CodecState& codec, SongJob& job, const char* script_path);
+int open_song_job(Services& services, CodecState& codec, const StreamRate& rate, SongJob& job,
+                  const char* script_path);
 
 // Opens the job for one file, as the "Wave" dialog returns it.
 // The destination is taken through song_destination_name.
@@ -161,7 +163,7 @@ std::string song_line_text(const SongLine& line);
 // "&Compress": takes the station's rates (set_rate), rewrites the script
 // header with the rate percentage in force, and starts. Returns 1, or 0 when
 // the list is empty.
-int start_song_job(Services& services, CodecState& codec, SongJob& job);
+int start_song_job(Services& services, CodecState& codec, const StreamRate& rate, SongJob& job);
 
 // One step: opens the next song that is not up to date, or compresses one
 // super-block of the current one, or closes it. Returns SONG_JOB_RUNNING

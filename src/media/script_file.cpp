@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "base/messages.h"
-#include "codec/codec_state.h"
+#include "codec/stream_rate.h"
 #include "codec/set_rate.h"
 #include "media/script_table.h"
 #include "media/script_text.h"
@@ -17,8 +17,8 @@ namespace {
 
 // Asks whether to play a script made for other settings; true on Yes. Both
 // lines name the sampling rate: "Music" alone stands for five of them.
-bool confirm_script_settings(Services& services, int script_rate, int script_bytes) {
-    const StationState& s = services.state;
+bool confirm_script_settings(Services& services, const StreamRate& s, int script_rate,
+                             int script_bytes) {
     Answer answer = show_message(
         services, true, Buttons::yes_no | Icon::question,
         "The script's sampling rate and bit rate do not match with the current setting.\n"
@@ -45,12 +45,6 @@ std::string script_header(int count, int sampling_rate, int percent) {
     char header[96];
     snprintf(header, sizeof header, "%d %d %03d SCRIPT", count, sampling_rate, percent);
     return header;
-}
-
-int station_script_percent(const StationState& state) {
-    CodecState probe;
-    set_rate(probe, state.SamplingRate, state.TransferRate);
-    return probe.rate_percent;
 }
 
 int script_readable(const std::string& path, std::string* why) {
@@ -81,7 +75,8 @@ int read_script_header(const char* path, int* rate, int* percent) {
     return 1;
 }
 
-int load_script(Services& services, ScriptTable& script, CodecState& codec, const char* path) {
+int load_script(Services& services, ScriptTable& script, const StreamRate& stream, const char* path,
+                ScriptRates* rates) {
     free_script_table(services, script);
     ScriptText text;
     if (!read_script_text(path, text)) return 0;
@@ -106,21 +101,18 @@ int load_script(Services& services, ScriptTable& script, CodecState& codec, cons
     }
 
     int script_bytes = script_rate * percent / 100;
-    StationState& s = services.state;
+    const StreamRate& s = stream;
     // A script made for these very settings never asks, even where the
     // percentage's rate lies further from TransferRate than 200 (2425 bytes
     // per second at 22050 Hz are compressed at 10 %, 2205).
-    const bool made_here = script_rate == s.SamplingRate && percent == station_script_percent(s);
+    const bool made_here = script_rate == s.SamplingRate && percent == stream_rate_percent(s);
     if (!made_here && (script_rate != s.SamplingRate || abs(script_bytes - s.TransferRate) > 200)) {
-        if (!confirm_script_settings(services, script_rate, script_bytes)) return -1;
-        s.SamplingRate = script_rate;
-        s.device_rate = device_rate_of(script_rate);
+        if (!confirm_script_settings(services, s, script_rate, script_bytes)) return -1;
     }
-    // The songs were compressed for this bit rate; broadcast at it (the
-    // settings file keeps its own values). The rate is the one that gives
-    // this percentage back, so that a dialog writing it keeps the script's.
-    s.TransferRate = transfer_rate_for_percent(script_rate, percent);
-    codec.rate_percent = percent;
+    // The songs were compressed for this bit rate: the broadcast goes at it.
+    // The transfer rate is the one that gives this percentage back, so that
+    // a dialog writing it keeps the script's.
+    *rates = ScriptRates{script_rate, percent, transfer_rate_for_percent(script_rate, percent)};
 
     script.entries.assign(static_cast<size_t>(available), ScriptEntry{});
     int accepted = 0;
@@ -149,8 +141,9 @@ int load_script(Services& services, ScriptTable& script, CodecState& codec, cons
     return keep_entries(services, script, accepted);
 }
 
-int open_script(Services& services, ScriptTable& script, CodecState& codec, const char* path) {
-    int loaded = load_script(services, script, codec, path);
+int open_script(Services& services, ScriptTable& script, const StreamRate& stream, const char* path,
+                ScriptRates* rates) {
+    int loaded = load_script(services, script, stream, path, rates);
     if (loaded < 1) return loaded;
     for (int i = 0; i < loaded; ++i) {
         const ScriptEntry& entry = script.entries[static_cast<size_t>(i)];

@@ -5,18 +5,12 @@
 
 #include <string>
 
-struct CodecState;
 struct ScriptTable;
 struct Services;
-struct StationState;
+struct StreamRate;
 
 // The header line of a script of `count` entries: "%d %d %03d SCRIPT".
 std::string script_header(int count, int sampling_rate, int percent);
-// The rate percentage a script made now is written with: the one the
-// station compresses its songs at (set_rate of SamplingRate and
-// TransferRate). The Script Builder, velmora-script and the preparation
-// all take it from here, so that one station's settings give one header.
-int station_script_percent(const StationState& state);
 
 // Whether the script file can be read at all: 1, or 0 with *why (the
 // system's error text, or what else keeps it from being read).
@@ -26,15 +20,27 @@ int script_readable(const std::string& path, std::string* why);
 // be opened: 8000 and 32 with result 0; else result 1.
 int read_script_header(const char* path, int* rate, int* percent);
 
+// The rates a script's songs were compressed at: its header's sampling
+// rate and rate percentage, and the transfer rate that gives that
+// percentage back.
+struct ScriptRates {
+    int sampling_rate = 0;
+    int percent = 0;
+    int transfer_rate = 0;
+};
+
 // Loads the script into the table (`script`, count in
-// script.script_entries). Relative song and picture names are taken from
-// the script's folder. When its sampling rate or bit rate differs from
-// the station's, asks whether to continue; Yes takes the script's sampling
-// rate. Takes the script's transfer rate and rate_percent for the broadcast.
-// Returns the number of entries loaded, 0 on a refusal (after its message;
-// silently when the file cannot be read), -1 when the operator declines.
-int load_script(Services& services, ScriptTable& script, CodecState& codec, const char* path);
+// script.script_entries).
+// Relative song and picture names are taken from the script's folder. When
+// its sampling rate or bit rate differs from the stream's (`stream`), asks
+// whether to continue. Changes no rate: *rates says the script's, and the
+// caller broadcasts at them. Returns the number of entries loaded, 0 on a
+// refusal (after its message; silently when the file cannot be read), -1
+// when the operator declines.
+int load_script(Services& services, ScriptTable& script, const StreamRate& stream, const char* path,
+                ScriptRates* rates);
 
 // load_script, then makes sure every song file opens. Returns the entry
 // count, 0 on failure (the table freed) or -1 when the operator declined.
-int open_script(Services& services, ScriptTable& script, CodecState& codec, const char* path);
+int open_script(Services& services, ScriptTable& script, const StreamRate& stream, const char* path,
+                ScriptRates* rates);

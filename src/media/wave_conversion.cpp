@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "codec/stream_rate.h"
 #include "base/messages.h"
 #include "codec/sample_file.h"
 #include "codec/wav_reader.h"
@@ -103,8 +104,8 @@ int refuse_wav_that_is_not_riff(Services& services, const char* path) {
     return 1;
 }
 
-int accept_wave_source(Services& services, const char* path) {
-    switch (check_sample_file(path, services.state.SamplingRate)) {
+int accept_wave_source(Services& services, const StreamRate& rate, const char* path) {
+    switch (check_sample_file(path, rate.SamplingRate)) {
     case SAMPLE_CANNOT_OPEN:
         show_message(services, true, Buttons::ok, "%s: File Not Found!\n", path);
         return 0;

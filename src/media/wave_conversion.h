@@ -7,6 +7,7 @@
 #include <string>
 
 struct Services;
+struct StreamRate;
 
 // How the source stores one sample frame: `channels` samples of
 // `sample_bytes` each, little-endian, unsigned at 8 bits and signed above,
@@ -64,7 +65,7 @@ std::string companion_name(const std::string& destination);
 // (0); a usable file or one that will be resampled is taken (1).
 // A file named ".wav" that is no RIFF/WAVE file (a text renamed) is
 // refused too, with that reason.
-int accept_wave_source(Services& services, const char* path);
+int accept_wave_source(Services& services, const StreamRate& rate, const char* path);
 
 // Whether `path` is named ".wav" but is no RIFF/WAVE file at all: then the
 // operator is told so (1). The sample check leaves such a file to the

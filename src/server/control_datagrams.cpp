@@ -10,6 +10,7 @@
 #include "platform/udp_socket.h"
 #include "server/listener_table.h"
 #include "server/picture_service.h"
+#include "server/server_settings.h"
 #include "server/sender_state.h"
 #include "server/station_parts.h"
 #include "server/station_socket.h"
@@ -96,7 +97,7 @@ ControlResult dispatch(const StationParts& ctx, const sockaddr_in& from, int fro
     // it answer itself for ever; a listener on the station's machine has a
     // port of its own.
     if (from.sin_addr.s_addr == ctx.station.local_addr_net &&
-        ntohs(from.sin_port) == ctx.services.state.STATION_PORT) {
+        ntohs(from.sin_port) == ctx.station.settings->STATION_PORT) {
         debug_trace(ctx.services, "from the station's own port, ignored\n");
         return CONTROL_DONE;
     }
@@ -135,11 +136,11 @@ ControlResult dispatch(const StationParts& ctx, const sockaddr_in& from, int fro
         if (!ctx.station.socket.is_open()) return CONTROL_CLOSED;
     }
     if ((flags & PF_MULTICAST_QUERY) && answered)
-        handle_multicast_query(ctx.services, ctx.station, ctx.queue, on_air(ctx.sender, ctx.script),
+        handle_multicast_query(ctx.services, ctx.listeners, ctx.station, ctx.queue, on_air(ctx.sender, ctx.script),
                                from, from_len);
     if (flags & PF_UPGRADE) {
         hear_listener(ctx.listeners, from);
-        if (ctx.services.state.Stream2X) handle_upgrade(ctx.services, ctx.listeners, from, text);
+        if (ctx.station.settings->Stream2X) handle_upgrade(ctx.services, ctx.listeners, from, text);
     }
     if (flags & PF_KEEPALIVE)
         handle_keepalive(ctx.services, ctx.sender, ctx.listeners, ctx.station, from, datagram);

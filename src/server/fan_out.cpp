@@ -8,13 +8,14 @@
 #include "wire/datagram_queue.h"
 #include "platform/udp_socket.h"
 #include "server/listener_table.h"
+#include "server/server_settings.h"
 #include "server/sender_state.h"
 #include "server/station_socket.h"
 
 namespace {
 
-bool repeater_set(const StationState& state) {
-    return !state.RepeaterIP.empty() && state.RepeaterIP[0] != ' ';
+bool repeater_set(const ServerSettings& settings) {
+    return !settings.RepeaterIP.empty() && settings.RepeaterIP[0] != ' ';
 }
 
 // A stop taken in the message loop of a send error box closes the station
@@ -135,7 +136,7 @@ void continue_fan_out(Services& services, SenderState& sender, ListenerTable& li
 
 void send_multicast(Services& services, const SenderState& sender, const StationSocket& station,
                     DatagramQueue& queue, const TickNews& news) {
-    if (!services.state.MBONE || !station.multicast) return;
+    if (!station.settings->MBONE || !station.multicast) return;
     const sockaddr_in& group = station.multicast_dest;
     if (news.song_text)
         send_datagram(services, station, queue, sender.song_text, group, sizeof group);
@@ -165,7 +166,7 @@ void start_fan_out(Services& services, SenderState& sender, ListenerTable& liste
     f.picture_notice = news.picture_notice;
     f.companion_flowing = news.companion_flowing;
     // The repeater of RepeaterIP holds slot 0 for good.
-    f.slot0_kept = repeater_set(services.state);
+    f.slot0_kept = repeater_set(*station.settings);
     f.stored = false;
     continue_fan_out(services, sender, listeners, station, queue);
 }

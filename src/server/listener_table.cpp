@@ -10,6 +10,9 @@
 #include <string>
 
 #include "base/messages.h"
+#include "base/station_identity.h"
+#include "codec/stream_rate.h"
+#include "server/server_settings.h"
 #include "wire/datagram_queue.h"
 #include "platform/udp_socket.h"
 #include "wire/packet.h"
@@ -30,9 +33,9 @@ struct Load {
 // One pass over the table: active listeners, the bytes per second they
 // cost (R for the audio stream, C for the companion stream), and whether
 // a repeater is among them.
-Load measure_load(const StationState& state, const ListenerTable& table) {
-    const int64_t r = state.TransferRate;
-    const int64_t c = companion_rate(state.TransferRate);
+Load measure_load(const ListenerTable& table) {
+    const int64_t r = table.rate->TransferRate;
+    const int64_t c = companion_rate(table.rate->TransferRate);
     Load load;
     for (const ListenerEntry& entry : table.entries) {
         if (entry.age >= AGE_FREE) continue;
@@ -80,13 +83,13 @@ void log_departure(Services& services, const ListenerEntry& entry) {
 
 // A newcomer is counted at R whatever it asked for; an old entry of the
 // same address still counts in the load.
-bool room_for_newcomer(const StationState& state, const Load& load) {
-    return 8 * load.bytes_per_second <= state.BANDWIDTH - 8 * int64_t{state.TransferRate};
+bool room_for_newcomer(const ListenerTable& table, const Load& load) {
+    return 8 * load.bytes_per_second <= table.settings->BANDWIDTH - 8 * int64_t{table.rate->TransferRate};
 }
 
-bool outside_station_intranet(const StationState& state, const StationSocket& station,
+bool outside_station_intranet(const ListenerTable& table, const StationSocket& station,
                               const sockaddr_in& from) {
-    return state.INTRANET &&
+    return table.identity->INTRANET &&
            outside_intranet(ntohl(from.sin_addr.s_addr), station.local_addr_host, station.net_mask);
 }
 
@@ -124,18 +127,19 @@ int handle_join(Services& services, ListenerTable& table, const StationSocket& s
                 DatagramQueue& queue, const OnAir& on_air, const sockaddr_in& from, int addr_len,
                 int companion, const char* text) {
     if (!text) text = "";
-    const StationState& s = services.state;
+    const ServerSettings& s = *table.settings;
+    const StreamRate& rate = *table.rate;
     const uint32_t counter = on_air.seq;
     const Replies replies{services, station, queue, from, addr_len};
     uint8_t out[MAX_DATAGRAM];
 
     if (strcmp(text, kKeeperQuery) == 0) {
         table.keeper_watchdog = 0;
-        int active = measure_load(s, table).active;
-        replies.send(out, build_keeper_status(out, counter, s.TransferRate, active, s.BANDWIDTH));
+        int active = measure_load(table).active;
+        replies.send(out, build_keeper_status(out, counter, rate.TransferRate, active, s.BANDWIDTH));
         return 0;
     }
-    if (outside_station_intranet(s, station, from)) {
+    if (outside_station_intranet(table, station, from)) {
         replies.send(out, build_intranet_only(out, counter));
         return 0;
     }
@@ -149,8 +153,8 @@ int handle_join(Services& services, ListenerTable& table, const StationSocket& s
         for (int i = 0; i < LISTENER_TABLE_SIZE && slot < 0; ++i)
             if (table.entries[i].age == AGE_FREE) slot = i;
     }
-    Load load = measure_load(s, table);
-    if (slot < 0 || !room_for_newcomer(s, load)) {
+    Load load = measure_load(table);
+    if (slot < 0 || !room_for_newcomer(table, load)) {
         ++table.busy_rejections;
         log_busy_refusal(services, table.busy_log, from, companion & 1, load.active);
         replies.send(out, build_busy(out, counter));
@@ -172,25 +176,25 @@ int handle_join(Services& services, ListenerTable& table, const StationSocket& s
     entry.addr = from;
     entry.joined = static_cast<uint32_t>(services.host->time_now());
     entry.reserved = 0;
-    entry.count_at_join = measure_load(s, table).active;
+    entry.count_at_join = measure_load(table).active;
     debug_trace(services, "Client %08lX %d %d added to %d\n",
                 static_cast<unsigned long>(from.sin_addr.s_addr), entry.addr_len, entry.age, slot);
 
-    replies.send(out, build_join_accepted(out, counter, entry.joined, s.SamplingRate,
-                                          s.StationName.c_str(), on_air.song_text));
+    replies.send(out, build_join_accepted(out, counter, entry.joined, rate.SamplingRate,
+                                          table.identity->StationName.c_str(), on_air.song_text));
     for (int i = 0; i < kProbeCount; ++i)
-        replies.send(out, build_bandwidth_probe(out, entry.joined, s.TransferRate, *services.host));
+        replies.send(out, build_bandwidth_probe(out, entry.joined, rate.TransferRate, *services.host));
     return 1;
 }
 
-void handle_multicast_query(Services& services, const StationSocket& station, DatagramQueue& queue,
+void handle_multicast_query(Services& services, const ListenerTable& table, const StationSocket& station, DatagramQueue& queue,
                             const OnAir& on_air, const sockaddr_in& from, int addr_len) {
-    const StationState& s = services.state;
+    const ServerSettings& s = *table.settings;
     const char* group = s.MBONE ? s.MBONEIP.c_str() : "0.0.0.0";
     uint8_t out[MAX_DATAGRAM];
     const Replies replies{services, station, queue, from, addr_len};
-    replies.send(out, build_multicast_reply(out, on_air.seq, s.SamplingRate, group,
-                                            s.StationName.c_str(), on_air.song_text));
+    replies.send(out, build_multicast_reply(out, on_air.seq, table.rate->SamplingRate, group,
+                                            table.identity->StationName.c_str(), on_air.song_text));
 }
 
 void handle_leave(Services& services, ListenerTable& table, const sockaddr_in& from) {
@@ -210,10 +214,10 @@ void handle_leave(Services& services, ListenerTable& table, const sockaddr_in& f
 
 void handle_upgrade(const Services& services, ListenerTable& table, const sockaddr_in& from,
                     const char* text) {
-    const StationState& s = services.state;
-    const int64_t r = s.TransferRate;
-    const int64_t c = companion_rate(s.TransferRate);
-    const int64_t load = measure_load(s, table).bytes_per_second;
+    const ServerSettings& s = *table.settings;
+    const int64_t r = table.rate->TransferRate;
+    const int64_t c = companion_rate(table.rate->TransferRate);
+    const int64_t load = measure_load(table).bytes_per_second;
     if (8 * load > s.BANDWIDTH + 8 * (r - c)) return;
     int slot = find_listener(table, from);
     // Only a listener still here is upgraded: one that has left would come
@@ -231,7 +235,7 @@ void handle_upgrade(const Services& services, ListenerTable& table, const sockad
 void add_receiver(Services& services, ListenerTable& table, const StationSocket& station,
                   DatagramQueue& queue, const OnAir& on_air) {
     reset_listener_table(table);
-    const std::string& setting = services.state.RepeaterIP;
+    const std::string& setting = table.settings->RepeaterIP;
     if (setting.empty() || setting[0] == ' ') return;
 
     std::string host = setting;
@@ -278,9 +282,8 @@ int revive_listener(Services& services, ListenerTable& table, const StationSocke
     if (slot < 0) return -1;
     ListenerEntry& entry = table.entries[slot];
     if (entry.age < AGE_FREE || !entry.heard) return -1;
-    const StationState& s = services.state;
-    if (outside_station_intranet(s, station, from) ||
-        !room_for_newcomer(s, measure_load(s, table)) ||
+    if (outside_station_intranet(table, station, from) ||
+        !room_for_newcomer(table, measure_load(table)) ||
         !admit_request(services, table.admission, from))
         return -1;
     entry.age = 0;
@@ -306,7 +309,7 @@ void tend_listener_table(Services& services, ListenerTable& table) {
 }
 
 int listener_load(const Services& services, ListenerTable& table, bool on_air, int* load_bps) {
-    Load load = measure_load(services.state, table);
+    Load load = measure_load(table);
     if (!on_air) load.bytes_per_second = 0;
     table.repeater_present = load.repeater;
     if (load_bps) {

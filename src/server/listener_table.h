@@ -10,6 +10,10 @@
 #include "server/busy_log.h"
 #include "server/user_list.h"
 
+struct ServerSettings;
+struct StationIdentity;
+struct StreamRate;
+
 constexpr int LISTENER_TABLE_SIZE = 8192;
 constexpr int AGE_FREE = 125;
 // A join may be forged: a listener must show itself (a keep-alive, a resend
@@ -48,6 +52,11 @@ struct ListenerTable {
     AdmissionLimits admission;
     BusyLog busy_log;
     UserList user_list;
+    // The station's settings the table follows; the program points these
+    // at its settings record.
+    const ServerSettings* settings = nullptr;
+    const StreamRate* rate = nullptr;
+    const StationIdentity* identity = nullptr;
 };
 
 struct DatagramQueue;
@@ -71,7 +80,7 @@ int handle_join(Services& services, ListenerTable& table, const StationSocket& s
                 DatagramQueue& queue, const OnAir& on_air, const sockaddr_in& from, int addr_len,
                 int companion, const char* text);
 // Multicast query: replies with the group (or "0.0.0.0"), station name and song text.
-void handle_multicast_query(Services& services, const StationSocket& station, DatagramQueue& queue,
+void handle_multicast_query(Services& services, const ListenerTable& table, const StationSocket& station, DatagramQueue& queue,
                             const OnAir& on_air, const sockaddr_in& from, int addr_len);
 // Leave (PF_LEAVE without PF_PICTURE): frees the sender's entry; it can
 // come back only with a join.

@@ -11,6 +11,7 @@
 #include "base/messages.h"
 #include "codec/codec_state.h"
 #include "codec/sample_file.h"
+#include "codec/stream_rate.h"
 #include "live/live_ring.h"
 #include "media/picture_slots.h"
 #include "media/script_table.h"
@@ -84,7 +85,7 @@ void schedule_live_picture(Services& services, SenderState& sender, const Script
         news.picture_notice = true;
     }
     // The list counts seconds; the countdown falls once a tick.
-    sender.picture_countdown = live_entry_countdown(entry.count, services.state.SamplingRate);
+    sender.picture_countdown = live_entry_countdown(entry.count, sender.rate->SamplingRate);
     sender.live_entry_shown = true;
 }
 

@@ -95,7 +95,12 @@ struct SenderCounters {
     int64_t resends_sent = 0;     // of which the audio was still in the store
 };
 
+struct StreamRate;
+
 struct SenderState {
+    // The stream's rates, pointed at by the program (the live list counts
+    // seconds, the sender ticks).
+    const StreamRate* rate = nullptr;
     BroadcastState broadcast_state = BroadcastState::idle;
     // Non-zero once the station failed for good (no song of the script can
     // be played): the exit status the program ends with.

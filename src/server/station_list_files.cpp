@@ -6,13 +6,15 @@
 #include <string>
 
 #include "base/messages.h"
+#include "base/station_identity.h"
 #include "platform/replace_file.h"
+#include "server/server_settings.h"
 #include "server/station_socket.h"
 #include "wire/station_list.h"
 
 int write_station_lists(Services& services, StationSocket& station) {
     const uint32_t local_addr_host = station.local_addr_host;
-    std::string record = station_list_record(services.state, local_addr_host);
+    std::string record = station_list_record(*station.identity, local_addr_host);
     int written = 0;
     for (const std::string& name : {station_list_file_name(local_addr_host), std::string("listen.vsl")}) {
         std::string path = services.program_dir + "/" + name;
@@ -23,7 +25,7 @@ int write_station_lists(Services& services, StationSocket& station) {
                          "Cannot write the station list %s: %s", path.c_str(), strerror(errno));
         }
     }
-    const int port = services.state.STATION_PORT;
+    const int port = station.settings->STATION_PORT;
     if (port != STATION_PORT_DEFAULT && !station.lists_without_port_told) {
         station.lists_without_port_told = true;
         const uint32_t a = local_addr_host;

@@ -12,6 +12,8 @@
 #include <string>
 
 #include "base/messages.h"
+#include "base/station_identity.h"
+#include "server/server_settings.h"
 #include "wire/datagram_queue.h"
 #include "platform/udp_socket.h"
 #include "wire/packet.h"
@@ -121,7 +123,7 @@ void set_socket_options(Services& services, StationSocket& station) {
 // Multicast copies go to the group on the station's port; the station never
 // joins the group itself and leaves the multicast time-to-live alone.
 void set_up_multicast(Services& services, StationSocket& station, const char* group) {
-    if (!ipv4_from_dotted(group, static_cast<uint16_t>(services.state.STATION_PORT),
+    if (!ipv4_from_dotted(group, static_cast<uint16_t>(station.settings->STATION_PORT),
                           &station.multicast_dest)) {
         // Not an address: without this check the copies would go to
         // 255.255.255.255, which is what inet_addr makes of bad text.
@@ -166,7 +168,7 @@ int station_address_choices(const char* host_name, uint32_t* out, int capacity) 
     return count;
 }
 
-int station_address_for_host(Services& services, const char* host_name, uint32_t* addr_net,
+int station_address_for_host(const ServerSettings& settings, const char* host_name, uint32_t* addr_net,
                              LookupError* lookup_error) {
     uint32_t looked_up[kMaxAddresses];
     LookupError error = LookupError::not_found;
@@ -176,8 +178,8 @@ int station_address_for_host(Services& services, const char* host_name, uint32_t
         if (lookup_error) *lookup_error = error;
         return 0;
     }
-    if (services.state.SPECIFIC_IP) {
-        *addr_net = inet_addr(services.state.IP_ADDR.c_str());
+    if (settings.SPECIFIC_IP) {
+        *addr_net = inet_addr(settings.IP_ADDR.c_str());
         return 1;
     }
     uint32_t interfaces[kMaxAddresses];
@@ -200,7 +202,8 @@ int station_fatal_text(Services& services, const char* word, const char* cause, 
 // "127.0.0.5 port 3456: Address already in use (another program or station
 // holds this address and port)": where the bind failed, why, and what that
 // means for the operator.
-std::string bind_failure_text(Services& services, uint32_t addr_net, int error) {
+std::string bind_failure_text(Services& services, const StationSocket& station, uint32_t addr_net,
+                              int error) {
     char address[INET_ADDRSTRLEN] = "?";
     in_addr addr{addr_net};
     inet_ntop(AF_INET, &addr, address, sizeof address);
@@ -209,14 +212,14 @@ std::string bind_failure_text(Services& services, uint32_t addr_net, int error) 
                           : error == EADDRNOTAVAIL ? " (the address is not one of this machine's)"
                           : error == EACCES        ? " (ports below 1024 need privileges)"
                                                    : "";
-    return std::string(address) + " port " + std::to_string(services.state.STATION_PORT) + ": " +
+    return std::string(address) + " port " + std::to_string(station.settings->STATION_PORT) + ": " +
            socket_error_text(services, error) + meaning;
 }
 
 // The station socket cannot be bound: a window refuses the start and stays
 // idle; without an operator the program ends with status 3.
 int refuse_bind(Services& services, StationSocket& station, uint32_t addr_net, int error) {
-    const std::string where = bind_failure_text(services, addr_net, error);
+    const std::string where = bind_failure_text(services, station, addr_net, error);
     write_daily_log(services, "Cannot bind the station to %s\n", where.c_str());
     if (!services.host->refuses_start_it_cannot_bind())
         return station_fatal_text(services, "bind", where.c_str(), EXIT_HOST_OR_BIND);
@@ -240,10 +243,11 @@ int open_station_socket(Services& services, StationSocket& station, const char* 
     station.local_addr_host = 0;
     station.local_addr_net = 0;
     station.multicast = false;
-    station.master_known = ipv4_from_dotted(services.state.MASTER_IP.c_str(), MASTER_PORT,
+    const ServerSettings& settings = *station.settings;
+    station.master_known = ipv4_from_dotted(settings.MASTER_IP.c_str(), MASTER_PORT,
                                             &station.master) == 1;
     if (!station.master_known)
-        debug_trace(services, "Master address %s is not a dotted address\n", services.state.MASTER_IP.c_str());
+        debug_trace(services, "Master address %s is not a dotted address\n", settings.MASTER_IP.c_str());
 
     station.socket = udp_open();
     if (!station.socket.is_open()) return station_fatal(services, "socket", errno, EXIT_NO_SOCKET);
@@ -257,10 +261,10 @@ int open_station_socket(Services& services, StationSocket& station, const char* 
     }
     uint32_t addr_net = 0;
     LookupError lookup_error = LookupError::none;
-    if (!station_address_for_host(services, host_name, &addr_net, &lookup_error))
+    if (!station_address_for_host(settings, host_name, &addr_net, &lookup_error))
         return station_fatal_text(services, "gethost",
                                   lookup_error_text(services, lookup_error), EXIT_HOST_OR_BIND);
-    const uint16_t port = static_cast<uint16_t>(services.state.STATION_PORT);
+    const uint16_t port = static_cast<uint16_t>(settings.STATION_PORT);
     if (udp_bind(station.socket.fd(), addr_net, port) != 0)
         return refuse_bind(services, station, addr_net, errno);
     station.local_addr_net = addr_net;
@@ -276,17 +280,17 @@ int open_station_socket(Services& services, StationSocket& station, const char* 
     services.host->set_read_notification(station.socket.fd(), true);
     if (multicast_group && *multicast_group) set_up_multicast(services, station, multicast_group);
 
-    if (is_master(station)) station.server_number = services.state.NextSrvID;
+    if (is_master(station)) station.server_number = settings.NextSrvID;
     station.broadcast_start_time = services.host->time_now();
     return 1;
 }
 
 void tell_master_station_opens(Services& services, const StationSocket& station,
                                DatagramQueue& queue, const char* station_name) {
-    if (!station.socket.is_open() || is_master(station) || services.state.INTRANET) return;
+    if (!station.socket.is_open() || is_master(station) || station.identity->INTRANET) return;
     // The account number of the announce is the station's registered id.
     uint8_t notice[MAX_DATAGRAM];
-    int size = build_master_announce(notice, services.state.NextSrvID,
+    int size = build_master_announce(notice, station.settings->NextSrvID,
                                      station_name ? station_name : "");
     send_to_master(services, station, queue, notice, size);
 }

@@ -15,6 +15,9 @@ enum class LookupError;
 // station port of old, whatever port this station uses.
 constexpr int MASTER_PORT = 3456;
 
+struct ServerSettings;
+struct StationIdentity;
+
 struct StationSocket {
     UdpSocket socket;              // none while the station is off the air
     uint32_t local_addr_host = 0;  // local address, host order
@@ -28,6 +31,10 @@ struct StationSocket {
     int64_t broadcast_start_time = 0;
     bool small_receive_buffer_told = false;  // the operator hears of a capped buffer once
     bool lists_without_port_told = false;    // and of station lists that cannot name the port
+    // The station's settings the socket follows; the program points these
+    // at its settings record.
+    const ServerSettings* settings = nullptr;
+    const StationIdentity* identity = nullptr;
 };
 
 // Creates, binds and configures the station socket. `multicast_group` is
@@ -59,7 +66,7 @@ int station_fatal(Services& services, const char* word, int socket_error, int st
 // when SPECIFIC_IP is on, otherwise the one choose_station_address picks
 // from the host name look-up. Returns 1, or 0 when the name cannot be
 // looked up (*lookup_error, when given, then says why).
-int station_address_for_host(Services& services, const char* host_name, uint32_t* addr_net,
+int station_address_for_host(const ServerSettings& settings, const char* host_name, uint32_t* addr_net,
                              LookupError* lookup_error = nullptr);
 
 // The network mask of an address (host order) by its class: A 255.0.0.0,

@@ -6,8 +6,10 @@
 #include <vector>
 
 #include "base/messages.h"
+#include "base/station_identity.h"
 #include "base/version.h"
 #include "wire/station_list.h"
+#include "web/directory_settings.h"
 #include "web/text_routines.h"
 
 namespace {
@@ -88,7 +90,7 @@ std::string request_failure_cause(const HttpExchange& exchange) {
 // Notes a failed directory request beside its message: the host, the port
 // and the cause, in the weekday log and for the status line.
 void note_directory_failure(Services& services, WebState& web, const char* what) {
-    const StationState& s = services.state;
+    const DirectorySettings& s = *web.settings;
     web.directory_problem = s.DIRURL + " port " + std::to_string(s.DIRURLPORT) + ": " +
                             request_failure_cause(web.exchange);
     write_daily_log(services, "Directory %s failed: %s\n", what, web.directory_problem.c_str());
@@ -103,9 +105,8 @@ std::string directory_state_text(bool listed, const WebState& web) {
 
 void directory_update(Services& services, WebState& web, int station_socket,
                       const std::string& file_name, const std::string& content, bool add) {
-    StationState& s = services.state;
     if (web.read_settings) web.read_settings(services);
-    if (s.INTRANET) {
+    if (web.identity->INTRANET) {
         // No directory for an intranet station; its socket's write
         // readiness drives the datagram queue instead.
         if (station_socket >= 0) services.host->request_write_notification(station_socket);
@@ -122,6 +123,7 @@ void directory_update(Services& services, WebState& web, int station_socket,
     }
     if (!add && !web.directory_listed && !web.add_sent) return;
 
+    const DirectorySettings& s = *web.settings;
     std::string path = directory_path(add, file_name, content);
     char reply[DIRECTORY_BUFFER_SIZE];
     reply[0] = '\0';
@@ -156,12 +158,12 @@ void directory_update(Services& services, WebState& web, int station_socket,
 
 void directory_add(Services& services, WebState& web, int station_socket, uint32_t local_addr_host) {
     directory_update(services, web, station_socket, station_list_file_name(local_addr_host),
-                     directory_add_record(services.state, local_addr_host), true);
+                     directory_add_record(*web.identity, local_addr_host), true);
 }
 
 void directory_remove(Services& services, WebState& web, int station_socket, uint32_t local_addr_host) {
     directory_update(services, web, station_socket, station_list_file_name(local_addr_host),
-                     directory_remove_record(services.state, local_addr_host), false);
+                     directory_remove_record(*web.identity, local_addr_host), false);
 }
 
 void run_pending_directory_requests(Services& services, WebState& web) {
@@ -211,7 +213,7 @@ void read_categories(Services& services, WebState& web, char* body, CategoryList
 int fetch_categories(Services& services, WebState& web, CategoryList& list) {
     if (web.read_settings) web.read_settings(services);
     // "HOST" or "HOST:PORT" (ours, so that a test host needs no privileged port).
-    std::string host = services.state.CATEGORIES_URL;
+    std::string host = web.settings->CATEGORIES_URL;
     int port = 80;
     size_t colon = host.rfind(':');
     if (colon != std::string::npos) {

@@ -20,6 +20,8 @@ struct PendingDirectoryRequest {
     std::string content;
 };
 
+struct StationIdentity;
+
 struct WebState : HttpClient {
     bool version_asked = false;  // the newer-version question was put this run
     // An add went out and no remove since: the directory may list the
@@ -34,6 +36,8 @@ struct WebState : HttpClient {
     void (*read_settings)(Services&) = nullptr;
     // The directory lists the station: the add was answered, no remove since.
     bool directory_listed = false;
+    // What the station tells the directory, pointed at by the program.
+    const StationIdentity* identity = nullptr;
 };
 
 // "listed", "unlisted", or "unlisted (HOST port N: cause)" after a failed

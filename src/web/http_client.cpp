@@ -7,6 +7,7 @@
 #include <string>
 
 #include "base/messages.h"
+#include "web/directory_settings.h"
 #include "web/proxy_settings.h"
 #include "web/text_routines.h"
 
@@ -148,7 +149,7 @@ int http_get(Services& services, HttpClient& client, const char* progress, const
     if (!output || capacity <= 0) return 0;
     client.busy = true;
     int result = 0;
-    if (timeout_ms <= 0) timeout_ms = services.state.HTTP_TIMEOUT * 1000;
+    if (timeout_ms <= 0) timeout_ms = client.settings->HTTP_TIMEOUT * 1000;
     for (;;) {
         ProxySettings proxy;
         bool via_proxy = load_proxy_settings(proxy) != 0;

@@ -46,9 +46,13 @@ struct HttpExchange {
     std::string log;         // the status log, for the trace
 };
 
+struct DirectorySettings;
+
 struct HttpClient {
     bool busy = false;  // a request runs (retries included)
     HttpExchange exchange;
+    // HTTP_TIMEOUT and the hosts, pointed at by the program.
+    const DirectorySettings* settings = nullptr;
 };
 
 // How a request ended, for callers that judge more than the status.

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "base/station_state.h"
+#include "base/station_identity.h"
 
 namespace {
 
@@ -22,18 +22,18 @@ std::string station_list_file_name(uint32_t local_addr_host) {
     return name;
 }
 
-std::string station_list_record(const StationState& s, uint32_t local_addr_host) {
+std::string station_list_record(const StationIdentity& s, uint32_t local_addr_host) {
     return padded_address(local_addr_host) + " " + s.StationName + "\n" +
            s.StationCategory + "\n" + s.WWW_URL + "\n" + s.WWW_DESC + "\n";
 }
 
-std::string directory_add_record(const StationState& s, uint32_t local_addr_host) {
+std::string directory_add_record(const StationIdentity& s, uint32_t local_addr_host) {
     return padded_address(local_addr_host) + " " + ACCOUNT_TAG + " " + s.StationName +
            "\n" + s.StationCategory + "\n" + s.WWW_URL + "\n" + s.WWW_DESC + "\nEMAIL:" +
            s.StationEMAIL + "\nLOCATION:" + s.StationLocation + "\n";
 }
 
-std::string directory_remove_record(const StationState& s, uint32_t local_addr_host) {
+std::string directory_remove_record(const StationIdentity& s, uint32_t local_addr_host) {
     return padded_address(local_addr_host) + " " + ACCOUNT_TAG + "\n" +
            s.StationCategory + "\n";
 }

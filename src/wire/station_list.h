@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-struct StationState;
+struct StationIdentity;
 
 // The tag of this station's directory account; it ends with "Pro".
 constexpr const char* ACCOUNT_TAG = "VelmoraPro";
@@ -16,8 +16,8 @@ constexpr const char* ACCOUNT_TAG = "VelmoraPro";
 std::string station_list_file_name(uint32_t local_addr_host);
 // The local record: the zero-padded address and the station name, the
 // category, the web address, the description (four lines).
-std::string station_list_record(const StationState& s, uint32_t local_addr_host);
+std::string station_list_record(const StationIdentity& s, uint32_t local_addr_host);
 // The directory's add record (six lines: the account tag after the
 // address, then e-mail and location) and its remove record (two lines).
-std::string directory_add_record(const StationState& s, uint32_t local_addr_host);
-std::string directory_remove_record(const StationState& s, uint32_t local_addr_host);
+std::string directory_add_record(const StationIdentity& s, uint32_t local_addr_host);
+std::string directory_remove_record(const StationIdentity& s, uint32_t local_addr_host);

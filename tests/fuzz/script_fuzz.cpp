@@ -30,6 +30,7 @@
 #include "media/script_file.h"
 #include "media/script_table.h"
 #include "support/fake_host.h"
+#include "support/station_script.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -75,9 +76,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ctx.state.TransferRate = 3528;
 
     host.answers.push_back(Answer::no);  // a script for other settings: not this one
-    check_table(ctx, load_script(ctx, ctx.script, ctx.codec, path.c_str()));
+    check_table(ctx, load_station_script(ctx, path.c_str()));
     host.answers.clear();
-    check_table(ctx, open_script(ctx, ctx.script, ctx.codec, path.c_str()));
+    check_table(ctx, open_station_script_songs(ctx, path.c_str()));
     check_table(ctx, load_live_list(ctx, ctx.script, path.c_str()));
     check_table(ctx, open_live_list(ctx, ctx.script, path.c_str()));
 
@@ -87,7 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(read >= -1);
         FUZZ_CHECK(static_cast<int>(list.entries.size()) == std::max(read, 0));
         for (const std::string& entry : list.entries) FUZZ_CHECK(!entry.empty() && entry.find('\0') == std::string::npos);
-        if (read <= 0 || save_entry_file(ctx, list, fuzz_path("saved.VSK")) != 1) continue;
+        if (read <= 0 || save_entry_file(ctx, ctx.state, list, fuzz_path("saved.VSK")) != 1) continue;
         EntryList again{.kind = kind};
         FUZZ_CHECK(read_entry_file(ctx, again, fuzz_path("saved.VSK").c_str()) == read);
         FUZZ_CHECK(again.entries == list.entries);
@@ -97,7 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(read_script_header(path.c_str(), &rate, &percent) == 1);
 
     SongJob job;
-    int waiting = open_song_job(ctx, ctx.codec, job, path.c_str());
+    int waiting = open_song_job(ctx, ctx.codec, ctx.state, job, path.c_str());
     FUZZ_CHECK(waiting >= -1 && waiting <= static_cast<int>(job.lines.size()));
     const std::string after = read_file(path);
     if (waiting < 0)

@@ -182,7 +182,7 @@ TEST_F(EditorsTest, cancel_in_the_middle_leaves_nothing_that_counts_as_prepared)
     std::string song = write_song("long.wav", 8.0, 440);
     EntryList list{SCRIPT_LIST, {format_entry(SCRIPT_LIST, {1, song, "", ""})}, -1, true, {}};
     const std::string script = dir.file("long.VSK");
-    ASSERT_EQ(save_entry_file(*ctx, list, script), 1);
+    ASSERT_EQ(save_entry_file(*ctx, ctx->state, list, script), 1);
 
     SongPreparationDialog dialog(*ctx, seams, script, nullptr);
     ASSERT_EQ(dialog.waiting(), 1);
@@ -210,7 +210,7 @@ TEST_F(EditorsTest, cancel_in_the_middle_leaves_nothing_that_counts_as_prepared)
     EXPECT_EQ(file_size(dir.file("long.VMA").c_str()), -1);
     EXPECT_EQ(file_size(dir.file("long.V40").c_str()), -1);
     SongJob again;
-    EXPECT_EQ(open_song_job(*ctx, ctx->codec, again, script.c_str()), 1);  // still waiting to be compressed
+    EXPECT_EQ(open_song_job(*ctx, ctx->codec, ctx->state, again, script.c_str()), 1);  // still waiting to be compressed
     end_song_job(*ctx, ctx->codec, again);
 }
 
@@ -319,7 +319,7 @@ TEST_F(EditorsTest, start_without_a_script_asks_for_one_and_broadcasts_it) {
     std::string song = write_song("song.wav", 0.5, 440);
     EntryList list{SCRIPT_LIST, {format_entry(SCRIPT_LIST, {1, song, "", ""})}, -1, true, {}};
     const std::string script = dir.file("picked.VSK");
-    ASSERT_EQ(save_entry_file(*ctx, list, script), 1);
+    ASSERT_EQ(save_entry_file(*ctx, ctx->state, list, script), 1);
     { SongPreparationDialog songs(*ctx, seams, script, nullptr); seams.run_modal(songs); }
     set_test_station(*ctx, dir, station_ip, test_ip(96));
 
@@ -476,7 +476,7 @@ TEST_F(EditorsTest, file_dialogs_add_the_filter_extension_to_a_bare_name) {
 TEST_F(EditorsTest, the_song_dialog_shows_no_percentage_before_compress) {
     const std::string song = write_song("quiet.wav", 0.5, 440);
     EntryList list{SCRIPT_LIST, {format_entry(SCRIPT_LIST, {1, song, "", ""})}, -1, true, {}};
-    ASSERT_EQ(save_entry_file(*ctx, list, dir.file("quiet.VSK")), 1);
+    ASSERT_EQ(save_entry_file(*ctx, ctx->state, list, dir.file("quiet.VSK")), 1);
     SongPreparationDialog songs(*ctx, seams, dir.file("quiet.VSK"), nullptr);
     songs.show();
     EXPECT_FALSE(songs.progress()->isTextVisible());
@@ -518,7 +518,7 @@ TEST_F(EditorsTest, editors_and_the_song_dialog_draw_their_entries_and_progress)
                    {format_entry(SCRIPT_LIST, {2, song, dir.file("cover.bmp"), "Night mix"}),
                     format_entry(SCRIPT_LIST, {0, dir.file("morning.VMA"), "", ""})},
                    -1, true, {}};
-    ASSERT_EQ(save_entry_file(*ctx, list, script), 1);
+    ASSERT_EQ(save_entry_file(*ctx, ctx->state, list, script), 1);
     ctx->state.StationScript = script;
     EntryListEditor builder(*ctx, seams, SCRIPT_LIST, nullptr);
     builder.show();
@@ -526,7 +526,7 @@ TEST_F(EditorsTest, editors_and_the_song_dialog_draw_their_entries_and_progress)
     EXPECT_GT(first_row_drawn(builder, keep(builder, "script-builder.png")), 50);
 
     EntryList live_list{LIVE_LIST, {format_entry(LIVE_LIST, {120, "", dir.file("cover.bmp"), "Good evening"})}, -1, true, {}};
-    ASSERT_EQ(save_entry_file(*ctx, live_list, dir.file("evening.live")), 1);
+    ASSERT_EQ(save_entry_file(*ctx, ctx->state, live_list, dir.file("evening.live")), 1);
     ctx->state.LiveScript = dir.file("evening.live");
     EntryListEditor live(*ctx, seams, LIVE_LIST, nullptr);
     live.show();

@@ -59,7 +59,7 @@ TEST_F(IcecastDialogWindow, ok_stores_the_keys_the_operator_typed) {
     for (const char* line : {"ICECAST_URL=http://127.0.0.1:8000/velmora.mp3", "ICECAST_USER=source",
                              "ICECAST_PASSWORD=hackme", "ICECAST_FORMAT=mp3", "ICECAST_BITRATE=96"})
         EXPECT_NE(stored.find(line), std::string::npos) << line << " in " << stored;
-    EXPECT_EQ(ctx->state.ICECAST_BITRATE, 96);
+    EXPECT_EQ(ctx->state.icecast.bitrate, 96);
     EXPECT_TRUE(boxes.empty());  // the file is the owner's alone: no warning
 }
 

@@ -181,7 +181,7 @@ TEST_F(SettingsDialogsWindow, options_refuse_a_typed_bit_rate_without_a_number) 
 }
 
 TEST_F(SettingsDialogsWindow, options_without_a_sound_card_grey_live_and_open_in_script_mode) {
-    ctx->state.no_sound_card = true;
+    ctx->controller.no_sound_card = true;
     ctx->state.MODE = 1;
     OptionsDialog dialog(*ctx, window.get());
     EXPECT_FALSE(dialog.live_mode->isEnabled());

@@ -40,6 +40,7 @@
 #include "app/program.h"
 #include "app/settings.h"
 #include "app/settings_check.h"
+#include "codec/stream_rate.h"
 #include "base/version.h"
 #include "media/picture_pass.h"
 #include "media/sample_compression.h"
@@ -210,7 +211,7 @@ int prepare_script(Context& ctx, ConsoleHost& host, const std::string& script, c
     job.force = options.force;
     job.filter = options.filter;
     host.window_texts_shown = false;
-    const int waiting = open_song_job(ctx, ctx.codec, job, script.c_str());
+    const int waiting = open_song_job(ctx, ctx.codec, ctx.state, job, script.c_str());
     host.window_texts_shown = true;
     if (waiting < 0) {
         report("", 0, job.problem);
@@ -218,7 +219,7 @@ int prepare_script(Context& ctx, ConsoleHost& host, const std::string& script, c
     }
     for (const ScriptProblem& problem : job.script_problems) report(script, problem.line, problem.text);
     if (waiting > 0) {
-        start_song_job(ctx, ctx.codec, job);
+        start_song_job(ctx, ctx.codec, ctx.state, job);
         if (run_song_job(ctx, host, job) == kInterrupted) return kInterrupted;
     }
     print_song_lines(job);
@@ -250,7 +251,7 @@ int convert_one(Context& ctx, ConsoleHost& host, const std::string& source, std:
     job.force = options.force;
     job.filter = options.filter;
     open_conversion_job(ctx, ctx.codec, job, source, destination);
-    start_song_job(ctx, ctx.codec, job);
+    start_song_job(ctx, ctx.codec, ctx.state, job);
     if (run_song_job(ctx, host, job) == kInterrupted) return kInterrupted;
     print_song_lines(job);
     const int refused = refused_songs(job);
@@ -278,7 +279,7 @@ int main(int argc, char** argv) {
     }
     setup_paths(*ctx, settings_file);
     if (!load_tool_settings(*ctx)) return kRefused;
-    if (options.sampling_rate) apply_sampling_rate(ctx->state, int(options.sampling_rate));
+    if (options.sampling_rate) apply_sampling_rate(ctx->state, ctx->codec, int(options.sampling_rate));
     const int highest = maximum_transfer_rate(ctx->state.SamplingRate);
     if (options.transfer_rate) {
         if (options.transfer_rate < kMinimumTransferRate || options.transfer_rate > highest)
@@ -286,10 +287,11 @@ int main(int argc, char** argv) {
                                " and " + std::to_string(highest) + " at this sampling rate");
         ctx->state.TransferRate = int(options.transfer_rate);
     }
-    // The settings' rate as the station would take it at this sampling rate.
-    ctx->state.TransferRate = std::clamp(ctx->state.TransferRate, kMinimumTransferRate, highest);
-    // A fresh start: the codec-wide values as before any broadcast.
+    // A fresh start: the codec-wide values as before any broadcast, at the
+    // settings' rate as the station would take it at this sampling rate.
     ctx->codec = CodecState{};
+    set_stream_rate(ctx->state, ctx->codec, ctx->state.SamplingRate,
+                    std::clamp(ctx->state.TransferRate, kMinimumTransferRate, highest));
 
     std::fprintf(stderr, "station: %d Hz, %d bytes per second\n", ctx->state.SamplingRate,
                  ctx->state.TransferRate);

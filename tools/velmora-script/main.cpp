@@ -38,6 +38,7 @@
 #include "app/settings.h"
 #include "app/settings_check.h"
 #include "base/version.h"
+#include "codec/stream_rate.h"
 #include "media/script_file.h"
 #include "media/script_table.h"
 #include "media/script_text.h"
@@ -424,7 +425,7 @@ int new_script(Context& ctx, const Options& o) {
     ListFile script;
     script.script = true;
     script.rate = ctx.state.SamplingRate;
-    script.percent = station_script_percent(ctx.state);  // what velmora-compress will compress at
+    script.percent = stream_rate_percent(ctx.state);  // what velmora-compress will compress at
     if (int refused = make_entries(out, o, &script.entries)) return refused;
     if (int failed = write_list(out, script)) return failed;
     printf("wrote %s: %s for %d Hz at %d %% (%d bytes per second)\n", out.c_str(),

@@ -14,7 +14,7 @@
 #include "app/context.h"
 #include "live/live_capture.h"
 #include "app/controller.h"
-#include "base/station_state.h"
+#include "app/station_state.h"
 #include "platform/clock.h"
 #include "platform/shell_open.h"
 

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "base/station_state.h"
+#include "app/station_state.h"
 #include "shell/common/qt_host.h"
 
 class HeadlessHost : public QtHost {

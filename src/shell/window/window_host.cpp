@@ -7,7 +7,8 @@
 #include <QRegularExpression>
 
 #include "app/controller.h"
-#include "base/station_state.h"
+#include "app/station_state.h"
+#include "base/messages.h"
 #include "shell/window/dialogs/proxy_dialog.h"
 
 void WindowHost::set_widgets(QWidget* main_window, QWidget* panel) {

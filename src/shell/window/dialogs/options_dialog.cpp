@@ -18,7 +18,7 @@
 
 OptionsDialog::OptionsDialog(Context& ctx, QWidget* parent) : QDialog(parent), ctx_(ctx) {
     setWindowTitle(QStringLiteral("Options"));
-    OptionsView view = options_view(ctx_.state);
+    OptionsView view = options_view(ctx_.state, ctx_.controller.no_sound_card);
 
     script_mode = new QRadioButton(QStringLiteral("Script"));
     live_mode = new QRadioButton(QStringLiteral("Live"));

@@ -15,7 +15,7 @@ int choose_script_file(Context& ctx, EditorSeams& seams, QWidget* owner) {
         return 0;
     }
     seams.script_file = path;
-    ctx.script.script_entries = open_script(ctx, ctx.script, ctx.codec, path.c_str());
+    open_station_script(ctx, path.c_str());
     return 1;
 }
 

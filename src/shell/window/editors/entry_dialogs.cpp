@@ -85,7 +85,7 @@ SongInfoDialog::SongInfoDialog(Context& ctx, EditorSeams& seams, const EntryFiel
 
     connect(browse_song, &QPushButton::clicked, this, [this] {
         std::string path = seams_.choose_file(this, {"Open Sample", SAMPLE_FILTER, false, to_local(song_->text())});
-        if (!path.empty() && accept_song_file(ctx_, path)) song_->setText(from_local(path));
+        if (!path.empty() && accept_song_file(ctx_, ctx_.state, path)) song_->setText(from_local(path));
     });
     connect(browse_picture, &QPushButton::clicked, this, [this] {
         std::string path =
@@ -105,7 +105,7 @@ void SongInfoDialog::confirm() {
     }
     const std::string picture = unquoted(to_local(picture_->text().trimmed()));
     const std::string text = to_local(text_->toPlainText());
-    if (!accept_song_file(ctx_, song)) return;
+    if (!accept_song_file(ctx_, ctx_.state, song)) return;
     if (!picture.empty() && !accept_picture_file(ctx_, picture)) return;
     if (!accept_entry_text(ctx_, text)) return;
     if (repeat_->currentIndex() >= 0) fields_.count = repeat_->currentIndex();

@@ -133,7 +133,7 @@ void EntryListEditor::load_file() {
 int EntryListEditor::save_file() {
     const std::string path = seams_.choose_file(this, {"Save Script", SCRIPT_FILTER, true, seams_.script_file});
     if (path.empty()) return 0;
-    if (!save_entry_file(ctx_, list_, path)) return 0;
+    if (!save_entry_file(ctx_, ctx_.state, list_, path)) return 0;
     seams_.script_file = path;
     offer_as_default(ctx_, list_.kind, path);
     prepare_saved_file(ctx_, seams_, path, list_.kind == SCRIPT_LIST, this);
@@ -144,7 +144,7 @@ void EntryListEditor::drop_files(const QStringList& paths) {
     if (list_.kind != SCRIPT_LIST) return;
     std::vector<std::string> names;
     for (const QString& path : paths) names.push_back(path.toLocal8Bit().toStdString());
-    if (drop_sound_files(ctx_, list_, names) > 0) show_list();
+    if (drop_sound_files(ctx_, ctx_.state, list_, names) > 0) show_list();
 }
 
 void EntryListEditor::reject() {

@@ -61,7 +61,7 @@ SongPreparationDialog::SongPreparationDialog(Context& ctx, EditorSeams& seams, c
     remove_->hide();
     resize(640, 320);
 
-    waiting_ = open_song_job(ctx_, ctx_.codec, job_, script.c_str());
+    waiting_ = open_song_job(ctx_, ctx_.codec, ctx_.state, job_, script.c_str());
     for (const SongLine& line : job_.lines) list_->addItem(from_local(song_line_text(line)));
 
     timer_.setSingleShot(true);
@@ -89,7 +89,7 @@ SongPreparationDialog::~SongPreparationDialog() {
 }
 
 void SongPreparationDialog::compress() {
-    if (!start_song_job(ctx_, ctx_.codec, job_)) return;
+    if (!start_song_job(ctx_, ctx_.codec, ctx_.state, job_)) return;
     progress_->setTextVisible(true);
     for (QPushButton* b : {add_, remove_, compress_}) b->setEnabled(false);
     timer_.start(0);
@@ -208,7 +208,7 @@ WaveDialog::WaveDialog(Context& ctx, EditorSeams& seams, QWidget* parent)
 }
 
 void WaveDialog::take_source(const std::string& path) {
-    if (path.empty() || !accept_wave_source(ctx_, path.c_str())) return;
+    if (path.empty() || !accept_wave_source(ctx_, ctx_.state, path.c_str())) return;
     source_->setText(from_local(path));
     if (destination_->text().isEmpty()) destination_->setText(from_local(wave_destination_name(path)));
 }
