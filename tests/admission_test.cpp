@@ -159,7 +159,7 @@ struct AdmissionStationTest : StationTest {};
 
 TEST_F(AdmissionStationTest, a_request_over_the_limits_gets_no_reply_and_is_counted_and_traced) {
     std::string trace_path = dir.file("trace.txt");
-    ctx->messages.trace_file = fopen(trace_path.c_str(), "w");
+    ctx->messages.trace_file.reset(fopen(trace_path.c_str(), "w"));
     ASSERT_NE(ctx->messages.trace_file, nullptr);
     open();
     LoopbackSocket forger(test_ip(94).c_str());

@@ -69,15 +69,15 @@ TEST(PictureTile, grey_tile_codes_to_ten_bytes_and_decodes_to_grey) {
 TEST(PictureTile, coding_leaves_the_codec_in_run_length_mode_and_traces_the_lengths) {
     FakeHost host;
     auto ctx = make_context(host);
-    ctx->messages.trace_file = std::tmpfile();
+    ctx->messages.trace_file.reset(std::tmpfile());
     ASSERT_NE(ctx->messages.trace_file, nullptr);
     ctx->codec.coding_mode = CODING_PLAIN;
     encode(std::vector<uint8_t>(PICTURE_TILE_BYTES, 128), 2, ctx->codec, ctx.get());
     EXPECT_EQ(ctx->codec.coding_mode, CODING_RUN_LENGTH);
 
     char text[64] = {};
-    std::rewind(ctx->messages.trace_file);
-    const size_t n = std::fread(text, 1, sizeof text - 1, ctx->messages.trace_file);
+    std::rewind(ctx->messages.trace_file.get());
+    const size_t n = std::fread(text, 1, sizeof text - 1, ctx->messages.trace_file.get());
     EXPECT_EQ(std::string(text, n), "(4 - 7 - 10) -> ");
 }
 

@@ -173,6 +173,22 @@ TEST_F(ScriptFileTest, small_bit_rate_difference_needs_no_question) {
     EXPECT_EQ(host.messages.size(), 1u);
 }
 
+// The loader only reports the script's rates: one it refuses after the
+// operator agreed to them (a picture that is no BMP) leaves the stream's.
+TEST_F(ScriptFileTest, a_script_refused_after_its_rate_question_changes_no_rate) {
+    make("b.bmp", "BM but nothing like a picture");
+    host.answers.push_back(Answer::yes);
+    write_script({"1 22050 025 SCRIPT", "1 a.VMA b.bmp hello"});
+    EXPECT_EQ(load_station_script(*ctx, path.c_str()), 0);
+    ASSERT_EQ(host.messages.size(), 2u);
+    EXPECT_NE(host.messages[1].text.find("unknown file format"), std::string::npos);
+    EXPECT_EQ(ctx->state.SamplingRate, 11025);
+    EXPECT_EQ(ctx->state.device_rate, 11025);
+    EXPECT_EQ(ctx->state.TransferRate, 3528);
+    EXPECT_EQ(ctx->codec.rate_percent, 20);
+    expect_nothing_loaded();
+}
+
 TEST_F(ScriptFileTest, broken_headers_are_refused_before_touching_the_settings) {
     for (const char* header :
          {"3 11025 032 script", "3 11025 032 SCRIPT x", "3 11025 032", "-2 11025 032 SCRIPT",

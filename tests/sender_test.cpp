@@ -480,7 +480,7 @@ TEST_F(SenderTest, resends_go_only_to_listeners_and_only_for_packets_in_store) {
 TEST_F(SenderTest, keep_alives_and_resend_requests_are_traced_with_the_sender_address) {
     add_song(1, 1, 10);
     std::string trace_path = dir.file("trace.txt");
-    ctx->messages.trace_file = fopen(trace_path.c_str(), "w");
+    ctx->messages.trace_file.reset(fopen(trace_path.c_str(), "w"));
     ASSERT_NE(ctx->messages.trace_file, nullptr);
     open();
     LoopbackSocket listener(test_ip(94).c_str());

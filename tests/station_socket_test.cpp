@@ -145,8 +145,8 @@ TEST_F(OpenStationTest, close_frees_what_the_broadcast_held) {
     ctx->pictures.slots[PICTURE_LOGO].block.assign(100, 1);
     ctx->pictures.shown_name = "a.bmp";
     write_file(dir.file("song.VMA"), sample_file({"x"}));
-    ctx->sender.song_file = fopen(dir.file("song.VMA").c_str(), "rb");
-    ctx->sender.companion_file = fopen(dir.file("song.VMA").c_str(), "rb");
+    ctx->sender.song_file.reset(fopen(dir.file("song.VMA").c_str(), "rb"));
+    ctx->sender.companion_file.reset(fopen(dir.file("song.VMA").c_str(), "rb"));
 
     close_station(*ctx);
     EXPECT_TRUE(ctx->script.entries.empty());

@@ -48,7 +48,6 @@ struct Context : Services {
     // set then, and its status section says "off" while it is not.
     IcecastOutput& icecast = outputs.add(std::make_unique<IcecastOutput>(state.icecast));
 
-    ~Context() { close_trace_sink(*this); }
 };
 
 // The records a tick of the sender works on.

@@ -188,21 +188,16 @@ void end_program(Services& ctx, int status) {
 
 void open_trace_sink(Services& ctx) {
     const char* path = getenv("VELMORA_TRACE");
-    if (path && *path && !ctx.messages.trace_file) ctx.messages.trace_file = fopen(path, "a");
-}
-
-void close_trace_sink(Services& ctx) {
-    if (ctx.messages.trace_file) fclose(ctx.messages.trace_file);
-    ctx.messages.trace_file = nullptr;
+    if (path && *path && !ctx.messages.trace_file) ctx.messages.trace_file.reset(fopen(path, "a"));
 }
 
 void debug_trace(Services& ctx, const char* format, ...) {
     if (!ctx.messages.trace_file) return;
     va_list args;
     va_start(args, format);
-    vfprintf(ctx.messages.trace_file, format, args);
+    vfprintf(ctx.messages.trace_file.get(), format, args);
     va_end(args);
-    fflush(ctx.messages.trace_file);
+    fflush(ctx.messages.trace_file.get());
 }
 
 void write_daily_log(Services& ctx, const char* format, ...) {

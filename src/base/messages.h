@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/host.h"
+#include "platform/safe_files.h"
 
 constexpr int TEXT_RING_SIZE = 4;
 constexpr int TEXT_BUFFER_SIZE = 2048;
@@ -22,7 +23,7 @@ struct MessageState {
     int ring_next = 0;
     // Traces are discarded unless VELMORA_TRACE names a file when the
     // context is made; then they are appended there.
-    FILE* trace_file = nullptr;
+    OwnedFile trace_file;
     // The operator has been told that log lines are being lost; told again
     // only after a line has been written in between.
     bool log_failure_told = false;
@@ -90,7 +91,6 @@ const char* lookup_error_text(Services& ctx, LookupError error);
 
 void debug_trace(Services& ctx, const char* format, ...) __attribute__((format(printf, 2, 3)));
 void open_trace_sink(Services& ctx);
-void close_trace_sink(Services& ctx);
 
 // Appends one formatted line to today's weekday log in the program directory
 // ("vmb_sun.log" .. "vmb_sat.log", "vmb_thur.log" on Thursdays). A file last

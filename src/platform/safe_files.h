@@ -11,12 +11,19 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 // Opens `path` for binary reading when it is a regular file. Otherwise
 // returns nullptr and, when `why` is given, puts the cause there (the
 // system's error text, or that the path is a folder, a pipe or a device).
 FILE* open_regular_file(const char* path, std::string* why = nullptr);
+
+// A FILE that closes itself.
+struct FileCloser {
+    void operator()(FILE* file) const { std::fclose(file); }
+};
+using OwnedFile = std::unique_ptr<FILE, FileCloser>;
 
 // Who may read a file: its owner's and this program's user names ("uid N"
 // when a user has no name), and whether users other than its owner may read it.

@@ -45,10 +45,8 @@ int current_entry(SenderState& sender, const ScriptTable& script) {
 }
 
 void close_song(SenderState& sender) {
-    if (sender.song_file) fclose(sender.song_file);
-    if (sender.companion_file) fclose(sender.companion_file);
-    sender.song_file = nullptr;
-    sender.companion_file = nullptr;
+    sender.song_file.reset();
+    sender.companion_file.reset();
 }
 
 namespace {
@@ -166,10 +164,10 @@ FrameResult open_song(Services& services, SenderState& sender, const ScriptTable
 
     // A regular file only: a pipe named by mistake would hold the station in open().
     std::string why;
-    sender.song_file = open_regular_file(song, &why);
+    sender.song_file.reset(open_regular_file(song, &why));
     if (!sender.song_file) return skip_song(services, sender, script, index, song, why.c_str());
     SampleFileHeader song_header;
-    if (!read_sample_header(sender.song_file, song_header) || !song_header.magic_ok) {
+    if (!read_sample_header(sender.song_file.get(), song_header) || !song_header.magic_ok) {
         close_song(sender);
         return skip_song(services, sender, script, index, song, "not a compressed sample file");
     }
@@ -179,9 +177,9 @@ FrameResult open_song(Services& services, SenderState& sender, const ScriptTable
 
     char companion[SCRIPT_NAME_SIZE];
     companion_file_name(song, companion, sizeof companion);
-    sender.companion_file = open_regular_file(companion);
+    sender.companion_file.reset(open_regular_file(companion));
     if (!sender.companion_file) {
-        sender.companion_file = open_regular_file(song);
+        sender.companion_file.reset(open_regular_file(song));
         if (!sender.companion_file) {
             debug_trace(services, "File reading error %s\n", companion);
             close_song(sender);
@@ -190,7 +188,7 @@ FrameResult open_song(Services& services, SenderState& sender, const ScriptTable
         }
         debug_trace(services, "Cannot find %s, using %s\n", companion, song);
     }
-    if (fread(header, 1, sizeof header, sender.companion_file) != sizeof header)
+    if (fread(header, 1, sizeof header, sender.companion_file.get()) != sizeof header)
         debug_trace(services, "Short header in %s\n", companion);
 
     news.song_text = true;
@@ -226,26 +224,26 @@ int read_frame(FILE* file, int length, uint8_t* out) {
 // The next frame pair of the open song and its companion.
 void read_frame_pair(Services& services, SenderState& sender, int length) {
     int wanted = std::min(length, MAX_FILE_FRAME);
-    int got = read_frame(sender.song_file, length, sender.audio_frame);
+    int got = read_frame(sender.song_file.get(), length, sender.audio_frame);
     if (got < wanted) {
         debug_trace(services, "File reading error : %d != %d\n", got, wanted);
-        fseek(sender.song_file, 0, SEEK_END);
+        fseek(sender.song_file.get(), 0, SEEK_END);
     } else if (length > MAX_FILE_FRAME) {
         debug_trace(services, "Frame of %d bytes cut to %d\n", length, MAX_FILE_FRAME);
-        fseek(sender.song_file, 0, SEEK_END);
+        fseek(sender.song_file.get(), 0, SEEK_END);
     }
     // Only what was read goes out; the rest of the buffer is an older frame.
     sender.audio_length = got;
 
     int companion_length;
-    if (!read_length(sender.companion_file, &companion_length)) return;  // the last one goes again
+    if (!read_length(sender.companion_file.get(), &companion_length)) return;  // the last one goes again
     wanted = std::min(companion_length, MAX_FILE_FRAME);
-    got = read_frame(sender.companion_file, companion_length, sender.companion_frame);
+    got = read_frame(sender.companion_file.get(), companion_length, sender.companion_frame);
     if (got < wanted || companion_length > MAX_FILE_FRAME) {
         debug_trace(services, "File reading error (at %d): %d != %d\n",
-                    static_cast<int>(ftell(sender.companion_file)), got, wanted);
-        fseek(sender.song_file, 0, SEEK_END);
-        fseek(sender.companion_file, 0, SEEK_END);
+                    static_cast<int>(ftell(sender.companion_file.get())), got, wanted);
+        fseek(sender.song_file.get(), 0, SEEK_END);
+        fseek(sender.companion_file.get(), 0, SEEK_END);
     }
     sender.companion_length = got;
 }
@@ -271,18 +269,18 @@ FrameResult next_script_frame(Services& services, SenderState& sender, const Scr
             if (opened != FRAME_READY) return opened;
         }
         int length;
-        if (read_length(sender.song_file, &length)) {
+        if (read_length(sender.song_file.get(), &length)) {
             read_frame_pair(services, sender, length);
             return FRAME_READY;
         }
         const ScriptEntry& entry = script.entries[current_entry(sender, script)];
         ++sender.repeat_count;
         // A song without frames is not looped: each repeat would find its end at once.
-        bool has_frames = ftell(sender.song_file) > kSampleHeaderBytes;
+        bool has_frames = ftell(sender.song_file.get()) > kSampleHeaderBytes;
         if (sender.repeat_count < entry.count && has_frames) {
             debug_trace(services, "Looping     :      %s\n", entry.song);
-            fseek(sender.song_file, kSampleHeaderBytes, SEEK_SET);
-            fseek(sender.companion_file, kSampleHeaderBytes, SEEK_SET);
+            fseek(sender.song_file.get(), kSampleHeaderBytes, SEEK_SET);
+            fseek(sender.companion_file.get(), kSampleHeaderBytes, SEEK_SET);
             continue;
         }
         advance_entry(sender, script);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/safe_files.h"
 #include "platform/udp_socket.h"
 #include "wire/packet.h"
 
@@ -138,8 +139,8 @@ struct SenderState {
     // Entries whose song could not be opened this broadcast (told once each).
     std::vector<bool> unplayable;
     bool stop_asked = false;  // none of them can be played: the stop is posted
-    FILE* song_file = nullptr;
-    FILE* companion_file = nullptr;
+    OwnedFile song_file;
+    OwnedFile companion_file;
     // Live lists: ticks the entry on show (entry_index) has still to run,
     // and whether one is on show this broadcast.
     int picture_countdown = -1;
