@@ -29,7 +29,7 @@ TEST_F(IcecastDialog, shows_the_stored_keys_with_an_empty_rate_for_the_default) 
     view = icecast_view(ctx->state);
     EXPECT_EQ(view.format, 1);
     EXPECT_EQ(view.bitrate, "128");
-    EXPECT_EQ(icecast_bitrate_hint(1), "empty: 64 kbit/s");
+    EXPECT_EQ(icecast_bitrate_hint(1), "empty: 128 kbit/s");
 }
 
 TEST_F(IcecastDialog, ok_refuses_a_wrong_value_and_writes_nothing) {

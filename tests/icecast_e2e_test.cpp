@@ -241,7 +241,7 @@ TEST_F(IcecastOutput, live_tone_reaches_a_curl_listener_as_ogg_opus_with_the_sta
 
     std::string status = status_json();
     for (const char* field : {"\"server_name\":\"Icecast Station\"", "\"genre\":\"Jazz\"",
-                              "\"server_description\":\"Tones all day\"", "\"bitrate\":32"})
+                              "\"server_description\":\"Tones all day\"", "\"bitrate\":96"})
         EXPECT_NE(status.find(field), std::string::npos) << field << " in " << status;
     EXPECT_TRUE(wait_for_output("| Icecast on the air", 3000)) << station_output();
 }

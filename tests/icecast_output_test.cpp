@@ -102,8 +102,8 @@ TEST(IcecastSettings, every_key_is_checked_and_an_empty_url_means_no_output) {
             EXPECT_NE(problem.find(c.problem), std::string::npos) << problem;
         }
     }
-    EXPECT_EQ(icecast_default_bitrate(ICECAST_OPUS), 32);
-    EXPECT_EQ(icecast_default_bitrate(ICECAST_MP3), 64);
+    EXPECT_EQ(icecast_default_bitrate(ICECAST_OPUS), 96);
+    EXPECT_EQ(icecast_default_bitrate(ICECAST_MP3), 128);
 }
 
 struct IcecastStation : ::testing::Test {

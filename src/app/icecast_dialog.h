@@ -21,7 +21,7 @@ struct IcecastView {
     std::string bitrate;       // kbit/s; empty: the format's default
 };
 IcecastView icecast_view(const StationState& state);
-// "empty: 32 kbit/s" for the chosen format: what an empty bit rate means.
+// "empty: 96 kbit/s" for the chosen format: what an empty bit rate means.
 std::string icecast_bitrate_hint(int format);
 
 // A settings checker's problem in the dialog's words: each key becomes the

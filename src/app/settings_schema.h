@@ -242,7 +242,7 @@ inline constexpr SettingKey SETTING_KEYS[] = {
      .low = ICECAST_BITRATE_MIN, .high = ICECAST_BITRATE_MAX, .out_of_range = OutOfRange::kept,
      .unit = "kbit/s", .module = "icecast", .help = "the Icecast stream's bit rate",
      .field = [](SettingsRecord& s) -> SettingField { return &s.icecast.bitrate; },
-     .empty_means = "32 for Opus, 64 for MP3", .module_problem = icecast_bitrate_problem},
+     .empty_means = "96 for Opus, 128 for MP3", .module_problem = icecast_bitrate_problem},
 };
 
 // The index of `key`'s row, letter case ignored as the file ignores it; -1

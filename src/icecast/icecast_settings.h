@@ -10,8 +10,8 @@
 enum IcecastFormat { ICECAST_OPUS = 0, ICECAST_MP3 = 1 };
 
 constexpr const char* ICECAST_USER_DEFAULT = "source";
-constexpr int ICECAST_OPUS_BITRATE_DEFAULT = 32;  // kbit/s
-constexpr int ICECAST_MP3_BITRATE_DEFAULT = 64;
+constexpr int ICECAST_OPUS_BITRATE_DEFAULT = 96;  // kbit/s: near transparent
+constexpr int ICECAST_MP3_BITRATE_DEFAULT = 128;
 // What both encoders take at every sampling rate the station has.
 constexpr int ICECAST_BITRATE_MIN = 8;
 constexpr int ICECAST_BITRATE_MAX = 320;

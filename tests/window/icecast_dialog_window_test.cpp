@@ -44,9 +44,9 @@ TEST_F(IcecastDialogWindow, ok_stores_the_keys_the_operator_typed) {
         EXPECT_EQ(d.user->text(), "source");
         EXPECT_EQ(d.password->echoMode(), QLineEdit::Password);
         EXPECT_EQ(d.format->currentText(), "Ogg Opus");
-        EXPECT_EQ(d.bitrate_hint->text(), "empty: 32 kbit/s");
+        EXPECT_EQ(d.bitrate_hint->text(), "empty: 96 kbit/s");
         d.format->setCurrentIndex(1);
-        EXPECT_EQ(d.bitrate_hint->text(), "empty: 64 kbit/s");
+        EXPECT_EQ(d.bitrate_hint->text(), "empty: 128 kbit/s");
         d.url->setText(" http://127.0.0.1:8000/velmora.mp3 ");
         d.password->setText("hackme");
         d.bitrate->setText("96");
