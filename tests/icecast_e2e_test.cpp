@@ -31,6 +31,7 @@
 #include "support/child_process.h"
 #include "support/icecast_server.h"
 #include "support/temp_dir.h"
+#include "support/wav_bytes.h"
 #include "support/udp_loopback.h"
 
 namespace {
@@ -38,6 +39,8 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using Clock = std::chrono::steady_clock;
 using audio_measures::tone_level_db;
+using wav_bytes::Decoded;
+using wav_bytes::read_wav16;
 
 constexpr int kRate = 44100;
 constexpr int kStationPort = 34651;
@@ -46,37 +49,6 @@ constexpr int kRelayPort = 18462;
 // A server still starting refuses the first attempt; the retries 1, 2 and 4 s
 // later must fit, also on a loaded machine.
 constexpr int kFirstConnectMs = 20000;
-
-// Mono 16-bit WAV as opusdec and lame write it, as 8-bit samples (128 = silence).
-struct Decoded {
-    Bytes samples;
-    int rate = 0;
-};
-Decoded read_wav16(const std::string& bytes) {
-    Decoded d;
-    size_t at = 12;
-    int channels = 1;
-    while (at + 8 <= bytes.size()) {
-        std::string id = bytes.substr(at, 4);
-        uint32_t size;
-        memcpy(&size, bytes.data() + at + 4, 4);
-        at += 8;
-        if (id == "fmt " && at + 16 <= bytes.size()) {
-            channels = static_cast<uint8_t>(bytes[at + 2]);
-            memcpy(&d.rate, bytes.data() + at + 4, 4);
-        } else if (id == "data") {
-            size = static_cast<uint32_t>(std::min<size_t>(size, bytes.size() - at));
-            for (size_t i = 0; i + 2 * channels <= size; i += 2 * channels) {
-                int16_t v;
-                memcpy(&v, bytes.data() + at + i, 2);
-                d.samples.push_back(static_cast<uint8_t>((v >> 8) + 128));
-            }
-            break;
-        }
-        at += size + (size & 1);
-    }
-    return d;
-}
 
 // A listener comes in in the middle of a frame; a player looks for the
 // next frame, lame --decode needs to be given it. MPEG-1 layer III frames:

@@ -47,6 +47,8 @@ struct Context : Services {
     // Always among them: it starts with each broadcast when ICECAST_URL is
     // set then, and its status section says "off" while it is not.
     IcecastOutput& icecast = outputs.add(std::make_unique<IcecastOutput>(state.icecast));
+    // The listeners' web stream; on when WEB_LISTEN is set.
+    WebStream& web_stream = outputs.add(std::make_unique<WebStream>(state));
 
 };
 

@@ -374,6 +374,10 @@ void timer_step(Context& ctx, bool send) {
     end_stuck_stop(ctx);
     if (send) send_due_ticks(ctx);
 
+    if (!s.WEB_LISTEN.empty()) {
+        const bool on_air = ctx.sender.broadcast_state != BroadcastState::idle;
+        ctx.web_stream.set_udp_listeners(listener_load(ctx, ctx.listeners, on_air, nullptr));
+    }
     ++ctx.window.paint_ticks;
     ctx.host->invalidate(false);
     if (ctx.window.paint_ticks == 3 || ctx.window.paint_ticks == 8) {

@@ -148,6 +148,11 @@ void check_network_settings(const Context& ctx, SettingsReport& report) {
                             std::to_string(8 * s.TransferRate) +
                             " bits per second): every listener would be refused \"Busy\"",
                         false);
+    // A wrong WEB_LISTEN leaves the web page off; the UDP station runs on.
+    std::string web_address, web_problem;
+    int web_port = 0;
+    if (!s.WEB_LISTEN.empty() && !parse_web_listen(s.WEB_LISTEN, &web_address, &web_port, &web_problem))
+        add_key_problem(report, file, "WEB_LISTEN", web_problem + ": the web page stays off", false);
     // A wrong Icecast key leaves that output off; the UDP station runs on.
     const std::vector<IcecastProblem> problems = icecast_settings_problems(s.icecast);
     for (const IcecastProblem& problem : problems)

@@ -243,6 +243,14 @@ inline constexpr SettingKey SETTING_KEYS[] = {
      .unit = "kbit/s", .module = "icecast", .help = "the Icecast stream's bit rate",
      .field = [](SettingsRecord& s) -> SettingField { return &s.icecast.bitrate; },
      .empty_means = "96 for Opus, 128 for MP3", .module_problem = icecast_bitrate_problem},
+    {.key = "WEB_LISTEN", .type = SettingType::text, .high = WEB_LISTEN_MAX, .module = "stream",
+     .help = "where the listeners' web page and stream are served: `PORT` (every address) or "
+             "`ADDR:PORT`; empty: no web page",
+     .field = [](SettingsRecord& s) -> SettingField { return &s.WEB_LISTEN; }},
+    {.key = "WEB_BITRATE", .type = SettingType::whole, .default_number = WEB_BITRATE_DEFAULT,
+     .low = WEB_BITRATE_MIN, .high = WEB_BITRATE_MAX, .unit = "kbit/s", .module = "stream",
+     .help = "the bit rate of the web page's Ogg Opus stream",
+     .field = [](SettingsRecord& s) -> SettingField { return &s.WEB_BITRATE; }},
 };
 
 // The index of `key`'s row, letter case ignored as the file ignores it; -1

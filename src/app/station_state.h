@@ -13,12 +13,18 @@
 #include "icecast/icecast_settings.h"
 #include "media/picture_slots.h"
 #include "server/server_settings.h"
+#include "stream/web_stream.h"
 #include "web/directory_settings.h"
 
 constexpr const char* SETTINGS_SECTION = "VelmoraStation";
 constexpr const char* DEFAULT_SETTINGS_FILE = "lumo.ini";
 
-struct StationState : StreamRate, StationIdentity, ServerSettings, DirectorySettings, PictureSettings {
+struct StationState : StreamRate,
+                      StationIdentity,
+                      ServerSettings,
+                      DirectorySettings,
+                      PictureSettings,
+                      WebStreamSettings {
     std::string settings_file;  // resolved path of the settings file
     IcecastSettings icecast;
 

@@ -12,9 +12,7 @@
 #include <chrono>
 #include <cstring>
 
-#include "codec/decoder.h"
-#include "codec/edge_smoothing.h"
-#include "codec/super_block.h"
+#include "media/program_frames.h"
 #include "platform/http_probe.h"
 
 namespace {
@@ -38,48 +36,6 @@ constexpr const char* kStatusPage = "/status-json.xsl";
 // Pages of at most a quarter second (in 48 kHz units): a listener hears the
 // station soon, at a few bytes of page headers a second.
 constexpr int kOpusMuxingDelay = 12000;
-
-// ---- the program: frames back to samples --------------------------------
-
-// Collects the eight frames of a super-block (by seq) and gives back its
-// 16384 samples in time order with the chunk edges smoothed, as a listener
-// hears them. A frame that never came is silence.
-struct SuperBlockAssembly {
-    uint32_t base = 0;
-    int present = 0;  // bit n: frame base + n decoded
-    uint8_t frames[kFramesPerSuperBlock][kFrameSamples];
-    float steps[kFramesPerSuperBlock] = {};
-    uint8_t block[kSuperBlockSamples];
-};
-
-void finish_block(SuperBlockAssembly& a) {
-    for (int n = 0; n < kFramesPerSuperBlock; ++n)
-        if (!(a.present & 1 << n)) {
-            memset(a.frames[n], 128, kFrameSamples);
-            a.steps[n] = 0;
-        }
-    deinterleave_super_block(a.frames, a.block);
-    float chunk_steps[kSuperBlockSamples / kChunkSamples];
-    for (int c = 0; c < kSuperBlockSamples / kChunkSamples; ++c)
-        chunk_steps[c] = a.steps[c % kFramesPerSuperBlock];
-    smooth_chunk_edges(a.block, kSuperBlockSamples, chunk_steps);
-    a.present = 0;
-}
-
-void add_frame(SuperBlockAssembly& a, uint32_t seq, const uint8_t* frame, int length) {
-    uint32_t base = seq / kFramesPerSuperBlock * kFramesPerSuperBlock;
-    int n = static_cast<int>(seq - base);
-    a.base = base;
-    // A frame that does not decode is heard as silence: the mount keeps
-    // getting audio, or the server would drop the source.
-    if (decode_frame(frame, length, a.frames[n])) {
-        a.steps[n] = frame_sample_step(frame, length);
-    } else {
-        memset(a.frames[n], 128, kFrameSamples);
-        a.steps[n] = 0;
-    }
-    a.present |= 1 << n;
-}
 
 // ---- owners of the libraries' handles ---------------------------------
 
@@ -434,7 +390,7 @@ std::string item_text(const ProgramItem& item) {
 
 // Sends the program until the connection breaks or the station lets go.
 // Returns the reason the connection ended ("" when the station let go).
-std::string stream(IcecastShared& s, Connection& c, SuperBlockAssembly& assembly) {
+std::string stream(IcecastShared& s, Connection& c, ProgramFrameDecoder& frames) {
     static thread_local ProgramItem item;
     ssize_t backlog = 0;
     auto progress = Clock::now();
@@ -492,16 +448,8 @@ std::string stream(IcecastShared& s, Connection& c, SuperBlockAssembly& assembly
                 case ITEM_TITLE: change_title(c, item_text(item)); break;
                 case ITEM_SAMPLES: encode_samples(c, item.bytes, item.length); break;
                 case ITEM_FRAME:
-                    // A frame of the next super-block ends one that lost frames.
-                    if (assembly.present && item.seq / kFramesPerSuperBlock * kFramesPerSuperBlock != assembly.base) {
-                        finish_block(assembly);
-                        encode_samples(c, assembly.block, kSuperBlockSamples);
-                    }
-                    add_frame(assembly, item.seq, item.bytes, item.length);
-                    if (assembly.present == 0xFF) {
-                        finish_block(assembly);
-                        encode_samples(c, assembly.block, kSuperBlockSamples);
-                    }
+                    frames.add(item.seq, item.bytes, item.length,
+                               [&c](const uint8_t* samples, int count) { encode_samples(c, samples, count); });
                     break;
             }
             if (c.send_failed) return c.failure;
@@ -511,7 +459,7 @@ std::string stream(IcecastShared& s, Connection& c, SuperBlockAssembly& assembly
 
 // Connects, streams and reconnects until the station lets go.
 void serve(IcecastShared& s, const IcecastConfig& config) {
-    auto assembly = std::make_unique<SuperBlockAssembly>();
+    auto frames = std::make_unique<ProgramFrameDecoder>();
     Connection c;
     c.config = &config;
     std::string problem;
@@ -534,11 +482,11 @@ void serve(IcecastShared& s, const IcecastConfig& config) {
                                                           &c.status_target, &problem);
             discard_waiting_audio(s, &title);
             c.title = title;
-            assembly->present = 0;
+            frames->reset();  // a part-block from before the break is not heard
             report(s, ICECAST_EVENT_ON_AIR, "");
             retry_ms = ICECAST_FIRST_RETRY_MS;
             refused_told = in_use_told = refusal_seen = false;
-            problem = stream(s, c, *assembly);
+            problem = stream(s, c, *frames);
             title = c.title;
             disconnect(c);
             if (problem.empty()) break;  // the station let go

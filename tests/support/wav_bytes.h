@@ -1,8 +1,11 @@
 #pragma once
 // Builds RIFF WAVE files byte by byte for tests of the WAV reader.
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <string>
+#include <vector>
 
 namespace wav_bytes {
 
@@ -37,6 +40,38 @@ inline std::string riff(const std::string& chunks) {
 // A plain PCM file.
 inline std::string pcm(uint32_t rate, int channels, int bits, const std::string& data) {
     return riff(chunk("fmt ", format(1, channels, rate, bits)) + chunk("data", data));
+}
+
+// A 16-bit WAV as opusdec and lame write it, its first channel as 8-bit
+// samples (128 = silence).
+struct Decoded {
+    std::vector<uint8_t> samples;
+    int rate = 0;
+};
+inline Decoded read_wav16(const std::string& bytes) {
+    Decoded d;
+    size_t at = 12;
+    int channels = 1;
+    while (at + 8 <= bytes.size()) {
+        std::string id = bytes.substr(at, 4);
+        uint32_t size;
+        memcpy(&size, bytes.data() + at + 4, 4);
+        at += 8;
+        if (id == "fmt " && at + 16 <= bytes.size()) {
+            channels = static_cast<uint8_t>(bytes[at + 2]);
+            memcpy(&d.rate, bytes.data() + at + 4, 4);
+        } else if (id == "data") {
+            size = static_cast<uint32_t>(std::min<size_t>(size, bytes.size() - at));
+            for (size_t i = 0; i + 2 * channels <= size; i += 2 * channels) {
+                int16_t v;
+                memcpy(&v, bytes.data() + at + i, 2);
+                d.samples.push_back(static_cast<uint8_t>((v >> 8) + 128));
+            }
+            break;
+        }
+        at += size + (size & 1);
+    }
+    return d;
 }
 
 }  // namespace wav_bytes

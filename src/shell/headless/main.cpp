@@ -33,6 +33,7 @@
 #include "shell/headless/headless_host.h"
 #include "shell/headless/station_options.h"
 #include "shell/headless/status_server.h"
+#include "shell/common/web_server.h"
 #include "platform/registry.h"
 #include "web/directory.h"
 #include "web/proxy_settings.h"
@@ -227,12 +228,33 @@ int main(int argc, char** argv) {
                 report.errors(), report.errors() == 1 ? "" : "s", settings_file.c_str());
         return 1;
     }
+    // The listeners' page, bound before the station starts: a port in use
+    // ends the start with its reason.
+    if (!o.web.empty()) ctx->state.WEB_LISTEN = o.web;
+    WebServer web_server(ctx->web_stream.feed());
+    std::string web_address, web_problem;
+    int web_port = 0;
+    if (!ctx->state.WEB_LISTEN.empty()) {
+        if (!parse_web_listen(ctx->state.WEB_LISTEN, &web_address, &web_port, &web_problem)) {
+            fprintf(stderr, "velmora-station: %s\n", web_problem.c_str());
+            return 1;
+        }
+        if (!web_server.listen(QHostAddress(QString::fromStdString(web_address)),
+                               static_cast<quint16>(web_port), web_problem)) {
+            fprintf(stderr, "velmora-station: the listeners' page cannot use %s port %d: %s\n",
+                    web_address.c_str(), web_port, web_problem.c_str());
+            return 1;
+        }
+    }
     printf("[%s] settings %s, station port %d\n", PROGRAM_TITLE,
            ctx->state.settings_file.c_str(), ctx->state.STATION_PORT);
     if (locked > 0) printf("[%s] lock file %s\n", PROGRAM_TITLE, lock.path.c_str());
     if (!o.status_http.empty())
         printf("[%s] status on %s (also status.json and metrics)\n", PROGRAM_TITLE,
                status_server.url().c_str());
+    if (!ctx->state.WEB_LISTEN.empty())
+        printf("[%s] listeners' page on %s (stream /listen.opus)\n", PROGRAM_TITLE,
+               web_server.url().c_str());
     if (needs_station_info)
         printf("[%s] hint: the settings name no StationLocation; set StationName, "
                "StationLocation and the other station details in %s\n",

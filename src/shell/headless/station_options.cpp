@@ -1,5 +1,7 @@
 #include "shell/headless/station_options.h"
 
+#include "stream/web_stream.h"
+
 #include "shell/capture/capture_source.h"
 
 bool parse_status_address(const std::string& text, QHostAddress& host, quint16& port) {
@@ -40,6 +42,10 @@ ParseOutcome parse_station_options(const QStringList& arguments, StationOptions&
                                       "serves the station's status over HTTP: /status.json,\n"
                                       "/metrics (Prometheus) and / (a page), on 127.0.0.1\n"
                                       "unless ADDR is given (0.0.0.0 for every address)");
+    const auto web = line.add({"web"}, "[ADDR:]PORT",
+                              "serves the listeners' page and stream (/, /listen.opus,\n"
+                              "/now.json, /events, /picture.png) on PORT of every address\n"
+                              "or of ADDR (instead of WEB_LISTEN)");
     const auto capture = line.add({"capture"}, "SOURCE",
                                   "broadcast live from SOURCE: default (the sound card),\n"
                                   "a WAV file (looped), - (raw unsigned 8-bit mono at the\n"
@@ -107,6 +113,14 @@ ParseOutcome parse_station_options(const QStringList& arguments, StationOptions&
         if (!parse_status_address(o.status_http, o.status_host, o.status_port))
             return line.wrong("--status-http takes [ADDR:]PORT (PORT 1 to 65535, an IPv6 ADDR in "
                               "brackets), not " + o.status_http);
+    }
+    if (line.is_set(web)) {
+        o.web = line.value(web);
+        std::string address, problem;
+        int port = 0;
+        if (!parse_web_listen(o.web, &address, &port, &problem))
+            return line.wrong("--web takes PORT or ADDR:PORT (a dotted address, PORT 1 to 65535), not " +
+                              o.web);
     }
     if (line.is_set(capture)) {
         o.capture = line.value(capture);

@@ -19,6 +19,8 @@ struct StationOptions {
     std::string status_http;
     QHostAddress status_host;
     quint16 status_port = 0;
+    // --web: the listeners' page and stream, instead of WEB_LISTEN.
+    std::string web;
     bool list_categories = false;
     bool check = false;
     // --settings-reference markdown|man: the settings list the README and
