@@ -477,7 +477,6 @@ int main(int argc, char** argv) {
     timer.start(kFeedMs);
     app.exec();
     readable.setEnabled(false);
-    run.player.stop();
 
     Listener& l = run.l;
     listener_close(l);
@@ -491,6 +490,10 @@ int main(int argc, char** argv) {
            "pictures %d\n",
            l.audio_packets, l.probes, l.audio.gaps, l.audio.recovered, l.audio.lost, l.audio.late,
            run.player.playout().underruns, run.pictures_saved);
-    if (run.status != 0) return run.status;
-    return l.admitted ? 0 : 1;
+    // The sound output is left to the system to close: Qt's stop of it
+    // aborted the program now and then at this point (its connection to the
+    // sound server already gone), after everything above was done.
+    fflush(stdout);
+    fflush(stderr);
+    std::_Exit(run.status != 0 ? run.status : l.admitted ? 0 : 1);
 }
