@@ -245,7 +245,6 @@ void WebStream::stop_encoder() {
 }
 
 void WebStream::queue(Item item) {
-    if (!queue_) return;
     {
         std::lock_guard<std::mutex> lock(queue_->mutex);
         if (queue_->items.size() >= static_cast<size_t>(WEB_QUEUE_ITEMS)) {
@@ -257,12 +256,14 @@ void WebStream::queue(Item item) {
     queue_->wake.notify_one();
 }
 
+// Without a running encoder (no WEB_LISTEN) nothing is copied: these run
+// for every frame and every captured block.
 void WebStream::program_frame(uint32_t seq, const uint8_t* frame, int length) {
-    queue(Item{true, seq, std::vector<uint8_t>(frame, frame + length)});
+    if (queue_) queue(Item{true, seq, std::vector<uint8_t>(frame, frame + length)});
 }
 
 void WebStream::program_samples(const uint8_t* samples, int count) {
-    queue(Item{false, 0, std::vector<uint8_t>(samples, samples + count)});
+    if (queue_) queue(Item{false, 0, std::vector<uint8_t>(samples, samples + count)});
 }
 
 void WebStream::title(const char* text) {
