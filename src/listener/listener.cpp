@@ -259,7 +259,11 @@ void listener_poll(Listener& l, uint32_t now_ms) {
         int from_len = sizeof from;
         const int n = udp_receive_from(l.socket.fd(), bytes, sizeof bytes, &from, &from_len);
         if (n < 0) break;
+        const size_t notes_before = l.notes.size();
         listener_receive(l, bytes, n, from, now_ms);
+        // A join may bring another rate or stream: the caller takes it (and
+        // what the old stream left) before the audio that follows it.
+        if (l.notes.size() > notes_before && l.notes.back().kind == kNoteJoined) break;
     }
     if (l.refused) return;
     if (!l.admitted && now_ms - l.last_join_ms > kJoinRetryMs) join(l, now_ms);
