@@ -276,6 +276,13 @@ TEST_F(IcecastStation, a_server_that_is_not_there_is_reported_through_the_host) 
 
 // A listening TCP socket on 127.0.0.1 and an ephemeral port; its accepted
 // connections get a receive buffer of `receive_buffer` bytes when given.
+// A captured block as the live pump hands it to the outputs.
+ProgramAudio wide(const uint8_t (&block)[2048]) {
+    static std::vector<int16_t> samples;
+    widen_samples(block, 2048, samples);
+    return {samples.data(), 2048, 1, 16000};
+}
+
 int tcp_server_on_loopback(int* port, int receive_buffer = 0) {
     int server = socket(AF_INET, SOCK_STREAM, 0);
     if (receive_buffer > 0) setsockopt(server, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
@@ -329,7 +336,7 @@ TEST_F(IcecastStation, a_hanging_server_never_holds_up_the_station) {
     ASSERT_TRUE(read_request_head(connection, 5000)) << "the worker sent no request";
     uint8_t block[2048] = {};
     auto start = Clock::now();
-    for (int i = 0; i < 500; ++i) icecast_program_samples(*ctx, ctx->icecast, block, sizeof block);
+    for (int i = 0; i < 500; ++i) ctx->icecast.program_audio(wide(block));
     icecast_program_title(*ctx, ctx->icecast, "A song");
     icecast_stop(*ctx, ctx->icecast);
     EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(100));
@@ -380,7 +387,7 @@ TEST_F(IcecastStation, a_server_that_stops_reading_is_told_as_lost) {
     auto deadline = Clock::now() + std::chrono::seconds(25);
     while (Clock::now() < deadline && (states.empty() || states.back() != "reconnecting")) {
         auto before = Clock::now();
-        icecast_program_samples(*ctx, ctx->icecast, block, sizeof block);
+        ctx->icecast.program_audio(wide(block));
         longest_call = std::max(longest_call, Clock::now() - before);
         if (host.output_events_posted.exchange(0) > 0) {
             on_icecast_event(*ctx, ctx->icecast);

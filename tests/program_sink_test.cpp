@@ -46,10 +46,11 @@ struct RecordingSink final : ProgramSink {
         heard.push_back("frame of song " + std::to_string(length > 0 ? frame[0] : -1));
         seqs.push_back(seq);
     }
-    void program_samples(const uint8_t* samples, int count) override {
+    void program_audio(const ProgramAudio& audio) override {
         ++audio_calls;
-        heard.push_back("samples " + std::to_string(count));
-        last_samples.assign(samples, samples + count);
+        heard.push_back("samples " + std::to_string(audio.frames) + " x" + std::to_string(audio.channels) +
+                        " at " + std::to_string(audio.rate));
+        last_samples.assign(audio.samples, audio.samples + audio.frames * audio.channels);
     }
     void title(const char* text) override { heard.push_back(std::string("title ") + text); }
     void picture(const PictureSlot& picture) override {
@@ -69,7 +70,7 @@ struct RecordingSink final : ProgramSink {
     }
 
     std::vector<uint32_t> seqs;
-    std::vector<uint8_t> last_samples;
+    std::vector<int16_t> last_samples;
 };
 
 // The log with each run of equal lines written once.
@@ -189,12 +190,12 @@ TEST_F(ProgramSinkTest, a_live_broadcast_reaches_an_output_with_the_captured_sam
     EXPECT_EQ(outputs_line(*ctx), "Recorder recording (3 blocks)");
     // What the listeners hear, no script frame besides: the ramp itself.
     ASSERT_EQ(recorder.last_samples.size(), 2048u);
-    EXPECT_EQ(recorder.last_samples[0], 0);
-    EXPECT_EQ(recorder.last_samples[2047], 255);
+    EXPECT_EQ(recorder.last_samples[0], -128 * 256);
+    EXPECT_EQ(recorder.last_samples[2047], 127 * 256);
     on_command(*ctx, Command::start_stop);
     finish_stop(*ctx);  // what the sender does once the ring has drained
     EXPECT_EQ(ctx->sender.broadcast_state, BroadcastState::idle);
-    EXPECT_EQ(runs(heard), (std::vector<std::string>{"started", "samples 2048", "stopped"}));
+    EXPECT_EQ(runs(heard), (std::vector<std::string>{"started", "samples 2048 x1 at 16000", "stopped"}));
 }
 
 }  // namespace

@@ -62,8 +62,9 @@ int send_encoded(Connection& c, const unsigned char* bytes, size_t size);
 struct Encoder {
     OpusEncoder opus;
     LameEncoder lame;
-    std::vector<unsigned char> mp3;  // LAME's output, sized once
-    std::vector<short> pcm;
+    std::vector<unsigned char> mp3;  // LAME's output
+    std::vector<int16_t> pcm, wide;
+    std::unique_ptr<ProgramResampler> resampler;  // to the stream's rate and channels
 };
 
 struct Connection {
@@ -134,7 +135,7 @@ int open_encoder(Connection& c, std::string* problem) {
         OpusComments comments = title_comments(c.title);
         int error = 0;
         e.opus.reset(ope_encoder_create_callbacks(&callbacks, &c, comments.get(),
-                                                  config.sampling_rate, 1, 0, &error));
+                                                  PROGRAM_OUTPUT_RATE, config.channels, 0, &error));
         if (!e.opus) {
             *problem = std::string("the Opus encoder refused: ") + ope_strerror(error);
             return 0;
@@ -143,6 +144,7 @@ int open_encoder(Connection& c, std::string* problem) {
         ope_encoder_ctl(e.opus.get(), OPE_SET_MUXING_DELAY(kOpusMuxingDelay));
         // libopusenc looks 2 s ahead by default: that long behind the station.
         ope_encoder_ctl(e.opus.get(), OPE_SET_DECISION_DELAY(0));
+        e.resampler = std::make_unique<ProgramResampler>(PROGRAM_OUTPUT_RATE, config.channels);
         return 1;
     }
     e.lame.reset(lame_init());
@@ -151,18 +153,19 @@ int open_encoder(Connection& c, std::string* problem) {
         return 0;
     }
     lame_global_flags* lame = e.lame.get();
-    lame_set_in_samplerate(lame, config.sampling_rate);
-    lame_set_num_channels(lame, 1);
-    lame_set_mode(lame, MONO);
+    lame_set_in_samplerate(lame, PROGRAM_OUTPUT_RATE);
+    lame_set_num_channels(lame, config.channels);
+    lame_set_mode(lame, config.channels == 2 ? JOINT_STEREO : MONO);
     lame_set_brate(lame, config.bitrate);
     lame_set_quality(lame, 7);  // fast: the station's CPU is for its listeners
     if (lame_init_params(lame) < 0) {
         e.lame.reset();
         *problem = "the MP3 encoder refused " + std::to_string(config.bitrate) + " kbit/s at " +
-                   std::to_string(config.sampling_rate) + " Hz";
+                   std::to_string(PROGRAM_OUTPUT_RATE) + " Hz";
         return 0;
     }
-    e.mp3.resize(kSuperBlockSamples * 5 / 4 + 7200);  // LAME's worst case for one call
+    e.mp3.resize(7200);  // LAME's worst case for a flush
+    e.resampler = std::make_unique<ProgramResampler>(PROGRAM_OUTPUT_RATE, config.channels);
     if (!c.title.empty()) set_mp3_title(c);
     return 1;
 }
@@ -183,21 +186,33 @@ void close_encoder(Connection& c) {
 
 // The encoder starts with the first audio after connecting, so that the
 // stream's first headers already carry the title that precedes it.
-void encode_samples(Connection& c, const uint8_t* samples, int count) {
+void encode_audio(Connection& c, const ProgramAudio& audio) {
     Encoder& e = c.encoder;
     if (!e.opus && !e.lame && !open_encoder(c, &c.failure)) {
         c.send_failed = true;
         return;
     }
-    e.pcm.resize(static_cast<size_t>(count));
-    for (int i = 0; i < count; ++i) e.pcm[i] = static_cast<short>((samples[i] - 128) * 256);
+    e.pcm.clear();
+    e.resampler->convert(audio, e.pcm);
+    const int channels = e.resampler->channels();
+    const int count = static_cast<int>(e.pcm.size()) / channels;
+    if (count == 0) return;
     if (e.opus) {
         ope_encoder_write(e.opus.get(), e.pcm.data(), count);
     } else if (e.lame) {
-        int bytes = lame_encode_buffer(e.lame.get(), e.pcm.data(), nullptr, count, e.mp3.data(),
-                                       static_cast<int>(e.mp3.size()));
+        e.mp3.resize(static_cast<size_t>(count) * 5 / 4 + 7200);  // LAME's worst case for one call
+        const int room = static_cast<int>(e.mp3.size());
+        int bytes = channels == 2
+                        ? lame_encode_buffer_interleaved(e.lame.get(), e.pcm.data(), count, e.mp3.data(), room)
+                        : lame_encode_buffer(e.lame.get(), e.pcm.data(), nullptr, count, e.mp3.data(), room);
         if (bytes > 0) send_encoded(c, e.mp3.data(), static_cast<size_t>(bytes));
     }
+}
+
+// Decoded codec frames: 8-bit at the station's sampling rate.
+void encode_decoded(Connection& c, const uint8_t* samples, int count) {
+    widen_samples(samples, count, c.encoder.wide);
+    encode_audio(c, {c.encoder.wide.data(), count, 1, c.config->sampling_rate});
 }
 
 // A new song: Ogg Opus starts a chained stream whose tags carry the title;
@@ -274,10 +289,10 @@ ShoutHandle make_shout(const IcecastConfig& config, std::string* problem) {
     set_meta(shout, SHOUT_META_DESCRIPTION, config.description);
     set_meta(shout, SHOUT_META_URL, config.url);
     set_meta(shout, SHOUT_META_GENRE, config.genre);
-    std::string rate = std::to_string(config.sampling_rate);
+    std::string rate = std::to_string(PROGRAM_OUTPUT_RATE);
     std::string bitrate = std::to_string(config.bitrate);
     ignored = shout_set_audio_info(shout, SHOUT_AI_SAMPLERATE, rate.c_str());
-    ignored = shout_set_audio_info(shout, SHOUT_AI_CHANNELS, "1");
+    ignored = shout_set_audio_info(shout, SHOUT_AI_CHANNELS, config.channels == 2 ? "2" : "1");
     ignored = shout_set_audio_info(shout, SHOUT_AI_BITRATE, bitrate.c_str());
     return handle;
 }
@@ -366,6 +381,8 @@ bool take_item(IcecastShared& s, ProgramItem& item, std::string* title_first) {
     item.kind = oldest.kind;
     item.seq = oldest.seq;
     item.length = oldest.length;
+    item.channels = oldest.channels;
+    item.rate = oldest.rate;
     memcpy(item.bytes, oldest.bytes, static_cast<size_t>(oldest.length));
     s.head = (s.head + 1) % PROGRAM_QUEUE_ITEMS;
     --s.count;
@@ -446,10 +463,15 @@ std::string stream(IcecastShared& s, Connection& c, ProgramFrameDecoder& frames)
             if (!have) break;
             switch (item.kind) {
                 case ITEM_TITLE: change_title(c, item_text(item)); break;
-                case ITEM_SAMPLES: encode_samples(c, item.bytes, item.length); break;
+                case ITEM_AUDIO: {
+                    int16_t samples[PROGRAM_ITEM_BYTES / 2];
+                    memcpy(samples, item.bytes, static_cast<size_t>(item.length));
+                    encode_audio(c, {samples, item.length / 2 / item.channels, item.channels, item.rate});
+                    break;
+                }
                 case ITEM_FRAME:
                     frames.add(item.seq, item.bytes, item.length,
-                               [&c](const uint8_t* samples, int count) { encode_samples(c, samples, count); });
+                               [&c](const uint8_t* samples, int count) { encode_decoded(c, samples, count); });
                     break;
             }
             if (c.send_failed) return c.failure;
@@ -597,29 +619,58 @@ IcecastLink::~IcecastLink() {
 
 bool icecast_link_running(const IcecastLink& link) { return link.shared != nullptr; }
 
+namespace {
+
+// Puts one item at the queue's end; a full queue lets its oldest go.
+// Called with the queue's lock held.
+void push_item(IcecastShared& s, int kind, uint32_t seq, const uint8_t* bytes, int length,
+               int channels, int rate) {
+    if (s.count == PROGRAM_QUEUE_ITEMS) {
+        ProgramItem& oldest = s.items[s.head];
+        if (oldest.kind == ITEM_TITLE) {
+            s.dropped_title = item_text(oldest);
+            s.dropped_title_waiting = true;
+        } else {
+            ++s.dropped_items;
+        }
+        s.head = (s.head + 1) % PROGRAM_QUEUE_ITEMS;
+        --s.count;
+    }
+    ProgramItem& item = s.items[(s.head + s.count) % PROGRAM_QUEUE_ITEMS];
+    item.kind = kind;
+    item.seq = seq;
+    item.length = length;
+    item.channels = channels;
+    item.rate = rate;
+    memcpy(item.bytes, bytes, static_cast<size_t>(length));
+    ++s.count;
+}
+
+}  // namespace
+
 void queue_program_item(IcecastLink& link, int kind, uint32_t seq, const uint8_t* bytes, int length) {
     if (!link.shared) return;
     IcecastShared& s = *link.shared;
-    length = std::clamp(length, 0, PROGRAM_ITEM_BYTES);
     {
         std::lock_guard<std::mutex> lock(s.mutex);
-        if (s.count == PROGRAM_QUEUE_ITEMS) {
-            ProgramItem& oldest = s.items[s.head];
-            if (oldest.kind == ITEM_TITLE) {
-                s.dropped_title = item_text(oldest);
-                s.dropped_title_waiting = true;
-            } else {
-                ++s.dropped_items;
-            }
-            s.head = (s.head + 1) % PROGRAM_QUEUE_ITEMS;
-            --s.count;
+        push_item(s, kind, seq, bytes, std::clamp(length, 0, PROGRAM_ITEM_BYTES), 1, 0);
+    }
+    s.wake.notify_one();
+}
+
+void queue_program_audio(IcecastLink& link, const ProgramAudio& audio) {
+    if (!link.shared || audio.channels < 1 || audio.channels > 2 || audio.rate <= 0) return;
+    IcecastShared& s = *link.shared;
+    const int frame_bytes = 2 * audio.channels;
+    const int frames_per_item = PROGRAM_ITEM_BYTES / frame_bytes;
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        for (int at = 0; at < audio.frames; at += frames_per_item) {
+            const int frames = std::min(frames_per_item, audio.frames - at);
+            push_item(s, ITEM_AUDIO, 0,
+                      reinterpret_cast<const uint8_t*>(audio.samples + static_cast<size_t>(at) * audio.channels),
+                      frames * frame_bytes, audio.channels, audio.rate);
         }
-        ProgramItem& item = s.items[(s.head + s.count) % PROGRAM_QUEUE_ITEMS];
-        item.kind = kind;
-        item.seq = seq;
-        item.length = length;
-        memcpy(item.bytes, bytes, static_cast<size_t>(length));
-        ++s.count;
     }
     s.wake.notify_one();
 }

@@ -19,12 +19,14 @@
 #include <vector>
 
 #include "icecast/icecast_settings.h"
+#include "media/program_audio.h"
 
 // Room for a codec frame (at most 5 + 6145 bytes, read at most 5000), for
-// a captured block (2048 samples) and for a song text (768 characters).
-constexpr int PROGRAM_ITEM_BYTES = 5120;
-// About 3 s at 44100 Hz, 12 s at 11025 Hz: the worker's slack while the
-// server is slow; past it the oldest audio goes.
+// a song text (768 characters) and for 4096 samples of 16-bit stereo; longer
+// audio takes several items.
+constexpr int PROGRAM_ITEM_BYTES = 16384;
+// About 6 s of 44100 Hz stereo, more of mono or codec frames: the worker's
+// slack while the server is slow; past it the oldest audio goes.
 constexpr int PROGRAM_QUEUE_ITEMS = 64;
 
 constexpr int ICECAST_FIRST_RETRY_MS = 1000;
@@ -33,14 +35,15 @@ constexpr int ICECAST_REFUSED_RETRY_MS = 30000;
 
 enum ProgramItemKind {
     ITEM_FRAME,    // one codec frame of the script (decoded by the worker)
-    ITEM_SAMPLES,  // captured 8-bit samples (live)
+    ITEM_AUDIO,    // 16-bit samples at their source's rate and channels
     ITEM_TITLE,    // the song text from here on
 };
 
 struct ProgramItem {
     int kind = ITEM_FRAME;
     uint32_t seq = 0;  // of a frame: where it belongs in its super-block
-    int length = 0;
+    int length = 0;    // bytes
+    int channels = 1, rate = 0;  // of audio
     uint8_t bytes[PROGRAM_ITEM_BYTES];
 };
 
@@ -49,7 +52,8 @@ struct IcecastConfig {
     std::string user, password;
     int format = ICECAST_OPUS;
     int bitrate = ICECAST_OPUS_BITRATE_DEFAULT;  // kbit/s
-    int sampling_rate = 16000;
+    int sampling_rate = 16000;  // of the codec frames
+    int channels = 1;           // of the stream (at PROGRAM_OUTPUT_RATE)
     // The stream information the server lists.
     std::string name, description, url, genre;
 };
@@ -125,6 +129,8 @@ bool icecast_link_running(const IcecastLink& link);
 // Queues one item; when the queue is full the oldest audio goes. Never blocks
 // on the worker (only on the queue's lock, held for a copy).
 void queue_program_item(IcecastLink& link, int kind, uint32_t seq, const uint8_t* bytes, int length);
+// Queues audio in items of whole sample frames, as queue_program_item does.
+void queue_program_audio(IcecastLink& link, const ProgramAudio& audio);
 // Audio items the full queue has let go so far.
 int64_t dropped_program_items(const IcecastLink& link);
 // The events since the last call, and how many audio items were dropped.

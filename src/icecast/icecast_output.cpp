@@ -70,6 +70,7 @@ int icecast_start(Services& services, IcecastOutput& icecast, const ProgramInfo&
     config.format = parse_icecast_format(settings.format);
     config.bitrate = settings.bitrate ? settings.bitrate : icecast_default_bitrate(config.format);
     config.sampling_rate = program.sampling_rate;
+    config.channels = program.channels == 2 ? 2 : 1;
     config.name = program.station.StationName;
     config.description = program.station.WWW_DESC;
     config.url = program.station.WWW_URL;
@@ -100,11 +101,6 @@ void icecast_stop(Services& services, IcecastOutput& icecast) {
 void icecast_program_frame(Services&, IcecastOutput& icecast, uint32_t seq, const uint8_t* frame,
                            int length) {
     icecast.program_frame(seq, frame, length);
-}
-
-void icecast_program_samples(Services&, IcecastOutput& icecast, const uint8_t* samples,
-                             int count) {
-    icecast.program_samples(samples, count);
 }
 
 void icecast_program_title(Services&, IcecastOutput& icecast, const char* text) {
@@ -178,9 +174,7 @@ void IcecastOutput::program_frame(uint32_t seq, const uint8_t* frame, int length
     queue_program_item(link, ITEM_FRAME, seq, frame, length);
 }
 
-void IcecastOutput::program_samples(const uint8_t* samples, int count) {
-    queue_program_item(link, ITEM_SAMPLES, 0, samples, count);
-}
+void IcecastOutput::program_audio(const ProgramAudio& audio) { queue_program_audio(link, audio); }
 
 void IcecastOutput::title(const char* text) {
     if (!icecast_link_running(link) || this->title_sent == text) return;

@@ -35,7 +35,7 @@ struct IcecastOutput final : ProgramSink {
     std::string name() const override { return "Icecast"; }
     bool started(Services& services, const ProgramInfo& program) override;
     void program_frame(uint32_t seq, const uint8_t* frame, int length) override;
-    void program_samples(const uint8_t* samples, int count) override;
+    void program_audio(const ProgramAudio& audio) override;
     void title(const char* text) override;
     void picture(const PictureSlot&) override {}  // a stream without pictures
     void stopped(Services& services) override;
@@ -55,9 +55,6 @@ void icecast_stop(Services& services, IcecastOutput& icecast);
 // A codec frame of the script as sent with `seq` (decoded by the worker).
 void icecast_program_frame(Services& services, IcecastOutput& icecast, uint32_t seq,
                            const uint8_t* frame, int length);
-// Captured samples (8-bit, 128 = silence) at the sampling rate.
-void icecast_program_samples(Services& services, IcecastOutput& icecast, const uint8_t* samples,
-                             int count);
 // The song text from the next audio on; a text equal to the last is ignored.
 void icecast_program_title(Services& services, IcecastOutput& icecast, const char* text);
 

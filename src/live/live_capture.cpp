@@ -172,7 +172,8 @@ void pump_block(Services& services, LiveCapture& cap, LiveRing& ring, CodecState
 
     convert_buffer(s, cap, data, recorded, capture_rate);
     cap.peak_level = block_peak(cap.block);
-    outputs.program_samples(cap.block, kFrameSamples);
+    for (int i = 0; i < kFrameSamples; ++i) cap.wide[i] = static_cast<int16_t>((cap.block[i] - 128) * 256);
+    outputs.program_audio({cap.wide, kFrameSamples, 1, s.SamplingRate});
     for (int k = 0; k < LIVE_BANK_PACKETS; ++k)
         memcpy(cap.banks[cap.write_bank][k] + kChunkSamples * cap.slot, cap.block + kChunkSamples * k, kChunkSamples);
 

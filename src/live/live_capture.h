@@ -40,6 +40,7 @@ struct LiveCapture {
     int lengths[CAPTURE_BUFFERS] = {};
 
     uint8_t block[kFrameSamples] = {};  // the last block at the sampling rate
+    int16_t wide[kFrameSamples] = {};   // the block as the outputs take it
     // Two banks of eight packets: one being written block by block (its slice
     // `slot` of every packet), the other being encoded one packet per block.
     uint8_t banks[2][LIVE_BANK_PACKETS][kFrameSamples] = {};

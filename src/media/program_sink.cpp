@@ -9,8 +9,8 @@ void ProgramSinks::program_frame(uint32_t seq, const uint8_t* frame, int length)
     for (auto& sink : outputs) sink->program_frame(seq, frame, length);
 }
 
-void ProgramSinks::program_samples(const uint8_t* samples, int count) {
-    for (auto& sink : outputs) sink->program_samples(samples, count);
+void ProgramSinks::program_audio(const ProgramAudio& audio) {
+    for (auto& sink : outputs) sink->program_audio(audio);
 }
 
 void ProgramSinks::title(const char* text) {

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "media/program_audio.h"
+
 struct PictureSlot;
 struct Services;
 struct StationIdentity;
@@ -18,8 +20,11 @@ struct StationIdentity;
 // What every output is told of the program as a broadcast starts.
 struct ProgramInfo {
     const StationIdentity& station;  // its name, description, web address
-    int sampling_rate = 0;           // of the program's samples and frames
+    int sampling_rate = 0;           // of the program's codec frames
     std::string settings_file;       // an output's relative file names start from its folder
+    // Of the outputs' streams: 2 when the program is stereo (a stereo
+    // capture, a script with a stereo source), else 1.
+    int channels = 1;
 };
 
 // One value of an output's status section (the status report's JSON,
@@ -44,10 +49,12 @@ public:
     // A broadcast starts: the output reads its settings now. False when it
     // told the operator why it stays off; the broadcast goes on without it.
     virtual bool started(Services& services, const ProgramInfo& program) = 0;
-    // One codec frame of the script as sent with `seq`.
+    // One codec frame of the script as sent with `seq`: the program where
+    // no better source exists (the output decodes it).
     virtual void program_frame(uint32_t seq, const uint8_t* frame, int length) = 0;
-    // Captured samples (8-bit, 128 = silence) at the sampling rate: the live program.
-    virtual void program_samples(const uint8_t* samples, int count) = 0;
+    // The program at its source's own rate and channels: the capture in
+    // live feed, a song's source WAV in script feed.
+    virtual void program_audio(const ProgramAudio& audio) = 0;
     // The song text from the next audio on, each time the listeners get it.
     virtual void title(const char* text) = 0;
     // The main picture, each time the listeners are told of it; an empty
@@ -82,7 +89,7 @@ struct ProgramSinks {
 
     void started(Services& services, const ProgramInfo& program);
     void program_frame(uint32_t seq, const uint8_t* frame, int length);
-    void program_samples(const uint8_t* samples, int count);
+    void program_audio(const ProgramAudio& audio);
     void title(const char* text);
     void picture(const PictureSlot& picture);
     void stopped(Services& services);

@@ -135,13 +135,13 @@ int close_pages(void*) { return 0; }
 
 template <typename Queue>
 void run_encoder(std::shared_ptr<Queue> queue, std::shared_ptr<WebStreamFeed> feed,
-                 int sampling_rate, int bitrate) {
+                 int sampling_rate, int channels, int bitrate) {
     PageSink sink{*feed, true, {}};
     static const OpusEncCallbacks callbacks = {write_page, close_pages};
     OpusCommentsHandle comments(ope_comments_create());
     int error = 0;
-    OpusEncoderHandle encoder(ope_encoder_create_callbacks(&callbacks, &sink, comments.get(),
-                                                           sampling_rate, 1, 0, &error));
+    OpusEncoderHandle encoder(ope_encoder_create_callbacks(
+        &callbacks, &sink, comments.get(), PROGRAM_OUTPUT_RATE, channels, 0, &error));
     if (!encoder) return;  // the status says "no stream"; the station goes on
     ope_encoder_ctl(encoder.get(), OPUS_SET_BITRATE(bitrate * 1000));
     ope_encoder_ctl(encoder.get(), OPE_SET_MUXING_DELAY(WEB_PAGE_MS * 48));
@@ -151,11 +151,16 @@ void run_encoder(std::shared_ptr<Queue> queue, std::shared_ptr<WebStreamFeed> fe
     sink.collecting_headers = false;
     feed->begin_stream(std::move(sink.headers));
 
-    std::vector<int16_t> pcm;
-    auto encode = [&](const uint8_t* samples, int count) {
-        pcm.resize(static_cast<size_t>(count));
-        for (int i = 0; i < count; ++i) pcm[static_cast<size_t>(i)] = static_cast<int16_t>((samples[i] - 128) * 256);
-        ope_encoder_write(encoder.get(), pcm.data(), count);
+    ProgramResampler resampler(PROGRAM_OUTPUT_RATE, channels);
+    std::vector<int16_t> wide, pcm;
+    auto encode = [&](const ProgramAudio& audio) {
+        pcm.clear();
+        resampler.convert(audio, pcm);
+        ope_encoder_write(encoder.get(), pcm.data(), static_cast<int>(pcm.size()) / channels);
+    };
+    auto encode_decoded = [&](const uint8_t* samples, int count) {
+        widen_samples(samples, count, wide);
+        encode({wide.data(), count, 1, sampling_rate});
     };
     ProgramFrameDecoder frames;
     for (;;) {
@@ -167,11 +172,11 @@ void run_encoder(std::shared_ptr<Queue> queue, std::shared_ptr<WebStreamFeed> fe
             item = std::move(queue->items.front());
             queue->items.pop_front();
         }
-        const int length = static_cast<int>(item.bytes.size());
         if (item.frame)
-            frames.add(item.seq, item.bytes.data(), length, encode);
+            frames.add(item.seq, item.bytes.data(), static_cast<int>(item.bytes.size()), encode_decoded);
         else
-            encode(item.bytes.data(), length);
+            encode({item.audio.data(), static_cast<int>(item.audio.size()) / item.channels,
+                    item.channels, item.rate});
     }
     feed->end_stream();
 }
@@ -226,7 +231,7 @@ bool WebStream::started(Services&, const ProgramInfo& program) {
     });
     queue_ = std::make_shared<Queue>();
     encoder_ = std::thread(run_encoder<Queue>, queue_, feed_, program.sampling_rate,
-                           settings_.WEB_BITRATE);
+                           program.channels == 2 ? 2 : 1, settings_.WEB_BITRATE);
     return true;
 }
 
@@ -259,11 +264,21 @@ void WebStream::queue(Item item) {
 // Without a running encoder (no WEB_LISTEN) nothing is copied: these run
 // for every frame and every captured block.
 void WebStream::program_frame(uint32_t seq, const uint8_t* frame, int length) {
-    if (queue_) queue(Item{true, seq, std::vector<uint8_t>(frame, frame + length)});
+    if (!queue_) return;
+    Item item;
+    item.frame = true;
+    item.seq = seq;
+    item.bytes.assign(frame, frame + length);
+    queue(std::move(item));
 }
 
-void WebStream::program_samples(const uint8_t* samples, int count) {
-    if (queue_) queue(Item{false, 0, std::vector<uint8_t>(samples, samples + count)});
+void WebStream::program_audio(const ProgramAudio& audio) {
+    if (!queue_ || audio.frames <= 0 || audio.channels < 1 || audio.channels > 2) return;
+    Item item;
+    item.audio.assign(audio.samples, audio.samples + static_cast<size_t>(audio.frames) * audio.channels);
+    item.channels = audio.channels;
+    item.rate = audio.rate;
+    queue(std::move(item));
 }
 
 void WebStream::title(const char* text) {

@@ -89,7 +89,8 @@ struct WebStreamSettings {
 bool parse_web_listen(const std::string& text, std::string* address, int* port,
                       std::string* problem);
 
-// Audio a full queue lets go, oldest first: some 3 s at 44100 Hz.
+// Audio a full queue lets go, oldest first: some 3 s of captured blocks,
+// much more of a song's source.
 constexpr int WEB_QUEUE_ITEMS = 64;
 
 // The web stream as an output of the station. Its encoder runs on a thread
@@ -110,7 +111,7 @@ public:
     std::string name() const override { return "Web"; }
     bool started(Services& services, const ProgramInfo& program) override;
     void program_frame(uint32_t seq, const uint8_t* frame, int length) override;
-    void program_samples(const uint8_t* samples, int count) override;
+    void program_audio(const ProgramAudio& audio) override;
     void title(const char* text) override;
     void picture(const PictureSlot& picture) override;
     void stopped(Services& services) override;
@@ -118,9 +119,11 @@ public:
     std::vector<OutputValue> status_values() const override;
 
     struct Item {
-        bool frame = false;  // a codec frame (else 8-bit samples)
+        bool frame = false;  // a codec frame in `bytes` (else `audio`)
         uint32_t seq = 0;
         std::vector<uint8_t> bytes;
+        std::vector<int16_t> audio;  // interleaved
+        int channels = 1, rate = 0;
     };
 
 private:
