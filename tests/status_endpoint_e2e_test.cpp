@@ -20,6 +20,7 @@
 #include "wire/packet.h"
 #include "support/child_process.h"
 #include "support/connection_flood.h"
+#include "support/tcp_client.h"
 #include "support/temp_dir.h"
 #include "support/udp_loopback.h"
 
@@ -34,21 +35,6 @@ double ms_since(Clock::time_point start) {
 }
 
 // A TCP connection to the status endpoint, made by hand to time it.
-int connect_to(const std::string& ip, int port) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(static_cast<uint16_t>(port));
-    inet_pton(AF_INET, ip.c_str(), &to.sin_addr);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
-        close(fd);
-        return -1;
-    }
-    timeval timeout{5, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    return fd;
-}
-
 // Everything the server sends until it closes (or 5 s pass).
 std::string read_to_close(int fd) {
     std::string reply;
@@ -84,7 +70,7 @@ protected:
                                   dir.file("station.out"), dir.path(), env));
         // The endpoint is up once the station has read its settings.
         for (int i = 0; i < 100; ++i) {
-            int fd = connect_to(station_ip, kStatusPort);
+            int fd = connect_to(station_ip, kStatusPort, 0, 5000);
             if (fd >= 0) return close(fd), void();
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
@@ -169,10 +155,10 @@ TEST_F(StatusEndpoint, a_client_sending_a_byte_a_second_delays_neither_ticks_nor
     ASSERT_GT(listen_for(3000).size(), 10u) << station_output();  // live priming first
     // Idle connections beyond the limit, then the slow client, then requests.
     std::vector<int> idle;
-    for (int i = 0; i < 40; ++i) idle.push_back(connect_to(station_ip, kStatusPort));
+    for (int i = 0; i < 40; ++i) idle.push_back(connect_to(station_ip, kStatusPort, 0, 5000));
     std::atomic<double> slow_closed_after_ms{-1};
     std::thread slow([&] {
-        int fd = connect_to(station_ip, kStatusPort);
+        int fd = connect_to(station_ip, kStatusPort, 0, 5000);
         auto start = Clock::now();
         const char request[] = "GET /status.json HTTP/1.1\r\n\r\n";
         for (size_t i = 0; i + 1 < sizeof request; ++i) {
@@ -193,7 +179,7 @@ TEST_F(StatusEndpoint, a_client_sending_a_byte_a_second_delays_neither_ticks_nor
     std::thread client([&] {
         while (measuring) {
             auto start = Clock::now();
-            int fd = connect_to(station_ip, kStatusPort);
+            int fd = connect_to(station_ip, kStatusPort, 0, 5000);
             const char request[] = "GET /metrics HTTP/1.1\r\n\r\n";
             send(fd, request, sizeof request - 1, MSG_NOSIGNAL);
             replies.push_back(read_to_close(fd));
@@ -266,14 +252,14 @@ TEST_F(StatusEndpoint, a_connection_flood_leaves_the_listener_whole_and_a_monito
 }
 
 TEST_F(StatusEndpoint, requests_of_every_shape_are_answered_and_a_bad_address_stops_the_start) {
-    int fd = connect_to(station_ip, kStatusPort);
+    int fd = connect_to(station_ip, kStatusPort, 0, 5000);
     ASSERT_GE(fd, 0) << station_output();
     std::string request = "GET / HTTP/1.1\r\nX-Long: " + std::string(10000, 'a') + "\r\n\r\n";
     send(fd, request.data(), request.size(), MSG_NOSIGNAL);
     EXPECT_EQ(read_to_close(fd).rfind("HTTP/1.1 431 ", 0), 0u);
     close(fd);
     // Typed by hand (netcat): lines ended by "\n" alone.
-    fd = connect_to(station_ip, kStatusPort);
+    fd = connect_to(station_ip, kStatusPort, 0, 5000);
     send(fd, "GET /status.json HTTP/1.0\n\n", 27, MSG_NOSIGNAL);
     EXPECT_EQ(read_to_close(fd).rfind("HTTP/1.1 200 OK\r\n", 0), 0u);
     close(fd);
