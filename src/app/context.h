@@ -29,6 +29,9 @@ struct Context : Services {
 
     // The settings file's keys; each module below reads its own part.
     StationState state;
+    // The keys as the file held them when last read: a reload tells which
+    // of them changed since (the program changes some in `state` itself).
+    StationState settings_as_read;
     ControllerState controller;
     WindowView window;
     CodecState codec;

@@ -86,6 +86,7 @@ void apply_sampling_rate(StationState& state, CodecState& codec, int rate) {
 int load_settings(Context& ctx, bool no_sound_card, SettingsReport* report) {
     StationState& s = ctx.state;
     read_settings(s, s.settings_file, report);
+    ctx.settings_as_read = s;
     set_stream_rate(s, ctx.codec, s.SamplingRate, s.TransferRate);
     ctx.controller.no_sound_card = no_sound_card;
     if (no_sound_card) s.MODE = 0;

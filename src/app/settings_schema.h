@@ -251,6 +251,10 @@ inline constexpr SettingKey SETTING_KEYS[] = {
      .low = WEB_BITRATE_MIN, .high = WEB_BITRATE_MAX, .unit = "kbit/s", .module = "stream",
      .help = "the bit rate of the web page's Ogg Opus stream",
      .field = [](SettingsRecord& s) -> SettingField { return &s.WEB_BITRATE; }},
+    {.key = "CONTROL_GROUP", .type = SettingType::text, .high = 63, .module = "app",
+     .help = "a group whose members may control the station with `velmora-ctl` (its socket "
+             "becomes group-writable); empty: the station's user alone",
+     .field = [](SettingsRecord& s) -> SettingField { return &s.CONTROL_GROUP; }},
 };
 
 // The index of `key`'s row, letter case ignored as the file ignores it; -1

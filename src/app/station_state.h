@@ -35,4 +35,5 @@ struct StationState : StreamRate,
     int MODE = 1;  // written as "Mode"; the feed chosen for the next start
     std::string StationScript;
     std::string LiveScript;  // the live list of a live feed
+    std::string CONTROL_GROUP;  // may use the control socket besides the user
 };

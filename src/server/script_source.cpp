@@ -256,6 +256,13 @@ FrameResult next_script_frame(Services& services, SenderState& sender, const Scr
     // Every entry may be a song without frames: trying more songs than the
     // table holds in one tick would only go round in circles.
     int songs_left = script_entries_in_use(script) + 1;
+    if (sender.requests.next_song && sender.song_file && sender.packet_counter % 8 == 0) {
+        sender.requests.next_song = false;
+        debug_trace(services, "Next song asked for\n");
+        advance_entry(sender, script);
+        sender.repeat_count = 0;
+        close_song(sender);
+    }
     for (;;) {
         if (!sender.song_file) {
             if (songs_left-- == 0) {

@@ -46,12 +46,16 @@ void report_start_button_ready(const StationParts& ctx) {
 }
 
 // The datagrams of the tick in wire form, then the counter moves on.
-void build_tick_datagrams(const StationParts& ctx, const TickNews& news) {
+// `announcement`: the operator's song text for this tick, or null.
+void build_tick_datagrams(const StationParts& ctx, const TickNews& news, const char* announcement) {
     SenderState& sender = ctx.sender;
     uint32_t seq = sender.packet_counter;
     sender.audio.size = build_audio(sender.audio.bytes, seq, 0, sender.audio_frame,
                                     sender.audio_length, false);
-    if (news.song_text) {
+    if (announcement) {
+        sender.song_text.size = build_song_text(sender.song_text.bytes, seq, 0, announcement);
+        ctx.outputs.title(announcement);
+    } else if (news.song_text) {
         char text[SCRIPT_TEXT_SIZE] = "";
         if (script_entries_in_use(ctx.script) > 0)
             snprintf(
@@ -130,7 +134,14 @@ TickOutcome run_tick(const StationParts& ctx) {
         }
     }
 
-    build_tick_datagrams(ctx, news);
+    // What the operator asked for goes out with this tick; an entry's own
+    // text replaces an announcement still waiting.
+    OperatorRequests& asked = sender.requests;
+    const bool announce = asked.text_due && !news.song_text;
+    news.song_text = news.song_text || announce;
+    news.picture_notice = news.picture_notice || asked.picture_due;
+    asked.text_due = asked.picture_due = false;
+    build_tick_datagrams(ctx, news, announce ? asked.text.c_str() : nullptr);
     // A notice goes out only for a picture that could be loaded.
     news.picture_notice = news.picture_notice && !ctx.pictures.slots[PICTURE_MAIN].block.empty();
     // The companion stream flows with the script and once live sending runs.

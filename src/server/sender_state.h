@@ -96,6 +96,18 @@ struct SenderCounters {
     int64_t resends_sent = 0;     // of which the audio was still in the store
 };
 
+// What the operator asked for from outside the script (the control
+// socket, the window's menu), carried out by the next ticks.
+struct OperatorRequests {
+    // End the song at the next super-block's start (its eight frames carry
+    // interleaved slices of the same audio) and go on with the next entry.
+    bool next_song = false;
+    // A song text for the next tick; it stays until the next entry's own.
+    bool text_due = false;
+    std::string text;
+    bool picture_due = false;  // the main picture was changed: a notice is due
+};
+
 struct StreamRate;
 
 struct SenderState {
@@ -145,6 +157,7 @@ struct SenderState {
     // and whether one is on show this broadcast.
     int picture_countdown = -1;
     bool live_entry_shown = false;
+    OperatorRequests requests;
     int load_report[2] = {0, 0};
     int64_t load_report_time = 0;
 };

@@ -22,6 +22,7 @@
 
 #include "app/context.h"
 #include "app/program.h"
+#include "app/control_commands.h"
 #include "app/controller.h"
 #include "app/settings.h"
 #include "app/settings_check.h"
@@ -33,6 +34,7 @@
 #include "shell/headless/headless_host.h"
 #include "shell/headless/station_options.h"
 #include "shell/headless/status_server.h"
+#include "shell/common/control_server.h"
 #include "shell/common/web_server.h"
 #include "platform/registry.h"
 #include "web/directory.h"
@@ -246,6 +248,15 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
+    // The control socket (velmora-ctl): a station an administrator cannot
+    // reach does not start as if all were well.
+    ControlServer control([&ctx](const std::string& line) { return control_request(*ctx, line); });
+    const std::string control_path = control_socket_path(control_station_name(ctx->state.settings_file));
+    std::string control_problem;
+    if (!control.listen(control_path, ctx->state.CONTROL_GROUP, control_problem)) {
+        fprintf(stderr, "velmora-station: no control socket: %s\n", control_problem.c_str());
+        return 1;
+    }
     printf("[%s] settings %s, station port %d\n", PROGRAM_TITLE,
            ctx->state.settings_file.c_str(), ctx->state.STATION_PORT);
     if (locked > 0) printf("[%s] lock file %s\n", PROGRAM_TITLE, lock.path.c_str());
@@ -255,6 +266,8 @@ int main(int argc, char** argv) {
     if (!ctx->state.WEB_LISTEN.empty())
         printf("[%s] listeners' page on %s (stream /listen.opus)\n", PROGRAM_TITLE,
                web_server.url().c_str());
+    printf("[%s] control socket %s (velmora-ctl --socket %s status)\n", PROGRAM_TITLE,
+           control_path.c_str(), control_path.c_str());
     if (needs_station_info)
         printf("[%s] hint: the settings name no StationLocation; set StationName, "
                "StationLocation and the other station details in %s\n",
