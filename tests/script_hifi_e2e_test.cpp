@@ -114,29 +114,35 @@ Heard read_channels(const std::string& bytes) {
 }
 
 double level(const std::vector<uint8_t>& channel, size_t from, size_t count, double hz, int rate) {
-    return audio_measures::tone_level_db({channel.begin() + long(from), channel.begin() + long(from + count)},
-                                         hz, rate);
+    return audio_measures::tone_level_db(
+        {channel.begin() + long(from), channel.begin() + long(from + count)}, hz, rate);
 }
 
 class ScriptHiFi : public ::testing::Test {
-protected:
+   protected:
     TempDir dir;
     std::string ip = test_ip(187);
     ChildProcess station;
-    EnvironmentList env = {{"VELMORA_HOME", dir.path()}, {"XDG_CONFIG_HOME", dir.path()},
-                           {"XDG_RUNTIME_DIR", dir.path()}, {"HOME", dir.path()}};
+    EnvironmentList env = {{"VELMORA_HOME", dir.path()},
+                           {"XDG_CONFIG_HOME", dir.path()},
+                           {"XDG_RUNTIME_DIR", dir.path()},
+                           {"HOME", dir.path()}};
 
     // Two songs prepared by velmora-compress from their stereo WAVs.
     void SetUp() override {
         write_file(dir.file("station.ini"),
                    "[VelmoraStation]\nSamplingRate=11025\nTransferRate=3528\nMode=0\nAutoStart=1\n"
-                   "SPECIFIC_IP=1\nIP_ADDR=" + ip + "\nSTATION_PORT=" + std::to_string(kStationPort) +
-                   "\nMASTER_IP=" + test_ip(188) + "\nStationName=Two Tones\n"
-                   "StationScript=" + dir.file("songs.VSK") + "\n");
+                   "SPECIFIC_IP=1\nIP_ADDR=" +
+                       ip + "\nSTATION_PORT=" + std::to_string(kStationPort) +
+                       "\nMASTER_IP=" + test_ip(188) +
+                       "\nStationName=Two Tones\n"
+                       "StationScript=" +
+                       dir.file("songs.VSK") + "\n");
         write_file(dir.file("one.wav"), stereo_song(kSongTones[0], kSongFrames));
         write_file(dir.file("two.wav"), stereo_song(kSongTones[1], kSongFrames));
-        std::string script = std::string("2 11025 032 SCRIPT") + '\0' + "1 one.wav \"\" First song" +
-                             '\0' + "1 two.wav \"\" Second song" + '\0';
+        std::string script = std::string("2 11025 032 SCRIPT") + '\0' +
+                             "1 one.wav \"\" First song" + '\0' + "1 two.wav \"\" Second song" +
+                             '\0';
         write_file(dir.file("songs.VSK"), script);
         ProgramResult r = run_program({program_path("velmora-compress"), "--settings",
                                        dir.file("station.ini"), dir.file("songs.VSK")},
@@ -145,8 +151,8 @@ protected:
     }
 
     bool start() {
-        if (!station.start({program_path("velmora-station"), dir.file("station.ini"), "--status-interval",
-                            "0", "--web", ip + ":" + std::to_string(kWebPort)},
+        if (!station.start({program_path("velmora-station"), dir.file("station.ini"),
+                            "--status-interval", "0", "--web", ip + ":" + std::to_string(kWebPort)},
                            dir.file("station.out"), dir.path(), env))
             return false;
         for (int i = 0; i < 200; ++i) {
@@ -163,8 +169,9 @@ protected:
     // `ms` of the web stream decoded; `first` when its first byte came.
     Heard listen(int ms, Clock::time_point* first = nullptr) {
         write_file(dir.file("heard.opus"), body_of(get("/listen.opus", ms, first)));
-        ProgramResult decoded = run_program({"/usr/bin/opusdec", "--quiet", dir.file("heard.opus"),
-                                             dir.file("heard.wav")}, dir.path(), env, 20000);
+        ProgramResult decoded = run_program(
+            {"/usr/bin/opusdec", "--quiet", dir.file("heard.opus"), dir.file("heard.wav")},
+            dir.path(), env, 20000);
         EXPECT_EQ(decoded.status, 0) << decoded.output;
         return read_channels(read_file(dir.file("heard.wav")));
     }
@@ -181,7 +188,8 @@ TEST_F(ScriptHiFi, an_unchanged_source_is_heard_in_stereo_with_its_highs_and_tit
     while (Clock::now() - began < std::chrono::milliseconds(7000)) {
         const std::string now = body_of(get("/now.json", 150));
         const bool second = now.find("\"title\": \"Second song\"") != std::string::npos;
-        if (now.find("\"title\": \"") != std::string::npos && (titles.empty() || titles.back().second != second))
+        if (now.find("\"title\": \"") != std::string::npos &&
+            (titles.empty() || titles.back().second != second))
             titles.push_back({std::chrono::duration<double>(Clock::now() - began).count(), second});
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
@@ -209,8 +217,10 @@ TEST_F(ScriptHiFi, an_unchanged_source_is_heard_in_stereo_with_its_highs_and_tit
         const Tones& t = kSongTones[song];
         const auto& left = heard.channels[0];
         const auto& right = heard.channels[1];
-        EXPECT_GT(level(left, at, window, t.left, rate), level(left, at, window, t.right, rate) + 20);
-        EXPECT_GT(level(right, at, window, t.right, rate), level(right, at, window, t.left, rate) + 20);
+        EXPECT_GT(level(left, at, window, t.left, rate),
+                  level(left, at, window, t.right, rate) + 20);
+        EXPECT_GT(level(right, at, window, t.right, rate),
+                  level(right, at, window, t.left, rate) + 20);
         EXPECT_GT(level(left, at, window, kHigh, rate), 15) << "no highs at " << double(at) / rate;
         EXPECT_GT(level(right, at, window, kHigh, rate), 15) << "no highs at " << double(at) / rate;
     }
@@ -250,8 +260,8 @@ TEST_F(ScriptHiFi, a_changed_source_leaves_the_outputs_on_the_frames) {
     ASSERT_EQ(stat(dir.file("one.wav").c_str(), &before), 0);
     const struct {
         const char* change;
-        int frames;       // of the new WAV; 0 keeps it
-        int seconds_on;   // added to its modification time
+        int frames;      // of the new WAV; 0 keeps it
+        int seconds_on;  // added to its modification time
     } cases[] = {{"touched", 0, 10}, {"replaced by a shorter WAV", kSongFrames - 4096, 0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.change);

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "codec/codec_frame.h"
+#include "codec/super_block.h"
 #include "codec/wav_reader.h"
 #include "media/sample_compression.h"
 #include "media/script_table.h"
@@ -33,8 +34,8 @@ FILE* open_source(const std::string& name, SourceFormat& format) {
         info.sample_rate < SOURCE_RATE_MIN || info.sample_rate > SOURCE_RATE_MAX ||
         fstat(fileno(file.get()), &st) != 0)
         return nullptr;
-    format.layout = pcm_layout(info.channels, info.bits_per_sample,
-                               info.sample_format == WAV_FORMAT_FLOAT);
+    format.layout =
+        pcm_layout(info.channels, info.bits_per_sample, info.sample_format == WAV_FORMAT_FLOAT);
     format.data_offset = info.data_offset;
     // A cut-off copy holds less than its header says: what is there is read.
     const int64_t bytes = std::min<int64_t>(info.data_size, st.st_size - info.data_offset);
@@ -56,7 +57,8 @@ std::string song_source_name(const std::string& song) {
 
 int script_source_channels(const ScriptTable& script) {
     if (!script.loaded) return 1;
-    const size_t entries = std::min(size_t(std::max(script.script_entries, 0)), script.entries.size());
+    const size_t entries =
+        std::min(size_t(std::max(script.script_entries, 0)), script.entries.size());
     for (size_t i = 0; i < entries; ++i) {
         const std::string source = song_source_name(script.entries[i].song);
         SourceFormat format;
@@ -89,27 +91,33 @@ bool SongSource::rewind() {
 }
 
 bool SongSource::next(ProgramAudio& out, std::string& why) {
+    out = ProgramAudio{};
     if (!file_) return false;
+    if (frame_index_ % kFramesPerSuperBlock == 0) samples_.clear();
     ++frame_index_;
     const int64_t end = frame_index_ * kFrameSamples * source_rate_ / sampling_rate_;
-    const int64_t frames = end - position_;
-    const int64_t present = std::clamp<int64_t>(data_frames_ - position_, 0, frames);
+    const int64_t present = std::clamp<int64_t>(data_frames_ - position_, 0, end - position_);
+    const int channels = layout_.channels;
+    const size_t from = samples_.size();
+    samples_.resize(from + size_t((end - position_) * channels), 0);  // silence past the end
     position_ = end;
 
-    const int channels = layout_.channels;
     bytes_.resize(size_t(present * layout_.frame_bytes));
     errno = 0;
     if (std::fread(bytes_.data(), 1, bytes_.size(), file_.get()) != bytes_.size()) {
-        why = std::ferror(file_.get()) && errno != 0 ? std::strerror(errno) : "the file was cut short";
+        why = std::ferror(file_.get()) && errno != 0 ? std::strerror(errno)
+                                                     : "the file was cut short";
         close();
         return false;
     }
-    samples_.assign(size_t(frames * channels), 0);  // silence past the last sample
     for (int64_t i = 0; i < present * channels; ++i)
-        samples_[size_t(i)] = int16_t(pcm_sample16(&bytes_[size_t(i * layout_.sample_bytes)], layout_));
-    out.samples = samples_.data();
-    out.frames = int(frames);
-    out.channels = channels;
-    out.rate = int(source_rate_);
+        samples_[from + size_t(i)] =
+            int16_t(pcm_sample16(&bytes_[size_t(i * layout_.sample_bytes)], layout_));
+    if (frame_index_ % kFramesPerSuperBlock == 0) {
+        out.samples = samples_.data();
+        out.frames = int(samples_.size() / size_t(channels));
+        out.channels = channels;
+        out.rate = int(source_rate_);
+    }
     return true;
 }

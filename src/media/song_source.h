@@ -38,11 +38,13 @@ public:
     bool is_open() const { return file_ != nullptr; }
     // The song starts again (a repeat): back to the first sample.
     bool rewind();
-    // The stretch of the source that goes with the song's next frame: frame
-    // n covers source frames n x 2048 x source rate / sampling rate up to
-    // those of frame n + 1. Past the end of the samples it is silence. False
-    // after a read that failed, with the cause in `why` (the source is then
-    // closed).
+    // The song's next frame goes out. Its stretch of the source is read
+    // (frame n: source frames n x 2048 x source rate / sampling rate up to
+    // those of frame n + 1; past the end of the samples, silence) and kept
+    // until the super-block's eighth frame: then `out` holds the whole
+    // super-block's stretch, as the listeners decode the super-block then,
+    // and else no frames. False after a read that failed, with the cause in
+    // `why` (the source is then closed).
     bool next(ProgramAudio& out, std::string& why);
 
     const std::string& name() const { return name_; }
@@ -58,5 +60,5 @@ private:
     int64_t frame_index_ = 0;  // of the song's next frame
     int64_t position_ = 0;     // source frames read
     std::vector<uint8_t> bytes_;
-    std::vector<int16_t> samples_;
+    std::vector<int16_t> samples_;  // of the super-block so far
 };

@@ -55,7 +55,7 @@ void feed_outputs(const StationParts& ctx, uint32_t seq) {
         ProgramAudio audio;
         std::string why;
         if (sender.song_source.next(audio, why)) {
-            ctx.outputs.program_audio(audio);
+            if (audio.frames > 0) ctx.outputs.program_audio(audio);
             return;
         }
         post_message(ctx.services, Buttons::ok | Icon::warning,
