@@ -1,5 +1,5 @@
 // A song's source WAV as the outputs take it: which sources serve, the
-// stretch that goes with each frame, and a source that fails mid-song.
+// stretch that goes with each super-block, and the channels of a script.
 
 #include "media/song_source.h"
 
@@ -122,22 +122,12 @@ TEST(SongSource, only_a_source_unchanged_since_the_song_was_prepared_serves) {
     EXPECT_FALSE(source.open(song, 11025));
 }
 
-TEST(SongSource,
-     a_source_cut_short_mid_song_ends_with_the_cause_and_a_script_is_stereo_by_its_sources) {
+TEST(SongSource, a_script_is_stereo_when_a_song_has_a_usable_stereo_source) {
     TempDir dir;
-    const std::string mono = prepare(dir, "mono", wav_bytes::pcm(22050, 1, 16, ramp(30000, 1, 16)));
+    const std::string mono = prepare(dir, "mono", wav_bytes::pcm(22050, 1, 16, ramp(3000, 1, 16)));
     const std::string stereo =
-        prepare(dir, "stereo", wav_bytes::pcm(44100, 2, 16, ramp(30000, 2, 16)));
-    SongSource source;
-    ProgramAudio audio;
-    std::string why;
-    ASSERT_TRUE(source.open(stereo, 11025));
-    ASSERT_TRUE(source.next(audio, why));
-    ASSERT_EQ(truncate(dir.file("stereo.wav").c_str(), 44 + 4 * 10000), 0);
-    EXPECT_FALSE(source.next(audio, why));
-    EXPECT_EQ(why, "the file was cut short");
-    EXPECT_FALSE(source.is_open());
-
+        prepare(dir, "stereo", wav_bytes::pcm(44100, 2, 16, ramp(3000, 2, 16)));
+    ASSERT_EQ(truncate(dir.file("stereo.wav").c_str(), 44 + 4 * 1000), 0);
     ScriptTable script;
     script.loaded = true;
     script.entries.resize(2);
