@@ -18,6 +18,7 @@
 #include "live/live_ring.h"
 #include "media/live_list.h"
 #include "media/script_file.h"
+#include "media/song_source.h"
 #include "server/control_datagrams.h"
 #include "server/fan_out.h"
 #include "server/listener_table.h"
@@ -38,6 +39,11 @@ bool is_sending(const Context& ctx) {
 }
 
 bool live_feed(const Context& ctx) { return ctx.live_ring.feed_mode != FeedMode::script; }
+
+// The outputs' channels: a script with a stereo source is stereo.
+int program_channels(const Context& ctx) {
+    return live_feed(ctx) ? 1 : script_source_channels(ctx.script);
+}
 
 // Once the first tick has gone out, the directory add is posted: it runs
 // from the event loop, whose nested loop then keeps the ticks and the
@@ -118,7 +124,8 @@ void go_on_air(Context& ctx, bool menu_form) {
     ctx.sender.packet_counter = (ctx.sender.packet_counter + 7) & ~7u;
     ctx.sender.first_seq = ctx.sender.packet_counter;
     add_receiver(ctx, ctx.listeners, ctx.station, ctx.queue, on_air(ctx.sender, ctx.script));
-    ctx.outputs.started(ctx, ProgramInfo{ctx.state, ctx.state.SamplingRate, ctx.state.settings_file});
+    ctx.outputs.started(ctx, ProgramInfo{ctx.state, ctx.state.SamplingRate, ctx.state.settings_file,
+                                         program_channels(ctx)});
 
     if (ctx.live_ring.feed_mode == FeedMode::live_priming) {
         if (open_capture(ctx, ctx.capture)) {

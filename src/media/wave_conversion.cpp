@@ -21,10 +21,7 @@ PcmLayout pcm_layout(int channels, int bits_per_sample, bool floating) {
     return layout;
 }
 
-namespace {
-
-// One sample in the 16-bit scale.
-int sample16(const uint8_t* p, const PcmLayout& layout) {
+int pcm_sample16(const uint8_t* p, const PcmLayout& layout) {
     switch (layout.sample_bytes) {
     case 1: return (p[0] - 128) * 256;
     case 2: return int16_t(uint16_t(p[0] | p[1] << 8));
@@ -40,12 +37,10 @@ int sample16(const uint8_t* p, const PcmLayout& layout) {
     return scaled >= 32767.0f ? 32767 : int(scaled);
 }
 
-}  // namespace
-
 uint8_t pcm_frame_to_sample(const uint8_t* frame, const PcmLayout& layout) {
     int mix = 0;
     for (int c = 0; c < layout.channels; ++c)
-        mix += sample16(frame + c * layout.sample_bytes, layout) / layout.channels;
+        mix += pcm_sample16(frame + c * layout.sample_bytes, layout) / layout.channels;
     return uint8_t(mix / 256 + 128);
 }
 

@@ -23,11 +23,15 @@ struct PcmLayout {
 // wav_format_problem).
 PcmLayout pcm_layout(int channels, int bits_per_sample, bool floating = false);
 
+// One sample of a channel, at `sample`, in the 16-bit scale: 8-bit
+// (v - 128) x 256, 24 and 32-bit the top 16 bits, float v x 32768 within the
+// 16-bit range (NaN is silence).
+int pcm_sample16(const uint8_t* sample, const PcmLayout& layout);
+
 // One unsigned 8-bit sample (128 = silence) from the sample frame at
-// `frame`. Each sample is taken to the 16-bit scale (8-bit: (v - 128) x 256,
-// 24 and 32-bit: the top 16 bits, float: v x 32768 within the 16-bit range),
-// the channels are mixed as the sum of each divided by the channel count,
-// and the mix divided by 256 plus 128. Divisions truncate toward zero, as
+// `frame`. Each sample is taken to the 16-bit scale (pcm_sample16), the
+// channels are mixed as the sum of each divided by the channel count, and
+// the mix divided by 256 plus 128. Divisions truncate toward zero, as
 // listeners of older stations heard it: mono is value / 256 + 128, 16-bit
 // stereo (left / 2 + right / 2) / 256 + 128, 8-bit stereo
 // (left + right - 256) / 2 + 128.

@@ -47,6 +47,7 @@ int current_entry(SenderState& sender, const ScriptTable& script) {
 void close_song(SenderState& sender) {
     sender.song_file.reset();
     sender.companion_file.reset();
+    sender.song_source.close();
 }
 
 namespace {
@@ -191,6 +192,9 @@ FrameResult open_song(Services& services, SenderState& sender, const ScriptTable
     if (fread(header, 1, sizeof header, sender.companion_file.get()) != sizeof header)
         debug_trace(services, "Short header in %s\n", companion);
 
+    if (sender.song_source.open(song, int(song_header.sampling_rate)))
+        debug_trace(services, "The outputs play %s\n", sender.song_source.name().c_str());
+
     news.song_text = true;
     if (change_picture(services, pictures, entry)) {
         if (!station.socket.is_open()) return FRAME_FATAL;
@@ -288,6 +292,7 @@ FrameResult next_script_frame(Services& services, SenderState& sender, const Scr
             debug_trace(services, "Looping     :      %s\n", entry.song);
             fseek(sender.song_file.get(), kSampleHeaderBytes, SEEK_SET);
             fseek(sender.companion_file.get(), kSampleHeaderBytes, SEEK_SET);
+            sender.song_source.rewind();
             continue;
         }
         advance_entry(sender, script);

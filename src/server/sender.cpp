@@ -45,6 +45,26 @@ void report_start_button_ready(const StationParts& ctx) {
     if (ctx.sender.events.start_button_ready) ctx.sender.events.start_button_ready(ctx.services);
 }
 
+// The outputs' listeners hear what the UDP listeners hear: the song's
+// source where it serves, else the frame itself. Live, the pump hands them
+// the captured samples instead.
+void feed_outputs(const StationParts& ctx, uint32_t seq) {
+    SenderState& sender = ctx.sender;
+    if (ctx.live_ring.feed_mode != FeedMode::script) return;
+    if (sender.song_source.is_open()) {
+        ProgramAudio audio;
+        std::string why;
+        if (sender.song_source.next(audio, why)) {
+            if (audio.frames > 0) ctx.outputs.program_audio(audio);
+            return;
+        }
+        post_message(ctx.services, Buttons::ok | Icon::warning,
+                     "Cannot read %s (%s)\nThe outputs play the song's compressed frames "
+                     "to its end.", sender.song_source.name().c_str(), why.c_str());
+    }
+    ctx.outputs.program_frame(seq, sender.audio_frame, sender.audio_length);
+}
+
 // The datagrams of the tick in wire form, then the counter moves on.
 // `announcement`: the operator's song text for this tick, or null.
 void build_tick_datagrams(const StationParts& ctx, const TickNews& news, const char* announcement) {
@@ -64,10 +84,7 @@ void build_tick_datagrams(const StationParts& ctx, const TickNews& news, const c
         sender.song_text.size = build_song_text(sender.song_text.bytes, seq, 0, text);
         ctx.outputs.title(text);
     }
-    // The outputs' listeners hear what the UDP listeners hear; live, the
-    // pump hands them the captured samples instead.
-    if (ctx.live_ring.feed_mode == FeedMode::script)
-        ctx.outputs.program_frame(seq, sender.audio_frame, sender.audio_length);
+    feed_outputs(ctx, seq);
     if (news.picture_notice) {
         const PictureSlot& picture = ctx.pictures.slots[PICTURE_MAIN];
         sender.picture_notice.size = build_picture_notice(sender.picture_notice.bytes, seq, 0,

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "media/song_source.h"
 #include "platform/safe_files.h"
 #include "platform/udp_socket.h"
 #include "wire/packet.h"
@@ -153,6 +154,8 @@ struct SenderState {
     bool stop_asked = false;  // none of them can be played: the stop is posted
     OwnedFile song_file;
     OwnedFile companion_file;
+    // The song's source WAV, read for the outputs while it serves.
+    SongSource song_source;
     // Live lists: ticks the entry on show (entry_index) has still to run,
     // and whether one is on show this broadcast.
     int picture_countdown = -1;
