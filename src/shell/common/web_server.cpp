@@ -232,3 +232,13 @@ bool WebServer::listen(const QHostAddress& host, quint16 port, std::string& prob
         Qt::BlockingQueuedConnection);
     return listening;
 }
+
+bool WebServer::listen(const std::string& web_listen, std::string& problem) {
+    std::string address, cause;
+    int port = 0;
+    if (!parse_web_listen(web_listen, &address, &port, &problem)) return false;
+    if (listen(QHostAddress(QString::fromStdString(address)), static_cast<quint16>(port), cause))
+        return true;
+    problem = "the listeners' page cannot use " + address + " port " + std::to_string(port) + ": " + cause;
+    return false;
+}

@@ -78,6 +78,10 @@ public:
     explicit WebServer(std::shared_ptr<WebStreamFeed> feed);
     ~WebServer();
     bool listen(const QHostAddress& host, quint16 port, std::string& problem);
+    // Listens where WEB_LISTEN says; false with *problem naming the address,
+    // the port and the cause ("the listeners' page cannot use 127.0.0.1
+    // port 8080: The bound address is already in use"), or the key's fault.
+    bool listen(const std::string& web_listen, std::string& problem);
     std::string url() const { return url_; }
 
 private:
