@@ -19,7 +19,8 @@
 
 #include "station_test_support.h"
 #include "support/child_process.h"
-#include "support/http_get.h"
+#include "support/taken_tcp_port.h"
+#include "support/tcp_client.h"
 #include "support/temp_dir.h"
 #include "support/tone_frames.h"
 #include "support/udp_loopback.h"
@@ -28,6 +29,11 @@
 #include "window/broadcaster_windows.h"
 
 namespace {
+
+// A GET as a browser sends it: what came back within `ms` (or until the server closed).
+std::string http_get(const std::string& ip, int port, const std::string& path, int ms) {
+    return exchange(ip, port, "GET " + path + " HTTP/1.1\r\nHost: " + ip + "\r\n\r\n", ms);
+}
 
 class OperatorJourney : public ::testing::Test {
    protected:
@@ -240,7 +246,7 @@ TEST_F(OperatorJourney, enter_in_options_and_expert_settings_changes_nothing) {
 // The operator types another address into Expert Settings (Alt+W), presses
 // Enter; the file keeps it and the next Ctrl+S serves the page there.
 TEST_F(OperatorJourney, a_taken_web_page_port_is_told_and_expert_settings_moves_the_page_for_the_next_start) {
-    const std::string web_ip = test_ip(115);
+    const std::string web_ip = test_ip(117);
     const int taken_port = 34861, free_port = 34862;
     write_station(22050, 2205, "Mode=0\nAutoStart=0\nStationLocation=Loopback\nWEB_LISTEN=" + web_ip +
                                    ":" + std::to_string(taken_port) + "\n");
