@@ -421,7 +421,8 @@ TEST(WebListenField, takes_a_port_or_an_address_and_port_and_names_what_it_refus
     for (const char* bad : {"web:80", "127.0.0.1:0", "127.0.0.1:65536", "1.2.3:80", ":80", "80a",
                             "127.0.0.1:", "256.0.0.1:80", "127.0.0.1 : 80"}) {
         const std::string problem = web_listen_problem(bad);
-        EXPECT_EQ(problem.rfind("WEB_LISTEN must be PORT or ADDR:PORT", 0), 0u) << bad << ": " << problem;
+        EXPECT_EQ(problem.rfind("WEB_LISTEN must be PORT or ADDR:PORT", 0), 0u)
+            << bad << ": " << problem;
         EXPECT_NE(problem.find(std::string("\"") + bad + "\""), std::string::npos) << problem;
     }
 }
@@ -454,7 +455,8 @@ TEST_F(SettingsDialogs, expert_ok_sets_the_web_page_for_the_next_start_and_write
     choice.specific_ip = false;
     choice.web_bitrate = 64;
     ASSERT_EQ(expert_ok(*ctx, choice, "/usr/bin/velmora-broadcaster"), 1);
-    for (const std::string& line : written()) EXPECT_EQ(line.rfind("WEB_", 0), std::string::npos) << line;
+    for (const std::string& line : written())
+        EXPECT_EQ(line.rfind("WEB_", 0), std::string::npos) << line;
 
     choice.web_listen = " 127.0.0.7:8081 ";
     choice.web_bitrate = 128;

@@ -69,8 +69,9 @@ TEST_F(StationCheck, a_station_refuses_to_start_on_settings_it_cannot_use_naming
         {"BANDWIDTH=-1\n", ini + ":2: BANDWIDTH=-1 is no bandwidth"},
         {"StationScript=" + gone + "\n", "the script " + gone + " (StationScript) cannot be opened"},
         // A page asked for and not to be served: nobody would notice it missing.
-        {"WEB_LISTEN=web:80\n", ini + ":2: WEB_LISTEN must be PORT or ADDR:PORT (a dotted address, a "
-                                       "port 1 to 65535), not \"web:80\": the station does not start"},
+        {"WEB_LISTEN=web:80\n",
+         ini + ":2: WEB_LISTEN must be PORT or ADDR:PORT (a dotted address, a port 1 to 65535), "
+               "not \"web:80\": the station does not start"},
     };
     for (const Case& c : cases) {
         write_file(ini, "[VelmoraStation]\n" + c.first_lines + good);
@@ -149,7 +150,8 @@ TEST_F(StationCheck, check_passes_a_prepared_station_and_lists_every_problem_wit
     timespec later[2] = {{0, UTIME_OMIT}, {time(nullptr) + 100, 0}};
     ASSERT_EQ(utimensat(AT_FDCWD, dir.file("b.wav").c_str(), later, 0), 0);
     std::filesystem::remove(dir.file("cover.bmp"));
-    write_file(ini, "[VelmoraStation]\nIP_ADDR=300.1.2.3\nSTATION_PORT=0\nWEB_LISTEN=80800\n" + good);
+    write_file(ini,
+               "[VelmoraStation]\nIP_ADDR=300.1.2.3\nSTATION_PORT=0\nWEB_LISTEN=80800\n" + good);
     checked = run("velmora-station", {"--check", "station.ini"});
     EXPECT_EQ(checked.status, 1) << checked.output;
     for (const std::string& line : {

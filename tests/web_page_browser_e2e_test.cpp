@@ -41,8 +41,10 @@ protected:
     std::string ip = test_ip(125);
     ChildProcess station;
     HeadlessChromium browser;
-    EnvironmentList env = {{"VELMORA_HOME", dir.path()}, {"XDG_CONFIG_HOME", dir.path()},
-                           {"XDG_RUNTIME_DIR", dir.path()}, {"HOME", dir.path()}};
+    EnvironmentList env = {{"VELMORA_HOME", dir.path()},
+                           {"XDG_CONFIG_HOME", dir.path()},
+                           {"XDG_RUNTIME_DIR", dir.path()},
+                           {"HOME", dir.path()}};
 
     void SetUp() override {
         if (HeadlessChromium::program().empty())
@@ -51,35 +53,42 @@ protected:
         // Two songs of some 3.7 s each (five super-blocks), the script played in a loop.
         ASSERT_TRUE(write_tone_song(dir.file("one.VMA"), kRate, kTransferRate, 440, 5));
         ASSERT_TRUE(write_tone_song(dir.file("two.VMA"), kRate, kTransferRate, 660, 5));
-        std::string script = tone_song_script(dir.file("one.VMA"), kRate, kTransferRate, "First song");
+        std::string script =
+            tone_song_script(dir.file("one.VMA"), kRate, kTransferRate, "First song");
         script[0] = '2';
-        const std::string second = tone_song_script(dir.file("two.VMA"), kRate, kTransferRate, "Second song");
+        const std::string second =
+            tone_song_script(dir.file("two.VMA"), kRate, kTransferRate, "Second song");
         script += second.substr(second.find('\0') + 1);
         write_file(dir.file("show.VSK"), script);
+        const std::string address = "SPECIFIC_IP=1\nIP_ADDR=" + ip + "\nSTATION_PORT=" +
+                                    std::to_string(kStationPort) + "\nMASTER_IP=" + test_ip(126);
         write_file(dir.file("station.ini"),
-                   "[VelmoraStation]\nSamplingRate=22050\nTransferRate=2205\nBANDWIDTH=64000\nMode=0\n"
-                   "SPECIFIC_IP=1\nIP_ADDR=" + ip + "\nSTATION_PORT=" + std::to_string(kStationPort) +
-                   "\nMASTER_IP=" + test_ip(126) + "\nStationName=Browser Station\n"
-                   "StationLocation=Loopback\nWWW_DESC=Two songs\nStationScript=" + dir.file("show.VSK") + "\n");
+                   "[VelmoraStation]\nSamplingRate=22050\nTransferRate=2205\nBANDWIDTH=64000\n"
+                   "Mode=0\n" + address + "\nStationName=Browser Station\nStationLocation=Loopback\n"
+                   "WWW_DESC=Two songs\nStationScript=" + dir.file("show.VSK") + "\n");
     }
 
     std::string output() const { return read_file(dir.file("station.out")); }
-    std::string web_address() const { return "http://" + ip + ":" + std::to_string(kWebPort) + "/"; }
+    std::string web_address() const {
+        return "http://" + ip + ":" + std::to_string(kWebPort) + "/";
+    }
 
     // The station's own title now, as /now.json gives it.
     std::string station_title() const {
-        const nlohmann::json now =
-            nlohmann::json::parse(body_of(http_get(ip, kWebPort, "/now.json", 1000)), nullptr, false);
+        const nlohmann::json now = nlohmann::json::parse(
+            body_of(http_get(ip, kWebPort, "/now.json", 1000)), nullptr, false);
         return now.is_object() && now["title"].is_string() ? now["title"].get<std::string>() : "";
     }
 };
 
 TEST_F(PageInBrowser, the_page_plays_the_live_stream_and_follows_the_song_changes) {
-    ASSERT_TRUE(station.start({program_path("velmora-station"), dir.file("station.ini"), "--status-interval",
-                               "0", "--web", ip + ":" + std::to_string(kWebPort)},
-                              dir.file("station.out"), dir.path(), env));
+    ASSERT_TRUE(
+        station.start({program_path("velmora-station"), dir.file("station.ini"),
+                       "--status-interval", "0", "--web", ip + ":" + std::to_string(kWebPort)},
+                      dir.file("station.out"), dir.path(), env));
     // On the air once the stream answers.
-    for (int waited = 0; http_get(ip, kWebPort, "/listen.opus", 100).rfind("HTTP/1.1 200 OK", 0) != 0;
+    for (int waited = 0;
+         http_get(ip, kWebPort, "/listen.opus", 100).rfind("HTTP/1.1 200 OK", 0) != 0;
          waited += 100) {
         ASSERT_EQ(station.wait(0), -2) << output();
         ASSERT_LT(waited, 20000) << output();
@@ -87,8 +96,10 @@ TEST_F(PageInBrowser, the_page_plays_the_live_stream_and_follows_the_song_change
     }
 
     std::string why;
-    ASSERT_TRUE(browser.open(web_address(), dir.file("profile"), dir.file("chromium.out"), env, &why))
-        << why << "\n" << read_file(dir.file("chromium.out"));
+    ASSERT_TRUE(
+        browser.open(web_address(), dir.file("profile"), dir.file("chromium.out"), env, &why))
+        << why << "\n"
+        << read_file(dir.file("chromium.out"));
     std::string error;
     nlohmann::json shown;
     for (int waited = 0; shown != "Browser Station"; waited += 50) {
@@ -115,7 +126,8 @@ TEST_F(PageInBrowser, the_page_plays_the_live_stream_and_follows_the_song_change
           });
           return player.play().then(function () { return 'playing'; },
                                     function (e) { return 'refused: ' + e; });
-        })())", true, &error);
+        })())",
+                                                    true, &error);
     ASSERT_EQ(started, "playing") << error;
 
     // Over some 12 s: the player's time goes on, and each title the station
@@ -135,7 +147,7 @@ TEST_F(PageInBrowser, the_page_plays_the_live_stream_and_follows_the_song_change
     };
     while (seconds_since(begin) < 12 || changes < 2) {
         ASSERT_LT(seconds_since(begin), 30) << "the page showed " << changes << " song changes\n"
-                                           << output();
+                                            << output();
         const std::string title = station_title();
         if (!title.empty() && title != station_now) {
             ASSERT_TRUE(pending.empty()) << "the page never showed \"" << pending << "\"";
@@ -146,7 +158,8 @@ TEST_F(PageInBrowser, the_page_plays_the_live_stream_and_follows_the_song_change
         }
         const nlohmann::json state = browser.evaluate(
             "({time: document.getElementById('player').currentTime, "
-            "title: document.getElementById('title').textContent})", false, &error);
+            "title: document.getElementById('title').textContent})",
+            false, &error);
         ASSERT_TRUE(state.is_object()) << error;
         const double time = state["time"].get<double>();
         if (first_time < 0) first_time = time;
@@ -161,11 +174,12 @@ TEST_F(PageInBrowser, the_page_plays_the_live_stream_and_follows_the_song_change
     const nlohmann::json sounding = browser.evaluate("window.sounding - window.pressed");
     ASSERT_TRUE(sounding.is_number()) << sounding;
     const nlohmann::json seen = browser.evaluate("window.seen");
-    printf("play to sound in the browser (from the stream's first byte): %.0f ms (metadata at %.0f, "
-           "can play at %.0f, playing at %.0f); the slowest song text change on the page: %.0f ms "
-           "after the station's\n",
-           sounding.get<double>(), seen.value("loadedmetadata", -1.0), seen.value("canplay", -1.0),
-           seen.value("playing", -1.0), slowest_change * 1000);
+    printf(
+        "play to sound in the browser (from the stream's first byte): %.0f ms (metadata at %.0f, "
+        "can play at %.0f, playing at %.0f); the slowest song text change on the page: %.0f ms "
+        "after the station's\n",
+        sounding.get<double>(), seen.value("loadedmetadata", -1.0), seen.value("canplay", -1.0),
+        seen.value("playing", -1.0), slowest_change * 1000);
     EXPECT_EQ(station.wait(0), -2) << output();
 }
 

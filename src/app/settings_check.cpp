@@ -177,9 +177,10 @@ void check_web_listen(const Context& ctx, SettingsReport& report, bool required)
     std::string address, problem;
     int port = 0;
     if (text.empty() || parse_web_listen(text, &address, &port, &problem)) return;
-    add_key_problem(report, ctx.state.settings_file, "WEB_LISTEN",
-                    problem + (required ? ": the station does not start" : ": the web page stays off"),
-                    required);
+    add_key_problem(
+        report, ctx.state.settings_file, "WEB_LISTEN",
+        problem + (required ? ": the station does not start" : ": the web page stays off"),
+        required);
 }
 
 void check_settings_file(const std::string& path, SettingsReport& report) {

@@ -309,8 +309,9 @@ int expert_ok(Context& ctx, const ExpertChoice& choice, const std::string& progr
         return 0;
     }
     if (choice.web_bitrate < WEB_BITRATE_MIN || choice.web_bitrate > WEB_BITRATE_MAX) {
-        show_message(ctx, true, Buttons::ok | Icon::error, "WEB_BITRATE must be %d to %d kbit/s, not %d",
-                     WEB_BITRATE_MIN, WEB_BITRATE_MAX, choice.web_bitrate);
+        show_message(ctx, true, Buttons::ok | Icon::error,
+                     "WEB_BITRATE must be %d to %d kbit/s, not %d", WEB_BITRATE_MIN,
+                     WEB_BITRATE_MAX, choice.web_bitrate);
         return 0;
     }
     if (choice.specific_ip) {

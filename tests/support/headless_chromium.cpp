@@ -10,8 +10,8 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <random>
 #include <thread>
@@ -54,7 +54,8 @@ bool read_until(int fd, std::string* bytes, int timeout_ms, Done done) {
 std::string devtools_get(int port, const std::string& path) {
     int fd = connect_loopback(port);
     if (fd < 0) return "";
-    const std::string request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+    const std::string request =
+        "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
     send(fd, request.data(), request.size(), MSG_NOSIGNAL);
     std::string reply;
     read_until(fd, &reply, 5000, [](const std::string&) { return false; });
@@ -65,7 +66,9 @@ std::string devtools_get(int port, const std::string& path) {
 
 }  // namespace
 
-HeadlessChromium::~HeadlessChromium() { close(); }
+HeadlessChromium::~HeadlessChromium() {
+    close();
+}
 
 std::string HeadlessChromium::program() {
     for (const char* name : {"chromium", "chromium-browser"})
@@ -74,18 +77,20 @@ std::string HeadlessChromium::program() {
 }
 
 bool HeadlessChromium::open(const std::string& url, const std::string& profile_dir,
-                            const std::string& output_file, const EnvironmentList& env, std::string* why) {
+                            const std::string& output_file, const EnvironmentList& env,
+                            std::string* why) {
     const std::string chromium = program();
     if (chromium.empty()) return *why = "chromium is not installed", false;
     if (mkdir(profile_dir.c_str(), 0700) != 0 && errno != EEXIST)
         return *why = "cannot make " + profile_dir + ": " + strerror(errno), false;
     // The flags that keep it off every network but loopback and out of
     // first-run screens; a new profile; sound may start without a click.
-    if (!browser_.start({chromium, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
-                         "--no-first-run", "--disable-background-networking", "--disable-component-update",
-                         "--disable-sync", "--autoplay-policy=no-user-gesture-required",
-                         "--user-data-dir=" + profile_dir, "--remote-debugging-port=0", url},
-                        output_file, profile_dir, env))
+    if (!browser_.start(
+            {chromium, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+             "--no-first-run", "--disable-background-networking", "--disable-component-update",
+             "--disable-sync", "--autoplay-policy=no-user-gesture-required",
+             "--user-data-dir=" + profile_dir, "--remote-debugging-port=0", url},
+            output_file, profile_dir, env))
         return *why = "cannot start " + chromium, false;
     // Chromium names the port it took in the profile once it listens.
     const auto end = Clock::now() + std::chrono::seconds(30);
@@ -105,7 +110,8 @@ bool HeadlessChromium::connect_page(int port, std::string* why) {
     // The page target, once Chromium lists it.
     std::string path;
     for (int tries = 0; path.empty() && tries < 200; ++tries) {
-        const nlohmann::json targets = nlohmann::json::parse(devtools_get(port, "/json/list"), nullptr, false);
+        const nlohmann::json targets =
+            nlohmann::json::parse(devtools_get(port, "/json/list"), nullptr, false);
         if (targets.is_array())
             for (const auto& target : targets)
                 if (target.value("type", "") == "page") {
@@ -118,13 +124,15 @@ bool HeadlessChromium::connect_page(int port, std::string* why) {
     if (path.empty()) return *why = "chromium listed no page", false;
     socket_ = connect_loopback(port);
     if (socket_ < 0) return *why = "cannot connect to chromium's debugging port", false;
-    const std::string upgrade = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
-                                "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-                                "Sec-WebSocket-Key: dmVsbW9yYS1wYWdlLXRlc3Q=\r\nSec-WebSocket-Version: 13\r\n\r\n";
+    const std::string upgrade =
+        "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+        "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+        "Sec-WebSocket-Key: dmVsbW9yYS1wYWdlLXRlc3Q=\r\nSec-WebSocket-Version: 13\r\n\r\n";
     send(socket_, upgrade.data(), upgrade.size(), MSG_NOSIGNAL);
     std::string reply;
-    read_until(socket_, &reply, 5000,
-               [](const std::string& bytes) { return bytes.find("\r\n\r\n") != std::string::npos; });
+    read_until(socket_, &reply, 5000, [](const std::string& bytes) {
+        return bytes.find("\r\n\r\n") != std::string::npos;
+    });
     const size_t head_end = reply.find("\r\n\r\n");
     if (head_end == std::string::npos || reply.find(" 101 ") == std::string::npos)
         return *why = "chromium refused the DevTools connection: " + reply.substr(0, 200), false;
@@ -144,13 +152,16 @@ bool HeadlessChromium::send_text(const std::string& text) {
         frame += static_cast<char>(size & 0xff);
     } else {
         frame += static_cast<char>(0x80 | 127);
-        for (int shift = 56; shift >= 0; shift -= 8) frame += static_cast<char>((size >> shift) & 0xff);
+        for (int shift = 56; shift >= 0; shift -= 8)
+            frame += static_cast<char>((size >> shift) & 0xff);
     }
     static std::minstd_rand random(12345);
-    const uint8_t mask[4] = {uint8_t(random()), uint8_t(random()), uint8_t(random()), uint8_t(random())};
+    const uint8_t mask[4] = {uint8_t(random()), uint8_t(random()), uint8_t(random()),
+                             uint8_t(random())};
     frame.append(reinterpret_cast<const char*>(mask), 4);
     for (size_t i = 0; i < text.size(); ++i) frame += static_cast<char>(text[i] ^ mask[i % 4]);
-    return send(socket_, frame.data(), frame.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(frame.size());
+    return send(socket_, frame.data(), frame.size(), MSG_NOSIGNAL) ==
+           static_cast<ssize_t>(frame.size());
 }
 
 // One whole message (the frames of a fragmented one joined).
@@ -167,7 +178,8 @@ bool HeadlessChromium::receive_message(std::string* message, int timeout_ms) {
                 const size_t count = size == 126 ? 2 : 8;
                 if (bytes.size() < 2 + count) return false;
                 size = 0;
-                for (size_t i = 0; i < count; ++i) size = size << 8 | static_cast<uint8_t>(bytes[2 + i]);
+                for (size_t i = 0; i < count; ++i)
+                    size = size << 8 | static_cast<uint8_t>(bytes[2 + i]);
                 header += count;
             }
             return bytes.size() >= header + size;
@@ -177,7 +189,7 @@ bool HeadlessChromium::receive_message(std::string* message, int timeout_ms) {
         const uint8_t opcode = first & 0x0f;
         if (opcode == 0 || opcode == 1) message->append(received_, header, size);
         received_.erase(0, header + size);
-        if (opcode == 8) return false;                       // closed
+        if (opcode == 8) return false;                                    // closed
         if ((opcode == 0 || opcode == 1) && (first & 0x80)) return true;  // the last frame
     }
 }

@@ -23,8 +23,8 @@ public:
     // Starts Chromium on `url` with a new profile in `profile_dir`, its
     // output going to `output_file`, and connects to the page. False with
     // the cause in *why.
-    bool open(const std::string& url, const std::string& profile_dir, const std::string& output_file,
-              const EnvironmentList& env, std::string* why);
+    bool open(const std::string& url, const std::string& profile_dir,
+              const std::string& output_file, const EnvironmentList& env, std::string* why);
     // Runs `expression` in the page and returns its value (awaited when it
     // is a promise); a JSON null with the exception text in *error when it threw.
     nlohmann::json evaluate(const std::string& expression, bool user_gesture = false,

@@ -11,7 +11,8 @@
 // A TCP port bound and listening (nobody accepts) while it lives.
 class TakenTcpPort {
 public:
-    TakenTcpPort(const std::string& ip, int port) : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    TakenTcpPort(const std::string& ip, int port)
+        : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
         sockaddr_in at{};
         at.sin_family = AF_INET;
         at.sin_port = htons(static_cast<uint16_t>(port));

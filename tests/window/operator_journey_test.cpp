@@ -133,7 +133,8 @@ class OperatorJourney : public ::testing::Test {
     // Waits until the window `id` is idle again (its caption no longer names
     // the address), then closes every message box left open.
     void wait_idle_and_close_boxes(const std::string& id) {
-        for (int waited = 0; display.title(id).find(station_ip) != std::string::npos; waited += 20) {
+        for (int waited = 0; display.title(id).find(station_ip) != std::string::npos;
+             waited += 20) {
             ASSERT_LT(waited, 10000) << display.describe();
             usleep(20 * 1000);
         }
@@ -245,18 +246,21 @@ TEST_F(OperatorJourney, enter_in_options_and_expert_settings_changes_nothing) {
 // port, cause) without stopping anything, and a listener hears the station.
 // The operator types another address into Expert Settings (Alt+W), presses
 // Enter; the file keeps it and the next Ctrl+S serves the page there.
-TEST_F(OperatorJourney, a_taken_web_page_port_is_told_and_expert_settings_moves_the_page_for_the_next_start) {
+TEST_F(OperatorJourney,
+       a_taken_web_page_port_is_told_and_expert_settings_moves_the_page_for_the_next_start) {
     const std::string web_ip = test_ip(117);
     const int taken_port = 34861, free_port = 34862;
-    write_station(22050, 2205, "Mode=0\nAutoStart=0\nStationLocation=Loopback\nWEB_LISTEN=" + web_ip +
-                                   ":" + std::to_string(taken_port) + "\n");
+    write_station(22050, 2205,
+                  "Mode=0\nAutoStart=0\nStationLocation=Loopback\nWEB_LISTEN=" + web_ip + ":" +
+                      std::to_string(taken_port) + "\n");
     TakenTcpPort taken(web_ip, taken_port);
     ASSERT_TRUE(taken.held());
     std::string id = open_window(true);
     ASSERT_FALSE(id.empty());
     ASSERT_TRUE(display.press(id, {"ctrl+s"}));
     answer_box();  // "About to start broadcasting on IP address ..."
-    EXPECT_TRUE(said("The listeners' page cannot use " + web_ip + " port " + std::to_string(taken_port) +
+    EXPECT_TRUE(said("The listeners' page cannot use " + web_ip + " port " +
+                     std::to_string(taken_port) +
                      ": The bound address is already in use. The broadcast goes on"))
         << output();
     ProgramResult heard = listen("1.5");

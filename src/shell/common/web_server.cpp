@@ -239,6 +239,7 @@ bool WebServer::listen(const std::string& web_listen, std::string& problem) {
     if (!parse_web_listen(web_listen, &address, &port, &problem)) return false;
     if (listen(QHostAddress(QString::fromStdString(address)), static_cast<quint16>(port), cause))
         return true;
-    problem = "the listeners' page cannot use " + address + " port " + std::to_string(port) + ": " + cause;
+    problem = "the listeners' page cannot use " + address + " port " + std::to_string(port) + ": " +
+              cause;
     return false;
 }

@@ -24,7 +24,8 @@ bool ListenersPage::started(Services& services, const ProgramInfo&) {
     std::string problem;
     if (!server->listen(wanted, problem)) {
         failed_ = true;
-        problem[0] = static_cast<char>(toupper(static_cast<unsigned char>(problem[0])));
+        if (!problem.empty())
+            problem[0] = static_cast<char>(toupper(static_cast<unsigned char>(problem[0])));
         services.host->notice((problem + ". The broadcast goes on without the listeners' page; "
                                          "Expert Settings sets WEB_LISTEN for the next start.")
                                   .c_str());
@@ -32,11 +33,12 @@ bool ListenersPage::started(Services& services, const ProgramInfo&) {
     }
     server_ = std::move(server);
     served_ = wanted;
-    printf("[%s] listeners' page on %s (stream /listen.opus)\n", PROGRAM_TITLE, server_->url().c_str());
+    printf("[%s] listeners' page on %s (stream /listen.opus)\n", PROGRAM_TITLE,
+           server_->url().c_str());
     fflush(stdout);
     return true;
 }
 
-std::string ListenersPage::status(const Services&) const { return failed_ ? "off" : ""; }
-
-std::string ListenersPage::url() const { return server_ ? server_->url() : ""; }
+std::string ListenersPage::status(const Services&) const {
+    return failed_ ? "off" : "";
+}

@@ -33,9 +33,6 @@ public:
     std::string status(const Services& services) const override;
     std::vector<OutputValue> status_values() const override { return {}; }
 
-    // Where the page is served now ("http://127.0.0.1:8080/"), "" when it is not.
-    std::string url() const;
-
 private:
     const WebStreamSettings& settings_;
     std::shared_ptr<WebStreamFeed> feed_;

@@ -78,8 +78,9 @@ ExpertDialog::ExpertDialog(Context& ctx, WindowHost& host, std::vector<std::stri
     repeater->hide();
     web_listen = new QLineEdit(QString::fromStdString(view.web_listen));
     web_listen->setPlaceholderText(QStringLiteral("off"));
-    web_listen->setToolTip(QStringLiteral("PORT or ADDR:PORT where listeners open the station's page "
-                                          "in a browser; empty: no page. Used from the next start."));
+    web_listen->setToolTip(
+        QStringLiteral("PORT or ADDR:PORT where listeners open the station's page "
+                       "in a browser; empty: no page. Used from the next start."));
     auto* web_label = new QLabel(QStringLiteral("&Web page [ADDR:]PORT:"));
     web_label->setBuddy(web_listen);
     web_bitrate = new QSpinBox;
