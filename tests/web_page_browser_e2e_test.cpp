@@ -1,16 +1,21 @@
 // The listeners' page in a real browser: Debian's Chromium, headless,
 // opens the page of the real velmora-station playing a script of two short
-// songs with --web, and a listener presses play. The page shows the
-// station, its player plays the live stream (currentTime advances), and the
-// song text it shows follows each song change within 3 s. The test prints
-// how long the browser takes from play (the stream's first byte) to sound.
+// songs (a 440 Hz and a 660 Hz tone) with --web, and a listener presses
+// play. The page shows the station, its player plays the live stream
+// (currentTime advances), the song text it shows follows each song change
+// within 3 s, and each song is heard (its tone, through the page's Web Audio
+// analyser) within 6 s of its start at the station. The test prints how
+// long the browser takes from play (the stream's first byte) to sound and
+// from a song's start at the station to its sound.
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "support/child_process.h"
 #include "support/headless_chromium.h"
@@ -109,8 +114,9 @@ TEST_F(PageInBrowser, the_page_plays_the_live_stream_and_follows_the_song_change
     }
     EXPECT_EQ(browser.evaluate("document.getElementById('description').textContent"), "Two songs");
 
-    // The listener presses play: the player asks for /listen.opus now and
-    // starts at its live edge. The page notes when its time first moves.
+    // The listener presses play: the player asks for /listen.opus now. The
+    // page notes when its time first moves, and which of the two tones it
+    // sounds (440 Hz for the first song, 660 Hz for the second) from when.
     const nlohmann::json started = browser.evaluate(R"(
         (function () {
           var player = document.getElementById('player');
@@ -124,6 +130,23 @@ TEST_F(PageInBrowser, the_page_plays_the_live_stream_and_follows_the_song_change
           player.addEventListener('timeupdate', function () {
             if (!window.sounding && player.currentTime > 0) window.sounding = performance.now();
           });
+          var audio = new AudioContext();
+          var analyser = audio.createAnalyser();
+          analyser.fftSize = 4096;
+          audio.createMediaElementSource(player).connect(analyser);
+          analyser.connect(audio.destination);
+          var bins = new Float32Array(analyser.frequencyBinCount);
+          window.heard = [];
+          setInterval(function () {
+            analyser.getFloatFrequencyData(bins);
+            var loudest = 0;
+            for (var i = 1; i < bins.length; ++i) if (bins[i] > bins[loudest]) loudest = i;
+            if (bins[loudest] < -60) return;  // silence
+            var song = loudest * audio.sampleRate / analyser.fftSize < 550 ? 'First song'
+                                                                            : 'Second song';
+            var last = window.heard[window.heard.length - 1];
+            if (!last || last.song != song) window.heard.push({at: Date.now(), song: song});
+          }, 10);
           return player.play().then(function () { return 'playing'; },
                                     function (e) { return 'refused: ' + e; });
         })())",
@@ -137,6 +160,11 @@ TEST_F(PageInBrowser, the_page_plays_the_live_stream_and_follows_the_song_change
     // A song change the station made that the page has not shown yet.
     std::string pending;
     Clock::time_point pending_since{};
+    struct SongStart {
+        std::string title;
+        double at_ms;  // wall clock, as the page's Date.now()
+    };
+    std::vector<SongStart> song_starts;
     int changes = 0;
     double first_time = -1, last_time = -1, slowest_change = 0;
     auto shown_on_page = [&](double delay) {
@@ -154,6 +182,9 @@ TEST_F(PageInBrowser, the_page_plays_the_live_stream_and_follows_the_song_change
             station_now = title;
             pending = title;
             pending_since = Clock::now();
+            song_starts.push_back({title, std::chrono::duration<double, std::milli>(
+                                              std::chrono::system_clock::now().time_since_epoch())
+                                              .count()});
             if (page_now == title) shown_on_page(0);  // the page was told before this test asked
         }
         const nlohmann::json state = browser.evaluate(
@@ -173,6 +204,26 @@ TEST_F(PageInBrowser, the_page_plays_the_live_stream_and_follows_the_song_change
     EXPECT_EQ(browser.evaluate("document.getElementById('player').paused"), false);
     const nlohmann::json sounding = browser.evaluate("window.sounding - window.pressed");
     ASSERT_TRUE(sounding.is_number()) << sounding;
+    // Each song the station started is heard in the browser, its tone
+    // first sounding this long after.
+    const nlohmann::json heard = browser.evaluate("window.heard");
+    ASSERT_TRUE(heard.is_array()) << heard;
+    std::string ear_delays;
+    for (const SongStart& start : song_starts) {
+        double delay = -1;
+        for (const auto& tone : heard)
+            if (tone["song"] == start.title && tone["at"].get<double>() >= start.at_ms) {
+                delay = tone["at"].get<double>() - start.at_ms;
+                break;
+            }
+        if (delay < 0 && &start == &song_starts.back()) continue;  // it may still be on its way
+        EXPECT_GE(delay, 0) << "\"" << start.title << "\" was never heard: " << heard;
+        EXPECT_LT(delay, 6000) << "\"" << start.title << "\" was heard " << delay << " ms late";
+        ear_delays += (ear_delays.empty() ? "" : ", ") + std::to_string(std::lround(delay));
+    }
+    EXPECT_FALSE(ear_delays.empty()) << heard;
+    printf("a song's start at the station to its sound in the browser: %s ms\n",
+           ear_delays.c_str());
     const nlohmann::json seen = browser.evaluate("window.seen");
     printf(
         "play to sound in the browser (from the stream's first byte): %.0f ms (metadata at %.0f, "
