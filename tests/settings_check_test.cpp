@@ -208,6 +208,32 @@ TEST_F(SettingsCheckTest, a_named_script_must_be_there_and_a_start_without_anyon
                                                      " (StationScript) cannot be opened: No such file or directory");
 }
 
+// A page address that is none: the headless station (and --check) refuse
+// it; the window warns and goes on the air without the page, so it is no
+// address a Start refuses.
+TEST_F(SettingsCheckTest, a_web_page_address_that_is_none_stops_only_a_station_without_an_operator) {
+    write_file(ini, "[VelmoraStation]\nWEB_LISTEN=web:80\n");
+    load_settings(*ctx, false);
+    EXPECT_TRUE(network_errors().empty());
+    const std::string said = ini + ":2: WEB_LISTEN must be PORT or ADDR:PORT (a dotted address, a "
+                                   "port 1 to 65535), not \"web:80\"";
+    SettingsReport window, headless;
+    check_web_listen(*ctx, window, false);
+    check_web_listen(*ctx, headless, true);
+    ASSERT_EQ(window.problems.size(), 1u);
+    EXPECT_FALSE(window.problems[0].error);
+    EXPECT_EQ(problem_text(window.problems[0]), said + ": the web page stays off");
+    ASSERT_EQ(headless.problems.size(), 1u);
+    EXPECT_TRUE(headless.problems[0].error);
+    EXPECT_EQ(problem_text(headless.problems[0]), said + ": the station does not start");
+    for (const char* good : {"", "8080", "127.0.0.1:8080"}) {
+        ctx->state.WEB_LISTEN = good;
+        SettingsReport none;
+        check_web_listen(*ctx, none, true);
+        EXPECT_TRUE(none.problems.empty()) << good;
+    }
+}
+
 TEST_F(SettingsCheckTest, startup_tells_each_error_and_the_warnings_in_one_line) {
     write_file(ini, "[VelmoraStation]\nSamplingRate=-5\nTransferRate=abc\nSTATION_PORT=70000\n");
     SettingsReport report;

@@ -415,6 +415,65 @@ TEST_F(SettingsDialogs, expert_ok_checks_the_address_writes_in_order_and_keeps_a
     EXPECT_EQ(written().back(), "RepeaterIP=127.0.0.9");
 }
 
+TEST(WebListenField, takes_a_port_or_an_address_and_port_and_names_what_it_refuses) {
+    for (const char* good : {"", "  ", "8080", " 127.0.0.1:8080 ", "0.0.0.0:1", "10.1.2.3:65535"})
+        EXPECT_EQ(web_listen_problem(good), "") << good;
+    for (const char* bad : {"web:80", "127.0.0.1:0", "127.0.0.1:65536", "1.2.3:80", ":80", "80a",
+                            "127.0.0.1:", "256.0.0.1:80", "127.0.0.1 : 80"}) {
+        const std::string problem = web_listen_problem(bad);
+        EXPECT_EQ(problem.rfind("WEB_LISTEN must be PORT or ADDR:PORT", 0), 0u)
+            << bad << ": " << problem;
+        EXPECT_NE(problem.find(std::string("\"") + bad + "\""), std::string::npos) << problem;
+    }
+}
+
+// The page's address and rate are shown as stored, refused before anything
+// is asked or written when wrong, and written only when changed.
+TEST_F(SettingsDialogs, expert_ok_sets_the_web_page_for_the_next_start_and_writes_only_a_change) {
+    StationState& s = ctx->state;
+    s.WEB_LISTEN = "127.0.0.1:8080";
+    s.WEB_BITRATE = 64;
+    ExpertView view = expert_view(s, {});
+    EXPECT_EQ(view.web_listen, "127.0.0.1:8080");
+    EXPECT_EQ(view.web_bitrate, 64);
+
+    ExpertChoice choice{true, "10.9.9.9", false, false, 2000, "", false};
+    choice.web_listen = "web:80";
+    choice.web_bitrate = 64;
+    const size_t shown = host.messages.size();
+    EXPECT_EQ(expert_ok(*ctx, choice, "/usr/bin/velmora-broadcaster"), 0);
+    EXPECT_NE(host.last_message().find("not \"web:80\""), std::string::npos) << host.last_message();
+    EXPECT_EQ(host.messages.size(), shown + 1);  // no address question came first
+    choice.web_listen = "127.0.0.1:8080";
+    choice.web_bitrate = 321;
+    EXPECT_EQ(expert_ok(*ctx, choice, "/usr/bin/velmora-broadcaster"), 0);
+    EXPECT_EQ(host.last_message(), "WEB_BITRATE must be 8 to 320 kbit/s, not 321");
+    EXPECT_TRUE(written().empty());
+    EXPECT_EQ(s.WEB_LISTEN, "127.0.0.1:8080");
+
+    // Unchanged: neither key is written.
+    choice.specific_ip = false;
+    choice.web_bitrate = 64;
+    ASSERT_EQ(expert_ok(*ctx, choice, "/usr/bin/velmora-broadcaster"), 1);
+    for (const std::string& line : written())
+        EXPECT_EQ(line.rfind("WEB_", 0), std::string::npos) << line;
+
+    choice.web_listen = " 127.0.0.7:8081 ";
+    choice.web_bitrate = 128;
+    ASSERT_EQ(expert_ok(*ctx, choice, "/usr/bin/velmora-broadcaster"), 1);
+    EXPECT_EQ(s.WEB_LISTEN, "127.0.0.7:8081");
+    EXPECT_EQ(s.WEB_BITRATE, 128);
+    std::vector<std::string> keys = written();
+    EXPECT_NE(std::find(keys.begin(), keys.end(), "WEB_LISTEN=127.0.0.7:8081"), keys.end());
+    EXPECT_NE(std::find(keys.begin(), keys.end(), "WEB_BITRATE=128"), keys.end());
+
+    choice.web_listen = "";  // the page goes off at the next start
+    ASSERT_EQ(expert_ok(*ctx, choice, "/usr/bin/velmora-broadcaster"), 1);
+    keys = written();
+    EXPECT_NE(std::find(keys.begin(), keys.end(), "WEB_LISTEN="), keys.end());
+    EXPECT_EQ(s.WEB_LISTEN, "");
+}
+
 TEST_F(SettingsDialogs, expert_ok_creates_and_removes_the_autostart_entry_and_tells_a_failure) {
     StationState& s = ctx->state;
     ExpertChoice choice{false, "", false, true, 2000, "", false};

@@ -68,6 +68,10 @@ TEST_F(StationCheck, a_station_refuses_to_start_on_settings_it_cannot_use_naming
         {"STATION_PORT=70000\n", ini + ":2: STATION_PORT=70000 is not a port (1 to 65535)"},
         {"BANDWIDTH=-1\n", ini + ":2: BANDWIDTH=-1 is no bandwidth"},
         {"StationScript=" + gone + "\n", "the script " + gone + " (StationScript) cannot be opened"},
+        // A page asked for and not to be served: nobody would notice it missing.
+        {"WEB_LISTEN=web:80\n",
+         ini + ":2: WEB_LISTEN must be PORT or ADDR:PORT (a dotted address, a port 1 to 65535), "
+               "not \"web:80\": the station does not start"},
     };
     for (const Case& c : cases) {
         write_file(ini, "[VelmoraStation]\n" + c.first_lines + good);
@@ -142,11 +146,12 @@ TEST_F(StationCheck, check_passes_a_prepared_station_and_lists_every_problem_wit
         ASSERT_EQ(chmod(ini.c_str(), 0644), 0);
     }
 
-    // A song changed after it was prepared, a picture gone, two settings wrong.
+    // A song changed after it was prepared, a picture gone, three settings wrong.
     timespec later[2] = {{0, UTIME_OMIT}, {time(nullptr) + 100, 0}};
     ASSERT_EQ(utimensat(AT_FDCWD, dir.file("b.wav").c_str(), later, 0), 0);
     std::filesystem::remove(dir.file("cover.bmp"));
-    write_file(ini, "[VelmoraStation]\nIP_ADDR=300.1.2.3\nSTATION_PORT=0\n" + good);
+    write_file(ini,
+               "[VelmoraStation]\nIP_ADDR=300.1.2.3\nSTATION_PORT=0\nWEB_LISTEN=80800\n" + good);
     checked = run("velmora-station", {"--check", "station.ini"});
     EXPECT_EQ(checked.status, 1) << checked.output;
     for (const std::string& line : {
@@ -155,8 +160,10 @@ TEST_F(StationCheck, check_passes_a_prepared_station_and_lists_every_problem_wit
              script + ":2: error: " + dir.file("cover.bmp") + ": ",
              script + ":3: error: " + dir.file("b.VMA") + " is older than " + dir.file("b.wav"),
              script + ":3: error: " + dir.file("cover.bmp") + ": ",
-             ini + ":9: warning: IP_ADDR is set again and ignored: line 2 sets it",
-             ini + ": 5 errors, 2 warnings",
+             ini + ":4: error: WEB_LISTEN must be PORT or ADDR:PORT (a dotted address, a port 1 to "
+                   "65535), not \"80800\": the station does not start",
+             ini + ":10: warning: IP_ADDR is set again and ignored: line 2 sets it",
+             ini + ": 6 errors, 2 warnings",
          })
         EXPECT_TRUE(has(checked, line)) << line << "\n" << checked.output;
 }

@@ -74,7 +74,7 @@ TEST_F(WebListen, a_browser_hears_the_live_program_and_sees_the_station) {
               std::string::npos);
     EXPECT_NE(page.find("name=\"viewport\""), std::string::npos);  // readable on a phone
 
-    // Three seconds of the stream, from the live edge: its headers first.
+    // Three seconds of the stream: its headers, the last seconds kept, the live pages.
     std::string stream;
     std::thread listener([&] { stream = get("/listen.opus", 3000); });
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));

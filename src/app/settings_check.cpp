@@ -76,7 +76,12 @@ void check_file_group(Context& ctx, SettingsReport& report) {
     load_settings(ctx, false, &report);
     ctx.live_ring.feed_mode = feed_of_mode(ctx.state.MODE);
 }
-void check_network_group(Context& ctx, SettingsReport& report) { check_network_settings(ctx, report); }
+// `velmora-station --check` speaks for the headless station, which does not
+// start with a WEB_LISTEN it cannot serve.
+void check_network_group(Context& ctx, SettingsReport& report) {
+    check_network_settings(ctx, report);
+    check_web_listen(ctx, report, true);
+}
 void check_script_group(Context& ctx, SettingsReport& report) {
     // A live station needs no script, but one that is named must be good.
     if (ctx.live_ring.feed_mode != FeedMode::script && ctx.state.StationScript.empty()) return;
@@ -148,11 +153,6 @@ void check_network_settings(const Context& ctx, SettingsReport& report) {
                             std::to_string(8 * s.TransferRate) +
                             " bits per second): every listener would be refused \"Busy\"",
                         false);
-    // A wrong WEB_LISTEN leaves the web page off; the UDP station runs on.
-    std::string web_address, web_problem;
-    int web_port = 0;
-    if (!s.WEB_LISTEN.empty() && !parse_web_listen(s.WEB_LISTEN, &web_address, &web_port, &web_problem))
-        add_key_problem(report, file, "WEB_LISTEN", web_problem + ": the web page stays off", false);
     // A wrong Icecast key leaves that output off; the UDP station runs on.
     const std::vector<IcecastProblem> problems = icecast_settings_problems(s.icecast);
     for (const IcecastProblem& problem : problems)
@@ -170,6 +170,17 @@ void check_network_settings(const Context& ctx, SettingsReport& report) {
                         "ICECAST_PASSWORD is not used: the password comes from " + password.key +
                             " (" + password.file + ")",
                         false);
+}
+
+void check_web_listen(const Context& ctx, SettingsReport& report, bool required) {
+    const std::string& text = ctx.state.WEB_LISTEN;
+    std::string address, problem;
+    int port = 0;
+    if (text.empty() || parse_web_listen(text, &address, &port, &problem)) return;
+    add_key_problem(
+        report, ctx.state.settings_file, "WEB_LISTEN",
+        problem + (required ? ": the station does not start" : ": the web page stays off"),
+        required);
 }
 
 void check_settings_file(const std::string& path, SettingsReport& report) {

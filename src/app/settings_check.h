@@ -29,6 +29,11 @@ std::string repeater_problem(const std::string& text);
 // "Busy"), and so is a wrong ICECAST_* key (that output stays off).
 void check_network_settings(const Context& ctx, SettingsReport& report);
 
+// WEB_LISTEN, when set, must be PORT or ADDR:PORT. `required`: an error (a
+// station without an operator was asked for a page it cannot serve, and
+// does not start); otherwise a warning (the window goes on without the page).
+void check_web_listen(const Context& ctx, SettingsReport& report, bool required);
+
 // The settings file itself: unreadable, too large, keys but no
 // [VelmoraStation] section (errors: every key would be ignored), keys
 // before the first section line (a warning). A missing file is no problem:

@@ -36,6 +36,13 @@ const ConnectionRate CONNECTION_RATES[CONNECTION_RATE_COUNT] = {
 
 namespace {
 
+// A typed text without the blanks around it.
+std::string trim_blanks(const std::string& text) {
+    const size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) return "";
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
 int clamp_to_int(uint64_t value) { return value > INT_MAX ? INT_MAX : static_cast<int>(value); }
@@ -278,15 +285,35 @@ ExpertView expert_view(const StationState& s, std::vector<std::string> addresses
     view.maximum = max_stream_rate(s.SamplingRate, s.BANDWIDTH);
     view.rate = s.TransferRate;
     view.repeater = s.RepeaterIP;
+    view.web_listen = s.WEB_LISTEN;
+    view.web_bitrate = s.WEB_BITRATE;
     if (!problem.empty() && (s.SPECIFIC_IP || s.IP_ADDR != "0.0.0.0"))
         view.address_note = "The stored address IP_ADDR=" + s.IP_ADDR + " " + problem +
                             ": the station cannot bind to it. Choose one of this computer's addresses.";
     return view;
 }
 
+std::string web_listen_problem(const std::string& typed) {
+    const std::string text = trim_blanks(typed);
+    std::string address, problem;
+    int port = 0;
+    if (text.empty() || parse_web_listen(text, &address, &port, &problem)) return "";
+    return problem;
+}
+
 int expert_ok(Context& ctx, const ExpertChoice& choice, const std::string& program) {
     StationState& s = ctx.state;
     SettingsWrite write;
+    if (const std::string problem = web_listen_problem(choice.web_listen); !problem.empty()) {
+        show_message(ctx, true, Buttons::ok | Icon::error, "%s", problem.c_str());
+        return 0;
+    }
+    if (choice.web_bitrate < WEB_BITRATE_MIN || choice.web_bitrate > WEB_BITRATE_MAX) {
+        show_message(ctx, true, Buttons::ok | Icon::error,
+                     "WEB_BITRATE must be %d to %d kbit/s, not %d", WEB_BITRATE_MIN,
+                     WEB_BITRATE_MAX, choice.web_bitrate);
+        return 0;
+    }
     if (choice.specific_ip) {
         if (!specific_ip_acceptable(choice.address)) {
             show_message(ctx, true, Buttons::ok, "Invalid Specific IP Address");
@@ -323,6 +350,16 @@ int expert_ok(Context& ctx, const ExpertChoice& choice, const std::string& progr
     // an edit by the operator replaces it.
     if (choice.repeater_edited) s.RepeaterIP = choice.repeater.substr(0, REPEATER_EDIT_MAX);
     write_setting(ctx, write, setting_key("RepeaterIP"));
+    // A file that never named the page keeps not naming it.
+    const std::string web_listen = trim_blanks(choice.web_listen);
+    if (web_listen != s.WEB_LISTEN) {
+        s.WEB_LISTEN = web_listen;
+        write_setting(ctx, write, setting_key("WEB_LISTEN"));
+    }
+    if (choice.web_bitrate != s.WEB_BITRATE) {
+        s.WEB_BITRATE = choice.web_bitrate;
+        write_setting(ctx, write, setting_key("WEB_BITRATE"));
+    }
     if (!finish_settings_write(ctx, write)) return 0;
 
     errno = 0;

@@ -137,6 +137,8 @@ struct ExpertView {
     // that OK does not put the list's first address in its place unseen;
     // "" when the stored address is usable or none was chosen.
     std::string address_note;
+    std::string web_listen;  // the listeners' page: [ADDR:]PORT, "" for none
+    int web_bitrate = 0;     // kbit/s of its stream
 };
 ExpertView expert_view(const StationState& state, std::vector<std::string> addresses);
 
@@ -149,10 +151,18 @@ struct ExpertChoice {
     std::string repeater;        // the repeater edit's text
     bool repeater_edited = false;  // unedited: the stored RepeaterIP is written back whole
     bool rate_moved = false;       // untouched: TransferRate stays as the file holds it
+    std::string web_listen = "";   // as typed; blanks around it do not count
+    int web_bitrate = WEB_BITRATE_DEFAULT;
 };
+// Why the typed WEB_LISTEN cannot be served ("" when it is empty or can):
+// the text names the key, what it takes and what was typed.
+std::string web_listen_problem(const std::string& typed);
 // OK of the Expert Settings dialog: the address check, its question when
 // the bound address changes, IP_ADDR written at once when confirmed, then Stream2X, AutoStart,
-// TransferRate, SPECIFIC_IP and RepeaterIP; then the autostart entry for
+// TransferRate, SPECIFIC_IP and RepeaterIP, then WEB_LISTEN and WEB_BITRATE
+// when they changed (a page address that is no address, or a rate out of
+// range, is refused before anything is asked or written; the page moves at
+// the next start); then the autostart entry for
 // `program` is created (AutoStart becomes 2 in memory, so the running
 // station does not start by itself) or removed. A failed entry is told.
 int expert_ok(Context& ctx, const ExpertChoice& choice, const std::string& program);

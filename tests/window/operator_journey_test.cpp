@@ -4,7 +4,9 @@
 // port another program holds refuses Ctrl+S with the window left open, and
 // the next Ctrl+S, once the port is free, goes on the air; Enter in Options
 // and in Expert Settings keeps the sampling rate, stream rate and address
-// the settings file holds.
+// the settings file holds; the listeners' web page whose port is taken is
+// told and the broadcast goes on, and the page's address typed into Expert
+// Settings is served from the next Ctrl+S.
 
 #include <dirent.h>
 #include <gtest/gtest.h>
@@ -17,6 +19,8 @@
 
 #include "station_test_support.h"
 #include "support/child_process.h"
+#include "support/taken_tcp_port.h"
+#include "support/tcp_client.h"
 #include "support/temp_dir.h"
 #include "support/tone_frames.h"
 #include "support/udp_loopback.h"
@@ -25,6 +29,11 @@
 #include "window/broadcaster_windows.h"
 
 namespace {
+
+// A GET as a browser sends it: what came back within `ms` (or until the server closed).
+std::string http_get(const std::string& ip, int port, const std::string& path, int ms) {
+    return exchange(ip, port, "GET " + path + " HTTP/1.1\r\nHost: " + ip + "\r\n\r\n", ms);
+}
 
 class OperatorJourney : public ::testing::Test {
    protected:
@@ -110,6 +119,29 @@ class OperatorJourney : public ::testing::Test {
             {program_path("velmora-listen"), station_ip, "--port", std::to_string(station_port),
              "--bind", test_ip(113), "--seconds", seconds, "--wav", dir.file("heard.wav")},
             dir.path(), {}, 20000);
+    }
+
+    // Waits at most 10 s for `text` in the window's output.
+    bool said(const std::string& text) const {
+        for (int waited = 0; output().find(text) == std::string::npos; waited += 20) {
+            if (waited >= 10000) return false;
+            usleep(20 * 1000);
+        }
+        return true;
+    }
+
+    // Waits until the window `id` is idle again (its caption no longer names
+    // the address), then closes every message box left open.
+    void wait_idle_and_close_boxes(const std::string& id) {
+        for (int waited = 0; display.title(id).find(station_ip) != std::string::npos;
+             waited += 20) {
+            ASSERT_LT(waited, 10000) << display.describe();
+            usleep(20 * 1000);
+        }
+        for (const std::string& box : display.windows(kMessageBox)) {
+            ASSERT_TRUE(display.press(box, {"Return"}));
+            ASSERT_TRUE(gone(box)) << display.describe();
+        }
     }
 
     void close_window() {
@@ -207,6 +239,59 @@ TEST_F(OperatorJourney, enter_in_options_and_expert_settings_changes_nothing) {
                                            "IP_ADDR=" + station_ip + "\n", "SPECIFIC_IP=1\n"};
     for (const std::string& line : kept)
         EXPECT_NE(now.find(line), std::string::npos) << line << now;
+    close_window();
+}
+
+// WEB_LISTEN names a port another program holds: Ctrl+S tells it (address,
+// port, cause) without stopping anything, and a listener hears the station.
+// The operator types another address into Expert Settings (Alt+W), presses
+// Enter; the file keeps it and the next Ctrl+S serves the page there.
+TEST_F(OperatorJourney,
+       a_taken_web_page_port_is_told_and_expert_settings_moves_the_page_for_the_next_start) {
+    const std::string web_ip = test_ip(117);
+    const int taken_port = 34861, free_port = 34862;
+    write_station(22050, 2205,
+                  "Mode=0\nAutoStart=0\nStationLocation=Loopback\nWEB_LISTEN=" + web_ip + ":" +
+                      std::to_string(taken_port) + "\n");
+    TakenTcpPort taken(web_ip, taken_port);
+    ASSERT_TRUE(taken.held());
+    std::string id = open_window(true);
+    ASSERT_FALSE(id.empty());
+    ASSERT_TRUE(display.press(id, {"ctrl+s"}));
+    answer_box();  // "About to start broadcasting on IP address ..."
+    EXPECT_TRUE(said("The listeners' page cannot use " + web_ip + " port " +
+                     std::to_string(taken_port) +
+                     ": The bound address is already in use. The broadcast goes on"))
+        << output();
+    ProgramResult heard = listen("1.5");
+    EXPECT_EQ(heard.status, 0) << heard.output << output() << display.describe();
+    ASSERT_TRUE(display.press(id, {"ctrl+s"}));
+    wait_idle_and_close_boxes(id);
+
+    ASSERT_TRUE(display.press(id, {"alt+o", "e"}));
+    std::string expert = display.wait_for_window("^Expert Settings$", 10000);
+    ASSERT_FALSE(expert.empty()) << display.describe();
+    ASSERT_TRUE(display.press(expert, {"alt+w", "ctrl+a"}));
+    ASSERT_TRUE(display.type(expert, web_ip + ":" + std::to_string(free_port)));
+    ASSERT_TRUE(display.press(expert, {"Return"}));
+    ASSERT_TRUE(gone(expert, "^Expert Settings$")) << display.describe();
+    EXPECT_NE(read_file(dir.file("station.ini"))
+                  .find("WEB_LISTEN=" + web_ip + ":" + std::to_string(free_port) + "\n"),
+              std::string::npos)
+        << read_file(dir.file("station.ini"));
+
+    ASSERT_TRUE(display.press(id, {"ctrl+s"}));
+    answer_box();
+    ASSERT_TRUE(said("listeners' page on http://" + web_ip + ":" + std::to_string(free_port) + "/"))
+        << output();
+    const std::string page = http_get(web_ip, free_port, "/", 3000);
+    EXPECT_EQ(page.rfind("HTTP/1.1 200 OK", 0), 0u) << page;
+    EXPECT_NE(page.find("<audio"), std::string::npos) << page;
+    const std::string stream = http_get(web_ip, free_port, "/listen.opus", 1500);
+    EXPECT_EQ(stream.rfind("HTTP/1.1 200 OK", 0), 0u) << stream.substr(0, 200);
+    EXPECT_NE(stream.find("OggS"), std::string::npos);
+    ASSERT_TRUE(display.press(id, {"ctrl+s"}));
+    wait_idle_and_close_boxes(id);
     close_window();
 }
 

@@ -457,6 +457,8 @@ TEST_F(SettingsDialogsWindow, each_dialog_paints_with_its_title) {
     ctx->state.StationScript = "/home/dj/shows/night.VSK";
     ctx->state.StationCategory = "\\Music\\Jazz";
     ctx->state.MODE = 0;
+    ctx->state.WEB_LISTEN = "8080";
+    ctx->state.IP_ADDR = "192.168.1.10";  // one of the addresses offered below
     ASSERT_TRUE(save_proxy_settings({"proxy.example.com", 3128, "dj", "pa55word"}));
     OptionsDialog options(*ctx, nullptr);
     ExpertDialog expert(*ctx, host, {"192.168.1.10", "10.0.0.7"}, nullptr);

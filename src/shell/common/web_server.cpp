@@ -113,13 +113,27 @@ void WebEndpoint::answer(QTcpSocket* socket, const std::string& head) {
             socket->disconnectFromHost();
             return;
         }
-        // From the live edge: the headers, then the pages to come.
-        send(socket, web_reply_head(200, "audio/ogg", -1) + headers);
-        streams_.push_back({socket, feed_->stream_id(), feed_->live_edge()});
+        // The headers, the last seconds at once, then the pages to come.
+        std::string burst;
+        const uint64_t next = recent_pages(&burst);
+        send(socket, web_reply_head(200, "audio/ogg", -1) + headers + burst);
+        streams_.push_back({socket, feed_->stream_id(), next});
     } else {
         send(socket, web_error_reply(404));
         socket->disconnectFromHost();
     }
+}
+
+uint64_t WebEndpoint::recent_pages(std::string* burst) const {
+    const uint64_t edge = feed_->live_edge();
+    for (uint64_t count = std::min<uint64_t>(edge, kBurstPages); count > 0; --count) {
+        burst->clear();
+        uint64_t next = edge;
+        if (feed_->pages_since(edge - count, burst, &next) && burst->size() <= kBurstBytesMax)
+            return next;
+    }
+    burst->clear();
+    return edge;
 }
 
 // Writes `bytes` unless the listener has too much waiting already; false
@@ -231,4 +245,15 @@ bool WebServer::listen(const QHostAddress& host, quint16 port, std::string& prob
         },
         Qt::BlockingQueuedConnection);
     return listening;
+}
+
+bool WebServer::listen(const std::string& web_listen, std::string& problem) {
+    std::string address, cause;
+    int port = 0;
+    if (!parse_web_listen(web_listen, &address, &port, &problem)) return false;
+    if (listen(QHostAddress(QString::fromStdString(address)), static_cast<quint16>(port), cause))
+        return true;
+    problem = "the listeners' page cannot use " + address + " port " + std::to_string(port) + ": " +
+              cause;
+    return false;
 }

@@ -224,6 +224,9 @@ int main(int argc, char** argv) {
     }
     // Nobody is here to pick a script: the script feed must have one.
     if (ctx->live_ring.feed_mode == FeedMode::script) check_station_script(*ctx, report, true);
+    // Nor to read the page's address again: a page asked for must be served.
+    if (!o.web.empty()) ctx->state.WEB_LISTEN = o.web;
+    check_web_listen(*ctx, report, true);
     tell_settings_problems(*ctx, report);
     if (report.errors() > 0) {
         fprintf(stderr, "velmora-station: the station does not start: %d problem%s in %s (see above)\n",
@@ -232,21 +235,11 @@ int main(int argc, char** argv) {
     }
     // The listeners' page, bound before the station starts: a port in use
     // ends the start with its reason.
-    if (!o.web.empty()) ctx->state.WEB_LISTEN = o.web;
     WebServer web_server(ctx->web_stream.feed());
-    std::string web_address, web_problem;
-    int web_port = 0;
-    if (!ctx->state.WEB_LISTEN.empty()) {
-        if (!parse_web_listen(ctx->state.WEB_LISTEN, &web_address, &web_port, &web_problem)) {
-            fprintf(stderr, "velmora-station: %s\n", web_problem.c_str());
-            return 1;
-        }
-        if (!web_server.listen(QHostAddress(QString::fromStdString(web_address)),
-                               static_cast<quint16>(web_port), web_problem)) {
-            fprintf(stderr, "velmora-station: the listeners' page cannot use %s port %d: %s\n",
-                    web_address.c_str(), web_port, web_problem.c_str());
-            return 1;
-        }
+    std::string web_problem;
+    if (!ctx->state.WEB_LISTEN.empty() && !web_server.listen(ctx->state.WEB_LISTEN, web_problem)) {
+        fprintf(stderr, "velmora-station: %s\n", web_problem.c_str());
+        return 1;
     }
     // The control socket (velmora-ctl): a station an administrator cannot
     // reach does not start as if all were well.

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "app/context.h"
@@ -19,6 +20,7 @@
 #include "platform/single_instance.h"
 #include "shell/capture/capture_source.h"
 #include "shell/window/broadcaster_options.h"
+#include "shell/window/listeners_page.h"
 #include "shell/window/main_window.h"
 #include "shell/window/window_host.h"
 
@@ -66,6 +68,8 @@ int main(int argc, char** argv) {
     }
     auto ctx = make_context(host);
     host.attach(ctx.get());
+    // The listeners' web page, served from each start on as WEB_LISTEN says then.
+    ctx->outputs.add(std::make_unique<ListenersPage>(ctx->state, ctx->web_stream.feed()));
     // A refusal before the window: a box (or a line, unattended), status 1.
     auto refuse = [&](const std::string& text) {
         show_message(*ctx, false, Buttons::ok | Icon::error, "%s", text.c_str());
@@ -105,6 +109,8 @@ int main(int argc, char** argv) {
     }
     // Start asks for a script when none is named; a named one must be there.
     if (ctx->live_ring.feed_mode == FeedMode::script) check_station_script(*ctx, report, false);
+    // A page the window cannot serve is told; the station runs without it.
+    check_web_listen(*ctx, report, false);
 
     MainWindow window(*ctx, host, std::move(skin));
     watch_stop_signals(&window, [&] { window.close_for_exit(); });

@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 #include "app/context.h"
@@ -75,6 +76,18 @@ ExpertDialog::ExpertDialog(Context& ctx, WindowHost& host, std::vector<std::stri
     // Not shown: the repeater list is kept in the settings file, written back as stored.
     repeater = new QLineEdit(QString::fromStdString(view.repeater), this);
     repeater->hide();
+    web_listen = new QLineEdit(QString::fromStdString(view.web_listen));
+    web_listen->setPlaceholderText(QStringLiteral("off"));
+    web_listen->setToolTip(
+        QStringLiteral("PORT or ADDR:PORT where listeners open the station's page "
+                       "in a browser; empty: no page. Used from the next start."));
+    auto* web_label = new QLabel(QStringLiteral("&Web page [ADDR:]PORT:"));
+    web_label->setBuddy(web_listen);
+    web_bitrate = new QSpinBox;
+    web_bitrate->setRange(WEB_BITRATE_MIN, WEB_BITRATE_MAX);
+    web_bitrate->setValue(view.web_bitrate);
+    web_bitrate->setSuffix(QStringLiteral(" kbit/s"));
+    web_bitrate->setToolTip(QStringLiteral("The bit rate of the page's Ogg Opus stream"));
 
     auto* grid = new QGridLayout;
     grid->addWidget(specific_ip, 0, 0);
@@ -86,6 +99,9 @@ ExpertDialog::ExpertDialog(Context& ctx, WindowHost& host, std::vector<std::stri
     grid->addWidget(auto_rate, 2, 0);
     grid->addWidget(autostart, 2, 1);
     grid->addWidget(icecast, 2, 2);
+    grid->addWidget(web_label, 3, 0);
+    grid->addWidget(web_listen, 3, 1);
+    grid->addWidget(web_bitrate, 3, 2);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid);
     if (!view.address_note.empty()) {
@@ -120,6 +136,8 @@ void ExpertDialog::press_ok() {
     choice.rate_moved = rate_moved_;
     choice.repeater = repeater->text().toStdString();
     choice.repeater_edited = repeater->isModified();
+    choice.web_listen = web_listen->text().toStdString();
+    choice.web_bitrate = web_bitrate->value();
     if (expert_ok(ctx_, choice, QCoreApplication::applicationFilePath().toStdString())) accept();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // Expert Settings: the station's own address, the stream rate sent to
-// listeners, the automatic rate, autostart at login and the HTTP proxy
+// listeners, the automatic rate, autostart at login, the listeners' web
+// page and its stream's rate, and the HTTP proxy
 // (app/settings_dialogs.h decides).
 
 #include <QDialog>
@@ -14,6 +15,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QScrollBar;
+class QSpinBox;
 class WindowHost;
 
 class ExpertDialog : public QDialog {
@@ -33,6 +35,8 @@ public:
     QCheckBox* auto_rate = nullptr;
     QCheckBox* autostart = nullptr;
     QLineEdit* repeater = nullptr;  // hidden, as the settings keep it
+    QLineEdit* web_listen = nullptr;  // the listeners' page: [ADDR:]PORT, empty for none
+    QSpinBox* web_bitrate = nullptr;  // kbit/s of the page's stream
     QPushButton* ok = nullptr;
     QPushButton* cancel = nullptr;
     // The working rate: the bar cannot hold a stored rate above its maximum.
