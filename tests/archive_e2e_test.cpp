@@ -6,6 +6,7 @@
 // the test keeps hearing it.
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -40,6 +41,7 @@ using Clock = std::chrono::steady_clock;
 constexpr int kRate = 44100;
 constexpr int kTransferRate = 4410;
 constexpr int kPort = 34771;
+constexpr int kStatusPort = 34772;
 
 // Two super-blocks of a square tone (some 0.74 s) and the companion file.
 void write_song(const std::string& path, int period) {
@@ -113,8 +115,9 @@ protected:
     // The station, started through `wrapper` (a command that runs the rest) when given.
     void start(const EnvironmentList& more = {}, const std::vector<std::string>& wrapper = {}) {
         std::vector<std::string> args = wrapper;
-        for (const std::string& arg : {program_path("velmora-station"), dir.file("station.ini"),
-                                       std::string("--status-interval"), std::string("1")})
+        for (const std::string& arg :
+             {program_path("velmora-station"), dir.file("station.ini"), std::string("--status-interval"),
+              std::string("1"), std::string("--status-http"), ip + ":" + std::to_string(kStatusPort)})
             args.push_back(arg);
         EnvironmentList all = env;
         all.insert(all.end(), more.begin(), more.end());
@@ -177,6 +180,15 @@ protected:
         return static_cast<int>(seqs.size()) == count;
     }
 
+    // The archive's section of the status report.
+    nlohmann::json archive_status() {
+        const ProgramResult got = run_program(
+            {"/usr/bin/curl", "-s", "http://" + ip + ":" + std::to_string(kStatusPort) + "/status.json"},
+            dir.path(), env);
+        const auto json = nlohmann::json::parse(got.output, nullptr, false);
+        return json.is_object() && json.contains("archive") ? json["archive"] : nlohmann::json();
+    }
+
     ProgramResult opusinfo(const std::string& relative) {
         return run_program({"/usr/bin/opusinfo", archive + "/" + relative}, dir.path(), env);
     }
@@ -233,6 +245,13 @@ TEST_F(ArchiveJourney, an_hours_end_renames_its_file_and_the_next_hour_gets_its_
     // The first hour's file is renamed as the next one begins.
     ASSERT_TRUE(writing(second, 1)) << output();
     EXPECT_TRUE(wait_until([&] { return fs::exists(archive + "/" + first); })) << output();
+    // The status report counts it (it is published anew every second or so).
+    nlohmann::json status;
+    EXPECT_TRUE(wait_until([&] { return (status = archive_status())["files_written"] == 1; }, 10000))
+        << status;
+    EXPECT_EQ(status["state"], "recording") << status;
+    EXPECT_GT(status["bytes_written"].get<int64_t>(), 1000) << status;
+    EXPECT_EQ(status["last_error"], "") << status;
     ASSERT_EQ(stop(), 0) << output();
     EXPECT_EQ(archive_files(), (std::set<std::string>{first, second})) << output();
     for (const std::string& file : {first, second}) {
@@ -292,6 +311,11 @@ TEST_F(ArchiveJourney, a_full_disk_stops_the_archive_with_one_message_and_the_br
         << output();
     EXPECT_TRUE(hears_broadcast(40)) << output();
     EXPECT_EQ(count_of(output(), "The archive stops"), 1u) << output();
+    nlohmann::json status;
+    EXPECT_TRUE(wait_until([&] { return (status = archive_status())["state"] == "stopped"; }, 10000))
+        << status;
+    EXPECT_NE(status["last_error"].get<std::string>().find("No space left on device"),
+              std::string::npos) << status;
     EXPECT_EQ(stop(), 0) << output();
 }
 

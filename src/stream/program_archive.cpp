@@ -500,11 +500,11 @@ std::vector<OutputValue> ProgramArchive::status_values() const {
     const char* state = s.failed ? "stopped" : running_ ? "recording" : "off";
     return {{"state", OutputValueKind::Text, 0, state,
              "the archive: recording, off, or stopped after a failure"},
-            {"files_written_total", OutputValueKind::Counter, s.files, "",
+            {"files_written", OutputValueKind::Counter, s.files, "",
              "hour files written out and renamed into place"},
-            {"bytes_written_total", OutputValueKind::Counter, s.bytes, "",
+            {"bytes_written", OutputValueKind::Counter, s.bytes, "",
              "bytes written into the archive's files"},
-            {"dropped_blocks_total", OutputValueKind::Counter, s.dropped, "",
+            {"dropped_blocks", OutputValueKind::Counter, s.dropped, "",
              "program blocks the writer's full queue let go"},
             {"last_error", OutputValueKind::Text, 0, s.last_error,
              "why the archive stopped; empty while it works"}};
