@@ -124,7 +124,7 @@ public:
                       item.time);
             }
         }
-        if (!failed_) finish();
+        if (!failed_ && encoder_) finish();
     }
 
 private:
@@ -184,6 +184,7 @@ private:
             path_.clear();
             return fail("cannot make " + temp + ": " + error_text(error));
         }
+        whole_bytes_ = 0;
         static const OpusEncCallbacks callbacks = {write_page, close_pages};
         OpusCommentsHandle comments = tags();
         int error = 0;
@@ -193,7 +194,6 @@ private:
         ope_encoder_ctl(encoder_.get(), OPUS_SET_BITRATE(ARCHIVE_BITRATE * 1000));
         stream_title_ = title_;
         hour_key_ = hour.key();
-        whole_bytes_ = 0;
         return true;
     }
 
