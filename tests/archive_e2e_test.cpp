@@ -297,13 +297,23 @@ TEST_F(ArchiveJourney, a_full_disk_stops_the_archive_with_one_message_and_the_br
         GTEST_SKIP() << "no user and mount namespaces here";
     fs::create_directories(archive);
     write_settings("ARCHIVE_DIR=" + archive + "\n");
-    start({}, {"/usr/bin/unshare", "-Urm", "/bin/sh", "-c",
-               "mount -t tmpfs -o size=40k archive \"$0\" && exec \"$@\"", archive});
+    // Once the station has ended, the shell shows what the full disk holds.
+    const char* shell =
+        "mount -t tmpfs -o size=40k archive \"$0\" || exit 9\n"
+        "\"$@\" & station=$!\n"
+        "trap 'kill -TERM $station' TERM\n"
+        "while kill -0 $station 2>/dev/null; do wait $station; status=$?; done\n"
+        "echo \"held: $(cd \"$0\" && echo */*)\"\n"
+        "opusinfo \"$0\"/*/*.opus\n"
+        "exit $status\n";
+    start({}, {"/usr/bin/unshare", "-Urm", "/bin/sh", "-c", shell, archive});
     ASSERT_TRUE(hears_broadcast(20)) << output();
 
     const std::string told = "The archive stops: cannot write " + archive + "/" + hour_file(time(nullptr));
     ASSERT_TRUE(wait_until([&] { return output().find(told) != std::string::npos; })) << output();
-    EXPECT_NE(output().find(".opus.tmp: No space left on device. The broadcast goes on."),
+    EXPECT_NE(output().find(".opus.tmp: No space left on device; " + archive + "/" +
+                            hour_file(time(nullptr)) +
+                            " keeps what was written before. The broadcast goes on."),
               std::string::npos) << output();
     // The listener hears on (some 2 s twice), and the operator heard it once.
     EXPECT_TRUE(hears_broadcast(40)) << output();
@@ -317,6 +327,10 @@ TEST_F(ArchiveJourney, a_full_disk_stops_the_archive_with_one_message_and_the_br
     EXPECT_NE(status["last_error"].get<std::string>().find("No space left on device"),
               std::string::npos) << status;
     EXPECT_EQ(stop(), 0) << output();
+    // The hour's file keeps the whole pages written before the disk was
+    // full, under its own name: a recording up to there.
+    EXPECT_NE(output().find("held: " + hour_file(time(nullptr)) + "\n"), std::string::npos) << output();
+    EXPECT_NE(output().find("Playback length: 0m:0"), std::string::npos) << output();
 }
 
 TEST_F(ArchiveJourney, a_folder_that_cannot_be_made_is_told_with_its_cause_and_the_broadcast_goes_on) {

@@ -220,14 +220,18 @@ private:
     bool write_failed(int error = 0) {
         if (!error) error = write_error_;
         encoder_.reset();
-        const std::string what = "cannot write " + path_ + ".tmp: " + error_text(error);
+        const std::string temp = path_ + ".tmp";
+        std::string what = "cannot write " + temp + ": " + error_text(error);
+        bool kept = whole_bytes_ > 0;
         if (fd_ >= 0) {
-            const bool keep = whole_bytes_ > 0 && ftruncate(fd_, whole_bytes_) == 0;
+            kept = kept && ftruncate(fd_, whole_bytes_) == 0;
             ::close(fd_);
             fd_ = -1;
-            const std::string temp = path_ + ".tmp";
-            if (!keep || rename(temp.c_str(), path_.c_str()) != 0) unlink(temp.c_str());
         }
+        if (kept && rename(temp.c_str(), path_.c_str()) == 0)
+            what += "; " + path_ + " keeps what was written before";
+        else
+            unlink(temp.c_str());
         path_.clear();
         return fail(what);
     }
