@@ -27,7 +27,6 @@
 #include "codec/set_rate.h"
 #include "codec/super_block.h"
 #include "platform/udp_socket.h"
-#include "stream/program_archive.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
 #include "support/udp_loopback.h"
@@ -352,24 +351,6 @@ TEST_F(ArchiveJourney, a_folder_that_cannot_be_made_is_told_with_its_cause_and_t
     EXPECT_TRUE(hears_broadcast(40)) << output();
     EXPECT_EQ(stop(), 0) << output();
     EXPECT_EQ(count_of(output(), "The archive stays off"), 1u) << output();
-}
-
-TEST(ArchiveDayNames, only_a_real_date_names_a_day_folder) {
-    const struct {
-        const char* name;
-        bool day;
-        int64_t number;
-    } cases[] = {{"1970-01-01", true, 0},   {"2026-12-08", true, 20795}, {"2000-02-29", true, 11016},
-                 {"2026-13-01", false, 0},  {"2026-00-10", false, 0},    {"2026-12-32", false, 0},
-                 {"2026-1-08", false, 0},   {"2026-12-08x", false, 0},   {"20261208", false, 0},
-                 {"2026_12_08", false, 0},  {"", false, 0}};
-    for (const auto& c : cases) {
-        int64_t days = -1;
-        EXPECT_EQ(archive_day_number(c.name, &days), c.day) << c.name;
-        if (c.day) {
-            EXPECT_EQ(days, c.number) << c.name;
-        }
-    }
 }
 
 }  // namespace

@@ -323,7 +323,8 @@ std::string archive_folder_problem(const std::string& folder, bool make) {
     return "";
 }
 
-bool archive_day_number(const std::string& name, int64_t* days) {
+// Days since 1970 of a day folder's name ("2026-12-08"); false for any other name.
+static bool archive_day_number(const std::string& name, int64_t* days) {
     if (name.size() != 10 || !digits(name, 0, 4) || name[4] != '-' || !digits(name, 5, 2) ||
         name[7] != '-' || !digits(name, 8, 2))
         return false;

@@ -48,8 +48,6 @@ std::string archive_folder_problem(const std::string& folder, bool make);
 // only the files the archive names (HH00.opus, HH00-2.opus and their .tmp),
 // then the folder when that left it empty. Returns the files removed.
 int remove_old_archive_days(const std::string& folder, int64_t today, int keep_days);
-// Days since 1970 of a day folder's name ("2026-12-08"); false for any other name.
-bool archive_day_number(const std::string& name, int64_t* days);
 
 // The archive as an output of the station.
 class ProgramArchive final : public ProgramSink {
