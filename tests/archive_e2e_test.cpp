@@ -6,7 +6,6 @@
 // the test keeps hearing it.
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,6 +15,7 @@
 #include <ctime>
 #include <filesystem>
 #include <functional>
+#include <nlohmann/json.hpp>
 #include <set>
 #include <string>
 #include <thread>
@@ -76,24 +76,28 @@ std::string hour_file(time_t time) {
     return name;
 }
 
-std::string day_folder(time_t time) { return hour_file(time).substr(0, 10); }
+std::string day_folder(time_t time) {
+    return hour_file(time).substr(0, 10);
+}
 
 class ArchiveJourney : public ::testing::Test {
-protected:
+   protected:
     TempDir dir;
     std::string ip = test_ip(141);
     std::string archive = dir.file("archive");
     ChildProcess station;
-    EnvironmentList env = {{"VELMORA_HOME", dir.path()}, {"XDG_CONFIG_HOME", dir.path()},
-                           {"XDG_RUNTIME_DIR", dir.path()}, {"HOME", dir.path()}};
+    EnvironmentList env = {{"VELMORA_HOME", dir.path()},
+                           {"XDG_CONFIG_HOME", dir.path()},
+                           {"XDG_RUNTIME_DIR", dir.path()},
+                           {"HOME", dir.path()}};
 
     void SetUp() override {
         write_song(dir.file("one.VMA"), 37);
         write_song(dir.file("two.VMA"), 11);
         CodecState codec;
         set_rate(codec, kRate, kTransferRate);
-        std::string script = "2 " + std::to_string(kRate) + " 0" +
-                             std::to_string(codec.rate_percent) + " SCRIPT";
+        std::string script =
+            "2 " + std::to_string(kRate) + " 0" + std::to_string(codec.rate_percent) + " SCRIPT";
         script.push_back('\0');
         script += "1 " + dir.file("one.VMA") + " \"\" First song";
         script.push_back('\0');
@@ -105,8 +109,9 @@ protected:
     void write_settings(const std::string& extra) {
         write_file(dir.file("station.ini"),
                    "[VelmoraStation]\nSamplingRate=44100\nTransferRate=4410\nBANDWIDTH=64000\n"
-                   "Mode=0\nAutoStart=1\nSPECIFIC_IP=1\nIP_ADDR=" + ip + "\nSTATION_PORT=" +
-                       std::to_string(kPort) + "\nMASTER_IP=" + test_ip(142) +
+                   "Mode=0\nAutoStart=1\nSPECIFIC_IP=1\nIP_ADDR=" +
+                       ip + "\nSTATION_PORT=" + std::to_string(kPort) +
+                       "\nMASTER_IP=" + test_ip(142) +
                        "\nStationName=Archive Station\nStationLocation=Loopback\nStationScript=" +
                        dir.file("demo.VSK") + "\n" + extra);
     }
@@ -115,8 +120,9 @@ protected:
     void start(const EnvironmentList& more = {}, const std::vector<std::string>& wrapper = {}) {
         std::vector<std::string> args = wrapper;
         for (const std::string& arg :
-             {program_path("velmora-station"), dir.file("station.ini"), std::string("--status-interval"),
-              std::string("1"), std::string("--status-http"), ip + ":" + std::to_string(kStatusPort)})
+             {program_path("velmora-station"), dir.file("station.ini"),
+              std::string("--status-interval"), std::string("1"), std::string("--status-http"),
+              ip + ":" + std::to_string(kStatusPort)})
             args.push_back(arg);
         EnvironmentList all = env;
         all.insert(all.end(), more.begin(), more.end());
@@ -149,7 +155,8 @@ protected:
     std::set<std::string> archive_files() {
         std::set<std::string> files;
         for (const auto& entry : fs::recursive_directory_iterator(archive))
-            if (!entry.is_directory()) files.insert(entry.path().lexically_relative(archive).string());
+            if (!entry.is_directory())
+                files.insert(entry.path().lexically_relative(archive).string());
         return files;
     }
 
@@ -171,7 +178,8 @@ protected:
                 next_join = Clock::now() + std::chrono::milliseconds(500);
             }
             std::vector<uint8_t> d = listener.receive(300);
-            if (d.size() < PACKET_HEADER_SIZE || get_packet_header(d.data()).flags != PF_AUDIO) continue;
+            if (d.size() < PACKET_HEADER_SIZE || get_packet_header(d.data()).flags != PF_AUDIO)
+                continue;
             const uint32_t seq = get_packet_header(d.data()).seq;
             if (!seqs.empty() && seq != seqs.back() + 1) return false;
             seqs.push_back(seq);
@@ -181,9 +189,10 @@ protected:
 
     // The archive's section of the status report.
     nlohmann::json archive_status() {
-        const ProgramResult got = run_program(
-            {"/usr/bin/curl", "-s", "http://" + ip + ":" + std::to_string(kStatusPort) + "/status.json"},
-            dir.path(), env);
+        const ProgramResult got =
+            run_program({"/usr/bin/curl", "-s",
+                         "http://" + ip + ":" + std::to_string(kStatusPort) + "/status.json"},
+                        dir.path(), env);
         const auto json = nlohmann::json::parse(got.output, nullptr, false);
         return json.is_object() && json.contains("archive") ? json["archive"] : nlohmann::json();
     }
@@ -195,7 +204,8 @@ protected:
 
 size_t count_of(const std::string& text, const std::string& what) {
     size_t count = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++count;
     return count;
 }
 
@@ -220,9 +230,9 @@ TEST_F(ArchiveJourney, a_script_station_archives_its_songs_with_their_titles_as_
     EXPECT_NE(info.output.find("ORGANIZATION=Archive Station"), std::string::npos);
     EXPECT_EQ(info.output.find("WARNING"), std::string::npos) << info.output;
 
-    const ProgramResult decoded = run_program({"/usr/bin/opusdec", "--quiet", archive + "/" +
-                                               hour_file(began), dir.file("heard.wav")},
-                                              dir.path(), env);
+    const ProgramResult decoded = run_program(
+        {"/usr/bin/opusdec", "--quiet", archive + "/" + hour_file(began), dir.file("heard.wav")},
+        dir.path(), env);
     ASSERT_EQ(decoded.status, 0) << decoded.output;
     const wav_bytes::Decoded wav = wav_bytes::read_wav16(read_file(dir.file("heard.wav")));
     EXPECT_GT(wav.samples.size(), 3u * 48000u);  // the whole stop written out, not cut
@@ -246,7 +256,8 @@ TEST_F(ArchiveJourney, an_hours_end_renames_its_file_and_the_next_hour_gets_its_
     EXPECT_TRUE(wait_until([&] { return fs::exists(archive + "/" + first); })) << output();
     // The status report counts it (it is published anew every second or so).
     nlohmann::json status;
-    EXPECT_TRUE(wait_until([&] { return (status = archive_status())["files_written"] == 1; }, 10000))
+    EXPECT_TRUE(
+        wait_until([&] { return (status = archive_status())["files_written"] == 1; }, 10000))
         << status;
     EXPECT_EQ(status["state"], "recording") << status;
     EXPECT_GT(status["bytes_written"].get<int64_t>(), 1000) << status;
@@ -264,9 +275,9 @@ TEST_F(ArchiveJourney, archive_days_removes_its_own_files_of_old_days_and_nothin
     const time_t now = time(nullptr);
     const std::string yesterday = day_folder(now - 86400), long_ago = day_folder(now - 5 * 86400);
     const std::vector<std::string> planted = {
-        "2000-01-01/1400.opus", "2000-01-01/1400-2.opus.tmp", "2000-01-01/notes.txt",
-        "2000-01-02/0900.opus", "old-stuff/1400.opus",        "2000-13-01/1400.opus",
-        yesterday + "/2300.opus", long_ago + "/0100.opus",    "2000-01-01/keep/1400.opus"};
+        "2000-01-01/1400.opus",   "2000-01-01/1400-2.opus.tmp", "2000-01-01/notes.txt",
+        "2000-01-02/0900.opus",   "old-stuff/1400.opus",        "2000-13-01/1400.opus",
+        yesterday + "/2300.opus", long_ago + "/0100.opus",      "2000-01-01/keep/1400.opus"};
     for (const std::string& file : planted) {
         fs::create_directories(fs::path(archive + "/" + file).parent_path());
         write_file(archive + "/" + file, "planted");
@@ -308,12 +319,14 @@ TEST_F(ArchiveJourney, a_full_disk_stops_the_archive_with_one_message_and_the_br
     start({}, {"/usr/bin/unshare", "-Urm", "/bin/sh", "-c", shell, archive});
     ASSERT_TRUE(hears_broadcast(20)) << output();
 
-    const std::string told = "The archive stops: cannot write " + archive + "/" + hour_file(time(nullptr));
+    const std::string told =
+        "The archive stops: cannot write " + archive + "/" + hour_file(time(nullptr));
     ASSERT_TRUE(wait_until([&] { return output().find(told) != std::string::npos; })) << output();
     EXPECT_NE(output().find(".opus.tmp: No space left on device; " + archive + "/" +
                             hour_file(time(nullptr)) +
                             " keeps what was written before. The broadcast goes on."),
-              std::string::npos) << output();
+              std::string::npos)
+        << output();
     // The listener hears on (some 2 s twice), and the operator heard it once.
     EXPECT_TRUE(hears_broadcast(40)) << output();
     EXPECT_TRUE(wait_until([&] { return output().find("Archive stopped") != std::string::npos; }))
@@ -321,32 +334,38 @@ TEST_F(ArchiveJourney, a_full_disk_stops_the_archive_with_one_message_and_the_br
     EXPECT_TRUE(hears_broadcast(40)) << output();
     EXPECT_EQ(count_of(output(), "The archive stops"), 1u) << output();
     nlohmann::json status;
-    EXPECT_TRUE(wait_until([&] { return (status = archive_status())["state"] == "stopped"; }, 10000))
+    EXPECT_TRUE(
+        wait_until([&] { return (status = archive_status())["state"] == "stopped"; }, 10000))
         << status;
     EXPECT_NE(status["last_error"].get<std::string>().find("No space left on device"),
-              std::string::npos) << status;
+              std::string::npos)
+        << status;
     EXPECT_EQ(stop(), 0) << output();
     // The hour's file keeps the whole pages written before the disk was
     // full, under its own name: a recording up to there.
-    EXPECT_NE(output().find("held: " + hour_file(time(nullptr)) + "\n"), std::string::npos) << output();
+    EXPECT_NE(output().find("held: " + hour_file(time(nullptr)) + "\n"), std::string::npos)
+        << output();
     EXPECT_NE(output().find("Playback length: 0m:0"), std::string::npos) << output();
 }
 
-TEST_F(ArchiveJourney, a_folder_that_cannot_be_made_is_told_with_its_cause_and_the_broadcast_goes_on) {
+TEST_F(ArchiveJourney,
+       a_folder_that_cannot_be_made_is_told_with_its_cause_and_the_broadcast_goes_on) {
     write_file(dir.file("plain"), "a file, not a folder");
     write_settings("ARCHIVE_DIR=" + dir.file("plain/archive") + "\n");
     const ProgramResult check = run_program(
         {program_path("velmora-station"), "--check", dir.file("station.ini")}, dir.path(), env);
-    EXPECT_NE(check.output.find("warning: cannot make the folder " + dir.file("plain/archive") + ": " +
-                                dir.file("plain") + " is not a folder: the archive stays off"),
-              std::string::npos) << check.output;
+    EXPECT_NE(
+        check.output.find("warning: cannot make the folder " + dir.file("plain/archive") + ": " +
+                          dir.file("plain") + " is not a folder: the archive stays off"),
+        std::string::npos)
+        << check.output;
     EXPECT_EQ(check.status, 1);
 
     start();
     EXPECT_TRUE(wait_until([&] {
         return output().find("The archive stays off (ARCHIVE_DIR): cannot make the folder " +
-                             dir.file("plain/archive") + ": Not a directory. The broadcast goes on.") !=
-               std::string::npos;
+                             dir.file("plain/archive") +
+                             ": Not a directory. The broadcast goes on.") != std::string::npos;
     })) << output();
     EXPECT_TRUE(hears_broadcast(40)) << output();
     EXPECT_EQ(stop(), 0) << output();

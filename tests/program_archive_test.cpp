@@ -2,6 +2,8 @@
 // interface with a fake host's clock: a stop before any audio leaves no
 // file, a second broadcast within an hour keeps the first one's file.
 
+#include "stream/program_archive.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -12,7 +14,6 @@
 
 #include "base/messages.h"
 #include "base/station_identity.h"
-#include "stream/program_archive.h"
 #include "support/fake_host.h"
 #include "support/temp_dir.h"
 
@@ -27,7 +28,8 @@ std::set<std::string> files_under(const std::string& folder) {
     return files;
 }
 
-TEST(ProgramArchive, broadcasts_within_one_hour_keep_each_others_files_and_an_empty_one_leaves_none) {
+TEST(ProgramArchive,
+     broadcasts_within_one_hour_keep_each_others_files_and_an_empty_one_leaves_none) {
     TempDir dir;
     FakeHost host;
     Services services;

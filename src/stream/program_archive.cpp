@@ -1,10 +1,10 @@
 #include "stream/program_archive.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <opus/opusenc.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <dirent.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -89,11 +89,15 @@ using Item = ProgramArchive::Item;
 // The writer's thread: one hour's file open at a time, the Opus encoder
 // writing its pages straight into it.
 class ArchiveWriter {
-public:
+   public:
     ArchiveWriter(std::shared_ptr<Shared> shared, Host* host, std::string folder,
                   std::string station, int channels, int keep_days)
-        : shared_(std::move(shared)), host_(host), folder_(std::move(folder)),
-          station_(std::move(station)), channels_(channels), keep_days_(keep_days),
+        : shared_(std::move(shared)),
+          host_(host),
+          folder_(std::move(folder)),
+          station_(std::move(station)),
+          channels_(channels),
+          keep_days_(keep_days),
           resampler_(PROGRAM_OUTPUT_RATE, channels) {}
 
     void run(int sampling_rate) {
@@ -103,7 +107,8 @@ public:
             Item item;
             {
                 std::unique_lock<std::mutex> lock(shared_->mutex);
-                shared_->wake.wait(lock, [&] { return shared_->finishing || !shared_->items.empty(); });
+                shared_->wake.wait(lock,
+                                   [&] { return shared_->finishing || !shared_->items.empty(); });
                 if (shared_->items.empty()) break;  // finishing, all written
                 item = std::move(shared_->items.front());
                 shared_->items.pop_front();
@@ -127,7 +132,7 @@ public:
         if (!failed_ && encoder_) finish();
     }
 
-private:
+   private:
     // Audio that played at `time`: into the file of its hour, its stream
     // titled with the song text it played under.
     void write(const ProgramAudio& audio, int64_t time) {
@@ -161,8 +166,8 @@ private:
         remove_old_archive_days(folder_, hour.day, keep_days_);
         const std::string day = folder_ + "/" + hour.day_name;
         struct stat info {};
-        if (mkdir(day.c_str(), 0755) != 0 && (errno != EEXIST || stat(day.c_str(), &info) != 0 ||
-                                               !S_ISDIR(info.st_mode)))
+        if (mkdir(day.c_str(), 0755) != 0 &&
+            (errno != EEXIST || stat(day.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)))
             return fail("cannot make the folder " + day + ": " +
                         error_text(errno == EEXIST ? ENOTDIR : errno));
         // A second broadcast within the hour keeps the first one's file.
@@ -190,7 +195,8 @@ private:
         int error = 0;
         encoder_.reset(ope_encoder_create_callbacks(&callbacks, this, comments.get(),
                                                     PROGRAM_OUTPUT_RATE, channels_, 0, &error));
-        if (!encoder_) return fail(std::string("the Opus encoder cannot start: ") + ope_strerror(error));
+        if (!encoder_)
+            return fail(std::string("the Opus encoder cannot start: ") + ope_strerror(error));
         ope_encoder_ctl(encoder_.get(), OPUS_SET_BITRATE(ARCHIVE_BITRATE * 1000));
         stream_title_ = title_;
         hour_key_ = hour.key();
@@ -257,7 +263,8 @@ private:
         auto* writer = static_cast<ArchiveWriter*>(user);
         if (writer->write_error_) return 1;
         for (opus_int32 done = 0; done < length;) {
-            const ssize_t wrote = ::write(writer->fd_, page + done, static_cast<size_t>(length - done));
+            const ssize_t wrote =
+                ::write(writer->fd_, page + done, static_cast<size_t>(length - done));
             if (wrote < 0 && errno == EINTR) continue;
             if (wrote <= 0) {
                 writer->write_error_ = wrote < 0 ? errno : ENOSPC;
@@ -295,14 +302,15 @@ private:
 std::string archive_folder(const std::string& archive_dir, const std::string& settings_file) {
     if (archive_dir.empty() || archive_dir[0] == '/') return archive_dir;
     const size_t slash = settings_file.rfind('/');
-    return slash == std::string::npos ? archive_dir : settings_file.substr(0, slash + 1) + archive_dir;
+    return slash == std::string::npos ? archive_dir
+                                      : settings_file.substr(0, slash + 1) + archive_dir;
 }
 
 std::string archive_folder_problem(const std::string& folder, bool make) {
     struct stat info {};
     std::string existing = folder;
     if (make) {
-        for (size_t at = folder.find('/', 1); ; at = folder.find('/', at + 1)) {
+        for (size_t at = folder.find('/', 1);; at = folder.find('/', at + 1)) {
             const std::string part = folder.substr(0, at);
             if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST)
                 return "cannot make the folder " + folder + ": " + error_text(errno);
@@ -311,7 +319,9 @@ std::string archive_folder_problem(const std::string& folder, bool make) {
     } else {
         while (stat(existing.c_str(), &info) != 0 && existing.size() > 1) {
             const size_t slash = existing.find_last_of('/', existing.size() - 2);
-            existing = slash == std::string::npos ? "." : slash == 0 ? "/" : existing.substr(0, slash);
+            existing = slash == std::string::npos ? "."
+                       : slash == 0               ? "/"
+                                                  : existing.substr(0, slash);
         }
     }
     if (stat(existing.c_str(), &info) != 0)
@@ -357,7 +367,8 @@ int remove_old_archive_days(const std::string& folder, int64_t today, int keep_d
             if (archive_file_name(entry->d_name)) ours.push_back(day + "/" + entry->d_name);
         closedir(files);
         for (const std::string& file : ours)
-            if (lstat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode) && unlink(file.c_str()) == 0)
+            if (lstat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+                unlink(file.c_str()) == 0)
                 ++removed;
         rmdir(day.c_str());  // stays while anything else is in it
     }
@@ -402,16 +413,18 @@ bool ProgramArchive::started(Services& services, const ProgramInfo& program) {
     if (!problem.empty()) {
         shared_->failed = true;
         shared_->last_error = problem;
-        services.host->notice(("The archive stays off (ARCHIVE_DIR): " + problem +
-                               ". The broadcast goes on.").c_str());
+        services.host->notice(
+            ("The archive stays off (ARCHIVE_DIR): " + problem + ". The broadcast goes on.")
+                .c_str());
         return false;
     }
     running_ = true;
-    writer_ = std::thread([shared = shared_, host = host_, folder, station = program.station.StationName,
-                           channels = program.channels == 2 ? 2 : 1, days = settings_.ARCHIVE_DAYS,
-                           rate = program.sampling_rate] {
-        ArchiveWriter(shared, host, folder, station, channels, days).run(rate);
-    });
+    writer_ =
+        std::thread([shared = shared_, host = host_, folder, station = program.station.StationName,
+                     channels = program.channels == 2 ? 2 : 1, days = settings_.ARCHIVE_DAYS,
+                     rate = program.sampling_rate] {
+            ArchiveWriter(shared, host, folder, station, channels, days).run(rate);
+        });
     return true;
 }
 
@@ -464,7 +477,8 @@ void ProgramArchive::program_audio(const ProgramAudio& audio) {
     if (!running_ || audio.frames <= 0 || audio.channels < 1 || audio.channels > 2) return;
     Item item;
     item.time = host_->time_now();
-    item.audio.assign(audio.samples, audio.samples + static_cast<size_t>(audio.frames) * audio.channels);
+    item.audio.assign(audio.samples,
+                      audio.samples + static_cast<size_t>(audio.frames) * audio.channels);
     item.channels = audio.channels;
     item.rate = audio.rate;
     queue(std::move(item));

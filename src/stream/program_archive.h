@@ -32,7 +32,7 @@ constexpr size_t ARCHIVE_QUEUE_BYTES = 16u << 20;
 
 // The archive's keys.
 struct ArchiveSettings {
-    std::string ARCHIVE_DIR;  // empty: no archive
+    std::string ARCHIVE_DIR;                  // empty: no archive
     int ARCHIVE_DAYS = ARCHIVE_DAYS_DEFAULT;  // day folders kept; 0 keeps them all
 };
 
@@ -51,7 +51,7 @@ int remove_old_archive_days(const std::string& folder, int64_t today, int keep_d
 
 // The archive as an output of the station.
 class ProgramArchive final : public ProgramSink {
-public:
+   public:
     explicit ProgramArchive(const ArchiveSettings& settings);
     ~ProgramArchive() override;
     ProgramArchive(const ProgramArchive&) = delete;
@@ -91,7 +91,7 @@ public:
         std::string message;  // for the operator, taken on the station's thread
     };
 
-private:
+   private:
     void queue(Item item);
     void join_finished();
 
