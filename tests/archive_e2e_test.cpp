@@ -116,14 +116,18 @@ class ArchiveJourney : public ::testing::Test {
                        dir.file("demo.VSK") + "\n" + extra);
     }
 
-    // The station, started through `wrapper` (a command that runs the rest) when given.
-    void start(const EnvironmentList& more = {}, const std::vector<std::string>& wrapper = {}) {
+    // The station, started through `wrapper` (a command that runs the rest)
+    // when given; with its status report on HTTP when `status_http`.
+    void start(const EnvironmentList& more = {}, const std::vector<std::string>& wrapper = {},
+               bool status_http = false) {
         std::vector<std::string> args = wrapper;
-        for (const std::string& arg :
-             {program_path("velmora-station"), dir.file("station.ini"),
-              std::string("--status-interval"), std::string("1"), std::string("--status-http"),
-              ip + ":" + std::to_string(kStatusPort)})
+        for (const std::string& arg : {program_path("velmora-station"), dir.file("station.ini"),
+                                       std::string("--status-interval"), std::string("1")})
             args.push_back(arg);
+        if (status_http) {
+            args.push_back("--status-http");
+            args.push_back(ip + ":" + std::to_string(kStatusPort));
+        }
         EnvironmentList all = env;
         all.insert(all.end(), more.begin(), more.end());
         ASSERT_TRUE(station.start(args, dir.file("station.out"), dir.path(), all));
@@ -249,7 +253,8 @@ TEST_F(ArchiveJourney, an_hours_end_renames_its_file_and_the_next_hour_gets_its_
     write_settings("ARCHIVE_DIR=" + archive + "\n");
     start({{"LD_PRELOAD", VELMORA_CLOCK_SHIFT_LIBRARY},
            {"VELMORA_CLOCK_SHIFT", std::to_string(shift)},
-           {"ASAN_OPTIONS", "verify_asan_link_order=0"}});
+           {"ASAN_OPTIONS", "verify_asan_link_order=0"}},
+          {}, true);
 
     // The first hour's file is renamed as the next one begins.
     ASSERT_TRUE(writing(second, 1)) << output();
@@ -316,7 +321,7 @@ TEST_F(ArchiveJourney, a_full_disk_stops_the_archive_with_one_message_and_the_br
         "echo \"held: $(cd \"$0\" && echo */*)\"\n"
         "opusinfo \"$0\"/*/*.opus\n"
         "exit $status\n";
-    start({}, {"/usr/bin/unshare", "-Urm", "/bin/sh", "-c", shell, archive});
+    start({}, {"/usr/bin/unshare", "-Urm", "/bin/sh", "-c", shell, archive}, true);
     ASSERT_TRUE(hears_broadcast(20)) << output();
 
     const std::string told =
