@@ -52,6 +52,8 @@ struct Context : Services {
     IcecastOutput& icecast = outputs.add(std::make_unique<IcecastOutput>(state.icecast));
     // The listeners' web stream; on when WEB_LISTEN is set.
     WebStream& web_stream = outputs.add(std::make_unique<WebStream>(state));
+    // The archive of the program; on when ARCHIVE_DIR is set.
+    ProgramArchive& archive = outputs.add(std::make_unique<ProgramArchive>(state));
 
 };
 

@@ -153,6 +153,13 @@ void check_network_settings(const Context& ctx, SettingsReport& report) {
                             std::to_string(8 * s.TransferRate) +
                             " bits per second): every listener would be refused \"Busy\"",
                         false);
+    // A folder the archive cannot write into leaves it off; the station runs on.
+    if (!s.ARCHIVE_DIR.empty()) {
+        const std::string problem =
+            archive_folder_problem(archive_folder(s.ARCHIVE_DIR, file), false);
+        if (!problem.empty())
+            add_key_problem(report, file, "ARCHIVE_DIR", problem + ": the archive stays off", false);
+    }
     // A wrong Icecast key leaves that output off; the UDP station runs on.
     const std::vector<IcecastProblem> problems = icecast_settings_problems(s.icecast);
     for (const IcecastProblem& problem : problems)

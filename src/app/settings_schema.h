@@ -255,6 +255,16 @@ inline constexpr SettingKey SETTING_KEYS[] = {
      .help = "a group whose members may control the station with `velmora-ctl` (its socket "
              "becomes group-writable); empty: the station's user alone",
      .field = [](SettingsRecord& s) -> SettingField { return &s.CONTROL_GROUP; }},
+    {.key = "ARCHIVE_DIR", .type = SettingType::text, .high = ARCHIVE_DIR_MAX, .module = "stream",
+     .help = "the folder the program is archived in, as Ogg Opus files of an hour each "
+             "(`YYYY-MM-DD/HH00.opus`, local time; relative: beside the settings file); "
+             "empty: no archive",
+     .field = [](SettingsRecord& s) -> SettingField { return &s.ARCHIVE_DIR; }},
+    {.key = "ARCHIVE_DAYS", .type = SettingType::whole, .default_number = ARCHIVE_DAYS_DEFAULT,
+     .low = 0, .high = ARCHIVE_DAYS_MAX, .unit = "days", .module = "stream",
+     .help = "the archive's day folders kept, today's included; older ones lose the archive's "
+             "files (and go when nothing else is in them); 0 keeps every day",
+     .field = [](SettingsRecord& s) -> SettingField { return &s.ARCHIVE_DAYS; }},
 };
 
 // The index of `key`'s row, letter case ignored as the file ignores it; -1

@@ -13,6 +13,7 @@
 #include "icecast/icecast_settings.h"
 #include "media/picture_slots.h"
 #include "server/server_settings.h"
+#include "stream/program_archive.h"
 #include "stream/web_stream.h"
 #include "web/directory_settings.h"
 
@@ -24,7 +25,8 @@ struct StationState : StreamRate,
                       ServerSettings,
                       DirectorySettings,
                       PictureSettings,
-                      WebStreamSettings {
+                      WebStreamSettings,
+                      ArchiveSettings {
     std::string settings_file;  // resolved path of the settings file
     IcecastSettings icecast;
 
