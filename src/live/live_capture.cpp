@@ -176,7 +176,8 @@ void pump_block(Services& services, LiveCapture& cap, LiveRing& ring, CodecState
     if (program && program->frames > 0) {
         outputs.program_audio(*program);
     } else if (cap.program_channels == 0) {
-        for (int i = 0; i < kFrameSamples; ++i) cap.wide[i] = static_cast<int16_t>((cap.block[i] - 128) * 256);
+        for (int i = 0; i < kFrameSamples; ++i)
+            cap.wide[i] = static_cast<int16_t>((cap.block[i] - 128) * 256);
         outputs.program_audio({cap.wide, kFrameSamples, 1, s.SamplingRate});
     }
     for (int k = 0; k < LIVE_BANK_PACKETS; ++k)

@@ -21,8 +21,7 @@ constexpr int kProgramLeadMs = 500;
 
 }  // namespace
 
-CaptureDevice::CaptureDevice(std::unique_ptr<CaptureSource> source,
-                             Returned returned,
+CaptureDevice::CaptureDevice(std::unique_ptr<CaptureSource> source, Returned returned,
                              std::function<void(const std::string&)> notice)
     : source_(std::move(source)), returned_(std::move(returned)), notice_(std::move(notice)) {
     timer_.setSingleShot(true);
@@ -37,7 +36,9 @@ CaptureDevice::CaptureDevice(std::unique_ptr<CaptureSource> source,
     });
     source_->deliver = [this](const uint8_t* data, int count) { take_samples(data, count); };
     source_->fault = [this](const std::string& reason) { source_fault(reason); };
-    source_->deliver_program = [this](const int16_t* samples, int frames) { take_program(samples, frames); };
+    source_->deliver_program = [this](const int16_t* samples, int frames) {
+        take_program(samples, frames);
+    };
 }
 
 CaptureDevice::~CaptureDevice() { close(); }
@@ -81,8 +82,9 @@ void CaptureDevice::give_back(const Buffer& buffer, bool full) {
         this,
         [this, buffer, program = std::move(program), channels = program_channels_,
          rate = program_rate_] {
-            ProgramAudio audio{program.data(), static_cast<int>(program.size()) / std::max(channels, 1),
-                               channels, rate};
+            ProgramAudio audio{program.data(),
+                               static_cast<int>(program.size()) / std::max(channels, 1), channels,
+                               rate};
             returned_(buffer.id, buffer.filled, program.empty() ? nullptr : &audio);
         },
         Qt::QueuedConnection);
@@ -90,9 +92,11 @@ void CaptureDevice::give_back(const Buffer& buffer, bool full) {
 
 void CaptureDevice::take_program(const int16_t* samples, int frames) {
     if (!running_ || program_channels_ == 0 || frames <= 0) return;
-    program_.insert(program_.end(), samples, samples + static_cast<size_t>(frames) * program_channels_);
+    program_.insert(program_.end(), samples,
+                    samples + static_cast<size_t>(frames) * program_channels_);
     const size_t most = static_cast<size_t>(program_rate_) * 2 * program_channels_;  // 2 seconds
-    if (program_.size() > most) program_.erase(program_.begin(), program_.end() - static_cast<long>(most));
+    if (program_.size() > most)
+        program_.erase(program_.begin(), program_.end() - static_cast<long>(most));
 }
 
 // The program's frames for `samples` more 8-bit samples of playing time.
@@ -102,7 +106,8 @@ std::vector<int16_t> CaptureDevice::program_for(int samples) {
     const int64_t frames = due - program_frames_returned_;
     program_frames_returned_ = due;
     const int64_t channels = program_channels_;
-    const int64_t cushion = source_->paced() ? 0 : int64_t{program_rate_} * kProgramCushionMs / 1000;
+    const int64_t cushion =
+        source_->paced() ? 0 : int64_t{program_rate_} * kProgramCushionMs / 1000;
     std::vector<int16_t> out(static_cast<size_t>(frames * channels), 0);
     int64_t waiting = static_cast<int64_t>(program_.size()) / channels;
     if (!program_flowing_) program_flowing_ = waiting >= cushion + frames;
@@ -114,7 +119,8 @@ std::vector<int16_t> CaptureDevice::program_for(int samples) {
         if (n < frames) program_flowing_ = false;  // silence until the cushion is back
     }
     const int64_t most = cushion + int64_t{program_rate_} * kProgramLeadMs / 1000;
-    if (waiting > most) program_.erase(program_.begin(), program_.begin() + (waiting - cushion) * channels);
+    if (waiting > most)
+        program_.erase(program_.begin(), program_.begin() + (waiting - cushion) * channels);
     return out;
 }
 

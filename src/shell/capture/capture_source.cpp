@@ -19,9 +19,9 @@
 
 #include "base/host.h"
 #include "codec/wav_reader.h"
-#include "platform/safe_files.h"
 #include "media/program_audio.h"
 #include "media/wave_conversion.h"
+#include "platform/safe_files.h"
 
 namespace {
 
@@ -126,7 +126,7 @@ public:
     int program_channels() const override { return std::min(layout_.channels, 2); }
     int program_rate() const override { return file_rate_; }
 
-private:
+   private:
     std::string path_;
     std::vector<uint8_t> samples_;
     size_t position_ = 0;
@@ -256,7 +256,9 @@ public:
             source->reset();
         }
     }
-    int program_channels() const override { return program_ ? program_->format().channelCount() : 0; }
+    int program_channels() const override {
+        return program_ ? program_->format().channelCount() : 0;
+    }
     int program_rate() const override { return program_ ? program_->format().sampleRate() : 0; }
     bool paced() const override { return false; }
     void read(uint8_t* out, int count) override { memset(out, kSilence, static_cast<size_t>(count)); }
@@ -303,7 +305,8 @@ private:
             const int frames = static_cast<int>(program_bytes_.size()) / frame_bytes;
             if (frames == 0) return;
             if (deliver_program)
-                deliver_program(reinterpret_cast<const int16_t*>(program_bytes_.constData()), frames);
+                deliver_program(reinterpret_cast<const int16_t*>(program_bytes_.constData()),
+                                frames);
             program_bytes_.remove(0, static_cast<qsizetype>(frames) * frame_bytes);
         });
     }
