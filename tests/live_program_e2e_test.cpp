@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -166,6 +167,15 @@ class LiveProgram : public ::testing::Test {
         // Each side without the other's tone.
         EXPECT_LT(tone_db(left, kRightHz, heard.rate), tone_db(left, kLeftHz, heard.rate) - 30);
         EXPECT_LT(tone_db(right, kLeftHz, heard.rate), tone_db(right, kRightHz, heard.rate) - 30);
+        // No gap in the last second: every 10 ms of the left tone as loud as the rest.
+        const size_t window = static_cast<size_t>(heard.rate / 100);
+        double quietest = 1e18, loudest = 0;
+        for (size_t at = left.size() - 100 * window; at + window <= left.size(); at += window) {
+            double power = 0;
+            for (size_t i = at; i < at + window; ++i) power += left[i] * left[i];
+            quietest = std::min(quietest, power), loudest = std::max(loudest, power);
+        }
+        EXPECT_GT(quietest, loudest / 2) << "a gap in the stream";
     }
 };
 
