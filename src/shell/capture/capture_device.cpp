@@ -32,7 +32,7 @@ CaptureDevice::CaptureDevice(std::unique_ptr<CaptureSource> source, Returned ret
         // Opened again; its first samples end the silence (take_samples).
         source_->close();
         std::string error;
-        source_->open(rate_, error);
+        if (source_->open(rate_, error) == CaptureAnswer::ok) follow_program_format();
     });
     source_->deliver = [this](const uint8_t* data, int count) { take_samples(data, count); };
     source_->fault = [this](const std::string& reason) { source_fault(reason); };
@@ -88,6 +88,20 @@ void CaptureDevice::give_back(const Buffer& buffer, bool full) {
             returned_(buffer.id, buffer.filled, program.empty() ? nullptr : &audio);
         },
         Qt::QueuedConnection);
+}
+
+void CaptureDevice::follow_program_format() {
+    const int channels = std::clamp(source_->program_channels(), 0, 2);
+    const int rate = source_->program_rate();
+    // Without a program now, the outputs keep the old format, in silence.
+    if (program_channels_ == 0 || channels == 0 || rate <= 0) return;
+    if (channels == program_channels_ && rate == program_rate_) return;
+    program_channels_ = channels;
+    program_rate_ = rate;
+    program_.clear();
+    samples_returned_ = 0;
+    program_frames_returned_ = 0;
+    program_flowing_ = false;
 }
 
 void CaptureDevice::take_program(const int16_t* samples, int frames) {

@@ -51,6 +51,8 @@ private:
         int filled;
     };
     void give_back(const Buffer& buffer, bool full = true);
+    // A card opened again may record in another format: the program follows it.
+    void follow_program_format();
     void take_program(const int16_t* samples, int frames);
     std::vector<int16_t> program_for(int samples);
     void fill_due_buffers();
