@@ -4,11 +4,7 @@
 // Left and right carry different tones, one above the station's own Nyquist
 // frequency: both arrive, each on its own side.
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -20,13 +16,13 @@
 
 #include "support/child_process.h"
 #include "support/private_pulseaudio.h"
+#include "support/tcp_client.h"
 #include "support/temp_dir.h"
 #include "support/udp_loopback.h"
 #include "support/wav_bytes.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 constexpr int kStationPort = 34771;
 constexpr int kWebPort = 34772;
 constexpr int kStationRate = 11025;  // its Nyquist frequency: 5512 Hz
@@ -34,26 +30,7 @@ constexpr double kLeftHz = 1000, kRightHz = 7000;
 
 // What the server sends to a GET of `path` within `ms`, headers included.
 std::string get(const std::string& ip, const std::string& path, int ms) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(kWebPort);
-    inet_pton(AF_INET, ip.c_str(), &to.sin_addr);
-    std::string reply;
-    if (connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0) {
-        timeval timeout{0, 200000};
-        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-        const std::string request = "GET " + path + " HTTP/1.1\r\nHost: x\r\n\r\n";
-        send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-        char buffer[8192];
-        for (const auto end = Clock::now() + std::chrono::milliseconds(ms); Clock::now() < end;) {
-            ssize_t got = recv(fd, buffer, sizeof buffer, 0);
-            if (got == 0) break;
-            if (got > 0) reply.append(buffer, static_cast<size_t>(got));
-        }
-    }
-    close(fd);
-    return reply;
+    return exchange(ip, kWebPort, "GET " + path + " HTTP/1.1\r\nHost: x\r\n\r\n", ms);
 }
 
 // `seconds` of 16-bit stereo: a sine of `left_hz` left and of `right_hz` right.
@@ -151,9 +128,8 @@ class LiveProgram : public ::testing::Test {
     // own tone, the right one above the station's Nyquist frequency.
     void expect_stereo_stream(int ms) {
         const std::string reply = get(ip, "/listen.opus", ms);
-        const size_t body = reply.find("\r\n\r\n");
-        ASSERT_NE(body, std::string::npos) << reply.substr(0, 200);
-        write_file(dir.file("heard.opus"), reply.substr(body + 4));
+        ASSERT_EQ(reply.rfind("HTTP/1.1 200 OK", 0), 0u) << reply.substr(0, 200);
+        write_file(dir.file("heard.opus"), body_of(reply));
         ProgramResult decoded = run_program(
             {"/usr/bin/opusdec", "--quiet", dir.file("heard.opus"), dir.file("heard.wav")},
             dir.path(), env, 20000);
