@@ -131,8 +131,8 @@ public:
     virtual bool refuses_start_it_cannot_bind() const { return false; }
 
     // ---- Wave input: the sound card, or a source standing in for it ----
-    // The buffers are always 8-bit mono PCM at `rate` samples per second. A front end
-    // without any recording device keeps these defaults (no device).
+    // The buffers are always 8-bit mono PCM at `rate` samples per second. A
+    // front end without any recording device keeps these defaults (no device).
     //
     // Whether the default recording device records at `rate`, asked without
     // opening it: ok, bad_format or another refusal.

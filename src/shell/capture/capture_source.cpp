@@ -19,9 +19,9 @@
 
 #include "base/host.h"
 #include "codec/wav_reader.h"
+#include "platform/safe_files.h"
 #include "media/program_audio.h"
 #include "media/wave_conversion.h"
-#include "platform/safe_files.h"
 
 namespace {
 
@@ -126,7 +126,7 @@ public:
     int program_channels() const override { return std::min(layout_.channels, 2); }
     int program_rate() const override { return file_rate_; }
 
-   private:
+private:
     std::string path_;
     std::vector<uint8_t> samples_;
     size_t position_ = 0;
@@ -195,7 +195,7 @@ QAudioFormat capture_format(int rate) {
 }
 
 // The outputs' program: a second recording of the card, 16-bit at its own
-// rate and channels (two of more), so that the listeners' stream above stays
+// rate and channels (two at most), so that the listeners' stream above stays
 // exactly as the card's mono mix makes it.
 QAudioFormat program_format(const QAudioDevice& device) {
     QAudioFormat format = device.preferredFormat();
@@ -304,10 +304,11 @@ private:
             const int frame_bytes = 2 * program_channels();
             const int frames = static_cast<int>(program_bytes_.size()) / frame_bytes;
             if (frames == 0) return;
-            if (deliver_program)
-                deliver_program(reinterpret_cast<const int16_t*>(program_bytes_.constData()),
-                                frames);
+            program_samples_.resize(static_cast<size_t>(frames) * program_channels());
+            memcpy(program_samples_.data(), program_bytes_.constData(),
+                   static_cast<size_t>(frames) * frame_bytes);
             program_bytes_.remove(0, static_cast<qsizetype>(frames) * frame_bytes);
+            if (deliver_program) deliver_program(program_samples_.data(), frames);
         });
     }
 
@@ -315,6 +316,7 @@ private:
     std::unique_ptr<QAudioSource> input_;
     std::unique_ptr<QAudioSource> program_;
     QByteArray program_bytes_;  // a part of a frame waits for the rest
+    std::vector<int16_t> program_samples_;
 };
 
 }  // namespace
