@@ -13,10 +13,17 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "codec/codec_frame.h"
+#include "codec/encoder.h"
+#include "codec/set_rate.h"
+#include "codec/super_block.h"
+#include "codec/codec_state.h"
+#include "media/wave_conversion.h"
 #include "wire/packet.h"
 #include "platform/udp_socket.h"
 #include "support/audio_measures.h"
@@ -110,31 +117,45 @@ protected:
 
     std::string station_output() { return read_file(dir.file("station.out")); }
 
-    // Joins with a socket of the test and takes `count` audio datagrams:
-    // their seq numbers must follow each other, one block's playing time apart.
-    void expect_continuous_stream(int count) {
+    // Joins with a socket of the test and takes up to `count` audio
+    // datagrams (no companions) within 10 seconds.
+    struct Taken {
+        std::vector<Bytes> datagrams;
+        Clock::time_point first, last;
+    };
+    Taken take_audio(int count) {
+        Taken taken;
         LoopbackSocket listener(test_ip(83).c_str());
         sockaddr_in station{};
         ipv4_from_dotted(station_ip.c_str(), kPort, &station);
         uint8_t join[PACKET_HEADER_SIZE + 6];
         put_packet_header(PacketHeader{0, 0, PF_TEXT, 6}, join);
         memcpy(join + PACKET_HEADER_SIZE, "hello", 6);
-        std::vector<uint32_t> seqs;
-        Clock::time_point first, last;
+        std::vector<Bytes>& heard = taken.datagrams;
         auto deadline = Clock::now() + std::chrono::seconds(10);
         Clock::time_point next_join = Clock::now();
-        while (static_cast<int>(seqs.size()) < count && Clock::now() < deadline) {
+        while (static_cast<int>(heard.size()) < count && Clock::now() < deadline) {
             // Joined again every half second until audio comes (not per reply).
-            if (seqs.empty() && Clock::now() >= next_join) {
+            if (heard.empty() && Clock::now() >= next_join) {
                 udp_send_to(listener.fd(), join, sizeof join, 0, &station, sizeof station);
                 next_join = Clock::now() + std::chrono::milliseconds(500);
             }
             Bytes d = listener.receive(300);
             if (d.size() < PACKET_HEADER_SIZE || get_packet_header(d.data()).flags != PF_AUDIO) continue;
-            last = Clock::now();
-            if (seqs.empty()) first = last;
-            seqs.push_back(get_packet_header(d.data()).seq);
+            taken.last = Clock::now();
+            if (heard.empty()) taken.first = taken.last;
+            heard.push_back(std::move(d));
         }
+        return taken;
+    }
+
+    // Takes `count` audio datagrams: their seq numbers must follow each
+    // other, one block's playing time apart.
+    void expect_continuous_stream(int count) {
+        Taken taken = take_audio(count);
+        std::vector<uint32_t> seqs;
+        for (const Bytes& d : taken.datagrams) seqs.push_back(get_packet_header(d.data()).seq);
+        const Clock::time_point first = taken.first, last = taken.last;
         ASSERT_EQ(static_cast<int>(seqs.size()), count) << station_output();
         for (size_t i = 1; i < seqs.size(); ++i) ASSERT_EQ(seqs[i], seqs[i - 1] + 1) << i;
         // 2048 samples at 44100 Hz: 46.4 ms (loosely: the machine may be busy).
@@ -170,6 +191,58 @@ TEST_F(LiveStation, a_looped_wav_file_is_broadcast_at_its_own_pitch_without_gaps
     EXPECT_NEAR(strongest_frequency(heard, 1000), 1000, 20);
     EXPECT_GT(tone_level_db(heard, 1000, kRate), 30.0);  // amplitude about 47 of 128
     EXPECT_NE(station_output().find("| live, level 4"), std::string::npos) << station_output();
+}
+
+// The listeners get exactly what they got before the outputs took the file's
+// own samples: the frames the live pump makes of its 8-bit mono mix,
+// converted as songs are, each in its place.
+TEST_F(LiveStation, the_listeners_get_the_frames_of_the_files_8_bit_mono_mix_bit_for_bit) {
+    // 1.5 s of stereo, left and right unlike each other and no block alike.
+    std::string pcm;
+    const int n = kRate * 3 / 2;
+    for (int i = 0; i < n; ++i) {
+        const double t = static_cast<double>(i) / kRate;
+        pcm += wav_bytes::le16(static_cast<uint16_t>(
+            static_cast<int16_t>(std::lround(9000 * std::sin(2 * M_PI * (300 + 400 * t) * t)))));
+        const int noise = i * 7919 % 12001 - 6000;
+        pcm += wav_bytes::le16(static_cast<uint16_t>(static_cast<int16_t>(noise)));
+    }
+    write_file(dir.file("mix.wav"), wav_bytes::pcm(kRate, 2, 16, pcm));
+    start_station({"--capture", dir.file("mix.wav")});
+
+    // Super-block after super-block of the looped samples, as the pump
+    // encodes them: each frame and its place in the broadcast.
+    std::vector<uint8_t> samples(static_cast<size_t>(n));
+    ASSERT_EQ(convert_pcm(reinterpret_cast<const uint8_t*>(pcm.data()),
+                          static_cast<int>(pcm.size()), pcm_layout(2, 16), kRate, kRate,
+                          samples.data(), n, true),
+              n);
+    CodecState codec;
+    set_rate(codec, kRate, 8820);
+    codec.interp_threshold = 32;  // the station's at every rate but 8000 Hz
+    std::map<std::string, int> places;
+    static uint8_t super_block[kSuperBlockSamples], frames[kFramesPerSuperBlock][kFrameSamples];
+    uint8_t frame[kMaxFrameBytes];
+    for (int cycle = 0; cycle < 160; ++cycle) {  // a minute of it
+        for (int i = 0; i < kSuperBlockSamples; ++i)
+            super_block[i] = samples[static_cast<size_t>((cycle * kSuperBlockSamples + i) % n)];
+        interleave_super_block(super_block, frames);
+        for (int k = 0; k < kFramesPerSuperBlock; ++k)
+            places.emplace(std::string(reinterpret_cast<char*>(frame),
+                                       static_cast<size_t>(encode_frame(codec, frames[k], frame))),
+                           cycle * kFramesPerSuperBlock + k);
+    }
+
+    Taken taken = take_audio(40);
+    ASSERT_EQ(taken.datagrams.size(), 40u) << station_output();
+    int place = -1;
+    for (const Bytes& d : taken.datagrams) {
+        auto found = places.find(std::string(d.begin() + PACKET_HEADER_SIZE, d.end()));
+        ASSERT_NE(found, places.end()) << "seq " << get_packet_header(d.data()).seq
+                                       << " carries a frame the pump never made of these samples";
+        EXPECT_GT(found->second, place) << "out of order: seq " << get_packet_header(d.data()).seq;
+        place = found->second;
+    }
 }
 
 // A named pipe given as the WAV file would hold the station in open(),
@@ -260,14 +333,17 @@ TEST_F(LiveStation, the_default_recording_device_of_a_pulseaudio_server_is_broad
     EXPECT_NE(station_output().find("| live, level 4"), std::string::npos) << station_output();
 
     // The sound server goes away: listeners keep a continuous stream (of
-    // silence), and the operator is told once.
+    // silence), and the operator is told once (the device stopped
+    // delivering, or Qt found it no longer usable: whichever it sees first).
     server.kill_now();
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     expect_continuous_stream(30);
     std::string out = station_output();
-    size_t told = out.rfind("the recording device stopped delivering");
+    const std::string fault = "; sending silence and opening it again every 2 seconds";
+    size_t told = out.find(fault);
     ASSERT_NE(told, std::string::npos) << out;
-    EXPECT_EQ(out.find("the recording device stopped delivering", told + 1), std::string::npos) << out;
+    EXPECT_NE(out.rfind("live capture: the recording device ", told), std::string::npos) << out;
+    EXPECT_EQ(out.find(fault, told + 1), std::string::npos) << out;
     EXPECT_NE(out.find("| live, level 0", told), std::string::npos) << out;
 }
 

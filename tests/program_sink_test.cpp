@@ -35,8 +35,9 @@ struct RecordingSink final : ProgramSink {
     explicit RecordingSink(std::vector<std::string>& log) : heard(log) {}
 
     std::string name() const override { return "Recorder"; }
-    bool started(Services&, const ProgramInfo&) override {
+    bool started(Services&, const ProgramInfo& program) override {
         running = true;
+        channels = program.channels;
         heard.push_back("started");
         return true;
     }
@@ -71,6 +72,7 @@ struct RecordingSink final : ProgramSink {
 
     std::vector<uint32_t> seqs;
     std::vector<int16_t> last_samples;
+    int channels = 0;  // of the program, as the last start told
 };
 
 // The log with each run of equal lines written once.
@@ -84,6 +86,8 @@ std::vector<std::string> runs(const std::vector<std::string>& lines) {
 // A sound card that opens, and whose boxes take the operator a second.
 class CardHost : public FakeHost {
 public:
+    int program_channels = 0;  // of the card's own recording for the outputs
+    int capture_program_channels() override { return program_channels; }
     CaptureAnswer capture_query(int) override { return CaptureAnswer::ok; }
     CaptureAnswer capture_open(int, char* error_text, int) override {
         error_text[0] = '\0';
@@ -196,6 +200,32 @@ TEST_F(ProgramSinkTest, a_live_broadcast_reaches_an_output_with_the_captured_sam
     finish_stop(*ctx);  // what the sender does once the ring has drained
     EXPECT_EQ(ctx->sender.broadcast_state, BroadcastState::idle);
     EXPECT_EQ(runs(heard), (std::vector<std::string>{"started", "samples 2048 x1 at 16000", "stopped"}));
+}
+
+// A card that records stereo for the outputs: they start in stereo and take
+// its samples at its own rate, never the 8-bit block, which the listeners'
+// frames still take.
+TEST_F(ProgramSinkTest, a_stereo_card_starts_the_outputs_in_stereo_and_feeds_them_its_own_samples) {
+    host.program_channels = 2;
+    ctx->live_ring.feed_mode = FeedMode::live_priming;
+    ASSERT_EQ(allocate_live_ring(ctx->live_ring), 1);
+    on_command(*ctx, Command::start);
+    ASSERT_TRUE(ctx->capture.open) << host.last_message();
+    EXPECT_EQ(recorder.channels, 2);
+
+    uint8_t* data = ctx->capture.buffers.get();
+    for (int i = 0; i < 2048; ++i) data[i] = static_cast<uint8_t>(i / 8);
+    std::vector<int16_t> stereo(2 * 5645);  // 2048 samples at 16000 Hz last 5644.8 at 44100
+    for (size_t i = 0; i < stereo.size(); ++i) stereo[i] = i % 2 ? -1000 : 1000;
+    const ProgramAudio card{stereo.data(), 5645, 2, 44100};
+    on_capture_buffer(*ctx, 0, 2048, &card);
+    EXPECT_EQ(ctx->capture.block[2047], 255);  // the listeners' block: the 8-bit buffer
+    // A buffer whose recording came short: nothing rather than the block,
+    // which has another rate and channel count.
+    on_capture_buffer(*ctx, 1, 2048, nullptr);
+    EXPECT_EQ(runs(heard), (std::vector<std::string>{"started", "samples 5645 x2 at 44100"}));
+    ASSERT_EQ(recorder.last_samples.size(), stereo.size());
+    EXPECT_EQ(recorder.last_samples[1], -1000);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -40,9 +41,11 @@ bool is_sending(const Context& ctx) {
 
 bool live_feed(const Context& ctx) { return ctx.live_ring.feed_mode != FeedMode::script; }
 
-// The outputs' channels: a script with a stereo source is stereo.
+// The outputs' channels: a capture that records stereo for them, or a
+// script with a stereo source, is stereo.
 int program_channels(const Context& ctx) {
-    return live_feed(ctx) ? 1 : script_source_channels(ctx.script);
+    return live_feed(ctx) ? std::max(ctx.capture.program_channels, 1)
+                          : script_source_channels(ctx.script);
 }
 
 // Once the first tick has gone out, the directory add is posted: it runs
@@ -124,17 +127,22 @@ void go_on_air(Context& ctx, bool menu_form) {
     ctx.sender.packet_counter = (ctx.sender.packet_counter + 7) & ~7u;
     ctx.sender.first_seq = ctx.sender.packet_counter;
     add_receiver(ctx, ctx.listeners, ctx.station, ctx.queue, on_air(ctx.sender, ctx.script));
-    ctx.outputs.started(ctx, ProgramInfo{ctx.state, ctx.state.SamplingRate, ctx.state.settings_file,
-                                         program_channels(ctx)});
+    // Live, the outputs start once capture is open: its channels are theirs.
+    auto start_outputs = [&ctx] {
+        ctx.outputs.started(ctx, ProgramInfo{ctx.state, ctx.state.SamplingRate,
+                                             ctx.state.settings_file, program_channels(ctx)});
+    };
 
     if (ctx.live_ring.feed_mode == FeedMode::live_priming) {
         if (open_capture(ctx, ctx.capture)) {
+            start_outputs();  // its first buffer comes back posted, after this
             // The sender enables the button when live sending begins.
             ctx.sender.broadcast_state = BroadcastState::broadcasting;
         } else {
             finish_stop(ctx);
         }
     } else {
+        start_outputs();
         ctx.window.menus.button_enabled = true;
         ctx.sender.broadcast_state = BroadcastState::broadcasting;
     }
@@ -466,9 +474,9 @@ void on_live_tick(Context& ctx) {
 
 void on_output_event(Context& ctx) { ctx.outputs.take_news(ctx); }
 
-void on_capture_buffer(Context& ctx, int buffer_id, int recorded) {
+void on_capture_buffer(Context& ctx, int buffer_id, int recorded, const ProgramAudio* program) {
     on_capture_buffer(ctx, ctx.capture, ctx.live_ring, ctx.codec, ctx.outputs,
-                      ctx.sender.packet_counter, buffer_id, recorded);
+                      ctx.sender.packet_counter, buffer_id, recorded, program);
 }
 
 void on_socket_writable(Context& ctx) {

@@ -7,6 +7,7 @@
 #include "base/commands.h"
 
 struct Context;
+struct ProgramAudio;
 struct ScriptRates;
 struct SettingsReport;
 
@@ -57,8 +58,11 @@ int send_due_ticks(Context& ctx);
 void on_live_tick(Context& ctx);
 // An output of the program had news (Host::post_output_event).
 void on_output_event(Context& ctx);
-// A capture buffer came back from the device (the front end posts this).
-void on_capture_buffer(Context& ctx, int buffer_id, int recorded);
+// A capture buffer came back from the device (the front end posts this),
+// with the device's 16-bit recording of the same time for the outputs when
+// it makes one (Host::capture_program_channels).
+void on_capture_buffer(Context& ctx, int buffer_id, int recorded,
+                       const ProgramAudio* program = nullptr);
 // The station socket can be written again.
 void on_socket_writable(Context& ctx);
 // The station socket has datagrams waiting.

@@ -131,8 +131,8 @@ public:
     virtual bool refuses_start_it_cannot_bind() const { return false; }
 
     // ---- Wave input: the sound card, or a source standing in for it ----
-    // Always 8-bit mono PCM at `rate` samples per second. A front end
-    // without any recording device keeps these defaults (no device).
+    // The buffers are always 8-bit mono PCM at `rate` samples per second. A
+    // front end without any recording device keeps these defaults (no device).
     //
     // Whether the default recording device records at `rate`, asked without
     // opening it: ok, bad_format or another refusal.
@@ -153,6 +153,11 @@ public:
     // full one (with the bytes recorded so far), and none is queued after.
     virtual void capture_reset() {}
     virtual void capture_close() {}
+    // After a successful capture_open: the channels (1 or 2) of the 16-bit
+    // recording at the device's own rate that the front end hands with each
+    // buffer for the program's outputs, 0 when it hands none (the outputs
+    // then take the 8-bit samples).
+    virtual int capture_program_channels() { return 0; }
 
     // Runs one HTTP exchange of the directory client (web/http_client.h):
     // looks up exchange.connect_host while its phase is HTTP_LOOKING_UP,

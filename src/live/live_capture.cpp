@@ -53,6 +53,7 @@ int try_open_capture(Services& services, LiveCapture& cap) {
                                "%s", error);
         return 0;
     }
+    cap.program_channels = std::clamp(host.capture_program_channels(), 0, 2);
     cap.buffers.reset(new (std::nothrow) uint8_t[CAPTURE_BUFFERS * CAPTURE_BUFFER_BYTES]);
     if (!cap.buffers) {
         host.capture_close();
@@ -163,7 +164,7 @@ void close_capture(Services& services, LiveCapture& cap) {
 void pump_block(Services& services, LiveCapture& cap, LiveRing& ring, CodecState& codec,
                 ProgramSinks& outputs, uint32_t packets_sent, const uint8_t* data,
                 uint16_t recorded, int channels, int capture_rate, int byte_rate,
-                int bytes_per_sample) {
+                int bytes_per_sample, const ProgramAudio* program) {
     (void)channels, (void)byte_rate, (void)bytes_per_sample;  // always 8-bit mono
     const StreamRate& s = *cap.stream;
     const bool timed = packets_sent < LIVE_BANK_PACKETS;
@@ -172,8 +173,13 @@ void pump_block(Services& services, LiveCapture& cap, LiveRing& ring, CodecState
 
     convert_buffer(s, cap, data, recorded, capture_rate);
     cap.peak_level = block_peak(cap.block);
-    for (int i = 0; i < kFrameSamples; ++i) cap.wide[i] = static_cast<int16_t>((cap.block[i] - 128) * 256);
-    outputs.program_audio({cap.wide, kFrameSamples, 1, s.SamplingRate});
+    if (program && program->frames > 0) {
+        outputs.program_audio(*program);
+    } else if (cap.program_channels == 0) {
+        for (int i = 0; i < kFrameSamples; ++i)
+            cap.wide[i] = static_cast<int16_t>((cap.block[i] - 128) * 256);
+        outputs.program_audio({cap.wide, kFrameSamples, 1, s.SamplingRate});
+    }
     for (int k = 0; k < LIVE_BANK_PACKETS; ++k)
         memcpy(cap.banks[cap.write_bank][k] + kChunkSamples * cap.slot, cap.block + kChunkSamples * k, kChunkSamples);
 
@@ -206,12 +212,13 @@ void pump_block(Services& services, LiveCapture& cap, LiveRing& ring, CodecState
 }
 
 void on_capture_buffer(Services& services, LiveCapture& cap, LiveRing& ring, CodecState& codec,
-                       ProgramSinks& outputs, uint32_t packets_sent, int buffer_id, int recorded) {
+                       ProgramSinks& outputs, uint32_t packets_sent, int buffer_id, int recorded,
+                       const ProgramAudio* program) {
     if (cap.open && !cap.stopping && buffer_id >= 0 && buffer_id < CAPTURE_BUFFERS) {
         uint8_t* data = cap.buffers.get() + buffer_id * CAPTURE_BUFFER_BYTES;
         recorded = std::clamp(recorded, 0, cap.lengths[buffer_id]);
         pump_block(services, cap, ring, codec, outputs, packets_sent, data,
-                   static_cast<uint16_t>(recorded), 1, cap.rate, cap.rate, 1);
+                   static_cast<uint16_t>(recorded), 1, cap.rate, cap.rate, 1, program);
         // The pump may have closed capture at the end of a stop.
         if (cap.open) services.host->capture_add_buffer(buffer_id, data, cap.lengths[buffer_id]);
     }

@@ -4,11 +4,14 @@
 // back as a posted event and becomes one block of 2048 samples at the
 // station's sampling rate. Eight blocks make a super-block whose eight
 // packets are encoded, one per later block, into the LiveRing for the sender.
+// The outputs get the device's own 16-bit recording of the same stretch of
+// time where it has one (the card's channels and rate), else the block.
 
 #include <cstdint>
 #include <memory>
 
 #include "codec/codec_frame.h"
+#include "media/program_audio.h"
 
 struct CodecState;
 struct LiveRing;
@@ -35,6 +38,9 @@ struct LiveCapture {
     bool open = false;
     bool stopping = false;  // buffers coming back now are neither pumped nor re-queued
     int rate = 16000;       // the capture rate last used (16000 until opened once)
+    // Of the 16-bit recording the device hands with each buffer for the
+    // outputs: 1 or 2, or 0 when it hands none (the outputs take the block).
+    int program_channels = 0;
     // 60 buffers of 4096 bytes while capture is open, with their recorded lengths.
     std::unique_ptr<uint8_t[]> buffers;
     int lengths[CAPTURE_BUFFERS] = {};
@@ -74,16 +80,19 @@ void close_capture(Services& services, LiveCapture& capture);
 // `capture_rate`. Turns it into a block, slices it into the bank being
 // written and encodes one packet of the other bank into the ring; at the
 // end of the cycle after a stop request closes capture and encodes the
-// whole last cycle. The captured samples also go to the program's outputs.
+// whole last cycle. The outputs get `program`, the device's 16-bit recording
+// of the buffer's time, when the device hands one; else the block widened.
 // `packets_sent` is the sender's count: the CPU check times the first bank
 // only. Allocates nothing.
 void pump_block(Services& services, LiveCapture& capture, LiveRing& ring, CodecState& codec,
                 ProgramSinks& outputs, uint32_t packets_sent, const uint8_t* data,
                 uint16_t recorded, int channels, int capture_rate, int byte_rate,
-                int bytes_per_sample);
+                int bytes_per_sample, const ProgramAudio* program = nullptr);
 
 // A buffer came back from the device (the front end posts this): unless
 // capture is stopping it is pumped and queued again; in every case one live
-// tick is posted.
+// tick is posted. `program` is the device's 16-bit recording of the same
+// time, if it hands one.
 void on_capture_buffer(Services& services, LiveCapture& capture, LiveRing& ring, CodecState& codec,
-                       ProgramSinks& outputs, uint32_t packets_sent, int buffer_id, int recorded);
+                       ProgramSinks& outputs, uint32_t packets_sent, int buffer_id, int recorded,
+                       const ProgramAudio* program = nullptr);

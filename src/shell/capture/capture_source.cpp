@@ -10,6 +10,7 @@
 #include <QMediaDevices>
 #include <QSocketNotifier>
 #include <QtGlobal>
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -19,6 +20,7 @@
 #include "base/host.h"
 #include "codec/wav_reader.h"
 #include "platform/safe_files.h"
+#include "media/program_audio.h"
 #include "media/wave_conversion.h"
 
 namespace {
@@ -48,6 +50,9 @@ private:
 };
 
 // ---- a WAV file, converted as songs are, played in a loop -------------
+// The listeners' 8-bit samples are converted as songs are; the outputs get
+// the file's own samples (its first two channels) at its own rate, 8-bit
+// ones widened.
 
 class WavFileSource : public CaptureSource {
 public:
@@ -57,6 +62,8 @@ public:
     CaptureAnswer open(int rate, std::string& error) override {
         samples_.clear();
         position_ = 0;
+        pcm_.clear();
+        read_total_ = 0;
         std::string why;  // a pipe would hold the station in open(): regular files only
         FILE* f = open_regular_file(path_.c_str(), &why);
         if (!f) {
@@ -90,6 +97,11 @@ public:
             error = path_ + ": holds no samples";
             return CaptureAnswer::error;
         }
+        rate_ = rate;
+        layout_ = layout;
+        file_rate_ = static_cast<int>(info.sample_rate);
+        pcm_ = std::move(pcm);
+        file_frames_ = frames;
         return CaptureAnswer::ok;
     }
     void read(uint8_t* out, int count) override {
@@ -97,12 +109,35 @@ public:
             out[i] = samples_[position_];
             position_ = (position_ + 1) % samples_.size();  // looped at its end
         }
+        // The file's own frames of the same playing time, looped on their own.
+        const int64_t first = read_total_ * file_rate_ / rate_;
+        read_total_ += count;
+        const int64_t end = read_total_ * file_rate_ / rate_;
+        const int channels = program_channels();
+        program_.resize(static_cast<size_t>((end - first) * channels));
+        for (int64_t f = first; f < end; ++f) {
+            const uint8_t* frame = pcm_.data() + (f % file_frames_) * layout_.frame_bytes;
+            for (int c = 0; c < channels; ++c)
+                program_[static_cast<size_t>((f - first) * channels + c)] =
+                    static_cast<int16_t>(pcm_sample16(frame + c * layout_.sample_bytes, layout_));
+        }
+        if (deliver_program) deliver_program(program_.data(), static_cast<int>(end - first));
     }
+    int program_channels() const override { return std::min(layout_.channels, 2); }
+    int program_rate() const override { return file_rate_; }
 
 private:
     std::string path_;
     std::vector<uint8_t> samples_;
     size_t position_ = 0;
+    int rate_ = 8000;
+    // The file's PCM as it stores it, for the outputs.
+    std::vector<uint8_t> pcm_;
+    PcmLayout layout_;
+    int file_rate_ = 0;
+    int64_t file_frames_ = 0;
+    int64_t read_total_ = 0;  // 8-bit samples read since the opening
+    std::vector<int16_t> program_;
 };
 
 // ---- standard input: raw unsigned 8-bit mono at the capture rate ------
@@ -159,6 +194,17 @@ QAudioFormat capture_format(int rate) {
     return format;
 }
 
+// The outputs' program: a second recording of the card, 16-bit at its own
+// rate and channels (two at most), so that the listeners' stream above stays
+// exactly as the card's mono mix makes it.
+QAudioFormat program_format(const QAudioDevice& device) {
+    QAudioFormat format = device.preferredFormat();
+    format.setChannelCount(std::clamp(format.channelCount(), 1, 2));
+    format.setSampleFormat(QAudioFormat::Int16);
+    if (format.sampleRate() <= 0) format.setSampleRate(PROGRAM_OUTPUT_RATE);
+    return format;
+}
+
 const char* audio_error_text(QAudio::Error error) {
     switch (error) {
         case QAudio::OpenError: return "the recording device cannot be opened";
@@ -199,15 +245,21 @@ public:
         QObject::connect(input_.get(), &QAudioSource::stateChanged, [this](QAudio::State) {
             if (input_ && input_->error() != QAudio::NoError && fault) fault(audio_error_text(input_->error()));
         });
+        open_program(device);
         return CaptureAnswer::ok;
     }
     void close() override {
-        if (input_) {
-            input_->disconnect();
-            input_->stop();
-            input_.reset();
+        for (std::unique_ptr<QAudioSource>* source : {&input_, &program_}) {
+            if (!*source) continue;
+            (*source)->disconnect();
+            (*source)->stop();
+            source->reset();
         }
     }
+    int program_channels() const override {
+        return program_ ? program_->format().channelCount() : 0;
+    }
+    int program_rate() const override { return program_ ? program_->format().sampleRate() : 0; }
     bool paced() const override { return false; }
     void read(uint8_t* out, int count) override { memset(out, kSilence, static_cast<size_t>(count)); }
 
@@ -238,8 +290,33 @@ private:
         uint8_t samples_[kChunk] = {};
     };
 
+    // A card that cannot record twice leaves the outputs the 8-bit samples.
+    void open_program(const QAudioDevice& device) {
+        program_ = std::make_unique<QAudioSource>(device, program_format(device));
+        QIODevice* io = program_->start();
+        if (!io || program_->error() != QAudio::NoError) {
+            program_.reset();
+            return;
+        }
+        program_bytes_.clear();
+        QObject::connect(io, &QIODevice::readyRead, [this, io] {
+            program_bytes_.append(io->readAll());
+            const int frame_bytes = 2 * program_channels();
+            const int frames = static_cast<int>(program_bytes_.size()) / frame_bytes;
+            if (frames == 0) return;
+            program_samples_.resize(static_cast<size_t>(frames) * program_channels());
+            memcpy(program_samples_.data(), program_bytes_.constData(),
+                   static_cast<size_t>(frames) * frame_bytes);
+            program_bytes_.remove(0, static_cast<qsizetype>(frames) * frame_bytes);
+            if (deliver_program) deliver_program(program_samples_.data(), frames);
+        });
+    }
+
     Converter converter_;
     std::unique_ptr<QAudioSource> input_;
+    std::unique_ptr<QAudioSource> program_;
+    QByteArray program_bytes_;  // a part of a frame waits for the rest
+    std::vector<int16_t> program_samples_;
 };
 
 }  // namespace

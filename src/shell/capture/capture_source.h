@@ -1,7 +1,9 @@
 #pragma once
 // Where a live station's sound comes from: the sound card, a WAV file, the
 // standard input or a test tone. Every source gives 8-bit mono samples
-// (128 = silence) at the capture rate the core asks for.
+// (128 = silence) at the capture rate the core asks for: the listeners'
+// codec takes them. The card and a WAV file also give the program for the
+// outputs: 16-bit samples at their own channels and rate.
 
 #include <cstdint>
 #include <functional>
@@ -27,6 +29,15 @@ public:
     // to `deliver` as they arrive, and reports a fault through `fault`.
     std::function<void(const uint8_t* data, int count)> deliver;
     std::function<void(const std::string& reason)> fault;
+
+    // The program for the outputs, once open: 1 or 2 channels at
+    // program_rate(), or 0 channels when the source has none (the outputs
+    // then take the 8-bit samples). Its samples go to `deliver_program`,
+    // interleaved: a paced source's inside read, for the same stretch of
+    // time; the card's as they arrive.
+    virtual int program_channels() const { return 0; }
+    virtual int program_rate() const { return 0; }
+    std::function<void(const int16_t* samples, int frames)> deliver_program;
 };
 
 // The source a --capture argument names: "default" (the sound card), "-"

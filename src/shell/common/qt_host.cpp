@@ -179,8 +179,8 @@ void QtHost::set_capture_source(std::unique_ptr<CaptureSource> source) {
     }
     capture_ = std::make_unique<CaptureDevice>(
         std::move(source),
-        [this](int id, int recorded) {
-            if (ctx_ && !exit_requested_) on_capture_buffer(*ctx_, id, recorded);
+        [this](int id, int recorded, const ProgramAudio* program) {
+            if (ctx_ && !exit_requested_) on_capture_buffer(*ctx_, id, recorded, program);
         },
         [this](const std::string& notice) { capture_notice(notice); });
 }
@@ -198,6 +198,8 @@ CaptureAnswer QtHost::capture_open(int rate, char* error_text, int error_size) {
     if (!capture_) return Host::capture_open(rate, error_text, error_size);
     return capture_->open(rate, error_text, error_size);
 }
+
+int QtHost::capture_program_channels() { return capture_ ? capture_->program_channels() : 0; }
 
 void QtHost::capture_add_buffer(int buffer_id, uint8_t* data, int length) {
     if (capture_) capture_->add_buffer(buffer_id, data, length);
