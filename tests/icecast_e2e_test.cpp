@@ -30,6 +30,7 @@
 #include "support/audio_measures.h"
 #include "support/child_process.h"
 #include "support/icecast_server.h"
+#include "support/service_unit.h"
 #include "support/temp_dir.h"
 #include "support/wav_bytes.h"
 #include "support/udp_loopback.h"
@@ -462,40 +463,6 @@ TEST_F(IcecastOutput, a_song_that_does_not_decode_keeps_the_mount_fed_with_silen
     EXPECT_GT(tone_level_db(tail(d, 1.0), 700, d.rate), 18.0);
 }
 
-// The unit's ExecStart= and Environment= for instance `name`, with %S, %t
-// and %i filled in and the unit's paths moved into `root`.
-std::vector<std::string> unit_command(const std::string& root, const std::string& name) {
-    std::ifstream unit(std::string(VELMORA_SOURCE_DIR) +
-                       "/packaging/systemd/velmora-station@.service");
-    std::vector<std::string> command = {"/usr/bin/env"}, exec;
-    auto fill = [&](std::string word) {
-        for (auto [from, to] : {std::pair<std::string, std::string>{"%S", root + "/state"},
-                                {"%t", root + "/run"},
-                                {"%i", name},
-                                {"/etc/velmora", root + "/etc"},
-                                {"/usr/bin/velmora-station", program_path("velmora-station")}})
-            for (size_t at; (at = word.find(from)) != std::string::npos;)
-                word.replace(at, from.size(), to);
-        return word;
-    };
-    for (std::string line; std::getline(unit, line);) {
-        bool is_exec = line.rfind("ExecStart=", 0) == 0;
-        bool is_env = line.rfind("Environment=", 0) == 0;
-        if (!is_exec && !is_env) continue;
-        std::istringstream words(line.substr(line.find('=') + 1));
-        for (std::string word; words >> word;) (is_exec ? exec : command).push_back(fill(word));
-    }
-    command.insert(command.end(), exec.begin(), exec.end());
-    return command;
-}
-
-// A folder of `user`'s own, as systemd makes StateDirectory= and the credentials.
-void make_folder_of(const std::string& path, uid_t user, mode_t mode) {
-    ASSERT_EQ(system(("mkdir -p '" + path + "'").c_str()), 0);
-    ASSERT_EQ(chown(path.c_str(), user, user), 0);
-    ASSERT_EQ(chmod(path.c_str(), mode), 0);
-}
-
 // The system service as systemd runs it: the unit's own ExecStart= and
 // Environment= lines, run as an unprivileged user (nobody) with a settings
 // file of root's that anyone may read, and the password in a file only
@@ -507,10 +474,10 @@ TEST_F(IcecastOutput, a_service_user_logs_in_with_its_credential_and_is_advised_
     start_server();
     std::string root = dir.path();
     chmod(root.c_str(), 0755);
-    make_folder_of(root + "/etc", 0, 0755);
-    make_folder_of(root + "/state/velmora/radio", nobody, 0700);
-    make_folder_of(root + "/run/velmora/radio", nobody, 0700);
-    make_folder_of(root + "/credentials", nobody, 0500);
+    ASSERT_TRUE(make_folder_of(root + "/etc", 0, 0755));
+    ASSERT_TRUE(make_folder_of(root + "/state/velmora/radio", nobody, 0700));
+    ASSERT_TRUE(make_folder_of(root + "/run/velmora/radio", nobody, 0700));
+    ASSERT_TRUE(make_folder_of(root + "/credentials", nobody, 0500));
     std::string settings =
         "[VelmoraStation]\nSamplingRate=44100\nTransferRate=4410\nBANDWIDTH=512000\n"
         "AutoStart=1\nSPECIFIC_IP=1\nIP_ADDR=" + station_ip + "\nSTATION_PORT=" +
