@@ -144,6 +144,11 @@ std::string listeners(Context& ctx) {
 
 }  // namespace
 
+std::string menu_command(Context& ctx, const char* command) {
+    const json reply = json::parse(control_request(ctx, json{{"command", command}}.dump()));
+    return reply.value("ok", false) ? "" : reply.value("error", std::string("refused"));
+}
+
 std::string control_station_name(const std::string& settings_file) {
     std::string name = settings_file.substr(settings_file.rfind('/') + 1);
     const size_t dot = name.rfind('.');

@@ -22,6 +22,10 @@ std::string control_request_too_long();
 // Carries out one request line on the station's thread; never blocks.
 std::string control_request(Context& ctx, const std::string& line);
 
+// The window's Next Song and Reload Script: `command` ("next", "reload")
+// as velmora-ctl would ask; "" when done, else why not.
+std::string menu_command(Context& ctx, const char* command);
+
 // A station's name among the control sockets: its settings file's name
 // without folder and extension ("night" for /etc/velmora/night.ini).
 std::string control_station_name(const std::string& settings_file);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/context.h"
+#include "app/control_commands.h"
 #include "app/settings.h"
 #include "app/settings_check.h"
 #include "app/station.h"
@@ -570,6 +571,16 @@ void on_command(Context& ctx, Command command_id) {
         case Command::about:
             ctx.host->run_dialog(Dialog::about);
             break;
+        case Command::next_song:
+        case Command::reload_script: {
+            const std::string why =
+                menu_command(ctx, command_id == Command::next_song ? "next" : "reload");
+            if (!why.empty())
+                show_message(ctx, true, Buttons::ok | Icon::warning, "%s: %s.",
+                             command_id == Command::next_song ? "Next Song" : "Reload Script",
+                             why.c_str());
+            break;
+        }
         case Command::show_messages: {
             auto posted = std::move(ctx.messages.posted);
             ctx.messages.posted.clear();

@@ -23,6 +23,10 @@ enum class Command {
     view_saturday_log,
     start_stop,  // the start/stop button; other code posts it to stop
     about,
+    // Station > Next Song and Reload Script while on the air: the same as
+    // velmora-ctl's next and reload.
+    next_song,
+    reload_script,
     // Posted by the controller itself: lists the station in the directory
     // once its first tick is out (from the event loop, so that the
     // request's nested loop keeps serving ticks and listeners).

@@ -296,3 +296,38 @@ TEST_F(OperatorJourney,
 }
 
 }  // namespace
+
+// On the air with a script of two songs: the operator's Ctrl+N (Station >
+// Next Song) and an administrator's velmora-ctl reach the same station, and
+// a listener hears both changes.
+TEST_F(OperatorJourney, ctrl_n_and_velmora_ctl_change_what_the_listener_hears) {
+    write_station(22050, 2205, "Mode=0\nAutoStart=1\nStationLocation=Loopback\n");
+    ASSERT_TRUE(write_tone_song(dir.file("second.VMA"), 22050, 2205, 880, 40));
+    std::string script = tone_song_script(dir.file("tone.VMA"), 22050, 2205, "A tone");
+    script[0] = '2';
+    script += "1 " + dir.file("second.VMA") + " \"\" Second tone";
+    script.push_back('\0');
+    write_file(dir.file("show.VSK"), script);
+    std::string id = open_window(true);
+    ASSERT_FALSE(id.empty());
+    ChildProcess listener;
+    ASSERT_TRUE(listener.start({program_path("velmora-listen"), station_ip, "--port",
+                                std::to_string(station_port), "--bind", test_ip(113), "--seconds", "8"},
+                               dir.file("listen.out"), dir.path()));
+    auto heard = [&](const std::string& line) {
+        for (int waited = 0; waited < 5000; waited += 20) {
+            if (read_file(dir.file("listen.out")).find(line) != std::string::npos) return true;
+            usleep(20 * 1000);
+        }
+        return false;
+    };
+    ASSERT_TRUE(heard("now playing: A tone")) << read_file(dir.file("listen.out")) << output();
+    ASSERT_TRUE(display.press(id, {"ctrl+n"}));
+    EXPECT_TRUE(heard("song: Second tone")) << read_file(dir.file("listen.out")) << output();
+    ProgramResult said = run_program({program_path("velmora-ctl"), "text", "Back in five"}, dir.path(), env);
+    EXPECT_EQ(said.status, 0) << said.output << output();
+    EXPECT_TRUE(heard("song: Back in five")) << read_file(dir.file("listen.out")) << output();
+    EXPECT_EQ(listener.wait(15000), 0) << read_file(dir.file("listen.out"));
+    ASSERT_TRUE(display.press(id, {"ctrl+s"}));  // off the air, so that SIGTERM ends it at once
+    close_window();
+}

@@ -12,6 +12,7 @@
 
 #include "app/context.h"
 #include "app/program.h"
+#include "app/control_commands.h"
 #include "app/controller.h"
 #include "app/panel_view.h"
 #include "app/settings.h"
@@ -20,6 +21,7 @@
 #include "platform/single_instance.h"
 #include "shell/capture/capture_source.h"
 #include "shell/window/broadcaster_options.h"
+#include "shell/common/control_server.h"
 #include "shell/window/listeners_page.h"
 #include "shell/window/main_window.h"
 #include "shell/window/window_host.h"
@@ -113,6 +115,18 @@ int main(int argc, char** argv) {
     check_web_listen(*ctx, report, false);
 
     MainWindow window(*ctx, host, std::move(skin));
+    // velmora-ctl reaches the window's station as it reaches a headless one;
+    // here an operator is at hand, so a socket it cannot make is told and
+    // the window goes on without it.
+    ControlServer control([&](const std::string& line) {
+        std::string reply = control_request(*ctx, line);
+        window.sync_view();
+        return reply;
+    });
+    std::string control_problem;
+    if (!control.listen(control_socket_path(control_station_name(ctx->state.settings_file)),
+                        ctx->state.CONTROL_GROUP, control_problem))
+        host.notice(("No control socket for velmora-ctl: " + control_problem).c_str());
     watch_stop_signals(&window, [&] { window.close_for_exit(); });
     window.start_timers();
     if (o.start_minimised) window.showMinimized();

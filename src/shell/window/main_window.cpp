@@ -36,6 +36,9 @@ MainWindow::MainWindow(Context& ctx, WindowHost& host, Skin skin)
     start_item_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
     add_item(station, "&Build Script", Command::build_script);
     station->addSeparator();
+    add_item(station, "&Next Song", Command::next_song)->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
+    add_item(station, "&Reload Script", Command::reload_script);
+    station->addSeparator();
     add_item(station, "Station &Info", Command::station_info);
     station->addSeparator();
     add_item(station, "E&xit", Command::exit);
@@ -117,6 +120,8 @@ void MainWindow::sync_view() {
     for (Command id :
          {Command::station_info, Command::exit, Command::settings, Command::expert_settings})
         actions_[id]->setEnabled(v.settings_enabled);
+    for (Command id : {Command::next_song, Command::reload_script})
+        actions_[id]->setEnabled(ctx_.sender.broadcast_state == BroadcastState::broadcasting);
     button_->setEnabled(v.button_enabled);
     button_->setText(QString::fromLatin1(v.button_text));
     const bool draining = ctx_.sender.broadcast_state == BroadcastState::stop_requested;
