@@ -336,6 +336,6 @@ std::vector<OutputValue> WebStream::status_values() const {
     }
     return {{"state", OutputValueKind::Text, 0, queue_ ? "streaming" : "off",
              "the listeners' web stream: streaming or off"},
-            {"dropped_blocks_total", OutputValueKind::Counter, dropped, "",
+            {"dropped_blocks", OutputValueKind::Counter, dropped, "",
              "program blocks the encoder's full queue let go"}};
 }
