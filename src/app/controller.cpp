@@ -16,6 +16,7 @@
 #include "codec/stream_rate.h"
 #include "wire/datagram_queue.h"
 #include "live/live_capture.h"
+#include "live/live_fallback.h"
 #include "live/live_ring.h"
 #include "media/live_list.h"
 #include "media/script_file.h"
@@ -134,6 +135,7 @@ void go_on_air(Context& ctx, bool menu_form) {
     };
 
     if (ctx.live_ring.feed_mode == FeedMode::live_priming) {
+        load_fallback(ctx, ctx.fallback, ctx.state, ctx.state);
         if (open_capture(ctx, ctx.capture)) {
             start_outputs();  // its first buffer comes back posted, after this
             // The sender enables the button when live sending begins.
@@ -323,6 +325,7 @@ void on_start_button_ready(Context& ctx) {
 
 void finish_stop(Context& ctx) {
     close_capture(ctx, ctx.capture);  // already closed by the pump, unless the program is ending
+    reset_fallback(ctx.fallback);
     ctx.live_ring.feed_mode = FeedMode::live_priming;
     ctx.sender.broadcast_state = BroadcastState::transition;
     ctx.window.hourglass = true;

@@ -57,7 +57,7 @@ NowPlayingLines now_playing_lines(const Context& ctx) {
         return lines;
     }
     bool live = ctx.live_ring.feed_mode != FeedMode::script;
-    if (live) lines.first = "Live";
+    if (live) lines.first = ctx.fallback.on_air ? "Fallback" : "Live";
     const auto& entries = ctx.script.entries;
     int index = ctx.sender.entry_index;
     if (ctx.script.script_entries <= 0 || index < 0 || index >= static_cast<int>(entries.size()))

@@ -50,12 +50,18 @@ std::string listeners_line(Context& ctx) {
     return text;
 }
 
+const char* feed_word(const Context& ctx) {
+    if (ctx.live_ring.feed_mode == FeedMode::script) return "script";
+    return ctx.fallback.on_air ? "fallback" : "live";
+}
+
 std::string now_playing(const Context& ctx) {
     if (ctx.sender.broadcast_state == BroadcastState::idle) return "Stopped";
     const auto& entries = ctx.script.entries;
     int index = ctx.sender.entry_index;
     bool have_entry = index >= 0 && index < static_cast<int>(entries.size());
     std::string text = ctx.live_ring.feed_mode != FeedMode::script ? "Live" : "";
+    if (ctx.fallback.on_air && ctx.live_ring.feed_mode != FeedMode::script) text = "Fallback";
     if (have_entry) {
         const ScriptEntry& e = entries[index];
         if (ctx.live_ring.feed_mode == FeedMode::script) text = e.song;

@@ -64,10 +64,11 @@ int live_entry_countdown(int seconds, int sampling_rate) {
 
 void schedule_live_picture(Services& services, SenderState& sender, const ScriptTable& script,
                            PictureSlots& pictures, const StationSocket& station, FeedMode feed,
-                           TickNews& news) {
+                           bool fallback_sent, TickNews& news) {
     int entries = script_entries_in_use(script);
-    // Nothing shows before the live audio goes out: the notice would be lost with the tick.
-    if (!feed_takes_ring(feed) || entries == 0 ||
+    // Nothing shows before the live audio goes out: the notice would be lost
+    // with the tick. The fallback script shows its own.
+    if (!feed_takes_ring(feed) || entries == 0 || fallback_sent ||
         sender.picture_countdown >= 0)
         return;
     // The entry on show has had its time. entry_index stays on the entry
@@ -86,6 +87,28 @@ void schedule_live_picture(Services& services, SenderState& sender, const Script
     // The list counts seconds; the countdown falls once a tick.
     sender.picture_countdown = live_entry_countdown(entry.count, sender.rate->SamplingRate);
     sender.live_entry_shown = true;
+}
+
+void take_ring_cues(Services& services, SenderState& sender, PictureSlots& pictures,
+                    LiveRing& ring, int entry, TickNews& news) {
+    while (!ring.cues.empty() && ring.cues.front().entry == entry) {
+        RingCue cue = std::move(ring.cues.front());
+        ring.cues.pop_front();
+        ring.fallback_sent = cue.fallback;
+        if (!cue.fallback) {
+            // The live list's entry on show goes out again.
+            sender.live_entry_shown = false;
+            sender.picture_countdown = -1;
+            continue;
+        }
+        sender.requests.text = cue.text;
+        sender.requests.text_due = true;
+        if (!cue.picture.empty() && strcasecmp(cue.picture.c_str(), pictures.shown_name.c_str())) {
+            load_picture(services, pictures, cue.picture.c_str(), PICTURE_MAIN);
+            pictures.shown_name = cue.picture;
+            news.picture_notice = true;
+        }
+    }
 }
 
 namespace {

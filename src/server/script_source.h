@@ -36,6 +36,12 @@ FrameResult next_script_frame(Services& services, SenderState& sender, const Scr
 // Live feed: the live list's pictures change on their own clock.
 void schedule_live_picture(Services& services, SenderState& sender, const ScriptTable& script,
                            PictureSlots& pictures, const StationSocket& station, FeedMode feed,
-                           TickNews& news);
+                           bool fallback_sent, TickNews& news);
+// Live feed: the cues of the ring entry the sender has just taken. A song
+// of the fallback script has its text (an announcement of `sender`) and its
+// picture go out and holds the live list back; the capture's return lets
+// the live list show its entry again.
+void take_ring_cues(Services& services, SenderState& sender, PictureSlots& pictures,
+                    LiveRing& ring, int entry, TickNews& news);
 // Closes the song and companion files, when open.
 void close_song(SenderState& sender);

@@ -111,7 +111,7 @@ TickOutcome run_tick(const StationParts& ctx) {
 
     TickNews news;
     schedule_live_picture(ctx.services, sender, ctx.script, ctx.pictures, ctx.station,
-                          ctx.live_ring.feed_mode, news);
+                          ctx.live_ring.feed_mode, ctx.live_ring.fallback_sent, news);
     if (!ctx.station.socket.is_open()) return TICK_CLOSED;
 
     LiveRing& ring = ctx.live_ring;
@@ -131,6 +131,7 @@ TickOutcome run_tick(const StationParts& ctx) {
     if (feed_takes_ring(ring.feed_mode)) {
         if (!ring.entries) return TICK_DONE;
         const LiveRingEntry& entry = ring.entries[ring.read_index];
+        take_ring_cues(ctx.services, sender, ctx.pictures, ring, ring.read_index, news);
         sender.audio_length = take_live_frame(entry.main, sender.audio_frame);
         sender.companion_length = take_live_frame(entry.companion, sender.companion_frame);
         if (live_ring_empty(ring))
