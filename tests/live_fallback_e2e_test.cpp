@@ -76,10 +76,11 @@ protected:
         if (input >= 0) close(input);
     }
 
-    void start_station(int fallback_seconds, const std::string& script) {
+    void start_station(int fallback_seconds, const std::string& script,
+                       const std::string& feed = "Mode=1\n") {
         write_file(dir.file("station.ini"),
-                   "[VelmoraStation]\nSamplingRate=44100\nTransferRate=8820\nBANDWIDTH=512000\n"
-                   "Mode=1\nAutoStart=1\nSPECIFIC_IP=1\nIP_ADDR=" + station_ip +
+                   "[VelmoraStation]\nSamplingRate=44100\nTransferRate=8820\nBANDWIDTH=512000\n" +
+                       feed + "AutoStart=1\nSPECIFIC_IP=1\nIP_ADDR=" + station_ip +
                        "\nSTATION_PORT=" + std::to_string(kPort) + "\nMASTER_IP=" + test_ip(162) +
                        "\nStationName=Fallback\nStationLocation=Loopback\nLiveScript=" + dir.file("show.VLS") +
                        "\nFALLBACK_SCRIPT=" +
@@ -94,9 +95,10 @@ protected:
         // The station's standard input is the pipe: ChildProcess keeps ours.
         const int saved = dup(0);
         dup2(fds[0], 0);
-        const bool started = station.start({program_path("velmora-station"), dir.file("station.ini"),
-                                            "--capture", "-", "--status-interval", "1"},
-                                           dir.file("station.out"), dir.path(), env);
+        std::vector<std::string> args = {program_path("velmora-station"), dir.file("station.ini"),
+                                         "--status-interval", "1"};
+        if (feed == "Mode=1\n") args.insert(args.end(), {"--capture", "-"});
+        const bool started = station.start(args, dir.file("station.out"), dir.path(), env);
         dup2(saved, 0);
         close(saved);
         close(fds[0]);
@@ -274,6 +276,23 @@ TEST_F(LiveFallback, a_missing_fallback_script_is_told_and_the_live_feed_goes_on
                         "live feed goes on without a fallback."),
               std::string::npos) << told;
     EXPECT_NE(told.find("| live, level "), std::string::npos) << told;
+}
+
+TEST_F(LiveFallback, a_script_station_whose_songs_are_all_missing_plays_the_fallback) {
+    write_file(dir.file("gone.VSK"), tone_song_script(dir.file("gone.VMA"), kRate, kTransferRate,
+                                                      "Never heard"));
+    start_station(2, dir.file("fallback.VSK"), "Mode=0\nStationScript=" + dir.file("gone.VSK") + "\n");
+    start_listener(5);
+    const std::vector<Heard> blocks = heard_blocks();
+    EXPECT_GT(line_at("song: Calm music"), 0) << outputs();
+    EXPECT_GE(first_of(blocks, Heard::fallback), 0) << outputs();
+    expect_one_unbroken_session();
+    EXPECT_EQ(station.wait(0), -2) << outputs();  // still on the air
+    EXPECT_NE(read_file(dir.file("station.out"))
+                  .find("The script " + dir.file("gone.VSK") +
+                        " cannot be played: the station plays the fallback script " +
+                        dir.file("fallback.VSK")),
+              std::string::npos) << outputs();
 }
 
 }  // namespace

@@ -100,6 +100,25 @@ bool refuse_unusable_settings(Context& ctx) {
     return true;
 }
 
+// A script none of whose songs can be played: the fallback script, when
+// one is set and can play, goes on the air in its place.
+void play_fallback_instead(Context& ctx) {
+    const std::string& fallback = ctx.state.FALLBACK_SCRIPT;
+    if (fallback.empty()) return;
+    std::string problem = load_fallback_script(ctx, ctx.script, fallback, ctx.state.SamplingRate);
+    if (problem.empty() && open_station_script(ctx, fallback.c_str()) > 0) {
+        ctx.host->notice(("The script " + ctx.state.StationScript +
+                          " cannot be played: the station plays the fallback script " + fallback)
+                             .c_str());
+        return;
+    }
+    if (problem.empty()) problem = "cannot be opened";
+    ctx.host->notice(("The fallback script " + fallback + " (FALLBACK_SCRIPT) " + problem +
+                      ": the station cannot play in place of its script.")
+                         .c_str());
+    ctx.script.script_entries = 0;
+}
+
 // Steps shared by both forms of start: from the state change to the end.
 void go_on_air(Context& ctx, bool menu_form) {
     StationState& s = ctx.state;
@@ -252,7 +271,8 @@ void start_broadcast(Context& ctx, bool menu_form) {
         }
         if (!live_feed(ctx)) {
             if (!s.StationScript.empty()) {
-                open_station_script(ctx, s.StationScript.c_str());
+                if (open_station_script(ctx, s.StationScript.c_str()) == 0)
+                    play_fallback_instead(ctx);
             } else {
                 ctx.host->run_dialog(Dialog::load_script);
             }
