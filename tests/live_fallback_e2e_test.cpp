@@ -278,6 +278,40 @@ TEST_F(LiveFallback, a_missing_fallback_script_is_told_and_the_live_feed_goes_on
     EXPECT_NE(told.find("| live, level "), std::string::npos) << told;
 }
 
+TEST_F(LiveFallback, check_names_a_fallback_script_that_cannot_play) {
+    const std::string ini = dir.file("station.ini");
+    auto check = [&](const std::string& script) {
+        write_file(ini, "[VelmoraStation]\nSamplingRate=44100\nTransferRate=8820\nMode=1\n"
+                        "FALLBACK_SCRIPT=" + script + "\n");
+        return run_program({program_path("velmora-station"), ini, "--check"}, dir.path(),
+                           {{"VELMORA_HOME", dir.path()}, {"HOME", dir.path()}});
+    };
+    ProgramResult good = check(dir.file("fallback.VSK"));
+    EXPECT_EQ(good.output.find("FALLBACK_SCRIPT"), std::string::npos) << good.output;
+
+    ProgramResult missing = check(dir.file("nowhere.VSK"));
+    EXPECT_NE(missing.status, 0);
+    EXPECT_NE(missing.output.find("the fallback script " + dir.file("nowhere.VSK") +
+                                  " cannot be opened: No such file or directory"),
+              std::string::npos) << missing.output;
+
+    ASSERT_TRUE(write_tone_song(dir.file("low.VMA"), 22050, 2205, kFallbackHz, 1));
+    write_file(dir.file("low.VSK"), tone_song_script(dir.file("low.VMA"), 22050, 2205, "Low"));
+    ProgramResult low = check(dir.file("low.VSK"));
+    EXPECT_NE(low.status, 0);
+    EXPECT_NE(low.output.find("is made for 22050 Hz, the station runs at 44100 Hz"),
+              std::string::npos) << low.output;
+
+    // A script at the station's rate whose song is not.
+    write_file(dir.file("mixed.VSK"),
+               tone_song_script(dir.file("low.VMA"), kRate, kTransferRate, "Mixed"));
+    ProgramResult mixed = check(dir.file("mixed.VSK"));
+    EXPECT_NE(mixed.status, 0);
+    EXPECT_NE(mixed.output.find("its song " + dir.file("low.VMA") +
+                                " is at 22050 Hz, the station at 44100 Hz"),
+              std::string::npos) << mixed.output;
+}
+
 TEST_F(LiveFallback, a_script_station_whose_songs_are_all_missing_plays_the_fallback) {
     write_file(dir.file("gone.VSK"), tone_song_script(dir.file("gone.VMA"), kRate, kTransferRate,
                                                       "Never heard"));
