@@ -69,7 +69,8 @@ protected:
                    tone_song_script(dir.file("calm.VMA"), kRate, kTransferRate, "Calm music"));
         write_file(dir.file("studio.bmp"), bmp_bytes(64, 32));
         write_file(dir.file("show.VLS"),
-                   zero_lines({"1 44100 LIVE", "600 \"" + dir.file("studio.bmp") + "\" Live show"}));
+                   zero_lines({"1 44100 LIVE",
+                               "600 \"" + dir.file("studio.bmp") + "\" Live show"}));
         signal(SIGPIPE, SIG_IGN);
     }
     void TearDown() override {
@@ -82,7 +83,8 @@ protected:
                    "[VelmoraStation]\nSamplingRate=44100\nTransferRate=8820\nBANDWIDTH=512000\n" +
                        feed + "AutoStart=1\nSPECIFIC_IP=1\nIP_ADDR=" + station_ip +
                        "\nSTATION_PORT=" + std::to_string(kPort) + "\nMASTER_IP=" + test_ip(162) +
-                       "\nStationName=Fallback\nStationLocation=Loopback\nLiveScript=" + dir.file("show.VLS") +
+                       "\nStationName=Fallback\nStationLocation=Loopback\nLiveScript=" +
+                       dir.file("show.VLS") +
                        "\nFALLBACK_SCRIPT=" +
                        script + "\nFALLBACK_SECONDS=" + std::to_string(fallback_seconds) + "\n");
         const EnvironmentList env = {{"VELMORA_HOME", dir.path()},
@@ -96,7 +98,8 @@ protected:
         const int saved = dup(0);
         dup2(fds[0], 0);
         std::vector<std::string> args = {program_path("velmora-station"), dir.file("station.ini"),
-                                         "--status-interval", "1"};
+                                         "--status-interval", "1", "--status-http",
+                                         status_address()};
         if (feed == "Mode=1\n") args.insert(args.end(), {"--capture", "-"});
         const bool started = station.start(args, dir.file("station.out"), dir.path(), env);
         dup2(saved, 0);
@@ -105,6 +108,10 @@ protected:
         input = fds[1];
         ASSERT_TRUE(started);
         start = Clock::now();
+    }
+
+    std::string status_address() const {
+        return station_ip + ":" + std::to_string(kPort + 1);
     }
 
     void start_listener(int seconds) {
@@ -210,7 +217,8 @@ TEST_F(LiveFallback, silence_on_the_input_brings_the_fallback_and_sound_brings_l
     double fallback_at = -1, live_again_at = -1;
     for (const Line& l : lines) {
         if (l.text == "song: Calm music" && fallback_at < 0) fallback_at = l.at;
-        if (l.text == "song: Live show" && fallback_at > 0 && live_again_at < 0) live_again_at = l.at;
+        if (l.text == "song: Live show" && fallback_at > 0 && live_again_at < 0)
+            live_again_at = l.at;
     }
     ASSERT_GT(fallback_at, 0) << outputs();
     ASSERT_GT(live_again_at, 0) << outputs();
@@ -261,6 +269,16 @@ TEST_F(LiveFallback, a_closed_input_is_a_lost_capture_and_the_fallback_plays_at_
                   .find("live capture lost (the standard input ended): the station plays the "
                         "fallback script"),
               std::string::npos) << outputs();
+    // The status endpoint says so, in JSON and in the metrics.
+    auto fetch = [this](const std::string& path) {
+        return run_program({"/usr/bin/curl", "--silent", "--show-error", "--max-time", "5",
+                            "http://" + status_address() + path});
+    };
+    ProgramResult json = fetch("/status.json");
+    EXPECT_NE(json.output.find("\"feed\": \"fallback\""), std::string::npos) << json.output;
+    EXPECT_NE(json.output.find("\"text\": \"Calm music\""), std::string::npos) << json.output;
+    ProgramResult metrics = fetch("/metrics");
+    EXPECT_NE(metrics.output.find("feed=\"fallback\""), std::string::npos) << metrics.output;
 }
 
 TEST_F(LiveFallback, a_missing_fallback_script_is_told_and_the_live_feed_goes_on) {
@@ -315,7 +333,8 @@ TEST_F(LiveFallback, check_names_a_fallback_script_that_cannot_play) {
 TEST_F(LiveFallback, a_script_station_whose_songs_are_all_missing_plays_the_fallback) {
     write_file(dir.file("gone.VSK"), tone_song_script(dir.file("gone.VMA"), kRate, kTransferRate,
                                                       "Never heard"));
-    start_station(2, dir.file("fallback.VSK"), "Mode=0\nStationScript=" + dir.file("gone.VSK") + "\n");
+    start_station(2, dir.file("fallback.VSK"),
+                  "Mode=0\nStationScript=" + dir.file("gone.VSK") + "\n");
     start_listener(5);
     const std::vector<Heard> blocks = heard_blocks();
     EXPECT_GT(line_at("song: Calm music"), 0) << outputs();

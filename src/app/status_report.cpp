@@ -31,7 +31,8 @@ StatusSection station_section(Context& ctx) {
             {text("name", s.StationName, setting_key("StationName").help),
              text("location", s.StationLocation, setting_key("StationLocation").help),
              text("state", broadcast_state_word(ctx), "IDLE, STARTING, BROADCASTING or STOPPING"),
-             text("feed", feed_word(ctx), "script, live or fallback (a live feed's fallback script)"),
+             text("feed", feed_word(ctx),
+                  "script, live or fallback (a live feed's fallback script)"),
              gauge("sampling_rate_hz", s.SamplingRate, "samples a second"),
              // Bits, like every other *_bps figure; TransferRate itself counts bytes.
              gauge("transfer_rate_bps", 8 * int64_t(s.TransferRate), "bits a second of one listener's audio"),

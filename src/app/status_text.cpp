@@ -57,14 +57,17 @@ const char* feed_word(const Context& ctx) {
 
 std::string now_playing(const Context& ctx) {
     if (ctx.sender.broadcast_state == BroadcastState::idle) return "Stopped";
-    const auto& entries = ctx.script.entries;
-    int index = ctx.sender.entry_index;
+    // A live feed's fallback script names its song as a script does.
+    const bool fallback = ctx.fallback.on_air && ctx.live_ring.feed_mode != FeedMode::script;
+    const auto& entries = fallback ? ctx.fallback.script.entries : ctx.script.entries;
+    int index = fallback ? ctx.fallback.entry : ctx.sender.entry_index;
     bool have_entry = index >= 0 && index < static_cast<int>(entries.size());
     std::string text = ctx.live_ring.feed_mode != FeedMode::script ? "Live" : "";
-    if (ctx.fallback.on_air && ctx.live_ring.feed_mode != FeedMode::script) text = "Fallback";
+    if (fallback) text = "Fallback";
     if (have_entry) {
         const ScriptEntry& e = entries[index];
         if (ctx.live_ring.feed_mode == FeedMode::script) text = e.song;
+        if (fallback) text += std::string(" ") + e.song;
         if (e.picture[0]) text += std::string(" [") + e.picture + "]";
         if (e.text[0]) text += std::string(" \"") + e.text + "\"";
     }

@@ -36,6 +36,10 @@ struct LiveRingEntry {
 // A change of what the ring carries, due when the sender takes `entry`:
 // a song of the fallback script begins (its text and picture go out), or
 // the capture is back (the live list's texts and pictures resume).
+// A cue may name an entry up to this far past the pump's write index: the
+// super-block being written goes into the ring after the one being encoded.
+constexpr int LIVE_BANK_PACKETS_AHEAD = 8;
+
 struct RingCue {
     int entry = 0;
     bool fallback = false;

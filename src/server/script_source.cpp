@@ -91,7 +91,14 @@ void schedule_live_picture(Services& services, SenderState& sender, const Script
 
 void take_ring_cues(Services& services, SenderState& sender, PictureSlots& pictures,
                     LiveRing& ring, int entry, TickNews& news) {
-    while (!ring.cues.empty() && ring.cues.front().entry == entry) {
+    // A cue the sender can no longer reach (its entry was skipped while the
+    // ring primed) is taken at once: it is never left to hold the others back.
+    auto due = [&ring, entry](const RingCue& cue) {
+        const int ahead = (cue.entry - entry + LIVE_RING_SIZE) % LIVE_RING_SIZE;
+        const int written = (ring.write_index - entry + LIVE_RING_SIZE) % LIVE_RING_SIZE;
+        return ahead == 0 || ahead > written + LIVE_BANK_PACKETS_AHEAD;
+    };
+    while (!ring.cues.empty() && due(ring.cues.front())) {
         RingCue cue = std::move(ring.cues.front());
         ring.cues.pop_front();
         ring.fallback_sent = cue.fallback;
