@@ -291,7 +291,7 @@ TEST_F(LiveFallback, a_missing_fallback_script_is_told_and_the_live_feed_goes_on
     const std::string told = read_file(dir.file("station.out"));
     EXPECT_NE(told.find("The fallback script " + dir.file("nowhere.VSK") +
                         " (FALLBACK_SCRIPT) cannot be opened: No such file or directory: the "
-                        "live feed goes on without a fallback."),
+                        "station goes on without a fallback."),
               std::string::npos) << told;
     EXPECT_NE(told.find("| live, level "), std::string::npos) << told;
 }
@@ -346,6 +346,33 @@ TEST_F(LiveFallback, a_script_station_whose_songs_are_all_missing_plays_the_fall
                         " cannot be played: the station plays the fallback script " +
                         dir.file("fallback.VSK")),
               std::string::npos) << outputs();
+}
+
+TEST_F(LiveFallback, a_script_whose_songs_go_missing_on_the_air_gives_way_to_the_fallback) {
+    ASSERT_TRUE(write_tone_song(dir.file("main.VMA"), kRate, kTransferRate, kLiveHz, 2));
+    write_file(dir.file("main.VSK"), tone_song_script(dir.file("main.VMA"), kRate, kTransferRate,
+                                                      "Main song"));
+    start_station(2, dir.file("fallback.VSK"),
+                  "Mode=0\nStationScript=" + dir.file("main.VSK") + "\n");
+    start_listener(7);
+    while (line_at("song: Main song") < 0 && seconds_since(start) < 5) pass(0.05);
+    ASSERT_GT(line_at("song: Main song"), 0) << outputs();
+    ASSERT_EQ(remove(dir.file("main.VMA").c_str()), 0);
+    const double removed = seconds_since(start);
+    const std::vector<Heard> blocks = heard_blocks();
+
+    const double fallback_at = line_at("song: Calm music");
+    ASSERT_GT(fallback_at, 0) << outputs();
+    EXPECT_LE(fallback_at - removed, 2.0) << outputs();
+    const int fallback = first_of(blocks, Heard::fallback, first_of(blocks, Heard::live));
+    EXPECT_GT(fallback, 0) << outputs();
+    expect_one_unbroken_session();
+    EXPECT_EQ(station.wait(0), -2) << outputs();  // still on the air
+    const std::string told = read_file(dir.file("station.out"));
+    EXPECT_NE(told.find("No song of the script can be played: the station plays its fallback "
+                        "script."),
+              std::string::npos) << told;
+    EXPECT_NE(told.find("BROADCASTING | fallback | "), std::string::npos) << told;
 }
 
 }  // namespace

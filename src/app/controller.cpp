@@ -163,6 +163,11 @@ void go_on_air(Context& ctx, bool menu_form) {
             finish_stop(ctx);
         }
     } else {
+        // A script none of whose songs plays any more gives way to the fallback.
+        ctx.sender.playing_fallback = false;
+        const bool fallback = ctx.state.FALLBACK_SCRIPT != ctx.state.StationScript &&
+                              load_fallback(ctx, ctx.fallback, ctx.state, ctx.state);
+        ctx.sender.fallback_script = fallback ? &ctx.fallback.script : nullptr;
         start_outputs();
         ctx.window.menus.button_enabled = true;
         ctx.sender.broadcast_state = BroadcastState::broadcasting;

@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "app/context.h"
+#include "server/script_source.h"
 #include "app/status_text.h"
 
 namespace {
@@ -60,7 +61,8 @@ NowPlayingLines now_playing_lines(const Context& ctx) {
     if (live) lines.first = "Live";
     // A live feed's fallback script shows its song as a script does.
     const bool fallback = live && ctx.fallback.on_air;
-    const ScriptTable& script = fallback ? ctx.fallback.script : ctx.script;
+    const ScriptTable& script = fallback ? ctx.fallback.script
+                                         : playing_script(ctx.sender, ctx.script);
     const auto& entries = script.entries;
     int index = fallback ? ctx.fallback.entry : ctx.sender.entry_index;
     if (script.script_entries <= 0 || index < 0 || index >= static_cast<int>(entries.size()))

@@ -177,8 +177,8 @@ inline constexpr SettingKey SETTING_KEYS[] = {
      .module = "live",
      .help = "a script a live feed plays while the capture is lost or silent (below -50 dBFS) "
              "for `FALLBACK_SECONDS`, until it has carried sound for 3 seconds again; a script "
-             "station none of whose songs can be played at its start plays it instead (empty: "
-             "no fallback)",
+             "station none of whose songs can be played plays it instead of ending (empty: no "
+             "fallback)",
      .field = [](SettingsRecord& s) -> SettingField { return &s.FALLBACK_SCRIPT; }},
     {.key = "FALLBACK_SECONDS", .type = SettingType::whole, .default_number = 10, .low = 1,
      .high = FALLBACK_SECONDS_MAX, .unit = "seconds", .module = "live",

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "app/context.h"
+#include "server/script_source.h"
 #include "app/settings_schema.h"
 #include "app/status_text.h"
 
@@ -62,7 +63,8 @@ StatusSection song_section(const Context& ctx) {
     std::string song, picture, words;
     // A live feed's fallback script names its song as a script does.
     const bool fallback = ctx.fallback.on_air && ctx.live_ring.feed_mode != FeedMode::script;
-    const auto& entries = fallback ? ctx.fallback.script.entries : ctx.script.entries;
+    const auto& entries = fallback ? ctx.fallback.script.entries
+                                   : playing_script(ctx.sender, ctx.script).entries;
     int index = fallback ? ctx.fallback.entry : ctx.sender.entry_index;
     if (ctx.sender.broadcast_state != BroadcastState::idle && index >= 0 && index < static_cast<int>(entries.size())) {
         const ScriptEntry& e = entries[index];

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/context.h"
+#include "server/script_source.h"
 #include "codec/set_rate.h"
 #include "server/listener_table.h"
 
@@ -51,7 +52,8 @@ std::string listeners_line(Context& ctx) {
 }
 
 const char* feed_word(const Context& ctx) {
-    if (ctx.live_ring.feed_mode == FeedMode::script) return "script";
+    if (ctx.live_ring.feed_mode == FeedMode::script)
+        return ctx.sender.playing_fallback ? "fallback" : "script";
     return ctx.fallback.on_air ? "fallback" : "live";
 }
 
@@ -59,7 +61,8 @@ std::string now_playing(const Context& ctx) {
     if (ctx.sender.broadcast_state == BroadcastState::idle) return "Stopped";
     // A live feed's fallback script names its song as a script does.
     const bool fallback = ctx.fallback.on_air && ctx.live_ring.feed_mode != FeedMode::script;
-    const auto& entries = fallback ? ctx.fallback.script.entries : ctx.script.entries;
+    const auto& entries = fallback ? ctx.fallback.script.entries
+                                   : playing_script(ctx.sender, ctx.script).entries;
     int index = fallback ? ctx.fallback.entry : ctx.sender.entry_index;
     bool have_entry = index >= 0 && index < static_cast<int>(entries.size());
     std::string text = ctx.live_ring.feed_mode != FeedMode::script ? "Live" : "";

@@ -9,8 +9,8 @@ struct Context;
 
 // "IDLE", "STARTING", "BROADCASTING" or "STOPPING".
 const char* broadcast_state_word(const Context& ctx);
-// What the feed plays: "script", "live", or "fallback" while a live feed
-// plays its fallback script.
+// What the feed plays: "script", "live", or "fallback" while the fallback
+// script plays in place of the capture or of a script that cannot play.
 const char* feed_word(const Context& ctx);
 // "%d.%dkbps (%s)": the transfer rate in kbit/s and its connection class.
 std::string rate_line(int transfer_rate);

@@ -154,7 +154,7 @@ bool load_fallback(Services& services, LiveFallback& fb, const FallbackSettings&
     std::string problem = load_fallback_script(services, fb.script, fb.path, stream.SamplingRate);
     if (problem.empty()) return true;
     free_script_table(services, fb.script);
-    tell(services, "The fallback script %s (FALLBACK_SCRIPT) %s: the live feed goes on without a "
+    tell(services, "The fallback script %s (FALLBACK_SCRIPT) %s: the station goes on without a "
                    "fallback.", fb.path.c_str(), problem.c_str());
     return false;
 }

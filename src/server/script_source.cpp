@@ -33,6 +33,10 @@ bool change_picture(Services& services, PictureSlots& pictures, const ScriptEntr
 
 }  // namespace
 
+const ScriptTable& playing_script(const SenderState& sender, const ScriptTable& script) {
+    return sender.playing_fallback && sender.fallback_script ? *sender.fallback_script : script;
+}
+
 int script_entries_in_use(const ScriptTable& script) {
     if (!script.loaded) return 0;
     return std::min(script.script_entries, static_cast<int>(script.entries.size()));
@@ -154,6 +158,17 @@ FrameResult skip_song(Services& services, SenderState& sender, const ScriptTable
         post_message(services, Buttons::ok | Icon::warning,
                      "Cannot open file %s (%s)\nThe song is skipped; please check the script.",
                      song, reason);
+    }
+    if (std::count(sender.unplayable.begin(), sender.unplayable.end(), true) >= entries &&
+        sender.fallback_script && !sender.playing_fallback) {
+        // The fallback script takes over from the next tick on.
+        sender.playing_fallback = true;
+        sender.unplayable.clear();
+        sender.entry_index = sender.repeat_count = 0;
+        post_message(services, Buttons::ok | Icon::warning,
+                     "No song of the script can be played: the station plays its fallback "
+                     "script.");
+        return FRAME_GIVE_UP_TO_FALLBACK;
     }
     if (std::count(sender.unplayable.begin(), sender.unplayable.end(), true) >= entries) {
         // Ticks may come before the stop is handled: ask for it once.
@@ -284,9 +299,10 @@ void read_frame_pair(Services& services, SenderState& sender, int length) {
 
 }  // namespace
 
-FrameResult next_script_frame(Services& services, SenderState& sender, const ScriptTable& script,
-                              PictureSlots& pictures, CodecState& codec,
-                              const StationSocket& station, TickNews& news) {
+FrameResult next_script_frame(Services& services, SenderState& sender,
+                              const ScriptTable& station_script, PictureSlots& pictures,
+                              CodecState& codec, const StationSocket& station, TickNews& news) {
+    const ScriptTable& script = playing_script(sender, station_script);
     // Every entry may be a song without frames: trying more songs than the
     // table holds in one tick would only go round in circles.
     int songs_left = script_entries_in_use(script) + 1;
@@ -307,6 +323,7 @@ FrameResult next_script_frame(Services& services, SenderState& sender, const Scr
             FrameResult opened =
                 open_song(services, sender, script, pictures, codec, station, news);
             if (opened == FRAME_SKIPPED) continue;
+            if (opened == FRAME_GIVE_UP_TO_FALLBACK) return FRAME_NONE;
             if (opened != FRAME_READY) return opened;
         }
         int length;

@@ -77,10 +77,10 @@ void build_tick_datagrams(const StationParts& ctx, const TickNews& news, const c
         ctx.outputs.title(announcement);
     } else if (news.song_text) {
         char text[SCRIPT_TEXT_SIZE] = "";
-        if (script_entries_in_use(ctx.script) > 0)
-            snprintf(
-                text, sizeof text, "%.*s", SCRIPT_TEXT_SIZE - 1,
-                ctx.script.entries[current_entry(ctx.sender, ctx.script)].text);
+        const ScriptTable& script = playing_script(sender, ctx.script);
+        if (script_entries_in_use(script) > 0)
+            snprintf(text, sizeof text, "%.*s", SCRIPT_TEXT_SIZE - 1,
+                     script.entries[current_entry(ctx.sender, script)].text);
         sender.song_text.size = build_song_text(sender.song_text.bytes, seq, 0, text);
         ctx.outputs.title(text);
     }
@@ -139,13 +139,15 @@ TickOutcome run_tick(const StationParts& ctx) {
         else
             ring.read_index = (ring.read_index + 1) % LIVE_RING_SIZE;
     } else {
-        if (ring.feed_mode == FeedMode::live_priming || script_entries_in_use(ctx.script) == 0)
+        if (ring.feed_mode == FeedMode::live_priming ||
+            script_entries_in_use(playing_script(sender, ctx.script)) == 0)
             return TICK_DONE;
         switch (next_script_frame(ctx.services, sender, ctx.script, ctx.pictures, ctx.codec,
                                   ctx.station, news)) {
             case FRAME_READY: break;
             case FRAME_NONE:
             case FRAME_SKIPPED:  // next_script_frame goes on to the next song itself
+            case FRAME_GIVE_UP_TO_FALLBACK:
                 return TICK_DONE;
             case FRAME_GIVE_UP: return TICK_GIVE_UP;
             case FRAME_FATAL: return TICK_CLOSED;
