@@ -11,6 +11,7 @@ Context::Context() {
     web.settings = &state;
     web.identity = &state;
     capture.stream = &state;
+    capture.fallback = &fallback;
     pictures.settings = &state;
 }
 

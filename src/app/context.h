@@ -40,6 +40,7 @@ struct Context : Services {
     PictureSlots pictures;
     LiveRing live_ring;
     LiveCapture capture;
+    LiveFallback fallback;
     DatagramQueue queue;
     StationSocket station;
     SenderState sender;

@@ -17,6 +17,7 @@
 #include "codec/stream_rate.h"
 #include "wire/datagram_queue.h"
 #include "live/live_capture.h"
+#include "live/live_fallback.h"
 #include "live/live_ring.h"
 #include "media/live_list.h"
 #include "media/script_file.h"
@@ -100,6 +101,25 @@ bool refuse_unusable_settings(Context& ctx) {
     return true;
 }
 
+// A script none of whose songs can be played: the fallback script, when
+// one is set and can play, goes on the air in its place.
+void play_fallback_instead(Context& ctx) {
+    const std::string& fallback = ctx.state.FALLBACK_SCRIPT;
+    if (fallback.empty()) return;
+    std::string problem = load_fallback_script(ctx, ctx.script, fallback, ctx.state.SamplingRate);
+    if (problem.empty() && open_station_script(ctx, fallback.c_str()) > 0) {
+        ctx.host->notice(("The script " + ctx.state.StationScript +
+                          " cannot be played: the station plays the fallback script " + fallback)
+                             .c_str());
+        return;
+    }
+    if (problem.empty()) problem = "cannot be opened";
+    ctx.host->notice(("The fallback script " + fallback + " (FALLBACK_SCRIPT) " + problem +
+                      ": the station cannot play in place of its script.")
+                         .c_str());
+    ctx.script.script_entries = 0;
+}
+
 // Steps shared by both forms of start: from the state change to the end.
 void go_on_air(Context& ctx, bool menu_form) {
     StationState& s = ctx.state;
@@ -135,6 +155,7 @@ void go_on_air(Context& ctx, bool menu_form) {
     };
 
     if (ctx.live_ring.feed_mode == FeedMode::live_priming) {
+        load_fallback(ctx, ctx.fallback, ctx.state, ctx.state);
         if (open_capture(ctx, ctx.capture)) {
             start_outputs();  // its first buffer comes back posted, after this
             // The sender enables the button when live sending begins.
@@ -143,6 +164,11 @@ void go_on_air(Context& ctx, bool menu_form) {
             finish_stop(ctx);
         }
     } else {
+        // A script none of whose songs plays any more gives way to the fallback.
+        ctx.sender.playing_fallback = false;
+        const bool fallback = ctx.state.FALLBACK_SCRIPT != ctx.state.StationScript &&
+                              load_fallback(ctx, ctx.fallback, ctx.state, ctx.state);
+        ctx.sender.fallback_script = fallback ? &ctx.fallback.script : nullptr;
         start_outputs();
         ctx.window.menus.button_enabled = true;
         ctx.sender.broadcast_state = BroadcastState::broadcasting;
@@ -251,7 +277,8 @@ void start_broadcast(Context& ctx, bool menu_form) {
         }
         if (!live_feed(ctx)) {
             if (!s.StationScript.empty()) {
-                open_station_script(ctx, s.StationScript.c_str());
+                if (open_station_script(ctx, s.StationScript.c_str()) == 0)
+                    play_fallback_instead(ctx);
             } else {
                 ctx.host->run_dialog(Dialog::load_script);
             }
@@ -324,6 +351,7 @@ void on_start_button_ready(Context& ctx) {
 
 void finish_stop(Context& ctx) {
     close_capture(ctx, ctx.capture);  // already closed by the pump, unless the program is ending
+    reset_fallback(ctx.fallback);
     ctx.live_ring.feed_mode = FeedMode::live_priming;
     ctx.sender.broadcast_state = BroadcastState::transition;
     ctx.window.hourglass = true;

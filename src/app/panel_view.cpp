@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "app/context.h"
+#include "server/script_source.h"
 #include "app/status_text.h"
 
 namespace {
@@ -58,12 +59,17 @@ NowPlayingLines now_playing_lines(const Context& ctx) {
     }
     bool live = ctx.live_ring.feed_mode != FeedMode::script;
     if (live) lines.first = "Live";
-    const auto& entries = ctx.script.entries;
-    int index = ctx.sender.entry_index;
-    if (ctx.script.script_entries <= 0 || index < 0 || index >= static_cast<int>(entries.size()))
+    // A live feed's fallback script shows its song as a script does.
+    const bool fallback = live && ctx.fallback.on_air;
+    const ScriptTable& script = fallback ? ctx.fallback.script
+                                         : playing_script(ctx.sender, ctx.script);
+    const auto& entries = script.entries;
+    int index = fallback ? ctx.fallback.entry : ctx.sender.entry_index;
+    if (script.script_entries <= 0 || index < 0 || index >= static_cast<int>(entries.size()))
         return lines;
     const ScriptEntry& e = entries[index];
     if (!live) lines.first = e.song;
+    if (fallback) lines.first = std::string("Fallback: ") + e.song;
     lines.picture = e.picture;
     lines.text = e.text;
     return lines;

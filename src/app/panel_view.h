@@ -20,7 +20,7 @@ std::string elapsed_line(const Context& ctx);
 // "BROADCASTING" shows in the blink phase 1 while a broadcast is not idle.
 bool broadcasting_visible(const Context& ctx);
 
-// The three now-playing lines: the first ("Stopped", "Live" or the song
+// The three now-playing lines: the first ("Stopped", "Live", "Fallback: SONG" or the song
 // file), the picture name and the song text (wrapped by the panel). Empty
 // lines are drawn as nothing.
 struct NowPlayingLines {

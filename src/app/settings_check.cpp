@@ -90,6 +90,18 @@ void check_script_group(Context& ctx, SettingsReport& report) {
     if (report.errors() == before) check_script_material(ctx, report);
 }
 
+// The fallback script must play at the station's sampling rate.
+void check_fallback_group(Context& ctx, SettingsReport& report) {
+    const std::string& script = ctx.state.FALLBACK_SCRIPT;
+    if (script.empty()) return;
+    ScriptTable table;
+    const std::string problem = load_fallback_script(ctx, table, script, ctx.state.SamplingRate);
+    free_script_table(ctx, table);
+    if (!problem.empty())
+        add_key_problem(report, ctx.state.settings_file, "FALLBACK_SCRIPT",
+                        "the fallback script " + script + " " + problem, true);
+}
+
 struct CheckGroup {
     const char* name;
     void (*run)(Context&, SettingsReport&);
@@ -98,6 +110,7 @@ const CheckGroup kCheckGroups[] = {
     {"settings file", check_file_group},
     {"addresses and ports", check_network_group},
     {"script", check_script_group},
+    {"fallback script", check_fallback_group},
 };
 
 }  // namespace

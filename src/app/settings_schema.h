@@ -173,6 +173,17 @@ inline constexpr SettingKey SETTING_KEYS[] = {
      .help = "the live list whose pictures and texts a live feed shows (made by the live list "
              "editor or `velmora-script new-live`)",
      .field = [](SettingsRecord& s) -> SettingField { return &s.LiveScript; }},
+    {.key = "FALLBACK_SCRIPT", .type = SettingType::text, .high = SETTINGS_PATH_MAX,
+     .module = "live",
+     .help = "a script a live feed plays while the capture is lost or silent (below -50 dBFS) "
+             "for `FALLBACK_SECONDS`, until it has carried sound for 3 seconds again; a script "
+             "station none of whose songs can be played plays it instead of ending (empty: no "
+             "fallback)",
+     .field = [](SettingsRecord& s) -> SettingField { return &s.FALLBACK_SCRIPT; }},
+    {.key = "FALLBACK_SECONDS", .type = SettingType::whole, .default_number = 10, .low = 1,
+     .high = FALLBACK_SECONDS_MAX, .unit = "seconds", .module = "live",
+     .help = "the silence of a live feed after which `FALLBACK_SCRIPT` plays",
+     .field = [](SettingsRecord& s) -> SettingField { return &s.FALLBACK_SECONDS; }},
     {.key = "AlwaysBindSocket", .type = SettingType::whole, .default_number = 0,
      .module = "server", .help = "kept for older stations; unused",
      .field = [](SettingsRecord& s) -> SettingField { return &s.AlwaysBindSocket; }},

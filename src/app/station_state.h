@@ -11,6 +11,7 @@
 #include "base/station_identity.h"
 #include "codec/stream_rate.h"
 #include "icecast/icecast_settings.h"
+#include "live/live_fallback.h"
 #include "media/picture_slots.h"
 #include "server/server_settings.h"
 #include "stream/program_archive.h"
@@ -26,7 +27,8 @@ struct StationState : StreamRate,
                       DirectorySettings,
                       PictureSettings,
                       WebStreamSettings,
-                      ArchiveSettings {
+                      ArchiveSettings,
+                      FallbackSettings {
     std::string settings_file;  // resolved path of the settings file
     IcecastSettings icecast;
 

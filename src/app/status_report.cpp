@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "app/context.h"
+#include "server/script_source.h"
 #include "app/settings_schema.h"
 #include "app/status_text.h"
 
@@ -31,7 +32,8 @@ StatusSection station_section(Context& ctx) {
             {text("name", s.StationName, setting_key("StationName").help),
              text("location", s.StationLocation, setting_key("StationLocation").help),
              text("state", broadcast_state_word(ctx), "IDLE, STARTING, BROADCASTING or STOPPING"),
-             text("feed", ctx.live_ring.feed_mode == FeedMode::script ? "script" : "live", "script or live"),
+             text("feed", feed_word(ctx),
+                  "script, live or fallback (a live feed's fallback script)"),
              gauge("sampling_rate_hz", s.SamplingRate, "samples a second"),
              // Bits, like every other *_bps figure; TransferRate itself counts bytes.
              gauge("transfer_rate_bps", 8 * int64_t(s.TransferRate), "bits a second of one listener's audio"),
@@ -59,11 +61,14 @@ StatusSection listeners_section(Context& ctx) {
 
 StatusSection song_section(const Context& ctx) {
     std::string song, picture, words;
-    const auto& entries = ctx.script.entries;
-    int index = ctx.sender.entry_index;
+    // A live feed's fallback script names its song as a script does.
+    const bool fallback = ctx.fallback.on_air && ctx.live_ring.feed_mode != FeedMode::script;
+    const auto& entries = fallback ? ctx.fallback.script.entries
+                                   : playing_script(ctx.sender, ctx.script).entries;
+    int index = fallback ? ctx.fallback.entry : ctx.sender.entry_index;
     if (ctx.sender.broadcast_state != BroadcastState::idle && index >= 0 && index < static_cast<int>(entries.size())) {
         const ScriptEntry& e = entries[index];
-        if (ctx.live_ring.feed_mode == FeedMode::script) song = e.song;
+        if (ctx.live_ring.feed_mode == FeedMode::script || fallback) song = e.song;
         picture = e.picture;
         words = e.text;
     }

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/context.h"
+#include "server/script_source.h"
 #include "codec/set_rate.h"
 #include "server/listener_table.h"
 
@@ -50,15 +51,26 @@ std::string listeners_line(Context& ctx) {
     return text;
 }
 
+const char* feed_word(const Context& ctx) {
+    if (ctx.live_ring.feed_mode == FeedMode::script)
+        return ctx.sender.playing_fallback ? "fallback" : "script";
+    return ctx.fallback.on_air ? "fallback" : "live";
+}
+
 std::string now_playing(const Context& ctx) {
     if (ctx.sender.broadcast_state == BroadcastState::idle) return "Stopped";
-    const auto& entries = ctx.script.entries;
-    int index = ctx.sender.entry_index;
+    // A live feed's fallback script names its song as a script does.
+    const bool fallback = ctx.fallback.on_air && ctx.live_ring.feed_mode != FeedMode::script;
+    const auto& entries = fallback ? ctx.fallback.script.entries
+                                   : playing_script(ctx.sender, ctx.script).entries;
+    int index = fallback ? ctx.fallback.entry : ctx.sender.entry_index;
     bool have_entry = index >= 0 && index < static_cast<int>(entries.size());
     std::string text = ctx.live_ring.feed_mode != FeedMode::script ? "Live" : "";
+    if (fallback) text = "Fallback";
     if (have_entry) {
         const ScriptEntry& e = entries[index];
         if (ctx.live_ring.feed_mode == FeedMode::script) text = e.song;
+        if (fallback) text += std::string(" ") + e.song;
         if (e.picture[0]) text += std::string(" [") + e.picture + "]";
         if (e.text[0]) text += std::string(" \"") + e.text + "\"";
     }

@@ -9,6 +9,9 @@ struct Context;
 
 // "IDLE", "STARTING", "BROADCASTING" or "STOPPING".
 const char* broadcast_state_word(const Context& ctx);
+// What the feed plays: "script", "live", or "fallback" while the fallback
+// script plays in place of the capture or of a script that cannot play.
+const char* feed_word(const Context& ctx);
 // "%d.%dkbps (%s)": the transfer rate in kbit/s and its connection class.
 std::string rate_line(int transfer_rate);
 // "59m 59s", "1h 0m 0s", "1d 1h 1m 1s".

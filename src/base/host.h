@@ -158,6 +158,10 @@ public:
     // buffer for the program's outputs, 0 when it hands none (the outputs
     // then take the 8-bit samples).
     virtual int capture_program_channels() { return 0; }
+    // While recording runs but the device is lost (it failed, went away, or
+    // its input ended), what happened to it; null while it records. The
+    // buffers still come back, with silence.
+    virtual const char* capture_fault() { return nullptr; }
 
     // Runs one HTTP exchange of the directory client (web/http_client.h):
     // looks up exchange.connect_host while its phase is HTTP_LOOKING_UP,

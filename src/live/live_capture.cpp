@@ -14,6 +14,7 @@
 #include "codec/set_rate.h"
 #include "codec/super_block.h"
 #include "media/program_sink.h"
+#include "live/live_fallback.h"
 #include "live/live_ring.h"
 #include "wire/packet.h"
 
@@ -173,9 +174,14 @@ void pump_block(Services& services, LiveCapture& cap, LiveRing& ring, CodecState
 
     convert_buffer(s, cap, data, recorded, capture_rate);
     cap.peak_level = block_peak(cap.block);
-    if (program && program->frames > 0) {
+    // The super-block being written starts at this entry of the ring.
+    const int cue_entry = (ring.write_index + LIVE_BANK_PACKETS - cap.slot) % LIVE_RING_SIZE;
+    const bool fallback = cap.fallback && fallback_takes_block(services, *cap.fallback, cap.block,
+                                                               program, s.SamplingRate, ring,
+                                                               cue_entry);
+    if (!fallback && program && program->frames > 0) {
         outputs.program_audio(*program);
-    } else if (cap.program_channels == 0) {
+    } else if (fallback || cap.program_channels == 0) {
         for (int i = 0; i < kFrameSamples; ++i)
             cap.wide[i] = static_cast<int16_t>((cap.block[i] - 128) * 256);
         outputs.program_audio({cap.wide, kFrameSamples, 1, s.SamplingRate});

@@ -14,6 +14,7 @@
 #include "media/program_audio.h"
 
 struct CodecState;
+struct LiveFallback;
 struct LiveRing;
 struct ProgramSinks;
 struct Services;
@@ -64,6 +65,9 @@ struct LiveCapture {
     void (*stop_broadcast)(Services&) = nullptr;
     // The stream's rates, pointed at by the program.
     const StreamRate* stream = nullptr;
+    // The fallback script that takes over from a lost or silent capture,
+    // pointed at by the program (null: none).
+    LiveFallback* fallback = nullptr;
 };
 
 // Opens capture at the sampling rate (or the device rate when
@@ -82,6 +86,8 @@ void close_capture(Services& services, LiveCapture& capture);
 // end of the cycle after a stop request closes capture and encodes the
 // whole last cycle. The outputs get `program`, the device's 16-bit recording
 // of the buffer's time, when the device hands one; else the block widened.
+// While the fallback plays, its block replaces the converted one (the
+// capture is still measured) and the outputs get that block.
 // `packets_sent` is the sender's count: the CPU check times the first bank
 // only. Allocates nothing.
 void pump_block(Services& services, LiveCapture& capture, LiveRing& ring, CodecState& codec,

@@ -15,4 +15,6 @@ bool live_ring_empty(const LiveRing& ring) {
 void reset_live_ring(LiveRing& ring) {
     ring.write_index = 0;
     ring.read_index = 0;
+    ring.cues.clear();
+    ring.fallback_sent = false;
 }

@@ -5,7 +5,9 @@
 // start-up and kept until the program ends.
 
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <string>
 
 constexpr int LIVE_RING_SIZE = 128;
 constexpr int LIVE_BUFFER_SIZE = 2124;
@@ -31,11 +33,27 @@ struct LiveRingEntry {
     uint8_t companion[LIVE_BUFFER_SIZE];
 };
 
+// A change of what the ring carries, due when the sender takes `entry`:
+// a song of the fallback script begins (its text and picture go out), or
+// the capture is back (the live list's texts and pictures resume).
+// A cue may name an entry up to this far past the pump's write index: the
+// super-block being written goes into the ring after the one being encoded.
+constexpr int LIVE_BANK_PACKETS_AHEAD = 8;
+
+struct RingCue {
+    int entry = 0;
+    bool fallback = false;
+    std::string text;
+    std::string picture;
+};
+
 struct LiveRing {
     std::unique_ptr<LiveRingEntry[]> entries;  // null until allocated
     int write_index = 0;                       // the pump's
     int read_index = 0;                        // the sender's
     FeedMode feed_mode = FeedMode::live_priming;
+    std::deque<RingCue> cues;   // oldest first
+    bool fallback_sent = false;  // the fallback goes out: the live list waits
 };
 
 // Allocates the 128 buffer pairs, zeroed, with both indexes at 0. Returns 1,

@@ -33,6 +33,10 @@ bool change_picture(Services& services, PictureSlots& pictures, const ScriptEntr
 
 }  // namespace
 
+const ScriptTable& playing_script(const SenderState& sender, const ScriptTable& script) {
+    return sender.playing_fallback && sender.fallback_script ? *sender.fallback_script : script;
+}
+
 int script_entries_in_use(const ScriptTable& script) {
     if (!script.loaded) return 0;
     return std::min(script.script_entries, static_cast<int>(script.entries.size()));
@@ -64,10 +68,11 @@ int live_entry_countdown(int seconds, int sampling_rate) {
 
 void schedule_live_picture(Services& services, SenderState& sender, const ScriptTable& script,
                            PictureSlots& pictures, const StationSocket& station, FeedMode feed,
-                           TickNews& news) {
+                           bool fallback_sent, TickNews& news) {
     int entries = script_entries_in_use(script);
-    // Nothing shows before the live audio goes out: the notice would be lost with the tick.
-    if (!feed_takes_ring(feed) || entries == 0 ||
+    // Nothing shows before the live audio goes out: the notice would be lost
+    // with the tick. The fallback script shows its own.
+    if (!feed_takes_ring(feed) || entries == 0 || fallback_sent ||
         sender.picture_countdown >= 0)
         return;
     // The entry on show has had its time. entry_index stays on the entry
@@ -86,6 +91,35 @@ void schedule_live_picture(Services& services, SenderState& sender, const Script
     // The list counts seconds; the countdown falls once a tick.
     sender.picture_countdown = live_entry_countdown(entry.count, sender.rate->SamplingRate);
     sender.live_entry_shown = true;
+}
+
+void take_ring_cues(Services& services, SenderState& sender, PictureSlots& pictures,
+                    LiveRing& ring, int entry, TickNews& news) {
+    // A cue the sender can no longer reach (its entry was skipped while the
+    // ring primed) is taken at once: it is never left to hold the others back.
+    auto due = [&ring, entry](const RingCue& cue) {
+        const int ahead = (cue.entry - entry + LIVE_RING_SIZE) % LIVE_RING_SIZE;
+        const int written = (ring.write_index - entry + LIVE_RING_SIZE) % LIVE_RING_SIZE;
+        return ahead == 0 || ahead > written + LIVE_BANK_PACKETS_AHEAD;
+    };
+    while (!ring.cues.empty() && due(ring.cues.front())) {
+        RingCue cue = std::move(ring.cues.front());
+        ring.cues.pop_front();
+        ring.fallback_sent = cue.fallback;
+        if (!cue.fallback) {
+            // The live list's entry on show goes out again.
+            sender.live_entry_shown = false;
+            sender.picture_countdown = -1;
+            continue;
+        }
+        sender.requests.text = cue.text;
+        sender.requests.text_due = true;
+        if (!cue.picture.empty() && strcasecmp(cue.picture.c_str(), pictures.shown_name.c_str())) {
+            load_picture(services, pictures, cue.picture.c_str(), PICTURE_MAIN);
+            pictures.shown_name = cue.picture;
+            news.picture_notice = true;
+        }
+    }
 }
 
 namespace {
@@ -124,6 +158,17 @@ FrameResult skip_song(Services& services, SenderState& sender, const ScriptTable
         post_message(services, Buttons::ok | Icon::warning,
                      "Cannot open file %s (%s)\nThe song is skipped; please check the script.",
                      song, reason);
+    }
+    if (std::count(sender.unplayable.begin(), sender.unplayable.end(), true) >= entries &&
+        sender.fallback_script && !sender.playing_fallback) {
+        // The fallback script takes over from the next tick on.
+        sender.playing_fallback = true;
+        sender.unplayable.clear();
+        sender.entry_index = sender.repeat_count = 0;
+        post_message(services, Buttons::ok | Icon::warning,
+                     "No song of the script can be played: the station plays its fallback "
+                     "script.");
+        return FRAME_GIVE_UP_TO_FALLBACK;
     }
     if (std::count(sender.unplayable.begin(), sender.unplayable.end(), true) >= entries) {
         // Ticks may come before the stop is handled: ask for it once.
@@ -254,9 +299,10 @@ void read_frame_pair(Services& services, SenderState& sender, int length) {
 
 }  // namespace
 
-FrameResult next_script_frame(Services& services, SenderState& sender, const ScriptTable& script,
-                              PictureSlots& pictures, CodecState& codec,
-                              const StationSocket& station, TickNews& news) {
+FrameResult next_script_frame(Services& services, SenderState& sender,
+                              const ScriptTable& station_script, PictureSlots& pictures,
+                              CodecState& codec, const StationSocket& station, TickNews& news) {
+    const ScriptTable& script = playing_script(sender, station_script);
     // Every entry may be a song without frames: trying more songs than the
     // table holds in one tick would only go round in circles.
     int songs_left = script_entries_in_use(script) + 1;
@@ -277,6 +323,7 @@ FrameResult next_script_frame(Services& services, SenderState& sender, const Scr
             FrameResult opened =
                 open_song(services, sender, script, pictures, codec, station, news);
             if (opened == FRAME_SKIPPED) continue;
+            if (opened == FRAME_GIVE_UP_TO_FALLBACK) return FRAME_NONE;
             if (opened != FRAME_READY) return opened;
         }
         int length;

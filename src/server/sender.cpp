@@ -77,10 +77,10 @@ void build_tick_datagrams(const StationParts& ctx, const TickNews& news, const c
         ctx.outputs.title(announcement);
     } else if (news.song_text) {
         char text[SCRIPT_TEXT_SIZE] = "";
-        if (script_entries_in_use(ctx.script) > 0)
-            snprintf(
-                text, sizeof text, "%.*s", SCRIPT_TEXT_SIZE - 1,
-                ctx.script.entries[current_entry(ctx.sender, ctx.script)].text);
+        const ScriptTable& script = playing_script(sender, ctx.script);
+        if (script_entries_in_use(script) > 0)
+            snprintf(text, sizeof text, "%.*s", SCRIPT_TEXT_SIZE - 1,
+                     script.entries[current_entry(ctx.sender, script)].text);
         sender.song_text.size = build_song_text(sender.song_text.bytes, seq, 0, text);
         ctx.outputs.title(text);
     }
@@ -111,7 +111,7 @@ TickOutcome run_tick(const StationParts& ctx) {
 
     TickNews news;
     schedule_live_picture(ctx.services, sender, ctx.script, ctx.pictures, ctx.station,
-                          ctx.live_ring.feed_mode, news);
+                          ctx.live_ring.feed_mode, ctx.live_ring.fallback_sent, news);
     if (!ctx.station.socket.is_open()) return TICK_CLOSED;
 
     LiveRing& ring = ctx.live_ring;
@@ -131,6 +131,7 @@ TickOutcome run_tick(const StationParts& ctx) {
     if (feed_takes_ring(ring.feed_mode)) {
         if (!ring.entries) return TICK_DONE;
         const LiveRingEntry& entry = ring.entries[ring.read_index];
+        take_ring_cues(ctx.services, sender, ctx.pictures, ring, ring.read_index, news);
         sender.audio_length = take_live_frame(entry.main, sender.audio_frame);
         sender.companion_length = take_live_frame(entry.companion, sender.companion_frame);
         if (live_ring_empty(ring))
@@ -138,13 +139,15 @@ TickOutcome run_tick(const StationParts& ctx) {
         else
             ring.read_index = (ring.read_index + 1) % LIVE_RING_SIZE;
     } else {
-        if (ring.feed_mode == FeedMode::live_priming || script_entries_in_use(ctx.script) == 0)
+        if (ring.feed_mode == FeedMode::live_priming ||
+            script_entries_in_use(playing_script(sender, ctx.script)) == 0)
             return TICK_DONE;
         switch (next_script_frame(ctx.services, sender, ctx.script, ctx.pictures, ctx.codec,
                                   ctx.station, news)) {
             case FRAME_READY: break;
             case FRAME_NONE:
             case FRAME_SKIPPED:  // next_script_frame goes on to the next song itself
+            case FRAME_GIVE_UP_TO_FALLBACK:
                 return TICK_DONE;
             case FRAME_GIVE_UP: return TICK_GIVE_UP;
             case FRAME_FATAL: return TICK_CLOSED;

@@ -29,6 +29,7 @@ struct WireDatagram {
     int size = 0;  // header + payload bytes
 };
 
+struct ScriptTable;
 struct Services;
 
 // Whether the station is on the air: the controller starts and stops a
@@ -152,6 +153,10 @@ struct SenderState {
     // Entries whose song could not be opened this broadcast (told once each).
     std::vector<bool> unplayable;
     bool stop_asked = false;  // none of them can be played: the stop is posted
+    // The fallback script of a script broadcast, when it can play (null:
+    // none), and whether it plays because no song of the script could.
+    const ScriptTable* fallback_script = nullptr;
+    bool playing_fallback = false;
     OwnedFile song_file;
     OwnedFile companion_file;
     // The song's source WAV, read for the outputs while it serves.

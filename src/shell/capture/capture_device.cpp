@@ -195,6 +195,7 @@ void CaptureDevice::take_samples(const uint8_t* data, int count) {
 void CaptureDevice::source_fault(const std::string& reason) {
     if (faulty_ || !running_) return;
     faulty_ = true;
+    fault_ = reason;
     source_->close();
     if (notice_)
         notice_("live capture: " + reason + "; sending silence and opening it again every " +

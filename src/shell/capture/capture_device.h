@@ -38,6 +38,9 @@ public:
     CaptureAnswer open(int rate, char* error_text, int error_size);
     // Of the program that goes back with the buffers (0: none); after open.
     int program_channels() const { return program_channels_; }
+    // What stopped the source while it is lost (silence goes back meanwhile); null
+    // while it records.
+    const char* fault() const { return faulty_ ? fault_.c_str() : nullptr; }
     void add_buffer(int id, uint8_t* data, int length);
     void start();
     void reset();
@@ -72,6 +75,7 @@ private:
     // A card that stopped delivering: silence keeps the broadcast going and
     // the device is opened again every few seconds.
     bool faulty_ = false;
+    std::string fault_;
     QTimer reopen_timer_;
     // The source's program, waiting to go back with the buffers: each full
     // buffer takes the frames of its playing time (counted from the start,

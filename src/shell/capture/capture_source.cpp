@@ -160,6 +160,12 @@ public:
         waiting_.erase(waiting_.begin(), waiting_.begin() + n);
         memset(out + n, kSilence, static_cast<size_t>(count - n));  // at its end: silence
         if (notifier_ && waiting_.size() < limit_) notifier_->setEnabled(true);
+        // Once what it gave has been played, an input that ended is a lost one.
+        if (ended_ && waiting_.empty() && !end_reason_.empty() && fault) {
+            std::string reason = std::move(end_reason_);
+            end_reason_.clear();
+            fault(reason);
+        }
     }
 
 private:
@@ -173,12 +179,14 @@ private:
             ended_ = true;
             notifier_->setEnabled(false);
             notifier_.release()->deleteLater();
+            end_reason_ = n == 0 ? "the standard input ended" : strerror(errno);
         }
     }
 
     std::vector<uint8_t> waiting_;
     size_t limit_ = 64000;
     bool ended_ = false;
+    std::string end_reason_;  // why it ended, until the device is told
     std::unique_ptr<QSocketNotifier> notifier_;
 };
 

@@ -201,6 +201,8 @@ CaptureAnswer QtHost::capture_open(int rate, char* error_text, int error_size) {
 
 int QtHost::capture_program_channels() { return capture_ ? capture_->program_channels() : 0; }
 
+const char* QtHost::capture_fault() { return capture_ ? capture_->fault() : nullptr; }
+
 void QtHost::capture_add_buffer(int buffer_id, uint8_t* data, int length) {
     if (capture_) capture_->add_buffer(buffer_id, data, length);
 }

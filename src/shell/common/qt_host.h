@@ -41,6 +41,7 @@ public:
     CaptureAnswer capture_query(int rate) override;
     CaptureAnswer capture_open(int rate, char* error_text, int error_size) override;
     int capture_program_channels() override;
+    const char* capture_fault() override;
     void capture_add_buffer(int buffer_id, uint8_t* data, int length) override;
     void capture_start() override;
     void capture_reset() override;

@@ -47,8 +47,9 @@ void print_status(Context& ctx) {
     std::string elapsed = "----";
     if (ctx.sender.broadcast_state != BroadcastState::idle)
         elapsed = elapsed_text(ctx.host->time_now() - ctx.station.broadcast_start_time);
-    std::string feed = "script";
-    if (ctx.live_ring.feed_mode != FeedMode::script) feed = "live, level " + std::to_string(ctx.capture.peak_level);
+    std::string feed = feed_word(ctx);
+    if (ctx.live_ring.feed_mode != FeedMode::script)
+        feed += ", level " + std::to_string(ctx.capture.peak_level);
     std::string outputs = outputs_line(ctx);
     if (!outputs.empty()) outputs = " | " + outputs;
     printf("%s | %s | %s | listeners %s | busy %d | %s | %s | %s%s\n", broadcast_state_word(ctx), feed.c_str(),
