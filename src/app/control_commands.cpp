@@ -8,7 +8,6 @@
 #include <nlohmann/json.hpp>
 
 #include "app/context.h"
-#include "app/controller.h"
 #include "app/settings.h"
 #include "app/settings_report.h"
 #include "app/status_report.h"
@@ -180,12 +179,13 @@ std::string control_request(Context& ctx, const std::string& line) {
     if (command == "status") return status(ctx);
     if (command == "start") {
         if (ctx.sender.broadcast_state != BroadcastState::idle) return refused("the station is already on the air");
-        on_command(ctx, Command::start_stop);
-        return done({{"on_air", ctx.sender.broadcast_state != BroadcastState::idle}});
+        // As the Start button does, from the event loop once this reply is out.
+        ctx.host->post_command(Command::start_stop);
+        return done();
     }
     if (command == "stop") {
-        if (ctx.sender.broadcast_state == BroadcastState::idle) return refused("the station is not on the air");
-        on_command(ctx, Command::start_stop);
+        if (!on_air(ctx)) return refused("the station is not on the air");
+        ctx.host->post_command(Command::start_stop);
         return done();
     }
     if (command == "next") return next(ctx);
