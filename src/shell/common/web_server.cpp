@@ -6,6 +6,8 @@
 #include <QImage>
 #include <QTcpSocket>
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
 
 #include "stream/web_pages.h"
 
@@ -235,16 +237,41 @@ WebServer::~WebServer() {
     thread_.wait();
 }
 
+void WebEndpoint::post_listen(std::shared_ptr<ListenCall> call) {
+    {
+        std::lock_guard<std::mutex> lock(listen_mutex_);
+        listen_call_ = std::move(call);
+    }
+    QMetaObject::invokeMethod(this, "answer_listen", Qt::QueuedConnection);
+}
+
+void WebEndpoint::answer_listen() {
+    std::shared_ptr<ListenCall> call;
+    {
+        std::lock_guard<std::mutex> lock(listen_mutex_);
+        call = std::move(listen_call_);
+    }
+    if (!call) return;
+    std::lock_guard<std::mutex> lock(call->mutex);
+    call->listening = listen(call->host, call->port, call->problem);
+    if (call->listening) call->url = url();
+    call->done = true;
+    call->answered.notify_one();
+}
+
 bool WebServer::listen(const QHostAddress& host, quint16 port, std::string& problem) {
-    bool listening = false;
-    QMetaObject::invokeMethod(
-        endpoint_,
-        [&] {
-            listening = endpoint_->listen(host, port, problem);
-            if (listening) url_ = endpoint_->url();
-        },
-        Qt::BlockingQueuedConnection);
-    return listening;
+    auto call = std::make_shared<WebEndpoint::ListenCall>();
+    {
+        std::lock_guard<std::mutex> lock(call->mutex);
+        call->host = host;
+        call->port = port;
+    }
+    endpoint_->post_listen(call);
+    std::unique_lock<std::mutex> lock(call->mutex);
+    call->answered.wait(lock, [&] { return call->done; });
+    problem = call->problem;
+    if (call->listening) url_ = call->url;
+    return call->listening;
 }
 
 bool WebServer::listen(const std::string& web_listen, std::string& problem) {

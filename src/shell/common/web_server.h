@@ -13,6 +13,7 @@
 #include <QThread>
 #include <QTimer>
 #include <cstddef>
+#include <condition_variable>
 #include <cstdint>
 #include <list>
 #include <memory>
@@ -28,7 +29,23 @@ constexpr int WEB_CLIENT_QUEUE_MAX = 128 * 1024;
 constexpr int WEB_SEND_BUFFER = 32 * 1024;
 
 class WebEndpoint : public QObject {
+    Q_OBJECT
+
 public:
+    // A listen asked from another thread: handed over under a mutex of our
+    // own (Qt's queue orders the call with locks a thread checker cannot
+    // see), answered on the endpoint's thread.
+    struct ListenCall {
+        std::mutex mutex;
+        std::condition_variable answered;
+        QHostAddress host;
+        quint16 port = 0;
+        bool done = false, listening = false;
+        std::string problem, url;
+    };
+    void post_listen(std::shared_ptr<ListenCall> call);
+    Q_INVOKABLE void answer_listen();
+
     static constexpr int kRequestDeadlineMs = 5000;
     static constexpr int kMaxWaiting = 64;  // connections whose request has not come
     static constexpr int kEventsKeepAliveMs = 15000;
@@ -68,6 +85,8 @@ private:
     void keep_events_alive();
 
     std::shared_ptr<WebStreamFeed> feed_;
+    std::mutex listen_mutex_;
+    std::shared_ptr<ListenCall> listen_call_;  // under listen_mutex_
     std::list<QTcpSocket*> waiting_;
     std::list<StreamClient> streams_;
     std::list<EventsClient> events_;
