@@ -86,10 +86,7 @@ class ArchiveJourney : public ::testing::Test {
     std::string ip = test_ip(141);
     std::string archive = dir.file("archive");
     ChildProcess station;
-    EnvironmentList env = {{"VELMORA_HOME", dir.path()},
-                           {"XDG_CONFIG_HOME", dir.path()},
-                           {"XDG_RUNTIME_DIR", dir.path()},
-                           {"HOME", dir.path()}};
+    EnvironmentList env = home_in(dir.path());
 
     void SetUp() override {
         write_song(dir.file("one.VMA"), 37);

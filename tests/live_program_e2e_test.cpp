@@ -91,10 +91,7 @@ class LiveProgram : public ::testing::Test {
     TempDir dir;
     std::string ip = test_ip(141);
     ChildProcess station;
-    EnvironmentList env = {{"VELMORA_HOME", dir.path()},
-                           {"XDG_CONFIG_HOME", dir.path()},
-                           {"XDG_RUNTIME_DIR", dir.path()},
-                           {"HOME", dir.path()}};
+    EnvironmentList env = home_in(dir.path());
 
     void SetUp() override {
         write_file(dir.file("station.ini"),

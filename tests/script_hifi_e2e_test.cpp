@@ -123,10 +123,7 @@ class ScriptHiFi : public ::testing::Test {
     TempDir dir;
     std::string ip = test_ip(187);
     ChildProcess station;
-    EnvironmentList env = {{"VELMORA_HOME", dir.path()},
-                           {"XDG_CONFIG_HOME", dir.path()},
-                           {"XDG_RUNTIME_DIR", dir.path()},
-                           {"HOME", dir.path()}};
+    EnvironmentList env = home_in(dir.path());
 
     // Two songs prepared by velmora-compress from their stereo WAVs.
     void SetUp() override {

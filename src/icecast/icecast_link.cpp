@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "base/free_with.h"
 #include "media/program_frames.h"
 #include "platform/http_probe.h"
 
@@ -39,14 +40,6 @@ constexpr int kOpusMuxingDelay = 12000;
 
 // ---- owners of the libraries' handles ---------------------------------
 
-// Frees a library's handle with the library's own call.
-template <auto free_handle>
-struct FreeWith {
-    template <typename T>
-    void operator()(T* handle) const {
-        (void)free_handle(handle);
-    }
-};
 using ShoutHandle = std::unique_ptr<shout_t, FreeWith<shout_free>>;
 using ShoutMetadata = std::unique_ptr<shout_metadata_t, FreeWith<shout_metadata_free>>;
 using OpusEncoder = std::unique_ptr<OggOpusEnc, FreeWith<ope_encoder_destroy>>;

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "base/free_with.h"
 #include "base/host.h"
 #include "base/messages.h"
 #include "base/station_identity.h"
@@ -73,13 +74,6 @@ LocalHour local_hour(int64_t time) {
             name};
 }
 
-template <auto free_handle>
-struct FreeWith {
-    template <typename T>
-    void operator()(T* handle) const {
-        free_handle(handle);
-    }
-};
 using OpusEncoderHandle = std::unique_ptr<OggOpusEnc, FreeWith<ope_encoder_destroy>>;
 using OpusCommentsHandle = std::unique_ptr<OggOpusComments, FreeWith<ope_comments_destroy>>;
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "base/free_with.h"
 #include "base/station_identity.h"
 #include "media/picture_slots.h"
 #include "media/program_frames.h"
@@ -103,13 +104,6 @@ void WebStreamFeed::change_now(const std::function<void(NowPlaying&)>& change) {
 
 namespace {
 
-template <auto free_handle>
-struct FreeWith {
-    template <typename T>
-    void operator()(T* handle) const {
-        free_handle(handle);
-    }
-};
 using OpusEncoderHandle = std::unique_ptr<OggOpusEnc, FreeWith<ope_encoder_destroy>>;
 using OpusCommentsHandle = std::unique_ptr<OggOpusComments, FreeWith<ope_comments_destroy>>;
 

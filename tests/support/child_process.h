@@ -39,6 +39,13 @@ struct ProgramResult {
     std::string output;  // stdout and stderr
 };
 
+// The environment of one of our programs whose logs, settings, runtime
+// folder (lock, control socket) and home are all `folder`.
+inline EnvironmentList home_in(const std::string& folder) {
+    return {{"VELMORA_HOME", folder}, {"XDG_CONFIG_HOME", folder}, {"XDG_RUNTIME_DIR", folder},
+            {"HOME", folder}};
+}
+
 // Runs a program to its end (killed after timeout_ms).
 ProgramResult run_program(const std::vector<std::string>& args, const std::string& cwd = "",
                           const EnvironmentList& env = {}, int timeout_ms = 30000);
